@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs, only those that are missing.
+set -euo pipefail
+
+PACKAGES=(
+  cmake g++ make pkg-config
+  qtbase5-dev libqt5webkit5-dev qtdeclarative5-dev qtquickcontrols2-5-dev libqt5sql5-sqlite
+  qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
+  qml-module-qtquick-templates2 qml-module-qtquick-layouts
+  libquazip1-qt5-dev libcjson-dev libssl-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  zip unzip xvfb xauth fonts-dejavu-core iproute2 util-linux procps
+)
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$pkg")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing missing packages: ${missing[*]}"
+if [[ $(id -u) -eq 0 ]]; then
+  SUDO=()
+else
+  SUDO=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${SUDO[@]}" apt-get update -qq
+"${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
