@@ -33,6 +33,13 @@ QString stringLiteral(const QString &text)
     return QLatin1Char('"') + escapeString(text) + QLatin1Char('"');
 }
 
+QString singleQuotedLiteral(const QString &text)
+{
+    QString body = escapeString(text);
+    body.replace(QLatin1Char('\''), QLatin1String("\\'"));
+    return QLatin1Char('\'') + body + QLatin1Char('\'');
+}
+
 QString stringCall(const QString &callback, const QString &text)
 {
     return expressionCall(callback, stringLiteral(text));

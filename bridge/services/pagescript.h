@@ -11,6 +11,10 @@ namespace PageScript {
 // terminators and other control characters are escaped; any other text stays byte-identical.
 QString stringLiteral(const QString &text);
 
+// A single-quoted JavaScript string literal holding exactly `text` (same escapes, and the single
+// quote escaped as well).
+QString singleQuotedLiteral(const QString &text);
+
 // The body of stringLiteral() without the surrounding quotes.
 QString escapeString(const QString &text);
 

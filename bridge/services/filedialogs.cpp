@@ -1,0 +1,3 @@
+#include "filedialogs.h"
+
+FileDialogs::~FileDialogs() = default;
