@@ -102,11 +102,16 @@ QString ProjectStore::saveProject(const QString &json, const QString &savePath,
     if (status == QLatin1String("ok")) {
         m_log.append(QStringLiteral("tmp path in save: ") + m_appDir + QStringLiteral("/data/"));
         m_log.append(QStringLiteral("Saving path: ") + name);
+        const bool existed = QFile::exists(name);
         if (!moveAside(name)) {
             status = QStringLiteral("cancel");
             message = QStringLiteral("Can't overwrite, file locked");
         } else if (!writeDatabase(name, json, message)) {
             status = QStringLiteral("error");
+            // The half-written file goes; the previous version takes its name back.
+            QFile::remove(name);
+            if (existed)
+                QFile::rename(name + QStringLiteral("_old"), name);
         } else if (!QDir(dataDir()).exists()) {
             QDir().mkpath(dataDir());
             m_log.append(QStringLiteral("Dir Created"));
