@@ -1,0 +1,266 @@
+#include "js.h"
+
+#include "jsmessagesthread.h"
+#include "pagescript.h"
+#include "qmllogclass.h"
+#include "webhelpers.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QScreen>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QWebFrame>
+#include <QWebHistory>
+#include <QWebPage>
+#include <QWebSettings>
+#include <QWebView>
+
+static void initBridgeResources()
+{
+    // The log window's QML lives in this static library's resources.
+    Q_INIT_RESOURCE(bridge);
+}
+
+namespace {
+
+// The remote inspector gives full control over the page (and through it over vyxDesk), so it
+// only listens when the developer asks for it.
+bool inspectorRequested()
+{
+    return qgetenv("VYXDESK_INSPECTOR") == "1";
+}
+
+} // namespace
+
+JS::JS(QWidget *parent, Qt::WindowFlags flags)
+    : QWidget(parent, flags),
+      fileDialogs(this),
+      localFiles(applicationDir(), &fileDialogs),
+      projectStore(applicationDir(), &fileDialogs)
+{
+    initBridgeResources();
+    webHelpers = new WebHelpers(applicationDir(), OperationLog(), this);
+    connect(webHelpers, &WebHelpers::pageCall, this, &JS::queueScript);
+    mainWindow = parent;
+
+    applyWebSettings();
+    setupUi();
+    if (inspectorRequested())
+        webView->page()->setProperty("_q_webInspectorServerPort", 9999);
+
+    qDebug() << applicationDir();
+    webView->load(QUrl::fromLocalFile(applicationDir() + QStringLiteral("/data/html/index.html")));
+
+    QWebFrame *frame = webView->page()->mainFrame();
+    connect(frame, &QWebFrame::javaScriptWindowObjectCleared, this,
+            &JS::populateJavaScriptWindowObject);
+    connect(frame, &QWebFrame::loadFinished, this, &JS::pageLoaded);
+
+    // Never larger than the screen: a top-level bridge of the full widget maximum would ask
+    // for a window far beyond any screen.
+    QSize size = maximumSize();
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size());
+    resize(size);
+
+    ensureProjectFolders();
+    setContextMenuPolicy(Qt::CustomContextMenu);
+
+    messagesThread = new JSMessagesThread(this);
+    connect(messagesThread, &JSMessagesThread::newJSMEssage, this, &JS::newJSMEssage,
+            Qt::QueuedConnection);
+    messagesThread->start(QThread::InheritPriority);
+
+    webView->page()->history()->setMaximumItemCount(0);
+
+    stopTimer = new QTimer(this);
+    resendTimer = new QTimer(this);
+}
+
+JS::~JS()
+{
+    // The delivery thread goes first so no script arrives while the page is torn down.
+    messagesThread->stop();
+    delete messagesThread;
+    messagesThread = nullptr;
+    closeDiscoverySockets();
+    qDeleteAll(findChildren<QMLLogClass *>(QString(), Qt::FindDirectChildrenOnly));
+    logWindows.clear();
+}
+
+void JS::applyWebSettings()
+{
+    QWebSettings *settings = QWebSettings::globalSettings();
+    settings->setAttribute(QWebSettings::DeveloperExtrasEnabled, true);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    settings->setAttribute(QWebSettings::LocalStorageEnabled, true);
+    const QString storage = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    QWebSettings::setOfflineStoragePath(storage);
+    QWebSettings::enablePersistentStorage(storage);
+    settings->setAttribute(QWebSettings::JavascriptCanOpenWindows, true);
+    settings->setAttribute(QWebSettings::Accelerated2dCanvasEnabled, true);
+    settings->setAttribute(QWebSettings::LocalContentCanAccessFileUrls, true);
+    settings->setAttribute(QWebSettings::JavascriptCanAccessClipboard, true);
+    settings->setAttribute(QWebSettings::AutoLoadImages, true);
+}
+
+void JS::setupUi()
+{
+    if (objectName().isEmpty())
+        setObjectName(QStringLiteral("canvasContainer"));
+    QWidget::resize(802, 602);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+
+    horizontalLayout = new QHBoxLayout(this);
+    horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
+    horizontalLayout->setSpacing(0);
+    horizontalLayout->setContentsMargins(0, 0, 0, 0);
+    horizontalLayout->setSizeConstraint(QLayout::SetMaximumSize);
+
+    webFormFrame1 = new QFrame(this);
+    webFormFrame1->setObjectName(QStringLiteral("webFormFrame1"));
+    webFormFrame1->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Maximum);
+
+    horizontalLayout_2 = new QHBoxLayout(webFormFrame1);
+    horizontalLayout_2->setObjectName(QStringLiteral("horizontalLayout_2"));
+    horizontalLayout_2->setContentsMargins(0, 0, 0, 0);
+    horizontalLayout_2->setSizeConstraint(QLayout::SetMaximumSize);
+
+    webView = new QWebView(webFormFrame1);
+    webView->setObjectName(QStringLiteral("webView"));
+    webView->setEnabled(true);
+    webView->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    webView->setUrl(QUrl(QStringLiteral("about:blank")));
+    horizontalLayout_2->addWidget(webView);
+    horizontalLayout->addWidget(webFormFrame1);
+
+    QWidget::setWindowTitle(QCoreApplication::translate("canvasContainer", "Loading..."));
+}
+
+void JS::ensureProjectFolders()
+{
+    const QDir app(applicationDir());
+    if (!app.exists(QStringLiteral("data/project/")))
+        app.mkpath(QStringLiteral("data/project"));
+    if (!app.exists(QStringLiteral("data/project/assets")))
+        app.mkpath(QStringLiteral("data/project/assets"));
+}
+
+QString JS::applicationDir()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+QWebFrame *JS::mainFrame() const
+{
+    return webView->page()->mainFrame();
+}
+
+void JS::queueScript(const QString &expr)
+{
+    // The call text goes to eval as a string: eval runs the call itself and nothing else. Were
+    // the call text the argument of eval, a callback returning one of its (server-supplied)
+    // strings would have that string run as a script.
+    messagesThread->enqueue(PageScript::evalWrapped(PageScript::stringLiteral(expr)));
+}
+
+void JS::queueStringCall(const QString &callback, const QString &text)
+{
+    queueScript(PageScript::stringCall(callback, text));
+}
+
+void JS::queueExpressionCall(const QString &callback, const QString &expression)
+{
+    queueScript(PageScript::expressionCall(callback, expression));
+}
+
+void JS::evaluateNow(const QString &script)
+{
+    mainFrame()->evaluateJavaScript(script);
+}
+
+// General slots.
+
+void JS::replyFinished(QNetworkReply *reply)
+{
+    Q_UNUSED(reply);
+}
+
+void JS::submit() {}
+
+void JS::populateJavaScriptWindowObject()
+{
+    mainFrame()->addToJavaScriptWindowObject(QStringLiteral("vyxDesk"), this);
+}
+
+void JS::queryExecute(QString query)
+{
+    qDebug() << query;
+    QString result;
+    if (queryDatabase && (queryDatabase->isOpen() || queryDatabase->open())) {
+        QSqlQuery sql(*queryDatabase);
+        sql.setForwardOnly(true);
+        qDebug() << sql.exec(query);
+        qDebug() << queryDatabase->lastError().text();
+        QJsonArray rows;
+        while (sql.next()) {
+            const QSqlRecord record = sql.record();
+            QJsonObject row;
+            for (int i = 0; i < record.count(); ++i)
+                row.insert(record.fieldName(i), QJsonValue::fromVariant(record.value(i)));
+            rows.append(row);
+        }
+        result = QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Indented));
+    }
+    evaluateNow(QStringLiteral("window.desktopApp.queryResponse(%1)").arg(result));
+}
+
+void JS::exit()
+{
+    QCoreApplication::exit(0);
+}
+
+QString JS::applicationPath()
+{
+    return applicationDir();
+}
+
+QString JS::getQTRelease()
+{
+    // Qt writes object members in alphabetical order, which puts "label" before "version".
+    QJsonObject release;
+    release.insert(QStringLiteral("label"), QStringLiteral("Ver 2.10 07/02/2023"));
+    release.insert(QStringLiteral("version"), QStringLiteral("210"));
+    return QString::fromUtf8(QJsonDocument(release).toJson(QJsonDocument::Indented));
+}
+
+void JS::setWindowTitle(QString title)
+{
+    QWidget *target = mainWindow ? mainWindow : window();
+    target->setWindowTitle(title);
+}
+
+void JS::newJSMEssage(QString js)
+{
+    evaluateNow(js);
+}
+
+void JS::pageLoaded(bool estado)
+{
+    Q_UNUSED(estado);
+    if (mainWindow)
+        resize(mainWindow->width() - 1, mainWindow->height() - 1);
+}

@@ -1,0 +1,228 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QMap>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+
+#include "localfiles.h"
+#include "projectstore.h"
+#include "widgetfiledialogs.h"
+
+class QFrame;
+class WebHelpers;
+class QHBoxLayout;
+class QNetworkReply;
+class QSqlDatabase;
+class QUdpSocket;
+class QWebFrame;
+class QWebView;
+class JSMessagesThread;
+class QMLLogClass;
+
+// The object the page reaches as `vyxDesk`. Every public slot is callable from the page's
+// JavaScript; slots that finish later answer through the page call queue (queueScript), which
+// evaluates call texts in the page one at a time, in order, on the GUI thread.
+//
+// The slot bodies live in several files: js.cpp (core and general slots), js_discovery.cpp
+// (server discovery), js_logwindows.cpp (log windows), js_services.cpp (local files, project,
+// web and archive helpers) and js_server.cpp (everything that talks to the server).
+class JS : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit JS(QWidget *parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
+    ~JS() override;
+
+    // Queues `expr` (a complete call text such as "(cb)(1)") for evaluation in the page. The text
+    // is evaluated as a script in the page's global scope; the value it yields is discarded.
+    void queueScript(const QString &expr);
+    // Queues "(callback)(\"text\")", the text escaped so that it arrives as the same string.
+    void queueStringCall(const QString &callback, const QString &text);
+    // Queues "(callback)(expression)"; only for expressions this program built itself (JSON).
+    void queueExpressionCall(const QString &callback, const QString &expression);
+
+    // Offers a parameter update (indented JSON text) to the log windows; true when a log window
+    // took it and the page need not be told.
+    bool routeLogParameter(const QString &text);
+
+    QWebView *view() const { return webView; }
+    QWebFrame *mainFrame() const;
+    QMap<QString, QMLLogClass *> openLogWindows() const { return logWindows; }
+
+    static QString applicationDir();
+
+public slots:
+    bool writeFileAbsoluteFromBase64(QString filename, QString text);
+    void LogWindow(QString id, QString type);
+    bool VYXMessageSend(QString data, QString callback);
+    void VYXMessageReceive(QString data);
+    void replyFinished(QNetworkReply *reply);
+    void abortLoading();
+    void sendDatagram();
+    void resendBroadcastSearch();
+    void readPendingDatagrams();
+    void stopSearch();
+    void WEBGet(QString url, QString callback);
+    void WEBReceived(QNetworkReply *reply);
+    void WEBPost(QString url, QString parameters, QString callBack);
+    void processPendingDatagrams();
+    QString VYXIsConnected();
+    void discover(QString cb);
+    void openBrowser(QString url);
+    QString VYXUpload(QString path, QString cb);
+    QString VYXDownload(QString path, QString cb);
+    QString VYXConnect(QString ip, QString port, QString user, QString password, QString cb);
+    QString VYXQueryParametersUID();
+    QString VYXQueryParameterValue(int id);
+    QString VYXDisconnect();
+    void VYXSetHeartBeatTimeOut(QString timeout);
+    QString VYXGetHeartBeatTimeOut();
+    void VYXStartKNXGateway();
+    void VYXStopKNXGateway();
+    void VYXConnectionReady();
+    void VYXConnectionState(QString connectionType, QString connectionStateText, QString strMessage);
+    void VYXAuthenticationResponse(int eState, QString message);
+    void submit();
+    void populateJavaScriptWindowObject();
+    void queryExecute(QString query);
+    void choosePath();
+    void exit();
+    QString applicationPath();
+    bool fileCopy(QString source, QString dest);
+    QString fileCopyAbsolute(QString source, QString dest);
+    bool selectFileToCopyInVYXManager(QString destinationPath, QString title, QString ext);
+    QString copyAbsoluteFileInVYXManager(QString sourceFile, QString localDestinationPath);
+    QString imageFileInfo(QString fname);
+    void deleteFile(QString filename);
+    QString loadProject(QString path, QString folderPath, QString extension);
+    void clearProject();
+    QString loadProjectConfig(QString path, QString folderPath, QString extension);
+    QString saveProject(QString json, QString savePath, QString folderPath, QString extension);
+    QString readFile(QString filename);
+    QString readAnyFile(QString extensions);
+    bool writeFile(QString filename, QString text);
+    bool writeFileAbsolute(QString filename, QString text);
+    QString selectImage(QString width, QString height);
+    void uploadDone();
+    void VYXInProgress(QString ss);
+    void VYXUploadDownloadDone();
+    void updateParameter(QJsonDocument json);
+    void sendParameterValue(QString uid, QString type, QString value);
+    QString fileList(QString path);
+    QString folderList(QString path);
+    QString getQTRelease();
+    void setWindowTitle(QString title);
+    QString selectFolder(QString title);
+    bool saveFile(QString title, QString folderPath, QString ext, QString text);
+    QString getSaveFileName(QString title, QString folderPath, QString ext);
+    QString getOpenFileName(QString title, QString folderPath, QString ext);
+    QString downloadFile(QString url, QString length, QString destPath, QString feedback);
+    void fileDownloaded(QNetworkReply *pReply);
+    QString getStoragePath();
+    QString getTempPath();
+    void VYXCreateFolder(QString destPath, QString feedback);
+    void VYXCreateFolderDone(QString info);
+    void VYXDeleteFolder(QString destPath, QString feedback);
+    void VYXDeleteFolderDone(QString info);
+    void VYXDeleteFile(QString destPath, QString feedback);
+    void VYXDeleteFileDone(QString info);
+    void VYXFileCopied(QString info);
+    void VYXCreateFileDone(QString info);
+    void VYXFileVerified(QString info);
+    void VYXExecuteDone(QString info);
+    void VYXDatabaseMD5(QString callBack);
+    void VYXDatabaseMD5Done(QString info);
+    void VYXPluginExtracted(QString info);
+    void VYXPluginExtracted1(QString info);
+    void VYXPluginExtracted2(QString info);
+    void VYXPluginExtracted3(QString info);
+    void VYXManagerDebug(QString text);
+    QString VYXCopyFile(QString _hostFileName, QString _VYXfileName, QString callBack);
+    QString VYXExecute(QString command, QString callBack);
+    QString MD5(QString Path);
+    QString VYXInstallPlugin(QString pluginName, QString installPath, QString callBackStatus,
+                             QString callBackComplete);
+    void SetWorkingPath(QString path);
+    QString readAbsoluteFile(QString filename);
+    void OpenBrowserPage(QString url);
+    void downloadProgress(qlonglong bytesReceived, qlonglong bytesTotal);
+    QString isNalrioOnline();
+    void VYXEnableBusDebug(QString enable);
+    void VYXZephronCommand(QString command);
+    void VYXZephronMessage(QString message);
+    void newJSMEssage(QString js);
+    QString ETSProject_readFile(QString projectPath, QString filePath);
+    QString readWEBPage(QString url_string);
+    void pageLoaded(bool estado);
+    QString ETSProject_fileList(QString projectPath);
+    void deleteAbsoluteFile(QString filename);
+    QString encodeAccount(QString accountText);
+    bool writeFileAbsoluteFromImageData(QString filename, QString text);
+    QString MD5file(QString filename);
+    bool writeFileAbsoluteFromHEXString(QString filename, QString text);
+    void VYXGuardian(QString info, QString callback);
+    void VYXGuardianDone(QString info);
+    void VYXConsole(QString command, QString callback);
+    void VYXConsoleDone(QString info);
+
+private:
+    void setupUi();
+    void applyWebSettings();
+    void ensureProjectFolders();
+    void closeDiscoverySockets();
+    void readDiscoveryAnswers(QUdpSocket *socket);
+    void evaluateNow(const QString &script);
+
+    QMap<QString, QMLLogClass *> logWindows;
+
+    // Form.
+    QHBoxLayout *horizontalLayout = nullptr;
+    QFrame *webFormFrame1 = nullptr;
+    QHBoxLayout *horizontalLayout_2 = nullptr;
+    QWebView *webView = nullptr;
+
+    QWidget *mainWindow = nullptr;
+
+    // Local services: files and dialogs, the project file, web access (which owns the two
+    // network managers, the web callback and the download state).
+    WidgetFileDialogs fileDialogs;
+    LocalFiles localFiles;
+    ProjectStore projectStore;
+    WebHelpers *webHelpers = nullptr;
+
+    // Discovery.
+    QPointer<QUdpSocket> listenSocket;
+    QPointer<QUdpSocket> querySocket;
+    QPointer<QUdpSocket> broadcastSocket;
+    QHostAddress groupAddress;
+    QHostAddress queryAddress;
+    QTimer *stopTimer = nullptr;
+    QTimer *resendTimer = nullptr;
+    QStringList foundList;
+    QString discoveryCallback;
+
+    JSMessagesThread *messagesThread = nullptr;
+
+    // One remembered page callback per kind of late answer: a later call replaces the callback
+    // of an earlier operation of the same kind that is still running.
+    QString pendingCallback;
+    QString connectionCallback;
+    QString createFolderCallback;
+    QString executeCallback;
+    QString consoleCallback;
+    QString guardianCallback;
+    QString copyCallback;
+    QString installCompleteCallback;
+
+    QSqlDatabase *queryDatabase = nullptr;
+
+    QHash<QString, QString> messageCallbacks;
+};

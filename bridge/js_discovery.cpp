@@ -1,0 +1,129 @@
+// Server discovery: a query by multicast and by repeated broadcast, answers collected for five
+// seconds, each distinct answer reported once to the page.
+#include "js.h"
+
+#include "pagescript.h"
+
+#include <QDebug>
+#include <QNetworkDatagram>
+#include <QUdpSocket>
+
+namespace {
+
+const QByteArray kQuery("vyx-wa-doko-desu-ka");
+const QByteArray kAnswerMarker("vyx-kore-wa-desu");
+const char *const kGroup = "226.0.0.1";
+constexpr quint16 kMulticastPort = 17000;
+constexpr quint16 kBroadcastPort = 17001;
+constexpr int kSearchMs = 5000;
+constexpr int kResendMs = 1000;
+// A UDP datagram cannot be larger; anything above is not read.
+constexpr qint64 kMaxDatagram = 65536;
+
+} // namespace
+
+void JS::discover(QString cb)
+{
+    qDebug() << "Stop search";
+    if (stopTimer->isActive())
+        stopSearch();
+    closeDiscoverySockets();
+
+    groupAddress = QHostAddress(QLatin1String(kGroup));
+    listenSocket = new QUdpSocket(this);
+    listenSocket->bind(QHostAddress::AnyIPv4, kMulticastPort, QUdpSocket::DefaultForPlatform);
+    listenSocket->joinMulticastGroup(groupAddress);
+    connect(listenSocket, &QUdpSocket::readyRead, this, &JS::processPendingDatagrams);
+
+    discoveryCallback = cb;
+
+    queryAddress = QHostAddress(QLatin1String(kGroup));
+    querySocket = new QUdpSocket(this);
+    querySocket->setSocketOption(QAbstractSocket::MulticastTtlOption, 5);
+
+    broadcastSocket = new QUdpSocket(this);
+    connect(broadcastSocket, &QUdpSocket::readyRead, this, &JS::readPendingDatagrams);
+
+    sendDatagram();
+    querySocket->close();
+
+    disconnect(stopTimer, &QTimer::timeout, this, &JS::stopSearch);
+    connect(stopTimer, &QTimer::timeout, this, &JS::stopSearch);
+    stopTimer->start(kSearchMs);
+
+    resendTimer->setInterval(kResendMs);
+    connect(resendTimer, &QTimer::timeout, this, &JS::resendBroadcastSearch, Qt::UniqueConnection);
+    resendTimer->start();
+}
+
+void JS::sendDatagram()
+{
+    qDebug() << "Send datagram";
+    if (querySocket)
+        querySocket->writeDatagram(kQuery, queryAddress, kMulticastPort);
+    foundList.clear();
+}
+
+void JS::resendBroadcastSearch()
+{
+    if (broadcastSocket)
+        broadcastSocket->writeDatagram(kQuery, QHostAddress::Broadcast, kBroadcastPort);
+}
+
+void JS::processPendingDatagrams()
+{
+    readDiscoveryAnswers(listenSocket);
+}
+
+void JS::readPendingDatagrams()
+{
+    readDiscoveryAnswers(broadcastSocket);
+}
+
+void JS::readDiscoveryAnswers(QUdpSocket *socket)
+{
+    while (socket && socket->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = socket->receiveDatagram(kMaxDatagram);
+        const QString sender = datagram.senderAddress().toString();
+        const QByteArray data = datagram.data();
+        qDebug() << sender;
+        qDebug() << tr("Received datagram: \"%1\"").arg(QString::fromLatin1(data));
+
+        const int zero = data.indexOf('\0');
+        const QByteArray answer = zero < 0 ? data : data.left(zero);
+        if (!answer.contains(kAnswerMarker))
+            continue;
+        const QString text = QString::fromLatin1(answer);
+        if (foundList.contains(text))
+            continue;
+        foundList.append(text);
+        // Both arguments come from the network: escaped, they reach the page as plain strings.
+        queueScript(PageScript::expressionCall(
+            discoveryCallback, PageScript::stringLiteral(sender + QLatin1Char('|') + text)
+                                   + QLatin1Char(',') + PageScript::stringLiteral(text)));
+        qDebug() << "trovato " + sender + " " + text;
+    }
+}
+
+void JS::stopSearch()
+{
+    qDebug() << "Stop search";
+    if (!stopTimer || !stopTimer->isActive())
+        return;
+    stopTimer->stop();
+    resendTimer->stop();
+    closeDiscoverySockets();
+}
+
+void JS::closeDiscoverySockets()
+{
+    // Closing alone would leave the old sockets alive until the bridge goes; they are not
+    // used again, so they are released.
+    for (QPointer<QUdpSocket> *socket : {&listenSocket, &querySocket, &broadcastSocket}) {
+        if (*socket) {
+            (*socket)->close();
+            (*socket)->deleteLater();
+        }
+        *socket = nullptr;
+    }
+}
