@@ -1,0 +1,95 @@
+#ifndef KVT_OLMOCODES_H
+#define KVT_OLMOCODES_H
+
+#include <cstdint>
+
+namespace kvt {
+
+// Frame kinds (bits 0-3 of the first header word).
+enum kvtOlmoKind : uint8_t {
+  kvtOlmoKindRead = 0,
+  kvtOlmoKindWrite = 1,
+  kvtOlmoKindResponse = 2,
+  kvtOlmoKindPhysical = 3
+};
+
+// Value type codes shared by kvtValue and the frame header (the frame uses 0 to 13).
+enum kvtValueType : uint8_t {
+  kvtTypeNone = 0,
+  kvtTypeBool = 1,
+  kvtTypeChar = 2,
+  kvtTypeUChar = 3,
+  kvtTypeShort = 4,
+  kvtTypeUShort = 5,
+  kvtTypeInt = 6,
+  kvtTypeUInt = 7,
+  kvtTypeLong = 8,
+  kvtTypeULong = 9,
+  kvtTypeFloat = 10,
+  kvtTypeDouble = 11,
+  kvtTypeString = 12,
+  kvtTypeData = 13,
+  kvtTypeArray = 14,
+  kvtTypeLongLong = 15,
+  kvtTypePointer = 16
+};
+
+// Command codes. Parameter frames use the parameter identifier as code instead.
+enum kvtOlmoCommand : uint32_t {
+  CmdAuthenticationMonitor = 1000001,
+  CmdAuthenticationCommand = 1000002,
+  CmdRelation = 1000003,
+  CmdQueryParametersUID = 1010001,
+  CmdQueryParameterConfiguration = 1010002,
+  CmdSystemReload = 1010003,
+  CmdQueryParameterUIConfiguration = 1010004,
+  CmdQueryUserUI = 1010005,
+  CmdQueryDownloadConfiguration = 1010006,
+  CmdQueryDbMd5 = 1010007,
+  CmdQueryDbMaxSize = 1010008,
+  CmdQueryClientLevel = 1010009,
+  CmdQueryFolderDelete = 1010010,
+  CmdQueryFolderCreate = 1010011,
+  CmdQueryFileDelete = 1010012,
+  CmdQueryFileCreate = 1010013,
+  CmdQueryFileAppendData = 1010014,
+  CmdQueryFileMd5 = 1010015,
+  CmdQueryDbChange = 1010016,
+  CmdQueryParameterReady = 1010018,
+  CmdQueryClientsCount = 1010019,
+  CmdQuerySystemTimeStamp = 1010021,
+  CmdSendBroadcastMessage = 1010022,
+  CmdQueryParameterSettings = 1010023,
+  CmdQueryExecuteCommandLine = 1010024,
+  CmdSendBroadcastData = 1010025,
+  CmdQueryServerVersion = 1010028,
+  CmdQueryParameterCustomData = 1010029,
+  CmdEnableRawBusMessage = 1010030,
+  CmdSendZephronFrame = 1010033,
+  CmdQueryProjectJson = 1010034,
+  CmdEnableLogClients = 1010035
+};
+
+// Socket states delivered with every connection event.
+enum kvtOlmoSocketState {
+  kvtOlmoSocketConnected = 0,
+  kvtOlmoSocketUnreachable = 1,
+  kvtOlmoSocketClosedState = 2
+};
+
+// Connection states of one channel.
+enum kvtOlmoConnectionState {
+  kvtOlmoConnectionOk = 0,
+  kvtOlmoConnectionMaxClients = 1,
+  kvtOlmoConnectionAuthFailed = 2,
+  kvtOlmoConnectionConnecting = 3,
+  kvtOlmoConnectionSocketError = 4,
+  kvtOlmoConnectionTimeOut = 5,
+  kvtOlmoConnectionTooSlow = 6,
+  kvtOlmoConnectionInvalidData = 7,
+  kvtOlmoConnectionClosedByHost = 8
+};
+
+}  // namespace kvt
+
+#endif
