@@ -1,0 +1,145 @@
+#include "vyxconnector.h"
+
+#include "kvt_zephronframe.h"
+
+#include <QDebug>
+#include <QMutexLocker>
+
+#include <cstdio>
+
+using kvt::kvtDownloadProgress;
+using kvt::kvtIOlmoFrame;
+using kvt::kvtOlmoTcpClient;
+using kvt::kvtUploadProgress;
+
+const char* const VYXConnector::kKnxGatewayStartCommand = "/home/nalrio/bin/knxd.sh start 15.15.250 15.15.251:2";
+const char* const VYXConnector::kKnxGatewayStopCommand = "/home/nalrio/bin/knxd.sh stop";
+
+// Plain callbacks registered on the client; each gets the connector back as its owner.
+struct VYXConnectorCallbacks {
+  static VYXConnector* owner(void* p) { return static_cast<VYXConnector*>(p); }
+  static void ready(void* p) { owner(p)->OnReady(); }
+  static void connection(void* p, kvtOlmoTcpClient* channel, int socketState, int connectionState) {
+    owner(p)->handleConnectionCodes(channel, socketState, connectionState);
+  }
+  static void read(void* p, kvtIOlmoFrame* frame) {
+    if (frame) owner(p)->OnRead(frame);
+  }
+  static void download(void* p, kvtDownloadProgress* progress) {
+    if (progress) owner(p)->OnDownloadConfiguration(progress);
+  }
+  static void upload(void* p, kvtUploadProgress* progress) {
+    if (!progress) return;
+    VYXConnector::PrintUploadVerdict(*progress);
+    owner(p)->OnUploadConfiguration(progress);
+  }
+};
+
+VYXConnector::VYXConnector() {
+  m_client.SetCallbacks(this, &VYXConnectorCallbacks::ready, &VYXConnectorCallbacks::connection,
+                        &VYXConnectorCallbacks::read, &VYXConnectorCallbacks::download,
+                        &VYXConnectorCallbacks::upload);
+}
+
+// The client's threads call back into this object: end them before anything else is released
+// (the client member is also declared last, so it is the first member destroyed).
+VYXConnector::~VYXConnector() { m_client.Stop(); }
+
+void VYXConnector::handleConnectionCodes(kvtOlmoTcpClient* channel, int socketState, int connectionState) {
+  // A closed channel loses every request that is still unanswered: their answers cannot come.
+  if (socketState == 2) m_commandReplies.Clear();
+  OnConnection(channel, ConnectionStateText(connectionState), SocketStateText(socketState));
+}
+
+QString VYXConnector::SocketStateText(int socketState) {
+  switch (socketState) {
+    case 0: return QStringLiteral("Connected");
+    case 1: return QStringLiteral("Can Not Reach The Host");
+    case 2: return QStringLiteral("Closed");
+    default: return QString();
+  }
+}
+
+QString VYXConnector::ConnectionStateText(int connectionState) {
+  static const char* const texts[] = {"ConnectionState_Ok", "Max client reached", "Authentication failed",
+                                      "Connecting",         "Socket error",       "Timeout",
+                                      "Too slow",           "Invalid data",       "Closed from host"};
+  if (connectionState < 0 || connectionState >= int(sizeof texts / sizeof texts[0])) return QString();
+  return QString::fromLatin1(texts[connectionState]);
+}
+
+void VYXConnector::PrintUploadVerdict(const kvtUploadProgress& progress) {
+  const double fraction = progress.GetPercentage();
+  std::printf("Upload precentage %.0f\n", fraction * 100.0);
+  const QByteArray info = QByteArray(progress.GetInfo().c_str());
+  if (progress.IsEnd()) {
+    if (fraction == 0.0) {
+      std::printf("Project is the same, no need to update it\n");
+    } else if (qstricmp(progress.GetClientMd5File().c_str(), progress.GetServerMd5File().c_str()) == 0) {
+      std::printf("Project uploaded with success\n");
+    } else {
+      std::printf("MD5 do not match with server and client\n");
+      std::printf("Error %s\n", info.constData());
+    }
+  } else if (progress.GetError() != 0) {
+    std::printf("MD5 do not match with server and client\n");
+    std::printf("Error %s\n", info.constData());
+  }
+  std::fflush(stdout);
+}
+
+QByteArray VYXConnector::BuildZephronCommand(const QString& command) {
+  const QByteArray payload = command.toUtf8();
+  const std::vector<uint8_t> frame = kvt::kvtZephronFrame::Build(
+      1, 0, 0, reinterpret_cast<const uint8_t*>(payload.constData()), static_cast<uint32_t>(payload.size()));
+  return QByteArray(reinterpret_cast<const char*>(frame.data()), static_cast<int>(frame.size()));
+}
+
+int VYXConnector::SendZephronCommand(const QString& command) {
+  qDebug().noquote() << "VYX Zephron cmd: " + command;
+  const QByteArray frame = BuildZephronCommand(command);
+  return m_client.SendZephronFrame(reinterpret_cast<const unsigned char*>(frame.constData()),
+                                   static_cast<unsigned int>(frame.size()), false);
+}
+
+QString VYXConnector::ZephronFeedbackText(const QString& message) {
+  QString text = message;
+  return text.replace(QLatin1Char('"'), QStringLiteral("|||"));
+}
+
+unsigned char VYXConnector::BusDebugFlag(const QString& enable) {
+  return enable.toLower() == QLatin1String("true") ? 1 : 0;
+}
+
+std::vector<uint32_t> VYXConnector::ParameterUids() const {
+  QMutexLocker locker(&m_stateLock);
+  return std::vector<uint32_t>(m_parameterUids.begin(), m_parameterUids.end());
+}
+
+QByteArray VYXConnector::DatabaseMd5() const {
+  QMutexLocker locker(&m_stateLock);
+  return m_databaseMd5;
+}
+
+QByteArray VYXConnector::ClientConfigurationMd5() const {
+  QMutexLocker locker(&m_stateLock);
+  return m_clientConfigurationMd5;
+}
+
+qint32 VYXConnector::DatabaseMaxSize() const {
+  QMutexLocker locker(&m_stateLock);
+  return m_databaseMaxSize;
+}
+
+quint8 VYXConnector::ClientLevel() const {
+  QMutexLocker locker(&m_stateLock);
+  return m_clientLevel;
+}
+
+void VYXConnector::queryParameterValue(uint32_t uid) { m_client.QueryParameterValue(static_cast<int>(uid)); }
+
+void VYXConnector::sendUserUI(const QByteArray& user, const QByteArray& xml) {
+  m_client.QuerySendUserUI(user.toStdString(), xml.toStdString());
+}
+
+QByteArray VYXConnector::loggedInUser() { return QByteArray::fromStdString(m_client.GetUser()); }

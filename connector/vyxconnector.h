@@ -1,0 +1,141 @@
+#pragma once
+// VYXConnector: owns the Olmo protocol client and turns its events (which arrive on the SDK's
+// own threads) into Qt signals carrying raw server texts or JSON. The bridge connects these
+// signals (queued, since emitter and receiver live on different threads) and is responsible for
+// escaping every text before it goes into page script.
+#include "commandreplyqueue.h"
+#include "kvt_olmotcpclientvyx.h"
+
+#include <QByteArray>
+#include <QDomDocument>
+#include <QJsonDocument>
+#include <QMutex>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+class VYXConnector : public QObject {
+  Q_OBJECT
+
+public:
+  // The parameter UID list keeps each UID once and never more than this many.
+  static constexpr int kMaxParameterUids = 1 << 20;
+
+  // Server-side command lines of the KNX gateway slots.
+  static const char* const kKnxGatewayStartCommand;
+  static const char* const kKnxGatewayStopCommand;
+
+  VYXConnector();
+  ~VYXConnector() override;
+
+  VYXConnector(const VYXConnector&) = delete;
+  VYXConnector& operator=(const VYXConnector&) = delete;
+
+  // The protocol client; the bridge calls its command operations directly (GUI thread).
+  kvt::kvtOlmoTcpClientVyx& Client() { return m_client; }
+
+  // Pending command-line requests; see commandreplyqueue.h. The bridge pushes one tag per
+  // QueryExecuteCommandLine it sends; each answer is emitted as commandLineReply(tag, info).
+  CommandReplyQueue& CommandReplies() { return m_commandReplies; }
+
+  // Text <-> code tables of the connection callback (codes outside the tables give "").
+  static QString SocketStateText(int socketState);
+  static QString ConnectionStateText(int connectionState);
+
+  // Zephron helpers for the bridge slots:
+  // the frame that carries a text command (type 1, no addresses, payload = UTF-8 text, n + 23
+  // bytes), as sent by SendZephronCommand.
+  static QByteArray BuildZephronCommand(const QString& command);
+  // Logs "VYX Zephron cmd: <command>" and queues the command frame on the client (0 or the
+  // client's error number).
+  int SendZephronCommand(const QString& command);
+  // The message as the page's feedback function gets it: every double quote becomes "|||".
+  // (The bridge still escapes the result as a script literal.)
+  static QString ZephronFeedbackText(const QString& message);
+  // The raw-bus switch value of VYXEnableBusDebug: 1 when enable is "true" in any letter case.
+  static unsigned char BusDebugFlag(const QString& enable);
+
+  // Results remembered from the server's answers (safe to read from any thread).
+  std::vector<uint32_t> ParameterUids() const;
+  QByteArray DatabaseMd5() const;
+  QByteArray ClientConfigurationMd5() const;
+  qint32 DatabaseMaxSize() const;
+  quint8 ClientLevel() const;
+
+  // Event handlers; they run on the client's threads.
+  virtual void OnReady();
+  virtual void OnConnection(kvt::kvtOlmoTcpClient* channel, const QString& connectionState,
+                            const QString& socketState);
+  virtual void OnRead(kvt::kvtIOlmoFrame* frame);
+  virtual void OnAuthentication(int state, const QByteArray& message);
+  virtual void OnDownloadConfiguration(kvt::kvtDownloadProgress* progress);
+  virtual void OnUploadConfiguration(kvt::kvtUploadProgress* progress);
+
+  // Console verdict printed before every upload progress report.
+  static void PrintUploadVerdict(const kvt::kvtUploadProgress& progress);
+  // Progress JSON texts (payload of InProgress).
+  static QString DownloadProgressJson(const kvt::kvtDownloadProgress& progress);
+  static QString UploadProgressJson(const kvt::kvtUploadProgress& progress);
+  // Parameter JSON (payload of updateParameter) for any frame.
+  static QJsonDocument ParameterDocument(kvt::kvtIOlmoFrame& frame);
+  // The frame's text payload (type 12) up to its first NUL, never past the frame; else empty.
+  static QByteArray FrameText(kvt::kvtIOlmoFrame& frame);
+  // The Zephron message text carried by a code-1010033 data frame (up to its first NUL); false
+  // when the frame fails a check, has a code other than 0, or no payload.
+  static bool ZephronText(kvt::kvtIOlmoFrame& frame, QByteArray* text);
+
+signals:
+  void InProgress(QString json);
+  void updateParameter(QJsonDocument json);
+  void connectionReady();
+  void connectionState(QString connectionType, QString eState, QString message);
+  void authenticationResponse(int eState, QString message);
+  void VYXFolderCreated(QString json);
+  void VYXFolderDeleted(QString json);
+  void VYXFileCreate(QString json);
+  void VYXFileDeleted(QString json);
+  void VYXFileAppend(QString json);
+  void VYXFileMD5(QString json);
+  void VYXCommandLineExecuted(QString json);
+  void VYXDatabaseMD5(QString QStringMD5);
+  void VYXMessageReceived(QString data);
+  void VYXZephronMessage(QString message);
+  // Every command-line answer, with the tag of the request it answers (the oldest pending tag
+  // of CommandReplies(); empty when nothing was pending) and the server's "info" text.
+  void commandLineReply(QString tag, QString info);
+
+protected:
+  // Requests the handlers send back to the server (overridable so tests can observe them).
+  virtual void queryParameterValue(uint32_t uid);
+  virtual void sendUserUI(const QByteArray& user, const QByteArray& xml);
+  virtual QByteArray loggedInUser();
+
+private:
+  friend struct VYXConnectorCallbacks;
+
+  void handleConnectionCodes(kvt::kvtOlmoTcpClient* channel, int socketState, int connectionState);
+  void handleParametersUid(kvt::kvtIOlmoFrame& frame);
+  void handleUserUI(const QByteArray& payload);
+  void handleUserUIXml(const QByteArray& xml);
+  void handleUserUIWriteAnswer(const QJsonObject& answer);
+  void handleJsonInfo(kvt::kvtIOlmoFrame& frame, const char* name, void (VYXConnector::*signal)(QString));
+  void handleCommandLine(kvt::kvtIOlmoFrame& frame);
+  void handleZephron(kvt::kvtIOlmoFrame& frame);
+  void handleParameter(kvt::kvtIOlmoFrame& frame);
+
+  mutable QMutex m_stateLock;  // guards the remembered results below, only while read or written
+  std::deque<uint32_t> m_parameterUids;
+  QSet<uint32_t> m_knownUids;
+  QDomDocument m_userInterface;
+  QByteArray m_clientConfigurationMd5;
+  QByteArray m_databaseMd5;
+  qint32 m_databaseMaxSize = 0;
+  quint8 m_clientLevel = 0;
+  CommandReplyQueue m_commandReplies;
+  // Declared last so it is destroyed first: its threads end before any member above goes.
+  kvt::kvtOlmoTcpClientVyx m_client;
+};
