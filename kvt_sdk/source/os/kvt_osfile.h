@@ -1,0 +1,43 @@
+#ifndef KVT_OSFILE_H
+#define KVT_OSFILE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace kvt {
+
+// Thin file object over the standard library's buffered files.
+class kvtOsFile {
+public:
+    kvtOsFile();
+    virtual ~kvtOsFile();
+    kvtOsFile(const kvtOsFile&) = delete;
+    kvtOsFile& operator=(const kvtOsFile&) = delete;
+
+    // mode: a standard-library open mode such as "rb".
+    int Open(const std::string& path, const std::string& mode);
+    int Close();
+    // Bytes transferred (fewer at the end of the file), or -1.
+    int Read(void* buffer, unsigned length);
+    int Write(const void* data, unsigned length);
+    // Seeks to offset bytes from the start of the file.
+    int SetTo(int32_t offset);
+    static int GetFileSize(const std::string& path, int* size);
+
+private:
+    FILE* m_pFile;
+};
+
+// MD5 of a file's content as 32 lower-case hexadecimal digits; an empty text
+// (after a report) when the file cannot be read.
+std::string kvtMd5File(const std::string& path);
+// MD5 of a byte buffer as 32 lower-case hexadecimal digits.
+std::string kvtMd5Hex(const void* data, size_t length);
+// Standard Base64 (RFC 4648 alphabet, "=" padding), without line breaks.
+std::string kvtBase64Encode(const unsigned char* data, size_t length);
+
+}  // namespace kvt
+
+#endif

@@ -1,0 +1,118 @@
+#ifndef KVT_OSTCPSOCKET_H
+#define KVT_OSTCPSOCKET_H
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "kvt_ossocket_decl.h"
+
+namespace kvt {
+
+typedef unsigned char kvtByte;
+
+class kvtIOsTcpSocket {
+public:
+    virtual ~kvtIOsTcpSocket() {}
+    virtual kvtSocketHandle GetSocket() = 0;
+    virtual int32_t GetType() = 0;
+    virtual bool IsConnected() = 0;
+    virtual bool IsValid() = 0;
+    virtual bool HasNoError() = 0;
+    virtual std::string GetName() = 0;
+    virtual std::string GetPeerName() = 0;
+    virtual unsigned GetConnectionTime() = 0;
+    virtual bool SetKeepAlive(bool on) = 0;
+    virtual bool GetKeepAlive() = 0;
+    virtual bool SetReceiveTimeOut(uint32_t ms) = 0;
+    virtual uint32_t GetReceiveTimeOut() = 0;
+    virtual bool SetSendTimeOut(uint32_t ms) = 0;
+    virtual uint32_t GetSendTimeOut() = 0;
+    virtual bool IsReadyToReceive(unsigned ms) = 0;
+    virtual int FlushReceive(unsigned ms, int* count = nullptr) = 0;
+    virtual int Receive(kvtByte* buffer, int length, int* received = nullptr) = 0;
+    virtual bool IsReadyToSend(unsigned ms) = 0;
+    virtual int Send(const kvtByte* data, int length) = 0;
+    virtual int Close() = 0;
+};
+
+// IPv4 TCP client socket: two-step non-blocking connect, then blocking
+// transfers under the socket's send and receive time-outs.
+//
+// Close may be called from another thread while a Send or Receive blocks:
+// it shuts the connection down (which wakes the blocked call) and the
+// descriptor is closed only once no call uses it any more, so a new socket
+// can never receive the same descriptor number under a running call.
+class kvtOsTcpSocket : public kvtIOsTcpSocket {
+public:
+    kvtOsTcpSocket();
+    ~kvtOsTcpSocket() override;
+    kvtOsTcpSocket(const kvtOsTcpSocket&) = delete;
+    kvtOsTcpSocket& operator=(const kvtOsTcpSocket&) = delete;
+
+    kvtSocketHandle GetSocket() override;
+    int32_t GetType() override;
+    bool IsConnected() override;
+    bool IsValid() override;
+    bool HasNoError() override;
+    std::string GetName() override;
+    std::string GetPeerName() override;
+    unsigned GetConnectionTime() override;
+    bool SetKeepAlive(bool on) override;
+    bool GetKeepAlive() override;
+    bool SetReceiveTimeOut(uint32_t ms) override;
+    uint32_t GetReceiveTimeOut() override;
+    bool SetSendTimeOut(uint32_t ms) override;
+    uint32_t GetSendTimeOut() override;
+    bool IsReadyToReceive(unsigned ms) override;
+    int FlushReceive(unsigned ms, int* count = nullptr) override;
+    int Receive(kvtByte* buffer, int length, int* received = nullptr) override;
+    bool IsReadyToSend(unsigned ms) override;
+    int Send(const kvtByte* data, int length) override;
+    int Close() override;
+
+    // Address: dotted IPv4 address or host name, optionally "host:port" (that port wins).
+    int OpenAsyncBegin(const std::string& address, uint16_t port);
+    int OpenAsyncEnd();
+    bool IsConnectPending(unsigned ms);
+    int Reset();
+    int SetNonBlocking(bool on);
+
+    // Bytes that a Receive could take at once without blocking; -1 without a
+    // connected socket. Never blocks and reports nothing.
+    int GetReceiveAvailable();
+
+private:
+    enum : uint32_t {
+        FlagCreated = 0x1,
+        FlagConnecting = 0x2,
+        FlagConnected = 0x4
+    };
+
+    // Keeps a descriptor open while any call uses it.
+    struct Descriptor {
+        explicit Descriptor(int fd) : m_iFd(fd) {}
+        ~Descriptor();
+        int m_iFd;
+    };
+    typedef std::shared_ptr<Descriptor> DescriptorPtr;
+
+    DescriptorPtr descriptor();
+    bool connectedDescriptor(DescriptorPtr& fd);
+    bool waitReady(short events, unsigned ms, const char* function);
+    bool setTimeOut(int option, uint32_t ms, const char* function);
+    uint32_t getTimeOut(int option, const char* function);
+    std::string addressText(bool peer, const char* function);
+    int closeAfterPeerClosed(const char* function);
+
+    std::mutex m_Lock;  // guards the fields below, never held across a socket call
+    uint32_t m_uFlags;
+    DescriptorPtr m_pSocket;
+    uint32_t m_uConnectionStart;
+    int32_t m_iType;
+};
+
+}  // namespace kvt
+
+#endif
