@@ -146,24 +146,31 @@ void WebHelpers::downloadProgress(qint64 bytesReceived, qint64 bytesTotal)
 void WebHelpers::fileDownloaded(QNetworkReply *reply)
 {
     reply->deleteLater();
+    const bool saved = saveReply(reply);
+    emit downloadEnded(reply->url().toString(), saved);
+}
+
+bool WebHelpers::saveReply(QNetworkReply *reply)
+{
     // An error page or a cut-off body is not the file that was asked for.
     if (reply->error() != QNetworkReply::NoError || reply->property(kTooLargeProperty).toBool()) {
         qDebug() << "Download failed:" << reply->url() << reply->errorString();
-        return;
+        return false;
     }
     const QByteArray data = reply->readAll();
     if (data.isEmpty())
-        return;
+        return false;
     qDebug() << "Downloaded: " + QString::number(data.size());
     const QString target = m_appDir + reply->property(kDestinationProperty).toString();
     if (!saveDownload(target, data)) {
         qDebug() << "Could not write the download to" << target;
-        return;
+        return false;
     }
     const QString text =
         progressText(QStringLiteral("download complete"), data.size(), data.size(), 100);
     qDebug().noquote() << text;
     emit pageCall(PageScript::expressionCall(m_downloadFeedback, text));
+    return true;
 }
 
 bool WebHelpers::saveDownload(const QString &target, const QByteArray &data)

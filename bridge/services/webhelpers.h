@@ -55,6 +55,8 @@ public:
 
 signals:
     void pageCall(const QString &script);
+    // Every download ends with this, saved or not (the page hears only of saved ones).
+    void downloadEnded(const QString &url, bool saved);
 
 public slots:
     // Progress of the current download, reported to the download feedback. A total of 0 or
@@ -68,6 +70,7 @@ private slots:
 private:
     void watchSize(QNetworkReply *reply, qint64 limit, bool reportProgress);
     bool probe(const QString &url);
+    bool saveReply(QNetworkReply *reply);
     bool saveDownload(const QString &target, const QByteArray &data);
 
     QString m_appDir;
