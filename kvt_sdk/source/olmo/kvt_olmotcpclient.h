@@ -1,0 +1,123 @@
+#ifndef KVT_OLMOTCPCLIENT_H
+#define KVT_OLMOTCPCLIENT_H
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+
+#include "kvt_olmocodes.h"
+#include "kvt_olmoframe.h"
+#include "kvt_osthread.h"
+#include "kvt_ostcpsocket.h"
+#include "kvt_ostcpsocketconnector.h"
+
+namespace kvt {
+
+class kvtOlmoTcpClient;
+
+// Owner callbacks of one channel; owner is the opaque pointer given to SetCallbacks.
+typedef void (*kvtOlmoReadyCallback)(void* owner, kvtOlmoTcpClient* client);
+typedef void (*kvtOlmoConnectionCallback)(void* owner, kvtOlmoTcpClient* client,
+                                          int socketState, int connectionState);
+typedef void (*kvtOlmoAuthenticationCallback)(void* owner, kvtOlmoTcpClient* client,
+                                              int state, const char* message);
+// The frame is only lent for the duration of the call.
+typedef void (*kvtOlmoReadCallback)(void* owner, kvtOlmoTcpClient* client,
+                                    const kvtIOlmoFrame* frame);
+
+// ReadFrame result when a header announces a payload above kvtOlmoMaxPayload.
+const int kvtOlmoFrameTooLarge = -5;
+
+// Channel timing.
+const uint32_t kvtOlmoSocketTimeOutMs = 30000;  // send and receive time-out of a channel
+const unsigned kvtOlmoSenderPauseMs = 10;       // sender pause after each frame / when idle
+const unsigned kvtOlmoReaderPauseMs = 1;        // reader pause when nothing is waiting
+const unsigned kvtOlmoReaderWaitMs = 2500;      // reader wait for data before looking at stop
+const unsigned kvtOlmoWorkerStackSize = 0x100000;
+
+// One authenticated TCP channel to the server: a monitor channel only reads
+// frames and hands them to its owner; a command channel only sends the frames
+// queued with PushFrame.
+class kvtOlmoTcpClient : public kvtOsTcpSocketConnector {
+ public:
+  kvtOlmoTcpClient();
+  ~kvtOlmoTcpClient() override;
+
+  void OnTcpSocketConnector(int socketState) override;
+  virtual void OnConnection(int socketState, int connectionState);
+  virtual void OnAuthentication(int state, const char* message);
+  virtual void OnReady();
+  virtual void OnRead(const kvtIOlmoFrame* frame);
+
+  // Set once, before Start.
+  void SetCallbacks(void* owner, kvtOlmoReadyCallback ready,
+                    kvtOlmoConnectionCallback connection,
+                    kvtOlmoAuthenticationCallback authentication, kvtOlmoReadCallback read);
+
+  int Start(const std::string& host, uint16_t port, bool isMonitor, const std::string& user,
+            const std::string& password);
+  int Stop();
+
+  // Takes ownership of a heap frame; sent in push order once the sender runs.
+  void PushFrame(kvtOlmoFrame* frame);
+  bool IsReady();
+  uint32_t GetClientId();
+  std::string GetUser();
+  bool IsCommandChannel();
+  // Frames waiting in the send queue.
+  size_t GetQueuedCount();
+
+  // Reads one frame: total bytes read, 0 for a frame skipped on a bad checksum,
+  // or a socket code (-1, -2, -3) or kvtOlmoFrameTooLarge.
+  int ReadFrame(kvtOlmoFrame* frame, int* received);
+
+  // Socket send and receive time-out set after connecting (default 30000 ms).
+  void SetSocketTimeOut(uint32_t ms);
+
+ protected:
+  int stop();
+
+ private:
+  enum : uint8_t {
+    StatusAuthenticated = 0x1,
+    StatusReady = 0x4,
+    StatusCommandThread = 0x8
+  };
+
+  static void thread_command(kvtIOsThread* thread, void* userData);
+  static void thread_monitor(kvtIOsThread* thread, void* userData);
+  void run_command(kvtIOsThread* thread);
+  void run_monitor(kvtIOsThread* thread);
+  bool authenticate();
+  void handle_authentication_response(const kvtOlmoFrame& response);
+  void start_monitor();
+  void start_command();
+  kvtOlmoFrame* pop_frame();
+  void clear_queue();
+  void notify_connection(int socketState, int connectionState);
+  void notify_authentication(int state, const char* message);
+  void notify_ready();
+
+  kvtOsTcpSocket m_Socket;
+  std::recursive_mutex m_ClientLock;  // queue, status, identifier, isMonitor, user, password
+  bool m_bIsMonitor = false;
+  std::string m_strUser;
+  std::string m_strPassword;
+  uint8_t m_uStatus = 0;
+  uint32_t m_uClientId = 0;
+  uint32_t m_uSocketTimeOut = kvtOlmoSocketTimeOutMs;
+  std::deque<kvtOlmoFrame*> m_Queue;
+  kvtOsThread* m_pThreadMonitor = nullptr;
+  kvtOsThread* m_pThreadCommand = nullptr;
+
+  void* m_pOwner = nullptr;
+  kvtOlmoReadyCallback m_pOnReady = nullptr;
+  kvtOlmoConnectionCallback m_pOnConnection = nullptr;
+  kvtOlmoAuthenticationCallback m_pOnAuthentication = nullptr;
+  kvtOlmoReadCallback m_pOnRead = nullptr;
+};
+
+}  // namespace kvt
+
+#endif
