@@ -22,13 +22,13 @@ struct VYXConnectorCallbacks {
   static void connection(void* p, kvtOlmoTcpClient* channel, int socketState, int connectionState) {
     owner(p)->handleConnectionCodes(channel, socketState, connectionState);
   }
-  static void read(void* p, kvtIOlmoFrame* frame) {
+  static void read(void* p, const kvtIOlmoFrame* frame) {
     if (frame) owner(p)->OnRead(frame);
   }
-  static void download(void* p, kvtDownloadProgress* progress) {
+  static void download(void* p, const kvtDownloadProgress* progress) {
     if (progress) owner(p)->OnDownloadConfiguration(progress);
   }
-  static void upload(void* p, kvtUploadProgress* progress) {
+  static void upload(void* p, const kvtUploadProgress* progress) {
     if (!progress) return;
     VYXConnector::PrintUploadVerdict(*progress);
     owner(p)->OnUploadConfiguration(progress);
@@ -98,8 +98,8 @@ QByteArray VYXConnector::BuildZephronCommand(const QString& command) {
 int VYXConnector::SendZephronCommand(const QString& command) {
   qDebug().noquote() << "VYX Zephron cmd: " + command;
   const QByteArray frame = BuildZephronCommand(command);
-  return m_client.SendZephronFrame(reinterpret_cast<const unsigned char*>(frame.constData()),
-                                   static_cast<unsigned int>(frame.size()), false);
+  return m_client.SendZephronFrame(reinterpret_cast<const uint8_t*>(frame.constData()),
+                                   static_cast<unsigned>(frame.size()), false);
 }
 
 QString VYXConnector::ZephronFeedbackText(const QString& message) {

@@ -70,10 +70,10 @@ public:
   virtual void OnReady();
   virtual void OnConnection(kvt::kvtOlmoTcpClient* channel, const QString& connectionState,
                             const QString& socketState);
-  virtual void OnRead(kvt::kvtIOlmoFrame* frame);
+  virtual void OnRead(const kvt::kvtIOlmoFrame* frame);
   virtual void OnAuthentication(int state, const QByteArray& message);
-  virtual void OnDownloadConfiguration(kvt::kvtDownloadProgress* progress);
-  virtual void OnUploadConfiguration(kvt::kvtUploadProgress* progress);
+  virtual void OnDownloadConfiguration(const kvt::kvtDownloadProgress* progress);
+  virtual void OnUploadConfiguration(const kvt::kvtUploadProgress* progress);
 
   // Console verdict printed before every upload progress report.
   static void PrintUploadVerdict(const kvt::kvtUploadProgress& progress);
@@ -81,12 +81,12 @@ public:
   static QString DownloadProgressJson(const kvt::kvtDownloadProgress& progress);
   static QString UploadProgressJson(const kvt::kvtUploadProgress& progress);
   // Parameter JSON (payload of updateParameter) for any frame.
-  static QJsonDocument ParameterDocument(kvt::kvtIOlmoFrame& frame);
+  static QJsonDocument ParameterDocument(const kvt::kvtIOlmoFrame& frame);
   // The frame's text payload (type 12) up to its first NUL, never past the frame; else empty.
-  static QByteArray FrameText(kvt::kvtIOlmoFrame& frame);
+  static QByteArray FrameText(const kvt::kvtIOlmoFrame& frame);
   // The Zephron message text carried by a code-1010033 data frame (up to its first NUL); false
   // when the frame fails a check, has a code other than 0, or no payload.
-  static bool ZephronText(kvt::kvtIOlmoFrame& frame, QByteArray* text);
+  static bool ZephronText(const kvt::kvtIOlmoFrame& frame, QByteArray* text);
 
 signals:
   void InProgress(QString json);
@@ -118,14 +118,14 @@ private:
   friend struct VYXConnectorCallbacks;
 
   void handleConnectionCodes(kvt::kvtOlmoTcpClient* channel, int socketState, int connectionState);
-  void handleParametersUid(kvt::kvtIOlmoFrame& frame);
+  void handleParametersUid(const kvt::kvtIOlmoFrame& frame);
   void handleUserUI(const QByteArray& payload);
   void handleUserUIXml(const QByteArray& xml);
   void handleUserUIWriteAnswer(const QJsonObject& answer);
-  void handleJsonInfo(kvt::kvtIOlmoFrame& frame, const char* name, void (VYXConnector::*signal)(QString));
-  void handleCommandLine(kvt::kvtIOlmoFrame& frame);
-  void handleZephron(kvt::kvtIOlmoFrame& frame);
-  void handleParameter(kvt::kvtIOlmoFrame& frame);
+  void handleJsonInfo(const kvt::kvtIOlmoFrame& frame, const char* name, void (VYXConnector::*signal)(QString));
+  void handleCommandLine(const kvt::kvtIOlmoFrame& frame);
+  void handleZephron(const kvt::kvtIOlmoFrame& frame);
+  void handleParameter(const kvt::kvtIOlmoFrame& frame);
 
   mutable QMutex m_stateLock;  // guards the remembered results below, only while read or written
   std::deque<uint32_t> m_parameterUids;

@@ -29,7 +29,7 @@ constexpr uint32_t kTypeData = 13;
 constexpr int kMaxDumpBytes = 256;  // console dump of an unknown value
 
 // The payload bytes that really lie in the frame's buffer (none for a 9-byte frame).
-const uint8_t* payloadBytes(kvtIOlmoFrame& frame, uint32_t* length) {
+const uint8_t* payloadBytes(const kvtIOlmoFrame& frame, uint32_t* length) {
   const uint32_t total = frame.GetBufferLength();
   if (total <= kHeaderLength || !frame.GetBuffer()) {
     *length = 0;
@@ -101,7 +101,7 @@ QString VYXConnector::UploadProgressJson(const kvtUploadProgress& p) {
   return indentedJson(o);
 }
 
-void VYXConnector::OnDownloadConfiguration(kvtDownloadProgress* progress) {
+void VYXConnector::OnDownloadConfiguration(const kvtDownloadProgress* progress) {
   const kvtDownloadProgress& p = *progress;
   std::printf("MyVyx::OnDownloadConfiguration [%s][%i][%s][%ul][%i][%.3f][%s][%s][%s]\n", boolText(p.IsEnd()),
               int(p.GetError()), p.GetInfo().c_str(), unsigned(p.GetServerBytes()), int(p.GetReceivedBytes()),
@@ -124,7 +124,7 @@ void VYXConnector::OnDownloadConfiguration(kvtDownloadProgress* progress) {
   std::fflush(stdout);
 }
 
-void VYXConnector::OnUploadConfiguration(kvtUploadProgress* progress) {
+void VYXConnector::OnUploadConfiguration(const kvtUploadProgress* progress) {
   const kvtUploadProgress& p = *progress;
   std::printf("MyVyx::OnUploadConfiguration [%s][%i][%s][%i][%i][%.3f][%s][%s][%s]\n", boolText(p.IsEnd()),
               int(p.GetError()), p.GetInfo().c_str(), int(p.GetClientBytes()), int(p.GetSentBytes()),
@@ -136,7 +136,7 @@ void VYXConnector::OnUploadConfiguration(kvtUploadProgress* progress) {
   emit InProgress(json);
 }
 
-QByteArray VYXConnector::FrameText(kvtIOlmoFrame& frame) {
+QByteArray VYXConnector::FrameText(const kvtIOlmoFrame& frame) {
   if (frame.GetType() != kTypeString) return QByteArray();
   uint32_t length = 0;
   const char* text = reinterpret_cast<const char*>(payloadBytes(frame, &length));
@@ -144,7 +144,7 @@ QByteArray VYXConnector::FrameText(kvtIOlmoFrame& frame) {
   return QByteArray(text, static_cast<int>(strnlen(text, length)));
 }
 
-bool VYXConnector::ZephronText(kvtIOlmoFrame& frame, QByteArray* text) {
+bool VYXConnector::ZephronText(const kvtIOlmoFrame& frame, QByteArray* text) {
   text->clear();
   if (frame.GetType() != kTypeData) return false;
   uint32_t length = 0;
@@ -155,8 +155,8 @@ bool VYXConnector::ZephronText(kvtIOlmoFrame& frame, QByteArray* text) {
   return true;
 }
 
-void VYXConnector::OnRead(kvtIOlmoFrame* frame) {
-  kvtIOlmoFrame& f = *frame;
+void VYXConnector::OnRead(const kvtIOlmoFrame* frame) {
+  const kvtIOlmoFrame& f = *frame;
   const uint32_t code = f.GetCode();
   const bool response = f.GetKind() == kKindResponse;
   switch (code) {
@@ -255,7 +255,7 @@ void VYXConnector::OnRead(kvtIOlmoFrame* frame) {
   std::fflush(stdout);
 }
 
-void VYXConnector::handleParametersUid(kvtIOlmoFrame& frame) {
+void VYXConnector::handleParametersUid(const kvtIOlmoFrame& frame) {
   std::printf("[CmdQueryParametersUID][");
   std::fflush(stdout);
   std::vector<uint32_t> uids;
@@ -280,14 +280,14 @@ void VYXConnector::handleParametersUid(kvtIOlmoFrame& frame) {
   for (uint32_t uid : uids) queryParameterValue(uid);
 }
 
-void VYXConnector::handleJsonInfo(kvtIOlmoFrame& frame, const char* name, void (VYXConnector::*signal)(QString)) {
+void VYXConnector::handleJsonInfo(const kvtIOlmoFrame& frame, const char* name, void (VYXConnector::*signal)(QString)) {
   const QJsonObject answer = jsonPayload(FrameText(frame));
   std::printf("[%s][%s]\n", name, indentedJson(answer).toUtf8().constData());
   std::fflush(stdout);
   emit(this->*signal)(answer.value("info").toString());
 }
 
-void VYXConnector::handleCommandLine(kvtIOlmoFrame& frame) {
+void VYXConnector::handleCommandLine(const kvtIOlmoFrame& frame) {
   const QJsonObject answer = jsonPayload(FrameText(frame));
   const QString info = answer.value("info").toString();
   QString tag;
@@ -341,7 +341,7 @@ void VYXConnector::handleUserUIWriteAnswer(const QJsonObject& answer) {
   std::fflush(stdout);
 }
 
-void VYXConnector::handleZephron(kvtIOlmoFrame& frame) {
+void VYXConnector::handleZephron(const kvtIOlmoFrame& frame) {
   QByteArray text;
   if (!ZephronText(frame, &text)) return;
   std::printf("[%s]\n", text.constData());
@@ -349,7 +349,7 @@ void VYXConnector::handleZephron(kvtIOlmoFrame& frame) {
   emit VYXZephronMessage(QString::fromUtf8(text));
 }
 
-QJsonDocument VYXConnector::ParameterDocument(kvtIOlmoFrame& frame) {
+QJsonDocument VYXConnector::ParameterDocument(const kvtIOlmoFrame& frame) {
   QJsonObject o;
   o.insert("ParameterID", QString::number(frame.GetCode()));
   QString value;
@@ -386,4 +386,4 @@ QJsonDocument VYXConnector::ParameterDocument(kvtIOlmoFrame& frame) {
   return QJsonDocument(o);
 }
 
-void VYXConnector::handleParameter(kvtIOlmoFrame& frame) { emit updateParameter(ParameterDocument(frame)); }
+void VYXConnector::handleParameter(const kvtIOlmoFrame& frame) { emit updateParameter(ParameterDocument(frame)); }
