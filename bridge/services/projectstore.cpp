@@ -151,10 +151,20 @@ bool ProjectStore::moveAside(const QString &name)
     return false;
 }
 
-bool ProjectStore::writeDatabase(const QString &name, const QString &json, QString &message)
+// Registers the default connection afresh for `name` (replacing the previous registration
+// quietly: no handle to it is left open between operations).
+QSqlDatabase ProjectStore::registerDefaultConnection(const QString &name)
 {
+    if (QSqlDatabase::contains(QLatin1String(QSqlDatabase::defaultConnection)))
+        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
     db.setDatabaseName(name);
+    return db;
+}
+
+bool ProjectStore::writeDatabase(const QString &name, const QString &json, QString &message)
+{
+    QSqlDatabase db = registerDefaultConnection(name);
     qDebug() << "setDatabaseName    : " << name;
     if (!db.open()) {
         message = db.lastError().text() +
@@ -226,8 +236,7 @@ bool ProjectStore::storeAssets(QSqlDatabase &db, const QString &folder, QString 
 
 bool ProjectStore::openProjectFile(QSqlDatabase &db, const QString &name)
 {
-    db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
-    db.setDatabaseName(name);
+    db = registerDefaultConnection(name);
     // SQLite opens any file lazily; a file without the project table is not a project and must
     // not get the chance to wipe the working folder.
     if (db.open() && db.tables().contains(QStringLiteral("vyx_project")))

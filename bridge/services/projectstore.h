@@ -40,6 +40,7 @@ private:
     QString chooseSaveName(const QString &savePath, const QString &folderPath,
                            const QString &extension, QString &status);
     bool moveAside(const QString &name);
+    static QSqlDatabase registerDefaultConnection(const QString &name);
     bool writeDatabase(const QString &name, const QString &json, QString &message);
     bool storeAssets(QSqlDatabase &db, const QString &folder, QString &failedPath);
     bool openProjectFile(QSqlDatabase &db, const QString &name);

@@ -65,6 +65,17 @@ WebHelpers::WebHelpers(const QString &appDir, const OperationLog &log, QObject *
             &WebHelpers::fileDownloaded);
 }
 
+WebHelpers::~WebHelpers()
+{
+    // Replies still in flight die with their managers; none of their last signals may reach
+    // this object while its members are being destroyed.
+    for (QNetworkAccessManager *manager : {&m_webManager, &m_downloadManager}) {
+        manager->disconnect(this);
+        for (QNetworkReply *reply : manager->findChildren<QNetworkReply *>())
+            reply->disconnect(this);
+    }
+}
+
 void WebHelpers::setWebPort(quint16 port) { m_webPort = port; }
 
 void WebHelpers::setMakerSiteUrls(const QString &httpUrl, const QString &httpsUrl)

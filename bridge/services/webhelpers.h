@@ -33,6 +33,7 @@ public:
 
     explicit WebHelpers(const QString &appDir, const OperationLog &log = OperationLog(),
                         QObject *parent = nullptr);
+    ~WebHelpers() override;
 
     // The answer body goes to `callback` (the most recent one of either call).
     void WEBGet(const QString &url, const QString &callback);

@@ -59,6 +59,7 @@ private slots:
     void loadingAFileThatIsNoProjectChangesNothing();
     void rowsOutsideTheAssetsFolderAreSkipped();
     void clearProjectLeavesEmptyFolders();
+    void clearingDoesNotFollowLinkedFolders();
     void selectImageCopiesUnderTheRequestedSize();
 
 private:
@@ -301,6 +302,15 @@ void ProjectStoreTest::clearProjectLeavesEmptyFolders()
                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{"assets"});
     QVERIFY(QDir(assets()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+}
+
+void ProjectStoreTest::clearingDoesNotFollowLinkedFolders()
+{
+    writeBytes(projectFile("elsewhere/precious.txt"), "p");
+    QVERIFY(QFile::link(projectFile("elsewhere"), assets("/linked")));
+    m_store->clearProject();
+    QVERIFY(!QFileInfo(assets("/linked")).isSymLink());
+    QCOMPARE(readBytes(projectFile("elsewhere/precious.txt")), QByteArray("p"));
 }
 
 void ProjectStoreTest::selectImageCopiesUnderTheRequestedSize()
