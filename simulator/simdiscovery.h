@@ -1,0 +1,32 @@
+#pragma once
+// Answers discovery queries: "vyx-wa-doko-desu-ka" arriving by multicast (226.0.0.1, UDP 17000)
+// or broadcast (UDP 17001) gets one unicast datagram back to its sender:
+//   vyx-kore-wa-desu;name=<name>;address=<IPv4>;port=<TCP port>;version=<version>
+#include <string>
+
+class SimDiscovery
+{
+public:
+    static constexpr int kMulticastPort = 17000;
+    static constexpr int kBroadcastPort = 17001;
+
+    SimDiscovery() = default;
+    ~SimDiscovery();
+    SimDiscovery(const SimDiscovery&) = delete;
+    SimDiscovery& operator=(const SimDiscovery&) = delete;
+
+    // Opens both sockets; a socket that cannot be opened is logged and left out.
+    void open(const std::string& name, const std::string& tcpAddress, int tcpPort);
+    int multicastFd() const { return m_multicast; }
+    int broadcastFd() const { return m_broadcast; }
+    void handleReadable(int fd);
+    // The answer text naming the server at serverAddress.
+    std::string answerFor(const std::string& serverAddress) const;
+
+private:
+    std::string m_name;
+    std::string m_address;
+    int m_port = 0;
+    int m_multicast = -1;
+    int m_broadcast = -1;
+};

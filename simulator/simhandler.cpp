@@ -1,0 +1,410 @@
+#include "simhandler.h"
+
+#include "simframes.h"
+#include "simlog.h"
+#include "simsession.h"
+#include "simzephron.h"
+
+#include <cjson/cJSON.h>
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <ctime>
+#include <memory>
+
+using kvt::kvtOlmoFrame;
+
+namespace {
+
+const uint8_t kResponse = kvt::kvtOlmoKindResponse;
+const uint8_t kWrite = kvt::kvtOlmoKindWrite;
+const size_t kDownloadBlock = 65536;
+const char kDefaultUserInterface[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<ui version=\"1\">\n <main>\n  <page name=\"Home\" icon=\"1\"/>\n </main>\n</ui>\n";
+
+struct JsonFree
+{
+    void operator()(cJSON* j) const { cJSON_Delete(j); }
+};
+using Json = std::unique_ptr<cJSON, JsonFree>;
+
+std::string print(cJSON* o)
+{
+    std::unique_ptr<char, void (*)(void*)> text(cJSON_PrintUnformatted(o), cJSON_free);
+    return text ? text.get() : "{}";
+}
+
+std::string resultJson(const SimResult& r, const char* member, const std::string& value)
+{
+    Json o(cJSON_CreateObject());
+    cJSON_AddNumberToObject(o.get(), "err", r.err);
+    cJSON_AddStringToObject(o.get(), "info", r.info.c_str());
+    if (member)
+        cJSON_AddStringToObject(o.get(), member, value.c_str());
+    return print(o.get());
+}
+
+std::string jsonString(cJSON* root, const char* name)
+{
+    cJSON* item = cJSON_GetObjectItemCaseSensitive(root, name);
+    return cJSON_IsString(item) ? item->valuestring : std::string();
+}
+
+std::string lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return s;
+}
+
+bool decodeBase64(const std::string& in, std::string& out)
+{
+    if (in.size() % 4 != 0)
+        return false;
+    out.assign(in.size() / 4 * 3 + 1, '\0');
+    int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
+                            reinterpret_cast<const unsigned char*>(in.data()), int(in.size()));
+    if (n < 0)
+        return false;
+    size_t pad = 0;
+    for (size_t i = in.size(); i > 0 && in[i - 1] == '=' && pad < 2; --i)
+        ++pad;
+    out.resize(size_t(n) - pad);
+    return true;
+}
+
+std::string logMessage(const std::string& paramId, const std::string& msg)
+{
+    Json o(cJSON_CreateObject());
+    cJSON_AddStringToObject(o.get(), "sender", "vyxsim");
+    cJSON_AddStringToObject(o.get(), "paramId", paramId.c_str());
+    cJSON_AddStringToObject(o.get(), "msg", msg.c_str());
+    return "<message level=\"1\"><![CDATA[" + print(o.get()) + "]]></message>";
+}
+
+} // namespace
+
+SimHandler::SimHandler(const SimOptions& options, SimSandbox& sandbox, SimParameters& parameters,
+                       SimRouter& router)
+    : m_options(options), m_sandbox(sandbox), m_parameters(parameters), m_router(router),
+      m_commandLines(sandbox)
+{
+}
+
+void SimHandler::handle(SimSession& c, const kvtOlmoFrame& f)
+{
+    const uint32_t code = f.GetCode();
+    if (code < 1000000) {
+        parameter(c, f);
+        return;
+    }
+    const std::string who = c.label();
+    switch (code) {
+    case kvt::CmdQueryParametersUID: {
+        std::vector<unsigned char> bytes;
+        for (uint32_t id : m_parameters.ids())
+            for (int i = 0; i < 4; ++i)
+                bytes.push_back(uint8_t(id >> (8 * i)));
+        SimLog::line(who + ": parameter list (" + std::to_string(m_parameters.size()) + ")");
+        m_router.reply(c, SimFrames::data(code, kResponse, bytes.data(), bytes.size()));
+        break;
+    }
+    case kvt::CmdQueryParameterConfiguration:
+    case kvt::CmdQueryParameterUIConfiguration:
+    case kvt::CmdQueryParameterSettings:
+    case kvt::CmdQueryParameterCustomData:
+        SimLog::line(who + ": parameter description " + std::to_string(code) + " of " +
+                     std::to_string(f.GetAsUInt()));
+        m_router.reply(c, SimFrames::text(code, kResponse, m_parameters.configurationJson(f.GetAsUInt())));
+        break;
+    case kvt::CmdQueryParameterReady:
+        m_router.reply(c, SimFrames::uchar(code, kResponse, m_parameters.find(f.GetAsUInt()) ? 1 : 0));
+        break;
+    case kvt::CmdQueryUserUI:
+        userInterface(c, f);
+        break;
+    case kvt::CmdQueryDownloadConfiguration:
+        download(c, f);
+        break;
+    case kvt::CmdQueryDbMd5:
+        SimLog::line(who + ": database MD5");
+        m_router.reply(c, SimFrames::text(code, kResponse, m_sandbox.dbMd5()));
+        break;
+    case kvt::CmdQueryDbMaxSize:
+        m_router.reply(c, SimFrames::ulong(code, kResponse, m_options.dbMaxSize));
+        break;
+    case kvt::CmdQueryClientLevel:
+        m_router.reply(c, SimFrames::uchar(code, kResponse, 1));
+        break;
+    case kvt::CmdQueryFolderDelete: {
+        std::string path = SimFrames::textOf(f);
+        fileOperation(c, code, path, m_sandbox.deleteFolder(path), "folder");
+        break;
+    }
+    case kvt::CmdQueryFolderCreate: {
+        std::string path = SimFrames::textOf(f);
+        fileOperation(c, code, path, m_sandbox.createFolder(path), "folder");
+        break;
+    }
+    case kvt::CmdQueryFileDelete: {
+        std::string path = SimFrames::textOf(f);
+        fileOperation(c, code, path, m_sandbox.deleteFile(path), "file");
+        break;
+    }
+    case kvt::CmdQueryFileCreate: {
+        std::string path = SimFrames::textOf(f);
+        fileOperation(c, code, path, m_sandbox.createFile(path), "file");
+        break;
+    }
+    case kvt::CmdQueryFileAppendData:
+        fileAppend(c, f);
+        break;
+    case kvt::CmdQueryFileMd5: {
+        std::string path = SimFrames::textOf(f);
+        SimLog::line(who + ": MD5 of " + path);
+        m_router.reply(c, SimFrames::text(code, kResponse, m_sandbox.fileMd5(path)));
+        break;
+    }
+    case kvt::CmdQueryDbChange:
+        dbChange(c, f);
+        break;
+    case kvt::CmdQueryClientsCount:
+        m_router.reply(c, SimFrames::ulong(code, kResponse, m_router.clientCount()));
+        break;
+    case kvt::CmdQuerySystemTimeStamp:
+        m_router.reply(c, SimFrames::ulong(code, kResponse, uint32_t(std::time(nullptr))));
+        break;
+    case kvt::CmdSendBroadcastMessage:
+    case kvt::CmdSendBroadcastData:
+        SimLog::line(who + (code == kvt::CmdSendBroadcastData ? ": broadcast data " : ": log message ") +
+                     SimFrames::textOf(f));
+        m_router.relayOthers(c, SimFrames::text(code, kWrite, SimFrames::textOf(f)));
+        break;
+    case kvt::CmdQueryExecuteCommandLine:
+        commandLine(c, f);
+        break;
+    case kvt::CmdQueryServerVersion:
+        m_router.reply(c, SimFrames::text(code, kResponse, "vyxsim " VYXSIM_VERSION));
+        break;
+    case kvt::CmdEnableRawBusMessage:
+        switchFlag(c, f, c.rawBus, "raw bus messages");
+        break;
+    case kvt::CmdEnableLogClients:
+        switchFlag(c, f, c.logClients, "log messages");
+        break;
+    case kvt::CmdSendZephronFrame:
+        zephron(c, f);
+        break;
+    case kvt::CmdQueryProjectJson: {
+        Json o(cJSON_CreateObject());
+        cJSON_AddStringToObject(o.get(), "name", m_options.name.c_str());
+        cJSON_AddNumberToObject(o.get(), "parameters", double(m_parameters.size()));
+        m_router.reply(c, SimFrames::text(code, kResponse, print(o.get())));
+        break;
+    }
+    default:
+        SimLog::line(who + ": unknown command " + std::to_string(code) + " ignored");
+    }
+}
+
+void SimHandler::parameter(SimSession& c, const kvtOlmoFrame& f)
+{
+    const uint32_t id = f.GetCode();
+    const uint8_t kind = f.GetKind();
+    if (kind == kvt::kvtOlmoKindRead) {
+        const SimParameter* p = m_parameters.find(id);
+        SimLog::line(c.label() + ": read parameter " + std::to_string(id) +
+                     (p ? " = " + SimParameters::valueText(*p) : std::string(" (unknown)")));
+        // An unknown parameter is answered without a value so that a waiting client learns of it.
+        m_router.reply(c, p ? SimFrames::parameter(*p, kResponse) : SimFrames::none(id, kResponse));
+        return;
+    }
+    if (kind != kvt::kvtOlmoKindWrite && kind != kvt::kvtOlmoKindPhysical) {
+        SimLog::line(c.label() + ": parameter frame of kind " + std::to_string(kind) + " ignored");
+        return;
+    }
+    if (!m_parameters.write(id, SimFrames::writtenValue(f))) {
+        SimLog::line(c.label() + ": write to parameter " + std::to_string(id) + " refused");
+        return;
+    }
+    const SimParameter* p = m_parameters.find(id);
+    SimLog::line(c.label() + ": parameter " + std::to_string(id) + " = " + SimParameters::valueText(*p));
+    m_router.pushAll(SimFrames::parameter(*p, kind));
+}
+
+void SimHandler::userInterface(SimSession& c, const kvtOlmoFrame& f)
+{
+    const std::string text = SimFrames::textOf(f);
+    if (f.GetKind() == kvt::kvtOlmoKindRead) {
+        auto it = m_userInterfaces.find(text);
+        SimLog::line(c.label() + ": user interface of " + text);
+        m_router.reply(c, SimFrames::text(f.GetCode(), kResponse,
+                                          it == m_userInterfaces.end() ? kDefaultUserInterface : it->second));
+        return;
+    }
+    Json in(cJSON_Parse(text.c_str()));
+    Json out(cJSON_CreateObject());
+    std::string key = jsonString(in.get(), "key");
+    std::string xml;
+    cJSON_AddStringToObject(out.get(), "key", key.c_str());
+    if (!in || key.empty() || !decodeBase64(jsonString(in.get(), "base64"), xml)) {
+        cJSON_AddNumberToObject(out.get(), "err", 1);
+        cJSON_AddStringToObject(out.get(), "info", "Expected {\"key\":...,\"base64\":...}");
+    } else {
+        m_userInterfaces[key] = xml;
+        cJSON_AddNumberToObject(out.get(), "err", 0);
+        cJSON_AddStringToObject(out.get(), "info", "User interface saved");
+    }
+    SimLog::line(c.label() + ": user interface saved for " + key);
+    m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, print(out.get())));
+}
+
+void SimHandler::download(SimSession& c, const kvtOlmoFrame& f)
+{
+    const uint32_t code = f.GetCode();
+    const std::string clientMd5 = lower(SimFrames::textOf(f));
+    const std::string serverMd5 = m_sandbox.dbMd5();
+    if (m_options.faults.downloadFail) {
+        SimLog::line(c.label() + ": download refused with " + std::to_string(m_options.faults.downloadFail));
+        m_router.reply(c, SimFrames::uchar(code, kResponse, uint8_t(m_options.faults.downloadFail)));
+        return;
+    }
+    if (!clientMd5.empty() && clientMd5 == serverMd5) {
+        SimLog::line(c.label() + ": download not needed, client has the database");
+        m_router.reply(c, SimFrames::uchar(code, kResponse, 1));
+        return;
+    }
+    std::vector<unsigned char> db;
+    uint64_t size = m_sandbox.dbSize();
+    if (size > 0xFFFFFFFFull || !m_sandbox.readDb(0, size_t(size), db) || db.size() != size) {
+        SimLog::line(c.label() + ": cannot read the database");
+        m_router.reply(c, SimFrames::uchar(code, kResponse, 3));
+        return;
+    }
+    SimLog::line(c.label() + ": download of " + std::to_string(db.size()) + " bytes");
+    m_router.reply(c, SimFrames::ulong(code, kResponse, uint32_t(db.size())));
+    size_t limit = db.size();
+    if (m_options.faults.stallDownload && m_options.faults.stallDownload < limit)
+        limit = m_options.faults.stallDownload;
+    for (size_t at = 0; at < limit; at += kDownloadBlock)
+        m_router.reply(c, SimFrames::data(code, kResponse, db.data() + at, std::min(kDownloadBlock, limit - at)));
+    if (limit < db.size()) {
+        SimLog::line(c.label() + ": download stalled after " + std::to_string(limit) + " bytes");
+        return;
+    }
+    m_router.reply(c, SimFrames::uchar(code, kResponse, 0));
+}
+
+void SimHandler::fileOperation(SimSession& c, uint32_t code, const std::string& path,
+                               const SimResult& r, const char* member)
+{
+    SimLog::line(c.label() + ": " + std::to_string(code) + " " + path + ": " + r.info);
+    m_router.reply(c, SimFrames::text(code, kResponse, resultJson(r, member, path)));
+}
+
+void SimHandler::fileAppend(SimSession& c, const kvtOlmoFrame& f)
+{
+    const uint32_t code = f.GetCode();
+    const unsigned char* data = f.GetAsData();
+    const size_t length = f.GetType() == kvt::kvtTypeData ? f.GetBufferLength() - kvt::kvtOlmoHeaderSize : 0;
+    if (!data || length < 1 || length < 1u + data[0]) {
+        SimResult r{1, "Append request without a file name"};
+        m_router.reply(c, SimFrames::text(code, kResponse, resultJson(r, "file", "")));
+        return;
+    }
+    const size_t nameLength = data[0];
+    std::string name(reinterpret_cast<const char*>(data + 1), nameLength);
+    size_t written = 0;
+    SimResult r = m_sandbox.appendFile(name, data + 1 + nameLength, length - 1 - nameLength, written);
+    SimLog::line(c.label() + ": append " + std::to_string(written) + " bytes to " + name +
+                 (r.err ? ": " + r.info : std::string()));
+    Json o(cJSON_CreateObject());
+    cJSON_AddNumberToObject(o.get(), "err", r.err);
+    cJSON_AddStringToObject(o.get(), "info", r.info.c_str());
+    cJSON_AddStringToObject(o.get(), "file", name.c_str());
+    cJSON_AddNumberToObject(o.get(), "wrotebytes", double(written));
+    m_router.reply(c, SimFrames::text(code, kResponse, print(o.get())));
+}
+
+void SimHandler::dbChange(SimSession& c, const kvtOlmoFrame& f)
+{
+    Json in(cJSON_Parse(SimFrames::textOf(f).c_str()));
+    std::string file = jsonString(in.get(), "file");
+    std::string md5 = lower(jsonString(in.get(), "md5"));
+    std::string newMd5;
+    SimResult r = in ? m_sandbox.replaceDb(file, md5, newMd5)
+                     : SimResult{1, "Expected {\"md5\":...,\"file\":...}"};
+    if (!in)
+        newMd5 = m_sandbox.dbMd5();
+    SimLog::line(c.label() + ": change database from " + file + ": " + r.info);
+    Json o(cJSON_CreateObject());
+    cJSON_AddNumberToObject(o.get(), "err", r.err);
+    cJSON_AddStringToObject(o.get(), "info", r.info.c_str());
+    cJSON_AddStringToObject(o.get(), "file", file.c_str());
+    cJSON_AddStringToObject(o.get(), "md5", newMd5.c_str());
+    m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, print(o.get())));
+}
+
+void SimHandler::commandLine(SimSession& c, const kvtOlmoFrame& f)
+{
+    const std::string line = SimFrames::textOf(f);
+    SimResult r = m_commandLines.run(line);
+    SimLog::line(c.label() + ": command line \"" + line + "\" -> " + std::to_string(r.err));
+    m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, resultJson(r, "cmd", line)));
+}
+
+void SimHandler::zephron(SimSession& c, const kvtOlmoFrame& f)
+{
+    const uint32_t code = f.GetCode();
+    const unsigned char* data = f.GetAsData();
+    const size_t length = data ? f.GetBufferLength() - kvt::kvtOlmoHeaderSize : 0;
+    SimZephron::Parsed z;
+    std::string why;
+    std::vector<unsigned char> answer;
+    if (!SimZephron::parse(data, length, z, why)) {
+        SimLog::line(c.label() + ": Zephron frame refused: " + why);
+        // A non-zero code marks an error text; the manager shows only code 0 messages.
+        answer = SimZephron::build(1, "error: " + why);
+    } else {
+        std::string text = z.payload.substr(0, z.payload.find('\0'));
+        SimLog::line(c.label() + ": Zephron command \"" + text + "\"");
+        std::string reply = text == "status" ? "bus ok, " + std::to_string(m_busTelegrams) + " telegrams"
+                                             : "ok: " + text;
+        answer = SimZephron::build(0, reply);
+    }
+    m_router.reply(c, SimFrames::data(code, kResponse, answer.data(), answer.size()));
+}
+
+void SimHandler::switchFlag(SimSession& c, const kvtOlmoFrame& f, bool& flag, const char* what)
+{
+    if (f.GetKind() != kvt::kvtOlmoKindRead) {
+        flag = f.GetAsUChar() != 0;
+        SimLog::line(c.label() + ": " + what + (flag ? " on" : " off"));
+    }
+    m_router.reply(c, SimFrames::uchar(f.GetCode(), kResponse, flag ? 1 : 0));
+}
+
+void SimHandler::tick(unsigned count)
+{
+    if (!m_options.live)
+        return;
+    for (uint32_t id : m_parameters.liveTick(count))
+        if (const SimParameter* p = m_parameters.find(id))
+            m_router.pushAll(SimFrames::parameter(*p, kvt::kvtOlmoKindPhysical));
+}
+
+void SimHandler::periodicFor(SimSession& c, unsigned count)
+{
+    if (c.logClients) {
+        const SimParameter* p = m_parameters.find(100201);
+        std::string msg = p ? "temperature " + SimParameters::valueText(*p) : "tick " + std::to_string(count);
+        m_router.reply(c, SimFrames::text(kvt::CmdSendBroadcastMessage, kWrite, logMessage("100201", msg)));
+    }
+    if (c.rawBus) {
+        ++m_busTelegrams;
+        std::string telegram = "bus: 1.1." + std::to_string(count % 16) + " -> 0/0/" +
+                               std::to_string(count % 8 + 1) + " write " + (count % 2 ? "01" : "00");
+        std::vector<unsigned char> z = SimZephron::build(0, telegram);
+        m_router.reply(c, SimFrames::data(kvt::CmdSendZephronFrame, kWrite, z.data(), z.size()));
+    }
+}

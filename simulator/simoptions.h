@@ -1,0 +1,45 @@
+#pragma once
+// Command-line settings of the server simulator, including its fault injection switches.
+#include <cstdint>
+#include <string>
+
+struct SimFaults
+{
+    bool refuseLogin = false;     // answer every login with "authentication failed"
+    bool reportFull = false;      // answer every login with "client limit reached"
+    unsigned silentAfter = 0;     // after N command frames a client gets nothing more (0 = off)
+    unsigned closeAfter = 0;      // after N command frames both channels of a client are closed
+    unsigned corruptEvery = 0;    // every Nth frame sent after login has a wrong checksum
+    bool hugeLength = false;      // payload answers announce a length far beyond what follows
+    unsigned slowMs = 0;          // every answer leaves N ms late
+    int downloadFail = 0;         // 2..4: every configuration download ends with this value
+    uint32_t stallDownload = 0;   // a download stops sending after this many data bytes (0 = off)
+};
+
+struct SimOptions
+{
+    std::string bind = "127.0.0.1";
+    int port = 18000;
+    std::string root;             // sandbox folder; empty = default location
+    std::string user = "admin";
+    std::string password = "admin";
+    std::string usersFile;
+    std::string paramsFile;
+    std::string name = "vyxsim";
+    unsigned maxClients = 8;
+    uint32_t dbMaxSize = 64u * 1024u * 1024u;
+    uint32_t dbInitialSize = 65536;
+    bool live = false;
+    bool discovery = true;
+    bool quiet = false;
+    SimFaults faults;
+};
+
+// Parses argv into options. Returns 0 to run, 1 after printing help (exit 0), 2 on a usage error
+// (message in error).
+int parseSimOptions(int argc, char** argv, SimOptions& options, std::string& error);
+
+const char* simUsageText();
+
+// Default sandbox: $XDG_DATA_HOME/vyxsim, ~/.local/share/vyxsim, or a folder under the temp dir.
+std::string defaultSimRoot();

@@ -1,0 +1,260 @@
+#include "simparameters.h"
+
+#include <cjson/cJSON.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+struct JsonFree
+{
+    void operator()(cJSON* j) const { cJSON_Delete(j); }
+};
+
+int typeFromName(const std::string& n)
+{
+    if (n == "byte") return SimByte;
+    if (n == "uint") return SimUInt;
+    if (n == "ulong") return SimULong;
+    if (n == "float") return SimFloat;
+    if (n == "string") return SimString;
+    return 0;
+}
+
+uint32_t clampNumber(double v, int type)
+{
+    if (!std::isfinite(v) || v < 0)
+        return 0;
+    double max = type == SimByte ? 255.0 : 4294967295.0;
+    return uint32_t(v > max ? max : v);
+}
+
+} // namespace
+
+void SimParameters::add(uint32_t id, const std::string& name, int type, double value,
+                        const std::string& unit)
+{
+    SimParameter p;
+    p.id = id;
+    p.name = name;
+    p.type = type;
+    p.unit = unit;
+    if (type == SimFloat)
+        p.real = float(value);
+    else
+        p.number = clampNumber(value, type);
+    m_params[id] = p;
+}
+
+void SimParameters::addText(uint32_t id, const std::string& name, const std::string& text)
+{
+    SimParameter p;
+    p.id = id;
+    p.name = name;
+    p.type = SimString;
+    p.text = text;
+    m_params[id] = p;
+}
+
+void SimParameters::loadDefaults()
+{
+    m_params.clear();
+    static const char* rooms[] = {"Kitchen", "Living room", "Dining room", "Hall", "Bedroom",
+                                  "Bathroom", "Office", "Garage", "Garden", "Terrace"};
+    for (uint32_t i = 0; i < 10; ++i)
+        add(100001 + i, std::string("Light ") + rooms[i], SimByte, i % 3 == 0 ? 1 : 0);
+    for (uint32_t i = 0; i < 8; ++i)
+        add(100101 + i, std::string("Dimmer ") + rooms[i], SimByte, (i * 37) % 256, "%");
+    for (uint32_t i = 0; i < 8; ++i)
+        add(100201 + i, std::string("Temperature ") + rooms[i], SimFloat, 19.5 + i * 0.5, "C");
+    for (uint32_t i = 0; i < 6; ++i)
+        add(100301 + i, std::string("Energy meter ") + std::to_string(i + 1), SimUInt,
+            12000 + i * 1500, "Wh");
+    for (uint32_t i = 0; i < 4; ++i)
+        add(100401 + i, std::string("Operating time ") + std::to_string(i + 1), SimULong,
+            360000 + i * 3600, "s");
+    for (uint32_t i = 0; i < 6; ++i)
+        addText(100501 + i, std::string("Room name ") + std::to_string(i + 1), rooms[i]);
+    addText(999997, "Logic channel", "{}");
+}
+
+bool SimParameters::loadFile(const std::string& path, std::string& error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read parameter file " + path;
+        return false;
+    }
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    std::string text = buffer.str();
+    std::unique_ptr<cJSON, JsonFree> root(cJSON_ParseWithLength(text.data(), text.size()));
+    if (!root) {
+        error = path + ": not valid JSON";
+        return false;
+    }
+    cJSON* list = cJSON_IsArray(root.get()) ? root.get()
+                                            : cJSON_GetObjectItemCaseSensitive(root.get(), "parameters");
+    if (!cJSON_IsArray(list)) {
+        error = path + ": expected an array of parameters";
+        return false;
+    }
+    m_params.clear();
+    int index = 0;
+    cJSON* item = nullptr;
+    cJSON_ArrayForEach(item, list)
+    {
+        ++index;
+        cJSON* id = cJSON_GetObjectItemCaseSensitive(item, "id");
+        cJSON* type = cJSON_GetObjectItemCaseSensitive(item, "type");
+        cJSON* name = cJSON_GetObjectItemCaseSensitive(item, "name");
+        cJSON* value = cJSON_GetObjectItemCaseSensitive(item, "value");
+        cJSON* unit = cJSON_GetObjectItemCaseSensitive(item, "unit");
+        int t = cJSON_IsString(type) ? typeFromName(type->valuestring) : 0;
+        if (!cJSON_IsNumber(id) || id->valuedouble < 1 || id->valuedouble > 0xFFFFF || t == 0) {
+            error = path + ": parameter " + std::to_string(index) +
+                    " needs an id (1..1048575) and a type (byte, uint, ulong, float, string)";
+            return false;
+        }
+        std::string n = cJSON_IsString(name) ? name->valuestring : "Parameter " + std::to_string(index);
+        uint32_t pid = uint32_t(id->valuedouble);
+        if (t == SimString)
+            addText(pid, n, cJSON_IsString(value) ? value->valuestring : "");
+        else
+            add(pid, n, t, cJSON_IsNumber(value) ? value->valuedouble : 0.0,
+                cJSON_IsString(unit) ? unit->valuestring : "");
+    }
+    return true;
+}
+
+const SimParameter* SimParameters::find(uint32_t id) const
+{
+    auto it = m_params.find(id);
+    return it == m_params.end() ? nullptr : &it->second;
+}
+
+std::vector<uint32_t> SimParameters::ids() const
+{
+    std::vector<uint32_t> out;
+    out.reserve(m_params.size());
+    for (const auto& p : m_params)
+        out.push_back(p.first);
+    return out;
+}
+
+bool SimParameters::write(uint32_t id, const SimWrittenValue& v)
+{
+    auto it = m_params.find(id);
+    if (it == m_params.end())
+        return false;
+    SimParameter& p = it->second;
+    double number = 0.0;
+    bool numeric = true;
+    switch (v.type) {
+    case 1: case 2: case 3: case 4: case 5: case 6: case 7: case 8: case 9:
+        number = v.number;
+        break;
+    case SimFloat:
+        number = v.real;
+        break;
+    case SimString: {
+        char* end = nullptr;
+        number = std::strtod(v.text.c_str(), &end);
+        numeric = end != v.text.c_str() && *end == '\0';
+        break;
+    }
+    default:
+        numeric = false;
+    }
+    if (p.type == SimString) {
+        if (v.type == SimString) {
+            p.text = v.text;
+        } else if (numeric) {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%g", number);
+            p.text = buf;
+        } else {
+            return false;
+        }
+        return true;
+    }
+    if (!numeric)
+        return false;
+    if (p.type == SimFloat)
+        p.real = float(number);
+    else
+        p.number = clampNumber(number, p.type);
+    return true;
+}
+
+std::vector<uint32_t> SimParameters::liveTick(unsigned tick)
+{
+    std::vector<uint32_t> changed;
+    auto touch = [&](uint32_t id, auto change) {
+        auto it = m_params.find(id);
+        if (it == m_params.end())
+            return;
+        change(it->second);
+        changed.push_back(id);
+    };
+    touch(100002, [](SimParameter& p) { p.number = p.number ? 0 : 1; });
+    touch(100201, [tick](SimParameter& p) {
+        p.real = 21.0f + 1.5f * float(std::sin(double(tick) / 10.0));
+    });
+    touch(100301, [](SimParameter& p) { p.number += 3; });
+    touch(100401, [](SimParameter& p) { p.number += 1; });
+    if (tick % 5 == 0)
+        touch(100102, [](SimParameter& p) { p.number = (p.number + 25) % 256; });
+    return changed;
+}
+
+std::string SimParameters::typeName(int type)
+{
+    switch (type) {
+    case SimByte: return "byte";
+    case SimUInt: return "uint";
+    case SimULong: return "ulong";
+    case SimFloat: return "float";
+    case SimString: return "string";
+    }
+    return "unknown";
+}
+
+std::string SimParameters::valueText(const SimParameter& p)
+{
+    if (p.type == SimString)
+        return p.text;
+    if (p.type == SimFloat) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%g", double(p.real));
+        return buf;
+    }
+    return std::to_string(p.number);
+}
+
+std::string SimParameters::configurationJson(uint32_t id) const
+{
+    std::unique_ptr<cJSON, JsonFree> o(cJSON_CreateObject());
+    const SimParameter* p = find(id);
+    cJSON_AddNumberToObject(o.get(), "id", id);
+    if (!p) {
+        cJSON_AddNumberToObject(o.get(), "err", 1);
+        cJSON_AddStringToObject(o.get(), "info", "Unknown parameter");
+    } else {
+        cJSON_AddNumberToObject(o.get(), "err", 0);
+        cJSON_AddStringToObject(o.get(), "name", p->name.c_str());
+        cJSON_AddStringToObject(o.get(), "type", typeName(p->type).c_str());
+        cJSON_AddStringToObject(o.get(), "unit", p->unit.c_str());
+        if (p->type == SimByte) {
+            cJSON_AddNumberToObject(o.get(), "min", 0);
+            cJSON_AddNumberToObject(o.get(), "max", 255);
+        }
+    }
+    std::unique_ptr<char, void (*)(void*)> text(cJSON_PrintUnformatted(o.get()), cJSON_free);
+    return text ? text.get() : "{}";
+}

@@ -1,0 +1,454 @@
+#include "simserver.h"
+
+#include "simframes.h"
+#include "simlog.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+using kvt::kvtOlmoFrame;
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+void onSignal(int)
+{
+    g_stop = true;
+}
+
+uint64_t nowMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u;
+}
+
+const size_t kMaxSessions = 256;
+const size_t kMaxOutput = 512u << 20;      // a client that reads nothing is dropped beyond this
+const size_t kMaxWaiting = 100000;         // answers held for a command channel without its pair
+const size_t kReadChunk = 256 * 1024;
+const size_t kReadPerRound = 8u << 20;
+
+bool isChannelCode(uint32_t code)
+{
+    return code == kvt::CmdAuthenticationMonitor || code == kvt::CmdAuthenticationCommand ||
+           code == kvt::CmdRelation;
+}
+
+void patchChecksum(std::string& frame)
+{
+    uint8_t x = 0;
+    for (int i = 0; i < 8; ++i)
+        x ^= uint8_t(frame[size_t(i)]);
+    frame[8] = char(x);
+}
+
+} // namespace
+
+SimServer::SimServer(const SimOptions& options, const SimUsers& users, SimSandbox& sandbox,
+                     SimParameters& parameters)
+    : m_options(options), m_users(users), m_handler(options, sandbox, parameters, *this)
+{
+}
+
+SimServer::~SimServer()
+{
+    for (auto& s : m_sessions)
+        ::close(s.first);
+    if (m_listen >= 0)
+        ::close(m_listen);
+}
+
+bool SimServer::listen()
+{
+    m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (m_listen < 0) {
+        std::fprintf(stderr, "vyxsim: socket: %s\n", std::strerror(errno));
+        return false;
+    }
+    int on = 1;
+    setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(m_options.port));
+    if (inet_pton(AF_INET, m_options.bind.c_str(), &a.sin_addr) != 1) {
+        std::fprintf(stderr, "vyxsim: not an IPv4 address: %s\n", m_options.bind.c_str());
+        return false;
+    }
+    if (bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(m_listen, 64) != 0) {
+        std::fprintf(stderr, "vyxsim: cannot listen on %s:%d: %s\n", m_options.bind.c_str(),
+                     m_options.port, std::strerror(errno));
+        return false;
+    }
+    socklen_t len = sizeof a;
+    getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &len);
+    m_port = ntohs(a.sin_port);
+    return true;
+}
+
+int SimServer::run()
+{
+    if (!listen())
+        return 1;
+    std::printf("LISTENING %d\n", m_port);
+    std::fflush(stdout);
+    SimLog::line("listening on " + m_options.bind + ":" + std::to_string(m_port));
+
+    struct sigaction sa{};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    if (m_options.discovery)
+        m_discovery.open(m_options.name, m_options.bind, m_port);
+
+    uint64_t nextTick = nowMs() + 1000;
+    std::vector<pollfd> fds;
+    while (!g_stop) {
+        const uint64_t now = nowMs();
+        fds.clear();
+        fds.push_back({m_listen, POLLIN, 0});
+        if (m_discovery.multicastFd() >= 0)
+            fds.push_back({m_discovery.multicastFd(), POLLIN, 0});
+        if (m_discovery.broadcastFd() >= 0)
+            fds.push_back({m_discovery.broadcastFd(), POLLIN, 0});
+        for (auto& e : m_sessions) {
+            short events = e.second->closeWhenFlushed ? 0 : POLLIN;
+            if (e.second->hasDueOutput(now))
+                events |= POLLOUT;
+            fds.push_back({e.first, events, 0});
+        }
+        // Short waits keep delayed answers (--slow) and the one-second tick on time.
+        int ready = poll(fds.data(), fds.size(), 20);
+        if (ready < 0 && errno != EINTR) {
+            std::fprintf(stderr, "vyxsim: poll: %s\n", std::strerror(errno));
+            return 1;
+        }
+        for (const pollfd& p : fds) {
+            if (!p.revents)
+                continue;
+            if (p.fd == m_listen) {
+                acceptAll();
+            } else if (p.fd == m_discovery.multicastFd() || p.fd == m_discovery.broadcastFd()) {
+                m_discovery.handleReadable(p.fd);
+            } else {
+                auto it = m_sessions.find(p.fd);
+                if (it == m_sessions.end() || it->second->closed)
+                    continue;
+                if (p.revents & (POLLIN | POLLHUP | POLLERR))
+                    readFrom(*it->second);
+            }
+        }
+        const uint64_t after = nowMs();
+        for (auto& e : m_sessions) {
+            SimSession& s = *e.second;
+            if (s.closed)
+                continue;
+            if (!s.flush(after)) {
+                SimLog::line(s.label() + ": connection lost while sending");
+                s.closed = true;
+            } else if (s.closeWhenFlushed && s.outputBytes == 0) {
+                s.closed = true;
+            }
+        }
+        if (after >= nextTick) {
+            nextTick = after + 1000;
+            tick();
+        }
+        dropClosed();
+    }
+    SimLog::line("stopping");
+    return 0;
+}
+
+void SimServer::acceptAll()
+{
+    for (;;) {
+        sockaddr_in peer{};
+        socklen_t len = sizeof peer;
+        int fd = accept4(m_listen, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0)
+            return;
+        char text[INET_ADDRSTRLEN] = "?";
+        inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+        std::string name = std::string(text) + ":" + std::to_string(ntohs(peer.sin_port));
+        if (m_sessions.size() >= kMaxSessions) {
+            SimLog::line("connection from " + name + " refused: too many connections");
+            ::close(fd);
+            continue;
+        }
+        int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        m_sessions[fd] = std::make_unique<SimSession>(fd, name);
+        SimLog::line("connection from " + name);
+    }
+}
+
+void SimServer::readFrom(SimSession& s)
+{
+    size_t total = 0;
+    while (total < kReadPerRound && !s.closed) {
+        size_t old = s.input.size();
+        s.input.resize(old + kReadChunk);
+        ssize_t n = recv(s.fd, &s.input[old], kReadChunk, 0);
+        s.input.resize(old + (n > 0 ? size_t(n) : 0));
+        if (n == 0) {
+            SimLog::line(s.label() + ": closed by the client");
+            s.closed = true;
+            return;
+        }
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                break;
+            if (errno == EINTR)
+                continue;
+            SimLog::line(s.label() + ": receive error: " + std::strerror(errno));
+            s.closed = true;
+            return;
+        }
+        total += size_t(n);
+        kvtOlmoFrame f;
+        for (;;) {
+            SimSession::Extract r = s.extract(f);
+            if (r == SimSession::NeedMore)
+                break;
+            if (r == SimSession::Skipped) {
+                SimLog::line(s.label() + ": frame header with a wrong checksum skipped");
+                continue;
+            }
+            if (r == SimSession::TooLarge) {
+                SimLog::line(s.label() + ": announced payload beyond 64 MiB, connection closed");
+                s.closed = true;
+                return;
+            }
+            onFrame(s, f);
+            if (s.closed || s.closeWhenFlushed)
+                return;
+        }
+    }
+}
+
+void SimServer::onFrame(SimSession& s, kvtOlmoFrame& f)
+{
+    const uint32_t code = f.GetCode();
+    if (!s.loggedIn) {
+        if (code == kvt::CmdAuthenticationMonitor || code == kvt::CmdAuthenticationCommand) {
+            login(s, f);
+        } else {
+            SimLog::line(s.label() + ": frame " + std::to_string(code) + " before login, connection closed");
+            s.closed = true;
+        }
+        return;
+    }
+    if (s.role == SimSession::Monitor) {
+        SimLog::line(s.label() + ": frame " + std::to_string(code) + " on the monitor channel ignored");
+        return;
+    }
+    if (code == kvt::CmdRelation) {
+        relation(s, f);
+        return;
+    }
+    if (isChannelCode(code)) {
+        SimLog::line(s.label() + ": repeated login ignored");
+        return;
+    }
+    ++s.commandFrames;
+    const SimFaults& faults = m_options.faults;
+    if (faults.silentAfter && s.commandFrames > faults.silentAfter) {
+        if (!s.silent) {
+            SimLog::line(s.label() + ": going silent (fault injection)");
+            s.silent = true;
+            if (SimSession* m = monitorOf(s.pairedMonitor))
+                m->silent = true;
+        }
+        return;
+    }
+    m_handler.handle(s, f);
+    if (faults.closeAfter && s.commandFrames >= faults.closeAfter) {
+        SimLog::line(s.label() + ": closing after " + std::to_string(s.commandFrames) +
+                     " frames (fault injection)");
+        closeClient(s);
+    }
+}
+
+void SimServer::login(SimSession& s, const kvtOlmoFrame& f)
+{
+    const uint32_t code = f.GetCode();
+    const bool monitor = code == kvt::CmdAuthenticationMonitor;
+    const unsigned char* data = f.GetAsData();
+    if (!data) {
+        SimLog::line(s.label() + ": login without credentials, connection closed");
+        s.closed = true;
+        return;
+    }
+    std::string plain(reinterpret_cast<const char*>(data), f.GetBufferLength() - kvt::kvtOlmoHeaderSize);
+    for (char& c : plain)
+        c = char(uint8_t(c) ^ 0xA5);
+    size_t bar = plain.find('|');
+    std::string user = plain.substr(0, bar);
+    std::string password = bar == std::string::npos ? std::string() : plain.substr(bar + 1);
+
+    unsigned sameRole = 0;
+    for (auto& e : m_sessions)
+        if (e.second->loggedIn && !e.second->closed &&
+            e.second->role == (monitor ? SimSession::Monitor : SimSession::Command))
+            ++sameRole;
+
+    uint8_t result = 0;
+    if (m_options.faults.refuseLogin || bar == std::string::npos || !m_users.check(user, password))
+        result = 2;
+    else if (m_options.faults.reportFull || sameRole >= m_options.maxClients)
+        result = 1;
+
+    unsigned char answer[5] = {result, 0, 0, 0, 0};
+    if (result == 0) {
+        s.loggedIn = true;
+        s.role = monitor ? SimSession::Monitor : SimSession::Command;
+        s.clientId = m_nextClientId++;
+        s.user = user;
+        for (int i = 0; i < 4; ++i)
+            answer[1 + i] = uint8_t(s.clientId >> (8 * i));
+        SimLog::line(s.label() + ": user " + user + " logged in");
+    } else {
+        SimLog::line(s.label() + ": login of " + user + (result == 1 ? " refused: client limit reached"
+                                                                     : " refused: wrong user or password"));
+        // Nothing more can happen on a refused connection.
+        s.closeWhenFlushed = true;
+    }
+    s.queue(SimFrames::data(code, kvt::kvtOlmoKindResponse, answer, sizeof answer),
+            nowMs() + m_options.faults.slowMs);
+}
+
+void SimServer::relation(SimSession& s, const kvtOlmoFrame& f)
+{
+    const uint32_t monitorId = f.GetAsULong();
+    SimSession* m = monitorOf(monitorId);
+    if (!m || m->user != s.user) {
+        SimLog::line(s.label() + ": relation to unknown monitor #" + std::to_string(monitorId));
+        return;
+    }
+    s.pairedMonitor = monitorId;
+    SimLog::line(s.label() + ": paired with monitor #" + std::to_string(monitorId));
+    std::vector<std::string> waiting;
+    waiting.swap(s.waitingForRelation);
+    for (auto& frame : waiting)
+        sendTo(*m, std::move(frame));
+}
+
+SimSession* SimServer::monitorOf(uint32_t clientId)
+{
+    if (clientId == 0)
+        return nullptr;
+    for (auto& e : m_sessions) {
+        SimSession& m = *e.second;
+        if (m.role == SimSession::Monitor && m.clientId == clientId && !m.closed && !m.closeWhenFlushed)
+            return &m;
+    }
+    return nullptr;
+}
+
+void SimServer::sendTo(SimSession& target, std::string frame)
+{
+    if (target.silent || target.closed)
+        return;
+    if (target.outputBytes + frame.size() > kMaxOutput) {
+        SimLog::line(target.label() + ": client reads too slowly, connection closed");
+        target.closed = true;
+        return;
+    }
+    const SimFaults& faults = m_options.faults;
+    ++m_framesSent;
+    if (faults.hugeLength && frame.size() > kvt::kvtOlmoHeaderSize) {
+        // Announce far more than follows (and more than any receiver should accept).
+        const uint32_t huge = 0x7FFFFFF0u;
+        for (int i = 0; i < 4; ++i)
+            frame[size_t(4 + i)] = char(uint8_t(huge >> (8 * i)));
+        patchChecksum(frame);
+    }
+    if (faults.corruptEvery && m_framesSent % faults.corruptEvery == 0)
+        frame[8] = char(uint8_t(frame[8]) ^ 0x5A);
+    target.queue(std::move(frame), nowMs() + faults.slowMs);
+}
+
+void SimServer::reply(SimSession& command, std::string frame)
+{
+    if (command.silent)
+        return;
+    if (SimSession* m = monitorOf(command.pairedMonitor)) {
+        sendTo(*m, std::move(frame));
+        return;
+    }
+    if (command.waitingForRelation.size() < kMaxWaiting)
+        command.waitingForRelation.push_back(std::move(frame));
+}
+
+void SimServer::pushAll(std::string frame)
+{
+    for (auto& e : m_sessions) {
+        SimSession& m = *e.second;
+        if (m.role == SimSession::Monitor && m.loggedIn && !m.closed)
+            sendTo(m, frame);
+    }
+}
+
+void SimServer::relayOthers(SimSession& command, std::string frame)
+{
+    for (auto& e : m_sessions) {
+        SimSession& m = *e.second;
+        if (m.role == SimSession::Monitor && m.loggedIn && !m.closed && m.clientId != command.pairedMonitor)
+            sendTo(m, frame);
+    }
+}
+
+unsigned SimServer::clientCount() const
+{
+    unsigned n = 0;
+    for (auto& e : m_sessions)
+        if (e.second->role == SimSession::Monitor && e.second->loggedIn && !e.second->closed)
+            ++n;
+    return n;
+}
+
+void SimServer::closeClient(SimSession& command)
+{
+    command.closeWhenFlushed = true;
+    if (SimSession* m = monitorOf(command.pairedMonitor))
+        m->closeWhenFlushed = true;
+}
+
+void SimServer::tick()
+{
+    ++m_ticks;
+    m_handler.tick(m_ticks);
+    for (auto& e : m_sessions) {
+        SimSession& c = *e.second;
+        if (c.role == SimSession::Command && c.loggedIn && !c.closed && (c.rawBus || c.logClients))
+            m_handler.periodicFor(c, m_ticks);
+    }
+}
+
+void SimServer::dropClosed()
+{
+    for (auto it = m_sessions.begin(); it != m_sessions.end();) {
+        if (it->second->closed) {
+            SimLog::line(it->second->label() + ": disconnected");
+            ::close(it->first);
+            it = m_sessions.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}

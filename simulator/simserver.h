@@ -1,0 +1,53 @@
+#pragma once
+// The simulator's network side: one poll loop over the listening socket, the discovery sockets and
+// every client connection. Logins, channel pairing and the fault switches live here; the meaning
+// of each command lives in SimHandler.
+#include "simdiscovery.h"
+#include "simhandler.h"
+#include "simoptions.h"
+#include "simrouter.h"
+#include "simsession.h"
+#include "simusers.h"
+
+#include <map>
+#include <memory>
+
+class SimServer : public SimRouter
+{
+public:
+    SimServer(const SimOptions& options, const SimUsers& users, SimSandbox& sandbox,
+              SimParameters& parameters);
+    ~SimServer() override;
+
+    // Runs until SIGINT or SIGTERM; the result is the process exit code.
+    int run();
+
+    void reply(SimSession& command, std::string frame) override;
+    void pushAll(std::string frame) override;
+    void relayOthers(SimSession& command, std::string frame) override;
+    unsigned clientCount() const override;
+
+private:
+    bool listen();
+    void acceptAll();
+    void readFrom(SimSession& s);
+    void onFrame(SimSession& s, kvt::kvtOlmoFrame& f);
+    void login(SimSession& s, const kvt::kvtOlmoFrame& f);
+    void relation(SimSession& s, const kvt::kvtOlmoFrame& f);
+    void sendTo(SimSession& target, std::string frame);
+    void closeClient(SimSession& command);
+    SimSession* monitorOf(uint32_t clientId);
+    void tick();
+    void dropClosed();
+
+    const SimOptions& m_options;
+    const SimUsers& m_users;
+    SimHandler m_handler;
+    SimDiscovery m_discovery;
+    int m_listen = -1;
+    int m_port = 0;
+    std::map<int, std::unique_ptr<SimSession>> m_sessions;
+    uint32_t m_nextClientId = 1;
+    uint64_t m_framesSent = 0;
+    unsigned m_ticks = 0;
+};
