@@ -2,20 +2,28 @@
 
 #include <QMutexLocker>
 
-void CommandReplyQueue::Push(const QString& tag) {
+#include <algorithm>
+
+void CommandReplyQueue::Push(const QString& tag, const QString& commandLine) {
   QMutexLocker locker(&m_lock);
   if (static_cast<int>(m_pending.size()) >= kMaxPending) m_pending.pop_front();
-  m_pending.push_back(tag);
+  m_pending.push_back(Entry{tag, commandLine});
 }
 
-bool CommandReplyQueue::Pop(QString* tag) {
+bool CommandReplyQueue::Pop(QString* tag, const QString& answeredCommand) {
   QMutexLocker locker(&m_lock);
   if (m_pending.empty()) {
     if (tag) tag->clear();
     return false;
   }
-  if (tag) *tag = m_pending.front();
-  m_pending.pop_front();
+  auto entry = m_pending.begin();
+  if (!answeredCommand.isEmpty()) {
+    auto match = std::find_if(m_pending.begin(), m_pending.end(),
+                              [&](const Entry& e) { return e.commandLine == answeredCommand; });
+    if (match != m_pending.end()) entry = match;
+  }
+  if (tag) *tag = entry->tag;
+  m_pending.erase(entry);
   return true;
 }
 

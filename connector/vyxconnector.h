@@ -38,8 +38,9 @@ public:
   // The protocol client; the bridge calls its command operations directly (GUI thread).
   kvt::kvtOlmoTcpClientVyx& Client() { return m_client; }
 
-  // Pending command-line requests; see commandreplyqueue.h. The bridge pushes one tag per
-  // QueryExecuteCommandLine it sends; each answer is emitted as commandLineReply(tag, info).
+  // Pending command-line requests; see commandreplyqueue.h. The bridge pushes one entry (tag and
+  // command line) per QueryExecuteCommandLine it sends, right when it sends it; each answer is
+  // emitted as commandLineReply(tag, info). The queue is emptied when a channel closes.
   CommandReplyQueue& CommandReplies() { return m_commandReplies; }
 
   // Text <-> code tables of the connection callback (codes outside the tables give "").

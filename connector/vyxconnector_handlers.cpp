@@ -291,7 +291,7 @@ void VYXConnector::handleCommandLine(const kvtIOlmoFrame& frame) {
   const QJsonObject answer = jsonPayload(FrameText(frame));
   const QString info = answer.value("info").toString();
   QString tag;
-  m_commandReplies.Pop(&tag);
+  m_commandReplies.Pop(&tag, answer.value("cmd").toString());
   qDebug().noquote() << "MyVyx::CommandLine [" + tag + "] " + info;
   emit VYXCommandLineExecuted(info);
   emit commandLineReply(tag, info);

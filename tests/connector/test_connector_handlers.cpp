@@ -346,6 +346,93 @@ TEST(ConnectorConnection, StateTextsAndChannelLetter) {
   EXPECT_EQ(spy.at(0).at(2).toString(), "");
 }
 
+TEST(ConnectorProgress, DownloadJsonAndRememberedMd5) {
+  kvt::kvtDownloadProgress p;
+  p.active = false;
+  p.serverBytes = 1000;
+  p.receivedBytes = 125;
+  p.fraction = 0.125f;
+  p.error = 0;
+  p.info = "Donwload \"End\"";
+  p.clientFile = "/tmp/db";
+  p.clientMd5 = "aa";
+  p.serverMd5 = "aa";
+  RecordingConnector connector;
+  QSignalSpy spy(&connector, SIGNAL(InProgress(QString)));
+  connector.OnDownloadConfiguration(&p);
+  ASSERT_EQ(spy.count(), 1);
+  const QJsonObject o = QJsonDocument::fromJson(spy.at(0).at(0).toString().toUtf8()).object();
+  EXPECT_EQ(o.value("IsEnd"), QJsonValue("true"));  // a string, not a JSON boolean
+  EXPECT_EQ(o.value("GetError"), QJsonValue(0));
+  EXPECT_EQ(o.value("GetInfo").toString(), "Donwload \"End\"");
+  EXPECT_EQ(o.value("GetServerBytes"), QJsonValue("1000"));
+  EXPECT_EQ(o.value("GetReceivedBytes"), QJsonValue("125"));
+  EXPECT_EQ(o.value("GetPercentage"), QJsonValue("12.5"));
+  EXPECT_EQ(o.value("GetClientFile").toString(), "/tmp/db");
+  EXPECT_FALSE(o.contains("GetSentBytes"));
+  EXPECT_FALSE(o.contains("GetClientBytes"));
+  EXPECT_EQ(o.size(), 9);
+  EXPECT_EQ(connector.ClientConfigurationMd5(), QByteArray("aa"));
+
+  p.error = 1;  // a failed download keeps the last good digest
+  p.clientMd5 = "bb";
+  connector.OnDownloadConfiguration(&p);
+  EXPECT_EQ(connector.ClientConfigurationMd5(), QByteArray("aa"));
+  p.active = true;  // still running: reported, nothing remembered
+  p.error = 0;
+  connector.OnDownloadConfiguration(&p);
+  EXPECT_EQ(connector.ClientConfigurationMd5(), QByteArray("aa"));
+  EXPECT_EQ(spy.count(), 3);
+  EXPECT_EQ(QJsonDocument::fromJson(spy.at(2).at(0).toString().toUtf8()).object().value("IsEnd"), QJsonValue("false"));
+}
+
+TEST(ConnectorProgress, UploadJson) {
+  kvt::kvtUploadProgress p;
+  p.active = false;
+  p.fraction = 1.0f;
+  p.clientBytes = 1000000;
+  p.sentBytes = 1000000;
+  RecordingConnector connector;
+  QSignalSpy spy(&connector, SIGNAL(InProgress(QString)));
+  connector.OnUploadConfiguration(&p);
+  ASSERT_EQ(spy.count(), 1);
+  const QJsonObject o = QJsonDocument::fromJson(spy.at(0).at(0).toString().toUtf8()).object();
+  EXPECT_EQ(o.value("GetPercentage"), QJsonValue("100"));
+  EXPECT_EQ(o.value("GetClientBytes"), QJsonValue("1000000"));
+  EXPECT_EQ(o.value("GetSentBytes"), QJsonValue("1000000"));
+  EXPECT_FALSE(o.contains("GetServerBytes"));
+  EXPECT_EQ(o.size(), 9);
+}
+
+TEST(ConnectorProgress, UploadVerdictOnTheConsole) {
+  struct Row {
+    bool active;
+    float fraction;
+    int error;
+    const char* clientMd5;
+    const char* serverMd5;
+    const char* expected;
+  } rows[] = {
+      {false, 0.0f, 0, "a", "b", "Upload precentage 0\nProject is the same, no need to update it\n"},
+      {false, 1.0f, 0, "ABCdef", "abcDEF", "Upload precentage 100\nProject uploaded with success\n"},
+      {false, 1.0f, 2, "abc", "abd", "Upload precentage 100\nMD5 do not match with server and client\nError why\n"},
+      {true, 0.5f, 2, "abc", "abc", "Upload precentage 50\nMD5 do not match with server and client\nError why\n"},
+      {true, 0.5f, 0, "abc", "abd", "Upload precentage 50\n"},
+  };
+  for (const Row& row : rows) {
+    kvt::kvtUploadProgress p;
+    p.active = row.active;
+    p.fraction = row.fraction;
+    p.error = row.error;
+    p.clientMd5 = row.clientMd5;
+    p.serverMd5 = row.serverMd5;
+    p.info = "why";
+    testing::internal::CaptureStdout();
+    VYXConnector::PrintUploadVerdict(p);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), row.expected);
+  }
+}
+
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);

@@ -124,7 +124,7 @@ private:
           sendAll(monitor, encode(1, 7, 4242, 77, ""));
         } else if (f.code == 1010024 && monitor >= 0) {
           const std::string cmd(f.payload.c_str());
-          sendAll(monitor, encode(2, 12, 1010024, 0, "{\"err\":0,\"info\":\"ran " + cmd + "\"}" + std::string(1, '\0')));
+          sendAll(monitor, encode(2, 12, 1010024, 0, "{\"err\":0,\"cmd\":\"" + cmd + "\",\"info\":\"ran " + cmd + "\"}" + std::string(1, '\0')));
         }
       }
     }
@@ -175,8 +175,8 @@ TEST(ConnectorLoopback, ReadyParameterCommandLineAndTearDownWhileConnected) {
   EXPECT_TRUE(states.contains("C/ConnectionState_Ok/Connected")) << states.join(",").toStdString();
   EXPECT_TRUE(states.contains("R/ConnectionState_Ok/Connected")) << states.join(",").toStdString();
 
-  connector->CommandReplies().Push("console");
-  connector->CommandReplies().Push("guardian");
+  connector->CommandReplies().Push("console", "uptime");
+  connector->CommandReplies().Push("guardian", "status");
   connector->Client().QueryExecuteCommandLine("uptime");
   connector->Client().QueryExecuteCommandLine("status");
   ASSERT_TRUE(waitFor([&] { return replies.size() == 2; }));

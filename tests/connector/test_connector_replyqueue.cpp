@@ -17,6 +17,20 @@ TEST(CommandReplyQueue, AnswersReachTheirRequestsInOrderOnce) {
   EXPECT_TRUE(tag.isEmpty());
 }
 
+TEST(CommandReplyQueue, AnswerNamingItsCommandFindsItsRequest) {
+  CommandReplyQueue queue;
+  queue.Push("upload", "kill $(pidof mono)");  // its answer will be swallowed by the upload
+  queue.Push("console", "ls");
+  queue.Push("guardian", "/nalrio/bin/nalrio_guardian x");
+  QString tag;
+  ASSERT_TRUE(queue.Pop(&tag, "ls"));
+  EXPECT_EQ(tag, "console");
+  ASSERT_TRUE(queue.Pop(&tag, "not pending"));  // unknown command: the oldest request
+  EXPECT_EQ(tag, "upload");
+  ASSERT_TRUE(queue.Pop(&tag));
+  EXPECT_EQ(tag, "guardian");
+}
+
 TEST(CommandReplyQueue, ClearForgetsPendingAndBoundDropsOldest) {
   CommandReplyQueue queue;
   queue.Push("a");
