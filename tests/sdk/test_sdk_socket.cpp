@@ -1,0 +1,293 @@
+// TCP socket against loopback peers: connect steps, transfers with their
+// negative codes, time-outs, options, and closing from another thread.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "kvt_ostcpsocket.h"
+#include "loopback_server.h"
+#include "sdk_test_support.h"
+
+using namespace kvt;
+using sdktest::LoopbackServer;
+using sdktest::MsSince;
+using sdktest::ReportRecorder;
+using sdktest::WaitUntil;
+
+namespace {
+
+// The connect sequence of the reconnect loop, with a bound on the pending polls.
+bool Connect(kvtOsTcpSocket& socket, const std::string& address, uint16_t port)
+{
+    int result = socket.OpenAsyncBegin(address, port);
+    if (result == kvtSocketPending) {
+        for (int i = 0; i < 10 && socket.IsConnectPending(1000); ++i) {
+        }
+    } else if (result != 0) {
+        return false;
+    }
+    socket.OpenAsyncEnd();
+    return socket.IsConnected();
+}
+
+void PeerSend(int fd, const std::string& bytes)
+{
+    ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+}
+
+class SocketTest : public ::testing::Test {
+protected:
+    // Connects m_socket to m_server and accepts the peer.
+    void ConnectPair()
+    {
+        ASSERT_NE(m_server.Port(), 0);
+        ASSERT_TRUE(Connect(m_socket, "127.0.0.1", m_server.Port()));
+        m_peer = m_server.Accept();
+        ASSERT_GE(m_peer, 0);
+    }
+
+    ReportRecorder m_reports;
+    LoopbackServer m_server;
+    kvtOsTcpSocket m_socket;
+    int m_peer = -1;
+};
+
+}  // namespace
+
+TEST_F(SocketTest, ConnectsInTwoStepsAndNamesBothEnds)
+{
+    EXPECT_TRUE(m_socket.IsValid());
+    EXPECT_FALSE(m_socket.IsConnected());
+    EXPECT_EQ(m_socket.GetType(), 1);
+    EXPECT_EQ(m_socket.GetConnectionTime(), 0u);
+    ConnectPair();
+    EXPECT_TRUE(m_socket.HasNoError());
+    EXPECT_EQ(m_socket.GetPeerName(), "127.0.0.1:" + std::to_string(m_server.Port()));
+    EXPECT_EQ(m_socket.GetName().rfind("127.0.0.1:", 0), 0u) << m_socket.GetName();
+    EXPECT_LT(m_socket.GetConnectionTime(), 5u);
+    EXPECT_NE(m_socket.GetSocket(), kvtInvalidSocket);
+    EXPECT_FALSE(m_socket.IsConnectPending(0)) << "a connected socket has no pending connect";
+    EXPECT_EQ(m_reports.Count(), 0u) << m_reports.Last();
+}
+
+TEST_F(SocketTest, PortInAddressOverridesPortArgument)
+{
+    const std::string port = std::to_string(m_server.Port());
+    const std::string addresses[] = {"127.0.0.1:" + port, " localhost : " + port, "localhost:" + port};
+    for (const std::string& address : addresses) {
+        kvtOsTcpSocket socket;
+        ASSERT_TRUE(Connect(socket, address, sdktest::RefusingPort())) << address;
+        EXPECT_EQ(socket.GetPeerName(), "127.0.0.1:" + port) << address;
+        EXPECT_GE(m_server.Accept(), 0);
+    }
+}
+
+TEST_F(SocketTest, UnresolvableHostReportsAndReturns10)
+{
+    for (const char* address : {"nohost.invalid", "nohost.invalid:18000", "", "  :18000"}) {
+        m_reports.Clear();
+        EXPECT_EQ(m_socket.OpenAsyncBegin(address, 18000), 10) << address;
+        EXPECT_EQ(m_reports.CountContaining("Custom Message - : gethostbyname failed"), 1u) << address;
+        EXPECT_TRUE(m_reports.Has("Function ------- : kvt::kvtOsTcpSocket::OpenAsyncBegin"));
+        EXPECT_FALSE(m_socket.IsConnected());
+    }
+}
+
+TEST_F(SocketTest, RefusedConnectLeavesSocketUnconnected)
+{
+    EXPECT_FALSE(Connect(m_socket, "127.0.0.1", sdktest::RefusingPort()));
+    EXPECT_FALSE(m_socket.IsConnected());
+}
+
+TEST_F(SocketTest, PeerClosingAfterFourOfNineBytesGivesClosed)
+{
+    ConnectPair();
+    PeerSend(m_peer, "abcd");
+    m_server.CloseAccepted(m_peer);
+    kvtByte buffer[9] = {0};
+    int received = -1;
+    EXPECT_EQ(m_socket.Receive(buffer, 9, &received), kvtSocketClosed);
+    EXPECT_EQ(received, 4);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4), "abcd");
+    EXPECT_FALSE(m_socket.IsConnected());
+    EXPECT_FALSE(m_socket.IsValid()) << "the socket is closed";
+    EXPECT_EQ(m_reports.Count(), 0u) << m_reports.Last();
+}
+
+TEST_F(SocketTest, ReceiveTimeOutGivesTimeOutWithoutReport)
+{
+    ConnectPair();
+    ASSERT_TRUE(m_socket.SetReceiveTimeOut(200));
+    PeerSend(m_peer, "xy");
+    kvtByte buffer[9];
+    int received = -1;
+    EXPECT_EQ(m_socket.Receive(buffer, 9, &received), kvtSocketTimeOut);
+    EXPECT_EQ(received, 2);
+    EXPECT_TRUE(m_socket.IsConnected()) << "a time-out keeps the connection";
+    EXPECT_EQ(m_reports.Count(), 0u) << m_reports.Last();
+}
+
+TEST_F(SocketTest, SendAndReceiveWholeBuffers)
+{
+    ConnectPair();
+    ASSERT_TRUE(m_socket.SetReceiveTimeOut(10000));
+    ASSERT_TRUE(m_socket.SetSendTimeOut(10000));
+    std::string data(200000, '\0');
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 7);
+    // The peer echoes everything back from its own thread.
+    std::thread echo([&] {
+        std::string got;
+        char piece[4096];
+        while (got.size() < data.size()) {
+            ssize_t n = ::recv(m_peer, piece, sizeof(piece), 0);
+            if (n <= 0)
+                break;
+            got.append(piece, static_cast<size_t>(n));
+        }
+        ::send(m_peer, got.data(), got.size(), MSG_NOSIGNAL);
+    });
+    EXPECT_EQ(m_socket.Send(reinterpret_cast<const kvtByte*>(data.data()), static_cast<int>(data.size())),
+              static_cast<int>(data.size()));
+    std::string back(data.size(), '\0');
+    int received = 0;
+    EXPECT_EQ(m_socket.Receive(reinterpret_cast<kvtByte*>(&back[0]), static_cast<int>(back.size()), &received),
+              static_cast<int>(back.size()));
+    echo.join();
+    EXPECT_EQ(received, static_cast<int>(data.size()));
+    EXPECT_TRUE(back == data);
+    EXPECT_EQ(m_socket.Receive(nullptr, 0), 0);
+}
+
+TEST_F(SocketTest, UnconnectedTransfersReportSocketIsClose)
+{
+    kvtByte buffer[4] = {1, 2, 3, 4};
+    int received = 99;
+    EXPECT_EQ(m_socket.Receive(buffer, 4, &received), kvtSocketError);
+    EXPECT_EQ(received, 0);
+    EXPECT_EQ(m_socket.Send(buffer, 4), kvtSocketError);
+    EXPECT_FALSE(m_socket.IsReadyToReceive(0));
+    EXPECT_FALSE(m_socket.IsReadyToSend(0));
+    EXPECT_EQ(m_reports.CountContaining("Custom Message - : Socket is close."), 4u);
+    EXPECT_TRUE(m_reports.Has("Function ------- : kvt::kvtOsTcpSocket::Receive"));
+    EXPECT_TRUE(m_reports.Has("Function ------- : kvt::kvtOsTcpSocket::Send"));
+    EXPECT_TRUE(m_reports.Has("kvtError Number : 10\nNetwork communication error."));
+}
+
+TEST_F(SocketTest, CloseIsIdempotentAndGettersReportWithoutSocket)
+{
+    EXPECT_EQ(m_socket.Close(), 0);
+    EXPECT_EQ(m_socket.Close(), 0);
+    EXPECT_EQ(m_reports.Count(), 0u) << "closing an unconnected socket skips the shutdown";
+    EXPECT_FALSE(m_socket.IsValid());
+    EXPECT_EQ(m_socket.GetSocket(), kvtInvalidSocket);
+    EXPECT_EQ(m_socket.GetPeerName(), "");
+    EXPECT_EQ(m_socket.GetName(), "");
+    EXPECT_EQ(m_socket.GetReceiveTimeOut(), 0u);
+    EXPECT_FALSE(m_socket.SetKeepAlive(true));
+    EXPECT_FALSE(m_socket.HasNoError());
+    EXPECT_EQ(m_socket.GetConnectionTime(), 0u);
+    EXPECT_EQ(m_reports.CountContaining("Custom Message - : Socket is invalid."), 6u);
+    EXPECT_EQ(m_socket.SetNonBlocking(true), 10);
+    EXPECT_TRUE(m_reports.Has("Custom Message - : Invalid socket"));
+    // A connect after Close makes a new socket.
+    ConnectPair();
+    EXPECT_EQ(m_socket.Close(), 0);
+    EXPECT_EQ(m_socket.Close(), 0);
+}
+
+TEST_F(SocketTest, OptionsRoundTrip)
+{
+    ConnectPair();
+    const uint32_t timeOuts[] = {0, 1500, 30000};
+    for (uint32_t ms : timeOuts) {
+        EXPECT_TRUE(m_socket.SetReceiveTimeOut(ms));
+        EXPECT_EQ(m_socket.GetReceiveTimeOut(), ms);
+        EXPECT_TRUE(m_socket.SetSendTimeOut(ms));
+        EXPECT_EQ(m_socket.GetSendTimeOut(), ms);
+    }
+    EXPECT_TRUE(m_socket.SetKeepAlive(true));
+    EXPECT_TRUE(m_socket.GetKeepAlive());
+    EXPECT_TRUE(m_socket.SetKeepAlive(false));
+    EXPECT_FALSE(m_socket.GetKeepAlive());
+    EXPECT_EQ(m_reports.Count(), 0u) << m_reports.Last();
+}
+
+TEST_F(SocketTest, ReadinessAndBytesWaiting)
+{
+    EXPECT_EQ(m_socket.GetReceiveAvailable(), -1);
+    ConnectPair();
+    EXPECT_EQ(m_socket.GetReceiveAvailable(), 0);
+    EXPECT_FALSE(m_socket.IsReadyToReceive(0));
+    EXPECT_TRUE(m_socket.IsReadyToSend(1000));
+    PeerSend(m_peer, "12345");
+    EXPECT_TRUE(m_socket.IsReadyToReceive(10000));
+    ASSERT_TRUE(WaitUntil([&] { return m_socket.GetReceiveAvailable() == 5; }));
+    kvtByte buffer[5];
+    EXPECT_EQ(m_socket.Receive(buffer, 5), 5);
+    EXPECT_EQ(m_socket.GetReceiveAvailable(), 0);
+    EXPECT_EQ(m_reports.Count(), 0u) << m_reports.Last();
+}
+
+TEST_F(SocketTest, FlushReceiveDiscardsWaitingBytesAndKeepsTimeOut)
+{
+    ConnectPair();
+    ASSERT_TRUE(m_socket.SetReceiveTimeOut(4000));
+    PeerSend(m_peer, "0123456789");
+    ASSERT_TRUE(WaitUntil([&] { return m_socket.GetReceiveAvailable() == 10; }));
+    int count = -1;
+    EXPECT_EQ(m_socket.FlushReceive(300, &count), 0);
+    EXPECT_EQ(count, 10);
+    EXPECT_EQ(m_socket.GetReceiveAvailable(), 0);
+    EXPECT_EQ(m_socket.GetReceiveTimeOut(), 4000u);
+}
+
+TEST_F(SocketTest, CloseFromAnotherThreadUnblocksReceive)
+{
+    ConnectPair();
+    ASSERT_TRUE(m_socket.SetReceiveTimeOut(0));  // no time-out: only Close can end the wait
+    auto receive = std::async(std::launch::async, [&] {
+        kvtByte buffer[16];
+        int received = 0;
+        return m_socket.Receive(buffer, 16, &received);
+    });
+    // Whether Close comes before or during the Receive, the Receive must end.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(m_socket.Close(), 0);
+    ASSERT_EQ(receive.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "Receive still blocked";
+    int result = receive.get();
+    EXPECT_TRUE(result == kvtSocketClosed || result == kvtSocketError) << result;
+    EXPECT_FALSE(m_socket.IsValid());
+}
+
+TEST_F(SocketTest, SendToAClosedPeerFailsWithoutSignal)
+{
+    ConnectPair();
+    ASSERT_TRUE(m_socket.SetSendTimeOut(5000));
+    m_server.CloseAccepted(m_peer);
+    std::string block(65536, 'z');
+    int result = 0;
+    // The first sends may still be accepted by the kernel; a later one sees the reset.
+    for (int i = 0; i < 200 && result >= 0; ++i)
+        result = m_socket.Send(reinterpret_cast<const kvtByte*>(block.data()), static_cast<int>(block.size()));
+    EXPECT_EQ(result, kvtSocketError);
+    EXPECT_TRUE(m_reports.Has("Custom Message - : send error\nWindows Error "));
+}
+
+TEST(kvtOsSocketLibraryTest, ObjectsHoldTheLibraryReference)
+{
+    int before = kvtSocketLibraryReferences();
+    {
+        kvtOsTcpSocket first;
+        kvtOsTcpSocket second;
+        EXPECT_EQ(kvtSocketLibraryReferences(), before + 2);
+    }
+    EXPECT_EQ(kvtSocketLibraryReferences(), before);
+}
