@@ -20,6 +20,15 @@ constexpr int kResendMs = 1000;
 // A UDP datagram cannot be larger; anything above is not read.
 constexpr qint64 kMaxDatagram = 65536;
 
+// IPv4 senders as plain dotted text (a dual-stack socket reports them IPv4-mapped), ready to
+// be handed back to VYXConnect.
+QString addressText(const QHostAddress &address)
+{
+    bool isIpv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIpv4);
+    return isIpv4 ? QHostAddress(ipv4).toString() : address.toString();
+}
+
 } // namespace
 
 void JS::discover(QString cb)
@@ -31,7 +40,10 @@ void JS::discover(QString cb)
 
     groupAddress = QHostAddress(QLatin1String(kGroup));
     listenSocket = new QUdpSocket(this);
-    listenSocket->bind(QHostAddress::AnyIPv4, kMulticastPort, QUdpSocket::DefaultForPlatform);
+    // Shared, so that another program on this machine (a second manager) may listen to the
+    // group as well; on Linux the platform default would take the port exclusively.
+    listenSocket->bind(QHostAddress::AnyIPv4, kMulticastPort,
+                       QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
     listenSocket->joinMulticastGroup(groupAddress);
     connect(listenSocket, &QUdpSocket::readyRead, this, &JS::processPendingDatagrams);
 
@@ -84,7 +96,7 @@ void JS::readDiscoveryAnswers(QUdpSocket *socket)
 {
     while (socket && socket->hasPendingDatagrams()) {
         const QNetworkDatagram datagram = socket->receiveDatagram(kMaxDatagram);
-        const QString sender = datagram.senderAddress().toString();
+        const QString sender = addressText(datagram.senderAddress());
         const QByteArray data = datagram.data();
         qDebug() << sender;
         qDebug() << tr("Received datagram: \"%1\"").arg(QString::fromLatin1(data));

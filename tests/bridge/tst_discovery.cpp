@@ -1,0 +1,263 @@
+// Server discovery against a responder inside a network namespace this test makes itself: the
+// queries go to multicast and broadcast addresses, which must never leave the machine, so the
+// real cases only run in a fresh namespace that holds nothing but loopback.
+#include "pagetestsupport.h"
+
+#include <QNetworkDatagram>
+#include <QNetworkInterface>
+#include <QProcess>
+#include <QUdpSocket>
+#include <QtTest>
+
+using PageTest::eval;
+
+namespace {
+
+const char kChildFlag[] = "--inside-own-network-namespace";
+const QHostAddress kGroup(QStringLiteral("226.0.0.1"));
+
+// Routes the discovery addresses to loopback inside the new namespace, then runs this program
+// again there.
+const char kNamespaceSetup[] =
+    "ip link set lo up && ip link set lo multicast on && "
+    "ip route add 224.0.0.0/4 dev lo src 127.0.0.1 && "
+    "ip route add 255.255.255.255/32 dev lo src 127.0.0.1 && "
+    "exec \"$0\" \"$@\"";
+
+// Plays the servers: answers the multicast query on the group and the broadcast query to the
+// sender, with the datagrams given.
+class Responder : public QObject
+{
+public:
+    Responder()
+    {
+        m_multicast.bind(QHostAddress::AnyIPv4, 17000,
+                         QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
+        m_multicast.joinMulticastGroup(kGroup);
+        m_broadcast.bind(QHostAddress::AnyIPv4, 17001,
+                         QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
+        connect(&m_multicast, &QUdpSocket::readyRead, this, [this] { serve(m_multicast, true); });
+        connect(&m_broadcast, &QUdpSocket::readyRead, this, [this] { serve(m_broadcast, false); });
+    }
+
+    bool ready() const
+    {
+        return m_multicast.state() == QAbstractSocket::BoundState
+               && m_broadcast.state() == QAbstractSocket::BoundState;
+    }
+
+    QList<QByteArray> multicastAnswers;
+    QList<QByteArray> broadcastAnswers;
+    int multicastQueries = 0;
+    int broadcastQueries = 0;
+
+private:
+    void serve(QUdpSocket &socket, bool multicast)
+    {
+        while (socket.hasPendingDatagrams()) {
+            const QNetworkDatagram query = socket.receiveDatagram();
+            if (query.data() != "vyx-wa-doko-desu-ka")
+                continue; // our own answers on the group, and anything else
+            if (multicast) {
+                ++multicastQueries;
+                for (const QByteArray &answer : multicastAnswers)
+                    socket.writeDatagram(answer, kGroup, 17000);
+            } else {
+                ++broadcastQueries;
+                for (const QByteArray &answer : broadcastAnswers)
+                    socket.writeDatagram(answer, query.senderAddress(), query.senderPort());
+            }
+        }
+    }
+
+    QUdpSocket m_multicast;
+    QUdpSocket m_broadcast;
+};
+
+const char kCollect[] =
+    "window.found = []; window.pwned = 0;"
+    "window.serverFound = function (a, b) { found.push([a, b, arguments.length]); };";
+
+} // namespace
+
+// Runs in the machine's own namespace: only starts the real cases in a new one.
+class DiscoveryLauncher : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void runsInsideItsOwnNetworkNamespace()
+    {
+        QProcess probe;
+        probe.start(QStringLiteral("unshare"), {QStringLiteral("-n"), QStringLiteral("ip"),
+                                                QStringLiteral("link"), QStringLiteral("set"),
+                                                QStringLiteral("lo"), QStringLiteral("up")});
+        if (!probe.waitForFinished(10000) || probe.exitStatus() != QProcess::NormalExit
+            || probe.exitCode() != 0) {
+            const QByteArray reason = "cannot make a network namespace with loopback (unshare -n, ip): "
+                                      + probe.readAllStandardError().trimmed()
+                                      + probe.errorString().toUtf8();
+            QSKIP(reason.constData());
+        }
+
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QStringLiteral("unshare"),
+                    {QStringLiteral("-n"), QStringLiteral("sh"), QStringLiteral("-c"),
+                     QString::fromLatin1(kNamespaceSetup), QCoreApplication::applicationFilePath(),
+                     QString::fromLatin1(kChildFlag)});
+        QVERIFY(child.waitForStarted(10000));
+        QVERIFY(child.waitForFinished(150000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+    }
+};
+
+// The real cases, inside the new namespace.
+class DiscoveryTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void sameAnswerOnBothPathsIsReportedOnce();
+    void distinctServersAreReportedWithTheirAddress();
+    void textAfterAZeroByteIsDropped();
+    void answersWithoutTheMarkerAreIgnored();
+    void restartReportsServersAgain();
+    void searchStopsAfterFiveSeconds();
+    void answerTextCannotRunInThePage();
+
+private:
+    QWidget *m_parent = nullptr;
+    JS *m_js = nullptr;
+    Responder *m_responder = nullptr;
+};
+
+void DiscoveryTest::initTestCase()
+{
+    // Refuse to send a single query from anywhere but a namespace with loopback alone.
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    QCOMPARE(interfaces.size(), 1);
+    QVERIFY(interfaces.constFirst().flags() & QNetworkInterface::IsLoopBack);
+}
+
+void DiscoveryTest::init()
+{
+    m_responder = new Responder;
+    QVERIFY(m_responder->ready());
+    m_parent = new QWidget;
+    m_js = new JS(m_parent);
+    QVERIFY(PageTest::waitForPage(*m_js));
+    eval(*m_js, QString::fromLatin1(kCollect));
+}
+
+void DiscoveryTest::cleanup()
+{
+    delete m_parent;
+    delete m_responder;
+    m_parent = nullptr;
+    m_js = nullptr;
+    m_responder = nullptr;
+}
+
+void DiscoveryTest::sameAnswerOnBothPathsIsReportedOnce()
+{
+    m_responder->multicastAnswers = {"vyx-kore-wa-desu server-1"};
+    m_responder->broadcastAnswers = {"vyx-kore-wa-desu server-1"};
+    eval(*m_js, QStringLiteral("vyxDesk.discover('serverFound')"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_responder->multicastQueries >= 1 && m_responder->broadcastQueries >= 2, 5000);
+    QTRY_COMPARE(eval(*m_js, QStringLiteral("found.length")).toInt(), 1);
+    QTest::qWait(300);
+    QCOMPARE(eval(*m_js, QStringLiteral("found.length")).toInt(), 1);
+    QCOMPARE(eval(*m_js, QStringLiteral("found[0][0]")).toString(),
+             QStringLiteral("127.0.0.1|vyx-kore-wa-desu server-1"));
+    QCOMPARE(eval(*m_js, QStringLiteral("found[0][1]")).toString(),
+             QStringLiteral("vyx-kore-wa-desu server-1"));
+    QCOMPARE(eval(*m_js, QStringLiteral("found[0][2]")).toInt(), 2);
+}
+
+void DiscoveryTest::distinctServersAreReportedWithTheirAddress()
+{
+    m_responder->broadcastAnswers = {"vyx-kore-wa-desu A", "vyx-kore-wa-desu B",
+                                     "vyx-kore-wa-desu A"};
+    eval(*m_js, QStringLiteral("vyxDesk.discover('serverFound')"));
+    QTRY_COMPARE_WITH_TIMEOUT(eval(*m_js, QStringLiteral("found.length")).toInt(), 2, 5000);
+    QTRY_VERIFY(m_responder->broadcastQueries >= 2);
+    QTest::qWait(200);
+    QCOMPARE(eval(*m_js, QStringLiteral("found.map(function (f) { return f[1]; }).join(',')")).toString(),
+             QStringLiteral("vyx-kore-wa-desu A,vyx-kore-wa-desu B"));
+}
+
+void DiscoveryTest::textAfterAZeroByteIsDropped()
+{
+    m_responder->multicastAnswers = {QByteArray("vyx-kore-wa-desu Z\0garbage\"", 28)};
+    eval(*m_js, QStringLiteral("vyxDesk.discover('serverFound')"));
+    QTRY_COMPARE_WITH_TIMEOUT(eval(*m_js, QStringLiteral("found.length")).toInt(), 1, 5000);
+    QCOMPARE(eval(*m_js, QStringLiteral("found[0][1]")).toString(), QStringLiteral("vyx-kore-wa-desu Z"));
+}
+
+void DiscoveryTest::answersWithoutTheMarkerAreIgnored()
+{
+    m_responder->broadcastAnswers = {"VYX-KORE-WA-DESU upper case", "hello", "vyx-kore-wa-desu ok"};
+    eval(*m_js, QStringLiteral("vyxDesk.discover('serverFound')"));
+    QTRY_COMPARE_WITH_TIMEOUT(eval(*m_js, QStringLiteral("found.length")).toInt(), 1, 5000);
+    QTRY_VERIFY(m_responder->broadcastQueries >= 2);
+    QTest::qWait(200);
+    QCOMPARE(eval(*m_js, QStringLiteral("found.length")).toInt(), 1);
+    QCOMPARE(eval(*m_js, QStringLiteral("found[0][1]")).toString(), QStringLiteral("vyx-kore-wa-desu ok"));
+}
+
+void DiscoveryTest::restartReportsServersAgain()
+{
+    m_responder->multicastAnswers = {"vyx-kore-wa-desu again"};
+    eval(*m_js, QStringLiteral("vyxDesk.discover('serverFound')"));
+    QTRY_COMPARE_WITH_TIMEOUT(eval(*m_js, QStringLiteral("found.length")).toInt(), 1, 5000);
+    eval(*m_js, QStringLiteral("vyxDesk.discover('serverFound')"));
+    QTRY_COMPARE_WITH_TIMEOUT(eval(*m_js, QStringLiteral("found.length")).toInt(), 2, 5000);
+    QCOMPARE(m_responder->multicastQueries, 2);
+}
+
+void DiscoveryTest::searchStopsAfterFiveSeconds()
+{
+    m_responder->broadcastAnswers = {"vyx-kore-wa-desu s"};
+    QElapsedTimer clock;
+    clock.start();
+    eval(*m_js, QStringLiteral("vyxDesk.discover('serverFound')"));
+    QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() > 6500, 8000);
+    const int queries = m_responder->broadcastQueries;
+    QVERIFY2(queries >= 4 && queries <= 5, qPrintable(QString::number(queries)));
+    QTest::qWait(1500);
+    QCOMPARE(m_responder->broadcastQueries, queries);
+    QCOMPARE(m_responder->multicastQueries, 1);
+}
+
+void DiscoveryTest::answerTextCannotRunInThePage()
+{
+    const QByteArray evil = "vyx-kore-wa-desu \");window.pwned=1;(\"\n\\\"'</script>";
+    m_responder->broadcastAnswers = {evil};
+    eval(*m_js, QStringLiteral("window.echo = function (a, b) { found.push([a, b]); return b; };"
+                               "vyxDesk.discover('echo')"));
+    QTRY_COMPARE_WITH_TIMEOUT(eval(*m_js, QStringLiteral("found.length")).toInt(), 1, 5000);
+    QCOMPARE(eval(*m_js, QStringLiteral("found[0][1]")).toString(), QString::fromLatin1(evil));
+    QCOMPARE(eval(*m_js, QStringLiteral("found[0][0]")).toString(),
+             QStringLiteral("127.0.0.1|") + QString::fromLatin1(evil));
+    QCOMPARE(eval(*m_js, QStringLiteral("window.pwned")).toInt(), 0);
+}
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QStringList args = app.arguments();
+    if (args.removeAll(QString::fromLatin1(kChildFlag)) > 0) {
+        DiscoveryTest test;
+        return QTest::qExec(&test, args);
+    }
+    DiscoveryLauncher launcher;
+    return QTest::qExec(&launcher, args);
+}
+
+#include "tst_discovery.moc"
