@@ -1,0 +1,110 @@
+// Turning the bridge's progress reports into numbers and sentences for the progress bars.
+(function (VX) {
+  'use strict';
+
+  VX.formatBytes = function (n) {
+    const v = Number(n);
+    if (!isFinite(v) || v < 0) return '–';
+    if (v < 1024) return v + ' B';
+    if (v < 1024 * 1024) return (v / 1024).toFixed(1) + ' KiB';
+    if (v < 1024 * 1024 * 1024) return (v / (1024 * 1024)).toFixed(1) + ' MiB';
+    return (v / (1024 * 1024 * 1024)).toFixed(2) + ' GiB';
+  };
+
+  function num(text) {
+    const n = Number(text);
+    return isFinite(n) && n >= 0 ? n : 0;
+  }
+
+  function clampPercent(p) {
+    if (!isFinite(p) || p < 0) return 0;
+    return p > 100 ? 100 : p;
+  }
+
+  // Sentences for the texts the configuration transfer reports.
+  function transferSentence(kind, ended, error, info) {
+    const i = String(info || '');
+    if (/Same, upload not necessary/.test(i)) return 'The server already has this database: nothing was uploaded.';
+    if (/Database is synced/.test(i)) return 'Database is synced, no need to update it.';
+    if (!ended) return kind === 'download' ? 'Downloading the configuration…' : 'Uploading the configuration…';
+    if (error === 0) {
+      if (kind === 'download') return 'Download complete: the configuration was saved and its MD5 checked.';
+      return 'Upload complete: the server replaced its database.';
+    }
+    return (kind === 'download' ? 'Download failed: ' : 'Upload failed: ') + (i || ('error ' + error)) + '.';
+  }
+
+  // report: the progress JSON of a configuration download or upload (object or JSON text).
+  VX.describeTransfer = function (report) {
+    const r = VX.parseAnswer(report);
+    if (!r || typeof r !== 'object') return null;
+    const isUpload = r.GetClientBytes !== undefined || r.GetSentBytes !== undefined;
+    const kind = isUpload ? 'upload' : 'download';
+    const total = num(isUpload ? r.GetClientBytes : r.GetServerBytes);
+    const done = num(isUpload ? r.GetSentBytes : r.GetReceivedBytes);
+    let percent = Number(r.GetPercentage);
+    if (!isFinite(percent)) percent = total > 0 ? done * 100 / total : 0;
+    const ended = String(r.IsEnd) === 'true';
+    const error = Number(r.GetError) || 0;
+    const info = r.GetInfo === undefined || r.GetInfo === null ? '' : String(r.GetInfo);
+    if (ended && error === 0 && !/Same, upload not necessary|Database is synced/.test(info)) percent = 100;
+    return {
+      kind,
+      total,
+      done,
+      percent: clampPercent(percent),
+      ended,
+      error,
+      ok: ended && error === 0,
+      info,
+      message: transferSentence(kind, ended, error, info),
+      clientFile: String(r.GetClientFile || ''),
+      clientMd5: String(r.GetClientMd5File || ''),
+      serverMd5: String(r.GetServerMd5File || '')
+    };
+  };
+
+  // "1.2 MiB of 3.0 MiB (40 %)"
+  VX.progressText = function (done, total, percent) {
+    const p = clampPercent(Number(percent));
+    if (!(total > 0)) return VX.formatBytes(done);
+    return VX.formatBytes(done) + ' of ' + VX.formatBytes(total) + ' (' + (p === 100 || p === 0 ? p.toFixed(0) : p.toFixed(1)) + ' %)';
+  };
+
+  const COPY_STEPS = {
+    'copy in progress': 'Copying…',
+    'MD5 verify': 'Checking the MD5 of the copy on the server…',
+    'complete': 'Copy complete, MD5 verified.',
+    'MD5 Error': 'The MD5 on the server differs from the local file: the copy is damaged.',
+    'files done': 'Archive unpacked, setting file owners…',
+    'restarting logic': 'Restarting the logic process…',
+    'install complete': 'Install complete.',
+    'download in progress': 'Downloading…',
+    'download complete': 'Download complete.'
+  };
+
+  // report: the status JSON of a remote copy, a plug-in installation or a download.
+  VX.describeCopy = function (report) {
+    const r = VX.parseAnswer(report);
+    if (!r || typeof r !== 'object' || typeof r.status !== 'string') return null;
+    const status = r.status;
+    const total = num(r.length);
+    let done = num(r.copied);
+    if (total > 0 && done > total) done = total;
+    let percent = total > 0 ? done * 100 / total : 0;
+    if (status === 'complete' || status === 'MD5 verify' || status === 'download complete' ||
+        status === 'files done' || status === 'restarting logic' || status === 'install complete') percent = 100;
+    return {
+      status,
+      total,
+      done,
+      percent: clampPercent(percent),
+      ended: status === 'complete' || status === 'MD5 Error' || status === 'install complete' || status === 'download complete',
+      failed: status === 'MD5 Error',
+      message: COPY_STEPS[status] || status
+    };
+  };
+
+  // The steps of a plug-in installation in the order they arrive, for the step list.
+  VX.PLUGIN_STEPS = ['copy in progress', 'MD5 verify', 'complete', 'files done', 'restarting logic', 'install complete'];
+})(window.VX = window.VX || {});

@@ -1,0 +1,153 @@
+// Saved sites: servers the user connected to, kept in the page's local storage. Passwords are
+// never stored. The storage object is passed in so that the store can be tested on its own.
+(function (VX) {
+  'use strict';
+
+  const KEY = 'vyx.sites.v1';
+  const MAX_SITES = 50;
+
+  VX.validateHost = function (host) {
+    const h = String(host || '').trim();
+    if (h === '') return 'Enter the server address.';
+    if (h.length > 253) return 'The address is too long.';
+    const ipv4 = /^(\d{1,3})\.(\d{1,3})\.(\d{1,3})\.(\d{1,3})$/.exec(h);
+    if (ipv4) {
+      for (let i = 1; i <= 4; i++) if (Number(ipv4[i]) > 255) return h + ' is not a valid IPv4 address (each part is 0 to 255).';
+      return null;
+    }
+    if (/^[\d.]+$/.test(h)) return h + ' is not a valid IPv4 address.';
+    if (/^[0-9A-Fa-f:]+$/.test(h) && h.indexOf(':') >= 0) return null;
+    if (!/^[A-Za-z0-9]([A-Za-z0-9-]{0,62})(\.[A-Za-z0-9]([A-Za-z0-9-]{0,62}))*\.?$/.test(h))
+      return '"' + h + '" is not a valid host name or address.';
+    return null;
+  };
+
+  VX.validatePort = function (port) {
+    const p = String(port === undefined || port === null ? '' : port).trim();
+    if (!/^\d{1,5}$/.test(p) || Number(p) < 1 || Number(p) > 65535) return 'The port must be a number from 1 to 65535.';
+    return null;
+  };
+
+  class SiteStore {
+    constructor(storage) {
+      this.storage = storage || null;
+    }
+
+    static keyOf(site) {
+      return String(site.host).trim().toLowerCase() + ':' + String(site.port).trim() + ':' + String(site.user || '');
+    }
+
+    list() {
+      let raw = null;
+      try { raw = this.storage ? this.storage.getItem(KEY) : null; } catch (e) { raw = null; }
+      if (!raw) return [];
+      let data;
+      try { data = JSON.parse(raw); } catch (e) { return []; }
+      if (!Array.isArray(data)) return [];
+      return data.filter((s) => s && typeof s.host === 'string' && VX.validateHost(s.host) === null &&
+        VX.validatePort(s.port) === null).map((s) => ({
+        name: typeof s.name === 'string' ? s.name : '',
+        host: s.host,
+        port: String(s.port),
+        user: typeof s.user === 'string' ? s.user : '',
+        lastConnected: typeof s.lastConnected === 'number' ? s.lastConnected : 0
+      })).sort((a, b) => b.lastConnected - a.lastConnected);
+    }
+
+    write(sites) {
+      if (!this.storage) return false;
+      try {
+        this.storage.setItem(KEY, JSON.stringify(sites.slice(0, MAX_SITES)));
+        return true;
+      } catch (e) {
+        return false;
+      }
+    }
+
+    // Adds or updates a site (same host, port and user); returns an error text or null.
+    save(site, when) {
+      const hostError = VX.validateHost(site.host);
+      if (hostError) return hostError;
+      const portError = VX.validatePort(site.port);
+      if (portError) return portError;
+      const entry = {
+        name: String(site.name || '').trim().substring(0, 100),
+        host: String(site.host).trim(),
+        port: String(site.port).trim(),
+        user: String(site.user || '').substring(0, 100),
+        lastConnected: typeof when === 'number' ? when : 0
+      };
+      const key = SiteStore.keyOf(entry);
+      const sites = this.list();
+      const old = sites.filter((s) => SiteStore.keyOf(s) === key)[0];
+      if (old) {
+        if (!entry.name) entry.name = old.name;
+        if (!entry.lastConnected) entry.lastConnected = old.lastConnected;
+      }
+      const rest = sites.filter((s) => SiteStore.keyOf(s) !== key);
+      rest.unshift(entry);
+      rest.sort((a, b) => b.lastConnected - a.lastConnected);
+      return this.write(rest) ? null : 'The site could not be saved (local storage is not available).';
+    }
+
+    touch(key, when) {
+      const sites = this.list();
+      let found = false;
+      sites.forEach((s) => {
+        if (SiteStore.keyOf(s) === key) { s.lastConnected = when; found = true; }
+      });
+      if (found) this.write(sites.sort((a, b) => b.lastConnected - a.lastConnected));
+      return found;
+    }
+
+    remove(key) {
+      const sites = this.list();
+      const rest = sites.filter((s) => SiteStore.keyOf(s) !== key);
+      if (rest.length !== sites.length) this.write(rest);
+      return rest.length !== sites.length;
+    }
+  }
+
+  // A discovery answer: first argument "address|answer text", second the answer text alone. The
+  // answer holds the marker "vyx-kore-wa-desu"; what the server adds around it (a name, a port,
+  // key=value pairs or a JSON object) is read when it is recognisable.
+  VX.parseDiscoveryAnswer = function (withAddress, answerText) {
+    const first = String(withAddress === undefined || withAddress === null ? '' : withAddress);
+    const text = String(answerText === undefined || answerText === null ? first.substring(first.indexOf('|') + 1) : answerText);
+    const bar = first.indexOf('|');
+    let address = bar >= 0 ? first.substring(0, bar) : '';
+    address = address.replace(/^::ffff:/i, '').trim();
+    const result = { address, text, name: '', port: '' };
+    const rest = text.replace('vyx-kore-wa-desu', ' ').trim();
+    const brace = rest.indexOf('{');
+    if (brace >= 0) {
+      try {
+        const obj = JSON.parse(rest.substring(brace));
+        if (obj && typeof obj === 'object') {
+          if (obj.name !== undefined) result.name = String(obj.name);
+          if (obj.port !== undefined && VX.validatePort(obj.port) === null) result.port = String(obj.port);
+        }
+      } catch (e) { /* not JSON */ }
+    }
+    const head = brace >= 0 ? rest.substring(0, brace) : rest;
+    const parts = head.split(/[|;,\s]+/).filter((p) => p !== '');
+    const loose = [];
+    parts.forEach((p) => {
+      const kv = /^(\w+)[=:](.*)$/.exec(p);
+      if (kv) {
+        const key = kv[1].toLowerCase();
+        if (key === 'name' && !result.name) result.name = kv[2];
+        else if (key === 'port' && !result.port && VX.validatePort(kv[2]) === null) result.port = kv[2];
+      } else if (/^\d{1,5}$/.test(p) && !result.port && VX.validatePort(p) === null) {
+        result.port = p;
+      } else {
+        loose.push(p);
+      }
+    });
+    if (!result.name) result.name = loose.join(' ');
+    return result;
+  };
+
+  VX.SiteStore = SiteStore;
+  VX.SITES_KEY = KEY;
+})(window.VX = window.VX || {});

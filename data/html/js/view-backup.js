@@ -1,0 +1,191 @@
+// Backup and restore: download the server's configuration database to a local file, upload a local
+// file in its place, and compare the server's database MD5 with the local file's.
+(function (VX) {
+  'use strict';
+
+  const el = VX.el;
+  const FILTER = 'Configuration database (*.db *.sqlite *.cfg);;All files (*)';
+  const EMPTY_MD5 = 'd41d8cd98f00b204e9800998ecf8427e';
+  const STALL_MS = 60000;
+
+  let ui = null;
+  let transfer = null; // {kind, path, last}
+  let stallTimer = null;
+  let serverMd5 = '';
+  let localMd5 = '';
+  let localPath = '';
+
+  function busy(on) {
+    [ui.download, ui.upload, ui.askMd5].forEach((b) => { b.disabled = on; });
+  }
+
+  function showMd5() {
+    VX.setText(ui.serverMd5, serverMd5 || '—');
+    VX.setText(ui.localMd5, localMd5 || '—');
+    VX.setText(ui.localFile, localPath || 'no file chosen');
+    if (serverMd5 && localMd5) {
+      const same = serverMd5.toLowerCase() === localMd5.toLowerCase();
+      VX.setStatus(ui.md5Compare, same ? 'ok' : 'info', same
+        ? 'The local file is the same as the server\'s database.'
+        : 'The local file differs from the server\'s database.');
+    } else {
+      VX.setStatus(ui.md5Compare, '', '');
+    }
+  }
+
+  function computeLocalMd5(path) {
+    const r = VX.desk.tryCall('MD5', path);
+    localPath = path;
+    localMd5 = r.ok ? String(r.value || '') : '';
+    showMd5();
+    if (r.ok && !localMd5) VX.notify('error', 'The file ' + path + ' could not be read to compute its MD5.');
+    return localMd5;
+  }
+
+  function askServerMd5() {
+    if (transfer) return;
+    const r = VX.desk.startOperation('md5', 'VYXDatabaseMD5', [], (text) => {
+      serverMd5 = String(text || '').trim();
+      VX.setStatus(ui.md5Status, serverMd5 ? 'ok' : 'error', serverMd5 ? 'Server answered.' : 'The server sent an empty MD5.');
+      showMd5();
+    });
+    if (!r.ok) { VX.setStatus(ui.md5Status, 'error', r.error); return; }
+    if (VX.session.state !== 'connected') {
+      VX.desk.cancelPendingOperations('md5');
+      VX.setStatus(ui.md5Status, 'error', 'Not connected: the server cannot be asked.');
+      return;
+    }
+    VX.setStatus(ui.md5Status, 'busy', 'Asking the server…');
+  }
+
+  function watchStall() {
+    if (stallTimer) clearTimeout(stallTimer);
+    stallTimer = setTimeout(() => {
+      if (transfer) VX.setStatus(ui.status, 'error', 'No progress from the server for ' + (STALL_MS / 1000) + ' s. The transfer may be stuck: disconnect to abandon it.');
+    }, STALL_MS);
+  }
+
+  function begin(kind, slot, path) {
+    const r = VX.desk.tryCall(slot, path, VX.desk.OPERATION_CB);
+    if (!r.ok) { VX.setStatus(ui.status, 'error', r.error); return; }
+    if (String(r.value) === 'Not Ready') {
+      VX.setStatus(ui.status, 'error', 'Not connected: connect to a server first.');
+      return;
+    }
+    transfer = { kind, path };
+    busy(true);
+    ui.bar.set(0, 'Starting…', 'busy');
+    VX.setStatus(ui.status, 'busy', kind === 'download' ? 'Downloading to ' + path : 'Uploading ' + path);
+    VX.clear(ui.steps);
+    watchStall();
+  }
+
+  function download() {
+    const r = VX.desk.tryCall('getSaveFileName', 'Save the server configuration', '', FILTER);
+    if (!r.ok) { VX.setStatus(ui.status, 'error', r.error); return; }
+    const path = String(r.value || '');
+    if (!path) { VX.setStatus(ui.status, 'info', 'Download cancelled: no file chosen.'); return; }
+    begin('download', 'VYXDownload', path);
+  }
+
+  function upload() {
+    const r = VX.desk.tryCall('getOpenFileName', 'Choose the configuration to upload', '', FILTER);
+    if (!r.ok) { VX.setStatus(ui.status, 'error', r.error); return; }
+    const path = String(r.value || '');
+    if (!path) { VX.setStatus(ui.status, 'info', 'Upload cancelled: no file chosen.'); return; }
+    const md5 = computeLocalMd5(path);
+    if (!md5) { VX.setStatus(ui.status, 'error', 'The file ' + path + ' cannot be read.'); return; }
+    if (md5 === EMPTY_MD5) { VX.setStatus(ui.status, 'error', 'The file ' + path + ' is empty: an empty database cannot be uploaded.'); return; }
+    if (VX.session.state !== 'connected') { VX.setStatus(ui.status, 'error', 'Not connected: connect to a server first.'); return; }
+    const s = VX.session;
+    const server = (s.name ? s.name + ' (' + s.host + ':' + s.port + ')' : s.host + ':' + s.port);
+    VX.confirm('Replace the server configuration?',
+      'The configuration database of ' + server + ' will be replaced by ' + path +
+      '. The server stops its logic process first. This cannot be undone: download a backup first if unsure.',
+      'Upload and replace', () => begin('upload', 'VYXUpload', path), true);
+  }
+
+  function onTransfer(report) {
+    const d = VX.describeTransfer(report);
+    if (!d || !ui) return;
+    if (!transfer) transfer = { kind: d.kind, path: d.clientFile };
+    watchStall();
+    const caption = VX.progressText(d.done, d.total, d.percent) + (d.info ? ' — ' + d.info : '');
+    ui.bar.set(d.percent, caption, d.ended ? (d.error ? 'error' : 'ok') : 'busy');
+    if (d.info && (!ui.steps.lastChild || ui.steps.lastChild.textContent !== d.info)) {
+      ui.steps.appendChild(el('li', { text: d.info }));
+      while (ui.steps.childNodes.length > 12) ui.steps.removeChild(ui.steps.firstChild);
+    }
+    if (d.serverMd5) serverMd5 = d.serverMd5;
+    if (!d.ended) {
+      VX.setStatus(ui.status, 'busy', d.message);
+      showMd5();
+      return;
+    }
+    clearTimeout(stallTimer);
+    VX.setStatus(ui.status, d.error ? 'error' : 'ok', d.message);
+    if (transfer.path) computeLocalMd5(transfer.path);
+    else showMd5();
+    transfer = null;
+    busy(false);
+  }
+
+  VX.bus.on('transfer', onTransfer);
+  VX.bus.on('disconnected', () => {
+    if (!transfer || !ui) return;
+    transfer = null;
+    clearTimeout(stallTimer);
+    busy(false);
+    ui.bar.set(0, 'Abandoned', 'error');
+    VX.setStatus(ui.status, 'error', 'The transfer was abandoned because the connection was closed.');
+  });
+
+  VX.registerView({
+    id: 'backup',
+    title: 'Backup and restore',
+    subtitle: 'Download the server\'s configuration database to a file, or replace it with a saved one.',
+    build(root) {
+      ui = {};
+      ui.download = VX.button('Download backup…', download, 'primary');
+      ui.upload = VX.button('Upload and restore…', upload, 'danger');
+      ui.askMd5 = VX.button('Ask the server', askServerMd5);
+      ui.bar = VX.progressBar();
+      ui.status = VX.statusLine();
+      ui.steps = el('ol', { class: 'steps' });
+      ui.serverMd5 = el('span', { class: 'mono' });
+      ui.localMd5 = el('span', { class: 'mono' });
+      ui.localFile = el('span', { class: 'mono small' });
+      ui.md5Status = VX.statusLine();
+      ui.md5Compare = VX.statusLine();
+      root.appendChild(el('div', { class: 'columns' }, [
+        el('div', { class: 'col' }, [
+          VX.panel('Transfer', [
+            VX.row([ui.download, ui.upload]),
+            ui.bar,
+            ui.status,
+            el('h3', { class: 'sub', text: 'Steps reported by the transfer' }),
+            ui.steps
+          ])
+        ]),
+        el('div', { class: 'col col-narrow' }, [
+          VX.panel('Database MD5', [
+            el('dl', { class: 'props' }, [
+              el('dt', { text: 'Server database' }), el('dd', {}, [ui.serverMd5]),
+              el('dt', { text: 'Local file' }), el('dd', {}, [ui.localMd5]),
+              el('dt', { text: 'File' }), el('dd', {}, [ui.localFile])
+            ]),
+            VX.row([ui.askMd5, VX.button('MD5 of a local file…', () => {
+              const r = VX.desk.tryCall('getOpenFileName', 'Choose a local database', '', FILTER);
+              if (!r.ok) VX.setStatus(ui.md5Status, 'error', r.error);
+              else if (r.value) computeLocalMd5(String(r.value));
+            })]),
+            ui.md5Status,
+            ui.md5Compare
+          ])
+        ])
+      ]));
+      ui.bar.reset();
+      showMd5();
+    }
+  });
+})(window.VX = window.VX || {});

@@ -1,0 +1,274 @@
+// Files and plug-ins: folders and files on the server, copying a local file there, installing a
+// plug-in archive step by step.
+(function (VX) {
+  'use strict';
+
+  const el = VX.el;
+  const ANSWER_TIMEOUT_MS = 30000;
+
+  let ui = null;
+  let copyJob = null; // {kind: 'copy'|'plugin', local, remote}
+  let folderTimer = null;
+
+  function requireConnection(line) {
+    if (VX.session.state === 'connected') return true;
+    VX.setStatus(line, 'error', 'Not connected: connect to a server first.');
+    return false;
+  }
+
+  function serverPath() {
+    const path = ui.path.value.trim();
+    if (!path) {
+      VX.setStatus(ui.fsStatus, 'error', 'Enter a path on the server.');
+      ui.path.focus();
+      return '';
+    }
+    if (/[\u0000-\u001f]/.test(path)) {
+      VX.setStatus(ui.fsStatus, 'error', 'The path contains control characters.');
+      return '';
+    }
+    return path;
+  }
+
+  function answerText(answer) {
+    const v = VX.parseAnswer(answer);
+    if (v && typeof v === 'object') return v.info !== undefined ? String(v.info) : v.status !== undefined ? String(v.status) : JSON.stringify(v);
+    return String(answer === undefined || answer === null ? '' : answer);
+  }
+
+  function logFs(text, kind) {
+    ui.fsLog.insertBefore(el('li', { class: 'log-' + (kind || 'info') }, [
+      el('span', { class: 'tl-time', text: VX.timeText().substring(0, 8) }), el('span', { text })
+    ]), ui.fsLog.firstChild);
+    while (ui.fsLog.childNodes.length > 30) ui.fsLog.removeChild(ui.fsLog.lastChild);
+  }
+
+  // ---- Folders and files -------------------------------------------------------------------
+  const CREATE_CB = VX.desk.callback('folderCreated', (answer) => {
+    clearTimeout(folderTimer);
+    const text = answerText(answer);
+    VX.setStatus(ui.fsStatus, 'ok', 'Create folder: ' + (text || 'done') + '.');
+    logFs('Create folder — ' + (text || 'done'), 'ok');
+  });
+
+  function createFolder() {
+    const path = serverPath();
+    if (!path || !requireConnection(ui.fsStatus)) return;
+    const r = VX.desk.tryCall('VYXCreateFolder', path, CREATE_CB);
+    if (!r.ok) { VX.setStatus(ui.fsStatus, 'error', r.error); return; }
+    VX.setStatus(ui.fsStatus, 'busy', 'Creating ' + path + '…');
+    logFs('Create folder ' + path);
+    clearTimeout(folderTimer);
+    folderTimer = setTimeout(() => VX.setStatus(ui.fsStatus, 'error', 'No answer from the server to the folder creation.'), ANSWER_TIMEOUT_MS);
+  }
+
+  function deleteItem(kind) {
+    const path = serverPath();
+    if (!path || !requireConnection(ui.fsStatus)) return;
+    const slot = kind === 'folder' ? 'VYXDeleteFolder' : 'VYXDeleteFile';
+    VX.confirm('Delete ' + kind + '?', 'Delete the ' + kind + ' "' + path + '" on the server ' + VX.session.host +
+      (kind === 'folder' ? ' with everything in it' : '') + '? This cannot be undone.', 'Delete', () => {
+      let timer = null;
+      const r = VX.desk.startOperation('delete' + kind, slot, [path], (answer) => {
+        clearTimeout(timer);
+        const text = answerText(answer);
+        VX.setStatus(ui.fsStatus, 'ok', 'Delete ' + kind + ': ' + (text || 'done') + '.');
+        logFs('Delete ' + kind + ' — ' + (text || 'done'), 'ok');
+      });
+      if (!r.ok) { VX.setStatus(ui.fsStatus, 'error', r.error); return; }
+      VX.setStatus(ui.fsStatus, 'busy', 'Deleting ' + path + '…');
+      logFs('Delete ' + kind + ' ' + path);
+      timer = setTimeout(() => {
+        VX.desk.cancelPendingOperations('delete' + kind);
+        VX.setStatus(ui.fsStatus, 'error', 'No answer from the server to the deletion of ' + path + '.');
+      }, ANSWER_TIMEOUT_MS);
+    }, true);
+  }
+
+  // ---- Copy and plug-in (both report through the copy callback) -----------------------------
+  function setStep(status) {
+    const items = ui.pluginSteps.childNodes;
+    const index = VX.PLUGIN_STEPS.indexOf(status);
+    Array.prototype.forEach.call(items, (li, i) => {
+      li.className = i < index ? 'done' : i === index ? (status === 'install complete' ? 'done' : 'active') : '';
+    });
+  }
+
+  function resetSteps() {
+    VX.clear(ui.pluginSteps);
+    VX.PLUGIN_STEPS.forEach((s) => ui.pluginSteps.appendChild(el('li', { text: s })));
+  }
+
+  function onCopyStatus(answer) {
+    const d = VX.describeCopy(answer);
+    if (!d || !copyJob) return;
+    const job = copyJob;
+    const bar = job.kind === 'plugin' ? ui.pluginBar : ui.copyBar;
+    const line = job.kind === 'plugin' ? ui.pluginStatus : ui.copyStatus;
+    if (job.kind === 'plugin') setStep(d.status);
+    if (d.status === 'copy in progress') bar.set(d.percent, VX.progressText(d.done, d.total, d.percent), 'busy');
+    else bar.set(d.percent, d.message, d.failed ? 'error' : d.ended ? 'ok' : 'busy');
+    VX.setStatus(line, d.failed ? 'error' : d.ended ? 'ok' : 'busy', d.message);
+    if (d.status === 'complete' || d.status === 'MD5 Error') {
+      const md5 = VX.desk.tryCall('MD5', job.local);
+      VX.setText(job.kind === 'plugin' ? ui.pluginMd5 : ui.copyMd5, (md5.ok && md5.value ? md5.value : '—') +
+        (d.failed ? ' (differs from the server\'s copy)' : ' (verified on the server)'));
+    }
+    if (job.kind === 'copy' && d.ended) finishCopy();
+    if (job.kind === 'plugin') {
+      if (d.failed) finishCopy();
+      else if (d.status === 'complete') unpackPlugin(job);
+    }
+  }
+  const COPY_CB = VX.desk.callback('copyStatus', onCopyStatus);
+
+  const INSTALLED_CB = VX.desk.callback('pluginInstalled', () => {
+    setStep('install complete');
+    ui.pluginBar.set(100, 'Install complete', 'ok');
+    VX.setStatus(ui.pluginStatus, 'ok', 'Install complete: the plug-in is installed and the logic process restarted.');
+    finishCopy();
+  });
+
+  function finishCopy() {
+    copyJob = null;
+    ui.copyButton.disabled = false;
+    ui.installButton.disabled = false;
+  }
+
+  function unpackPlugin(job) {
+    VX.setStatus(ui.pluginStatus, 'busy', 'Unpacking the archive on the server into ' + job.remote + '…');
+    const command = 'tar -xzf plugin.tar.gz -C ' + VX.shellQuote(job.remote);
+    VX.desk.runCommand('VYXConsole', command, (result) => {
+      if (!result.ok) {
+        VX.setStatus(ui.pluginStatus, 'error', 'Unpacking failed: ' + result.text);
+        finishCopy();
+        return;
+      }
+      const r = VX.desk.tryCall('VYXPluginExtracted', result.text);
+      if (!r.ok) { VX.setStatus(ui.pluginStatus, 'error', r.error); finishCopy(); }
+    });
+  }
+
+  function chooseLocal(input, title, filter) {
+    const r = VX.desk.tryCall('getOpenFileName', title, '', filter);
+    if (!r.ok) { VX.notify('error', r.error); return; }
+    if (r.value) {
+      input.value = String(r.value);
+      if (input === ui.localFile && !ui.remoteName.value) ui.remoteName.value = VX.baseName(r.value);
+    }
+  }
+
+  function copy() {
+    const local = ui.localFile.value.trim();
+    const remote = ui.remoteName.value.trim() || VX.baseName(local);
+    if (!local) { VX.setStatus(ui.copyStatus, 'error', 'Choose the local file to copy.'); return; }
+    if (!requireConnection(ui.copyStatus)) return;
+    if (copyJob) { VX.setStatus(ui.copyStatus, 'error', 'Another copy is running.'); return; }
+    const r = VX.desk.tryCall('VYXCopyFile', local, remote, COPY_CB);
+    if (!r.ok) { VX.setStatus(ui.copyStatus, 'error', r.error); return; }
+    if (!r.value) { VX.setStatus(ui.copyStatus, 'error', 'The copy did not start: the local file cannot be read, or the connection is not ready.'); return; }
+    copyJob = { kind: 'copy', local, remote };
+    ui.copyButton.disabled = true;
+    ui.installButton.disabled = true;
+    VX.setText(ui.copyMd5, '—');
+    ui.copyBar.set(0, 'Creating ' + remote + ' on the server…', 'busy');
+    VX.setStatus(ui.copyStatus, 'busy', 'Copying ' + local + ' to ' + remote + '…');
+  }
+
+  function install() {
+    const archive = ui.pluginFile.value.trim();
+    const target = ui.pluginPath.value.trim();
+    if (!archive) { VX.setStatus(ui.pluginStatus, 'error', 'Choose the plug-in archive (.tar.gz).'); return; }
+    if (!target) { VX.setStatus(ui.pluginStatus, 'error', 'Enter the folder on the server to unpack into.'); return; }
+    if (!requireConnection(ui.pluginStatus)) return;
+    if (copyJob) { VX.setStatus(ui.pluginStatus, 'error', 'A copy is running.'); return; }
+    VX.confirm('Install plug-in?', 'Install ' + VX.baseName(archive) + ' on ' + VX.session.host + ' into ' + target +
+      '? The server\'s logic process will be restarted.', 'Install', () => {
+      const r = VX.desk.tryCall('VYXInstallPlugin', archive, target, COPY_CB, INSTALLED_CB);
+      if (!r.ok) { VX.setStatus(ui.pluginStatus, 'error', r.error); return; }
+      copyJob = { kind: 'plugin', local: archive, remote: target };
+      ui.copyButton.disabled = true;
+      ui.installButton.disabled = true;
+      resetSteps();
+      VX.setText(ui.pluginMd5, '—');
+      ui.pluginBar.set(0, 'Starting…', 'busy');
+      VX.setStatus(ui.pluginStatus, 'busy', 'Copying the archive to the server…');
+      setTimeout(() => {
+        if (copyJob && copyJob.kind === 'plugin' && ui.pluginBar.textContent === 'Starting…') {
+          VX.setStatus(ui.pluginStatus, 'error', 'The copy did not start: the archive cannot be read, or the connection is not ready.');
+          finishCopy();
+        }
+      }, ANSWER_TIMEOUT_MS);
+    });
+  }
+
+  VX.bus.on('disconnected', () => {
+    if (copyJob && ui) {
+      VX.setStatus(copyJob.kind === 'plugin' ? ui.pluginStatus : ui.copyStatus, 'error', 'Stopped: the connection was closed.');
+      finishCopy();
+    }
+  });
+
+  VX.registerView({
+    id: 'files',
+    title: 'Files and plug-ins',
+    subtitle: 'Work on the server\'s file system and install plug-in archives.',
+    build(root) {
+      ui = {};
+      ui.path = VX.input({ placeholder: 'e.g. logic/plugins/new-folder' });
+      ui.fsStatus = VX.statusLine();
+      ui.fsLog = el('ol', { class: 'log-list' });
+      ui.localFile = VX.input({ placeholder: 'local file' });
+      ui.remoteName = VX.input({ placeholder: 'name on the server' });
+      ui.copyButton = VX.button('Copy to server', copy, 'primary');
+      ui.copyBar = VX.progressBar();
+      ui.copyStatus = VX.statusLine();
+      ui.copyMd5 = el('span', { class: 'mono' });
+      ui.pluginFile = VX.input({ placeholder: 'plug-in archive (.tar.gz)' });
+      ui.pluginPath = VX.input({ value: 'logic/' });
+      ui.installButton = VX.button('Install plug-in', install, 'primary');
+      ui.pluginBar = VX.progressBar();
+      ui.pluginStatus = VX.statusLine();
+      ui.pluginMd5 = el('span', { class: 'mono' });
+      ui.pluginSteps = el('ol', { class: 'steps steps-track' });
+      VX.onEnter([ui.path], createFolder);
+
+      root.appendChild(el('div', { class: 'columns' }, [
+        el('div', { class: 'col' }, [
+          VX.panel('Folders and files on the server', [
+            VX.row([VX.field('Server path', ui.path)], 'row-fields'),
+            VX.row([
+              VX.button('Create folder', createFolder, 'primary'),
+              VX.button('Delete folder…', () => deleteItem('folder'), 'danger'),
+              VX.button('Delete file…', () => deleteItem('file'), 'danger')
+            ]),
+            ui.fsStatus,
+            ui.fsLog
+          ]),
+          VX.panel('Copy a local file to the server', [
+            VX.row([VX.field('Local file', ui.localFile), VX.button('Browse…', () => chooseLocal(ui.localFile, 'Choose a file to copy', 'All files (*)'))], 'row-fields row-end'),
+            VX.row([VX.field('Name on the server', ui.remoteName)], 'row-fields'),
+            VX.row([ui.copyButton]),
+            ui.copyBar,
+            ui.copyStatus,
+            el('dl', { class: 'props' }, [el('dt', { text: 'Local MD5' }), el('dd', {}, [ui.copyMd5])])
+          ])
+        ]),
+        el('div', { class: 'col' }, [
+          VX.panel('Install a plug-in', [
+            VX.row([VX.field('Archive', ui.pluginFile), VX.button('Browse…', () => chooseLocal(ui.pluginFile, 'Choose a plug-in archive', 'Plug-in archives (*.tar.gz *.tgz);;All files (*)'))], 'row-fields row-end'),
+            VX.row([VX.field('Unpack into (server folder)', ui.pluginPath)], 'row-fields'),
+            VX.row([ui.installButton]),
+            ui.pluginBar,
+            ui.pluginStatus,
+            ui.pluginSteps,
+            el('dl', { class: 'props' }, [el('dt', { text: 'Archive MD5' }), el('dd', {}, [ui.pluginMd5])])
+          ])
+        ])
+      ]));
+      ui.copyBar.reset();
+      ui.pluginBar.reset();
+      resetSteps();
+    }
+  });
+})(window.VX = window.VX || {});

@@ -1,0 +1,252 @@
+// Servers: discovery, saved sites, manual address, login and the connection timeline.
+(function (VX) {
+  'use strict';
+
+  const el = VX.el;
+  const store = new VX.SiteStore(window.localStorage || null);
+  const SEARCH_MS = 5000;
+
+  let ui = null;
+  let found = [];
+  let searching = false;
+  let searchTimer = null;
+  let lastSearch = 0;
+  let lastEntry = null;
+
+  // ---- Discovery ---------------------------------------------------------------------------
+  function onFound(withAddress, text) {
+    const server = VX.parseDiscoveryAnswer(withAddress, text);
+    if (found.some((s) => s.address === server.address && s.text === server.text)) return;
+    found.push(server);
+    renderFound();
+  }
+  const DISCOVER_CB = VX.desk.callback('discovered', onFound);
+
+  function search() {
+    const r = VX.desk.tryCall('discover', DISCOVER_CB);
+    if (!r.ok) {
+      VX.setStatus(ui.searchStatus, 'error', r.error);
+      return;
+    }
+    found = [];
+    searching = true;
+    lastSearch = Date.now();
+    renderFound();
+    VX.setStatus(ui.searchStatus, 'busy', 'Searching the local network…');
+    ui.searchButton.disabled = true;
+    if (searchTimer) clearTimeout(searchTimer);
+    searchTimer = setTimeout(() => {
+      searching = false;
+      ui.searchButton.disabled = false;
+      VX.setStatus(ui.searchStatus, found.length ? 'ok' : 'info', found.length
+        ? 'Search finished: ' + found.length + (found.length === 1 ? ' server' : ' servers') + ' found.'
+        : 'Search finished: no server answered. Check that the server is on and on this network, or enter its address.');
+      renderFound();
+    }, SEARCH_MS + 500);
+  }
+
+  function renderFound() {
+    const body = VX.clear(ui.foundTable.body);
+    if (!found.length) {
+      VX.emptyRow(body, 4, searching ? 'Waiting for answers…' : 'No server found yet.');
+      return;
+    }
+    found.forEach((s) => {
+      body.appendChild(el('tr', {}, [
+        el('td', { text: s.name || '(no name)', title: s.text }),
+        el('td', { class: 'mono', text: s.address }),
+        el('td', { class: 'mono', text: s.port || '18000' }),
+        el('td', { class: 'actions' }, [VX.button('Use', () => fill({ host: s.address, port: s.port || '18000', name: s.name }), 'small')])
+      ]));
+    });
+  }
+
+  // ---- Saved sites -------------------------------------------------------------------------
+  function renderSites() {
+    const body = VX.clear(ui.sitesTable.body);
+    const sites = store.list();
+    if (!sites.length) {
+      VX.emptyRow(body, 5, 'No saved site. Sites are saved when a connection succeeds with "Remember this site" on.');
+      return;
+    }
+    sites.forEach((s) => {
+      const key = VX.SiteStore.keyOf(s);
+      body.appendChild(el('tr', {}, [
+        el('td', { text: s.name || '—' }),
+        el('td', { class: 'mono', text: s.host + ':' + s.port }),
+        el('td', { text: s.user || '—' }),
+        el('td', { text: s.lastConnected ? VX.dateTimeText(s.lastConnected) : 'never' }),
+        el('td', { class: 'actions' }, [
+          VX.button('Use', () => fill(s), 'small'),
+          VX.button('Remove', () => { store.remove(key); renderSites(); }, 'small ghost', { title: 'Forget this site' })
+        ])
+      ]));
+    });
+  }
+
+  function fill(site) {
+    ui.host.value = site.host || '';
+    ui.port.value = site.port || '18000';
+    if (site.user !== undefined) ui.user.value = site.user;
+    ui.name.value = site.name || '';
+    ui.password.value = '';
+    (ui.user.value ? ui.password : ui.user).focus();
+  }
+
+  // ---- Connection --------------------------------------------------------------------------
+  function addTimeline(kind, text, detail) {
+    const key = text + '\u0000' + (detail || '');
+    if (lastEntry && lastEntry.key === key && lastEntry.node.parentNode) {
+      lastEntry.count++;
+      VX.setText(lastEntry.time, VX.timeText().substring(0, 8));
+      VX.setText(lastEntry.countNode, '×' + lastEntry.count);
+      return;
+    }
+    const time = el('span', { class: 'tl-time', text: VX.timeText().substring(0, 8) });
+    const countNode = el('span', { class: 'tl-count' });
+    const node = el('li', { class: 'tl-item tl-' + kind }, [
+      time, el('span', { class: 'tl-text', text }), detail ? el('span', { class: 'tl-detail', text: detail }) : null, countNode
+    ]);
+    ui.timeline.appendChild(node);
+    while (ui.timeline.childNodes.length > 60) ui.timeline.removeChild(ui.timeline.firstChild);
+    ui.timeline.scrollTop = ui.timeline.scrollHeight;
+    lastEntry = { key, node, time, countNode, count: 1 };
+  }
+
+  const FAILURES = {
+    'Authentication failed': 'The server refused the user name or password.',
+    'Max client reached': 'The server accepts no more clients at the moment.'
+  };
+
+  function onConnection(answer) {
+    const v = VX.parseAnswer(answer);
+    const conn = v && typeof v === 'object' ? String(v.connection || '') : String(answer || '');
+    const state = v && typeof v === 'object' && v.state !== undefined ? String(v.state) : '';
+    if (VX.session.state === 'offline') return; // late report of a connection the user ended
+    if (conn === 'Connection Ready') {
+      addTimeline('ok', 'Connection ready', 'both channels are open');
+      VX.desk.setSession('connected', 'Connection ready');
+      rememberSite();
+      VX.bus.emit('connected', VX.session);
+      return;
+    }
+    if (FAILURES[conn]) {
+      addTimeline('error', conn, FAILURES[conn]);
+      VX.desk.tryCall('VYXDisconnect');
+      VX.desk.setSession('failed', conn);
+      VX.setStatus(ui.connectStatus, 'error', conn + ': ' + FAILURES[conn]);
+      ui.connectButton.disabled = false;
+      return;
+    }
+    const kind = conn === 'ConnectionState_Ok' ? 'ok' : conn === 'Connecting' ? 'info' : 'warn';
+    const text = conn === 'ConnectionState_Ok' ? 'Logged in' : conn || '(empty state)';
+    addTimeline(kind, text, state === 'Can Not Reach The Host' ? 'the host cannot be reached, retrying' : state);
+    if (VX.session.state !== 'connected' || conn !== 'ConnectionState_Ok') {
+      const detail = conn === 'ConnectionState_Ok' ? 'logged in, opening the second channel'
+        : state === 'Can Not Reach The Host' ? 'host not reachable, retrying' : conn;
+      VX.desk.setSession('connecting', detail);
+    }
+  }
+  const CONNECT_CB = VX.desk.callback('connection', onConnection);
+
+  function rememberSite() {
+    if (!ui.remember.checked) return;
+    const err = store.save({ name: ui.name.value, host: VX.session.host, port: VX.session.port, user: VX.session.user }, Date.now());
+    if (err) VX.notify('error', err);
+    renderSites();
+  }
+
+  function connect() {
+    const host = ui.host.value.trim();
+    const port = ui.port.value.trim() || '18000';
+    const hostError = VX.validateHost(host);
+    const portError = VX.validatePort(port);
+    if (hostError || portError) {
+      VX.setStatus(ui.connectStatus, 'error', hostError || portError);
+      (hostError ? ui.host : ui.port).focus();
+      return;
+    }
+    if (!ui.user.value) {
+      VX.setStatus(ui.connectStatus, 'error', 'Enter the user name.');
+      ui.user.focus();
+      return;
+    }
+    VX.clear(ui.timeline);
+    lastEntry = null;
+    const r = VX.desk.tryCall('VYXConnect', host, port, ui.user.value, ui.password.value, CONNECT_CB);
+    if (!r.ok) {
+      VX.setStatus(ui.connectStatus, 'error', r.error);
+      return;
+    }
+    addTimeline('info', 'Connecting to ' + host + ':' + port, 'as ' + ui.user.value);
+    VX.setStatus(ui.connectStatus, 'busy', 'Connecting… the states appear below as the server answers.');
+    VX.desk.setSession('connecting', '', { host, port, user: ui.user.value, name: ui.name.value.trim() });
+  }
+
+  VX.disconnect = function () {
+    VX.desk.tryCall('VYXDisconnect');
+    if (ui) {
+      addTimeline('info', 'Disconnected', 'by the user');
+      VX.setStatus(ui.connectStatus, 'info', 'Disconnected.');
+      ui.connectButton.disabled = false;
+    }
+    VX.desk.setSession('offline', '');
+    VX.bus.emit('disconnected', VX.session);
+  };
+
+  VX.bus.on('session', (s) => {
+    if (!ui) return;
+    ui.disconnectButton.disabled = s.state === 'offline';
+    if (s.state === 'connected') VX.setStatus(ui.connectStatus, 'ok', 'Connected to ' + s.host + ':' + s.port + '.');
+  });
+
+  VX.registerView({
+    id: 'servers',
+    title: 'Servers',
+    subtitle: 'Find a server on the local network or enter its address, then log in.',
+    build(root) {
+      ui = {};
+      ui.searchButton = VX.button('Search again', search, 'primary');
+      ui.searchStatus = VX.statusLine();
+      ui.foundTable = VX.table(['Name', 'Address', 'Port', '']);
+      ui.sitesTable = VX.table(['Site', 'Address', 'User', 'Last connection', '']);
+      ui.host = VX.input({ placeholder: '192.168.1.10', 'aria-required': 'true' });
+      ui.port = VX.input({ value: '18000', class: 'input input-port', inputmode: 'numeric' });
+      ui.user = VX.input({ placeholder: 'admin' });
+      ui.password = VX.input({ type: 'password' });
+      ui.name = VX.input({ placeholder: 'optional, e.g. Office' });
+      ui.remember = el('input', { type: 'checkbox', checked: true, id: 'remember-site' });
+      ui.connectButton = VX.button('Connect', connect, 'primary');
+      ui.disconnectButton = VX.button('Disconnect', () => VX.disconnect(), '', { disabled: true });
+      ui.connectStatus = VX.statusLine();
+      ui.timeline = el('ol', { class: 'timeline', 'aria-label': 'Connection states' });
+      VX.onEnter([ui.host, ui.port, ui.user, ui.password, ui.name], connect);
+
+      root.appendChild(el('div', { class: 'columns' }, [
+        el('div', { class: 'col' }, [
+          VX.panel('Servers on this network', [
+            VX.row([ui.searchButton, ui.searchStatus]),
+            el('div', { class: 'scroll-box' }, [ui.foundTable.table])
+          ]),
+          VX.panel('Saved sites', [el('div', { class: 'scroll-box' }, [ui.sitesTable.table])])
+        ]),
+        el('div', { class: 'col col-narrow' }, [
+          VX.panel('Connect', [
+            VX.row([VX.field('Address', ui.host), VX.field('Port', ui.port)], 'row-fields'),
+            VX.row([VX.field('User', ui.user), VX.field('Password', ui.password)], 'row-fields'),
+            VX.row([VX.field('Site name', ui.name)], 'row-fields'),
+            el('label', { class: 'check', for: 'remember-site' }, [ui.remember, ' Remember this site (the password is never stored)']),
+            VX.row([ui.connectButton, ui.disconnectButton]),
+            ui.connectStatus
+          ]),
+          VX.panel('Connection timeline', [ui.timeline])
+        ])
+      ]));
+      renderFound();
+      renderSites();
+    },
+    onShow() {
+      if (!searching && Date.now() - lastSearch > SEARCH_MS) search();
+    }
+  });
+})(window.VX = window.VX || {});

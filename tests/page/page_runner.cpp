@@ -1,0 +1,317 @@
+// Runs the workbench's scripts in the real web engine of the manager (QtWebKit), offscreen.
+//
+//   vyx_page_runner --unit <tests.html>
+//       loads a page of script unit tests, waits for their results and exits 0 when all passed.
+//   vyx_page_runner --shots <workbench.html> <folder>
+//       loads the workbench at 1366x768 with a stub bridge, goes through every view, saves one PNG
+//       per view into <folder> and fails on script errors or broken page behaviour.
+
+#include "recordingpage.h"
+#include "stubdesk.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QWebFrame>
+#include <QWebSettings>
+#include <QWebView>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+// Runs the event loop until cond() holds or timeoutMs passed; returns cond().
+bool waitFor(const std::function<bool()> &cond, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!cond() && timer.elapsed() < timeoutMs)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return cond();
+}
+
+// Lets queued answers and repaints happen: runs the event loop for a while.
+void settle(int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+bool load(QWebView &view, const QString &path)
+{
+    bool finished = false;
+    bool ok = false;
+    QObject::connect(view.page()->mainFrame(), &QWebFrame::loadFinished, [&](bool result) {
+        finished = true;
+        ok = result;
+    });
+    view.load(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+    waitFor([&] { return finished; }, 30000);
+    return finished && ok;
+}
+
+void configureEngine(const QString &storage)
+{
+    QWebSettings *s = QWebSettings::globalSettings();
+    s->setAttribute(QWebSettings::LocalStorageEnabled, true);
+    s->setAttribute(QWebSettings::LocalContentCanAccessFileUrls, true);
+    s->setAttribute(QWebSettings::JavascriptCanAccessClipboard, true);
+    s->setAttribute(QWebSettings::AutoLoadImages, true);
+    s->setLocalStoragePath(storage);
+    s->setOfflineStoragePath(storage);
+}
+
+int runUnit(const QString &html)
+{
+    QWebView view;
+    auto *page = new RecordingPage(&view);
+    view.setPage(page);
+    view.resize(1024, 768);
+    if (!load(view, html)) {
+        std::printf("cannot load %s\n", qPrintable(html));
+        return 2;
+    }
+    QWebFrame *frame = page->mainFrame();
+    const bool done = waitFor([&] { return frame->evaluateJavaScript("typeof window.__unitResults === 'string'").toBool(); }, 60000);
+    if (!done) {
+        std::printf("the unit tests did not finish within 60 s\n");
+        return 2;
+    }
+    const int passed = frame->evaluateJavaScript("JSON.parse(window.__unitResults).passed").toInt();
+    int failed = frame->evaluateJavaScript("JSON.parse(window.__unitResults).failed").toInt();
+    const QStringList failures = frame->evaluateJavaScript("JSON.parse(window.__unitResults).failures").toStringList();
+    const QStringList names = frame->evaluateJavaScript("JSON.parse(window.__unitResults).names").toStringList();
+    for (const QString &n : names)
+        std::printf("PASS %s\n", qPrintable(n));
+    for (const QString &f : failures)
+        std::printf("FAIL %s\n", qPrintable(f));
+    for (const QString &m : page->messages()) {
+        std::printf("FAIL script message: %s\n", qPrintable(m));
+        ++failed;
+    }
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 && passed > 0 ? 0 : 1;
+}
+
+struct Shots
+{
+    QWebView *view;
+    QString folder;
+    QStringList failures;
+    int index = 0;
+
+    QVariant js(const QString &script) { return view->page()->mainFrame()->evaluateJavaScript(script); }
+
+    void expect(const QString &what, const QString &script)
+    {
+        if (!js(script).toBool())
+            failures << what;
+    }
+
+    void shoot(const QString &name)
+    {
+        QImage image(view->size(), QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        view->render(&painter);
+        painter.end();
+        const QString file = QDir(folder).filePath(QStringLiteral("%1-%2.png").arg(++index, 2, 10, QLatin1Char('0')).arg(name));
+        if (!image.save(file))
+            failures << "cannot save " + file;
+        else
+            std::printf("saved %s\n", qPrintable(file));
+    }
+};
+
+int runShots(const QString &html, const QString &folder, const QSize &size)
+{
+    QDir().mkpath(folder);
+    int failed = 0;
+    int passed = 0;
+
+    // 1. Without the bridge: the page must say so and still show every view.
+    {
+        QWebView view;
+        auto *page = new RecordingPage(&view);
+        view.setPage(page);
+        view.resize(size);
+        view.show();
+        Shots s{&view, folder, {}};
+        s.index = 90;
+        if (!load(view, html)) {
+            std::printf("FAIL cannot load %s\n", qPrintable(html));
+            return 1;
+        }
+        settle(300);
+        s.expect("without vyxDesk the banner says the page is not inside the manager",
+                 "!document.getElementById('no-bridge').hidden");
+        s.js("VX.show('parameters')");
+        s.js("VX.views.map(function(v){return v.id;}).forEach(function(id){VX.show(id);})");
+        s.js("VX.show('servers')");
+        settle(200);
+        s.expect("without vyxDesk a search reports it", "document.body.textContent.indexOf('Not running inside the manager') >= 0");
+        s.shoot("no-bridge");
+        for (const QString &m : page->messages())
+            s.failures << "script message: " + m;
+        for (const QString &f : s.failures)
+            std::printf("FAIL %s\n", qPrintable(f));
+        failed += s.failures.size();
+        passed += s.failures.isEmpty() ? 1 : 0;
+    }
+
+    // 2. With the stub bridge: click through every view.
+    QWebView view;
+    auto *page = new RecordingPage(&view);
+    view.setPage(page);
+    view.resize(size);
+    view.show();
+    StubDesk desk(page->mainFrame());
+    QObject::connect(page->mainFrame(), &QWebFrame::javaScriptWindowObjectCleared, [&]() {
+        page->mainFrame()->addToJavaScriptWindowObject(QStringLiteral("vyxDesk"), &desk);
+    });
+    if (!load(view, html)) {
+        std::printf("FAIL cannot load %s\n", qPrintable(html));
+        return 1;
+    }
+    Shots s{&view, folder, {}};
+    settle(400);
+
+    s.expect("the banner is hidden inside the manager", "document.getElementById('no-bridge').hidden");
+    s.expect("discovery lists the stub's two servers",
+             "document.querySelectorAll('#view-servers table')[0].tBodies[0].rows.length === 2");
+    s.expect("a discovered name is shown as text, not markup",
+             "document.getElementById('view-servers').textContent.indexOf('Plant<room>') >= 0");
+    s.js("VX.show('servers'); var v=document.getElementById('view-servers'); var i=v.querySelectorAll('input');"
+         "i[0].value='192.0.2.10'; i[2].value='admin'; i[3].value='secret'; i[4].value='Office';"
+         "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Connect';})[0].click();");
+    settle(500);
+    s.expect("the connection ends up connected", "VX.session.state === 'connected'");
+    s.expect("the timeline shows the states", "document.querySelectorAll('#view-servers .tl-item').length >= 3");
+    s.expect("the password is never stored", "JSON.stringify(window.localStorage).indexOf('secret') < 0");
+    s.shoot("servers");
+
+    s.js("VX.show('parameters')");
+    settle(700);
+    s.expect("parameters are listed", "document.querySelectorAll('#view-parameters tbody tr').length >= 12");
+    s.expect("server text is never parsed as markup", "!window.__pwned && document.querySelectorAll('img[src=x]').length === 0");
+    s.js("VX.parameters.select('1001')");
+    s.js("var v=document.getElementById('view-parameters'); var sel=v.querySelector('select'); sel.value='byte';"
+         "var inp=v.querySelectorAll('input')[1]; inp.value='300';"
+         "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Write value';})[0].click();");
+    settle(100);
+    s.expect("a byte of 300 is refused in words",
+             "document.querySelector('#view-parameters .status-error') && document.querySelector('#view-parameters .status-error').textContent.indexOf('255') >= 0");
+    s.shoot("parameters");
+
+    s.js("VX.show('backup');"
+         "Array.prototype.filter.call(document.querySelectorAll('#view-backup button'), function(b){return b.textContent==='Ask the server';})[0].click();"
+         "Array.prototype.filter.call(document.querySelectorAll('#view-backup button'), function(b){return b.textContent==='Download backup…';})[0].click();");
+    settle(300);
+    s.expect("the server MD5 is shown", "document.getElementById('view-backup').textContent.indexOf('9e107d9d372bb6826bd81d3542a419d6') >= 0");
+    s.expect("the download progress shows bytes and percent", "document.getElementById('view-backup').textContent.indexOf('62.5 %') >= 0");
+    s.shoot("backup");
+
+    s.js("VX.show('files'); var v=document.getElementById('view-files'); var i=v.querySelectorAll('input');"
+         "i[0].value='logic/plugins/demo'; i[1].value='/home/user/firmware.bin'; i[2].value='firmware.bin';"
+         "i[3].value='/home/user/plugin-demo.tar.gz';"
+         "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Create folder';})[0].click();"
+         "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Copy to server';})[0].click();");
+    settle(300);
+    s.expect("copy progress shows bytes and percent", "document.getElementById('view-files').textContent.indexOf('87.4 %') >= 0");
+    s.js("vyxCb.copyStatus({status:'MD5 verify'}); vyxCb.copyStatus({status:'complete'});"
+         "var v=document.getElementById('view-files');"
+         "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Install plug-in';})[0].click();"
+         "Array.prototype.filter.call(document.querySelectorAll('.dialog button'), function(b){return b.textContent==='Install';})[0].click();");
+    settle(600);
+    s.expect("the plug-in install reaches its last step", "document.getElementById('view-files').textContent.indexOf('Install complete: ') >= 0");
+    s.shoot("files");
+
+    s.js("VX.show('console'); var inp=document.querySelector('#view-console .console-input');"
+         "function run(t){inp.value=t; var e=document.createEvent('Event'); e.initEvent('keydown',true,true); e.keyCode=13; inp.dispatchEvent(e);}"
+         "run('ls /home'); run('uptime');");
+    settle(400);
+    s.js("var inp=document.querySelector('#view-console .console-input'); var e=document.createEvent('Event'); e.initEvent('keydown',true,true); e.keyCode=38; inp.dispatchEvent(e);");
+    s.expect("Up recalls the last command", "document.querySelector('#view-console .console-input').value === 'uptime'");
+    s.expect("replies appear under their commands", "document.querySelectorAll('#view-console .reply').length === 2 && document.querySelectorAll('#view-console .reply-wait').length === 0");
+    s.shoot("console");
+
+    s.js("VX.show('bus'); var v=document.getElementById('view-bus'); v.querySelector('input').value='light \"kitchen\" on';"
+         "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Send';})[0].click();");
+    settle(200);
+    s.expect("bus feedback arrives with its quotes restored", "document.getElementById('view-bus').textContent.indexOf('ack light \"kitchen\" on') >= 0");
+    s.shoot("bus");
+
+    s.js("VX.show('logs'); var v=document.getElementById('view-logs');"
+         "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Open window';})[0].click();"
+         "v.querySelectorAll('input')[2].value='hello';"
+         "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Send';})[0].click();"
+         "window.QT.updateParameter({ParameterID:'1010022', value:'<log>{\"sender\":\"logic\",\"paramId\":\"42\",\"msg\":\"pump started\"}</log>', frameScope:'Write'});");
+    settle(200);
+    s.expect("the log channel message is shown", "document.getElementById('view-logs').textContent.indexOf('pump started') >= 0");
+    s.expect("the broadcast reply is shown", "document.getElementById('view-logs').textContent.indexOf('reply from another client') >= 0");
+    s.shoot("logs");
+
+    s.js("VX.show('project')");
+    settle(200);
+    s.expect("the working project is read", "document.querySelectorAll('#view-project .stage-obj').length === 5");
+    s.expect("object texts stay text", "document.querySelectorAll('#view-project script').length === 0");
+    s.js("document.querySelectorAll('#view-project .obj-list li')[1].click()");
+    settle(100);
+    s.shoot("project");
+
+    s.js("VX.show('ets'); VX.etsView.load('/home/user/demo.knxproj')");
+    settle(300);
+    s.expect("ETS group addresses are listed", "document.querySelectorAll('#view-ets tbody tr').length === 7");
+    s.expect("the invalid address is reported as skipped", "document.getElementById('view-ets').textContent.indexOf('70000') >= 0");
+    s.shoot("ets");
+    s.js("VX.etsView.load('/home/user/protected.knxproj')");
+    settle(200);
+    s.expect("a password-protected archive says so", "document.getElementById('view-ets').textContent.indexOf('password-protected') >= 0");
+    s.shoot("ets-protected");
+
+    s.js("VX.show('about')");
+    settle(100);
+    s.expect("the version is shown", "document.getElementById('view-about').textContent.indexOf('Ver 2.10') >= 0");
+    s.shoot("about");
+
+    for (const QString &p : desk.problems())
+        s.failures << p;
+    for (const QString &m : page->messages())
+        s.failures << "script message: " + m;
+    for (const QString &f : s.failures)
+        std::printf("FAIL %s\n", qPrintable(f));
+    std::printf("bridge calls: %s\n", qPrintable(desk.calls().join(QStringLiteral(" | "))));
+    failed += s.failures.size();
+    passed += s.failures.isEmpty() ? 1 : 0;
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir storage;
+    configureEngine(storage.path());
+    const QStringList args = app.arguments();
+    if (args.size() >= 3 && args[1] == QLatin1String("--unit"))
+        return runUnit(args[2]);
+    if (args.size() >= 4 && args[1] == QLatin1String("--shots")) {
+        QSize size(1366, 768);
+        if (args.size() >= 6)
+            size = QSize(args[4].toInt(), args[5].toInt());
+        return runShots(args[2], args[3], size);
+    }
+    std::fprintf(stderr, "usage: %s --unit <tests.html> | --shots <workbench.html> <folder> [width height]\n", argv[0]);
+    return 2;
+}

@@ -1,0 +1,347 @@
+#include "stubdesk.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+#include <QVariant>
+#include <QWebFrame>
+
+namespace {
+
+// A JavaScript string literal holding text.
+QString literal(const QString &text)
+{
+    const QByteArray json = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(json.mid(1, json.size() - 2));
+}
+
+QString call(const QString &callback, const QString &argument)
+{
+    return QStringLiteral("(%1)(%2)").arg(callback, argument);
+}
+
+const char *const kProjectXml =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
+    "<KNX xmlns=\"http://knx.org/xml/project/20\"><Project Id=\"P-0A1B\">"
+    "<ProjectInformation Name=\"Demo house &amp; garage\" /></Project></KNX>";
+
+const char *const kDataXml =
+    "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>"
+    "<KNX xmlns=\"http://knx.org/xml/project/20\"><Project Id=\"P-0A1B\"><Installations><Installation Name=\"\">"
+    "<GroupAddresses><GroupRanges>"
+    "<GroupRange Id=\"P-0A1B-0_GR-1\" Name=\"Lighting\" RangeStart=\"2048\" RangeEnd=\"4095\">"
+    "<GroupRange Id=\"P-0A1B-0_GR-2\" Name=\"Ground floor\" RangeStart=\"2048\" RangeEnd=\"2303\">"
+    "<GroupAddress Id=\"P-0A1B-0_GA-1\" Address=\"2049\" Name=\"Kitchen light\" DatapointType=\"DPST-1-1\" />"
+    "<GroupAddress Id=\"P-0A1B-0_GA-2\" Address=\"2050\" Name=\"Kitchen light status\" DatapointType=\"DPST-1-11\" />"
+    "<GroupAddress Id=\"P-0A1B-0_GA-3\" Address=\"2051\" Name=\"Living dimmer\" DatapointType=\"DPST-5-1\" />"
+    "<GroupAddress Id=\"P-0A1B-0_GA-4\" Address=\"2052\" Name=\"&lt;b&gt;Hall&lt;/b&gt; light\" />"
+    "</GroupRange></GroupRange>"
+    "<GroupRange Id=\"P-0A1B-0_GR-3\" Name=\"Heating\" RangeStart=\"4096\" RangeEnd=\"6143\">"
+    "<GroupAddress Id=\"P-0A1B-0_GA-5\" Address=\"4097\" Name=\"Living temperature\" DatapointType=\"DPST-9-1\" />"
+    "<GroupAddress Id=\"P-0A1B-0_GA-6\" Address=\"4098\" Name=\"Set point\" DatapointType=\"DPT-9\" />"
+    "<GroupAddress Id=\"P-0A1B-0_GA-7\" Address=\"4099\" Name=\"HVAC mode\" DatapointType=\"DPST-20-102\" />"
+    "<GroupAddress Id=\"P-0A1B-0_GA-8\" Address=\"70000\" Name=\"Broken entry\" DatapointType=\"DPST-1-1\" />"
+    "</GroupRange></GroupRanges></GroupAddresses></Installation></Installations></Project></KNX>";
+
+} // namespace
+
+StubDesk::StubDesk(QWebFrame *frame, QObject *parent) : QObject(parent), m_frame(frame) {}
+
+void StubDesk::record(const QString &c)
+{
+    m_calls << c;
+}
+
+void StubDesk::checkCallback(const QString &name)
+{
+    const QVariant ok = m_frame->evaluateJavaScript(
+        QStringLiteral("(function(){try{return typeof (%1)==='function';}catch(e){return false;}})()").arg(name));
+    if (!ok.toBool())
+        m_problems << QStringLiteral("callback \"%1\" is not a function in the page").arg(name);
+}
+
+void StubDesk::later(const QString &script, int delayMs)
+{
+    QWebFrame *frame = m_frame;
+    QTimer::singleShot(delayMs, this, [frame, script]() { frame->evaluateJavaScript(script); });
+}
+
+void StubDesk::pushParameter(const QString &id, const QString &value, const QString &scope, int delayMs)
+{
+    QJsonObject o{{"ParameterID", id}, {"value", value}, {"frameScope", scope}};
+    later(QStringLiteral("window.QT.updateParameter(%1)")
+              .arg(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented))),
+          delayMs);
+}
+
+QString StubDesk::getQTRelease()
+{
+    record("getQTRelease");
+    return QStringLiteral("{\n    \"label\": \"Ver 2.10 07/02/2023\",\n    \"version\": \"210\"\n}\n");
+}
+
+QString StubDesk::applicationPath() { record("applicationPath"); return QStringLiteral("/opt/vyxdesk"); }
+QString StubDesk::getStoragePath() { record("getStoragePath"); return QStringLiteral("/home/user/.local/share/vyxdesk"); }
+QString StubDesk::getTempPath() { record("getTempPath"); return QStringLiteral("/tmp"); }
+QString StubDesk::VYXGetHeartBeatTimeOut() { record("VYXGetHeartBeatTimeOut"); return QStringLiteral("120000"); }
+QString StubDesk::VYXIsConnected() { return m_connected ? QStringLiteral("true") : QStringLiteral("false"); }
+
+void StubDesk::discover(QString cb)
+{
+    record("discover");
+    checkCallback(cb);
+    // Documentation addresses: nothing is sent anywhere, the answers are made up here.
+    later(QStringLiteral("(%1)(\"192.0.2.10|vyx-kore-wa-desu|Office server|18000\",\"vyx-kore-wa-desu|Office server|18000\")").arg(cb), 20);
+    later(QStringLiteral("(%1)(\"192.0.2.77|vyx-kore-wa-desu name=Plant<room>\",\"vyx-kore-wa-desu name=Plant<room>\")").arg(cb), 40);
+}
+
+QString StubDesk::VYXConnect(QString ip, QString port, QString user, QString, QString cb)
+{
+    record(QStringLiteral("VYXConnect %1 %2 %3").arg(ip, port, user));
+    checkCallback(cb);
+    later(call(cb, "{'connection': 'Connecting','state': 'Closed'}"), 10);
+    later(call(cb, "{'connection': 'ConnectionState_Ok','state': 'Connected'}"), 30);
+    later(call(cb, "{'connection': 'Connection Ready'}"), 50);
+    QTimer::singleShot(45, this, [this]() { m_connected = true; });
+    return QString();
+}
+
+QString StubDesk::VYXDisconnect()
+{
+    record("VYXDisconnect");
+    m_connected = false;
+    return QString();
+}
+
+QString StubDesk::VYXQueryParametersUID()
+{
+    record("VYXQueryParametersUID");
+    if (!m_connected)
+        return QStringLiteral("true");
+    const char *const values[][2] = {
+        {"1001", "21.5"}, {"1002", "1"}, {"1003", "0"}, {"1004", "255"}, {"1005", "Living room"},
+        {"1006", "3.3"}, {"1007", "1200"}, {"1008", "off"}, {"1009", "42"}, {"1010", "0.75"},
+        {"1011", "12345"}, {"1012", "<img src=x onerror=\"window.__pwned=1\">"}, {"999997", "logic ok"}};
+    int delay = 10;
+    for (const auto &v : values)
+        pushParameter(v[0], v[1], QStringLiteral("Response"), delay += 5);
+    const char *const trend[] = {"21.7", "22.0", "21.9", "22.4", "22.8"};
+    for (const char *t : trend)
+        pushParameter("1001", t, QStringLiteral("Write"), delay += 40);
+    return QStringLiteral("false");
+}
+
+QString StubDesk::VYXQueryParameterValue(int id)
+{
+    record(QStringLiteral("VYXQueryParameterValue %1").arg(id));
+    return m_connected ? QStringLiteral("false") : QStringLiteral("true");
+}
+
+void StubDesk::sendParameterValue(QString uid, QString type, QString value)
+{
+    record(QStringLiteral("sendParameterValue %1 %2 %3").arg(uid, type, value));
+    pushParameter(uid, value, QStringLiteral("Write"), 20);
+}
+
+QString StubDesk::VYXDownload(QString path, QString cb)
+{
+    record("VYXDownload " + path);
+    checkCallback(cb);
+    if (!m_connected)
+        return QStringLiteral("Not Ready");
+    const QString progress = QStringLiteral(
+        "{\"GetClientFile\":%1,\"GetClientMd5File\":\"\",\"GetError\":0,\"GetInfo\":\"Donwload Data\","
+        "\"GetPercentage\":\"62.5\",\"GetReceivedBytes\":\"655360\",\"GetServerBytes\":\"1048576\","
+        "\"GetServerMd5File\":\"9e107d9d372bb6826bd81d3542a419d6\",\"IsEnd\":\"false\"}").arg(literal(path));
+    later(call(cb, progress), 20);
+    return QString();
+}
+
+QString StubDesk::VYXUpload(QString path, QString cb)
+{
+    record("VYXUpload " + path);
+    checkCallback(cb);
+    return m_connected ? QString() : QStringLiteral("Not Ready");
+}
+
+void StubDesk::VYXDatabaseMD5(QString callBack)
+{
+    record("VYXDatabaseMD5");
+    checkCallback(callBack);
+    if (m_connected)
+        later(call(callBack, literal("9e107d9d372bb6826bd81d3542a419d6")), 10);
+}
+
+QString StubDesk::MD5(QString path)
+{
+    record("MD5 " + path);
+    return QStringLiteral("e4d909c290d0fb1ca068ffaddf22cbd0");
+}
+
+QString StubDesk::getOpenFileName(QString title, QString, QString)
+{
+    record("getOpenFileName " + title);
+    return QString();
+}
+
+QString StubDesk::getSaveFileName(QString title, QString, QString)
+{
+    record("getSaveFileName " + title);
+    return QStringLiteral("/home/user/backup/server.db");
+}
+
+bool StubDesk::writeFileAbsolute(QString filename, QString)
+{
+    record("writeFileAbsolute " + filename);
+    return true;
+}
+
+QString StubDesk::readFile(QString filename)
+{
+    record("readFile " + filename);
+    return QStringLiteral(
+        "{\"format\":\"vyxdesk-project\",\"version\":1,\"name\":\"Demo house\",\"width\":1280,\"height\":800,"
+        "\"background\":\"\",\"objects\":["
+        "{\"id\":\"title\",\"type\":\"label\",\"label\":\"Ground floor\",\"x\":40,\"y\":30,\"w\":300,\"h\":50},"
+        "{\"id\":\"kitchen\",\"type\":\"switch\",\"label\":\"Kitchen light\",\"x\":60,\"y\":140,\"w\":200,\"h\":60,\"paramId\":\"1002\"},"
+        "{\"id\":\"temp\",\"type\":\"value\",\"label\":\"Living 21.5 °C\",\"x\":420,\"y\":140,\"w\":220,\"h\":60,\"paramId\":\"1001\"},"
+        "{\"id\":\"dimmer\",\"type\":\"slider\",\"label\":\"Dimmer\",\"x\":60,\"y\":260,\"w\":420,\"h\":50,\"paramId\":\"1004\"},"
+        "{\"id\":\"scene\",\"type\":\"button\",\"label\":\"<script>alert(1)</script>\",\"x\":700,\"y\":420,\"w\":200,\"h\":60}]}");
+}
+
+bool StubDesk::writeFile(QString filename, QString)
+{
+    record("writeFile " + filename);
+    return true;
+}
+
+void StubDesk::clearProject() { record("clearProject"); }
+
+QString StubDesk::saveProject(QString, QString savePath, QString, QString)
+{
+    record("saveProject " + savePath);
+    return QStringLiteral("{\n    \"message\": \"\",\n    \"name\": \"demo.vyxp\",\n    \"path\": \"/home/user/demo.vyxp\",\n    \"status\": \"ok\"\n}\n");
+}
+
+QString StubDesk::loadProject(QString, QString, QString)
+{
+    record("loadProject");
+    return QStringLiteral("{\n    \"message\": \"\",\n    \"name\": \"\",\n    \"path\": \"\",\n    \"status\": \"cancel\"\n}\n");
+}
+
+QString StubDesk::selectImage(QString, QString)
+{
+    record("selectImage");
+    return QString();
+}
+
+void StubDesk::VYXCreateFolder(QString destPath, QString feedback)
+{
+    record("VYXCreateFolder " + destPath);
+    checkCallback(feedback);
+    if (m_connected)
+        later(call(feedback, literal("Folder created")), 10);
+}
+
+void StubDesk::VYXDeleteFolder(QString destPath, QString feedback)
+{
+    record("VYXDeleteFolder " + destPath);
+    checkCallback(feedback);
+}
+
+void StubDesk::VYXDeleteFile(QString destPath, QString feedback)
+{
+    record("VYXDeleteFile " + destPath);
+    checkCallback(feedback);
+}
+
+QString StubDesk::VYXCopyFile(QString hostFileName, QString serverFileName, QString callBack)
+{
+    record(QStringLiteral("VYXCopyFile %1 %2").arg(hostFileName, serverFileName));
+    checkCallback(callBack);
+    if (!m_connected)
+        return QString();
+    m_copyCallback = callBack;
+    later(call(callBack, "{\"copied\":131072,\"length\":300000,\"percent\":43.69,\"status\":\"copy in progress\"}"), 10);
+    later(call(callBack, "{\"copied\":262144,\"length\":300000,\"percent\":87.38,\"status\":\"copy in progress\"}"), 30);
+    return QStringLiteral("{\n    \"status\": \"copy in progress\"\n}\n");
+}
+
+QString StubDesk::VYXInstallPlugin(QString pluginName, QString installPath, QString callBackStatus, QString callBackComplete)
+{
+    record(QStringLiteral("VYXInstallPlugin %1 %2").arg(pluginName, installPath));
+    checkCallback(callBackStatus);
+    checkCallback(callBackComplete);
+    m_copyCallback = callBackStatus;
+    m_operationCallback = callBackComplete;
+    later(call(callBackStatus, "{\"copied\":131072,\"length\":200000,\"percent\":65.5,\"status\":\"copy in progress\"}"), 10);
+    later(call(callBackStatus, "{\"status\":\"MD5 verify\"}"), 20);
+    later(call(callBackStatus, "{\"status\":\"complete\"}"), 30);
+    return QString();
+}
+
+void StubDesk::VYXPluginExtracted(QString info)
+{
+    record("VYXPluginExtracted " + info);
+    later(call(m_copyCallback, "{\"status\":\"files done\"}"), 10);
+    later(call(m_copyCallback, "{\"status\":\"restarting logic\"}"), 20);
+    later(call(m_operationCallback, "{\"status\":\"install complete\"}"), 30);
+}
+
+void StubDesk::VYXConsole(QString command, QString callback)
+{
+    record("VYXConsole " + command);
+    checkCallback(callback);
+    const QString reply = command.startsWith("ls") ? QStringLiteral("bin\nlogic\nplugins\nvyx.db") : QStringLiteral("ok: ") + command;
+    later(call(callback, QString::fromUtf8(QJsonDocument(QJsonObject{{"status", reply}}).toJson())), 15);
+}
+
+void StubDesk::VYXGuardian(QString info, QString callback)
+{
+    record("VYXGuardian " + info);
+    checkCallback(callback);
+    later(call(callback, QString::fromUtf8(QJsonDocument(QJsonObject{{"status", "guardian: " + info + " done"}}).toJson())), 15);
+}
+
+void StubDesk::VYXStartKNXGateway() { record("VYXStartKNXGateway"); }
+void StubDesk::VYXStopKNXGateway() { record("VYXStopKNXGateway"); }
+
+void StubDesk::VYXZephronCommand(QString command)
+{
+    record("VYXZephronCommand " + command);
+    QString echo = command;
+    echo.replace('"', "|||");
+    later(QStringLiteral("(application.feedback)(%1)").arg(literal("ack " + echo)), 15);
+}
+
+void StubDesk::VYXEnableBusDebug(QString enable) { record("VYXEnableBusDebug " + enable); }
+void StubDesk::LogWindow(QString id, QString type) { record(QStringLiteral("LogWindow %1 %2").arg(id, type)); }
+
+bool StubDesk::VYXMessageSend(QString data, QString callback)
+{
+    record("VYXMessageSend " + data);
+    checkCallback(callback);
+    later(call(callback, literal(data.section('|', 0, 0) + "|reply from another client")), 20);
+    return m_connected;
+}
+
+QString StubDesk::ETSProject_fileList(QString projectPath)
+{
+    record("ETSProject_fileList " + projectPath);
+    if (projectPath.endsWith("protected.knxproj"))
+        return QStringLiteral("knx_master.xml\nP-0A1B.signature\nP-0A1B.zip\n");
+    if (!projectPath.endsWith(".knxproj"))
+        return QString();
+    return QStringLiteral("knx_master.xml\nM-0083/\nM-0083/M-0083_A-0001.xml\nP-0A1B/\nP-0A1B/0.xml\nP-0A1B/project.xml\n");
+}
+
+QString StubDesk::ETSProject_readFile(QString projectPath, QString filePath)
+{
+    record(QStringLiteral("ETSProject_readFile %1 %2").arg(projectPath, filePath));
+    if (filePath.compare("P-0A1B/project.xml", Qt::CaseInsensitive) == 0)
+        return QString::fromUtf8(kProjectXml);
+    if (filePath.compare("P-0A1B/0.xml", Qt::CaseInsensitive) == 0)
+        return QString::fromUtf8(kDataXml);
+    return QString();
+}

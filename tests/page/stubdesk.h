@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+class QWebFrame;
+
+// Stands in for the manager's bridge in page tests: the slots the workbench calls, answering with
+// fixed sample data. Late answers are evaluated in the page from the event loop, as the real page
+// call queue does. Every callback name the page hands over is checked to name a function.
+class StubDesk : public QObject
+{
+    Q_OBJECT
+public:
+    explicit StubDesk(QWebFrame *frame, QObject *parent = nullptr);
+
+    const QStringList &calls() const { return m_calls; }
+    const QStringList &problems() const { return m_problems; }
+
+public slots:
+    QString getQTRelease();
+    QString applicationPath();
+    QString getStoragePath();
+    QString getTempPath();
+    QString VYXGetHeartBeatTimeOut();
+    QString VYXIsConnected();
+    void discover(QString cb);
+    QString VYXConnect(QString ip, QString port, QString user, QString password, QString cb);
+    QString VYXDisconnect();
+    QString VYXQueryParametersUID();
+    QString VYXQueryParameterValue(int id);
+    void sendParameterValue(QString uid, QString type, QString value);
+    QString VYXDownload(QString path, QString cb);
+    QString VYXUpload(QString path, QString cb);
+    void VYXDatabaseMD5(QString callBack);
+    QString MD5(QString path);
+    QString getOpenFileName(QString title, QString folderPath, QString ext);
+    QString getSaveFileName(QString title, QString folderPath, QString ext);
+    bool writeFileAbsolute(QString filename, QString text);
+    QString readFile(QString filename);
+    bool writeFile(QString filename, QString text);
+    void clearProject();
+    QString saveProject(QString json, QString savePath, QString folderPath, QString extension);
+    QString loadProject(QString path, QString folderPath, QString extension);
+    QString selectImage(QString width, QString height);
+    void VYXCreateFolder(QString destPath, QString feedback);
+    void VYXDeleteFolder(QString destPath, QString feedback);
+    void VYXDeleteFile(QString destPath, QString feedback);
+    QString VYXCopyFile(QString hostFileName, QString serverFileName, QString callBack);
+    QString VYXInstallPlugin(QString pluginName, QString installPath, QString callBackStatus, QString callBackComplete);
+    void VYXPluginExtracted(QString info);
+    void VYXConsole(QString command, QString callback);
+    void VYXGuardian(QString info, QString callback);
+    void VYXStartKNXGateway();
+    void VYXStopKNXGateway();
+    void VYXZephronCommand(QString command);
+    void VYXEnableBusDebug(QString enable);
+    void LogWindow(QString id, QString type);
+    bool VYXMessageSend(QString data, QString callback);
+    QString ETSProject_fileList(QString projectPath);
+    QString ETSProject_readFile(QString projectPath, QString filePath);
+
+private:
+    void record(const QString &call);
+    void checkCallback(const QString &name);
+    void later(const QString &script, int delayMs = 0);
+    void pushParameter(const QString &id, const QString &value, const QString &scope, int delayMs);
+
+    QWebFrame *m_frame;
+    QStringList m_calls;
+    QStringList m_problems;
+    bool m_connected = false;
+    QString m_operationCallback;
+    QString m_copyCallback;
+};

@@ -1,0 +1,71 @@
+function downloadReport(extra) {
+  return Object.assign({ IsEnd: 'false', GetError: 0, GetInfo: 'Donwload Data', GetServerBytes: '1048576', GetReceivedBytes: '262144',
+    GetPercentage: '25', GetClientFile: '/tmp/a.db', GetClientMd5File: '', GetServerMd5File: 'abc' }, extra || {});
+}
+function uploadReport(extra) {
+  return Object.assign({ IsEnd: 'false', GetError: 0, GetInfo: 'Upload Data', GetClientBytes: '1000000', GetSentBytes: '524288',
+    GetPercentage: '52.4288', GetClientFile: '/tmp/b.db', GetClientMd5File: 'c', GetServerMd5File: 's' }, extra || {});
+}
+
+test('formatBytes and progressText', () => {
+  [[0, '0 B'], [1023, '1023 B'], [1024, '1.0 KiB'], [1536, '1.5 KiB'], [1048576, '1.0 MiB'], [5 * 1073741824, '5.00 GiB'], [-1, '–'], ['x', '–']]
+    .forEach((c) => assert.eq(VX.formatBytes(c[0]), c[1], String(c[0])));
+  assert.eq(VX.progressText(262144, 1048576, 25), '256.0 KiB of 1.0 MiB (25.0 %)');
+  assert.eq(VX.progressText(10, 0, 0), '10 B');
+  assert.eq(VX.progressText(1, 1, 100), '1 B of 1 B (100 %)');
+});
+
+test('describeTransfer reads download and upload reports, as object or JSON text', () => {
+  const d = VX.describeTransfer(JSON.stringify(downloadReport(), null, 4));
+  assert.eq(d.kind, 'download');
+  assert.eq(d.total, 1048576);
+  assert.eq(d.done, 262144);
+  assert.eq(d.percent, 25);
+  assert.ok(!d.ended);
+  const u = VX.describeTransfer(uploadReport());
+  assert.eq(u.kind, 'upload');
+  assert.eq(u.done, 524288);
+  assert.eq(u.total, 1000000);
+  assert.eq(VX.describeTransfer('not json'), null);
+  assert.eq(VX.describeTransfer(''), null);
+});
+
+test('describeTransfer puts every outcome in words', () => {
+  [
+    [downloadReport({ IsEnd: 'true', GetError: 1, GetInfo: 'Md5 do not match, you must download database again' }), false, 'Md5 do not match, you must download database again'],
+    [downloadReport({ IsEnd: 'true', GetError: 0, GetInfo: 'Database is synced, no need to update it', GetPercentage: '0' }), true, 'Database is synced, no need to update it'],
+    [downloadReport({ IsEnd: 'true', GetError: 0, GetInfo: 'Donwload End', GetPercentage: '100' }), true, 'Download complete'],
+    [downloadReport({ IsEnd: 'true', GetError: 4, GetInfo: 'Can not finish download because server is shutdown' }), false, 'server is shutdown'],
+    [uploadReport({ IsEnd: 'true', GetError: 2, GetInfo: 'Configuration file is too big', GetPercentage: '0' }), false, 'Configuration file is too big'],
+    [uploadReport({ IsEnd: 'true', GetError: 0, GetInfo: 'Check Client - Server MD5 ... Same, upload not necessary', GetPercentage: '0' }), true, 'nothing was uploaded'],
+    [uploadReport({ IsEnd: 'true', GetError: 2, GetInfo: 'MD5 do not match!' }), false, 'MD5 do not match!'],
+    [uploadReport({ IsEnd: 'true', GetError: 0, GetInfo: 'done', GetPercentage: '100' }), true, 'Upload complete'],
+    [uploadReport({ IsEnd: 'true', GetError: 3, GetInfo: '' }), false, 'error 3']
+  ].forEach((c) => {
+    const d = VX.describeTransfer(c[0]);
+    assert.ok(d.ended, c[2]);
+    assert.eq(d.ok, c[1], c[2]);
+    assert.contains(d.message, c[2]);
+  });
+  assert.eq(VX.describeTransfer(downloadReport({ IsEnd: 'true', GetPercentage: '99.9' })).percent, 100, 'a successful end shows 100 %');
+  assert.eq(VX.describeTransfer(downloadReport({ GetPercentage: '250' })).percent, 100, 'clamped');
+  assert.eq(VX.describeTransfer(downloadReport({ GetPercentage: 'x', GetReceivedBytes: '1', GetServerBytes: '4' })).percent, 25, 'computed when missing');
+});
+
+test('describeCopy follows the copy and plug-in steps', () => {
+  const p = VX.describeCopy('{\n    "copied": 262144,\n    "length": 300000,\n    "percent": 87.38133333,\n    "status": "copy in progress"\n}');
+  assert.eq(p.done, 262144);
+  assert.eq(p.total, 300000);
+  assert.ok(Math.abs(p.percent - 87.381) < 0.01);
+  assert.ok(!p.ended);
+  assert.eq(VX.describeCopy({ status: 'copy in progress', copied: 600, length: 500 }).done, 500, 'never more than the size');
+  [['MD5 verify', false, false], ['complete', true, false], ['MD5 Error', true, true], ['install complete', true, false],
+   ['files done', false, false], ['restarting logic', false, false]].forEach((c) => {
+    const d = VX.describeCopy({ status: c[0] });
+    assert.eq(d.ended, c[1], c[0]);
+    assert.eq(d.failed, c[2], c[0]);
+    assert.ok(d.message.length > 5, c[0]);
+  });
+  assert.eq(VX.describeCopy({ nothing: 1 }), null);
+  assert.eq(VX.describeCopy('garbage'), null);
+});
