@@ -1,6 +1,7 @@
 #ifndef KVT_OLMOTCPCLIENT_H
 #define KVT_OLMOTCPCLIENT_H
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -105,6 +106,7 @@ class kvtOlmoTcpClient : public kvtOsTcpSocketConnector {
   std::string m_strUser;
   std::string m_strPassword;
   uint8_t m_uStatus = 0;
+  std::atomic<bool> m_bStopping{false};  // a stop is under way: no new authentication
   uint32_t m_uClientId = 0;
   uint32_t m_uSocketTimeOut = kvtOlmoSocketTimeOutMs;
   std::deque<kvtOlmoFrame*> m_Queue;

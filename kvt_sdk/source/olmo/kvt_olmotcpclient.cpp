@@ -1,0 +1,441 @@
+#include "kvt_olmotcpclient.h"
+
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "kvt_olmoreport.h"
+
+namespace kvt {
+
+namespace {
+const char* const kFile = "kvt_sdk/source/olmo/kvt_olmotcpclient";
+const uint8_t kAuthMask = 0xA5;
+
+// Payload of an authentication request: "user|password", every byte masked.
+std::string masked_credentials(const std::string& user, const std::string& password) {
+  std::string plain = user + "|" + password;
+  for (char& c : plain) c = static_cast<char>(static_cast<uint8_t>(c) ^ kAuthMask);
+  return plain;
+}
+}  // namespace
+
+kvtOlmoTcpClient::kvtOlmoTcpClient() : kvtOsTcpSocketConnector(&m_Socket) {}
+
+kvtOlmoTcpClient::~kvtOlmoTcpClient() {
+  stop();
+  // The connector's own destructor must find no thread that could call back into us.
+  kvtOsTcpSocketConnector::Stop();
+}
+
+void kvtOlmoTcpClient::SetCallbacks(void* owner, kvtOlmoReadyCallback ready,
+                                    kvtOlmoConnectionCallback connection,
+                                    kvtOlmoAuthenticationCallback authentication,
+                                    kvtOlmoReadCallback read) {
+  m_pOwner = owner;
+  m_pOnReady = ready;
+  m_pOnConnection = connection;
+  m_pOnAuthentication = authentication;
+  m_pOnRead = read;
+}
+
+void kvtOlmoTcpClient::SetSocketTimeOut(uint32_t ms) {
+  std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
+  m_uSocketTimeOut = ms;
+}
+
+// ---------------------------------------------------------------- events
+
+void kvtOlmoTcpClient::OnConnection(int socketState, int connectionState) {
+  if (!m_pOnConnection) std::printf("Socket State %i Connection State %i\n", socketState, connectionState);
+}
+
+void kvtOlmoTcpClient::OnAuthentication(int state, const char* message) {
+  if (!m_pOnAuthentication) std::printf("Authentication state %i msg:%s\n", state, message);
+}
+
+void kvtOlmoTcpClient::OnReady() {
+  if (!m_pOnReady) std::printf("Client %p ready\n", static_cast<void*>(this));
+}
+
+void kvtOlmoTcpClient::OnRead(const kvtIOlmoFrame* frame) {
+  if (m_pOnRead || !frame) return;
+  std::string text;
+  frame->ToString(text, 16, true);
+  std::printf("%s\n", text.c_str());
+}
+
+void kvtOlmoTcpClient::notify_connection(int socketState, int connectionState) {
+  OnConnection(socketState, connectionState);
+  if (m_pOnConnection) m_pOnConnection(m_pOwner, this, socketState, connectionState);
+}
+
+void kvtOlmoTcpClient::notify_authentication(int state, const char* message) {
+  OnAuthentication(state, message);
+  if (m_pOnAuthentication) m_pOnAuthentication(m_pOwner, this, state, message);
+}
+
+void kvtOlmoTcpClient::notify_ready() {
+  OnReady();
+  if (m_pOnReady) m_pOnReady(m_pOwner, this);
+}
+
+// ---------------------------------------------------------------- start / stop
+
+int kvtOlmoTcpClient::Start(const std::string& host, uint16_t port, bool isMonitor,
+                            const std::string& user, const std::string& password) {
+  int r = Stop();
+  if (r != 0) return KVT_OLMO_REPORT(kvtErrorFailed, "Can not stop current conneciton", kFile, "kvt::kvtOlmoTcpClient::Start");
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
+    m_bIsMonitor = isMonitor;
+    m_strUser = user;
+    m_strPassword = password;
+  }
+  SetConnection(host, port, 0);
+  if (kvtOsTcpSocketConnector::Start() != 0) {
+    return KVT_OLMO_REPORT(kvtErrorFailed, "Can not start kvtOsTcpSocketConnector", kFile, "kvt::kvtOlmoTcpClient::Start");
+  }
+  return 0;
+}
+
+int kvtOlmoTcpClient::Stop() {
+  if (stop() != 0) KVT_OLMO_REPORT(kvtErrorFailed, "Can not stop Olmo Client", kFile, "kvt::kvtOlmoTcpClient::Stop");
+  return 0;
+}
+
+int kvtOlmoTcpClient::stop() {
+  // Closing first wakes an authentication that waits on the socket, so the
+  // connector's thread can be joined at once; the flag keeps a connection made
+  // meanwhile from authenticating.
+  m_bStopping.store(true);
+  m_Socket.Close();
+  kvtOsTcpSocketConnector::Stop();
+  clear_queue();
+  if (m_Socket.Close() != 0) KVT_OLMO_REPORT(kvtErrorFailed, "Can not close socket", kFile, "kvt::kvtOlmoTcpClient::stop");
+  if (m_pThreadCommand) {
+    m_pThreadCommand->Stop();
+    delete m_pThreadCommand;
+    m_pThreadCommand = nullptr;
+  }
+  if (m_pThreadMonitor) {
+    m_pThreadMonitor->Stop();
+    delete m_pThreadMonitor;
+    m_pThreadMonitor = nullptr;
+  }
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
+    m_uStatus = 0;
+  }
+  m_bStopping.store(false);
+  return 0;
+}
+
+// ---------------------------------------------------------------- queue and queries
+
+void kvtOlmoTcpClient::PushFrame(kvtOlmoFrame* frame) {
+  if (!frame) return;
+  std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
+  m_Queue.push_back(frame);
+}
+
+kvtOlmoFrame* kvtOlmoTcpClient::pop_frame() {
+  std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
+  if (m_Queue.empty()) return nullptr;
+  kvtOlmoFrame* frame = m_Queue.front();
+  m_Queue.pop_front();
+  return frame;
+}
+
+void kvtOlmoTcpClient::clear_queue() {
+  std::deque<kvtOlmoFrame*> dropped;
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
+    dropped.swap(m_Queue);
+  }
+  for (kvtOlmoFrame* frame : dropped) delete frame;
+}
+
+size_t kvtOlmoTcpClient::GetQueuedCount() {
+  std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
+  return m_Queue.size();
+}
+
+bool kvtOlmoTcpClient::IsReady() {
+  std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
+  return (m_uStatus & StatusReady) != 0;
+}
+
+uint32_t kvtOlmoTcpClient::GetClientId() {
+  std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
+  return m_uClientId;
+}
+
+std::string kvtOlmoTcpClient::GetUser() {
+  std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
+  return m_strUser;
+}
+
+bool kvtOlmoTcpClient::IsCommandChannel() {
+  std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
+  return !m_bIsMonitor;
+}
+
+// ---------------------------------------------------------------- connection and authentication
+
+void kvtOlmoTcpClient::OnTcpSocketConnector(int socketState) {
+  kvtOsTcpSocketConnector::OnTcpSocketConnector(socketState);
+  notify_connection(socketState, kvtOlmoConnectionConnecting);
+  if (socketState == kvtSocketStateUnreachable || m_bStopping.load()) return;
+  uint32_t timeOut;
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
+    timeOut = m_uSocketTimeOut;
+  }
+  m_Socket.SetSendTimeOut(timeOut);
+  m_Socket.SetReceiveTimeOut(timeOut);
+  authenticate();
+}
+
+bool kvtOlmoTcpClient::authenticate() {
+  const char* site = "kvt::kvtOlmoTcpClient::OnTcpSocketConnector";
+  std::string payload;
+  bool monitor;
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
+    payload = masked_credentials(m_strUser, m_strPassword);
+    monitor = m_bIsMonitor;
+  }
+  kvtOlmoFrame request;
+  request.SetAsData(reinterpret_cast<const uint8_t*>(payload.data()), static_cast<uint32_t>(payload.size()));
+  request.SetKind(kvtOlmoKindWrite);
+  request.SetCode(monitor ? CmdAuthenticationMonitor : CmdAuthenticationCommand);
+
+  const int length = static_cast<int>(request.GetBufferLength());
+  if (m_Socket.Send(request.GetBuffer(), length) != length) {
+    const char* text = "Can not send Authnetication request";
+    KVT_OLMO_REPORT(kvtErrorFailed, text, kFile, site);
+    notify_authentication(kvtOlmoConnectionAuthFailed, text);
+    return false;
+  }
+  kvtOlmoFrame response;
+  int received = 0;
+  if (ReadFrame(&response, &received) != static_cast<int>(response.GetBufferLength())) {
+    const char* text = "Can not receive Authnetication response";
+    KVT_OLMO_REPORT(kvtErrorFailed, text, kFile, site);
+    notify_authentication(kvtOlmoConnectionAuthFailed, text);
+    return false;
+  }
+  if (response.GetCode() != request.GetCode() || response.GetType() != kvtTypeData ||
+      response.GetBufferLength() <= kvtOlmoHeaderSize) {
+    return false;  // not an answer to this request: ignored
+  }
+  handle_authentication_response(response);
+  return true;
+}
+
+void kvtOlmoTcpClient::handle_authentication_response(const kvtOlmoFrame& response) {
+  const uint8_t* data = response.GetAsData();
+  const uint8_t result = data[0];
+  if (result == 0) {
+    uint32_t id = 0;
+    const uint32_t count = response.GetBufferLength() - kvtOlmoHeaderSize - 1;
+    for (uint32_t i = 0; i < 4 && i < count; ++i) id |= static_cast<uint32_t>(data[1 + i]) << (8 * i);
+    {
+      std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
+      m_uStatus |= StatusAuthenticated;
+      m_uClientId = id;
+    }
+    notify_authentication(kvtOlmoConnectionOk, "Authentication success");
+    if (m_bStopping.load()) return;
+    if (response.GetCode() == CmdAuthenticationMonitor) {
+      start_monitor();
+    } else {
+      start_command();
+    }
+  } else if (result == 1) {
+    notify_authentication(kvtOlmoConnectionMaxClients, "Authentication success but max clients reached");
+  } else {
+    notify_authentication(kvtOlmoConnectionAuthFailed, "Authentication failed");
+  }
+}
+
+void kvtOlmoTcpClient::start_monitor() {
+  m_pThreadMonitor = new (std::nothrow) kvtOsThread(&kvtOlmoTcpClient::thread_monitor, this, false);
+  if (!m_pThreadMonitor) {
+    KVT_OLMO_REPORT(kvtErrorOutOfMemory, "m_pThreadMonitor == 0", kFile, "kvt::kvtOlmoTcpClient::start_monitor");
+    return;
+  }
+  if (!m_pThreadMonitor->Start(kvtOlmoWorkerStackSize)) {
+    delete m_pThreadMonitor;
+    m_pThreadMonitor = nullptr;
+    KVT_OLMO_REPORT(kvtErrorFailed, "Can not start server client read thread", kFile, "kvt::kvtOlmoTcpClient::start_monitor");
+  }
+}
+
+void kvtOlmoTcpClient::start_command() {
+  m_pThreadCommand = new (std::nothrow) kvtOsThread(&kvtOlmoTcpClient::thread_command, this, false);
+  if (!m_pThreadCommand) {
+    KVT_OLMO_REPORT(kvtErrorOutOfMemory, "m_pThreadCommand == 0", kFile, "kvt::kvtOlmoTcpClient::start_command");
+    return;
+  }
+  if (!m_pThreadCommand->Start(kvtOlmoWorkerStackSize)) {
+    delete m_pThreadCommand;
+    m_pThreadCommand = nullptr;
+    KVT_OLMO_REPORT(kvtErrorFailed, "Can not start server client command thread", kFile, "kvt::kvtOlmoTcpClient::start_command");
+  }
+}
+
+// ---------------------------------------------------------------- reading
+
+namespace {
+int receive_failure(int code, int requested, int received, const char* site) {
+  if (code == kvtSocketClosed) {
+    KVT_OLMO_REPORT(kvtInfo, "Socket close externally", kFile, site);
+  } else if (code == kvtSocketTimeOut) {
+    std::string text = "Socket connection too slow requested " + std::to_string(requested) +
+                       " recv:" + std::to_string(received);
+    KVT_OLMO_REPORT(kvtInfo, text, kFile, site);
+  } else {
+    KVT_OLMO_REPORT(kvtInfo, "Socket error", kFile, site);
+    code = kvtSocketError;
+  }
+  return code;
+}
+}  // namespace
+
+int kvtOlmoTcpClient::ReadFrame(kvtOlmoFrame* frame, int* received) {
+  const char* site = "kvt::kvtOlmoTcpClient::ReadFrame";
+  int dummy = 0;
+  if (!received) received = &dummy;
+  *received = 0;
+  if (!frame || !frame->adjust_buffer(kvtOlmoHeaderSize)) {
+    KVT_OLMO_REPORT(kvtErrorOutOfMemory, "Can not allocate frame data m_pBuffer", kFile, site);
+    return kvtSocketError;
+  }
+  int r = m_Socket.Receive(frame->GetMutableBuffer(), kvtOlmoHeaderSize, received);
+  if (r < 0) return receive_failure(r, kvtOlmoHeaderSize, *received, site);
+  int total = r;
+  if (!frame->IsChecksumValid()) {
+    KVT_OLMO_REPORT(kvtInfo, "Thread command frame skipped, invalid CHK", kFile, site);
+    return 0;
+  }
+  // A header may announce up to 4 GiB: refuse anything above the bound before allocating.
+  if (!frame->IsInlineType() && frame->GetDataLength() > kvtOlmoMaxPayload) {
+    std::string text = "Frame payload too large " + std::to_string(frame->GetDataLength());
+    KVT_OLMO_REPORT(kvtErrorNetwork, text, kFile, site);
+    return kvtOlmoFrameTooLarge;
+  }
+  const uint32_t announced = frame->GetDataLength();
+  if (frame->reinterpret_frame()) return total;
+  if (frame->GetBufferLength() != kvtOlmoHeaderSize + announced) return kvtOlmoFrameTooLarge;
+  const int n = static_cast<int>(announced);
+  if (n == 0) return total;
+  KVT_OLMO_REPORT(kvtInfo, "Thread continue to receive " + std::to_string(n), kFile, site);
+  *received = 0;
+  r = m_Socket.Receive(frame->GetMutableBuffer() + kvtOlmoHeaderSize, n, received);
+  if (r < 0) return receive_failure(r, n, *received, site);
+  return total + r;
+}
+
+// ---------------------------------------------------------------- workers
+
+void kvtOlmoTcpClient::thread_command(kvtIOsThread* thread, void* userData) {
+  static_cast<kvtOlmoTcpClient*>(userData)->run_command(thread);
+}
+
+void kvtOlmoTcpClient::thread_monitor(kvtIOsThread* thread, void* userData) {
+  static_cast<kvtOlmoTcpClient*>(userData)->run_monitor(thread);
+}
+
+void kvtOlmoTcpClient::run_command(kvtIOsThread* thread) {
+  const char* site = "kvt::kvtOlmoTcpClient::thread_command";
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
+    m_uStatus |= StatusReady | StatusCommandThread;
+  }
+  notify_ready();
+  while (!thread->IsStopRequested()) {
+    kvtOlmoFrame* frame = pop_frame();
+    if (!frame) {
+      if (!thread->SleepUnlessStopped(kvtOlmoSenderPauseMs)) break;
+      continue;
+    }
+    const int length = static_cast<int>(frame->GetBufferLength());
+    const int r = m_Socket.Send(frame->GetBuffer(), length);
+    delete frame;
+    if (r == length) {
+      if (!thread->SleepUnlessStopped(kvtOlmoSenderPauseMs)) break;
+      continue;
+    }
+    if (r == kvtSocketClosed) {
+      KVT_OLMO_REPORT(kvtInfo, "Exit Thread command socket close externally", kFile, site);
+      notify_connection(kvtSocketStateConnected, kvtOlmoConnectionClosedByHost);
+    } else if (r == kvtSocketTimeOut) {
+      KVT_OLMO_REPORT(kvtInfo, "Exit Thread command socket connection too slow requested " + std::to_string(length), kFile, site);
+      notify_connection(kvtSocketStateConnected, kvtOlmoConnectionTimeOut);
+    } else if (r < 0) {
+      KVT_OLMO_REPORT(kvtInfo, "Exit Thread command socket error", kFile, site);
+      notify_connection(kvtSocketStateConnected, kvtOlmoConnectionSocketError);
+    } else {
+      KVT_OLMO_REPORT(kvtInfo, "Exit Thread command socket connection too slow requested " + std::to_string(length) +
+                                   " sent:" + std::to_string(r), kFile, site);
+      notify_connection(kvtSocketStateConnected, kvtOlmoConnectionTooSlow);
+    }
+    break;
+  }
+  m_Socket.Close();
+  notify_connection(kvtSocketStateClosed, kvtOlmoConnectionOk);
+  KVT_OLMO_REPORT(kvtInfo, "Exit kvtOlmoTcpClient::thread_command", kFile, site);
+}
+
+void kvtOlmoTcpClient::run_monitor(kvtIOsThread* thread) {
+  const char* site = "kvt::kvtOlmoTcpClient::thread_monitor";
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
+    m_uStatus |= StatusReady;
+  }
+  notify_ready();
+  for (;;) {
+    if (m_Socket.IsReadyToReceive(kvtOlmoReaderWaitMs)) {
+      kvtOlmoFrame frame;
+      int received = 0;
+      const int r = ReadFrame(&frame, &received);
+      if (r == kvtSocketClosed) {
+        KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor socket close externally", kFile, site);
+        notify_connection(kvtSocketStateConnected, kvtOlmoConnectionClosedByHost);
+        break;
+      }
+      if (r == kvtSocketTimeOut) {
+        KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor socket connection too slow requested 9 recv:" + std::to_string(received), kFile, site);
+        notify_connection(kvtSocketStateConnected, kvtOlmoConnectionTooSlow);
+        break;
+      }
+      if (r == kvtOlmoFrameTooLarge) {
+        KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor invalid data", kFile, site);
+        notify_connection(kvtSocketStateConnected, kvtOlmoConnectionInvalidData);
+        break;
+      }
+      if (r < 0) {
+        KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor socket error", kFile, site);
+        notify_connection(kvtSocketStateConnected, kvtOlmoConnectionSocketError);
+        break;
+      }
+      if (r > 0) {
+        OnRead(&frame);
+        if (m_pOnRead) m_pOnRead(m_pOwner, this, &frame);
+      }
+    }
+    // The pause only applies when the stream is drained; a waiting frame is read at once.
+    if (m_Socket.GetReceiveAvailable() > 0) {
+      if (thread->IsStopRequested()) break;
+      continue;
+    }
+    if (!thread->SleepUnlessStopped(kvtOlmoReaderPauseMs)) break;
+  }
+  m_Socket.Close();
+  notify_connection(kvtSocketStateClosed, kvtOlmoConnectionOk);
+  KVT_OLMO_REPORT(kvtInfo, "Exit kvtOlmoTcpClient::thread_monitor", kFile, site);
+}
+
+}  // namespace kvt
