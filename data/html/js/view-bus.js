@@ -128,7 +128,7 @@
       root.appendChild(VX.panel('Monitor', [
         VX.row([ui.filter, ui.pause, VX.button('Clear', () => { records.length = 0; render(); }, 'ghost'),
           VX.button('Export CSV…', exportCsv), ui.count]),
-        el('div', { class: 'scroll-box tall' }, [ui.table.table])
+        el('div', { class: 'scroll-box tall monitor' }, [ui.table.table])
       ], 'panel-fill'));
       render();
     }

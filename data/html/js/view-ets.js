@@ -127,7 +127,7 @@
       ui.skippedPanel.hidden = true;
       root.appendChild(VX.panel('', [
         VX.row([VX.button('Choose archive…', choose, 'primary'), ui.file]),
-        el('dl', { class: 'props' }, [el('dt', { text: 'Project' }), el('dd', {}, [ui.projectName])]),
+        el('dl', { class: 'props props-wide' }, [el('dt', { text: 'Project' }), el('dd', {}, [ui.projectName])]),
         ui.status
       ]));
       root.appendChild(el('div', { class: 'columns' }, [

@@ -103,11 +103,12 @@
     const d = VX.describeCopy(answer);
     if (!d || !copyJob) return;
     const job = copyJob;
+    job.started = true;
     const bar = job.kind === 'plugin' ? ui.pluginBar : ui.copyBar;
     const line = job.kind === 'plugin' ? ui.pluginStatus : ui.copyStatus;
     if (job.kind === 'plugin') setStep(d.status);
     if (d.status === 'copy in progress') bar.set(d.percent, VX.progressText(d.done, d.total, d.percent), 'busy');
-    else bar.set(d.percent, d.message, d.failed ? 'error' : d.ended ? 'ok' : 'busy');
+    else bar.set(d.percent, d.total ? VX.progressText(d.total, d.total, 100) : '', d.failed ? 'error' : d.ended ? 'ok' : 'busy');
     VX.setStatus(line, d.failed ? 'error' : d.ended ? 'ok' : 'busy', d.message);
     if (d.status === 'complete' || d.status === 'MD5 Error') {
       const md5 = VX.desk.tryCall('MD5', job.local);
@@ -124,7 +125,7 @@
 
   const INSTALLED_CB = VX.desk.callback('pluginInstalled', () => {
     setStep('install complete');
-    ui.pluginBar.set(100, 'Install complete', 'ok');
+    ui.pluginBar.set(100, '', 'ok');
     VX.setStatus(ui.pluginStatus, 'ok', 'Install complete: the plug-in is installed and the logic process restarted.');
     finishCopy();
   });
@@ -194,7 +195,7 @@
       ui.pluginBar.set(0, 'Starting…', 'busy');
       VX.setStatus(ui.pluginStatus, 'busy', 'Copying the archive to the server…');
       setTimeout(() => {
-        if (copyJob && copyJob.kind === 'plugin' && ui.pluginBar.textContent === 'Starting…') {
+        if (copyJob && copyJob.kind === 'plugin' && !copyJob.started) {
           VX.setStatus(ui.pluginStatus, 'error', 'The copy did not start: the archive cannot be read, or the connection is not ready.');
           finishCopy();
         }

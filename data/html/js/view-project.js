@@ -304,7 +304,8 @@
       ui.props = el('div', { hidden: true }, [
         VX.row([VX.field('Id', ui.fields.id), VX.field('Type', ui.fields.type)], 'row-fields'),
         VX.row([VX.field('Text', ui.fields.label)], 'row-fields'),
-        VX.row([VX.field('X', ui.fields.x), VX.field('Y', ui.fields.y), VX.field('Width', ui.fields.w), VX.field('Height', ui.fields.h)], 'row-fields'),
+        VX.row([VX.field('X', ui.fields.x), VX.field('Y', ui.fields.y)], 'row-fields'),
+        VX.row([VX.field('Width', ui.fields.w), VX.field('Height', ui.fields.h)], 'row-fields'),
         VX.row([VX.field('Parameter id', ui.fields.paramId)], 'row-fields'),
         VX.row([VX.button('Delete object', removeObject, 'danger')])
       ]);
