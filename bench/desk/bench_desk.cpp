@@ -1,0 +1,250 @@
+// Compares the manager with a bare QWebView that loads the same page, in the same run:
+//   - time from process start to the page's loadFinished (median of several starts),
+//   - CPU used by the idle, loaded manager over 10 s,
+//   - resident memory of the idle, loaded process,
+//   - page-call latency: a call text queued through the page call queue until it has run in
+//     the page (p50 and p99 over 10,000 calls), against a call posted straight to the GUI thread.
+// Runs under the offscreen platform. Not a test: it prints numbers and one RESULT line per goal.
+#include "js.h"
+#include "mainwindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <QTextStream>
+#include <QTimer>
+#include <QUrl>
+#include <QWebFrame>
+#include <QWebView>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kStarts = 5;
+constexpr int kIdleSeconds = 10;
+constexpr int kCalls = 10000;
+
+QString pagePath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/data/html/index.html");
+}
+
+// ---- child processes: one manager or one bare view, reporting when the page has loaded ----
+
+int runChild(QApplication &app, const QString &kind, int stayMs)
+{
+    QScopedPointer<QWidget> window;
+    QWebFrame *frame = nullptr;
+    if (kind == QLatin1String("desk")) {
+        auto *main = new MainWindow;
+        window.reset(main);
+        frame = main->bridgeWidget()->mainFrame();
+    } else {
+        auto *view = new QWebView;
+        window.reset(view);
+        view->load(QUrl::fromLocalFile(pagePath()));
+        frame = view->page()->mainFrame();
+    }
+    QObject::connect(frame, &QWebFrame::loadFinished, &app, [stayMs](bool ok) {
+        std::printf("LOADED %d\n", ok ? 1 : 0);
+        std::fflush(stdout);
+        QTimer::singleShot(stayMs, qApp, &QCoreApplication::quit);
+    });
+    window->resize(1280, 800);
+    window->show();
+    return app.exec();
+}
+
+// ---- parent side ----
+
+struct ChildRun
+{
+    double loadMs = -1;
+    double idleCpuPercent = -1;
+    double rssKiB = -1;
+};
+
+// CPU time of every thread of the process, in seconds, at nanosecond resolution (the first
+// field of each thread's schedstat); clock ticks would be too coarse for a mostly idle process.
+double cpuSecondsOf(qint64 pid)
+{
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    double ns = 0;
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks.filePath(task + QStringLiteral("/schedstat")));
+        if (stat.open(QIODevice::ReadOnly))
+            ns += stat.readAll().split(' ').constFirst().toDouble();
+    }
+    return ns / 1e9;
+}
+
+double rssKiBOf(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').constFirst().toDouble();
+    return -1;
+}
+
+ChildRun startChild(const QString &kind, bool measureIdle)
+{
+    ChildRun run;
+    QProcess child;
+    child.setProcessChannelMode(QProcess::SeparateChannels);
+    const int stayMs = measureIdle ? (kIdleSeconds + 3) * 1000 : 0;
+    QElapsedTimer clock;
+    clock.start();
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--child"), kind, QString::number(stayMs)});
+    if (!child.waitForStarted(10000))
+        return run;
+    while (!child.canReadLine()) {
+        if (!child.waitForReadyRead(30000))
+            return run;
+    }
+    if (!child.readLine().startsWith("LOADED 1"))
+        return run;
+    run.loadMs = double(clock.nsecsElapsed()) / 1e6;
+    if (measureIdle) {
+        // Let the page settle, then watch it sit idle.
+        QThread::msleep(1000);
+        run.rssKiB = rssKiBOf(child.processId());
+        const double before = cpuSecondsOf(child.processId());
+        QThread::sleep(kIdleSeconds);
+        const double after = cpuSecondsOf(child.processId());
+        run.idleCpuPercent = (after - before) * 100.0 / kIdleSeconds;
+    }
+    child.waitForFinished(30000);
+    return run;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? -1 : values[values.size() / 2];
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    std::sort(values.begin(), values.end());
+    if (values.empty())
+        return -1;
+    const size_t index = std::min(values.size() - 1, size_t(p / 100.0 * double(values.size())));
+    return values[index];
+}
+
+// Published to the page: records when a call has run there.
+class Probe : public QObject
+{
+    Q_OBJECT
+public:
+    Clock::time_point hitAt;
+    int lastHit = -1;
+public slots:
+    void hit(int i)
+    {
+        hitAt = Clock::now();
+        lastHit = i;
+    }
+};
+
+// Latency of one call at a time, from the moment it is handed over until it ran in the page.
+template <typename Send>
+std::vector<double> measureLatency(Probe &probe, Send send)
+{
+    std::vector<double> ms;
+    ms.reserve(kCalls);
+    for (int i = 0; i < kCalls; ++i) {
+        const Clock::time_point sent = Clock::now();
+        send(i);
+        while (probe.lastHit != i)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        ms.push_back(std::chrono::duration<double, std::milli>(probe.hitAt - sent).count());
+    }
+    return ms;
+}
+
+void printResult(const char *name, double value, const char *op, double goal)
+{
+    std::printf("RESULT %s %.4f goal %s %g\n", name, value, op, goal);
+}
+
+int runParent()
+{
+    std::printf("bench_desk: page %s\n", qPrintable(pagePath()));
+
+    std::vector<double> deskLoads, bareLoads;
+    for (int i = 0; i < kStarts; ++i) {
+        deskLoads.push_back(startChild(QStringLiteral("desk"), false).loadMs);
+        bareLoads.push_back(startChild(QStringLiteral("bare"), false).loadMs);
+    }
+    const double deskLoad = median(deskLoads), bareLoad = median(bareLoads);
+    std::printf("load to loadFinished (median of %d): manager %.1f ms, bare view %.1f ms\n",
+                kStarts, deskLoad, bareLoad);
+
+    const ChildRun deskIdle = startChild(QStringLiteral("desk"), true);
+    const ChildRun bareIdle = startChild(QStringLiteral("bare"), true);
+    std::printf("idle CPU over %d s: manager %.3f %%, bare view %.3f %%\n", kIdleSeconds,
+                deskIdle.idleCpuPercent, bareIdle.idleCpuPercent);
+    std::printf("idle RSS: manager %.0f KiB, bare view %.0f KiB\n", deskIdle.rssKiB,
+                bareIdle.rssKiB);
+
+    // Latency, in this process.
+    JS bridge;
+    QEventLoop wait;
+    QObject::connect(bridge.mainFrame(), &QWebFrame::loadFinished, &wait, &QEventLoop::quit);
+    wait.exec();
+    Probe probe;
+    bridge.mainFrame()->addToJavaScriptWindowObject(QStringLiteral("benchProbe"), &probe);
+    bridge.mainFrame()->evaluateJavaScript(
+        QStringLiteral("window.benchHit = function (i) { benchProbe.hit(i); };"));
+
+    const std::vector<double> queued = measureLatency(probe, [&bridge](int i) {
+        bridge.queueExpressionCall(QStringLiteral("benchHit"), QString::number(i));
+    });
+    QWebFrame *frame = bridge.mainFrame();
+    const std::vector<double> posted = measureLatency(probe, [frame](int i) {
+        QMetaObject::invokeMethod(frame, [frame, i] {
+            frame->evaluateJavaScript(QStringLiteral("(benchHit)(%1)").arg(i));
+        }, Qt::QueuedConnection);
+    });
+    const double p99 = percentile(queued, 99);
+    std::printf("page call latency over %d calls: queued p50 %.4f ms p99 %.4f ms; "
+                "posted straight p50 %.4f ms p99 %.4f ms\n",
+                kCalls, percentile(queued, 50), p99, percentile(posted, 50),
+                percentile(posted, 99));
+
+    printResult("load_vs_bare", deskLoad / bareLoad, "<=", 2.0);
+    printResult("idle_cpu_percent", deskIdle.idleCpuPercent, "<", 0.5);
+    printResult("call_latency_p99_ms", p99, "<", 1.0);
+    printResult("rss_vs_bare", deskIdle.rssKiB / bareIdle.rssKiB, "<=", 1.5);
+    std::fflush(stdout);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() >= 4 && args.at(1) == QLatin1String("--child"))
+        return runChild(app, args.at(2), args.at(3).toInt());
+    return runParent();
+}
+
+#include "bench_desk.moc"
