@@ -281,6 +281,18 @@ int runShots(const QString &html, const QString &folder, const QSize &size)
     s.expect("the version is shown", "document.getElementById('view-about').textContent.indexOf('Ver 2.10') >= 0");
     s.shoot("about");
 
+    // A refused login stops the retries and says why; the password field is not remembered.
+    s.js("VX.show('servers'); var v=document.getElementById('view-servers');"
+         "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Connect';})[0].click();"
+         "vyxCb.connection(\"{'connection': 'Authentication failed','state': 'Connected'}\");");
+    settle(100);
+    s.expect("a refused login ends in the failed state", "VX.session.state === 'failed'");
+    s.expect("a refused login is explained", "document.getElementById('view-servers').textContent.indexOf('refused the user name or password') >= 0");
+    s.expect("a refused login stops the connection", "document.getElementById('connection-text').textContent.indexOf('Authentication failed') >= 0");
+    if (!desk.calls().contains(QStringLiteral("VYXDisconnect")))
+        s.failures << "a refused login did not call VYXDisconnect";
+    s.shoot("servers-refused");
+
     for (const QString &p : desk.problems())
         s.failures << p;
     for (const QString &m : page->messages())

@@ -117,7 +117,7 @@
     const bar = first.indexOf('|');
     let address = bar >= 0 ? first.substring(0, bar) : '';
     address = address.replace(/^::ffff:/i, '').trim();
-    const result = { address, text, name: '', port: '' };
+    const result = { address, text, name: '', port: '', version: '' };
     const rest = text.replace('vyx-kore-wa-desu', ' ').trim();
     const brace = rest.indexOf('{');
     if (brace >= 0) {
@@ -130,14 +130,17 @@
       } catch (e) { /* not JSON */ }
     }
     const head = brace >= 0 ? rest.substring(0, brace) : rest;
-    const parts = head.split(/[|;,\s]+/).filter((p) => p !== '');
+    // "a;b|c" separates fields (names may hold blanks); without such separators blanks do.
+    const parts = (/[;|]/.test(head) ? head.split(/[;|]/) : head.split(/[\s,]+/)).map((p) => p.trim()).filter((p) => p !== '');
     const loose = [];
     parts.forEach((p) => {
-      const kv = /^(\w+)[=:](.*)$/.exec(p);
+      const kv = /^(\w+)\s*[=:]\s*(.*)$/.exec(p);
       if (kv) {
         const key = kv[1].toLowerCase();
         if (key === 'name' && !result.name) result.name = kv[2];
         else if (key === 'port' && !result.port && VX.validatePort(kv[2]) === null) result.port = kv[2];
+        else if (key === 'address' && !result.address && VX.validateHost(kv[2]) === null) result.address = kv[2];
+        else if (key === 'version') result.version = kv[2];
       } else if (/^\d{1,5}$/.test(p) && !result.port && VX.validatePort(p) === null) {
         result.port = p;
       } else {

@@ -61,6 +61,9 @@
   VX.bus.on('parameter', (p) => add('parameter', p.ParameterID, (p.frameScope ? p.frameScope + ': ' : '') + p.value));
   VX.bus.on('logic', (p) => add('logic', p.ParameterID, (p.frameScope ? p.frameScope + ': ' : '') + p.value));
   VX.bus.on('debug', (text) => add('debug', '', text));
+  // answers that arrived when no request of the page was waiting for them
+  VX.bus.on('operation-unclaimed', (text) => add('answer', '', text));
+  VX.bus.on('command-unclaimed', (text) => add('answer', '', text));
 
   function send() {
     const text = ui.command.value;

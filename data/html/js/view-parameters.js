@@ -36,7 +36,7 @@
     return [
       el('td', { class: 'mono num', text: p.id }),
       el('td', { class: 'value', text: p.value, title: String(p.value).length > 60 ? String(p.value).substring(0, 500) : null }),
-      el('td', { text: p.type + (p.typeChosen ? '' : ' ?'), title: p.typeChosen ? 'chosen for writing' : 'guessed from the value' }),
+      el('td', { class: p.typeChosen ? '' : 'guessed', text: p.type, title: p.typeChosen ? 'the type last written' : 'guessed from the value; choose the type when writing' }),
       el('td', { text: SCOPE_TEXT[p.scope] || (p.scope ? p.scope : '—') }),
       el('td', { class: 'mono', text: VX.timeText(new Date(p.time)) })
     ];

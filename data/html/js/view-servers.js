@@ -122,7 +122,8 @@
     const v = VX.parseAnswer(answer);
     const conn = v && typeof v === 'object' ? String(v.connection || '') : String(answer || '');
     const state = v && typeof v === 'object' && v.state !== undefined ? String(v.state) : '';
-    if (VX.session.state === 'offline') return; // late report of a connection the user ended
+    // late reports of a connection that the user ended or that was stopped after a refusal
+    if (VX.session.state === 'offline' || VX.session.state === 'failed') return;
     if (conn === 'Connection Ready') {
       addTimeline('ok', 'Connection ready', 'both channels are open');
       VX.desk.setSession('connected', 'Connection ready');
@@ -193,6 +194,10 @@
     VX.desk.setSession('offline', '');
     VX.bus.emit('disconnected', VX.session);
   };
+
+  VX.bus.on('authentication', (text) => {
+    if (ui) addTimeline('info', 'Authentication', String(text).replace(/^Authentication Response\s*/, ''));
+  });
 
   VX.bus.on('session', (s) => {
     if (!ui) return;

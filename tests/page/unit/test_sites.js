@@ -62,7 +62,9 @@ test('parseDiscoveryAnswer reads address, name and port from the answer forms', 
     ['::ffff:10.0.0.2|vyx-kore-wa-desu', 'vyx-kore-wa-desu', '10.0.0.2', '', ''],
     ['10.0.0.3|x vyx-kore-wa-desu name=Plant port=17999', 'x vyx-kore-wa-desu name=Plant port=17999', '10.0.0.3', 'Plant', '17999'],
     ['10.0.0.4|vyx-kore-wa-desu {"name":"Main \\"house\\"","port":18000}', 'vyx-kore-wa-desu {"name":"Main \\"house\\"","port":18000}', '10.0.0.4', 'Main "house"', '18000'],
-    ['10.0.0.5|vyx-kore-wa-desu 99999', 'vyx-kore-wa-desu 99999', '10.0.0.5', '99999', '']
+    ['10.0.0.5|vyx-kore-wa-desu 99999', 'vyx-kore-wa-desu 99999', '10.0.0.5', '99999', ''],
+    ['10.0.0.6|vyx-kore-wa-desu;name=Main office;address=10.0.0.6;port=18002;version=1.0', null, '10.0.0.6', 'Main office', '18002'],
+    ['|vyx-kore-wa-desu;name=x;address=10.0.0.7', null, '10.0.0.7', 'x', '']
   ].forEach((c) => {
     const r = VX.parseDiscoveryAnswer(c[0], c[1] === null ? undefined : c[1]);
     assert.eq(r.address, c[2], c[0]);
