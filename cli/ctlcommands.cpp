@@ -1,0 +1,896 @@
+#include "ctlcommands.h"
+
+#include "simzephron.h"
+
+#include <kvt_osfile.h>
+
+#include <cjson/cJSON.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <netinet/in.h>
+#include <poll.h>
+#include <set>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using kvt::kvtIOlmoFrame;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const uint32_t kCopyBlock = 131072;
+const unsigned kUploadChunk = 524288;
+const char kQuery[] = "vyx-wa-doko-desu-ka";
+const char kAnswerMarker[] = "vyx-kore-wa-desu";
+
+std::atomic<bool> g_interrupted{false};
+
+void onInterrupt(int)
+{
+    g_interrupted = true;
+}
+
+struct JsonFree
+{
+    void operator()(cJSON* j) const { cJSON_Delete(j); }
+};
+using Json = std::unique_ptr<cJSON, JsonFree>;
+
+Json parseAnswer(const kvtIOlmoFrame& f)
+{
+    if (f.GetType() != kvt::kvtTypeString)
+        return Json();
+    return Json(cJSON_Parse(f.GetAsString()));
+}
+
+std::string jsonText(cJSON* root, const char* name)
+{
+    cJSON* item = cJSON_GetObjectItemCaseSensitive(root, name);
+    return cJSON_IsString(item) ? item->valuestring : std::string();
+}
+
+double jsonNumber(cJSON* root, const char* name, double fallback)
+{
+    cJSON* item = cJSON_GetObjectItemCaseSensitive(root, name);
+    return cJSON_IsNumber(item) ? item->valuedouble : fallback;
+}
+
+bool parseNumber(const std::string& text, double minValue, double maxValue, bool integer, double& out)
+{
+    if (text.empty())
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    double v = integer ? double(std::strtoll(text.c_str(), &end, 10)) : std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0' || v < minValue || v > maxValue)
+        return false;
+    out = v;
+    return true;
+}
+
+bool localFileSize(const std::string& path, uint64_t& size)
+{
+    struct stat st{};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    size = uint64_t(st.st_size);
+    return true;
+}
+
+std::string timeText(uint32_t stamp)
+{
+    time_t t = time_t(stamp);
+    tm utc{};
+    gmtime_r(&t, &utc);
+    char buffer[32];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return buffer;
+}
+
+int secondsOption(const std::vector<std::string>& args, int fallback, bool& ok)
+{
+    ok = true;
+    if (args.empty())
+        return fallback;
+    double v = 0;
+    if (args.size() == 2 && args[0] == "--seconds" && parseNumber(args[1], 1, 86400, true, v))
+        return int(v);
+    ok = false;
+    return fallback;
+}
+
+} // namespace
+
+CtlCommands::CtlCommands(const CtlOptions& options, CtlOutput& output) : m_options(options), m_output(output) {}
+
+const char* CtlCommands::typeName(int type)
+{
+    switch (type) {
+    case 0: return "none";
+    case 1: return "bool";
+    case 3: return "byte";
+    case 7: return "uint";
+    case 9: return "ulong";
+    case 10: return "float";
+    case 11: return "double";
+    case 12: return "string";
+    case 13: return "data";
+    }
+    return "other";
+}
+
+std::string CtlCommands::valueText(const kvtIOlmoFrame& f)
+{
+    char buffer[64];
+    switch (f.GetType()) {
+    case 1: return f.GetAsBool() ? "true" : "false";
+    case 2: case 3: return std::to_string(unsigned(f.GetAsUChar()));
+    case 4: return std::to_string(f.GetAsShort());
+    case 5: return std::to_string(f.GetAsUShort());
+    case 6: case 8: return std::to_string(f.GetAsInt());
+    case 7: case 9: return std::to_string(f.GetAsUInt());
+    case 10: {
+        float v = 0;
+        f.GetAsFloat(&v);
+        std::snprintf(buffer, sizeof buffer, "%g", double(v));
+        return buffer;
+    }
+    case 11: {
+        double v = 0;
+        f.GetAsDouble(&v);
+        std::snprintf(buffer, sizeof buffer, "%g", v);
+        return buffer;
+    }
+    case 12: return f.GetAsString();
+    case 13: {
+        std::string hex;
+        const uint8_t* d = f.GetAsData();
+        uint32_t n = f.GetDataLength();
+        for (uint32_t i = 0; d && i < n && i < 256; ++i) {
+            std::snprintf(buffer, sizeof buffer, "%s%.2X", i ? " " : "", d[i]);
+            hex += buffer;
+        }
+        return n > 256 ? hex + " ..." : hex;
+    }
+    }
+    return {};
+}
+
+bool CtlCommands::jsonResult(const kvtIOlmoFrame& f, int& err, std::string& info)
+{
+    Json root = parseAnswer(f);
+    if (!root)
+        return false;
+    err = int(jsonNumber(root.get(), "err", 0));
+    info = jsonText(root.get(), "info");
+    return true;
+}
+
+int CtlCommands::usage(const std::string& message)
+{
+    m_output.fail(message);
+    std::fputs(ctlUsageText(), stderr);
+    return 2;
+}
+
+int CtlCommands::lost(const char* what)
+{
+    m_output.fail(std::string(what) + ": connection lost (" + m_session->lostReason() + ")");
+    return 1;
+}
+
+int CtlCommands::timedOut(const char* what)
+{
+    m_output.fail(std::string(what) + ": no answer within " + std::to_string(m_options.timeoutSeconds) + " s");
+    return 1;
+}
+
+int CtlCommands::answer(uint32_t code, FramePtr& out, const char* what)
+{
+    CtlEvent e;
+    for (;;) {
+        CtlSession::Wait w = m_session->wait(e);
+        if (w == CtlSession::Lost)
+            return lost(what);
+        if (w == CtlSession::TimedOut)
+            return timedOut(what);
+        if (e.type == CtlEvent::Frame && e.frame->GetCode() == code &&
+            e.frame->GetKind() == kvt::kvtOlmoKindResponse) {
+            out = e.frame;
+            return 0;
+        }
+    }
+}
+
+int CtlCommands::run()
+{
+    const std::string& c = m_options.command;
+    const auto& a = m_options.args;
+    struct Entry
+    {
+        const char* name;
+        size_t minArgs;
+        size_t maxArgs;
+        int (CtlCommands::*fn)();
+    };
+    static const Entry table[] = {
+        {"discover", 0, 2, &CtlCommands::discover}, {"ping", 0, 0, &CtlCommands::ping},
+        {"params", 0, 0, &CtlCommands::params},     {"get", 1, 1, &CtlCommands::get},
+        {"set", 3, 3, &CtlCommands::set},           {"watch", 0, 2, &CtlCommands::watch},
+        {"download", 1, 1, &CtlCommands::download}, {"upload", 1, 1, &CtlCommands::upload},
+        {"db-md5", 0, 0, &CtlCommands::dbMd5},      {"mkdir", 1, 1, &CtlCommands::fileOperation},
+        {"rmdir", 1, 1, &CtlCommands::fileOperation}, {"rm", 1, 1, &CtlCommands::fileOperation},
+        {"put", 2, 2, &CtlCommands::put},           {"md5", 1, 1, &CtlCommands::md5},
+        {"exec", 1, 1000, &CtlCommands::exec},      {"broadcast", 1, 1000, &CtlCommands::broadcast},
+        {"zephron", 1, 1000, &CtlCommands::zephron}, {"bus-debug", 1, 1, &CtlCommands::busDebug},
+    };
+    for (const Entry& e : table) {
+        if (c != e.name)
+            continue;
+        if (a.size() < e.minArgs || a.size() > e.maxArgs)
+            return usage("wrong number of arguments for " + c);
+        return (this->*e.fn)();
+    }
+    return usage("unknown command: " + c);
+}
+
+// ---- discovery -------------------------------------------------------------------------------
+
+int CtlCommands::discover()
+{
+    bool ok = false;
+    const int seconds = secondsOption(m_options.args, 5, ok);
+    if (!ok)
+        return usage("discover takes only --seconds N");
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        m_output.fail(std::string("discover: socket: ") + std::strerror(errno));
+        return 1;
+    }
+    int on = 1;
+    unsigned char ttl = 5;
+    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
+    sockaddr_in group{}, broadcast{};
+    group.sin_family = AF_INET;
+    group.sin_port = htons(17000);
+    inet_pton(AF_INET, "226.0.0.1", &group.sin_addr);
+    broadcast.sin_family = AF_INET;
+    broadcast.sin_port = htons(17001);
+    broadcast.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    auto send = [&](const sockaddr_in& to) {
+        if (sendto(fd, kQuery, sizeof kQuery - 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
+            m_output.note(std::string("discover: cannot send to ") + inet_ntoa(to.sin_addr) + ": " +
+                          std::strerror(errno));
+    };
+    send(group);
+    send(broadcast);
+    std::set<std::string> found;
+    const auto end = Clock::now() + std::chrono::seconds(seconds);
+    auto nextBroadcast = Clock::now() + std::chrono::seconds(1);
+    while (Clock::now() < end) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) > 0) {
+            char buffer[1024];
+            sockaddr_in from{};
+            socklen_t len = sizeof from;
+            ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
+            if (n > 0) {
+                std::string text(buffer, size_t(n));
+                text = text.substr(0, text.find('\0'));
+                if (text.find(kAnswerMarker) != std::string::npos && found.insert(text).second) {
+                    char address[INET_ADDRSTRLEN] = "?";
+                    inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
+                    CtlRecord r;
+                    r.add("from", address).add("answer", text);
+                    // "key=value" fields after the marker, separated by ';'.
+                    size_t pos = text.find(';');
+                    while (pos != std::string::npos) {
+                        size_t next = text.find(';', pos + 1);
+                        std::string field = text.substr(pos + 1, next == std::string::npos ? next : next - pos - 1);
+                        size_t eq = field.find('=');
+                        if (eq != std::string::npos && eq > 0) {
+                            std::string key = field.substr(0, eq);
+                            if (key == "name" || key == "address" || key == "port" || key == "version")
+                                r.add(key.c_str(), field.substr(eq + 1));
+                        }
+                        pos = next;
+                    }
+                    m_output.print(std::string(address) + "|" + text, r);
+                }
+            }
+        }
+        if (Clock::now() >= nextBroadcast) {
+            send(broadcast);
+            nextBroadcast += std::chrono::seconds(1);
+        }
+    }
+    close(fd);
+    if (found.empty()) {
+        m_output.fail("discover: no server answered within " + std::to_string(seconds) + " s");
+        return 1;
+    }
+    return 0;
+}
+
+// ---- queries ---------------------------------------------------------------------------------
+
+int CtlCommands::ping()
+{
+    m_session.reset(new CtlSession(m_options, m_output));
+    if (int rc = m_session->connect())
+        return rc;
+    CtlClient& c = m_session->client();
+    auto request = [&c] {
+        c.QueryServerVersion();
+        c.QuerySystemTimeStamp();
+    };
+    m_session->setResend(request);
+    request();
+    std::string version;
+    bool haveVersion = false, haveStamp = false;
+    uint32_t stamp = 0;
+    CtlEvent e;
+    while (!haveVersion || !haveStamp) {
+        CtlSession::Wait w = m_session->wait(e);
+        if (w == CtlSession::TimedOut)
+            return timedOut("ping");
+        if (w != CtlSession::Got || e.type != CtlEvent::Frame || e.frame->GetKind() != kvt::kvtOlmoKindResponse)
+            continue;
+        if (e.frame->GetCode() == kvt::CmdQueryServerVersion) {
+            version = valueText(*e.frame);
+            haveVersion = true;
+        } else if (e.frame->GetCode() == kvt::CmdQuerySystemTimeStamp) {
+            stamp = e.frame->GetAsULong();
+            haveStamp = true;
+        }
+    }
+    uint32_t monitorId = c.GetMonitorChannel().GetClientId();
+    uint32_t commandId = c.GetCommandChannel().GetClientId();
+    CtlRecord r;
+    r.add("host", m_options.host).add("port", m_options.port).add("user", m_options.user);
+    r.add("monitorId", monitorId).add("commandId", commandId).add("version", version);
+    r.add("timestamp", stamp).add("time", timeText(stamp));
+    m_output.print("connected to " + m_options.host + ":" + std::to_string(m_options.port) + " as " +
+                       m_options.user + ": monitor client id " + std::to_string(monitorId) +
+                       ", command client id " + std::to_string(commandId) + ", server " + version +
+                       ", time stamp " + std::to_string(stamp) + " (" + timeText(stamp) + ")",
+                   r);
+    return 0;
+}
+
+int CtlCommands::params()
+{
+    m_session.reset(new CtlSession(m_options, m_output));
+    if (int rc = m_session->connect())
+        return rc;
+    CtlClient& c = m_session->client();
+    std::vector<uint32_t> ids;
+    std::map<uint32_t, FramePtr> values;
+    m_session->setResend([&c] { c.QueryParametersUID(); });
+    c.QueryParametersUID();
+    bool haveList = false;
+    CtlEvent e;
+    while (!haveList || values.size() < ids.size()) {
+        CtlSession::Wait w = m_session->wait(e);
+        if (w == CtlSession::TimedOut)
+            return timedOut("params");
+        if (w != CtlSession::Got || e.type != CtlEvent::Frame || e.frame->GetKind() != kvt::kvtOlmoKindResponse)
+            continue;
+        const kvtIOlmoFrame& f = *e.frame;
+        if (f.GetCode() == kvt::CmdQueryParametersUID) {
+            // A repeated list (after a reconnection) asks for every value again.
+            ids.clear();
+            values.clear();
+            const uint8_t* d = f.GetType() == kvt::kvtTypeData ? f.GetAsData() : nullptr;
+            for (uint32_t i = 0; d && i + 4 <= f.GetDataLength(); i += 4)
+                ids.push_back(uint32_t(d[i]) | uint32_t(d[i + 1]) << 8 | uint32_t(d[i + 2]) << 16 |
+                              uint32_t(d[i + 3]) << 24);
+            haveList = true;
+            for (uint32_t id : ids)
+                c.QueryParameterValue(int(id));
+        } else if (haveList && f.GetCode() < 1000000) {
+            values[f.GetCode()] = e.frame;
+        }
+    }
+    for (uint32_t id : ids) {
+        auto it = values.find(id);
+        if (it == values.end())
+            continue;
+        const kvtIOlmoFrame& f = *it->second;
+        CtlRecord r;
+        r.add("id", id).add("type", typeName(f.GetType())).add("value", valueText(f));
+        m_output.print(std::to_string(id) + "\t" + typeName(f.GetType()) + "\t" + valueText(f), r);
+    }
+    return 0;
+}
+
+int CtlCommands::get()
+{
+    double v = 0;
+    if (!parseNumber(m_options.args[0], 1, 0xFFFFF, true, v))
+        return usage("not a parameter id: " + m_options.args[0]);
+    const uint32_t id = uint32_t(v);
+    m_session.reset(new CtlSession(m_options, m_output));
+    if (int rc = m_session->connect())
+        return rc;
+    CtlClient& c = m_session->client();
+    m_session->setResend([&c, id] { c.QueryParameterValue(int(id)); });
+    c.QueryParameterValue(int(id));
+    FramePtr f;
+    if (int rc = answer(id, f, "get"))
+        return rc;
+    if (f->GetType() == kvt::kvtTypeNone) {
+        m_output.fail("get: the server has no parameter " + std::to_string(id));
+        return 1;
+    }
+    CtlRecord r;
+    r.add("id", id).add("type", typeName(f->GetType())).add("value", valueText(*f));
+    m_output.print(valueText(*f), r);
+    return 0;
+}
+
+int CtlCommands::set()
+{
+    const auto& a = m_options.args;
+    double v = 0;
+    if (!parseNumber(a[0], 1, 0xFFFFF, true, v))
+        return usage("not a parameter id: " + a[0]);
+    const int id = int(v);
+    const std::string& type = a[1];
+    const std::string& value = a[2];
+    double number = 0;
+    if (type == "byte") {
+        if (!parseNumber(value, 0, 255, true, number))
+            return usage("a byte is 0 to 255: " + value);
+    } else if (type == "uint") {
+        if (!parseNumber(value, 0, 4294967295.0, true, number))
+            return usage("not an unsigned 32-bit number: " + value);
+    } else if (type == "float") {
+        if (!parseNumber(value, -3.4e38, 3.4e38, false, number))
+            return usage("not a number: " + value);
+    } else if (type != "string") {
+        return usage("type must be string, float, byte or uint: " + type);
+    }
+    m_session.reset(new CtlSession(m_options, m_output));
+    if (int rc = m_session->connect())
+        return rc;
+    CtlClient& c = m_session->client();
+    if (type == "byte")
+        c.SendParameterValueAsByte(id, static_cast<unsigned char>(number), false);
+    else if (type == "uint")
+        c.SendParameterValueAsUint(id, unsigned(number), false);
+    else if (type == "float")
+        c.SendParameterValueAsFloat(id, float(number), false);
+    else
+        c.SendParameterValueAsString(id, value, false);
+    // The server tells every client of the change, this one included: that is the confirmation.
+    CtlEvent e;
+    for (;;) {
+        CtlSession::Wait w = m_session->wait(e);
+        if (w == CtlSession::Lost)
+            return lost("set");
+        if (w == CtlSession::TimedOut) {
+            m_output.fail("set: the server did not confirm the change of " + a[0] +
+                          " (unknown parameter or value refused)");
+            return 1;
+        }
+        if (e.type == CtlEvent::Frame && e.frame->GetCode() == uint32_t(id) &&
+            e.frame->GetKind() == kvt::kvtOlmoKindWrite)
+            break;
+    }
+    CtlRecord r;
+    r.add("id", id).add("type", typeName(e.frame->GetType())).add("value", valueText(*e.frame));
+    m_output.print(a[0] + " = " + valueText(*e.frame), r);
+    return 0;
+}
+
+int CtlCommands::watch()
+{
+    bool ok = false;
+    const int seconds = secondsOption(m_options.args, 0, ok);
+    if (!ok)
+        return usage("watch takes only --seconds N");
+    m_session.reset(new CtlSession(m_options, m_output));
+    if (int rc = m_session->connect())
+        return rc;
+    m_session->setResend([] {});
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+    const auto end = Clock::now() + std::chrono::seconds(seconds > 0 ? seconds : 86400 * 365);
+    static const char* kinds[] = {"read", "write", "response", "physical"};
+    CtlEvent e;
+    while (!g_interrupted && Clock::now() < end) {
+        if (m_session->waitFor(e, 200) != CtlSession::Got || e.type != CtlEvent::Frame)
+            continue;
+        const kvtIOlmoFrame& f = *e.frame;
+        std::string text = valueText(f);
+        std::string what = std::to_string(f.GetCode());
+        if (f.GetCode() == kvt::CmdSendBroadcastData)
+            what = "broadcast";
+        else if (f.GetCode() == kvt::CmdSendBroadcastMessage)
+            what = "log";
+        else if (f.GetCode() == kvt::CmdSendZephronFrame && f.GetType() == kvt::kvtTypeData) {
+            SimZephron::Parsed z;
+            std::string why;
+            what = "zephron";
+            if (SimZephron::parse(f.GetAsData(), f.GetDataLength(), z, why))
+                text = z.payload.substr(0, z.payload.find('\0'));
+        }
+        const char* kind = f.GetKind() < 4 ? kinds[f.GetKind()] : "other";
+        CtlRecord r;
+        r.add("code", f.GetCode()).add("kind", kind).add("type", typeName(f.GetType())).add("value", text);
+        m_output.print(what + "\t" + kind + "\t" + typeName(f.GetType()) + "\t" + text, r);
+    }
+    return 0;
+}
+
+int CtlCommands::dbMd5()
+{
+    m_session.reset(new CtlSession(m_options, m_output));
+    if (int rc = m_session->connect())
+        return rc;
+    CtlClient& c = m_session->client();
+    m_session->setResend([&c] { c.QueryDbMd5(); });
+    c.QueryDbMd5();
+    FramePtr f;
+    if (int rc = answer(kvt::CmdQueryDbMd5, f, "db-md5"))
+        return rc;
+    CtlRecord r;
+    r.add("md5", f->GetAsString());
+    m_output.print(f->GetAsString(), r);
+    return 0;
+}
+
+int CtlCommands::md5()
+{
+    const std::string& remote = m_options.args[0];
+    m_session.reset(new CtlSession(m_options, m_output));
+    if (int rc = m_session->connect())
+        return rc;
+    CtlClient& c = m_session->client();
+    m_session->setResend([&c, remote] { c.QueryFileMd5(remote); });
+    c.QueryFileMd5(remote);
+    FramePtr f;
+    if (int rc = answer(kvt::CmdQueryFileMd5, f, "md5"))
+        return rc;
+    std::string digest = f->GetAsString();
+    if (digest.empty()) {
+        m_output.fail("md5: no such file on the server: " + remote);
+        return 1;
+    }
+    CtlRecord r;
+    r.add("file", remote).add("md5", digest);
+    m_output.print(digest, r);
+    return 0;
+}
+
+// ---- changes ---------------------------------------------------------------------------------
+
+int CtlCommands::fileOperation()
+{
+    const std::string& cmd = m_options.command;
+    const std::string& path = m_options.args[0];
+    m_session.reset(new CtlSession(m_options, m_output));
+    if (int rc = m_session->connect())
+        return rc;
+    CtlClient& c = m_session->client();
+    uint32_t code;
+    if (cmd == "mkdir") {
+        code = kvt::CmdQueryFolderCreate;
+        c.QueryFolderCreate(path);
+    } else if (cmd == "rmdir") {
+        code = kvt::CmdQueryFolderDelete;
+        c.QueryFolderDelete(path);
+    } else {
+        code = kvt::CmdQueryFileDelete;
+        c.QueryFileDelete(path);
+    }
+    FramePtr f;
+    if (int rc = answer(code, f, cmd.c_str()))
+        return rc;
+    int err = 0;
+    std::string info;
+    if (!jsonResult(*f, err, info)) {
+        m_output.fail(cmd + ": the server's answer is not JSON");
+        return 1;
+    }
+    CtlRecord r;
+    r.add("path", path).add("err", err).add("info", info);
+    if (err != 0) {
+        if (m_output.json())
+            m_output.print(info, r);
+        m_output.fail(cmd + " " + path + ": " + info);
+        return 1;
+    }
+    m_output.print(info, r);
+    return 0;
+}
+
+int CtlCommands::put()
+{
+    const std::string& local = m_options.args[0];
+    const std::string& remote = m_options.args[1];
+    if (remote.empty() || remote.size() > 255)
+        return usage("the server file name must be 1 to 255 bytes long");
+    uint64_t size = 0;
+    if (!localFileSize(local, size)) {
+        m_output.fail("put: cannot read " + local);
+        return 1;
+    }
+    if (size > 0x7FFFFFFFull) {
+        m_output.fail("put: files above 2 GiB cannot be copied");
+        return 1;
+    }
+    const std::string localMd5 = kvt::kvtMd5File(local);
+    m_session.reset(new CtlSession(m_options, m_output));
+    if (int rc = m_session->connect())
+        return rc;
+    CtlClient& c = m_session->client();
+    c.QueryFileCreate(remote);
+    FramePtr f;
+    if (int rc = answer(kvt::CmdQueryFileCreate, f, "put"))
+        return rc;
+    int err = 0;
+    std::string info;
+    if (!jsonResult(*f, err, info) || err != 0) {
+        m_output.fail("put: cannot create " + remote + ": " + info);
+        return 1;
+    }
+    // One block outstanding at a time: the next goes out when the server confirmed the last.
+    uint64_t sent = 0;
+    while (sent < size) {
+        const uint32_t n = uint32_t(std::min<uint64_t>(kCopyBlock, size - sent));
+        if (c.QueryFileAppendData(remote, local, int(sent), n) != 0) {
+            m_output.fail("put: cannot read " + local);
+            return 1;
+        }
+        if (int rc = answer(kvt::CmdQueryFileAppendData, f, "put"))
+            return rc;
+        Json root = parseAnswer(*f);
+        double wrote = jsonNumber(root.get(), "wrotebytes", -1);
+        err = int(jsonNumber(root.get(), "err", 1));
+        if (!root || err != 0 || wrote != double(n)) {
+            m_output.fail("put: the server did not write the block at " + std::to_string(sent) + ": " +
+                          (root ? jsonText(root.get(), "info") : std::string("no JSON answer")));
+            return 1;
+        }
+        sent += n;
+        m_output.progress("put", sent, size);
+    }
+    m_output.endProgress();
+    c.QueryFileMd5(remote);
+    if (int rc = answer(kvt::CmdQueryFileMd5, f, "put"))
+        return rc;
+    const std::string serverMd5 = f->GetAsString();
+    if (serverMd5 != localMd5) {
+        m_output.fail("put: MD5 differs after the copy: local " + localMd5 + ", server " + serverMd5);
+        return 1;
+    }
+    CtlRecord r;
+    r.add("file", remote).add("bytes", double(size)).add("md5", serverMd5);
+    m_output.print("copied " + std::to_string(size) + " bytes to " + remote + ", md5 " + serverMd5, r);
+    return 0;
+}
+
+int CtlCommands::exec()
+{
+    std::string line;
+    for (size_t i = 0; i < m_options.args.size(); ++i)
+        line += (i ? " " : "") + m_options.args[i];
+    m_session.reset(new CtlSession(m_options, m_output));
+    if (int rc = m_session->connect())
+        return rc;
+    m_session->client().QueryExecuteCommandLine(line);
+    FramePtr f;
+    if (int rc = answer(kvt::CmdQueryExecuteCommandLine, f, "exec"))
+        return rc;
+    int err = 0;
+    std::string info;
+    if (!jsonResult(*f, err, info)) {
+        m_output.fail("exec: the server's answer is not JSON");
+        return 1;
+    }
+    CtlRecord r;
+    r.add("cmd", line).add("err", err).add("info", info);
+    m_output.print(info, r);
+    if (err != 0) {
+        m_output.fail("exec: \"" + line + "\" failed with err " + std::to_string(err));
+        return 1;
+    }
+    return 0;
+}
+
+int CtlCommands::confirmSent(const char* what)
+{
+    // Frames leave in order: the answer to a later query proves the earlier frame was sent.
+    m_session->client().QuerySystemTimeStamp();
+    FramePtr f;
+    return answer(kvt::CmdQuerySystemTimeStamp, f, what);
+}
+
+int CtlCommands::broadcast()
+{
+    std::string text;
+    for (size_t i = 0; i < m_options.args.size(); ++i)
+        text += (i ? " " : "") + m_options.args[i];
+    m_session.reset(new CtlSession(m_options, m_output));
+    if (int rc = m_session->connect())
+        return rc;
+    m_session->client().SendBroadcastData(text);
+    if (int rc = confirmSent("broadcast"))
+        return rc;
+    CtlRecord r;
+    r.add("sent", text);
+    m_output.print("sent", r);
+    return 0;
+}
+
+int CtlCommands::zephron()
+{
+    std::string text;
+    for (size_t i = 0; i < m_options.args.size(); ++i)
+        text += (i ? " " : "") + m_options.args[i];
+    m_session.reset(new CtlSession(m_options, m_output));
+    if (int rc = m_session->connect())
+        return rc;
+    std::vector<unsigned char> frame = SimZephron::build(0, text);
+    m_session->client().SendZephronFrame(frame.data(), unsigned(frame.size()), false);
+    int answers = 0;
+    const auto end = Clock::now() + std::chrono::seconds(m_options.timeoutSeconds);
+    CtlEvent e;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+        if (left <= 0)
+            break;
+        CtlSession::Wait w = m_session->waitFor(e, int(left));
+        if (w == CtlSession::Lost)
+            return lost("zephron");
+        if (w != CtlSession::Got || e.type != CtlEvent::Frame)
+            continue;
+        const kvtIOlmoFrame& f = *e.frame;
+        if (f.GetCode() != kvt::CmdSendZephronFrame || f.GetType() != kvt::kvtTypeData)
+            continue;
+        SimZephron::Parsed z;
+        std::string why;
+        // Only valid frames with code 0 and a payload carry a text message.
+        if (!SimZephron::parse(f.GetAsData(), f.GetDataLength(), z, why) || z.code != 0 || z.payload.empty())
+            continue;
+        std::string message = z.payload.substr(0, z.payload.find('\0'));
+        CtlRecord r;
+        r.add("message", message);
+        m_output.print(message, r);
+        ++answers;
+    }
+    if (answers == 0) {
+        m_output.fail("zephron: no text answer within " + std::to_string(m_options.timeoutSeconds) + " s");
+        return 1;
+    }
+    return 0;
+}
+
+int CtlCommands::busDebug()
+{
+    const std::string& v = m_options.args[0];
+    if (v != "on" && v != "off")
+        return usage("bus-debug takes on or off");
+    m_session.reset(new CtlSession(m_options, m_output));
+    if (int rc = m_session->connect())
+        return rc;
+    m_session->client().SendEnableRawBusMessage(v == "on" ? 1 : 0);
+    FramePtr f;
+    if (int rc = answer(kvt::CmdEnableRawBusMessage, f, "bus-debug"))
+        return rc;
+    bool on = f->GetAsUChar() != 0;
+    CtlRecord r;
+    r.addBool("enabled", on);
+    m_output.print(std::string("bus debug ") + (on ? "on" : "off"), r);
+    return 0;
+}
+
+// ---- configuration transfer ------------------------------------------------------------------
+
+int CtlCommands::download()
+{
+    const std::string& target = m_options.args[0];
+    // The transfer writes beside the target; an existing file is replaced only by a verified copy.
+    const std::string part = target + ".part-" + std::to_string(getpid());
+    m_session.reset(new CtlSession(m_options, m_output));
+    if (int rc = m_session->connect())
+        return rc;
+    if (m_session->client().QueryDownloadConfiguration(part, "") != 0) {
+        m_output.fail("download: could not start");
+        return 1;
+    }
+    CtlEvent e;
+    for (;;) {
+        CtlSession::Wait w = m_session->wait(e);
+        if (w != CtlSession::Got) {
+            m_session->client().Stop();
+            unlink(part.c_str());
+            return w == CtlSession::Lost ? lost("download") : timedOut("download");
+        }
+        if (e.type != CtlEvent::Download)
+            continue;
+        const kvt::kvtDownloadProgress& d = e.download;
+        m_output.progress("download", d.GetReceivedBytes(), d.GetServerBytes());
+        if (!d.IsEnd())
+            continue;
+        m_output.endProgress();
+        if (d.GetError() != 0) {
+            unlink(part.c_str());
+            m_output.fail("download: " + d.GetInfo());
+            return 1;
+        }
+        if (std::rename(part.c_str(), target.c_str()) != 0) {
+            m_output.fail("download: cannot write " + target + ": " + std::strerror(errno));
+            unlink(part.c_str());
+            return 1;
+        }
+        CtlRecord r;
+        r.add("file", target).add("bytes", d.GetReceivedBytes()).add("md5", d.GetServerMd5File());
+        m_output.print("downloaded " + std::to_string(d.GetReceivedBytes()) + " bytes into " + target +
+                           ", md5 " + d.GetServerMd5File(),
+                       r);
+        return 0;
+    }
+}
+
+int CtlCommands::upload()
+{
+    const std::string& file = m_options.args[0];
+    uint64_t size = 0;
+    if (!localFileSize(file, size)) {
+        m_output.fail("upload: cannot read " + file);
+        return 1;
+    }
+    if (size == 0) {
+        m_output.fail("upload: " + file + " is empty; an empty database is not sent");
+        return 1;
+    }
+    m_session.reset(new CtlSession(m_options, m_output));
+    if (int rc = m_session->connect())
+        return rc;
+    if (m_session->client().QueryUploadConfiguration(file, kUploadChunk) != 0) {
+        m_output.fail("upload: could not start");
+        return 1;
+    }
+    CtlEvent e;
+    for (;;) {
+        CtlSession::Wait w = m_session->wait(e);
+        if (w == CtlSession::Lost)
+            return lost("upload");
+        if (w == CtlSession::TimedOut)
+            return timedOut("upload");
+        if (e.type != CtlEvent::Upload)
+            continue;
+        const kvt::kvtUploadProgress& u = e.upload;
+        m_output.progress("upload", u.GetSentBytes(), u.GetClientBytes());
+        if (!u.IsEnd())
+            continue;
+        m_output.endProgress();
+        if (u.GetError() != 0) {
+            m_output.fail("upload: " + u.GetInfo());
+            return 1;
+        }
+        const bool skipped = u.GetInfo().find("Same, upload not necessary") != std::string::npos;
+        CtlRecord r;
+        r.add("file", file).add("bytes", u.GetSentBytes()).add("md5", u.GetClientMd5File());
+        r.addBool("skipped", skipped);
+        m_output.print(skipped ? "skipped: the server already has this database, md5 " + u.GetClientMd5File()
+                               : "uploaded " + std::to_string(u.GetSentBytes()) + " bytes, md5 " +
+                                     u.GetClientMd5File(),
+                       r);
+        return 0;
+    }
+}

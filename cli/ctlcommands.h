@@ -1,0 +1,53 @@
+#pragma once
+// The commands of vyxctl; each returns the process exit code.
+#include "ctloptions.h"
+#include "ctloutput.h"
+#include "ctlsession.h"
+
+#include <memory>
+#include <string>
+
+class CtlCommands
+{
+public:
+    CtlCommands(const CtlOptions& options, CtlOutput& output);
+
+    int run();
+
+    // Value of a parameter frame as text, by its value type.
+    static std::string valueText(const kvt::kvtIOlmoFrame& f);
+    static const char* typeName(int type);
+
+private:
+    using FramePtr = std::shared_ptr<kvt::kvtIOlmoFrame>;
+
+    int usage(const std::string& message);
+    int lost(const char* what);
+    int timedOut(const char* what);
+    // Waits for the Response with this code; other frames are passed to `other` when given.
+    int answer(uint32_t code, FramePtr& out, const char* what);
+    // Reads "err" and "info" of a JSON answer; false when the text is not JSON.
+    static bool jsonResult(const kvt::kvtIOlmoFrame& f, int& err, std::string& info);
+
+    int discover();
+    int ping();
+    int params();
+    int get();
+    int set();
+    int watch();
+    int download();
+    int upload();
+    int dbMd5();
+    int fileOperation();
+    int put();
+    int md5();
+    int exec();
+    int broadcast();
+    int zephron();
+    int busDebug();
+    int confirmSent(const char* what);
+
+    const CtlOptions& m_options;
+    CtlOutput& m_output;
+    std::unique_ptr<CtlSession> m_session;
+};

@@ -1,0 +1,120 @@
+#include "ctloptions.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+bool parseInt(const std::string& text, long minValue, long maxValue, int& out)
+{
+    if (text.empty())
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < minValue || v > maxValue)
+        return false;
+    out = int(v);
+    return true;
+}
+
+} // namespace
+
+const char* ctlUsageText()
+{
+    return
+        "Usage: vyxctl [-H host] [-p port] [-u user] [-P password] [-t seconds] [--json] COMMAND [ARGS]\n"
+        "Commands:\n"
+        "  discover [--seconds N]        servers answering the discovery query (default 5 s)\n"
+        "  ping                          log in, print client ids, server version and time stamp\n"
+        "  params                        every parameter with its type and value\n"
+        "  get ID                        one parameter value\n"
+        "  set ID string|float|byte|uint VALUE\n"
+        "  watch [--seconds N]           print what the server sends (until Ctrl-C or N s)\n"
+        "  download FILE                 the configuration database into FILE (MD5-verified)\n"
+        "  upload FILE                   FILE as the new configuration database\n"
+        "  db-md5                        MD5 of the server's configuration database\n"
+        "  mkdir PATH | rmdir PATH | rm PATH\n"
+        "  put LOCAL REMOTE              copy a file to the server (MD5-verified)\n"
+        "  md5 REMOTE                    MD5 of a file on the server\n"
+        "  exec COMMAND-LINE             run a command line on the server, print its answer\n"
+        "  broadcast TEXT                send a text to the other clients\n"
+        "  zephron TEXT                  send a Zephron bus command, print answers within -t\n"
+        "  bus-debug on|off              switch the server's raw bus messages\n"
+        "Options:\n"
+        "  -H, --host HOST        server address (default 127.0.0.1)\n"
+        "  -p, --port PORT        server port (default 18000)\n"
+        "  -u, --user USER        login (default $VYX_USER or admin)\n"
+        "  -P, --password TEXT    password (default $VYX_PASSWORD or admin)\n"
+        "  -t, --timeout SECONDS  wait for the connection and for each answer (default 15)\n"
+        "  --json                 one JSON object per line on stdout\n"
+        "  --heartbeat MS         heartbeat period and time-out in milliseconds (default 5000)\n"
+        "  -v, --verbose          show the protocol library's own reports on stderr\n"
+        "Exit codes: 0 success, 1 operation failed, 2 usage error, 3 could not connect or log in.\n";
+}
+
+int parseCtlOptions(int argc, char** argv, CtlOptions& o, std::string& error)
+{
+    if (const char* u = std::getenv("VYX_USER"))
+        o.user = u;
+    if (const char* p = std::getenv("VYX_PASSWORD"))
+        o.password = p;
+    int i = 1;
+    for (; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a.empty() || a[0] != '-' || a == "-")
+            break;
+        if (a == "--") {
+            ++i;
+            break;
+        }
+        if (a == "-h" || a == "--help")
+            return 1;
+        if (a == "--json") {
+            o.json = true;
+            continue;
+        }
+        if (a == "-v" || a == "--verbose") {
+            o.verbose = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            error = "missing value for " + a;
+            return 2;
+        }
+        std::string v = argv[++i];
+        if (a == "-H" || a == "--host") {
+            o.host = v;
+        } else if (a == "-p" || a == "--port") {
+            if (!parseInt(v, 1, 65535, o.port)) {
+                error = "invalid port: " + v;
+                return 2;
+            }
+        } else if (a == "-u" || a == "--user") {
+            o.user = v;
+        } else if (a == "-P" || a == "--password") {
+            o.password = v;
+        } else if (a == "-t" || a == "--timeout") {
+            if (!parseInt(v, 1, 86400, o.timeoutSeconds)) {
+                error = "invalid time-out: " + v;
+                return 2;
+            }
+        } else if (a == "--heartbeat") {
+            if (!parseInt(v, 100, 600000, o.heartbeatMs)) {
+                error = "invalid heartbeat: " + v;
+                return 2;
+            }
+        } else {
+            error = "unknown option: " + a;
+            return 2;
+        }
+    }
+    if (i >= argc) {
+        error = "no command given";
+        return 2;
+    }
+    o.command = argv[i++];
+    for (; i < argc; ++i)
+        o.args.push_back(argv[i]);
+    return 0;
+}

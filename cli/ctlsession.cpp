@@ -1,0 +1,115 @@
+#include "ctlsession.h"
+
+using Clock = std::chrono::steady_clock;
+
+CtlSession::CtlSession(const CtlOptions& options, CtlOutput& output) : m_options(options), m_output(output)
+{
+}
+
+std::string CtlSession::connectionText(int c)
+{
+    switch (c) {
+    case 0: return "logged in";
+    case 1: return "server has reached its client limit";
+    case 2: return "authentication failed";
+    case 3: return "connecting";
+    case 4: return "socket error";
+    case 5: return "time-out while sending";
+    case 6: return "connection too slow";
+    case 7: return "invalid data";
+    case 8: return "closed by the server";
+    }
+    return "connection state " + std::to_string(c);
+}
+
+std::string CtlSession::socketText(int s)
+{
+    switch (s) {
+    case 0: return "connected";
+    case 1: return "host unreachable";
+    case 2: return "closed";
+    }
+    return "socket state " + std::to_string(s);
+}
+
+int CtlSession::connect()
+{
+    if (m_options.heartbeatMs > 0) {
+        m_client.SetHeartBeatTimeOut(m_options.heartbeatMs);
+        m_client.SetHeartBeatPeriod(unsigned(m_options.heartbeatMs));
+    }
+    const std::string where = m_options.host + ":" + std::to_string(m_options.port);
+    if (m_client.Start(m_options.host, m_options.port, m_options.user, m_options.password) != 0) {
+        m_output.fail("could not connect to " + where + ": the client did not start");
+        return 3;
+    }
+    std::string last = "no answer";
+    const auto deadline = Clock::now() + std::chrono::seconds(m_options.timeoutSeconds);
+    CtlEvent e;
+    while (m_client.next(e, deadline)) {
+        if (e.type == CtlEvent::Ready)
+            return 0;
+        if (e.type != CtlEvent::Connection)
+            continue;
+        if (e.socketState == 0 && (e.connectionState == 1 || e.connectionState == 2)) {
+            m_output.fail("could not log in to " + where + ": " + connectionText(e.connectionState));
+            return 3;
+        }
+        last = e.socketState == 1 ? socketText(1)
+                                  : connectionText(e.connectionState) + " (" + socketText(e.socketState) + ")";
+    }
+    // Both channels may be up even though the ready event was missed by a hair.
+    if (m_client.IsReady())
+        return 0;
+    m_output.fail("could not connect to " + where + " within " + std::to_string(m_options.timeoutSeconds) +
+                  " s: " + last);
+    return 3;
+}
+
+CtlSession::Wait CtlSession::wait(CtlEvent& event)
+{
+    return waitUntil(event, Clock::now() + std::chrono::seconds(m_options.timeoutSeconds), true);
+}
+
+CtlSession::Wait CtlSession::waitFor(CtlEvent& event, int milliseconds)
+{
+    return waitUntil(event, Clock::now() + std::chrono::milliseconds(milliseconds), false);
+}
+
+CtlSession::Wait CtlSession::waitUntil(CtlEvent& e, Clock::time_point deadline, bool slide)
+{
+    while (m_client.next(e, deadline)) {
+        if (slide)
+            deadline = Clock::now() + std::chrono::seconds(m_options.timeoutSeconds);
+        switch (e.type) {
+        case CtlEvent::Frame:
+        case CtlEvent::Download:
+        case CtlEvent::Upload:
+            return Got;
+        case CtlEvent::Ready:
+            if (m_reconnecting) {
+                m_reconnecting = false;
+                m_output.note("connection rebuilt");
+                if (m_resend)
+                    m_resend();
+            }
+            break;
+        case CtlEvent::Connection: {
+            bool failed = (e.socketState == 2) || (e.socketState == 0 && (e.connectionState == 1 ||
+                                                                          e.connectionState == 2)) ||
+                          (e.connectionState >= 4 && e.connectionState <= 8);
+            if (!failed)
+                break;
+            m_lost = (e.commandChannel ? "command channel: " : "monitor channel: ") +
+                     connectionText(e.connectionState);
+            if (!m_resend)
+                return Lost;
+            if (!m_reconnecting)
+                m_output.note("connection lost (" + m_lost + "), waiting for it to be rebuilt");
+            m_reconnecting = true;
+            break;
+        }
+        }
+    }
+    return TimedOut;
+}

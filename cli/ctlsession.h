@@ -1,0 +1,42 @@
+#pragma once
+// One vyxctl run against a server: connect and log in on both channels, then hand the command its
+// events. A command that only reads may ask to be repeated after the heartbeat rebuilt the
+// connection; any other command fails when the connection is lost.
+#include "ctlclient.h"
+#include "ctloptions.h"
+#include "ctloutput.h"
+
+#include <functional>
+#include <string>
+
+class CtlSession
+{
+public:
+    enum Wait { Got, TimedOut, Lost };
+
+    CtlSession(const CtlOptions& options, CtlOutput& output);
+
+    // 0 when both channels are ready, else exit code 3 (reason printed).
+    int connect();
+    // The next frame or transfer progress. Waits at most the time-out since the last event.
+    Wait wait(CtlEvent& event);
+    // The next event within a fixed number of milliseconds.
+    Wait waitFor(CtlEvent& event, int milliseconds);
+    // Called again, after a reconnection, for commands that can safely repeat their requests.
+    void setResend(std::function<void()> resend) { m_resend = std::move(resend); }
+    CtlClient& client() { return m_client; }
+    const std::string& lostReason() const { return m_lost; }
+
+    static std::string connectionText(int connectionState);
+    static std::string socketText(int socketState);
+
+private:
+    Wait waitUntil(CtlEvent& event, std::chrono::steady_clock::time_point deadline, bool slide);
+
+    const CtlOptions& m_options;
+    CtlOutput& m_output;
+    CtlClient m_client;
+    std::function<void()> m_resend;
+    std::string m_lost;
+    bool m_reconnecting = false;
+};
