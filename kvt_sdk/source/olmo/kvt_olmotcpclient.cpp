@@ -320,13 +320,17 @@ int kvtOlmoTcpClient::ReadFrame(kvtOlmoFrame* frame, int* received) {
     KVT_OLMO_REPORT(kvtInfo, "Thread command frame skipped, invalid CHK", kFile, site);
     return 0;
   }
+  // The header buffer is 9 bytes long, so GetDataLength() would give 4: read bytes 4-7 directly.
+  const uint8_t* header = frame->GetBuffer();
+  const uint32_t announced = frame->IsInlineType() ? 0u
+      : (static_cast<uint32_t>(header[4]) | static_cast<uint32_t>(header[5]) << 8 |
+         static_cast<uint32_t>(header[6]) << 16 | static_cast<uint32_t>(header[7]) << 24);
   // A header may announce up to 4 GiB: refuse anything above the bound before allocating.
-  if (!frame->IsInlineType() && frame->GetDataLength() > kvtOlmoMaxPayload) {
-    std::string text = "Frame payload too large " + std::to_string(frame->GetDataLength());
+  if (announced > kvtOlmoMaxPayload) {
+    std::string text = "Frame payload too large " + std::to_string(announced);
     KVT_OLMO_REPORT(kvtErrorNetwork, text, kFile, site);
     return kvtOlmoFrameTooLarge;
   }
-  const uint32_t announced = frame->GetDataLength();
   if (frame->reinterpret_frame()) return total;
   if (frame->GetBufferLength() != kvtOlmoHeaderSize + announced) return kvtOlmoFrameTooLarge;
   const int n = static_cast<int>(announced);
