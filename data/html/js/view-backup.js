@@ -44,17 +44,16 @@
 
   function askServerMd5() {
     if (transfer) return;
+    if (VX.desk.present() && VX.session.state !== 'connected') {
+      VX.setStatus(ui.md5Status, 'error', 'Not connected: the server cannot be asked.');
+      return;
+    }
     const r = VX.desk.startOperation('md5', 'VYXDatabaseMD5', [], (text) => {
       serverMd5 = String(text || '').trim();
       VX.setStatus(ui.md5Status, serverMd5 ? 'ok' : 'error', serverMd5 ? 'Server answered.' : 'The server sent an empty MD5.');
       showMd5();
     });
     if (!r.ok) { VX.setStatus(ui.md5Status, 'error', r.error); return; }
-    if (VX.session.state !== 'connected') {
-      VX.desk.cancelPendingOperations('md5');
-      VX.setStatus(ui.md5Status, 'error', 'Not connected: the server cannot be asked.');
-      return;
-    }
     VX.setStatus(ui.md5Status, 'busy', 'Asking the server…');
   }
 

@@ -201,7 +201,7 @@
 
   VX.bus.on('session', (s) => {
     if (!ui) return;
-    ui.disconnectButton.disabled = s.state === 'offline';
+    ui.disconnectButton.disabled = s.state === 'offline' || s.state === 'failed';
     if (s.state === 'connected') VX.setStatus(ui.connectStatus, 'ok', 'Connected to ' + s.host + ':' + s.port + '.');
   });
 
