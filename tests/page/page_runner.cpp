@@ -209,6 +209,17 @@ int runShots(const QString &html, const QString &folder, const QSize &size)
     s.expect("a byte of 300 is refused in words",
              "document.querySelector('#view-parameters .status-error') && document.querySelector('#view-parameters .status-error').textContent.indexOf('255') >= 0");
     s.shoot("parameters");
+    s.js("var f=document.querySelector('#view-parameters input[type=search]'); f.value='room';"
+         "var e=document.createEvent('Event'); e.initEvent('input',true,true); f.dispatchEvent(e);");
+    settle(300);
+    s.expect("the filter keeps the matching row only",
+             "document.querySelectorAll('#view-parameters tbody tr').length === 1 && document.querySelector('#view-parameters tbody tr').textContent.indexOf('Living room') >= 0");
+    s.js("var f=document.querySelector('#view-parameters input[type=search]'); f.value='';"
+         "var e=document.createEvent('Event'); e.initEvent('input',true,true); f.dispatchEvent(e);");
+    settle(300);
+    s.js("var th=document.querySelectorAll('#view-parameters th')[0]; th.click();");
+    s.expect("a second click on ID sorts descending", "document.querySelector('#view-parameters tbody tr').getAttribute('data-id') === '999997'");
+    s.js("var th=document.querySelectorAll('#view-parameters th')[0]; th.click();");
 
     s.js("VX.show('backup');"
          "Array.prototype.filter.call(document.querySelectorAll('#view-backup button'), function(b){return b.textContent==='Ask the server';})[0].click();"
@@ -247,6 +258,9 @@ int runShots(const QString &html, const QString &folder, const QSize &size)
     settle(200);
     s.expect("bus feedback arrives with its quotes restored", "document.getElementById('view-bus').textContent.indexOf('ack light \"kitchen\" on') >= 0");
     s.shoot("bus");
+    s.js("Array.prototype.filter.call(document.querySelectorAll('#view-bus button'), function(b){return b.textContent==='Export CSV…';})[0].click();");
+    if (!desk.calls().contains(QStringLiteral("writeFileAbsolute /home/user/backup/server.db.csv")))
+        s.failures << "the monitor export did not write a .csv file through the save dialog's path";
 
     s.js("VX.show('logs'); var v=document.getElementById('view-logs');"
          "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Open window';})[0].click();"
@@ -265,6 +279,13 @@ int runShots(const QString &html, const QString &folder, const QSize &size)
     s.js("document.querySelectorAll('#view-project .obj-list li')[1].click()");
     settle(100);
     s.shoot("project");
+    s.js("var x=document.querySelectorAll('#view-project .field input')[5]; x.value='75';"
+         "var e=document.createEvent('Event'); e.initEvent('change',true,true); x.dispatchEvent(e);");
+    settle(500);
+    if (!desk.calls().contains(QStringLiteral("writeFile ../project/project.data")))
+        s.failures << "an edit in the project editor did not write data/project/project.data";
+    s.js("Array.prototype.filter.call(document.querySelectorAll('#view-project button'), function(b){return b.textContent==='Save';})[0].click();");
+    s.expect("saving reports the chosen file", "document.getElementById('view-project').textContent.indexOf('Saved to /home/user/demo.vyxp') >= 0");
 
     s.js("VX.show('ets'); VX.etsView.load('/home/user/demo.knxproj')");
     settle(300);
