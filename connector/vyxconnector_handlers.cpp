@@ -256,8 +256,6 @@ void VYXConnector::OnRead(const kvtIOlmoFrame* frame) {
 }
 
 void VYXConnector::handleParametersUid(const kvtIOlmoFrame& frame) {
-  std::printf("[CmdQueryParametersUID][");
-  std::fflush(stdout);
   std::vector<uint32_t> uids;
   {
     QMutexLocker locker(&m_stateLock);
@@ -276,6 +274,8 @@ void VYXConnector::handleParametersUid(const kvtIOlmoFrame& frame) {
     }
     uids.assign(m_parameterUids.begin(), m_parameterUids.end());
   }
+  std::printf("[CmdQueryParametersUID][%zu]\n", uids.size());
+  std::fflush(stdout);
   // The requests go out after the lock is released.
   for (uint32_t uid : uids) queryParameterValue(uid);
 }
