@@ -81,6 +81,42 @@ kvtOsTcpSocket::Descriptor::~Descriptor()
         ::close(m_iFd);
 }
 
+kvtOsTcpSocket::Lease::Lease(kvtOsTcpSocket* owner, bool connectedOnly) : m_pOwner(owner), m_iFd(kvtInvalidSocket)
+{
+    std::lock_guard<std::mutex> guard(owner->m_Lock);
+    if (!owner->m_pSocket || (connectedOnly && !(owner->m_uFlags & FlagConnected)))
+        return;
+    m_pDescriptor = owner->m_pSocket;
+    ++m_pDescriptor->m_iUsers;
+    m_iFd = m_pDescriptor->m_iFd;
+}
+
+void kvtOsTcpSocket::Lease::Reset()
+{
+    if (!m_pDescriptor)
+        return;
+    m_pOwner->endUse(m_pDescriptor);
+    m_pDescriptor.reset();
+    m_iFd = kvtInvalidSocket;
+}
+
+int kvtOsTcpSocket::endUse(const DescriptorPtr& descriptor)
+{
+    int handle = -1;
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        if (--descriptor->m_iUsers == 0 && descriptor->m_bRetired && descriptor->m_iFd >= 0) {
+            handle = descriptor->m_iFd;
+            descriptor->m_iFd = -1;
+        }
+    }
+    if (handle < 0)
+        return -1;
+    if (::close(handle) != 0 && errno != EINTR)
+        return errno;
+    return 0;
+}
+
 kvtOsTcpSocket::kvtOsTcpSocket() : m_uFlags(0), m_uConnectionStart(0), m_iType(1)
 {
     ___kvt___init___wsocket___dll();
@@ -95,25 +131,10 @@ kvtOsTcpSocket::~kvtOsTcpSocket()
     ___kvt___term___wsocket___dll();
 }
 
-kvtOsTcpSocket::DescriptorPtr kvtOsTcpSocket::descriptor()
-{
-    std::lock_guard<std::mutex> guard(m_Lock);
-    return m_pSocket;
-}
-
-bool kvtOsTcpSocket::connectedDescriptor(DescriptorPtr& fd)
-{
-    std::lock_guard<std::mutex> guard(m_Lock);
-    if (!(m_uFlags & FlagConnected) || !m_pSocket)
-        return false;
-    fd = m_pSocket;
-    return true;
-}
-
 kvtSocketHandle kvtOsTcpSocket::GetSocket()
 {
-    DescriptorPtr fd = descriptor();
-    return fd ? fd->m_iFd : kvtInvalidSocket;
+    Lease fd(this);
+    return fd ? fd.Fd() : kvtInvalidSocket;
 }
 
 int32_t kvtOsTcpSocket::GetType()
@@ -129,7 +150,8 @@ bool kvtOsTcpSocket::IsConnected()
 
 bool kvtOsTcpSocket::IsValid()
 {
-    return descriptor() != nullptr;
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return m_pSocket != nullptr;
 }
 
 int kvtOsTcpSocket::Reset()
@@ -147,38 +169,40 @@ int kvtOsTcpSocket::Reset()
 
 int kvtOsTcpSocket::Close()
 {
-    DescriptorPtr fd;
+    DescriptorPtr descriptor;
     bool connected;
+    int handle;
     {
         std::lock_guard<std::mutex> guard(m_Lock);
-        fd.swap(m_pSocket);
+        descriptor.swap(m_pSocket);
         connected = (m_uFlags & (FlagConnected | FlagConnecting)) != 0;
         m_uFlags = 0;
         m_uConnectionStart = 0;
+        if (!descriptor)
+            return 0;
+        descriptor->m_bRetired = true;
+        ++descriptor->m_iUsers;  // our own use, so that nobody closes it under the shutdown
+        handle = descriptor->m_iFd;
     }
-    if (!fd)
-        return 0;
     int result = 0;
     // Shutting down wakes any call still blocked on this descriptor in another thread.
-    if (connected && ::shutdown(fd->m_iFd, SHUT_RDWR) != 0 && errno != ENOTCONN)
+    if (connected && ::shutdown(handle, SHUT_RDWR) != 0 && errno != ENOTCONN)
         result = report(kvtErrorNetwork, withError("shutdown(...) failed", errno), "kvt::kvtOsTcpSocket::Close", __LINE__);
-    // Close now when no other call holds the descriptor; otherwise the last holder closes it.
-    if (fd.use_count() == 1) {
-        int handle = fd->m_iFd;
-        fd->m_iFd = -1;
-        if (::close(handle) != 0 && errno != EINTR)
-            result = report(kvtErrorNetwork, withError("closesocket(...) failed", errno), "kvt::kvtOsTcpSocket::Close", __LINE__);
-    }
+    // Closed now when no other call uses it, otherwise when the last one ends.
+    int closeError = endUse(descriptor);
+    if (closeError > 0)
+        result = report(kvtErrorNetwork, withError("closesocket(...) failed", closeError), "kvt::kvtOsTcpSocket::Close",
+                        __LINE__);
     return result;
 }
 
 int kvtOsTcpSocket::SetNonBlocking(bool on)
 {
-    DescriptorPtr fd = descriptor();
+    Lease fd(this);
     if (!fd)
         return report(kvtErrorNetwork, "Invalid socket", "kvt::kvtOsTcpSocket::SetNonBlocking", __LINE__);
-    int flags = fcntl(fd->m_iFd, F_GETFL, 0);
-    if (flags < 0 || fcntl(fd->m_iFd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK)) < 0)
+    int flags = fcntl(fd.Fd(), F_GETFL, 0);
+    if (flags < 0 || fcntl(fd.Fd(), F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK)) < 0)
         return report(kvtErrorNetwork, withError("Can not set socket blocking state", errno),
                       "kvt::kvtOsTcpSocket::SetNonBlocking", __LINE__);
     return 0;
@@ -219,10 +243,10 @@ int kvtOsTcpSocket::OpenAsyncBegin(const std::string& address, uint16_t port)
     if (!resolveIPv4(host, &target.sin_addr))
         return report(kvtErrorNetwork, "gethostbyname failed", function, __LINE__);
 
-    DescriptorPtr fd = descriptor();
+    Lease fd(this);
     if (!fd)
         return report(kvtErrorNetwork, "Invalid socket", function, __LINE__);
-    if (::connect(fd->m_iFd, reinterpret_cast<struct sockaddr*>(&target), sizeof(target)) == 0)
+    if (::connect(fd.Fd(), reinterpret_cast<struct sockaddr*>(&target), sizeof(target)) == 0)
         return 0;
     int error = errno;
     {
@@ -238,32 +262,31 @@ bool kvtOsTcpSocket::IsConnectPending(unsigned ms)
 {
     if (IsConnected())
         return false;
-    DescriptorPtr fd = descriptor();
+    Lease fd(this);
     if (!fd)
         return false;
-    struct pollfd entry = {fd->m_iFd, POLLOUT, 0};
+    struct pollfd entry = {fd.Fd(), POLLOUT, 0};
     int ready;
     do {
         ready = ::poll(&entry, 1, ms > 0x7FFFFFFFu ? -1 : static_cast<int>(ms));
     } while (ready < 0 && errno == EINTR);
     int pending = 0;
     socklen_t size = sizeof(pending);
-    bool read = ::getsockopt(fd->m_iFd, SOL_SOCKET, SO_ERROR, &pending, &size) == 0;
+    bool read = ::getsockopt(fd.Fd(), SOL_SOCKET, SO_ERROR, &pending, &size) == 0;
     return read && ready == 0;
 }
 
 int kvtOsTcpSocket::OpenAsyncEnd()
 {
-    DescriptorPtr fd;
     {
         std::lock_guard<std::mutex> guard(m_Lock);
         m_uFlags &= ~static_cast<uint32_t>(FlagConnecting);
-        fd = m_pSocket;
     }
+    Lease fd(this);
     if (!fd)
         return 0;
     char byte;
-    ssize_t peeked = ::recv(fd->m_iFd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    ssize_t peeked = ::recv(fd.Fd(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     bool connected = peeked > 0;
     if (peeked < 0) {
         int error = errno;
@@ -274,11 +297,11 @@ int kvtOsTcpSocket::OpenAsyncEnd()
         // Nothing to read also while the connect is still under way: only a known peer means connected.
         struct sockaddr_in peer;
         socklen_t size = sizeof(peer);
-        connected = ::getpeername(fd->m_iFd, reinterpret_cast<struct sockaddr*>(&peer), &size) == 0;
+        connected = ::getpeername(fd.Fd(), reinterpret_cast<struct sockaddr*>(&peer), &size) == 0;
     }
     if (connected) {
         std::lock_guard<std::mutex> guard(m_Lock);
-        if (m_pSocket == fd) {
+        if (m_pSocket == fd.Get()) {
             m_uFlags |= FlagConnected;
             m_uConnectionStart = kvtOsGetTickCount() / 1000;
         }
@@ -298,8 +321,8 @@ int kvtOsTcpSocket::closeAfterPeerClosed(const char* function)
 int kvtOsTcpSocket::Send(const kvtByte* data, int length)
 {
     const char* const function = "kvt::kvtOsTcpSocket::Send";
-    DescriptorPtr fd;
-    if (!connectedDescriptor(fd)) {
+    Lease fd(this, true);
+    if (!fd) {
         report(kvtErrorNetwork, "Socket is close.", function, __LINE__);
         return kvtSocketError;
     }
@@ -309,13 +332,13 @@ int kvtOsTcpSocket::Send(const kvtByte* data, int length)
     }
     int done = 0;
     while (done < length) {
-        ssize_t sent = ::send(fd->m_iFd, data + done, static_cast<size_t>(length - done), MSG_NOSIGNAL);
+        ssize_t sent = ::send(fd.Fd(), data + done, static_cast<size_t>(length - done), MSG_NOSIGNAL);
         if (sent > 0) {
             done += static_cast<int>(sent);
             continue;
         }
         if (sent == 0) {
-            fd.reset();
+            fd.Reset();
             return closeAfterPeerClosed(function);
         }
         int error = errno;
@@ -334,8 +357,8 @@ int kvtOsTcpSocket::Receive(kvtByte* buffer, int length, int* received)
     const char* const function = "kvt::kvtOsTcpSocket::Receive";
     if (received != nullptr)
         *received = 0;
-    DescriptorPtr fd;
-    if (!connectedDescriptor(fd)) {
+    Lease fd(this, true);
+    if (!fd) {
         report(kvtErrorNetwork, "Socket is close.", function, __LINE__);
         return kvtSocketError;
     }
@@ -345,7 +368,7 @@ int kvtOsTcpSocket::Receive(kvtByte* buffer, int length, int* received)
     }
     int done = 0;
     while (done < length) {
-        ssize_t got = ::recv(fd->m_iFd, buffer + done, static_cast<size_t>(length - done), 0);
+        ssize_t got = ::recv(fd.Fd(), buffer + done, static_cast<size_t>(length - done), 0);
         if (got > 0) {
             done += static_cast<int>(got);
             if (received != nullptr)
@@ -353,7 +376,7 @@ int kvtOsTcpSocket::Receive(kvtByte* buffer, int length, int* received)
             continue;
         }
         if (got == 0) {
-            fd.reset();
+            fd.Reset();
             return closeAfterPeerClosed(function);
         }
         int error = errno;
@@ -369,12 +392,12 @@ int kvtOsTcpSocket::Receive(kvtByte* buffer, int length, int* received)
 
 bool kvtOsTcpSocket::waitReady(short events, unsigned ms, const char* function)
 {
-    DescriptorPtr fd;
-    if (!connectedDescriptor(fd)) {
+    Lease fd(this, true);
+    if (!fd) {
         report(kvtErrorNetwork, "Socket is close.", function, __LINE__);
         return false;
     }
-    struct pollfd entry = {fd->m_iFd, events, 0};
+    struct pollfd entry = {fd.Fd(), events, 0};
     int ready = ::poll(&entry, 1, ms > 0x7FFFFFFFu ? -1 : static_cast<int>(ms));
     if (ready < 0) {
         if (errno == EINTR)
@@ -397,11 +420,11 @@ bool kvtOsTcpSocket::IsReadyToSend(unsigned ms)
 
 int kvtOsTcpSocket::GetReceiveAvailable()
 {
-    DescriptorPtr fd;
-    if (!connectedDescriptor(fd))
+    Lease fd(this, true);
+    if (!fd)
         return -1;
     int available = 0;
-    if (::ioctl(fd->m_iFd, FIONREAD, &available) != 0)
+    if (::ioctl(fd.Fd(), FIONREAD, &available) != 0)
         return -1;
     return available;
 }
@@ -418,8 +441,8 @@ int kvtOsTcpSocket::FlushReceive(unsigned ms, int* count)
     const uint32_t begin = kvtOsGetTickCount();
     while (kvtOsGetTickCount() - begin < t && IsReadyToReceive(t)) {
         kvtByte byte;
-        DescriptorPtr fd = descriptor();
-        ssize_t got = fd ? ::recv(fd->m_iFd, &byte, 1, 0) : -1;
+        Lease fd(this);
+        ssize_t got = fd ? ::recv(fd.Fd(), &byte, 1, 0) : -1;
         if (got <= 0) {
             report(kvtErrorNetwork, "while receiving data", function, __LINE__);
             break;
@@ -435,14 +458,14 @@ int kvtOsTcpSocket::FlushReceive(unsigned ms, int* count)
 bool kvtOsTcpSocket::HasNoError()
 {
     const char* const function = "kvt::kvtOsTcpSocket::HasNoError";
-    DescriptorPtr fd = descriptor();
+    Lease fd(this);
     if (!fd) {
         report(kvtErrorNetwork, "Socket is invalid.", function, __LINE__);
         return false;
     }
     int pending = 0;
     socklen_t size = sizeof(pending);
-    if (::getsockopt(fd->m_iFd, SOL_SOCKET, SO_ERROR, &pending, &size) != 0) {
+    if (::getsockopt(fd.Fd(), SOL_SOCKET, SO_ERROR, &pending, &size) != 0) {
         report(kvtErrorNetwork, withError("getsockopt(...) failed", errno), function, __LINE__);
         return false;
     }
@@ -452,13 +475,13 @@ bool kvtOsTcpSocket::HasNoError()
 bool kvtOsTcpSocket::SetKeepAlive(bool on)
 {
     const char* const function = "kvt::kvtOsTcpSocket::SetKeepAlive";
-    DescriptorPtr fd = descriptor();
+    Lease fd(this);
     if (!fd) {
         report(kvtErrorNetwork, "Socket is invalid.", function, __LINE__);
         return false;
     }
     int value = on ? 1 : 0;
-    if (::setsockopt(fd->m_iFd, SOL_SOCKET, SO_KEEPALIVE, &value, sizeof(value)) != 0) {
+    if (::setsockopt(fd.Fd(), SOL_SOCKET, SO_KEEPALIVE, &value, sizeof(value)) != 0) {
         report(kvtErrorNetwork, withError("setsockopt(...) failed", errno), function, __LINE__);
         return false;
     }
@@ -468,14 +491,14 @@ bool kvtOsTcpSocket::SetKeepAlive(bool on)
 bool kvtOsTcpSocket::GetKeepAlive()
 {
     const char* const function = "kvt::kvtOsTcpSocket::GetKeepAlive";
-    DescriptorPtr fd = descriptor();
+    Lease fd(this);
     if (!fd) {
         report(kvtErrorNetwork, "Socket is invalid.", function, __LINE__);
         return false;
     }
     int value = 0;
     socklen_t size = sizeof(value);
-    if (::getsockopt(fd->m_iFd, SOL_SOCKET, SO_KEEPALIVE, &value, &size) != 0) {
+    if (::getsockopt(fd.Fd(), SOL_SOCKET, SO_KEEPALIVE, &value, &size) != 0) {
         report(kvtErrorNetwork, withError("getsockopt(...) failed", errno), function, __LINE__);
         return false;
     }
@@ -484,7 +507,7 @@ bool kvtOsTcpSocket::GetKeepAlive()
 
 bool kvtOsTcpSocket::setTimeOut(int option, uint32_t ms, const char* function)
 {
-    DescriptorPtr fd = descriptor();
+    Lease fd(this);
     if (!fd) {
         report(kvtErrorNetwork, "Socket is invalid.", function, __LINE__);
         return false;
@@ -492,7 +515,7 @@ bool kvtOsTcpSocket::setTimeOut(int option, uint32_t ms, const char* function)
     struct timeval value;
     value.tv_sec = static_cast<time_t>(ms / 1000);
     value.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
-    if (::setsockopt(fd->m_iFd, SOL_SOCKET, option, &value, sizeof(value)) != 0) {
+    if (::setsockopt(fd.Fd(), SOL_SOCKET, option, &value, sizeof(value)) != 0) {
         report(kvtErrorNetwork, withError("setsockopt(...) failed", errno), function, __LINE__);
         return false;
     }
@@ -501,14 +524,14 @@ bool kvtOsTcpSocket::setTimeOut(int option, uint32_t ms, const char* function)
 
 uint32_t kvtOsTcpSocket::getTimeOut(int option, const char* function)
 {
-    DescriptorPtr fd = descriptor();
+    Lease fd(this);
     if (!fd) {
         report(kvtErrorNetwork, "Socket is invalid.", function, __LINE__);
         return 0;
     }
     struct timeval value;
     socklen_t size = sizeof(value);
-    if (::getsockopt(fd->m_iFd, SOL_SOCKET, option, &value, &size) != 0) {
+    if (::getsockopt(fd.Fd(), SOL_SOCKET, option, &value, &size) != 0) {
         report(kvtErrorNetwork, withError("getsockopt(...) failed", errno), function, __LINE__);
         return 0;
     }
@@ -537,7 +560,7 @@ uint32_t kvtOsTcpSocket::GetSendTimeOut()
 
 std::string kvtOsTcpSocket::addressText(bool peer, const char* function)
 {
-    DescriptorPtr fd = descriptor();
+    Lease fd(this);
     if (!fd) {
         report(kvtErrorNetwork, "Socket is invalid.", function, __LINE__);
         return std::string();
@@ -545,8 +568,8 @@ std::string kvtOsTcpSocket::addressText(bool peer, const char* function)
     struct sockaddr_in address;
     memset(&address, 0, sizeof(address));
     socklen_t size = sizeof(address);
-    int result = peer ? ::getpeername(fd->m_iFd, reinterpret_cast<struct sockaddr*>(&address), &size)
-                      : ::getsockname(fd->m_iFd, reinterpret_cast<struct sockaddr*>(&address), &size);
+    int result = peer ? ::getpeername(fd.Fd(), reinterpret_cast<struct sockaddr*>(&address), &size)
+                      : ::getsockname(fd.Fd(), reinterpret_cast<struct sockaddr*>(&address), &size);
     if (result != 0) {
         report(kvtErrorNetwork, withError(peer ? "getpeername(...) failed" : "getsockname(...) failed", errno),
                function, __LINE__);

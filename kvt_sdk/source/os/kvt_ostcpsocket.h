@@ -90,16 +90,39 @@ private:
         FlagConnected = 0x4
     };
 
-    // Keeps a descriptor open while any call uses it.
+    // The native descriptor with the number of calls using it. Close retires it;
+    // it is closed when its last use ends. Fields guarded by m_Lock.
     struct Descriptor {
         explicit Descriptor(int fd) : m_iFd(fd) {}
         ~Descriptor();
         int m_iFd;
+        int m_iUsers = 0;
+        bool m_bRetired = false;
     };
     typedef std::shared_ptr<Descriptor> DescriptorPtr;
 
-    DescriptorPtr descriptor();
-    bool connectedDescriptor(DescriptorPtr& fd);
+    // One call's use of the current descriptor: the number cannot be closed
+    // (and handed to a new socket) while a call still works on it.
+    class Lease {
+    public:
+        explicit Lease(kvtOsTcpSocket* owner, bool connectedOnly = false);
+        ~Lease() { Reset(); }
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+        explicit operator bool() const { return m_pDescriptor != nullptr; }
+        int Fd() const { return m_iFd; }
+        const DescriptorPtr& Get() const { return m_pDescriptor; }
+        void Reset();
+
+    private:
+        kvtOsTcpSocket* m_pOwner;
+        DescriptorPtr m_pDescriptor;
+        int m_iFd;
+    };
+
+    // Ends one use; closes a retired descriptor at its last use. Returns -1 when
+    // nothing was closed, 0 when closed, or close's error number.
+    int endUse(const DescriptorPtr& descriptor);
     bool waitReady(short events, unsigned ms, const char* function);
     bool setTimeOut(int option, uint32_t ms, const char* function);
     uint32_t getTimeOut(int option, const char* function);
