@@ -77,6 +77,7 @@ JS::JS(QWidget *parent, Qt::WindowFlags flags)
     resize(size);
 
     ensureProjectFolders();
+    connectServerSignals();
     setContextMenuPolicy(Qt::CustomContextMenu);
 
     messagesThread = new JSMessagesThread(this);
@@ -94,6 +95,8 @@ JS::~JS()
 {
     // The delivery thread goes first so no script arrives while the page is torn down.
     messagesThread->stop();
+    // Answers still on their way from the server's threads are of no use any more.
+    disconnect(&connector, nullptr, this, nullptr);
     delete messagesThread;
     messagesThread = nullptr;
     closeDiscoverySockets();
@@ -148,6 +151,27 @@ void JS::setupUi()
     horizontalLayout->addWidget(webFormFrame1);
 
     QWidget::setWindowTitle(QCoreApplication::translate("canvasContainer", "Loading..."));
+}
+
+void JS::connectServerSignals()
+{
+    // Automatic connections: the connector emits on the protocol client's threads, so these
+    // arrive queued on the GUI thread. The command-line answer is connected by the slots that
+    // send a command line.
+    connect(&connector, &VYXConnector::InProgress, this, &JS::VYXInProgress);
+    connect(&connector, &VYXConnector::connectionReady, this, &JS::VYXConnectionReady);
+    connect(&connector, &VYXConnector::connectionState, this, &JS::VYXConnectionState);
+    connect(&connector, &VYXConnector::authenticationResponse, this, &JS::VYXAuthenticationResponse);
+    connect(&connector, &VYXConnector::VYXFolderCreated, this, &JS::VYXCreateFolderDone);
+    connect(&connector, &VYXConnector::VYXFolderDeleted, this, &JS::VYXDeleteFolderDone);
+    connect(&connector, &VYXConnector::VYXFileDeleted, this, &JS::VYXDeleteFileDone);
+    connect(&connector, &VYXConnector::VYXFileCreate, this, &JS::VYXCreateFileDone);
+    connect(&connector, &VYXConnector::VYXFileAppend, this, &JS::VYXFileCopied);
+    connect(&connector, &VYXConnector::VYXFileMD5, this, &JS::VYXFileVerified);
+    connect(&connector, &VYXConnector::VYXDatabaseMD5, this, &JS::VYXDatabaseMD5Done);
+    connect(&connector, &VYXConnector::VYXMessageReceived, this, &JS::VYXMessageReceive);
+    connect(&connector, &VYXConnector::VYXZephronMessage, this, &JS::VYXZephronMessage);
+    connect(&connector, &VYXConnector::updateParameter, this, &JS::updateParameter);
 }
 
 void JS::ensureProjectFolders()

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include "localfiles.h"
+#include "vyxconnector.h"
 #include "projectstore.h"
 #include "widgetfiledialogs.h"
 
@@ -180,6 +181,7 @@ private:
     void closeDiscoverySockets();
     void readDiscoveryAnswers(QUdpSocket *socket);
     void evaluateNow(const QString &script);
+    void connectServerSignals();
 
     QMap<QString, QMLLogClass *> logWindows;
 
@@ -223,6 +225,9 @@ private:
     QString installCompleteCallback;
 
     QSqlDatabase *queryDatabase = nullptr;
+
+    // The server connection; its signals reach the slots above queued on the GUI thread.
+    VYXConnector connector;
 
     QHash<QString, QString> messageCallbacks;
 };
