@@ -220,7 +220,8 @@ bool kvtOlmoTcpClient::authenticate() {
   }
   kvtOlmoFrame response;
   int received = 0;
-  if (ReadFrame(&response, &received) != static_cast<int>(response.GetBufferLength())) {
+  const int got = ReadFrame(&response, &received);
+  if (got != static_cast<int>(response.GetBufferLength())) {
     const char* text = "Can not receive Authnetication response";
     KVT_OLMO_REPORT(kvtErrorFailed, text, kFile, site);
     notify_authentication(kvtOlmoConnectionAuthFailed, text);

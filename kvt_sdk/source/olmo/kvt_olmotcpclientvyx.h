@@ -217,10 +217,11 @@ class kvtOlmoTcpClientVyx : public kvtIVyxCommands {
   // Transfer steps, on the monitor reader thread; true when the transfer ended.
   bool update_download_configuration(const kvtIOlmoFrame* frame, bool* changed);
   bool update_upload_configuration(const kvtIOlmoFrame* frame, bool* changed);
-
- private:
+  // Channel ready events (registered on the channels).
   static void command_OnReady(void* owner, kvtOlmoTcpClient* client);
   static void monitor_OnReady(void* owner, kvtOlmoTcpClient* client);
+
+ private:
   static void command_OnConnection(void* owner, kvtOlmoTcpClient* client, int s, int c);
   static void monitor_OnConnection(void* owner, kvtOlmoTcpClient* client, int s, int c);
   static void on_authentication(void* owner, kvtOlmoTcpClient* client, int state,
