@@ -8,6 +8,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <atomic>
+
 class QTcpSocket;
 
 // An HTTP server on 127.0.0.1 with its own thread and event loop (so that blocking clients in
@@ -43,5 +45,6 @@ private:
     QHash<QString, int> m_splits;
     QList<QByteArray> m_requests;
     QSemaphore m_listening;
-    quint16 m_port = 0;
+    // Atomic because the tools cannot see the semaphore inside Qt that orders it.
+    std::atomic<quint16> m_port{0};
 };
