@@ -235,6 +235,9 @@ int runShots(const QString &html, const QString &folder, const QSize &size)
          "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Create folder';})[0].click();"
          "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Copy to server';})[0].click();");
     settle(300);
+    s.js("Array.prototype.filter.call(document.querySelectorAll('#view-files button'), function(b){return b.textContent==='List';})[0].click();");
+    settle(200);
+    s.expect("a server folder can be listed", "document.querySelector('#view-files .listing').textContent.indexOf('vyx.db') >= 0");
     s.expect("copy progress shows bytes and percent", "document.getElementById('view-files').textContent.indexOf('87.4 %') >= 0");
     s.js("vyxCb.copyStatus({status:'MD5 verify'}); vyxCb.copyStatus({status:'complete'});"
          "var v=document.getElementById('view-files');"

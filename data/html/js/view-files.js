@@ -85,6 +85,19 @@
     }, true);
   }
 
+  // There is no listing request in the protocol: the folder is listed with a command line.
+  function listFolder() {
+    const path = serverPath();
+    if (!path || !requireConnection(ui.fsStatus)) return;
+    VX.setText(ui.listing, 'waiting for the server…');
+    ui.listing.hidden = false;
+    VX.setStatus(ui.fsStatus, 'busy', 'Listing ' + path + '…');
+    VX.desk.runCommand('VYXConsole', 'ls -la ' + VX.shellQuote(path), (result) => {
+      VX.setText(ui.listing, result.text === '' ? '(empty answer)' : result.text);
+      VX.setStatus(ui.fsStatus, result.ok ? 'ok' : 'error', result.ok ? 'Listing of ' + path + ':' : 'Listing failed: ' + result.text);
+    });
+  }
+
   // ---- Copy and plug-in (both report through the copy callback) -----------------------------
   function setStep(status) {
     const items = ui.pluginSteps.childNodes;
@@ -107,8 +120,13 @@
     const bar = job.kind === 'plugin' ? ui.pluginBar : ui.copyBar;
     const line = job.kind === 'plugin' ? ui.pluginStatus : ui.copyStatus;
     if (job.kind === 'plugin') setStep(d.status);
-    if (d.status === 'copy in progress') bar.set(d.percent, VX.progressText(d.done, d.total, d.percent), 'busy');
-    else bar.set(d.percent, d.total ? VX.progressText(d.total, d.total, 100) : '', d.failed ? 'error' : d.ended ? 'ok' : 'busy');
+    if (d.status === 'copy in progress') {
+      job.size = d.total;
+      bar.set(d.percent, VX.progressText(d.done, d.total, d.percent), 'busy');
+    } else {
+      // the later steps carry no sizes: keep showing the file size once known
+      bar.set(d.percent, job.size ? VX.progressText(job.size, job.size, 100) : '', d.failed ? 'error' : d.ended ? 'ok' : 'busy');
+    }
     VX.setStatus(line, d.failed ? 'error' : d.ended ? 'ok' : 'busy', d.message);
     if (d.status === 'complete' || d.status === 'MD5 Error') {
       const md5 = VX.desk.tryCall('MD5', job.local);
@@ -219,6 +237,7 @@
       ui.path = VX.input({ placeholder: 'e.g. logic/plugins/new-folder' });
       ui.fsStatus = VX.statusLine();
       ui.fsLog = el('ol', { class: 'log-list' });
+      ui.listing = el('pre', { class: 'listing', hidden: true });
       ui.localFile = VX.input({ placeholder: 'local file' });
       ui.remoteName = VX.input({ placeholder: 'name on the server' });
       ui.copyButton = VX.button('Copy to server', copy, 'primary');
@@ -239,11 +258,13 @@
           VX.panel('Folders and files on the server', [
             VX.row([VX.field('Server path', ui.path)], 'row-fields'),
             VX.row([
+              VX.button('List', listFolder),
               VX.button('Create folder', createFolder, 'primary'),
               VX.button('Delete folder…', () => deleteItem('folder'), 'danger'),
               VX.button('Delete file…', () => deleteItem('file'), 'danger')
             ]),
             ui.fsStatus,
+            ui.listing,
             ui.fsLog
           ]),
           VX.panel('Copy a local file to the server', [

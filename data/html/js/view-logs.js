@@ -81,6 +81,7 @@
           VX.panel('Send a broadcast message', [
             VX.row([VX.field('Emitter id', ui.emitter)], 'row-fields'),
             VX.row([VX.field('Message', ui.message)], 'row-fields'),
+            el('p', { class: 'muted small', text: 'Messages from other clients arrive here for the emitter ids this page has sent with.' }),
             VX.row([VX.button('Send', send, 'primary')]),
             ui.sendStatus
           ])
