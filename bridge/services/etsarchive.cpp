@@ -17,7 +17,8 @@ QString EtsArchive::fileList(const QString &projectPath)
     return text;
 }
 
-QString EtsArchive::readFile(const QString &projectPath, const QString &filePath)
+QString EtsArchive::readFile(const QString &projectPath, const QString &filePath,
+                             qint64 maxBytes)
 {
     QuaZip zip(projectPath);
     if (!zip.open(QuaZip::mdUnzip)) {
@@ -33,10 +34,10 @@ QString EtsArchive::readFile(const QString &projectPath, const QString &filePath
     if (!opened)
         return QString();
     // The size in the header is only a claim; read one byte past the bound to see the truth.
-    if (entry.usize() > kMaxEntryBytes)
+    if (entry.usize() > maxBytes)
         return QString();
-    const QByteArray data = entry.read(kMaxEntryBytes + 1);
-    const bool complete = entry.getZipError() == UNZ_OK && data.size() <= kMaxEntryBytes;
+    const QByteArray data = entry.read(maxBytes + 1);
+    const bool complete = entry.getZipError() == UNZ_OK && data.size() <= maxBytes;
     entry.close();
     // The CRC is checked on close: damaged data is not handed over.
     if (!complete || entry.getZipError() != UNZ_OK)

@@ -14,5 +14,6 @@ public:
     static QString fileList(const QString &projectPath);
     // The entry `filePath` (matched without regard to case) decoded as UTF-8; "" when the
     // archive, the entry or its data cannot be read.
-    static QString readFile(const QString &projectPath, const QString &filePath);
+    static QString readFile(const QString &projectPath, const QString &filePath,
+                            qint64 maxBytes = kMaxEntryBytes);
 };

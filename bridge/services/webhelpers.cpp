@@ -91,6 +91,12 @@ void WebHelpers::setTimeouts(int connectMs, int firstAnswerMs, int probeAnswerMs
     m_probeAnswerTimeoutMs = probeAnswerMs;
 }
 
+void WebHelpers::setSizeLimits(qint64 replyBytes, qint64 downloadBytes)
+{
+    m_maxReplyBytes = replyBytes;
+    m_maxDownloadBytes = downloadBytes;
+}
+
 void WebHelpers::watchSize(QNetworkReply *reply, qint64 limit, bool reportProgress)
 {
     connect(reply, &QNetworkReply::downloadProgress, this,
@@ -108,14 +114,14 @@ void WebHelpers::watchSize(QNetworkReply *reply, qint64 limit, bool reportProgre
 void WebHelpers::WEBGet(const QString &url, const QString &callback)
 {
     m_webCallback = callback;
-    watchSize(m_webManager.get(QNetworkRequest(QUrl(url))), kMaxReplyBytes, false);
+    watchSize(m_webManager.get(QNetworkRequest(QUrl(url))), m_maxReplyBytes, false);
 }
 
 void WebHelpers::WEBPost(const QString &url, const QString &parameters, const QString &callBack)
 {
     m_webCallback = callBack;
     qDebug() << "Post request parameters: " + parameters;
-    watchSize(m_webManager.post(QNetworkRequest(QUrl(url)), parameters.toUtf8()), kMaxReplyBytes,
+    watchSize(m_webManager.post(QNetworkRequest(QUrl(url)), parameters.toUtf8()), m_maxReplyBytes,
               false);
 }
 
@@ -141,7 +147,7 @@ QString WebHelpers::downloadFile(const QString &url, const QString &length,
     // Each download keeps its own destination, so two overlapping downloads cannot write each
     // other's data.
     reply->setProperty(kDestinationProperty, destPath);
-    watchSize(reply, kMaxDownloadBytes, true);
+    watchSize(reply, m_maxDownloadBytes, true);
     return QString();
 }
 

@@ -53,6 +53,7 @@ public:
     void setWebPort(quint16 port);
     void setMakerSiteUrls(const QString &httpUrl, const QString &httpsUrl);
     void setTimeouts(int connectMs, int firstAnswerMs, int probeAnswerMs);
+    void setSizeLimits(qint64 replyBytes, qint64 downloadBytes);
 
 signals:
     void pageCall(const QString &script);
@@ -86,4 +87,6 @@ private:
     int m_connectTimeoutMs = kConnectTimeoutMs;
     int m_firstAnswerTimeoutMs = kFirstAnswerTimeoutMs;
     int m_probeAnswerTimeoutMs = kProbeAnswerTimeoutMs;
+    qint64 m_maxReplyBytes = kMaxReplyBytes;
+    qint64 m_maxDownloadBytes = kMaxDownloadBytes;
 };

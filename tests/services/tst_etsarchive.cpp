@@ -43,6 +43,7 @@ private slots:
     void unreadableInputGivesEmptyText_data();
     void unreadableInputGivesEmptyText();
     void damagedEntryIsNotHandedOver();
+    void entriesBeyondTheBoundAreNotRead();
 
 private:
     QString path(const QString &name) const { return m_dir->path() + "/" + name; }
@@ -132,6 +133,13 @@ void EtsArchiveTest::damagedEntryIsNotHandedOver()
     raw.close();
     QCOMPARE(EtsArchive::fileList(archive), QString("data.txt\n"));
     QCOMPARE(EtsArchive::readFile(archive, "data.txt"), QString());
+}
+
+void EtsArchiveTest::entriesBeyondTheBoundAreNotRead()
+{
+    const QString archive = path("flat.knxproj");
+    QCOMPARE(EtsArchive::readFile(archive, "project.xml", 10), QString("<project/>"));
+    QCOMPARE(EtsArchive::readFile(archive, "project.xml", 9), QString());
 }
 
 QTEST_GUILESS_MAIN(EtsArchiveTest)

@@ -58,6 +58,7 @@ private slots:
     void downloadWithoutTotalReportsUnknownPercent();
     void failedDownloadWritesNothing();
     void overlappingDownloadsKeepTheirDestinations();
+    void oversizedAnswersAreDropped();
     void progressPercent_data();
     void progressPercent();
     void readWebPageSendsRawGetToTheWebPort();
@@ -257,6 +258,24 @@ void WebHelpersTest::overlappingDownloadsKeepTheirDestinations()
     QCOMPARE(readBytes(m_app->path() + "/d/two.bin"), QByteArray("two"));
     for (const QString &text : calls())
         QVERIFY(text.startsWith("(second)("));
+}
+
+void WebHelpersTest::oversizedAnswersAreDropped()
+{
+    m_web->setSizeLimits(100, 100);
+    m_server->setResponse("/big", CannedHttpServer::response(QByteArray(1000, '7')));
+    m_server->setResponse("/small", CannedHttpServer::response(QByteArray(100, '7')));
+    m_web->WEBGet(url("/big"), "cb");
+    QTRY_COMPARE_WITH_TIMEOUT(m_calls->count(), 1, kWaitMs);
+    QCOMPARE(calls().at(0), QString("(cb)()"));
+    m_web->WEBGet(url("/small"), "cb");
+    QTRY_COMPARE_WITH_TIMEOUT(m_calls->count(), 2, kWaitMs);
+    QCOMPARE(calls().at(1), "(cb)(" + QString(100, '7') + ")");
+
+    m_web->downloadFile(url("/big"), "", "/big.bin", "feed");
+    QTRY_COMPARE_WITH_TIMEOUT(m_downloads->count(), 1, kWaitMs);
+    QVERIFY(!m_downloads->at(0).at(1).toBool());
+    QVERIFY(!QFile::exists(m_app->path() + "/big.bin"));
 }
 
 void WebHelpersTest::progressPercent_data()
