@@ -71,6 +71,22 @@ struct VyxEvents {
     std::lock_guard<std::mutex> l(lock);
     return uploads.back();
   }
+  void ClearDownloads() {
+    std::lock_guard<std::mutex> l(lock);
+    downloads.clear();
+  }
+  std::vector<kvt::kvtDownloadProgress> Downloads() {
+    std::lock_guard<std::mutex> l(lock);
+    return downloads;
+  }
+  size_t DownloadCount() {
+    std::lock_guard<std::mutex> l(lock);
+    return downloads.size();
+  }
+  size_t UploadCount() {
+    std::lock_guard<std::mutex> l(lock);
+    return uploads.size();
+  }
   std::vector<kvt::kvtOlmoFrame> Frames() {
     std::lock_guard<std::mutex> l(lock);
     return frames;
