@@ -249,7 +249,10 @@ void JS::queryExecute(QString query)
         }
         result = QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Indented));
     }
-    evaluateNow(QStringLiteral("window.desktopApp.queryResponse(%1)").arg(result));
+    // Column values come from the database: passed as JSON (line separators escaped), they
+    // stay data in the page.
+    const QString argument = result.isEmpty() ? result : PageScript::jsonOrStringLiteral(result);
+    evaluateNow(QStringLiteral("window.desktopApp.queryResponse(%1)").arg(argument));
 }
 
 void JS::exit()
