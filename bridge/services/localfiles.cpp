@@ -2,6 +2,7 @@
 
 #include "filedialogs.h"
 #include "pagescript.h"
+#include "textfile.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -34,16 +35,6 @@ void makeParentFolders(const QString &filename)
     QDir().mkpath(QFileInfo(filename).absolutePath());
 }
 
-QString readUtf8Text(const QString &filename)
-{
-    QFile file(filename);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return QString();
-    QTextStream in(&file);
-    in.setCodec("UTF-8");
-    return in.readAll();
-}
-
 void reportUnwritable(const QString &name)
 {
     qDebug().noquote() << "Could not open file " + name + " to be written";
@@ -52,16 +43,10 @@ void reportUnwritable(const QString &name)
 bool writeUtf8Text(const QString &filename, const QString &text)
 {
     makeParentFolders(filename);
-    QFile file(filename);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        reportUnwritable(filename);
-        return false;
-    }
-    QTextStream out(&file);
-    out.setCodec("UTF-8");
-    out << text;
-    out.flush();
-    return out.status() == QTextStream::Ok;
+    if (TextFile::write(filename, text))
+        return true;
+    reportUnwritable(filename);
+    return false;
 }
 
 bool writeBinary(const QString &filename, const QByteArray &bytes)
@@ -125,12 +110,12 @@ QString LocalFiles::htmlPath(const QString &relative) const
 
 QString LocalFiles::readFile(const QString &filename) const
 {
-    return readUtf8Text(htmlPath(filename));
+    return TextFile::read(htmlPath(filename));
 }
 
 QString LocalFiles::readAbsoluteFile(const QString &filename) const
 {
-    return readUtf8Text(filename);
+    return TextFile::read(filename);
 }
 
 QString LocalFiles::readAnyFile(const QString &extensions)
@@ -309,16 +294,10 @@ bool LocalFiles::saveFile(const QString &title, const QString &folderPath, const
     if (name.isEmpty())
         return true;
     makeParentFolders(name);
-    QFile file(name);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        reportUnwritable(name + ext);
-        return false;
-    }
-    QTextStream out(&file);
-    out.setCodec("UTF-8");
-    out << text;
-    out.flush();
-    return out.status() == QTextStream::Ok;
+    if (TextFile::write(name, text))
+        return true;
+    reportUnwritable(name + ext);
+    return false;
 }
 
 QString LocalFiles::selectFolder(const QString &title)

@@ -1,6 +1,7 @@
 #include "projectstore.h"
 
 #include "filedialogs.h"
+#include "textfile.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -13,7 +14,6 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTextStream>
 #include <QVariant>
 
 namespace {
@@ -45,18 +45,6 @@ bool writeBytes(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-bool writeUtf8Text(const QString &path, const QString &text)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-        return false;
-    QTextStream out(&file);
-    out.setCodec("UTF-8");
-    out << text;
-    out.flush();
-    return out.status() == QTextStream::Ok;
 }
 
 // Entries of a folder as the walks see them: hidden and system ones too, folders first.
@@ -280,7 +268,7 @@ void ProjectStore::restoreObjects(QSqlDatabase &db)
     query.exec(QStringLiteral("select * from vyx_project where type='objects' "));
     while (query.next()) {
         QDir().mkpath(projectDir());
-        writeUtf8Text(projectDir() + QStringLiteral("/project.data"),
+        TextFile::write(projectDir() + QStringLiteral("/project.data"),
                       query.value(QStringLiteral("info")).toString());
     }
 }

@@ -1,4 +1,5 @@
 #include "fakefiledialogs.h"
+#include "testfiles.h"
 #include "localfiles.h"
 
 #include <QImage>
@@ -9,20 +10,6 @@
 #include <QtTest>
 
 namespace {
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
 QStringList names(const QString &listing)
 {

@@ -1,4 +1,5 @@
 #include "fakefiledialogs.h"
+#include "testfiles.h"
 #include "projectstore.h"
 
 #include <QImage>
@@ -23,20 +24,6 @@ QString resultText(const QString &message, const QString &path, const QString &s
         text += "    \"project\": \"" + *project + "\",\n";
     text += "    \"status\": \"" + status + "\"\n}\n";
     return text;
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
 }
 
 } // namespace

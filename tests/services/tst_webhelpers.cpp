@@ -1,5 +1,6 @@
 #include "cannedhttpserver.h"
 #include "pagescript.h"
+#include "testfiles.h"
 #include "webhelpers.h"
 
 #include <QJsonDocument>
@@ -21,12 +22,6 @@ quint16 closedPort()
     const quint16 port = server.serverPort();
     server.close();
     return port;
-}
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 // The report object of a call text "(feedback)({...})".
