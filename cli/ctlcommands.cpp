@@ -198,8 +198,9 @@ int CtlCommands::timedOut(const char* what)
 int CtlCommands::answer(uint32_t code, FramePtr& out, const char* what)
 {
     CtlEvent e;
+    const auto until = m_session->deadline();
     for (;;) {
-        CtlSession::Wait w = m_session->wait(e);
+        CtlSession::Wait w = m_session->wait(e, until);
         if (w == CtlSession::Lost)
             return lost(what);
         if (w == CtlSession::TimedOut)
@@ -341,8 +342,9 @@ int CtlCommands::ping()
     bool haveVersion = false, haveStamp = false;
     uint32_t stamp = 0;
     CtlEvent e;
+    const auto until = m_session->deadline();
     while (!haveVersion || !haveStamp) {
-        CtlSession::Wait w = m_session->wait(e);
+        CtlSession::Wait w = m_session->wait(e, until);
         if (w == CtlSession::TimedOut)
             return timedOut("ping");
         if (w != CtlSession::Got || e.type != CtlEvent::Frame || e.frame->GetKind() != kvt::kvtOlmoKindResponse)
@@ -381,8 +383,9 @@ int CtlCommands::params()
     c.QueryParametersUID();
     bool haveList = false;
     CtlEvent e;
+    auto until = m_session->deadline();
     while (!haveList || values.size() < ids.size()) {
-        CtlSession::Wait w = m_session->wait(e);
+        CtlSession::Wait w = m_session->wait(e, until);
         if (w == CtlSession::TimedOut)
             return timedOut("params");
         if (w != CtlSession::Got || e.type != CtlEvent::Frame || e.frame->GetKind() != kvt::kvtOlmoKindResponse)
@@ -401,6 +404,7 @@ int CtlCommands::params()
                 c.QueryParameterValue(int(id));
         } else if (haveList && f.GetCode() < 1000000) {
             values[f.GetCode()] = e.frame;
+            until = m_session->deadline();
         }
     }
     for (uint32_t id : ids) {
@@ -476,8 +480,9 @@ int CtlCommands::set()
         c.SendParameterValueAsString(id, value, false);
     // The server tells every client of the change, this one included: that is the confirmation.
     CtlEvent e;
+    const auto until = m_session->deadline();
     for (;;) {
-        CtlSession::Wait w = m_session->wait(e);
+        CtlSession::Wait w = m_session->wait(e, until);
         if (w == CtlSession::Lost)
             return lost("set");
         if (w == CtlSession::TimedOut) {
@@ -813,8 +818,9 @@ int CtlCommands::download()
         return 1;
     }
     CtlEvent e;
+    auto until = m_session->deadline();
     for (;;) {
-        CtlSession::Wait w = m_session->wait(e);
+        CtlSession::Wait w = m_session->wait(e, until);
         if (w != CtlSession::Got) {
             m_session->client().Stop();
             unlink(part.c_str());
@@ -822,6 +828,7 @@ int CtlCommands::download()
         }
         if (e.type != CtlEvent::Download)
             continue;
+        until = m_session->deadline();
         const kvt::kvtDownloadProgress& d = e.download;
         m_output.progress("download", d.GetReceivedBytes(), d.GetServerBytes());
         if (!d.IsEnd())
@@ -866,14 +873,16 @@ int CtlCommands::upload()
         return 1;
     }
     CtlEvent e;
+    auto until = m_session->deadline();
     for (;;) {
-        CtlSession::Wait w = m_session->wait(e);
+        CtlSession::Wait w = m_session->wait(e, until);
         if (w == CtlSession::Lost)
             return lost("upload");
         if (w == CtlSession::TimedOut)
             return timedOut("upload");
         if (e.type != CtlEvent::Upload)
             continue;
+        until = m_session->deadline();
         const kvt::kvtUploadProgress& u = e.upload;
         m_output.progress("upload", u.GetSentBytes(), u.GetClientBytes());
         if (!u.IsEnd())

@@ -66,21 +66,20 @@ int CtlSession::connect()
     return 3;
 }
 
-CtlSession::Wait CtlSession::wait(CtlEvent& event)
+CtlSession::Deadline CtlSession::deadline() const
 {
-    return waitUntil(event, Clock::now() + std::chrono::seconds(m_options.timeoutSeconds), true);
+    return Clock::now() + std::chrono::seconds(m_options.timeoutSeconds);
 }
 
 CtlSession::Wait CtlSession::waitFor(CtlEvent& event, int milliseconds)
 {
-    return waitUntil(event, Clock::now() + std::chrono::milliseconds(milliseconds), false);
+    return wait(event, Clock::now() + std::chrono::milliseconds(milliseconds));
 }
 
-CtlSession::Wait CtlSession::waitUntil(CtlEvent& e, Clock::time_point deadline, bool slide)
+CtlSession::Wait CtlSession::wait(CtlEvent& e, Deadline until)
 {
-    while (m_client.next(e, deadline)) {
-        if (slide)
-            deadline = Clock::now() + std::chrono::seconds(m_options.timeoutSeconds);
+    // Heartbeat answers arrive all the time, so the deadline is the caller's and never slides.
+    while (m_client.next(e, until)) {
         switch (e.type) {
         case CtlEvent::Frame:
         case CtlEvent::Download:

@@ -18,8 +18,11 @@ public:
 
     // 0 when both channels are ready, else exit code 3 (reason printed).
     int connect();
-    // The next frame or transfer progress. Waits at most the time-out since the last event.
-    Wait wait(CtlEvent& event);
+    using Deadline = std::chrono::steady_clock::time_point;
+    // The time-out from now on.
+    Deadline deadline() const;
+    // The next frame or transfer progress before the deadline.
+    Wait wait(CtlEvent& event, Deadline until);
     // The next event within a fixed number of milliseconds.
     Wait waitFor(CtlEvent& event, int milliseconds);
     // Called again, after a reconnection, for commands that can safely repeat their requests.
@@ -31,7 +34,6 @@ public:
     static std::string socketText(int socketState);
 
 private:
-    Wait waitUntil(CtlEvent& event, std::chrono::steady_clock::time_point deadline, bool slide);
 
     const CtlOptions& m_options;
     CtlOutput& m_output;

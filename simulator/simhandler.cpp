@@ -118,6 +118,7 @@ void SimHandler::handle(SimSession& c, const kvtOlmoFrame& f)
         m_router.reply(c, SimFrames::text(code, kResponse, m_parameters.configurationJson(f.GetAsUInt())));
         break;
     case kvt::CmdQueryParameterReady:
+        SimLog::line(who + ": parameter ready " + std::to_string(f.GetAsUInt()));
         m_router.reply(c, SimFrames::uchar(code, kResponse, m_parameters.find(f.GetAsUInt()) ? 1 : 0));
         break;
     case kvt::CmdQueryUserUI:
@@ -131,9 +132,11 @@ void SimHandler::handle(SimSession& c, const kvtOlmoFrame& f)
         m_router.reply(c, SimFrames::text(code, kResponse, m_sandbox.dbMd5()));
         break;
     case kvt::CmdQueryDbMaxSize:
+        SimLog::line(who + ": database maximum size");
         m_router.reply(c, SimFrames::ulong(code, kResponse, m_options.dbMaxSize));
         break;
     case kvt::CmdQueryClientLevel:
+        SimLog::line(who + ": client level");
         m_router.reply(c, SimFrames::uchar(code, kResponse, 1));
         break;
     case kvt::CmdQueryFolderDelete: {
@@ -169,9 +172,11 @@ void SimHandler::handle(SimSession& c, const kvtOlmoFrame& f)
         dbChange(c, f);
         break;
     case kvt::CmdQueryClientsCount:
+        SimLog::line(who + ": clients count");
         m_router.reply(c, SimFrames::ulong(code, kResponse, m_router.clientCount()));
         break;
     case kvt::CmdQuerySystemTimeStamp:
+        SimLog::line(who + ": time stamp");
         m_router.reply(c, SimFrames::ulong(code, kResponse, uint32_t(std::time(nullptr))));
         break;
     case kvt::CmdSendBroadcastMessage:
@@ -184,6 +189,7 @@ void SimHandler::handle(SimSession& c, const kvtOlmoFrame& f)
         commandLine(c, f);
         break;
     case kvt::CmdQueryServerVersion:
+        SimLog::line(who + ": server version");
         m_router.reply(c, SimFrames::text(code, kResponse, "vyxsim " VYXSIM_VERSION));
         break;
     case kvt::CmdEnableRawBusMessage:
@@ -196,6 +202,7 @@ void SimHandler::handle(SimSession& c, const kvtOlmoFrame& f)
         zephron(c, f);
         break;
     case kvt::CmdQueryProjectJson: {
+        SimLog::line(who + ": project");
         Json o(cJSON_CreateObject());
         cJSON_AddStringToObject(o.get(), "name", m_options.name.c_str());
         cJSON_AddNumberToObject(o.get(), "parameters", double(m_parameters.size()));

@@ -7,7 +7,7 @@ struct SimFaults
 {
     bool refuseLogin = false;     // answer every login with "authentication failed"
     bool reportFull = false;      // answer every login with "client limit reached"
-    unsigned silentAfter = 0;     // after N command frames a client gets nothing more (0 = off)
+    unsigned silentAfter = 0;     // the first client past N command frames gets nothing more (0 = off)
     unsigned closeAfter = 0;      // after N command frames both channels of a client are closed
     unsigned corruptEvery = 0;    // every Nth frame sent after login has a wrong checksum
     bool hugeLength = false;      // payload answers announce a length far beyond what follows

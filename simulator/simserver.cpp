@@ -267,8 +267,11 @@ void SimServer::onFrame(SimSession& s, kvtOlmoFrame& f)
     }
     ++s.commandFrames;
     const SimFaults& faults = m_options.faults;
-    if (faults.silentAfter && s.commandFrames > faults.silentAfter) {
+    // One hung connection: the first client to pass the count goes silent, later ones do not,
+    // so a client that rebuilds its connection is answered again.
+    if (faults.silentAfter && (s.silent || (!m_silenceUsed && s.commandFrames > faults.silentAfter))) {
         if (!s.silent) {
+            m_silenceUsed = true;
             SimLog::line(s.label() + ": going silent (fault injection)");
             s.silent = true;
             if (SimSession* m = monitorOf(s.pairedMonitor))

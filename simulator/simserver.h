@@ -50,4 +50,5 @@ private:
     uint32_t m_nextClientId = 1;
     uint64_t m_framesSent = 0;
     unsigned m_ticks = 0;
+    bool m_silenceUsed = false;
 };

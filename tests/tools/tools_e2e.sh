@@ -1,0 +1,403 @@
+#!/usr/bin/env bash
+# End-to-end tests of vyxctl against vyxsim: real processes on loopback (discovery only inside a
+# network namespace made here). Usage: tools_e2e.sh CASE; VYXSIM and VYXCTL name the programs.
+set -uo pipefail
+
+CASE=${1:?case name}
+: "${VYXSIM:?path of vyxsim}" "${VYXCTL:?path of vyxctl}"
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/vyxtools.XXXXXX")
+SIM_PID=""
+PORT=""
+SIM_LOG=""
+SIM_COUNT=0
+
+cleanup() {
+  if [[ -n "$SIM_PID" ]]; then kill "$SIM_PID" 2>/dev/null; wait "$SIM_PID" 2>/dev/null; fi
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL [$CASE]: $*" >&2
+  if [[ -n "$SIM_LOG" && -f "$SIM_LOG" ]]; then
+    echo "--- simulator log (last lines) ---" >&2
+    tail -n 30 "$SIM_LOG" >&2
+  fi
+  exit 1
+}
+
+# start_sim [vyxsim options...]: a fresh simulator on a free port with its own sandbox.
+start_sim() {
+  stop_sim
+  SIM_COUNT=$((SIM_COUNT + 1))
+  SIM_LOG="$WORK/sim$SIM_COUNT.log"
+  local out="$WORK/sim$SIM_COUNT.out"
+  "$VYXSIM" --port 0 --root "$WORK/root" --no-discovery "$@" >"$out" 2>"$SIM_LOG" &
+  SIM_PID=$!
+  local i
+  for i in $(seq 1 200); do
+    if read -r word PORT <"$out" 2>/dev/null && [[ "$word" == LISTENING && -n "$PORT" ]]; then
+      return 0
+    fi
+    kill -0 "$SIM_PID" 2>/dev/null || fail "vyxsim did not start: $(cat "$SIM_LOG")"
+    sleep 0.05
+  done
+  fail "vyxsim did not report its port"
+}
+
+stop_sim() {
+  if [[ -n "$SIM_PID" ]]; then
+    kill "$SIM_PID" 2>/dev/null
+    wait "$SIM_PID" 2>/dev/null
+    SIM_PID=""
+  fi
+}
+
+# ctl ARGS...: vyxctl against the running simulator; stdout in $OUT, stderr in $ERR, exit in $RC.
+ctl() {
+  "$VYXCTL" -p "$PORT" -t "${CTL_TIMEOUT:-10}" "$@" >"$WORK/ctl.out" 2>"$WORK/ctl.err"
+  RC=$?
+  OUT=$(cat "$WORK/ctl.out")
+  ERR=$(cat "$WORK/ctl.err")
+}
+
+# expect RC ARGS...: runs ctl and checks its exit code.
+expect() {
+  local want=$1
+  shift
+  ctl "$@"
+  [[ "$RC" == "$want" ]] || fail "vyxctl $* exited $RC, expected $want; stdout: $OUT; stderr: $ERR"
+}
+
+contains() { [[ "$1" == *"$2"* ]] || fail "expected \"$2\" in: $1"; }
+
+wait_log() {
+  local pattern=$1 i
+  for i in $(seq 1 300); do
+    grep -q -- "$pattern" "$SIM_LOG" 2>/dev/null && return 0
+    sleep 0.05
+  done
+  fail "simulator never logged \"$pattern\""
+}
+
+md5() { md5sum "$1" | cut -d' ' -f1; }
+
+make_file() { head -c "$2" /dev/urandom >"$1"; }
+
+# ---- cases ------------------------------------------------------------------------------------
+
+case_queries() {
+  start_sim
+  expect 0 ping
+  contains "$OUT" "monitor client id"
+  expect 0 --json ping
+  contains "$OUT" '"version":"vyxsim'
+  expect 0 params
+  local count
+  count=$(grep -c . <<<"$OUT")
+  ((count >= 40)) || fail "only $count parameters"
+  contains "$OUT" $'999997\tstring'
+  contains "$OUT" $'100201\tfloat'
+  contains "$OUT" $'100301\tuint'
+  contains "$OUT" $'100401\tulong'
+  expect 0 --json params
+  [[ $(grep -c '^{"id":' <<<"$OUT") == "$count" ]] || fail "JSON lines differ from the text lines"
+  expect 0 get 100501
+  [[ "$OUT" == Kitchen ]] || fail "get 100501 gave $OUT"
+  expect 1 get 4242
+  contains "$ERR" "no parameter 4242"
+  expect 2 get notanumber
+  expect 2 frobnicate
+  expect 2 set 100001 byte 300
+  expect 2 set 100001 Float 1
+}
+
+case_writes() {
+  start_sim
+  local t
+  for t in "100001 byte 1 1" "100301 uint 4000000000 4000000000" "100201 float 22.25 22.25" \
+           "100502 string Wine_cellar Wine_cellar" "100201 string 18.5 18.5"; do
+    read -r id type value shown <<<"$t"
+    expect 0 set "$id" "$type" "$value"
+    contains "$OUT" "$id = $shown"
+    expect 0 get "$id"
+    [[ "$OUT" == "$shown" ]] || fail "get $id after set gave $OUT, expected $shown"
+  done
+  # A write reaches every other client with its kind.
+  "$VYXCTL" -p "$PORT" watch --seconds 4 >"$WORK/watch.out" 2>/dev/null &
+  local watcher=$!
+  wait_log "paired with monitor"
+  sleep 0.3
+  expect 0 set 100003 byte 1
+  expect 0 broadcast "hello|from vyxctl"
+  wait "$watcher"
+  contains "$(cat "$WORK/watch.out")" $'100003\twrite\tbyte\t1'
+  contains "$(cat "$WORK/watch.out")" $'broadcast\twrite\tstring\thello|from vyxctl'
+  CTL_TIMEOUT=2 expect 1 set 4242 byte 1
+}
+
+case_commands() {
+  start_sim
+  expect 0 exec echo hello world
+  [[ "$OUT" == "hello world" ]] || fail "echo gave $OUT"
+  expect 0 exec 'kill $(pidof mono)'
+  expect 0 exec chown vyxweb:vyxweb logic/ -R
+  expect 0 exec /nalrio/bin/nalrio_guardian status
+  contains "$OUT" "guardian"
+  expect 0 exec /home/nalrio/bin/knxd.sh start 15.15.250 15.15.251:2
+  contains "$OUT" "knxd started"
+  expect 0 exec /home/nalrio/bin/knxd.sh stop
+  contains "$OUT" "knxd stopped"
+  expect 1 exec rm plugin.tar.gz
+  # Nothing reaches a shell: unknown commands and shell syntax are "command not found".
+  local marker="$WORK/should-not-exist"
+  expect 1 exec "touch $marker"
+  contains "$OUT" "command not found"
+  expect 1 exec "sh -c 'touch $marker'"
+  [[ ! -e "$marker" ]] || fail "a command line was run by a shell"
+  expect 0 --json exec echo '$(touch' "$marker)"
+  contains "$OUT" '"err":0'
+  [[ ! -e "$marker" ]] || fail "echo expanded a command substitution"
+  # Plug-in steps inside the sandbox.
+  make_file "$WORK/plugin.tar.gz" 5000
+  expect 0 put "$WORK/plugin.tar.gz" plugin.tar.gz
+  expect 0 exec tar -xzf plugin.tar.gz -C logic
+  expect 0 exec ls
+  contains "$OUT" "logic/"
+  contains "$OUT" "plugin.tar.gz"
+  expect 0 exec rm plugin.tar.gz
+  expect 1 md5 plugin.tar.gz
+  # Zephron text command and the raw bus switch.
+  CTL_TIMEOUT=2 expect 0 zephron status
+  contains "$OUT" "bus ok"
+  expect 0 bus-debug on
+  [[ "$OUT" == "bus debug on" ]] || fail "bus-debug on gave $OUT"
+  expect 0 bus-debug off
+  expect 2 bus-debug maybe
+}
+
+case_files() {
+  start_sim
+  expect 0 mkdir a/b/c
+  [[ -d "$WORK/root/files/a/b/c" ]] || fail "mkdir did not create the folder"
+  local size
+  for size in 0 131072 300000; do
+    make_file "$WORK/f$size" "$size"
+    expect 0 put "$WORK/f$size" "a/b/f$size"
+    cmp -s "$WORK/f$size" "$WORK/root/files/a/b/f$size" || fail "put of $size bytes differs on the server"
+    expect 0 md5 "a/b/f$size"
+    [[ "$OUT" == "$(md5 "$WORK/f$size")" ]] || fail "md5 of $size bytes: $OUT"
+  done
+  expect 0 rm a/b/f0
+  [[ ! -e "$WORK/root/files/a/b/f0" ]] || fail "rm left the file"
+  expect 1 rm a/b/f0
+  expect 0 rmdir a
+  [[ ! -e "$WORK/root/files/a" ]] || fail "rmdir left the folder"
+  expect 1 put "$WORK/missing" x
+  expect 2 put "$WORK/f0" "$(printf 'x%.0s' $(seq 1 300))"
+}
+
+case_paths() {
+  start_sim
+  mkdir -p "$WORK/outside"
+  echo secret >"$WORK/outside/secret.txt"
+  local rel="../../outside"
+  expect 1 mkdir ../escape
+  contains "$ERR" "leaves the server folder"
+  expect 1 mkdir /tmp/escape-abs
+  contains "$ERR" "absolute"
+  expect 1 rm "$rel/secret.txt"
+  [[ -f "$WORK/outside/secret.txt" ]] || fail "a file outside the sandbox was removed"
+  expect 1 rmdir ..
+  expect 1 rmdir .
+  expect 1 md5 "$rel/secret.txt"
+  expect 1 exec cat "$rel/secret.txt"
+  contains "$OUT" "leaves the server folder"
+  make_file "$WORK/f" 10
+  expect 1 put "$WORK/f" "../../escaped"
+  [[ ! -e "$WORK/escaped" && ! -e "$WORK/root/escaped" ]] || fail "put wrote outside the sandbox"
+  # A link inside the tree does not lead out of it either.
+  ln -s "$WORK/outside" "$WORK/root/files/link"
+  expect 1 mkdir link/sub
+  expect 1 rm link/secret.txt
+  [[ -f "$WORK/outside/secret.txt" && ! -e "$WORK/outside/sub" ]] || fail "a link led out of the sandbox"
+  # The dot-dot that stays inside is fine.
+  expect 0 mkdir x/../y
+  [[ -d "$WORK/root/files/y" ]] || fail "x/../y was not created as y"
+}
+
+case_transfer() {
+  start_sim --db-size 65536
+  make_file "$WORK/big.db" $((20 * 1024 * 1024))
+  CTL_TIMEOUT=60 expect 0 upload "$WORK/big.db"
+  contains "$OUT" "uploaded 20971520 bytes"
+  cmp -s "$WORK/big.db" "$WORK/root/config/vyx.db" || fail "the server's database differs from the upload"
+  expect 0 db-md5
+  [[ "$OUT" == "$(md5 "$WORK/big.db")" ]] || fail "db-md5 after upload: $OUT"
+  CTL_TIMEOUT=60 expect 0 --json upload "$WORK/big.db"
+  contains "$OUT" '"skipped":true'
+  CTL_TIMEOUT=60 expect 0 download "$WORK/copy.db"
+  [[ "$(md5 "$WORK/copy.db")" == "$(md5 "$WORK/big.db")" ]] || fail "download differs from the upload"
+  ls "$WORK"/copy.db.part-* >/dev/null 2>&1 && fail "download left a partial file"
+  : >"$WORK/empty.db"
+  expect 1 upload "$WORK/empty.db"
+  expect 1 upload "$WORK/missing.db"
+}
+
+case_download_faults() {
+  local value text
+  for value in 2 3 4; do
+    start_sim --download-fail "$value"
+    echo keep >"$WORK/local.db"
+    expect 1 download "$WORK/local.db"
+    case $value in
+      2) text="No resources available" ;;
+      3) text="Error reading the server configuration file" ;;
+      4) text="server is shutdown" ;;
+    esac
+    contains "$ERR" "$text"
+    [[ "$(cat "$WORK/local.db")" == keep ]] || fail "a failed download changed the local file"
+  done
+}
+
+case_killed_download() {
+  start_sim --db-size $((8 * 1024 * 1024)) --stall-download 1048576
+  echo "previous copy" >"$WORK/local.db"
+  "$VYXCTL" -p "$PORT" -t 30 download "$WORK/local.db" >"$WORK/dl.out" 2>"$WORK/dl.err" &
+  local client=$!
+  wait_log "download stalled"
+  kill -9 "$SIM_PID"
+  wait "$SIM_PID" 2>/dev/null
+  SIM_PID=""
+  wait "$client"
+  local rc=$?
+  [[ $rc == 1 ]] || fail "download from a killed server exited $rc: $(cat "$WORK/dl.err")"
+  contains "$(cat "$WORK/dl.err")" "connection lost"
+  [[ "$(cat "$WORK/local.db")" == "previous copy" ]] || fail "the existing local file was changed"
+  ls "$WORK"/local.db.part-* >/dev/null 2>&1 && fail "a partial file was left"
+  return 0
+}
+
+case_login() {
+  start_sim --user alice --password 's3cret|x'
+  expect 3 -u alice -P wrong ping
+  contains "$ERR" "authentication failed"
+  expect 3 ping
+  VYX_USER=alice VYX_PASSWORD='s3cret|x' expect 0 ping
+  expect 0 -u alice -P 's3cret|x' ping
+  printf 'bob:pw\n# comment\ncarol:\n' >"$WORK/users"
+  start_sim --users "$WORK/users"
+  expect 0 -u bob -P pw ping
+  expect 0 -u carol -P '' ping
+  expect 3 -u alice -P 's3cret|x' ping
+  start_sim --refuse-login
+  expect 3 ping
+  contains "$ERR" "authentication failed"
+  start_sim --report-full
+  expect 3 ping
+  contains "$ERR" "client limit"
+  # A real limit: one client holds the only place.
+  start_sim --max-clients 1
+  "$VYXCTL" -p "$PORT" watch --seconds 10 >/dev/null 2>&1 &
+  local holder=$!
+  wait_log "paired with monitor"
+  expect 3 ping
+  contains "$ERR" "client limit"
+  kill "$holder"
+  wait "$holder" 2>/dev/null
+  wait_log "#2 .*disconnected"
+  expect 0 ping
+  # Nobody listening.
+  stop_sim
+  CTL_TIMEOUT=2 expect 3 ping
+}
+
+case_silent_server() {
+  # The first answer comes, then the server says nothing more on that connection: the heartbeat
+  # notices the silence, rebuilds both channels, and the repeated query is answered.
+  start_sim --silent-after 1
+  CTL_TIMEOUT=30 expect 0 --heartbeat 500 ping
+  contains "$ERR" "connection rebuilt"
+  grep -q "going silent" "$SIM_LOG" || fail "the simulator never went silent"
+  [[ $(grep -c "logged in" "$SIM_LOG") -ge 4 ]] || fail "no second login after the silence"
+}
+
+case_faults() {
+  start_sim --slow 300
+  expect 0 ping
+  start_sim --close-after 1
+  expect 0 get 100001
+  CTL_TIMEOUT=3 expect 1 ping
+  start_sim --corrupt-every 1
+  CTL_TIMEOUT=2 expect 1 get 100001
+  start_sim --huge-length
+  CTL_TIMEOUT=5 expect 1 get 100501
+  # The simulator itself survives garbage and huge announced lengths from a client.
+  start_sim
+  exec 3<>"/dev/tcp/127.0.0.1/$PORT"
+  printf '\x01\xd0\x24\xf4\xff\xff\xff\x7f\x00garbage' >&3
+  exec 3<&- 3>&-
+  exec 3<>"/dev/tcp/127.0.0.1/$PORT"
+  head -c 100000 /dev/urandom >&3
+  exec 3<&- 3>&-
+  expect 0 ping
+  kill -0 "$SIM_PID" || fail "vyxsim died from client input"
+}
+
+case_discovery() {
+  if ! command -v unshare >/dev/null || ! unshare -n true 2>/dev/null; then
+    if ! unshare -rn true 2>/dev/null; then
+      echo "SKIP: cannot create a network namespace here (unshare -n refused); discovery is never tested on the machine's own network"
+      exit 77
+    fi
+    NS=(unshare -rn)
+  else
+    NS=(unshare -n)
+  fi
+  # Inside the namespace only loopback exists, so the broadcast and multicast queries stay there.
+  "${NS[@]}" bash -c '
+    set -u
+    ip link set lo up || exit 90
+    ip route add default dev lo 2>/dev/null || true
+    "$VYXSIM" --port 0 --root "$1/root" --name nsim >"$1/ns.out" 2>"$1/ns.log" &
+    sim=$!
+    for i in $(seq 1 100); do grep -q LISTENING "$1/ns.out" && break; sleep 0.05; done
+    port=$(cut -d" " -f2 "$1/ns.out")
+    "$VYXCTL" discover --seconds 2 >"$1/disc.txt" 2>"$1/disc.err"; echo $? >"$1/disc.rc"
+    "$VYXCTL" --json discover --seconds 2 >"$1/disc.json" 2>/dev/null
+    kill $sim; wait $sim
+    "$VYXSIM" --port 0 --root "$1/root" --no-discovery >/dev/null 2>&1 &
+    sim=$!
+    "$VYXCTL" discover --seconds 2 >/dev/null 2>&1; echo $? >"$1/none.rc"
+    kill $sim; wait $sim
+    echo "$port" >"$1/port"
+  ' ns "$WORK"
+  local rc=$?
+  [[ $rc == 90 ]] && { echo "SKIP: loopback cannot be brought up in the namespace"; exit 77; }
+  [[ "$(cat "$WORK/disc.rc")" == 0 ]] || fail "discover failed: $(cat "$WORK/disc.err")"
+  local port
+  port=$(cat "$WORK/port")
+  contains "$(cat "$WORK/disc.txt")" "vyx-kore-wa-desu;name=nsim;address=127.0.0.1;port=$port;version="
+  [[ $(grep -c . "$WORK/disc.txt") == 1 ]] || fail "the same answer was reported twice"
+  contains "$(cat "$WORK/disc.json")" "\"name\":\"nsim\""
+  contains "$(cat "$WORK/disc.json")" "\"port\":\"$port\""
+  [[ "$(cat "$WORK/none.rc")" == 1 ]] || fail "discover found a server that does not answer"
+}
+
+case_shutdown() {
+  start_sim
+  kill -TERM "$SIM_PID"
+  wait "$SIM_PID"
+  local rc=$?
+  SIM_PID=""
+  [[ $rc == 0 ]] || fail "vyxsim exited $rc on SIGTERM"
+  grep -q stopping "$SIM_LOG" || fail "no clean stop"
+  "$VYXSIM" --bogus >/dev/null 2>&1
+  [[ $? == 2 ]] || fail "an unknown vyxsim option is not a usage error"
+  "$VYXCTL" >/dev/null 2>&1
+  [[ $? == 2 ]] || fail "vyxctl without a command is not a usage error"
+}
+
+declare -F "case_$CASE" >/dev/null || { echo "unknown case $CASE" >&2; exit 2; }
+"case_$CASE"
+echo "PASS [$CASE]"
