@@ -267,6 +267,39 @@ TEST_F(SocketTest, CloseFromAnotherThreadUnblocksReceive)
     EXPECT_FALSE(m_socket.IsValid());
 }
 
+TEST_F(SocketTest, CloseFromAnotherThreadUnblocksSend)
+{
+    ConnectPair();
+    ASSERT_TRUE(m_socket.SetSendTimeOut(0));  // no time-out; the peer never reads
+    auto send = std::async(std::launch::async, [&] {
+        std::string block(1 << 20, 's');
+        int result = 0;
+        while (result >= 0)
+            result = m_socket.Send(reinterpret_cast<const kvtByte*>(block.data()), static_cast<int>(block.size()));
+        return result;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(m_socket.Close(), 0);
+    ASSERT_EQ(send.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "Send still blocked";
+    EXPECT_LT(send.get(), 0);
+}
+
+TEST_F(SocketTest, PeerCloseMakesSocketReadyToReceive)
+{
+    ConnectPair();
+    m_server.CloseAccepted(m_peer);
+    EXPECT_TRUE(m_socket.IsReadyToReceive(10000)) << "an orderly close is readable";
+    kvtByte byte;
+    EXPECT_EQ(m_socket.Receive(&byte, 1), kvtSocketClosed);
+}
+
+TEST_F(SocketTest, PortOutsideRangeIsRefused)
+{
+    EXPECT_EQ(m_socket.OpenAsyncBegin("127.0.0.1:70000", 1), 10);
+    EXPECT_TRUE(m_reports.Has("Custom Message - : Invalid port 70000"));
+    EXPECT_FALSE(m_socket.IsConnected());
+}
+
 TEST_F(SocketTest, SendToAClosedPeerFailsWithoutSignal)
 {
     ConnectPair();

@@ -39,7 +39,9 @@ public:
 
     bool Start(unsigned stackSize);
     void Stop();
-    // Self-deleting threads only: lets the finished thread delete its object.
+    // Self-deleting threads only, after a successful Start: requests a stop and
+    // lets the thread delete its object once the procedure has returned. The
+    // owner must not touch the object afterwards (nor delete it itself).
     void Release();
 
     bool IsAutoDelete() override;
