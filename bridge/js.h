@@ -11,9 +11,11 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "commandlinerequests.h"
 #include "localfiles.h"
 #include "vyxconnector.h"
 #include "projectstore.h"
+#include "remotecopy.h"
 #include "widgetfiledialogs.h"
 
 class QFrame;
@@ -182,6 +184,14 @@ private:
     void readDiscoveryAnswers(QUdpSocket *socket);
     void evaluateNow(const QString &script);
     void connectServerSignals();
+    // Server side (js_server.cpp): every command line goes out through sendCommandLine, so that
+    // its answer reaches onCommandLineReply with the request it belongs to.
+    void sendCommandLine(CommandLineRequests::Kind kind, const QString &callback,
+                         const QString &commandLine);
+    void onCommandLineReply(QString tag, QString info);
+    void queueStatus(const QString &callback, const QString &status);
+    void queueConnectionObject(const QString &connection, const QString *state);
+    void sendNextAppend();
 
     QMap<QString, QMLLogClass *> logWindows;
 
@@ -230,4 +240,8 @@ private:
     VYXConnector connector;
 
     QHash<QString, QString> messageCallbacks;
+
+    // Server side: the running remote copy and the command lines waiting for their answer.
+    RemoteCopy remoteCopy;
+    CommandLineRequests commandLines;
 };

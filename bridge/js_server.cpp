@@ -1,182 +1,544 @@
-// The slots that talk to the server. Until the server connector is part of the bridge they
-// answer as a bridge without a connection does: nothing is sent, nothing is stored, and the
-// slots that return something return the "not connected" answer.
+// The slots that talk to the server: connection, parameters, configuration transfer, broadcast
+// messages, remote files, command lines, plug-in installation and the Zephron bus. Requests go
+// straight to the connector's protocol client; answers come back as connector signals, queued on
+// the GUI thread, and reach the page through the page call queue.
+//
+// Every text that came from the server goes into a call text through PageScript, so it reaches
+// the page as data and never runs as script there.
 #include "js.h"
 
-bool JS::VYXMessageSend(QString data, QString callback)
+#include "pagescript.h"
+
+#include <QCryptographicHash>
+#include <QDebug>
+#include <QFile>
+#include <QJsonObject>
+#include <QWebFrame>
+
+#include <climits>
+#include <string>
+
+namespace {
+
+const char kStopLogicCommand[] = "kill $(pidof mono)";
+const char kPluginOwnershipCommand[] = "chown vyxweb:vyxweb logic/ -R";
+const char kPluginRemoveCommand[] = "rm plugin.tar.gz";
+const char kPluginArchiveName[] = "plugin.tar.gz";
+const char kGuardianCommand[] = "/nalrio/bin/nalrio_guardian ";
+const unsigned kUploadChunkSize = 524288;
+const int kConnectHeartBeatTimeOutMs = 120000;
+
+std::string utf8(const QString &text)
 {
-    Q_UNUSED(data);
-    Q_UNUSED(callback);
-    return false;
+    return text.toUtf8().toStdString();
 }
 
-void JS::VYXMessageReceive(QString data) { Q_UNUSED(data); }
-
-void JS::abortLoading() {}
-
-QString JS::VYXIsConnected() { return QStringLiteral("false"); }
-
-QString JS::VYXUpload(QString path, QString cb)
+QString indented(const QJsonObject &object)
 {
-    Q_UNUSED(path);
-    Q_UNUSED(cb);
-    return QStringLiteral("Not Ready");
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented));
 }
 
-QString JS::VYXDownload(QString path, QString cb)
+// JSON built here or by the connector, safe as an expression (line separators escaped).
+QString jsonExpression(const QString &json)
 {
-    Q_UNUSED(path);
-    Q_UNUSED(cb);
-    return QStringLiteral("Not Ready");
+    return PageScript::jsonOrStringLiteral(json);
 }
+
+// The emitter identifier of a broadcast message: the text before its first "|".
+QString emitterOf(const QString &data)
+{
+    return data.section(QLatin1Char('|'), 0, 0);
+}
+
+// The lower-case hex MD5 of a local file, read in pieces; empty when it cannot be read.
+QString fileMd5(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    if (!hash.addData(&file))
+        return QString();
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+} // namespace
+
+// Connection.
 
 QString JS::VYXConnect(QString ip, QString port, QString user, QString password, QString cb)
 {
-    Q_UNUSED(ip);
-    Q_UNUSED(port);
-    Q_UNUSED(user);
-    Q_UNUSED(password);
-    Q_UNUSED(cb);
+    connectionCallback = cb;
+    kvt::kvtOlmoTcpClientVyx &client = connector.Client();
+    client.SetHeartBeatTimeOut(kConnectHeartBeatTimeOutMs);
+    client.Start(utf8(ip), port.toInt(), utf8(user), utf8(password));
     return QString();
 }
 
-QString JS::VYXQueryParametersUID() { return QStringLiteral("true"); }
-
-QString JS::VYXQueryParameterValue(int id)
+QString JS::VYXDisconnect()
 {
-    Q_UNUSED(id);
-    return QStringLiteral("true");
+    connector.Client().Stop();
+    return QString();
 }
 
-QString JS::VYXDisconnect() { return QString(); }
+void JS::abortLoading()
+{
+    qDebug() << "Abort loading";
+    VYXDisconnect();
+}
 
-void JS::VYXSetHeartBeatTimeOut(QString timeout) { Q_UNUSED(timeout); }
+QString JS::VYXIsConnected()
+{
+    return connector.Client().IsReady() ? QStringLiteral("true") : QStringLiteral("false");
+}
 
-QString JS::VYXGetHeartBeatTimeOut() { return QStringLiteral("5000"); }
+void JS::VYXSetHeartBeatTimeOut(QString timeout)
+{
+    qDebug() << "VYX VYXSetServerPingTimeOut";
+    const uint ms = timeout.toUInt();
+    connector.Client().SetHeartBeatTimeOut(ms > uint(INT_MAX) ? INT_MAX : int(ms));
+}
 
-void JS::VYXStartKNXGateway() {}
+QString JS::VYXGetHeartBeatTimeOut()
+{
+    qDebug() << "VYX VYXGetServerPingTimeOut";
+    return QString::number(uint(connector.Client().GetHeartBeatTimeOut()));
+}
 
-void JS::VYXStopKNXGateway() {}
+// The connection object goes to the page with single quotes, as {'connection': ..., 'state': ...};
+// the texts are written as escaped literals so no state text can end the literal early.
+void JS::queueConnectionObject(const QString &connection, const QString *state)
+{
+    QString object = QStringLiteral("{\n    'connection': ") + PageScript::singleQuotedLiteral(connection);
+    if (state)
+        object += QStringLiteral(",\n    'state': ") + PageScript::singleQuotedLiteral(*state);
+    object += QStringLiteral("\n}\n");
+    queueExpressionCall(connectionCallback, object);
+}
 
-void JS::VYXConnectionReady() {}
+void JS::VYXConnectionReady()
+{
+    queueConnectionObject(QStringLiteral("Connection Ready"), nullptr);
+}
 
 void JS::VYXConnectionState(QString connectionType, QString connectionStateText, QString strMessage)
 {
-    Q_UNUSED(connectionType);
-    Q_UNUSED(connectionStateText);
-    Q_UNUSED(strMessage);
+    // Only the command channel's reports reach the page; the monitor channel's would repeat them.
+    if (connectionType != QLatin1String("C"))
+        return;
+    qDebug().noquote() << connectionType + QLatin1Char('-') + connectionStateText + QLatin1Char('-')
+                              + strMessage;
+    queueConnectionObject(connectionStateText, &strMessage);
 }
 
 void JS::VYXAuthenticationResponse(int eState, QString message)
 {
     Q_UNUSED(eState);
-    Q_UNUSED(message);
+    const QString text = QStringLiteral("Authentication Response ") + message;
+    const QString call = PageScript::stringCall(pendingCallback, text);
+    qDebug().noquote() << call;
+    queueScript(call);
 }
 
-void JS::uploadDone() {}
+// Configuration transfer.
 
-void JS::VYXInProgress(QString ss) { Q_UNUSED(ss); }
+QString JS::VYXUpload(QString path, QString cb)
+{
+    if (!connector.Client().IsReady()) {
+        qDebug().noquote() << QStringLiteral("VYX not ready: ") + path;
+        return QStringLiteral("Not Ready");
+    }
+    pendingCallback = cb;
+    // The server's logic process must not hold the database while it is replaced.
+    sendCommandLine(CommandLineRequests::Kind::Unread, QString(), QLatin1String(kStopLogicCommand));
+    qDebug().noquote() << QStringLiteral("VYX Upload: ") + path;
+    connector.Client().QueryUploadConfiguration(utf8(path), kUploadChunkSize);
+    return QString();
+}
 
-void JS::VYXUploadDownloadDone() {}
+QString JS::VYXDownload(QString path, QString cb)
+{
+    if (!connector.Client().IsReady())
+        return QStringLiteral("Not Ready");
+    pendingCallback = cb;
+    qDebug().noquote() << QStringLiteral("download path=") + path;
+    connector.Client().QueryDownloadConfiguration(utf8(path), std::string());
+    return QString();
+}
 
-void JS::updateParameter(QJsonDocument json) { Q_UNUSED(json); }
+void JS::VYXInProgress(QString ss)
+{
+    queueExpressionCall(pendingCallback, jsonExpression(ss));
+}
+
+void JS::VYXUploadDownloadDone()
+{
+    qDebug() << "upload done 1";
+}
+
+void JS::uploadDone()
+{
+    qDebug() << "upload done";
+}
+
+// Parameters.
+
+QString JS::VYXQueryParametersUID()
+{
+    if (!connector.Client().IsReady())
+        return QStringLiteral("true");
+    connector.Client().QueryParametersUID();
+    return QStringLiteral("false");
+}
+
+QString JS::VYXQueryParameterValue(int id)
+{
+    if (!connector.Client().IsReady())
+        return QStringLiteral("true");
+    connector.Client().QueryParameterValue(id);
+    return QStringLiteral("false");
+}
 
 void JS::sendParameterValue(QString uid, QString type, QString value)
 {
-    Q_UNUSED(uid);
-    Q_UNUSED(type);
-    Q_UNUSED(value);
+    kvt::kvtOlmoTcpClientVyx &client = connector.Client();
+    const int id = uid.toInt();
+    const bool physical = false;
+    if (type == QLatin1String("string"))
+        client.SendParameterValueAsString(id, utf8(value), physical);
+    else if (type == QLatin1String("float"))
+        client.SendParameterValueAsFloat(id, value.toFloat(), physical);
+    else if (type == QLatin1String("byte"))
+        client.SendParameterValueAsByte(id, static_cast<unsigned char>(value.toShort() & 0xff), physical);
+    else if (type == QLatin1String("uint"))
+        client.SendParameterValueAsUint(id, value.toUInt(), physical);
 }
+
+void JS::updateParameter(QJsonDocument json)
+{
+    const QString text = QString::fromUtf8(json.toJson(QJsonDocument::Indented));
+    const QString argument = jsonExpression(text);
+    if (!routeLogParameter(text + QLatin1Char('\n')))
+        evaluateNow(QStringLiteral("window.QT.updateParameter(%1)").arg(argument));
+
+    const QJsonObject update = json.object();
+    const QString scope = update.value(QStringLiteral("frameScope")).toString();
+    if (update.value(QStringLiteral("ParameterID")).toString() == QLatin1String("999997")
+        && (scope == QLatin1String("Write") || scope == QLatin1String("Physical"))) {
+        qDebug().noquote() << QStringLiteral("updateParameter ") + text;
+        evaluateNow(QStringLiteral("window.QT.updateParameterFromLogicChannel(%1)").arg(argument));
+    }
+}
+
+// Broadcast messages between clients.
+
+bool JS::VYXMessageSend(QString data, QString callback)
+{
+    messageCallbacks.insert(emitterOf(data), callback);
+    if (!connector.Client().IsReady())
+        return false;
+    connector.Client().SendBroadcastData(utf8(data));
+    return true;
+}
+
+void JS::VYXMessageReceive(QString data)
+{
+    // Without a registered callback the call text names no function and the page runs nothing.
+    const QString callback = messageCallbacks.value(
+        emitterOf(data), QStringLiteral("No messages with this idEmitter"));
+    qDebug().noquote() << QStringLiteral("Message: ") + data;
+    queueStringCall(callback, data);
+}
+
+void JS::VYXManagerDebug(QString text)
+{
+    queueStringCall(QStringLiteral("QT.debug"), text);
+}
+
+// Folders and files.
 
 void JS::VYXCreateFolder(QString destPath, QString feedback)
 {
-    Q_UNUSED(destPath);
-    Q_UNUSED(feedback);
+    if (!connector.Client().IsReady())
+        return;
+    createFolderCallback = feedback;
+    connector.Client().QueryFolderCreate(utf8(destPath));
 }
 
-void JS::VYXCreateFolderDone(QString info) { Q_UNUSED(info); }
+void JS::VYXCreateFolderDone(QString info)
+{
+    queueStringCall(createFolderCallback, info);
+}
 
 void JS::VYXDeleteFolder(QString destPath, QString feedback)
 {
-    Q_UNUSED(destPath);
-    Q_UNUSED(feedback);
+    if (!connector.Client().IsReady())
+        return;
+    pendingCallback = feedback;
+    connector.Client().QueryFolderDelete(utf8(destPath));
 }
 
-void JS::VYXDeleteFolderDone(QString info) { Q_UNUSED(info); }
+void JS::VYXDeleteFolderDone(QString info)
+{
+    queueStringCall(pendingCallback, info);
+}
 
 void JS::VYXDeleteFile(QString destPath, QString feedback)
 {
-    Q_UNUSED(destPath);
-    Q_UNUSED(feedback);
+    if (!connector.Client().IsReady())
+        return;
+    pendingCallback = feedback;
+    connector.Client().QueryFileDelete(utf8(destPath));
 }
 
-void JS::VYXDeleteFileDone(QString info) { Q_UNUSED(info); }
+void JS::VYXDeleteFileDone(QString info)
+{
+    queueStringCall(pendingCallback, info);
+}
 
-void JS::VYXFileCopied(QString info) { Q_UNUSED(info); }
+void JS::VYXDatabaseMD5(QString callBack)
+{
+    if (!connector.Client().IsReady())
+        return;
+    pendingCallback = callBack;
+    connector.Client().QueryDbMd5();
+}
 
-void JS::VYXCreateFileDone(QString info) { Q_UNUSED(info); }
+void JS::VYXDatabaseMD5Done(QString info)
+{
+    queueStringCall(pendingCallback, info);
+}
 
-void JS::VYXFileVerified(QString info) { Q_UNUSED(info); }
-
-void JS::VYXExecuteDone(QString info) { Q_UNUSED(info); }
-
-void JS::VYXDatabaseMD5(QString callBack) { Q_UNUSED(callBack); }
-
-void JS::VYXDatabaseMD5Done(QString info) { Q_UNUSED(info); }
-
-void JS::VYXPluginExtracted(QString info) { Q_UNUSED(info); }
-
-void JS::VYXPluginExtracted1(QString info) { Q_UNUSED(info); }
-
-void JS::VYXPluginExtracted2(QString info) { Q_UNUSED(info); }
-
-void JS::VYXPluginExtracted3(QString info) { Q_UNUSED(info); }
-
-void JS::VYXManagerDebug(QString text) { Q_UNUSED(text); }
+// Remote copy: create the file on the server, append it block by block (one block per answer),
+// then compare the server's MD5 with the local file's.
 
 QString JS::VYXCopyFile(QString _hostFileName, QString _VYXfileName, QString callBack)
 {
-    Q_UNUSED(_hostFileName);
-    Q_UNUSED(_VYXfileName);
-    Q_UNUSED(callBack);
-    return QString();
+    if (!connector.Client().IsReady())
+        return QString();
+    remoteCopy.begin(_hostFileName, _VYXfileName);
+    copyCallback = callBack;
+    QFile local(_hostFileName);
+    if (!local.open(QIODevice::ReadOnly)) {
+        qDebug().noquote() << QStringLiteral(" file to copy not found: ") + _hostFileName;
+        return QString();
+    }
+    connector.Client().QueryFileCreate(utf8(_VYXfileName));
+    QJsonObject status;
+    status.insert(QStringLiteral("status"), QStringLiteral("copy in progress"));
+    return indented(status);
+}
+
+void JS::VYXCreateFileDone(QString info)
+{
+    Q_UNUSED(info);
+    if (!connector.Client().IsReady())
+        return;
+    // Only the size is needed here: the client reads each block from the file as it sends it.
+    QFile local(remoteCopy.localPath());
+    if (!local.open(QIODevice::ReadOnly)) {
+        qDebug().noquote() << QStringLiteral(" file to copy not found: ") + remoteCopy.localPath();
+        return;
+    }
+    if (local.size() > RemoteCopy::kMaxFileSize) {
+        qDebug().noquote() << QStringLiteral(" file to copy too large: ") + remoteCopy.localPath();
+        return;
+    }
+    remoteCopy.start(local.size());
+    sendNextAppend();
+}
+
+void JS::sendNextAppend()
+{
+    const RemoteCopy::Append append = remoteCopy.nextAppend();
+    connector.Client().QueryFileAppendData(utf8(remoteCopy.serverName()), utf8(remoteCopy.localPath()),
+                                           int(append.offset), unsigned(append.count));
+}
+
+void JS::VYXFileCopied(QString info)
+{
+    Q_UNUSED(info);
+    if (remoteCopy.acknowledge()) {
+        queueStatus(copyCallback, QStringLiteral("MD5 verify"));
+        connector.Client().QueryFileMd5(utf8(remoteCopy.serverName()));
+        return;
+    }
+    sendNextAppend();
+    const QString progress = indented(remoteCopy.progress());
+    qDebug().noquote() << progress;
+    queueExpressionCall(copyCallback, progress);
+}
+
+void JS::VYXFileVerified(QString info)
+{
+    const QString md5 = fileMd5(remoteCopy.localPath());
+    if (md5.isEmpty())
+        return;
+    qDebug().noquote() << QStringLiteral("MD5 ") + md5;
+    if (md5 == info) {
+        qDebug() << "complete";
+        queueStatus(copyCallback, QStringLiteral("complete"));
+    } else {
+        queueStatus(copyCallback, QStringLiteral("MD5 Error"));
+    }
+}
+
+// Command lines. Each one is recorded before it goes out; its answer comes back through the
+// connector's reply queue with the tag of its request, so it reaches that request's callback, once.
+
+void JS::sendCommandLine(CommandLineRequests::Kind kind, const QString &callback,
+                         const QString &commandLine)
+{
+    connect(&connector, &VYXConnector::commandLineReply, this, &JS::onCommandLineReply,
+            Qt::UniqueConnection);
+    const QString tag = commandLines.add(kind, callback);
+    connector.CommandReplies().Push(tag, commandLine);
+    if (connector.Client().QueryExecuteCommandLine(utf8(commandLine)) != 0)
+        commandLines.take(tag, nullptr);
+}
+
+void JS::onCommandLineReply(QString tag, QString info)
+{
+    CommandLineRequests::Request request;
+    if (!commandLines.take(tag, &request)) {
+        qDebug().noquote() << QStringLiteral("Command line answer without a request: ") + info;
+        return;
+    }
+    switch (request.kind) {
+    case CommandLineRequests::Kind::Console:
+    case CommandLineRequests::Kind::Guardian:
+        qDebug().noquote() << info;
+        queueStatus(request.callback, info);
+        break;
+    case CommandLineRequests::Kind::Execute:
+        qDebug().noquote() << info;
+        queueStringCall(request.callback, info);
+        break;
+    case CommandLineRequests::Kind::PluginOwnership:
+        VYXPluginExtracted1(info);
+        break;
+    case CommandLineRequests::Kind::PluginRemoval:
+        VYXPluginExtracted2(info);
+        break;
+    case CommandLineRequests::Kind::Unread:
+        qDebug().noquote() << info;
+        break;
+    }
+}
+
+void JS::queueStatus(const QString &callback, const QString &status)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("status"), status);
+    queueExpressionCall(callback, jsonExpression(indented(object)));
 }
 
 QString JS::VYXExecute(QString command, QString callBack)
 {
-    Q_UNUSED(command);
-    Q_UNUSED(callBack);
+    executeCallback = callBack;
+    sendCommandLine(CommandLineRequests::Kind::Execute, callBack, command);
     return QString();
 }
+
+void JS::VYXExecuteDone(QString info)
+{
+    qDebug().noquote() << info;
+    queueStringCall(executeCallback, info);
+}
+
+void JS::VYXConsole(QString command, QString callback)
+{
+    consoleCallback = callback;
+    sendCommandLine(CommandLineRequests::Kind::Console, callback, command);
+}
+
+void JS::VYXConsoleDone(QString info)
+{
+    qDebug().noquote() << info;
+    queueStatus(consoleCallback, info);
+}
+
+void JS::VYXGuardian(QString info, QString callback)
+{
+    qDebug().noquote() << QStringLiteral("Guardian command: ") + info;
+    guardianCallback = callback;
+    sendCommandLine(CommandLineRequests::Kind::Guardian, callback,
+                    QLatin1String(kGuardianCommand) + info);
+}
+
+void JS::VYXGuardianDone(QString info)
+{
+    qDebug().noquote() << info;
+    queueStatus(guardianCallback, info);
+}
+
+// Plug-in installation: copy the archive; once the page reports it unpacked, hand the files to the
+// web user, remove the archive and restart the logic process.
 
 QString JS::VYXInstallPlugin(QString pluginName, QString installPath, QString callBackStatus,
                              QString callBackComplete)
 {
-    Q_UNUSED(pluginName);
     Q_UNUSED(installPath);
-    Q_UNUSED(callBackStatus);
-    Q_UNUSED(callBackComplete);
+    installCompleteCallback = callBackComplete;
+    VYXCopyFile(pluginName, QLatin1String(kPluginArchiveName), callBackStatus);
     return QString();
 }
 
-void JS::VYXEnableBusDebug(QString enable) { Q_UNUSED(enable); }
-
-void JS::VYXZephronCommand(QString command) { Q_UNUSED(command); }
-
-void JS::VYXZephronMessage(QString message) { Q_UNUSED(message); }
-
-void JS::VYXGuardian(QString info, QString callback)
+void JS::VYXPluginExtracted(QString info)
 {
     Q_UNUSED(info);
-    Q_UNUSED(callback);
+    queueStatus(copyCallback, QStringLiteral("files done"));
+    sendCommandLine(CommandLineRequests::Kind::PluginOwnership, QString(),
+                    QLatin1String(kPluginOwnershipCommand));
 }
 
-void JS::VYXGuardianDone(QString info) { Q_UNUSED(info); }
-
-void JS::VYXConsole(QString command, QString callback)
+void JS::VYXPluginExtracted1(QString info)
 {
-    Q_UNUSED(command);
-    Q_UNUSED(callback);
+    Q_UNUSED(info);
+    sendCommandLine(CommandLineRequests::Kind::PluginRemoval, QString(),
+                    QLatin1String(kPluginRemoveCommand));
 }
 
-void JS::VYXConsoleDone(QString info) { Q_UNUSED(info); }
+void JS::VYXPluginExtracted2(QString info)
+{
+    Q_UNUSED(info);
+    queueStatus(copyCallback, QStringLiteral("restarting logic"));
+    sendCommandLine(CommandLineRequests::Kind::Unread, QString(), QLatin1String(kStopLogicCommand));
+    VYXPluginExtracted3(QString());
+}
+
+void JS::VYXPluginExtracted3(QString info)
+{
+    qDebug().noquote() << info;
+    queueStatus(installCompleteCallback, QStringLiteral("install complete"));
+}
+
+// Gateway, bus debug and Zephron.
+
+void JS::VYXStartKNXGateway()
+{
+    sendCommandLine(CommandLineRequests::Kind::Unread, QString(),
+                    QLatin1String(VYXConnector::kKnxGatewayStartCommand));
+}
+
+void JS::VYXStopKNXGateway()
+{
+    sendCommandLine(CommandLineRequests::Kind::Unread, QString(),
+                    QLatin1String(VYXConnector::kKnxGatewayStopCommand));
+}
+
+void JS::VYXEnableBusDebug(QString enable)
+{
+    connector.Client().SendEnableRawBusMessage(VYXConnector::BusDebugFlag(enable));
+}
+
+void JS::VYXZephronCommand(QString command)
+{
+    connector.SendZephronCommand(command);
+}
+
+void JS::VYXZephronMessage(QString message)
+{
+    qDebug().noquote() << QStringLiteral("VYX Zephron msg: [") + message + QLatin1Char(']');
+    queueStringCall(QStringLiteral("application.feedback"), VYXConnector::ZephronFeedbackText(message));
+}
