@@ -1,0 +1,288 @@
+// The workbench page on the real bridge (JS), offscreen. The Servers view starts a discovery as soon
+// as the page opens, and discovery datagrams go to multicast and broadcast addresses that must never
+// leave the machine: so the cases run only inside a network namespace this test makes itself, with
+// nothing but loopback, where a small responder plays the server.
+#include "js.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkDatagram>
+#include <QNetworkInterface>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+#include <QWebFrame>
+#include <QWebView>
+#include <QtTest>
+
+#include <quazip.h>
+#include <quazipfile.h>
+#include <quazipnewinfo.h>
+
+namespace {
+
+const char kChildFlag[] = "--inside-own-network-namespace";
+const QHostAddress kGroup(QStringLiteral("226.0.0.1"));
+const char kAnswer[] = "vyx-kore-wa-desu;name=Lab server;address=127.0.0.1;port=18000;version=test";
+
+const char kNamespaceSetup[] =
+    "ip link set lo up && ip link set lo multicast on && "
+    "ip route add 224.0.0.0/4 dev lo src 127.0.0.1 && "
+    "ip route add 255.255.255.255/32 dev lo src 127.0.0.1 && "
+    "exec \"$0\" \"$@\"";
+
+// Answers the discovery queries like a server.
+class Responder : public QObject
+{
+public:
+    Responder()
+    {
+        m_multicast.bind(QHostAddress::AnyIPv4, 17000, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
+        m_multicast.joinMulticastGroup(kGroup);
+        m_broadcast.bind(QHostAddress::AnyIPv4, 17001, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
+        connect(&m_multicast, &QUdpSocket::readyRead, this, [this] { serve(m_multicast, true); });
+        connect(&m_broadcast, &QUdpSocket::readyRead, this, [this] { serve(m_broadcast, false); });
+    }
+
+    bool ready() const
+    {
+        return m_multicast.state() == QAbstractSocket::BoundState && m_broadcast.state() == QAbstractSocket::BoundState;
+    }
+
+    int queries = 0;
+
+private:
+    void serve(QUdpSocket &socket, bool multicast)
+    {
+        while (socket.hasPendingDatagrams()) {
+            const QNetworkDatagram query = socket.receiveDatagram();
+            if (query.data() != "vyx-wa-doko-desu-ka")
+                continue;
+            ++queries;
+            if (multicast)
+                socket.writeDatagram(QByteArray(kAnswer), kGroup, 17000);
+            else
+                socket.writeDatagram(QByteArray(kAnswer), query.senderAddress(), query.senderPort());
+        }
+    }
+
+    QUdpSocket m_multicast;
+    QUdpSocket m_broadcast;
+};
+
+bool writeZip(const QString &path, const QList<QPair<QString, QByteArray>> &entries)
+{
+    QuaZip zip(path);
+    if (!zip.open(QuaZip::mdCreate))
+        return false;
+    for (const auto &entry : entries) {
+        QuaZipFile file(&zip);
+        if (!file.open(QIODevice::WriteOnly, QuaZipNewInfo(entry.first)))
+            return false;
+        file.write(entry.second);
+        file.close();
+    }
+    zip.close();
+    return zip.getZipError() == 0;
+}
+
+} // namespace
+
+class Launcher : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void runsInsideItsOwnNetworkNamespace()
+    {
+        QProcess probe;
+        probe.start(QStringLiteral("unshare"), {QStringLiteral("-n"), QStringLiteral("ip"), QStringLiteral("link"),
+                                                QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up")});
+        if (!probe.waitForFinished(10000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0) {
+            const QByteArray reason = "cannot make a network namespace with loopback (unshare -n, ip): "
+                                      + probe.readAllStandardError().trimmed() + probe.errorString().toUtf8();
+            QSKIP(reason.constData());
+        }
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QStringLiteral("unshare"),
+                    {QStringLiteral("-n"), QStringLiteral("sh"), QStringLiteral("-c"), QString::fromLatin1(kNamespaceSetup),
+                     QCoreApplication::applicationFilePath(), QString::fromLatin1(kChildFlag)});
+        QVERIFY(child.waitForStarted(10000));
+        QVERIFY(child.waitForFinished(150000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+    }
+};
+
+class PageOnBridgeTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+
+    void findsTheBridgeAndBuildsEveryView();
+    void discoveryListsTheServerWithItsName();
+    void aboutShowsTheProgramVersion();
+    void serverActionsWithoutAConnectionSaySo();
+    void etsImportReadsARealArchive();
+    void etsImportExplainsUnreadableArchives();
+
+private:
+    QVariant eval(const QString &script) { return m_js->mainFrame()->evaluateJavaScript(script); }
+    bool waitFor(const QString &condition, int timeoutMs)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!eval(condition).toBool() && timer.elapsed() < timeoutMs)
+            QTest::qWait(20);
+        return eval(condition).toBool();
+    }
+
+    QWidget *m_parent = nullptr;
+    JS *m_js = nullptr;
+    Responder *m_responder = nullptr;
+    QTemporaryDir m_dir;
+};
+
+void PageOnBridgeTest::initTestCase()
+{
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    QCOMPARE(interfaces.size(), 1);
+    QVERIFY(interfaces.constFirst().flags() & QNetworkInterface::IsLoopBack);
+    QVERIFY(m_dir.isValid());
+
+    m_responder = new Responder;
+    QVERIFY(m_responder->ready());
+    m_parent = new QWidget;
+    m_js = new JS(m_parent);
+    QWebFrame *frame = m_js->mainFrame();
+    // Record script errors from the first line of the page on.
+    connect(frame, &QWebFrame::javaScriptWindowObjectCleared, this, [frame] {
+        frame->evaluateJavaScript(QStringLiteral(
+            "window.__errors = []; window.addEventListener('error', function (e) { window.__errors.push(e.message + ' at ' + e.filename + ':' + e.lineno); });"));
+    });
+    QSignalSpy loaded(frame, &QWebFrame::loadFinished);
+    m_js->view()->load(QUrl::fromLocalFile(QStringLiteral(VYX_WORKBENCH)));
+    QVERIFY(loaded.wait(20000) || !loaded.isEmpty());
+    QVERIFY(waitFor(QStringLiteral("window.VX && VX.views && VX.currentView() === 'servers'"), 10000));
+}
+
+void PageOnBridgeTest::cleanup()
+{
+    QCOMPARE(eval(QStringLiteral("Array.isArray(window.__errors) ? window.__errors.join(' | ') : 'the error hook is missing'")).toString(), QString());
+}
+
+void PageOnBridgeTest::cleanupTestCase()
+{
+    delete m_parent;
+    delete m_responder;
+}
+
+void PageOnBridgeTest::findsTheBridgeAndBuildsEveryView()
+{
+    QVERIFY(eval(QStringLiteral("VX.desk.present()")).toBool());
+    QVERIFY(eval(QStringLiteral("document.getElementById('no-bridge').hidden")).toBool());
+    QCOMPARE(eval(QStringLiteral("VX.views.map(function (v) { return v.id; }).join(',')")).toString(),
+             QStringLiteral("servers,parameters,backup,files,console,bus,logs,project,ets,about"));
+    QCOMPARE(eval(QStringLiteral("document.querySelectorAll('.nav-item').length")).toInt(), 10);
+}
+
+void PageOnBridgeTest::discoveryListsTheServerWithItsName()
+{
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-servers').textContent.indexOf('Lab server') >= 0"), 8000),
+             qPrintable(QStringLiteral("queries seen by the responder: %1").arg(m_responder->queries)));
+    QCOMPARE(eval(QStringLiteral("document.querySelector('#view-servers tbody tr td:nth-child(2)').textContent")).toString(),
+             QStringLiteral("127.0.0.1"));
+    QCOMPARE(eval(QStringLiteral("document.querySelector('#view-servers tbody tr td:nth-child(3)').textContent")).toString(),
+             QStringLiteral("18000"));
+    // "Use" fills the login form with the server's address.
+    eval(QStringLiteral("document.querySelector('#view-servers tbody tr .btn').click()"));
+    QCOMPARE(eval(QStringLiteral("document.querySelectorAll('#view-servers input')[0].value")).toString(), QStringLiteral("127.0.0.1"));
+    QVERIFY(waitFor(QStringLiteral("document.getElementById('view-servers').textContent.indexOf('Search finished: 1 server found.') >= 0"), 8000));
+}
+
+void PageOnBridgeTest::aboutShowsTheProgramVersion()
+{
+    eval(QStringLiteral("VX.show('about')"));
+    const QString text = eval(QStringLiteral("document.getElementById('view-about').textContent")).toString();
+    QVERIFY2(text.contains(QStringLiteral("Ver 2.10 07/02/2023 (build 210)")), qPrintable(text));
+    QVERIFY2(text.contains(JS::applicationDir()), qPrintable(text));
+}
+
+void PageOnBridgeTest::serverActionsWithoutAConnectionSaySo()
+{
+    eval(QStringLiteral("VX.show('parameters');"
+                        "Array.prototype.filter.call(document.querySelectorAll('#view-parameters button'),"
+                        " function (b) { return b.textContent === 'Load all parameters'; })[0].click();"));
+    QVERIFY(eval(QStringLiteral("document.querySelector('#view-parameters .status-error').textContent")).toString()
+                .startsWith(QStringLiteral("Not connected")));
+    QCOMPARE(eval(QStringLiteral("VX.desk.isConnected()")).toBool(), false);
+}
+
+void PageOnBridgeTest::etsImportReadsARealArchive()
+{
+    const QString path = m_dir.filePath(QStringLiteral("house.knxproj"));
+    const QByteArray data =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><KNX xmlns=\"http://knx.org/xml/project/20\"><Project Id=\"P-0042\">"
+        "<Installations><Installation><GroupAddresses><GroupRanges><GroupRange Name=\"Light\">"
+        "<GroupAddress Id=\"a\" Address=\"2049\" Name=\"K\xC3\xBC" "che\" DatapointType=\"DPST-1-1\" />"
+        "<GroupAddress Id=\"b\" Address=\"4097\" Name=\"Temp\" DatapointType=\"DPST-9-1\" />"
+        "<GroupAddress Id=\"c\" Name=\"No address\" />"
+        "</GroupRange></GroupRanges></GroupAddresses></Installation></Installations></Project></KNX>";
+    const QByteArray info = "<KNX xmlns=\"http://knx.org/xml/project/20\"><Project Id=\"P-0042\">"
+                            "<ProjectInformation Name=\"Test house\" /></Project></KNX>";
+    QVERIFY(writeZip(path, {{QStringLiteral("knx_master.xml"), QByteArray("<KNX/>")},
+                            {QStringLiteral("P-0042/0.xml"), data},
+                            {QStringLiteral("P-0042/project.xml"), info}}));
+    eval(QStringLiteral("VX.show('ets'); VX.etsView.load(%1)").arg(QString::fromUtf8(QJsonDocument(QJsonArray{path}).toJson(QJsonDocument::Compact)).mid(1).chopped(1)));
+    QVERIFY(waitFor(QStringLiteral("document.querySelectorAll('#view-ets tbody tr').length === 2"), 5000));
+    const QString text = eval(QStringLiteral("document.getElementById('view-ets').textContent")).toString();
+    QVERIFY2(text.contains(QStringLiteral("Test house")), qPrintable(text));
+    QVERIFY2(text.contains(QString::fromUtf8("K\xC3\xBC" "che")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("2 group addresses read from P-0042/0.xml, 1 skipped")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("No address")), qPrintable(text));
+}
+
+void PageOnBridgeTest::etsImportExplainsUnreadableArchives()
+{
+    const QString notZip = m_dir.filePath(QStringLiteral("text.knxproj"));
+    QFile file(notZip);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("this is not a zip archive");
+    file.close();
+    const QString locked = m_dir.filePath(QStringLiteral("locked.knxproj"));
+    QVERIFY(writeZip(locked, {{QStringLiteral("knx_master.xml"), QByteArray("<KNX/>")},
+                              {QStringLiteral("P-0042.signature"), QByteArray("sig")},
+                              {QStringLiteral("P-0042.zip"), QByteArray("encrypted")}}));
+    const struct { QString path; QString words; } cases[] = {
+        {notZip, QStringLiteral("could not be opened as an ETS project archive")},
+        {locked, QStringLiteral("password-protected")},
+    };
+    for (const auto &c : cases) {
+        eval(QStringLiteral("VX.etsView.load(%1)").arg(QString::fromUtf8(QJsonDocument(QJsonArray{c.path}).toJson(QJsonDocument::Compact)).mid(1).chopped(1)));
+        const QString status = eval(QStringLiteral("document.querySelector('#view-ets .status-line').textContent")).toString();
+        QVERIFY2(status.contains(c.words), qPrintable(c.path + QStringLiteral(": ") + status));
+        QCOMPARE(eval(QStringLiteral("document.querySelectorAll('#view-ets tbody tr.empty').length")).toInt(), 1);
+    }
+}
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QStringList args = app.arguments();
+    if (args.removeAll(QString::fromLatin1(kChildFlag)) > 0) {
+        PageOnBridgeTest test;
+        return QTest::qExec(&test, args);
+    }
+    Launcher launcher;
+    return QTest::qExec(&launcher, args);
+}
+
+#include "tst_page_bridge.moc"
