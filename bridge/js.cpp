@@ -21,6 +21,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStandardPaths>
+#include <QThread>
 #include <QUrl>
 #include <QWebFrame>
 #include <QWebHistory>
@@ -198,7 +199,16 @@ void JS::queueScript(const QString &expr)
     // The call text goes to eval as a string: eval runs the call itself and nothing else. Were
     // the call text the argument of eval, a callback returning one of its (server-supplied)
     // strings would have that string run as a script.
-    messagesThread->enqueue(PageScript::evalWrapped(PageScript::stringLiteral(expr)));
+    const QString script = PageScript::evalWrapped(PageScript::stringLiteral(expr));
+    if (QThread::currentThread() == thread()) {
+        // Called on the GUI thread (every slot is): posted straight into the GUI thread's event
+        // queue, behind the scripts queued before it. A round trip through the delivery thread
+        // would only add two thread wake-ups to each answer.
+        QMetaObject::invokeMethod(this, [this, script] { newJSMEssage(script); },
+                                  Qt::QueuedConnection);
+        return;
+    }
+    messagesThread->enqueue(script);
 }
 
 void JS::queueStringCall(const QString &callback, const QString &text)

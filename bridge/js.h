@@ -46,6 +46,8 @@ public:
 
     // Queues `expr` (a complete call text such as "(cb)(1)") for evaluation in the page. The text
     // is evaluated as a script in the page's global scope; the value it yields is discarded.
+    // Safe from any thread; scripts from one thread reach the page in the order queued (other
+    // threads go through the delivery thread JSMessagesThread).
     void queueScript(const QString &expr);
     // Queues "(callback)(\"text\")", the text escaped so that it arrives as the same string.
     void queueStringCall(const QString &callback, const QString &text);

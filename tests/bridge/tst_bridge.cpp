@@ -116,6 +116,7 @@ private slots:
     void pageCallsReachSlotsWithTheirTypes();
     void releaseListsLabelBeforeVersion();
     void queuedScriptsArriveInOrder();
+    void scriptsQueuedFromAnotherThreadArriveInOrder();
     void injectedTextArrivesIntactAndRunsNothing_data();
     void injectedTextArrivesIntactAndRunsNothing();
     void callbackResultIsNotEvaluated();
@@ -212,6 +213,24 @@ void BridgeTest::queuedScriptsArriveInOrder()
     for (int i = 0; i < count; ++i)
         m_js->queueExpressionCall(QStringLiteral("rec"), QString::number(i));
     QTRY_COMPARE_WITH_TIMEOUT(eval(*m_js, QStringLiteral("seq.length")).toInt(), count, 20000);
+    QCOMPARE(eval(*m_js, QStringLiteral(
+                             "seq.every(function (v, i) { return v === i; })")).toBool(),
+             true);
+}
+
+void BridgeTest::scriptsQueuedFromAnotherThreadArriveInOrder()
+{
+    eval(*m_js, QStringLiteral("window.seq = []; window.rec = function (n) { seq.push(n); };"));
+    const int count = 2000;
+    JS *js = m_js;
+    QThread *producer = QThread::create([js, count] {
+        for (int i = 0; i < count; ++i)
+            js->queueExpressionCall(QStringLiteral("rec"), QString::number(i));
+    });
+    producer->start();
+    QTRY_COMPARE_WITH_TIMEOUT(eval(*m_js, QStringLiteral("seq.length")).toInt(), count, 20000);
+    QVERIFY(producer->wait(10000));
+    delete producer;
     QCOMPARE(eval(*m_js, QStringLiteral(
                              "seq.every(function (v, i) { return v === i; })")).toBool(),
              true);
