@@ -1,17 +1,15 @@
 #include "commandreplyqueue.h"
 
-#include <QMutexLocker>
-
 #include <algorithm>
 
 void CommandReplyQueue::Push(const QString& tag, const QString& commandLine) {
-  QMutexLocker locker(&m_lock);
+  std::lock_guard<std::mutex> locker(m_lock);
   if (static_cast<int>(m_pending.size()) >= kMaxPending) m_pending.pop_front();
   m_pending.push_back(Entry{tag, commandLine});
 }
 
 bool CommandReplyQueue::Pop(QString* tag, const QString& answeredCommand) {
-  QMutexLocker locker(&m_lock);
+  std::lock_guard<std::mutex> locker(m_lock);
   if (m_pending.empty()) {
     if (tag) tag->clear();
     return false;
@@ -28,11 +26,11 @@ bool CommandReplyQueue::Pop(QString* tag, const QString& answeredCommand) {
 }
 
 int CommandReplyQueue::Count() const {
-  QMutexLocker locker(&m_lock);
+  std::lock_guard<std::mutex> locker(m_lock);
   return static_cast<int>(m_pending.size());
 }
 
 void CommandReplyQueue::Clear() {
-  QMutexLocker locker(&m_lock);
+  std::lock_guard<std::mutex> locker(m_lock);
   m_pending.clear();
 }

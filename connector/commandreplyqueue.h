@@ -10,10 +10,10 @@
 // that was running when it arrived.
 //
 // Thread-safe: the bridge pushes on the GUI thread, the connector takes on the SDK reader thread.
-#include <QMutex>
 #include <QString>
 
 #include <deque>
+#include <mutex>
 
 class CommandReplyQueue {
 public:
@@ -33,6 +33,6 @@ private:
     QString tag;
     QString commandLine;
   };
-  mutable QMutex m_lock;
+  mutable std::mutex m_lock;  // std::mutex, so thread checkers see the ordering
   std::deque<Entry> m_pending;
 };

@@ -3,7 +3,6 @@
 #include "kvt_zephronframe.h"
 
 #include <QDebug>
-#include <QMutexLocker>
 
 #include <cstdio>
 
@@ -112,27 +111,27 @@ unsigned char VYXConnector::BusDebugFlag(const QString& enable) {
 }
 
 std::vector<uint32_t> VYXConnector::ParameterUids() const {
-  QMutexLocker locker(&m_stateLock);
+  std::lock_guard<std::mutex> locker(m_stateLock);
   return std::vector<uint32_t>(m_parameterUids.begin(), m_parameterUids.end());
 }
 
 QByteArray VYXConnector::DatabaseMd5() const {
-  QMutexLocker locker(&m_stateLock);
+  std::lock_guard<std::mutex> locker(m_stateLock);
   return m_databaseMd5;
 }
 
 QByteArray VYXConnector::ClientConfigurationMd5() const {
-  QMutexLocker locker(&m_stateLock);
+  std::lock_guard<std::mutex> locker(m_stateLock);
   return m_clientConfigurationMd5;
 }
 
 qint32 VYXConnector::DatabaseMaxSize() const {
-  QMutexLocker locker(&m_stateLock);
+  std::lock_guard<std::mutex> locker(m_stateLock);
   return m_databaseMaxSize;
 }
 
 quint8 VYXConnector::ClientLevel() const {
-  QMutexLocker locker(&m_stateLock);
+  std::lock_guard<std::mutex> locker(m_stateLock);
   return m_clientLevel;
 }
 

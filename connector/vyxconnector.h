@@ -9,13 +9,13 @@
 #include <QByteArray>
 #include <QDomDocument>
 #include <QJsonDocument>
-#include <QMutex>
 #include <QObject>
 #include <QSet>
 #include <QString>
 
 #include <cstdint>
 #include <deque>
+#include <mutex>
 #include <vector>
 
 class VYXConnector : public QObject {
@@ -128,7 +128,7 @@ private:
   void handleZephron(const kvt::kvtIOlmoFrame& frame);
   void handleParameter(const kvt::kvtIOlmoFrame& frame);
 
-  mutable QMutex m_stateLock;  // guards the remembered results below, only while read or written
+  mutable std::mutex m_stateLock;  // guards the remembered results below, only while read or written
   std::deque<uint32_t> m_parameterUids;
   QSet<uint32_t> m_knownUids;
   QDomDocument m_userInterface;

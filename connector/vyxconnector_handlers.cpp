@@ -6,7 +6,6 @@
 #include <QDebug>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QMutexLocker>
 
 #include <cstdio>
 #include <cstring>
@@ -113,7 +112,7 @@ void VYXConnector::OnDownloadConfiguration(const kvtDownloadProgress* progress) 
   if (p.IsEnd()) {
     if (p.GetError() == 0) {
       {
-        QMutexLocker locker(&m_stateLock);
+        std::lock_guard<std::mutex> locker(m_stateLock);
         m_clientConfigurationMd5 = QByteArray::fromStdString(p.GetClientMd5File());
       }
       std::printf("Load Client configuration...\n");
@@ -179,7 +178,7 @@ void VYXConnector::OnRead(const kvtIOlmoFrame* frame) {
       if (response) {
         const QByteArray md5 = FrameText(f);
         {
-          QMutexLocker locker(&m_stateLock);
+          std::lock_guard<std::mutex> locker(m_stateLock);
           m_databaseMd5 = md5;
         }
         std::printf("[CmdQueryDbMd5][%s]\n", md5.constData());
@@ -191,7 +190,7 @@ void VYXConnector::OnRead(const kvtIOlmoFrame* frame) {
       if (response) {
         const qint32 size = static_cast<qint32>(f.GetAsULong());
         {
-          QMutexLocker locker(&m_stateLock);
+          std::lock_guard<std::mutex> locker(m_stateLock);
           m_databaseMaxSize = size;
         }
         std::printf("[CmdQueryDbMaxSize][%i]\n", size);
@@ -201,7 +200,7 @@ void VYXConnector::OnRead(const kvtIOlmoFrame* frame) {
       if (response) {
         const quint8 level = static_cast<quint8>(f.GetAsUChar());
         {
-          QMutexLocker locker(&m_stateLock);
+          std::lock_guard<std::mutex> locker(m_stateLock);
           m_clientLevel = level;
         }
         std::printf("[CmdQueryClientLevel][%i]\n", int(level));
@@ -258,7 +257,7 @@ void VYXConnector::OnRead(const kvtIOlmoFrame* frame) {
 void VYXConnector::handleParametersUid(const kvtIOlmoFrame& frame) {
   std::vector<uint32_t> uids;
   {
-    QMutexLocker locker(&m_stateLock);
+    std::lock_guard<std::mutex> locker(m_stateLock);
     if (frame.GetType() == kTypeData) {
       uint32_t length = 0;
       const uint8_t* data = payloadBytes(frame, &length);
@@ -309,7 +308,7 @@ void VYXConnector::handleUserUI(const QByteArray& payload) {
 void VYXConnector::handleUserUIXml(const QByteArray& xml) {
   QByteArray rendered;
   {
-    QMutexLocker locker(&m_stateLock);
+    std::lock_guard<std::mutex> locker(m_stateLock);
     m_userInterface.clear();
     m_userInterface.setContent(xml);
     std::printf("[CmdQueryUserUI][RESPONSE][%s]\n", m_userInterface.toString(1).toUtf8().constData());
