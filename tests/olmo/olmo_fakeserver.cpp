@@ -230,13 +230,26 @@ void OlmoFakeServer::SetHandler(Handler handler) {
 }
 
 void OlmoFakeServer::SetDatabase(const std::string& content) {
+  auto db = std::make_shared<const std::string>(content);
+  const std::string md5 = kvtMd5Hex(db->data(), db->size());
   std::lock_guard<std::mutex> lock(m_Lock);
-  m_strDatabase = content;
+  m_pDatabase = db;
+  m_strDatabaseMd5 = md5;
 }
 
 std::string OlmoFakeServer::GetDatabase() {
   std::lock_guard<std::mutex> lock(m_Lock);
-  return m_strDatabase;
+  return m_pDatabase ? *m_pDatabase : std::string();
+}
+
+std::shared_ptr<const std::string> OlmoFakeServer::database(std::string* md5) {
+  std::lock_guard<std::mutex> lock(m_Lock);
+  if (!m_pDatabase) {
+    m_pDatabase = std::make_shared<const std::string>();
+    m_strDatabaseMd5 = kvtMd5Hex("", 0);
+  }
+  *md5 = m_strDatabaseMd5;
+  return m_pDatabase;
 }
 
 void OlmoFakeServer::SetInjectDuringDownload(const std::vector<uint8_t>& bytes) {
@@ -294,7 +307,8 @@ bool OlmoFakeServer::builtin(const kvtOlmoFrame& request) {
       if (m_bAnswerTimeStamps) Reply(kvtTypeULong, CmdQuerySystemTimeStamp, [](kvtOlmoFrame& f) { f.SetAsULong(123456); });
       return true;
     case CmdQueryDbMd5: {
-      std::string md5 = md5_of(GetDatabase());
+      std::string md5;
+      database(&md5);
       if (m_bWrongMd5) md5 = std::string(32, '0');
       Reply(kvtTypeString, CmdQueryDbMd5, [&](kvtOlmoFrame& f) { f.SetAsString(md5); });
       return true;
@@ -314,13 +328,15 @@ bool OlmoFakeServer::builtin(const kvtOlmoFrame& request) {
 }
 
 void OlmoFakeServer::answer_download(const kvtOlmoFrame& request) {
-  const std::string db = GetDatabase();
+  std::string md5;
+  const std::shared_ptr<const std::string> keep = database(&md5);
+  const std::string& db = *keep;
   const uint8_t refusal = m_uRefusal;
   auto end = [this](uint8_t v) {
     Reply(kvtTypeUChar, CmdQueryDownloadConfiguration, [v](kvtOlmoFrame& f) { f.SetAsUChar(v); });
   };
   if (refusal) return end(refusal);
-  if (std::string(request.GetAsString()) == md5_of(db)) return end(1);
+  if (std::string(request.GetAsString()) == md5) return end(1);
   Reply(kvtTypeULong, CmdQueryDownloadConfiguration,
         [&](kvtOlmoFrame& f) { f.SetAsULong(static_cast<uint32_t>(db.size())); });
   std::vector<uint8_t> inject;
@@ -371,8 +387,9 @@ void OlmoFakeServer::answer_upload(const kvtOlmoFrame& request) {
     std::string md5;
     {
       std::lock_guard<std::mutex> lock(m_Lock);
-      m_strDatabase = m_strUploaded;
-      md5 = md5_of(m_strDatabase);
+      m_pDatabase = std::make_shared<const std::string>(m_strUploaded);
+      md5 = md5_of(m_strUploaded);
+      m_strDatabaseMd5 = md5;
     }
     answer = json_answer(0, "Database changed", ".pokayoka", ",\"md5\":\"" + md5 + "\"");
   }

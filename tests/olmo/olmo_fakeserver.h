@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -83,6 +84,7 @@ class OlmoFakeServer {
   bool read_frame(int fd, kvt::kvtOlmoFrame* frame);
   bool write_all(int fd, const std::vector<uint8_t>& bytes);
   bool builtin(const kvt::kvtOlmoFrame& request);
+  std::shared_ptr<const std::string> database(std::string* md5);
   void answer_download(const kvt::kvtOlmoFrame& request);
   void answer_upload(const kvt::kvtOlmoFrame& request);
 
@@ -104,7 +106,8 @@ class OlmoFakeServer {
   size_t m_uLastAuthSize = 0;
   std::vector<uint32_t> m_AppendSizes;
   Handler m_Handler;
-  std::string m_strDatabase;
+  std::shared_ptr<const std::string> m_pDatabase;  // shared with running answers, never copied
+  std::string m_strDatabaseMd5;
   std::string m_strUploaded;
   std::vector<uint8_t> m_Inject;
 

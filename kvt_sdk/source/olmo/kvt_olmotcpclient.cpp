@@ -1,6 +1,8 @@
 #include "kvt_olmotcpclient.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -127,6 +129,7 @@ int kvtOlmoTcpClient::stop() {
     std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
     m_uStatus = 0;
   }
+  clear_buffered();
   m_bStopping.store(false);
   return 0;
 }
@@ -192,6 +195,7 @@ void kvtOlmoTcpClient::OnTcpSocketConnector(int socketState) {
     std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
     timeOut = m_uSocketTimeOut;
   }
+  clear_buffered();
   m_Socket.SetSendTimeOut(timeOut);
   m_Socket.SetReceiveTimeOut(timeOut);
   authenticate();
@@ -305,6 +309,45 @@ int receive_failure(int code, int requested, int received, const char* site) {
 }
 }  // namespace
 
+namespace {
+const size_t kReadAhead = 64 * 1024;
+}
+
+int kvtOlmoTcpClient::receive(uint8_t* buffer, int length, int* received) {
+  *received = 0;
+  size_t copied = std::min(static_cast<size_t>(length), m_uRxEnd - m_uRxBegin);
+  if (copied) {
+    std::memcpy(buffer, m_RxBuffer.data() + m_uRxBegin, copied);
+    m_uRxBegin += copied;
+    *received = static_cast<int>(copied);
+  }
+  const size_t rest = static_cast<size_t>(length) - copied;
+  if (rest == 0) return length;
+  int got = 0;
+  if (rest >= kReadAhead) {
+    // Large payloads go straight into the frame.
+    const int r = m_Socket.Receive(buffer + copied, static_cast<int>(rest), &got);
+    *received += got;
+    return r < 0 ? r : length;
+  }
+  // Take at least what is asked for, and whatever else is already waiting, in one call.
+  const int available = m_Socket.GetReceiveAvailable();
+  size_t want = rest;
+  if (available > 0 && static_cast<size_t>(available) > want) want = std::min(static_cast<size_t>(available), kReadAhead);
+  if (m_RxBuffer.size() < kReadAhead) m_RxBuffer.resize(kReadAhead);
+  m_uRxBegin = m_uRxEnd = 0;
+  const int r = m_Socket.Receive(m_RxBuffer.data(), static_cast<int>(want), &got);
+  if (r < 0) {
+    *received += std::min(got, static_cast<int>(rest));
+    return r;
+  }
+  std::memcpy(buffer + copied, m_RxBuffer.data(), rest);
+  m_uRxBegin = rest;
+  m_uRxEnd = want;
+  *received = length;
+  return length;
+}
+
 int kvtOlmoTcpClient::ReadFrame(kvtOlmoFrame* frame, int* received) {
   const char* site = "kvt::kvtOlmoTcpClient::ReadFrame";
   int dummy = 0;
@@ -314,7 +357,7 @@ int kvtOlmoTcpClient::ReadFrame(kvtOlmoFrame* frame, int* received) {
     KVT_OLMO_REPORT(kvtErrorOutOfMemory, "Can not allocate frame data m_pBuffer", kFile, site);
     return kvtSocketError;
   }
-  int r = m_Socket.Receive(frame->GetMutableBuffer(), kvtOlmoHeaderSize, received);
+  int r = receive(frame->GetMutableBuffer(), kvtOlmoHeaderSize, received);
   if (r < 0) return receive_failure(r, kvtOlmoHeaderSize, *received, site);
   int total = r;
   if (!frame->IsChecksumValid()) {
@@ -338,7 +381,7 @@ int kvtOlmoTcpClient::ReadFrame(kvtOlmoFrame* frame, int* received) {
   if (n == 0) return total;
   KVT_OLMO_REPORT(kvtInfo, "Thread continue to receive " + std::to_string(n), kFile, site);
   *received = 0;
-  r = m_Socket.Receive(frame->GetMutableBuffer() + kvtOlmoHeaderSize, n, received);
+  r = receive(frame->GetMutableBuffer() + kvtOlmoHeaderSize, n, received);
   if (r < 0) return receive_failure(r, n, *received, site);
   return total + r;
 }
@@ -401,8 +444,9 @@ void kvtOlmoTcpClient::run_monitor(kvtIOsThread* thread) {
     m_uStatus |= StatusReady;
   }
   notify_ready();
+  unsigned burst = 0;
   for (;;) {
-    if (m_Socket.IsReadyToReceive(kvtOlmoReaderWaitMs)) {
+    if (has_buffered() || m_Socket.IsReadyToReceive(kvtOlmoReaderWaitMs)) {
       kvtOlmoFrame frame;
       int received = 0;
       const int r = ReadFrame(&frame, &received);
@@ -431,11 +475,13 @@ void kvtOlmoTcpClient::run_monitor(kvtIOsThread* thread) {
         if (m_pOnRead) m_pOnRead(m_pOwner, this, &frame);
       }
     }
-    // The pause only applies when the stream is drained; a waiting frame is read at once.
-    if (m_Socket.GetReceiveAvailable() > 0) {
-      if (thread->IsStopRequested()) break;
+    // The pause only applies when the stream is drained; a waiting frame is read
+    // at once (looking for a stop request now and then, which costs a system call).
+    if (has_buffered() || m_Socket.GetReceiveAvailable() > 0) {
+      if (++burst % 64 == 0 && thread->IsStopRequested()) break;
       continue;
     }
+    burst = 0;
     if (!thread->SleepUnlessStopped(kvtOlmoReaderPauseMs)) break;
   }
   m_Socket.Close();

@@ -6,6 +6,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "kvt_olmocodes.h"
 #include "kvt_olmoframe.h"
@@ -94,6 +95,11 @@ class kvtOlmoTcpClient : public kvtOsTcpSocketConnector {
   void handle_authentication_response(const kvtOlmoFrame& response);
   void start_monitor();
   void start_command();
+  // Receives exactly length bytes through the read-ahead buffer (same results as
+  // kvtOsTcpSocket::Receive); small reads take whatever is already waiting in one call.
+  int receive(uint8_t* buffer, int length, int* received);
+  bool has_buffered() const { return m_uRxBegin < m_uRxEnd; }
+  void clear_buffered() { m_uRxBegin = m_uRxEnd = 0; }
   kvtOlmoFrame* pop_frame();
   void clear_queue();
   void notify_connection(int socketState, int connectionState);
@@ -110,6 +116,10 @@ class kvtOlmoTcpClient : public kvtOsTcpSocketConnector {
   uint32_t m_uClientId = 0;
   uint32_t m_uSocketTimeOut = kvtOlmoSocketTimeOutMs;
   std::deque<kvtOlmoFrame*> m_Queue;
+  // Read-ahead of the reading thread (the connector's during authentication, then the monitor's).
+  std::vector<uint8_t> m_RxBuffer;
+  size_t m_uRxBegin = 0;
+  size_t m_uRxEnd = 0;
   kvtOsThread* m_pThreadMonitor = nullptr;
   kvtOsThread* m_pThreadCommand = nullptr;
 

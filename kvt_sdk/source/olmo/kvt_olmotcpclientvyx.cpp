@@ -524,6 +524,7 @@ int kvtOlmoTcpClientVyx::QueryDownloadConfiguration(const std::string& clientFil
     m_Download.clientFile = clientFile;
     m_Download.clientMd5 = lower(clientMd5);
     m_strDownloadTemp = clientFile + kPartialSuffix;
+    m_DownloadMd5.Reset();
   }
   QueryDbMd5();
   return request(m_Command, KVT_SITE("QueryDownloadConfiguration"), kvtOlmoKindRead, CmdQueryDownloadConfiguration,
@@ -576,6 +577,7 @@ void kvtOlmoTcpClientVyx::download_step(const kvtIOlmoFrame* frame, bool*, bool*
       }
       m_Download.serverBytes = frame->GetAsULong();
       m_Download.fraction = 0.0f;
+      m_DownloadMd5.Reset();
       return;
     case kvtTypeData: {
       const uint32_t length = frame->GetBufferLength() - kvtOlmoHeaderSize;
@@ -588,6 +590,7 @@ void kvtOlmoTcpClientVyx::download_step(const kvtIOlmoFrame* frame, bool*, bool*
       const int written = length ? file.Write(frame->GetAsData(), length) : 0;
       file.Close();
       if (written == static_cast<int>(length)) {
+        m_DownloadMd5.Update(frame->GetAsData(), length);
         m_Download.fraction = m_Download.serverBytes
             ? static_cast<float>(m_Download.receivedBytes) / static_cast<float>(m_Download.serverBytes) : 0.0f;
         return;
@@ -609,7 +612,10 @@ void kvtOlmoTcpClientVyx::download_end(const kvtIOlmoFrame* frame, bool* ended) 
   *ended = true;
   switch (frame->GetAsUChar()) {
     case 0: {
-      const std::string md5 = lower(kvtMd5File(m_strDownloadTemp));
+      // The digest of exactly the bytes written (each write was checked complete);
+      // no second pass over the file. A block without a length first has no file.
+      const bool written = ::access(m_strDownloadTemp.c_str(), F_OK) == 0;
+      const std::string md5 = written ? m_DownloadMd5.Final() : std::string();
       if (md5.empty() || md5 != m_Download.serverMd5) {
         download_failed(1, "Md5 do not match, you must download database again", false);
         return;

@@ -7,6 +7,7 @@
 
 #include "kvt_olmocodes.h"
 #include "kvt_olmoframe.h"
+#include "kvt_olmomd5stream.h"
 #include "kvt_olmotcpclient.h"
 #include "kvt_osthread.h"
 
@@ -262,6 +263,7 @@ class kvtOlmoTcpClientVyx : public kvtIVyxCommands {
   kvtDownloadProgress m_Download;
   kvtUploadProgress m_Upload;
   std::string m_strDownloadTemp; // partial download beside the target
+  kvtOlmoMd5Stream m_DownloadMd5; // digest of the bytes written to it so far
 
   void* m_pOwner = nullptr;
   kvtVyxReadyCallback m_pOnReady = nullptr;
