@@ -6,6 +6,8 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QDir>
+#include <QFileInfo>
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
 #include <QProcess>
@@ -132,7 +134,36 @@ private slots:
     void etsImportReadsARealArchive();
     void etsImportExplainsUnreadableArchives();
 
+    // End to end against the server simulator, when it was built.
+    void connectsToTheSimulator();
+    void parametersArriveAndAValueCanBeWritten();
+    void consoleCommandGetsItsReply();
+    void backupDownloadsTheDatabaseAndChecksItsMd5();
+    void restoringTheSameDatabaseIsNotNecessary();
+    void copiesALocalFileWithItsMd5Checked();
+    void disconnectEndsTheSession();
+
 private:
+    void requireSimulator()
+    {
+        if (m_simPort == 0)
+            QSKIP("the server simulator vyxsim is not available");
+    }
+    void click(const QString &view, const QString &text)
+    {
+        eval(QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('#view-%1 button'),"
+                            " function (b) { return b.textContent === %2; })[0].click()").arg(view, literal(text)));
+    }
+    static QString literal(const QString &text)
+    {
+        return QString::fromUtf8(QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
+    }
+    QString viewText(const QString &view)
+    {
+        return eval(QStringLiteral("document.getElementById('view-%1').textContent").arg(view)).toString();
+    }
+    void startSimulator();
+
     QVariant eval(const QString &script) { return m_js->mainFrame()->evaluateJavaScript(script); }
     bool waitFor(const QString &condition, int timeoutMs)
     {
@@ -147,7 +178,31 @@ private:
     JS *m_js = nullptr;
     Responder *m_responder = nullptr;
     QTemporaryDir m_dir;
+    QProcess m_sim;
+    int m_simPort = 0;
 };
+
+void PageOnBridgeTest::startSimulator()
+{
+#ifdef VYX_SIM
+    if (!QFileInfo::exists(QStringLiteral(VYX_SIM)))
+        return;
+    QDir().mkpath(m_dir.filePath(QStringLiteral("sim")));
+    m_sim.setProcessChannelMode(QProcess::SeparateChannels);
+    m_sim.start(QStringLiteral(VYX_SIM), {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--root"),
+                                          m_dir.filePath(QStringLiteral("sim")), QStringLiteral("--no-discovery"),
+                                          QStringLiteral("--quiet")});
+    if (!m_sim.waitForStarted(10000))
+        return;
+    QElapsedTimer timer;
+    timer.start();
+    while (!m_sim.canReadLine() && timer.elapsed() < 10000)
+        m_sim.waitForReadyRead(200);
+    const QByteArray line = m_sim.readLine().trimmed();
+    if (line.startsWith("LISTENING "))
+        m_simPort = line.mid(10).toInt();
+#endif
+}
 
 void PageOnBridgeTest::initTestCase()
 {
@@ -158,6 +213,7 @@ void PageOnBridgeTest::initTestCase()
 
     m_responder = new Responder;
     QVERIFY(m_responder->ready());
+    startSimulator();
     m_parent = new QWidget;
     m_js = new JS(m_parent);
     QWebFrame *frame = m_js->mainFrame();
@@ -181,6 +237,12 @@ void PageOnBridgeTest::cleanupTestCase()
 {
     delete m_parent;
     delete m_responder;
+    if (m_sim.state() != QProcess::NotRunning) {
+        m_sim.terminate();
+        if (!m_sim.waitForFinished(5000))
+            m_sim.kill();
+        m_sim.waitForFinished(5000);
+    }
 }
 
 void PageOnBridgeTest::findsTheBridgeAndBuildsEveryView()
@@ -269,6 +331,99 @@ void PageOnBridgeTest::etsImportExplainsUnreadableArchives()
         QVERIFY2(status.contains(c.words), qPrintable(c.path + QStringLiteral(": ") + status));
         QCOMPARE(eval(QStringLiteral("document.querySelectorAll('#view-ets tbody tr.empty').length")).toInt(), 1);
     }
+}
+
+void PageOnBridgeTest::connectsToTheSimulator()
+{
+    requireSimulator();
+    eval(QStringLiteral("VX.show('servers'); var i = document.querySelectorAll('#view-servers input');"
+                        "i[0].value = '127.0.0.1'; i[1].value = '%1'; i[2].value = 'admin'; i[3].value = 'admin';").arg(m_simPort));
+    click(QStringLiteral("servers"), QStringLiteral("Connect"));
+    QVERIFY2(waitFor(QStringLiteral("VX.session.state === 'connected'"), 20000), qPrintable(viewText(QStringLiteral("servers"))));
+    QVERIFY(viewText(QStringLiteral("servers")).contains(QStringLiteral("Connection ready")));
+    QVERIFY(eval(QStringLiteral("document.getElementById('connection-text').textContent")).toString() == QStringLiteral("Connected"));
+}
+
+void PageOnBridgeTest::parametersArriveAndAValueCanBeWritten()
+{
+    requireSimulator();
+    eval(QStringLiteral("VX.show('parameters')"));
+    QVERIFY2(waitFor(QStringLiteral("VX.parameters.model.has('100101')"), 15000), qPrintable(viewText(QStringLiteral("parameters"))));
+    const QString dimmer = QStringLiteral("100101");
+    eval(QStringLiteral("VX.parameters.select('%1'); var v = document.getElementById('view-parameters');"
+                        "v.querySelector('select').value = 'byte'; v.querySelectorAll('input')[1].value = '300';").arg(dimmer));
+    click(QStringLiteral("parameters"), QStringLiteral("Write value"));
+    QVERIFY(viewText(QStringLiteral("parameters")).contains(QStringLiteral("300 does not fit in a byte")));
+    eval(QStringLiteral("document.getElementById('view-parameters').querySelectorAll('input')[1].value = '77';"));
+    click(QStringLiteral("parameters"), QStringLiteral("Write value"));
+    if (!waitFor(QStringLiteral("VX.parameters.model.get('%1').value === '77'").arg(dimmer), 5000)) {
+        click(QStringLiteral("parameters"), QStringLiteral("Read again"));
+        QVERIFY2(waitFor(QStringLiteral("VX.parameters.model.get('%1').value === '77'").arg(dimmer), 10000),
+                 qPrintable(eval(QStringLiteral("VX.parameters.model.get('%1').value").arg(dimmer)).toString()));
+    }
+}
+
+void PageOnBridgeTest::consoleCommandGetsItsReply()
+{
+    requireSimulator();
+    eval(QStringLiteral("VX.show('console'); var inp = document.querySelector('#view-console .console-input'); inp.value = 'ls';"
+                        "var e = document.createEvent('Event'); e.initEvent('keydown', true, true); e.keyCode = 13; inp.dispatchEvent(e);"));
+    QVERIFY(waitFor(QStringLiteral("document.querySelectorAll('#view-console .reply').length === 1 &&"
+                                   " document.querySelectorAll('#view-console .reply-wait').length === 0"), 15000));
+    QVERIFY2(!eval(QStringLiteral("document.querySelector('#view-console .reply').className")).toString().contains(QStringLiteral("error")),
+             qPrintable(viewText(QStringLiteral("console"))));
+}
+
+void PageOnBridgeTest::backupDownloadsTheDatabaseAndChecksItsMd5()
+{
+    requireSimulator();
+    const QString path = m_dir.filePath(QStringLiteral("backup.db"));
+    eval(QStringLiteral("VX.show('backup'); VX.backupView.downloadTo(%1)").arg(literal(path)));
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('Download complete') >= 0"), 30000),
+             qPrintable(viewText(QStringLiteral("backup"))));
+    QVERIFY(QFileInfo(path).size() > 0);
+    QVERIFY(viewText(QStringLiteral("backup")).contains(QStringLiteral(" %)")));
+    eval(QStringLiteral("VX.backupView.askServerMd5()"));
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('is the same as the server') >= 0"), 15000),
+             qPrintable(viewText(QStringLiteral("backup"))));
+}
+
+void PageOnBridgeTest::restoringTheSameDatabaseIsNotNecessary()
+{
+    requireSimulator();
+    const QString path = m_dir.filePath(QStringLiteral("backup.db"));
+    eval(QStringLiteral("VX.backupView.uploadFrom(%1)").arg(literal(path)));
+    const QString question = eval(QStringLiteral("document.querySelector('.dialog') ? document.querySelector('.dialog').textContent : ''")).toString();
+    QVERIFY2(question.contains(QStringLiteral("127.0.0.1:%1").arg(m_simPort)), qPrintable(question));
+    eval(QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('.dialog button'), function (b) { return b.textContent === 'Upload and replace'; })[0].click()"));
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('nothing was uploaded') >= 0"), 30000),
+             qPrintable(viewText(QStringLiteral("backup"))));
+}
+
+void PageOnBridgeTest::copiesALocalFileWithItsMd5Checked()
+{
+    requireSimulator();
+    const QString local = m_dir.filePath(QStringLiteral("payload.bin"));
+    QFile file(local);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QByteArray data(300000, '\0');
+    for (int i = 0; i < data.size(); ++i)
+        data[i] = char((i * 7) & 0xff);
+    file.write(data);
+    file.close();
+    eval(QStringLiteral("VX.show('files'); var i = document.querySelectorAll('#view-files input'); i[1].value = %1; i[2].value = 'payload.bin';").arg(literal(local)));
+    click(QStringLiteral("files"), QStringLiteral("Copy to server"));
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-files').textContent.indexOf('Copy complete, MD5 verified.') >= 0"), 30000),
+             qPrintable(viewText(QStringLiteral("files"))));
+    QVERIFY(viewText(QStringLiteral("files")).contains(QStringLiteral("293.0 KiB of 293.0 KiB (100 %)")));
+}
+
+void PageOnBridgeTest::disconnectEndsTheSession()
+{
+    requireSimulator();
+    eval(QStringLiteral("document.getElementById('topbar-disconnect').click()"));
+    QCOMPARE(eval(QStringLiteral("VX.session.state")).toString(), QStringLiteral("offline"));
+    QVERIFY(waitFor(QStringLiteral("vyxDesk.VYXIsConnected() === 'false'"), 10000));
 }
 
 int main(int argc, char **argv)

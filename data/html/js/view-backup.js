@@ -84,6 +84,10 @@
     if (!r.ok) { VX.setStatus(ui.status, 'error', r.error); return; }
     const path = String(r.value || '');
     if (!path) { VX.setStatus(ui.status, 'info', 'Download cancelled: no file chosen.'); return; }
+    downloadTo(path);
+  }
+
+  function downloadTo(path) {
     begin('download', 'VYXDownload', path);
   }
 
@@ -92,6 +96,11 @@
     if (!r.ok) { VX.setStatus(ui.status, 'error', r.error); return; }
     const path = String(r.value || '');
     if (!path) { VX.setStatus(ui.status, 'info', 'Upload cancelled: no file chosen.'); return; }
+    uploadFrom(path);
+  }
+
+  // Asks for a confirmation naming the server before anything is sent.
+  function uploadFrom(path) {
     const md5 = computeLocalMd5(path);
     if (!md5) { VX.setStatus(ui.status, 'error', 'The file ' + path + ' cannot be read.'); return; }
     if (md5 === EMPTY_MD5) { VX.setStatus(ui.status, 'error', 'The file ' + path + ' is empty: an empty database cannot be uploaded.'); return; }
@@ -130,6 +139,8 @@
   }
 
   VX.bus.on('transfer', onTransfer);
+  // Entry points after the file dialogs, also used by automated tests (dialogs cannot be driven there).
+  VX.backupView = { downloadTo, uploadFrom, askServerMd5 };
   VX.bus.on('disconnected', () => {
     if (!transfer || !ui) return;
     transfer = null;
