@@ -30,6 +30,8 @@ public:
   static const char* const kKnxGatewayStopCommand;
 
   VYXConnector();
+  // Stops the client first, so no callback reaches a half-destroyed connector. A subclass that
+  // overrides a handler must call Client().Stop() in its own destructor for the same reason.
   ~VYXConnector() override;
 
   VYXConnector(const VYXConnector&) = delete;
