@@ -45,11 +45,14 @@ start_sim() {
   fail "vyxsim did not report its port"
 }
 
+# stop_sim: SIGTERM must end the simulator cleanly (exit 0, and no sanitizer report).
 stop_sim() {
   if [[ -n "$SIM_PID" ]]; then
     kill "$SIM_PID" 2>/dev/null
     wait "$SIM_PID" 2>/dev/null
+    local rc=$?
     SIM_PID=""
+    [[ $rc == 0 ]] || fail "vyxsim exited $rc after SIGTERM"
   fi
 }
 

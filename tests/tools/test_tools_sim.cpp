@@ -1,0 +1,267 @@
+// Pieces of the simulator that decide what clients may do: path confinement, the command-line
+// table, frame extraction from the byte stream, Zephron checks and parameter writes.
+#include "simcommandlines.h"
+#include "simparameters.h"
+#include "simsandbox.h"
+#include "simsession.h"
+#include "simzephron.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+class TempDir
+{
+public:
+    TempDir()
+    {
+        char pattern[] = "/tmp/vyxsimtest.XXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+    std::string path;
+};
+
+class SandboxTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(sandbox.open(dir.path + "/root", 1000, error)) << error;
+    }
+    TempDir dir;
+    SimSandbox sandbox;
+};
+
+} // namespace
+
+TEST_F(SandboxTest, ResolvesOnlyInsideTheFileTree)
+{
+    struct Case
+    {
+        const char* path;
+        bool allowed;
+        const char* inside;   // expected result below the file tree when allowed
+    } cases[] = {
+        {"a/b", true, "/a/b"},        {"./a//b/", true, "/a/b"},   {"a/../b", true, "/b"},
+        {"", false, ""},              {"/etc/passwd", false, ""},  {"..", false, ""},
+        {"../x", false, ""},          {"a/../../x", false, ""},    {"a/b/../../../x", false, ""},
+    };
+    for (const Case& c : cases) {
+        std::string out, why;
+        EXPECT_EQ(sandbox.resolve(c.path, out, why), c.allowed) << c.path;
+        if (c.allowed) {
+            EXPECT_EQ(out, sandbox.filesRoot() + c.inside) << c.path;
+        } else {
+            EXPECT_FALSE(why.empty()) << c.path;
+        }
+    }
+}
+
+TEST_F(SandboxTest, LinksLeadingOutAreRefused)
+{
+    ASSERT_EQ(mkdir((dir.path + "/outside").c_str(), 0755), 0);
+    ASSERT_EQ(symlink((dir.path + "/outside").c_str(), (sandbox.filesRoot() + "/link").c_str()), 0);
+    std::string out, why;
+    EXPECT_FALSE(sandbox.resolve("link/new", out, why));
+    EXPECT_EQ(sandbox.createFolder("link/sub").err, 1);
+    EXPECT_NE(access((dir.path + "/outside/sub").c_str(), F_OK), 0);
+}
+
+TEST_F(SandboxTest, FileOperationsAndDatabaseReplacement)
+{
+    EXPECT_EQ(sandbox.createFolder("d/e").err, 0);
+    EXPECT_EQ(sandbox.createFile("d/e/f").err, 0);
+    size_t written = 0;
+    const unsigned char data[] = {'a', 'b', 'c'};
+    EXPECT_EQ(sandbox.appendFile("d/e/f", data, 3, written).err, 0);
+    EXPECT_EQ(written, 3u);
+    EXPECT_EQ(sandbox.fileMd5("d/e/f"), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(sandbox.fileMd5("d/e/missing"), "");
+    EXPECT_EQ(sandbox.deleteFolder(".").err, 1);
+
+    std::string md5;
+    EXPECT_EQ(sandbox.replaceDb("d/e/f", "00000000000000000000000000000000", md5).err, 2);
+    EXPECT_EQ(sandbox.dbSize(), 1000u);
+    EXPECT_EQ(sandbox.replaceDb("d/e/f", "900150983cd24fb0d6963f7d28e17f72", md5).err, 0);
+    EXPECT_EQ(md5, "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(sandbox.dbMd5(), md5);
+    EXPECT_EQ(sandbox.deleteFolder("d").err, 0);
+}
+
+TEST_F(SandboxTest, CommandLinesNeverReachAShell)
+{
+    SimCommandLines lines(sandbox);
+    struct Case
+    {
+        std::string line;
+        int err;
+        const char* info;
+    } cases[] = {
+        {"kill $(pidof mono)", 0, "restarted"},
+        {"chown vyxweb:vyxweb logic/ -R", 0, "vyxweb"},
+        {"/nalrio/bin/nalrio_guardian reboot", 0, "reboot"},
+        {"/home/nalrio/bin/knxd.sh start 15.15.250 15.15.251:2", 0, "knxd started"},
+        {"/home/nalrio/bin/knxd.sh stop", 0, "knxd stopped"},
+        {"echo 'a  b' \"c\"", 0, "a  b c"},
+        {"rm plugin.tar.gz", 1, "plugin.tar.gz"},
+        {"tar -xzf plugin.tar.gz", 2, "No such file"},
+        {"cat ../../etc/passwd", 1, "leaves the server folder"},
+        {"sh -c 'id'", 1, "command not found"},
+        {"reboot", 1, "command not found"},
+        {"", 1, "empty"},
+    };
+    for (const Case& c : cases) {
+        SimResult r = lines.run(c.line);
+        EXPECT_EQ(r.err, c.err) << c.line;
+        EXPECT_NE(r.info.find(c.info), std::string::npos) << c.line << " -> " << r.info;
+    }
+}
+
+TEST(SimZephron, BuildsTheKnownFrameAndChecksBothCrcs)
+{
+    std::vector<unsigned char> f = SimZephron::build(0, "abc");
+    ASSERT_EQ(f.size(), 26u);
+    EXPECT_EQ(f[12], 0x01);
+    EXPECT_EQ(f[19], 0x10);
+    EXPECT_EQ(f[20], 0x84);
+    EXPECT_EQ(f[24], 0x38);
+    EXPECT_EQ(f[25], 0x97);
+    SimZephron::Parsed p;
+    std::string why;
+    ASSERT_TRUE(SimZephron::parse(f.data(), f.size(), p, why)) << why;
+    EXPECT_EQ(p.payload, "abc");
+    EXPECT_EQ(p.code, 0);
+
+    std::vector<unsigned char> bad = f;
+    bad[2] ^= 1;
+    EXPECT_FALSE(SimZephron::parse(bad.data(), bad.size(), p, why));
+    bad = f;
+    bad[22] ^= 1;
+    EXPECT_FALSE(SimZephron::parse(bad.data(), bad.size(), p, why));
+    EXPECT_FALSE(SimZephron::parse(f.data(), 24, p, why));
+    EXPECT_FALSE(SimZephron::parse(f.data(), 20, p, why));
+
+    std::vector<unsigned char> empty = SimZephron::build(0, "");
+    EXPECT_EQ(empty.size(), 23u);
+    EXPECT_TRUE(SimZephron::parse(empty.data(), empty.size(), p, why));
+}
+
+TEST(SimZephron, HugeAnnouncedPayloadAndRandomInputAreRefusedSafely)
+{
+    std::vector<unsigned char> f = SimZephron::build(0, "x");
+    f[15] = f[16] = f[17] = f[18] = 0xFF;
+    uint16_t crc = SimZephron::crc16(f.data(), 19);
+    f[19] = uint8_t(crc);
+    f[20] = uint8_t(crc >> 8);
+    SimZephron::Parsed p;
+    std::string why;
+    EXPECT_FALSE(SimZephron::parse(f.data(), f.size(), p, why));
+    std::mt19937 random(7);
+    for (int i = 0; i < 2000; ++i) {
+        std::vector<unsigned char> junk(random() % 64);
+        for (auto& b : junk)
+            b = uint8_t(random());
+        SimZephron::parse(junk.data(), junk.size(), p, why);
+    }
+}
+
+namespace {
+
+std::string header(uint32_t code, uint8_t type, uint8_t kind, uint32_t value, bool goodChecksum = true)
+{
+    uint32_t word = code * 4096u + type * 16u + kind;
+    std::string h(9, '\0');
+    for (int i = 0; i < 4; ++i) {
+        h[size_t(i)] = char(uint8_t(word >> (8 * i)));
+        h[size_t(4 + i)] = char(uint8_t(value >> (8 * i)));
+    }
+    uint8_t x = 0;
+    for (int i = 0; i < 8; ++i)
+        x ^= uint8_t(h[size_t(i)]);
+    h[8] = char(goodChecksum ? x : x ^ 1);
+    return h;
+}
+
+} // namespace
+
+TEST(SimSession, ExtractsWholeFramesFromTheStream)
+{
+    SimSession s(-1, "test");
+    kvt::kvtOlmoFrame f;
+    s.input = header(1010021, 3, 0, 0, false) + header(1010021, 3, 0, 0) + header(1010024, 12, 1, 3);
+    EXPECT_EQ(s.extract(f), SimSession::Skipped);
+    ASSERT_EQ(s.extract(f), SimSession::Frame);
+    EXPECT_EQ(f.GetCode(), 1010021u);
+    EXPECT_EQ(s.extract(f), SimSession::NeedMore);  // the text's 3 bytes are still missing
+    s.input += std::string("ok\0", 3);
+    ASSERT_EQ(s.extract(f), SimSession::Frame);
+    EXPECT_STREQ(f.GetAsString(), "ok");
+    EXPECT_EQ(s.extract(f), SimSession::NeedMore);
+
+    SimSession big(-1, "test");
+    big.input = header(1010014, 13, 1, 64u * 1024u * 1024u + 1u);
+    EXPECT_EQ(big.extract(f), SimSession::TooLarge);
+}
+
+TEST(SimParameters, DefaultTableAndWriteConversions)
+{
+    SimParameters p;
+    p.loadDefaults();
+    EXPECT_GE(p.size(), 40u);
+    ASSERT_NE(p.find(999997), nullptr);
+    EXPECT_EQ(p.find(999997)->type, SimString);
+    int seen[16] = {};
+    for (uint32_t id : p.ids())
+        ++seen[p.find(id)->type];
+    for (int type : {SimByte, SimUInt, SimULong, SimFloat, SimString})
+        EXPECT_GT(seen[type], 0) << type;
+
+    struct Case
+    {
+        uint32_t id;
+        SimWrittenValue value;
+        bool accepted;
+        const char* text;
+    } cases[] = {
+        {100001, {3, 1, 0, ""}, true, "1"},
+        {100001, {7, 300, 0, ""}, true, "255"},
+        {100201, {12, 0, 0, "21.5"}, true, "21.5"},
+        {100201, {12, 0, 0, "warm"}, false, "21.5"},
+        {100301, {10, 0, 12.75f, ""}, true, "12"},
+        {100501, {7, 42, 0, ""}, true, "42"},
+        {100501, {12, 0, 0, "Cellar"}, true, "Cellar"},
+        {4242, {3, 1, 0, ""}, false, nullptr},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(p.write(c.id, c.value), c.accepted) << c.id;
+        if (c.text) {
+            EXPECT_EQ(SimParameters::valueText(*p.find(c.id)), c.text) << c.id;
+        }
+    }
+}
+
+TEST(SimParameters, LoadsAFileAndRejectsBadEntries)
+{
+    TempDir dir;
+    std::string path = dir.path + "/p.json";
+    std::ofstream(path) << R"([{"id":5,"name":"Lamp","type":"byte","value":1},
+                                {"id":6,"type":"string","value":"x"}])";
+    SimParameters p;
+    std::string error;
+    ASSERT_TRUE(p.loadFile(path, error)) << error;
+    EXPECT_EQ(p.size(), 2u);
+    EXPECT_EQ(p.find(5)->name, "Lamp");
+    std::ofstream(path) << R"({"parameters":[{"id":2000000,"type":"byte"}]})";
+    EXPECT_FALSE(p.loadFile(path, error));
+    std::ofstream(path) << R"([{"id":7,"type":"double"}])";
+    EXPECT_FALSE(p.loadFile(path, error));
+}
