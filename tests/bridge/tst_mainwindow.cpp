@@ -1,11 +1,15 @@
 // The main window: the bridge as central widget, the quit confirmation, the unattached actions.
-#include "js.h"
 #include "mainwindow.h"
+#include "pagetestsupport.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QFile>
+#include <QImage>
 #include <QMessageBox>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -46,6 +50,8 @@ private slots:
     void closeAsksAndCancelKeepsTheWindow();
     void closeAsksAndYesClosesTheWindow();
     void actionsAreAttachedToNothing();
+    void pageExitEndsTheLoopWithoutAsking();
+    void programSavesAScreenshotAndQuitsWhenAsked();
 };
 
 void MainWindowTest::bridgeIsTheCentralWidget()
@@ -97,6 +103,50 @@ void MainWindowTest::actionsAreAttachedToNothing()
                                  QStringLiteral("About &Qt")}));
     QVERIFY(window.actions().isEmpty());
     QVERIFY(!window.menuWidget());
+}
+
+void MainWindowTest::pageExitEndsTheLoopWithoutAsking()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(PageTest::waitForPage(*window.bridgeWidget()));
+    QTimer::singleShot(0, &window, [&window] {
+        PageTest::eval(*window.bridgeWidget(), QStringLiteral("vyxDesk.exit()"));
+    });
+    // Should exit() not end the loop, this ends it with another code.
+    QTimer::singleShot(15000, &window, [] { QCoreApplication::exit(7); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QVERIFY(!QApplication::activeModalWidget());
+    QVERIFY(window.isVisible());
+}
+
+void MainWindowTest::programSavesAScreenshotAndQuitsWhenAsked()
+{
+    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/vyxdesk");
+    if (!QFile::exists(program))
+        QSKIP("vyxdesk is not built");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString shot = dir.filePath(QStringLiteral("shot.png"));
+
+    QProcess desk;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("VYXDESK_SCREENSHOT"), shot);
+    env.insert(QStringLiteral("VYXDESK_QUIT_AFTER_MS"), QStringLiteral("3000"));
+    env.remove(QStringLiteral("VYXDESK_INSPECTOR"));
+    desk.setProcessEnvironment(env);
+    desk.start(program, QStringList());
+    QVERIFY(desk.waitForStarted(10000));
+    QVERIFY(desk.waitForFinished(60000));
+    const QByteArray errors = desk.readAllStandardError();
+    QCOMPARE(desk.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(desk.exitCode(), 0);
+    QVERIFY2(!errors.contains("QThread: Destroyed"), errors.constData());
+
+    const QImage image(shot);
+    QVERIFY(!image.isNull());
+    QVERIFY(image.width() > 100 && image.height() > 100);
 }
 
 QTEST_MAIN(MainWindowTest)
