@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Starts the simulator (when built) and the manager; without a display the manager runs on a
-# virtual one and a screenshot of it is saved.
+# virtual one and a screenshot of it is saved. VYX_BUILD_DIR picks the build folder (default build).
 set -euo pipefail
-cd "$(dirname "$0")/../build/bin"
+cd "$(dirname "$0")/../${VYX_BUILD_DIR:-build}/bin"
 
 sim_pid=""
 cleanup() { [[ -n "$sim_pid" ]] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null || true; }
