@@ -99,6 +99,40 @@ TEST_F(VyxsimTest, ParametersCommandLinesAndZephron) {
   connector.reset();  // while connected
 }
 
+TEST_F(VyxsimTest, DownloadThenUploadOfTheSameDatabase) {
+  QObject receiver;
+  int ready = 0;
+  std::vector<QJsonObject> progress;
+  auto connector = std::make_unique<VYXConnector>();
+  QObject::connect(connector.get(), &VYXConnector::connectionReady, &receiver, [&] { ++ready; });
+  QObject::connect(connector.get(), &VYXConnector::InProgress, &receiver, [&](QString json) {
+    progress.push_back(QJsonDocument::fromJson(json.toUtf8()).object());
+  });
+  ASSERT_EQ(connector->Client().Start("127.0.0.1", m_port, "admin", "admin"), 0);
+  ASSERT_TRUE(waitFor([&] { return ready > 0; }));
+
+  QTemporaryDir local;
+  const std::string file = (local.path() + "/db.sqlite").toStdString();
+  auto ended = [&] { return !progress.empty() && progress.back().value("IsEnd").toString() == "true"; };
+  ASSERT_EQ(connector->Client().QueryDownloadConfiguration(file, ""), 0);
+  ASSERT_TRUE(waitFor(ended));
+  EXPECT_EQ(progress.back().value("GetError").toInt(), 0) << progress.back().value("GetInfo").toString().toStdString();
+  EXPECT_TRUE(progress.back().contains("GetServerBytes"));
+  EXPECT_EQ(connector->ClientConfigurationMd5().size(), 32);
+
+  // The same file goes back: the upload ends at the digest check, with nothing sent.
+  progress.clear();
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(connector->Client().QueryUploadConfiguration(file, 524288), 0);
+  const bool uploadEnded = waitFor(ended);
+  const std::string console = testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(uploadEnded);
+  EXPECT_EQ(progress.back().value("GetError").toInt(), 0);
+  EXPECT_EQ(progress.back().value("GetPercentage").toString(), "0");
+  EXPECT_TRUE(progress.back().contains("GetSentBytes"));
+  EXPECT_NE(console.find("Project is the same, no need to update it"), std::string::npos);
+}
+
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
