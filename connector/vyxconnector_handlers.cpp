@@ -101,6 +101,7 @@ QString VYXConnector::UploadProgressJson(const kvtUploadProgress& p) {
 }
 
 void VYXConnector::OnDownloadConfiguration(const kvtDownloadProgress* progress) {
+  if (!progress) return;
   const kvtDownloadProgress& p = *progress;
   std::printf("MyVyx::OnDownloadConfiguration [%s][%i][%s][%ul][%i][%.3f][%s][%s][%s]\n", boolText(p.IsEnd()),
               int(p.GetError()), p.GetInfo().c_str(), unsigned(p.GetServerBytes()), int(p.GetReceivedBytes()),
@@ -124,6 +125,7 @@ void VYXConnector::OnDownloadConfiguration(const kvtDownloadProgress* progress) 
 }
 
 void VYXConnector::OnUploadConfiguration(const kvtUploadProgress* progress) {
+  if (!progress) return;
   const kvtUploadProgress& p = *progress;
   std::printf("MyVyx::OnUploadConfiguration [%s][%i][%s][%i][%i][%.3f][%s][%s][%s]\n", boolText(p.IsEnd()),
               int(p.GetError()), p.GetInfo().c_str(), int(p.GetClientBytes()), int(p.GetSentBytes()),
@@ -155,6 +157,7 @@ bool VYXConnector::ZephronText(const kvtIOlmoFrame& frame, QByteArray* text) {
 }
 
 void VYXConnector::OnRead(const kvtIOlmoFrame* frame) {
+  if (!frame) return;
   const kvtIOlmoFrame& f = *frame;
   const uint32_t code = f.GetCode();
   const bool response = f.GetKind() == kKindResponse;
