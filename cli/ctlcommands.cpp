@@ -227,7 +227,7 @@ int CtlCommands::run()
     static const Entry table[] = {
         {"discover", 0, 2, &CtlCommands::discover}, {"ping", 0, 0, &CtlCommands::ping},
         {"params", 0, 0, &CtlCommands::params},     {"get", 1, 1, &CtlCommands::get},
-        {"set", 3, 3, &CtlCommands::set},           {"watch", 0, 2, &CtlCommands::watch},
+        {"set", 3, 3, &CtlCommands::set},           {"watch", 0, 4, &CtlCommands::watch},
         {"download", 1, 1, &CtlCommands::download}, {"upload", 1, 1, &CtlCommands::upload},
         {"db-md5", 0, 0, &CtlCommands::dbMd5},      {"mkdir", 1, 1, &CtlCommands::fileOperation},
         {"rmdir", 1, 1, &CtlCommands::fileOperation}, {"rm", 1, 1, &CtlCommands::fileOperation},
@@ -502,14 +502,33 @@ int CtlCommands::set()
 
 int CtlCommands::watch()
 {
+    // --bus and --log switch this client's raw bus and log messages on for the watch.
+    std::vector<std::string> rest;
+    bool bus = false, log = false;
+    for (const std::string& a : m_options.args) {
+        if (a == "--bus")
+            bus = true;
+        else if (a == "--log")
+            log = true;
+        else
+            rest.push_back(a);
+    }
     bool ok = false;
-    const int seconds = secondsOption(m_options.args, 0, ok);
+    const int seconds = secondsOption(rest, 0, ok);
     if (!ok)
-        return usage("watch takes only --seconds N");
+        return usage("watch takes --seconds N, --bus and --log");
     m_session.reset(new CtlSession(m_options, m_output));
     if (int rc = m_session->connect())
         return rc;
-    m_session->setResend([] {});
+    CtlClient& c = m_session->client();
+    auto switchOn = [&c, bus, log] {
+        if (bus)
+            c.SendEnableRawBusMessage(1);
+        if (log)
+            c.SendEnableLogClients(1);
+    };
+    m_session->setResend(switchOn);
+    switchOn();
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
     const auto end = Clock::now() + std::chrono::seconds(seconds > 0 ? seconds : 86400 * 365);

@@ -139,6 +139,18 @@ case_writes() {
   CTL_TIMEOUT=2 expect 1 set 4242 byte 1
 }
 
+case_watch() {
+  start_sim --live
+  expect 0 watch --seconds 3 --bus --log
+  contains "$OUT" $'100002\tphysical\tbyte'
+  contains "$OUT" $'100201\tphysical\tfloat'
+  contains "$OUT" $'zephron\twrite\tdata\tbus: '
+  contains "$OUT" $'log\twrite\tstring\t<message level="1"><![CDATA[{"sender":"vyxsim","paramId":"100201","msg":"temperature '
+  expect 0 --json watch --seconds 2
+  contains "$OUT" '"kind":"physical"'
+  expect 2 watch --minutes 2
+}
+
 case_commands() {
   start_sim
   expect 0 exec echo hello world
