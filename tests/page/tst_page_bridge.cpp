@@ -8,7 +8,9 @@
 #include <QJsonDocument>
 #include <QDir>
 #include <QFileInfo>
+#include <QImage>
 #include <QNetworkDatagram>
+#include <QPainter>
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QSignalSpy>
@@ -141,6 +143,7 @@ private slots:
     void backupDownloadsTheDatabaseAndChecksItsMd5();
     void restoringTheSameDatabaseIsNotNecessary();
     void copiesALocalFileWithItsMd5Checked();
+    void installsAPluginStepByStep();
     void disconnectEndsTheSession();
 
 private:
@@ -163,6 +166,22 @@ private:
         return eval(QStringLiteral("document.getElementById('view-%1').textContent").arg(view)).toString();
     }
     void startSimulator();
+    // Saves what the page shows, for a person to look at (not compared with anything).
+    void shoot(const QString &name)
+    {
+#ifdef VYX_SHOTS
+        QDir().mkpath(QStringLiteral(VYX_SHOTS));
+        m_js->view()->page()->setViewportSize(QSize(1366, 768));
+        QImage image(QSize(1366, 768), QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        m_js->mainFrame()->render(&painter);
+        painter.end();
+        image.save(QDir(QStringLiteral(VYX_SHOTS)).filePath(name + QStringLiteral(".png")));
+#else
+        Q_UNUSED(name);
+#endif
+    }
 
     QVariant eval(const QString &script) { return m_js->mainFrame()->evaluateJavaScript(script); }
     bool waitFor(const QString &condition, int timeoutMs)
@@ -211,6 +230,8 @@ void PageOnBridgeTest::initTestCase()
     QVERIFY(interfaces.constFirst().flags() & QNetworkInterface::IsLoopBack);
     QVERIFY(m_dir.isValid());
 
+    // Local storage (saved sites) lives under the data location: start from an empty one.
+    qputenv("XDG_DATA_HOME", m_dir.filePath(QStringLiteral("xdg-data")).toUtf8());
     m_responder = new Responder;
     QVERIFY(m_responder->ready());
     startSimulator();
@@ -256,14 +277,13 @@ void PageOnBridgeTest::findsTheBridgeAndBuildsEveryView()
 
 void PageOnBridgeTest::discoveryListsTheServerWithItsName()
 {
-    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-servers').textContent.indexOf('Lab server') >= 0"), 8000),
+    const QString found = QStringLiteral("document.querySelectorAll('#view-servers table')[0].tBodies[0]");
+    QVERIFY2(waitFor(found + QStringLiteral(".textContent.indexOf('Lab server') >= 0"), 8000),
              qPrintable(QStringLiteral("queries seen by the responder: %1").arg(m_responder->queries)));
-    QCOMPARE(eval(QStringLiteral("document.querySelector('#view-servers tbody tr td:nth-child(2)').textContent")).toString(),
-             QStringLiteral("127.0.0.1"));
-    QCOMPARE(eval(QStringLiteral("document.querySelector('#view-servers tbody tr td:nth-child(3)').textContent")).toString(),
-             QStringLiteral("18000"));
+    QCOMPARE(eval(found + QStringLiteral(".rows[0].cells[1].textContent")).toString(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(eval(found + QStringLiteral(".rows[0].cells[2].textContent")).toString(), QStringLiteral("18000"));
     // "Use" fills the login form with the server's address.
-    eval(QStringLiteral("document.querySelector('#view-servers tbody tr .btn').click()"));
+    eval(found + QStringLiteral(".rows[0].querySelector('.btn').click()"));
     QCOMPARE(eval(QStringLiteral("document.querySelectorAll('#view-servers input')[0].value")).toString(), QStringLiteral("127.0.0.1"));
     QVERIFY(waitFor(QStringLiteral("document.getElementById('view-servers').textContent.indexOf('Search finished: 1 server found.') >= 0"), 8000));
 }
@@ -342,6 +362,7 @@ void PageOnBridgeTest::connectsToTheSimulator()
     QVERIFY2(waitFor(QStringLiteral("VX.session.state === 'connected'"), 20000), qPrintable(viewText(QStringLiteral("servers"))));
     QVERIFY(viewText(QStringLiteral("servers")).contains(QStringLiteral("Connection ready")));
     QVERIFY(eval(QStringLiteral("document.getElementById('connection-text').textContent")).toString() == QStringLiteral("Connected"));
+    shoot(QStringLiteral("01-servers"));
 }
 
 void PageOnBridgeTest::parametersArriveAndAValueCanBeWritten()
@@ -361,6 +382,7 @@ void PageOnBridgeTest::parametersArriveAndAValueCanBeWritten()
         QVERIFY2(waitFor(QStringLiteral("VX.parameters.model.get('%1').value === '77'").arg(dimmer), 10000),
                  qPrintable(eval(QStringLiteral("VX.parameters.model.get('%1').value").arg(dimmer)).toString()));
     }
+    shoot(QStringLiteral("02-parameters"));
 }
 
 void PageOnBridgeTest::consoleCommandGetsItsReply()
@@ -372,6 +394,7 @@ void PageOnBridgeTest::consoleCommandGetsItsReply()
                                    " document.querySelectorAll('#view-console .reply-wait').length === 0"), 15000));
     QVERIFY2(!eval(QStringLiteral("document.querySelector('#view-console .reply').className")).toString().contains(QStringLiteral("error")),
              qPrintable(viewText(QStringLiteral("console"))));
+    shoot(QStringLiteral("05-console"));
 }
 
 void PageOnBridgeTest::backupDownloadsTheDatabaseAndChecksItsMd5()
@@ -398,6 +421,7 @@ void PageOnBridgeTest::restoringTheSameDatabaseIsNotNecessary()
     eval(QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('.dialog button'), function (b) { return b.textContent === 'Upload and replace'; })[0].click()"));
     QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('nothing was uploaded') >= 0"), 30000),
              qPrintable(viewText(QStringLiteral("backup"))));
+    shoot(QStringLiteral("03-backup"));
 }
 
 void PageOnBridgeTest::copiesALocalFileWithItsMd5Checked()
@@ -416,6 +440,23 @@ void PageOnBridgeTest::copiesALocalFileWithItsMd5Checked()
     QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-files').textContent.indexOf('Copy complete, MD5 verified.') >= 0"), 30000),
              qPrintable(viewText(QStringLiteral("files"))));
     QVERIFY(viewText(QStringLiteral("files")).contains(QStringLiteral("293.0 KiB of 293.0 KiB (100 %)")));
+}
+
+void PageOnBridgeTest::installsAPluginStepByStep()
+{
+    requireSimulator();
+    const QString archive = m_dir.filePath(QStringLiteral("plugin-demo.tar.gz"));
+    QFile file(archive);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(1000, 'p'));
+    file.close();
+    eval(QStringLiteral("var i = document.querySelectorAll('#view-files input'); i[3].value = %1; i[4].value = 'logic/plugins';").arg(literal(archive)));
+    click(QStringLiteral("files"), QStringLiteral("Install plug-in"));
+    eval(QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('.dialog button'), function (b) { return b.textContent === 'Install'; })[0].click()"));
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-files').textContent.indexOf('Install complete: ') >= 0"), 30000),
+             qPrintable(viewText(QStringLiteral("files"))));
+    QCOMPARE(eval(QStringLiteral("document.querySelectorAll('#view-files .steps-track li.done').length")).toInt(), 6);
+    shoot(QStringLiteral("04-files"));
 }
 
 void PageOnBridgeTest::disconnectEndsTheSession()

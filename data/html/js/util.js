@@ -103,8 +103,10 @@
     return i >= 0 ? s.substring(i + 1) : s;
   };
 
-  // One argument for the server's shell, single-quoted.
+  // One argument for the server's shell: unchanged when it holds only safe characters, otherwise
+  // single-quoted.
   VX.shellQuote = function (text) {
+    if (/^[A-Za-z0-9_.\/@%+=:,-]+$/.test(String(text))) return String(text);
     return "'" + String(text).replace(/'/g, "'\\''") + "'";
   };
 

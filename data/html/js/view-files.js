@@ -158,7 +158,8 @@
     VX.setStatus(ui.pluginStatus, 'busy', 'Unpacking the archive on the server into ' + job.remote + '…');
     const command = 'tar -xzf plugin.tar.gz -C ' + VX.shellQuote(job.remote);
     VX.desk.runCommand('VYXConsole', command, (result) => {
-      if (!result.ok) {
+      // tar reports its failures as "tar: ..."
+      if (!result.ok || /^tar: /.test(result.text)) {
         VX.setStatus(ui.pluginStatus, 'error', 'Unpacking failed: ' + result.text);
         finishCopy();
         return;

@@ -44,6 +44,6 @@ test('esc and el never turn text into markup', () => {
 });
 
 test('shellQuote makes one shell argument of any text', () => {
-  [["logic/", "'logic/'"], ["it's", "'it'\\''s'"], ["a b; rm -rf /", "'a b; rm -rf /'"], ['$(x)', "'$(x)'"]]
+  [["logic/", "logic/"], ["logic/plug-ins_2", "logic/plug-ins_2"], ["", "''"], ["it's", "'it'\\''s'"], ["a b; rm -rf /", "'a b; rm -rf /'"], ['$(x)', "'$(x)'"]]
     .forEach((c) => assert.eq(VX.shellQuote(c[0]), c[1], c[0]));
 });
