@@ -114,6 +114,7 @@ private slots:
     void slotsAreDeclaredInOrderAndPublished();
     void pageCallsReachSlotsWithTheirTypes_data();
     void pageCallsReachSlotsWithTheirTypes();
+    void directCallsAnswerAsPageCalls();
     void releaseListsLabelBeforeVersion();
     void queuedScriptsArriveInOrder();
     void scriptsQueuedFromAnotherThreadArriveInOrder();
@@ -191,6 +192,23 @@ void BridgeTest::pageCallsReachSlotsWithTheirTypes()
     QFETCH(QString, script);
     QFETCH(QString, expected);
     QCOMPARE(eval(*m_js, script).toString(), expected);
+}
+
+void BridgeTest::directCallsAnswerAsPageCalls()
+{
+    const char *const slotsWithoutArguments[] = {"getQTRelease", "applicationPath", "VYXIsConnected",
+                                                 "VYXGetHeartBeatTimeOut", "getTempPath",
+                                                 "getStoragePath", "VYXQueryParametersUID"};
+    for (const char *slot : slotsWithoutArguments) {
+        QString direct;
+        QVERIFY2(QMetaObject::invokeMethod(m_js, slot, Qt::DirectConnection,
+                                           Q_RETURN_ARG(QString, direct)),
+                 slot);
+        const QString fromPage =
+            eval(*m_js, QStringLiteral("vyxDesk.%1()").arg(QLatin1String(slot))).toString();
+        QVERIFY2(!direct.isEmpty(), slot);
+        QCOMPARE(fromPage, direct);
+    }
 }
 
 void BridgeTest::releaseListsLabelBeforeVersion()
