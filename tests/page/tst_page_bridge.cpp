@@ -382,6 +382,10 @@ void PageOnBridgeTest::parametersArriveAndAValueCanBeWritten()
         QVERIFY2(waitFor(QStringLiteral("VX.parameters.model.get('%1').value === '77'").arg(dimmer), 10000),
                  qPrintable(eval(QStringLiteral("VX.parameters.model.get('%1').value").arg(dimmer)).toString()));
     }
+    QVERIFY2(waitFor(QStringLiteral("document.querySelectorAll('#view-parameters tbody tr[data-id]').length === VX.parameters.model.size"
+                                    " && VX.parameters.model.size > 20"), 10000),
+             qPrintable(viewText(QStringLiteral("parameters"))));
+    QVERIFY(waitFor(QStringLiteral("document.querySelector('#view-parameters tr[data-id=\"100101\"] td:nth-child(2)').textContent === '77'"), 5000));
     shoot(QStringLiteral("02-parameters"));
 }
 

@@ -96,6 +96,16 @@
     };
   };
 
+  // Runs fn at most once per ms, always after the last call: a steady stream of calls cannot
+  // postpone it forever (unlike a debounce).
+  VX.throttle = function (fn, ms) {
+    let timer = null;
+    return function () {
+      if (timer) return;
+      timer = setTimeout(() => { timer = null; fn(); }, ms);
+    };
+  };
+
   // Last path component of a local or server path.
   VX.baseName = function (path) {
     const s = String(path || '').replace(/[\\/]+$/, '');

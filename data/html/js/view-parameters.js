@@ -67,12 +67,14 @@
     list.forEach((p) => fragment.appendChild(rowOf(p)));
     body.appendChild(fragment);
     VX.setText(ui.count, params.size ? list.length + ' of ' + params.size + ' parameters' : '');
+    if (loadRequested && params.size && /status-busy/.test(ui.status.className))
+      VX.setStatus(ui.status, 'ok', 'Values received; changes reported by the server flash their row.');
     Array.prototype.forEach.call(ui.table.head.childNodes, (th) => {
       const key = th.getAttribute('data-key');
       th.className = 'sortable' + (key === sort.key ? (sort.dir > 0 ? ' sort-asc' : ' sort-desc') : '');
     });
   }
-  const renderSoon = VX.debounce(render, 120);
+  const renderSoon = VX.throttle(render, 150);
 
   function flash(tr) {
     tr.classList.remove('flash');
@@ -208,11 +210,13 @@
     const y = (v) => bottom - (bottom - top) * (v - min) / (max - min);
     ctx.strokeStyle = '#dde3ea';
     ctx.lineWidth = 1;
+    ctx.textAlign = 'right';
     for (let i = 0; i <= 4; i++) {
       const gy = top + (bottom - top) * i / 4;
       ctx.beginPath(); ctx.moveTo(left, gy + 0.5); ctx.lineTo(right, gy + 0.5); ctx.stroke();
-      ctx.fillText(String(Number((max - (max - min) * i / 4).toPrecision(5))), 4, gy + 4);
+      ctx.fillText(String(Number((max - (max - min) * i / 4).toPrecision(5))), left - 6, gy + 4);
     }
+    ctx.textAlign = 'left';
     ctx.fillText(VX.timeText(new Date(t0)).substring(0, 8), left, h - 6);
     ctx.fillText(VX.timeText(new Date(t1)).substring(0, 8), right - 50, h - 6);
     ctx.strokeStyle = '#1f6feb';

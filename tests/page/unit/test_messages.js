@@ -43,6 +43,18 @@ test('esc and el never turn text into markup', () => {
   assert.eq(VX.baseName('C:\\x\\y.db'), 'y.db');
 });
 
+test('throttle runs while calls keep coming (a debounce would wait for them to stop)', () => {
+  let runs = 0;
+  const t = VX.throttle(() => { runs++; }, 20);
+  const start = Date.now();
+  return new Promise((resolve) => {
+    const timer = setInterval(() => {
+      t();
+      if (runs >= 2 || Date.now() - start > 5000) { clearInterval(timer); resolve(); }
+    }, 2);
+  }).then(() => assert.ok(runs >= 2, 'ran ' + runs + ' times in 5 s of calls every 2 ms'));
+});
+
 test('shellQuote makes one shell argument of any text', () => {
   [["logic/", "logic/"], ["logic/plug-ins_2", "logic/plug-ins_2"], ["", "''"], ["it's", "'it'\\''s'"], ["a b; rm -rf /", "'a b; rm -rf /'"], ['$(x)', "'$(x)'"]]
     .forEach((c) => assert.eq(VX.shellQuote(c[0]), c[1], c[0]));
