@@ -445,6 +445,20 @@ void SimServer::tick()
 
 void SimServer::dropClosed()
 {
+    // A command channel whose monitor is gone can never be answered again: close it too.
+    for (auto& e : m_sessions) {
+        SimSession& m = *e.second;
+        if (!m.closed || m.role != SimSession::Monitor)
+            continue;
+        for (auto& other : m_sessions) {
+            SimSession& c = *other.second;
+            if (c.role == SimSession::Command && c.pairedMonitor == m.clientId && !c.closed &&
+                !c.closeWhenFlushed) {
+                SimLog::line(c.label() + ": its monitor channel is gone, closing");
+                c.closeWhenFlushed = true;
+            }
+        }
+    }
     for (auto it = m_sessions.begin(); it != m_sessions.end();) {
         if (it->second->closed) {
             SimLog::line(it->second->label() + ": disconnected");
