@@ -47,7 +47,9 @@
     const ended = String(r.IsEnd) === 'true';
     const error = Number(r.GetError) || 0;
     const info = r.GetInfo === undefined || r.GetInfo === null ? '' : String(r.GetInfo);
-    if (ended && error === 0 && !/Same, upload not necessary|Database is synced/.test(info)) percent = 100;
+    // the server already had the same database: finished, with nothing moved
+    const nothingToDo = ended && error === 0 && /Same, upload not necessary|Database is synced/.test(info);
+    if (ended && error === 0) percent = 100;
     return {
       kind,
       total,
@@ -56,6 +58,7 @@
       ended,
       error,
       ok: ended && error === 0,
+      nothingToDo,
       info,
       message: transferSentence(kind, ended, error, info),
       clientFile: String(r.GetClientFile || ''),

@@ -118,7 +118,7 @@
     if (!d || !ui) return;
     if (!transfer) transfer = { kind: d.kind, path: d.clientFile };
     watchStall();
-    const caption = VX.progressText(d.done, d.total, d.percent) + (d.info ? ' — ' + d.info : '');
+    const caption = d.nothingToDo ? d.info : VX.progressText(d.done, d.total, d.percent) + (d.info ? ' — ' + d.info : '');
     ui.bar.set(d.percent, caption, d.ended ? (d.error ? 'error' : 'ok') : 'busy');
     if (d.info && (!ui.steps.lastChild || ui.steps.lastChild.textContent !== d.info)) {
       ui.steps.appendChild(el('li', { text: d.info }));

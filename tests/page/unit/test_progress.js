@@ -48,6 +48,10 @@ test('describeTransfer puts every outcome in words', () => {
     assert.contains(d.message, c[2]);
   });
   assert.eq(VX.describeTransfer(downloadReport({ IsEnd: 'true', GetPercentage: '99.9' })).percent, 100, 'a successful end shows 100 %');
+  const same = VX.describeTransfer(uploadReport({ IsEnd: 'true', GetError: 0, GetInfo: 'Check Client - Server MD5 ... Same, upload not necessary', GetPercentage: '0' }));
+  assert.ok(same.nothingToDo && same.ok && same.percent === 100, 'nothing to move is a finished success');
+  assert.ok(!VX.describeTransfer(downloadReport({ IsEnd: 'true', GetError: 0 })).nothingToDo);
+  assert.ok(!VX.describeTransfer(uploadReport({ IsEnd: 'false', GetInfo: 'Same, upload not necessary' })).nothingToDo, 'only at the end');
   assert.eq(VX.describeTransfer(downloadReport({ GetPercentage: '250' })).percent, 100, 'clamped');
   assert.eq(VX.describeTransfer(downloadReport({ GetPercentage: 'x', GetReceivedBytes: '1', GetServerBytes: '4' })).percent, 25, 'computed when missing');
 });
