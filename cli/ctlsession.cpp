@@ -49,8 +49,10 @@ int CtlSession::connect()
     while (m_client.next(e, deadline)) {
         if (e.type == CtlEvent::Ready)
             return 0;
-        if (e.type != CtlEvent::Connection)
+        if (e.type != CtlEvent::Connection) {
+            m_early.push_back(std::move(e));
             continue;
+        }
         if (e.socketState == 0 && (e.connectionState == 1 || e.connectionState == 2)) {
             m_output.fail("could not log in to " + where + ": " + connectionText(e.connectionState));
             return 3;
@@ -78,6 +80,11 @@ CtlSession::Wait CtlSession::waitFor(CtlEvent& event, int milliseconds)
 
 CtlSession::Wait CtlSession::wait(CtlEvent& e, Deadline until)
 {
+    if (!m_early.empty()) {
+        e = std::move(m_early.front());
+        m_early.pop_front();
+        return Got;
+    }
     // Heartbeat answers arrive all the time, so the deadline is the caller's and never slides.
     while (m_client.next(e, until)) {
         switch (e.type) {

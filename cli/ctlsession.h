@@ -6,6 +6,7 @@
 #include "ctloptions.h"
 #include "ctloutput.h"
 
+#include <deque>
 #include <functional>
 #include <string>
 
@@ -39,6 +40,7 @@ private:
     CtlOutput& m_output;
     CtlClient m_client;
     std::function<void()> m_resend;
+    std::deque<CtlEvent> m_early;   // frames that came before the connection was ready
     std::string m_lost;
     bool m_reconnecting = false;
 };

@@ -130,7 +130,6 @@ case_writes() {
   "$VYXCTL" -p "$PORT" watch --seconds 4 >"$WORK/watch.out" 2>/dev/null &
   local watcher=$!
   wait_log "paired with monitor"
-  sleep 0.3
   expect 0 set 100003 byte 1
   expect 0 broadcast "hello|from vyxctl"
   wait "$watcher"
@@ -320,6 +319,7 @@ case_login() {
   contains "$ERR" "client limit"
   kill "$holder"
   wait "$holder" 2>/dev/null
+  wait_log "#1 .*disconnected"
   wait_log "#2 .*disconnected"
   expect 0 ping
   # Nobody listening.
