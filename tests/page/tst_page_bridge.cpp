@@ -170,6 +170,7 @@ private:
     void shoot(const QString &name)
     {
 #ifdef VYX_SHOTS
+        QTest::qWait(400); // let the progress bars finish their transition
         QDir().mkpath(QStringLiteral(VYX_SHOTS));
         m_js->view()->page()->setViewportSize(QSize(1366, 768));
         QImage image(QSize(1366, 768), QImage::Format_ARGB32);
