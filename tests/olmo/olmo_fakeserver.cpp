@@ -348,11 +348,35 @@ void OlmoFakeServer::answer_download(const kvtOlmoFrame& request) {
   for (size_t off = 0; off < db.size(); off += block) {
     if (!inject.empty()) SendToMonitor(inject);
     const size_t n = std::min(block, db.size() - off);
-    Reply(kvtTypeData, CmdQueryDownloadConfiguration, [&](kvtOlmoFrame& f) {
-      f.SetAsData(reinterpret_cast<const uint8_t*>(db.data()) + off, static_cast<uint32_t>(n));
-    });
+    send_data_block(CmdQueryDownloadConfiguration, db.data() + off, n);
   }
   end(0);
+}
+
+void OlmoFakeServer::send_data_block(uint32_t code, const char* data, size_t n) {
+  // Header, then the payload straight from the database: no copy of the block.
+  uint32_t word = code << 12 | uint32_t(kvtTypeData) << 4 | kvtOlmoKindResponse;
+  const uint32_t length = static_cast<uint32_t>(n);
+  uint8_t header[9] = {uint8_t(word), uint8_t(word >> 8), uint8_t(word >> 16), uint8_t(word >> 24),
+                       uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16), uint8_t(length >> 24), 0};
+  for (int i = 0; i < 8; ++i) header[8] ^= header[i];
+  std::lock_guard<std::mutex> write(m_MonitorWrite);
+  int fd;
+  {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    fd = m_iMonitor;
+  }
+  if (fd < 0) return;
+  if (::send(fd, header, sizeof header, MSG_NOSIGNAL | MSG_MORE) != static_cast<ssize_t>(sizeof header)) return;
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t r = ::send(fd, data + done, n - done, MSG_NOSIGNAL);
+    if (r <= 0) {
+      if (r < 0 && errno == EINTR) continue;
+      return;
+    }
+    done += static_cast<size_t>(r);
+  }
 }
 
 void OlmoFakeServer::answer_upload(const kvtOlmoFrame& request) {

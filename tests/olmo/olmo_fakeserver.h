@@ -87,6 +87,7 @@ class OlmoFakeServer {
   std::shared_ptr<const std::string> database(std::string* md5);
   void answer_download(const kvt::kvtOlmoFrame& request);
   void answer_upload(const kvt::kvtOlmoFrame& request);
+  void send_data_block(uint32_t code, const char* data, size_t n);
 
   std::string m_strUser, m_strPassword;
   int m_iListen = -1;
