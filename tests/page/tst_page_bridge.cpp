@@ -144,6 +144,7 @@ private slots:
     void restoringTheSameDatabaseIsNotNecessary();
     void copiesALocalFileWithItsMd5Checked();
     void installsAPluginStepByStep();
+    void busCommandAnswerReachesTheMonitor();
     void disconnectEndsTheSession();
 
 private:
@@ -462,6 +463,16 @@ void PageOnBridgeTest::installsAPluginStepByStep()
              qPrintable(viewText(QStringLiteral("files"))));
     QCOMPARE(eval(QStringLiteral("document.querySelectorAll('#view-files .steps-track li.done').length")).toInt(), 6);
     shoot(QStringLiteral("04-files"));
+}
+
+void PageOnBridgeTest::busCommandAnswerReachesTheMonitor()
+{
+    requireSimulator();
+    eval(QStringLiteral("VX.show('bus'); document.querySelector('#view-bus input').value = 'light \"kitchen\" on';"));
+    click(QStringLiteral("bus"), QStringLiteral("Send"));
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-bus').textContent.indexOf('ok: light \"kitchen\" on') >= 0"), 15000),
+             qPrintable(viewText(QStringLiteral("bus")).left(2000)));
+    shoot(QStringLiteral("06-bus"));
 }
 
 void PageOnBridgeTest::disconnectEndsTheSession()
