@@ -109,9 +109,10 @@ struct Shots
 
     QVariant js(const QString &script) { return view->page()->mainFrame()->evaluateJavaScript(script); }
 
+    // Polls the condition with a generous bound: the stub answers through the event loop.
     void expect(const QString &what, const QString &script)
     {
-        if (!js(script).toBool())
+        if (!waitFor([&] { return js(script).toBool(); }, 10000))
             failures << what;
     }
 
@@ -284,8 +285,7 @@ int runShots(const QString &html, const QString &folder, const QSize &size)
     s.shoot("project");
     s.js("var x=document.querySelectorAll('#view-project .field input')[5]; x.value='75';"
          "var e=document.createEvent('Event'); e.initEvent('change',true,true); x.dispatchEvent(e);");
-    settle(500);
-    if (!desk.calls().contains(QStringLiteral("writeFile ../project/project.data")))
+    if (!waitFor([&] { return desk.calls().contains(QStringLiteral("writeFile ../project/project.data")); }, 10000))
         s.failures << "an edit in the project editor did not write data/project/project.data";
     s.js("Array.prototype.filter.call(document.querySelectorAll('#view-project button'), function(b){return b.textContent==='Save';})[0].click();");
     s.expect("saving reports the chosen file", "document.getElementById('view-project').textContent.indexOf('Saved to /home/user/demo.vyxp') >= 0");
