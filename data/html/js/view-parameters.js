@@ -240,7 +240,11 @@
     selected = null;
     if (ui) { render(); showSelected(); drawTrend(); requestAll(); }
   });
-  VX.bus.on('session', (s) => { if (ui && s.state !== 'connected') render(); });
+  VX.bus.on('session', (s) => {
+    if (!ui || s.state === 'connected') return;
+    render();
+    if (params.size) VX.setStatus(ui.status, 'info', 'Not connected: the values shown are the last ones received.');
+  });
 
   VX.registerView({
     id: 'parameters',
