@@ -766,7 +766,10 @@ bool kvtOlmoTcpClientVyx::update_upload_configuration(const kvtIOlmoFrame* frame
       if (up.sentBytes < up.clientBytes) upload_append_next();
       return false;
     case CmdQueryFileAppendData:
-      if (frame->GetType() != kvtTypeString) return false;
+      if (frame->GetType() != kvtTypeString) {
+        *changed = false;  // only the text answer moves the upload on
+        return false;
+      }
       up.info = "Upload Data";
       if (!upload_parse(frame, &file, &err, &info, &wrote, &md5)) return true;
       if (file != up.serverFile) return false;
