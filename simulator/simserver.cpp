@@ -99,18 +99,18 @@ bool SimServer::listen()
 
 int SimServer::run()
 {
-    if (!listen())
-        return 1;
-    std::printf("LISTENING %d\n", m_port);
-    std::fflush(stdout);
-    SimLog::line("listening on " + m_options.bind + ":" + std::to_string(m_port));
-
+    // Handlers first: whoever read the port may stop the simulator at once.
     struct sigaction sa{};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    if (!listen())
+        return 1;
+    std::printf("LISTENING %d\n", m_port);
+    std::fflush(stdout);
+    SimLog::line("listening on " + m_options.bind + ":" + std::to_string(m_port));
 
     if (m_options.discovery)
         m_discovery.open(m_options.name, m_options.bind, m_port);
