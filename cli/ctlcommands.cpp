@@ -538,6 +538,9 @@ int CtlCommands::watch()
         if (m_session->waitFor(e, 200) != CtlSession::Got || e.type != CtlEvent::Frame)
             continue;
         const kvtIOlmoFrame& f = *e.frame;
+        // The heartbeat's own time-stamp answers are not news.
+        if (f.GetCode() == kvt::CmdQuerySystemTimeStamp)
+            continue;
         std::string text = valueText(f);
         std::string what = std::to_string(f.GetCode());
         if (f.GetCode() == kvt::CmdSendBroadcastData)
