@@ -1,0 +1,747 @@
+// The bridge's server slots end to end: an in-process bridge with its page, driven by page
+// JavaScript, against a real vyxsim process on loopback. Callbacks record what they receive in the
+// page; the test reads those records back.
+#include "js.h"
+#include "kvt_olmotcpclientvyx.h"
+#include "pagescript.h"
+#include "qmllogclass.h"
+
+#include <QCryptographicHash>
+#include <QDebug>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegExp>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QQuickWindow>
+#include <QTest>
+#include <QWebFrame>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+const int kWaitMs = 30000;
+
+bool waitFor(const std::function<bool()> &condition, int timeoutMs = kWaitMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+QByteArray patternBytes(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + i / 251) & 0xff);
+    return bytes;
+}
+
+// One vyxsim process with its own sandbox, on a free loopback port, never answering discovery.
+class SimServer
+{
+public:
+    ~SimServer()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(5000)) {
+                m_process.kill();
+                m_process.waitForFinished(5000);
+            }
+        }
+    }
+
+    bool start(const QStringList &extra = QStringList())
+    {
+        const QString program = qEnvironmentVariable("VYXSIM");
+        if (program.isEmpty() || !m_root.isValid())
+            return false;
+        QStringList args{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--root"),
+                         m_root.path(), QStringLiteral("--no-discovery"), QStringLiteral("--quiet")};
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        m_process.start(program, args + extra);
+        if (!m_process.waitForStarted(10000))
+            return false;
+        QByteArray out;
+        QElapsedTimer timer;
+        timer.start();
+        while (!out.contains('\n') && timer.elapsed() < 15000) {
+            m_process.waitForReadyRead(200);
+            out += m_process.readAllStandardOutput();
+        }
+        const QList<QByteArray> words = out.left(out.indexOf('\n')).split(' ');
+        if (words.size() != 2 || words[0] != "LISTENING")
+            return false;
+        m_port = words[1].toUShort();
+        return m_port != 0;
+    }
+
+    quint16 port() const { return m_port; }
+    QString filesDir() const { return m_root.path() + QStringLiteral("/files"); }
+
+private:
+    QTemporaryDir m_root;
+    QProcess m_process;
+    quint16 m_port = 0;
+};
+
+// A bridge with its page loaded and a recorder in the page: the callback "cb.NAME" keeps every
+// argument it gets (texts as they are, anything else as JSON) in rec.NAME.
+class Page
+{
+public:
+    bool open()
+    {
+        m_js.reset(new JS(nullptr));
+        QSignalSpy loaded(m_js->mainFrame(), &QWebFrame::loadFinished);
+        if (!loaded.wait(20000))
+            return false;
+        eval(QStringLiteral(
+            "window.rec = {}; window.cb = {};"
+            "window.R = function (key) { var f = function (x) { var k = f.recordKey;"
+            "  (rec[k] = rec[k] || []).push(typeof x === 'string' ? x : JSON.stringify(x)); };"
+            "  f.recordKey = String(key); return f; };"
+            "window.QT = { updateParameter: R('param'), updateParameterFromLogicChannel: R('logic'),"
+            "              debug: R('debug') };"
+            "window.application = { feedback: R('zephron') };"));
+        return eval(QStringLiteral("typeof vyxDesk")).toString() == QLatin1String("object");
+    }
+
+    JS &js() { return *m_js; }
+    void close() { m_js.reset(); }
+
+    QVariant eval(const QString &script) { return m_js->mainFrame()->evaluateJavaScript(script); }
+    QString call(const QString &script) { return eval(script).toString(); }
+
+    // The page callback that records into `name`, as the quoted name a slot takes.
+    QString cb(const QString &name)
+    {
+        eval(QStringLiteral("cb['%1'] = cb['%1'] || R('%1');").arg(name));
+        return QStringLiteral("'cb.") + name + QLatin1Char('\'');
+    }
+
+    QStringList calls(const QString &name)
+    {
+        const QString json = call(QStringLiteral("JSON.stringify(rec['%1'] || [])").arg(name));
+        QStringList out;
+        for (const QJsonValue &v : QJsonDocument::fromJson(json.toUtf8()).array())
+            out << v.toString();
+        return out;
+    }
+
+    QList<QJsonObject> objects(const QString &name)
+    {
+        QList<QJsonObject> out;
+        for (const QString &text : calls(name))
+            out << QJsonDocument::fromJson(text.toUtf8()).object();
+        return out;
+    }
+
+    bool waitCalls(const QString &name, int count, int timeoutMs = kWaitMs)
+    {
+        return waitFor([&] { return calls(name).size() >= count; }, timeoutMs);
+    }
+
+    bool waitStatus(const QString &name, const QString &status, int timeoutMs = kWaitMs)
+    {
+        return waitFor([&] {
+            for (const QJsonObject &o : objects(name))
+                if (o.value(QStringLiteral("status")).toString() == status)
+                    return true;
+            return false;
+        }, timeoutMs);
+    }
+
+    bool connectTo(quint16 port, const QString &password = QStringLiteral("admin"))
+    {
+        const QString callback = cb(QStringLiteral("conn"));
+        const QString script = QStringLiteral("vyxDesk.VYXConnect('127.0.0.1', '%1', 'admin', '%2', %3)")
+                                   .arg(QString::number(port), password, callback);
+        const QString ret = call(script);
+        if (!ret.isEmpty())
+            return false;
+        const bool ready = waitFor([&] {
+            for (const QJsonObject &o : objects(QStringLiteral("conn")))
+                if (o.value(QStringLiteral("connection")).toString() == QLatin1String("Connection Ready"))
+                    return true;
+            return false;
+        }) && waitFor([&] { return call(QStringLiteral("vyxDesk.VYXIsConnected()")) == QLatin1String("true"); });
+        if (!ready)
+            qWarning().noquote() << "connection reports:" << call(QStringLiteral("JSON.stringify(rec.conn)"));
+        return ready;
+    }
+
+    // Waits for the parameter update of `id` with `scope` and returns its value.
+    bool waitParameter(const QString &id, const QString &scope, QString *value)
+    {
+        return waitFor([&] {
+            const QList<QJsonObject> updates = objects(QStringLiteral("param"));
+            for (int i = updates.size() - 1; i >= 0; --i) {
+                const QJsonObject &u = updates[i];
+                if (u.value(QStringLiteral("ParameterID")).toString() == id
+                    && u.value(QStringLiteral("frameScope")).toString() == scope) {
+                    *value = u.value(QStringLiteral("value")).toString();
+                    return true;
+                }
+            }
+            return false;
+        });
+    }
+
+    void clear(const QString &name) { eval(QStringLiteral("delete rec['%1'];").arg(name)); }
+
+private:
+    std::unique_ptr<JS> m_js;
+};
+
+// A page string literal holding exactly `text`.
+QString jsString(const QString &text)
+{
+    return PageScript::singleQuotedLiteral(text);
+}
+
+// The text shown in a log window.
+QString logTextOf(QMLLogClass *log)
+{
+    if (!log || !log->window())
+        return QString();
+    QObject *text = log->window()->findChild<QObject *>(QStringLiteral("logText"));
+    return text ? text->property("text").toString() : QString();
+}
+
+} // namespace
+
+class ServerSlotsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void connectWithGoodAndBadPasswords();
+    void connectionStateTextsAreDataInThePage();
+    void disconnectEndsTheConnection();
+    void notConnectedAnswers();
+    void parametersAreListedAndUpdatedLive();
+    void sendParameterValueTypes();
+    void configurationDownloadAndUpload();
+    void remoteCopy_data();
+    void remoteCopy();
+    void remoteCopyOfAMissingFile();
+    void md5MismatchIsReported();
+    void foldersFilesAndDatabaseMd5();
+    void consoleGuardianAndExecuteReplies();
+    void twoCommandLinesAreEachAnsweredOnceToTheirOwnCallback();
+    void serverTextsNeverRunAsScript();
+    void pluginInstallationStepsInOrder();
+    void broadcastMessagesBetweenTwoBridges();
+    void logMessagesGoToLogWindows();
+    void zephronRoundTrip();
+    void silentServerIsReconnected();
+    void bridgeDestroyedWhileConnected();
+
+private:
+    std::unique_ptr<SimServer> m_sim;
+    Page m_page;
+    QTemporaryDir m_local;
+};
+
+void ServerSlotsTest::initTestCase()
+{
+    if (qEnvironmentVariable("VYXSIM").isEmpty())
+        QSKIP("VYXSIM (path of vyxsim) is not set");
+    QVERIFY(m_local.isValid());
+}
+
+void ServerSlotsTest::init()
+{
+    m_sim.reset(new SimServer);
+    QVERIFY(m_sim->start());
+    QVERIFY(m_page.open());
+}
+
+void ServerSlotsTest::cleanup()
+{
+    m_page.close();
+    m_sim.reset();
+}
+
+void ServerSlotsTest::connectWithGoodAndBadPasswords()
+{
+    QVERIFY(!m_page.connectTo(m_sim->port(), QStringLiteral("wrong")));
+    bool refused = false;
+    for (const QJsonObject &o : m_page.objects(QStringLiteral("conn"))) {
+        QCOMPARE(o.keys().size(), 2);
+        if (o.value(QStringLiteral("connection")).toString() == QLatin1String("Authentication failed")) {
+            QCOMPARE(o.value(QStringLiteral("state")).toString(), QStringLiteral("Connected"));
+            refused = true;
+        }
+    }
+    QVERIFY(refused);
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXIsConnected()")), QStringLiteral("false"));
+
+    m_page.clear(QStringLiteral("conn"));
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    const QList<QJsonObject> reports = m_page.objects(QStringLiteral("conn"));
+    QCOMPARE(reports.last(), QJsonObject({{QStringLiteral("connection"), QStringLiteral("Connection Ready")}}));
+    // The connect call sets the heartbeat time-out of a fresh connection.
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXGetHeartBeatTimeOut()")), QStringLiteral("120000"));
+}
+
+void ServerSlotsTest::connectionStateTextsAreDataInThePage()
+{
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    m_page.clear(QStringLiteral("conn"));
+
+    // The monitor channel's reports are dropped; the command channel's arrive as they are.
+    m_page.call(QStringLiteral("vyxDesk.VYXConnectionState('R', 'Connecting', 'Closed')"));
+    const QString odd = QStringLiteral("it's \"odd\"\n\u2028</script>\\");
+    m_page.call(QStringLiteral("vyxDesk.VYXConnectionState('C', %1, %1)").arg(jsString(odd)));
+    QVERIFY(m_page.waitCalls(QStringLiteral("conn"), 1));
+    QTest::qWait(200);
+    const QList<QJsonObject> reports = m_page.objects(QStringLiteral("conn"));
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(reports[0].value(QStringLiteral("connection")).toString(), odd);
+    QCOMPARE(reports[0].value(QStringLiteral("state")).toString(), odd);
+}
+
+void ServerSlotsTest::disconnectEndsTheConnection()
+{
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXDisconnect()")), QString());
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXIsConnected()")), QStringLiteral("false"));
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXQueryParametersUID()")), QStringLiteral("true"));
+}
+
+void ServerSlotsTest::notConnectedAnswers()
+{
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXIsConnected()")), QStringLiteral("false"));
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXUpload('x', 'cb.x')")), QStringLiteral("Not Ready"));
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXDownload('x', 'cb.x')")), QStringLiteral("Not Ready"));
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXQueryParametersUID()")), QStringLiteral("true"));
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXQueryParameterValue(100001)")), QStringLiteral("true"));
+    QCOMPARE(m_page.eval(QStringLiteral("vyxDesk.VYXMessageSend('abc', 'cb.x')")).toBool(), false);
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXCopyFile('/nonexistent', 'x', 'cb.x')")), QString());
+    m_page.call(QStringLiteral("vyxDesk.VYXSetHeartBeatTimeOut('7000')"));
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXGetHeartBeatTimeOut()")), QStringLiteral("7000"));
+    m_page.call(QStringLiteral("vyxDesk.VYXSetHeartBeatTimeOut('soon')"));
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXGetHeartBeatTimeOut()")), QStringLiteral("0"));
+}
+
+void ServerSlotsTest::parametersAreListedAndUpdatedLive()
+{
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXQueryParametersUID()")), QStringLiteral("false"));
+    QString value;
+    QVERIFY(m_page.waitParameter(QStringLiteral("100501"), QStringLiteral("Response"), &value));
+    QVERIFY(!value.isEmpty());
+    QVERIFY(m_page.waitParameter(QStringLiteral("100201"), QStringLiteral("Response"), &value));
+
+    m_page.call(QStringLiteral("vyxDesk.sendParameterValue('100101', 'byte', '17')"));
+    QVERIFY(m_page.waitParameter(QStringLiteral("100101"), QStringLiteral("Write"), &value));
+    QCOMPARE(value, QStringLiteral("17"));
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXQueryParameterValue(100101)")), QStringLiteral("false"));
+}
+
+void ServerSlotsTest::sendParameterValueTypes()
+{
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    struct Case { const char *id, *type, *value, *expected; } cases[] = {
+        {"100101", "byte", "300", "44"},
+        {"100201", "float", "21.5", "21.5"},
+        {"100301", "uint", "12345", "12345"},
+        {"100501", "string", "Hall \"2\"", "Hall \"2\""},
+    };
+    for (const Case &c : cases) {
+        m_page.clear(QStringLiteral("param"));
+        m_page.call(QStringLiteral("vyxDesk.sendParameterValue('%1', '%2', %3)")
+                        .arg(QLatin1String(c.id), QLatin1String(c.type), jsString(QString::fromUtf8(c.value))));
+        QString value;
+        QVERIFY2(m_page.waitParameter(QLatin1String(c.id), QStringLiteral("Write"), &value), c.type);
+        QCOMPARE(value, QString::fromUtf8(c.expected));
+    }
+
+    // "Float" is not a type: nothing goes out, so the next write seen is the marker's.
+    m_page.clear(QStringLiteral("param"));
+    m_page.call(QStringLiteral("vyxDesk.sendParameterValue('100201', 'Float', '30')"));
+    m_page.call(QStringLiteral("vyxDesk.sendParameterValue('100102', 'byte', '5')"));
+    QString value;
+    QVERIFY(m_page.waitParameter(QStringLiteral("100102"), QStringLiteral("Write"), &value));
+    QTest::qWait(300);
+    for (const QJsonObject &u : m_page.objects(QStringLiteral("param")))
+        QVERIFY(u.value(QStringLiteral("ParameterID")).toString() != QLatin1String("100201"));
+}
+
+void ServerSlotsTest::configurationDownloadAndUpload()
+{
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    const QString path = m_local.filePath(QStringLiteral("config.db"));
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXDownload(%1, %2)")
+                             .arg(jsString(path), m_page.cb(QStringLiteral("down")))),
+             QString());
+    auto ended = [&](const QString &name) {
+        return waitFor([&] {
+            const QList<QJsonObject> reports = m_page.objects(name);
+            return !reports.isEmpty()
+                   && reports.last().value(QStringLiteral("IsEnd")).toString() == QLatin1String("true");
+        }, 60000);
+    };
+    QVERIFY(ended(QStringLiteral("down")));
+    const QJsonObject last = m_page.objects(QStringLiteral("down")).last();
+    QCOMPARE(last.value(QStringLiteral("GetError")).toInt(-1), 0);
+    QCOMPARE(last.value(QStringLiteral("GetPercentage")).toString(), QStringLiteral("100"));
+    QVERIFY(last.contains(QStringLiteral("GetReceivedBytes")));
+    QVERIFY(QFileInfo(path).size() > 0);
+
+    // A changed configuration goes up; the page follows it in upload reports.
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::Append));
+    file.write(patternBytes(1000));
+    file.close();
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXUpload(%1, %2)")
+                             .arg(jsString(path), m_page.cb(QStringLiteral("up")))),
+             QString());
+    QVERIFY(ended(QStringLiteral("up")));
+    const QJsonObject up = m_page.objects(QStringLiteral("up")).last();
+    QVERIFY(up.contains(QStringLiteral("GetSentBytes")));
+    QCOMPARE(up.value(QStringLiteral("GetError")).toInt(-1), 0);
+    QCOMPARE(up.value(QStringLiteral("GetClientMd5File")).toString().toLower(),
+             up.value(QStringLiteral("GetServerMd5File")).toString().toLower());
+
+    // The server is still usable afterwards (the stop of its logic process was answered in turn).
+    m_page.call(QStringLiteral("vyxDesk.VYXConsole('echo after', %1)").arg(m_page.cb(QStringLiteral("c"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("c"), 1));
+    QCOMPARE(m_page.objects(QStringLiteral("c"))[0].value(QStringLiteral("status")).toString(),
+             QStringLiteral("after"));
+}
+
+void ServerSlotsTest::remoteCopy_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QList<qint64>>("copied");
+    QTest::newRow("empty") << 0 << QList<qint64>{};
+    QTest::newRow("one block") << 131072 << QList<qint64>{131072};
+    QTest::newRow("300000 bytes") << 300000 << QList<qint64>{131072, 262144};
+}
+
+void ServerSlotsTest::remoteCopy()
+{
+    QFETCH(int, size);
+    QFETCH(QList<qint64>, copied);
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    const QByteArray bytes = patternBytes(size);
+    const QString local = m_local.filePath(QStringLiteral("copy-%1.bin").arg(size));
+    QFile file(local);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+
+    const QString ret = m_page.call(QStringLiteral("vyxDesk.VYXCopyFile(%1, 'copied.bin', %2)")
+                                        .arg(jsString(local), m_page.cb(QStringLiteral("copy"))));
+    QCOMPARE(QJsonDocument::fromJson(ret.toUtf8()).object(),
+             QJsonObject({{QStringLiteral("status"), QStringLiteral("copy in progress")}}));
+    QVERIFY(m_page.waitStatus(QStringLiteral("copy"), QStringLiteral("complete")));
+
+    QList<QJsonObject> expected;
+    for (qint64 c : copied)
+        expected << QJsonObject({{QStringLiteral("status"), QStringLiteral("copy in progress")},
+                                 {QStringLiteral("length"), size},
+                                 {QStringLiteral("copied"), double(c)},
+                                 {QStringLiteral("percent"), double(c) * 100.0 / size}});
+    expected << QJsonObject({{QStringLiteral("status"), QStringLiteral("MD5 verify")}})
+             << QJsonObject({{QStringLiteral("status"), QStringLiteral("complete")}});
+    QCOMPARE(m_page.objects(QStringLiteral("copy")), expected);
+
+    QFile copy(m_sim->filesDir() + QStringLiteral("/copied.bin"));
+    QVERIFY(copy.open(QIODevice::ReadOnly));
+    QCOMPARE(copy.readAll(), bytes);
+}
+
+void ServerSlotsTest::remoteCopyOfAMissingFile()
+{
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXCopyFile('/nonexistent/file', 'x.bin', %1)")
+                             .arg(m_page.cb(QStringLiteral("copy")))),
+             QString());
+    // The plug-in installation answers empty whatever happens.
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXInstallPlugin('/nonexistent/p.tar.gz', '', %1, %2)")
+                             .arg(m_page.cb(QStringLiteral("copy")), m_page.cb(QStringLiteral("done")))),
+             QString());
+    QTest::qWait(500);
+    QVERIFY(m_page.calls(QStringLiteral("copy")).isEmpty());
+}
+
+void ServerSlotsTest::md5MismatchIsReported()
+{
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    const QByteArray bytes = patternBytes(5000);
+    const QString local = m_local.filePath(QStringLiteral("md5.bin"));
+    QFile file(local);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+    m_page.call(QStringLiteral("vyxDesk.VYXCopyFile(%1, 'md5.bin', %2)").arg(jsString(local), m_page.cb(QStringLiteral("copy"))));
+    QVERIFY(m_page.waitStatus(QStringLiteral("copy"), QStringLiteral("complete")));
+
+    // A server answering another checksum, or the right one in upper case, is a mismatch.
+    const QString md5 = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+    for (const QString &answer : {QStringLiteral("0123456789abcdef0123456789abcdef"), md5.toUpper()}) {
+        m_page.clear(QStringLiteral("copy"));
+        m_page.call(QStringLiteral("vyxDesk.VYXFileVerified(%1)").arg(jsString(answer)));
+        QVERIFY(m_page.waitCalls(QStringLiteral("copy"), 1));
+        QCOMPARE(m_page.objects(QStringLiteral("copy")),
+                 QList<QJsonObject>{QJsonObject({{QStringLiteral("status"), QStringLiteral("MD5 Error")}})});
+    }
+}
+
+void ServerSlotsTest::foldersFilesAndDatabaseMd5()
+{
+    // Not connected: nothing is stored, so the earlier callback stays.
+    m_page.call(QStringLiteral("vyxDesk.VYXCreateFolder('never', %1)").arg(m_page.cb(QStringLiteral("wrong"))));
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    m_page.call(QStringLiteral("vyxDesk.VYXCreateFolder('made', %1)").arg(m_page.cb(QStringLiteral("folder"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("folder"), 1));
+    QVERIFY(QFileInfo(m_sim->filesDir() + QStringLiteral("/made")).isDir());
+
+    m_page.call(QStringLiteral("vyxDesk.VYXDeleteFolder('made', %1)").arg(m_page.cb(QStringLiteral("delfolder"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("delfolder"), 1));
+    QVERIFY(!QFileInfo::exists(m_sim->filesDir() + QStringLiteral("/made")));
+
+    QFile file(m_sim->filesDir() + QStringLiteral("/gone.txt"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("x");
+    file.close();
+    m_page.call(QStringLiteral("vyxDesk.VYXDeleteFile('gone.txt', %1)").arg(m_page.cb(QStringLiteral("delfile"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("delfile"), 1));
+    QVERIFY(!file.exists());
+
+    m_page.call(QStringLiteral("vyxDesk.VYXDatabaseMD5(%1)").arg(m_page.cb(QStringLiteral("md5"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("md5"), 1));
+    QVERIFY(QRegExp(QStringLiteral("[0-9a-fA-F]{32}")).exactMatch(m_page.calls(QStringLiteral("md5"))[0]));
+    QVERIFY(m_page.calls(QStringLiteral("wrong")).isEmpty());
+}
+
+void ServerSlotsTest::consoleGuardianAndExecuteReplies()
+{
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    m_page.call(QStringLiteral("vyxDesk.VYXConsole('echo hello world', %1)").arg(m_page.cb(QStringLiteral("console"))));
+    m_page.call(QStringLiteral("vyxDesk.VYXGuardian('restart', %1)").arg(m_page.cb(QStringLiteral("guardian"))));
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXExecute('echo done', %1)").arg(m_page.cb(QStringLiteral("exec")))),
+             QString());
+    QVERIFY(m_page.waitCalls(QStringLiteral("exec"), 1));
+    QVERIFY(m_page.waitCalls(QStringLiteral("console"), 1));
+    QVERIFY(m_page.waitCalls(QStringLiteral("guardian"), 1));
+    QCOMPARE(m_page.objects(QStringLiteral("console")),
+             QList<QJsonObject>{QJsonObject({{QStringLiteral("status"), QStringLiteral("hello world")}})});
+    QCOMPARE(m_page.objects(QStringLiteral("guardian")),
+             QList<QJsonObject>{QJsonObject({{QStringLiteral("status"), QStringLiteral("guardian: restart: ok")}})});
+    // The execute callback gets the info text itself.
+    QCOMPARE(m_page.calls(QStringLiteral("exec")), QStringList{QStringLiteral("done")});
+
+    // Answers of command lines nobody reads do not reach any callback.
+    m_page.call(QStringLiteral("vyxDesk.VYXStartKNXGateway()"));
+    m_page.call(QStringLiteral("vyxDesk.VYXStopKNXGateway()"));
+    m_page.call(QStringLiteral("vyxDesk.VYXConsole('echo last', %1)").arg(m_page.cb(QStringLiteral("console"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("console"), 2));
+    QTest::qWait(300);
+    QCOMPARE(m_page.objects(QStringLiteral("console")).last().value(QStringLiteral("status")).toString(),
+             QStringLiteral("last"));
+    QCOMPARE(m_page.calls(QStringLiteral("console")).size(), 2);
+    QCOMPARE(m_page.calls(QStringLiteral("guardian")).size(), 1);
+    QCOMPARE(m_page.calls(QStringLiteral("exec")).size(), 1);
+}
+
+void ServerSlotsTest::twoCommandLinesAreEachAnsweredOnceToTheirOwnCallback()
+{
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    // Both go out before the first answer can arrive (one script, one GUI turn).
+    m_page.call(QStringLiteral("vyxDesk.VYXConsole('echo one', %1); vyxDesk.VYXConsole('echo two', %2);"
+                               "vyxDesk.VYXGuardian('status', %3); vyxDesk.VYXConsole('echo one', %4);")
+                    .arg(m_page.cb(QStringLiteral("a")), m_page.cb(QStringLiteral("b")),
+                         m_page.cb(QStringLiteral("g")), m_page.cb(QStringLiteral("d"))));
+    for (const char *name : {"a", "b", "g", "d"})
+        QVERIFY(m_page.waitCalls(QLatin1String(name), 1));
+    m_page.call(QStringLiteral("vyxDesk.VYXConsole('echo marker', %1)").arg(m_page.cb(QStringLiteral("m"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("m"), 1));
+    QTest::qWait(200);
+    auto status = [](const QString &s) { return QList<QJsonObject>{QJsonObject({{QStringLiteral("status"), s}})}; };
+    QCOMPARE(m_page.objects(QStringLiteral("a")), status(QStringLiteral("one")));
+    QCOMPARE(m_page.objects(QStringLiteral("b")), status(QStringLiteral("two")));
+    QCOMPARE(m_page.objects(QStringLiteral("g")), status(QStringLiteral("guardian: status: ok")));
+    QCOMPARE(m_page.objects(QStringLiteral("d")), status(QStringLiteral("one")));
+}
+
+void ServerSlotsTest::serverTextsNeverRunAsScript()
+{
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    const QString evil = QStringLiteral("\"); window.pwned = 1; (\"\n')+(window.pwned=2)+('\u2028</script>\\");
+    QFile file(m_sim->filesDir() + QStringLiteral("/evil.txt"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(evil.toUtf8());
+    file.close();
+    m_page.call(QStringLiteral("vyxDesk.VYXConsole('cat evil.txt', %1)").arg(m_page.cb(QStringLiteral("c"))));
+    m_page.call(QStringLiteral("vyxDesk.VYXExecute('cat evil.txt', %1)").arg(m_page.cb(QStringLiteral("e"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("c"), 1));
+    QVERIFY(m_page.waitCalls(QStringLiteral("e"), 1));
+    QCOMPARE(m_page.objects(QStringLiteral("c"))[0].value(QStringLiteral("status")).toString(), evil);
+    QCOMPARE(m_page.calls(QStringLiteral("e"))[0], evil);
+
+    // The page's own done slots, a message and a Zephron text take the same way.
+    m_page.call(QStringLiteral("vyxDesk.VYXMessageSend('x1|a', %1)").arg(m_page.cb(QStringLiteral("msg"))));
+    m_page.call(QStringLiteral("vyxDesk.VYXMessageReceive(%1)").arg(jsString(QStringLiteral("x1|") + evil)));
+    m_page.call(QStringLiteral("vyxDesk.VYXZephronMessage(%1)").arg(jsString(evil)));
+    m_page.call(QStringLiteral("vyxDesk.VYXManagerDebug(%1)").arg(jsString(evil)));
+    QVERIFY(m_page.waitCalls(QStringLiteral("msg"), 1));
+    QVERIFY(m_page.waitCalls(QStringLiteral("zephron"), 1));
+    QVERIFY(m_page.waitCalls(QStringLiteral("debug"), 1));
+    QCOMPARE(m_page.calls(QStringLiteral("msg"))[0], QStringLiteral("x1|") + evil);
+    QCOMPARE(m_page.calls(QStringLiteral("zephron"))[0], QString(evil).replace(QLatin1Char('"'), QStringLiteral("|||")));
+    QCOMPARE(m_page.calls(QStringLiteral("debug"))[0], evil);
+    QVERIFY(m_page.eval(QStringLiteral("typeof window.pwned")).toString() == QLatin1String("undefined"));
+}
+
+void ServerSlotsTest::pluginInstallationStepsInOrder()
+{
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    const QString archive = m_local.filePath(QStringLiteral("plugin-src.tar.gz"));
+    QFile file(archive);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(patternBytes(140000));
+    file.close();
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXInstallPlugin(%1, 'ignored', %2, %3)")
+                             .arg(jsString(archive), m_page.cb(QStringLiteral("status")),
+                                  m_page.cb(QStringLiteral("done")))),
+             QString());
+    QVERIFY(m_page.waitStatus(QStringLiteral("status"), QStringLiteral("complete")));
+    QVERIFY(QFileInfo::exists(m_sim->filesDir() + QStringLiteral("/plugin.tar.gz")));
+
+    // The page unpacks the archive itself, then reports it.
+    m_page.call(QStringLiteral("vyxDesk.VYXExecute('tar -xzf plugin.tar.gz', %1)").arg(m_page.cb(QStringLiteral("tar"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("tar"), 1));
+    m_page.call(QStringLiteral("vyxDesk.VYXPluginExtracted('')"));
+    QVERIFY(m_page.waitCalls(QStringLiteral("done"), 1));
+    QVERIFY(m_page.waitStatus(QStringLiteral("status"), QStringLiteral("restarting logic")));
+
+    QStringList statuses;
+    for (const QJsonObject &o : m_page.objects(QStringLiteral("status")))
+        statuses << o.value(QStringLiteral("status")).toString();
+    QCOMPARE(statuses, (QStringList{QStringLiteral("copy in progress"), QStringLiteral("MD5 verify"),
+                                    QStringLiteral("complete"), QStringLiteral("files done"),
+                                    QStringLiteral("restarting logic")}));
+    QCOMPARE(m_page.objects(QStringLiteral("done")),
+             QList<QJsonObject>{QJsonObject({{QStringLiteral("status"), QStringLiteral("install complete")}})});
+    // The archive was removed after the ownership change, both answered in turn.
+    QVERIFY(waitFor([&] { return !QFileInfo::exists(m_sim->filesDir() + QStringLiteral("/plugin.tar.gz")); }));
+}
+
+void ServerSlotsTest::broadcastMessagesBetweenTwoBridges()
+{
+    Page other;
+    QVERIFY(other.open());
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    QVERIFY(other.connectTo(m_sim->port()));
+
+    // Each side registers a callback for the emitter "room" by sending under it.
+    QVERIFY(other.eval(QStringLiteral("vyxDesk.VYXMessageSend('room', %1)").arg(other.cb(QStringLiteral("msg")))).toBool());
+    const QString text = QStringLiteral("room|hello \"there\"\nsecond line");
+    QVERIFY(m_page.eval(QStringLiteral("vyxDesk.VYXMessageSend(%1, %2)")
+                            .arg(jsString(text), m_page.cb(QStringLiteral("msg")))).toBool());
+    QVERIFY(other.waitCalls(QStringLiteral("msg"), 1));
+    QCOMPARE(other.calls(QStringLiteral("msg")), QStringList{text});
+    QVERIFY(m_page.waitCalls(QStringLiteral("msg"), 1));
+    QCOMPARE(m_page.calls(QStringLiteral("msg")), QStringList{QStringLiteral("room")});
+}
+
+void ServerSlotsTest::logMessagesGoToLogWindows()
+{
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    kvt::kvtOlmoTcpClientVyx sender;
+    QCOMPARE(sender.Start("127.0.0.1", m_sim->port(), "admin", "admin"), 0);
+    QVERIFY(waitFor([&] { return sender.IsReady(); }));
+    auto logMessage = [](const QString &paramId, const QString &msg) {
+        const QJsonObject o{{QStringLiteral("sender"), QStringLiteral("test")},
+                            {QStringLiteral("paramId"), paramId},
+                            {QStringLiteral("msg"), msg}};
+        // The client wraps the text in its <message> element itself.
+        return QJsonDocument(o).toJson(QJsonDocument::Compact)
+            .toStdString();
+    };
+
+    // No log window: the message reaches the page as a parameter update.
+    sender.SendBroadcastMessage(logMessage(QStringLiteral("7"), QStringLiteral("first")), 1);
+    QString value;
+    QVERIFY(m_page.waitParameter(QStringLiteral("1010022"), QStringLiteral("Write"), &value));
+    QVERIFY(value.contains(QStringLiteral("first")));
+
+    // With a log window for every sender, it goes there instead.
+    m_page.call(QStringLiteral("vyxDesk.LogWindow('*', 'log')"));
+    QMLLogClass *log = m_page.js().openLogWindows().value(QStringLiteral("*"));
+    QVERIFY(log);
+    m_page.clear(QStringLiteral("param"));
+    sender.SendBroadcastMessage(logMessage(QStringLiteral("7"), QStringLiteral("second")), 1);
+    QVERIFY2(waitFor([&] { return logTextOf(log).contains(QStringLiteral("] [7] second\n")); }),
+             qPrintable(logTextOf(log) + QStringLiteral(" / page: ") + m_page.calls(QStringLiteral("param")).join(QLatin1Char(' '))));
+    // A later parameter write still reaches the page, and the log message did not.
+    m_page.call(QStringLiteral("vyxDesk.sendParameterValue('100102', 'byte', '9')"));
+    QVERIFY(m_page.waitParameter(QStringLiteral("100102"), QStringLiteral("Write"), &value));
+    for (const QJsonObject &u : m_page.objects(QStringLiteral("param")))
+        QVERIFY(u.value(QStringLiteral("ParameterID")).toString() != QLatin1String("1010022"));
+    sender.Stop();
+}
+
+void ServerSlotsTest::zephronRoundTrip()
+{
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    m_page.call(QStringLiteral("vyxDesk.VYXZephronCommand('say \"hi\"')"));
+    QVERIFY(m_page.waitCalls(QStringLiteral("zephron"), 1));
+    QCOMPARE(m_page.calls(QStringLiteral("zephron"))[0], QStringLiteral("ok: say |||hi|||"));
+}
+
+void ServerSlotsTest::silentServerIsReconnected()
+{
+    // A server that stops answering after a few command frames.
+    SimServer silent;
+    QVERIFY(silent.start({QStringLiteral("--silent-after"), QStringLiteral("3")}));
+    QVERIFY(m_page.connectTo(silent.port()));
+    m_page.call(QStringLiteral("vyxDesk.VYXSetHeartBeatTimeOut('1000')"));
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXGetHeartBeatTimeOut()")), QStringLiteral("1000"));
+    auto readyCount = [&] {
+        int n = 0;
+        for (const QJsonObject &o : m_page.objects(QStringLiteral("conn")))
+            n += o.value(QStringLiteral("connection")).toString() == QLatin1String("Connection Ready");
+        return n;
+    };
+    QCOMPARE(readyCount(), 1);
+    // The heartbeat notices the silence and rebuilds both connections.
+    QVERIFY(waitFor([&] { return readyCount() >= 2; }, 90000));
+}
+
+void ServerSlotsTest::bridgeDestroyedWhileConnected()
+{
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    m_page.call(QStringLiteral("vyxDesk.VYXConsole('echo late', 'cb.late')"));
+    m_page.call(QStringLiteral("vyxDesk.VYXQueryParametersUID()"));
+    m_page.close();
+    // Answers still travelling find no bridge; a new bridge connects as before.
+    QTest::qWait(300);
+    QVERIFY(m_page.open());
+    QVERIFY(m_page.connectTo(m_sim->port()));
+}
+
+QTEST_MAIN(ServerSlotsTest)
+#include "tst_server_slots.moc"
