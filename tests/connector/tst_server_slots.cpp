@@ -710,6 +710,16 @@ void ServerSlotsTest::zephronRoundTrip()
     m_page.call(QStringLiteral("vyxDesk.VYXZephronCommand('say \"hi\"')"));
     QVERIFY(m_page.waitCalls(QStringLiteral("zephron"), 1));
     QCOMPARE(m_page.calls(QStringLiteral("zephron"))[0], QStringLiteral("ok: say |||hi|||"));
+
+    // Bus debug on ("TRUE" in any letter case): the server's bus telegrams reach the page too.
+    m_page.call(QStringLiteral("vyxDesk.VYXEnableBusDebug('TRUE')"));
+    QVERIFY(waitFor([&] {
+        for (const QString &text : m_page.calls(QStringLiteral("zephron")))
+            if (text.startsWith(QLatin1String("bus: ")))
+                return true;
+        return false;
+    }));
+    m_page.call(QStringLiteral("vyxDesk.VYXEnableBusDebug('yes')"));
 }
 
 void ServerSlotsTest::silentServerIsReconnected()
