@@ -44,6 +44,16 @@ bool inspectorRequested()
     return qgetenv("VYXDESK_INSPECTOR") == "1";
 }
 
+// The page under data/html/ shown at start: index.html, or the file named by VYXDESK_PAGE (tests
+// use a page that does not search the network when it opens).
+QString startPagePath()
+{
+    QString page = qEnvironmentVariable("VYXDESK_PAGE");
+    if (page.isEmpty() || page.contains(QLatin1Char('/')) || page.startsWith(QLatin1Char('.')))
+        page = QStringLiteral("index.html");
+    return JS::applicationDir() + QStringLiteral("/data/html/") + page;
+}
+
 } // namespace
 
 JS::JS(QWidget *parent, Qt::WindowFlags flags)
@@ -63,7 +73,7 @@ JS::JS(QWidget *parent, Qt::WindowFlags flags)
         webView->page()->setProperty("_q_webInspectorServerPort", 9999);
 
     qDebug() << applicationDir();
-    webView->load(QUrl::fromLocalFile(applicationDir() + QStringLiteral("/data/html/index.html")));
+    webView->load(QUrl::fromLocalFile(startPagePath()));
 
     QWebFrame *frame = webView->page()->mainFrame();
     connect(frame, &QWebFrame::javaScriptWindowObjectCleared, this,

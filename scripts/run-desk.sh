@@ -9,7 +9,7 @@ cleanup() { [[ -n "$sim_pid" ]] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null
 trap cleanup EXIT
 
 if [[ -x ./vyxsim ]]; then
-  ./vyxsim --bind 127.0.0.1 --port 18000 --live --no-discovery &
+  ./vyxsim --bind 127.0.0.1 --port 18000 --live &
   sim_pid=$!
   echo "vyxsim listening on 127.0.0.1:18000 (user admin, password admin)"
 fi

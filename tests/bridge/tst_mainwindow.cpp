@@ -135,6 +135,7 @@ void MainWindowTest::programSavesAScreenshotAndQuitsWhenAsked()
     env.insert(QStringLiteral("VYXDESK_SCREENSHOT"), shot);
     env.insert(QStringLiteral("VYXDESK_QUIT_AFTER_MS"), QStringLiteral("3000"));
     env.remove(QStringLiteral("VYXDESK_INSPECTOR"));
+    env.insert(QStringLiteral("VYXDESK_PAGE"), QStringLiteral("bridge-check.html"));
     desk.setProcessEnvironment(env);
     desk.start(program, QStringList());
     QVERIFY(desk.waitForStarted(10000));

@@ -2,7 +2,7 @@
 //
 //   vyx_page_runner --unit <tests.html>
 //       loads a page of script unit tests, waits for their results and exits 0 when all passed.
-//   vyx_page_runner --shots <workbench.html> <folder>
+//   vyx_page_runner --shots <index.html> <folder>
 //       loads the workbench at 1366x768 with a stub bridge, goes through every view, saves one PNG
 //       per view into <folder> and fails on script errors or broken page behaviour.
 
@@ -348,6 +348,6 @@ int main(int argc, char **argv)
             size = QSize(args[4].toInt(), args[5].toInt());
         return runShots(args[2], args[3], size);
     }
-    std::fprintf(stderr, "usage: %s --unit <tests.html> | --shots <workbench.html> <folder> [width height]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s --unit <tests.html> | --shots <index.html> <folder> [width height]\n", argv[0]);
     return 2;
 }

@@ -34,7 +34,7 @@
           el('dt', { text: 'Storage folder' }), el('dd', {}, [ui.storage]),
           el('dt', { text: 'Temporary folder' }), el('dd', {}, [ui.temp]),
           el('dt', { text: 'Heartbeat time-out' }), el('dd', {}, [ui.heartbeat]),
-          el('dt', { text: 'Page' }), el('dd', {}, [el('span', { class: 'mono', text: 'data/html/workbench.html' })])
+          el('dt', { text: 'Page' }), el('dd', {}, [el('span', { class: 'mono', text: 'data/html/index.html' })])
         ]),
         el('h3', { class: 'sub', text: 'Keyboard' }),
         el('ul', { class: 'plain' }, [
