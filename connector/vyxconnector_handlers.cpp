@@ -17,14 +17,7 @@ using kvt::kvtUploadProgress;
 
 namespace {
 
-constexpr uint32_t kHeaderLength = 9;
-constexpr uint32_t kKindResponse = 2;
-constexpr uint32_t kTypeUChar = 3;
-constexpr uint32_t kTypeUInt = 7;
-constexpr uint32_t kTypeULong = 9;
-constexpr uint32_t kTypeFloat = 10;
-constexpr uint32_t kTypeString = 12;
-constexpr uint32_t kTypeData = 13;
+constexpr uint32_t kHeaderLength = kvt::kvtOlmoHeaderSize;
 constexpr int kMaxDumpBytes = 256;  // console dump of an unknown value
 
 // The payload bytes that really lie in the frame's buffer (none for a 9-byte frame).
@@ -138,7 +131,7 @@ void VYXConnector::OnUploadConfiguration(const kvtUploadProgress* progress) {
 }
 
 QByteArray VYXConnector::FrameText(const kvtIOlmoFrame& frame) {
-  if (frame.GetType() != kTypeString) return QByteArray();
+  if (frame.GetType() != kvt::kvtTypeString) return QByteArray();
   uint32_t length = 0;
   const char* text = reinterpret_cast<const char*>(payloadBytes(frame, &length));
   if (!text) return QByteArray();
@@ -147,7 +140,7 @@ QByteArray VYXConnector::FrameText(const kvtIOlmoFrame& frame) {
 
 bool VYXConnector::ZephronText(const kvtIOlmoFrame& frame, QByteArray* text) {
   text->clear();
-  if (frame.GetType() != kTypeData) return false;
+  if (frame.GetType() != kvt::kvtTypeData) return false;
   uint32_t length = 0;
   const uint8_t* data = payloadBytes(frame, &length);
   const kvt::kvtZephronFrame zephron(data, length);
@@ -160,7 +153,7 @@ void VYXConnector::OnRead(const kvtIOlmoFrame* frame) {
   if (!frame) return;
   const kvtIOlmoFrame& f = *frame;
   const uint32_t code = f.GetCode();
-  const bool response = f.GetKind() == kKindResponse;
+  const bool response = f.GetKind() == kvt::kvtOlmoKindResponse;
   switch (code) {
     case kvt::CmdQueryParametersUID:
       if (response) handleParametersUid(f);
@@ -248,7 +241,7 @@ void VYXConnector::OnRead(const kvtIOlmoFrame* frame) {
       return;
     }
     case kvt::CmdSendZephronFrame:
-      if (f.GetType() == kTypeData) handleZephron(f);
+      if (f.GetType() == kvt::kvtTypeData) handleZephron(f);
       return;
     default:
       handleParameter(f);
@@ -261,7 +254,7 @@ void VYXConnector::handleParametersUid(const kvtIOlmoFrame& frame) {
   std::vector<uint32_t> uids;
   {
     std::lock_guard<std::mutex> locker(m_stateLock);
-    if (frame.GetType() == kTypeData) {
+    if (frame.GetType() == kvt::kvtTypeData) {
       uint32_t length = 0;
       const uint8_t* data = payloadBytes(frame, &length);
       for (uint32_t i = 0; i + 4 <= length; i += 4) {
@@ -356,16 +349,16 @@ QJsonDocument VYXConnector::ParameterDocument(const kvtIOlmoFrame& frame) {
   o.insert("ParameterID", QString::number(frame.GetCode()));
   QString value;
   switch (frame.GetType()) {
-    case kTypeUChar: value = QString::number(unsigned(frame.GetAsUChar())); break;
-    case kTypeUInt: value = QString::number(uint32_t(frame.GetAsUInt())); break;
-    case kTypeULong: value = QString::number(uint32_t(frame.GetAsULong())); break;
-    case kTypeFloat: {
+    case kvt::kvtTypeUChar: value = QString::number(unsigned(frame.GetAsUChar())); break;
+    case kvt::kvtTypeUInt: value = QString::number(uint32_t(frame.GetAsUInt())); break;
+    case kvt::kvtTypeULong: value = QString::number(uint32_t(frame.GetAsULong())); break;
+    case kvt::kvtTypeFloat: {
       float f = 0.0f;
       frame.GetAsFloat(&f);
       value = QString::number(double(f), 'g', 6);
       break;
     }
-    case kTypeString: value = QString::fromUtf8(FrameText(frame)); break;
+    case kvt::kvtTypeString: value = QString::fromUtf8(FrameText(frame)); break;
     default: {
       // Unknown value: an empty text, and its bytes on the console.
       uint32_t length = 0;
