@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QScreen>
 #include <QStyleFactory>
 #include <QTimer>
 #include <QWebFrame>
@@ -30,6 +31,16 @@ void installRunAids(QApplication &app, MainWindow &window)
         QTimer::singleShot(quitAfterMs, &app, &QCoreApplication::quit);
 }
 
+// A virtual display has no window manager to carry out showMaximized(), so in a headless run
+// the window is given the screen's size itself.
+void fillScreenForScreenshot(MainWindow &window)
+{
+    if (qEnvironmentVariableIsEmpty("VYXDESK_SCREENSHOT"))
+        return;
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        window.setGeometry(screen->availableGeometry());
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -48,6 +59,7 @@ int main(int argc, char *argv[])
         installRunAids(app, window);
         window.show();
         window.showMaximized();
+        fillScreenForScreenshot(window);
         result = app.exec();
     }
     return result;
