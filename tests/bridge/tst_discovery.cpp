@@ -1,6 +1,7 @@
 // Server discovery against a responder inside a network namespace this test makes itself: the
 // queries go to multicast and broadcast addresses, which must never leave the machine, so the
 // real cases only run in a fresh namespace that holds nothing but loopback.
+#include "ownnetworknamespace.h"
 #include "pagetestsupport.h"
 
 #include <QNetworkDatagram>
@@ -13,16 +14,7 @@ using PageTest::eval;
 
 namespace {
 
-const char kChildFlag[] = "--inside-own-network-namespace";
 const QHostAddress kGroup(QStringLiteral("226.0.0.1"));
-
-// Routes the discovery addresses to loopback inside the new namespace, then runs this program
-// again there.
-const char kNamespaceSetup[] =
-    "ip link set lo up && ip link set lo multicast on && "
-    "ip route add 224.0.0.0/4 dev lo src 127.0.0.1 && "
-    "ip route add 255.255.255.255/32 dev lo src 127.0.0.1 && "
-    "exec \"$0\" \"$@\"";
 
 // Plays the servers: answers the multicast query on the group and the broadcast query to the
 // sender, with the datagrams given.
@@ -88,28 +80,7 @@ class DiscoveryLauncher : public QObject
 private slots:
     void runsInsideItsOwnNetworkNamespace()
     {
-        QProcess probe;
-        probe.start(QStringLiteral("unshare"), {QStringLiteral("-n"), QStringLiteral("ip"),
-                                                QStringLiteral("link"), QStringLiteral("set"),
-                                                QStringLiteral("lo"), QStringLiteral("up")});
-        if (!probe.waitForFinished(10000) || probe.exitStatus() != QProcess::NormalExit
-            || probe.exitCode() != 0) {
-            const QByteArray reason = "cannot make a network namespace with loopback (unshare -n, ip): "
-                                      + probe.readAllStandardError().trimmed()
-                                      + probe.errorString().toUtf8();
-            QSKIP(reason.constData());
-        }
-
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedChannels);
-        child.start(QStringLiteral("unshare"),
-                    {QStringLiteral("-n"), QStringLiteral("sh"), QStringLiteral("-c"),
-                     QString::fromLatin1(kNamespaceSetup), QCoreApplication::applicationFilePath(),
-                     QString::fromLatin1(kChildFlag)});
-        QVERIFY(child.waitForStarted(10000));
-        QVERIFY(child.waitForFinished(150000));
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 0);
+        VYX_RUN_IN_OWN_NETWORK_NAMESPACE();
     }
 };
 
@@ -140,9 +111,7 @@ private:
 void DiscoveryTest::initTestCase()
 {
     // Refuse to send a single query from anywhere but a namespace with loopback alone.
-    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    QCOMPARE(interfaces.size(), 1);
-    QVERIFY(interfaces.constFirst().flags() & QNetworkInterface::IsLoopBack);
+    QVERIFY2(OwnNetworkNamespace::onlyLoopback(), "loopback must be the only interface");
 }
 
 void DiscoveryTest::init()
@@ -252,7 +221,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QStringList args = app.arguments();
-    if (args.removeAll(QString::fromLatin1(kChildFlag)) > 0) {
+    if (args.removeAll(QString::fromLatin1(OwnNetworkNamespace::childFlag())) > 0) {
         DiscoveryTest test;
         return QTest::qExec(&test, args);
     }

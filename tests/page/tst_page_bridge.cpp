@@ -3,6 +3,7 @@
 // leave the machine: so the cases run only inside a network namespace this test makes itself, with
 // nothing but loopback, where a small responder plays the server.
 #include "js.h"
+#include "ownnetworknamespace.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -26,15 +27,8 @@
 
 namespace {
 
-const char kChildFlag[] = "--inside-own-network-namespace";
 const QHostAddress kGroup(QStringLiteral("226.0.0.1"));
 const char kAnswer[] = "vyx-kore-wa-desu;name=Lab server;address=127.0.0.1;port=18000;version=test";
-
-const char kNamespaceSetup[] =
-    "ip link set lo up && ip link set lo multicast on && "
-    "ip route add 224.0.0.0/4 dev lo src 127.0.0.1 && "
-    "ip route add 255.255.255.255/32 dev lo src 127.0.0.1 && "
-    "exec \"$0\" \"$@\"";
 
 // Answers the discovery queries like a server.
 class Responder : public QObject
@@ -100,23 +94,7 @@ class Launcher : public QObject
 private slots:
     void runsInsideItsOwnNetworkNamespace()
     {
-        QProcess probe;
-        probe.start(QStringLiteral("unshare"), {QStringLiteral("-n"), QStringLiteral("ip"), QStringLiteral("link"),
-                                                QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up")});
-        if (!probe.waitForFinished(10000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0) {
-            const QByteArray reason = "cannot make a network namespace with loopback (unshare -n, ip): "
-                                      + probe.readAllStandardError().trimmed() + probe.errorString().toUtf8();
-            QSKIP(reason.constData());
-        }
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedChannels);
-        child.start(QStringLiteral("unshare"),
-                    {QStringLiteral("-n"), QStringLiteral("sh"), QStringLiteral("-c"), QString::fromLatin1(kNamespaceSetup),
-                     QCoreApplication::applicationFilePath(), QString::fromLatin1(kChildFlag)});
-        QVERIFY(child.waitForStarted(10000));
-        QVERIFY(child.waitForFinished(150000));
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 0);
+        VYX_RUN_IN_OWN_NETWORK_NAMESPACE();
     }
 };
 
@@ -227,9 +205,7 @@ void PageOnBridgeTest::startSimulator()
 
 void PageOnBridgeTest::initTestCase()
 {
-    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    QCOMPARE(interfaces.size(), 1);
-    QVERIFY(interfaces.constFirst().flags() & QNetworkInterface::IsLoopBack);
+    QVERIFY2(OwnNetworkNamespace::onlyLoopback(), "loopback must be the only interface");
     QVERIFY(m_dir.isValid());
 
     // Local storage (saved sites) lives under the data location: start from an empty one.
@@ -489,7 +465,7 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QStringList args = app.arguments();
-    if (args.removeAll(QString::fromLatin1(kChildFlag)) > 0) {
+    if (args.removeAll(QString::fromLatin1(OwnNetworkNamespace::childFlag())) > 0) {
         PageOnBridgeTest test;
         return QTest::qExec(&test, args);
     }
