@@ -7,7 +7,7 @@ PACKAGES=(
   qtbase5-dev libqt5webkit5-dev qtdeclarative5-dev qtquickcontrols2-5-dev libqt5sql5-sqlite
   qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
   qml-module-qtquick-templates2 qml-module-qtquick-layouts
-  libquazip1-qt5-dev libcjson-dev libssl-dev
+  libzip-dev libcjson-dev libssl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   zip unzip xvfb xauth fonts-dejavu-core iproute2 util-linux procps
 )

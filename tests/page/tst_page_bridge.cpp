@@ -21,9 +21,7 @@
 #include <QWebView>
 #include <QtTest>
 
-#include <quazip.h>
-#include <quazipfile.h>
-#include <quazipnewinfo.h>
+#include "testzip.h"
 
 namespace {
 
@@ -71,18 +69,10 @@ private:
 
 bool writeZip(const QString &path, const QList<QPair<QString, QByteArray>> &entries)
 {
-    QuaZip zip(path);
-    if (!zip.open(QuaZip::mdCreate))
-        return false;
-    for (const auto &entry : entries) {
-        QuaZipFile file(&zip);
-        if (!file.open(QIODevice::WriteOnly, QuaZipNewInfo(entry.first)))
-            return false;
-        file.write(entry.second);
-        file.close();
-    }
-    zip.close();
-    return zip.getZipError() == 0;
+    QList<TestZipEntry> list;
+    for (const auto &entry : entries)
+        list.append(TestZipEntry(entry.first, entry.second));
+    return writeTestZip(path, list);
 }
 
 } // namespace
