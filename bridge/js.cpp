@@ -8,7 +8,9 @@
 #include <QApplication>
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 #include <QFrame>
+#include <QNetworkRequest>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QJsonArray>
@@ -54,7 +56,42 @@ QString startPagePath()
     return JS::applicationDir() + QStringLiteral("/data/html/") + page;
 }
 
+// The page holds vyxDesk and with it the installer's files and servers: only the manager's own
+// pages under data/html/ may be shown, never a document from elsewhere (a link, a script that
+// changes the location, a form, a file dropped onto the window).
+class OwnPagesOnly : public QWebPage
+{
+public:
+    OwnPagesOnly(const QString &htmlDir, QObject *parent) : QWebPage(parent), m_htmlDir(htmlDir) {}
+
+protected:
+    bool acceptNavigationRequest(QWebFrame *frame, const QNetworkRequest &request,
+                                 NavigationType type) override
+    {
+        if (!JS::isOwnPage(request.url(), m_htmlDir)) {
+            qDebug() << "Refused navigation away from the manager's pages:" << request.url();
+            return false;
+        }
+        return QWebPage::acceptNavigationRequest(frame, request, type);
+    }
+
+private:
+    QString m_htmlDir;
+};
+
 } // namespace
+
+bool JS::isOwnPage(const QUrl &url, const QString &htmlDir)
+{
+    if (url == QUrl(QStringLiteral("about:blank")))
+        return true;
+    if (!url.isLocalFile())
+        return false;
+    // Compared once links are resolved, so a link inside the folder cannot lead out of it.
+    const QString folder = QFileInfo(htmlDir).canonicalFilePath();
+    const QString file = QFileInfo(url.toLocalFile()).canonicalFilePath();
+    return !folder.isEmpty() && file.startsWith(folder + QLatin1Char('/'));
+}
 
 JS::JS(QWidget *parent, Qt::WindowFlags flags)
     : QWidget(parent, flags),
@@ -157,6 +194,9 @@ void JS::setupUi()
     webView->setObjectName(QStringLiteral("webView"));
     webView->setEnabled(true);
     webView->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    webView->setPage(new OwnPagesOnly(applicationDir() + QStringLiteral("/data/html"), webView));
+    // A dropped file or link would replace the page.
+    webView->setAcceptDrops(false);
     webView->setUrl(QUrl(QStringLiteral("about:blank")));
     horizontalLayout_2->addWidget(webView);
     horizontalLayout->addWidget(webFormFrame1);

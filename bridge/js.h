@@ -26,6 +26,7 @@ class QSqlDatabase;
 class QUdpSocket;
 class QWebFrame;
 class QWebView;
+class QUrl;
 class JSMessagesThread;
 class QMLLogClass;
 
@@ -63,6 +64,9 @@ public:
     QMap<QString, QMLLogClass *> openLogWindows() const { return logWindows; }
 
     static QString applicationDir();
+    // True for about:blank and for local files inside `htmlDir` (links resolved): the only
+    // documents the web view may show.
+    static bool isOwnPage(const QUrl &url, const QString &htmlDir);
 
 public slots:
     bool writeFileAbsoluteFromBase64(QString filename, QString text);

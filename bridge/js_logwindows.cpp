@@ -2,6 +2,7 @@
 // clients are routed to them.
 #include "js.h"
 
+#include "boundedxml.h"
 #include "qmllogclass.h"
 
 #include <QDebug>
@@ -18,7 +19,7 @@ const QString kLogChannel = QStringLiteral("1010022");
 QJsonObject logMessageOf(const QString &xml)
 {
     QDomDocument document;
-    if (!document.setContent(xml))
+    if (!BoundedXml::withinBounds(xml.toUtf8()) || !document.setContent(xml))
         return QJsonObject();
     const QByteArray json = document.documentElement().text().toUtf8();
     return QJsonDocument::fromJson(json).object();

@@ -1,4 +1,5 @@
 // Bodies of the connector's event handlers: what each protocol event turns into.
+#include "boundedxml.h"
 #include "vyxconnector.h"
 
 #include "kvt_zephronframe.h"
@@ -302,6 +303,13 @@ void VYXConnector::handleUserUI(const QByteArray& payload) {
 }
 
 void VYXConnector::handleUserUIXml(const QByteArray& xml) {
+  // Sending back what could not be read would replace the user's interface on the server.
+  if (!BoundedXml::withinBounds(xml)) {
+    std::printf("[CmdQueryUserUI][RESPONSE][refused: deeper than %d levels or larger than %d bytes]\n",
+                BoundedXml::kMaxDepth, BoundedXml::kMaxBytes);
+    std::fflush(stdout);
+    return;
+  }
   QByteArray rendered;
   {
     std::lock_guard<std::mutex> locker(m_stateLock);

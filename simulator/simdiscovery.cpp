@@ -5,6 +5,8 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -27,6 +29,8 @@ int openUdp(int port)
     int on = 1;
     // The manager on the same machine binds the same port.
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // Where each query was sent to and on which interface it arrived.
+    setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(uint16_t(port));
@@ -80,6 +84,22 @@ void SimDiscovery::open(const std::string& name, const std::string& tcpAddress, 
     m_name = cleanField(name);
     m_address = tcpAddress;
     m_port = tcpPort;
+    m_bound = !tcpAddress.empty() && tcpAddress != "0.0.0.0" &&
+              inet_pton(AF_INET, tcpAddress.c_str(), &m_boundAddress) == 1;
+    if (m_bound) {
+        ifaddrs* list = nullptr;
+        if (getifaddrs(&list) == 0) {
+            for (ifaddrs* i = list; i; i = i->ifa_next) {
+                if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET ||
+                    reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr != m_boundAddress.s_addr)
+                    continue;
+                m_boundInterface = int(if_nametoindex(i->ifa_name));
+                if ((i->ifa_flags & IFF_BROADCAST) && i->ifa_broadaddr)
+                    m_boundBroadcast = reinterpret_cast<sockaddr_in*>(i->ifa_broadaddr)->sin_addr;
+            }
+            freeifaddrs(list);
+        }
+    }
     m_multicast = openUdp(kMulticastPort);
     if (m_multicast < 0) {
         SimLog::line("discovery: cannot bind UDP " + std::to_string(kMulticastPort) + ": " +
@@ -87,7 +107,7 @@ void SimDiscovery::open(const std::string& name, const std::string& tcpAddress, 
     } else {
         ip_mreq m{};
         inet_pton(AF_INET, kGroup, &m.imr_multiaddr);
-        m.imr_interface.s_addr = htonl(INADDR_ANY);
+        m.imr_interface = m_bound ? m_boundAddress : in_addr{htonl(INADDR_ANY)};
         if (setsockopt(m_multicast, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) != 0)
             SimLog::line(std::string("discovery: cannot join ") + kGroup + ": " + std::strerror(errno));
     }
@@ -105,18 +125,48 @@ std::string SimDiscovery::answerFor(const std::string& serverAddress) const
            ";port=" + std::to_string(m_port) + ";version=" + VYXSIM_VERSION;
 }
 
+bool SimDiscovery::answers(const in_addr& destination, int interfaceIndex) const
+{
+    if (!m_bound || destination.s_addr == m_boundAddress.s_addr)
+        return true;
+    const bool toAll = IN_MULTICAST(ntohl(destination.s_addr)) ||
+                       destination.s_addr == htonl(INADDR_BROADCAST) ||
+                       (m_boundBroadcast.s_addr != 0 && destination.s_addr == m_boundBroadcast.s_addr);
+    return toAll && interfaceIndex == m_boundInterface;
+}
+
 void SimDiscovery::handleReadable(int fd)
 {
     for (int i = 0; i < 64; ++i) {
         char buffer[512];
         sockaddr_in peer{};
-        socklen_t len = sizeof peer;
-        ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&peer), &len);
+        iovec data{buffer, sizeof buffer};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+        msghdr message{};
+        message.msg_name = &peer;
+        message.msg_namelen = sizeof peer;
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        ssize_t n = recvmsg(fd, &message, 0);
         if (n < 0)
             return;
         std::string text(buffer, size_t(n));
         text = text.substr(0, text.find('\0'));
-        if (text != kQuery || len != sizeof peer)
+        if (text != kQuery || message.msg_namelen != sizeof peer)
+            continue;
+        in_addr destination{};
+        int interfaceIndex = -1;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+                in_pktinfo info{};
+                std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                destination = info.ipi_addr;
+                interfaceIndex = info.ipi_ifindex;
+            }
+        }
+        if (!answers(destination, interfaceIndex))
             continue;
         std::string address = m_address;
         if (address.empty() || address == "0.0.0.0")

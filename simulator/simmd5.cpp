@@ -1,5 +1,7 @@
 #include "simmd5.h"
 
+#include "simsandbox.h"
+
 #include <openssl/evp.h>
 
 #include <cstdio>
@@ -36,7 +38,7 @@ std::string SimMd5::ofBytes(const void* data, size_t length)
 
 std::string SimMd5::ofFile(const std::string& path)
 {
-    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> f(simOpenNoFollow(path, "rb"), &std::fclose);
     if (!f)
         return {};
     std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());

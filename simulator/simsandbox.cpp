@@ -26,7 +26,7 @@ bool makeDirs(const std::string& path)
         partial = path.substr(0, pos);
         if (partial.empty())
             continue;
-        if (mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST)
+        if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
             return false;
     }
     return true;
@@ -75,7 +75,7 @@ std::string errnoText()
 // A small deterministic byte pattern stands in for the server's configuration database.
 bool writeInitialDb(const std::string& path, uint32_t size)
 {
-    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "wb"), &std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> f(simOpenNoFollow(path, "wb"), &std::fclose);
     if (!f)
         return false;
     static const char header[] = "vyxsim configuration database\n";
@@ -102,6 +102,23 @@ bool writeInitialDb(const std::string& path, uint32_t size)
 
 } // namespace
 
+FILE* simOpenNoFollow(const std::string& path, const char* mode)
+{
+    const std::string m = mode;
+    int flags = O_RDONLY;
+    if (m == "wb")
+        flags = O_WRONLY | O_CREAT | O_TRUNC;
+    else if (m == "ab")
+        flags = O_WRONLY | O_CREAT | O_APPEND;
+    const int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return nullptr;
+    FILE* f = fdopen(fd, mode);
+    if (!f)
+        ::close(fd);
+    return f;
+}
+
 bool SimSandbox::open(const std::string& root, uint32_t initialDbSize, std::string& error)
 {
     std::string base = root;
@@ -112,6 +129,11 @@ bool SimSandbox::open(const std::string& root, uint32_t initialDbSize, std::stri
         return false;
     }
     m_root = realPath(base);
+    struct stat rootStat{};
+    if (!m_root.empty() && (stat(m_root.c_str(), &rootStat) != 0 || rootStat.st_uid != geteuid())) {
+        error = "the sandbox " + base + " belongs to another user";
+        return false;
+    }
     m_files = m_root + "/files";
     m_filesReal = realPath(m_files);
     m_db = m_root + "/config/vyx.db";
@@ -311,7 +333,7 @@ SimResult SimSandbox::readText(const std::string& clientPath, size_t limit) cons
         return fail(why);
     if (!isFile(path))
         return fail("cat: " + clientPath + ": No such file");
-    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), &std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> f(simOpenNoFollow(path, "rb"), &std::fclose);
     if (!f)
         return fail("cat: " + clientPath + ": " + errnoText());
     std::string text(limit, '\0');
@@ -334,7 +356,7 @@ uint64_t SimSandbox::dbSize() const
 
 bool SimSandbox::readDb(uint64_t offset, size_t length, std::vector<unsigned char>& out) const
 {
-    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(m_db.c_str(), "rb"), &std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> f(simOpenNoFollow(m_db, "rb"), &std::fclose);
     if (!f || fseeko(f.get(), off_t(offset), SEEK_SET) != 0)
         return false;
     out.resize(length);
@@ -355,8 +377,8 @@ SimResult SimSandbox::replaceDb(const std::string& clientPath, const std::string
     if (actual != md5)
         return {2, "MD5 of the uploaded file differs: " + actual};
     std::string staged = m_db + ".new";
-    std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(path.c_str(), "rb"), &std::fclose);
-    std::unique_ptr<FILE, int (*)(FILE*)> out(std::fopen(staged.c_str(), "wb"), &std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> in(simOpenNoFollow(path, "rb"), &std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> out(simOpenNoFollow(staged, "wb"), &std::fclose);
     if (!in || !out)
         return {3, "Can not stage the new database: " + errnoText()};
     std::vector<unsigned char> block(65536);

@@ -2,6 +2,7 @@
 // The simulator's private state on disk: a file tree that clients work in and the configuration
 // database. Every path a client names is resolved inside the file tree and can never leave it.
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -11,11 +12,16 @@ struct SimResult
     std::string info;
 };
 
+// Opens a file as fopen does, but never through a symbolic link in its last component: a link
+// placed in the tree must not lead a read or write elsewhere. Mode "rb", "wb" or "ab".
+FILE* simOpenNoFollow(const std::string& path, const char* mode);
+
 class SimSandbox
 {
 public:
-    // Creates <root>/files and <root>/config; generates a database of initialSize bytes when none
-    // exists yet.
+    // Creates <root>/files and <root>/config (new folders only for their owner); generates a
+    // database of initialSize bytes when none exists yet. A root that belongs to another user is
+    // refused: whoever owns it could swap the simulator's files under it.
     bool open(const std::string& root, uint32_t initialDbSize, std::string& error);
 
     const std::string& filesRoot() const { return m_files; }

@@ -1,9 +1,11 @@
 #include "localfiles.h"
 
 #include "filedialogs.h"
+#include "pagepaths.h"
 #include "pagescript.h"
 #include "textfile.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDebug>
@@ -42,6 +44,8 @@ void reportUnwritable(const QString &name)
 
 bool writeUtf8Text(const QString &filename, const QString &text)
 {
+    if (filename.isEmpty())
+        return false;
     makeParentFolders(filename);
     if (TextFile::write(filename, text))
         return true;
@@ -52,19 +56,16 @@ bool writeUtf8Text(const QString &filename, const QString &text)
 bool writeBinary(const QString &filename, const QByteArray &bytes)
 {
     makeParentFolders(filename);
-    QFile file(filename);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        reportUnwritable(filename);
-        return false;
-    }
-    return file.write(bytes) == bytes.size();
+    if (TextFile::writeBytes(filename, bytes))
+        return true;
+    reportUnwritable(filename);
+    return false;
 }
 
 bool replaceByCopy(const QString &source, const QString &dest)
 {
     makeParentFolders(dest);
-    QFile::remove(dest);
-    return QFile::copy(source, dest);
+    return TextFile::copy(source, dest);
 }
 
 // Streams the file through the hash so that large files need no buffer of their size.
@@ -105,7 +106,13 @@ LocalFiles::LocalFiles(const QString &appDir, FileDialogs *dialogs, const Operat
 
 QString LocalFiles::htmlPath(const QString &relative) const
 {
-    return m_appDir + QStringLiteral("/data/html/") + relative;
+    // The page reaches its project beside the HTML folder ("../project/..."), never further out
+    // than the data folder.
+    const QString path = PagePaths::underFolder(m_appDir + QStringLiteral("/data/html"), relative,
+                                                m_appDir + QStringLiteral("/data"));
+    if (path.isEmpty())
+        qDebug() << "Refused a path outside the data folder:" << relative;
+    return path;
 }
 
 QString LocalFiles::readFile(const QString &filename) const
@@ -171,12 +178,6 @@ bool LocalFiles::writeFileAbsoluteFromImageData(const QString &filename, const Q
         qDebug() << "Invalid picture size for" << filename << width << height;
         return false;
     }
-    makeParentFolders(filename);
-    QFile file(filename);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        reportUnwritable(filename);
-        return false;
-    }
     QImage image(int(width), int(height), QImage::Format_ARGB32);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
@@ -185,13 +186,23 @@ bool LocalFiles::writeFileAbsoluteFromImageData(const QString &filename, const Q
                                        channel(fields[at + 2]), channel(fields[at + 3])));
         }
     }
-    const QByteArray format = QFileInfo(filename).suffix().toLatin1();
-    return image.save(&file, format.isEmpty() ? nullptr : format.constData());
+    // Encoded first: a format that cannot be written must not cost the file that was there.
+    const QByteArray format = QFileInfo(filename).suffix().toLower().toLatin1();
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    if (format.isEmpty() || !image.save(&buffer, format.constData())) {
+        qDebug() << "Cannot encode a picture as" << format << "for" << filename;
+        return false;
+    }
+    return writeBinary(filename, encoded);
 }
 
 void LocalFiles::deleteFile(const QString &filename) const
 {
-    QFile::remove(htmlPath(filename));
+    const QString path = htmlPath(filename);
+    if (!path.isEmpty())
+        QFile::remove(path);
 }
 
 void LocalFiles::deleteAbsoluteFile(const QString &filename) const
@@ -203,11 +214,9 @@ bool LocalFiles::fileCopy(const QString &source, const QString &dest) const
 {
     const QString from = htmlPath(source);
     const QString to = htmlPath(dest);
-    makeParentFolders(to);
-    QFile::remove(to);
     qDebug() << "source=" + from;
     qDebug() << "destination=" + to;
-    return QFile::copy(from, to);
+    return !from.isEmpty() && !to.isEmpty() && replaceByCopy(from, to);
 }
 
 QString LocalFiles::fileCopyAbsolute(const QString &source, const QString &dest) const
@@ -229,8 +238,7 @@ QString LocalFiles::copyAbsoluteFileInVYXManager(const QString &sourceFile,
     const QString folder = QFileInfo(destination).absolutePath();
     QDir().mkpath(folder);
     qDebug() << "copyAbsoluteFileInVYXManager f.absolutePath():" << folder;
-    QFile::remove(destination);
-    return QFile::copy(sourceFile, destination) ? destination : QStringLiteral("-1");
+    return TextFile::copy(sourceFile, destination) ? destination : QStringLiteral("-1");
 }
 
 bool LocalFiles::selectFileToCopyInVYXManager(const QString &destinationPath,
@@ -239,10 +247,10 @@ bool LocalFiles::selectFileToCopyInVYXManager(const QString &destinationPath,
     const QString picked = m_dialogs->openFileName(title, QString(), ext);
     if (picked.isEmpty() || !QFile::exists(picked))
         return false;
-    const QString destination =
-        m_appDir + destinationPath + QLatin1Char('_') + QFileInfo(picked).fileName();
+    const QString destination = PagePaths::underApplication(
+        m_appDir, destinationPath + QLatin1Char('_') + QFileInfo(picked).fileName());
     qDebug() << destination;
-    return replaceByCopy(picked, destination);
+    return !destination.isEmpty() && replaceByCopy(picked, destination);
 }
 
 QString LocalFiles::listing(const QString &path, int filters) const

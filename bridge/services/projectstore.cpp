@@ -41,12 +41,6 @@ QJsonObject result(const QString &status, const QString &message, const QString 
     return object;
 }
 
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
 // Entries of a folder as the walks see them: hidden and system ones too, folders first.
 QFileInfoList folderEntries(const QString &path)
 {
@@ -60,6 +54,17 @@ bool isInside(const QString &path, const QString &folder)
 {
     const QString cleanFolder = QDir::cleanPath(folder) + QLatin1Char('/');
     return QDir::cleanPath(path).startsWith(cleanFolder);
+}
+
+// Asset names come from someone else's file. A NUL would end the name the operating system sees
+// before the part that the checks saw, and other control characters have no place in a name.
+bool hasControlCharacter(const QString &name)
+{
+    for (const QChar c : name) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -247,49 +252,115 @@ QString ProjectStore::loadProject(const QString &path, const QString &folderPath
         return resultText(missing);
     }
     QString status = QStringLiteral("cancel");
+    QString message;
     if (!name.isEmpty()) {
         status = QStringLiteral("ok");
         QSqlDatabase db;
         if (!openProjectFile(db, name))
             return QString();
-        restoreObjects(db);
-        restoreAssets(db);
+        QString failedPath;
+        if (!restoreProject(db, failedPath)) {
+            status = QStringLiteral("error");
+            message = QStringLiteral("Could not restore ") + failedPath;
+        }
         db.close();
     }
-    const QString text = resultText(result(status, QString(), name));
+    const QString text = resultText(result(status, message, name));
     qDebug().noquote() << text;
     return text;
 }
 
-void ProjectStore::restoreObjects(QSqlDatabase &db)
+// The new assets are unpacked into a staging folder first; the working folder changes only when
+// every file of the project could be written, so a full disk or a broken project file leaves
+// the previous project as it was.
+bool ProjectStore::restoreProject(QSqlDatabase &db, QString &failedPath)
+{
+    const QString staging = projectDir() + QStringLiteral("/assets.loading");
+    removeFolder(staging);
+    if (!QDir().mkpath(staging)) {
+        failedPath = staging;
+        return false;
+    }
+    const bool restored = restoreAssets(db, staging, failedPath) && restoreObjects(db, failedPath);
+    if (!restored || !swapAssets(staging)) {
+        if (restored)
+            failedPath = assetsDir();
+        removeFolder(staging);
+        return false;
+    }
+    return true;
+}
+
+bool ProjectStore::restoreObjects(QSqlDatabase &db, QString &failedPath)
 {
     QSqlQuery query(db);
     query.setForwardOnly(true);
     query.exec(QStringLiteral("select * from vyx_project where type='objects' "));
+    bool any = false;
+    QString objects;
     while (query.next()) {
-        QDir().mkpath(projectDir());
-        TextFile::write(projectDir() + QStringLiteral("/project.data"),
-                      query.value(QStringLiteral("info")).toString());
+        objects = query.value(QStringLiteral("info")).toString();
+        any = true;
     }
+    if (!any)
+        return true;
+    // The last row wins, as if each had been written in turn.
+    const QString target = projectDir() + QStringLiteral("/project.data");
+    QDir().mkpath(projectDir());
+    if (TextFile::write(target, objects))
+        return true;
+    failedPath = target;
+    return false;
 }
 
-void ProjectStore::restoreAssets(QSqlDatabase &db)
+bool ProjectStore::restoreAssets(QSqlDatabase &db, const QString &staging, QString &failedPath)
 {
-    removeFolder(assetsDir());
-    QDir().mkpath(assetsDir());
+    const QString stagingRoot = QFileInfo(staging).canonicalFilePath() + QLatin1Char('/');
     QSqlQuery query(db);
     query.setForwardOnly(true);
     query.exec(QStringLiteral("select * from vyx_project where type='image' "));
     while (query.next()) {
-        const QString target = dataDir() + query.value(QStringLiteral("info")).toString();
-        // The names come from the file: one with ".." must not write outside the assets folder.
-        if (!isInside(target, assetsDir())) {
-            qWarning() << "Skipping project entry outside the assets folder:" << target;
+        const QString info = query.value(QStringLiteral("info")).toString();
+        const QString target = QDir::cleanPath(dataDir() + info);
+        // The names come from the file: one with ".." or a control character must not write
+        // outside the assets folder.
+        if (hasControlCharacter(info) || !isInside(target, assetsDir())) {
+            qWarning() << "Skipping project entry outside the assets folder:" << info.toUtf8();
             continue;
         }
-        QDir().mkpath(QFileInfo(target).absolutePath());
-        writeBytes(target, query.value(QStringLiteral("data")).toByteArray());
+        const QString staged = staging + target.mid(assetsDir().length());
+        const QString folder = QFileInfo(staged).absolutePath();
+        QDir().mkpath(folder);
+        // Checked again once the folders exist, on the path the operating system resolves.
+        const QString resolved = QFileInfo(folder).canonicalFilePath() + QLatin1Char('/');
+        if (!resolved.startsWith(stagingRoot)) {
+            qWarning() << "Skipping project entry outside the assets folder:" << info;
+            continue;
+        }
+        if (!TextFile::writeBytes(staged, query.value(QStringLiteral("data")).toByteArray())) {
+            failedPath = target;
+            return false;
+        }
     }
+    return true;
+}
+
+// Puts the staged assets in place of the working ones; the old ones are removed only once the
+// new ones carry the name.
+bool ProjectStore::swapAssets(const QString &staging)
+{
+    const QString old = projectDir() + QStringLiteral("/assets.old");
+    removeFolder(old);
+    const bool hadAssets = QFileInfo::exists(assetsDir());
+    if (hadAssets && !QDir().rename(assetsDir(), old))
+        return false;
+    if (!QDir().rename(staging, assetsDir())) {
+        if (hadAssets)
+            QDir().rename(old, assetsDir());
+        return false;
+    }
+    removeFolder(old);
+    return true;
 }
 
 QString ProjectStore::loadProjectConfig(const QString &path, const QString &folderPath,
@@ -364,8 +435,7 @@ QString ProjectStore::selectImage(const QString &width, const QString &height)
     const QString newName = QStringLiteral("R") + width + QLatin1Char('x') + height +
                             QLatin1Char('_') + QFileInfo(picked).fileName();
     const QString target = backgrounds + QLatin1Char('/') + newName;
-    QFile::remove(target);
-    QFile::copy(picked, target);
+    TextFile::copy(picked, target);
     const QString relative = QStringLiteral("../project/assets/img/backgrounds/") + newName;
     qDebug() << "Path relativo :" << relative << image.width() << image.height();
     return relative + QLatin1Char(',') + QString::number(image.width()) + QLatin1Char(',') +

@@ -44,8 +44,10 @@ private:
     bool writeDatabase(const QString &name, const QString &json, QString &message);
     bool storeAssets(QSqlDatabase &db, const QString &folder, QString &failedPath);
     bool openProjectFile(QSqlDatabase &db, const QString &name);
-    void restoreObjects(QSqlDatabase &db);
-    void restoreAssets(QSqlDatabase &db);
+    bool restoreProject(QSqlDatabase &db, QString &failedPath);
+    bool restoreObjects(QSqlDatabase &db, QString &failedPath);
+    bool restoreAssets(QSqlDatabase &db, const QString &staging, QString &failedPath);
+    bool swapAssets(const QString &staging);
 
     QString m_appDir;
     FileDialogs *m_dialogs;

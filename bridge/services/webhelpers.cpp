@@ -1,6 +1,8 @@
 #include "webhelpers.h"
 
+#include "pagepaths.h"
 #include "pagescript.h"
+#include "textfile.h"
 
 #include <QDebug>
 #include <QDesktopServices>
@@ -10,7 +12,6 @@
 #include <QJsonObject>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSaveFile>
 #include <QTcpSocket>
 #include <QUrl>
 
@@ -143,6 +144,11 @@ QString WebHelpers::downloadFile(const QString &url, const QString &length,
     Q_UNUSED(length);
     m_log.append(QStringLiteral("Downloading: ") + url);
     m_downloadFeedback = feedback;
+    if (PagePaths::underApplication(m_appDir, destPath).isEmpty()) {
+        qDebug() << "Refused a download destination outside the application folder:" << destPath;
+        emit downloadEnded(url, false);
+        return QString();
+    }
     QNetworkReply *reply = m_downloadManager.get(QNetworkRequest(QUrl(url)));
     // Each download keeps its own destination, so two overlapping downloads cannot write each
     // other's data.
@@ -178,7 +184,8 @@ bool WebHelpers::saveReply(QNetworkReply *reply)
     if (data.isEmpty())
         return false;
     qDebug() << "Downloaded: " + QString::number(data.size());
-    const QString target = m_appDir + reply->property(kDestinationProperty).toString();
+    const QString destination = reply->property(kDestinationProperty).toString();
+    const QString target = PagePaths::underApplication(m_appDir, destination);
     if (!saveDownload(target, data)) {
         qDebug() << "Could not write the download to" << target;
         return false;
@@ -194,8 +201,7 @@ bool WebHelpers::saveDownload(const QString &target, const QByteArray &data)
 {
     QDir().mkpath(QFileInfo(target).absolutePath());
     // Written beside the target and renamed over it, so a failed write keeps the old file.
-    QSaveFile file(target);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.commit();
+    return TextFile::writeBytes(target, data);
 }
 
 QString WebHelpers::readWEBPage(const QString &urlString)

@@ -3,12 +3,14 @@
 #include "pagetestsupport.h"
 
 #include <QCryptographicHash>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaMethod>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QWebPage>
 #include <QWebView>
 #include <QtTest>
@@ -101,6 +103,15 @@ void recordThreadWarnings(QtMsgType type, const QMessageLogContext &context, con
     g_previousHandler(type, context, msg);
 }
 
+QStringList g_refusals;
+
+void recordRefusals(QtMsgType type, const QMessageLogContext &context, const QString &msg)
+{
+    if (msg.contains(QLatin1String("Refused navigation")))
+        g_refusals.append(msg);
+    g_previousHandler(type, context, msg);
+}
+
 } // namespace
 
 class BridgeTest : public QObject
@@ -126,6 +137,7 @@ private slots:
     void windowTitleGoesToTheParent();
     void inspectorStaysClosedUnlessAsked();
     void bridgeIsPublishedAgainAfterReload();
+    void onlyOwnPagesAreShown();
     void deliveryThreadStopsCleanlyWithScriptsPending();
 
 private:
@@ -335,6 +347,50 @@ void BridgeTest::bridgeIsPublishedAgainAfterReload()
              QStringLiteral("other page"));
     QCOMPARE(eval(*m_js, QStringLiteral("typeof vyxDesk.getQTRelease")).toString(),
              QStringLiteral("function"));
+}
+
+// A document from elsewhere must never be shown with vyxDesk in reach: links, scripts and drops
+// cannot lead the view away from the manager's own pages.
+void BridgeTest::onlyOwnPagesAreShown()
+{
+    const QString html = JS::applicationDir() + QStringLiteral("/data/html");
+    QTemporaryDir outside;
+    const QString marker = outside.filePath(QStringLiteral("reached"));
+    const QString foreign = outside.filePath(QStringLiteral("foreign.html"));
+    QFile page(foreign);
+    QVERIFY(page.open(QIODevice::WriteOnly));
+    page.write(QStringLiteral("<html><body><script>vyxDesk.writeFileAbsolute('%1', 'x');</script>"
+                              "</body></html>").arg(marker).toUtf8());
+    page.close();
+    QFile::remove(html + QStringLiteral("/linked-out.html"));
+    QVERIFY(QFile::link(foreign, html + QStringLiteral("/linked-out.html")));
+
+    struct Case { QUrl url; bool own; };
+    const Case cases[] = {
+        {QUrl::fromLocalFile(html + QStringLiteral("/bridge-check.html")), true},
+        {QUrl(QUrl::fromLocalFile(html).toString() + QStringLiteral("/bridge-check.html?x#y")), true},
+        {QUrl(QStringLiteral("about:blank")), true},
+        {QUrl::fromLocalFile(foreign), false},
+        {QUrl::fromLocalFile(html + QStringLiteral("/../html/../../outside.html")), false},
+        {QUrl::fromLocalFile(html + QStringLiteral("/linked-out.html")), false},
+        {QUrl(QStringLiteral("http://127.0.0.1:1/page.html")), false},
+        {QUrl(QStringLiteral("data:text/html,<p>x</p>")), false},
+    };
+    for (const Case &c : cases)
+        QVERIFY2(JS::isOwnPage(c.url, html) == c.own, qPrintable(c.url.toString()));
+    QFile::remove(html + QStringLiteral("/linked-out.html"));
+
+    // A script of the page sends the view to the foreign page: the view says no and stays.
+    const QUrl own = m_js->mainFrame()->url();
+    g_refusals.clear();
+    g_previousHandler = qInstallMessageHandler(recordRefusals);
+    eval(*m_js, QStringLiteral("window.location.href = '%1';").arg(QUrl::fromLocalFile(foreign).toString()));
+    QTRY_VERIFY_WITH_TIMEOUT(!g_refusals.isEmpty(), 10000);
+    qInstallMessageHandler(g_previousHandler);
+    QVERIFY(g_refusals.first().contains(QStringLiteral("foreign.html")));
+    QCOMPARE(m_js->mainFrame()->url(), own);
+    QVERIFY(!QFile::exists(marker));
+    QVERIFY(!m_js->view()->acceptDrops());
 }
 
 void BridgeTest::deliveryThreadStopsCleanlyWithScriptsPending()

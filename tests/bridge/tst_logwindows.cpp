@@ -59,6 +59,7 @@ private slots:
     void secondWindowUnderAnIdTakesTheLines();
     void switchedOffWindowDropsLines();
     void malformedBroadcastYieldsEmptyTexts();
+    void deeplyNestedBroadcastYieldsEmptyTexts();
 
 private:
     QWidget *m_parent = nullptr;
@@ -172,6 +173,18 @@ void LogWindowsTest::malformedBroadcastYieldsEmptyTexts()
 {
     eval(*m_js, QStringLiteral("vyxDesk.LogWindow('*', 'all')"));
     QVERIFY(m_js->routeLogParameter(parameterUpdate(QStringLiteral("1010022"), QStringLiteral("not xml"))));
+    QVERIFY(logTextOf(m_js->openLogWindows().value(QStringLiteral("*"))).endsWith("] [] \n"));
+}
+
+// Nested far deeper than any log message: refused before a DOM is built, like malformed XML.
+void LogWindowsTest::deeplyNestedBroadcastYieldsEmptyTexts()
+{
+    eval(*m_js, QStringLiteral("vyxDesk.LogWindow('*', 'all')"));
+    const int depth = 30000;
+    const QString xml = QStringLiteral("<a>").repeated(depth) +
+                        QStringLiteral("{\"paramId\":\"77\",\"msg\":\"deep\"}") +
+                        QStringLiteral("</a>").repeated(depth);
+    QVERIFY(m_js->routeLogParameter(parameterUpdate(QStringLiteral("1010022"), xml)));
     QVERIFY(logTextOf(m_js->openLogWindows().value(QStringLiteral("*"))).endsWith("] [] \n"));
 }
 

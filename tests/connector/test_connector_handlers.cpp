@@ -1,6 +1,7 @@
 // Handler tests: frames are built here byte by byte and handed to the connector's OnRead, as the
 // monitor reader thread would.
 #include "kvt_olmoframe.h"
+#include "kvt_olmotcpclient.h"
 #include "kvt_zephronframe.h"
 #include "vyxconnector.h"
 
@@ -10,6 +11,7 @@
 #include <QDomDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
+#include <QThread>
 
 #include <cstring>
 #include <map>
@@ -259,6 +261,23 @@ TEST(ConnectorUserInterface, WithoutMainTheDocumentGoesBackUnchanged) {
   original.setContent(xml);
   sent.setContent(connector.sentUserUI[0].second);
   EXPECT_EQ(sent.toString(1), original.toString(1));
+}
+
+// The reader threads have small stacks; a document nested 30,000 deep must neither exhaust one
+// (DOM building, rendering and freeing recurse per level) nor go back to the server.
+TEST(ConnectorUserInterface, DeeplyNestedDocumentIsRefused) {
+  RecordingConnector connector;
+  const QByteArray deep = QByteArray("<a>").repeated(30000) + QByteArray("</a>").repeated(30000);
+  QByteArray atLimit = "<ui><main>" + QByteArray("<b>").repeated(62) + QByteArray("</b>").repeated(62) + "</main></ui>";
+  std::unique_ptr<QThread> reader(QThread::create([&] {
+    connector.OnRead(textFrame(Response, kvt::CmdQueryUserUI, deep).get());
+    connector.OnRead(textFrame(Response, kvt::CmdQueryUserUI, atLimit).get());
+  }));
+  reader->setStackSize(kvt::kvtOlmoWorkerStackSize);  // as the monitor reader's
+  reader->start();
+  ASSERT_TRUE(reader->wait(60000));
+  ASSERT_EQ(connector.sentUserUI.size(), 1u);  // only the one within 64 levels
+  EXPECT_TRUE(connector.sentUserUI[0].second.contains("<icon"));
 }
 
 TEST(ConnectorUserInterface, JsonAnswerToTheWriteSendsNothing) {

@@ -9,7 +9,31 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
+
 namespace {
+
+// Each writer of the page replaces app/data/html/t/target.png with more than 4 KiB.
+using Writer = std::function<bool(LocalFiles &, FakeFileDialogs &, const QString &app)>;
+
+QByteArray bigBytes()
+{
+    QByteArray bytes(64 * 1024, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char((i * 7919) >> 3);
+    return bytes;
+}
+
+QString noisyPictureData()
+{
+    QStringList fields{"64", "64"};
+    quint32 state = 1;
+    for (int i = 0; i < 64 * 64 * 4; ++i) {
+        state = state * 1103515245 + 12345;
+        fields << QString::number(i % 4 == 3 ? 255 : int((state >> 16) & 0xff));
+    }
+    return fields.join(',');
+}
 
 QStringList names(const QString &listing)
 {
@@ -21,6 +45,8 @@ QStringList names(const QString &listing)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Writer)
 
 class LocalFilesTest : public QObject
 {
@@ -44,6 +70,12 @@ private slots:
     void encodeAccount_data();
     void encodeAccount();
     void workingPathMovesTheLog();
+    void pagePathsStayInsideTheDataFolder_data();
+    void pagePathsStayInsideTheDataFolder();
+    void failedWritesKeepTheOldFile_data();
+    void failedWritesKeepTheOldFile();
+    void pictureThatCannotBeEncodedKeepsTheOldFile();
+    void copyOntoItselfChangesNothing();
 
 private:
     QString app(const QString &relative) const { return m_app->path() + relative; }
@@ -154,6 +186,12 @@ void LocalFilesTest::copies()
     QCOMPARE(readBytes(app("/data/plugins/p_s.bin")), QByteArray("S"));
     QCOMPARE(m_dialogs->requests.last().title, QString("Pick"));
     QCOMPARE(m_dialogs->requests.last().filter, QString("*.bin"));
+    // The destination is application-relative and stays inside the application directory.
+    for (const QString refused : {"/../p", "/data/../../p", "data/p", "/data/p\n"}) {
+        m_dialogs->answers << source;
+        QVERIFY2(!m_files->selectFileToCopyInVYXManager(refused, "Pick", "*.bin"), qPrintable(refused));
+    }
+    QVERIFY(!QFileInfo::exists(app("/../p_s.bin")));
 }
 
 void LocalFilesTest::listingsStopAfter201Entries()
@@ -280,6 +318,135 @@ void LocalFilesTest::workingPathMovesTheLog()
     QCOMPARE(readBytes(app("/log.txt")), QByteArray("first line\nsecond\n"));
     QVERIFY(!LocalFiles::getTempPath().isEmpty());
     QVERIFY(!LocalFiles::getStoragePath().isEmpty());
+}
+
+void LocalFilesTest::pagePathsStayInsideTheDataFolder_data()
+{
+    QTest::addColumn<QString>("relative");
+    QTest::addColumn<QString>("where"); // relative to the application directory
+    QTest::addColumn<bool>("allowed");
+    // The page keeps its project beside the HTML folder.
+    QTest::newRow("project beside") << "../project/p.data" << "/data/project/p.data" << true;
+    QTest::newRow("plain") << "cfg/a.json" << "/data/html/cfg/a.json" << true;
+    QTest::newRow("out of data") << "../../escaped.txt" << "/escaped.txt" << false;
+    QTest::newRow("hidden climb") << "a/b/../../../../escaped.txt" << "/escaped.txt" << false;
+    QTest::newRow("absolute") << "/" + QDir::tempPath().mid(1) + "/vyx-absolute.txt"
+                              << "/data/html" + QDir::tempPath() + "/vyx-absolute.txt" << false;
+    QTest::newRow("control character") << "a\nb.txt" << "/data/html/a\nb.txt" << false;
+    QTest::newRow("nul") << QString("../../escaped.txt") + QChar(0) + "/../html/x.txt"
+                         << "/escaped.txt" << false;
+}
+
+void LocalFilesTest::pagePathsStayInsideTheDataFolder()
+{
+    QFETCH(QString, relative);
+    QFETCH(QString, where);
+    QFETCH(bool, allowed);
+    QCOMPARE(m_files->writeFile(relative, "w"), allowed);
+    QCOMPARE(QFileInfo::exists(app(where)), allowed);
+    QFile::remove(QDir::tempPath() + "/vyx-absolute.txt");
+
+    writeBytes(app(where), "there");
+    writeBytes(app("/data/html/src.txt"), "src");
+    QCOMPARE(m_files->readFile(relative), allowed ? QString("there") : QString());
+    QCOMPARE(m_files->fileCopy("src.txt", relative), allowed);
+    QCOMPARE(m_files->fileCopy(relative, "copy.txt"), allowed);
+    QCOMPARE(readBytes(app(where)), allowed ? QByteArray("src") : QByteArray("there"));
+    m_files->deleteFile(relative);
+    QCOMPARE(QFileInfo::exists(app(where)), !allowed);
+}
+
+void LocalFilesTest::failedWritesKeepTheOldFile_data()
+{
+    const QString target = "/data/html/t/target.png";
+    QTest::addColumn<Writer>("writer");
+    QTest::newRow("writeFile") << Writer([](LocalFiles &f, FakeFileDialogs &, const QString &) {
+        return f.writeFile("t/target.png", QString::fromLatin1(bigBytes().toHex()));
+    });
+    QTest::newRow("writeFileAbsolute") << Writer([target](LocalFiles &f, FakeFileDialogs &, const QString &app) {
+        return f.writeFileAbsolute(app + target, QString::fromLatin1(bigBytes().toHex()));
+    });
+    QTest::newRow("saveFile") << Writer([target](LocalFiles &f, FakeFileDialogs &d, const QString &app) {
+        d.answers << app + target;
+        return f.saveFile("Save", "", ".png", QString::fromLatin1(bigBytes().toHex()));
+    });
+    QTest::newRow("base64") << Writer([target](LocalFiles &f, FakeFileDialogs &, const QString &app) {
+        return f.writeFileAbsoluteFromBase64(app + target, QString::fromLatin1(bigBytes().toBase64()));
+    });
+    QTest::newRow("hex") << Writer([target](LocalFiles &f, FakeFileDialogs &, const QString &app) {
+        return f.writeFileAbsoluteFromHEXString(app + target, QString::fromLatin1(bigBytes().toHex()));
+    });
+    QTest::newRow("picture") << Writer([target](LocalFiles &f, FakeFileDialogs &, const QString &app) {
+        return f.writeFileAbsoluteFromImageData(app + target, noisyPictureData());
+    });
+    QTest::newRow("fileCopy") << Writer([](LocalFiles &f, FakeFileDialogs &, const QString &) {
+        return f.fileCopy("big/target.png", "t/target.png");
+    });
+    QTest::newRow("fileCopyAbsolute") << Writer([target](LocalFiles &f, FakeFileDialogs &, const QString &app) {
+        return f.fileCopyAbsolute(app + "/data/html/big/target.png", app + target) == "true";
+    });
+    QTest::newRow("copyInManager") << Writer([](LocalFiles &f, FakeFileDialogs &, const QString &app) {
+        return f.copyAbsoluteFileInVYXManager(app + "/data/html/big/target.png",
+                                              app + "/data/html/t/") != "-1";
+    });
+}
+
+// A full disk and a target that may not be written answer false and leave the file that was
+// there: nothing is truncated before the new content is complete.
+void LocalFilesTest::failedWritesKeepTheOldFile()
+{
+    QFETCH(Writer, writer);
+    const QString target = app("/data/html/t/target.png");
+    writeBytes(app("/data/html/big/target.png"), bigBytes());
+    writeBytes(target, "old contents");
+    const auto attempt = [&] { return writer(*m_files, *m_dialogs, m_app->path()); };
+
+    QCOMPARE(answerInChild(fullDisk(4096), attempt), 0);
+    QCOMPARE(readBytes(target), QByteArray("old contents"));
+    QCOMPARE(QDir(app("/data/html/t")).entryList(QDir::Files | QDir::Hidden), QStringList{"target.png"});
+
+    // Unwritable for the child: the file and, once, also its folder.
+    QVERIFY(QFile::setPermissions(m_app->path(), QFile::permissions(m_app->path()) | QFile::ExeOther));
+    for (const QString &folder : {app("/data"), app("/data/html"), app("/data/html/big")})
+        QVERIFY(QFile::setPermissions(folder, QFile::permissions(folder) | QFile::ReadOther | QFile::ExeOther));
+    QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+    QFile::Permissions open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                              QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    for (const QFile::Permissions folder : {open, open & ~QFile::WriteOther}) {
+        QVERIFY(QFile::setPermissions(app("/data/html/t"), folder));
+        QCOMPARE(answerInChild(withoutPrivileges(), attempt), 0);
+        QCOMPARE(readBytes(target), QByteArray("old contents"));
+    }
+    QVERIFY(QFile::setPermissions(app("/data/html/t"), open));
+
+    // And with room to write, the file is replaced.
+    QCOMPARE(answerInChild([] {}, attempt), 1);
+    QVERIFY(readBytes(target).size() > 4096);
+}
+
+void LocalFilesTest::pictureThatCannotBeEncodedKeepsTheOldFile()
+{
+    for (const QString name : {"/p.no-such-format", "/p"}) {
+        writeBytes(app(name), "old");
+        QVERIFY(!m_files->writeFileAbsoluteFromImageData(app(name), "1,1,255,0,0,255"));
+        QCOMPARE(readBytes(app(name)), QByteArray("old"));
+    }
+}
+
+void LocalFilesTest::copyOntoItselfChangesNothing()
+{
+    writeBytes(app("/data/html/same.txt"), "same");
+    QCOMPARE(m_files->fileCopyAbsolute(app("/data/html/same.txt"), app("/data/html/./same.txt")),
+             QString("true"));
+    QVERIFY(m_files->fileCopy("same.txt", "same.txt"));
+    QCOMPARE(m_files->copyAbsoluteFileInVYXManager(app("/data/html/same.txt"), app("/data/html/")),
+             app("/data/html/same.txt"));
+    QCOMPARE(readBytes(app("/data/html/same.txt")), QByteArray("same"));
+    // A copy that fails (the source is a folder) leaves the destination alone.
+    writeBytes(app("/dest.txt"), "kept");
+    QDir().mkpath(app("/folder"));
+    QCOMPARE(m_files->fileCopyAbsolute(app("/folder"), app("/dest.txt")), QString("false"));
+    QCOMPARE(readBytes(app("/dest.txt")), QByteArray("kept"));
 }
 
 QTEST_MAIN(LocalFilesTest)

@@ -45,6 +45,9 @@ private slots:
     void unreadableAssetFailsTheSave();
     void loadingAFileThatIsNoProjectChangesNothing();
     void rowsOutsideTheAssetsFolderAreSkipped();
+    void namesWithControlCharactersAreSkipped_data();
+    void namesWithControlCharactersAreSkipped();
+    void loadThatCannotBeWrittenKeepsTheWorkingProject();
     void clearProjectLeavesEmptyFolders();
     void clearingDoesNotFollowLinkedFolders();
     void selectImageCopiesUnderTheRequestedSize();
@@ -277,6 +280,57 @@ void ProjectStoreTest::rowsOutsideTheAssetsFolderAreSkipped()
     QVERIFY(!QFile::exists(m_app->path() + "/escaped.txt"));
     QVERIFY(!QFile::exists(m_app->path() + "/../outside.txt"));
     QCOMPARE(readBytes(assets("/ok.txt")), QByteArray("ok"));
+}
+
+void ProjectStoreTest::namesWithControlCharactersAreSkipped_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("forbidden"); // relative to the application directory
+    // The operating system sees the name up to the NUL; the checks on the whole name see a path
+    // that comes back into the assets folder.
+    QTest::newRow("nul") << QString("/project/assets/../../../escaped.txt") + QChar(0) + "/../data/project/assets/x"
+                         << "/escaped.txt";
+    QTest::newRow("nul at end") << QString("/project/assets/cut.txt") + QChar(0) + ".png"
+                                << "/data/project/assets/cut.txt";
+    QTest::newRow("line feed") << "/project/assets/a\nb.png" << "/data/project/assets/a\nb.png";
+    QTest::newRow("escape") << "/project/assets/\x1b[31m.png" << "/data/project/assets/\x1b[31m.png";
+    QTest::newRow("delete") << "/project/assets/d\x7f.png" << "/data/project/assets/d\x7f.png";
+}
+
+void ProjectStoreTest::namesWithControlCharactersAreSkipped()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, forbidden);
+    makeDatabase(projectFile("evil.vyx"), {"{}"}, {{name, "x"}, {"/project/assets/ok.txt", "ok"}});
+    QCOMPARE(m_store->loadProject(projectFile("evil.vyx"), "", ""),
+             resultText("", projectFile("evil.vyx"), "ok"));
+    QVERIFY(!QFileInfo::exists(m_app->path() + forbidden));
+    QCOMPARE(QDir(assets()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{"ok.txt"});
+}
+
+// A full disk during a load: the answer is an error, and the working project (objects and
+// assets) is the one that was there before.
+void ProjectStoreTest::loadThatCannotBeWrittenKeepsTheWorkingProject()
+{
+    const QByteArray big(64 * 1024, 'b');
+    for (const bool bigObjects : {false, true}) {
+        makeDatabase(projectFile("big.vyx"), {bigObjects ? QString(big) : QString("{}")},
+                     {{"/project/assets/small.png", "s"},
+                      {"/project/assets/img/big.png", bigObjects ? QByteArray("b") : big}});
+        writeBytes(m_app->path() + "/data/project/project.data", "working");
+        writeBytes(assets("/img/mine.png"), "mine");
+        const int answer = answerInChild(fullDisk(4096), [this] {
+            return m_store->loadProject(projectFile("big.vyx"), "", "").contains("\"status\": \"error\"");
+        });
+        QCOMPARE(answer, 1);
+        QCOMPARE(readBytes(m_app->path() + "/data/project/project.data"), QByteArray("working"));
+        QCOMPARE(readBytes(assets("/img/mine.png")), QByteArray("mine"));
+        QVERIFY(!QFileInfo::exists(assets("/small.png")));
+        QCOMPARE(QDir(m_app->path() + "/data/project").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 (QStringList{"assets", "project.data"}));
+        QFile::remove(projectFile("big.vyx"));
+    }
 }
 
 void ProjectStoreTest::clearProjectLeavesEmptyFolders()

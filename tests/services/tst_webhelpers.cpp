@@ -52,6 +52,8 @@ private slots:
     void downloadWritesFileAndReports();
     void downloadWithoutTotalReportsUnknownPercent();
     void failedDownloadWritesNothing();
+    void downloadOutsideTheApplicationIsRefused_data();
+    void downloadOutsideTheApplicationIsRefused();
     void overlappingDownloadsKeepTheirDestinations();
     void oversizedAnswersAreDropped();
     void progressPercent_data();
@@ -198,6 +200,29 @@ void WebHelpersTest::downloadWritesFileAndReports()
     m_web->downloadFile(url("/file"), "", "/data/tmp/a.bin", "feed");
     QTRY_COMPARE_WITH_TIMEOUT(m_downloads->count(), 2, kWaitMs);
     QCOMPARE(readBytes(m_app->path() + "/data/tmp/a.bin"), QByteArray("short"));
+}
+
+void WebHelpersTest::downloadOutsideTheApplicationIsRefused_data()
+{
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<QString>("outside"); // where it would have landed, relative to the app dir
+    QTest::newRow("climbing") << "/../escaped.bin" << "/../escaped.bin";
+    QTest::newRow("climbing deeper") << "/data/../../escaped.bin" << "/../escaped.bin";
+    QTest::newRow("no leading slash") << "x/../../escaped.bin" << "/../escaped.bin";
+    QTest::newRow("control character") << "/data/a\nb.bin" << "/data/a\nb.bin";
+}
+
+void WebHelpersTest::downloadOutsideTheApplicationIsRefused()
+{
+    QFETCH(QString, destination);
+    QFETCH(QString, outside);
+    m_server->setResponse("/file", CannedHttpServer::response("payload"));
+    QCOMPARE(m_web->downloadFile(url("/file"), "", destination, "feed"), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(m_downloads->count(), 1, kWaitMs);
+    QVERIFY(!m_downloads->at(0).at(1).toBool());
+    QVERIFY(!QFileInfo::exists(m_app->path() + outside));
+    QVERIFY(m_server->requests().isEmpty());
+    QFile::remove(m_app->path() + outside);
 }
 
 void WebHelpersTest::downloadWithoutTotalReportsUnknownPercent()

@@ -13,7 +13,9 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -74,6 +76,44 @@ TEST_F(SandboxTest, LinksLeadingOutAreRefused)
     EXPECT_FALSE(sandbox.resolve("link/new", out, why));
     EXPECT_EQ(sandbox.createFolder("link/sub").err, 1);
     EXPECT_NE(access((dir.path + "/outside/sub").c_str(), F_OK), 0);
+}
+
+TEST_F(SandboxTest, NewRootIsPrivateAndForeignRootsAreRefused)
+{
+    struct stat st{};
+    ASSERT_EQ(stat((dir.path + "/root").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_EQ(stat(sandbox.filesRoot().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    if (geteuid() != 0)
+        GTEST_SKIP() << "giving the root to another user needs root";
+    const std::string foreign = dir.path + "/foreign";
+    ASSERT_EQ(mkdir(foreign.c_str(), 0777), 0);
+    ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+    SimSandbox other;
+    std::string error;
+    EXPECT_FALSE(other.open(foreign, 1000, error));
+    EXPECT_NE(error.find("another user"), std::string::npos) << error;
+}
+
+// A link put in place of a file the simulator reads or writes is never followed.
+TEST_F(SandboxTest, LinkedFilesAreNotFollowed)
+{
+    const std::string secret = dir.path + "/secret";
+    std::ofstream(secret) << "secret";
+    ASSERT_EQ(unlink(sandbox.dbPath().c_str()), 0);
+    ASSERT_EQ(symlink(secret.c_str(), sandbox.dbPath().c_str()), 0);
+    EXPECT_EQ(sandbox.dbMd5(), "");
+    std::vector<unsigned char> bytes;
+    EXPECT_FALSE(sandbox.readDb(0, 6, bytes));
+
+    EXPECT_EQ(simOpenNoFollow(sandbox.dbPath(), "wb"), nullptr);
+    EXPECT_EQ(simOpenNoFollow(sandbox.dbPath(), "rb"), nullptr);
+    std::ifstream in(secret);
+    std::string text;
+    in >> text;
+    EXPECT_EQ(text, "secret");
 }
 
 TEST_F(SandboxTest, FileOperationsAndDatabaseReplacement)

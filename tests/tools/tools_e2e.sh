@@ -386,6 +386,24 @@ case_discovery() {
     "$VYXCTL" discover --seconds 2 >/dev/null 2>&1; echo $? >"$1/none.rc"
     kill $sim; wait $sim
     echo "$port" >"$1/port"
+    # A second local address stands for the network: a simulator bound to loopback does not
+    # answer a query sent there, one bound to every address does.
+    ip addr add 10.9.9.1/32 dev lo || exit 90
+    ask() {  # address -> the answer to one unicast query, or nothing within 2 s
+      exec 3<>"/dev/udp/$1/17001" || return
+      printf "vyx-wa-doko-desu-ka" >&3
+      timeout 2 cat <&3
+      exec 3<&- 3>&-
+    }
+    for bind in 127.0.0.1 0.0.0.0; do
+      : >"$1/ns.out"
+      "$VYXSIM" --port 0 --bind $bind --root "$1/root" --name nsim >"$1/ns.out" 2>>"$1/ns.log" &
+      sim=$!
+      for i in $(seq 1 100); do grep -q LISTENING "$1/ns.out" && break; sleep 0.05; done
+      ask 127.0.0.1 >"$1/ask-lo-$bind.txt"
+      ask 10.9.9.1 >"$1/ask-net-$bind.txt"
+      kill $sim; wait $sim
+    done
   ' ns "$WORK"
   local rc=$?
   [[ $rc == 90 ]] && { echo "SKIP: loopback cannot be brought up in the namespace"; exit 77; }
@@ -397,6 +415,9 @@ case_discovery() {
   contains "$(cat "$WORK/disc.json")" "\"name\":\"nsim\""
   contains "$(cat "$WORK/disc.json")" "\"port\":\"$port\""
   [[ "$(cat "$WORK/none.rc")" == 1 ]] || fail "discover found a server that does not answer"
+  contains "$(cat "$WORK/ask-lo-127.0.0.1.txt")" "vyx-kore-wa-desu;name=nsim;address=127.0.0.1;"
+  [[ ! -s "$WORK/ask-net-127.0.0.1.txt" ]] || fail "a simulator bound to loopback answered on another address: $(cat "$WORK/ask-net-127.0.0.1.txt")"
+  contains "$(cat "$WORK/ask-net-0.0.0.0.txt")" "vyx-kore-wa-desu;name=nsim;address=10.9.9.1;"
 }
 
 case_shutdown() {
