@@ -186,12 +186,14 @@ void LocalFilesTest::copies()
     QCOMPARE(readBytes(app("/data/plugins/p_s.bin")), QByteArray("S"));
     QCOMPARE(m_dialogs->requests.last().title, QString("Pick"));
     QCOMPARE(m_dialogs->requests.last().filter, QString("*.bin"));
-    // The destination is application-relative and stays inside the application directory.
+    // The destination is application-relative and stays inside the application directory (here
+    // one folder down, so that "outside" is still inside the test's folder).
+    LocalFiles inner(app("/inner"), m_dialogs.data());
     for (const QString refused : {"/../p", "/data/../../p", "data/p", "/data/p\n"}) {
         m_dialogs->answers << source;
-        QVERIFY2(!m_files->selectFileToCopyInVYXManager(refused, "Pick", "*.bin"), qPrintable(refused));
+        QVERIFY2(!inner.selectFileToCopyInVYXManager(refused, "Pick", "*.bin"), qPrintable(refused));
     }
-    QVERIFY(!QFileInfo::exists(app("/../p_s.bin")));
+    QVERIFY(!QFileInfo::exists(app("/p_s.bin")));
 }
 
 void LocalFilesTest::listingsStopAfter201Entries()

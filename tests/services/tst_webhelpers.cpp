@@ -216,13 +216,16 @@ void WebHelpersTest::downloadOutsideTheApplicationIsRefused()
 {
     QFETCH(QString, destination);
     QFETCH(QString, outside);
+    // The application lies one folder down, so that "outside" is still inside the test's folder.
+    const QString appDir = m_app->path() + "/app";
+    WebHelpers web(appDir, OperationLog(m_app->path()));
+    QSignalSpy downloads(&web, &WebHelpers::downloadEnded);
     m_server->setResponse("/file", CannedHttpServer::response("payload"));
-    QCOMPARE(m_web->downloadFile(url("/file"), "", destination, "feed"), QString());
-    QTRY_COMPARE_WITH_TIMEOUT(m_downloads->count(), 1, kWaitMs);
-    QVERIFY(!m_downloads->at(0).at(1).toBool());
-    QVERIFY(!QFileInfo::exists(m_app->path() + outside));
+    QCOMPARE(web.downloadFile(url("/file"), "", destination, "feed"), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(downloads.count(), 1, kWaitMs);
+    QVERIFY(!downloads.at(0).at(1).toBool());
+    QVERIFY(!QFileInfo::exists(appDir + outside));
     QVERIFY(m_server->requests().isEmpty());
-    QFile::remove(m_app->path() + outside);
 }
 
 void WebHelpersTest::downloadWithoutTotalReportsUnknownPercent()

@@ -396,10 +396,9 @@ case_discovery() {
       exec 3<&- 3>&-
     }
     for bind in 127.0.0.1 0.0.0.0; do
-      : >"$1/ns.out"
-      "$VYXSIM" --port 0 --bind $bind --root "$1/root" --name nsim >"$1/ns.out" 2>>"$1/ns.log" &
+      "$VYXSIM" --port 0 --bind $bind --root "$1/root" --name nsim >/dev/null 2>"$1/ns-$bind.log" &
       sim=$!
-      for i in $(seq 1 100); do grep -q LISTENING "$1/ns.out" && break; sleep 0.05; done
+      for i in $(seq 1 200); do grep -q "discovery: answering" "$1/ns-$bind.log" && break; sleep 0.05; done
       ask 127.0.0.1 >"$1/ask-lo-$bind.txt"
       ask 10.9.9.1 >"$1/ask-net-$bind.txt"
       kill $sim; wait $sim
