@@ -10,6 +10,7 @@ PACKAGES=(
   libzip-dev libcjson-dev libssl-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   zip unzip xvfb xauth fonts-dejavu-core iproute2 util-linux procps
+  desktop-file-utils appstream dpkg-dev file man-db gzip lintian fakeroot
 )
 
 missing=()
