@@ -3,6 +3,7 @@
 #include "jsmessagesthread.h"
 #include "pagescript.h"
 #include "qmllogclass.h"
+#include "startup.h"
 #include "webhelpers.h"
 
 #include <QApplication>
@@ -46,14 +47,15 @@ bool inspectorRequested()
     return qgetenv("VYXDESK_INSPECTOR") == "1";
 }
 
-// The page under data/html/ shown at start: index.html, or the file named by VYXDESK_PAGE (tests
-// use a page that does not search the network when it opens).
+// The page shown at start: the file given with --page, else index.html, or the file named by
+// VYXDESK_PAGE (tests use a page that does not search the network when it opens), in the page
+// folder beside the program or in the installed one.
 QString startPagePath()
 {
     QString page = qEnvironmentVariable("VYXDESK_PAGE");
     if (page.isEmpty() || page.contains(QLatin1Char('/')) || page.startsWith(QLatin1Char('.')))
         page = QStringLiteral("index.html");
-    return JS::applicationDir() + QStringLiteral("/data/html/") + page;
+    return Startup::pageFile(page);
 }
 
 // The page holds vyxDesk and with it the installer's files and servers: only the manager's own

@@ -181,6 +181,9 @@ public slots:
     void VYXGuardianDone(QString info);
     void VYXConsole(QString command, QString callback);
     void VYXConsoleDone(QString info);
+    // The server given on the command line (--connect), as JSON {host, port, user, name,
+    // hasPassword, password}; "{}" when there is none. The password is handed out once.
+    QString VYXStartupConnection();
 
 private:
     void setupUi();

@@ -1,17 +1,48 @@
 #!/usr/bin/env bash
-# Starts the simulator (when built) and the manager; without a display the manager runs on a
-# virtual one and a screenshot of it is saved. VYX_BUILD_DIR picks the build folder (default build).
+# Starts the simulator and the manager logged in to it. Without a display the manager runs on a
+# virtual one and a screenshot of it is saved once the parameters have arrived.
+#   VYX_BUILD_DIR  build folder (default build)
+#   VYX_SIM_ROOT   the simulator's sandbox folder (default its own, ~/.local/share/vyxsim)
+#   VYX_SCREENSHOT where the headless screenshot goes (default <build>/bin/vyxdesk-screenshot.png)
+#   VYX_RUN_SECONDS how long the headless run lasts (default 10)
 set -euo pipefail
 cd "$(dirname "$0")/../${VYX_BUILD_DIR:-build}/bin"
 
 sim_pid=""
-cleanup() { [[ -n "$sim_pid" ]] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null || true; }
+sim_out=$(mktemp)
+cleanup() {
+  [[ -n "$sim_pid" ]] && kill "$sim_pid" 2>/dev/null
+  wait 2>/dev/null || true
+  rm -f "$sim_out"
+}
 trap cleanup EXIT
 
-if [[ -x ./vyxsim ]]; then
-  ./vyxsim --bind 127.0.0.1 --port 18000 --live &
+# Starts vyxsim on 127.0.0.1 (port $1, 0 for any free one); the port it listens on lands in $port.
+start_sim() {
+  local args=(--bind 127.0.0.1 --port "$1" --live --no-discovery)
+  [[ -n "${VYX_SIM_ROOT:-}" ]] && args+=(--root "$VYX_SIM_ROOT")
+  : >"$sim_out"
+  ./vyxsim "${args[@]}" >"$sim_out" &
   sim_pid=$!
-  echo "vyxsim listening on 127.0.0.1:18000 (user admin, password admin)"
+  for _ in $(seq 100); do
+    grep -q '^LISTENING ' "$sim_out" && break
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  port=$(awk '/^LISTENING /{ print $2; exit }' "$sim_out")
+  if [[ -z "$port" ]]; then
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    sim_pid=""
+    return 1
+  fi
+}
+
+port=""
+if [[ -x ./vyxsim ]]; then
+  # 18000 is the server's port; when another program holds it, any free port will do.
+  start_sim 18000 || start_sim 0 || { echo "vyxsim did not start"; exit 1; }
+  echo "vyxsim listening on 127.0.0.1:$port (user admin, password admin)"
 fi
 
 if [[ ! -x ./vyxdesk ]]; then
@@ -20,12 +51,19 @@ if [[ ! -x ./vyxdesk ]]; then
   exit 0
 fi
 
+desk=(./vyxdesk)
+if [[ -n "$port" ]]; then
+  export VYXDESK_PASSWORD=admin
+  desk+=(--connect "admin@127.0.0.1:$port" --site-name "Local simulator")
+fi
+
 if [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]]; then
-  ./vyxdesk
+  "${desk[@]}"
 else
-  shot="$(pwd)/vyxdesk-screenshot.png"
+  shot="${VYX_SCREENSHOT:-$(pwd)/vyxdesk-screenshot.png}"
+  rm -f "$shot"
   echo "No display: running vyxdesk on a virtual display for ${VYX_RUN_SECONDS:-10} s"
   VYXDESK_SCREENSHOT="$shot" VYXDESK_QUIT_AFTER_MS=$(( ${VYX_RUN_SECONDS:-10} * 1000 )) \
-    xvfb-run -a -s "-screen 0 1920x1080x24" ./vyxdesk || true
+    xvfb-run -a -s "-screen 0 1920x1080x24" "${desk[@]}" || true
   [[ -f "$shot" ]] && echo "Screenshot: $shot"
 fi

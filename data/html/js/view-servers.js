@@ -40,13 +40,14 @@
       ui.searchButton.disabled = false;
       VX.setStatus(ui.searchStatus, found.length ? 'ok' : 'info', found.length
         ? 'Search finished: ' + found.length + (found.length === 1 ? ' server' : ' servers') + ' found.'
-        : 'Search finished: no server answered. Check that the server is on and on this network, or enter its address.');
+        : 'Search finished: no server answered.');
       renderFound();
     }, SEARCH_MS + 500);
   }
 
   function renderFound() {
     const body = VX.clear(ui.foundTable.body);
+    ui.searchHelp.hidden = searching || found.length > 0 || lastSearch === 0;
     if (!found.length) {
       VX.emptyRow(body, 4, searching ? 'Waiting for answers…' : 'No server found yet.');
       return;
@@ -113,9 +114,10 @@
     lastEntry = { key, node, time, countNode, count: 1 };
   }
 
+  // The two refusals of a login (connection states 2 and 1), in words that say what to do.
   const FAILURES = {
-    'Authentication failed': 'The server refused the user name or password.',
-    'Max client reached': 'The server accepts no more clients at the moment.'
+    'Authentication failed': 'Wrong user name or password: the server refused the login. Check both and connect again.',
+    'Max client reached': 'The server is full: it already serves as many clients as it accepts. Close another manager or vyxctl connected to it, or try again later.'
   };
 
   function onConnection(answer) {
@@ -149,6 +151,35 @@
     }
   }
   const CONNECT_CB = VX.desk.callback('connection', onConnection);
+
+  // ---- Start-up connection (vyxdesk --connect) ----------------------------------------------
+  let startup = null;
+
+  function startupConnection() {
+    const r = VX.desk.tryCall('VYXStartupConnection');
+    if (!r.ok || !r.value) return;
+    let c = null;
+    try { c = JSON.parse(String(r.value)); } catch (e) { c = null; }
+    if (!c || typeof c.host !== 'string' || !c.host) return;
+    startup = { pending: true };
+    fill({ host: c.host, port: String(c.port || '18000'), user: String(c.user || ''), name: String(c.name || '') });
+    if (c.hasPassword) {
+      ui.password.value = String(c.password || '');
+      connect();
+      ui.password.value = '';
+    } else {
+      VX.setStatus(ui.connectStatus, 'info', 'Enter the password of ' + (c.user || 'the user') + ' on ' + c.host + ':' + (c.port || '18000') + ' and press Connect.');
+      ui.password.focus();
+    }
+  }
+
+  // A start-up connection opens on the parameters, once.
+  VX.bus.on('connected', () => {
+    if (startup && startup.pending) {
+      startup.pending = false;
+      VX.show('parameters');
+    }
+  });
 
   function rememberSite() {
     if (!ui.remember.checked) return;
@@ -213,6 +244,14 @@
       ui = {};
       ui.searchButton = VX.button('Search again', search, 'primary');
       ui.searchStatus = VX.statusLine();
+      ui.searchHelp = el('div', { class: 'help-box', hidden: true }, [
+        el('p', { text: 'No server answered the search. What to try:' }),
+        el('ul', {}, [
+          el('li', { text: 'Enter the server\'s address by hand under Connect (port 18000 unless changed).' }),
+          el('li', { text: 'Make sure this computer is on the server\'s network (same cable, Wi-Fi or VPN that reaches it).' }),
+          el('li', { text: 'Make sure UDP ports 17000 and 17001 are not blocked by a firewall on this computer or on the network: the search goes out and comes back on them.' })
+        ])
+      ]);
       ui.foundTable = VX.table(['Name', 'Address', 'Port', '']);
       ui.sitesTable = VX.table(['Site', 'Address', 'User', 'Last connection', '']);
       ui.host = VX.input({ placeholder: '192.168.1.10', 'aria-required': 'true' });
@@ -231,6 +270,7 @@
         el('div', { class: 'col' }, [
           VX.panel('Servers on this network', [
             VX.row([ui.searchButton, ui.searchStatus]),
+            ui.searchHelp,
             el('div', { class: 'scroll-box' }, [ui.foundTable.table])
           ]),
           VX.panel('Saved sites', [el('div', { class: 'scroll-box' }, [ui.sitesTable.table])])
@@ -249,8 +289,11 @@
       ]));
       renderFound();
       renderSites();
+      startupConnection();
     },
     onShow() {
+      // A start-up connection needs no search: its address is known.
+      if (startup && !startup.searchedOnce) { startup.searchedOnce = true; return; }
       if (!searching && Date.now() - lastSearch > SEARCH_MS) search();
     }
   });
