@@ -1,5 +1,9 @@
 #include "simcommandlines.h"
 
+#include "simlisting.h"
+
+#include <ctime>
+
 namespace {
 
 const char kGuardian[] = "/nalrio/bin/nalrio_guardian";
@@ -76,8 +80,8 @@ SimResult SimCommandLines::runWords(const std::vector<std::string>& w)
     }
     if (cmd == "echo")
         return {0, join(w, 1)};
-    if (cmd == "ls" && w.size() <= 2)
-        return m_sandbox.listFolder(w.size() == 2 ? w[1] : std::string());
+    if (cmd == "ls")
+        return list(w);
     if (cmd == "cat" && w.size() == 2)
         return m_sandbox.readText(w[1], kCatLimit);
     if (cmd == "rm" && w.size() == 2) {
@@ -88,7 +92,79 @@ SimResult SimCommandLines::runWords(const std::vector<std::string>& w)
     }
     if (cmd == "tar")
         return unpack(w);
-    return {1, cmd + ": command not found"};
+    if (cmd == "md5sum" && w.size() == 2) {
+        const std::string md5 = m_sandbox.fileMd5(w[1]);
+        if (md5.empty())
+            return {1, "md5sum: " + w[1] + ": No such file"};
+        return {0, md5 + "  " + w[1]};
+    }
+    if (cmd == "mkdir" && (w.size() == 2 || (w.size() == 3 && w[1] == "-p")))
+        return m_sandbox.createFolder(w.back());
+    if (cmd == "rmdir" && w.size() == 2)
+        return m_sandbox.deleteFolder(w[1]);
+    if (w.size() == 1 && (cmd == "pwd" || cmd == "whoami" || cmd == "hostname" || cmd == "date" || cmd == "uptime"))
+        return status(cmd);
+    if (cmd == "uname" && (w.size() == 1 || (w.size() == 2 && (w[1] == "-a" || w[1] == "-r" || w[1] == "-m"))))
+        return status(join(w, 0));
+    return {1, cmd + ": not available in the simulator (it answers ls, cat, echo, rm, mkdir, rmdir, md5sum, "
+                     "tar -xzf, pwd, whoami, hostname, uname, date, uptime and the manager's own commands)"};
+}
+
+// "ls [-l] [-a] [PATH]": the names only, or the long format of GNU ls.
+SimResult SimCommandLines::list(const std::vector<std::string>& w)
+{
+    bool longFormat = false, all = false;
+    std::string path;
+    bool havePath = false;
+    for (size_t i = 1; i < w.size(); ++i) {
+        const std::string& a = w[i];
+        if (a.size() > 1 && a[0] == '-') {
+            for (size_t k = 1; k < a.size(); ++k) {
+                if (a[k] == 'l')
+                    longFormat = true;
+                else if (a[k] == 'a')
+                    all = true;
+                else
+                    return {2, "ls: option -" + std::string(1, a[k]) + " is not available in the simulator (only -l and -a)"};
+            }
+        } else if (!havePath) {
+            path = a;
+            havePath = true;
+        } else {
+            return {2, "ls: the simulator lists one path at a time"};
+        }
+    }
+    if (longFormat)
+        return simLongListing(m_sandbox, path, all, std::time(nullptr));
+    return m_sandbox.listFolder(path);
+}
+
+// Status commands answer for the simulated server, never for the machine the simulator runs on.
+SimResult SimCommandLines::status(const std::string& line)
+{
+    if (line == "pwd")
+        return {0, "/home/vyxweb"};
+    if (line == "whoami")
+        return {0, "vyxweb"};
+    if (line == "hostname")
+        return {0, "vyxsim"};
+    if (line == "uptime")
+        return {0, "up, simulated server"};
+    if (line == "date") {
+        const std::time_t now = std::time(nullptr);
+        std::tm tm{};
+        gmtime_r(&now, &tm);
+        char out[64];
+        std::strftime(out, sizeof out, "%a %b %e %H:%M:%S UTC %Y", &tm);
+        return {0, out};
+    }
+    if (line == "uname -r")
+        return {0, "vyxsim"};
+    if (line == "uname -m")
+        return {0, "x86_64"};
+    if (line == "uname -a")
+        return {0, "Linux vyxsim vyxsim #1 SMP x86_64 GNU/Linux (simulated)"};
+    return {0, "Linux"};
 }
 
 // "tar -xzf ARCHIVE [-C DIR]" (or "tar xzf ..."): the unpacking is simulated by making the target

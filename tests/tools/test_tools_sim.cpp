@@ -1,6 +1,7 @@
 // Pieces of the simulator that decide what clients may do: path confinement, the command-line
 // table, frame extraction from the byte stream, Zephron checks and parameter writes.
 #include "simcommandlines.h"
+#include "simlisting.h"
 #include "simparameters.h"
 #include "simsandbox.h"
 #include "simsession.h"
@@ -10,7 +11,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <fstream>
+#include <sys/stat.h>
+#include <memory>
 #include <random>
 #include <string>
 #include <sys/stat.h>
@@ -155,8 +160,15 @@ TEST_F(SandboxTest, CommandLinesNeverReachAShell)
         {"rm plugin.tar.gz", 1, "plugin.tar.gz"},
         {"tar -xzf plugin.tar.gz", 2, "No such file"},
         {"cat ../../etc/passwd", 1, "leaves the server folder"},
-        {"sh -c 'id'", 1, "command not found"},
-        {"reboot", 1, "command not found"},
+        {"sh -c 'id'", 1, "sh: not available in the simulator"},
+        {"reboot", 1, "reboot: not available in the simulator"},
+        {"ls -la /etc", 2, "ls: cannot access '/etc': absolute paths are not allowed"},
+        {"ls -la ../..", 2, "leaves the server folder"},
+        {"ls -la missing", 2, "ls: cannot access 'missing': No such file or directory"},
+        {"ls -R", 2, "only -l and -a"},
+        {"mkdir -p a/b", 0, "Folder created"},
+        {"md5sum a", 1, "No such file"},
+        {"uname -a", 0, "simulated"},
         {"", 1, "empty"},
     };
     for (const Case& c : cases) {
@@ -164,6 +176,65 @@ TEST_F(SandboxTest, CommandLinesNeverReachAShell)
         EXPECT_EQ(r.err, c.err) << c.line;
         EXPECT_NE(r.info.find(c.info), std::string::npos) << c.line << " -> " << r.info;
     }
+}
+
+namespace {
+
+std::string runProgram(const std::string& command)
+{
+    std::string out;
+    std::unique_ptr<FILE, int (*)(FILE*)> p(popen(command.c_str(), "r"), &pclose);
+    char buffer[4096];
+    size_t n;
+    while (p && (n = fread(buffer, 1, sizeof buffer, p.get())) > 0)
+        out.append(buffer, n);
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out;
+}
+
+void replaceAll(std::string& s, const std::string& from, const std::string& to)
+{
+    for (size_t pos = 0; (pos = s.find(from, pos)) != std::string::npos; pos += to.size())
+        s.replace(pos, from.size(), to);
+}
+
+} // namespace
+
+// The long listing is the one GNU ls prints for the same folder (owners aside: the simulator
+// names the server's user), with recent and old dates, wide sizes and a link.
+TEST_F(SandboxTest, LongListingMatchesGnuLs)
+{
+    const std::string top = sandbox.filesRoot();
+    ASSERT_EQ(sandbox.createFolder("logic/plugins").err, 0);
+    size_t written = 0;
+    const std::string big(123456, 'x');
+    ASSERT_EQ(sandbox.appendFile("logic/big.bin", reinterpret_cast<const unsigned char*>(big.data()), big.size(), written).err, 0);
+    ASSERT_EQ(sandbox.createFile("logic/old file.txt").err, 0);
+    ASSERT_EQ(sandbox.createFile("logic/.hidden").err, 0);
+    ASSERT_EQ(symlink("big.bin", (top + "/logic/latest").c_str()), 0);
+    chmod((top + "/logic/big.bin").c_str(), 0640);
+    const struct timespec old[2] = {{978307200, 0}, {978307200, 0}}; // 2001-01-01
+    ASSERT_EQ(utimensat(AT_FDCWD, (top + "/logic/old file.txt").c_str(), old, 0), 0);
+
+    for (const bool all : {true, false}) {
+        SimResult r = simLongListing(sandbox, "logic", all, std::time(nullptr));
+        ASSERT_EQ(r.err, 0) << r.info;
+        std::string expected = runProgram("cd '" + top + "' && LC_ALL=C ls -ln" + (all ? "a" : "") + " logic");
+        std::string got = r.info;
+        replaceAll(got, " vyxweb vyxweb ", " " + std::to_string(getuid()) + " " + std::to_string(getgid()) + " ");
+        EXPECT_EQ(got, expected);
+    }
+    EXPECT_NE(simLongListing(sandbox, "logic", true, std::time(nullptr)).info.find("latest -> big.bin"), std::string::npos);
+    // One file: its own line, under the name it was asked by.
+    SimResult one = simLongListing(sandbox, "logic/big.bin", true, std::time(nullptr));
+    EXPECT_EQ(one.err, 0);
+    EXPECT_EQ(one.info.substr(0, 11), "-rw-r----- ");
+    EXPECT_EQ(one.info.substr(one.info.size() - 14), " logic/big.bin");
+    // The top of the tree shows nothing of what lies above it: ".." is the tree itself.
+    SimResult root = simLongListing(sandbox, ".", true, std::time(nullptr));
+    EXPECT_EQ(root.err, 0);
+    EXPECT_NE(root.info.find(" ..\n"), std::string::npos) << root.info;
 }
 
 TEST(SimZephron, BuildsTheKnownFrameAndChecksBothCrcs)

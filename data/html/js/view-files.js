@@ -85,17 +85,56 @@
     }, true);
   }
 
-  // There is no listing request in the protocol: the folder is listed with a command line.
+  // There is no listing request in the protocol: the folder is listed with a command line, whose
+  // answer is the long format of the server's ls (GNU or BusyBox).
   function listFolder() {
     const path = serverPath();
     if (!path || !requireConnection(ui.fsStatus)) return;
     VX.setText(ui.listing, 'waiting for the server…');
     ui.listing.hidden = false;
+    ui.listTable.table.hidden = true;
     VX.setStatus(ui.fsStatus, 'busy', 'Listing ' + path + '…');
     VX.desk.runCommand('VYXConsole', 'ls -la ' + VX.shellQuote(path), (result) => {
-      VX.setText(ui.listing, result.text === '' ? '(empty answer)' : result.text);
-      VX.setStatus(ui.fsStatus, result.ok ? 'ok' : 'error', result.ok ? 'Listing of ' + path + ':' : 'Listing failed: ' + result.text);
+      const parsed = result.ok ? VX.parseLongListing(result.text) : null;
+      if (!parsed || !parsed.entries.length) {
+        VX.setText(ui.listing, result.text === '' ? '(empty answer)' : result.text);
+        VX.setStatus(ui.fsStatus, 'error', 'Listing failed: ' + (result.text || 'the server sent no listing') + '');
+        return;
+      }
+      showListing(path, parsed);
     });
+  }
+
+  function showListing(path, parsed) {
+    const entries = VX.listingEntries(parsed);
+    const body = VX.clear(ui.listTable.body);
+    if (!entries.length) VX.emptyRow(body, 5, 'The folder is empty.');
+    entries.forEach((e) => {
+      const full = VX.joinPath(path, e.name);
+      const open = e.type === 'folder'
+        ? VX.button('Open', () => { ui.path.value = full; listFolder(); }, 'small', { title: 'List ' + full })
+        : VX.button('Use', () => { ui.path.value = full; ui.path.focus(); }, 'small ghost', { title: 'Put ' + full + ' in the path field' });
+      body.appendChild(el('tr', { 'data-name': e.name }, [
+        el('td', { class: 'mono', text: e.name + (e.type === 'folder' ? '/' : '') + (e.target ? ' → ' + e.target : '') }),
+        el('td', { class: 'num', text: e.size === null ? e.device : e.type === 'folder' ? '' : VX.formatBytes(e.size) }),
+        el('td', { class: 'mono', text: e.date }),
+        el('td', { class: 'mono', text: e.mode + ' ' + e.owner }),
+        el('td', { class: 'actions' }, [open])
+      ]));
+    });
+    ui.listTable.table.hidden = false;
+    const extra = parsed.other.length ? parsed.other.join('\n') : '';
+    VX.setText(ui.listing, extra);
+    ui.listing.hidden = !extra;
+    const folders = entries.filter((e) => e.type === 'folder').length;
+    VX.setStatus(ui.fsStatus, 'ok', 'Listing of ' + path + ': ' + folders + (folders === 1 ? ' folder, ' : ' folders, ') +
+      (entries.length - folders) + (entries.length - folders === 1 ? ' file.' : ' files.'));
+  }
+
+  function listParent() {
+    const path = ui.path.value.trim();
+    ui.path.value = path ? VX.parentPath(path) : '.';
+    listFolder();
   }
 
   // ---- Copy and plug-in (both report through the copy callback) -----------------------------
@@ -239,6 +278,8 @@
       ui.fsStatus = VX.statusLine();
       ui.fsLog = el('ol', { class: 'log-list' });
       ui.listing = el('pre', { class: 'listing', hidden: true });
+      ui.listTable = VX.table(['Name', 'Size', 'Modified', 'Mode', ''], 'table-listing');
+      ui.listTable.table.hidden = true;
       ui.localFile = VX.input({ placeholder: 'local file' });
       ui.remoteName = VX.input({ placeholder: 'name on the server' });
       ui.copyButton = VX.button('Copy to server', copy, 'primary');
@@ -260,11 +301,13 @@
             VX.row([VX.field('Server path', ui.path)], 'row-fields'),
             VX.row([
               VX.button('List', listFolder),
+              VX.button('Up', listParent, '', { title: 'List the folder above' }),
               VX.button('Create folder', createFolder, 'primary'),
               VX.button('Delete folder…', () => deleteItem('folder'), 'danger'),
               VX.button('Delete file…', () => deleteItem('file'), 'danger')
             ]),
             ui.fsStatus,
+            el('div', { class: 'scroll-box' }, [ui.listTable.table]),
             ui.listing,
             ui.fsLog
           ]),
