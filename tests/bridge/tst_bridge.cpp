@@ -64,6 +64,8 @@ const char *const kSlots[] = {
     "writeFileAbsoluteFromImageData(QString,QString)", "MD5file(QString)",
     "writeFileAbsoluteFromHEXString(QString,QString)", "VYXGuardian(QString,QString)",
     "VYXGuardianDone(QString)", "VYXConsole(QString,QString)", "VYXConsoleDone(QString)",
+    // Beyond the original set: the server named on the command line.
+    "VYXStartupConnection()",
 };
 
 // Answers every HTTP request on loopback with one fixed body.

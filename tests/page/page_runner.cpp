@@ -311,7 +311,7 @@ int runShots(const QString &html, const QString &folder, const QSize &size)
          "vyxCb.connection(\"{'connection': 'Authentication failed','state': 'Connected'}\");");
     settle(100);
     s.expect("a refused login ends in the failed state", "VX.session.state === 'failed'");
-    s.expect("a refused login is explained", "document.getElementById('view-servers').textContent.indexOf('refused the user name or password') >= 0");
+    s.expect("a refused login is explained", "document.getElementById('view-servers').textContent.indexOf('Wrong user name or password') >= 0");
     s.expect("a refused login stops the connection", "document.getElementById('connection-text').textContent.indexOf('Authentication failed') >= 0");
     if (!desk.calls().contains(QStringLiteral("VYXDisconnect")))
         s.failures << "a refused login did not call VYXDisconnect";
