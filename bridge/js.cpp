@@ -196,7 +196,9 @@ void JS::setupUi()
     webView->setObjectName(QStringLiteral("webView"));
     webView->setEnabled(true);
     webView->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    webView->setPage(new OwnPagesOnly(applicationDir() + QStringLiteral("/data/html"), webView));
+    // The folder of the start page: data/html beside the program, the installed page folder, or
+    // the folder of the page named with --page.
+    webView->setPage(new OwnPagesOnly(QFileInfo(startPagePath()).absolutePath(), webView));
     // A dropped file or link would replace the page.
     webView->setAcceptDrops(false);
     webView->setUrl(QUrl(QStringLiteral("about:blank")));
