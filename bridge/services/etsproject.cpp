@@ -1,0 +1,864 @@
+#include "etsproject.h"
+
+#include "etsarchive.h"
+
+#include <QHash>
+#include <QJsonArray>
+#include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QSet>
+#include <QVector>
+#include <QXmlStreamReader>
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(lcEtsProject, "vyx.ets.project", QtWarningMsg)
+
+namespace {
+
+using Status = ZipArchive::Status;
+using Limits = EtsProjectReader::Limits;
+
+// Texts kept from the project are cut here: names and descriptions are short, a comment in rich
+// text can be long but the page shows only its beginning.
+constexpr int kMaxText = 4096;
+
+QString cut(QStringRef text) { return text.left(kMaxText).toString(); }
+
+struct Failure
+{
+    QString status; // "error", "needsPassword", "wrongPassword", "cancelled"
+    QString message;
+};
+
+enum class Step { Continue, Stop, Fail };
+
+using TokenHandler = std::function<Step(QXmlStreamReader &, QString &)>;
+
+struct Device
+{
+    QString address;
+    QString name;
+    QString description;
+    QString productRef;
+    QString product;
+};
+
+struct Line
+{
+    QString address;
+    QString name;
+    QString description;
+    QVector<int> devices;
+};
+
+struct Area
+{
+    QString address;
+    QString name;
+    QString description;
+    QVector<Line> lines;
+};
+
+struct Link
+{
+    int device;
+    int number;
+    QString name;
+    QString function;
+    bool send;
+};
+
+struct GroupAddress
+{
+    quint32 raw;
+    QString id;
+    QString name;
+    QString description;
+    QString comment;
+    QString range;
+    QString dptRaw;
+    bool secure;
+};
+
+struct GroupRange
+{
+    QString name;
+    QString path;
+    int depth;
+    quint32 start;
+    quint32 end;
+};
+
+// "P-0001-0_GA-12" and "GA-12" name the same group address.
+QString groupAddressKey(QStringRef id)
+{
+    const int at = id.lastIndexOf(QLatin1String("_GA-"));
+    return (at >= 0 ? id.mid(at + 1) : id).toString();
+}
+
+// The object number from a reference such as "O-12_R-34" (or "M-0083_A-..._O-12_R-34").
+int objectNumber(QStringRef ref)
+{
+    int at = ref.startsWith(QLatin1String("O-")) ? 0 : ref.indexOf(QLatin1String("_O-"));
+    if (at < 0)
+        return -1;
+    at += ref.at(at) == QLatin1Char('_') ? 3 : 2;
+    int number = 0;
+    int digits = 0;
+    while (at < ref.size() && ref.at(at).isDigit() && digits < 6) {
+        number = number * 10 + ref.at(at).digitValue();
+        ++at;
+        ++digits;
+    }
+    return digits ? number : -1;
+}
+
+bool parseNumber(QStringRef text, quint32 max, quint32 *out)
+{
+    bool ok = false;
+    const uint value = text.trimmed().toUInt(&ok);
+    if (!ok || value > max)
+        return false;
+    *out = value;
+    return true;
+}
+
+// Of several data point types (separated by blanks or commas) the first one.
+QString firstDpt(const QString &text)
+{
+    static const QRegularExpression separators(QStringLiteral("[\\s,]+"));
+    return text.section(separators, 0, 0, QString::SectionSkipEmpty);
+}
+
+int schemaFromNamespace(QStringRef uri)
+{
+    static const QRegularExpression tail(QStringLiteral("/project/(\\d{1,4})/?$"));
+    const auto m = tail.match(uri.toString());
+    return m.hasMatch() ? m.captured(1).toInt() : 0;
+}
+
+QString etsNameForSchema(int schema)
+{
+    if (schema >= 21)
+        return QStringLiteral("ETS6");
+    if (schema >= 12)
+        return QStringLiteral("ETS5");
+    if (schema >= 10)
+        return QStringLiteral("ETS4");
+    return QString();
+}
+
+class ProjectRead
+{
+public:
+    ProjectRead(const EtsProjectReader::Progress &progress, const std::atomic_bool *cancel,
+                const Limits &limits)
+        : m_progress(progress), m_cancel(cancel), m_limits(limits)
+    {
+    }
+
+    QJsonObject run(const QString &path, const QString &password);
+
+private:
+    bool cancelled() const { return m_cancel && m_cancel->load(std::memory_order_relaxed); }
+    void report(const QString &stage, double fraction)
+    {
+        if (m_progress)
+            m_progress(stage, fraction);
+    }
+    bool fail(const QString &status, const QString &message)
+    {
+        m_failure = {status, message};
+        return false;
+    }
+    bool readFailure(Status status, const QString &entry, const QString &detail);
+    bool stream(ZipArchive &zip, qint64 index, const QString &entry, const QByteArray &password,
+                const QString &stage, const TokenHandler &handler);
+
+    bool readMaster(ZipArchive &outer);
+    bool readInfo(ZipArchive &zip, qint64 index, const QString &entry, const QByteArray &password);
+    bool readProject(ZipArchive &zip, qint64 index, const QString &entry, const QByteArray &password);
+    void readProducts(ZipArchive &outer);
+    Step projectToken(QXmlStreamReader &xml, QString &error);
+    QJsonObject result() const;
+
+    EtsProjectReader::Progress m_progress;
+    const std::atomic_bool *m_cancel;
+    Limits m_limits;
+    Failure m_failure;
+
+    QString m_projectId;
+    QString m_projectName;
+    QString m_createdBy;
+    QString m_toolVersion;
+    int m_schema = 0;
+    bool m_protected = false;
+    EtsProjectReader::Style m_style = EtsProjectReader::Style::ThreeLevel;
+    QString m_styleText = QStringLiteral("ThreeLevel");
+
+    // Where the project reader stands in the document.
+    enum class Kind { Other, Topology, Area, Line, Device, ComObject, GroupRange, GroupAddress };
+    QVector<Kind> m_stack;
+    int m_topologyDepth = 0;
+    QStringList m_rangePath;
+    int m_comObjectDevice = -1;
+    int m_comObjectNumber = -1;
+    QString m_comObjectName;
+    QString m_comObjectFunction;
+
+    QVector<Area> m_areas;
+    QVector<Device> m_devices;
+    QVector<int> m_unassigned;
+    QVector<GroupRange> m_ranges;
+    QVector<GroupAddress> m_groupAddresses;
+    QJsonArray m_skipped;
+    QHash<QString, QVector<Link>> m_links; // by group address key
+    int m_linkCount = 0;
+};
+
+bool ProjectRead::readFailure(Status status, const QString &entry, const QString &detail)
+{
+    switch (status) {
+    case Status::Ok:
+        return true;
+    case Status::NeedsPassword:
+        return fail(QStringLiteral("needsPassword"),
+                    QStringLiteral("This project is password-protected; enter its password to open it."));
+    case Status::WrongPassword:
+        return fail(QStringLiteral("wrongPassword"),
+                    QStringLiteral("Wrong password: %1 could not be decrypted with it.").arg(entry));
+    case Status::TooLarge:
+        return fail(QStringLiteral("error"), QStringLiteral("%1: %2.").arg(entry, detail));
+    case Status::NotFound:
+    case Status::Damaged:
+        break;
+    }
+    return fail(QStringLiteral("error"), QStringLiteral("%1 is damaged: %2.").arg(entry, detail));
+}
+
+// Feeds the entry to the XML reader piece by piece as it is inflated.
+bool ProjectRead::stream(ZipArchive &zip, qint64 index, const QString &entry,
+                         const QByteArray &password, const QString &stage,
+                         const TokenHandler &handler)
+{
+    QXmlStreamReader xml;
+    int depth = 0;
+    bool ended = false;
+    bool stopped = false;
+    bool wasCancelled = false;
+    QString xmlError;
+    qint64 line = 0;
+    const double total = double(qMax<qint64>(1, zip.size(index)));
+    qint64 done = 0;
+    int lastPercent = -1;
+
+    auto pump = [&]() -> bool {
+        for (;;) {
+            const QXmlStreamReader::TokenType token = xml.readNext();
+            if (token == QXmlStreamReader::Invalid) {
+                if (xml.error() == QXmlStreamReader::PrematureEndOfDocumentError)
+                    return true; // wait for the next piece
+                xmlError = xml.errorString();
+                line = xml.lineNumber();
+                return false;
+            }
+            if (token == QXmlStreamReader::EndDocument) {
+                ended = true;
+                return true;
+            }
+            if (token == QXmlStreamReader::DTD) {
+                xmlError = QStringLiteral("a document type declaration, which project files never have");
+                line = xml.lineNumber();
+                return false;
+            }
+            if (token == QXmlStreamReader::StartElement && ++depth > m_limits.maxDepth) {
+                xmlError = QStringLiteral("the elements are nested deeper than %1 levels").arg(m_limits.maxDepth);
+                line = xml.lineNumber();
+                return false;
+            }
+            if (token == QXmlStreamReader::EndElement)
+                --depth;
+            QString error;
+            const Step step = handler(xml, error);
+            if (step == Step::Fail) {
+                xmlError = error;
+                line = xml.lineNumber();
+                return false;
+            }
+            if (step == Step::Stop) {
+                stopped = true;
+                return false;
+            }
+        }
+    };
+
+    QString detail;
+    const Status status = zip.read(index, password, m_limits.maxEntryBytes,
+                                   [&](const char *data, qint64 n) {
+        if (cancelled()) {
+            wasCancelled = true;
+            return false;
+        }
+        done += n;
+        const int percent = int(100.0 * double(done) / total);
+        if (percent != lastPercent) {
+            lastPercent = percent;
+            report(stage, qMin(1.0, double(done) / total));
+        }
+        if (ended)
+            return true; // the rest is read only for its checksum
+        xml.addData(QByteArray(data, int(n)));
+        return pump();
+    }, &detail);
+    if (wasCancelled)
+        return fail(QStringLiteral("cancelled"), QStringLiteral("The import was cancelled."));
+    if (status != Status::Ok)
+        return readFailure(status, entry, detail);
+    if (stopped)
+        return true;
+    if (!xmlError.isEmpty() && zip.encrypted(index)) {
+        // Data decrypted with a wrong password is garbage to the XML reader before its checksum
+        // is reached: read the rest, and let the checksum decide.
+        const Status check = zip.read(index, password, m_limits.maxEntryBytes,
+                                      [](const char *, qint64) { return true; }, &detail);
+        if (check != Status::Ok)
+            return readFailure(check, entry, detail);
+    }
+    if (!xmlError.isEmpty())
+        return fail(QStringLiteral("error"),
+                    QStringLiteral("%1, line %2: %3.").arg(entry).arg(line).arg(xmlError));
+    if (!ended)
+        return fail(QStringLiteral("error"),
+                    QStringLiteral("%1, line %2: the XML ends before the document does (the entry is cut short).")
+                        .arg(entry).arg(xml.lineNumber()));
+    return true;
+}
+
+bool ProjectRead::readMaster(ZipArchive &outer)
+{
+    const qint64 index = outer.locate(QStringLiteral("knx_master.xml"));
+    if (index < 0)
+        return true;
+    return stream(outer, index, QStringLiteral("knx_master.xml"), QByteArray(),
+                  QStringLiteral("Reading the archive"), [this](QXmlStreamReader &xml, QString &) {
+        if (xml.tokenType() != QXmlStreamReader::StartElement)
+            return Step::Continue;
+        m_schema = schemaFromNamespace(xml.namespaceUri());
+        if (m_createdBy.isEmpty()) {
+            m_createdBy = cut(xml.attributes().value(QLatin1String("CreatedBy")));
+            m_toolVersion = cut(xml.attributes().value(QLatin1String("ToolVersion")));
+        }
+        return Step::Stop;
+    });
+}
+
+bool ProjectRead::readInfo(ZipArchive &zip, qint64 index, const QString &entry,
+                           const QByteArray &password)
+{
+    bool root = true;
+    return stream(zip, index, entry, password, QStringLiteral("Reading the project information"),
+                  [&](QXmlStreamReader &xml, QString &) {
+        if (xml.tokenType() != QXmlStreamReader::StartElement)
+            return Step::Continue;
+        const QXmlStreamAttributes a = xml.attributes();
+        if (root) {
+            root = false;
+            if (m_schema == 0)
+                m_schema = schemaFromNamespace(xml.namespaceUri());
+            if (a.hasAttribute(QLatin1String("CreatedBy"))) {
+                m_createdBy = cut(a.value(QLatin1String("CreatedBy")));
+                m_toolVersion = cut(a.value(QLatin1String("ToolVersion")));
+            }
+        } else if (xml.name() == QLatin1String("ProjectInformation")) {
+            m_projectName = cut(a.value(QLatin1String("Name")));
+            const QStringRef style = a.value(QLatin1String("GroupAddressStyle"));
+            if (!style.isEmpty()) {
+                m_styleText = cut(style);
+                m_style = EtsProjectReader::styleFromName(m_styleText);
+            }
+            return Step::Stop;
+        }
+        return Step::Continue;
+    });
+}
+
+Step ProjectRead::projectToken(QXmlStreamReader &xml, QString &error)
+{
+    if (xml.tokenType() == QXmlStreamReader::EndElement) {
+        if (m_stack.isEmpty())
+            return Step::Continue;
+        const Kind kind = m_stack.takeLast();
+        if (kind == Kind::Topology)
+            --m_topologyDepth;
+        else if (kind == Kind::GroupRange && !m_rangePath.isEmpty())
+            m_rangePath.removeLast();
+        else if (kind == Kind::ComObject)
+            m_comObjectDevice = -1;
+        return Step::Continue;
+    }
+    if (xml.tokenType() != QXmlStreamReader::StartElement)
+        return Step::Continue;
+
+    const QStringRef name = xml.name();
+    const QXmlStreamAttributes a = xml.attributes();
+    const Kind parent = m_stack.isEmpty() ? Kind::Other : m_stack.last();
+    Kind kind = Kind::Other;
+
+    if (m_stack.isEmpty()) {
+        if (m_schema == 0)
+            m_schema = schemaFromNamespace(xml.namespaceUri());
+        if (m_createdBy.isEmpty()) {
+            m_createdBy = cut(a.value(QLatin1String("CreatedBy")));
+            m_toolVersion = cut(a.value(QLatin1String("ToolVersion")));
+        }
+    } else if (name == QLatin1String("Topology")) {
+        kind = Kind::Topology;
+        ++m_topologyDepth;
+    } else if (m_topologyDepth > 0 && name == QLatin1String("Area")) {
+        kind = Kind::Area;
+        m_areas.append({cut(a.value(QLatin1String("Address"))), cut(a.value(QLatin1String("Name"))),
+                        cut(a.value(QLatin1String("Description"))), {}});
+    } else if (m_topologyDepth > 0 && name == QLatin1String("Line") && parent == Kind::Area) {
+        kind = Kind::Line;
+        const QString area = m_areas.last().address;
+        m_areas.last().lines.append({area + QLatin1Char('.') + a.value(QLatin1String("Address")).left(8),
+                                     cut(a.value(QLatin1String("Name"))),
+                                     cut(a.value(QLatin1String("Description"))), {}});
+    } else if (m_topologyDepth > 0 && name == QLatin1String("DeviceInstance")) {
+        kind = Kind::Device;
+        if (m_devices.size() >= m_limits.maxDevices) {
+            error = QStringLiteral("the project has more than %1 devices").arg(m_limits.maxDevices);
+            return Step::Fail;
+        }
+        // A device sits in a line, or in a segment of a line; devices elsewhere have no address.
+        Line *line = nullptr;
+        for (int i = m_stack.size() - 1; i >= 0 && !line; --i) {
+            if (m_stack.at(i) == Kind::Line && !m_areas.isEmpty() && !m_areas.last().lines.isEmpty())
+                line = &m_areas.last().lines.last();
+            if (m_stack.at(i) == Kind::Area || m_stack.at(i) == Kind::Topology)
+                break;
+        }
+        const QStringRef own = a.value(QLatin1String("Address"));
+        Device device;
+        device.address = line && !own.isEmpty() ? line->address + QLatin1Char('.') + own.left(8) : QString();
+        device.name = cut(a.value(QLatin1String("Name")));
+        device.description = cut(a.value(QLatin1String("Description")));
+        device.productRef = cut(a.value(QLatin1String("ProductRefId")));
+        m_devices.append(device);
+        if (line)
+            line->devices.append(m_devices.size() - 1);
+        else
+            m_unassigned.append(m_devices.size() - 1);
+    } else if (name == QLatin1String("ComObjectInstanceRef") && !m_devices.isEmpty()
+               && m_stack.contains(Kind::Device)) {
+        kind = Kind::ComObject;
+        m_comObjectDevice = m_devices.size() - 1;
+        m_comObjectNumber = objectNumber(a.value(QLatin1String("RefId")));
+        m_comObjectName = cut(a.value(QLatin1String("Text")));
+        m_comObjectFunction = cut(a.value(QLatin1String("FunctionText")));
+        // Newer projects list the linked addresses in one attribute, the sending one first.
+        const QVector<QStringRef> links = a.value(QLatin1String("Links")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        for (int i = 0; i < links.size(); ++i) {
+            if (++m_linkCount > m_limits.maxLinks) {
+                error = QStringLiteral("the project has more than %1 links").arg(m_limits.maxLinks);
+                return Step::Fail;
+            }
+            m_links[groupAddressKey(links.at(i))].append(
+                {m_comObjectDevice, m_comObjectNumber, m_comObjectName, m_comObjectFunction, i == 0});
+        }
+    } else if ((name == QLatin1String("Send") || name == QLatin1String("Receive")) && m_comObjectDevice >= 0) {
+        const QStringRef ref = a.value(QLatin1String("GroupAddressRefId"));
+        if (!ref.isEmpty()) {
+            if (++m_linkCount > m_limits.maxLinks) {
+                error = QStringLiteral("the project has more than %1 links").arg(m_limits.maxLinks);
+                return Step::Fail;
+            }
+            m_links[groupAddressKey(ref)].append({m_comObjectDevice, m_comObjectNumber, m_comObjectName,
+                                                  m_comObjectFunction, name == QLatin1String("Send")});
+        }
+    } else if (m_topologyDepth == 0 && name == QLatin1String("GroupRange")) {
+        kind = Kind::GroupRange;
+        GroupRange range;
+        range.name = cut(a.value(QLatin1String("Name")));
+        range.depth = m_rangePath.size() + 1;
+        m_rangePath.append(range.name);
+        range.path = m_rangePath.join(QStringLiteral(" / "));
+        if (!parseNumber(a.value(QLatin1String("RangeStart")), 65535, &range.start))
+            range.start = 0;
+        if (!parseNumber(a.value(QLatin1String("RangeEnd")), 65535, &range.end))
+            range.end = range.start;
+        m_ranges.append(range);
+    } else if (m_topologyDepth == 0 && name == QLatin1String("GroupAddress")) {
+        kind = Kind::GroupAddress;
+        if (m_groupAddresses.size() >= m_limits.maxGroupAddresses) {
+            error = QStringLiteral("the project has more than %1 group addresses").arg(m_limits.maxGroupAddresses);
+            return Step::Fail;
+        }
+        GroupAddress ga;
+        ga.id = cut(a.value(QLatin1String("Id")));
+        ga.name = cut(a.value(QLatin1String("Name")));
+        const QStringRef address = a.value(QLatin1String("Address"));
+        if (!parseNumber(address, 65535, &ga.raw)) {
+            const QString what = ga.name.isEmpty() ? (ga.id.isEmpty() ? QStringLiteral("(unnamed group address)") : ga.id) : ga.name;
+            m_skipped.append(QJsonObject{
+                {QStringLiteral("what"), what},
+                {QStringLiteral("why"), address.isNull()
+                     ? QStringLiteral("it has no address")
+                     : QStringLiteral("its address \"%1\" is not a number from 0 to 65535").arg(address.left(40))}});
+        } else {
+            ga.description = cut(a.value(QLatin1String("Description")));
+            ga.comment = cut(a.value(QLatin1String("Comment")));
+            ga.range = m_rangePath.join(QStringLiteral(" / "));
+            ga.dptRaw = cut(a.value(QLatin1String("DatapointType")));
+            ga.secure = !a.value(QLatin1String("Key")).trimmed().isEmpty();
+            m_groupAddresses.append(ga);
+        }
+    }
+    m_stack.append(kind);
+    return Step::Continue;
+}
+
+bool ProjectRead::readProject(ZipArchive &zip, qint64 index, const QString &entry,
+                              const QByteArray &password)
+{
+    return stream(zip, index, entry, password,
+                  QStringLiteral("Reading group addresses and devices"),
+                  [this](QXmlStreamReader &xml, QString &error) { return projectToken(xml, error); });
+}
+
+// Product names come from the manufacturer data kept in the archive (M-xxxx/Hardware.xml).
+void ProjectRead::readProducts(ZipArchive &outer)
+{
+    QHash<QString, QString> wanted;
+    for (const Device &d : m_devices)
+        if (!d.productRef.isEmpty())
+            wanted.insert(d.productRef, QString());
+    if (wanted.isEmpty())
+        return;
+    static const QRegularExpression hardware(QStringLiteral("^M-[0-9A-Za-z]+/Hardware\\.xml$"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    int missing = wanted.size();
+    const qint64 n = outer.count();
+    for (qint64 i = 0; i < n && missing > 0 && !cancelled(); ++i) {
+        const QString entry = outer.name(i);
+        if (!hardware.match(entry).hasMatch())
+            continue;
+        const bool ok = stream(outer, i, entry, QByteArray(), QStringLiteral("Reading product names"),
+                               [&](QXmlStreamReader &xml, QString &) {
+            if (xml.tokenType() != QXmlStreamReader::StartElement || xml.name() != QLatin1String("Product"))
+                return Step::Continue;
+            const auto it = wanted.find(xml.attributes().value(QLatin1String("Id")).toString());
+            if (it != wanted.end() && it->isEmpty()) {
+                *it = cut(xml.attributes().value(QLatin1String("Text")));
+                if (--missing == 0)
+                    return Step::Stop;
+            }
+            return Step::Continue;
+        });
+        // Product names are a courtesy: damaged manufacturer data leaves them out.
+        if (!ok) {
+            qCDebug(lcEtsProject) << "product names not read:" << m_failure.message;
+            if (m_failure.status == QLatin1String("cancelled"))
+                return;
+            m_failure = Failure();
+        }
+    }
+    for (Device &d : m_devices)
+        d.product = wanted.value(d.productRef);
+}
+
+QString rangeAddress(const GroupRange &r, EtsProjectReader::Style style)
+{
+    using S = EtsProjectReader::Style;
+    if (style == S::ThreeLevel && r.depth == 1)
+        return QString::number((r.start >> 11) & 0x1f);
+    if (style == S::ThreeLevel && r.depth == 2)
+        return QStringLiteral("%1/%2").arg((r.start >> 11) & 0x1f).arg((r.start >> 8) & 0x7);
+    if (style == S::TwoLevel && r.depth == 1)
+        return QString::number((r.start >> 11) & 0x1f);
+    return QStringLiteral("%1-%2").arg(r.start).arg(r.end);
+}
+
+QJsonObject ProjectRead::result() const
+{
+    const QString etsName = etsNameForSchema(m_schema);
+    QString version = m_createdBy.isEmpty() ? etsName : m_createdBy;
+    if (!m_toolVersion.isEmpty())
+        version += (version.isEmpty() ? QString() : QStringLiteral(" ")) + m_toolVersion;
+    QJsonObject project{{QStringLiteral("id"), m_projectId},
+                        {QStringLiteral("name"), m_projectName},
+                        {QStringLiteral("etsVersion"), version},
+                        {QStringLiteral("schemaVersion"), m_schema},
+                        {QStringLiteral("groupAddressStyle"), EtsProjectReader::styleName(m_style)},
+                        {QStringLiteral("protected"), m_protected}};
+
+    QJsonArray ranges;
+    for (const GroupRange &r : m_ranges)
+        ranges.append(QJsonObject{{QStringLiteral("name"), r.name},
+                                  {QStringLiteral("path"), r.path},
+                                  {QStringLiteral("depth"), r.depth},
+                                  {QStringLiteral("start"), int(r.start)},
+                                  {QStringLiteral("end"), int(r.end)},
+                                  {QStringLiteral("address"), rangeAddress(r, m_style)}});
+
+    QVector<const GroupAddress *> sorted;
+    sorted.reserve(m_groupAddresses.size());
+    for (const GroupAddress &ga : m_groupAddresses)
+        sorted.append(&ga);
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const GroupAddress *x, const GroupAddress *y) { return x->raw < y->raw; });
+    QJsonArray addresses;
+    for (const GroupAddress *ga : sorted) {
+        QJsonArray links;
+        const auto it = m_links.constFind(groupAddressKey(QStringRef(&ga->id)));
+        if (it != m_links.constEnd()) {
+            for (const Link &l : *it) {
+                const Device &d = m_devices.at(l.device);
+                links.append(QJsonObject{{QStringLiteral("device"), d.address},
+                                         {QStringLiteral("deviceName"), d.name},
+                                         {QStringLiteral("number"), l.number},
+                                         {QStringLiteral("name"), l.name},
+                                         {QStringLiteral("function"), l.function},
+                                         {QStringLiteral("send"), l.send}});
+            }
+        }
+        addresses.append(QJsonObject{{QStringLiteral("address"), EtsProjectReader::formatGroupAddress(ga->raw, m_style)},
+                                     {QStringLiteral("raw"), int(ga->raw)},
+                                     {QStringLiteral("id"), ga->id},
+                                     {QStringLiteral("name"), ga->name},
+                                     {QStringLiteral("description"), ga->description},
+                                     {QStringLiteral("comment"), ga->comment},
+                                     {QStringLiteral("range"), ga->range},
+                                     {QStringLiteral("dpt"), EtsProjectReader::normaliseDpt(ga->dptRaw)},
+                                     {QStringLiteral("dptRaw"), firstDpt(ga->dptRaw)},
+                                     {QStringLiteral("secure"), ga->secure},
+                                     {QStringLiteral("links"), links}});
+    }
+
+    auto deviceJson = [this](int i) {
+        const Device &d = m_devices.at(i);
+        return QJsonObject{{QStringLiteral("address"), d.address},
+                           {QStringLiteral("name"), d.name},
+                           {QStringLiteral("description"), d.description},
+                           {QStringLiteral("product"), d.product}};
+    };
+    QJsonArray areas;
+    for (const Area &area : m_areas) {
+        QJsonArray lines;
+        for (const Line &line : area.lines) {
+            QJsonArray devices;
+            for (int i : line.devices)
+                devices.append(deviceJson(i));
+            lines.append(QJsonObject{{QStringLiteral("address"), line.address},
+                                     {QStringLiteral("name"), line.name},
+                                     {QStringLiteral("description"), line.description},
+                                     {QStringLiteral("devices"), devices}});
+        }
+        areas.append(QJsonObject{{QStringLiteral("address"), area.address},
+                                 {QStringLiteral("name"), area.name},
+                                 {QStringLiteral("description"), area.description},
+                                 {QStringLiteral("lines"), lines}});
+    }
+    QJsonArray unassigned;
+    for (int i : m_unassigned)
+        unassigned.append(deviceJson(i));
+
+    return QJsonObject{{QStringLiteral("status"), QStringLiteral("ok")},
+                       {QStringLiteral("message"), QString()},
+                       {QStringLiteral("project"), project},
+                       {QStringLiteral("groupRanges"), ranges},
+                       {QStringLiteral("groupAddresses"), addresses},
+                       {QStringLiteral("areas"), areas},
+                       {QStringLiteral("unassignedDevices"), unassigned},
+                       {QStringLiteral("deviceCount"), m_devices.size()},
+                       {QStringLiteral("skipped"), m_skipped}};
+}
+
+QJsonObject ProjectRead::run(const QString &path, const QString &password)
+{
+    auto failed = [this]() {
+        return QJsonObject{{QStringLiteral("status"), m_failure.status},
+                           {QStringLiteral("message"), m_failure.message}};
+    };
+    report(QStringLiteral("Opening the archive"), 0);
+    QString why;
+    const auto outer = ZipArchive::openFile(path, &why);
+    if (!outer) {
+        fail(QStringLiteral("error"),
+             QStringLiteral("The file could not be opened as an ETS project archive (%1).").arg(why));
+        return failed();
+    }
+
+    // A plain project keeps its data in P-xxxx/0.xml; a protected one in the archive P-xxxx.zip.
+    static const QRegularExpression plain(QStringLiteral("^(P-[0-9A-Za-z]+)/0\\.xml$"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression locked(QStringLiteral("^(P-[0-9A-Za-z]+)\\.zip$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    QString plainEntry, lockedEntry;
+    const qint64 n = outer->count();
+    for (qint64 i = 0; i < n; ++i) {
+        const QString name = outer->name(i);
+        QRegularExpressionMatch m = plain.match(name);
+        if (m.hasMatch() && (plainEntry.isEmpty() || name < plainEntry)) {
+            plainEntry = name;
+            m_projectId = m.captured(1);
+        }
+        m = locked.match(name);
+        if (m.hasMatch() && lockedEntry.isEmpty())
+            lockedEntry = name;
+    }
+    if (plainEntry.isEmpty() && lockedEntry.isEmpty()) {
+        fail(QStringLiteral("error"),
+             QStringLiteral("No project was found in this archive (no P-xxxx/0.xml and no protected P-xxxx.zip). "
+                            "Is it an ETS project export (.knxproj)?"));
+        return failed();
+    }
+    if (!readMaster(*outer))
+        return failed();
+
+    if (!plainEntry.isEmpty()) {
+        const qint64 info = outer->locate(m_projectId + QStringLiteral("/project.xml"));
+        if (info >= 0 && !readInfo(*outer, info, outer->name(info), QByteArray()))
+            return failed();
+        if (!readProject(*outer, outer->locate(plainEntry), plainEntry, QByteArray()))
+            return failed();
+    } else {
+        m_protected = true;
+        m_projectId = lockedEntry.left(lockedEntry.size() - 4);
+        report(QStringLiteral("Decrypting the project"), 0);
+        QByteArray innerBytes;
+        const Status s = outer->readAll(outer->locate(lockedEntry), QByteArray(),
+                                        qMin<qint64>(m_limits.maxEntryBytes, INT_MAX - 1), &innerBytes, &why);
+        if (s != Status::Ok) {
+            readFailure(s, lockedEntry, why);
+            return failed();
+        }
+        const auto inner = ZipArchive::openBytes(innerBytes, &why);
+        if (!inner) {
+            fail(QStringLiteral("error"),
+                 QStringLiteral("The protected project %1 is damaged or cut short: %2.").arg(lockedEntry, why));
+            return failed();
+        }
+        qint64 data = inner->locate(QStringLiteral("0.xml"));
+        if (data < 0)
+            data = inner->locate(m_projectId + QStringLiteral("/0.xml"));
+        qint64 info = inner->locate(QStringLiteral("project.xml"));
+        if (info < 0)
+            info = inner->locate(m_projectId + QStringLiteral("/project.xml"));
+        if (data < 0) {
+            fail(QStringLiteral("error"),
+                 QStringLiteral("The protected project %1 holds no 0.xml with the project data.").arg(lockedEntry));
+            return failed();
+        }
+        if (inner->encrypted(data) && password.isEmpty()) {
+            readFailure(Status::NeedsPassword, lockedEntry, QString());
+            return failed();
+        }
+        // Projects of schema 21 and later use AES with a derived password; when the schema is
+        // unknown the entry's own method decides.
+        const int schema = m_schema > 0 ? m_schema : (inner->aesEncrypted(data) ? 21 : 20);
+        QByteArray zipPassword = EtsProjectReader::zipPassword(password, schema);
+        const QString prefix = lockedEntry + QLatin1Char('/');
+        bool ok = (info < 0 || readInfo(*inner, info, prefix + inner->name(info), zipPassword))
+                  && readProject(*inner, data, prefix + inner->name(data), zipPassword);
+        zipPassword.fill('\0');
+        if (!ok)
+            return failed();
+    }
+    readProducts(*outer);
+    if (cancelled()) {
+        fail(QStringLiteral("cancelled"), QStringLiteral("The import was cancelled."));
+        return failed();
+    }
+    report(QStringLiteral("Done"), 1);
+    return result();
+}
+
+} // namespace
+
+QJsonObject EtsProjectReader::read(const QString &path, const QString &password,
+                                   const Progress &progress, const std::atomic_bool *cancel,
+                                   const Limits &limits)
+{
+    ProjectRead read(progress, cancel, limits);
+    return read.run(path, password);
+}
+
+QByteArray EtsProjectReader::derivedPassword(const QString &password)
+{
+    QByteArray utf16;
+    utf16.reserve(password.size() * 2);
+    for (const QChar c : password) {
+        utf16.append(char(c.unicode() & 0xff));
+        utf16.append(char(c.unicode() >> 8));
+    }
+    static const QByteArray salt("21.project.ets.knx.org");
+    QByteArray key(32, '\0');
+    const int ok = PKCS5_PBKDF2_HMAC(utf16.constData(), utf16.size(),
+                                     reinterpret_cast<const unsigned char *>(salt.constData()), salt.size(),
+                                     65536, EVP_sha256(), key.size(),
+                                     reinterpret_cast<unsigned char *>(key.data()));
+    utf16.fill('\0');
+    const QByteArray text = ok == 1 ? key.toBase64() : QByteArray();
+    key.fill('\0');
+    return text;
+}
+
+QByteArray EtsProjectReader::zipPassword(const QString &password, int schemaVersion)
+{
+    return schemaVersion >= 21 ? derivedPassword(password) : password.toUtf8();
+}
+
+QString EtsProjectReader::formatGroupAddress(quint32 raw, Style style)
+{
+    switch (style) {
+    case Style::Free:
+        return QString::number(raw);
+    case Style::TwoLevel:
+        return QStringLiteral("%1/%2").arg((raw >> 11) & 0x1f).arg(raw & 0x7ff);
+    case Style::ThreeLevel:
+        break;
+    }
+    return QStringLiteral("%1/%2/%3").arg((raw >> 11) & 0x1f).arg((raw >> 8) & 0x7).arg(raw & 0xff);
+}
+
+EtsProjectReader::Style EtsProjectReader::styleFromName(const QString &name)
+{
+    if (name.compare(QLatin1String("TwoLevel"), Qt::CaseInsensitive) == 0)
+        return Style::TwoLevel;
+    if (name.compare(QLatin1String("Free"), Qt::CaseInsensitive) == 0)
+        return Style::Free;
+    return Style::ThreeLevel;
+}
+
+QString EtsProjectReader::styleName(Style style)
+{
+    switch (style) {
+    case Style::TwoLevel:
+        return QStringLiteral("TwoLevel");
+    case Style::Free:
+        return QStringLiteral("Free");
+    case Style::ThreeLevel:
+        break;
+    }
+    return QStringLiteral("ThreeLevel");
+}
+
+QString EtsProjectReader::normaliseDpt(const QString &text)
+{
+    const QString first = firstDpt(text);
+    static const QRegularExpression sub(QStringLiteral("^DPST-(\\d{1,5})-(\\d{1,5})$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression main(QStringLiteral("^DPT-(\\d{1,5})$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    QRegularExpressionMatch m = sub.match(first);
+    if (m.hasMatch())
+        return QStringLiteral("%1.%2").arg(m.captured(1).toInt()).arg(m.captured(2).toInt(), 3, 10, QLatin1Char('0'));
+    m = main.match(first);
+    if (m.hasMatch())
+        return QString::number(m.captured(1).toInt());
+    return first;
+}
