@@ -18,6 +18,7 @@
 #include "remotecopy.h"
 #include "widgetfiledialogs.h"
 
+class EtsImport;
 class QFrame;
 class WebHelpers;
 class QHBoxLayout;
@@ -172,6 +173,11 @@ public slots:
     QString readWEBPage(QString url_string);
     void pageLoaded(bool estado);
     QString ETSProject_fileList(QString projectPath);
+    // Reads an ETS project off the GUI thread: progress and the result reach the two callbacks
+    // as JSON texts in a string. The password is used for this read only.
+    QString ETSProject_import(QString projectPath, QString password, QString progressCallback,
+                              QString doneCallback);
+    void ETSProject_cancelImport();
     void deleteAbsoluteFile(QString filename);
     QString encodeAccount(QString accountText);
     bool writeFileAbsoluteFromImageData(QString filename, QString text);
@@ -244,6 +250,10 @@ private:
     QString installCompleteCallback;
 
     QSqlDatabase *queryDatabase = nullptr;
+
+    EtsImport *etsImport = nullptr;
+    QString etsProgressCallback;
+    QString etsDoneCallback;
 
     // The server connection; its signals reach the slots above queued on the GUI thread.
     VYXConnector connector;

@@ -3,6 +3,7 @@
 #include "js.h"
 
 #include "etsarchive.h"
+#include "etsimport.h"
 #include "webhelpers.h"
 
 #include <QNetworkReply>
@@ -135,6 +136,32 @@ QString JS::ETSProject_readFile(QString projectPath, QString filePath)
 QString JS::readWEBPage(QString url_string) { return webHelpers->readWEBPage(url_string); }
 
 QString JS::ETSProject_fileList(QString projectPath) { return EtsArchive::fileList(projectPath); }
+
+QString JS::ETSProject_import(QString projectPath, QString password, QString progressCallback,
+                              QString doneCallback)
+{
+    if (!etsImport) {
+        etsImport = new EtsImport(this);
+        connect(etsImport, &EtsImport::progress, this, [this](const QString &json) {
+            if (!etsProgressCallback.isEmpty())
+                queueStringCall(etsProgressCallback, json);
+        });
+        connect(etsImport, &EtsImport::finished, this, [this](const QString &json) {
+            if (!etsDoneCallback.isEmpty())
+                queueStringCall(etsDoneCallback, json);
+        });
+    }
+    etsProgressCallback = progressCallback;
+    etsDoneCallback = doneCallback;
+    etsImport->start(projectPath, password);
+    return QStringLiteral("started");
+}
+
+void JS::ETSProject_cancelImport()
+{
+    if (etsImport)
+        etsImport->cancel();
+}
 
 void JS::deleteAbsoluteFile(QString filename) { localFiles.deleteAbsoluteFile(filename); }
 

@@ -81,6 +81,7 @@ struct GroupAddress
     QString range;
     QString dptRaw;
     bool secure;
+    int rangeIndex; // into the ranges, -1 outside any
 };
 
 struct GroupRange
@@ -204,6 +205,7 @@ private:
     QVector<Kind> m_stack;
     int m_topologyDepth = 0;
     QStringList m_rangePath;
+    QVector<int> m_rangeIndices;
     int m_comObjectDevice = -1;
     int m_comObjectNumber = -1;
     QString m_comObjectName;
@@ -393,8 +395,10 @@ Step ProjectRead::projectToken(QXmlStreamReader &xml, QString &error)
         const Kind kind = m_stack.takeLast();
         if (kind == Kind::Topology)
             --m_topologyDepth;
-        else if (kind == Kind::GroupRange && !m_rangePath.isEmpty())
+        else if (kind == Kind::GroupRange && !m_rangePath.isEmpty()) {
             m_rangePath.removeLast();
+            m_rangeIndices.removeLast();
+        }
         else if (kind == Kind::ComObject)
             m_comObjectDevice = -1;
         return Step::Continue;
@@ -485,6 +489,7 @@ Step ProjectRead::projectToken(QXmlStreamReader &xml, QString &error)
         range.name = cut(a.value(QLatin1String("Name")));
         range.depth = m_rangePath.size() + 1;
         m_rangePath.append(range.name);
+        m_rangeIndices.append(m_ranges.size());
         range.path = m_rangePath.join(QStringLiteral(" / "));
         if (!parseNumber(a.value(QLatin1String("RangeStart")), 65535, &range.start))
             range.start = 0;
@@ -514,6 +519,7 @@ Step ProjectRead::projectToken(QXmlStreamReader &xml, QString &error)
             ga.range = m_rangePath.join(QStringLiteral(" / "));
             ga.dptRaw = cut(a.value(QLatin1String("DatapointType")));
             ga.secure = !a.value(QLatin1String("Key")).trimmed().isEmpty();
+            ga.rangeIndex = m_rangeIndices.isEmpty() ? -1 : m_rangeIndices.last();
             m_groupAddresses.append(ga);
         }
     }
@@ -632,6 +638,7 @@ QJsonObject ProjectRead::result() const
                                      {QStringLiteral("description"), ga->description},
                                      {QStringLiteral("comment"), ga->comment},
                                      {QStringLiteral("range"), ga->range},
+                                     {QStringLiteral("rangeIndex"), ga->rangeIndex},
                                      {QStringLiteral("dpt"), EtsProjectReader::normaliseDpt(ga->dptRaw)},
                                      {QStringLiteral("dptRaw"), firstDpt(ga->dptRaw)},
                                      {QStringLiteral("secure"), ga->secure},

@@ -292,13 +292,45 @@ int runShots(const QString &html, const QString &folder, const QSize &size)
 
     s.js("VX.show('ets'); VX.etsView.load('/home/user/demo.knxproj')");
     settle(300);
-    s.expect("ETS group addresses are listed", "document.querySelectorAll('#view-ets tbody tr').length === 7");
+    s.expect("ETS ranges and group addresses are listed as a tree",
+             "document.querySelectorAll('#view-ets tr.ga-range').length === 3 && document.querySelectorAll('#view-ets tr.ga-row').length === 7");
+    s.expect("the project information is shown", "document.getElementById('view-ets').textContent.indexOf('three levels (main/middle/sub)') >= 0"
+             " && document.getElementById('view-ets').textContent.indexOf('ETS5 5.7.1093') >= 0");
+    s.expect("names from the project stay text", "document.querySelectorAll('#view-ets b').length === 0"
+             " && document.getElementById('view-ets').textContent.indexOf('<b>Hall</b> light') >= 0");
     s.expect("the invalid address is reported as skipped", "document.getElementById('view-ets').textContent.indexOf('70000') >= 0");
+    s.expect("devices are listed by line with their product", "document.querySelectorAll('#view-ets .topo li').length === 5"
+             " && document.getElementById('view-ets').textContent.indexOf('Switch actuator 8-fold') >= 0");
+    s.js("document.querySelectorAll('#view-ets tr.ga-row')[0].click()");
+    settle(100);
+    s.expect("the chosen group address shows its linked objects",
+             "document.querySelectorAll('#view-ets .link-table tbody tr').length === 2"
+             " && document.querySelector('#view-ets .link-table tbody').textContent.indexOf('Rocker left') >= 0");
     s.shoot("ets");
+    s.js("document.querySelectorAll('#view-ets tr.ga-range')[0].click()");
+    settle(100);
+    s.expect("a closed range hides what it holds", "document.querySelectorAll('#view-ets tr.ga-row').length === 3");
+    s.js("Array.prototype.filter.call(document.querySelectorAll('#view-ets button'), function(b){return b.textContent==='Save into project';})[0].click();");
+    if (!desk.calls().contains(QStringLiteral("writeFile ../project/assets/ets/Demo house _ garage group addresses.csv")))
+        s.failures << "saving the group addresses into the project did not write into data/project/assets/ets";
+    s.js("Array.prototype.filter.call(document.querySelectorAll('#view-ets button'), function(b){return b.textContent==='Export CSV…';})[0].click();");
+    s.expect("the CSV export reports where it went", "document.querySelector('#view-ets .status-line').textContent.indexOf('Exported 7 group addresses') >= 0");
     s.js("VX.etsView.load('/home/user/protected.knxproj')");
     settle(200);
-    s.expect("a password-protected archive says so", "document.getElementById('view-ets').textContent.indexOf('password-protected') >= 0");
+    s.expect("a password-protected archive asks for the password",
+             "document.getElementById('view-ets').textContent.indexOf('password-protected') >= 0"
+             " && document.querySelector('#view-ets input[type=password]').offsetParent !== null");
     s.shoot("ets-protected");
+    s.js("var p=document.querySelector('#view-ets input[type=password]'); p.value='guess';"
+         "Array.prototype.filter.call(document.querySelectorAll('#view-ets button'), function(b){return b.textContent==='Open';})[0].click();");
+    settle(200);
+    s.expect("a wrong password says so", "document.querySelector('#view-ets .status-line').textContent.indexOf('Wrong password') === 0"
+             " && document.querySelector('#view-ets input[type=password]').value === ''");
+    s.js("var p=document.querySelector('#view-ets input[type=password]'); p.value='secret';"
+         "Array.prototype.filter.call(document.querySelectorAll('#view-ets button'), function(b){return b.textContent==='Open';})[0].click();");
+    settle(200);
+    s.expect("the right password opens the project", "document.querySelectorAll('#view-ets tr.ga-row').length === 7"
+             " && document.querySelector('#view-ets input[type=password]').offsetParent === null");
 
     s.js("VX.show('about')");
     settle(100);

@@ -44,6 +44,41 @@ const char *const kDataXml =
     "<GroupAddress Id=\"P-0A1B-0_GA-8\" Address=\"70000\" Name=\"Broken entry\" DatapointType=\"DPST-1-1\" />"
     "</GroupRange></GroupRanges></GroupAddresses></Installation></Installations></Project></KNX>";
 
+// What the manager's import answers for the demo project: three ranges, seven group addresses in
+// three-level style (one with markup in its name, one secure), three devices and their links.
+const char *const kImportResult = R"({"status":"ok","message":"","deviceCount":3,
+"project":{"id":"P-0A1B","name":"Demo house & garage","etsVersion":"ETS5 5.7.1093","schemaVersion":20,
+ "groupAddressStyle":"ThreeLevel","protected":%1},
+"groupRanges":[{"name":"Lighting","path":"Lighting","depth":1,"start":2048,"end":4095,"address":"1"},
+ {"name":"Ground floor","path":"Lighting / Ground floor","depth":2,"start":2048,"end":2303,"address":"1/0"},
+ {"name":"Heating","path":"Heating","depth":1,"start":4096,"end":6143,"address":"2"}],
+"groupAddresses":[
+ {"address":"1/0/1","raw":2049,"id":"P-0A1B-0_GA-1","name":"Kitchen light","description":"ceiling","comment":"",
+  "range":"Lighting / Ground floor","rangeIndex":1,"dpt":"1.001","dptRaw":"DPST-1-1","secure":true,"links":[
+  {"device":"1.1.7","deviceName":"Push button kitchen","number":2,"name":"Rocker left","function":"Switching","send":true},
+  {"device":"1.1.5","deviceName":"Switch actuator","number":0,"name":"Channel A","function":"Switching","send":false}]},
+ {"address":"1/0/2","raw":2050,"id":"P-0A1B-0_GA-2","name":"Kitchen light status","description":"","comment":"",
+  "range":"Lighting / Ground floor","rangeIndex":1,"dpt":"1.011","dptRaw":"DPST-1-11","secure":false,"links":[
+  {"device":"1.1.5","deviceName":"Switch actuator","number":1,"name":"Channel A","function":"Status","send":true}]},
+ {"address":"1/0/3","raw":2051,"id":"P-0A1B-0_GA-3","name":"Living dimmer","description":"","comment":"",
+  "range":"Lighting / Ground floor","rangeIndex":1,"dpt":"5.001","dptRaw":"DPST-5-1","secure":false,"links":[]},
+ {"address":"1/0/4","raw":2052,"id":"P-0A1B-0_GA-4","name":"<b>Hall</b> light","description":"","comment":"",
+  "range":"Lighting / Ground floor","rangeIndex":1,"dpt":"","dptRaw":"","secure":false,"links":[]},
+ {"address":"2/0/1","raw":4097,"id":"P-0A1B-0_GA-5","name":"Living temperature","description":"","comment":"",
+  "range":"Heating","rangeIndex":2,"dpt":"9.001","dptRaw":"DPST-9-1","secure":false,"links":[
+  {"device":"1.1.9","deviceName":"Thermostat living","number":4,"name":"Actual temperature","function":"","send":true}]},
+ {"address":"2/0/2","raw":4098,"id":"P-0A1B-0_GA-6","name":"Set point","description":"","comment":"",
+  "range":"Heating","rangeIndex":2,"dpt":"9","dptRaw":"DPT-9","secure":false,"links":[]},
+ {"address":"2/0/3","raw":4099,"id":"P-0A1B-0_GA-7","name":"HVAC mode","description":"","comment":"",
+  "range":"Heating","rangeIndex":2,"dpt":"20.102","dptRaw":"DPST-20-102","secure":false,"links":[]}],
+"areas":[{"address":"1","name":"Building","description":"","lines":[{"address":"1.1","name":"Ground floor line",
+ "description":"","devices":[
+ {"address":"1.1.5","name":"Switch actuator","description":"","product":"Switch actuator 8-fold"},
+ {"address":"1.1.7","name":"Push button kitchen","description":"","product":"Push button 4-fold"},
+ {"address":"1.1.9","name":"Thermostat living","description":"","product":""}]}]}],
+"unassignedDevices":[],
+"skipped":[{"what":"Broken entry","why":"its address \"70000\" is not a number from 0 to 65535"}]})";
+
 } // namespace
 
 StubDesk::StubDesk(QWebFrame *frame, QObject *parent) : QObject(parent), m_frame(frame) {}
@@ -344,4 +379,24 @@ QString StubDesk::ETSProject_readFile(QString projectPath, QString filePath)
     if (filePath.compare("P-0A1B/0.xml", Qt::CaseInsensitive) == 0)
         return QString::fromUtf8(kDataXml);
     return QString();
+}
+
+// The protected demo opens with the password "secret". The password is not recorded.
+QString StubDesk::ETSProject_import(QString projectPath, QString password, QString progressCallback,
+                                    QString doneCallback)
+{
+    record("ETSProject_import " + projectPath);
+    checkCallback(progressCallback);
+    checkCallback(doneCallback);
+    const bool locked = projectPath.endsWith("protected.knxproj");
+    QString answer;
+    if (locked && password.isEmpty())
+        answer = R"({"status":"needsPassword","message":"This project is password-protected; enter its password to open it."})";
+    else if (locked && password != "secret")
+        answer = R"({"status":"wrongPassword","message":"Wrong password: P-0A1B.zip/0.xml could not be decrypted with it."})";
+    else
+        answer = QString::fromUtf8(kImportResult).arg(locked ? "true" : "false");
+    later(call(progressCallback, literal(R"({"stage":"Reading group addresses and devices","fraction":0.5})")), 10);
+    later(call(doneCallback, literal(answer)), 40);
+    return QStringLiteral("started");
 }

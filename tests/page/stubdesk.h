@@ -59,6 +59,7 @@ public slots:
     bool VYXMessageSend(QString data, QString callback);
     QString ETSProject_fileList(QString projectPath);
     QString ETSProject_readFile(QString projectPath, QString filePath);
+    QString ETSProject_import(QString projectPath, QString password, QString progressCallback, QString doneCallback);
 
 private:
     void record(const QString &call);

@@ -200,6 +200,9 @@ void EtsProjectTest::readsProjectTopologyAndLinks()
     QCOMPARE(kitchen.value("description").toString(), QString("ceiling"));
     QCOMPARE(kitchen.value("comment").toString(), QString("installed 2024"));
     QCOMPARE(kitchen.value("range").toString(), QString("Lighting / Kitchen & dining"));
+    QCOMPARE(kitchen.value("rangeIndex").toInt(), 1);
+    QCOMPARE(findByAddress(r, "2/0/1").value("rangeIndex").toInt(), 2);
+    QCOMPARE(column(r.value("groupRanges").toArray(), "depth"), (QStringList{"1", "2", "1"}));
     QCOMPARE(kitchen.value("dpt").toString(), QString("1.001"));
     QCOMPARE(kitchen.value("dptRaw").toString(), QString("DPST-1-1"));
     QCOMPARE(kitchen.value("secure").toBool(), true);

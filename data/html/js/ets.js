@@ -154,4 +154,69 @@
     result.groupAddresses.sort((a, b) => a.raw - b.raw);
     return result;
   };
+
+  // ---- Results of the manager's project import (ETSProject_import) --------------------------
+
+  // The group ranges and addresses of an import result as a tree, in the project's own order:
+  // {roots: [node], loose: [ga]}, node = {range, index (into groupRanges), children: [node], addresses: [ga]}.
+  VX.etsGroupTree = function (result) {
+    const ranges = (result && result.groupRanges) || [];
+    const nodes = ranges.map((range, index) => ({ range, index, children: [], addresses: [] }));
+    const roots = [];
+    const stack = [];
+    nodes.forEach((node) => {
+      const depth = Math.max(1, Number(node.range.depth) || 1);
+      stack.length = Math.min(stack.length, depth - 1);
+      const parent = stack.length ? stack[stack.length - 1] : null;
+      (parent ? parent.children : roots).push(node);
+      stack.push(node);
+    });
+    const loose = [];
+    ((result && result.groupAddresses) || []).forEach((ga) => {
+      const i = Number(ga.rangeIndex);
+      if (i >= 0 && i < nodes.length) nodes[i].addresses.push(ga);
+      else loose.push(ga);
+    });
+    return { roots, loose };
+  };
+
+  // A range's address as ETS writes it in its group address export: "1/-/-", "1/2/-", "1/-";
+  // "" where the style has no such level.
+  VX.etsRangeExportAddress = function (range, style) {
+    const start = Number(range.start) || 0;
+    const main = (start >> 11) & 0x1f;
+    const depth = Number(range.depth);
+    if (style === 'ThreeLevel' && depth === 1) return main + '/-/-';
+    if (style === 'ThreeLevel' && depth === 2) return main + '/' + ((start >> 8) & 0x7) + '/-';
+    if (style === 'TwoLevel' && depth === 1) return main + '/-';
+    return '';
+  };
+
+  function etsCsvField(value) {
+    return '"' + String(value === undefined || value === null ? '' : value).replace(/"/g, '""') + '"';
+  }
+
+  // The group addresses in the layout of ETS's own group address export (CSV, one name column):
+  // each range as a row of its own before its addresses; separator ";", every field quoted.
+  VX.etsGroupAddressCsv = function (result) {
+    const style = (result && result.project && result.project.groupAddressStyle) || 'ThreeLevel';
+    const lines = [['Group name', 'Address', 'Central', 'Unfiltered', 'Description', 'DatapointType', 'Security']];
+    const addAddresses = (list) => list.forEach((ga) => lines.push([ga.name, ga.address, '', '', ga.description, ga.dptRaw, ga.secure ? 'On' : 'Auto']));
+    const walk = (node) => {
+      const address = VX.etsRangeExportAddress(node.range, style);
+      if (address) lines.push([node.range.name, address, '', '', '', '', 'Auto']);
+      addAddresses(node.addresses);
+      node.children.forEach(walk);
+    };
+    const tree = VX.etsGroupTree(result);
+    tree.roots.forEach(walk);
+    addAddresses(tree.loose);
+    return lines.map((l) => l.map(etsCsvField).join(';')).join('\r\n') + '\r\n';
+  };
+
+  // A name usable as a file name: letters, digits, blanks, dots, dashes and underscores.
+  VX.etsFileName = function (name) {
+    const clean = String(name || '').replace(/[^A-Za-z0-9 ._-]+/g, '_').replace(/^[ .]+|[ .]+$/g, '').substring(0, 80);
+    return clean || 'project';
+  };
 })(window.VX = window.VX || {});

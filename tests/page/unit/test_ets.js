@@ -82,3 +82,67 @@ test('etsProjectName reads ProjectInformation', () => {
   assert.eq(VX.etsProjectName('<KNX xmlns="http://knx.org/xml/project/20"><Project><ProjectInformation Name="My &amp; house"/></Project></KNX>'), 'My & house');
   assert.eq(VX.etsProjectName('<broken'), '');
 });
+
+// An import result as the manager answers: a main range with a middle range, a second main
+// range, and one address outside any range; addresses sorted by number.
+function importResult(style) {
+  return {
+    project: { name: 'Haus', groupAddressStyle: style },
+    groupRanges: [
+      { name: 'Light "all"', depth: 1, start: 2048, end: 4095, address: '1' },
+      { name: 'Kitchen', depth: 2, start: 2304, end: 2559, address: '1/1' },
+      { name: 'Heat', depth: 1, start: 4096, end: 6143, address: '2' }
+    ],
+    groupAddresses: [
+      { address: '0/0/7', name: 'Loose', description: '', dptRaw: '', secure: false, rangeIndex: -1 },
+      { address: '1/1/1', name: 'Ceiling; main', description: 'over "table"', dptRaw: 'DPST-1-1', secure: true, rangeIndex: 1 },
+      { address: '1/1/2', name: 'Status', description: '', dptRaw: 'DPST-1-11', secure: false, rangeIndex: 1 },
+      { address: '2/0/1', name: 'Temp', description: '', dptRaw: 'DPST-9-1', secure: false, rangeIndex: 2 }
+    ]
+  };
+}
+
+test('etsGroupTree nests ranges by depth and puts each address into its range', () => {
+  const t = VX.etsGroupTree(importResult('ThreeLevel'));
+  assert.deepEq(t.roots.map((n) => n.range.name), ['Light "all"', 'Heat']);
+  assert.deepEq(t.roots[0].children.map((n) => n.range.name), ['Kitchen']);
+  assert.deepEq(t.roots[0].children[0].addresses.map((g) => g.address), ['1/1/1', '1/1/2']);
+  assert.eq(t.roots[0].children[0].index, 1);
+  assert.deepEq(t.roots[1].addresses.map((g) => g.address), ['2/0/1']);
+  assert.deepEq(t.loose.map((g) => g.address), ['0/0/7']);
+  assert.deepEq(VX.etsGroupTree({}).roots, []);
+});
+
+test('etsRangeExportAddress writes the levels the style has', () => {
+  const main = { depth: 1, start: 2048 };
+  const middle = { depth: 2, start: 2304 };
+  assert.eq(VX.etsRangeExportAddress(main, 'ThreeLevel'), '1/-/-');
+  assert.eq(VX.etsRangeExportAddress(middle, 'ThreeLevel'), '1/1/-');
+  assert.eq(VX.etsRangeExportAddress(main, 'TwoLevel'), '1/-');
+  assert.eq(VX.etsRangeExportAddress(middle, 'TwoLevel'), '');
+  assert.eq(VX.etsRangeExportAddress(main, 'Free'), '');
+});
+
+test('etsGroupAddressCsv follows the layout of the ETS export', () => {
+  const lines = VX.etsGroupAddressCsv(importResult('ThreeLevel')).split('\r\n');
+  assert.deepEq(lines, [
+    '"Group name";"Address";"Central";"Unfiltered";"Description";"DatapointType";"Security"',
+    '"Light ""all""";"1/-/-";"";"";"";"";"Auto"',
+    '"Kitchen";"1/1/-";"";"";"";"";"Auto"',
+    '"Ceiling; main";"1/1/1";"";"";"over ""table""";"DPST-1-1";"On"',
+    '"Status";"1/1/2";"";"";"";"DPST-1-11";"Auto"',
+    '"Heat";"2/-/-";"";"";"";"";"Auto"',
+    '"Temp";"2/0/1";"";"";"";"DPST-9-1";"Auto"',
+    '"Loose";"0/0/7";"";"";"";"";"Auto"',
+    ''
+  ]);
+  const free = VX.etsGroupAddressCsv(importResult('Free')).split('\r\n');
+  assert.eq(free.length, 6, 'free style has no range rows');
+});
+
+test('etsFileName keeps file names harmless', () => {
+  assert.eq(VX.etsFileName('Haus Müller & Co'), 'Haus M_ller _ Co');
+  assert.eq(VX.etsFileName('../../etc/passwd'), '_.._etc_passwd');
+  assert.eq(VX.etsFileName(''), 'project');
+  assert.eq(VX.etsFileName('...'), 'project');
+});
