@@ -173,11 +173,6 @@ public slots:
     QString readWEBPage(QString url_string);
     void pageLoaded(bool estado);
     QString ETSProject_fileList(QString projectPath);
-    // Reads an ETS project off the GUI thread: progress and the result reach the two callbacks
-    // as JSON texts in a string. The password is used for this read only.
-    QString ETSProject_import(QString projectPath, QString password, QString progressCallback,
-                              QString doneCallback);
-    void ETSProject_cancelImport();
     void deleteAbsoluteFile(QString filename);
     QString encodeAccount(QString accountText);
     bool writeFileAbsoluteFromImageData(QString filename, QString text);
@@ -190,6 +185,11 @@ public slots:
     // The server given on the command line (--connect), as JSON {host, port, user, name,
     // hasPassword, password}; "{}" when there is none. The password is handed out once.
     QString VYXStartupConnection();
+    // Reads an ETS project off the GUI thread: progress and the result reach the two callbacks
+    // as JSON texts in a string. The password is used for this read only.
+    QString ETSProject_import(QString projectPath, QString password, QString progressCallback,
+                              QString doneCallback);
+    void ETSProject_cancelImport();
 
 private:
     void setupUi();

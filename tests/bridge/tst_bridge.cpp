@@ -64,8 +64,9 @@ const char *const kSlots[] = {
     "writeFileAbsoluteFromImageData(QString,QString)", "MD5file(QString)",
     "writeFileAbsoluteFromHEXString(QString,QString)", "VYXGuardian(QString,QString)",
     "VYXGuardianDone(QString)", "VYXConsole(QString,QString)", "VYXConsoleDone(QString)",
-    // Beyond the original set: the server named on the command line.
+    // Beyond the original set: the server named on the command line, the ETS project import.
     "VYXStartupConnection()",
+    "ETSProject_import(QString,QString,QString,QString)", "ETSProject_cancelImport()",
 };
 
 // Answers every HTTP request on loopback with one fixed body.
