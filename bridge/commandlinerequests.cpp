@@ -23,3 +23,12 @@ bool CommandLineRequests::take(const QString &tag, Request *request)
     m_pending.erase(found);
     return true;
 }
+
+QList<CommandLineRequests::Request> CommandLineRequests::takeAll()
+{
+    QList<Request> all;
+    for (const auto &entry : m_pending)
+        all.append(entry.second);
+    m_pending.clear();
+    return all;
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 #include <map>
@@ -33,6 +34,8 @@ public:
     // Takes the request of `tag`; false when there is none (unknown, empty or forgotten tag).
     bool take(const QString &tag, Request *request);
     void clear() { m_pending.clear(); }
+    // Every request still waiting, oldest first; none waits any more.
+    QList<Request> takeAll();
     size_t count() const { return m_pending.size(); }
 
 private:

@@ -217,12 +217,10 @@ void JS::connectServerSignals()
     connect(&connector, &VYXConnector::connectionReady, this, &JS::VYXConnectionReady);
     connect(&connector, &VYXConnector::connectionState, this, &JS::VYXConnectionState);
     connect(&connector, &VYXConnector::authenticationResponse, this, &JS::VYXAuthenticationResponse);
-    connect(&connector, &VYXConnector::VYXFolderCreated, this, &JS::VYXCreateFolderDone);
-    connect(&connector, &VYXConnector::VYXFolderDeleted, this, &JS::VYXDeleteFolderDone);
-    connect(&connector, &VYXConnector::VYXFileDeleted, this, &JS::VYXDeleteFileDone);
-    connect(&connector, &VYXConnector::VYXFileCreate, this, &JS::VYXCreateFileDone);
-    connect(&connector, &VYXConnector::VYXFileAppend, this, &JS::VYXFileCopied);
-    connect(&connector, &VYXConnector::VYXFileMD5, this, &JS::VYXFileVerified);
+    // Folder and file answers come with their whole JSON, so each reaches its own request and a
+    // refusal is seen; the file MD5 moves a running copy on, and nothing else.
+    connect(&connector, &VYXConnector::fileAnswer, this, &JS::onFileAnswer);
+    connect(&connector, &VYXConnector::VYXFileMD5, this, &JS::onCopyMd5);
     connect(&connector, &VYXConnector::VYXDatabaseMD5, this, &JS::VYXDatabaseMD5Done);
     connect(&connector, &VYXConnector::VYXMessageReceived, this, &JS::VYXMessageReceive);
     connect(&connector, &VYXConnector::VYXZephronMessage, this, &JS::VYXZephronMessage);

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "answerroutes.h"
 #include "commandlinerequests.h"
 #include "localfiles.h"
 #include "vyxconnector.h"
@@ -93,7 +94,8 @@ public slots:
     QString VYXQueryParametersUID();
     QString VYXQueryParameterValue(int id);
     QString VYXDisconnect();
-    void VYXSetHeartBeatTimeOut(QString timeout);
+    // Empty when taken; the reason when refused (the old value then stays).
+    QString VYXSetHeartBeatTimeOut(QString timeout);
     QString VYXGetHeartBeatTimeOut();
     void VYXStartKNXGateway();
     void VYXStopKNXGateway();
@@ -207,6 +209,18 @@ private:
     void queueStatus(const QString &callback, const QString &status);
     void queueConnectionObject(const QString &connection, const QString *state);
     void sendNextAppend();
+    // Folder, file and database requests: remembered with their callback before they go out, or
+    // answered at once with kNotConnected when the client is not ready (false then).
+    bool sendRoutedRequest(AnswerRoutes::Kind kind, const QString &callback, const QString &path);
+    void deliverRoutedAnswer(AnswerRoutes::Kind kind, const QString &answeredPath, const QString &text);
+    void onFileAnswer(int code, QString json);
+    void onCopyCreated(const QJsonObject &answer);
+    void onCopyAppended(const QJsonObject &answer);
+    void onCopyMd5(QString md5);
+    void failCopy(const QString &info);
+    // The connection is gone: every request still waiting gets `reason` as its answer, so no page
+    // operation waits for an answer that cannot come.
+    void abandonRequests(const QString &reason);
 
     QMap<QString, QMLLogClass *> logWindows;
 
@@ -238,11 +252,11 @@ private:
 
     JSMessagesThread *messagesThread = nullptr;
 
-    // One remembered page callback per kind of late answer: a later call replaces the callback
-    // of an earlier operation of the same kind that is still running.
-    QString pendingCallback;
+    // Page callbacks of late answers. Folder, file and database answers go to their own request
+    // through answerRoutes; the transfer, connection and copy callbacks are one per kind (one such
+    // operation runs at a time).
+    QString transferCallback;
     QString connectionCallback;
-    QString createFolderCallback;
     QString executeCallback;
     QString consoleCallback;
     QString guardianCallback;
@@ -263,4 +277,11 @@ private:
     // Server side: the running remote copy and the command lines waiting for their answer.
     RemoteCopy remoteCopy;
     CommandLineRequests commandLines;
+    AnswerRoutes answerRoutes;
+
+public:
+    // The answer a request gets at once when the client is not ready, and the one that requests
+    // still waiting get when the connection is lost.
+    static const char kNotConnected[];
+    static const char kConnectionLost[];
 };

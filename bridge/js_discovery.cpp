@@ -56,8 +56,10 @@ void JS::discover(QString cb)
     broadcastSocket = new QUdpSocket(this);
     connect(broadcastSocket, &QUdpSocket::readyRead, this, &JS::readPendingDatagrams);
 
+    // Servers answer the sender of the multicast query by unicast, to the port this socket sent
+    // from: it stays open, and is read, until the search ends.
+    connect(querySocket, &QUdpSocket::readyRead, this, [this] { readDiscoveryAnswers(querySocket); });
     sendDatagram();
-    querySocket->close();
 
     disconnect(stopTimer, &QTimer::timeout, this, &JS::stopSearch);
     connect(stopTimer, &QTimer::timeout, this, &JS::stopSearch);

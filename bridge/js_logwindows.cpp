@@ -9,6 +9,7 @@
 #include <QDomDocument>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QQuickWindow>
 
 namespace {
 
@@ -38,6 +39,17 @@ QString textOf(const QJsonValue &value)
 
 void JS::LogWindow(QString id, QString type)
 {
+    // One window per id: a second window would take the lines and leave the first one silent.
+    if (QMLLogClass *open = logWindows.value(id)) {
+        if (QQuickWindow *window = open->window()) {
+            window->show();
+            window->raise();
+            window->requestActivate();
+            return;
+        }
+        logWindows.remove(id);
+        open->deleteLater();
+    }
     auto *log = new QMLLogClass(this);
     log->open(id, type);
     logWindows.insert(id, log);

@@ -10,6 +10,7 @@
 #include "pagescript.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDebug>
 #include <QFile>
 #include <QJsonObject>
@@ -62,13 +63,29 @@ QString fileMd5(const QString &path)
     return QString::fromLatin1(hash.result().toHex());
 }
 
+qint64 nowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+// The path an answer names ("file" or "folder"), to find the request it answers.
+QString answeredPath(const QJsonObject &answer)
+{
+    const QString file = answer.value(QStringLiteral("file")).toString();
+    return file.isEmpty() ? answer.value(QStringLiteral("folder")).toString() : file;
+}
+
 } // namespace
+
+const char JS::kNotConnected[] = "Not connected: the request was not sent to the server.";
+const char JS::kConnectionLost[] = "Connection lost: the server's answer cannot come any more.";
 
 // Connection.
 
 QString JS::VYXConnect(QString ip, QString port, QString user, QString password, QString cb)
 {
     connectionCallback = cb;
+    abandonRequests(QLatin1String(kConnectionLost));
     kvt::kvtOlmoTcpClientVyx &client = connector.Client();
     client.SetHeartBeatTimeOut(kConnectHeartBeatTimeOutMs);
     client.Start(utf8(ip), port.toInt(), utf8(user), utf8(password));
@@ -78,6 +95,7 @@ QString JS::VYXConnect(QString ip, QString port, QString user, QString password,
 QString JS::VYXDisconnect()
 {
     connector.Client().Stop();
+    abandonRequests(QLatin1String(kConnectionLost));
     return QString();
 }
 
@@ -92,11 +110,22 @@ QString JS::VYXIsConnected()
     return connector.Client().IsReady() ? QStringLiteral("true") : QStringLiteral("false");
 }
 
-void JS::VYXSetHeartBeatTimeOut(QString timeout)
+QString JS::VYXSetHeartBeatTimeOut(QString timeout)
 {
     qDebug() << "VYX VYXSetServerPingTimeOut";
-    const uint ms = timeout.toUInt();
-    connector.Client().SetHeartBeatTimeOut(ms > uint(INT_MAX) ? INT_MAX : int(ms));
+    // 0, a negative number or a non-number would make the heartbeat rebuild the connection
+    // over and over: such a value is refused and the old one stays.
+    bool ok = false;
+    const qlonglong ms = timeout.trimmed().toLongLong(&ok);
+    if (!ok || ms <= 0 || ms > INT_MAX) {
+        const QString refusal = QStringLiteral("Heartbeat time-out refused: \"%1\" is not a number of "
+                                               "milliseconds from 1 to %2; it stays %3 ms.")
+                                    .arg(timeout, QString::number(INT_MAX), VYXGetHeartBeatTimeOut());
+        qDebug().noquote() << refusal;
+        return refusal;
+    }
+    connector.Client().SetHeartBeatTimeOut(int(ms));
+    return QString();
 }
 
 QString JS::VYXGetHeartBeatTimeOut()
@@ -129,13 +158,32 @@ void JS::VYXConnectionState(QString connectionType, QString connectionStateText,
     qDebug().noquote() << connectionType + QLatin1Char('-') + connectionStateText + QLatin1Char('-')
                               + strMessage;
     queueConnectionObject(connectionStateText, &strMessage);
+    // Anything but a logged-in, connected channel means the requests sent on it are lost.
+    if (connectionStateText != QLatin1String("ConnectionState_Ok")
+        || strMessage != QLatin1String("Connected"))
+        abandonRequests(QLatin1String(kConnectionLost));
+}
+
+void JS::abandonRequests(const QString &reason)
+{
+    for (const AnswerRoutes::Request &request : answerRoutes.takeAll())
+        queueStringCall(request.callback, reason);
+    for (const CommandLineRequests::Request &request : commandLines.takeAll()) {
+        if (request.kind == CommandLineRequests::Kind::Console
+            || request.kind == CommandLineRequests::Kind::Guardian)
+            queueStatus(request.callback, reason);
+        else if (request.kind == CommandLineRequests::Kind::Execute)
+            queueStringCall(request.callback, reason);
+    }
+    if (remoteCopy.stage() != RemoteCopy::Stage::Idle)
+        failCopy(reason);
 }
 
 void JS::VYXAuthenticationResponse(int eState, QString message)
 {
     Q_UNUSED(eState);
     const QString text = QStringLiteral("Authentication Response ") + message;
-    const QString call = PageScript::stringCall(pendingCallback, text);
+    const QString call = PageScript::stringCall(transferCallback, text);
     qDebug().noquote() << call;
     queueScript(call);
 }
@@ -148,7 +196,7 @@ QString JS::VYXUpload(QString path, QString cb)
         qDebug().noquote() << QStringLiteral("VYX not ready: ") + path;
         return QStringLiteral("Not Ready");
     }
-    pendingCallback = cb;
+    transferCallback = cb;
     // The server's logic process must not hold the database while it is replaced.
     sendCommandLine(CommandLineRequests::Kind::Unread, QString(), QLatin1String(kStopLogicCommand));
     qDebug().noquote() << QStringLiteral("VYX Upload: ") + path;
@@ -160,7 +208,7 @@ QString JS::VYXDownload(QString path, QString cb)
 {
     if (!connector.Client().IsReady())
         return QStringLiteral("Not Ready");
-    pendingCallback = cb;
+    transferCallback = cb;
     qDebug().noquote() << QStringLiteral("download path=") + path;
     connector.Client().QueryDownloadConfiguration(utf8(path), std::string());
     return QString();
@@ -168,7 +216,7 @@ QString JS::VYXDownload(QString path, QString cb)
 
 void JS::VYXInProgress(QString ss)
 {
-    queueExpressionCall(pendingCallback, jsonExpression(ss));
+    queueExpressionCall(transferCallback, jsonExpression(ss));
 }
 
 void JS::VYXUploadDownloadDone()
@@ -255,58 +303,102 @@ void JS::VYXManagerDebug(QString text)
     queueStringCall(QStringLiteral("QT.debug"), text);
 }
 
-// Folders and files.
+// Folders, files and the database MD5: each answer goes to the request of its own kind that it
+// answers (by the path it names, else the oldest), once; an answer no request waits for is dropped.
+
+bool JS::sendRoutedRequest(AnswerRoutes::Kind kind, const QString &callback, const QString &path)
+{
+    kvt::kvtOlmoTcpClientVyx &client = connector.Client();
+    int sent = -1;
+    if (client.IsReady()) {
+        answerRoutes.add(kind, callback, path, nowMs());
+        switch (kind) {
+        case AnswerRoutes::Kind::FolderCreate: sent = client.QueryFolderCreate(utf8(path)); break;
+        case AnswerRoutes::Kind::FolderDelete: sent = client.QueryFolderDelete(utf8(path)); break;
+        case AnswerRoutes::Kind::FileDelete: sent = client.QueryFileDelete(utf8(path)); break;
+        case AnswerRoutes::Kind::DatabaseMd5: sent = client.QueryDbMd5(); break;
+        }
+        if (sent != 0)
+            answerRoutes.take(kind, path, nowMs(), nullptr);
+    }
+    if (sent != 0)
+        queueStringCall(callback, QLatin1String(kNotConnected));
+    return sent == 0;
+}
+
+void JS::deliverRoutedAnswer(AnswerRoutes::Kind kind, const QString &path, const QString &text)
+{
+    AnswerRoutes::Request request;
+    if (!answerRoutes.take(kind, path, nowMs(), &request)) {
+        qDebug().noquote() << QStringLiteral("Answer without a request: ") + text;
+        return;
+    }
+    queueStringCall(request.callback, text);
+}
+
+void JS::onFileAnswer(int code, QString json)
+{
+    const QJsonObject answer = QJsonDocument::fromJson(json.toUtf8()).object();
+    const QString info = answer.value(QStringLiteral("info")).toString();
+    switch (code) {
+    case kvt::CmdQueryFolderCreate:
+        deliverRoutedAnswer(AnswerRoutes::Kind::FolderCreate, answeredPath(answer), info);
+        break;
+    case kvt::CmdQueryFolderDelete:
+        deliverRoutedAnswer(AnswerRoutes::Kind::FolderDelete, answeredPath(answer), info);
+        break;
+    case kvt::CmdQueryFileDelete:
+        deliverRoutedAnswer(AnswerRoutes::Kind::FileDelete, answeredPath(answer), info);
+        break;
+    case kvt::CmdQueryFileCreate:
+        onCopyCreated(answer);
+        break;
+    case kvt::CmdQueryFileAppendData:
+        onCopyAppended(answer);
+        break;
+    default:
+        break;
+    }
+}
 
 void JS::VYXCreateFolder(QString destPath, QString feedback)
 {
-    if (!connector.Client().IsReady())
-        return;
-    createFolderCallback = feedback;
-    connector.Client().QueryFolderCreate(utf8(destPath));
+    sendRoutedRequest(AnswerRoutes::Kind::FolderCreate, feedback, destPath);
 }
 
 void JS::VYXCreateFolderDone(QString info)
 {
-    queueStringCall(createFolderCallback, info);
+    deliverRoutedAnswer(AnswerRoutes::Kind::FolderCreate, QString(), info);
 }
 
 void JS::VYXDeleteFolder(QString destPath, QString feedback)
 {
-    if (!connector.Client().IsReady())
-        return;
-    pendingCallback = feedback;
-    connector.Client().QueryFolderDelete(utf8(destPath));
+    sendRoutedRequest(AnswerRoutes::Kind::FolderDelete, feedback, destPath);
 }
 
 void JS::VYXDeleteFolderDone(QString info)
 {
-    queueStringCall(pendingCallback, info);
+    deliverRoutedAnswer(AnswerRoutes::Kind::FolderDelete, QString(), info);
 }
 
 void JS::VYXDeleteFile(QString destPath, QString feedback)
 {
-    if (!connector.Client().IsReady())
-        return;
-    pendingCallback = feedback;
-    connector.Client().QueryFileDelete(utf8(destPath));
+    sendRoutedRequest(AnswerRoutes::Kind::FileDelete, feedback, destPath);
 }
 
 void JS::VYXDeleteFileDone(QString info)
 {
-    queueStringCall(pendingCallback, info);
+    deliverRoutedAnswer(AnswerRoutes::Kind::FileDelete, QString(), info);
 }
 
 void JS::VYXDatabaseMD5(QString callBack)
 {
-    if (!connector.Client().IsReady())
-        return;
-    pendingCallback = callBack;
-    connector.Client().QueryDbMd5();
+    sendRoutedRequest(AnswerRoutes::Kind::DatabaseMd5, callBack, QString());
 }
 
 void JS::VYXDatabaseMD5Done(QString info)
 {
-    queueStringCall(pendingCallback, info);
+    deliverRoutedAnswer(AnswerRoutes::Kind::DatabaseMd5, QString(), info);
 }
 
 // Remote copy: create the file on the server, append it block by block (one block per answer),
@@ -314,19 +406,81 @@ void JS::VYXDatabaseMD5Done(QString info)
 
 QString JS::VYXCopyFile(QString _hostFileName, QString _VYXfileName, QString callBack)
 {
-    if (!connector.Client().IsReady())
+    if (!connector.Client().IsReady()) {
+        QJsonObject status{{QStringLiteral("status"), QStringLiteral("error")},
+                           {QStringLiteral("info"), QLatin1String(kNotConnected)}};
+        queueExpressionCall(callBack, jsonExpression(indented(status)));
         return QString();
-    remoteCopy.begin(_hostFileName, _VYXfileName);
-    copyCallback = callBack;
+    }
     QFile local(_hostFileName);
     if (!local.open(QIODevice::ReadOnly)) {
         qDebug().noquote() << QStringLiteral(" file to copy not found: ") + _hostFileName;
         return QString();
     }
-    connector.Client().QueryFileCreate(utf8(_VYXfileName));
+    remoteCopy.begin(_hostFileName, _VYXfileName);
+    copyCallback = callBack;
+    if (connector.Client().QueryFileCreate(utf8(_VYXfileName)) != 0) {
+        failCopy(QLatin1String(kNotConnected));
+        return QString();
+    }
     QJsonObject status;
     status.insert(QStringLiteral("status"), QStringLiteral("copy in progress"));
     return indented(status);
+}
+
+// The server's answer to the create: a refusal ends the copy with the server's reason.
+void JS::onCopyCreated(const QJsonObject &answer)
+{
+    const QString path = answeredPath(answer);
+    if (remoteCopy.stage() != RemoteCopy::Stage::Creating
+        || (!path.isEmpty() && path != remoteCopy.serverName()))
+        return;
+    const QString info = answer.value(QStringLiteral("info")).toString();
+    if (answer.value(QStringLiteral("err")).toInt(0) != 0) {
+        failCopy(info.isEmpty() ? QStringLiteral("the server refused to create ") + remoteCopy.serverName() : info);
+        return;
+    }
+    VYXCreateFileDone(info);
+}
+
+// An append is taken only when the server says it wrote the whole block; anything else ends the
+// copy there, with the server's reason, instead of sending the blocks after it.
+void JS::onCopyAppended(const QJsonObject &answer)
+{
+    const QString path = answeredPath(answer);
+    if (remoteCopy.stage() != RemoteCopy::Stage::Appending
+        || (!path.isEmpty() && path != remoteCopy.serverName()))
+        return;
+    const QString info = answer.value(QStringLiteral("info")).toString();
+    const RemoteCopy::Append block = remoteCopy.pendingAppend();
+    const int err = answer.value(QStringLiteral("err")).toInt(0);
+    const double wrote = answer.value(QStringLiteral("wrotebytes")).toDouble(-1);
+    if (err != 0 || wrote != double(block.count)) {
+        const QString reason = QStringLiteral("the server wrote %1 of %2 bytes at offset %3")
+                                   .arg(wrote < 0 ? QStringLiteral("none") : QString::number(qint64(wrote)))
+                                   .arg(block.count)
+                                   .arg(block.offset);
+        failCopy(info.isEmpty() ? reason : info + QStringLiteral(" (") + reason + QLatin1Char(')'));
+        return;
+    }
+    VYXFileCopied(info);
+}
+
+void JS::onCopyMd5(QString md5)
+{
+    if (remoteCopy.stage() != RemoteCopy::Stage::Verifying)
+        return;
+    remoteCopy.finish();
+    VYXFileVerified(md5);
+}
+
+void JS::failCopy(const QString &info)
+{
+    remoteCopy.finish();
+    qDebug().noquote() << QStringLiteral("copy failed: ") + info;
+    const QJsonObject status{{QStringLiteral("status"), QStringLiteral("error")},
+                             {QStringLiteral("info"), info}};
+    queueExpressionCall(copyCallback, jsonExpression(indented(status)));
 }
 
 void JS::VYXCreateFileDone(QString info)
@@ -351,8 +505,11 @@ void JS::VYXCreateFileDone(QString info)
 void JS::sendNextAppend()
 {
     const RemoteCopy::Append append = remoteCopy.nextAppend();
-    connector.Client().QueryFileAppendData(utf8(remoteCopy.serverName()), utf8(remoteCopy.localPath()),
-                                           int(append.offset), unsigned(append.count));
+    if (connector.Client().QueryFileAppendData(utf8(remoteCopy.serverName()), utf8(remoteCopy.localPath()),
+                                               int(append.offset), unsigned(append.count)) != 0)
+        failCopy(QStringLiteral("the block at offset %1 of %2 could not be read or sent")
+                     .arg(append.offset)
+                     .arg(remoteCopy.localPath()));
 }
 
 void JS::VYXFileCopied(QString info)
@@ -391,10 +548,31 @@ void JS::sendCommandLine(CommandLineRequests::Kind kind, const QString &callback
 {
     connect(&connector, &VYXConnector::commandLineReply, this, &JS::onCommandLineReply,
             Qt::UniqueConnection);
-    const QString tag = commandLines.add(kind, callback);
-    connector.CommandReplies().Push(tag, commandLine);
-    if (connector.Client().QueryExecuteCommandLine(utf8(commandLine)) != 0)
-        commandLines.take(tag, nullptr);
+    // Not sent while the client is not ready: a command queued then would go out, if ever, on a
+    // later connection, with its answer long given up.
+    bool sent = false;
+    if (connector.Client().IsReady()) {
+        const QString tag = commandLines.add(kind, callback);
+        connector.CommandReplies().Push(tag, commandLine);
+        sent = connector.Client().QueryExecuteCommandLine(utf8(commandLine)) == 0;
+        if (!sent)
+            commandLines.take(tag, nullptr);
+    }
+    if (sent)
+        return;
+    const QString reason = QLatin1String(kNotConnected);
+    switch (kind) {
+    case CommandLineRequests::Kind::Console:
+    case CommandLineRequests::Kind::Guardian:
+        queueStatus(callback, reason);
+        break;
+    case CommandLineRequests::Kind::Execute:
+        queueStringCall(callback, reason);
+        break;
+    default:
+        qDebug().noquote() << QStringLiteral("command line not sent: ") + commandLine;
+        break;
+    }
 }
 
 void JS::onCommandLineReply(QString tag, QString info)

@@ -8,25 +8,32 @@ void RemoteCopy::begin(const QString &localPath, const QString &serverName)
     m_serverName = serverName;
     m_size = 0;
     m_blocksSent = 0;
+    m_pending = Append();
+    m_stage = Stage::Creating;
 }
 
 void RemoteCopy::start(qint64 size)
 {
     m_size = size;
     m_blocksSent = 0;
+    m_stage = Stage::Appending;
 }
 
 bool RemoteCopy::acknowledge()
 {
     ++m_blocksSent;
-    return m_size < sent();
+    if (m_size >= sent())
+        return false;
+    m_stage = Stage::Verifying;
+    return true;
 }
 
-RemoteCopy::Append RemoteCopy::nextAppend() const
+RemoteCopy::Append RemoteCopy::nextAppend()
 {
     Append append;
     append.offset = sent();
     append.count = qBound<qint64>(0, m_size - append.offset, kBlockSize);
+    m_pending = append;
     return append;
 }
 

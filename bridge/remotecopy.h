@@ -23,13 +23,23 @@ public:
         qint64 count = 0;
     };
 
+    // Where the copy stands: which answer of the server it waits for.
+    enum class Stage { Idle, Creating, Appending, Verifying };
+
+    // Starts a copy: the file create is next.
     void begin(const QString &localPath, const QString &serverName);
     // The local file's size, read when the server has created the file; starts the block count.
     void start(qint64 size);
     // One append was answered. True when every byte has been sent (the MD5 step is next).
     bool acknowledge();
-    // The append to send now: the block after the acknowledged ones.
-    Append nextAppend() const;
+    // The append to send now: the block after the acknowledged ones. Remembered as the one whose
+    // answer is awaited.
+    Append nextAppend();
+    // The append last handed out by nextAppend.
+    Append pendingAppend() const { return m_pending; }
+    Stage stage() const { return m_stage; }
+    // The copy ended (done, refused or abandoned): no later answer moves it on.
+    void finish() { m_stage = Stage::Idle; }
 
     // {"status": "copy in progress", "length", "copied", "percent"} after the acknowledged blocks.
     QJsonObject progress() const;
@@ -46,4 +56,6 @@ private:
     QString m_serverName;
     qint64 m_size = 0;
     qint64 m_blocksSent = 0;
+    Append m_pending;
+    Stage m_stage = Stage::Idle;
 };

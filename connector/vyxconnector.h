@@ -110,6 +110,10 @@ signals:
   // Every command-line answer, with the tag of the request it answers (the oldest pending tag
   // of CommandReplies(); empty when nothing was pending) and the server's "info" text.
   void commandLineReply(QString tag, QString info);
+  // Every folder or file answer (create, delete, append) with its command code and the server's
+  // whole JSON answer (compact text), so the bridge can read its "err", "file"/"folder" and
+  // "wrotebytes" members and hand it to the request it answers.
+  void fileAnswer(int code, QString json);
 
 protected:
   // Requests the handlers send back to the server (overridable so tests can observe them).

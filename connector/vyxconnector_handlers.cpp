@@ -281,6 +281,7 @@ void VYXConnector::handleJsonInfo(const kvtIOlmoFrame& frame, const char* name, 
   std::printf("[%s][%s]\n", name, indentedJson(answer).toUtf8().constData());
   std::fflush(stdout);
   emit(this->*signal)(answer.value("info").toString());
+  emit fileAnswer(int(frame.GetCode()), QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact)));
 }
 
 void VYXConnector::handleCommandLine(const kvtIOlmoFrame& frame) {

@@ -322,7 +322,15 @@ void SimHandler::fileAppend(SimSession& c, const kvtOlmoFrame& f)
     const size_t nameLength = data[0];
     std::string name(reinterpret_cast<const char*>(data + 1), nameLength);
     size_t written = 0;
-    SimResult r = m_sandbox.appendFile(name, data + 1 + nameLength, length - 1 - nameLength, written);
+    size_t block = length - 1 - nameLength;
+    if (m_options.faults.fileLimit) {
+        // A short write: the server takes what fits under the limit and says nothing more.
+        const uint64_t have = m_sandbox.fileSize(name);
+        const uint64_t room = have < m_options.faults.fileLimit ? m_options.faults.fileLimit - have : 0;
+        if (block > room)
+            block = size_t(room);
+    }
+    SimResult r = m_sandbox.appendFile(name, data + 1 + nameLength, block, written);
     SimLog::line(c.label() + ": append " + std::to_string(written) + " bytes to " + name +
                  (r.err ? ": " + r.info : std::string()));
     Json o(cJSON_CreateObject());

@@ -14,6 +14,8 @@ struct SimFaults
     unsigned slowMs = 0;          // every answer leaves N ms late
     int downloadFail = 0;         // 2..4: every configuration download ends with this value
     uint32_t stallDownload = 0;   // a download stops sending after this many data bytes (0 = off)
+    uint32_t fileLimit = 0;       // appends write no file past this many bytes, answering err 0 (0 = off)
+    uint32_t dropAnswer = 0;      // the first answer with this command code is never sent (0 = off)
 };
 
 struct SimOptions

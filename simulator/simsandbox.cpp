@@ -397,3 +397,12 @@ SimResult SimSandbox::replaceDb(const std::string& clientPath, const std::string
     newMd5 = dbMd5();
     return ok("Database changed");
 }
+
+uint64_t SimSandbox::fileSize(const std::string& clientPath) const
+{
+    std::string path, why;
+    struct stat st{};
+    if (!resolve(clientPath, path, why) || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return 0;
+    return uint64_t(st.st_size);
+}

@@ -42,6 +42,8 @@ public:
     SimResult listFolder(const std::string& clientPath) const;
     SimResult readText(const std::string& clientPath, size_t limit) const;
     bool exists(const std::string& clientPath) const;
+    // Size of a file in the tree; 0 when it does not exist.
+    uint64_t fileSize(const std::string& clientPath) const;
 
     std::string dbMd5() const;
     uint64_t dbSize() const;

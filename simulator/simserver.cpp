@@ -390,6 +390,17 @@ void SimServer::reply(SimSession& command, std::string frame)
 {
     if (command.silent)
         return;
+    if (m_options.faults.dropAnswer && !m_answerDropped && frame.size() >= 4) {
+        // The code is the top 20 bits of the header's first little-endian word.
+        uint32_t word = 0;
+        for (int i = 0; i < 4; ++i)
+            word |= uint32_t(uint8_t(frame[size_t(i)])) << (8 * i);
+        if (word >> 12 == m_options.faults.dropAnswer) {
+            m_answerDropped = true;
+            SimLog::line(command.label() + ": answer " + std::to_string(word >> 12) + " dropped");
+            return;
+        }
+    }
     if (SimSession* m = monitorOf(command.pairedMonitor)) {
         sendTo(*m, std::move(frame));
         return;

@@ -51,4 +51,5 @@ private:
     uint64_t m_framesSent = 0;
     unsigned m_ticks = 0;
     bool m_silenceUsed = false;
+    bool m_answerDropped = false;
 };

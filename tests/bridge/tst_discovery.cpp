@@ -7,6 +7,7 @@
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -101,6 +102,7 @@ private slots:
     void restartReportsServersAgain();
     void searchStopsAfterFiveSeconds();
     void answerTextCannotRunInThePage();
+    void simulatorAnswersTheMulticastQueryBySenderUnicast();
 
 private:
     QWidget *m_parent = nullptr;
@@ -215,6 +217,44 @@ void DiscoveryTest::answerTextCannotRunInThePage()
     QCOMPARE(eval(*m_js, QStringLiteral("found[0][0]")).toString(),
              QStringLiteral("127.0.0.1|") + QString::fromLatin1(evil));
     QCOMPARE(eval(*m_js, QStringLiteral("window.pwned")).toInt(), 0);
+}
+
+// The real server simulator answers every query by unicast to the port it came from. With the
+// broadcast route taken away, only the multicast query reaches it, so its answer can only be
+// heard on the socket that sent that query.
+void DiscoveryTest::simulatorAnswersTheMulticastQueryBySenderUnicast()
+{
+#ifdef VYX_SIM
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    QProcess sim;
+    sim.start(QStringLiteral(VYX_SIM), {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--root"),
+                                        root.path(), QStringLiteral("--name"), QStringLiteral("Namespace sim")});
+    QVERIFY(sim.waitForStarted(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine() || !sim.waitForReadyRead(100), 10000);
+    QVERIFY(sim.readLine().startsWith("LISTENING "));
+
+    const auto route = [](const QString &verb) {
+        return QProcess::execute(QStringLiteral("ip"), {QStringLiteral("route"), verb, QStringLiteral("255.255.255.255/32"),
+                                                        QStringLiteral("dev"), QStringLiteral("lo")});
+    };
+    QCOMPARE(route(QStringLiteral("del")), 0);
+    eval(*m_js, QStringLiteral("vyxDesk.discover('serverFound')"));
+    const bool heard = QTest::qWaitFor([&] {
+        return eval(*m_js, QStringLiteral("found.length")).toInt() >= 1;
+    }, 4500);
+    route(QStringLiteral("add"));
+    sim.terminate();
+    sim.waitForFinished(5000);
+    QVERIFY2(heard, "the simulator's answer to the multicast query was not heard");
+    QCOMPARE(m_responder->broadcastQueries, 0);
+    QVERIFY2(eval(*m_js, QStringLiteral("found[0][1]")).toString().startsWith(
+                 QStringLiteral("vyx-kore-wa-desu;name=Namespace sim;")),
+             qPrintable(eval(*m_js, QStringLiteral("found[0][1]")).toString()));
+    QVERIFY(eval(*m_js, QStringLiteral("found[0][0]")).toString().startsWith(QStringLiteral("127.0.0.1|")));
+#else
+    QSKIP("the server simulator vyxsim is not built");
+#endif
 }
 
 int main(int argc, char *argv[])

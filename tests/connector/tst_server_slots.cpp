@@ -90,6 +90,12 @@ public:
     }
 
     quint16 port() const { return m_port; }
+    // Ends the server at once, as a crash or a power cut would.
+    void kill()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
     QString filesDir() const { return m_root.path() + QStringLiteral("/files"); }
 
 private:
@@ -237,6 +243,7 @@ private slots:
     void connectionStateTextsAreDataInThePage();
     void disconnectEndsTheConnection();
     void notConnectedAnswers();
+    void heartBeatTimeOutRefusesNonsense();
     void parametersAreListedAndUpdatedLive();
     void sendParameterValueTypes();
     void configurationDownloadAndUpload();
@@ -245,6 +252,10 @@ private slots:
     void remoteCopyOfAMissingFile();
     void md5MismatchIsReported();
     void foldersFilesAndDatabaseMd5();
+    void answersReachOnlyTheirOwnRequest();
+    void remoteCopyStopsAtTheFirstRefusal_data();
+    void remoteCopyStopsAtTheFirstRefusal();
+    void lostConnectionAnswersWaitingRequests();
     void consoleGuardianAndExecuteReplies();
     void twoCommandLinesAreEachAnsweredOnceToTheirOwnCallback();
     void serverTextsNeverRunAsScript();
@@ -337,10 +348,42 @@ void ServerSlotsTest::notConnectedAnswers()
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXQueryParameterValue(100001)")), QStringLiteral("true"));
     QCOMPARE(m_page.eval(QStringLiteral("vyxDesk.VYXMessageSend('abc', 'cb.x')")).toBool(), false);
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXCopyFile('/nonexistent', 'x', 'cb.x')")), QString());
-    m_page.call(QStringLiteral("vyxDesk.VYXSetHeartBeatTimeOut('7000')"));
+
+    // Every slot that answers later answers at once instead, saying it sent nothing.
+    const QString refusal = QLatin1String(JS::kNotConnected);
+    const QJsonObject refusalStatus{{QStringLiteral("status"), refusal}};
+    const QJsonObject copyRefusal{{QStringLiteral("status"), QStringLiteral("error")}, {QStringLiteral("info"), refusal}};
+    m_page.call(QStringLiteral("vyxDesk.VYXCreateFolder('a', %1); vyxDesk.VYXDeleteFolder('a', %2);"
+                               "vyxDesk.VYXDeleteFile('a', %3); vyxDesk.VYXDatabaseMD5(%4);"
+                               "vyxDesk.VYXExecute('ls', %5); vyxDesk.VYXConsole('ls', %6);"
+                               "vyxDesk.VYXGuardian('status', %7); vyxDesk.VYXCopyFile('/etc/hostname', 'h', %8);")
+                    .arg(m_page.cb(QStringLiteral("mkdir")), m_page.cb(QStringLiteral("rmdir")),
+                         m_page.cb(QStringLiteral("rm")), m_page.cb(QStringLiteral("md5")),
+                         m_page.cb(QStringLiteral("exec")), m_page.cb(QStringLiteral("console")),
+                         m_page.cb(QStringLiteral("guardian")), m_page.cb(QStringLiteral("copy"))));
+    for (const char *name : {"mkdir", "rmdir", "rm", "md5", "exec"}) {
+        QVERIFY2(m_page.waitCalls(QLatin1String(name), 1), name);
+        QCOMPARE(m_page.calls(QLatin1String(name)), QStringList{refusal});
+    }
+    for (const char *name : {"console", "guardian"}) {
+        QVERIFY2(m_page.waitCalls(QLatin1String(name), 1), name);
+        QCOMPARE(m_page.objects(QLatin1String(name)), QList<QJsonObject>{refusalStatus});
+    }
+    QVERIFY(m_page.waitCalls(QStringLiteral("copy"), 1));
+    QCOMPARE(m_page.objects(QStringLiteral("copy")), QList<QJsonObject>{copyRefusal});
+}
+
+void ServerSlotsTest::heartBeatTimeOutRefusesNonsense()
+{
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXSetHeartBeatTimeOut('7000')")), QString());
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXGetHeartBeatTimeOut()")), QStringLiteral("7000"));
-    m_page.call(QStringLiteral("vyxDesk.VYXSetHeartBeatTimeOut('soon')"));
-    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXGetHeartBeatTimeOut()")), QStringLiteral("0"));
+    // Each of these would make the connection flap: refused, with the reason, the old value stays.
+    for (const char *bad : {"0", "-5", "soon", "", "12ms", "99999999999"}) {
+        const QString answer = m_page.call(QStringLiteral("vyxDesk.VYXSetHeartBeatTimeOut('%1')").arg(QLatin1String(bad)));
+        QVERIFY2(answer.startsWith(QStringLiteral("Heartbeat time-out refused")), bad);
+        QVERIFY2(answer.contains(QStringLiteral("stays 7000 ms")), qPrintable(answer));
+        QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXGetHeartBeatTimeOut()")), QStringLiteral("7000"));
+    }
 }
 
 void ServerSlotsTest::parametersAreListedAndUpdatedLive()
@@ -511,8 +554,6 @@ void ServerSlotsTest::md5MismatchIsReported()
 
 void ServerSlotsTest::foldersFilesAndDatabaseMd5()
 {
-    // Not connected: nothing is stored, so the earlier callback stays.
-    m_page.call(QStringLiteral("vyxDesk.VYXCreateFolder('never', %1)").arg(m_page.cb(QStringLiteral("wrong"))));
     QVERIFY(m_page.connectTo(m_sim->port()));
     m_page.call(QStringLiteral("vyxDesk.VYXCreateFolder('made', %1)").arg(m_page.cb(QStringLiteral("folder"))));
     QVERIFY(m_page.waitCalls(QStringLiteral("folder"), 1));
@@ -533,7 +574,99 @@ void ServerSlotsTest::foldersFilesAndDatabaseMd5()
     m_page.call(QStringLiteral("vyxDesk.VYXDatabaseMD5(%1)").arg(m_page.cb(QStringLiteral("md5"))));
     QVERIFY(m_page.waitCalls(QStringLiteral("md5"), 1));
     QVERIFY(QRegExp(QStringLiteral("[0-9a-fA-F]{32}")).exactMatch(m_page.calls(QStringLiteral("md5"))[0]));
-    QVERIFY(m_page.calls(QStringLiteral("wrong")).isEmpty());
+}
+
+void ServerSlotsTest::answersReachOnlyTheirOwnRequest()
+{
+    // The server never sends its first file-delete answer.
+    SimServer lossy;
+    QVERIFY(lossy.start({QStringLiteral("--drop-answer"), QStringLiteral("1010012")}));
+    QVERIFY(m_page.connectTo(lossy.port()));
+    for (const char *name : {"a.txt", "b.txt", "c.txt"}) {
+        QFile file(lossy.filesDir() + QLatin1Char('/') + QLatin1String(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+    }
+    // All sent before any answer can arrive; answers of every kind interleave.
+    m_page.call(QStringLiteral("vyxDesk.VYXDeleteFile('a.txt', %1); vyxDesk.VYXDatabaseMD5(%2);"
+                               "vyxDesk.VYXDeleteFile('b.txt', %3); vyxDesk.VYXCreateFolder('made', %4);"
+                               "vyxDesk.VYXDeleteFile('missing.txt', %5);")
+                    .arg(m_page.cb(QStringLiteral("a")), m_page.cb(QStringLiteral("md5")), m_page.cb(QStringLiteral("b")),
+                         m_page.cb(QStringLiteral("mkdir")), m_page.cb(QStringLiteral("missing"))));
+    for (const char *name : {"md5", "b", "mkdir", "missing"})
+        QVERIFY2(m_page.waitCalls(QLatin1String(name), 1), name);
+    // A later delete gets its own answer, not the one the lost answer left over.
+    m_page.call(QStringLiteral("vyxDesk.VYXDeleteFile('c.txt', %1)").arg(m_page.cb(QStringLiteral("c"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("c"), 1));
+    // An answer that no request waits for goes nowhere.
+    m_page.call(QStringLiteral("vyxDesk.VYXDatabaseMD5Done('stray');"));
+    QTest::qWait(300);
+
+    QVERIFY(m_page.calls(QStringLiteral("a")).isEmpty());
+    QVERIFY(QRegExp(QStringLiteral("[0-9a-f]{32}")).exactMatch(m_page.calls(QStringLiteral("md5")).value(0)));
+    QCOMPARE(m_page.calls(QStringLiteral("md5")).size(), 1);
+    QCOMPARE(m_page.calls(QStringLiteral("b")), QStringList{QStringLiteral("File deleted")});
+    QCOMPARE(m_page.calls(QStringLiteral("mkdir")), QStringList{QStringLiteral("Folder created")});
+    QVERIFY2(m_page.calls(QStringLiteral("missing")).value(0).startsWith(QStringLiteral("Can not delete file missing.txt")),
+             qPrintable(m_page.calls(QStringLiteral("missing")).join(QLatin1Char('|'))));
+    QCOMPARE(m_page.calls(QStringLiteral("c")), QStringList{QStringLiteral("File deleted")});
+}
+
+void ServerSlotsTest::remoteCopyStopsAtTheFirstRefusal_data()
+{
+    QTest::addColumn<QStringList>("serverFaults");
+    QTest::addColumn<QString>("remoteName");
+    QTest::addColumn<int>("progressReports");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("create refused") << QStringList() << QStringLiteral("../outside.bin") << 0
+                                    << QStringLiteral("outside");
+    QTest::newRow("short append") << QStringList{QStringLiteral("--file-limit"), QStringLiteral("200000")}
+                                  << QStringLiteral("short.bin") << 1
+                                  << QStringLiteral("the server wrote 68928 of 131072 bytes at offset 131072");
+}
+
+void ServerSlotsTest::remoteCopyStopsAtTheFirstRefusal()
+{
+    QFETCH(QStringList, serverFaults);
+    QFETCH(QString, remoteName);
+    QFETCH(int, progressReports);
+    QFETCH(QString, reason);
+    SimServer server;
+    QVERIFY(server.start(serverFaults));
+    QVERIFY(m_page.connectTo(server.port()));
+    const QString local = m_local.filePath(QStringLiteral("refused.bin"));
+    QFile file(local);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(patternBytes(300000));
+    file.close();
+
+    m_page.call(QStringLiteral("vyxDesk.VYXCopyFile(%1, %2, %3)").arg(jsString(local), jsString(remoteName),
+                                                                      m_page.cb(QStringLiteral("copy"))));
+    QVERIFY(m_page.waitStatus(QStringLiteral("copy"), QStringLiteral("error")));
+    QTest::qWait(300);
+    const QList<QJsonObject> reports = m_page.objects(QStringLiteral("copy"));
+    QCOMPARE(reports.size(), progressReports + 1);
+    for (int i = 0; i < progressReports; ++i)
+        QCOMPARE(reports[i].value(QStringLiteral("status")).toString(), QStringLiteral("copy in progress"));
+    QVERIFY2(reports.last().value(QStringLiteral("info")).toString().contains(reason),
+             qPrintable(reports.last().value(QStringLiteral("info")).toString()));
+    // Nothing was sent after the refusal: the short file stays at the limit.
+    if (progressReports)
+        QCOMPARE(QFileInfo(server.filesDir() + QLatin1Char('/') + remoteName).size(), qint64(200000));
+}
+
+void ServerSlotsTest::lostConnectionAnswersWaitingRequests()
+{
+    // The database MD5 is never answered, so the request still waits when the server dies.
+    SimServer server;
+    QVERIFY(server.start({QStringLiteral("--drop-answer"), QStringLiteral("1010007")}));
+    QVERIFY(m_page.connectTo(server.port()));
+    m_page.call(QStringLiteral("vyxDesk.VYXDatabaseMD5(%1)").arg(m_page.cb(QStringLiteral("md5"))));
+    QTest::qWait(300);
+    QVERIFY(m_page.calls(QStringLiteral("md5")).isEmpty());
+    server.kill();
+    QVERIFY(m_page.waitCalls(QStringLiteral("md5"), 1));
+    QCOMPARE(m_page.calls(QStringLiteral("md5")), QStringList{QLatin1String(JS::kConnectionLost)});
 }
 
 void ServerSlotsTest::consoleGuardianAndExecuteReplies()

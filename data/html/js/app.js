@@ -11,6 +11,7 @@
     offline: 'Not connected',
     connecting: 'Connecting…',
     connected: 'Connected',
+    lost: 'Connection lost',
     failed: 'Connection failed'
   };
 
@@ -96,7 +97,7 @@
     updateBadge(VX.session);
     if (VX.desk.present()) {
       VX.desk.pollConnection();
-      setInterval(VX.desk.pollConnection, 3000);
+      setInterval(VX.desk.pollConnection, 1000);
     }
     show(VX.views[0].id);
   }

@@ -3,10 +3,9 @@
 // manager" instead of failing.
 //
 // Callbacks: every callback name handed to vyxDesk is "vyxCb.<name>", a function defined in the
-// registry window.vyxCb below. Several slots of the bridge share one remembered callback (uploads,
-// downloads, deletes and the database MD5 share the "operation" callback; console and guardian
-// answers both come from the same command-line signal), so the page routes those answers itself
-// through one callback each instead of trusting that each request keeps its own.
+// registry window.vyxCb below. The bridge hands each folder, file and database answer to the
+// request it answers, so each such request gets a callback of its own, used once; transfers
+// (upload, download) report through one "transfer" callback, as one runs at a time.
 (function (VX) {
   'use strict';
 
@@ -73,45 +72,70 @@
     return r.ok && String(r.value) === 'true';
   };
 
-  // Keeps the visible state honest: the heartbeat may rebuild the connection without telling us.
+  // The bridge's own answers to a request that was refused or whose answer cannot come.
+  desk.isRefusal = function (text) {
+    return /^(Not connected|Connection lost): /.test(String(text));
+  };
+
+  // Keeps the visible state honest: a connection that the heartbeat or the server ended shows as
+  // lost until a rebuilt one is ready again, and a rebuilt one as connected (the views reload).
   desk.pollConnection = function () {
     if (!desk.present()) return;
     const up = desk.isConnected();
-    if (up && session.state !== 'connected') desk.setSession('connected', 'Connection ready');
-    else if (!up && session.state === 'connected') desk.setSession('connecting', 'Connection lost, reconnecting…');
+    if (up && (session.state === 'connecting' || session.state === 'lost')) {
+      desk.setSession('connected', 'Connection ready');
+      VX.bus.emit('connected', session);
+    } else if (!up && session.state === 'connected') {
+      desk.setSession('lost', 'the server does not answer');
+    }
   };
 
-  // ---- Operation callback (shared by upload, download, deletes and the database MD5) --------
-  const pendingOps = [];
-
-  function onOperation(answer) {
+  // ---- Transfers (upload, download) ---------------------------------------------------------
+  function onTransfer(answer) {
     const value = VX.parseAnswer(answer);
     if (value && typeof value === 'object' && value.IsEnd !== undefined) {
       VX.bus.emit('transfer', value);
       return;
     }
     const text = typeof answer === 'string' ? answer : JSON.stringify(answer);
-    if (/^Authentication Response/.test(text)) {
-      VX.bus.emit('authentication', text);
-      return;
-    }
-    const op = pendingOps.shift();
-    if (op) op.handler(text);
+    if (/^Authentication Response/.test(text)) VX.bus.emit('authentication', text);
     else VX.bus.emit('operation-unclaimed', text);
   }
 
-  desk.OPERATION_CB = desk.callback('operation', onOperation);
+  desk.TRANSFER_CB = desk.callback('transfer', onTransfer);
 
-  // Starts a request whose single text answer comes through the operation callback.
-  desk.startOperation = function (kind, slot, args, handler) {
-    const r = desk.tryCall.apply(null, [slot].concat(args, [desk.OPERATION_CB]));
-    if (!r.ok) return r;
-    pendingOps.push({ kind, handler });
+  // ---- Requests with one text answer (folders, files, database MD5) -------------------------
+  let nextOperation = 1;
+  desk.OPERATION_TIMEOUT_MS = 30000;
+
+  // Sends slot(args..., callback) with a callback of its own. done({ok, text}) is called exactly
+  // once: with the server's answer, with the bridge's refusal (not connected, connection lost), or
+  // after timeoutMs with a sentence naming `what` did not answer.
+  desk.startOperation = function (what, slot, args, done, timeoutMs) {
+    const name = 'op' + (nextOperation++);
+    let finished = false;
+    let timer = null;
+    function finish(result) {
+      if (finished) return;
+      finished = true;
+      clearTimeout(timer);
+      // A late answer after the time-out finds the callback gone and is dropped.
+      delete window.vyxCb[name];
+      done(result);
+    }
+    const cb = desk.callback(name, (answer) => {
+      const text = answer === undefined || answer === null ? '' : String(answer);
+      finish({ ok: !desk.isRefusal(text), text });
+    });
+    const r = desk.tryCall.apply(null, [slot].concat(args, [cb]));
+    if (!r.ok) {
+      delete window.vyxCb[name];
+      return r;
+    }
+    const ms = timeoutMs || desk.OPERATION_TIMEOUT_MS;
+    timer = setTimeout(() => finish({ ok: false, timedOut: true,
+      text: 'No answer from the server to ' + what + ' within ' + Math.round(ms / 1000) + ' s.' }), ms);
     return r;
-  };
-
-  desk.cancelPendingOperations = function (kind) {
-    for (let i = pendingOps.length - 1; i >= 0; i--) if (pendingOps[i].kind === kind) pendingOps.splice(i, 1);
   };
 
   // ---- Command lines (console and guardian answers share one signal: one at a time) ---------
@@ -132,7 +156,7 @@
   function onCommandAnswer(answer) {
     const value = VX.parseAnswer(answer);
     const text = value && typeof value === 'object' && value.status !== undefined ? String(value.status) : String(answer);
-    if (commandRunning) finishCommand({ ok: true, text });
+    if (commandRunning) finishCommand({ ok: !desk.isRefusal(text), text });
     else VX.bus.emit('command-unclaimed', text);
   }
 

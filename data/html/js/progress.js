@@ -97,14 +97,18 @@
     let percent = total > 0 ? done * 100 / total : 0;
     if (status === 'complete' || status === 'MD5 verify' || status === 'download complete' ||
         status === 'files done' || status === 'restarting logic' || status === 'install complete') percent = 100;
+    // "error": the server refused a step, or the connection went; its info says why.
+    const refused = status === 'error';
+    const info = r.info === undefined || r.info === null ? '' : String(r.info);
     return {
       status,
       total,
       done,
       percent: clampPercent(percent),
-      ended: status === 'complete' || status === 'MD5 Error' || status === 'install complete' || status === 'download complete',
-      failed: status === 'MD5 Error',
-      message: COPY_STEPS[status] || status
+      ended: refused || status === 'complete' || status === 'MD5 Error' || status === 'install complete' || status === 'download complete',
+      failed: refused || status === 'MD5 Error',
+      info,
+      message: refused ? 'Copy stopped: ' + (info || 'the server refused it') + '.' : COPY_STEPS[status] || status
     };
   };
 

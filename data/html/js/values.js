@@ -72,6 +72,11 @@
     return t !== '' && /^-?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$/.test(t) && isFinite(Number(t));
   };
 
+  // An MD5 as the server and the bridge write it: 32 hexadecimal digits, nothing else.
+  VX.isMd5 = function (text) {
+    return typeof text === 'string' && /^[0-9a-fA-F]{32}$/.test(text);
+  };
+
   VX.VALUE_TYPES = TYPES;
   VX.utf8Length = utf8Length;
 })(window.VX = window.VX || {});

@@ -48,9 +48,18 @@
       VX.setStatus(ui.md5Status, 'error', 'Not connected: the server cannot be asked.');
       return;
     }
-    const r = VX.desk.startOperation('md5', 'VYXDatabaseMD5', [], (text) => {
-      serverMd5 = String(text || '').trim();
-      VX.setStatus(ui.md5Status, serverMd5 ? 'ok' : 'error', serverMd5 ? 'Server answered.' : 'The server sent an empty MD5.');
+    const r = VX.desk.startOperation('the database MD5 query', 'VYXDatabaseMD5', [], (result) => {
+      const text = result.text.trim();
+      // Only an MD5 goes into the panel; anything else is a failure shown as such.
+      if (result.ok && VX.isMd5(text)) {
+        serverMd5 = text.toLowerCase();
+        VX.setStatus(ui.md5Status, 'ok', 'Server answered.');
+      } else {
+        serverMd5 = '';
+        VX.setStatus(ui.md5Status, 'error', !result.ok ? result.text
+          : text ? 'The server answered with something that is not an MD5: ' + text.substring(0, 120)
+          : 'The server sent an empty MD5.');
+      }
       showMd5();
     });
     if (!r.ok) { VX.setStatus(ui.md5Status, 'error', r.error); return; }
@@ -65,7 +74,7 @@
   }
 
   function begin(kind, slot, path) {
-    const r = VX.desk.tryCall(slot, path, VX.desk.OPERATION_CB);
+    const r = VX.desk.tryCall(slot, path, VX.desk.TRANSFER_CB);
     if (!r.ok) { VX.setStatus(ui.status, 'error', r.error); return; }
     if (String(r.value) === 'Not Ready') {
       VX.setStatus(ui.status, 'error', 'Not connected: connect to a server first.');
@@ -124,7 +133,7 @@
       ui.steps.appendChild(el('li', { text: d.info }));
       while (ui.steps.childNodes.length > 12) ui.steps.removeChild(ui.steps.firstChild);
     }
-    if (d.serverMd5) serverMd5 = d.serverMd5;
+    if (VX.isMd5(d.serverMd5)) serverMd5 = d.serverMd5.toLowerCase();
     if (!d.ended) {
       VX.setStatus(ui.status, 'busy', d.message);
       showMd5();

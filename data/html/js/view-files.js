@@ -8,7 +8,6 @@
 
   let ui = null;
   let copyJob = null; // {kind: 'copy'|'plugin', local, remote}
-  let folderTimer = null;
 
   function requireConnection(line) {
     if (VX.session.state === 'connected') return true;
@@ -44,22 +43,17 @@
   }
 
   // ---- Folders and files -------------------------------------------------------------------
-  const CREATE_CB = VX.desk.callback('folderCreated', (answer) => {
-    clearTimeout(folderTimer);
-    const text = answerText(answer);
-    VX.setStatus(ui.fsStatus, 'ok', 'Create folder: ' + (text || 'done') + '.');
-    logFs('Create folder — ' + (text || 'done'), 'ok');
-  });
-
   function createFolder() {
     const path = serverPath();
     if (!path || !requireConnection(ui.fsStatus)) return;
-    const r = VX.desk.tryCall('VYXCreateFolder', path, CREATE_CB);
+    const r = VX.desk.startOperation('the creation of the folder ' + path, 'VYXCreateFolder', [path], (result) => {
+      const text = answerText(result.text);
+      VX.setStatus(ui.fsStatus, result.ok ? 'ok' : 'error', result.ok ? 'Create folder: ' + (text || 'done') + '.' : result.text);
+      logFs(result.ok ? 'Create folder — ' + (text || 'done') : 'Create folder ' + path + ' — ' + result.text, result.ok ? 'ok' : 'error');
+    }, ANSWER_TIMEOUT_MS);
     if (!r.ok) { VX.setStatus(ui.fsStatus, 'error', r.error); return; }
     VX.setStatus(ui.fsStatus, 'busy', 'Creating ' + path + '…');
     logFs('Create folder ' + path);
-    clearTimeout(folderTimer);
-    folderTimer = setTimeout(() => VX.setStatus(ui.fsStatus, 'error', 'No answer from the server to the folder creation.'), ANSWER_TIMEOUT_MS);
   }
 
   function deleteItem(kind) {
@@ -68,20 +62,14 @@
     const slot = kind === 'folder' ? 'VYXDeleteFolder' : 'VYXDeleteFile';
     VX.confirm('Delete ' + kind + '?', 'Delete the ' + kind + ' "' + path + '" on the server ' + VX.session.host +
       (kind === 'folder' ? ' with everything in it' : '') + '? This cannot be undone.', 'Delete', () => {
-      let timer = null;
-      const r = VX.desk.startOperation('delete' + kind, slot, [path], (answer) => {
-        clearTimeout(timer);
-        const text = answerText(answer);
-        VX.setStatus(ui.fsStatus, 'ok', 'Delete ' + kind + ': ' + (text || 'done') + '.');
-        logFs('Delete ' + kind + ' — ' + (text || 'done'), 'ok');
-      });
+      const r = VX.desk.startOperation('the deletion of ' + path, slot, [path], (result) => {
+        const text = answerText(result.text);
+        VX.setStatus(ui.fsStatus, result.ok ? 'ok' : 'error', result.ok ? 'Delete ' + kind + ': ' + (text || 'done') + '.' : result.text);
+        logFs(result.ok ? 'Delete ' + kind + ' — ' + (text || 'done') : 'Delete ' + kind + ' ' + path + ' — ' + result.text, result.ok ? 'ok' : 'error');
+      }, ANSWER_TIMEOUT_MS);
       if (!r.ok) { VX.setStatus(ui.fsStatus, 'error', r.error); return; }
       VX.setStatus(ui.fsStatus, 'busy', 'Deleting ' + path + '…');
       logFs('Delete ' + kind + ' ' + path);
-      timer = setTimeout(() => {
-        VX.desk.cancelPendingOperations('delete' + kind);
-        VX.setStatus(ui.fsStatus, 'error', 'No answer from the server to the deletion of ' + path + '.');
-      }, ANSWER_TIMEOUT_MS);
     }, true);
   }
 
@@ -161,7 +149,12 @@
     if (job.kind === 'plugin') setStep(d.status);
     if (d.status === 'copy in progress') {
       job.size = d.total;
+      job.done = d.done;
+      job.percent = d.percent;
       bar.set(d.percent, VX.progressText(d.done, d.total, d.percent), 'busy');
+    } else if (d.status === 'error') {
+      // stopped where it was: the bar keeps what the server confirmed, in red
+      bar.set(job.percent || 0, job.size ? VX.progressText(job.done || 0, job.size, job.percent || 0) : 'Stopped', 'error');
     } else {
       // the later steps carry no sizes: keep showing the file size once known
       bar.set(d.percent, job.size ? VX.progressText(job.size, job.size, 100) : '', d.failed ? 'error' : d.ended ? 'ok' : 'busy');

@@ -141,14 +141,26 @@
       ui.connectButton.disabled = false;
       return;
     }
-    const kind = conn === 'ConnectionState_Ok' ? 'ok' : conn === 'Connecting' ? 'info' : 'warn';
-    const text = conn === 'ConnectionState_Ok' ? 'Logged in' : conn || '(empty state)';
+    // Logged in means a logged-in channel that is connected; the same state with a closed socket
+    // is a channel that ended.
+    const loggedIn = conn === 'ConnectionState_Ok' && (state === 'Connected' || state === '');
+    const kind = loggedIn ? 'ok' : conn === 'Connecting' ? 'info' : 'warn';
+    const text = loggedIn ? 'Logged in' : conn === 'ConnectionState_Ok' ? 'Channel closed' : conn || '(empty state)';
     addTimeline(kind, text, state === 'Can Not Reach The Host' ? 'the host cannot be reached, retrying' : state);
-    if (VX.session.state !== 'connected' || conn !== 'ConnectionState_Ok') {
-      const detail = conn === 'ConnectionState_Ok' ? 'logged in, opening the second channel'
-        : state === 'Can Not Reach The Host' ? 'host not reachable, retrying' : conn;
-      VX.desk.setSession('connecting', detail);
+    if (VX.session.state === 'connected' || VX.session.state === 'lost') {
+      // A connection that was up stays shown as lost, with the latest reason, until it is ready again.
+      if (!loggedIn) VX.desk.setSession('lost', lostReason(conn, state));
+      return;
     }
+    const detail = loggedIn ? 'logged in, opening the second channel'
+      : state === 'Can Not Reach The Host' ? 'host not reachable, retrying' : conn;
+    VX.desk.setSession('connecting', detail);
+  }
+
+  function lostReason(conn, state) {
+    if (conn === 'Connecting') return state === 'Can Not Reach The Host' ? 'reconnecting, the host cannot be reached' : 'reconnecting…';
+    const what = conn === 'ConnectionState_Ok' ? 'channel closed' : conn;
+    return what + (state && state !== 'Connected' ? ' (' + state + ')' : '');
   }
   const CONNECT_CB = VX.desk.callback('connection', onConnection);
 

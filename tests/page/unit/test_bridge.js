@@ -25,29 +25,49 @@ test('callback names are functions of the vyxCb registry', () => {
   assert.eq(name, 'vyxCb.unitProbe');
   assert.eq(typeof eval('(' + name + ')'), 'function');
   assert.eq(eval('(' + name + ')(21)'), 42);
-  ['OPERATION_CB', 'COMMAND_CB'].forEach((k) => assert.eq(typeof eval('(' + VX.desk[k] + ')'), 'function', k));
+  ['TRANSFER_CB', 'COMMAND_CB'].forEach((k) => assert.eq(typeof eval('(' + VX.desk[k] + ')'), 'function', k));
   let threw = false;
   try { VX.desk.callback('bad name', () => 0); } catch (e) { threw = true; }
   assert.ok(threw, 'names must be identifiers');
 });
 
-test('the shared operation callback routes progress, authentication and text answers', () => {
+test('each request gets its own callback, answered once; transfers keep the transfer callback', () => {
   const seen = [];
-  fakeDesk({ VYXDeleteFile(path, cb) { seen.push(['del', path, cb]); }, VYXDatabaseMD5(cb) { seen.push(['md5', cb]); } });
+  fakeDesk({ VYXDeleteFile(path, cb) { seen.push(cb); }, VYXDatabaseMD5(cb) { seen.push(cb); } });
   const transfers = [];
   VX.bus.on('transfer', (t) => transfers.push(t));
   const answers = [];
-  VX.desk.startOperation('deletefile', 'VYXDeleteFile', ['a.txt'], (t) => answers.push('del:' + t));
-  VX.desk.startOperation('md5', 'VYXDatabaseMD5', [], (t) => answers.push('md5:' + t));
-  assert.deepEq(seen, [['del', 'a.txt', 'vyxCb.operation'], ['md5', 'vyxCb.operation']]);
-  // as the bridge evaluates them: a progress object, a text, another text
-  eval("(vyxCb.operation)({\"IsEnd\": \"false\", \"GetError\": 0})");
-  eval('(vyxCb.operation)("File deleted")');
-  eval('(vyxCb.operation)("Authentication Response ok")');
-  eval('(vyxCb.operation)("0123abcd")');
+  VX.desk.startOperation('the deletion', 'VYXDeleteFile', ['a.txt'], (r) => answers.push('del:' + r.ok + ':' + r.text));
+  VX.desk.startOperation('the MD5 query', 'VYXDatabaseMD5', [], (r) => answers.push('md5:' + r.ok + ':' + r.text));
+  assert.eq(seen.length, 2);
+  assert.ok(seen[0] !== seen[1], 'two requests, two callbacks');
+  // answers in any order reach their own request; a second answer to the same callback is dropped
+  eval('(' + seen[1] + ')("0123456789abcdef0123456789abcdef")');
+  eval('(' + VX.desk.TRANSFER_CB + ')({"IsEnd": "false", "GetError": 0})');
+  eval('(' + seen[0] + ')("Not connected: the request was not sent to the server.")');
+  assert.eq(typeof window.vyxCb[seen[0].substring(6)], 'undefined', 'the callback is gone once answered');
   assert.eq(transfers.length, 1);
-  assert.deepEq(answers, ['del:File deleted', 'md5:0123abcd']);
+  assert.deepEq(answers, ['md5:true:0123456789abcdef0123456789abcdef',
+                          'del:false:Not connected: the request was not sent to the server.']);
   delete window.vyxDesk;
+});
+
+test('a request without an answer ends with a sentence naming what did not answer', () => {
+  fakeDesk({ VYXDatabaseMD5() {} });
+  const answers = [];
+  VX.desk.startOperation('the database MD5 query', 'VYXDatabaseMD5', [], (r) => answers.push(r), 20);
+  return after(80).then(() => {
+    assert.eq(answers.length, 1);
+    assert.ok(!answers[0].ok);
+    assert.contains(answers[0].text, 'No answer from the server to the database MD5 query');
+    delete window.vyxDesk;
+  });
+});
+
+test('isMd5 takes 32 hexadecimal digits and nothing else', () => {
+  assert.ok(VX.isMd5('0123456789abcdef0123456789ABCDEF'));
+  ['', 'Can not delete file .pokayoka: No such file or directory', '0123456789abcdef0123456789abcde',
+   '0123456789abcdef0123456789abcdef0', ' 0123456789abcdef0123456789abcdef', undefined].forEach((t) => assert.ok(!VX.isMd5(t), String(t)));
 });
 
 test('console and guardian commands run one at a time, each reply to its own command', () => {

@@ -64,12 +64,13 @@ test('describeCopy follows the copy and plug-in steps', () => {
   assert.ok(!p.ended);
   assert.eq(VX.describeCopy({ status: 'copy in progress', copied: 600, length: 500 }).done, 500, 'never more than the size');
   [['MD5 verify', false, false], ['complete', true, false], ['MD5 Error', true, true], ['install complete', true, false],
-   ['files done', false, false], ['restarting logic', false, false]].forEach((c) => {
+   ['files done', false, false], ['restarting logic', false, false], ['error', true, true]].forEach((c) => {
     const d = VX.describeCopy({ status: c[0] });
     assert.eq(d.ended, c[1], c[0]);
     assert.eq(d.failed, c[2], c[0]);
     assert.ok(d.message.length > 5, c[0]);
   });
+  assert.contains(VX.describeCopy({ status: 'error', info: 'disk full' }).message, 'disk full');
   assert.eq(VX.describeCopy({ nothing: 1 }), null);
   assert.eq(VX.describeCopy('garbage'), null);
 });
