@@ -2,6 +2,20 @@
 
 #include <algorithm>
 
+namespace {
+
+// The same path as the server may write it back: without "./" in front or "/" at the end.
+QString normalPath(QString path)
+{
+    while (path.startsWith(QLatin1String("./")))
+        path.remove(0, 2);
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+} // namespace
+
 void AnswerRoutes::add(Kind kind, const QString &callback, const QString &path, qint64 nowMs)
 {
     expire(nowMs);
@@ -18,13 +32,16 @@ bool AnswerRoutes::take(Kind kind, const QString &answeredPath, qint64 nowMs, Re
     expire(nowMs);
     auto found = m_pending.end();
     if (!answeredPath.isEmpty()) {
+        // An answer that names a path no request named is someone else's (a transfer's temporary
+        // file, say): it is not handed to a request that happens to wait.
+        const QString answered = normalPath(answeredPath);
         found = std::find_if(m_pending.begin(), m_pending.end(), [&](const Request &r) {
-            return r.kind == kind && r.path == answeredPath;
+            return r.kind == kind && normalPath(r.path) == answered;
         });
-    }
-    if (found == m_pending.end())
+    } else {
         found = std::find_if(m_pending.begin(), m_pending.end(),
                              [kind](const Request &r) { return r.kind == kind; });
+    }
     if (found == m_pending.end())
         return false;
     if (request)

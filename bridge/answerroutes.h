@@ -7,8 +7,9 @@
 
 // The folder, file and database requests the bridge has sent and not yet seen answered, each with
 // the page callback that waits for its answer. An answer reaches only a request of its own kind,
-// and only once: the oldest one that named the same path when the answer names one, else the
-// oldest of that kind (the server answers one channel in order).
+// and only once: when the answer names a path, the oldest one that named that path (none: the
+// answer is not for any of them); an answer without a path goes to the oldest of its kind (the
+// server answers one channel in order).
 //
 // A request whose answer was lost would hold every later answer of its kind one step behind: so
 // a request is forgotten once it is older than kExpiryMs (well past the page's own time-out).

@@ -460,7 +460,8 @@ void JS::onCopyAppended(const QJsonObject &answer)
                                    .arg(wrote < 0 ? QStringLiteral("none") : QString::number(qint64(wrote)))
                                    .arg(block.count)
                                    .arg(block.offset);
-        failCopy(info.isEmpty() ? reason : info + QStringLiteral(" (") + reason + QLatin1Char(')'));
+        // A refusal carries the server's reason; a short write that says "ok" has only ours.
+        failCopy(err != 0 && !info.isEmpty() ? info : reason);
         return;
     }
     VYXFileCopied(info);

@@ -115,6 +115,8 @@ private slots:
     void installsAPluginStepByStep();
     void busCommandAnswerReachesTheMonitor();
     void disconnectEndsTheSession();
+    void eachViewShowsOnlyItsOwnAnswer();
+    void refusedCopyTurnsTheBarRedWithTheServersReason();
 
 private:
     void requireSimulator()
@@ -136,6 +138,11 @@ private:
         return eval(QStringLiteral("document.getElementById('view-%1').textContent").arg(view)).toString();
     }
     void startSimulator();
+    // Starts a simulator with the extra switches in `sim` (its files under `root`); its port or 0.
+    int startSimulator(QProcess &sim, const QString &root, const QStringList &extra);
+    void connectTo(int port);
+    QProcess m_faulty;
+    int m_faultyPort = 0;
     // Saves what the page shows, for a person to look at (not compared with anything).
     void shoot(const QString &name)
     {
@@ -174,24 +181,42 @@ private:
 
 void PageOnBridgeTest::startSimulator()
 {
+    m_simPort = startSimulator(m_sim, m_dir.filePath(QStringLiteral("sim")), {});
+}
+
+int PageOnBridgeTest::startSimulator(QProcess &sim, const QString &root, const QStringList &extra)
+{
 #ifdef VYX_SIM
     if (!QFileInfo::exists(QStringLiteral(VYX_SIM)))
-        return;
-    QDir().mkpath(m_dir.filePath(QStringLiteral("sim")));
-    m_sim.setProcessChannelMode(QProcess::SeparateChannels);
-    m_sim.start(QStringLiteral(VYX_SIM), {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--root"),
-                                          m_dir.filePath(QStringLiteral("sim")), QStringLiteral("--no-discovery"),
-                                          QStringLiteral("--quiet")});
-    if (!m_sim.waitForStarted(10000))
-        return;
+        return 0;
+    QDir().mkpath(root);
+    sim.setProcessChannelMode(QProcess::SeparateChannels);
+    sim.start(QStringLiteral(VYX_SIM), QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--root"),
+                                                   root, QStringLiteral("--no-discovery"), QStringLiteral("--quiet")}
+                                           + extra);
+    if (!sim.waitForStarted(10000))
+        return 0;
     QElapsedTimer timer;
     timer.start();
-    while (!m_sim.canReadLine() && timer.elapsed() < 10000)
-        m_sim.waitForReadyRead(200);
-    const QByteArray line = m_sim.readLine().trimmed();
-    if (line.startsWith("LISTENING "))
-        m_simPort = line.mid(10).toInt();
+    while (!sim.canReadLine() && timer.elapsed() < 10000)
+        sim.waitForReadyRead(200);
+    const QByteArray line = sim.readLine().trimmed();
+    return line.startsWith("LISTENING ") ? line.mid(10).toInt() : 0;
+#else
+    Q_UNUSED(sim);
+    Q_UNUSED(root);
+    Q_UNUSED(extra);
+    return 0;
 #endif
+}
+
+void PageOnBridgeTest::connectTo(int port)
+{
+    eval(QStringLiteral("VX.show('servers'); var i = document.querySelectorAll('#view-servers input');"
+                        "i[0].value = '127.0.0.1'; i[1].value = '%1'; i[2].value = 'admin'; i[3].value = 'admin';"
+                        // not the name of the server that discovery found: this one is another
+                        "i[4].value = '';").arg(port));
+    click(QStringLiteral("servers"), QStringLiteral("Connect"));
 }
 
 void PageOnBridgeTest::initTestCase()
@@ -227,11 +252,13 @@ void PageOnBridgeTest::cleanupTestCase()
 {
     delete m_parent;
     delete m_responder;
-    if (m_sim.state() != QProcess::NotRunning) {
-        m_sim.terminate();
-        if (!m_sim.waitForFinished(5000))
-            m_sim.kill();
-        m_sim.waitForFinished(5000);
+    for (QProcess *sim : {&m_sim, &m_faulty}) {
+        if (sim->state() != QProcess::NotRunning) {
+            sim->terminate();
+            if (!sim->waitForFinished(5000))
+                sim->kill();
+            sim->waitForFinished(5000);
+        }
     }
 }
 
@@ -364,9 +391,7 @@ void PageOnBridgeTest::etsImportOpensAProtectedProjectWithItsPassword()
 void PageOnBridgeTest::connectsToTheSimulator()
 {
     requireSimulator();
-    eval(QStringLiteral("VX.show('servers'); var i = document.querySelectorAll('#view-servers input');"
-                        "i[0].value = '127.0.0.1'; i[1].value = '%1'; i[2].value = 'admin'; i[3].value = 'admin';").arg(m_simPort));
-    click(QStringLiteral("servers"), QStringLiteral("Connect"));
+    connectTo(m_simPort);
     QVERIFY2(waitFor(QStringLiteral("VX.session.state === 'connected'"), 20000), qPrintable(viewText(QStringLiteral("servers"))));
     QVERIFY(viewText(QStringLiteral("servers")).contains(QStringLiteral("Connection ready")));
     QVERIFY(eval(QStringLiteral("document.getElementById('connection-text').textContent")).toString() == QStringLiteral("Connected"));
@@ -487,6 +512,89 @@ void PageOnBridgeTest::disconnectEndsTheSession()
     eval(QStringLiteral("document.getElementById('topbar-disconnect').click()"));
     QCOMPARE(eval(QStringLiteral("VX.session.state")).toString(), QStringLiteral("offline"));
     QVERIFY(waitFor(QStringLiteral("vyxDesk.VYXIsConnected() === 'false'"), 10000));
+}
+
+// A server that loses its first file-delete answer, while the page deletes two files, asks for the
+// database MD5 and uploads a database: every view shows its own answer, or says which one never
+// came; the MD5 panel never shows anything but an MD5.
+void PageOnBridgeTest::eachViewShowsOnlyItsOwnAnswer()
+{
+    requireSimulator();
+    const QString root = m_dir.filePath(QStringLiteral("faulty"));
+    m_faultyPort = startSimulator(m_faulty, root, {QStringLiteral("--drop-answer"), QStringLiteral("1010012"),
+                                                   QStringLiteral("--file-limit"), QStringLiteral("200000")});
+    QVERIFY(m_faultyPort != 0);
+    for (const char *name : {"a.txt", "b.txt"}) {
+        QFile file(root + QStringLiteral("/files/") + QLatin1String(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    connectTo(m_faultyPort);
+    QVERIFY2(waitFor(QStringLiteral("VX.session.state === 'connected'"), 20000), qPrintable(viewText(QStringLiteral("servers"))));
+
+    // Watch the MD5 panel for the whole case.
+    eval(QStringLiteral("window.__notMd5 = []; window.__md5Watch = setInterval(function () {"
+                        " var t = document.querySelector('#view-backup .props dd').textContent;"
+                        " if (t !== '—' && !/^[0-9a-f]{32}$/.test(t)) __notMd5.push(t); }, 10);"
+                        "VX.desk.OPERATION_TIMEOUT_MS = 3000;"));
+    const QString confirm = QStringLiteral(
+        "Array.prototype.filter.call(document.querySelectorAll('.dialog button'), function (b) { return b.textContent === %1; })[0].click()");
+    eval(QStringLiteral("VX.show('files')"));
+    for (const char *name : {"a.txt", "b.txt"}) {
+        eval(QStringLiteral("document.querySelector('#view-files input').value = '%1'").arg(QLatin1String(name)));
+        click(QStringLiteral("files"), QStringLiteral("Delete file…"));
+        eval(confirm.arg(literal(QStringLiteral("Delete"))));
+    }
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-files').textContent.indexOf('Delete file b.txt — File deleted') >= 0"), 15000),
+             qPrintable(viewText(QStringLiteral("files"))));
+    // The MD5 while the deletion of a.txt still waits for its answer, then an upload (whose own
+    // file delete the lost answer must not be mistaken for).
+    eval(QStringLiteral("VX.show('backup'); VX.backupView.askServerMd5()"));
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('Server answered.') >= 0"), 15000),
+             qPrintable(viewText(QStringLiteral("backup"))));
+    const QString upload = m_dir.filePath(QStringLiteral("changed.db"));
+    QVERIFY(QFile::copy(m_dir.filePath(QStringLiteral("backup.db")), upload));
+    QFile changed(upload);
+    QVERIFY(changed.open(QIODevice::Append));
+    changed.write(QByteArray(1000, 'x'));
+    changed.close();
+    eval(QStringLiteral("VX.backupView.uploadFrom(%1)").arg(literal(upload)));
+    eval(confirm.arg(literal(QStringLiteral("Upload and replace"))));
+
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('Upload complete') >= 0"), 30000),
+             qPrintable(viewText(QStringLiteral("backup")) + QStringLiteral(" / ") + viewText(QStringLiteral("files"))));
+    eval(QStringLiteral("VX.backupView.askServerMd5()"));
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('is the same as the server') >= 0"), 15000),
+             qPrintable(viewText(QStringLiteral("backup"))));
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-files').textContent.indexOf('No answer from the server to the deletion of a.txt within 3 s.') >= 0"), 15000),
+             qPrintable(viewText(QStringLiteral("files"))));
+    const QString files = viewText(QStringLiteral("files"));
+    QVERIFY2(files.contains(QStringLiteral("Delete file b.txt — File deleted")), qPrintable(files));
+    QVERIFY2(!files.contains(QStringLiteral("Delete file a.txt — File deleted")), qPrintable(files));
+    eval(QStringLiteral("clearInterval(window.__md5Watch)"));
+    QCOMPARE(eval(QStringLiteral("__notMd5.join(' | ')")).toString(), QString());
+    shoot(QStringLiteral("07-backup-after-a-lost-answer"));
+    eval(QStringLiteral("VX.show('files')"));
+    shoot(QStringLiteral("08-files-after-a-lost-answer"));
+}
+
+// The same server writes no file past 200000 bytes: the copy stops at the short block, in red,
+// saying what the server did.
+void PageOnBridgeTest::refusedCopyTurnsTheBarRedWithTheServersReason()
+{
+    requireSimulator();
+    QVERIFY(m_faultyPort != 0);
+    const QString local = m_dir.filePath(QStringLiteral("big.bin"));
+    QFile file(local);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(300000, 'b'));
+    file.close();
+    eval(QStringLiteral("VX.show('files'); var i = document.querySelectorAll('#view-files input'); i[1].value = %1; i[2].value = 'big.bin';").arg(literal(local)));
+    click(QStringLiteral("files"), QStringLiteral("Copy to server"));
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-files').textContent.indexOf('Copy stopped: the server wrote 68928 of 131072 bytes at offset 131072.') >= 0"), 30000),
+             qPrintable(viewText(QStringLiteral("files"))));
+    QVERIFY(eval(QStringLiteral("document.querySelectorAll('#view-files .progress')[0].className")).toString().contains(QStringLiteral("progress-error")));
+    QVERIFY(!viewText(QStringLiteral("files")).contains(QStringLiteral("Copy complete")));
+    shoot(QStringLiteral("09-files-copy-refused"));
 }
 
 int main(int argc, char **argv)

@@ -49,8 +49,8 @@
     const r = VX.desk.startOperation('the creation of the folder ' + path, 'VYXCreateFolder', [path], (result) => {
       const text = answerText(result.text);
       VX.setStatus(ui.fsStatus, result.ok ? 'ok' : 'error', result.ok ? 'Create folder: ' + (text || 'done') + '.' : result.text);
-      logFs(result.ok ? 'Create folder — ' + (text || 'done') : 'Create folder ' + path + ' — ' + result.text, result.ok ? 'ok' : 'error');
-    }, ANSWER_TIMEOUT_MS);
+      logFs(result.ok ? 'Create folder ' + path + ' — ' + (text || 'done') : 'Create folder ' + path + ' — ' + result.text, result.ok ? 'ok' : 'error');
+    });
     if (!r.ok) { VX.setStatus(ui.fsStatus, 'error', r.error); return; }
     VX.setStatus(ui.fsStatus, 'busy', 'Creating ' + path + '…');
     logFs('Create folder ' + path);
@@ -65,8 +65,8 @@
       const r = VX.desk.startOperation('the deletion of ' + path, slot, [path], (result) => {
         const text = answerText(result.text);
         VX.setStatus(ui.fsStatus, result.ok ? 'ok' : 'error', result.ok ? 'Delete ' + kind + ': ' + (text || 'done') + '.' : result.text);
-        logFs(result.ok ? 'Delete ' + kind + ' — ' + (text || 'done') : 'Delete ' + kind + ' ' + path + ' — ' + result.text, result.ok ? 'ok' : 'error');
-      }, ANSWER_TIMEOUT_MS);
+        logFs(result.ok ? 'Delete ' + kind + ' ' + path + ' — ' + (text || 'done') : 'Delete ' + kind + ' ' + path + ' — ' + result.text, result.ok ? 'ok' : 'error');
+      });
       if (!r.ok) { VX.setStatus(ui.fsStatus, 'error', r.error); return; }
       VX.setStatus(ui.fsStatus, 'busy', 'Deleting ' + path + '…');
       logFs('Delete ' + kind + ' ' + path);
