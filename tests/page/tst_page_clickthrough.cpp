@@ -7,6 +7,7 @@
 #include "js.h"
 #include "mainwindow.h"
 #include "ownnetworknamespace.h"
+#include "testzip.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -616,33 +617,44 @@ void ClickThroughTest::project()
 void ClickThroughTest::ets()
 {
     STEP(showView(QStringLiteral("ets")));
-    // A real archive, made with zip.
-    const QString folder = m_dir.filePath(QStringLiteral("ets"));
-    QDir().mkpath(folder + QStringLiteral("/P-0042"));
-    auto put = [&](const QString &name, const QByteArray &text) {
-        QFile f(folder + QLatin1Char('/') + name);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(text);
-    };
-    put(QStringLiteral("knx_master.xml"), "<KNX/>");
-    put(QStringLiteral("P-0042/project.xml"),
-        "<KNX xmlns=\"http://knx.org/xml/project/20\"><Project Id=\"P-0042\"><ProjectInformation Name=\"Test house\" /></Project></KNX>");
-    put(QStringLiteral("P-0042/0.xml"),
-        "<?xml version=\"1.0\" encoding=\"utf-8\"?><KNX xmlns=\"http://knx.org/xml/project/20\"><Project Id=\"P-0042\">"
-        "<Installations><Installation><GroupAddresses><GroupRanges><GroupRange Name=\"Light\">"
-        "<GroupAddress Id=\"a\" Address=\"2049\" Name=\"Kitchen light\" DatapointType=\"DPST-1-1\" />"
-        "</GroupRange></GroupRanges></GroupAddresses></Installation></Installations></Project></KNX>");
+    // A protected project of the newest schema (AES entries, derived password).
+    const QByteArray zipPassword = "8OSt5LUUVh+O6isDTe9RNRdIhq529jg4x920tdAUflI="; // for "Geheim!"
+    const QByteArray info = "<KNX xmlns=\"http://knx.org/xml/project/21\"><Project Id=\"P-0042\">"
+                            "<ProjectInformation Name=\"Locked house\" GroupAddressStyle=\"TwoLevel\"/></Project></KNX>";
+    const QByteArray data =
+        "<KNX xmlns=\"http://knx.org/xml/project/21\" CreatedBy=\"ETS6\" ToolVersion=\"6.2.0\"><Project Id=\"P-0042\"><Installations><Installation>"
+        "<GroupAddresses><GroupRanges><GroupRange Name=\"Light\" RangeStart=\"2048\" RangeEnd=\"4095\">"
+        "<GroupAddress Id=\"P-0042-0_GA-2\" Address=\"2305\" Name=\"Kitchen light\" DatapointType=\"DPST-1-1\"/>"
+        "</GroupRange></GroupRanges></GroupAddresses></Installation></Installations></Project></KNX>";
+    const QByteArray inner = testZipBytes({{QStringLiteral("project.xml"), info, ZIP_EM_AES_256, zipPassword},
+                                           {QStringLiteral("0.xml"), data, ZIP_EM_AES_256, zipPassword}});
     const QString archive = m_dir.filePath(QStringLiteral("house.knxproj"));
-    QProcess zip;
-    zip.setWorkingDirectory(folder);
-    zip.start(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-r"), archive, QStringLiteral(".")});
-    QVERIFY(zip.waitForFinished(20000) && zip.exitCode() == 0);
+    QVERIFY(writeTestZip(archive, {{QStringLiteral("knx_master.xml"), QByteArray("<KNX xmlns=\"http://knx.org/xml/project/21\"/>")},
+                                   {QStringLiteral("P-0042.zip"), inner}}));
 
     answerNextFileDialog(archive);
     STEP(click(QStringLiteral("ets"), QStringLiteral("Choose archive…")));
     STEP(checkDialogAnswered());
-    STEP(expectText(QStringLiteral("ets"), QStringLiteral("Test house")));
+    const QString password = QStringLiteral("document.querySelector('#view-ets input[type=password]')");
+    QVERIFY(waitFor(password + QStringLiteral(".offsetParent !== null"), 10000));
+    STEP(type(password, QStringLiteral("geheim!")));
+    STEP(click(QStringLiteral("ets"), QStringLiteral("Open")));
+    STEP(expectText(QStringLiteral("ets"), QStringLiteral("Wrong password")));
+    STEP(type(password, QStringLiteral("Geheim!")));
+    STEP(click(QStringLiteral("ets"), QStringLiteral("Open")));
+    STEP(expectText(QStringLiteral("ets"), QStringLiteral("Locked house")));
     STEP(expectText(QStringLiteral("ets"), QStringLiteral("Kitchen light")));
+
+    const QString csv = m_dir.filePath(QStringLiteral("addresses.csv"));
+    answerNextFileDialog(csv);
+    STEP(click(QStringLiteral("ets"), QStringLiteral("Export CSV…")));
+    STEP(checkDialogAnswered());
+    STEP(expectText(QStringLiteral("ets"), QStringLiteral("Exported 1 group addresses to ") + csv));
+    QFile exported(csv);
+    QVERIFY(exported.open(QIODevice::ReadOnly));
+    QVERIFY(exported.readAll().contains("Kitchen light"));
+    STEP(click(QStringLiteral("ets"), QStringLiteral("Save into project")));
+    STEP(expectText(QStringLiteral("ets"), QStringLiteral("Saved into the project as assets/ets/")));
 }
 
 void ClickThroughTest::about()
