@@ -143,6 +143,8 @@ JS::JS(QWidget *parent, Qt::WindowFlags flags)
 
 JS::~JS()
 {
+    // A start or stop still running on the worker is waited for, the ones queued are dropped.
+    clientWorker.reset();
     // The delivery thread goes first so no script arrives while the page is torn down.
     messagesThread->stop();
     // Answers still on their way from the server's threads are of no use any more.

@@ -11,7 +11,10 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <memory>
+
 #include "answerroutes.h"
+#include "clientworker.h"
 #include "commandlinerequests.h"
 #include "localfiles.h"
 #include "vyxconnector.h"
@@ -221,6 +224,8 @@ private:
     // The connection is gone: every request still waiting gets `reason` as its answer, so no page
     // operation waits for an answer that cannot come.
     void abandonRequests(const QString &reason);
+    // Ready, and not being stopped: a Stop still waiting on the worker already counts.
+    bool clientReady();
 
     QMap<QString, QMLLogClass *> logWindows;
 
@@ -278,6 +283,11 @@ private:
     RemoteCopy remoteCopy;
     CommandLineRequests commandLines;
     AnswerRoutes answerRoutes;
+    // Start, stop and the start of an upload run here, in order, off the GUI thread. Declared
+    // after the connector, so it ends (and with it any job) before the connector goes.
+    std::unique_ptr<ClientWorker> clientWorker{new ClientWorker};
+    // False from VYXDisconnect until the next VYXConnect.
+    bool connectionWanted = false;
 
 public:
     // The answer a request gets at once when the client is not ready, and the one that requests

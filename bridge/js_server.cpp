@@ -86,17 +86,36 @@ QString JS::VYXConnect(QString ip, QString port, QString user, QString password,
 {
     connectionCallback = cb;
     abandonRequests(QLatin1String(kConnectionLost));
-    kvt::kvtOlmoTcpClientVyx &client = connector.Client();
-    client.SetHeartBeatTimeOut(kConnectHeartBeatTimeOutMs);
-    client.Start(utf8(ip), port.toInt(), utf8(user), utf8(password));
+    connectionWanted = true;
+    kvt::kvtOlmoTcpClientVyx *client = &connector.Client();
+    client->SetHeartBeatTimeOut(kConnectHeartBeatTimeOutMs);
+    // Start stops the running connection first, joining its threads: not on the GUI thread. The
+    // outcome reaches the page through the connection reports, as before.
+    const std::string host = utf8(ip), name = utf8(user), secret = utf8(password);
+    const int portNumber = port.toInt();
+    clientWorker->post([client, host, portNumber, name, secret] { client->Start(host, portNumber, name, secret); });
     return QString();
 }
 
 QString JS::VYXDisconnect()
 {
-    connector.Client().Stop();
+    connectionWanted = false;
     abandonRequests(QLatin1String(kConnectionLost));
+    kvt::kvtOlmoTcpClientVyx *client = &connector.Client();
+    clientWorker->post([this, client] {
+        client->Stop();
+        // Told when both channels are closed.
+        QMetaObject::invokeMethod(this, [this] {
+            const QString closed = QStringLiteral("Closed");
+            queueConnectionObject(QStringLiteral("Disconnected"), &closed);
+        }, Qt::QueuedConnection);
+    });
     return QString();
+}
+
+bool JS::clientReady()
+{
+    return connectionWanted && connector.Client().IsReady();
 }
 
 void JS::abortLoading()
@@ -107,7 +126,7 @@ void JS::abortLoading()
 
 QString JS::VYXIsConnected()
 {
-    return connector.Client().IsReady() ? QStringLiteral("true") : QStringLiteral("false");
+    return clientReady() ? QStringLiteral("true") : QStringLiteral("false");
 }
 
 QString JS::VYXSetHeartBeatTimeOut(QString timeout)
@@ -192,7 +211,7 @@ void JS::VYXAuthenticationResponse(int eState, QString message)
 
 QString JS::VYXUpload(QString path, QString cb)
 {
-    if (!connector.Client().IsReady()) {
+    if (!clientReady()) {
         qDebug().noquote() << QStringLiteral("VYX not ready: ") + path;
         return QStringLiteral("Not Ready");
     }
@@ -200,13 +219,33 @@ QString JS::VYXUpload(QString path, QString cb)
     // The server's logic process must not hold the database while it is replaced.
     sendCommandLine(CommandLineRequests::Kind::Unread, QString(), QLatin1String(kStopLogicCommand));
     qDebug().noquote() << QStringLiteral("VYX Upload: ") + path;
-    connector.Client().QueryUploadConfiguration(utf8(path), kUploadChunkSize);
+    // The client reads the whole file for its MD5 before the first frame: on the worker.
+    kvt::kvtOlmoTcpClientVyx *client = &connector.Client();
+    const std::string file = utf8(path);
+    const QString callback = cb;
+    clientWorker->post([this, client, file, path, callback] {
+        const int refused = client->QueryUploadConfiguration(file, kUploadChunkSize);
+        if (refused == 0)
+            return;
+        QMetaObject::invokeMethod(this, [this, path, callback, refused] {
+            // An end record, as the transfer itself would send, so the page's bar ends.
+            const QJsonObject end{{QStringLiteral("IsEnd"), QStringLiteral("true")},
+                                  {QStringLiteral("GetError"), refused},
+                                  {QStringLiteral("GetInfo"), QStringLiteral("The upload did not start: ") + path
+                                                                  + QStringLiteral(" cannot be read, or another transfer runs")},
+                                  {QStringLiteral("GetClientBytes"), QStringLiteral("0")},
+                                  {QStringLiteral("GetSentBytes"), QStringLiteral("0")},
+                                  {QStringLiteral("GetPercentage"), QStringLiteral("0")},
+                                  {QStringLiteral("GetClientFile"), path}};
+            queueExpressionCall(callback, jsonExpression(indented(end)));
+        }, Qt::QueuedConnection);
+    });
     return QString();
 }
 
 QString JS::VYXDownload(QString path, QString cb)
 {
-    if (!connector.Client().IsReady())
+    if (!clientReady())
         return QStringLiteral("Not Ready");
     transferCallback = cb;
     qDebug().noquote() << QStringLiteral("download path=") + path;
@@ -233,7 +272,7 @@ void JS::uploadDone()
 
 QString JS::VYXQueryParametersUID()
 {
-    if (!connector.Client().IsReady())
+    if (!clientReady())
         return QStringLiteral("true");
     connector.Client().QueryParametersUID();
     return QStringLiteral("false");
@@ -241,7 +280,7 @@ QString JS::VYXQueryParametersUID()
 
 QString JS::VYXQueryParameterValue(int id)
 {
-    if (!connector.Client().IsReady())
+    if (!clientReady())
         return QStringLiteral("true");
     connector.Client().QueryParameterValue(id);
     return QStringLiteral("false");
@@ -283,7 +322,7 @@ void JS::updateParameter(QJsonDocument json)
 bool JS::VYXMessageSend(QString data, QString callback)
 {
     messageCallbacks.insert(emitterOf(data), callback);
-    if (!connector.Client().IsReady())
+    if (!clientReady())
         return false;
     connector.Client().SendBroadcastData(utf8(data));
     return true;
@@ -310,7 +349,7 @@ bool JS::sendRoutedRequest(AnswerRoutes::Kind kind, const QString &callback, con
 {
     kvt::kvtOlmoTcpClientVyx &client = connector.Client();
     int sent = -1;
-    if (client.IsReady()) {
+    if (clientReady()) {
         answerRoutes.add(kind, callback, path, nowMs());
         switch (kind) {
         case AnswerRoutes::Kind::FolderCreate: sent = client.QueryFolderCreate(utf8(path)); break;
@@ -406,7 +445,7 @@ void JS::VYXDatabaseMD5Done(QString info)
 
 QString JS::VYXCopyFile(QString _hostFileName, QString _VYXfileName, QString callBack)
 {
-    if (!connector.Client().IsReady()) {
+    if (!clientReady()) {
         QJsonObject status{{QStringLiteral("status"), QStringLiteral("error")},
                            {QStringLiteral("info"), QLatin1String(kNotConnected)}};
         queueExpressionCall(callBack, jsonExpression(indented(status)));
@@ -487,7 +526,7 @@ void JS::failCopy(const QString &info)
 void JS::VYXCreateFileDone(QString info)
 {
     Q_UNUSED(info);
-    if (!connector.Client().IsReady())
+    if (!clientReady())
         return;
     // Only the size is needed here: the client reads each block from the file as it sends it.
     QFile local(remoteCopy.localPath());
@@ -552,7 +591,7 @@ void JS::sendCommandLine(CommandLineRequests::Kind kind, const QString &callback
     // Not sent while the client is not ready: a command queued then would go out, if ever, on a
     // later connection, with its answer long given up.
     bool sent = false;
-    if (connector.Client().IsReady()) {
+    if (clientReady()) {
         const QString tag = commandLines.add(kind, callback);
         connector.CommandReplies().Push(tag, commandLine);
         sent = connector.Client().QueryExecuteCommandLine(utf8(commandLine)) == 0;

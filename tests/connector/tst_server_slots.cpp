@@ -334,9 +334,20 @@ void ServerSlotsTest::connectionStateTextsAreDataInThePage()
 void ServerSlotsTest::disconnectEndsTheConnection()
 {
     QVERIFY(m_page.connectTo(m_sim->port()));
+    m_page.clear(QStringLiteral("conn"));
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXDisconnect()")), QString());
+    // Not connected from the call on, while the channels close off the GUI thread.
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXIsConnected()")), QStringLiteral("false"));
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXQueryParametersUID()")), QStringLiteral("true"));
+    // The page is told once both channels are closed.
+    const QJsonObject closed{{QStringLiteral("connection"), QStringLiteral("Disconnected")},
+                             {QStringLiteral("state"), QStringLiteral("Closed")}};
+    QVERIFY(waitFor([&] { return m_page.objects(QStringLiteral("conn")).contains(closed); }));
+    // A connect right after a disconnect is done in order: it ends connected.
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    m_page.call(QStringLiteral("vyxDesk.VYXDisconnect(); vyxDesk.VYXConnect('127.0.0.1', '%1', 'admin', 'admin', %2)")
+                    .arg(m_sim->port()).arg(m_page.cb(QStringLiteral("conn"))));
+    QVERIFY(waitFor([&] { return m_page.call(QStringLiteral("vyxDesk.VYXIsConnected()")) == QLatin1String("true"); }));
 }
 
 void ServerSlotsTest::notConnectedAnswers()

@@ -124,6 +124,11 @@
     const v = VX.parseAnswer(answer);
     const conn = v && typeof v === 'object' ? String(v.connection || '') : String(answer || '');
     const state = v && typeof v === 'object' && v.state !== undefined ? String(v.state) : '';
+    // the manager closed both channels after a disconnect: noted, the session does not change
+    if (conn === 'Disconnected') {
+      addTimeline('info', 'Channels closed', 'the disconnect is complete');
+      return;
+    }
     // late reports of a connection that the user ended or that was stopped after a refusal
     if (VX.session.state === 'offline' || VX.session.state === 'failed') return;
     if (conn === 'Connection Ready') {
