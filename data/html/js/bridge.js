@@ -119,8 +119,10 @@
       if (finished) return;
       finished = true;
       clearTimeout(timer);
-      // A late answer after the time-out finds the callback gone and is dropped.
-      delete window.vyxCb[name];
+      // The bridge answers a request once: an answered one needs its callback no more. After a
+      // time-out the answer (or the bridge's "connection lost") may still come: it is dropped.
+      if (result.timedOut) window.vyxCb[name] = function () {};
+      else delete window.vyxCb[name];
       done(result);
     }
     const cb = desk.callback(name, (answer) => {
