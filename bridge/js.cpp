@@ -227,6 +227,10 @@ void JS::connectServerSignals()
     connect(&connector, &VYXConnector::VYXMessageReceived, this, &JS::VYXMessageReceive);
     connect(&connector, &VYXConnector::VYXZephronMessage, this, &JS::VYXZephronMessage);
     connect(&connector, &VYXConnector::updateParameter, this, &JS::updateParameter);
+    // A number this program produced: safe to place in the script as it is.
+    connect(&connector, &VYXConnector::parameterListReceived, this, [this](int count) {
+        queueScript(QStringLiteral("window.QT && window.QT.parameterList && window.QT.parameterList(%1)").arg(count));
+    });
 }
 
 void JS::ensureProjectFolders()

@@ -114,6 +114,8 @@ signals:
   // whole JSON answer (compact text), so the bridge can read its "err", "file"/"folder" and
   // "wrotebytes" members and hand it to the request it answers.
   void fileAnswer(int code, QString json);
+  // The server's parameter list arrived: count values are asked for now.
+  void parameterListReceived(int count);
 
 protected:
   // Requests the handlers send back to the server (overridable so tests can observe them).

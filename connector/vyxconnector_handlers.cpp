@@ -272,6 +272,8 @@ void VYXConnector::handleParametersUid(const kvtIOlmoFrame& frame) {
   }
   std::printf("[CmdQueryParametersUID][%zu]\n", uids.size());
   std::fflush(stdout);
+  // How many values are about to come, so that the page can show the loading's progress.
+  emit parameterListReceived(int(uids.size()));
   // The requests go out after the lock is released.
   for (uint32_t uid : uids) queryParameterValue(uid);
 }

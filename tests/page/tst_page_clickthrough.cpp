@@ -385,6 +385,8 @@ void ClickThroughTest::parameters()
     STEP(showView(QStringLiteral("parameters")));
     STEP(click(QStringLiteral("parameters"), QStringLiteral("Load all parameters")));
     STEP(expectText(QStringLiteral("parameters"), QStringLiteral("Values received")));
+    // The loading shows its progress and ends with the count of all values.
+    STEP(expectText(QStringLiteral("parameters"), QStringLiteral(" values received in ")));
     QVERIFY(waitFor(QStringLiteral("document.querySelectorAll('#view-parameters tbody tr[data-id]').length > 20")));
 
     STEP(clickElement(QStringLiteral("document.querySelector('#view-parameters tr[data-id=\"100101\"] td')"), QStringLiteral("row 100101")));

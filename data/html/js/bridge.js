@@ -194,6 +194,11 @@
     const value = VX.parseAnswer(update);
     if (value && typeof value === 'object') VX.bus.emit('parameter', value);
   };
+  // How many parameter values the manager has just asked the server for.
+  window.QT.parameterList = function (count) {
+    const n = Number(count);
+    if (isFinite(n) && n >= 0) VX.bus.emit('parameter-list', n);
+  };
   window.QT.updateParameterFromLogicChannel = function (update) {
     const value = VX.parseAnswer(update);
     if (value && typeof value === 'object') VX.bus.emit('logic', value);

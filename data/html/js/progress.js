@@ -74,6 +74,39 @@
     return VX.formatBytes(done) + ' of ' + VX.formatBytes(total) + ' (' + (p === 100 || p === 0 ? p.toFixed(0) : p.toFixed(1)) + ' %)';
   };
 
+  // Remaining time of long work from its rate so far. Times in milliseconds; the estimate waits
+  // for a second of work and some progress, since the first moments say little about the rate.
+  class Eta {
+    constructor(startMs) {
+      this.start = startMs;
+    }
+
+    // Seconds left (a whole number), or null while no honest estimate can be made.
+    secondsLeft(done, total, nowMs) {
+      const elapsed = nowMs - this.start;
+      if (!(total > 0) || !(done > 0) || elapsed < 1000) return null;
+      if (done >= total) return 0;
+      return Math.ceil((total - done) * elapsed / done / 1000);
+    }
+  }
+  VX.Eta = Eta;
+
+  // "about 5 s left", "about 2 min left", "about 1 h 5 min left"; '' without an estimate.
+  VX.remainingText = function (seconds) {
+    if (seconds === null || seconds === undefined || !isFinite(seconds) || seconds < 0) return '';
+    if (seconds === 0) return 'finishing';
+    if (seconds < 60) return 'about ' + seconds + ' s left';
+    const minutes = Math.round(seconds / 60);
+    if (minutes < 60) return 'about ' + minutes + ' min left';
+    return 'about ' + Math.floor(minutes / 60) + ' h ' + (minutes % 60) + ' min left';
+  };
+
+  // "1.2 MiB of 3.0 MiB (40 %), about 5 s left" while an estimate exists.
+  VX.progressWithEta = function (eta, done, total, percent, nowMs) {
+    const left = eta ? VX.remainingText(eta.secondsLeft(done, total, nowMs)) : '';
+    return VX.progressText(done, total, percent) + (left ? ', ' + left : '');
+  };
+
   const COPY_STEPS = {
     'copy in progress': 'Copying…',
     'MD5 verify': 'Checking the MD5 of the copy on the server…',

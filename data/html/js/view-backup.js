@@ -80,7 +80,7 @@
       VX.setStatus(ui.status, 'error', 'Not connected: connect to a server first.');
       return;
     }
-    transfer = { kind, path };
+    transfer = { kind, path, eta: new VX.Eta(Date.now()) };
     busy(true);
     ui.bar.set(0, 'Starting…', 'busy');
     VX.setStatus(ui.status, 'busy', kind === 'download' ? 'Downloading to ' + path : 'Uploading ' + path);
@@ -125,9 +125,10 @@
   function onTransfer(report) {
     const d = VX.describeTransfer(report);
     if (!d || !ui) return;
-    if (!transfer) transfer = { kind: d.kind, path: d.clientFile };
+    if (!transfer) transfer = { kind: d.kind, path: d.clientFile, eta: new VX.Eta(Date.now()) };
     watchStall();
-    const caption = d.nothingToDo ? d.info : VX.progressText(d.done, d.total, d.percent) + (d.info ? ' — ' + d.info : '');
+    const amount = d.ended ? VX.progressText(d.done, d.total, d.percent) : VX.progressWithEta(transfer.eta, d.done, d.total, d.percent, Date.now());
+    const caption = d.nothingToDo ? d.info : amount + (d.info ? ' — ' + d.info : '');
     ui.bar.set(d.percent, caption, d.ended ? (d.error ? 'error' : 'ok') : 'busy');
     if (d.info && (!ui.steps.lastChild || ui.steps.lastChild.textContent !== d.info)) {
       ui.steps.appendChild(el('li', { text: d.info }));

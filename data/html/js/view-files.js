@@ -151,7 +151,8 @@
       job.size = d.total;
       job.done = d.done;
       job.percent = d.percent;
-      bar.set(d.percent, VX.progressText(d.done, d.total, d.percent), 'busy');
+      if (!job.eta) job.eta = new VX.Eta(Date.now());
+      bar.set(d.percent, VX.progressWithEta(job.eta, d.done, d.total, d.percent, Date.now()), 'busy');
     } else if (d.status === 'error') {
       // stopped where it was: the bar keeps what the server confirmed, in red
       bar.set(job.percent || 0, job.size ? VX.progressText(job.done || 0, job.size, job.percent || 0) : 'Stopped', 'error');

@@ -11,6 +11,8 @@
   let sort = { key: 'id', dir: 1 };
   let filterText = '';
   let loadRequested = false;
+  // The values asked for after the server's parameter list: {total, eta, ids, startMs}.
+  let loading = null;
 
   const SCOPE_TEXT = { Read: 'read', Write: 'write', Response: 'response', Physical: 'physical' };
 
@@ -235,6 +237,34 @@
   }
 
   VX.bus.on('parameter', onParameter);
+  // ---- Loading progress ----------------------------------------------------------------------
+  function showLoading() {
+    if (!ui || !loading) return;
+    const got = loading.ids.size;
+    const total = loading.total;
+    const percent = total ? got * 100 / total : 100;
+    if (got >= total) {
+      const seconds = ((Date.now() - loading.startMs) / 1000).toFixed(1);
+      ui.loadBar.set(100, 'All ' + total + ' values received in ' + seconds + ' s.', 'ok');
+      loading = null;
+      return;
+    }
+    const left = VX.remainingText(loading.eta.secondsLeft(got, total, Date.now()));
+    ui.loadBar.set(percent, got + ' of ' + total + ' values (' + Math.floor(percent) + ' %)' + (left ? ', ' + left : ''), 'busy');
+  }
+  const showLoadingSoon = VX.throttle(showLoading, 100);
+
+  VX.bus.on('parameter-list', (count) => {
+    loading = { total: count, ids: new Set(), startMs: Date.now(), eta: new VX.Eta(Date.now()) };
+    if (ui) ui.loadBar.hidden = false;
+    showLoading();
+  });
+  VX.bus.on('parameter', (update) => {
+    if (!loading) return;
+    loading.ids.add(String(update.ParameterID));
+    showLoadingSoon();
+  });
+
   VX.bus.on('connected', () => {
     params.clear();
     selected = null;
@@ -256,6 +286,8 @@
       ui.filter.addEventListener('input', VX.debounce(() => { filterText = ui.filter.value.trim(); render(); }, 150));
       ui.count = el('span', { class: 'muted' });
       ui.status = VX.statusLine();
+      ui.loadBar = VX.progressBar();
+      ui.loadBar.hidden = true;
       ui.table = VX.table(['ID', 'Value', 'Type', 'Last change', 'Time'], 'table-params');
       const keys = ['id', 'value', 'type', 'scope', 'time'];
       Array.prototype.forEach.call(ui.table.head.childNodes, (th, i) => {
@@ -290,6 +322,7 @@
           VX.panel('', [
             VX.row([ui.filter, VX.button('Load all parameters', requestAll, 'primary'), ui.count]),
             ui.status,
+            ui.loadBar,
             el('div', { class: 'scroll-box tall' }, [ui.table.table])
           ], 'panel-fill')
         ]),

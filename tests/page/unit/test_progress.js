@@ -74,3 +74,32 @@ test('describeCopy follows the copy and plug-in steps', () => {
   assert.eq(VX.describeCopy({ nothing: 1 }), null);
   assert.eq(VX.describeCopy('garbage'), null);
 });
+
+test('Eta estimates the time left from the rate so far, and only once it means something', () => {
+  const eta = new VX.Eta(10000);
+  const cases = [
+    // done, total, now, seconds left
+    [0, 100, 15000, null],        // nothing done yet
+    [50, 100, 10500, null],       // less than a second of work
+    [10, 0, 20000, null],         // no total
+    [25, 100, 12000, 6],          // 25 in 2 s: 75 more take 6 s
+    [99, 100, 20000, 1],          // a part of a second still shows as one
+    [100, 100, 20000, 0],
+    [120, 100, 20000, 0]
+  ];
+  cases.forEach((c) => assert.eq(eta.secondsLeft(c[0], c[1], c[2]), c[3], c.join(' ')));
+  [[null, ''], [0, 'finishing'], [5, 'about 5 s left'], [59, 'about 59 s left'], [60, 'about 1 min left'],
+    [150, 'about 3 min left'], [3900, 'about 1 h 5 min left'], [-1, ''], [NaN, '']].forEach((c) =>
+    assert.eq(VX.remainingText(c[0]), c[1], String(c[0])));
+  assert.eq(VX.progressWithEta(eta, 1024 * 1024, 4 * 1024 * 1024, 25, 12000), '1.0 MiB of 4.0 MiB (25.0 %), about 6 s left');
+  assert.eq(VX.progressWithEta(eta, 1024, 4096, 25, 10100), '1.0 KiB of 4.0 KiB (25.0 %)', 'no estimate in the first second');
+});
+
+test('the parameter list count reaches the page as a number', () => {
+  const seen = [];
+  VX.bus.on('parameter-list', (n) => seen.push(n));
+  window.QT.parameterList(43);
+  window.QT.parameterList('x');
+  window.QT.parameterList(-1);
+  assert.deepEq(seen, [43]);
+});
