@@ -377,9 +377,20 @@ int CtlCommands::params()
     if (int rc = m_session->connect())
         return rc;
     CtlClient& c = m_session->client();
-    std::vector<uint32_t> ids;
+    std::vector<uint32_t> ids;             // in the order the server listed them, each once
+    std::set<uint32_t> known;
+    std::set<uint32_t> asked;              // value queries sent since the last (re)connection
     std::map<uint32_t, FramePtr> values;
-    m_session->setResend([&c] { c.QueryParametersUID(); });
+    // Asks for every listed value not yet received and not yet asked for.
+    auto askMissing = [&] {
+        for (uint32_t id : ids)
+            if (!values.count(id) && asked.insert(id).second)
+                c.QueryParameterValue(int(id));
+    };
+    m_session->setResend([&] {
+        asked.clear();   // queries sent before the loss may never be answered
+        c.QueryParametersUID();
+    });
     c.QueryParametersUID();
     bool haveList = false;
     CtlEvent e;
@@ -391,19 +402,24 @@ int CtlCommands::params()
         if (w != CtlSession::Got || e.type != CtlEvent::Frame || e.frame->GetKind() != kvt::kvtOlmoKindResponse)
             continue;
         const kvtIOlmoFrame& f = *e.frame;
-        if (f.GetCode() == kvt::CmdQueryParametersUID) {
-            // A repeated list (after a reconnection) asks for every value again.
-            ids.clear();
-            values.clear();
+        const uint32_t code = f.GetCode();
+        if (code == kvt::CmdQueryParametersUID) {
+            // A repeated list adds only identifiers not seen before; values already asked for
+            // are not asked for again.
             const uint8_t* d = f.GetType() == kvt::kvtTypeData ? f.GetAsData() : nullptr;
-            for (uint32_t i = 0; d && i + 4 <= f.GetDataLength(); i += 4)
-                ids.push_back(uint32_t(d[i]) | uint32_t(d[i + 1]) << 8 | uint32_t(d[i + 2]) << 16 |
-                              uint32_t(d[i + 3]) << 24);
+            for (uint32_t i = 0; d && i + 4 <= f.GetDataLength(); i += 4) {
+                const uint32_t id = uint32_t(d[i]) | uint32_t(d[i + 1]) << 8 | uint32_t(d[i + 2]) << 16 |
+                                    uint32_t(d[i + 3]) << 24;
+                // Identifiers are 20-bit codes; the list cannot hold more distinct ones than that.
+                if (id > 0xFFFFF || !known.insert(id).second)
+                    continue;
+                ids.push_back(id);
+            }
             haveList = true;
-            for (uint32_t id : ids)
-                c.QueryParameterValue(int(id));
-        } else if (haveList && f.GetCode() < 1000000) {
-            values[f.GetCode()] = e.frame;
+            askMissing();
+        } else if (!kvt::kvtOlmoIsCommandCode(code) && known.count(code)) {
+            // Dispatch on the known command codes: identifiers from 1000000 up are parameters too.
+            values[code] = e.frame;
             until = m_session->deadline();
         }
     }

@@ -18,6 +18,7 @@ std::string CtlSession::connectionText(int c)
     case 6: return "connection too slow";
     case 7: return "invalid data";
     case 8: return "closed by the server";
+    case 9: return "closed by this client";
     }
     return "connection state " + std::to_string(c);
 }

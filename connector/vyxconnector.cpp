@@ -62,7 +62,8 @@ QString VYXConnector::SocketStateText(int socketState) {
 QString VYXConnector::ConnectionStateText(int connectionState) {
   static const char* const texts[] = {"ConnectionState_Ok", "Max client reached", "Authentication failed",
                                       "Connecting",         "Socket error",       "Timeout",
-                                      "Too slow",           "Invalid data",       "Closed from host"};
+                                      "Too slow",           "Invalid data",       "Closed from host",
+                                      "Closed by client"};
   if (connectionState < 0 || connectionState >= int(sizeof texts / sizeof texts[0])) return QString();
   return QString::fromLatin1(texts[connectionState]);
 }

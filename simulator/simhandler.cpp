@@ -94,7 +94,9 @@ SimHandler::SimHandler(const SimOptions& options, SimSandbox& sandbox, SimParame
 void SimHandler::handle(SimSession& c, const kvtOlmoFrame& f)
 {
     const uint32_t code = f.GetCode();
-    if (code < 1000000) {
+    // Parameter identifiers are 20-bit codes, some of them from 1000000 up: whatever is not a
+    // known command is a parameter.
+    if (!kvt::kvtOlmoIsCommandCode(code)) {
         parameter(c, f);
         return;
     }

@@ -352,9 +352,9 @@ TEST(ConnectorConnection, StateTextsAndChannelLetter) {
   EXPECT_EQ(VYXConnector::SocketStateText(-1), "");
   const char* texts[] = {"ConnectionState_Ok", "Max client reached", "Authentication failed",
                          "Connecting", "Socket error", "Timeout", "Too slow", "Invalid data",
-                         "Closed from host"};
-  for (int i = 0; i < 9; ++i) EXPECT_EQ(VYXConnector::ConnectionStateText(i), texts[i]);
-  EXPECT_EQ(VYXConnector::ConnectionStateText(9), "");
+                         "Closed from host", "Closed by client"};
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(VYXConnector::ConnectionStateText(i), texts[i]);
+  EXPECT_EQ(VYXConnector::ConnectionStateText(10), "");
 
   RecordingConnector connector;
   QSignalSpy spy(&connector, SIGNAL(connectionState(QString,QString,QString)));

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "kvt_error.h"
 #include "kvt_olmotcpclient.h"
 #include "olmo_fakeserver.h"
 
@@ -186,12 +187,9 @@ TEST_F(OlmoChannel, StopDropsQueuedFramesAndRestartSendsOnlyNewOnes) {
   EXPECT_EQ(server.Commands()[0].GetCode(), 3u);
 }
 
-TEST_F(OlmoChannel, MonitorSkipsBadChecksumAndDeliversTheRest) {
+TEST_F(OlmoChannel, EmptyTextFrameIsCompleteAtNineBytes) {
   ASSERT_EQ(Start(true), 0);
   ASSERT_TRUE(WaitFor([&] { return events.Ready() == 1 && server.HasMonitor(); }));
-  auto bad = olmotest::FrameBytes(Param(7, 7));
-  bad[8] ^= 0xFF;
-  server.SendToMonitor(bad);
   // A text header announcing no payload is complete at 9 bytes.
   std::vector<uint8_t> empty = {0xC2, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0};
   empty[8] = empty[0] ^ empty[1] ^ empty[2] ^ empty[3];
@@ -204,12 +202,46 @@ TEST_F(OlmoChannel, MonitorSkipsBadChecksumAndDeliversTheRest) {
   EXPECT_TRUE(client.IsReady());
 }
 
+TEST_F(OlmoChannel, BadHeaderChecksumClosesTheChannelAsInvalidData) {
+  ASSERT_EQ(Start(true), 0);
+  ASSERT_TRUE(WaitFor([&] { return events.Ready() == 1 && server.HasMonitor(); }));
+  // A data frame whose header announces 18 payload bytes, with a broken checksum. Its
+  // payload holds two well-formed parameter headers: a reader that skips only the bad
+  // header would deliver them as frames.
+  std::vector<uint8_t> payload = olmotest::FrameBytes(Param(7, 7));
+  const auto second = olmotest::FrameBytes(Param(8, 8));
+  payload.insert(payload.end(), second.begin(), second.end());
+  auto bad = olmotest::FrameBytes(MakeFrame(kvtOlmoKindResponse, 1010006, [&](kvtOlmoFrame& f) {
+    f.SetAsData(payload.data(), static_cast<uint32_t>(payload.size()));
+  }));
+  bad[8] ^= 0xFF;
+  server.SendToMonitor(bad);
+  ASSERT_TRUE(WaitFor([&] { return events.HasConnection(2, kvtOlmoConnectionInvalidData); }));
+  EXPECT_TRUE(events.HasConnection(0, kvtOlmoConnectionInvalidData));
+  EXPECT_FALSE(client.IsReady());
+  EXPECT_EQ(events.FrameCount(), 0u);
+}
+
 TEST_F(OlmoChannel, ServerCloseEndsMonitorWithClosedByHost) {
   ASSERT_EQ(Start(true), 0);
   ASSERT_TRUE(WaitFor([&] { return events.Ready() == 1 && server.HasMonitor(); }));
   server.CloseMonitor();
-  ASSERT_TRUE(WaitFor([&] { return events.HasConnection(2, 0); }));
+  // The close carries the failure, and the channel is no longer ready.
+  ASSERT_TRUE(WaitFor([&] { return events.HasConnection(2, 8); }));
   EXPECT_TRUE(events.HasConnection(0, 8));
+  EXPECT_FALSE(events.HasConnection(2, 0));
+  EXPECT_FALSE(client.IsReady());
+}
+
+TEST_F(OlmoChannel, OwnStopReportsTheCloseWithTheStopReason) {
+  for (int reason : {int(kvtOlmoConnectionClosedByClient), int(kvtOlmoConnectionTimeOut)}) {
+    ASSERT_EQ(Start(true), 0);
+    ASSERT_TRUE(WaitFor([&] { return events.Ready() >= 1 && client.IsReady(); }));
+    client.Stop(reason);
+    EXPECT_TRUE(events.HasConnection(2, reason)) << reason;
+    EXPECT_FALSE(events.HasConnection(2, 0));
+    EXPECT_FALSE(events.HasConnection(0, kvtOlmoConnectionSocketError));  // our own close is no socket error
+  }
 }
 
 TEST_F(OlmoChannel, ServerCloseEndsCommandChannelOnNextSend) {
@@ -219,9 +251,10 @@ TEST_F(OlmoChannel, ServerCloseEndsCommandChannelOnNextSend) {
   // Keep sending until the sender notices the closed peer.
   ASSERT_TRUE(WaitFor([&] {
     client.PushFrame(new kvtOlmoFrame(Param(1, 1)));
-    return events.HasConnection(2, 0);
+    return events.HasConnection(2, 8) || events.HasConnection(2, 4);
   }));
   EXPECT_TRUE(events.HasConnection(0, 8) || events.HasConnection(0, 4));
+  EXPECT_FALSE(client.IsReady());
 }
 
 TEST_F(OlmoChannel, HugeAnnouncedLengthIsInvalidDataWithoutAllocating) {
@@ -231,7 +264,7 @@ TEST_F(OlmoChannel, HugeAnnouncedLengthIsInvalidDataWithoutAllocating) {
   std::vector<uint8_t> huge = {0xD2, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF0, 0};
   for (int i = 0; i < 8; ++i) huge[8] ^= huge[i];
   server.SendToMonitor(huge);
-  ASSERT_TRUE(WaitFor([&] { return events.HasConnection(2, 0); }));
+  ASSERT_TRUE(WaitFor([&] { return events.HasConnection(2, 7); }));
   EXPECT_TRUE(events.HasConnection(0, 7));
   EXPECT_EQ(events.FrameCount(), 0u);
 }
@@ -246,4 +279,39 @@ TEST_F(OlmoChannel, PayloadAtTheBoundIsAccepted) {
   ASSERT_TRUE(WaitFor([&] { return events.FrameCount() == 1; }));
   EXPECT_EQ(events.Frame(0).GetDataLength(), block.size());
   EXPECT_EQ(events.Frame(0).GetAsData()[block.size() - 1], 0x5A);
+}
+
+TEST_F(OlmoChannel, SendQueueIsBoundedInFramesAndBytes) {
+  // Nothing is started, so nothing drains the queue.
+  for (size_t i = 0; i < kvtOlmoMaxQueuedFrames; ++i) ASSERT_EQ(client.PushFrame(new kvtOlmoFrame(Param(1, 1))), 0);
+  EXPECT_EQ(client.PushFrame(new kvtOlmoFrame(Param(2, 2))), kvtErrorOutOfRange);
+  EXPECT_EQ(client.GetQueuedCount(), kvtOlmoMaxQueuedFrames);
+  client.Stop();
+  EXPECT_EQ(client.GetQueuedCount(), 0u);
+
+  const std::vector<uint8_t> block(4u << 20, 1);
+  size_t accepted = 0;
+  for (; accepted < 32; ++accepted) {
+    auto* f = new kvtOlmoFrame(MakeFrame(kvtOlmoKindWrite, 1010014, [&](kvtOlmoFrame& fr) {
+      fr.SetAsData(block.data(), static_cast<uint32_t>(block.size()));
+    }));
+    if (client.PushFrame(f) != 0) break;
+  }
+  EXPECT_EQ(accepted, kvtOlmoMaxQueuedBytes / (block.size() + kvtOlmoHeaderSize));
+  // Small frames still fit beside the big ones until the byte bound.
+  EXPECT_EQ(client.PushFrame(new kvtOlmoFrame(Param(3, 3))), 0);
+}
+
+TEST_F(OlmoChannel, ARequestStillWaitingIsNotQueuedTwice) {
+  server.SetAuthDelay(300);
+  ASSERT_EQ(Start(false), 0);
+  EXPECT_EQ(client.PushFrame(new kvtOlmoFrame(Param(5, 0)), 5), 0);
+  EXPECT_EQ(client.PushFrame(new kvtOlmoFrame(Param(5, 0)), 5), 0);
+  EXPECT_EQ(client.PushFrame(new kvtOlmoFrame(Param(6, 0)), 6), 0);
+  EXPECT_EQ(client.PushFrame(new kvtOlmoFrame(Param(5, 1))), 0);  // no key: always queued
+  EXPECT_EQ(client.GetQueuedCount(), 3u);
+  // Once sent, the same request may be queued again.
+  ASSERT_TRUE(WaitFor([&] { return server.CommandCount() == 3; }));
+  EXPECT_EQ(client.PushFrame(new kvtOlmoFrame(Param(5, 0)), 5), 0);
+  ASSERT_TRUE(WaitFor([&] { return server.CommandCount() == 4; }));
 }

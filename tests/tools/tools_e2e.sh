@@ -113,6 +113,17 @@ case_queries() {
   expect 2 frobnicate
   expect 2 set 100001 byte 300
   expect 2 set 100001 Float 1
+  # Identifiers are 20-bit numbers: those from 1000000 up are parameters like any other.
+  cat >"$WORK/params.json" <<'JSON'
+[{"id": 42, "type": "byte", "value": 7}, {"id": 1000000, "type": "uint", "value": 5},
+ {"id": 1048575, "type": "string", "value": "top"}]
+JSON
+  start_sim --params "$WORK/params.json"
+  CTL_TIMEOUT=5 expect 0 params
+  contains "$OUT" $'1000000\tuint\t5'
+  contains "$OUT" $'1048575\tstring\ttop'
+  contains "$OUT" $'42\tbyte\t7'
+  [[ $(grep -c . <<<"$OUT") == 3 ]] || fail "params listed: $OUT"
 }
 
 case_writes() {

@@ -87,8 +87,32 @@ enum kvtOlmoConnectionState {
   kvtOlmoConnectionTimeOut = 5,
   kvtOlmoConnectionTooSlow = 6,
   kvtOlmoConnectionInvalidData = 7,
-  kvtOlmoConnectionClosedByHost = 8
+  kvtOlmoConnectionClosedByHost = 8,
+  // The channel was closed on this side (Stop, or a rebuild after a failure that
+  // was reported before). A closed channel is never reported with state 0.
+  kvtOlmoConnectionClosedByClient = 9
 };
+
+// True for the command codes above. Any other code of a frame is a parameter
+// identifier (20 bits, so identifiers from 1000000 up exist too).
+inline bool kvtOlmoIsCommandCode(uint32_t code) {
+  switch (code) {
+    case CmdAuthenticationMonitor: case CmdAuthenticationCommand: case CmdRelation:
+    case CmdQueryParametersUID: case CmdQueryParameterConfiguration: case CmdSystemReload:
+    case CmdQueryParameterUIConfiguration: case CmdQueryUserUI: case CmdQueryDownloadConfiguration:
+    case CmdQueryDbMd5: case CmdQueryDbMaxSize: case CmdQueryClientLevel: case CmdQueryFolderDelete:
+    case CmdQueryFolderCreate: case CmdQueryFileDelete: case CmdQueryFileCreate:
+    case CmdQueryFileAppendData: case CmdQueryFileMd5: case CmdQueryDbChange:
+    case CmdQueryParameterReady: case CmdQueryClientsCount: case CmdQuerySystemTimeStamp:
+    case CmdSendBroadcastMessage: case CmdQueryParameterSettings: case CmdQueryExecuteCommandLine:
+    case CmdSendBroadcastData: case CmdQueryServerVersion: case CmdQueryParameterCustomData:
+    case CmdEnableRawBusMessage: case CmdSendZephronFrame: case CmdQueryProjectJson:
+    case CmdEnableLogClients:
+      return true;
+    default:
+      return false;
+  }
+}
 
 }  // namespace kvt
 

@@ -101,15 +101,16 @@ int kvtOlmoTcpClient::Start(const std::string& host, uint16_t port, bool isMonit
   return 0;
 }
 
-int kvtOlmoTcpClient::Stop() {
-  if (stop() != 0) KVT_OLMO_REPORT(kvtErrorFailed, "Can not stop Olmo Client", kFile, "kvt::kvtOlmoTcpClient::Stop");
+int kvtOlmoTcpClient::Stop(int closeState) {
+  if (stop(closeState) != 0) KVT_OLMO_REPORT(kvtErrorFailed, "Can not stop Olmo Client", kFile, "kvt::kvtOlmoTcpClient::Stop");
   return 0;
 }
 
-int kvtOlmoTcpClient::stop() {
+int kvtOlmoTcpClient::stop(int closeState) {
   // Closing first wakes an authentication that waits on the socket, so the
   // connector's thread can be joined at once; the flag keeps a connection made
   // meanwhile from authenticating.
+  m_iCloseState.store(closeState);
   m_bStopping.store(true);
   m_Socket.Close();
   kvtOsTcpSocketConnector::Stop();
@@ -136,27 +137,56 @@ int kvtOlmoTcpClient::stop() {
 
 // ---------------------------------------------------------------- queue and queries
 
-void kvtOlmoTcpClient::PushFrame(kvtOlmoFrame* frame) {
-  if (!frame) return;
-  std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
-  m_Queue.push_back(frame);
+int kvtOlmoTcpClient::PushFrame(kvtOlmoFrame* frame, uint64_t pendingKey) {
+  if (!frame) return 0;
+  bool report = false;
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
+    if (pendingKey != 0 && m_PendingKeys.count(pendingKey) != 0) {
+      delete frame;  // the same request is still waiting: it answers both
+      return 0;
+    }
+    const size_t length = frame->GetBufferLength();
+    if (m_Queue.size() < kvtOlmoMaxQueuedFrames && m_uQueuedBytes + length <= kvtOlmoMaxQueuedBytes) {
+      m_Queue.push_back(Queued{frame, pendingKey});
+      if (pendingKey != 0) m_PendingKeys.insert(pendingKey);
+      m_uQueuedBytes += length;
+      m_bQueueFullReported = false;
+      return 0;
+    }
+    // Once per filling: a peer that keeps the queue full must not flood the log too.
+    report = !m_bQueueFullReported;
+    m_bQueueFullReported = true;
+  }
+  delete frame;
+  if (!report) return kvtErrorOutOfRange;
+  return KVT_OLMO_REPORT(kvtErrorOutOfRange, "Send queue full, requests refused", kFile, "kvt::kvtOlmoTcpClient::PushFrame");
 }
 
 kvtOlmoFrame* kvtOlmoTcpClient::pop_frame() {
   std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
   if (m_Queue.empty()) return nullptr;
-  kvtOlmoFrame* frame = m_Queue.front();
+  const Queued entry = m_Queue.front();
   m_Queue.pop_front();
-  return frame;
+  if (entry.key != 0) m_PendingKeys.erase(entry.key);
+  m_uQueuedBytes -= entry.frame->GetBufferLength();
+  return entry.frame;
 }
 
 void kvtOlmoTcpClient::clear_queue() {
-  std::deque<kvtOlmoFrame*> dropped;
+  std::deque<Queued> dropped;
   {
     std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
     dropped.swap(m_Queue);
+    m_PendingKeys.clear();
+    m_uQueuedBytes = 0;
+    m_bQueueFullReported = false;
   }
-  for (kvtOlmoFrame* frame : dropped) delete frame;
+  for (const Queued& entry : dropped) delete entry.frame;
+  if (!dropped.empty()) {
+    KVT_OLMO_REPORT(kvtWarning, std::to_string(dropped.size()) + " unsent requests dropped: the channel closed",
+                    kFile, "kvt::kvtOlmoTcpClient::stop");
+  }
 }
 
 size_t kvtOlmoTcpClient::GetQueuedCount() {
@@ -361,8 +391,10 @@ int kvtOlmoTcpClient::ReadFrame(kvtOlmoFrame* frame, int* received) {
   if (r < 0) return receive_failure(r, kvtOlmoHeaderSize, *received, site);
   int total = r;
   if (!frame->IsChecksumValid()) {
-    KVT_OLMO_REPORT(kvtInfo, "Thread command frame skipped, invalid CHK", kFile, site);
-    return 0;
+    // Skipping only the header would take the payload it announced for the next
+    // headers: the stream is out of step and the channel must be rebuilt.
+    KVT_OLMO_REPORT(kvtErrorNetwork, "Frame header with invalid CHK, stream out of step", kFile, site);
+    return kvtOlmoFrameBadChecksum;
   }
   // The header buffer is 9 bytes long, so GetDataLength() would give 4: read bytes 4-7 directly.
   const uint8_t* header = frame->GetBuffer();
@@ -403,6 +435,7 @@ void kvtOlmoTcpClient::run_command(kvtIOsThread* thread) {
     m_uStatus |= StatusReady | StatusCommandThread;
   }
   notify_ready();
+  int failure = kvtOlmoConnectionOk;
   while (!thread->IsStopRequested()) {
     kvtOlmoFrame* frame = pop_frame();
     if (!frame) {
@@ -416,25 +449,40 @@ void kvtOlmoTcpClient::run_command(kvtIOsThread* thread) {
       if (!thread->SleepUnlessStopped(kvtOlmoSenderPauseMs)) break;
       continue;
     }
+    if (m_bStopping.load()) break;  // our own stop closed the socket
     if (r == kvtSocketClosed) {
       KVT_OLMO_REPORT(kvtInfo, "Exit Thread command socket close externally", kFile, site);
-      notify_connection(kvtSocketStateConnected, kvtOlmoConnectionClosedByHost);
+      failure = kvtOlmoConnectionClosedByHost;
     } else if (r == kvtSocketTimeOut) {
       KVT_OLMO_REPORT(kvtInfo, "Exit Thread command socket connection too slow requested " + std::to_string(length), kFile, site);
-      notify_connection(kvtSocketStateConnected, kvtOlmoConnectionTimeOut);
+      failure = kvtOlmoConnectionTimeOut;
     } else if (r < 0) {
       KVT_OLMO_REPORT(kvtInfo, "Exit Thread command socket error", kFile, site);
-      notify_connection(kvtSocketStateConnected, kvtOlmoConnectionSocketError);
+      failure = kvtOlmoConnectionSocketError;
     } else {
       KVT_OLMO_REPORT(kvtInfo, "Exit Thread command socket connection too slow requested " + std::to_string(length) +
                                    " sent:" + std::to_string(r), kFile, site);
-      notify_connection(kvtSocketStateConnected, kvtOlmoConnectionTooSlow);
+      failure = kvtOlmoConnectionTooSlow;
     }
+    notify_connection(kvtSocketStateConnected, failure);
     break;
   }
-  m_Socket.Close();
-  notify_connection(kvtSocketStateClosed, kvtOlmoConnectionOk);
+  worker_exit(failure);
   KVT_OLMO_REPORT(kvtInfo, "Exit kvtOlmoTcpClient::thread_command", kFile, site);
+}
+
+void kvtOlmoTcpClient::worker_exit(int failure) {
+  // The channel is down from here on: never ready, and its close is reported with
+  // the failure that ended it (or the reason of the stop), never as an OK state.
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
+    m_uStatus &= static_cast<uint8_t>(~StatusReady);
+  }
+  m_Socket.Close();
+  int state = failure;
+  if (state == kvtOlmoConnectionOk) state = m_iCloseState.load();
+  if (state == kvtOlmoConnectionOk) state = kvtOlmoConnectionClosedByClient;
+  notify_connection(kvtSocketStateClosed, state);
 }
 
 void kvtOlmoTcpClient::run_monitor(kvtIOsThread* thread) {
@@ -445,29 +493,28 @@ void kvtOlmoTcpClient::run_monitor(kvtIOsThread* thread) {
   }
   notify_ready();
   unsigned burst = 0;
+  int failure = kvtOlmoConnectionOk;
   for (;;) {
     if (has_buffered() || m_Socket.IsReadyToReceive(kvtOlmoReaderWaitMs)) {
       kvtOlmoFrame frame;
       int received = 0;
       const int r = ReadFrame(&frame, &received);
+      if (r < 0 && m_bStopping.load()) break;  // our own stop closed the socket
       if (r == kvtSocketClosed) {
         KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor socket close externally", kFile, site);
-        notify_connection(kvtSocketStateConnected, kvtOlmoConnectionClosedByHost);
-        break;
-      }
-      if (r == kvtSocketTimeOut) {
+        failure = kvtOlmoConnectionClosedByHost;
+      } else if (r == kvtSocketTimeOut) {
         KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor socket connection too slow requested 9 recv:" + std::to_string(received), kFile, site);
-        notify_connection(kvtSocketStateConnected, kvtOlmoConnectionTooSlow);
-        break;
-      }
-      if (r == kvtOlmoFrameTooLarge) {
+        failure = kvtOlmoConnectionTooSlow;
+      } else if (r == kvtOlmoFrameTooLarge || r == kvtOlmoFrameBadChecksum) {
         KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor invalid data", kFile, site);
-        notify_connection(kvtSocketStateConnected, kvtOlmoConnectionInvalidData);
-        break;
-      }
-      if (r < 0) {
+        failure = kvtOlmoConnectionInvalidData;
+      } else if (r < 0) {
         KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor socket error", kFile, site);
-        notify_connection(kvtSocketStateConnected, kvtOlmoConnectionSocketError);
+        failure = kvtOlmoConnectionSocketError;
+      }
+      if (failure != kvtOlmoConnectionOk) {
+        notify_connection(kvtSocketStateConnected, failure);
         break;
       }
       if (r > 0) {
@@ -484,8 +531,7 @@ void kvtOlmoTcpClient::run_monitor(kvtIOsThread* thread) {
     burst = 0;
     if (!thread->SleepUnlessStopped(kvtOlmoReaderPauseMs)) break;
   }
-  m_Socket.Close();
-  notify_connection(kvtSocketStateClosed, kvtOlmoConnectionOk);
+  worker_exit(failure);
   KVT_OLMO_REPORT(kvtInfo, "Exit kvtOlmoTcpClient::thread_monitor", kFile, site);
 }
 

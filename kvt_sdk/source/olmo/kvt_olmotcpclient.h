@@ -6,6 +6,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "kvt_olmocodes.h"
@@ -30,6 +31,9 @@ typedef void (*kvtOlmoReadCallback)(void* owner, kvtOlmoTcpClient* client,
 
 // ReadFrame result when a header announces a payload above kvtOlmoMaxPayload.
 const int kvtOlmoFrameTooLarge = -5;
+// ReadFrame result for a header whose checksum is wrong. Frames carry no sync
+// marker, so the stream position can no longer be trusted: the channel closes.
+const int kvtOlmoFrameBadChecksum = -6;
 
 // Channel timing.
 const uint32_t kvtOlmoSocketTimeOutMs = 30000;  // send and receive time-out of a channel
@@ -37,6 +41,10 @@ const unsigned kvtOlmoSenderPauseMs = 10;       // sender pause after each frame
 const unsigned kvtOlmoReaderPauseMs = 1;        // reader pause when nothing is waiting
 const unsigned kvtOlmoReaderWaitMs = 2500;      // reader wait for data before looking at stop
 const unsigned kvtOlmoWorkerStackSize = 0x100000;
+
+// Bounds of a channel's send queue: beyond either, PushFrame refuses the frame.
+const size_t kvtOlmoMaxQueuedFrames = 65536;
+const size_t kvtOlmoMaxQueuedBytes = 64u * 1024u * 1024u;
 
 // One authenticated TCP channel to the server: a monitor channel only reads
 // frames and hands them to its owner; a command channel only sends the frames
@@ -59,10 +67,14 @@ class kvtOlmoTcpClient : public kvtOsTcpSocketConnector {
 
   int Start(const std::string& host, uint16_t port, bool isMonitor, const std::string& user,
             const std::string& password);
-  int Stop();
+  // closeState: the connection state that the worker's close event carries.
+  int Stop(int closeState = kvtOlmoConnectionClosedByClient);
 
   // Takes ownership of a heap frame; sent in push order once the sender runs.
-  void PushFrame(kvtOlmoFrame* frame);
+  // pendingKey, when not 0, names a request that need not wait twice: while a frame
+  // with the same key is still queued, this one is dropped (result 0). Returns 0, or
+  // kvtErrorOutOfRange (frame deleted, reported) when the queue is at its bound.
+  int PushFrame(kvtOlmoFrame* frame, uint64_t pendingKey = 0);
   bool IsReady();
   uint32_t GetClientId();
   std::string GetUser();
@@ -70,15 +82,15 @@ class kvtOlmoTcpClient : public kvtOsTcpSocketConnector {
   // Frames waiting in the send queue.
   size_t GetQueuedCount();
 
-  // Reads one frame: total bytes read, 0 for a frame skipped on a bad checksum,
-  // or a socket code (-1, -2, -3) or kvtOlmoFrameTooLarge.
+  // Reads one frame: total bytes read, or a socket code (-1, -2, -3),
+  // kvtOlmoFrameTooLarge or kvtOlmoFrameBadChecksum.
   int ReadFrame(kvtOlmoFrame* frame, int* received);
 
   // Socket send and receive time-out set after connecting (default 30000 ms).
   void SetSocketTimeOut(uint32_t ms);
 
  protected:
-  int stop();
+  int stop(int closeState = kvtOlmoConnectionClosedByClient);
 
  private:
   enum : uint8_t {
@@ -95,6 +107,7 @@ class kvtOlmoTcpClient : public kvtOsTcpSocketConnector {
   void handle_authentication_response(const kvtOlmoFrame& response);
   void start_monitor();
   void start_command();
+  void worker_exit(int failure);
   // Receives exactly length bytes through the read-ahead buffer (same results as
   // kvtOsTcpSocket::Receive); small reads take whatever is already waiting in one call.
   int receive(uint8_t* buffer, int length, int* received);
@@ -115,7 +128,15 @@ class kvtOlmoTcpClient : public kvtOsTcpSocketConnector {
   std::atomic<bool> m_bStopping{false};  // a stop is under way: no new authentication
   uint32_t m_uClientId = 0;
   uint32_t m_uSocketTimeOut = kvtOlmoSocketTimeOutMs;
-  std::deque<kvtOlmoFrame*> m_Queue;
+  struct Queued {
+    kvtOlmoFrame* frame;
+    uint64_t key;
+  };
+  std::deque<Queued> m_Queue;
+  std::unordered_set<uint64_t> m_PendingKeys;  // keys of the queued frames that have one
+  size_t m_uQueuedBytes = 0;
+  bool m_bQueueFullReported = false;
+  std::atomic<int> m_iCloseState{kvtOlmoConnectionClosedByClient};
   // Read-ahead of the reading thread (the connector's during authentication, then the monitor's).
   std::vector<uint8_t> m_RxBuffer;
   size_t m_uRxBegin = 0;
