@@ -188,6 +188,7 @@ std::string kvtErrorToString(int number)
     case kvtErrorOutOfRange: return "Out of Range.";
     case kvtErrorDivisionByZero: return "Division By Zero.";
     case kvtErrorNetwork: return "Network communication error.";
+    case kvtErrorNotConnected: return "Not connected.";
     default: return "kvtError description not found. Update kvtErrorToString function.!";
     }
 }

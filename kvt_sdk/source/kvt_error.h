@@ -18,7 +18,10 @@ enum kvtErrorNumber : int {
     kvtErrorInvalidArgument = 7,
     kvtErrorOutOfRange = 8,
     kvtErrorDivisionByZero = 9,
-    kvtErrorNetwork = 10
+    kvtErrorNetwork = 10,
+    // A request to a server made while the connection is not ready: refused at once,
+    // nothing was queued (the caller can answer "not connected").
+    kvtErrorNotConnected = 11
 };
 
 // Bits of kvtErrorOutputs.

@@ -44,14 +44,14 @@ OlmoFakeServer::OlmoFakeServer(const std::string& user, const std::string& passw
 
 OlmoFakeServer::~OlmoFakeServer() { Stop(); }
 
-uint16_t OlmoFakeServer::Start() {
+uint16_t OlmoFakeServer::Start(uint16_t port) {
   m_iListen = ::socket(AF_INET, SOCK_STREAM, 0);
   int on = 1;
   ::setsockopt(m_iListen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
+  addr.sin_port = htons(port);
   if (::bind(m_iListen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(m_iListen, 16) != 0) {
     ::close(m_iListen);
     m_iListen = -1;

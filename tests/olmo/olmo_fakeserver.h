@@ -39,7 +39,7 @@ class OlmoFakeServer {
   OlmoFakeServer(const std::string& user = "admin", const std::string& password = "secret");
   ~OlmoFakeServer();
 
-  uint16_t Start();  // listens on 127.0.0.1 at a free port
+  uint16_t Start(uint16_t port = 0);  // listens on 127.0.0.1 at port, or a free one
   void Stop();
   uint16_t Port() const { return m_uPort; }
 

@@ -3,7 +3,17 @@
 // that must leave the local file alone.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <thread>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -264,4 +274,208 @@ TEST_F(OlmoTransfer, UnreadableUploadAnswerEndsAsFailure) {
   ASSERT_EQ(client.QueryUploadConfiguration(target, 524288), 0);
   ASSERT_TRUE(WaitFor([&] { return events.UploadEnded(); }));
   EXPECT_NE(events.LastUpload().GetError(), 0);
+}
+
+namespace {
+// Answers the database MD5 with md5, and a download request with the frames of script.
+OlmoFakeServer::Handler DownloadScript(std::string md5, std::function<void(OlmoFakeServer&)> script) {
+  return [md5, script](OlmoFakeServer& s, const kvtOlmoFrame& f) {
+    if (f.GetCode() == CmdQueryDbMd5) {
+      s.Reply(kvtTypeString, CmdQueryDbMd5, [&](kvtOlmoFrame& r) { r.SetAsString(md5); });
+      return true;
+    }
+    if (f.GetCode() != CmdQueryDownloadConfiguration) return false;
+    script(s);
+    return true;
+  };
+}
+void SendLength(OlmoFakeServer& s, uint32_t n) {
+  s.Reply(kvtTypeULong, CmdQueryDownloadConfiguration, [n](kvtOlmoFrame& r) { r.SetAsULong(n); });
+}
+void SendData(OlmoFakeServer& s, const std::string& d) {
+  s.Reply(kvtTypeData, CmdQueryDownloadConfiguration, [d](kvtOlmoFrame& r) {
+    r.SetAsData(reinterpret_cast<const uint8_t*>(d.data()), static_cast<uint32_t>(d.size()));
+  });
+}
+void SendEnd(OlmoFakeServer& s) {
+  s.Reply(kvtTypeUChar, CmdQueryDownloadConfiguration, [](kvtOlmoFrame& r) { r.SetAsUChar(0); });
+}
+}  // namespace
+
+TEST_F(OlmoTransfer, DownloadTakesOnlyWhatWasAnnouncedIntoAFreshFile) {
+  struct Case {
+    const char* name;
+    std::string md5;
+    std::function<void(OlmoFakeServer&)> script;
+  };
+  const std::vector<Case> cases = {
+      // Without a length first there is no fresh file: nothing may go onto a leftover.
+      {"data before the length", Md5("abc"), [](OlmoFakeServer& s) { SendData(s, "abc"); SendEnd(s); }},
+      {"more than announced", Md5("abcdef"), [](OlmoFakeServer& s) { SendLength(s, 3); SendData(s, "abcdef"); SendEnd(s); }},
+      {"fewer than announced", Md5("abc"), [](OlmoFakeServer& s) { SendLength(s, 10); SendData(s, "abc"); SendEnd(s); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(target, "precious backup");
+    WriteFile(target + ".part", "leftover of an earlier run ");
+    server.SetHandler(DownloadScript(c.md5, c.script));
+    events.ClearDownloads();
+    ASSERT_EQ(client.QueryDownloadConfiguration(target, ""), 0);
+    ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
+    EXPECT_NE(events.LastDownload().GetError(), 0) << events.LastDownload().GetInfo();
+    EXPECT_EQ(ReadFile(target), "precious backup");
+    EXPECT_FALSE(Exists(target + ".part"));
+    for (const auto& p : events.Downloads()) EXPECT_LE(p.GetReceivedBytes(), std::max<uint32_t>(p.GetServerBytes(), 0));
+  }
+}
+
+TEST_F(OlmoTransfer, StalledDownloadEndsWithTimeOutAndTheConnectionIsRebuilt) {
+  client.SetTransferTimeOut(300);
+  WriteFile(target, "precious backup");
+  // The server starts the download and then goes silent for it (other answers still come).
+  server.SetHandler(DownloadScript(Md5("x"), [](OlmoFakeServer& s) { SendLength(s, 1000); SendData(s, "abc"); }));
+  ASSERT_EQ(client.QueryDownloadConfiguration(target, ""), 0);
+  ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
+  const kvtDownloadProgress p = events.LastDownload();
+  EXPECT_EQ(p.GetError(), int(kvtTransferTimedOut));
+  EXPECT_NE(p.GetInfo().find("no answer"), std::string::npos) << p.GetInfo();
+  EXPECT_EQ(ReadFile(target), "precious backup");
+  EXPECT_FALSE(Exists(target + ".part"));
+  ASSERT_TRUE(WaitFor([&] { return server.AuthCount(true) == 2 && events.ready == 2; }));
+  // Frames reach the owner again.
+  server.SendFrameToMonitor(MakeFrame(kvtOlmoKindWrite, 4243, [](kvtOlmoFrame& f) { f.SetAsUInt(2); }));
+  ASSERT_TRUE(WaitFor([&] { return events.reads >= 1; }));
+}
+
+TEST_F(OlmoTransfer, StopOrDisconnectDuringATransferEndsItWithAnError) {
+  struct Case {
+    const char* name;
+    bool upload;
+    std::function<void()> interrupt;
+  };
+  const std::vector<Case> cases = {
+      {"download, stop", false, [&] { client.Stop(); }},
+      {"download, server closes", false, [&] { server.CloseMonitor(); }},
+      {"upload, stop", true, [&] { client.Stop(); }},
+      {"upload, server closes", true, [&] { server.CloseMonitor(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!client.IsReady()) {
+      ASSERT_EQ(client.Start("127.0.0.1", server.Port(), "admin", "secret"), 0);
+      ASSERT_TRUE(WaitFor([&] { return client.IsReady(); }));
+    }
+    events.ClearDownloads();
+    const size_t uploads = events.UploadCount();
+    WriteFile(target, "precious backup");
+    server.SetHandler([](OlmoFakeServer&, const kvtOlmoFrame& f) {
+      return f.GetCode() == CmdQueryDownloadConfiguration || f.GetCode() == CmdQueryFileDelete;  // never answered
+    });
+    if (c.upload) {
+      ASSERT_EQ(client.QueryUploadConfiguration(target, 524288), 0);
+    } else {
+      ASSERT_EQ(client.QueryDownloadConfiguration(target, ""), 0);
+      ASSERT_TRUE(WaitFor([&] { return events.DownloadCount() == 1; }));  // the MD5 answer
+    }
+    c.interrupt();
+    if (c.upload) {
+      ASSERT_TRUE(WaitFor([&] { return events.UploadCount() > uploads && events.UploadEnded(); }));
+      EXPECT_EQ(events.LastUpload().GetError(), int(kvtTransferInterrupted));
+    } else {
+      ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
+      EXPECT_EQ(events.LastDownload().GetError(), int(kvtTransferInterrupted));
+      EXPECT_FALSE(Exists(target + ".part"));
+    }
+    EXPECT_EQ(ReadFile(target), "precious backup");
+  }
+}
+
+TEST_F(OlmoTransfer, UploadNeverCountsMoreThanWasSent) {
+  WriteFile(target, Pattern(3000, 2));
+  server.SetHandler([](OlmoFakeServer& s, const kvtOlmoFrame& f) {
+    if (f.GetCode() != CmdQueryFileAppendData) return false;
+    // Claims ten times the block it got.
+    const uint32_t sent = f.GetDataLength() - 1 - f.GetAsData()[0];
+    const std::string answer = "{\"err\":0,\"info\":\"\",\"file\":\".pokayoka\",\"wrotebytes\":" +
+                               std::to_string(10 * sent) + "}";
+    s.Reply(kvtTypeString, CmdQueryFileAppendData, [&](kvtOlmoFrame& r) { r.SetAsString(answer); });
+    return true;
+  });
+  ASSERT_EQ(client.QueryUploadConfiguration(target, 1000), 0);
+  ASSERT_TRUE(WaitFor([&] { return events.UploadEnded(); }));
+  EXPECT_EQ(events.LastUpload().GetError(), 2);
+  EXPECT_NE(events.LastUpload().GetInfo().find("confirmed"), std::string::npos) << events.LastUpload().GetInfo();
+  for (size_t i = 0; i < events.UploadCount(); ++i) {
+    std::lock_guard<std::mutex> l(events.lock);
+    EXPECT_LE(events.uploads[i].GetSentBytes(), 1000u);
+  }
+}
+
+// A full disk, for real: a child process whose files may not grow past 10000 bytes (with
+// SIGXFSZ ignored, a write beyond gets EFBIG). The download must fail and leave the old
+// file as it was, whether the failure shows at a write, the flush or the close.
+TEST(OlmoTransferDisk, WriteFailureFailsTheDownloadAndKeepsTheOldFile) {
+  const std::string target = ::testing::TempDir() + "olmo_transfer_full_disk.db";
+  WriteFile(target, "precious backup");
+  std::remove((target + ".part").c_str());
+  for (uint32_t block : {1000u, 300000u}) {  // small blocks fail at the flush, big ones at a write
+    SCOPED_TRACE(block);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{10000, 10000};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      int code = 10;
+      {
+        OlmoFakeServer server;
+        VyxEvents events;
+        kvtOlmoTcpClientVyx client;
+        events.Attach(client);
+        server.SetDatabase(Pattern(600000, 11));
+        server.SetDownloadBlockSize(block);
+        if (server.Start() != 0 && client.Start("127.0.0.1", server.Port(), "admin", "secret") == 0 &&
+            WaitFor([&] { return client.IsReady(); }) && client.QueryDownloadConfiguration(target, "") == 0 &&
+            WaitFor([&] { return events.DownloadEnded(); })) {
+          code = events.LastDownload().GetError() != 0 ? 0 : 11;
+        }
+        client.Stop();
+        server.Stop();
+      }
+      ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no end record, 11: the download ended without an error";
+    EXPECT_EQ(ReadFile(target), "precious backup");
+    EXPECT_FALSE(Exists(target + ".part"));
+  }
+  std::remove(target.c_str());
+}
+
+// An upload reads and hashes its file before it starts; a file that takes long to read
+// (here a pipe nobody writes yet) must not hold up the monitor reader meanwhile.
+TEST_F(OlmoTransfer, UploadReadsItsFileWithoutHoldingUpTheReader) {
+  const std::string fifo = target + ".fifo";
+  std::remove(fifo.c_str());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::atomic<bool> returned{false};
+  std::thread upload([&] {
+    client.QueryUploadConfiguration(fifo, 524288);
+    returned = true;
+  });
+  server.SendFrameToMonitor(MakeFrame(kvtOlmoKindWrite, 4244, [](kvtOlmoFrame& f) { f.SetAsUInt(3); }));
+  EXPECT_TRUE(WaitFor([&] { return events.reads == 1; }));
+  // Let the upload read to the end: writers come and go until it returns.
+  while (!returned) {
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) {
+      (void)::write(fd, "db", 2);
+      ::close(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  upload.join();
+  std::remove(fifo.c_str());
 }

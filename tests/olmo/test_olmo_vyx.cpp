@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "kvt_error.h"
 #include "kvt_olmotcpclientvyx.h"
 #include "olmo_fakeserver.h"
 #include "olmo_vyxevents.h"
@@ -39,6 +40,11 @@ class OlmoVyx : public ::testing::Test {
     server.Stop();
   }
   int Start() { return client.Start("127.0.0.1", server.Port(), "admin", "secret"); }
+  // Requests are accepted only once the client is ready.
+  int StartReady() {
+    const int r = Start();
+    return r != 0 ? r : WaitFor([&] { return client.IsReady(); }) ? 0 : -1;
+  }
   std::vector<kvtOlmoFrame> Requests(uint32_t skipCode = CmdQuerySystemTimeStamp) {
     std::vector<kvtOlmoFrame> out;
     for (auto& f : server.Commands())
@@ -108,16 +114,20 @@ TEST_F(OlmoVyx, ClientLimitReachesOwnerAsConnectionState) {
   EXPECT_EQ(events.ready, 0);
 }
 
-TEST_F(OlmoVyx, RequestsQueuedBeforeReadinessGoOutInOrder) {
-  server.SetAuthDelay(200);
+TEST_F(OlmoVyx, RequestsBeforeReadinessAreRefusedNotQueued) {
+  server.SetAuthDelay(300);
   ASSERT_EQ(Start(), 0);
-  client.QueryParameterValue(1);
-  client.QueryParameterValue(2);
-  client.QueryParameterValue(3);
-  EXPECT_EQ(events.ready, 0);
-  ASSERT_TRUE(WaitFor([&] { return Requests().size() == 3; }));
-  auto got = Requests();
-  for (uint32_t i = 0; i < 3; ++i) EXPECT_EQ(got[i].GetCode(), i + 1);
+  EXPECT_EQ(client.QueryParameterValue(1), kvtErrorNotConnected);
+  EXPECT_EQ(client.QueryDbMd5(), kvtErrorNotConnected);
+  EXPECT_EQ(client.QueryDownloadConfiguration(::testing::TempDir() + "never.db", ""), kvtErrorNotConnected);
+  EXPECT_EQ(client.QueryFrame(new kvtOlmoFrame()), kvtErrorNotConnected);
+  EXPECT_EQ(client.GetCommandChannel().GetQueuedCount(), 0u);
+  ASSERT_TRUE(WaitFor([&] { return events.ready == 1; }));
+  EXPECT_EQ(client.QueryParameterValue(2), 0);
+  ASSERT_TRUE(WaitFor([&] { return Requests().size() == 1; }));
+  EXPECT_EQ(Requests()[0].GetCode(), 2u);
+  // Nothing sent before the relation frame.
+  EXPECT_EQ(server.Commands()[0].GetCode(), uint32_t(CmdRelation));
 }
 
 TEST_F(OlmoVyx, MonitorFramesReachOnRead) {
@@ -132,7 +142,7 @@ TEST_F(OlmoVyx, MonitorFramesReachOnRead) {
 }
 
 TEST_F(OlmoVyx, QueryParameterValueWireBytes) {
-  ASSERT_EQ(Start(), 0);
+  ASSERT_EQ(StartReady(), 0);
   EXPECT_EQ(client.QueryParameterValue(0x12345), 0);
   ASSERT_TRUE(WaitFor([&] { return Requests().size() == 1; }));
   const kvtOlmoFrame f = Requests()[0];
@@ -201,7 +211,7 @@ TEST_F(OlmoVyx, EveryRequestHasItsKindCodeAndValue) {
       {"SendParameterValueAsString", [&] { return c.SendParameterValueAsString(81, "on", false); }, 1, 81, 12, textIs("on")},
       {"SendParameterValueAsArray", [&] { return c.SendParameterValueAsArray(82, bytes.data(), 3, true); }, 3, 82, 13, dataIs(bytes)},
   };
-  ASSERT_EQ(Start(), 0);
+  ASSERT_EQ(StartReady(), 0);
   for (const Case& k : cases) EXPECT_EQ(k.call(), 0) << k.name;
   ASSERT_TRUE(WaitFor([&] { return Requests(0).size() == cases.size(); }, 20000));
   auto got = Requests(0);
@@ -220,7 +230,7 @@ TEST_F(OlmoVyx, QueryFileAppendDataBlockLayoutAndLimits) {
   FILE* f = std::fopen(path.c_str(), "wb");
   std::fputs("0123456789", f);
   std::fclose(f);
-  ASSERT_EQ(Start(), 0);
+  ASSERT_EQ(StartReady(), 0);
   EXPECT_EQ(client.QueryFileAppendData("srv", path, 3, 4), 0);
   EXPECT_NE(client.QueryFileAppendData(std::string(300, 'n'), path, 0, 4), 0);
   EXPECT_NE(client.QueryFileAppendData("srv", path + ".missing", 0, 4), 0);
@@ -287,4 +297,58 @@ TEST_F(OlmoVyx, StopRestoresIdle) {
   EXPECT_EQ(client.Stop(), 0);
   EXPECT_FALSE(client.IsReady());
   EXPECT_EQ(client.GetCommandChannel().GetQueuedCount(), 0u);
+}
+
+TEST_F(OlmoVyx, LostServerIsNotReadyUntilARestartOnTheSamePortIsReadyAgain) {
+  client.SetHeartBeatPeriod(200);
+  ASSERT_EQ(StartReady(), 0);
+  const uint16_t port = server.Port();
+  server.Stop();
+  // Not ready at once, and the closes carry a failure state, never 0.
+  ASSERT_TRUE(WaitFor([&] { return !client.IsReady(); }));
+  ASSERT_TRUE(WaitFor([&] { return events.HasConnection(&client.GetMonitorChannel(), 2, kvtOlmoConnectionClosedByHost); }));
+  EXPECT_FALSE(events.HasConnection(&client.GetMonitorChannel(), 2, 0));
+  EXPECT_FALSE(events.HasConnection(&client.GetCommandChannel(), 2, 0));
+  EXPECT_EQ(client.QueryParameterValue(5), kvtErrorNotConnected);
+  EXPECT_EQ(client.GetCommandChannel().GetQueuedCount(), 0u);
+  EXPECT_EQ(events.ready, 1);
+  // The client keeps trying by itself: a server on the same port gets it ready again,
+  // with a fresh ready event and relation frame.
+  OlmoFakeServer again;
+  ASSERT_EQ(again.Start(port), port);
+  ASSERT_TRUE(WaitFor([&] { return events.ready == 2 && client.IsReady(); }, 20000));
+  EXPECT_EQ(client.QueryParameterValue(5), 0);
+  ASSERT_TRUE(WaitFor([&] {
+    size_t relation = 0, value = 0;
+    for (auto& f : again.Commands()) {
+      relation += f.GetCode() == CmdRelation;
+      value += f.GetCode() == 5u;
+    }
+    return relation == 1 && value == 1;
+  }));
+  client.Stop();
+  again.Stop();
+}
+
+TEST_F(OlmoVyx, SilenceIsReportedAsTimeOutAndNotReadyUntilRebuilt) {
+  client.SetHeartBeatPeriod(20);
+  client.SetHeartBeatTimeOut(50);
+  ASSERT_EQ(StartReady(), 0);
+  ASSERT_TRUE(WaitFor([&] { return events.reads >= 1; }));
+  server.SetAnswerTimeStamps(false);
+  ASSERT_TRUE(WaitFor([&] { return events.HasConnection(&client.GetMonitorChannel(), 0, kvtOlmoConnectionTimeOut); }));
+  EXPECT_TRUE(WaitFor([&] { return events.HasConnection(&client.GetMonitorChannel(), 2, kvtOlmoConnectionTimeOut); }));
+  server.SetAnswerTimeStamps(true);
+  ASSERT_TRUE(WaitFor([&] { return events.ready >= 2 && client.IsReady(); }));
+}
+
+TEST_F(OlmoVyx, RepeatedValueQueriesWaitOnceEach) {
+  ASSERT_EQ(StartReady(), 0);
+  ASSERT_TRUE(WaitFor([&] { return CountCode(CmdRelation) == 1; }));
+  // Three rounds over the same identifiers, as repeated identifier lists cause: the send
+  // queue never holds a second query for an identifier whose query still waits.
+  for (int round = 0; round < 3; ++round) {
+    for (int id = 1; id <= 300; ++id) ASSERT_EQ(client.QueryParameterValue(id), 0);
+    EXPECT_LE(client.GetCommandChannel().GetQueuedCount(), 300u);
+  }
 }

@@ -118,7 +118,8 @@ TEST(kvtErrorToStringTest, DescriptionOfEveryNumber)
         {8, "Out of Range."},
         {9, "Division By Zero."},
         {10, "Network communication error."},
-        {11, kNotFound.c_str()},
+        {11, "Not connected."},
+        {12, kNotFound.c_str()},
         {-1, kNotFound.c_str()},
         {-100000, kNotFound.c_str()},
     };
@@ -166,7 +167,7 @@ TEST(kvtErrorTextTest, NoteAndWarningTakeTwoLines)
 
 TEST(kvtErrorTextTest, UnknownNumbersUseNotFoundText)
 {
-    for (int number : {11, -1, -42}) {
+    for (int number : {12, -1, -42}) {
         kvtError error(number, "m", "f", "g", 1);
         std::vector<std::string> lines = SplitLines(error.GetText());
         ASSERT_EQ(lines.size(), 7u);

@@ -1,7 +1,9 @@
 #ifndef KVT_OLMOTCPCLIENTVYX_H
 #define KVT_OLMOTCPCLIENTVYX_H
 
+#include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -12,6 +14,14 @@
 #include "kvt_osthread.h"
 
 namespace kvt {
+
+// Error values of a transfer's progress record besides those of the steps (1 digest
+// mismatch, 2 local write or server refusal, 3 and 4 the server's end values, or the
+// server's own "err" of an upload step). Each ends the transfer with an end record.
+enum kvtTransferError : int {
+  kvtTransferTimedOut = 100,    // no answer for the transfer time-out; the channel is rebuilt
+  kvtTransferInterrupted = 101  // Stop, or the connection closed while it ran
+};
 
 // Progress of a configuration download.
 struct kvtDownloadProgress {
@@ -67,7 +77,9 @@ struct kvtUploadProgress {
 };
 
 // Every server request; each builds one frame and queues it on the command
-// channel. Results: 0 when queued, else the reported kvtError number.
+// channel. Results: 0 when queued, else the reported kvtError number; in particular
+// kvtErrorNotConnected (11) when the client is not ready (IsReady false): the request
+// is refused at once and nothing is queued.
 class kvtIVyxCommands {
  public:
   virtual ~kvtIVyxCommands() {}
@@ -129,6 +141,9 @@ const int kvtOlmoDefaultPort = 18000;
 const unsigned kvtOlmoHeartBeatPeriodMs = 5000;   // time-stamp query period
 const int kvtOlmoHeartBeatTimeOutMs = 5000;       // silence above twice this rebuilds
 const char* const kvtOlmoUploadServerFile = ".pokayoka";
+const unsigned kvtOlmoTransferTimeOutMs = 30000;  // a transfer without an answer this long ends
+const unsigned kvtOlmoRebuildPauseMs = 1000;      // least time between two rebuilds after a loss
+const unsigned kvtOlmoWatchSliceMs = 100;         // how often the heartbeat thread looks at losses
 
 // The client that talks to one server over a command channel and a monitor
 // channel, with the heartbeat and the configuration transfers.
@@ -144,9 +159,14 @@ class kvtOlmoTcpClientVyx : public kvtIVyxCommands {
                     kvtVyxReadCallback read, kvtVyxDownloadCallback download,
                     kvtVyxUploadCallback upload);
 
+  // While started, a lost connection (a channel closed or failed, or the monitor
+  // silent past the heartbeat rule) is rebuilt by the heartbeat thread until it is
+  // ready again; each readiness raises the ready event once.
   int Start(const std::string& host, int port, const std::string& user,
             const std::string& password);
+  // Ends a running transfer with an end record (error kvtTransferInterrupted).
   int Stop();
+  // Both channels ready, the relation sent, and no loss seen since.
   bool IsReady();
   std::string GetUser();
 
@@ -155,6 +175,10 @@ class kvtOlmoTcpClientVyx : public kvtIVyxCommands {
   // Period of the heartbeat (default kvtOlmoHeartBeatPeriodMs); takes effect at the next tick.
   unsigned GetHeartBeatPeriod();
   void SetHeartBeatPeriod(unsigned ms);
+  // A transfer step that waits longer than this for its answer ends the transfer
+  // (error kvtTransferTimedOut) and rebuilds the connection. Default kvtOlmoTransferTimeOutMs.
+  unsigned GetTransferTimeOut();
+  void SetTransferTimeOut(unsigned ms);
 
   kvtOlmoTcpClient& GetCommandChannel() { return m_Command; }
   kvtOlmoTcpClient& GetMonitorChannel() { return m_Monitor; }
@@ -213,7 +237,8 @@ class kvtOlmoTcpClientVyx : public kvtIVyxCommands {
 
  protected:
   int start();
-  int stop();
+  // closeState: the connection state that the channels' close events carry.
+  int stop(int closeState = kvtOlmoConnectionClosedByClient);
   int set_relations();
   // Transfer steps, on the monitor reader thread; true when the transfer ended.
   bool update_download_configuration(const kvtIOlmoFrame* frame, bool* changed);
@@ -234,11 +259,21 @@ class kvtOlmoTcpClientVyx : public kvtIVyxCommands {
   void channel_connection(kvtOlmoTcpClient* channel, int s, int c);
   void read_frame(const kvtIOlmoFrame* frame);
   void heart_beat(kvtIOsThread* thread);
-  int queue_frame(kvtOlmoFrame* frame, uint8_t kind, uint32_t code, const char* site);
+  void beat(int timeOut, uint32_t last);
+  void rebuild(int closeState);
+  void watch_transfers(uint32_t now);
+  void end_transfers(int error, const std::string& why);
+  void deliver(const kvtDownloadProgress* download, const kvtUploadProgress* upload);
+  void mark_lost(int connectionState);
+  int refuse_not_ready(const char* site);
+  template <typename SetValue>
+  int request(const char* site, uint8_t kind, uint32_t code, SetValue set, uint64_t pendingKey = 0);
   void download_step(const kvtIOlmoFrame* frame, bool* changed, bool* ended);
   void download_end(const kvtIOlmoFrame* frame, bool* ended);
   void download_failed(int error, const std::string& info, bool report);
   void download_discard_partial();
+  void download_close();
+  bool download_commit_file();
   void upload_append_next();
   bool upload_parse(const kvtIOlmoFrame* frame, std::string* file, int* err, std::string* info,
                     int* wrote, std::string* md5);
@@ -258,12 +293,24 @@ class kvtOlmoTcpClientVyx : public kvtIVyxCommands {
 
   std::mutex m_ReadyLock;        // readiness announced once per readiness
   bool m_bReadyAnnounced = false;
+  std::atomic<bool> m_bReady{false};     // announced, requests accepted
+  std::atomic<bool> m_bLost{false};      // a loss seen; the heartbeat thread rebuilds
+  std::atomic<int> m_iLostState{kvtOlmoConnectionOk};
+  std::atomic<bool> m_bStopping{false};  // our own stop: closes are not losses
+  std::atomic<bool> m_bRefusalReported{false};
+  uint32_t m_uLastRebuild = 0;           // heartbeat thread only
+  unsigned m_uTransferTimeOut = kvtOlmoTransferTimeOutMs;  // under m_Lock
 
   std::mutex m_TransferLock;     // the two progress records
   kvtDownloadProgress m_Download;
   kvtUploadProgress m_Upload;
   std::string m_strDownloadTemp; // partial download beside the target
+  FILE* m_pDownloadFile = nullptr;  // open from the length answer to the end
   kvtOlmoMd5Stream m_DownloadMd5; // digest of the bytes written to it so far
+  uint32_t m_uDownloadLastStep = 0;  // tick of the last answer that moved each transfer
+  uint32_t m_uUploadLastStep = 0;
+  uint32_t m_uUploadInFlight = 0;    // bytes of the append request still unanswered
+  bool m_bUploadPreparing = false;   // an upload reads its file before it starts
 
   void* m_pOwner = nullptr;
   kvtVyxReadyCallback m_pOnReady = nullptr;
