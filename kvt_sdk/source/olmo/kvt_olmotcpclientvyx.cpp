@@ -382,7 +382,7 @@ void kvtOlmoTcpClientVyx::heart_beat(kvtIOsThread* thread) {
     if (m_bLost.load()) {
       if (m_uLastRebuild == 0 || now - m_uLastRebuild >= kvtOlmoRebuildPauseMs) rebuild(m_iLostState.load());
     } else {
-      watch_transfers(now);
+      watch_transfers();
     }
     if (now - lastBeat >= period) {
       lastBeat = now;
@@ -419,15 +419,18 @@ void kvtOlmoTcpClientVyx::rebuild(int closeState) {
   start();
 }
 
-void kvtOlmoTcpClientVyx::watch_transfers(uint32_t now) {
+void kvtOlmoTcpClientVyx::watch_transfers() {
   unsigned limit;
   {
     std::lock_guard<std::recursive_mutex> lock(m_Lock);
     limit = m_uTransferTimeOut;
   }
+  uint32_t now;
   bool stalled = false;
   {
     std::lock_guard<std::mutex> lock(m_TransferLock);
+    // Read the clock under the lock: a step stamped after an earlier reading would wrap.
+    now = tick_now();
     stalled = (m_Download.active && now - m_uDownloadLastStep > limit) ||
               (m_Upload.active && now - m_uUploadLastStep > limit);
   }

@@ -261,7 +261,7 @@ class kvtOlmoTcpClientVyx : public kvtIVyxCommands {
   void heart_beat(kvtIOsThread* thread);
   void beat(int timeOut, uint32_t last);
   void rebuild(int closeState);
-  void watch_transfers(uint32_t now);
+  void watch_transfers();
   void end_transfers(int error, const std::string& why);
   void deliver(const kvtDownloadProgress* download, const kvtUploadProgress* upload);
   void mark_lost(int connectionState);
