@@ -856,7 +856,10 @@ int CtlCommands::download()
         return 1;
     }
     CtlEvent e;
-    auto until = m_session->deadline();
+    // The client ends a transfer that gets no answer within the time-out, with its reason;
+    // this wait is only the last resort.
+    const auto slack = std::chrono::seconds(5);
+    auto until = m_session->deadline() + slack;
     for (;;) {
         CtlSession::Wait w = m_session->wait(e, until);
         if (w != CtlSession::Got) {
@@ -866,7 +869,7 @@ int CtlCommands::download()
         }
         if (e.type != CtlEvent::Download)
             continue;
-        until = m_session->deadline();
+        until = m_session->deadline() + slack;
         const kvt::kvtDownloadProgress& d = e.download;
         m_output.progress("download", d.GetReceivedBytes(), d.GetServerBytes());
         if (!d.IsEnd())
@@ -911,7 +914,9 @@ int CtlCommands::upload()
         return 1;
     }
     CtlEvent e;
-    auto until = m_session->deadline();
+    // As for the download: the client's own transfer time-out ends a silent upload first.
+    const auto slack = std::chrono::seconds(5);
+    auto until = m_session->deadline() + slack;
     for (;;) {
         CtlSession::Wait w = m_session->wait(e, until);
         if (w == CtlSession::Lost)
@@ -920,7 +925,7 @@ int CtlCommands::upload()
             return timedOut("upload");
         if (e.type != CtlEvent::Upload)
             continue;
-        until = m_session->deadline();
+        until = m_session->deadline() + slack;
         const kvt::kvtUploadProgress& u = e.upload;
         m_output.progress("upload", u.GetSentBytes(), u.GetClientBytes());
         if (!u.IsEnd())

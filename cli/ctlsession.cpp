@@ -39,6 +39,8 @@ int CtlSession::connect()
         m_client.SetHeartBeatTimeOut(m_options.heartbeatMs);
         m_client.SetHeartBeatPeriod(unsigned(m_options.heartbeatMs));
     }
+    // A transfer without an answer ends in the client (with its reason) within the time-out.
+    m_client.SetTransferTimeOut(unsigned(m_options.timeoutSeconds) * 1000u);
     const std::string where = m_options.host + ":" + std::to_string(m_options.port);
     if (m_client.Start(m_options.host, m_options.port, m_options.user, m_options.password) != 0) {
         m_output.fail("could not connect to " + where + ": the client did not start");
@@ -51,7 +53,13 @@ int CtlSession::connect()
         if (e.type == CtlEvent::Ready)
             return 0;
         if (e.type != CtlEvent::Connection) {
-            m_early.push_back(std::move(e));
+            // What a server says before the connection is ready is kept for the command, up to a
+            // bound: a server that floods the monitor channel meanwhile cannot make us hoard it.
+            if (m_early.size() < kMaxEarlyEvents)
+                m_early.push_back(std::move(e));
+            else if (m_earlyDropped++ == 0)
+                m_output.note("more than " + std::to_string(kMaxEarlyEvents) +
+                              " frames before the connection was ready; later ones are dropped");
             continue;
         }
         if (e.socketState == 0 && (e.connectionState == 1 || e.connectionState == 2)) {

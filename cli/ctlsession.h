@@ -40,7 +40,9 @@ private:
     CtlOutput& m_output;
     CtlClient m_client;
     std::function<void()> m_resend;
-    std::deque<CtlEvent> m_early;   // frames that came before the connection was ready
+    static constexpr size_t kMaxEarlyEvents = 4096;
+    std::deque<CtlEvent> m_early;   // frames that came before the connection was ready (bounded)
+    size_t m_earlyDropped = 0;
     std::string m_lost;
     bool m_reconnecting = false;
 };

@@ -293,8 +293,8 @@ void SimHandler::download(SimSession& c, const kvtOlmoFrame& f)
     SimLog::line(c.label() + ": download of " + std::to_string(db.size()) + " bytes");
     m_router.reply(c, SimFrames::ulong(code, kResponse, uint32_t(db.size())));
     size_t limit = db.size();
-    if (m_options.faults.stallDownload && m_options.faults.stallDownload < limit)
-        limit = m_options.faults.stallDownload;
+    if (m_options.faults.stallDownload >= 0 && uint64_t(m_options.faults.stallDownload) < limit)
+        limit = size_t(m_options.faults.stallDownload);
     for (size_t at = 0; at < limit; at += kDownloadBlock)
         m_router.reply(c, SimFrames::data(code, kResponse, db.data() + at, std::min(kDownloadBlock, limit - at)));
     if (limit < db.size()) {

@@ -51,7 +51,8 @@ const char* simUsageText()
         "  --huge-length        payload answers announce a huge length\n"
         "  --slow MS            delay every answer by MS milliseconds\n"
         "  --download-fail V    end every configuration download with value V (2, 3 or 4)\n"
-        "  --stall-download N   a download stops after N data bytes and never ends\n"
+        "  --stall-download N   a download stops after N data bytes and never ends (0: right\n"
+        "                       after announcing its length)\n"
         "  --file-limit N       appends write no file past N bytes (a short write, err 0)\n"
         "  --drop-answer CODE   the first answer with command code CODE is never sent\n";
 }
@@ -116,7 +117,7 @@ int parseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
         else if (a == "--corrupt-every") { if (!number(1, 1u << 30, n)) return 2; o.faults.corruptEvery = unsigned(n); }
         else if (a == "--huge-length") o.faults.hugeLength = true;
         else if (a == "--slow") { if (!number(0, 600000, n)) return 2; o.faults.slowMs = unsigned(n); }
-        else if (a == "--stall-download") { if (!number(1, 0xFFFFFFFFull, n)) return 2; o.faults.stallDownload = uint32_t(n); }
+        else if (a == "--stall-download") { if (!number(0, 0xFFFFFFFFull, n)) return 2; o.faults.stallDownload = int64_t(n); }
         else if (a == "--file-limit") { if (!number(1, 0xFFFFFFFFull, n)) return 2; o.faults.fileLimit = uint32_t(n); }
         else if (a == "--drop-answer") { if (!number(1, 0xFFFFF, n)) return 2; o.faults.dropAnswer = uint32_t(n); }
         else if (a == "--download-fail") { if (!number(2, 4, n)) return 2; o.faults.downloadFail = int(n); }

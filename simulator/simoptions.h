@@ -13,7 +13,7 @@ struct SimFaults
     bool hugeLength = false;      // payload answers announce a length far beyond what follows
     unsigned slowMs = 0;          // every answer leaves N ms late
     int downloadFail = 0;         // 2..4: every configuration download ends with this value
-    uint32_t stallDownload = 0;   // a download stops sending after this many data bytes (0 = off)
+    int64_t stallDownload = -1;   // a download stops sending after this many data bytes (-1 = off)
     uint32_t fileLimit = 0;       // appends write no file past this many bytes, answering err 0 (0 = off)
     uint32_t dropAnswer = 0;      // the first answer with this command code is never sent (0 = off)
 };

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -18,6 +19,7 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -199,6 +201,27 @@ TEST(ConnectorLoopback, StoppingDropsPendingCommandLineRequests) {
   connector.CommandReplies().Push("lost");
   connector.Client().Stop();
   EXPECT_EQ(connector.CommandReplies().Count(), 0);
+}
+
+TEST(ConnectorLoopback, AClosedChannelIsReportedWithItsFailureNeverAsOk) {
+  auto server = std::make_unique<FakeServer>();
+  QObject receiver;
+  int ready = 0;
+  QStringList states;
+  VYXConnector connector;
+  QObject::connect(&connector, &VYXConnector::connectionReady, &receiver, [&] { ++ready; });
+  QObject::connect(&connector, &VYXConnector::connectionState, &receiver,
+                   [&](QString type, QString state, QString socket) { states << type + "/" + state + "/" + socket; });
+  ASSERT_EQ(connector.Client().Start("127.0.0.1", server->port(), "admin", "secret"), 0);
+  ASSERT_TRUE(waitFor([&] { return ready > 0; }));
+  server.reset();  // the server goes away with both connections
+  ASSERT_TRUE(waitFor([&] {
+    return states.contains("R/Closed from host/Closed") && !states.filter(QRegularExpression("^C/.*/Closed$")).isEmpty();
+  })) << states.join(",").toStdString();
+  EXPECT_FALSE(connector.Client().IsReady());
+  for (const QString& s : states.filter(QRegularExpression("/Closed$")))
+    EXPECT_FALSE(s.contains("ConnectionState_Ok")) << s.toStdString();
+  connector.Client().Stop();
 }
 
 int main(int argc, char** argv) {

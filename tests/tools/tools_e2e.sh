@@ -303,6 +303,19 @@ case_killed_download() {
   return 0
 }
 
+case_stalled_download() {
+  # The server announces the download and then sends nothing more for it: the client ends the
+  # download itself, says why, and leaves the local file alone.
+  start_sim --db-size 65536 --stall-download 0
+  echo "previous copy" >"$WORK/local.db"
+  CTL_TIMEOUT=2 expect 1 download "$WORK/local.db"
+  contains "$ERR" "no answer from the server for 2.0 s"
+  wait_log "download stalled after 0 bytes"
+  [[ "$(cat "$WORK/local.db")" == "previous copy" ]] || fail "the existing local file was changed"
+  ls "$WORK"/local.db.part* >/dev/null 2>&1 && fail "a partial file was left"
+  return 0
+}
+
 case_login() {
   start_sim --user alice --password 's3cret|x'
   expect 3 -u alice -P wrong ping
