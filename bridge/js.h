@@ -217,6 +217,7 @@ private:
     bool sendRoutedRequest(AnswerRoutes::Kind kind, const QString &callback, const QString &path);
     void deliverRoutedAnswer(AnswerRoutes::Kind kind, const QString &answeredPath, const QString &text);
     void onFileAnswer(int code, QString json);
+    bool answersCopy(const QJsonObject &answer, RemoteCopy::Stage stage) const;
     void onCopyCreated(const QJsonObject &answer);
     void onCopyAppended(const QJsonObject &answer);
     void onCopyMd5(QString md5);

@@ -467,12 +467,17 @@ QString JS::VYXCopyFile(QString _hostFileName, QString _VYXfileName, QString cal
     return indented(status);
 }
 
+// Whether an answer is the one the running copy waits for: the right step, and its file.
+bool JS::answersCopy(const QJsonObject &answer, RemoteCopy::Stage stage) const
+{
+    const QString path = answeredPath(answer);
+    return remoteCopy.stage() == stage && (path.isEmpty() || path == remoteCopy.serverName());
+}
+
 // The server's answer to the create: a refusal ends the copy with the server's reason.
 void JS::onCopyCreated(const QJsonObject &answer)
 {
-    const QString path = answeredPath(answer);
-    if (remoteCopy.stage() != RemoteCopy::Stage::Creating
-        || (!path.isEmpty() && path != remoteCopy.serverName()))
+    if (!answersCopy(answer, RemoteCopy::Stage::Creating))
         return;
     const QString info = answer.value(QStringLiteral("info")).toString();
     if (answer.value(QStringLiteral("err")).toInt(0) != 0) {
@@ -486,9 +491,7 @@ void JS::onCopyCreated(const QJsonObject &answer)
 // copy there, with the server's reason, instead of sending the blocks after it.
 void JS::onCopyAppended(const QJsonObject &answer)
 {
-    const QString path = answeredPath(answer);
-    if (remoteCopy.stage() != RemoteCopy::Stage::Appending
-        || (!path.isEmpty() && path != remoteCopy.serverName()))
+    if (!answersCopy(answer, RemoteCopy::Stage::Appending))
         return;
     const QString info = answer.value(QStringLiteral("info")).toString();
     const RemoteCopy::Append block = remoteCopy.pendingAppend();
