@@ -87,7 +87,7 @@
 
   function onParameter(update) {
     const id = String(update.ParameterID === undefined ? '' : update.ParameterID);
-    if (id === '' || id === VX.LOG_CHANNEL_ID) return;
+    if (id === '' || VX.isCommandCode(id)) return;
     const value = update.value === undefined || update.value === null ? '' : String(update.value);
     let p = params.get(id);
     const isNew = !p;

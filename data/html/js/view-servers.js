@@ -138,12 +138,19 @@
       VX.bus.emit('connected', VX.session);
       return;
     }
-    if (FAILURES[conn]) {
+    // While an established connection is being rebuilt, a refusal is one more reason it is lost,
+    // not the end: a server that is going down or coming up refuses for a moment.
+    if (FAILURES[conn] && VX.session.state !== 'connected' && VX.session.state !== 'lost') {
       addTimeline('error', conn, FAILURES[conn]);
       VX.desk.tryCall('VYXDisconnect');
       VX.desk.setSession('failed', conn);
       VX.setStatus(ui.connectStatus, 'error', conn + ': ' + FAILURES[conn]);
       ui.connectButton.disabled = false;
+      return;
+    }
+    // the previous connection, closed by this manager before the new one starts
+    if (conn === 'Closed by client' && VX.session.state === 'connecting') {
+      addTimeline('info', 'Previous connection closed', '');
       return;
     }
     // Logged in means a logged-in channel that is connected; the same state with a closed socket
@@ -251,6 +258,7 @@
     if (!ui) return;
     ui.disconnectButton.disabled = s.state === 'offline' || s.state === 'failed';
     if (s.state === 'connected') VX.setStatus(ui.connectStatus, 'ok', 'Connected to ' + s.host + ':' + s.port + '.');
+    if (s.state === 'lost') VX.setStatus(ui.connectStatus, 'error', 'Connection to ' + s.host + ':' + s.port + ' lost (' + s.detail + '). The manager reconnects by itself; Disconnect stops it.');
   });
 
   VX.registerView({

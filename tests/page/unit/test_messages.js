@@ -59,3 +59,8 @@ test('shellQuote makes one shell argument of any text', () => {
   [["logic/", "logic/"], ["logic/plug-ins_2", "logic/plug-ins_2"], ["", "''"], ["it's", "'it'\\''s'"], ["a b; rm -rf /", "'a b; rm -rf /'"], ['$(x)', "'$(x)'"]]
     .forEach((c) => assert.eq(VX.shellQuote(c[0]), c[1], c[0]));
 });
+
+test('command codes are not parameters; identifiers from 1000000 up otherwise are', () => {
+  ['1010021', '1010022', 1010001, '1000002'].forEach((id) => assert.ok(VX.isCommandCode(id), String(id)));
+  ['1010020', '1000000', '1048575', '100101', '999997'].forEach((id) => assert.ok(!VX.isCommandCode(id), id));
+});
