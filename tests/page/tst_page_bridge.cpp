@@ -117,6 +117,7 @@ private slots:
     void disconnectEndsTheSession();
     void eachViewShowsOnlyItsOwnAnswer();
     void refusedCopyTurnsTheBarRedWithTheServersReason();
+    void lostConnectionShowsUntilTheServerIsBack();
 
 private:
     void requireSimulator()
@@ -142,6 +143,7 @@ private:
     int startSimulator(QProcess &sim, const QString &root, const QStringList &extra);
     void connectTo(int port);
     QProcess m_faulty;
+    QProcess m_restarted;
     int m_faultyPort = 0;
     // Saves what the page shows, for a person to look at (not compared with anything).
     void shoot(const QString &name)
@@ -252,7 +254,7 @@ void PageOnBridgeTest::cleanupTestCase()
 {
     delete m_parent;
     delete m_responder;
-    for (QProcess *sim : {&m_sim, &m_faulty}) {
+    for (QProcess *sim : {&m_sim, &m_faulty, &m_restarted}) {
         if (sim->state() != QProcess::NotRunning) {
             sim->terminate();
             if (!sim->waitForFinished(5000))
@@ -595,6 +597,63 @@ void PageOnBridgeTest::refusedCopyTurnsTheBarRedWithTheServersReason()
     QVERIFY(eval(QStringLiteral("document.querySelectorAll('#view-files .progress')[0].className")).toString().contains(QStringLiteral("progress-error")));
     QVERIFY(!viewText(QStringLiteral("files")).contains(QStringLiteral("Copy complete")));
     shoot(QStringLiteral("09-files-copy-refused"));
+}
+
+// The server dies (SIGKILL) under a connected workbench: the page says so at once and keeps saying
+// so; what is asked meanwhile fails with its reason; the server comes back on the same port: the
+// page is connected again and has filled its parameter table again by itself.
+void PageOnBridgeTest::lostConnectionShowsUntilTheServerIsBack()
+{
+    requireSimulator();
+    const QString root = m_dir.filePath(QStringLiteral("restarted"));
+    const int port = startSimulator(m_restarted, root, {});
+    QVERIFY(port != 0);
+    connectTo(port);
+    QVERIFY2(waitFor(QStringLiteral("VX.session.state === 'connected'"), 20000), qPrintable(viewText(QStringLiteral("servers"))));
+    eval(QStringLiteral("VX.show('parameters')"));
+    QVERIFY(waitFor(QStringLiteral("VX.parameters.model.size > 20"), 15000));
+    QTest::qWait(500);
+    const QString idsBefore = eval(QStringLiteral("Array.from(VX.parameters.model.keys()).sort().join(',')")).toString();
+    const int timelineBefore = eval(QStringLiteral("document.querySelectorAll('#view-servers .timeline li').length")).toInt();
+
+    m_restarted.kill();
+    m_restarted.waitForFinished(5000);
+    QElapsedTimer sinceKill;
+    sinceKill.start();
+    const QString badge = QStringLiteral("document.getElementById('connection-text').textContent");
+    // Within a heartbeat period (5 s) and one second.
+    QVERIFY2(waitFor(badge + QStringLiteral(".indexOf('Connection lost') === 0"), 6000), qPrintable(eval(badge).toString()));
+    QVERIFY(sinceKill.elapsed() < 6000);
+    // A closed channel is never a log-in.
+    QCOMPARE(eval(QStringLiteral("Array.prototype.slice.call(document.querySelectorAll('#view-servers .timeline li'), %1)"
+                                 ".filter(function (li) { return li.textContent.indexOf('Logged in') >= 0; }).length").arg(timelineBefore)).toInt(), 0);
+    // It stays so: the page's own check of the connection does not turn it back.
+    QElapsedTimer watch;
+    watch.start();
+    while (watch.elapsed() < 3000) {
+        QVERIFY2(eval(badge).toString().startsWith(QStringLiteral("Connection lost")), qPrintable(eval(badge).toString()));
+        QCOMPARE(eval(QStringLiteral("vyxDesk.VYXIsConnected()")).toString(), QStringLiteral("false"));
+        QTest::qWait(100);
+    }
+    // A command during the outage gets its error.
+    eval(QStringLiteral("VX.show('console'); var inp = document.querySelector('#view-console .console-input'); inp.value = 'echo during the outage';"
+                        "var e = document.createEvent('Event'); e.initEvent('keydown', true, true); e.keyCode = 13; inp.dispatchEvent(e);"));
+    QVERIFY(waitFor(QStringLiteral("Array.prototype.some.call(document.querySelectorAll('#view-console .reply-error'),"
+                                   " function (r) { return r.textContent.indexOf('Not connected') === 0; })"), 5000));
+    eval(QStringLiteral("VX.show('servers')"));
+    shoot(QStringLiteral("10-servers-connection-lost"));
+
+    // Back on the same port: connected again, and the parameters come again without a click.
+    eval(QStringLiteral("window.__reloaded = false; VX.bus.on('connected', function () { window.__reloaded = true; }); VX.show('parameters');"));
+    const int samePort = startSimulator(m_restarted, root, {QStringLiteral("--port"), QString::number(port)});
+    QCOMPARE(samePort, port);
+    QVERIFY2(waitFor(QStringLiteral("VX.session.state === 'connected' && window.__reloaded"), 60000), qPrintable(eval(badge).toString()));
+    QVERIFY2(waitFor(QStringLiteral("VX.parameters.model.size > 20 && document.querySelectorAll('#view-parameters tbody tr[data-id]').length === VX.parameters.model.size"), 15000),
+             qPrintable(viewText(QStringLiteral("parameters"))));
+    QTest::qWait(500);
+    const QString idsAfter = eval(QStringLiteral("Array.from(VX.parameters.model.keys()).sort().join(',')")).toString();
+    QVERIFY2(idsAfter == idsBefore, qPrintable(idsBefore.right(120) + QStringLiteral(" / ") + idsAfter.right(120)));
+    shoot(QStringLiteral("11-parameters-after-the-server-came-back"));
 }
 
 int main(int argc, char **argv)
