@@ -124,6 +124,17 @@ JSON
   contains "$OUT" $'1048575\tstring\ttop'
   contains "$OUT" $'42\tbyte\t7'
   [[ $(grep -c . <<<"$OUT") == 3 ]] || fail "params listed: $OUT"
+  # The server closes the connection after every fourth command frame, so each connection
+  # brings only a few values: a repeated list keeps the values already received and asks only
+  # for the missing ones, so the listing still completes.
+  cat >"$WORK/six.json" <<'JSON'
+[{"id": 1, "type": "byte", "value": 1}, {"id": 2, "type": "byte", "value": 2}, {"id": 3, "type": "byte", "value": 3},
+ {"id": 4, "type": "byte", "value": 4}, {"id": 5, "type": "byte", "value": 5}, {"id": 6, "type": "byte", "value": 6}]
+JSON
+  start_sim --params "$WORK/six.json" --close-after 4
+  CTL_TIMEOUT=10 expect 0 params
+  [[ $(grep -c . <<<"$OUT") == 6 ]] || fail "params over a closing server listed: $OUT"
+  contains "$ERR" "connection rebuilt"
 }
 
 case_writes() {

@@ -878,6 +878,8 @@ int kvtOlmoTcpClientVyx::QueryUploadConfiguration(const std::string& clientFile,
       prepared.info = prepared.clientBytes == 0 ? "Configuration file is empty" : "Can not read file";
     }
   }
+  // The connection may have gone while the file was read: then nothing starts.
+  if (r == 0 && prepared.active && !IsReady()) r = refuse_not_ready(site);
   {
     std::lock_guard<std::mutex> lock(m_TransferLock);
     m_bUploadPreparing = false;
