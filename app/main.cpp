@@ -74,6 +74,8 @@ private:
         if (m_saved)
             return;
         m_saved = true;
+        if (!pageReady())
+            fprintf(stderr, "vyxdesk: the screenshot is taken before the parameters arrived\n");
         if (!m_window.grab().save(m_shot, "PNG"))
             fprintf(stderr, "vyxdesk: cannot save the screenshot to %s\n", qPrintable(m_shot));
     }

@@ -98,11 +98,11 @@ bool JS::isOwnPage(const QUrl &url, const QString &htmlDir)
 JS::JS(QWidget *parent, Qt::WindowFlags flags)
     : QWidget(parent, flags),
       fileDialogs(this),
-      localFiles(applicationDir(), &fileDialogs),
-      projectStore(applicationDir(), &fileDialogs)
+      localFiles(Startup::dataRoot(), &fileDialogs),
+      projectStore(Startup::dataRoot(), &fileDialogs)
 {
     initBridgeResources();
-    webHelpers = new WebHelpers(applicationDir(), OperationLog(), this);
+    webHelpers = new WebHelpers(Startup::dataRoot(), OperationLog(), this);
     connect(webHelpers, &WebHelpers::pageCall, this, &JS::queueScript);
     mainWindow = parent;
 
@@ -235,7 +235,7 @@ void JS::connectServerSignals()
 
 void JS::ensureProjectFolders()
 {
-    const QDir app(applicationDir());
+    const QDir app(Startup::dataRoot());
     if (!app.exists(QStringLiteral("data/project/")))
         app.mkpath(QStringLiteral("data/project"));
     if (!app.exists(QStringLiteral("data/project/assets")))

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStandardPaths>
 
 namespace {
 
@@ -80,4 +81,15 @@ QString Startup::pageFile(const QString &name)
     if (!g_pageFile.isEmpty())
         return g_pageFile;
     return pageFolder() + QLatin1Char('/') + name;
+}
+
+QString Startup::dataRoot()
+{
+    const QString appDir = QCoreApplication::applicationDirPath();
+    if (QFileInfo::exists(appDir + QStringLiteral("/data/html")))
+        return appDir;
+    const QString own = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (own.isEmpty() || !QDir().mkpath(own))
+        return appDir;
+    return own;
 }

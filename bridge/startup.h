@@ -32,4 +32,9 @@ void setPageFile(const QString &absolutePath);
 QString pageFile(const QString &name);
 QString pageFolder();
 
+// The folder whose data/ holds what the page writes (the working project, downloads): the
+// program's folder when the page lies beside it, else the user's data folder
+// (~/.local/share/vyxdesk), since an installed program's folder is not the user's to write in.
+QString dataRoot();
+
 } // namespace Startup

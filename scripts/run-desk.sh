@@ -6,7 +6,9 @@
 #   VYX_SCREENSHOT where the headless screenshot goes (default <build>/bin/vyxdesk-screenshot.png)
 #   VYX_RUN_SECONDS how long the headless run lasts (default 10)
 set -euo pipefail
-cd "$(dirname "$0")/../${VYX_BUILD_DIR:-build}/bin"
+build=${VYX_BUILD_DIR:-build}
+[[ "$build" == /* ]] || build="$(dirname "$0")/../$build"
+cd "$build/bin"
 
 sim_pid=""
 sim_out=$(mktemp)

@@ -71,6 +71,8 @@ mkdir -p "$WORK/run" && chmod 700 "$WORK/run"
 grep -q "page $U/share/vyxdesk/html/index.html loaded" "$WORK/desk.err" \
   || fail "vyxdesk did not load the installed page: $(grep 'page ' "$WORK/desk.err")"
 [[ -s "$WORK/shot.png" ]] || fail "no screenshot"
+[[ ! -e "$U/bin/data" ]] || fail "the installed manager wrote beside the program: $(ls -R "$U/bin/data" | head)"
+[[ -d "$WORK/xdg/vyxdesk/data/project" ]] || fail "the installed manager keeps its working project elsewhere than the user's data folder"
 grep -q "user admin logged in" "$WORK/sim.log" || fail "vyxdesk did not log in to the simulator: $(tail -5 "$WORK/sim.log")"
 grep -q "parameter list" "$WORK/sim.log" || fail "the installed page did not ask for the parameters: $(tail -5 "$WORK/sim.log")"
 echo "installed layout works"

@@ -188,9 +188,13 @@
     startup = { pending: true };
     fill({ host: c.host, port: String(c.port || '18000'), user: String(c.user || ''), name: String(c.name || '') });
     if (c.hasPassword) {
-      ui.password.value = String(c.password || '');
-      connect();
-      ui.password.value = '';
+      // After the workbench has finished opening (it shows its first view last).
+      const password = String(c.password || '');
+      setTimeout(() => {
+        ui.password.value = password;
+        connect();
+        ui.password.value = '';
+      }, 0);
     } else {
       VX.setStatus(ui.connectStatus, 'info', 'Enter the password of ' + (c.user || 'the user') + ' on ' + c.host + ':' + (c.port || '18000') + ' and press Connect.');
       ui.password.focus();
@@ -201,7 +205,7 @@
   VX.bus.on('connected', () => {
     if (startup && startup.pending) {
       startup.pending = false;
-      VX.show('parameters');
+      setTimeout(() => VX.show('parameters'), 0);
     }
   });
 
