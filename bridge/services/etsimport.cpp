@@ -5,7 +5,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaObject>
-#include <QPointer>
 
 EtsImport::EtsImport(QObject *parent) : QObject(parent) {}
 
@@ -33,11 +32,11 @@ void EtsImport::start(const QString &path, const QString &password)
     m_cancel = std::make_shared<std::atomic_bool>(false);
     m_running = true;
     const unsigned generation = m_generation;
-    QPointer<EtsImport> self(this);
     auto cancelFlag = m_cancel;
-    // Signals emitted from the worker reach the receivers queued on their own threads; the
+    // The worker hands its reports to this object's thread; the destructor joins the worker
+    // before the object goes, and events still queued for a deleted object are dropped. The
     // generation check drops what a cancelled read still had in flight.
-    m_worker = std::thread([self, this, path, password, cancelFlag, generation]() {
+    m_worker = std::thread([this, path, password, cancelFlag, generation]() {
         int lastTenth = -1;
         QString lastStage;
         auto report = [&](const QString &stage, double fraction) {
@@ -48,20 +47,20 @@ void EtsImport::start(const QString &path, const QString &password)
             lastTenth = tenth;
             const QString json = QString::fromUtf8(QJsonDocument(QJsonObject{
                 {QStringLiteral("stage"), stage}, {QStringLiteral("fraction"), fraction}}).toJson(QJsonDocument::Compact));
-            QMetaObject::invokeMethod(this, [self, generation, json]() {
-                if (self && self->m_generation == generation && self->m_running)
-                    emit self->progress(json);
+            QMetaObject::invokeMethod(this, [this, generation, json]() {
+                if (m_generation == generation && m_running)
+                    emit progress(json);
             }, Qt::QueuedConnection);
         };
         const QJsonObject result = EtsProjectReader::read(path, password, report, cancelFlag.get());
         if (cancelFlag->load())
             return;
         const QString json = QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact));
-        QMetaObject::invokeMethod(this, [self, generation, json]() {
-            if (!self || self->m_generation != generation)
+        QMetaObject::invokeMethod(this, [this, generation, json]() {
+            if (m_generation != generation)
                 return;
-            self->m_running = false;
-            emit self->finished(json);
+            m_running = false;
+            emit finished(json);
         }, Qt::QueuedConnection);
     });
 }
