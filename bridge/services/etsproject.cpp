@@ -44,6 +44,8 @@ struct Device
     QString description;
     QString productRef;
     QString product;
+    QString programRef;  // Hardware2ProgramRefId
+    QString application; // the application program's id, from the hardware data
 };
 
 struct Line
@@ -69,6 +71,16 @@ struct Link
     QString name;
     QString function;
     bool send;
+    QString ref; // the object reference inside the device's application program
+};
+
+// A communication object as the manufacturer's application program describes it.
+struct ObjectText
+{
+    QString reference; // ComObjectRef: the ComObject it refines
+    int number;
+    QString text;
+    QString function;
 };
 
 struct GroupAddress
@@ -182,7 +194,7 @@ private:
     bool readMaster(ZipArchive &outer);
     bool readInfo(ZipArchive &zip, qint64 index, const QString &entry, const QByteArray &password);
     bool readProject(ZipArchive &zip, qint64 index, const QString &entry, const QByteArray &password);
-    void readProducts(ZipArchive &outer);
+    void readManufacturerData(ZipArchive &outer);
     Step projectToken(QXmlStreamReader &xml, QString &error);
     QJsonObject result() const;
 
@@ -210,6 +222,7 @@ private:
     int m_comObjectNumber = -1;
     QString m_comObjectName;
     QString m_comObjectFunction;
+    QString m_comObjectRef;
 
     QVector<Area> m_areas;
     QVector<Device> m_devices;
@@ -451,6 +464,7 @@ Step ProjectRead::projectToken(QXmlStreamReader &xml, QString &error)
         device.name = cut(a.value(QLatin1String("Name")));
         device.description = cut(a.value(QLatin1String("Description")));
         device.productRef = cut(a.value(QLatin1String("ProductRefId")));
+        device.programRef = cut(a.value(QLatin1String("Hardware2ProgramRefId")));
         m_devices.append(device);
         if (line)
             line->devices.append(m_devices.size() - 1);
@@ -460,7 +474,8 @@ Step ProjectRead::projectToken(QXmlStreamReader &xml, QString &error)
                && m_stack.contains(Kind::Device)) {
         kind = Kind::ComObject;
         m_comObjectDevice = m_devices.size() - 1;
-        m_comObjectNumber = objectNumber(a.value(QLatin1String("RefId")));
+        m_comObjectRef = cut(a.value(QLatin1String("RefId")));
+        m_comObjectNumber = objectNumber(QStringRef(&m_comObjectRef));
         m_comObjectName = cut(a.value(QLatin1String("Text")));
         m_comObjectFunction = cut(a.value(QLatin1String("FunctionText")));
         // Newer projects list the linked addresses in one attribute, the sending one first.
@@ -471,7 +486,7 @@ Step ProjectRead::projectToken(QXmlStreamReader &xml, QString &error)
                 return Step::Fail;
             }
             m_links[groupAddressKey(links.at(i))].append(
-                {m_comObjectDevice, m_comObjectNumber, m_comObjectName, m_comObjectFunction, i == 0});
+                {m_comObjectDevice, m_comObjectNumber, m_comObjectName, m_comObjectFunction, i == 0, m_comObjectRef});
         }
     } else if ((name == QLatin1String("Send") || name == QLatin1String("Receive")) && m_comObjectDevice >= 0) {
         const QStringRef ref = a.value(QLatin1String("GroupAddressRefId"));
@@ -481,7 +496,7 @@ Step ProjectRead::projectToken(QXmlStreamReader &xml, QString &error)
                 return Step::Fail;
             }
             m_links[groupAddressKey(ref)].append({m_comObjectDevice, m_comObjectNumber, m_comObjectName,
-                                                  m_comObjectFunction, name == QLatin1String("Send")});
+                                                  m_comObjectFunction, name == QLatin1String("Send"), m_comObjectRef});
         }
     } else if (m_topologyDepth == 0 && name == QLatin1String("GroupRange")) {
         kind = Kind::GroupRange;
@@ -535,45 +550,129 @@ bool ProjectRead::readProject(ZipArchive &zip, qint64 index, const QString &entr
                   [this](QXmlStreamReader &xml, QString &error) { return projectToken(xml, error); });
 }
 
-// Product names come from the manufacturer data kept in the archive (M-xxxx/Hardware.xml).
-void ProjectRead::readProducts(ZipArchive &outer)
+// Product names, and the names and numbers of linked objects that the project itself does not
+// name, come from the manufacturer data kept in the archive: M-xxxx/Hardware.xml gives products
+// and the application program of each device, M-xxxx/<program>.xml its communication objects.
+// They are a courtesy: damaged or missing manufacturer data leaves them out.
+void ProjectRead::readManufacturerData(ZipArchive &outer)
 {
-    QHash<QString, QString> wanted;
-    for (const Device &d : m_devices)
+    QHash<QString, QString> products;
+    QHash<QString, QString> programs; // Hardware2Program id -> application program id
+    for (const Device &d : qAsConst(m_devices)) {
         if (!d.productRef.isEmpty())
-            wanted.insert(d.productRef, QString());
-    if (wanted.isEmpty())
+            products.insert(d.productRef, QString());
+        if (!d.programRef.isEmpty())
+            programs.insert(d.programRef, QString());
+    }
+    if (products.isEmpty() && programs.isEmpty())
         return;
+    auto tolerate = [this](bool ok) {
+        if (!ok) {
+            qCDebug(lcEtsProject) << "manufacturer data not read:" << m_failure.message;
+            if (m_failure.status != QLatin1String("cancelled"))
+                m_failure = Failure();
+        }
+        return m_failure.status != QLatin1String("cancelled");
+    };
+
     static const QRegularExpression hardware(QStringLiteral("^M-[0-9A-Za-z]+/Hardware\\.xml$"),
                                              QRegularExpression::CaseInsensitiveOption);
-    int missing = wanted.size();
     const qint64 n = outer.count();
-    for (qint64 i = 0; i < n && missing > 0 && !cancelled(); ++i) {
+    for (qint64 i = 0; i < n && !cancelled(); ++i) {
         const QString entry = outer.name(i);
         if (!hardware.match(entry).hasMatch())
             continue;
+        QString program; // the Hardware2Program being read
         const bool ok = stream(outer, i, entry, QByteArray(), QStringLiteral("Reading product names"),
                                [&](QXmlStreamReader &xml, QString &) {
-            if (xml.tokenType() != QXmlStreamReader::StartElement || xml.name() != QLatin1String("Product"))
+            if (xml.tokenType() == QXmlStreamReader::EndElement && xml.name() == QLatin1String("Hardware2Program"))
+                program.clear();
+            if (xml.tokenType() != QXmlStreamReader::StartElement)
                 return Step::Continue;
-            const auto it = wanted.find(xml.attributes().value(QLatin1String("Id")).toString());
-            if (it != wanted.end() && it->isEmpty()) {
-                *it = cut(xml.attributes().value(QLatin1String("Text")));
-                if (--missing == 0)
-                    return Step::Stop;
+            const QXmlStreamAttributes a = xml.attributes();
+            if (xml.name() == QLatin1String("Product")) {
+                const auto it = products.find(a.value(QLatin1String("Id")).toString());
+                if (it != products.end() && it->isEmpty())
+                    *it = cut(a.value(QLatin1String("Text")));
+            } else if (xml.name() == QLatin1String("Hardware2Program")) {
+                const QString id = a.value(QLatin1String("Id")).toString();
+                program = programs.contains(id) ? id : QString();
+            } else if (xml.name() == QLatin1String("ApplicationProgramRef") && !program.isEmpty()) {
+                programs[program] = cut(a.value(QLatin1String("RefId")));
             }
             return Step::Continue;
         });
-        // Product names are a courtesy: damaged manufacturer data leaves them out.
-        if (!ok) {
-            qCDebug(lcEtsProject) << "product names not read:" << m_failure.message;
-            if (m_failure.status == QLatin1String("cancelled"))
-                return;
-            m_failure = Failure();
-        }
+        if (!tolerate(ok))
+            return;
     }
-    for (Device &d : m_devices)
-        d.product = wanted.value(d.productRef);
+    for (Device &d : m_devices) {
+        d.product = products.value(d.productRef);
+        d.application = programs.value(d.programRef);
+    }
+
+    // The object references wanted from each application program, with full ids.
+    auto fullRef = [](const QString &application, const QString &ref) {
+        return ref.startsWith(QLatin1String("M-")) ? ref : application + QLatin1Char('_') + ref;
+    };
+    QHash<QString, QSet<QString>> wanted; // application -> ComObjectRef ids
+    for (const QVector<Link> &links : qAsConst(m_links))
+        for (const Link &l : links) {
+            const QString &application = m_devices.at(l.device).application;
+            if (!application.isEmpty() && !l.ref.isEmpty())
+                wanted[application].insert(fullRef(application, l.ref));
+        }
+    QHash<QString, ObjectText> refs;    // ComObjectRef id -> what it says
+    QHash<QString, ObjectText> objects; // ComObject id -> what it says
+    for (auto it = wanted.constBegin(); it != wanted.constEnd() && !cancelled(); ++it) {
+        const QString &application = it.key();
+        const QString entry = application.section(QLatin1Char('_'), 0, 0) + QLatin1Char('/') + application + QStringLiteral(".xml");
+        const qint64 index = outer.locate(entry);
+        if (index < 0)
+            continue;
+        QSet<QString> wantedObjects;
+        for (const QString &ref : it.value())
+            wantedObjects.insert(ref.left(ref.lastIndexOf(QLatin1String("_R-"))));
+        const bool ok = stream(outer, index, outer.name(index), QByteArray(), QStringLiteral("Reading object names"),
+                               [&](QXmlStreamReader &xml, QString &) {
+            if (xml.tokenType() != QXmlStreamReader::StartElement)
+                return Step::Continue;
+            const QXmlStreamAttributes a = xml.attributes();
+            if (xml.name() == QLatin1String("ComObject")) {
+                const QString id = a.value(QLatin1String("Id")).toString();
+                if (wantedObjects.contains(id)) {
+                    quint32 number = 0;
+                    objects.insert(id, {QString(),
+                                        parseNumber(a.value(QLatin1String("Number")), 65535, &number) ? int(number) : -1,
+                                        cut(a.value(QLatin1String("Text"))), cut(a.value(QLatin1String("FunctionText")))});
+                }
+            } else if (xml.name() == QLatin1String("ComObjectRef")) {
+                const QString id = a.value(QLatin1String("Id")).toString();
+                if (it.value().contains(id))
+                    refs.insert(id, {cut(a.value(QLatin1String("RefId"))), -1, cut(a.value(QLatin1String("Text"))),
+                                     cut(a.value(QLatin1String("FunctionText")))});
+            }
+            return Step::Continue;
+        });
+        if (!tolerate(ok))
+            return;
+    }
+    // What the project says itself comes first, then the reference, then the object.
+    for (QVector<Link> &links : m_links)
+        for (Link &l : links) {
+            const QString &application = m_devices.at(l.device).application;
+            if (application.isEmpty() || l.ref.isEmpty())
+                continue;
+            const QString id = fullRef(application, l.ref);
+            const ObjectText ref = refs.value(id, {QString(), -1, QString(), QString()});
+            const QString objectId = ref.reference.isEmpty() ? id.left(id.lastIndexOf(QLatin1String("_R-"))) : ref.reference;
+            const ObjectText object = objects.value(objectId, {QString(), -1, QString(), QString()});
+            if (object.number >= 0)
+                l.number = object.number;
+            if (l.name.isEmpty())
+                l.name = !ref.text.isEmpty() ? ref.text : object.text;
+            if (l.function.isEmpty())
+                l.function = !ref.function.isEmpty() ? ref.function : object.function;
+        }
 }
 
 QString rangeAddress(const GroupRange &r, EtsProjectReader::Style style)
@@ -775,7 +874,7 @@ QJsonObject ProjectRead::run(const QString &path, const QString &password)
         if (!ok)
             return failed();
     }
-    readProducts(*outer);
+    readManufacturerData(*outer);
     if (cancelled()) {
         fail(QStringLiteral("cancelled"), QStringLiteral("The import was cancelled."));
         return failed();

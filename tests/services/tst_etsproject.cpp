@@ -37,12 +37,12 @@ QByteArray dataXml(int schema)
         "<Topology>\n"
         " <Area Id=\"A-1\" Name=\"Ground floor\" Address=\"1\">\n"
         "  <Line Id=\"L-1\" Name=\"Lights\" Address=\"1\" Description=\"main line\">\n"
-        "   <DeviceInstance Id=\"D-1\" Name=\"Actuator\" Description=\"kitchen box\" Address=\"5\" ProductRefId=\"M-0083_H-1-1_P-SA8\">\n"
+        "   <DeviceInstance Id=\"D-1\" Name=\"Actuator\" Description=\"kitchen box\" Address=\"5\" ProductRefId=\"M-0083_H-1-1_P-SA8\" Hardware2ProgramRefId=\"M-0083_H-1-1_HP-0001\">\n"
         "    <ComObjectInstanceRefs>\n"
         "     <ComObjectInstanceRef RefId=\"O-12_R-3\" Text=\"Channel A\" FunctionText=\"Switching\">\n"
         "      <Connectors><Send GroupAddressRefId=\"P-0A1B-0_GA-1\"/><Receive GroupAddressRefId=\"P-0A1B-0_GA-3\"/></Connectors>\n"
         "     </ComObjectInstanceRef>\n"
-        "     <ComObjectInstanceRef RefId=\"O-13_R-4\" FunctionText=\"Status\"/>\n"
+        "     <ComObjectInstanceRef RefId=\"O-13_R-4\" FunctionText=\"Status\"><Connectors><Send GroupAddressRefId=\"P-0A1B-0_GA-4\"/></Connectors></ComObjectInstanceRef>\n"
         "    </ComObjectInstanceRefs>\n"
         "   </DeviceInstance>\n"
         "  </Line>\n"
@@ -78,14 +78,28 @@ QByteArray dataXml(int schema)
 
 const QByteArray kHardware =
     "<KNX xmlns=\"http://knx.org/xml/project/20\"><ManufacturerData><Manufacturer RefId=\"M-0083\"><Hardware>"
-    "<Hardware Id=\"M-0083_H-1-1\"><Products><Product Id=\"M-0083_H-1-1_P-SA8\" Text=\"Switch actuator 8-fold\"/></Products></Hardware>"
+    "<Hardware Id=\"M-0083_H-1-1\"><Products><Product Id=\"M-0083_H-1-1_P-SA8\" Text=\"Switch actuator 8-fold\"/></Products>"
+    "<Hardware2Programs><Hardware2Program Id=\"M-0083_H-1-1_HP-0001\"><ApplicationProgramRef RefId=\"M-0083_A-0001-10-ABCD\"/>"
+    "</Hardware2Program></Hardware2Programs></Hardware>"
     "<Hardware Id=\"M-0083_H-2-1\"><Products><Product Id=\"M-0083_H-2-1_P-TB\" Text=\"Push button 4-fold\"/></Products></Hardware>"
     "</Hardware></Manufacturer></ManufacturerData></KNX>";
+
+// The application program of the actuator: names the object that the project leaves unnamed.
+const QByteArray kApplication =
+    "<KNX xmlns=\"http://knx.org/xml/project/20\"><ManufacturerData><Manufacturer RefId=\"M-0083\"><ApplicationPrograms>"
+    "<ApplicationProgram Id=\"M-0083_A-0001-10-ABCD\"><Static><ComObjectTable>"
+    "<ComObject Id=\"M-0083_A-0001-10-ABCD_O-12\" Number=\"12\" Text=\"Output\" FunctionText=\"On/off\"/>"
+    "<ComObject Id=\"M-0083_A-0001-10-ABCD_O-13\" Number=\"113\" Text=\"Status channel A\" FunctionText=\"Feedback\"/>"
+    "</ComObjectTable><ComObjectRefs>"
+    "<ComObjectRef Id=\"M-0083_A-0001-10-ABCD_O-12_R-3\" RefId=\"M-0083_A-0001-10-ABCD_O-12\" Text=\"Ref text\"/>"
+    "<ComObjectRef Id=\"M-0083_A-0001-10-ABCD_O-13_R-4\" RefId=\"M-0083_A-0001-10-ABCD_O-13\"/>"
+    "</ComObjectRefs></Static></ApplicationProgram></ApplicationPrograms></Manufacturer></ManufacturerData></KNX>";
 
 QList<TestZipEntry> plainProject(const QString &style, int schema = 20)
 {
     return {{"knx_master.xml", masterXml(schema)},
             {"M-0083/Hardware.xml", kHardware},
+            {"M-0083/M-0083_A-0001-10-ABCD.xml", kApplication},
             {"P-0A1B/project.xml", infoXml(schema, style)},
             {"P-0A1B/0.xml", dataXml(schema)}};
 }
@@ -222,7 +236,12 @@ void EtsProjectTest::readsProjectTopologyAndLinks()
     const QJsonArray statusLinks = findByAddress(r, "1/0/2").value("links").toArray();
     QCOMPARE(column(statusLinks, "device"), (QStringList{"1.1.5", "1.2.17"}));
     QCOMPARE(column(statusLinks, "send"), (QStringList{"false", "true"}));
-    QCOMPARE(findByAddress(r, "2/0/1").value("links").toArray().size(), 0);
+    // Unnamed in the project: number and name from the application program, the project's own
+    // function text kept.
+    QCOMPARE(findByAddress(r, "2/0/1").value("links").toArray(),
+             (QJsonArray{QJsonObject{{"device", "1.1.5"}, {"deviceName", "Actuator"}, {"number", 113},
+                                     {"name", "Status channel A"}, {"function", "Status"}, {"send", true}}}));
+    QCOMPARE(findByAddress(r, "0/1/44").value("links").toArray().size(), 0);
 
     const QJsonArray areas = r.value("areas").toArray();
     QCOMPARE(column(areas, "address"), (QStringList{"1", "2"}));
