@@ -368,24 +368,19 @@ void EtsProjectTest::damagedAndHostileArchives()
 
 void EtsProjectTest::boundsAreErrorsNamingTheEntry()
 {
-    EtsProjectReader::Limits small;
-    small.maxGroupAddresses = 3;
-    QJsonObject r = read(plainProject("ThreeLevel"), QString(), small);
-    QCOMPARE(r.value("status").toString(), QString("error"));
-    QVERIFY2(r.value("message").toString().contains("P-0A1B/0.xml, line 36: the project has more than 3 group addresses"),
-             qPrintable(r.value("message").toString()));
-
-    small = EtsProjectReader::Limits();
-    small.maxEntryBytes = 1000;
-    r = read(plainProject("ThreeLevel"), QString(), small);
-    QCOMPARE(r.value("status").toString(), QString("error"));
-    QVERIFY2(r.value("message").toString().contains("P-0A1B/0.xml: the entry is larger than 1000 bytes"),
-             qPrintable(r.value("message").toString()));
-
-    small = EtsProjectReader::Limits();
-    small.maxDevices = 2;
-    r = read(plainProject("ThreeLevel"), QString(), small);
-    QVERIFY2(r.value("message").toString().contains("more than 2 devices"), qPrintable(r.value("message").toString()));
+    EtsProjectReader::Limits addresses, bytes, devices;
+    addresses.maxGroupAddresses = 3;
+    bytes.maxEntryBytes = 1000;
+    devices.maxDevices = 2;
+    const QList<QPair<EtsProjectReader::Limits, QString>> cases = {
+        {addresses, "P-0A1B/0.xml, line 36: the project has more than 3 group addresses"},
+        {bytes, "P-0A1B/0.xml: the entry is larger than 1000 bytes"},
+        {devices, "P-0A1B/0.xml, line 25: the project has more than 2 devices"}};
+    for (const auto &c : cases) {
+        const QJsonObject r = read(plainProject("ThreeLevel"), QString(), c.first);
+        QCOMPARE(r.value("status").toString(), QString("error"));
+        QVERIFY2(r.value("message").toString().contains(c.second), qPrintable(r.value("message").toString()));
+    }
 }
 
 void EtsProjectTest::aCancelledReadSaysSo()
