@@ -65,6 +65,9 @@ public:
     bool routeLogParameter(const QString &text);
 
     QWebView *view() const { return webView; }
+    // The server connection (not reachable from the page), for settings such as the transfer
+    // time-out that only tests and tools change.
+    VYXConnector &serverConnector() { return connector; }
     QWebFrame *mainFrame() const;
     QMap<QString, QMLLogClass *> openLogWindows() const { return logWindows; }
 

@@ -118,6 +118,7 @@ private slots:
     void eachViewShowsOnlyItsOwnAnswer();
     void refusedCopyTurnsTheBarRedWithTheServersReason();
     void lostConnectionShowsUntilTheServerIsBack();
+    void stalledOrAbandonedTransferEndsRedWithItsReason();
 
 private:
     void requireSimulator()
@@ -144,6 +145,7 @@ private:
     void connectTo(int port);
     QProcess m_faulty;
     QProcess m_restarted;
+    QProcess m_stalling;
     int m_faultyPort = 0;
     // Saves what the page shows, for a person to look at (not compared with anything).
     void shoot(const QString &name)
@@ -254,7 +256,7 @@ void PageOnBridgeTest::cleanupTestCase()
 {
     delete m_parent;
     delete m_responder;
-    for (QProcess *sim : {&m_sim, &m_faulty, &m_restarted}) {
+    for (QProcess *sim : {&m_sim, &m_faulty, &m_restarted, &m_stalling}) {
         if (sim->state() != QProcess::NotRunning) {
             sim->terminate();
             if (!sim->waitForFinished(5000))
@@ -654,6 +656,41 @@ void PageOnBridgeTest::lostConnectionShowsUntilTheServerIsBack()
     const QString idsAfter = eval(QStringLiteral("Array.from(VX.parameters.model.keys()).sort().join(',')")).toString();
     QVERIFY2(idsAfter == idsBefore, qPrintable(idsBefore.right(120) + QStringLiteral(" / ") + idsAfter.right(120)));
     shoot(QStringLiteral("11-parameters-after-the-server-came-back"));
+}
+
+// A download whose answers stop ends, after the (shortened) transfer time-out, with a red bar
+// that says why; one abandoned by a disconnect ends red with its reason too.
+void PageOnBridgeTest::stalledOrAbandonedTransferEndsRedWithItsReason()
+{
+    requireSimulator();
+    const int port = startSimulator(m_stalling, m_dir.filePath(QStringLiteral("stalling")),
+                                    {QStringLiteral("--stall-download"), QStringLiteral("20000")});
+    QVERIFY(port != 0);
+    connectTo(port);
+    QVERIFY2(waitFor(QStringLiteral("VX.session.state === 'connected'"), 20000), qPrintable(viewText(QStringLiteral("servers"))));
+    m_js->serverConnector().Client().SetTransferTimeOut(1500);
+    const QString bar = QStringLiteral("document.querySelector('#view-backup .progress')");
+
+    eval(QStringLiteral("VX.show('backup'); VX.backupView.downloadTo(%1)").arg(literal(m_dir.filePath(QStringLiteral("stalled.db")))));
+    QVERIFY2(waitFor(bar + QStringLiteral(".className.indexOf('progress-error') >= 0"), 15000), qPrintable(viewText(QStringLiteral("backup"))));
+    QVERIFY2(viewText(QStringLiteral("backup")).contains(QStringLiteral("Download failed: ended: no answer from the server for 1.5 s.")),
+             qPrintable(viewText(QStringLiteral("backup"))));
+    shoot(QStringLiteral("12-backup-stalled"));
+
+    // The connection is rebuilt after the stall; a second download is then abandoned by the user.
+    QVERIFY2(waitFor(QStringLiteral("VX.session.state === 'connected'"), 30000), qPrintable(eval(QStringLiteral("VX.session.detail")).toString()));
+    m_js->serverConnector().Client().SetTransferTimeOut(60000);
+    eval(QStringLiteral("VX.backupView.downloadTo(%1)").arg(literal(m_dir.filePath(QStringLiteral("abandoned.db")))));
+    QVERIFY(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('Downloading') >= 0"), 10000));
+    QTest::qWait(300);
+    eval(QStringLiteral("document.getElementById('topbar-disconnect').click()"));
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('Download failed: stopped before it ended.') >= 0"), 15000),
+             qPrintable(viewText(QStringLiteral("backup"))));
+    QVERIFY(eval(bar + QStringLiteral(".className")).toString().contains(QStringLiteral("progress-error")));
+    QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("abandoned.db"))));
+    // Nothing claims to have read the file that was never written.
+    QCOMPARE(eval(QStringLiteral("document.getElementById('notices').textContent.indexOf('could not be read')")).toInt(), -1);
+    shoot(QStringLiteral("13-backup-abandoned"));
 }
 
 int main(int argc, char **argv)

@@ -31,7 +31,10 @@
       if (kind === 'download') return 'Download complete: the configuration was saved and its MD5 checked.';
       return 'Upload complete: the server replaced its database.';
     }
-    return (kind === 'download' ? 'Download failed: ' : 'Upload failed: ') + (i || ('error ' + error)) + '.';
+    // the transfer's own reasons may start with its kind ("Download ended: ...")
+    const why = i.replace(/^(Download|Upload) /, '');
+    const text = why || ('error ' + error);
+    return (kind === 'download' ? 'Download failed: ' : 'Upload failed: ') + text + (/[.!?]$/.test(text) ? '' : '.');
   }
 
   // report: the progress JSON of a configuration download or upload (object or JSON text).

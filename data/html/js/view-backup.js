@@ -142,7 +142,8 @@
     }
     clearTimeout(stallTimer);
     VX.setStatus(ui.status, d.error ? 'error' : 'ok', d.message);
-    if (transfer.path) computeLocalMd5(transfer.path);
+    // A failed download leaves no file behind: there is no local MD5 to show for it.
+    if (transfer.path && !(d.error && d.kind === 'download')) computeLocalMd5(transfer.path);
     else showMd5();
     transfer = null;
     busy(false);

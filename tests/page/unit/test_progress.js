@@ -103,3 +103,12 @@ test('the parameter list count reaches the page as a number', () => {
   window.QT.parameterList(-1);
   assert.deepEq(seen, [43]);
 });
+
+test('a transfer that ends with an error says why, without repeating its kind', () => {
+  const d = VX.describeTransfer({ IsEnd: 'true', GetError: 9, GetInfo: 'Download ended: no answer from the server for 30.0 s',
+    GetServerBytes: '65536', GetReceivedBytes: '20000' });
+  assert.ok(d.ended && !d.ok);
+  assert.eq(d.message, 'Download failed: ended: no answer from the server for 30.0 s.');
+  assert.eq(VX.describeTransfer({ IsEnd: 'true', GetError: 2, GetInfo: 'MD5 do not match!', GetClientBytes: '5', GetSentBytes: '5' }).message,
+    'Upload failed: MD5 do not match!');
+});
