@@ -124,9 +124,10 @@
     const v = VX.parseAnswer(answer);
     const conn = v && typeof v === 'object' ? String(v.connection || '') : String(answer || '');
     const state = v && typeof v === 'object' && v.state !== undefined ? String(v.state) : '';
-    // the manager closed both channels after a disconnect: noted, the session does not change
+    // the manager closed both channels after a disconnect: noted while still disconnected (after
+    // a new connect it is the end of the earlier one, and says nothing about the new one)
     if (conn === 'Disconnected') {
-      addTimeline('info', 'Channels closed', 'the disconnect is complete');
+      if (VX.session.state === 'offline') addTimeline('info', 'Channels closed', 'the disconnect is complete');
       return;
     }
     // late reports of a connection that the user ended or that was stopped after a refusal
