@@ -39,6 +39,8 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "vyxsim: %s\n", error.c_str());
             return 2;
         }
+    } else if (options.paramsCount) {
+        parameters.loadSynthetic(options.paramsCount);
     } else {
         parameters.loadDefaults();
     }

@@ -410,6 +410,16 @@ void SimHandler::tick(unsigned count)
             m_router.pushAll(SimFrames::parameter(*p, kvt::kvtOlmoKindPhysical));
 }
 
+void SimHandler::liveChanges(size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        const SimParameter* p = m_parameters.liveStep();
+        if (!p)
+            return;
+        m_router.pushAll(SimFrames::parameter(*p, kvt::kvtOlmoKindPhysical));
+    }
+}
+
 void SimHandler::periodicFor(SimSession& c, unsigned count)
 {
     if (c.logClients) {

@@ -24,6 +24,8 @@ public:
     // Once a second: live parameter changes, and the log and bus messages of the clients that
     // switched them on.
     void tick(unsigned count);
+    // Pushes count value changes spread over the table to every monitor channel.
+    void liveChanges(size_t count);
     void periodicFor(SimSession& command, unsigned count);
 
 private:

@@ -7,6 +7,9 @@
 
 namespace {
 
+const unsigned long long kMaxParamsCount = 100000;
+const unsigned long long kMaxLiveRate = 50000;
+
 bool parseUnsigned(const char* text, unsigned long long maxValue, unsigned long long& out)
 {
     if (!text || !*text || *text == '-')
@@ -39,6 +42,10 @@ const char* simUsageText()
         "  --db-size BYTES      size of the database generated when none exists (default 65536)\n"
         "  --name NAME          server name in discovery answers (default vyxsim)\n"
         "  --live               a few parameters change by themselves every second\n"
+        "  --params-count N     a synthetic table of N parameters of mixed types (1..100000)\n"
+        "                       instead of the built-in one\n"
+        "  --live-rate R        push R value changes per second spread over the table\n"
+        "                       (1..50000), or \"max\": as fast as the clients read them\n"
         "  --no-discovery       do not answer discovery queries\n"
         "  --quiet              no log lines on stderr\n"
         "Fault injection:\n"
@@ -87,7 +94,8 @@ int parseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
             if (!value(v))
                 return false;
             if (!parseUnsigned(v, maxV, out) || out < minV) {
-                error = "invalid number for " + a + ": " + v;
+                error = "invalid number for " + a + ": " + v + " (expected " + std::to_string(minV) +
+                        ".." + std::to_string(maxV) + ")";
                 return false;
             }
             return true;
@@ -108,6 +116,22 @@ int parseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
         else if (a == "--db-max-size") { if (!number(0, 0xFFFFFFFFull, n)) return 2; o.dbMaxSize = uint32_t(n); }
         else if (a == "--db-size") { if (!number(0, 64ull << 20, n)) return 2; o.dbInitialSize = uint32_t(n); }
         else if (a == "--live") o.live = true;
+        else if (a == "--params-count") { if (!number(1, kMaxParamsCount, n)) return 2; o.paramsCount = uint32_t(n); }
+        else if (a == "--live-rate") {
+            if (i + 1 < argc && std::strcmp(argv[i + 1], "max") == 0) {
+                ++i;
+                o.liveFlood = true;
+                o.liveRate = 0;
+            } else {
+                if (!number(1, kMaxLiveRate, n)) {
+                    if (!error.empty() && error.back() == ')')
+                        error.insert(error.size() - 1, " or max");
+                    return 2;
+                }
+                o.liveRate = uint32_t(n);
+                o.liveFlood = false;
+            }
+        }
         else if (a == "--no-discovery") o.discovery = false;
         else if (a == "--quiet") o.quiet = true;
         else if (a == "--refuse-login") o.faults.refuseLogin = true;
@@ -125,6 +149,10 @@ int parseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
             error = "unknown option: " + a;
             return 2;
         }
+    }
+    if (o.paramsCount && !o.paramsFile.empty()) {
+        error = "--params and --params-count exclude each other";
+        return 2;
     }
     if (o.root.empty())
         o.root = defaultSimRoot();

@@ -32,6 +32,9 @@ struct SimOptions
     uint32_t dbMaxSize = 64u * 1024u * 1024u;
     uint32_t dbInitialSize = 65536;
     bool live = false;
+    uint32_t paramsCount = 0;     // a synthetic table of this many parameters (0 = built-in table)
+    uint32_t liveRate = 0;        // value changes pushed per second over the table (0 = off)
+    bool liveFlood = false;       // push changes as fast as the clients read them
     bool discovery = true;
     bool quiet = false;
     SimFaults faults;

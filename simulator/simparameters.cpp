@@ -81,6 +81,52 @@ void SimParameters::loadDefaults()
     for (uint32_t i = 0; i < 6; ++i)
         addText(100501 + i, std::string("Room name ") + std::to_string(i + 1), rooms[i]);
     addText(999997, "Logic channel", "{}");
+    tableChanged();
+}
+
+void SimParameters::loadSynthetic(uint32_t count)
+{
+    m_params.clear();
+    static const int types[] = {SimByte, SimUInt, SimULong, SimFloat, SimString};
+    static const char* units[] = {"%", "Wh", "s", "C", ""};
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t id = i + 1;
+        const int t = types[i % 5];
+        const std::string name = "Synthetic " + typeName(t) + " " + std::to_string(id);
+        if (t == SimString)
+            addText(id, name, "text " + std::to_string(id));
+        else
+            add(id, name, t, t == SimFloat ? 20.0 + double(id % 100) / 4.0 : double(id % 200),
+                units[i % 5]);
+    }
+    tableChanged();
+}
+
+void SimParameters::tableChanged()
+{
+    m_turns.clear();
+    m_nextTurn = 0;
+    for (auto& e : m_params)
+        // The logic channel carries the logic editor's JSON: made-up text there would break it.
+        if (e.first != 999997)
+            m_turns.push_back(&e.second);
+}
+
+const SimParameter* SimParameters::liveStep()
+{
+    if (m_turns.empty())
+        return nullptr;
+    if (m_nextTurn >= m_turns.size())
+        m_nextTurn = 0;
+    SimParameter& p = *m_turns[m_nextTurn++];
+    ++m_steps;
+    switch (p.type) {
+    case SimByte: p.number = (p.number + 1) % 256; break;
+    case SimFloat: p.real = p.real >= 1000.0f ? 0.0f : p.real + 0.25f; break;
+    case SimString: p.text = "change " + std::to_string(m_steps); break;
+    default: p.number += 1; break;
+    }
+    return &p;
 }
 
 bool SimParameters::loadFile(const std::string& path, std::string& error)
@@ -119,6 +165,7 @@ bool SimParameters::loadFile(const std::string& path, std::string& error)
         if (!cJSON_IsNumber(id) || id->valuedouble < 1 || id->valuedouble > 0xFFFFF || t == 0) {
             error = path + ": parameter " + std::to_string(index) +
                     " needs an id (1..1048575) and a type (byte, uint, ulong, float, string)";
+            tableChanged();
             return false;
         }
         std::string n = cJSON_IsString(name) ? name->valuestring : "Parameter " + std::to_string(index);
@@ -129,6 +176,7 @@ bool SimParameters::loadFile(const std::string& path, std::string& error)
             add(pid, n, t, cJSON_IsNumber(value) ? value->valuedouble : 0.0,
                 cJSON_IsString(unit) ? unit->valuestring : "");
     }
+    tableChanged();
     return true;
 }
 

@@ -39,6 +39,8 @@ class SimParameters
 {
 public:
     void loadDefaults();
+    // A synthetic table of count parameters with identifiers 1..count, their types taking turns.
+    void loadSynthetic(uint32_t count);
     // JSON: an array (or {"parameters": [...]}) of {"id", "name", "type", "value", "unit"}, type one
     // of byte, uint, ulong, float, string.
     bool loadFile(const std::string& path, std::string& error);
@@ -52,6 +54,9 @@ public:
     bool write(uint32_t id, const SimWrittenValue& value);
     // Lets a few parameters drift as a live installation would; returns the ids that changed.
     std::vector<uint32_t> liveTick(unsigned tick);
+    // Changes the next parameter in turn (over the whole table) and returns it; nullptr when the
+    // table has nothing that may change.
+    const SimParameter* liveStep();
 
     static std::string typeName(int type);
     static std::string valueText(const SimParameter& p);
@@ -61,5 +66,10 @@ private:
     void add(uint32_t id, const std::string& name, int type, double value, const std::string& unit = {});
     void addText(uint32_t id, const std::string& name, const std::string& text);
 
+    void tableChanged();
+
     std::map<uint32_t, SimParameter> m_params;
+    std::vector<SimParameter*> m_turns;   // what liveStep changes, in turn
+    size_t m_nextTurn = 0;
+    uint64_t m_steps = 0;
 };

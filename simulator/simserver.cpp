@@ -4,6 +4,7 @@
 #include "simlog.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -39,6 +40,10 @@ const size_t kMaxOutput = 512u << 20;      // a client that reads nothing is dro
 const size_t kMaxWaiting = 100000;         // answers held for a command channel without its pair
 const size_t kReadChunk = 256 * 1024;
 const size_t kReadPerRound = 8u << 20;
+// Flood mode tops every monitor's queue up to this much, a batch at a time, so that answers to
+// requests wait behind at most this many bytes and reads are served between batches.
+const size_t kFloodQueued = 256 * 1024;
+const size_t kFloodBatch = 2048;
 
 bool isChannelCode(uint32_t code)
 {
@@ -116,9 +121,11 @@ int SimServer::run()
         m_discovery.open(m_options.name, m_options.bind, m_port);
 
     uint64_t nextTick = nowMs() + 1000;
+    m_liveStart = nowMs();
     std::vector<pollfd> fds;
     while (!g_stop) {
         const uint64_t now = nowMs();
+        const int wait = pushLive(now);
         fds.clear();
         fds.push_back({m_listen, POLLIN, 0});
         if (m_discovery.multicastFd() >= 0)
@@ -132,7 +139,7 @@ int SimServer::run()
             fds.push_back({e.first, events, 0});
         }
         // Short waits keep delayed answers (--slow) and the one-second tick on time.
-        int ready = poll(fds.data(), fds.size(), 20);
+        int ready = poll(fds.data(), fds.size(), wait);
         if (ready < 0 && errno != EINTR) {
             std::fprintf(stderr, "vyxsim: poll: %s\n", std::strerror(errno));
             return 1;
@@ -441,6 +448,41 @@ void SimServer::closeClient(SimSession& command)
     command.closeWhenFlushed = true;
     if (SimSession* m = monitorOf(command.pairedMonitor))
         m->closeWhenFlushed = true;
+}
+
+int SimServer::pushLive(uint64_t now)
+{
+    if (m_options.liveFlood) {
+        // Only as much as the slowest reader has taken: its queue paces the flood, and poll
+        // wakes when a socket drains.
+        size_t fullest = 0;
+        bool anyMonitor = false;
+        for (auto& e : m_sessions) {
+            const SimSession& m = *e.second;
+            if (m.role == SimSession::Monitor && m.loggedIn && !m.closed && !m.silent) {
+                anyMonitor = true;
+                fullest = std::max(fullest, m.outputBytes);
+            }
+        }
+        if (anyMonitor && fullest < kFloodQueued)
+            m_handler.liveChanges(kFloodBatch);
+        return 20;
+    }
+    if (m_options.liveRate == 0)
+        return 20;
+    const uint64_t rate = m_options.liveRate;
+    uint64_t due = (now - m_liveStart) * rate / 1000;
+    // After a stall (a suspended process) the backlog is not made up in one burst.
+    if (due > m_livePushed + rate)
+        m_livePushed = due - rate / 10;
+    if (due > m_livePushed) {
+        m_handler.liveChanges(size_t(due - m_livePushed));
+        m_livePushed = due;
+    }
+    // Sleep until the next change is due, in steps of at least 2 ms.
+    const uint64_t nextAt = m_liveStart + ((m_livePushed + 1) * 1000 + rate - 1) / rate;
+    const uint64_t left = nextAt > now ? nextAt - now : 0;
+    return int(std::min<uint64_t>(20, std::max<uint64_t>(2, left)));
 }
 
 void SimServer::tick()

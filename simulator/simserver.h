@@ -38,6 +38,8 @@ private:
     void closeClient(SimSession& command);
     SimSession* monitorOf(uint32_t clientId);
     void tick();
+    // Pushes the live changes that are due; returns how long poll may wait for the next ones.
+    int pushLive(uint64_t now);
     void dropClosed();
 
     const SimOptions& m_options;
@@ -50,6 +52,8 @@ private:
     uint32_t m_nextClientId = 1;
     uint64_t m_framesSent = 0;
     unsigned m_ticks = 0;
+    uint64_t m_liveStart = 0;
+    uint64_t m_livePushed = 0;
     bool m_silenceUsed = false;
     bool m_answerDropped = false;
 };

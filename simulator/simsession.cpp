@@ -54,6 +54,11 @@ SimSession::Extract SimSession::extract(kvtOlmoFrame& out)
 void SimSession::queue(std::string bytes, uint64_t dueMs)
 {
     outputBytes += bytes.size();
+    // Small frames due together leave in one send instead of one system call each.
+    if (!m_output.empty() && m_output.back().due == dueMs && m_output.back().bytes.size() < kJoinBelow) {
+        m_output.back().bytes += bytes;
+        return;
+    }
     m_output.push_back({dueMs, std::move(bytes)});
 }
 

@@ -48,6 +48,7 @@ private:
         uint64_t due;
         std::string bytes;
     };
+    static constexpr size_t kJoinBelow = 64 * 1024;
     std::deque<Out> m_output;
     size_t m_outputPos = 0;
 };

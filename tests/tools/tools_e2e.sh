@@ -454,6 +454,56 @@ case_discovery() {
   contains "$(cat "$WORK/ask-net-0.0.0.0.txt")" "vyx-kore-wa-desu;name=nsim;address=10.9.9.1;"
 }
 
+case_busy() {
+  # A synthetic table (values come at the command pacing, 10 ms each): every identifier listed, each type reads back the value it was made with.
+  start_sim --params-count 2000
+  CTL_TIMEOUT=60 expect 0 params
+  [[ $(grep -c . <<<"$OUT") == 2000 ]] || fail "params listed $(grep -c . <<<"$OUT") of 2000"
+  contains "$OUT" $'2000\tstring\ttext 2000'
+  local t listing=$OUT
+  for t in "1 byte 1" "2 uint 2" "3 ulong 3" "4 float 21" "5 string text 5" "1999 float 44.75"; do
+    read -r id type value <<<"$t"
+    contains "$listing" "$id"$'\t'"$type"$'\t'"$value"
+    expect 0 get "$id"
+    [[ "$OUT" == "$value" ]] || fail "get $id gave $OUT, expected $value"
+  done
+  # Paced changes reach a watcher, spread over many parameters.
+  start_sim --params-count 200 --live-rate 400
+  expect 0 watch --seconds 2
+  local changed
+  changed=$(grep $'\tphysical\t' <<<"$OUT" | cut -f1 | sort -u | wc -l)
+  ((changed >= 20)) || fail "only $changed parameters changed under --live-rate 400"
+  # A flood still leaves room for answers to requests.
+  start_sim --params-count 1000 --live-rate max
+  "$VYXCTL" -p "$PORT" watch --seconds 3 >"$WORK/flood.out" 2>/dev/null &
+  local watcher=$!
+  wait_log "paired with monitor"
+  expect 0 get 5
+  [[ "$OUT" == "text 5" || "$OUT" == "change "* ]] || fail "get 5 under the flood gave $OUT"
+  expect 0 set 7 uint 424242
+  wait "$watcher"
+  [[ $(grep -c $'\tphysical\t' "$WORK/flood.out") -ge 1000 ]] || fail "the flood brought too few changes"
+  stop_sim
+  # Bad values are refused before anything starts, naming the option and its range.
+  local args
+  for args in "--params-count 0" "--params-count -5" "--params-count 100001" "--params-count ten" \
+              "--live-rate 0" "--live-rate -1" "--live-rate 50001" "--live-rate fast" "--live-rate 1.5" \
+              "--live-rate"; do
+    read -r option value <<<"$args"
+    "$VYXSIM" --port 0 --root "$WORK/root" --no-discovery $args >/dev/null 2>"$WORK/bad.err"
+    local rc=$?
+    [[ $rc == 2 ]] || fail "vyxsim $args exited $rc, expected 2"
+    contains "$(head -n1 "$WORK/bad.err")" "vyxsim: "
+    contains "$(head -n1 "$WORK/bad.err")" "$option"
+    if [[ -n "$value" ]]; then
+      contains "$(head -n1 "$WORK/bad.err")" "invalid number for $option: $value (expected "
+    fi
+  done
+  "$VYXSIM" --params-count 5 --params "$WORK/none.json" >/dev/null 2>"$WORK/bad.err"
+  [[ $? == 2 ]] || fail "--params with --params-count is not a usage error"
+  contains "$(cat "$WORK/bad.err")" "exclude each other"
+}
+
 case_shutdown() {
   start_sim
   kill -TERM "$SIM_PID"
