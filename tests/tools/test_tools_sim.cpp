@@ -14,6 +14,8 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
+#include <map>
+#include <set>
 #include <sys/stat.h>
 #include <memory>
 #include <random>
@@ -375,4 +377,44 @@ TEST(SimParameters, LoadsAFileAndRejectsBadEntries)
     EXPECT_FALSE(p.loadFile(path, error));
     std::ofstream(path) << R"([{"id":7,"type":"double"}])";
     EXPECT_FALSE(p.loadFile(path, error));
+}
+
+TEST(SimParameters, LiveChangesGoRoundTheWholeTable)
+{
+    SimParameters p;
+    // A synthetic table: identifiers 1..N, the types taking turns.
+    p.loadSynthetic(10);
+    ASSERT_EQ(p.size(), 10u);
+    const int types[] = {SimByte, SimUInt, SimULong, SimFloat, SimString};
+    for (uint32_t id = 1; id <= 10; ++id)
+        EXPECT_EQ(p.find(id)->type, types[(id - 1) % 5]) << id;
+    // One round of changes touches every parameter once, each value differs afterwards.
+    std::map<uint32_t, std::string> before;
+    for (uint32_t id : p.ids())
+        before[id] = SimParameters::valueText(*p.find(id));
+    std::set<uint32_t> touched;
+    for (int i = 0; i < 10; ++i)
+        touched.insert(p.liveStep()->id);
+    EXPECT_EQ(touched.size(), 10u);
+    for (uint32_t id : p.ids())
+        EXPECT_NE(SimParameters::valueText(*p.find(id)), before[id]) << id;
+    EXPECT_EQ(p.liveStep()->id, 1u);
+
+    // The logic channel carries the editor's JSON: changes never touch it.
+    p.loadDefaults();
+    for (size_t i = 0; i < 3 * p.size(); ++i)
+        EXPECT_NE(p.liveStep()->id, 999997u);
+    EXPECT_EQ(p.find(999997)->text, "{}");
+
+    // A file that fails half-way leaves nothing behind for the changes to reach.
+    TempDir dir;
+    std::string path = dir.path + "/p.json";
+    std::ofstream(path) << R"([{"id":5,"type":"byte"},{"id":7,"type":"double"}])";
+    std::string error;
+    EXPECT_FALSE(p.loadFile(path, error));
+    for (int i = 0; i < 3; ++i) {
+        const SimParameter* changed = p.liveStep();
+        ASSERT_NE(changed, nullptr);
+        EXPECT_EQ(p.find(changed->id), changed);
+    }
 }
