@@ -48,6 +48,8 @@ env -u DISPLAY "$U/bin/vyxdesk" --help | grep -q -- "--connect" || fail "vyxdesk
 env -u DISPLAY "$U/bin/vyxdesk" --version | grep -q "^vyxdesk [0-9]" || fail "vyxdesk --version"
 "$U/bin/vyxdesk" --connect 'bad host:x' 2>"$WORK/bad.err"; rc=$?
 [[ $rc -eq 2 ]] && grep -q "USER@" "$WORK/bad.err" || fail "a bad --connect should stop with exit code 2 and say the form ($rc)"
+"$U/bin/vyxdesk" --page "$WORK/missing.html" 2>"$WORK/page.err"; rc=$?
+[[ $rc -eq 2 ]] && grep -q "missing.html is not a file" "$WORK/page.err" || fail "a missing --page should stop with exit code 2 ($rc)"
 
 # vyxctl against the installed simulator.
 "$U/bin/vyxsim" --port 0 --root "$WORK/sim" --no-discovery --live >"$WORK/sim.out" 2>"$WORK/sim.log" &
