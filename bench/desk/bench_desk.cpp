@@ -29,6 +29,7 @@
 #include <functional>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <vector>
 
 namespace {
@@ -178,35 +179,64 @@ double timeOneCall(Probe &probe, int i, Send send)
     return std::chrono::duration<double, std::milli>(probe.hitAt - sent).count();
 }
 
-// The longest gap between two turns of the GUI event loop while `action` runs (started from the
-// loop) and until `done` holds or `timeoutMs` passed. A 1 ms timer marks each turn.
-double longestStallMs(const std::function<void()> &action, const std::function<bool()> &done, int timeoutMs)
+// CPU time this thread has used, in nanoseconds.
+qint64 threadCpuNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// The longest gap between two turns of the GUI event loop, and how much of that gap the GUI
+// thread itself spent running: a gap it mostly did not run in was the machine's (other
+// processes held the cores), not work done on the GUI thread.
+struct Stall
+{
+    double gapMs = -1;
+    double ranMs = -1;
+};
+
+// The longest stall while `action` runs (started from the loop) and until `done` holds or
+// `timeoutMs` passed. A 1 ms timer marks each turn.
+Stall longestStall(const std::function<void()> &action, const std::function<bool()> &done, int timeoutMs)
 {
     QElapsedTimer clock;
     clock.start();
     qint64 last = 0;
-    qint64 longest = 0;
+    qint64 lastCpu = 0;
+    Stall longest{0, 0};
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
     QObject::connect(&tick, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
-        longest = std::max(longest, now - last);
+        const qint64 cpu = threadCpuNs();
+        if (double(now - last) / 1e6 > longest.gapMs)
+            longest = {double(now - last) / 1e6, double(cpu - lastCpu) / 1e6};
         last = now;
+        lastCpu = cpu;
     });
     tick.start(1);
     QTimer::singleShot(0, [&] {
         last = clock.nsecsElapsed();
+        lastCpu = threadCpuNs();
         action();
     });
     while (clock.elapsed() < timeoutMs && !(clock.elapsed() > 50 && done()))
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     tick.stop();
-    return double(longest) / 1e6;
+    return longest;
 }
 
 // Connect to a listener that accepts and never answers, disconnect, then upload 64 MiB to the
-// simulator: the worst GUI stall of the three, or -1 when the simulator cannot be started.
-double guiStallDuringServerWork()
+// simulator: the worst GUI stall of the three (the upload's -1 when the simulator cannot be
+// started), and the worst stall of the same loop with nothing to do, measured first.
+struct ServerWorkStalls
+{
+    double idleMs = -1;
+    double worstMs = -1;
+};
+
+ServerWorkStalls guiStallDuringServerWork()
 {
     JS bridge;
     QEventLoop wait;
@@ -214,8 +244,9 @@ double guiStallDuringServerWork()
     wait.exec();
 
     // What the machine alone costs: the same measure with nothing to do.
-    const double idleStall = longestStallMs([] {}, [] { return false; }, 3000);
-    std::printf("GUI stall with nothing to do (the machine's own noise): %.1f ms\n", idleStall);
+    const Stall idle = longestStall([] {}, [] { return false; }, 3000);
+    std::printf("GUI stall with nothing to do (the machine's own noise): %.1f ms, GUI thread ran %.1f ms of it\n",
+                idle.gapMs, idle.ranMs);
 
     QTcpServer silent;
     silent.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0);
@@ -225,14 +256,15 @@ double guiStallDuringServerWork()
             held.push_back(s);
     });
     const QString silentPort = QString::number(silent.serverPort());
-    const double connectStall = longestStallMs([&] {
+    const Stall connect = longestStall([&] {
         bridge.VYXConnect(QStringLiteral("127.0.0.1"), silentPort, QStringLiteral("admin"), QStringLiteral("admin"),
                           QStringLiteral("Object"));
     }, [] { return false; }, 1500);
-    const double disconnectStall = longestStallMs([&] { bridge.VYXDisconnect(); }, [] { return false; }, 2500);
-    std::printf("GUI stall: connect to a silent server %.1f ms, disconnect %.1f ms\n", connectStall, disconnectStall);
+    const Stall disconnect = longestStall([&] { bridge.VYXDisconnect(); }, [] { return false; }, 2500);
+    std::printf("GUI stall: connect to a silent server %.1f ms (ran %.1f ms), disconnect %.1f ms (ran %.1f ms)\n",
+                connect.gapMs, connect.ranMs, disconnect.gapMs, disconnect.ranMs);
 
-    double uploadStall = -1;
+    Stall upload;
     QTemporaryDir dir;
     QProcess sim;
     sim.start(QCoreApplication::applicationDirPath() + QStringLiteral("/vyxsim"),
@@ -264,12 +296,15 @@ double guiStallDuringServerWork()
             file.write(block);
         }
         file.close();
+        // The page reports the end through a published object: asking the page on every turn of
+        // the loop would fill its script heap, and the collector's pauses would count as stalls.
+        Probe ended;
+        bridge.mainFrame()->addToJavaScriptWindowObject(QStringLiteral("benchEnd"), &ended);
         bridge.mainFrame()->evaluateJavaScript(QStringLiteral(
-            "window.benchEnded = false; window.benchUpload = function (r) { if (r.IsEnd === 'true') benchEnded = true; };"));
-        uploadStall = longestStallMs([&] { bridge.VYXUpload(path, QStringLiteral("benchUpload")); },
-                                     [&] { return bridge.mainFrame()->evaluateJavaScript(QStringLiteral("benchEnded")).toBool(); },
-                                     120000);
-        std::printf("GUI stall: upload of 64 MiB %.1f ms\n", uploadStall);
+            "window.benchUpload = function (r) { if (r.IsEnd === 'true') benchEnd.hit(1); };"));
+        upload = longestStall([&] { bridge.VYXUpload(path, QStringLiteral("benchUpload")); },
+                                     [&] { return ended.lastHit == 1; }, 120000);
+        std::printf("GUI stall: upload of 64 MiB %.1f ms (ran %.1f ms)\n", upload.gapMs, upload.ranMs);
         bridge.VYXDisconnect();
         sim.terminate();
         sim.waitForFinished(5000);
@@ -277,7 +312,7 @@ double guiStallDuringServerWork()
         std::printf("GUI stall: the simulator could not be started, upload not measured\n");
     }
     qDeleteAll(held);
-    return std::max({connectStall, disconnectStall, uploadStall});
+    return {idle.gapMs, std::max({connect.gapMs, disconnect.gapMs, upload.gapMs})};
 }
 
 void printResult(const char *name, double value, const char *op, double goal)
@@ -336,13 +371,16 @@ int runParent()
                 kCalls, percentile(queued, 50), p99, percentile(posted, 50),
                 percentile(posted, 99));
 
-    const double stall = guiStallDuringServerWork();
+    const ServerWorkStalls stalls = guiStallDuringServerWork();
 
     printResult("load_vs_bare", deskLoad / bareLoad, "<=", 2.0);
     printResult("idle_cpu_percent", deskIdle.idleCpuPercent, "<", 0.5);
     printResult("call_latency_p99_ms", p99, "<", 1.0);
     printResult("rss_vs_bare", deskIdle.rssKiB / bareIdle.rssKiB, "<=", 1.5);
-    printResult("gui_stall_max_ms", stall, "<", 50);
+    printResult("gui_stall_max_ms", stalls.worstMs, "<", 50);
+    // The same measure with nothing to do: when this misses the goal too, the machine's load and
+    // not the program set the figure above.
+    printResult("gui_stall_idle_ms", stalls.idleMs, "<", 50);
     std::fflush(stdout);
     return 0;
 }
@@ -359,7 +397,10 @@ int main(int argc, char *argv[])
     if (args.size() >= 4 && args.at(1) == QLatin1String("--child"))
         return runChild(app, args.at(2), args.at(3).toInt());
     if (args.contains(QStringLiteral("--gui-stall-only"))) {
-        printResult("gui_stall_max_ms", guiStallDuringServerWork(), "<", 50);
+        const ServerWorkStalls stalls = guiStallDuringServerWork();
+        printResult("gui_stall_max_ms", stalls.worstMs, "<", 50);
+        // The machine's own noise, as above.
+        printResult("gui_stall_idle_ms", stalls.idleMs, "<", 50);
         return 0;
     }
     return runParent();
