@@ -29,7 +29,9 @@
 #include <functional>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
+
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -179,52 +181,73 @@ double timeOneCall(Probe &probe, int i, Send send)
     return std::chrono::duration<double, std::milli>(probe.hitAt - sent).count();
 }
 
-// CPU time this thread has used, in nanoseconds.
-qint64 threadCpuNs()
+// This thread's time on a core and time spent runnable but waiting for one, in nanoseconds
+// (the first two fields of its schedstat).
+struct ThreadTimes
 {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    qint64 ranNs = 0;
+    qint64 queuedNs = 0;
+};
+
+ThreadTimes threadTimes(int fd)
+{
+    char text[128] = {};
+    const ssize_t n = pread(fd, text, sizeof text - 1, 0);
+    ThreadTimes times;
+    if (n > 0)
+        std::sscanf(text, "%lld %lld", &times.ranNs, &times.queuedNs);
+    return times;
 }
 
-// The longest gap between two turns of the GUI event loop, and how much of that gap the GUI
-// thread itself spent running: a gap it mostly did not run in was the machine's (other
-// processes held the cores), not work done on the GUI thread.
+// The longest gap between two turns of the GUI event loop, how much of it the GUI thread ran,
+// and how much it waited for a core while other processes held them: a gap mostly waited for
+// a core is the machine's load, not work done on the GUI thread.
 struct Stall
 {
     double gapMs = -1;
     double ranMs = -1;
+    double queuedMs = -1;
 };
 
 // The longest stall while `action` runs (started from the loop) and until `done` holds or
 // `timeoutMs` passed. A 1 ms timer marks each turn.
 Stall longestStall(const std::function<void()> &action, const std::function<bool()> &done, int timeoutMs)
 {
+    const int schedstat = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
     QElapsedTimer clock;
     clock.start();
     qint64 last = 0;
-    qint64 lastCpu = 0;
-    Stall longest{0, 0};
+    ThreadTimes lastTimes;
+    Stall longest{0, 0, 0};
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
     QObject::connect(&tick, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
-        const qint64 cpu = threadCpuNs();
+        const ThreadTimes times = threadTimes(schedstat);
         if (double(now - last) / 1e6 > longest.gapMs)
-            longest = {double(now - last) / 1e6, double(cpu - lastCpu) / 1e6};
+            longest = {double(now - last) / 1e6, double(times.ranNs - lastTimes.ranNs) / 1e6,
+                       double(times.queuedNs - lastTimes.queuedNs) / 1e6};
         last = now;
-        lastCpu = cpu;
+        lastTimes = times;
     });
     tick.start(1);
     QTimer::singleShot(0, [&] {
         last = clock.nsecsElapsed();
-        lastCpu = threadCpuNs();
+        lastTimes = threadTimes(schedstat);
         action();
     });
     while (clock.elapsed() < timeoutMs && !(clock.elapsed() > 50 && done()))
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     tick.stop();
+    if (schedstat >= 0)
+        ::close(schedstat);
     return longest;
+}
+
+void printStall(const char *what, const Stall &stall)
+{
+    std::printf("GUI stall: %s %.1f ms (GUI thread ran %.1f ms, waited for a core %.1f ms)\n", what,
+                stall.gapMs, stall.ranMs, stall.queuedMs);
 }
 
 // Connect to a listener that accepts and never answers, disconnect, then upload 64 MiB to the
@@ -245,8 +268,7 @@ ServerWorkStalls guiStallDuringServerWork()
 
     // What the machine alone costs: the same measure with nothing to do.
     const Stall idle = longestStall([] {}, [] { return false; }, 3000);
-    std::printf("GUI stall with nothing to do (the machine's own noise): %.1f ms, GUI thread ran %.1f ms of it\n",
-                idle.gapMs, idle.ranMs);
+    printStall("with nothing to do (the machine's own noise)", idle);
 
     QTcpServer silent;
     silent.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0);
@@ -261,8 +283,8 @@ ServerWorkStalls guiStallDuringServerWork()
                           QStringLiteral("Object"));
     }, [] { return false; }, 1500);
     const Stall disconnect = longestStall([&] { bridge.VYXDisconnect(); }, [] { return false; }, 2500);
-    std::printf("GUI stall: connect to a silent server %.1f ms (ran %.1f ms), disconnect %.1f ms (ran %.1f ms)\n",
-                connect.gapMs, connect.ranMs, disconnect.gapMs, disconnect.ranMs);
+    printStall("connect to a silent server", connect);
+    printStall("disconnect", disconnect);
 
     Stall upload;
     QTemporaryDir dir;
@@ -304,7 +326,7 @@ ServerWorkStalls guiStallDuringServerWork()
             "window.benchUpload = function (r) { if (r.IsEnd === 'true') benchEnd.hit(1); };"));
         upload = longestStall([&] { bridge.VYXUpload(path, QStringLiteral("benchUpload")); },
                                      [&] { return ended.lastHit == 1; }, 120000);
-        std::printf("GUI stall: upload of 64 MiB %.1f ms (ran %.1f ms)\n", upload.gapMs, upload.ranMs);
+        printStall("upload of 64 MiB", upload);
         bridge.VYXDisconnect();
         sim.terminate();
         sim.waitForFinished(5000);
