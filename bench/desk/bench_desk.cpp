@@ -29,10 +29,10 @@
 #include <functional>
 #include <chrono>
 #include <cstdio>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -182,7 +182,7 @@ double timeOneCall(Probe &probe, int i, Send send)
 }
 
 // This thread's time on a core and time spent runnable but waiting for one, in nanoseconds
-// (the first two fields of its schedstat).
+// (the first two fields of its schedstat; the kernel adds to them at its tick, a few ms).
 struct ThreadTimes
 {
     qint64 ranNs = 0;
@@ -325,7 +325,7 @@ ServerWorkStalls guiStallDuringServerWork()
         bridge.mainFrame()->evaluateJavaScript(QStringLiteral(
             "window.benchUpload = function (r) { if (r.IsEnd === 'true') benchEnd.hit(1); };"));
         upload = longestStall([&] { bridge.VYXUpload(path, QStringLiteral("benchUpload")); },
-                                     [&] { return ended.lastHit == 1; }, 120000);
+                              [&] { return ended.lastHit == 1; }, 120000);
         printStall("upload of 64 MiB", upload);
         bridge.VYXDisconnect();
         sim.terminate();
