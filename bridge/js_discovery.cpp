@@ -11,7 +11,6 @@
 namespace {
 
 const QByteArray kQuery("vyx-wa-doko-desu-ka");
-const QByteArray kAnswerMarker("vyx-kore-wa-desu");
 const char *const kGroup = "226.0.0.1";
 constexpr quint16 kMulticastPort = 17000;
 constexpr quint16 kBroadcastPort = 17001;
@@ -103,18 +102,11 @@ void JS::readDiscoveryAnswers(QUdpSocket *socket)
         qDebug() << sender;
         qDebug() << tr("Received datagram: \"%1\"").arg(QString::fromLatin1(data));
 
-        const int zero = data.indexOf('\0');
-        const QByteArray answer = zero < 0 ? data : data.left(zero);
-        if (!answer.contains(kAnswerMarker))
-            continue;
-        const QString text = QString::fromLatin1(answer);
-        if (foundList.contains(text))
+        const QString text = PageScript::discoveryAnswer(data);
+        if (text.isEmpty() || foundList.contains(text))
             continue;
         foundList.append(text);
-        // Both arguments come from the network: escaped, they reach the page as plain strings.
-        queueScript(PageScript::expressionCall(
-            discoveryCallback, PageScript::stringLiteral(sender + QLatin1Char('|') + text)
-                                   + QLatin1Char(',') + PageScript::stringLiteral(text)));
+        queueScript(PageScript::discoveryCall(discoveryCallback, sender, text));
         qDebug() << "trovato " + sender + " " + text;
     }
 }

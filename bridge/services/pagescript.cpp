@@ -28,6 +28,20 @@ QString escapeString(const QString &text)
     return out;
 }
 
+QString discoveryAnswer(const QByteArray &datagram)
+{
+    const int zero = datagram.indexOf('\0');
+    const QByteArray answer = zero < 0 ? datagram : datagram.left(zero);
+    return answer.contains("vyx-kore-wa-desu") ? QString::fromLatin1(answer) : QString();
+}
+
+QString discoveryCall(const QString &callback, const QString &sender, const QString &answer)
+{
+    // Both arguments come from the network: escaped, they reach the page as plain strings.
+    return expressionCall(callback, stringLiteral(sender + QLatin1Char('|') + answer) +
+                                        QLatin1Char(',') + stringLiteral(answer));
+}
+
 QString stringLiteral(const QString &text)
 {
     return QLatin1Char('"') + escapeString(text) + QLatin1Char('"');

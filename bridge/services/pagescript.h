@@ -31,6 +31,13 @@ bool isJsonValue(const QString &text);
 // the network is safe to hand to the page either way.
 QString jsonOrStringLiteral(const QString &text);
 
+// The answer in a discovery datagram: its bytes up to the first NUL, as Latin-1, when they hold the
+// answer marker "vyx-kore-wa-desu"; "" when the datagram is no answer.
+QString discoveryAnswer(const QByteArray &datagram);
+
+// The call that reports one found server: (callback)("sender|answer","answer"), both escaped.
+QString discoveryCall(const QString &callback, const QString &sender, const QString &answer);
+
 // "window.eval.call(window,%1)" with %1 replaced by `script`.
 QString evalWrapped(const QString &script);
 

@@ -18,6 +18,8 @@
 namespace kvt {
 
 class kvtOlmoTcpClient;
+// The frame-reader fuzz target: reads a channel's socket and feeds the monitor steps directly.
+struct kvtOlmoFuzzAccess;
 
 // Owner callbacks of one channel; owner is the opaque pointer given to SetCallbacks.
 typedef void (*kvtOlmoReadyCallback)(void* owner, kvtOlmoTcpClient* client);
@@ -93,6 +95,7 @@ class kvtOlmoTcpClient : public kvtOsTcpSocketConnector {
   int stop(int closeState = kvtOlmoConnectionClosedByClient);
 
  private:
+  friend struct kvtOlmoFuzzAccess;
   enum : uint8_t {
     StatusAuthenticated = 0x1,
     StatusReady = 0x4,

@@ -248,6 +248,7 @@ class kvtOlmoTcpClientVyx : public kvtIVyxCommands {
   static void monitor_OnReady(void* owner, kvtOlmoTcpClient* client);
 
  private:
+  friend struct kvtOlmoFuzzAccess;
   static void command_OnConnection(void* owner, kvtOlmoTcpClient* client, int s, int c);
   static void monitor_OnConnection(void* owner, kvtOlmoTcpClient* client, int s, int c);
   static void on_authentication(void* owner, kvtOlmoTcpClient* client, int state,
