@@ -149,6 +149,9 @@ JS::~JS()
     messagesThread->stop();
     // Answers still on their way from the server's threads are of no use any more.
     disconnect(&connector, nullptr, this, nullptr);
+    // The page is destroyed with the widgets below, after this object has stopped being a JS: a
+    // load it ends then must not reach pageLoaded() any more.
+    mainFrame()->disconnect(this);
     delete messagesThread;
     messagesThread = nullptr;
     closeDiscoverySockets();
