@@ -317,7 +317,9 @@ void ClickThroughTest::init()
 void ClickThroughTest::cleanup()
 {
 #ifdef VYX_SHOTS
-    // What each view shows at the end of its step, for a person to look at.
+    // What each view shows at the end of its step, for a person to look at; the progress bars
+    // finish their transition first, so the bar matches its caption.
+    QTest::qWait(400);
     QDir().mkpath(QStringLiteral(VYX_SHOTS));
     m_window->grab().save(QDir(QStringLiteral(VYX_SHOTS)).filePath(QString::fromLatin1(QTest::currentTestFunction()) + QStringLiteral(".png")));
 #endif
