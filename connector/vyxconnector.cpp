@@ -1,15 +1,14 @@
 #include "vyxconnector.h"
 
+#include "connectorlog.h"
 #include "kvt_zephronframe.h"
-
-#include <QDebug>
-
-#include <cstdio>
 
 using kvt::kvtDownloadProgress;
 using kvt::kvtIOlmoFrame;
 using kvt::kvtOlmoTcpClient;
 using kvt::kvtUploadProgress;
+
+Q_LOGGING_CATEGORY(lcConnector, "vyx.connector", QtWarningMsg)
 
 const char* const VYXConnector::kKnxGatewayStartCommand = "/home/nalrio/bin/knxd.sh start 15.15.250 15.15.251:2";
 const char* const VYXConnector::kKnxGatewayStopCommand = "/home/nalrio/bin/knxd.sh stop";
@@ -70,22 +69,21 @@ QString VYXConnector::ConnectionStateText(int connectionState) {
 
 void VYXConnector::PrintUploadVerdict(const kvtUploadProgress& progress) {
   const double fraction = progress.GetPercentage();
-  std::printf("Upload precentage %.0f\n", fraction * 100.0);
+  qCDebug(lcConnector, "Upload precentage %.0f", fraction * 100.0);
   const QByteArray info = QByteArray(progress.GetInfo().c_str());
   if (progress.IsEnd()) {
     if (fraction == 0.0) {
-      std::printf("Project is the same, no need to update it\n");
+      qCDebug(lcConnector, "Project is the same, no need to update it");
     } else if (qstricmp(progress.GetClientMd5File().c_str(), progress.GetServerMd5File().c_str()) == 0) {
-      std::printf("Project uploaded with success\n");
+      qCDebug(lcConnector, "Project uploaded with success");
     } else {
-      std::printf("MD5 do not match with server and client\n");
-      std::printf("Error %s\n", info.constData());
+      qCDebug(lcConnector, "MD5 do not match with server and client");
+      qCDebug(lcConnector, "Error %s", info.constData());
     }
   } else if (progress.GetError() != 0) {
-    std::printf("MD5 do not match with server and client\n");
-    std::printf("Error %s\n", info.constData());
+    qCDebug(lcConnector, "MD5 do not match with server and client");
+    qCDebug(lcConnector, "Error %s", info.constData());
   }
-  std::fflush(stdout);
 }
 
 QByteArray VYXConnector::BuildZephronCommand(const QString& command) {
@@ -96,7 +94,7 @@ QByteArray VYXConnector::BuildZephronCommand(const QString& command) {
 }
 
 int VYXConnector::SendZephronCommand(const QString& command) {
-  qDebug().noquote() << "VYX Zephron cmd: " + command;
+  qCDebug(lcConnector).noquote() << "VYX Zephron cmd: " + command;
   const QByteArray frame = BuildZephronCommand(command);
   return m_client.SendZephronFrame(reinterpret_cast<const uint8_t*>(frame.constData()),
                                    static_cast<unsigned>(frame.size()), false);

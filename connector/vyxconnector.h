@@ -78,7 +78,7 @@ public:
   virtual void OnDownloadConfiguration(const kvt::kvtDownloadProgress* progress);
   virtual void OnUploadConfiguration(const kvt::kvtUploadProgress* progress);
 
-  // Console verdict printed before every upload progress report.
+  // Verdict logged (vyx.connector, debug) before every upload progress report.
   static void PrintUploadVerdict(const kvt::kvtUploadProgress& progress);
   // Progress JSON texts (payload of InProgress).
   static QString DownloadProgressJson(const kvt::kvtDownloadProgress& progress);
@@ -127,14 +127,31 @@ private:
   friend struct VYXConnectorCallbacks;
 
   void handleConnectionCodes(kvt::kvtOlmoTcpClient* channel, int socketState, int connectionState);
-  void handleParametersUid(const kvt::kvtIOlmoFrame& frame);
-  void handleUserUI(const QByteArray& payload);
+
+  // OnRead's dispatch table: one row per server command whose answer is handled here.
+  struct ReadRoute;
+  static const ReadRoute kReadRoutes[];
+  static const ReadRoute* FindReadRoute(uint32_t code);
+
+  // The table's handlers, one per row kind.
+  void handleParametersUid(const kvt::kvtIOlmoFrame& frame, const ReadRoute& route);
+  void handleTextAnswer(const kvt::kvtIOlmoFrame& frame, const ReadRoute& route);
+  void handleSystemReload(const kvt::kvtIOlmoFrame& frame, const ReadRoute& route);
+  void handleUserUI(const kvt::kvtIOlmoFrame& frame, const ReadRoute& route);
+  void handleDatabaseMd5(const kvt::kvtIOlmoFrame& frame, const ReadRoute& route);
+  void handleDatabaseMaxSize(const kvt::kvtIOlmoFrame& frame, const ReadRoute& route);
+  void handleClientLevel(const kvt::kvtIOlmoFrame& frame, const ReadRoute& route);
+  void handleJsonInfo(const kvt::kvtIOlmoFrame& frame, const ReadRoute& route);
+  void handleFileMd5(const kvt::kvtIOlmoFrame& frame, const ReadRoute& route);
+  void handleJsonAnswer(const kvt::kvtIOlmoFrame& frame, const ReadRoute& route);
+  void handleCommandLine(const kvt::kvtIOlmoFrame& frame, const ReadRoute& route);
+  void handleBroadcast(const kvt::kvtIOlmoFrame& frame, const ReadRoute& route);
+  void handleZephron(const kvt::kvtIOlmoFrame& frame, const ReadRoute& route);
+  // Every code the table does not list.
+  void handleParameter(const kvt::kvtIOlmoFrame& frame);
+
   void handleUserUIXml(const QByteArray& xml);
   void handleUserUIWriteAnswer(const QJsonObject& answer);
-  void handleJsonInfo(const kvt::kvtIOlmoFrame& frame, const char* name, void (VYXConnector::*signal)(QString));
-  void handleCommandLine(const kvt::kvtIOlmoFrame& frame);
-  void handleZephron(const kvt::kvtIOlmoFrame& frame);
-  void handleParameter(const kvt::kvtIOlmoFrame& frame);
 
   mutable std::mutex m_stateLock;  // guards the remembered results below, only while read or written
   std::deque<uint32_t> m_parameterUids;

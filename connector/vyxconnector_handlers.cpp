@@ -1,15 +1,16 @@
 // Bodies of the connector's event handlers: what each protocol event turns into.
 #include "boundedxml.h"
+#include "connectorlog.h"
 #include "vyxconnector.h"
 
 #include "kvt_zephronframe.h"
 
-#include <QDebug>
 #include <QJsonObject>
 #include <QJsonValue>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 using kvt::kvtDownloadProgress;
 using kvt::kvtIOlmoFrame;
@@ -38,6 +39,22 @@ QString indentedJson(const QJsonObject& object) {
   return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented));
 }
 
+// The bytes of a value of no known type, as "[0x.. 0x.. ]" (at most kMaxDumpBytes of them).
+QString valueDump(const kvtIOlmoFrame& frame) {
+  uint32_t length = 0;
+  const uint8_t* data = payloadBytes(frame, &length);
+  if (!data) {
+    data = reinterpret_cast<const uint8_t*>(frame.GetBuffer()) + 4;
+    length = 4;
+  }
+  QString text = QStringLiteral("[");
+  for (uint32_t i = 0; i < length && i < uint32_t(kMaxDumpBytes); ++i)
+    text += QStringLiteral("0x") + QString::number(data[i], 16).toUpper().rightJustified(2, QLatin1Char('0')) +
+            QLatin1Char(' ');
+  if (length > uint32_t(kMaxDumpBytes)) text += QStringLiteral("...");
+  return text + QLatin1Char(']');
+}
+
 const char* boolText(bool value) { return value ? "true" : "false"; }
 
 QString percentageText(double fraction) { return QString::number(fraction * 100.0, 'g', 6); }
@@ -50,14 +67,13 @@ QString scopeText(uint32_t kind) {
 }  // namespace
 
 void VYXConnector::OnReady() {
-  std::printf("MyVyx::OnReady Is Ready to work\n");
-  std::fflush(stdout);
+  qCDebug(lcConnector, "MyVyx::OnReady Is Ready to work");
   emit connectionReady();
 }
 
 void VYXConnector::OnConnection(kvtOlmoTcpClient* channel, const QString& connectionStateText,
                                 const QString& socketStateText) {
-  qDebug().noquote() << "MyVyx::OnConnection" + connectionStateText + " " + socketStateText;
+  qCDebug(lcConnector).noquote() << "MyVyx::OnConnection" + connectionStateText + " " + socketStateText;
   const bool command = channel && channel->IsCommandChannel();
   emit connectionState(command ? QStringLiteral("C") : QStringLiteral("R"), connectionStateText, socketStateText);
 }
@@ -97,12 +113,12 @@ QString VYXConnector::UploadProgressJson(const kvtUploadProgress& p) {
 void VYXConnector::OnDownloadConfiguration(const kvtDownloadProgress* progress) {
   if (!progress) return;
   const kvtDownloadProgress& p = *progress;
-  std::printf("MyVyx::OnDownloadConfiguration [%s][%i][%s][%ul][%i][%.3f][%s][%s][%s]\n", boolText(p.IsEnd()),
-              int(p.GetError()), p.GetInfo().c_str(), unsigned(p.GetServerBytes()), int(p.GetReceivedBytes()),
-              double(p.GetPercentage()), p.GetClientFile().c_str(), p.GetClientMd5File().c_str(),
-              p.GetServerMd5File().c_str());
+  qCDebug(lcConnector, "MyVyx::OnDownloadConfiguration [%s][%i][%s][%ul][%i][%.3f][%s][%s][%s]", boolText(p.IsEnd()),
+          int(p.GetError()), p.GetInfo().c_str(), unsigned(p.GetServerBytes()), int(p.GetReceivedBytes()),
+          double(p.GetPercentage()), p.GetClientFile().c_str(), p.GetClientMd5File().c_str(),
+          p.GetServerMd5File().c_str());
   const QString json = DownloadProgressJson(p);
-  qDebug().noquote() << json;
+  qCDebug(lcConnector).noquote() << json;
   emit InProgress(json);
   if (p.IsEnd()) {
     if (p.GetError() == 0) {
@@ -110,24 +126,22 @@ void VYXConnector::OnDownloadConfiguration(const kvtDownloadProgress* progress) 
         std::lock_guard<std::mutex> locker(m_stateLock);
         m_clientConfigurationMd5 = QByteArray::fromStdString(p.GetClientMd5File());
       }
-      std::printf("Load Client configuration...\n");
+      qCDebug(lcConnector, "Load Client configuration...");
     } else {
-      std::printf("Download Error\n");
+      qCDebug(lcConnector, "Download Error");
     }
   }
-  std::fflush(stdout);
 }
 
 void VYXConnector::OnUploadConfiguration(const kvtUploadProgress* progress) {
   if (!progress) return;
   const kvtUploadProgress& p = *progress;
-  std::printf("MyVyx::OnUploadConfiguration [%s][%i][%s][%i][%i][%.3f][%s][%s][%s]\n", boolText(p.IsEnd()),
-              int(p.GetError()), p.GetInfo().c_str(), int(p.GetClientBytes()), int(p.GetSentBytes()),
-              double(p.GetPercentage()), p.GetClientFile().c_str(), p.GetClientMd5File().c_str(),
-              p.GetServerMd5File().c_str());
-  std::fflush(stdout);
+  qCDebug(lcConnector, "MyVyx::OnUploadConfiguration [%s][%i][%s][%i][%i][%.3f][%s][%s][%s]", boolText(p.IsEnd()),
+          int(p.GetError()), p.GetInfo().c_str(), int(p.GetClientBytes()), int(p.GetSentBytes()),
+          double(p.GetPercentage()), p.GetClientFile().c_str(), p.GetClientMd5File().c_str(),
+          p.GetServerMd5File().c_str());
   const QString json = UploadProgressJson(p);
-  qDebug().noquote() << json;
+  qCDebug(lcConnector).noquote() << json;
   emit InProgress(json);
 }
 
@@ -150,108 +164,119 @@ bool VYXConnector::ZephronText(const kvtIOlmoFrame& frame, QByteArray* text) {
   return true;
 }
 
-void VYXConnector::OnRead(const kvtIOlmoFrame* frame) {
-  if (!frame) return;
-  const kvtIOlmoFrame& f = *frame;
-  const uint32_t code = f.GetCode();
-  const bool response = f.GetKind() == kvt::kvtOlmoKindResponse;
-  switch (code) {
-    case kvt::CmdQueryParametersUID:
-      if (response) handleParametersUid(f);
-      return;
-    case kvt::CmdQueryParameterConfiguration:
-      if (response) std::printf("[CmdQueryParameterConfiguration][%s]\n", FrameText(f).constData());
-      break;
-    case kvt::CmdSystemReload:
-      std::printf("[CmdSystemReload]\n");
-      break;
-    case kvt::CmdQueryParameterUIConfiguration:
-      if (response) std::printf("[CmdQueryParameterUIConfiguration][%s]\n", FrameText(f).constData());
-      break;
-    case kvt::CmdQueryUserUI:
-      if (response) handleUserUI(FrameText(f));
-      return;
-    case kvt::CmdQueryDbMd5:
-      if (response) {
-        const QByteArray md5 = FrameText(f);
-        {
-          std::lock_guard<std::mutex> locker(m_stateLock);
-          m_databaseMd5 = md5;
-        }
-        std::printf("[CmdQueryDbMd5][%s]\n", md5.constData());
-        std::fflush(stdout);
-        emit VYXDatabaseMD5(QString::fromUtf8(md5));
-      }
-      return;
-    case kvt::CmdQueryDbMaxSize:
-      if (response) {
-        const qint32 size = static_cast<qint32>(f.GetAsULong());
-        {
-          std::lock_guard<std::mutex> locker(m_stateLock);
-          m_databaseMaxSize = size;
-        }
-        std::printf("[CmdQueryDbMaxSize][%i]\n", size);
-      }
-      break;
-    case kvt::CmdQueryClientLevel:
-      if (response) {
-        const quint8 level = static_cast<quint8>(f.GetAsUChar());
-        {
-          std::lock_guard<std::mutex> locker(m_stateLock);
-          m_clientLevel = level;
-        }
-        std::printf("[CmdQueryClientLevel][%i]\n", int(level));
-      }
-      break;
-    case kvt::CmdQueryFolderDelete:
-      if (response) handleJsonInfo(f, "CmdQueryFolderDelete", &VYXConnector::VYXFolderDeleted);
-      return;
-    case kvt::CmdQueryFolderCreate:
-      if (response) handleJsonInfo(f, "CmdQueryFolderCreate", &VYXConnector::VYXFolderCreated);
-      return;
-    case kvt::CmdQueryFileDelete:
-      if (response) handleJsonInfo(f, "CmdQueryFileDelete", &VYXConnector::VYXFileDeleted);
-      return;
-    case kvt::CmdQueryFileCreate:
-      if (response) handleJsonInfo(f, "CmdQueryFileCreate", &VYXConnector::VYXFileCreate);
-      return;
-    case kvt::CmdQueryFileAppendData:
-      if (response) handleJsonInfo(f, "CmdQueryFileAppendData", &VYXConnector::VYXFileAppend);
-      return;
-    case kvt::CmdQueryFileMd5:
-      if (response) {
-        const QByteArray md5 = FrameText(f);
-        std::printf("[CmdQueryFileMd5][%s]\n", md5.constData());
-        std::fflush(stdout);
-        emit VYXFileMD5(QString::fromUtf8(md5));
-      }
-      return;
-    case kvt::CmdQueryDbChange:
-      if (response) {
-        const QJsonObject answer = jsonPayload(FrameText(f));
-        std::printf("[CmdQueryDbChange][%s]\n", indentedJson(answer).toUtf8().constData());
-      }
-      break;
-    case kvt::CmdQueryExecuteCommandLine:
-      if (response) handleCommandLine(f);
-      return;
-    case kvt::CmdSendBroadcastData: {
-      const QString data = QString::fromUtf8(FrameText(f));
-      qDebug().noquote() << data;
-      emit VYXMessageReceived(data);
-      return;
-    }
-    case kvt::CmdSendZephronFrame:
-      if (f.GetType() == kvt::kvtTypeData) handleZephron(f);
-      return;
-    default:
-      handleParameter(f);
-      return;
-  }
-  std::fflush(stdout);
+// What each server command's answer turns into. Codes not listed are parameter notifications.
+// Response-only rows drop a frame of another kind (it never falls through to the parameter case).
+struct VYXConnector::ReadRoute {
+  uint32_t code;
+  const char* name;  // as the console line names the command
+  bool responseOnly;
+  void (VYXConnector::*handle)(const kvtIOlmoFrame& frame, const ReadRoute& route);
+  void (VYXConnector::*infoSignal)(QString);  // rows whose answer's "info" text goes to the page
+};
+
+const VYXConnector::ReadRoute VYXConnector::kReadRoutes[] = {
+    {kvt::CmdQueryParametersUID, "CmdQueryParametersUID", true, &VYXConnector::handleParametersUid, nullptr},
+    {kvt::CmdQueryParameterConfiguration, "CmdQueryParameterConfiguration", true, &VYXConnector::handleTextAnswer,
+     nullptr},
+    {kvt::CmdSystemReload, "CmdSystemReload", false, &VYXConnector::handleSystemReload, nullptr},
+    {kvt::CmdQueryParameterUIConfiguration, "CmdQueryParameterUIConfiguration", true,
+     &VYXConnector::handleTextAnswer, nullptr},
+    {kvt::CmdQueryUserUI, "CmdQueryUserUI", true, &VYXConnector::handleUserUI, nullptr},
+    {kvt::CmdQueryDbMd5, "CmdQueryDbMd5", true, &VYXConnector::handleDatabaseMd5, nullptr},
+    {kvt::CmdQueryDbMaxSize, "CmdQueryDbMaxSize", true, &VYXConnector::handleDatabaseMaxSize, nullptr},
+    {kvt::CmdQueryClientLevel, "CmdQueryClientLevel", true, &VYXConnector::handleClientLevel, nullptr},
+    {kvt::CmdQueryFolderDelete, "CmdQueryFolderDelete", true, &VYXConnector::handleJsonInfo,
+     &VYXConnector::VYXFolderDeleted},
+    {kvt::CmdQueryFolderCreate, "CmdQueryFolderCreate", true, &VYXConnector::handleJsonInfo,
+     &VYXConnector::VYXFolderCreated},
+    {kvt::CmdQueryFileDelete, "CmdQueryFileDelete", true, &VYXConnector::handleJsonInfo,
+     &VYXConnector::VYXFileDeleted},
+    {kvt::CmdQueryFileCreate, "CmdQueryFileCreate", true, &VYXConnector::handleJsonInfo,
+     &VYXConnector::VYXFileCreate},
+    {kvt::CmdQueryFileAppendData, "CmdQueryFileAppendData", true, &VYXConnector::handleJsonInfo,
+     &VYXConnector::VYXFileAppend},
+    {kvt::CmdQueryFileMd5, "CmdQueryFileMd5", true, &VYXConnector::handleFileMd5, nullptr},
+    {kvt::CmdQueryDbChange, "CmdQueryDbChange", true, &VYXConnector::handleJsonAnswer, nullptr},
+    {kvt::CmdQueryExecuteCommandLine, "CmdQueryExecuteCommandLine", true, &VYXConnector::handleCommandLine,
+     nullptr},
+    {kvt::CmdSendBroadcastData, "CmdSendBroadcastData", false, &VYXConnector::handleBroadcast, nullptr},
+    {kvt::CmdSendZephronFrame, "CmdSendZephronFrame", false, &VYXConnector::handleZephron, nullptr},
+};
+
+const VYXConnector::ReadRoute* VYXConnector::FindReadRoute(uint32_t code) {
+  // Parameter codes lie below the command range: most frames leave at the first test.
+  static const auto bounds = std::minmax_element(std::begin(kReadRoutes), std::end(kReadRoutes),
+                                                 [](const ReadRoute& a, const ReadRoute& b) { return a.code < b.code; });
+  if (code < bounds.first->code || code > bounds.second->code) return nullptr;
+  for (const ReadRoute& route : kReadRoutes)
+    if (route.code == code) return &route;
+  return nullptr;
 }
 
-void VYXConnector::handleParametersUid(const kvtIOlmoFrame& frame) {
+void VYXConnector::OnRead(const kvtIOlmoFrame* frame) {
+  if (!frame) return;
+  const ReadRoute* route = FindReadRoute(frame->GetCode());
+  if (!route) {
+    handleParameter(*frame);
+    return;
+  }
+  if (route->responseOnly && frame->GetKind() != kvt::kvtOlmoKindResponse) return;
+  (this->*route->handle)(*frame, *route);
+}
+
+void VYXConnector::handleTextAnswer(const kvtIOlmoFrame& frame, const ReadRoute& route) {
+  qCDebug(lcConnector, "[%s][%s]", route.name, FrameText(frame).constData());
+}
+
+void VYXConnector::handleSystemReload(const kvtIOlmoFrame&, const ReadRoute&) {
+  qCDebug(lcConnector, "[CmdSystemReload]");
+}
+
+void VYXConnector::handleDatabaseMd5(const kvtIOlmoFrame& frame, const ReadRoute&) {
+  const QByteArray md5 = FrameText(frame);
+  {
+    std::lock_guard<std::mutex> locker(m_stateLock);
+    m_databaseMd5 = md5;
+  }
+  qCDebug(lcConnector, "[CmdQueryDbMd5][%s]", md5.constData());
+  emit VYXDatabaseMD5(QString::fromUtf8(md5));
+}
+
+void VYXConnector::handleDatabaseMaxSize(const kvtIOlmoFrame& frame, const ReadRoute&) {
+  const qint32 size = static_cast<qint32>(frame.GetAsULong());
+  {
+    std::lock_guard<std::mutex> locker(m_stateLock);
+    m_databaseMaxSize = size;
+  }
+  qCDebug(lcConnector, "[CmdQueryDbMaxSize][%i]", size);
+}
+
+void VYXConnector::handleClientLevel(const kvtIOlmoFrame& frame, const ReadRoute&) {
+  const quint8 level = static_cast<quint8>(frame.GetAsUChar());
+  {
+    std::lock_guard<std::mutex> locker(m_stateLock);
+    m_clientLevel = level;
+  }
+  qCDebug(lcConnector, "[CmdQueryClientLevel][%i]", int(level));
+}
+
+void VYXConnector::handleFileMd5(const kvtIOlmoFrame& frame, const ReadRoute&) {
+  const QByteArray md5 = FrameText(frame);
+  qCDebug(lcConnector, "[CmdQueryFileMd5][%s]", md5.constData());
+  emit VYXFileMD5(QString::fromUtf8(md5));
+}
+
+void VYXConnector::handleJsonAnswer(const kvtIOlmoFrame& frame, const ReadRoute& route) {
+  qCDebug(lcConnector, "[%s][%s]", route.name, indentedJson(jsonPayload(FrameText(frame))).toUtf8().constData());
+}
+
+void VYXConnector::handleBroadcast(const kvtIOlmoFrame& frame, const ReadRoute&) {
+  const QString data = QString::fromUtf8(FrameText(frame));
+  qCDebug(lcConnector).noquote() << data;
+  emit VYXMessageReceived(data);
+}
+
+void VYXConnector::handleParametersUid(const kvtIOlmoFrame& frame, const ReadRoute&) {
   std::vector<uint32_t> uids;
   {
     std::lock_guard<std::mutex> locker(m_stateLock);
@@ -270,33 +295,32 @@ void VYXConnector::handleParametersUid(const kvtIOlmoFrame& frame) {
     }
     uids.assign(m_parameterUids.begin(), m_parameterUids.end());
   }
-  std::printf("[CmdQueryParametersUID][%zu]\n", uids.size());
-  std::fflush(stdout);
+  qCDebug(lcConnector, "[CmdQueryParametersUID][%zu]", uids.size());
   // How many values are about to come, so that the page can show the loading's progress.
   emit parameterListReceived(int(uids.size()));
   // The requests go out after the lock is released.
   for (uint32_t uid : uids) queryParameterValue(uid);
 }
 
-void VYXConnector::handleJsonInfo(const kvtIOlmoFrame& frame, const char* name, void (VYXConnector::*signal)(QString)) {
+void VYXConnector::handleJsonInfo(const kvtIOlmoFrame& frame, const ReadRoute& route) {
   const QJsonObject answer = jsonPayload(FrameText(frame));
-  std::printf("[%s][%s]\n", name, indentedJson(answer).toUtf8().constData());
-  std::fflush(stdout);
-  emit(this->*signal)(answer.value("info").toString());
+  qCDebug(lcConnector, "[%s][%s]", route.name, indentedJson(answer).toUtf8().constData());
+  emit(this->*route.infoSignal)(answer.value("info").toString());
   emit fileAnswer(int(frame.GetCode()), QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact)));
 }
 
-void VYXConnector::handleCommandLine(const kvtIOlmoFrame& frame) {
+void VYXConnector::handleCommandLine(const kvtIOlmoFrame& frame, const ReadRoute&) {
   const QJsonObject answer = jsonPayload(FrameText(frame));
   const QString info = answer.value("info").toString();
   QString tag;
   m_commandReplies.Pop(&tag, answer.value("cmd").toString());
-  qDebug().noquote() << "MyVyx::CommandLine [" + tag + "] " + info;
+  qCDebug(lcConnector).noquote() << "MyVyx::CommandLine [" + tag + "] " + info;
   emit VYXCommandLineExecuted(info);
   emit commandLineReply(tag, info);
 }
 
-void VYXConnector::handleUserUI(const QByteArray& payload) {
+void VYXConnector::handleUserUI(const kvtIOlmoFrame& frame, const ReadRoute&) {
+  const QByteArray payload = FrameText(frame);
   QJsonParseError error;
   const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
   if (error.error != QJsonParseError::NoError)
@@ -308,9 +332,8 @@ void VYXConnector::handleUserUI(const QByteArray& payload) {
 void VYXConnector::handleUserUIXml(const QByteArray& xml) {
   // Sending back what could not be read would replace the user's interface on the server.
   if (!BoundedXml::withinBounds(xml)) {
-    std::printf("[CmdQueryUserUI][RESPONSE][refused: deeper than %d levels or larger than %d bytes]\n",
-                BoundedXml::kMaxDepth, BoundedXml::kMaxBytes);
-    std::fflush(stdout);
+    qCWarning(lcConnector, "[CmdQueryUserUI][RESPONSE][refused: deeper than %d levels or larger than %d bytes]",
+              BoundedXml::kMaxDepth, BoundedXml::kMaxBytes);
     return;
   }
   QByteArray rendered;
@@ -318,8 +341,7 @@ void VYXConnector::handleUserUIXml(const QByteArray& xml) {
     std::lock_guard<std::mutex> locker(m_stateLock);
     m_userInterface.clear();
     m_userInterface.setContent(xml);
-    std::printf("[CmdQueryUserUI][RESPONSE][%s]\n", m_userInterface.toString(1).toUtf8().constData());
-    std::fflush(stdout);
+    qCDebug(lcConnector, "[CmdQueryUserUI][RESPONSE][%s]", m_userInterface.toString(1).toUtf8().constData());
     QDomElement main = m_userInterface.documentElement().firstChildElement("main");
     if (!main.isNull()) {
       QDomElement icon = m_userInterface.createElement("icon");
@@ -337,21 +359,18 @@ void VYXConnector::handleUserUIXml(const QByteArray& xml) {
 }
 
 void VYXConnector::handleUserUIWriteAnswer(const QJsonObject& answer) {
-  std::printf("[CmdQueryUserUI][WRITE][%s]\n", indentedJson(answer).toUtf8().constData());
+  qCDebug(lcConnector, "[CmdQueryUserUI][WRITE][%s]", indentedJson(answer).toUtf8().constData());
   const QString key = answer.value("key").toString();
   if (key == QString::fromUtf8(loggedInUser())) {
-    std::printf("[CmdQueryUserUI][WRITE][%s][%i][%s]\n", key.toUtf8().constData(),
-                static_cast<int>(answer.value("err").toDouble()),
-                answer.value("info").toString().toUtf8().constData());
+    qCDebug(lcConnector, "[CmdQueryUserUI][WRITE][%s][%i][%s]", key.toUtf8().constData(),
+            static_cast<int>(answer.value("err").toDouble()), answer.value("info").toString().toUtf8().constData());
   }
-  std::fflush(stdout);
 }
 
-void VYXConnector::handleZephron(const kvtIOlmoFrame& frame) {
+void VYXConnector::handleZephron(const kvtIOlmoFrame& frame, const ReadRoute&) {
   QByteArray text;
   if (!ZephronText(frame, &text)) return;
-  std::printf("[%s]\n", text.constData());
-  std::fflush(stdout);
+  qCDebug(lcConnector, "[%s]", text.constData());
   emit VYXZephronMessage(QString::fromUtf8(text));
 }
 
@@ -370,21 +389,10 @@ QJsonDocument VYXConnector::ParameterDocument(const kvtIOlmoFrame& frame) {
       break;
     }
     case kvt::kvtTypeString: value = QString::fromUtf8(FrameText(frame)); break;
-    default: {
-      // Unknown value: an empty text, and its bytes on the console.
-      uint32_t length = 0;
-      const uint8_t* data = payloadBytes(frame, &length);
-      if (!data) {
-        data = reinterpret_cast<const uint8_t*>(frame.GetBuffer()) + 4;
-        length = 4;
-      }
-      std::printf("[");
-      for (uint32_t i = 0; i < length && i < uint32_t(kMaxDumpBytes); ++i) std::printf("0x%.2X ", data[i]);
-      if (length > uint32_t(kMaxDumpBytes)) std::printf("...");
-      std::printf("]\n");
-      std::fflush(stdout);
+    default:
+      // Unknown value: an empty text, and its bytes in the log.
+      if (lcConnector().isDebugEnabled()) qCDebug(lcConnector).noquote() << valueDump(frame);
       break;
-    }
   }
   o.insert("value", value);
   const QString scope = scopeText(frame.GetKind());

@@ -3,6 +3,7 @@
 #include "kvt_olmoframe.h"
 #include "kvt_olmotcpclient.h"
 #include "kvt_zephronframe.h"
+#include "logcapture.h"
 #include "vyxconnector.h"
 
 #include <gtest/gtest.h>
@@ -423,7 +424,7 @@ TEST(ConnectorProgress, UploadJson) {
   EXPECT_EQ(o.size(), 9);
 }
 
-TEST(ConnectorProgress, UploadVerdictOnTheConsole) {
+TEST(ConnectorProgress, UploadVerdictInTheLog) {
   struct Row {
     bool active;
     float fraction;
@@ -446,9 +447,9 @@ TEST(ConnectorProgress, UploadVerdictOnTheConsole) {
     p.clientMd5 = row.clientMd5;
     p.serverMd5 = row.serverMd5;
     p.info = "why";
-    testing::internal::CaptureStdout();
+    LogCapture log("vyx.connector.debug=true");
     VYXConnector::PrintUploadVerdict(p);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), row.expected);
+    EXPECT_EQ(log.Text(), row.expected);
   }
 }
 

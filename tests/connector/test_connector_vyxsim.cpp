@@ -1,5 +1,6 @@
 // The connector against the server simulator (vyxsim) on 127.0.0.1: readiness, the parameter UID
 // walk, command lines answered in their own order, a Zephron command and its answer.
+#include "logcapture.h"
 #include "vyxconnector.h"
 
 #include <gtest/gtest.h>
@@ -122,10 +123,14 @@ TEST_F(VyxsimTest, DownloadThenUploadOfTheSameDatabase) {
 
   // The same file goes back: the upload ends at the digest check, with nothing sent.
   progress.clear();
-  testing::internal::CaptureStdout();
-  ASSERT_EQ(connector->Client().QueryUploadConfiguration(file, 524288), 0);
-  const bool uploadEnded = waitFor(ended);
-  const std::string console = testing::internal::GetCapturedStdout();
+  std::string console;
+  bool uploadEnded = false;
+  {
+    LogCapture log("vyx.connector.debug=true");
+    ASSERT_EQ(connector->Client().QueryUploadConfiguration(file, 524288), 0);
+    uploadEnded = waitFor(ended);
+    console = log.Text();
+  }
   ASSERT_TRUE(uploadEnded);
   EXPECT_EQ(progress.back().value("GetError").toInt(), 0);
   EXPECT_EQ(progress.back().value("GetPercentage").toString(), "0");
