@@ -1,4 +1,5 @@
 #include "js.h"
+#include "bridgelog.h"
 
 #include "jsmessagesthread.h"
 #include "pagescript.h"
@@ -71,10 +72,16 @@ protected:
                                  NavigationType type) override
     {
         if (!JS::isOwnPage(request.url(), m_htmlDir)) {
-            qDebug() << "Refused navigation away from the manager's pages:" << request.url();
+            qCWarning(lcBridge) << "Refused navigation away from the manager's pages:" << request.url();
             return false;
         }
         return QWebPage::acceptNavigationRequest(frame, request, type);
+    }
+
+    // The page's console and its script errors, for whoever turns vyx.page on.
+    void javaScriptConsoleMessage(const QString &message, int lineNumber, const QString &sourceID) override
+    {
+        qCDebug(lcPage).noquote() << QStringLiteral("%1:%2: %3").arg(sourceID).arg(lineNumber).arg(message);
     }
 
 private:
@@ -111,7 +118,7 @@ JS::JS(QWidget *parent, Qt::WindowFlags flags)
     if (inspectorRequested())
         webView->page()->setProperty("_q_webInspectorServerPort", 9999);
 
-    qDebug() << applicationDir();
+    qCDebug(lcBridge) << applicationDir();
     webView->load(QUrl::fromLocalFile(startPagePath()));
 
     QWebFrame *frame = webView->page()->mainFrame();
@@ -303,13 +310,14 @@ void JS::populateJavaScriptWindowObject()
 
 void JS::queryExecute(QString query)
 {
-    qDebug() << query;
+    qCDebug(lcBridge) << query;
     QString result;
     if (queryDatabase && (queryDatabase->isOpen() || queryDatabase->open())) {
         QSqlQuery sql(*queryDatabase);
         sql.setForwardOnly(true);
-        qDebug() << sql.exec(query);
-        qDebug() << queryDatabase->lastError().text();
+        const bool executed = sql.exec(query);
+        qCDebug(lcBridge) << executed;
+        qCDebug(lcBridge) << queryDatabase->lastError().text();
         QJsonArray rows;
         while (sql.next()) {
             const QSqlRecord record = sql.record();

@@ -1,6 +1,7 @@
 // Server discovery: a query by multicast and by repeated broadcast, answers collected for five
 // seconds, each distinct answer reported once to the page.
 #include "js.h"
+#include "bridgelog.h"
 
 #include "pagescript.h"
 
@@ -32,7 +33,7 @@ QString addressText(const QHostAddress &address)
 
 void JS::discover(QString cb)
 {
-    qDebug() << "Stop search";
+    qCDebug(lcDiscovery) << "Stop search";
     if (stopTimer->isActive())
         stopSearch();
     closeDiscoverySockets();
@@ -71,7 +72,7 @@ void JS::discover(QString cb)
 
 void JS::sendDatagram()
 {
-    qDebug() << "Send datagram";
+    qCDebug(lcDiscovery) << "Send datagram";
     if (querySocket)
         querySocket->writeDatagram(kQuery, queryAddress, kMulticastPort);
     foundList.clear();
@@ -99,21 +100,21 @@ void JS::readDiscoveryAnswers(QUdpSocket *socket)
         const QNetworkDatagram datagram = socket->receiveDatagram(kMaxDatagram);
         const QString sender = addressText(datagram.senderAddress());
         const QByteArray data = datagram.data();
-        qDebug() << sender;
-        qDebug() << tr("Received datagram: \"%1\"").arg(QString::fromLatin1(data));
+        qCDebug(lcDiscovery) << sender;
+        qCDebug(lcDiscovery) << tr("Received datagram: \"%1\"").arg(QString::fromLatin1(data));
 
         const QString text = PageScript::discoveryAnswer(data);
         if (text.isEmpty() || foundList.contains(text))
             continue;
         foundList.append(text);
         queueScript(PageScript::discoveryCall(discoveryCallback, sender, text));
-        qDebug() << "trovato " + sender + " " + text;
+        qCDebug(lcDiscovery) << "trovato " + sender + " " + text;
     }
 }
 
 void JS::stopSearch()
 {
-    qDebug() << "Stop search";
+    qCDebug(lcDiscovery) << "Stop search";
     if (!stopTimer || !stopTimer->isActive())
         return;
     stopTimer->stop();

@@ -1,6 +1,7 @@
 // Log windows: the page opens them by id; parameter updates and broadcast log messages of other
 // clients are routed to them.
 #include "js.h"
+#include "bridgelog.h"
 
 #include "boundedxml.h"
 #include "qmllogclass.h"
@@ -62,7 +63,7 @@ bool JS::routeLogParameter(const QString &text)
     const QString value = textOf(update.value(QStringLiteral("value")));
 
     if (parameterId == kLogChannel) {
-        qDebug() << text;
+        qCDebug(lcBridge) << text;
         const QJsonObject message = logMessageOf(value);
         const QString paramId = textOf(message.value(QStringLiteral("paramId")));
         const QString line = QLatin1Char('[') + paramId + QLatin1String("] ")

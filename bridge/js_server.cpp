@@ -6,6 +6,7 @@
 // Every text that came from the server goes into a call text through PageScript, so it reaches
 // the page as data and never runs as script there.
 #include "js.h"
+#include "bridgelog.h"
 
 #include "pagescript.h"
 
@@ -120,7 +121,7 @@ bool JS::clientReady()
 
 void JS::abortLoading()
 {
-    qDebug() << "Abort loading";
+    qCDebug(lcBridge) << "Abort loading";
     VYXDisconnect();
 }
 
@@ -131,7 +132,7 @@ QString JS::VYXIsConnected()
 
 QString JS::VYXSetHeartBeatTimeOut(QString timeout)
 {
-    qDebug() << "VYX VYXSetServerPingTimeOut";
+    qCDebug(lcBridge) << "VYX VYXSetServerPingTimeOut";
     // 0, a negative number or a non-number would make the heartbeat rebuild the connection
     // over and over: such a value is refused and the old one stays.
     bool ok = false;
@@ -140,7 +141,7 @@ QString JS::VYXSetHeartBeatTimeOut(QString timeout)
         const QString refusal = QStringLiteral("Heartbeat time-out refused: \"%1\" is not a number of "
                                                "milliseconds from 1 to %2; it stays %3 ms.")
                                     .arg(timeout, QString::number(INT_MAX), VYXGetHeartBeatTimeOut());
-        qDebug().noquote() << refusal;
+        qCDebug(lcBridge).noquote() << refusal;
         return refusal;
     }
     connector.Client().SetHeartBeatTimeOut(int(ms));
@@ -149,7 +150,7 @@ QString JS::VYXSetHeartBeatTimeOut(QString timeout)
 
 QString JS::VYXGetHeartBeatTimeOut()
 {
-    qDebug() << "VYX VYXGetServerPingTimeOut";
+    qCDebug(lcBridge) << "VYX VYXGetServerPingTimeOut";
     return QString::number(uint(connector.Client().GetHeartBeatTimeOut()));
 }
 
@@ -174,7 +175,7 @@ void JS::VYXConnectionState(QString connectionType, QString connectionStateText,
     // Only the command channel's reports reach the page; the monitor channel's would repeat them.
     if (connectionType != QLatin1String("C"))
         return;
-    qDebug().noquote() << connectionType + QLatin1Char('-') + connectionStateText + QLatin1Char('-')
+    qCDebug(lcBridge).noquote() << connectionType + QLatin1Char('-') + connectionStateText + QLatin1Char('-')
                               + strMessage;
     queueConnectionObject(connectionStateText, &strMessage);
     // Anything but a logged-in, connected channel means the requests sent on it are lost.
@@ -203,7 +204,7 @@ void JS::VYXAuthenticationResponse(int eState, QString message)
     Q_UNUSED(eState);
     const QString text = QStringLiteral("Authentication Response ") + message;
     const QString call = PageScript::stringCall(transferCallback, text);
-    qDebug().noquote() << call;
+    qCDebug(lcBridge).noquote() << call;
     queueScript(call);
 }
 
@@ -212,13 +213,13 @@ void JS::VYXAuthenticationResponse(int eState, QString message)
 QString JS::VYXUpload(QString path, QString cb)
 {
     if (!clientReady()) {
-        qDebug().noquote() << QStringLiteral("VYX not ready: ") + path;
+        qCDebug(lcBridge).noquote() << QStringLiteral("VYX not ready: ") + path;
         return QStringLiteral("Not Ready");
     }
     transferCallback = cb;
     // The server's logic process must not hold the database while it is replaced.
     sendCommandLine(CommandLineRequests::Kind::Unread, QString(), QLatin1String(kStopLogicCommand));
-    qDebug().noquote() << QStringLiteral("VYX Upload: ") + path;
+    qCDebug(lcBridge).noquote() << QStringLiteral("VYX Upload: ") + path;
     // The client reads the whole file for its MD5 before the first frame: on the worker.
     kvt::kvtOlmoTcpClientVyx *client = &connector.Client();
     const std::string file = utf8(path);
@@ -248,7 +249,7 @@ QString JS::VYXDownload(QString path, QString cb)
     if (!clientReady())
         return QStringLiteral("Not Ready");
     transferCallback = cb;
-    qDebug().noquote() << QStringLiteral("download path=") + path;
+    qCDebug(lcBridge).noquote() << QStringLiteral("download path=") + path;
     connector.Client().QueryDownloadConfiguration(utf8(path), std::string());
     return QString();
 }
@@ -260,12 +261,12 @@ void JS::VYXInProgress(QString ss)
 
 void JS::VYXUploadDownloadDone()
 {
-    qDebug() << "upload done 1";
+    qCDebug(lcBridge) << "upload done 1";
 }
 
 void JS::uploadDone()
 {
-    qDebug() << "upload done";
+    qCDebug(lcBridge) << "upload done";
 }
 
 // Parameters.
@@ -312,7 +313,7 @@ void JS::updateParameter(QJsonDocument json)
     const QString scope = update.value(QStringLiteral("frameScope")).toString();
     if (update.value(QStringLiteral("ParameterID")).toString() == QLatin1String("999997")
         && (scope == QLatin1String("Write") || scope == QLatin1String("Physical"))) {
-        qDebug().noquote() << QStringLiteral("updateParameter ") + text;
+        qCDebug(lcBridge).noquote() << QStringLiteral("updateParameter ") + text;
         evaluateNow(QStringLiteral("window.QT.updateParameterFromLogicChannel(%1)").arg(argument));
     }
 }
@@ -333,7 +334,7 @@ void JS::VYXMessageReceive(QString data)
     // Without a registered callback the call text names no function and the page runs nothing.
     const QString callback = messageCallbacks.value(
         emitterOf(data), QStringLiteral("No messages with this idEmitter"));
-    qDebug().noquote() << QStringLiteral("Message: ") + data;
+    qCDebug(lcBridge).noquote() << QStringLiteral("Message: ") + data;
     queueStringCall(callback, data);
 }
 
@@ -369,7 +370,7 @@ void JS::deliverRoutedAnswer(AnswerRoutes::Kind kind, const QString &path, const
 {
     AnswerRoutes::Request request;
     if (!answerRoutes.take(kind, path, nowMs(), &request)) {
-        qDebug().noquote() << QStringLiteral("Answer without a request: ") + text;
+        qCDebug(lcBridge).noquote() << QStringLiteral("Answer without a request: ") + text;
         return;
     }
     queueStringCall(request.callback, text);
@@ -453,7 +454,7 @@ QString JS::VYXCopyFile(QString _hostFileName, QString _VYXfileName, QString cal
     }
     QFile local(_hostFileName);
     if (!local.open(QIODevice::ReadOnly)) {
-        qDebug().noquote() << QStringLiteral(" file to copy not found: ") + _hostFileName;
+        qCDebug(lcBridge).noquote() << QStringLiteral(" file to copy not found: ") + _hostFileName;
         return QString();
     }
     remoteCopy.begin(_hostFileName, _VYXfileName);
@@ -520,7 +521,7 @@ void JS::onCopyMd5(QString md5)
 void JS::failCopy(const QString &info)
 {
     remoteCopy.finish();
-    qDebug().noquote() << QStringLiteral("copy failed: ") + info;
+    qCDebug(lcBridge).noquote() << QStringLiteral("copy failed: ") + info;
     const QJsonObject status{{QStringLiteral("status"), QStringLiteral("error")},
                              {QStringLiteral("info"), info}};
     queueExpressionCall(copyCallback, jsonExpression(indented(status)));
@@ -534,11 +535,11 @@ void JS::VYXCreateFileDone(QString info)
     // Only the size is needed here: the client reads each block from the file as it sends it.
     QFile local(remoteCopy.localPath());
     if (!local.open(QIODevice::ReadOnly)) {
-        qDebug().noquote() << QStringLiteral(" file to copy not found: ") + remoteCopy.localPath();
+        qCDebug(lcBridge).noquote() << QStringLiteral(" file to copy not found: ") + remoteCopy.localPath();
         return;
     }
     if (local.size() > RemoteCopy::kMaxFileSize) {
-        qDebug().noquote() << QStringLiteral(" file to copy too large: ") + remoteCopy.localPath();
+        qCDebug(lcBridge).noquote() << QStringLiteral(" file to copy too large: ") + remoteCopy.localPath();
         return;
     }
     remoteCopy.start(local.size());
@@ -565,7 +566,7 @@ void JS::VYXFileCopied(QString info)
     }
     sendNextAppend();
     const QString progress = indented(remoteCopy.progress());
-    qDebug().noquote() << progress;
+    qCDebug(lcBridge).noquote() << progress;
     queueExpressionCall(copyCallback, progress);
 }
 
@@ -574,9 +575,9 @@ void JS::VYXFileVerified(QString info)
     const QString md5 = fileMd5(remoteCopy.localPath());
     if (md5.isEmpty())
         return;
-    qDebug().noquote() << QStringLiteral("MD5 ") + md5;
+    qCDebug(lcBridge).noquote() << QStringLiteral("MD5 ") + md5;
     if (md5 == info) {
-        qDebug() << "complete";
+        qCDebug(lcBridge) << "complete";
         queueStatus(copyCallback, QStringLiteral("complete"));
     } else {
         queueStatus(copyCallback, QStringLiteral("MD5 Error"));
@@ -613,7 +614,7 @@ void JS::sendCommandLine(CommandLineRequests::Kind kind, const QString &callback
         queueStringCall(callback, reason);
         break;
     default:
-        qDebug().noquote() << QStringLiteral("command line not sent: ") + commandLine;
+        qCDebug(lcBridge).noquote() << QStringLiteral("command line not sent: ") + commandLine;
         break;
     }
 }
@@ -622,17 +623,17 @@ void JS::onCommandLineReply(QString tag, QString info)
 {
     CommandLineRequests::Request request;
     if (!commandLines.take(tag, &request)) {
-        qDebug().noquote() << QStringLiteral("Command line answer without a request: ") + info;
+        qCDebug(lcBridge).noquote() << QStringLiteral("Command line answer without a request: ") + info;
         return;
     }
     switch (request.kind) {
     case CommandLineRequests::Kind::Console:
     case CommandLineRequests::Kind::Guardian:
-        qDebug().noquote() << info;
+        qCDebug(lcBridge).noquote() << info;
         queueStatus(request.callback, info);
         break;
     case CommandLineRequests::Kind::Execute:
-        qDebug().noquote() << info;
+        qCDebug(lcBridge).noquote() << info;
         queueStringCall(request.callback, info);
         break;
     case CommandLineRequests::Kind::PluginOwnership:
@@ -642,7 +643,7 @@ void JS::onCommandLineReply(QString tag, QString info)
         VYXPluginExtracted2(info);
         break;
     case CommandLineRequests::Kind::Unread:
-        qDebug().noquote() << info;
+        qCDebug(lcBridge).noquote() << info;
         break;
     }
 }
@@ -663,7 +664,7 @@ QString JS::VYXExecute(QString command, QString callBack)
 
 void JS::VYXExecuteDone(QString info)
 {
-    qDebug().noquote() << info;
+    qCDebug(lcBridge).noquote() << info;
     queueStringCall(executeCallback, info);
 }
 
@@ -675,13 +676,13 @@ void JS::VYXConsole(QString command, QString callback)
 
 void JS::VYXConsoleDone(QString info)
 {
-    qDebug().noquote() << info;
+    qCDebug(lcBridge).noquote() << info;
     queueStatus(consoleCallback, info);
 }
 
 void JS::VYXGuardian(QString info, QString callback)
 {
-    qDebug().noquote() << QStringLiteral("Guardian command: ") + info;
+    qCDebug(lcBridge).noquote() << QStringLiteral("Guardian command: ") + info;
     guardianCallback = callback;
     sendCommandLine(CommandLineRequests::Kind::Guardian, callback,
                     QLatin1String(kGuardianCommand) + info);
@@ -689,7 +690,7 @@ void JS::VYXGuardian(QString info, QString callback)
 
 void JS::VYXGuardianDone(QString info)
 {
-    qDebug().noquote() << info;
+    qCDebug(lcBridge).noquote() << info;
     queueStatus(guardianCallback, info);
 }
 
@@ -730,7 +731,7 @@ void JS::VYXPluginExtracted2(QString info)
 
 void JS::VYXPluginExtracted3(QString info)
 {
-    qDebug().noquote() << info;
+    qCDebug(lcBridge).noquote() << info;
     queueStatus(installCompleteCallback, QStringLiteral("install complete"));
 }
 
@@ -760,6 +761,6 @@ void JS::VYXZephronCommand(QString command)
 
 void JS::VYXZephronMessage(QString message)
 {
-    qDebug().noquote() << QStringLiteral("VYX Zephron msg: [") + message + QLatin1Char(']');
+    qCDebug(lcBridge).noquote() << QStringLiteral("VYX Zephron msg: [") + message + QLatin1Char(']');
     queueStringCall(QStringLiteral("application.feedback"), VYXConnector::ZephronFeedbackText(message));
 }

@@ -1,4 +1,5 @@
 #include "qmllogclass.h"
+#include "bridgelog.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -60,7 +61,7 @@ bool QMLLogClass::open(const QString &id, const QString &type)
 
     QQmlComponent component(&m_engine, QUrl(QStringLiteral("qrc:/logView.qml")));
     if (component.isError()) {
-        qDebug() << component.errors().constFirst().description();
+        qCWarning(lcBridge) << component.errors().constFirst().description();
         return false;
     }
     QObject *made = component.create(m_context);

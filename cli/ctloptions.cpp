@@ -51,7 +51,7 @@ const char* ctlUsageText()
         "  -t, --timeout SECONDS  wait for the connection and for each answer (default 15)\n"
         "  --json                 one JSON object per line on stdout\n"
         "  --heartbeat MS         heartbeat period and time-out in milliseconds (default 5000)\n"
-        "  -v, --verbose          show the protocol library's own reports on stderr\n"
+        "  -v, --verbose          show the protocol library's warnings and errors on stderr\n"
         "Exit codes: 0 success, 1 operation failed, 2 usage error, 3 could not connect or log in.\n";
 }
 

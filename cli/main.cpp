@@ -11,8 +11,12 @@
 
 namespace {
 
+// -v shows the protocol library's warnings and errors; its notes (one per channel event) would
+// bury them.
 void reportToStderr(const kvt::kvtError& error)
 {
+    if (error.GetNumber() == kvt::kvtInfo)
+        return;
     std::fprintf(stderr, "%s\n", error.GetText().c_str());
 }
 

@@ -1,4 +1,5 @@
 #include "localfiles.h"
+#include "bridgelog.h"
 
 #include "filedialogs.h"
 #include "pagepaths.h"
@@ -39,7 +40,7 @@ void makeParentFolders(const QString &filename)
 
 void reportUnwritable(const QString &name)
 {
-    qDebug().noquote() << "Could not open file " + name + " to be written";
+    qCDebug(lcBridge).noquote() << "Could not open file " + name + " to be written";
 }
 
 bool writeUtf8Text(const QString &filename, const QString &text)
@@ -111,7 +112,7 @@ QString LocalFiles::htmlPath(const QString &relative) const
     const QString path = PagePaths::underFolder(m_appDir + QStringLiteral("/data/html"), relative,
                                                 m_appDir + QStringLiteral("/data"));
     if (path.isEmpty())
-        qDebug() << "Refused a path outside the data folder:" << relative;
+        qCWarning(lcBridge) << "Refused a path outside the data folder:" << relative;
     return path;
 }
 
@@ -136,7 +137,7 @@ QString LocalFiles::readAnyFile(const QString &extensions)
         return QString();
     QTextStream in(&file);
     in.setCodec("UTF-8");
-    qDebug() << "codec:" << in.codec()->name();
+    qCDebug(lcBridge) << "codec:" << in.codec()->name();
     return in.readAll();
 }
 
@@ -152,13 +153,13 @@ bool LocalFiles::writeFileAbsolute(const QString &filename, const QString &text)
 
 bool LocalFiles::writeFileAbsoluteFromBase64(const QString &filename, const QString &text) const
 {
-    qDebug() << filename << text.left(256);
+    qCDebug(lcBridge) << filename << text.left(256);
     return writeBinary(filename, QByteArray::fromBase64(text.toLatin1()));
 }
 
 bool LocalFiles::writeFileAbsoluteFromHEXString(const QString &filename, const QString &text) const
 {
-    qDebug() << filename << text.left(256);
+    qCDebug(lcBridge) << filename << text.left(256);
     return writeBinary(filename, QByteArray::fromHex(text.toLatin1()));
 }
 
@@ -168,14 +169,14 @@ bool LocalFiles::writeFileAbsoluteFromImageData(const QString &filename, const Q
     // indexing, so a short or oversized list cannot read past the end or exhaust memory.
     QVector<int> fields;
     if (!parseFields(text, fields) || fields.size() < 2) {
-        qDebug() << "Invalid picture data for" << filename;
+        qCDebug(lcBridge) << "Invalid picture data for" << filename;
         return false;
     }
     const qint64 width = fields[0];
     const qint64 height = fields[1];
     if (width <= 0 || height <= 0 || width * height > kMaxImagePixels ||
         fields.size() < 2 + 4 * width * height) {
-        qDebug() << "Invalid picture size for" << filename << width << height;
+        qCDebug(lcBridge) << "Invalid picture size for" << filename << width << height;
         return false;
     }
     QImage image(int(width), int(height), QImage::Format_ARGB32);
@@ -192,7 +193,7 @@ bool LocalFiles::writeFileAbsoluteFromImageData(const QString &filename, const Q
     QBuffer buffer(&encoded);
     buffer.open(QIODevice::WriteOnly);
     if (format.isEmpty() || !image.save(&buffer, format.constData())) {
-        qDebug() << "Cannot encode a picture as" << format << "for" << filename;
+        qCDebug(lcBridge) << "Cannot encode a picture as" << format << "for" << filename;
         return false;
     }
     return writeBinary(filename, encoded);
@@ -214,15 +215,15 @@ bool LocalFiles::fileCopy(const QString &source, const QString &dest) const
 {
     const QString from = htmlPath(source);
     const QString to = htmlPath(dest);
-    qDebug() << "source=" + from;
-    qDebug() << "destination=" + to;
+    qCDebug(lcBridge) << "source=" + from;
+    qCDebug(lcBridge) << "destination=" + to;
     return !from.isEmpty() && !to.isEmpty() && replaceByCopy(from, to);
 }
 
 QString LocalFiles::fileCopyAbsolute(const QString &source, const QString &dest) const
 {
-    qDebug() << "source=" + source;
-    qDebug() << "destination=" + dest;
+    qCDebug(lcBridge) << "source=" + source;
+    qCDebug(lcBridge) << "destination=" + dest;
     if (!QFile::exists(source))
         return QStringLiteral("Source not found");
     return replaceByCopy(source, dest) ? QStringLiteral("true") : QStringLiteral("false");
@@ -232,12 +233,12 @@ QString LocalFiles::copyAbsoluteFileInVYXManager(const QString &sourceFile,
                                                  const QString &localDestinationPath) const
 {
     const QString destination = localDestinationPath + QFileInfo(sourceFile).fileName();
-    qDebug() << "copyAbsoluteFileInVYXManager destination:" << destination;
+    qCDebug(lcBridge) << "copyAbsoluteFileInVYXManager destination:" << destination;
     if (!QFile::exists(sourceFile))
         return destination;
     const QString folder = QFileInfo(destination).absolutePath();
     QDir().mkpath(folder);
-    qDebug() << "copyAbsoluteFileInVYXManager f.absolutePath():" << folder;
+    qCDebug(lcBridge) << "copyAbsoluteFileInVYXManager f.absolutePath():" << folder;
     return TextFile::copy(sourceFile, destination) ? destination : QStringLiteral("-1");
 }
 
@@ -249,7 +250,7 @@ bool LocalFiles::selectFileToCopyInVYXManager(const QString &destinationPath,
         return false;
     const QString destination = PagePaths::underApplication(
         m_appDir, destinationPath + QLatin1Char('_') + QFileInfo(picked).fileName());
-    qDebug() << destination;
+    qCDebug(lcBridge) << destination;
     return !destination.isEmpty() && replaceByCopy(picked, destination);
 }
 
@@ -264,7 +265,7 @@ QString LocalFiles::listing(const QString &path, int filters) const
             break;
     }
     const QString text = indented(QJsonDocument(entries));
-    qDebug().noquote() << text;
+    qCDebug(lcBridge).noquote() << text;
     m_log.append(text);
     return text;
 }
@@ -294,11 +295,11 @@ QString LocalFiles::getSaveFileName(const QString &title, const QString &folderP
 bool LocalFiles::saveFile(const QString &title, const QString &folderPath, const QString &ext,
                           const QString &text)
 {
-    qDebug() << "Folder path:" + folderPath;
-    qDebug() << "Folder ext:" + ext;
-    qDebug() << "Folder text:" + text.left(256);
+    qCDebug(lcBridge) << "Folder path:" + folderPath;
+    qCDebug(lcBridge) << "Folder ext:" + ext;
+    qCDebug(lcBridge) << "Folder text:" + text.left(256);
     const QString name = m_dialogs->saveFileName(title, folderPath, ext);
-    qDebug() << "Filename:" + name;
+    qCDebug(lcBridge) << "Filename:" + name;
     if (name.isEmpty())
         return true;
     makeParentFolders(name);
@@ -338,7 +339,7 @@ void LocalFiles::SetWorkingPath(const QString &path)
 
 QString LocalFiles::imageFileInfo(const QString &fname) const
 {
-    qDebug() << "imageFileInfo : " + fname;
+    qCDebug(lcBridge) << "imageFileInfo : " + fname;
     // The header gives the size without decoding the whole picture.
     QImageReader reader(fname);
     const bool readable = reader.canRead();
@@ -359,7 +360,7 @@ QString LocalFiles::MD5(const QString &path)
     if (!ok)
         return QString();
     const QString hex = QString::fromLatin1(digest.toHex());
-    qDebug() << "MD5 " + hex;
+    qCDebug(lcBridge) << "MD5 " + hex;
     return hex;
 }
 
@@ -370,7 +371,7 @@ QString LocalFiles::MD5file(const QString &filename)
     if (!ok)
         return QString();
     const QString hex = QString::fromLatin1(digest.toHex()).toUpper();
-    qDebug() << hex;
+    qCDebug(lcBridge) << hex;
     return hex;
 }
 

@@ -1,4 +1,5 @@
 #include "projectstore.h"
+#include "bridgelog.h"
 
 #include "filedialogs.h"
 #include "textfile.h"
@@ -84,13 +85,13 @@ QString ProjectStore::assetsDir() const { return projectDir() + QStringLiteral("
 QString ProjectStore::saveProject(const QString &json, const QString &savePath,
                                   const QString &folderPath, const QString &extension)
 {
-    qDebug() << "Lunghezza file: " << json.length();
-    qDebug() << "savePath      : " << savePath;
-    qDebug() << "folderPath    : " << folderPath;
+    qCDebug(lcBridge) << "Lunghezza file: " << json.length();
+    qCDebug(lcBridge) << "savePath      : " << savePath;
+    qCDebug(lcBridge) << "folderPath    : " << folderPath;
 
     QString status;
     const QString name = chooseSaveName(savePath, folderPath, extension, status);
-    qDebug() << "Save file name:" << name;
+    qCDebug(lcBridge) << "Save file name:" << name;
     QString message;
     if (status == QLatin1String("ok")) {
         m_log.append(QStringLiteral("tmp path in save: ") + m_appDir + QStringLiteral("/data/"));
@@ -158,7 +159,7 @@ QSqlDatabase ProjectStore::registerDefaultConnection(const QString &name)
 bool ProjectStore::writeDatabase(const QString &name, const QString &json, QString &message)
 {
     QSqlDatabase db = registerDefaultConnection(name);
-    qDebug() << "setDatabaseName    : " << name;
+    qCDebug(lcBridge) << "setDatabaseName    : " << name;
     if (!db.open()) {
         message = db.lastError().text() +
                   QStringLiteral(". Maybe the path you are trying to use does not exist: ") + name;
@@ -266,7 +267,7 @@ QString ProjectStore::loadProject(const QString &path, const QString &folderPath
         db.close();
     }
     const QString text = resultText(result(status, message, name));
-    qDebug().noquote() << text;
+    qCDebug(lcBridge).noquote() << text;
     return text;
 }
 
@@ -325,7 +326,7 @@ bool ProjectStore::restoreAssets(QSqlDatabase &db, const QString &staging, QStri
         // The names come from the file: one with ".." or a control character must not write
         // outside the assets folder.
         if (hasControlCharacter(info) || !isInside(target, assetsDir())) {
-            qWarning() << "Skipping project entry outside the assets folder:" << info.toUtf8();
+            qCWarning(lcBridge) << "Skipping project entry outside the assets folder:" << info.toUtf8();
             continue;
         }
         const QString staged = staging + target.mid(assetsDir().length());
@@ -334,7 +335,7 @@ bool ProjectStore::restoreAssets(QSqlDatabase &db, const QString &staging, QStri
         // Checked again once the folders exist, on the path the operating system resolves.
         const QString resolved = QFileInfo(folder).canonicalFilePath() + QLatin1Char('/');
         if (!resolved.startsWith(stagingRoot)) {
-            qWarning() << "Skipping project entry outside the assets folder:" << info;
+            qCWarning(lcBridge) << "Skipping project entry outside the assets folder:" << info;
             continue;
         }
         if (!TextFile::writeBytes(staged, query.value(QStringLiteral("data")).toByteArray())) {
@@ -423,7 +424,7 @@ bool ProjectStore::removeFolder(const QString &path)
 
 QString ProjectStore::selectImage(const QString &width, const QString &height)
 {
-    qDebug() << "Width/Height :" << width << " " << height;
+    qCDebug(lcBridge) << "Width/Height :" << width << " " << height;
     const QString picked = m_dialogs->openFileName(
         tr("Open image"), QString(),
         tr("Images (*.png *.jpg *.bmp *.tiff *.gif *.ppm *.xbm *.xpm *.pgm *.jpeg )"));
@@ -437,7 +438,7 @@ QString ProjectStore::selectImage(const QString &width, const QString &height)
     const QString target = backgrounds + QLatin1Char('/') + newName;
     TextFile::copy(picked, target);
     const QString relative = QStringLiteral("../project/assets/img/backgrounds/") + newName;
-    qDebug() << "Path relativo :" << relative << image.width() << image.height();
+    qCDebug(lcBridge) << "Path relativo :" << relative << image.width() << image.height();
     return relative + QLatin1Char(',') + QString::number(image.width()) + QLatin1Char(',') +
            QString::number(image.height());
 }

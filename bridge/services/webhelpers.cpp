@@ -1,4 +1,5 @@
 #include "webhelpers.h"
+#include "bridgelog.h"
 
 #include "pagepaths.h"
 #include "pagescript.h"
@@ -121,7 +122,7 @@ void WebHelpers::WEBGet(const QString &url, const QString &callback)
 void WebHelpers::WEBPost(const QString &url, const QString &parameters, const QString &callBack)
 {
     m_webCallback = callBack;
-    qDebug() << "Post request parameters: " + parameters;
+    qCDebug(lcBridge) << "Post request parameters: " + parameters;
     watchSize(m_webManager.post(QNetworkRequest(QUrl(url)), parameters.toUtf8()), m_maxReplyBytes,
               false);
 }
@@ -131,7 +132,7 @@ void WebHelpers::WEBReceived(QNetworkReply *reply)
     const bool tooLarge = reply->property(kTooLargeProperty).toBool();
     const QString body = tooLarge ? QString() : QString::fromUtf8(reply->readAll());
     reply->deleteLater();
-    qDebug() << "Web reply:" << body.left(1024);
+    qCDebug(lcBridge) << "Web reply:" << body.left(1024);
     // A failed request has no body and calls the page function without an argument. A body
     // that is not JSON arrives as a string, never as code.
     const QString argument = body.isEmpty() ? QString() : PageScript::jsonOrStringLiteral(body);
@@ -145,7 +146,7 @@ QString WebHelpers::downloadFile(const QString &url, const QString &length,
     m_log.append(QStringLiteral("Downloading: ") + url);
     m_downloadFeedback = feedback;
     if (PagePaths::underApplication(m_appDir, destPath).isEmpty()) {
-        qDebug() << "Refused a download destination outside the application folder:" << destPath;
+        qCWarning(lcBridge) << "Refused a download destination outside the application folder:" << destPath;
         emit downloadEnded(url, false);
         return QString();
     }
@@ -162,7 +163,7 @@ void WebHelpers::downloadProgress(qint64 bytesReceived, qint64 bytesTotal)
     const qint64 percent = bytesTotal > 0 ? bytesReceived * 100 / bytesTotal : -1;
     const QString text =
         progressText(QStringLiteral("download in progress"), bytesTotal, bytesReceived, percent);
-    qDebug().noquote() << text;
+    qCDebug(lcBridge).noquote() << text;
     emit pageCall(PageScript::expressionCall(m_downloadFeedback, text));
 }
 
@@ -177,22 +178,22 @@ bool WebHelpers::saveReply(QNetworkReply *reply)
 {
     // An error page or a cut-off body is not the file that was asked for.
     if (reply->error() != QNetworkReply::NoError || reply->property(kTooLargeProperty).toBool()) {
-        qDebug() << "Download failed:" << reply->url() << reply->errorString();
+        qCDebug(lcBridge) << "Download failed:" << reply->url() << reply->errorString();
         return false;
     }
     const QByteArray data = reply->readAll();
     if (data.isEmpty())
         return false;
-    qDebug() << "Downloaded: " + QString::number(data.size());
+    qCDebug(lcBridge) << "Downloaded: " + QString::number(data.size());
     const QString destination = reply->property(kDestinationProperty).toString();
     const QString target = PagePaths::underApplication(m_appDir, destination);
     if (!saveDownload(target, data)) {
-        qDebug() << "Could not write the download to" << target;
+        qCDebug(lcBridge) << "Could not write the download to" << target;
         return false;
     }
     const QString text =
         progressText(QStringLiteral("download complete"), data.size(), data.size(), 100);
-    qDebug().noquote() << text;
+    qCDebug(lcBridge).noquote() << text;
     emit pageCall(PageScript::expressionCall(m_downloadFeedback, text));
     return true;
 }
@@ -207,7 +208,7 @@ bool WebHelpers::saveDownload(const QString &target, const QByteArray &data)
 QString WebHelpers::readWEBPage(const QString &urlString)
 {
     const QUrl url(urlString);
-    qDebug() << url.query() << url.host() << url.path();
+    qCDebug(lcBridge) << url.query() << url.host() << url.path();
     // The URL travels as the request target: line breaks in it would add headers of their own.
     if (urlString.contains(QLatin1Char('\r')) || urlString.contains(QLatin1Char('\n')) ||
         url.host().isEmpty())
@@ -221,7 +222,7 @@ QString WebHelpers::readWEBPage(const QString &urlString)
                                      m_firstAnswerTimeoutMs, kMaxRawAnswerBytes, &answered);
     if (!answered)
         return QString();
-    qDebug() << "rl=" + QString::fromUtf8(data);
+    qCDebug(lcBridge) << "rl=" + QString::fromUtf8(data);
     return QString::fromUtf8(data);
 }
 
