@@ -247,6 +247,38 @@ int CtlCommands::run()
 
 // ---- discovery -------------------------------------------------------------------------------
 
+namespace {
+
+// One discovery answer as a record: where it came from, the whole text, and the "key=value"
+// fields after the marker (separated by ';') that vyxctl reports.
+void fillDiscoveryRecord(CtlRecord& r, const char* address, const std::string& text)
+{
+    r.add("from", address).add("answer", text);
+    size_t pos = text.find(';');
+    while (pos != std::string::npos) {
+        size_t next = text.find(';', pos + 1);
+        std::string field = text.substr(pos + 1, next == std::string::npos ? next : next - pos - 1);
+        size_t eq = field.find('=');
+        if (eq != std::string::npos && eq > 0) {
+            std::string key = field.substr(0, eq);
+            if (key == "name" || key == "address" || key == "port" || key == "version")
+                r.add(key.c_str(), field.substr(eq + 1));
+        }
+        pos = next;
+    }
+}
+
+sockaddr_in ipv4(const char* address, uint16_t port)
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    inet_pton(AF_INET, address, &to.sin_addr);
+    return to;
+}
+
+} // namespace
+
 int CtlCommands::discover()
 {
     bool ok = false;
@@ -262,57 +294,17 @@ int CtlCommands::discover()
     unsigned char ttl = 5;
     setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
-    sockaddr_in group{}, broadcast{};
-    group.sin_family = AF_INET;
-    group.sin_port = htons(17000);
-    inet_pton(AF_INET, "226.0.0.1", &group.sin_addr);
-    broadcast.sin_family = AF_INET;
-    broadcast.sin_port = htons(17001);
-    broadcast.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    auto send = [&](const sockaddr_in& to) {
-        if (sendto(fd, kQuery, sizeof kQuery - 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
-            m_output.note(std::string("discover: cannot send to ") + inet_ntoa(to.sin_addr) + ": " +
-                          std::strerror(errno));
-    };
-    send(group);
-    send(broadcast);
+    const sockaddr_in group = ipv4("226.0.0.1", 17000);
+    const sockaddr_in broadcast = ipv4("255.255.255.255", 17001);
+    sendDiscoveryQuery(fd, group);
+    sendDiscoveryQuery(fd, broadcast);
     std::set<std::string> found;
     const auto end = Clock::now() + std::chrono::seconds(seconds);
     auto nextBroadcast = Clock::now() + std::chrono::seconds(1);
     while (Clock::now() < end) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 100) > 0) {
-            char buffer[1024];
-            sockaddr_in from{};
-            socklen_t len = sizeof from;
-            ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
-            if (n > 0) {
-                std::string text(buffer, size_t(n));
-                text = text.substr(0, text.find('\0'));
-                if (text.find(kAnswerMarker) != std::string::npos && found.insert(text).second) {
-                    char address[INET_ADDRSTRLEN] = "?";
-                    inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
-                    CtlRecord r;
-                    r.add("from", address).add("answer", text);
-                    // "key=value" fields after the marker, separated by ';'.
-                    size_t pos = text.find(';');
-                    while (pos != std::string::npos) {
-                        size_t next = text.find(';', pos + 1);
-                        std::string field = text.substr(pos + 1, next == std::string::npos ? next : next - pos - 1);
-                        size_t eq = field.find('=');
-                        if (eq != std::string::npos && eq > 0) {
-                            std::string key = field.substr(0, eq);
-                            if (key == "name" || key == "address" || key == "port" || key == "version")
-                                r.add(key.c_str(), field.substr(eq + 1));
-                        }
-                        pos = next;
-                    }
-                    m_output.print(std::string(address) + "|" + text, r);
-                }
-            }
-        }
+        readDiscoveryAnswer(fd, found);
         if (Clock::now() >= nextBroadcast) {
-            send(broadcast);
+            sendDiscoveryQuery(fd, broadcast);
             nextBroadcast += std::chrono::seconds(1);
         }
     }
@@ -322,6 +314,35 @@ int CtlCommands::discover()
         return 1;
     }
     return 0;
+}
+
+void CtlCommands::sendDiscoveryQuery(int fd, const sockaddr_in& to)
+{
+    if (sendto(fd, kQuery, sizeof kQuery - 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
+        m_output.note(std::string("discover: cannot send to ") + inet_ntoa(to.sin_addr) + ": " + std::strerror(errno));
+}
+
+// Waits up to 100 ms for one datagram; prints it when it is a server's answer not seen before.
+void CtlCommands::readDiscoveryAnswer(int fd, std::set<std::string>& found)
+{
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0)
+        return;
+    char buffer[1024];
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
+    if (n <= 0)
+        return;
+    std::string text(buffer, size_t(n));
+    text = text.substr(0, text.find('\0'));
+    if (text.find(kAnswerMarker) == std::string::npos || !found.insert(text).second)
+        return;
+    char address[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
+    CtlRecord r;
+    fillDiscoveryRecord(r, address, text);
+    m_output.print(std::string(address) + "|" + text, r);
 }
 
 // ---- queries ---------------------------------------------------------------------------------
@@ -460,6 +481,34 @@ int CtlCommands::get()
     return 0;
 }
 
+namespace {
+
+// The value types `set` accepts: the range a number must lie in, and how the value goes out.
+struct SetType
+{
+    const char* name;
+    double min;
+    double max;
+    bool integer;
+    const char* refusal; // usage text for a value out of range (none for text)
+    void (*send)(CtlClient& c, int id, double number, const std::string& text);
+};
+
+const SetType kSetTypes[] = {
+    {"byte", 0, 255, true, "a byte is 0 to 255: ",
+     [](CtlClient& c, int id, double n, const std::string&) {
+         c.SendParameterValueAsByte(id, static_cast<unsigned char>(n), false);
+     }},
+    {"uint", 0, 4294967295.0, true, "not an unsigned 32-bit number: ",
+     [](CtlClient& c, int id, double n, const std::string&) { c.SendParameterValueAsUint(id, unsigned(n), false); }},
+    {"float", -3.4e38, 3.4e38, false, "not a number: ",
+     [](CtlClient& c, int id, double n, const std::string&) { c.SendParameterValueAsFloat(id, float(n), false); }},
+    {"string", 0, 0, false, nullptr,
+     [](CtlClient& c, int id, double, const std::string& text) { c.SendParameterValueAsString(id, text, false); }},
+};
+
+} // namespace
+
 int CtlCommands::set()
 {
     const auto& a = m_options.args;
@@ -467,34 +516,32 @@ int CtlCommands::set()
     if (!parseNumber(a[0], 1, 0xFFFFF, true, v))
         return usage("not a parameter id: " + a[0]);
     const int id = int(v);
-    const std::string& type = a[1];
     const std::string& value = a[2];
+    const SetType* type = nullptr;
+    for (const SetType& t : kSetTypes)
+        if (a[1] == t.name)
+            type = &t;
+    if (!type)
+        return usage("type must be string, float, byte or uint: " + a[1]);
     double number = 0;
-    if (type == "byte") {
-        if (!parseNumber(value, 0, 255, true, number))
-            return usage("a byte is 0 to 255: " + value);
-    } else if (type == "uint") {
-        if (!parseNumber(value, 0, 4294967295.0, true, number))
-            return usage("not an unsigned 32-bit number: " + value);
-    } else if (type == "float") {
-        if (!parseNumber(value, -3.4e38, 3.4e38, false, number))
-            return usage("not a number: " + value);
-    } else if (type != "string") {
-        return usage("type must be string, float, byte or uint: " + type);
-    }
+    if (type->refusal && !parseNumber(value, type->min, type->max, type->integer, number))
+        return usage(type->refusal + value);
     m_session.reset(new CtlSession(m_options, m_output));
     if (int rc = m_session->connect())
         return rc;
-    CtlClient& c = m_session->client();
-    if (type == "byte")
-        c.SendParameterValueAsByte(id, static_cast<unsigned char>(number), false);
-    else if (type == "uint")
-        c.SendParameterValueAsUint(id, unsigned(number), false);
-    else if (type == "float")
-        c.SendParameterValueAsFloat(id, float(number), false);
-    else
-        c.SendParameterValueAsString(id, value, false);
-    // The server tells every client of the change, this one included: that is the confirmation.
+    type->send(m_session->client(), id, number, value);
+    FramePtr changed;
+    if (int rc = confirmedChange(uint32_t(id), changed))
+        return rc;
+    CtlRecord r;
+    r.add("id", id).add("type", typeName(changed->GetType())).add("value", valueText(*changed));
+    m_output.print(a[0] + " = " + valueText(*changed), r);
+    return 0;
+}
+
+// The server tells every client of a change, this one included: that is the confirmation.
+int CtlCommands::confirmedChange(uint32_t id, FramePtr& out)
+{
     CtlEvent e;
     const auto until = m_session->deadline();
     for (;;) {
@@ -502,18 +549,15 @@ int CtlCommands::set()
         if (w == CtlSession::Lost)
             return lost("set");
         if (w == CtlSession::TimedOut) {
-            m_output.fail("set: the server did not confirm the change of " + a[0] +
+            m_output.fail("set: the server did not confirm the change of " + m_options.args[0] +
                           " (unknown parameter or value refused)");
             return 1;
         }
-        if (e.type == CtlEvent::Frame && e.frame->GetCode() == uint32_t(id) &&
-            e.frame->GetKind() == kvt::kvtOlmoKindWrite)
-            break;
+        if (e.type == CtlEvent::Frame && e.frame->GetCode() == id && e.frame->GetKind() == kvt::kvtOlmoKindWrite) {
+            out = e.frame;
+            return 0;
+        }
     }
-    CtlRecord r;
-    r.add("id", id).add("type", typeName(e.frame->GetType())).add("value", valueText(*e.frame));
-    m_output.print(a[0] + " = " + valueText(*e.frame), r);
-    return 0;
 }
 
 int CtlCommands::watch()

@@ -5,7 +5,10 @@
 #include "ctlsession.h"
 
 #include <memory>
+#include <set>
 #include <string>
+
+struct sockaddr_in;
 
 class CtlCommands
 {
@@ -30,10 +33,14 @@ private:
     static bool jsonResult(const kvt::kvtIOlmoFrame& f, int& err, std::string& info);
 
     int discover();
+    void sendDiscoveryQuery(int fd, const sockaddr_in& to);
+    void readDiscoveryAnswer(int fd, std::set<std::string>& found);
     int ping();
     int params();
     int get();
     int set();
+    // Waits for the server's notice of the change of parameter id (the confirmation of set).
+    int confirmedChange(uint32_t id, FramePtr& out);
     int watch();
     int download();
     int upload();

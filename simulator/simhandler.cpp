@@ -91,6 +91,44 @@ SimHandler::SimHandler(const SimOptions& options, SimSandbox& sandbox, SimParame
 {
 }
 
+// The server commands the simulator answers, each with its step.
+struct SimHandler::Command
+{
+    uint32_t code;
+    void (SimHandler::*answer)(SimSession& c, const kvtOlmoFrame& f);
+};
+
+const SimHandler::Command SimHandler::kCommands[] = {
+    {kvt::CmdQueryParametersUID, &SimHandler::parameterList},
+    {kvt::CmdQueryParameterConfiguration, &SimHandler::parameterDescription},
+    {kvt::CmdQueryParameterUIConfiguration, &SimHandler::parameterDescription},
+    {kvt::CmdQueryParameterSettings, &SimHandler::parameterDescription},
+    {kvt::CmdQueryParameterCustomData, &SimHandler::parameterDescription},
+    {kvt::CmdQueryParameterReady, &SimHandler::parameterReady},
+    {kvt::CmdQueryUserUI, &SimHandler::userInterface},
+    {kvt::CmdQueryDownloadConfiguration, &SimHandler::download},
+    {kvt::CmdQueryDbMd5, &SimHandler::dbMd5},
+    {kvt::CmdQueryDbMaxSize, &SimHandler::dbMaxSize},
+    {kvt::CmdQueryClientLevel, &SimHandler::clientLevel},
+    {kvt::CmdQueryFolderDelete, &SimHandler::folderDelete},
+    {kvt::CmdQueryFolderCreate, &SimHandler::folderCreate},
+    {kvt::CmdQueryFileDelete, &SimHandler::fileDelete},
+    {kvt::CmdQueryFileCreate, &SimHandler::fileCreate},
+    {kvt::CmdQueryFileAppendData, &SimHandler::fileAppend},
+    {kvt::CmdQueryFileMd5, &SimHandler::fileMd5},
+    {kvt::CmdQueryDbChange, &SimHandler::dbChange},
+    {kvt::CmdQueryClientsCount, &SimHandler::clientsCount},
+    {kvt::CmdQuerySystemTimeStamp, &SimHandler::timeStamp},
+    {kvt::CmdSendBroadcastMessage, &SimHandler::broadcast},
+    {kvt::CmdSendBroadcastData, &SimHandler::broadcast},
+    {kvt::CmdQueryExecuteCommandLine, &SimHandler::commandLine},
+    {kvt::CmdQueryServerVersion, &SimHandler::serverVersion},
+    {kvt::CmdEnableRawBusMessage, &SimHandler::rawBus},
+    {kvt::CmdEnableLogClients, &SimHandler::logClients},
+    {kvt::CmdSendZephronFrame, &SimHandler::zephron},
+    {kvt::CmdQueryProjectJson, &SimHandler::projectJson},
+};
+
 void SimHandler::handle(SimSession& c, const kvtOlmoFrame& f)
 {
     const uint32_t code = f.GetCode();
@@ -100,120 +138,130 @@ void SimHandler::handle(SimSession& c, const kvtOlmoFrame& f)
         parameter(c, f);
         return;
     }
-    const std::string who = c.label();
-    switch (code) {
-    case kvt::CmdQueryParametersUID: {
-        std::vector<unsigned char> bytes;
-        for (uint32_t id : m_parameters.ids())
-            for (int i = 0; i < 4; ++i)
-                bytes.push_back(uint8_t(id >> (8 * i)));
-        SimLog::line(who + ": parameter list (" + std::to_string(m_parameters.size()) + ")");
-        m_router.reply(c, SimFrames::data(code, kResponse, bytes.data(), bytes.size()));
-        break;
+    for (const Command& command : kCommands) {
+        if (command.code == code) {
+            (this->*command.answer)(c, f);
+            return;
+        }
     }
-    case kvt::CmdQueryParameterConfiguration:
-    case kvt::CmdQueryParameterUIConfiguration:
-    case kvt::CmdQueryParameterSettings:
-    case kvt::CmdQueryParameterCustomData:
-        SimLog::line(who + ": parameter description " + std::to_string(code) + " of " +
-                     std::to_string(f.GetAsUInt()));
-        m_router.reply(c, SimFrames::text(code, kResponse, m_parameters.configurationJson(f.GetAsUInt())));
-        break;
-    case kvt::CmdQueryParameterReady:
-        SimLog::line(who + ": parameter ready " + std::to_string(f.GetAsUInt()));
-        m_router.reply(c, SimFrames::uchar(code, kResponse, m_parameters.find(f.GetAsUInt()) ? 1 : 0));
-        break;
-    case kvt::CmdQueryUserUI:
-        userInterface(c, f);
-        break;
-    case kvt::CmdQueryDownloadConfiguration:
-        download(c, f);
-        break;
-    case kvt::CmdQueryDbMd5:
-        SimLog::line(who + ": database MD5");
-        m_router.reply(c, SimFrames::text(code, kResponse, m_sandbox.dbMd5()));
-        break;
-    case kvt::CmdQueryDbMaxSize:
-        SimLog::line(who + ": database maximum size");
-        m_router.reply(c, SimFrames::ulong(code, kResponse, m_options.dbMaxSize));
-        break;
-    case kvt::CmdQueryClientLevel:
-        SimLog::line(who + ": client level");
-        m_router.reply(c, SimFrames::uchar(code, kResponse, 1));
-        break;
-    case kvt::CmdQueryFolderDelete: {
-        std::string path = SimFrames::textOf(f);
-        fileOperation(c, code, path, m_sandbox.deleteFolder(path), "folder");
-        break;
-    }
-    case kvt::CmdQueryFolderCreate: {
-        std::string path = SimFrames::textOf(f);
-        fileOperation(c, code, path, m_sandbox.createFolder(path), "folder");
-        break;
-    }
-    case kvt::CmdQueryFileDelete: {
-        std::string path = SimFrames::textOf(f);
-        fileOperation(c, code, path, m_sandbox.deleteFile(path), "file");
-        break;
-    }
-    case kvt::CmdQueryFileCreate: {
-        std::string path = SimFrames::textOf(f);
-        fileOperation(c, code, path, m_sandbox.createFile(path), "file");
-        break;
-    }
-    case kvt::CmdQueryFileAppendData:
-        fileAppend(c, f);
-        break;
-    case kvt::CmdQueryFileMd5: {
-        std::string path = SimFrames::textOf(f);
-        SimLog::line(who + ": MD5 of " + path);
-        m_router.reply(c, SimFrames::text(code, kResponse, m_sandbox.fileMd5(path)));
-        break;
-    }
-    case kvt::CmdQueryDbChange:
-        dbChange(c, f);
-        break;
-    case kvt::CmdQueryClientsCount:
-        SimLog::line(who + ": clients count");
-        m_router.reply(c, SimFrames::ulong(code, kResponse, m_router.clientCount()));
-        break;
-    case kvt::CmdQuerySystemTimeStamp:
-        SimLog::line(who + ": time stamp");
-        m_router.reply(c, SimFrames::ulong(code, kResponse, uint32_t(std::time(nullptr))));
-        break;
-    case kvt::CmdSendBroadcastMessage:
-    case kvt::CmdSendBroadcastData:
-        SimLog::line(who + (code == kvt::CmdSendBroadcastData ? ": broadcast data " : ": log message ") +
-                     SimFrames::textOf(f));
-        m_router.relayOthers(c, SimFrames::text(code, kWrite, SimFrames::textOf(f)));
-        break;
-    case kvt::CmdQueryExecuteCommandLine:
-        commandLine(c, f);
-        break;
-    case kvt::CmdQueryServerVersion:
-        SimLog::line(who + ": server version");
-        m_router.reply(c, SimFrames::text(code, kResponse, "vyxsim " VYXSIM_VERSION));
-        break;
-    case kvt::CmdEnableRawBusMessage:
-        switchFlag(c, f, c.rawBus, "raw bus messages");
-        break;
-    case kvt::CmdEnableLogClients:
-        switchFlag(c, f, c.logClients, "log messages");
-        break;
-    case kvt::CmdSendZephronFrame:
-        zephron(c, f);
-        break;
-    case kvt::CmdQueryProjectJson: {
-        SimLog::line(who + ": project");
-        Json o(cJSON_CreateObject());
-        cJSON_AddStringToObject(o.get(), "name", m_options.name.c_str());
-        cJSON_AddNumberToObject(o.get(), "parameters", double(m_parameters.size()));
-        m_router.reply(c, SimFrames::text(code, kResponse, print(o.get())));
-        break;
-    }
-    default:
-        SimLog::line(who + ": unknown command " + std::to_string(code) + " ignored");
-    }
+    SimLog::line(c.label() + ": unknown command " + std::to_string(code) + " ignored");
+}
+
+void SimHandler::parameterList(SimSession& c, const kvtOlmoFrame& f)
+{
+    std::vector<unsigned char> bytes;
+    for (uint32_t id : m_parameters.ids())
+        for (int i = 0; i < 4; ++i)
+            bytes.push_back(uint8_t(id >> (8 * i)));
+    SimLog::line(c.label() + ": parameter list (" + std::to_string(m_parameters.size()) + ")");
+    m_router.reply(c, SimFrames::data(f.GetCode(), kResponse, bytes.data(), bytes.size()));
+}
+
+void SimHandler::parameterDescription(SimSession& c, const kvtOlmoFrame& f)
+{
+    SimLog::line(c.label() + ": parameter description " + std::to_string(f.GetCode()) + " of " +
+                 std::to_string(f.GetAsUInt()));
+    m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, m_parameters.configurationJson(f.GetAsUInt())));
+}
+
+void SimHandler::parameterReady(SimSession& c, const kvtOlmoFrame& f)
+{
+    SimLog::line(c.label() + ": parameter ready " + std::to_string(f.GetAsUInt()));
+    m_router.reply(c, SimFrames::uchar(f.GetCode(), kResponse, m_parameters.find(f.GetAsUInt()) ? 1 : 0));
+}
+
+void SimHandler::dbMd5(SimSession& c, const kvtOlmoFrame& f)
+{
+    SimLog::line(c.label() + ": database MD5");
+    m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, m_sandbox.dbMd5()));
+}
+
+void SimHandler::dbMaxSize(SimSession& c, const kvtOlmoFrame& f)
+{
+    SimLog::line(c.label() + ": database maximum size");
+    m_router.reply(c, SimFrames::ulong(f.GetCode(), kResponse, m_options.dbMaxSize));
+}
+
+void SimHandler::clientLevel(SimSession& c, const kvtOlmoFrame& f)
+{
+    SimLog::line(c.label() + ": client level");
+    m_router.reply(c, SimFrames::uchar(f.GetCode(), kResponse, 1));
+}
+
+void SimHandler::folderDelete(SimSession& c, const kvtOlmoFrame& f)
+{
+    const std::string path = SimFrames::textOf(f);
+    fileOperation(c, f.GetCode(), path, m_sandbox.deleteFolder(path), "folder");
+}
+
+void SimHandler::folderCreate(SimSession& c, const kvtOlmoFrame& f)
+{
+    const std::string path = SimFrames::textOf(f);
+    fileOperation(c, f.GetCode(), path, m_sandbox.createFolder(path), "folder");
+}
+
+void SimHandler::fileDelete(SimSession& c, const kvtOlmoFrame& f)
+{
+    const std::string path = SimFrames::textOf(f);
+    fileOperation(c, f.GetCode(), path, m_sandbox.deleteFile(path), "file");
+}
+
+void SimHandler::fileCreate(SimSession& c, const kvtOlmoFrame& f)
+{
+    const std::string path = SimFrames::textOf(f);
+    fileOperation(c, f.GetCode(), path, m_sandbox.createFile(path), "file");
+}
+
+void SimHandler::fileMd5(SimSession& c, const kvtOlmoFrame& f)
+{
+    const std::string path = SimFrames::textOf(f);
+    SimLog::line(c.label() + ": MD5 of " + path);
+    m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, m_sandbox.fileMd5(path)));
+}
+
+void SimHandler::clientsCount(SimSession& c, const kvtOlmoFrame& f)
+{
+    SimLog::line(c.label() + ": clients count");
+    m_router.reply(c, SimFrames::ulong(f.GetCode(), kResponse, m_router.clientCount()));
+}
+
+void SimHandler::timeStamp(SimSession& c, const kvtOlmoFrame& f)
+{
+    SimLog::line(c.label() + ": time stamp");
+    m_router.reply(c, SimFrames::ulong(f.GetCode(), kResponse, uint32_t(std::time(nullptr))));
+}
+
+void SimHandler::broadcast(SimSession& c, const kvtOlmoFrame& f)
+{
+    const uint32_t code = f.GetCode();
+    const std::string text = SimFrames::textOf(f);
+    SimLog::line(c.label() + (code == kvt::CmdSendBroadcastData ? ": broadcast data " : ": log message ") + text);
+    m_router.relayOthers(c, SimFrames::text(code, kWrite, text));
+}
+
+void SimHandler::serverVersion(SimSession& c, const kvtOlmoFrame& f)
+{
+    SimLog::line(c.label() + ": server version");
+    m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, "vyxsim " VYXSIM_VERSION));
+}
+
+void SimHandler::rawBus(SimSession& c, const kvtOlmoFrame& f)
+{
+    switchFlag(c, f, c.rawBus, "raw bus messages");
+}
+
+void SimHandler::logClients(SimSession& c, const kvtOlmoFrame& f)
+{
+    switchFlag(c, f, c.logClients, "log messages");
+}
+
+void SimHandler::projectJson(SimSession& c, const kvtOlmoFrame& f)
+{
+    SimLog::line(c.label() + ": project");
+    Json o(cJSON_CreateObject());
+    cJSON_AddStringToObject(o.get(), "name", m_options.name.c_str());
+    cJSON_AddNumberToObject(o.get(), "parameters", double(m_parameters.size()));
+    m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, print(o.get())));
 }
 
 void SimHandler::parameter(SimSession& c, const kvtOlmoFrame& f)

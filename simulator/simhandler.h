@@ -29,7 +29,29 @@ public:
     void periodicFor(SimSession& command, unsigned count);
 
 private:
+    // handle's table: one row per command code, each with its step below.
+    struct Command;
+    static const Command kCommands[];
+
     void parameter(SimSession& c, const kvt::kvtOlmoFrame& f);
+    void parameterList(SimSession& c, const kvt::kvtOlmoFrame& f);
+    void parameterDescription(SimSession& c, const kvt::kvtOlmoFrame& f);
+    void parameterReady(SimSession& c, const kvt::kvtOlmoFrame& f);
+    void dbMd5(SimSession& c, const kvt::kvtOlmoFrame& f);
+    void dbMaxSize(SimSession& c, const kvt::kvtOlmoFrame& f);
+    void clientLevel(SimSession& c, const kvt::kvtOlmoFrame& f);
+    void folderDelete(SimSession& c, const kvt::kvtOlmoFrame& f);
+    void folderCreate(SimSession& c, const kvt::kvtOlmoFrame& f);
+    void fileDelete(SimSession& c, const kvt::kvtOlmoFrame& f);
+    void fileCreate(SimSession& c, const kvt::kvtOlmoFrame& f);
+    void fileMd5(SimSession& c, const kvt::kvtOlmoFrame& f);
+    void clientsCount(SimSession& c, const kvt::kvtOlmoFrame& f);
+    void timeStamp(SimSession& c, const kvt::kvtOlmoFrame& f);
+    void broadcast(SimSession& c, const kvt::kvtOlmoFrame& f);
+    void serverVersion(SimSession& c, const kvt::kvtOlmoFrame& f);
+    void rawBus(SimSession& c, const kvt::kvtOlmoFrame& f);
+    void logClients(SimSession& c, const kvt::kvtOlmoFrame& f);
+    void projectJson(SimSession& c, const kvt::kvtOlmoFrame& f);
     void userInterface(SimSession& c, const kvt::kvtOlmoFrame& f);
     void download(SimSession& c, const kvt::kvtOlmoFrame& f);
     void fileAppend(SimSession& c, const kvt::kvtOlmoFrame& f);
