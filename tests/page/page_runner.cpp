@@ -131,59 +131,41 @@ struct Shots
     }
 };
 
-int runShots(const QString &html, const QString &folder, const QSize &size)
+// Without the bridge: the page must say so and still show every view. Returns the number of
+// failures, or -1 when the page cannot be loaded.
+int shotsWithoutBridge(const QString &html, const QString &folder, const QSize &size)
 {
-    QDir().mkpath(folder);
-    int failed = 0;
-    int passed = 0;
-
-    // 1. Without the bridge: the page must say so and still show every view.
-    {
-        QWebView view;
-        auto *page = new RecordingPage(&view);
-        view.setPage(page);
-        view.resize(size);
-        view.show();
-        Shots s{&view, folder, {}};
-        s.index = 90;
-        if (!load(view, html)) {
-            std::printf("FAIL cannot load %s\n", qPrintable(html));
-            return 1;
-        }
-        settle(300);
-        s.expect("without vyxDesk the banner says the page is not inside the manager",
-                 "!document.getElementById('no-bridge').hidden");
-        s.js("VX.show('parameters')");
-        s.js("VX.views.map(function(v){return v.id;}).forEach(function(id){VX.show(id);})");
-        s.js("VX.show('servers')");
-        settle(200);
-        s.expect("without vyxDesk a search reports it", "document.body.textContent.indexOf('Not running inside the manager') >= 0");
-        s.shoot("no-bridge");
-        for (const QString &m : page->messages())
-            s.failures << "script message: " + m;
-        for (const QString &f : s.failures)
-            std::printf("FAIL %s\n", qPrintable(f));
-        failed += s.failures.size();
-        passed += s.failures.isEmpty() ? 1 : 0;
-    }
-
-    // 2. With the stub bridge: click through every view.
     QWebView view;
     auto *page = new RecordingPage(&view);
     view.setPage(page);
     view.resize(size);
     view.show();
-    StubDesk desk(page->mainFrame());
-    QObject::connect(page->mainFrame(), &QWebFrame::javaScriptWindowObjectCleared, [&]() {
-        page->mainFrame()->addToJavaScriptWindowObject(QStringLiteral("vyxDesk"), &desk);
-    });
+    Shots s{&view, folder, {}};
+    s.index = 90;
     if (!load(view, html)) {
         std::printf("FAIL cannot load %s\n", qPrintable(html));
-        return 1;
+        return -1;
     }
-    Shots s{&view, folder, {}};
-    settle(400);
+    settle(300);
+    s.expect("without vyxDesk the banner says the page is not inside the manager",
+             "!document.getElementById('no-bridge').hidden");
+    s.js("VX.show('parameters')");
+    s.js("VX.views.map(function(v){return v.id;}).forEach(function(id){VX.show(id);})");
+    s.js("VX.show('servers')");
+    settle(200);
+    s.expect("without vyxDesk a search reports it", "document.body.textContent.indexOf('Not running inside the manager') >= 0");
+    s.shoot("no-bridge");
+    for (const QString &m : page->messages())
+        s.failures << "script message: " + m;
+    for (const QString &f : s.failures)
+        std::printf("FAIL %s\n", qPrintable(f));
+    return s.failures.size();
+}
 
+// With the stub bridge: one step per view, in this order (later steps build on the connection
+// the first one makes).
+void shotServers(Shots &s, StubDesk &)
+{
     s.expect("the banner is hidden inside the manager", "document.getElementById('no-bridge').hidden");
     s.expect("discovery lists the stub's two servers",
              "document.querySelectorAll('#view-servers table')[0].tBodies[0].rows.length === 2");
@@ -197,7 +179,10 @@ int runShots(const QString &html, const QString &folder, const QSize &size)
     s.expect("the timeline shows the states", "document.querySelectorAll('#view-servers .tl-item').length >= 3");
     s.expect("the password is never stored", "JSON.stringify(window.localStorage).indexOf('secret') < 0");
     s.shoot("servers");
+}
 
+void shotParameters(Shots &s, StubDesk &)
+{
     s.js("VX.show('parameters')");
     settle(700);
     s.expect("parameters are listed", "document.querySelectorAll('#view-parameters tbody tr').length >= 12");
@@ -221,7 +206,10 @@ int runShots(const QString &html, const QString &folder, const QSize &size)
     s.js("var th=document.querySelectorAll('#view-parameters th')[0]; th.click();");
     s.expect("a second click on ID sorts descending", "document.querySelector('#view-parameters tbody tr').getAttribute('data-id') === '999997'");
     s.js("var th=document.querySelectorAll('#view-parameters th')[0]; th.click();");
+}
 
+void shotBackup(Shots &s, StubDesk &)
+{
     s.js("VX.show('backup');"
          "Array.prototype.filter.call(document.querySelectorAll('#view-backup button'), function(b){return b.textContent==='Ask the server';})[0].click();"
          "Array.prototype.filter.call(document.querySelectorAll('#view-backup button'), function(b){return b.textContent==='Download backup…';})[0].click();");
@@ -229,7 +217,10 @@ int runShots(const QString &html, const QString &folder, const QSize &size)
     s.expect("the server MD5 is shown", "document.getElementById('view-backup').textContent.indexOf('9e107d9d372bb6826bd81d3542a419d6') >= 0");
     s.expect("the download progress shows bytes and percent", "document.getElementById('view-backup').textContent.indexOf('62.5 %') >= 0");
     s.shoot("backup");
+}
 
+void shotFiles(Shots &s, StubDesk &)
+{
     s.js("VX.show('files'); var v=document.getElementById('view-files'); var i=v.querySelectorAll('input');"
          "i[0].value='logic/plugins/demo'; i[1].value='/home/user/firmware.bin'; i[2].value='firmware.bin';"
          "i[3].value='/home/user/plugin-demo.tar.gz';"
@@ -247,7 +238,10 @@ int runShots(const QString &html, const QString &folder, const QSize &size)
     settle(600);
     s.expect("the plug-in install reaches its last step", "document.getElementById('view-files').textContent.indexOf('Install complete: ') >= 0");
     s.shoot("files");
+}
 
+void shotConsole(Shots &s, StubDesk &)
+{
     s.js("VX.show('console'); var inp=document.querySelector('#view-console .console-input');"
          "function run(t){inp.value=t; var e=document.createEvent('Event'); e.initEvent('keydown',true,true); e.keyCode=13; inp.dispatchEvent(e);}"
          "run('ls /home'); run('uptime');");
@@ -256,7 +250,10 @@ int runShots(const QString &html, const QString &folder, const QSize &size)
     s.expect("Up recalls the last command", "document.querySelector('#view-console .console-input').value === 'uptime'");
     s.expect("replies appear under their commands", "document.querySelectorAll('#view-console .reply').length === 2 && document.querySelectorAll('#view-console .reply-wait').length === 0");
     s.shoot("console");
+}
 
+void shotBus(Shots &s, StubDesk &desk)
+{
     s.js("VX.show('bus'); var v=document.getElementById('view-bus'); v.querySelector('input').value='light \"kitchen\" on';"
          "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Send';})[0].click();");
     settle(200);
@@ -265,7 +262,10 @@ int runShots(const QString &html, const QString &folder, const QSize &size)
     s.js("Array.prototype.filter.call(document.querySelectorAll('#view-bus button'), function(b){return b.textContent==='Export CSV…';})[0].click();");
     if (!desk.calls().contains(QStringLiteral("writeFileAbsolute /home/user/backup/server.db.csv")))
         s.failures << "the monitor export did not write a .csv file through the save dialog's path";
+}
 
+void shotLogs(Shots &s, StubDesk &)
+{
     s.js("VX.show('logs'); var v=document.getElementById('view-logs');"
          "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Open window';})[0].click();"
          "v.querySelectorAll('input')[2].value='hello';"
@@ -275,7 +275,10 @@ int runShots(const QString &html, const QString &folder, const QSize &size)
     s.expect("the log channel message is shown", "document.getElementById('view-logs').textContent.indexOf('pump started') >= 0");
     s.expect("the broadcast reply is shown", "document.getElementById('view-logs').textContent.indexOf('reply from another client') >= 0");
     s.shoot("logs");
+}
 
+void shotProject(Shots &s, StubDesk &desk)
+{
     s.js("VX.show('project')");
     settle(200);
     s.expect("the working project is read", "document.querySelectorAll('#view-project .stage-obj').length === 5");
@@ -289,7 +292,10 @@ int runShots(const QString &html, const QString &folder, const QSize &size)
         s.failures << "an edit in the project editor did not write data/project/project.data";
     s.js("Array.prototype.filter.call(document.querySelectorAll('#view-project button'), function(b){return b.textContent==='Save';})[0].click();");
     s.expect("saving reports the chosen file", "document.getElementById('view-project').textContent.indexOf('Saved to /home/user/demo.vyxp') >= 0");
+}
 
+void shotEts(Shots &s, StubDesk &desk)
+{
     s.js("VX.show('ets'); VX.etsView.load('/home/user/demo.knxproj')");
     settle(300);
     s.expect("ETS ranges and group addresses are listed as a tree",
@@ -331,12 +337,18 @@ int runShots(const QString &html, const QString &folder, const QSize &size)
     settle(200);
     s.expect("the right password opens the project", "document.querySelectorAll('#view-ets tr.ga-row').length === 7"
              " && document.querySelector('#view-ets input[type=password]').offsetParent === null");
+}
 
+void shotAbout(Shots &s, StubDesk &)
+{
     s.js("VX.show('about')");
     settle(100);
     s.expect("the version is shown", "document.getElementById('view-about').textContent.indexOf('Ver 2.10') >= 0");
     s.shoot("about");
+}
 
+void shotRefusedLogin(Shots &s, StubDesk &desk)
+{
     // A refused login stops the retries and says why; the password field is not remembered.
     s.js("VX.show('servers'); var v=document.getElementById('view-servers');"
          "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Connect';})[0].click();"
@@ -348,6 +360,53 @@ int runShots(const QString &html, const QString &folder, const QSize &size)
     if (!desk.calls().contains(QStringLiteral("VYXDisconnect")))
         s.failures << "a refused login did not call VYXDisconnect";
     s.shoot("servers-refused");
+}
+
+struct ShotStep
+{
+    const char *view;
+    void (*run)(Shots &s, StubDesk &desk);
+};
+
+const ShotStep kShotSteps[] = {
+    {"servers", shotServers}, {"parameters", shotParameters}, {"backup", shotBackup}, {"files", shotFiles},
+    {"console", shotConsole}, {"bus", shotBus},               {"logs", shotLogs},     {"project", shotProject},
+    {"ets", shotEts},         {"about", shotAbout},           {"refused login", shotRefusedLogin},
+};
+
+int runShots(const QString &html, const QString &folder, const QSize &size)
+{
+    QDir().mkpath(folder);
+    int failed = 0;
+    int passed = 0;
+
+    const int withoutBridge = shotsWithoutBridge(html, folder, size);
+    if (withoutBridge < 0)
+        return 1;
+    failed += withoutBridge;
+    passed += withoutBridge == 0 ? 1 : 0;
+
+    QWebView view;
+    auto *page = new RecordingPage(&view);
+    view.setPage(page);
+    view.resize(size);
+    view.show();
+    StubDesk desk(page->mainFrame());
+    QObject::connect(page->mainFrame(), &QWebFrame::javaScriptWindowObjectCleared, [&]() {
+        page->mainFrame()->addToJavaScriptWindowObject(QStringLiteral("vyxDesk"), &desk);
+    });
+    if (!load(view, html)) {
+        std::printf("FAIL cannot load %s\n", qPrintable(html));
+        return 1;
+    }
+    Shots s{&view, folder, {}};
+    settle(400);
+    for (const ShotStep &step : kShotSteps) {
+        const int before = s.failures.size();
+        step.run(s, desk);
+        for (int i = before; i < s.failures.size(); ++i)
+            s.failures[i] = QStringLiteral("[%1] %2").arg(QLatin1String(step.view), s.failures[i]);
+    }
 
     for (const QString &p : desk.problems())
         s.failures << p;
