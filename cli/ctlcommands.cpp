@@ -1,5 +1,7 @@
 #include "ctlcommands.h"
 
+#include "ctlfleet.h"
+
 #include "simzephron.h"
 
 #include <kvt_osfile.h>
@@ -217,6 +219,8 @@ int CtlCommands::run()
 {
     const std::string& c = m_options.command;
     const auto& a = m_options.args;
+    if (c == "fleet")
+        return runFleetCommand(m_options, m_output);
     struct Entry
     {
         const char* name;

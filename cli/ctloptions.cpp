@@ -43,6 +43,10 @@ const char* ctlUsageText()
         "  broadcast TEXT                send a text to the other clients\n"
         "  zephron TEXT                  send a Zephron bus command, print answers within -t\n"
         "  bus-debug on|off              switch the server's raw bus messages\n"
+        "  fleet backup --sites FILE --vault DIR [--parallel N] [--keep N]\n"
+        "                                back up every site of FILE into the vault, N at a time\n"
+        "  fleet status --sites FILE [--vault DIR] [--max-age DAYS]\n"
+        "                                reachability (no login) and newest backup of each site\n"
         "Options:\n"
         "  -H, --host HOST        server address (default 127.0.0.1)\n"
         "  -p, --port PORT        server port (default 18000)\n"
@@ -52,7 +56,8 @@ const char* ctlUsageText()
         "  --json                 one JSON object per line on stdout\n"
         "  --heartbeat MS         heartbeat period and time-out in milliseconds (default 5000)\n"
         "  -v, --verbose          show the protocol library's warnings and errors on stderr\n"
-        "Exit codes: 0 success, 1 operation failed, 2 usage error, 3 could not connect or log in.\n";
+        "Exit codes: 0 success, 1 operation failed (fleet: any site failed, or status found a site\n"
+        "unreachable or its backup too old), 2 usage error, 3 could not connect or log in.\n";
 }
 
 int parseCtlOptions(int argc, char** argv, CtlOptions& o, std::string& error)
@@ -116,7 +121,11 @@ int parseCtlOptions(int argc, char** argv, CtlOptions& o, std::string& error)
         return 2;
     }
     o.command = argv[i++];
-    for (; i < argc; ++i)
+    for (; i < argc; ++i) {
         o.args.push_back(argv[i]);
+        // The fleet commands are often run from timers, with their options after the command.
+        if (o.command == "fleet" && o.args.back() == "--json")
+            o.json = true;
+    }
     return 0;
 }

@@ -11,8 +11,12 @@ PORT=""
 SIM_LOG=""
 SIM_COUNT=0
 
+FLEET_PIDS=()
+
 cleanup() {
   if [[ -n "$SIM_PID" ]]; then kill "$SIM_PID" 2>/dev/null; wait "$SIM_PID" 2>/dev/null; fi
+  local p
+  for p in "${FLEET_PIDS[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -516,6 +520,155 @@ case_shutdown() {
   [[ $? == 2 ]] || fail "an unknown vyxsim option is not a usage error"
   "$VYXCTL" >/dev/null 2>&1
   [[ $? == 2 ]] || fail "vyxctl without a command is not a usage error"
+}
+
+# ---- fleet ------------------------------------------------------------------------------------
+
+# start_fleet N [vyxsim options for each, as "i:options"...]: N simulators, each with its own
+# sandbox and log; FLEET_PORTS[i] and FLEET_PIDS[i] (0-based).
+FLEET_PORTS=()
+start_fleet() {
+  local n=$1 i j
+  shift
+  for ((i = 0; i < n; i++)); do
+    local extra=()
+    for spec in "$@"; do [[ "${spec%%:*}" == "$i" ]] && read -r -a extra <<<"${spec#*:}"; done
+    "$VYXSIM" --port 0 --root "$WORK/site$i" --no-discovery "${extra[@]}" >"$WORK/site$i.out" 2>"$WORK/site$i.log" &
+    FLEET_PIDS[i]=$!
+  done
+  for ((i = 0; i < n; i++)); do
+    FLEET_PORTS[i]=""
+    for j in $(seq 1 200); do
+      if read -r word port <"$WORK/site$i.out" 2>/dev/null && [[ "$word" == LISTENING && -n "$port" ]]; then
+        FLEET_PORTS[i]=$port
+        break
+      fi
+      sleep 0.05
+    done
+    [[ -n "${FLEET_PORTS[i]}" ]] || fail "simulator $i did not start: $(cat "$WORK/site$i.log")"
+  done
+}
+
+# sites_file FILE NAME... : one site per name, in the order of FLEET_PORTS.
+sites_file() {
+  local file=$1 i=0 sep=""
+  shift
+  {
+    printf '{"sites": ['
+    for name in "$@"; do
+      printf '%s{"name": "%s", "host": "127.0.0.1", "port": %s}' "$sep" "$name" "${FLEET_PORTS[i]}"
+      sep=", "
+      i=$((i + 1))
+    done
+    printf ']}\n'
+  } >"$file"
+}
+
+case_fleet() {
+  # Five sites: one refuses the login, one dies in the middle of its download. The summary names
+  # exactly those two; every other site's vault folder holds a verified copy of its database.
+  start_fleet 5 "1:--refuse-login" "3:--db-size 4194304 --stall-download 1048576"
+  sites_file "$WORK/sites.json" north refusing east dying west
+  "$VYXCTL" -t 20 fleet backup --sites "$WORK/sites.json" --vault "$WORK/vault" --parallel 3 \
+    >"$WORK/fleet.out" 2>"$WORK/fleet.err" &
+  local client=$!
+  FLEET_PIDS+=("$client")
+  local i
+  for i in $(seq 1 300); do grep -q "download stalled" "$WORK/site3.log" && break; sleep 0.05; done
+  grep -q "download stalled" "$WORK/site3.log" || fail "the dying site never started its download"
+  kill -9 "${FLEET_PIDS[3]}"
+  wait "$client"
+  local rc=$?
+  local out
+  out=$(cat "$WORK/fleet.out")
+  [[ $rc == 1 ]] || fail "fleet backup with failures exited $rc: $out $(cat "$WORK/fleet.err")"
+  local summary
+  summary=$(tail -n 1 <<<"$out")
+  contains "$summary" "3 of 5 sites backed up"
+  contains "$summary" "refusing (login refused: authentication failed)"
+  contains "$summary" "dying (connection lost during the download"
+  for name in north east west; do [[ "$summary" != *"$name"* ]] || fail "$name named as failed: $summary"; done
+  [[ $(grep -c '^FAILED' <<<"$out") == 2 ]] || fail "failures listed: $out"
+  for i in 0 2 4; do
+    local folder="$WORK/vault/127.0.0.1_${FLEET_PORTS[i]}"
+    local copies=("$folder"/*.db)
+    [[ ${#copies[@]} == 1 && -f "${copies[0]}" ]] || fail "site $i has no single copy: $(ls -la "$folder")"
+    local digest name
+    digest=$(md5 "${copies[0]}")
+    name=$(basename "${copies[0]}")
+    [[ "$name" == *"_${digest}.db" ]] || fail "copy $name is not named by its MD5 $digest"
+    grep -q "\"md5\":\"$digest\"" "$folder/manifest.jsonl" || fail "manifest of site $i: $(cat "$folder/manifest.jsonl")"
+    grep -q '"verified":true' "$folder/manifest.jsonl" || fail "site $i's copy is not marked verified"
+    grep -q '"version":"vyxsim' "$folder/manifest.jsonl" || fail "site $i's server version is missing"
+    # The server's own database is what the vault holds.
+    [[ "$digest" == "$("$VYXCTL" -p "${FLEET_PORTS[i]}" db-md5)" ]] || fail "site $i's copy differs from its server"
+  done
+  for i in 1 3; do
+    [[ -z "$(ls "$WORK/vault/127.0.0.1_${FLEET_PORTS[i]}" 2>/dev/null)" ]] ||
+      fail "failed site $i left files: $(ls -a "$WORK/vault/127.0.0.1_${FLEET_PORTS[i]}")"
+  done
+  # The same as JSON: one line per site and the summary.
+  "$VYXCTL" -t 3 fleet backup --sites "$WORK/sites.json" --vault "$WORK/vault" --json >"$WORK/fleet.json" 2>/dev/null
+  [[ $? == 1 ]] || fail "the JSON run did not fail"
+  grep -q '"summary":true,"sites":5,"ok":3,"failed":2' "$WORK/fleet.json" || fail "JSON summary: $(cat "$WORK/fleet.json")"
+  [[ $(grep -c '"ok":false' "$WORK/fleet.json") == 2 ]] || fail "JSON failures: $(cat "$WORK/fleet.json")"
+  # Status: reachability without a login, and the age of the newest copy.
+  local logins
+  logins=$(grep -c "login of" "$WORK/site1.log")
+  "$VYXCTL" -t 5 fleet status --sites "$WORK/sites.json" --vault "$WORK/vault" >"$WORK/ctl.out" 2>"$WORK/ctl.err"
+  RC=$?
+  OUT=$(cat "$WORK/ctl.out")
+  [[ "$RC" == 1 ]] || fail "status with a dead site exited $RC"
+  contains "$OUT" "dying (127.0.0.1:${FLEET_PORTS[3]}): NOT reachable"
+  contains "$OUT" "refusing (127.0.0.1:${FLEET_PORTS[1]}): reachable"
+  contains "$(grep '^north' <<<"$OUT")" "newest backup"
+  contains "$(grep '^refusing' <<<"$OUT")" "no backup"
+  [[ $(grep -c "login of" "$WORK/site1.log") == "$logins" ]] || fail "status tried to log in"
+  # Retention: the newest N stay.
+  sites_file "$WORK/one.json" north
+  for i in 1 2; do
+    "$VYXCTL" -t 10 fleet backup --sites "$WORK/one.json" --vault "$WORK/vault" --keep 2 >/dev/null 2>&1 ||
+      fail "backup $i of north failed"
+  done
+  [[ $(grep -c . "$WORK/vault/127.0.0.1_${FLEET_PORTS[0]}/manifest.jsonl") == 2 ]] || fail "retention kept: $(cat "$WORK/vault/127.0.0.1_${FLEET_PORTS[0]}/manifest.jsonl")"
+}
+
+case_fleet_sites() {
+  # Passwords come from the environment or an owner-only file, never from the sites file.
+  start_fleet 1 "0:--user alice --password s3cret"
+  local port=${FLEET_PORTS[0]}
+  printf '{"sites": [{"host": "127.0.0.1", "port": %s, "user": "alice", "password": "s3cret"}]}' "$port" >"$WORK/inline.json"
+  "$VYXCTL" fleet backup --sites "$WORK/inline.json" --vault "$WORK/v" >"$WORK/o" 2>"$WORK/e"
+  [[ $? == 2 ]] || fail "a password in the sites file was accepted"
+  contains "$(cat "$WORK/e")" "passwordEnv or passwordFile"
+  printf 's3cret\n' >"$WORK/pw"
+  chmod 640 "$WORK/pw"
+  printf '{"sites": [{"name": "a", "host": "127.0.0.1", "port": %s, "user": "alice", "passwordFile": "pw"}]}' "$port" >"$WORK/file.json"
+  "$VYXCTL" fleet backup --sites "$WORK/file.json" --vault "$WORK/v" >"$WORK/o" 2>"$WORK/e"
+  [[ $? == 2 ]] || fail "a group-readable password file was accepted"
+  contains "$(cat "$WORK/e")" "readable by you alone"
+  chmod 600 "$WORK/pw"
+  "$VYXCTL" fleet backup --sites "$WORK/file.json" --vault "$WORK/v" >"$WORK/o" 2>"$WORK/e" ||
+    fail "backup with an owner-only password file: $(cat "$WORK/o" "$WORK/e")"
+  printf '{"sites": [{"name": "b", "host": "127.0.0.1", "port": %s, "user": "alice", "passwordEnv": "SITE_PW"}]}' "$port" >"$WORK/env.json"
+  "$VYXCTL" fleet backup --sites "$WORK/env.json" --vault "$WORK/v" >"$WORK/o" 2>"$WORK/e"
+  [[ $? == 2 ]] || fail "an unset password variable was accepted"
+  SITE_PW=s3cret "$VYXCTL" fleet backup --sites "$WORK/env.json" --vault "$WORK/v" >"$WORK/o" 2>"$WORK/e" ||
+    fail "backup with the password from the environment: $(cat "$WORK/o" "$WORK/e")"
+  SITE_PW=wrong "$VYXCTL" fleet backup --sites "$WORK/env.json" --vault "$WORK/v" >"$WORK/o" 2>"$WORK/e"
+  [[ $? == 1 ]] || fail "a wrong password did not fail the site"
+  contains "$(cat "$WORK/o")" "authentication failed"
+  # Usage errors.
+  for args in "fleet" "fleet backup --sites $WORK/env.json" "fleet status" "fleet backup --sites $WORK/env.json --vault $WORK/v --parallel 0" \
+              "fleet frob --sites $WORK/env.json"; do
+    # shellcheck disable=SC2086
+    "$VYXCTL" $args >/dev/null 2>&1
+    [[ $? == 2 ]] || fail "vyxctl $args is not a usage error"
+  done
+  printf '[{"host": "127.0.0.1", "port": 70000}]' >"$WORK/bad.json"
+  "$VYXCTL" fleet status --sites "$WORK/bad.json" >/dev/null 2>"$WORK/e"
+  [[ $? == 2 ]] || fail "an invalid port was accepted"
+  contains "$(cat "$WORK/e")" "invalid port"
 }
 
 declare -F "case_$CASE" >/dev/null || { echo "unknown case $CASE" >&2; exit 2; }

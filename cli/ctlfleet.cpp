@@ -1,0 +1,205 @@
+#include "ctlfleet.h"
+
+#include "fleet.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+const char kFleetUsage[] =
+    "usage: vyxctl fleet backup --sites FILE --vault DIR [--parallel N] [--keep N] [--json]\n"
+    "       vyxctl fleet status --sites FILE [--vault DIR] [--max-age DAYS] [--json]\n";
+
+struct FleetArgs {
+    std::string action;
+    std::string sites;
+    std::string vault;
+    int parallel = 4;
+    int keep = 0;
+    int maxAgeDays = 0;
+};
+
+bool number(const std::string &text, int low, int high, int &out) {
+    char *end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || errno != 0 || *end != '\0' || v < low || v > high)
+        return false;
+    out = int(v);
+    return true;
+}
+
+bool parseArgs(const std::vector<std::string> &a, FleetArgs &f, std::string &error) {
+    if (a.empty() || (a[0] != "backup" && a[0] != "status")) {
+        error = "fleet needs backup or status";
+        return false;
+    }
+    f.action = a[0];
+    for (size_t i = 1; i < a.size(); ++i) {
+        const std::string &k = a[i];
+        if (k == "--json")
+            continue; // taken by the global options
+        if (i + 1 >= a.size()) {
+            error = "missing value for " + k;
+            return false;
+        }
+        const std::string &v = a[++i];
+        bool ok = true;
+        if (k == "--sites")
+            f.sites = v;
+        else if (k == "--vault")
+            f.vault = v;
+        else if (k == "--parallel")
+            ok = number(v, 1, 64, f.parallel);
+        else if (k == "--keep")
+            ok = number(v, 1, 100000, f.keep);
+        else if (k == "--max-age")
+            ok = number(v, 1, 100000, f.maxAgeDays);
+        else {
+            error = "unknown fleet option: " + k;
+            return false;
+        }
+        if (!ok) {
+            error = "invalid value for " + k + ": " + v;
+            return false;
+        }
+    }
+    if (f.sites.empty()) {
+        error = "fleet " + f.action + " needs --sites FILE";
+        return false;
+    }
+    if (f.action == "backup" && f.vault.empty()) {
+        error = "fleet backup needs --vault DIR";
+        return false;
+    }
+    return true;
+}
+
+std::string where(const FleetSite &s) {
+    return s.host + ":" + std::to_string(s.port);
+}
+
+int backup(const FleetArgs &f, const std::vector<FleetSite> &sites, const CtlOptions &options,
+           CtlOutput &out) {
+    Vault vault(f.vault);
+    FleetOptions fo;
+    fo.parallel = f.parallel;
+    fo.timeoutSeconds = options.timeoutSeconds;
+    fo.keep = f.keep;
+    std::mutex noteLock;
+    auto progress = [&](size_t i, const std::string &phase, double) {
+        if (phase == "downloading" || phase == "connecting")
+            return;
+        std::lock_guard<std::mutex> guard(noteLock);
+        out.note(sites[i].name + ": " + phase);
+    };
+    const std::vector<FleetResult> results =
+        backupFleet(sites, vault, fo, options.verbose ? progress : FleetProgress());
+    size_t failed = 0;
+    std::string failures;
+    for (const FleetResult &r : results) {
+        CtlRecord rec;
+        rec.add("site", r.site.name).add("host", r.site.host).add("port", r.site.port).addBool("ok", r.ok);
+        rec.add("seconds", r.seconds);
+        if (r.ok) {
+            rec.add("file", vault.filePath(r.entry))
+                .add("size", double(r.entry.size))
+                .add("md5", r.entry.md5);
+            rec.add("version", r.entry.version);
+            out.print("ok      " + r.site.name + " (" + where(r.site) + "): " + std::to_string(r.entry.size) +
+                          " bytes, md5 " + r.entry.md5 + ", " + vault.filePath(r.entry),
+                      rec);
+        } else {
+            ++failed;
+            failures += (failures.empty() ? "" : "; ") + r.site.name + " (" + r.reason + ")";
+            rec.add("reason", r.reason);
+            out.print("FAILED  " + r.site.name + " (" + where(r.site) + "): " + r.reason, rec);
+        }
+    }
+    CtlRecord summary;
+    summary.addBool("summary", true)
+        .add("sites", double(results.size()))
+        .add("ok", double(results.size() - failed));
+    summary.add("failed", double(failed));
+    out.print("fleet backup: " + std::to_string(results.size() - failed) + " of " +
+                  std::to_string(results.size()) + " sites backed up" +
+                  (failed ? "; failed: " + failures : std::string()),
+              summary);
+    return failed ? 1 : 0;
+}
+
+int status(const FleetArgs &f, const std::vector<FleetSite> &sites, const CtlOptions &options,
+           CtlOutput &out) {
+    // Probes run side by side: a site that does not answer costs its time-out once, not per site.
+    std::vector<FleetProbe> probes(sites.size());
+    std::vector<std::thread> threads;
+    const int timeoutMs = std::min(options.timeoutSeconds, 5) * 1000;
+    for (size_t i = 0; i < sites.size(); ++i)
+        threads.emplace_back([&, i] { probes[i] = probeSite(sites[i].host, sites[i].port, timeoutMs); });
+    for (std::thread &t : threads)
+        t.join();
+    const int64_t now = int64_t(std::time(nullptr));
+    Vault vault(f.vault);
+    bool attention = false;
+    for (size_t i = 0; i < sites.size(); ++i) {
+        const FleetSite &s = sites[i];
+        const FleetProbe &p = probes[i];
+        CtlRecord rec;
+        rec.add("site", s.name).add("host", s.host).add("port", s.port).addBool("reachable", p.reachable);
+        std::string line = s.name + " (" + where(s) + "): " +
+                           (p.reachable ? "reachable (" + std::to_string(p.milliseconds) + " ms)"
+                                        : "NOT reachable (" + p.reason + ")");
+        if (!p.reachable) {
+            rec.add("reason", p.reason);
+            attention = true;
+        }
+        if (!f.vault.empty()) {
+            const std::vector<VaultEntry> copies = vault.list(s.host, s.port);
+            if (copies.empty()) {
+                line += ", no backup";
+                attention = attention || f.maxAgeDays > 0;
+            } else {
+                const VaultEntry &newest = copies.front();
+                const int64_t age = now - newest.time;
+                const bool old = f.maxAgeDays > 0 && age > int64_t(f.maxAgeDays) * 86400;
+                attention = attention || old;
+                line += ", newest backup " + Vault::timeText(newest.time) + " (" + Vault::ageText(age) +
+                        " old" + (old ? ", OLDER THAN " + std::to_string(f.maxAgeDays) + " DAYS" : "") + ")";
+                if (!newest.version.empty())
+                    line += ", server " + newest.version;
+                rec.add("newest", Vault::timeText(newest.time))
+                    .add("ageSeconds", double(age))
+                    .addBool("old", old);
+                rec.add("version", newest.version).add("copies", double(copies.size()));
+            }
+        }
+        out.print(line, rec);
+    }
+    return attention ? 1 : 0;
+}
+
+} // namespace
+
+int runFleetCommand(const CtlOptions &options, CtlOutput &output) {
+    FleetArgs f;
+    std::string error;
+    if (!parseArgs(options.args, f, error)) {
+        output.fail(error);
+        std::fputs(kFleetUsage, stderr);
+        return 2;
+    }
+    std::vector<FleetSite> sites;
+    if (!readFleetSites(f.sites, sites, error)) {
+        output.fail(error);
+        return 2;
+    }
+    if (sites.empty()) {
+        output.fail("the sites file lists no site");
+        return 2;
+    }
+    return f.action == "backup" ? backup(f, sites, options, output) : status(f, sites, options, output);
+}
