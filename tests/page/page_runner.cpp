@@ -227,9 +227,33 @@ void shotFiles(Shots &s, StubDesk &)
          "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Create folder';})[0].click();"
          "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Copy to server';})[0].click();");
     settle(300);
-    s.js("Array.prototype.filter.call(document.querySelectorAll('#view-files button'), function(b){return b.textContent==='List';})[0].click();");
-    settle(200);
-    s.expect("a server folder can be listed", "document.querySelector('#view-files .listing').textContent.indexOf('vyx.db') >= 0");
+    // The server folder as a table; names from the server stay text, folders open with a click,
+    // the breadcrumb leads back up.
+    const QString rows = QStringLiteral("Array.prototype.map.call(document.querySelectorAll('#view-files .table-listing tbody tr'),"
+                                        " function(r){return Array.prototype.map.call(r.cells, function(c){return c.textContent;}).join('|');}).join('\\n')");
+    const QString crumbs = QStringLiteral("document.querySelector('#view-files .crumbs').textContent");
+    s.js("document.querySelector('#view-files input').value='.';"
+         "Array.prototype.filter.call(document.querySelectorAll('#view-files button'), function(b){return b.textContent==='List';})[0].click();");
+    s.expect("the listing is a table of name, size, date and type",
+             "Array.prototype.map.call(document.querySelectorAll('#view-files .table-listing th'), function(t){return t.textContent;}).join(',') === 'Name,Size,Modified,Type'"
+             " && " + rows + ".split('\\n').indexOf('vyx.db|2.0 MiB|Dec 10 12:50|file') >= 0");
+    s.expect("folders come first and links say where they lead",
+             rows + ".split('\\n').slice(0, 2).join(';') === 'logic/||Dec 10 12:51|folder;my plugins/||Nov 28 17:02|folder'"
+             " && " + rows + ".indexOf('current|5 B|Dec 10 12:51|link to logic') >= 0");
+    s.expect("a file name with markup is shown as text, not run",
+             rows + ".indexOf('<img src=x onerror=\"window.__pwned=1\">.txt|12 B|Jan 3 2025|file') >= 0"
+             " && !window.__pwned && document.querySelectorAll('#view-files img').length === 0");
+    s.expect("the breadcrumb starts at the server folder", crumbs + " === 'server folder'");
+    s.expect("the page says what server paths are relative to",
+             "document.getElementById('view-files').textContent.indexOf('Relative to the server\\'s own folder') >= 0");
+    s.js("Array.prototype.filter.call(document.querySelectorAll('#view-files .table-listing a'), function(a){return a.textContent==='logic/';})[0].click();");
+    s.expect("a click on a folder lists it", "document.querySelector('#view-files input').value === 'logic' && " + crumbs + " === 'server folder/logic'"
+             " && " + rows + " === 'plugins/||Dec 10 12:51|folder\\nrules.json|1.5 KiB|Dec 10 12:40|file'");
+    s.js("document.querySelector('#view-files .crumbs a').click();");
+    s.expect("the breadcrumb leads back up", "document.querySelector('#view-files input').value === '.' && " + crumbs + " === 'server folder'");
+    s.js("Array.prototype.filter.call(document.querySelectorAll('#view-files .table-listing a'), function(a){return a.textContent==='-rf';})[0].click();");
+    s.expect("a file name goes into the path field, never read as an option", "document.querySelector('#view-files input').value === './-rf'");
+    s.js("document.querySelector('#view-files input').value='.';");
     s.expect("copy progress shows bytes and percent", "document.getElementById('view-files').textContent.indexOf('87.4 %') >= 0");
     s.js("vyxCb.copyStatus({status:'MD5 verify'}); vyxCb.copyStatus({status:'complete'});"
          "var v=document.getElementById('view-files');"
@@ -274,6 +298,8 @@ void shotLogs(Shots &s, StubDesk &)
     settle(200);
     s.expect("the log channel message is shown", "document.getElementById('view-logs').textContent.indexOf('pump started') >= 0");
     s.expect("the broadcast reply is shown", "document.getElementById('view-logs').textContent.indexOf('reply from another client') >= 0");
+    s.expect("the emitter id is explained next to its field",
+             "document.querySelector('#view-logs .field-hint').textContent.indexOf('The name your messages go out under') === 0");
     s.shoot("logs");
 }
 
@@ -292,6 +318,41 @@ void shotProject(Shots &s, StubDesk &desk)
         s.failures << "an edit in the project editor did not write data/project/project.data";
     s.js("Array.prototype.filter.call(document.querySelectorAll('#view-project button'), function(b){return b.textContent==='Save';})[0].click();");
     s.expect("saving reports the chosen file", "document.getElementById('view-project').textContent.indexOf('Saved to /home/user/demo.vyxp') >= 0");
+
+    // Arrow keys move the focused object, never off the canvas (1280 x 800; "scene" is 200 x 60).
+    const QString sceneNode = QStringLiteral("document.querySelectorAll('#view-project .stage-obj')[4]");
+    const QString key = QStringLiteral("var n=%1; n.focus(); for (var k=0; k<%2; k++) { var e=document.createEvent('Event');"
+                                       " e.initEvent('keydown',true,true); e.keyCode=%3; e.shiftKey=true; %1.dispatchEvent(e); }");
+    const QString xy = QStringLiteral("document.querySelectorAll('#view-project .field input')[5].value + ',' + document.querySelectorAll('#view-project .field input')[6].value");
+    s.js(key.arg(sceneNode).arg(60).arg(39));
+    s.js(key.arg(sceneNode).arg(60).arg(40));
+    s.expect("arrow keys stop at the right and bottom edges of the canvas", xy + " === '1080,740'");
+    s.js(key.arg(sceneNode).arg(200).arg(37));
+    s.js(key.arg(sceneNode).arg(200).arg(38));
+    s.expect("arrow keys stop at the left and top edges of the canvas", xy + " === '0,0'");
+    // The Delete key asks first.
+    const QString del = QStringLiteral("var e=document.createEvent('Event'); e.initEvent('keydown',true,true); e.keyCode=46; %1.dispatchEvent(e);");
+    const QString dialogButton = QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('.dialog button'), function(b){return b.textContent===%1;})[0].click();");
+    s.js(del.arg(sceneNode));
+    s.expect("the Delete key asks before the object goes",
+             "document.querySelector('.dialog') && document.querySelector('.dialog').textContent.indexOf('Delete the object \"scene\"') >= 0"
+             " && document.querySelectorAll('#view-project .stage-obj').length === 5");
+    s.shoot("project-delete-asks");
+    s.js(dialogButton.arg(QStringLiteral("'Cancel'")));
+    s.expect("a cancelled deletion keeps the object", "!document.querySelector('.dialog') && document.querySelectorAll('#view-project .stage-obj').length === 5");
+    s.js(del.arg(sceneNode));
+    s.js(dialogButton.arg(QStringLiteral("'Delete'")));
+    s.expect("a confirmed deletion removes the object", "document.querySelectorAll('#view-project .stage-obj').length === 4");
+
+    // A project file whose background points anywhere but its own assets: refused, with words.
+    desk.setProjectFile(QStringLiteral("{\"format\":\"vyxdesk-project\",\"version\":1,\"name\":\"Elsewhere\",\"width\":800,\"height\":600,"
+                                       "\"background\":\"http://127.0.0.1:9/track.png\",\"objects\":[{\"id\":\"a\",\"type\":\"label\",\"label\":\"A\"}]}"));
+    s.js("Array.prototype.filter.call(document.querySelectorAll('#view-project button'), function(b){return b.textContent==='Open…';})[0].click();");
+    s.js(dialogButton.arg(QStringLiteral("'Discard changes'")));
+    s.expect("a background from the web is refused and the page says so",
+             "document.querySelector('#view-project .status-line').textContent.indexOf('The background picture \"http://127.0.0.1:9/track.png\" was refused') >= 0"
+             " && document.querySelectorAll('#view-project .stage-obj').length === 1 && document.querySelectorAll('#view-project img').length === 0");
+    s.shoot("project-background-refused");
 }
 
 void shotEts(Shots &s, StubDesk &desk)

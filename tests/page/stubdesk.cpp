@@ -120,6 +120,7 @@ QString StubDesk::applicationPath() { record("applicationPath"); return QStringL
 QString StubDesk::getStoragePath() { record("getStoragePath"); return QStringLiteral("/home/user/.local/share/vyxdesk"); }
 QString StubDesk::getTempPath() { record("getTempPath"); return QStringLiteral("/tmp"); }
 QString StubDesk::VYXGetHeartBeatTimeOut() { record("VYXGetHeartBeatTimeOut"); return QStringLiteral("120000"); }
+QString StubDesk::VYXStartupConnection() { record("VYXStartupConnection"); return QStringLiteral("{}"); }
 QString StubDesk::VYXIsConnected() { return m_connected ? QStringLiteral("true") : QStringLiteral("false"); }
 
 void StubDesk::discover(QString cb)
@@ -235,6 +236,8 @@ bool StubDesk::writeFileAbsolute(QString filename, QString)
 QString StubDesk::readFile(QString filename)
 {
     record("readFile " + filename);
+    if (m_projectOpened)
+        return m_projectFile;
     return QStringLiteral(
         "{\"format\":\"vyxdesk-project\",\"version\":1,\"name\":\"Demo house\",\"width\":1280,\"height\":800,"
         "\"background\":\"\",\"objects\":["
@@ -262,6 +265,10 @@ QString StubDesk::saveProject(QString, QString savePath, QString, QString)
 QString StubDesk::loadProject(QString, QString, QString)
 {
     record("loadProject");
+    if (!m_projectFile.isEmpty()) {
+        m_projectOpened = true;
+        return QStringLiteral("{\n    \"message\": \"\",\n    \"name\": \"elsewhere.vyxp\",\n    \"path\": \"/home/user/elsewhere.vyxp\",\n    \"status\": \"ok\"\n}\n");
+    }
     return QStringLiteral("{\n    \"message\": \"\",\n    \"name\": \"\",\n    \"path\": \"\",\n    \"status\": \"cancel\"\n}\n");
 }
 
@@ -328,8 +335,34 @@ void StubDesk::VYXConsole(QString command, QString callback)
 {
     record("VYXConsole " + command);
     checkCallback(callback);
-    const QString reply = command.startsWith("ls") ? QStringLiteral("bin\nlogic\nplugins\nvyx.db") : QStringLiteral("ok: ") + command;
+    const QString reply = command.startsWith("ls -la ") ? listing(command.mid(7)) : QStringLiteral("ok: ") + command;
     later(call(callback, QString::fromUtf8(QJsonDocument(QJsonObject{{"status", reply}}).toJson())), 15);
+}
+
+// "ls -la" in GNU ls's long format: the top folder holds names a server may well have (markup,
+// blanks, a leading dash); "logic" one folder down; anything else does not exist.
+QString StubDesk::listing(const QString &quotedPath) const
+{
+    QString path = quotedPath;
+    if (path.size() >= 2 && path.startsWith('\'') && path.endsWith('\''))
+        path = path.mid(1, path.size() - 2);
+    if (path == QLatin1String(".") || path == QLatin1String("./"))
+        return QStringLiteral("total 2056\n"
+                              "drwxr-xr-x 4 root root    4096 Dec 10 12:51 .\n"
+                              "drwxr-xr-x 9 root root    4096 Dec  1 08:00 ..\n"
+                              "drwxr-xr-x 3 root root    4096 Dec 10 12:51 logic\n"
+                              "drwxr-xr-x 2 root root    4096 Nov 28 17:02 my plugins\n"
+                              "-rw-r--r-- 1 root root 2097152 Dec 10 12:50 vyx.db\n"
+                              "-rw-r--r-- 1 root root      12 Jan  3  2025 <img src=x onerror=\"window.__pwned=1\">.txt\n"
+                              "-rw-r--r-- 1 root root       0 Dec 10 12:51 -rf\n"
+                              "lrwxrwxrwx 1 root root       5 Dec 10 12:51 current -> logic");
+    if (path == QLatin1String("logic"))
+        return QStringLiteral("total 12\n"
+                              "drwxr-xr-x 3 root root 4096 Dec 10 12:51 .\n"
+                              "drwxr-xr-x 4 root root 4096 Dec 10 12:51 ..\n"
+                              "drwxr-xr-x 2 root root 4096 Dec 10 12:51 plugins\n"
+                              "-rw-r--r-- 1 root root 1536 Dec 10 12:40 rules.json");
+    return QStringLiteral("ls: cannot access '%1': No such file or directory").arg(path);
 }
 
 void StubDesk::VYXGuardian(QString info, QString callback)

@@ -16,6 +16,9 @@ public:
 
     const QStringList &calls() const { return m_calls; }
     const QStringList &problems() const { return m_problems; }
+    // The project file the next "Open…" reads (JSON text); until set, Open is cancelled and the
+    // working project is the demo house.
+    void setProjectFile(const QString &json) { m_projectFile = json; }
 
 public slots:
     QString getQTRelease();
@@ -24,6 +27,7 @@ public slots:
     QString getTempPath();
     QString VYXGetHeartBeatTimeOut();
     QString VYXIsConnected();
+    QString VYXStartupConnection();
     void discover(QString cb);
     QString VYXConnect(QString ip, QString port, QString user, QString password, QString cb);
     QString VYXDisconnect();
@@ -63,6 +67,7 @@ public slots:
 
 private:
     void record(const QString &call);
+    QString listing(const QString &quotedPath) const;
     void checkCallback(const QString &name);
     void later(const QString &script, int delayMs = 0);
     void pushParameter(const QString &id, const QString &value, const QString &scope, int delayMs);
@@ -73,4 +78,6 @@ private:
     bool m_connected = false;
     QString m_operationCallback;
     QString m_copyCallback;
+    QString m_projectFile;
+    bool m_projectOpened = false;
 };

@@ -4,6 +4,7 @@
   'use strict';
 
   const MAX_LINES = 20000;
+  const MAX_LINE = 4096; // longer lines are no entries of ls (a name has at most 255 bytes)
   const MONTHS = { Jan: 1, Feb: 2, Mar: 3, Apr: 4, May: 5, Jun: 6, Jul: 7, Aug: 8, Sep: 9, Oct: 10, Nov: 11, Dec: 12 };
   const TYPES = { '-': 'file', d: 'folder', l: 'link', c: 'device', b: 'device', p: 'pipe', s: 'socket' };
 
@@ -26,6 +27,7 @@
       if (line === '') return;
       const total = /^total (\d+)$/.exec(line);
       if (total) { result.total = Number(total[1]); return; }
+      if (line.length > MAX_LINE) { result.other.push(line.substring(0, 200) + '…'); return; }
       const m = LINE.exec(line);
       if (!m) { result.other.push(line); return; }
       // BusyBox prints the link count in four columns and the owner and group in eight:
@@ -76,9 +78,33 @@
     return '.';
   };
 
+  // A name that starts with "-" gets "./" in front at the top, so that ls does not take it for
+  // an option.
   VX.joinPath = function (folder, name) {
     const f = String(folder || '').replace(/\/+$/, '');
-    if (f === '' || f === '.') return name;
+    if (f === '' || f === '.') return name.charAt(0) === '-' ? './' + name : name;
     return f + '/' + name;
+  };
+
+  // The steps of a server path for a breadcrumb: [{label, path}], from the top down. Relative
+  // paths start at the server's folder ("."), absolute ones at "/".
+  VX.pathCrumbs = function (path) {
+    const p = String(path || '').trim();
+    const absolute = p.charAt(0) === '/';
+    const crumbs = [absolute ? { label: '/', path: '/' } : { label: 'server folder', path: '.' }];
+    let sofar = absolute ? '' : '.';
+    p.split('/').forEach((part) => {
+      if (part === '' || part === '.') return;
+      sofar = sofar === '.' ? (part.charAt(0) === '-' ? './' + part : part) : sofar + '/' + part;
+      crumbs.push({ label: part, path: sofar });
+    });
+    return crumbs;
+  };
+
+  // What the Type column says about an entry.
+  VX.entryTypeText = function (e) {
+    if (e.type === 'link') return e.target ? 'link to ' + e.target : 'link';
+    if (e.type === 'device') return 'device ' + e.device;
+    return e.type || 'other';
   };
 })(window.VX = window.VX || {});

@@ -18,6 +18,38 @@
     return v === undefined || v === null ? '' : String(v).substring(0, max || 500);
   }
 
+  // Where a background picture may come from: the project's own assets folder (the picture
+  // dialog copies it there and stores its path relative to data/html/), or a picture held in the
+  // file itself (a data: URL). A project file from elsewhere must not make the page fetch from a
+  // web server or read a local file outside the project: anything else is refused.
+  const ASSETS = '../project/assets/';
+  const MAX_PATH = 1000;
+  const MAX_DATA_URL = 8 * 1024 * 1024;
+  const DATA_IMAGE = /^data:image\/(png|jpeg|gif|bmp|webp)(;base64)?,/i;
+
+  // Returns {src, problem}: src is what an <img> may load ('' for none); problem says in words why
+  // the value was refused ('' when it was not).
+  VX.backgroundSource = function (value) {
+    const v = typeof value === 'string' ? value : '';
+    const refuse = (why) => ({ src: '', problem: why });
+    if (v === '') return { src: '', problem: '' };
+    if (/^data:/i.test(v)) {
+      if (!DATA_IMAGE.test(v)) return refuse('it is a data: URL that is not a PNG, JPEG, GIF, BMP or WebP picture');
+      if (v.length > MAX_DATA_URL) return refuse('the picture in the file is larger than 8 MB');
+      return { src: v, problem: '' };
+    }
+    if (v.length > MAX_PATH) return refuse('the path is longer than ' + MAX_PATH + ' characters');
+    if (/[\u0000-\u001f\u007f\\]/.test(v)) return refuse('the path holds control characters or backslashes');
+    if (/^[a-z][a-z0-9+.-]*:/i.test(v) || v.indexOf('//') === 0) return refuse('it is a web or file address, not a picture of the project');
+    // Older files name the folder from data/ ("/project/assets/...").
+    const rel = v.indexOf('/project/assets/') === 0 ? '..' + v : v;
+    if (rel.indexOf(ASSETS) !== 0) return refuse('it is not in the project\'s assets folder');
+    const parts = rel.substring(ASSETS.length).split('/');
+    if (parts.some((p) => p === '' || p === '.' || p === '..')) return refuse('the path leaves the project\'s assets folder');
+    // Each name is encoded: "%", "#" or "?" in a file name are part of the name, never URL syntax.
+    return { src: ASSETS + parts.map(encodeURIComponent).join('/'), problem: '' };
+  };
+
   VX.newProject = function () {
     return { format: 'vyxdesk-project', version: 1, name: 'New project', width: 1280, height: 800, background: '', objects: [] };
   };
@@ -48,7 +80,12 @@
     p.name = str(data.name, 200) || 'Unnamed project';
     p.width = int(data.width, 100, MAX_SIZE, 1280);
     p.height = int(data.height, 100, MAX_SIZE, 800);
-    p.background = typeof data.background === 'string' && !/^\s*javascript:/i.test(data.background) ? data.background.substring(0, 1000) : '';
+    const background = VX.backgroundSource(data.background);
+    if (background.problem) {
+      warnings.push('The background picture "' + str(data.background, 80) + (String(data.background).length > 80 ? '…' : '') +
+        '" was refused: ' + background.problem + '. Backgrounds come only from the project\'s assets folder.');
+    }
+    p.background = background.problem || typeof data.background !== 'string' ? '' : data.background;
     const objects = Array.isArray(data.objects) ? data.objects : [];
     if (data.objects !== undefined && !Array.isArray(data.objects)) warnings.push('"objects" is not a list; no object was read.');
     const seen = {};

@@ -93,30 +93,52 @@
     });
   }
 
+  // Names, dates and link targets come from the server: they go into the page as text only.
   function showListing(path, parsed) {
     const entries = VX.listingEntries(parsed);
     const body = VX.clear(ui.listTable.body);
-    if (!entries.length) VX.emptyRow(body, 5, 'The folder is empty.');
+    if (!entries.length) VX.emptyRow(body, 4, 'The folder is empty.');
     entries.forEach((e) => {
       const full = VX.joinPath(path, e.name);
-      const open = e.type === 'folder'
-        ? VX.button('Open', () => { ui.path.value = full; listFolder(); }, 'small', { title: 'List ' + full })
-        : VX.button('Use', () => { ui.path.value = full; ui.path.focus(); }, 'small ghost', { title: 'Put ' + full + ' in the path field' });
-      body.appendChild(el('tr', { 'data-name': e.name }, [
-        el('td', { class: 'mono', text: e.name + (e.type === 'folder' ? '/' : '') + (e.target ? ' → ' + e.target : '') }),
-        el('td', { class: 'num', text: e.size === null ? e.device : e.type === 'folder' ? '' : VX.formatBytes(e.size) }),
+      const name = e.type === 'folder'
+        ? el('a', { href: '#', class: 'entry-open mono', text: e.name + '/', title: 'List ' + full,
+          onclick: (ev) => { ev.preventDefault(); openPath(full); } })
+        : el('a', { href: '#', class: 'entry-use mono', text: e.name, title: 'Put ' + full + ' in the path field',
+          onclick: (ev) => { ev.preventDefault(); ui.path.value = full; ui.path.focus(); } });
+      body.appendChild(el('tr', { 'data-name': e.name, title: e.mode + ' ' + e.owner + ' ' + e.group }, [
+        el('td', {}, [name]),
+        el('td', { class: 'num', text: e.size === null || e.type === 'folder' ? '' : VX.formatBytes(e.size) }),
         el('td', { class: 'mono', text: e.date }),
-        el('td', { class: 'mono', text: e.mode + ' ' + e.owner }),
-        el('td', { class: 'actions' }, [open])
+        el('td', { text: VX.entryTypeText(e) })
       ]));
     });
     ui.listTable.table.hidden = false;
+    showCrumbs(path);
     const extra = parsed.other.length ? parsed.other.join('\n') : '';
     VX.setText(ui.listing, extra);
     ui.listing.hidden = !extra;
     const folders = entries.filter((e) => e.type === 'folder').length;
     VX.setStatus(ui.fsStatus, 'ok', 'Listing of ' + path + ': ' + folders + (folders === 1 ? ' folder, ' : ' folders, ') +
       (entries.length - folders) + (entries.length - folders === 1 ? ' file.' : ' files.'));
+  }
+
+  // The folder shown, as steps back up: each step lists its folder.
+  function showCrumbs(path) {
+    const box = VX.clear(ui.crumbs);
+    const crumbs = VX.pathCrumbs(path);
+    crumbs.forEach((c, i) => {
+      if (i > 0) box.appendChild(el('span', { class: 'crumb-sep', text: '/' }));
+      box.appendChild(i === crumbs.length - 1
+        ? el('span', { class: 'crumb crumb-here mono', text: c.label })
+        : el('a', { href: '#', class: 'crumb mono', text: c.label, title: 'List ' + c.path,
+          onclick: (ev) => { ev.preventDefault(); openPath(c.path); } }));
+    });
+    box.hidden = false;
+  }
+
+  function openPath(path) {
+    ui.path.value = path;
+    listFolder();
   }
 
   function listParent() {
@@ -272,8 +294,9 @@
       ui.fsStatus = VX.statusLine();
       ui.fsLog = el('ol', { class: 'log-list' });
       ui.listing = el('pre', { class: 'listing', hidden: true });
-      ui.listTable = VX.table(['Name', 'Size', 'Modified', 'Mode', ''], 'table-listing');
+      ui.listTable = VX.table(['Name', 'Size', 'Modified', 'Type'], 'table-listing');
       ui.listTable.table.hidden = true;
+      ui.crumbs = el('nav', { class: 'crumbs', 'aria-label': 'Folder shown', hidden: true });
       ui.localFile = VX.input({ placeholder: 'local file' });
       ui.remoteName = VX.input({ placeholder: 'name on the server' });
       ui.copyButton = VX.button('Copy to server', copy, 'primary');
@@ -292,7 +315,8 @@
       root.appendChild(el('div', { class: 'columns' }, [
         el('div', { class: 'col' }, [
           VX.panel('Folders and files on the server', [
-            VX.row([VX.field('Server path', ui.path)], 'row-fields'),
+            VX.row([VX.field('Server path', ui.path, 'Relative to the server\'s own folder (the folder its program works in): "." is that ' +
+              'folder, "logic/plugins" a folder inside it.')], 'row-fields'),
             VX.row([
               VX.button('List', listFolder),
               VX.button('Up', listParent, '', { title: 'List the folder above' }),
@@ -301,6 +325,7 @@
               VX.button('Delete file…', () => deleteItem('file'), 'danger')
             ]),
             ui.fsStatus,
+            ui.crumbs,
             el('div', { class: 'scroll-box' }, [ui.listTable.table]),
             ui.listing,
             ui.fsLog

@@ -79,9 +79,10 @@
             el('dl', { class: 'props' }, [el('dt', { text: 'Opened' }), el('dd', {}, [ui.openedList])])
           ]),
           VX.panel('Send a broadcast message', [
-            VX.row([VX.field('Emitter id', ui.emitter)], 'row-fields'),
+            VX.row([VX.field('Emitter id', ui.emitter, 'The name your messages go out under, put in front of each ' +
+              'one ("vyxdesk|text"). Other clients see it as the sender, and messages that come back with the ' +
+              'same emitter id are shown here.')], 'row-fields'),
             VX.row([VX.field('Message', ui.message)], 'row-fields'),
-            el('p', { class: 'muted small', text: 'Messages from other clients arrive here for the emitter ids this page has sent with.' }),
             VX.row([VX.button('Send', send, 'primary')]),
             ui.sendStatus
           ])

@@ -40,9 +40,8 @@
     const stage = VX.clear(ui.preview);
     stage.style.width = Math.round(project.width * s) + 'px';
     stage.style.height = Math.round(project.height * s) + 'px';
-    if (project.background) {
-      stage.appendChild(el('img', { class: 'stage-bg', src: project.background, alt: '', draggable: 'false' }));
-    }
+    const background = VX.backgroundSource(project.background);
+    if (background.src) stage.appendChild(el('img', { class: 'stage-bg', src: background.src, alt: '', draggable: 'false' }));
     project.objects.forEach((o) => {
       const node = el('div', {
         class: 'stage-obj stage-' + o.type + (o.id === selected ? ' selected' : ''), tabindex: '0',
@@ -140,6 +139,17 @@
     renderAll();
   }
 
+  // The Delete key asks first: a key press on the preview is easily made by mistake.
+  function askRemoveObject(o) {
+    VX.confirm('Delete object?', 'Delete the object "' + o.id + '"' + (o.label ? ' (' + o.label + ')' : '') + ' from the project?',
+      'Delete', () => { if (selected === o.id) removeObject(); }, true);
+  }
+
+  // Where an object may be: wholly on the canvas, or at its top left when it is larger.
+  function clampInside(o, x, y) {
+    return [Math.max(0, Math.min(project.width - o.w, x)), Math.max(0, Math.min(project.height - o.h, y))];
+  }
+
   function removeObject() {
     const i = project.objects.findIndex((x) => x.id === selected);
     if (i < 0) return;
@@ -156,8 +166,9 @@
     const s = scale();
     const start = { mx: e.clientX, my: e.clientY, x: o.x, y: o.y };
     function move(ev) {
-      o.x = Math.max(0, Math.min(project.width - 1, Math.round(start.x + (ev.clientX - start.mx) / s)));
-      o.y = Math.max(0, Math.min(project.height - 1, Math.round(start.y + (ev.clientY - start.my) / s)));
+      const p = clampInside(o, Math.round(start.x + (ev.clientX - start.mx) / s), Math.round(start.y + (ev.clientY - start.my) / s));
+      o.x = p[0];
+      o.y = p[1];
       const node = ui.preview.querySelectorAll('.stage-obj')[project.objects.indexOf(o)];
       if (node) { node.style.left = Math.round(o.x * s) + 'px'; node.style.top = Math.round(o.y * s) + 'px'; }
     }
@@ -173,11 +184,13 @@
   function nudge(e, o) {
     const step = e.shiftKey ? 10 : 1;
     const d = { 37: [-step, 0], 38: [0, -step], 39: [step, 0], 40: [0, step] }[e.keyCode];
-    if (e.keyCode === 46) { e.preventDefault(); removeObject(); return; }
+    if (e.keyCode === 46) { e.preventDefault(); askRemoveObject(o); return; }
     if (!d) return;
     e.preventDefault();
-    o.x = Math.max(0, o.x + d[0]);
-    o.y = Math.max(0, o.y + d[1]);
+    const p = clampInside(o, o.x + d[0], o.y + d[1]);
+    if (p[0] === o.x && p[1] === o.y) return;
+    o.x = p[0];
+    o.y = p[1];
     changed();
     renderPreview();
     renderProps();
@@ -257,6 +270,8 @@
     const parts = text.split(',');
     const h = Number(parts.pop());
     const w = Number(parts.pop());
+    const background = VX.backgroundSource(parts.join(','));
+    if (background.problem) { VX.setStatus(ui.status, 'error', 'The picture was not used: ' + background.problem + '.'); return; }
     project.background = parts.join(',');
     changed();
     renderPreview();

@@ -68,3 +68,38 @@ test('listingEntries puts folders first and drops . and ..; parentPath and joinP
   [['.', 'a', 'a'], ['logic', 'a', 'logic/a'], ['logic/', 'a', 'logic/a'], ['', 'a', 'a']].forEach((c) =>
     assert.eq(VX.joinPath(c[0], c[1]), c[2], c.join(' ')));
 });
+
+// Names are whatever the server's files are called: markup, blanks, dashes, arrows, quotes.
+test('parseLongListing keeps odd and hostile names whole, as text', () => {
+  const names = ['<img src=x onerror="window.__pwned=1">', '  two leading blanks', '-rf', 'a\'b"c', 'tab\there',
+    'ends with blank ', 'Jan  1  2001 looks like a date', '12345', 'ünïcødé ✓'];
+  const text = names.map((n) => '-rw-r--r-- 1 root root 5 Dec 10 12:51 ' + n).join('\n') +
+    '\nlrwxrwxrwx 1 root root 7 Dec 10 12:51 a -> b -> c';
+  const r = VX.parseLongListing(text);
+  assert.deepEq(r.entries.slice(0, names.length).map((e) => e.name), names);
+  assert.deepEq([r.entries[names.length].name, r.entries[names.length].target], ['a', 'b -> c']);
+  // an overlong line is no entry and is shown cut short
+  const long = VX.parseLongListing('-rw-r--r-- 1 root root 5 Dec 10 12:51 ' + new Array(6000).join('x'));
+  assert.deepEq([long.entries.length, long.other.length, long.other[0].length <= 201], [0, 1, true]);
+});
+
+test('pathCrumbs gives each step up to the server folder or /; a top name with a dash is not an option', () => {
+  const cases = [
+    ['logic/plugins', [['server folder', '.'], ['logic', 'logic'], ['plugins', 'logic/plugins']]],
+    ['./logic//x/', [['server folder', '.'], ['logic', 'logic'], ['x', 'logic/x']]],
+    ['.', [['server folder', '.']]],
+    ['', [['server folder', '.']]],
+    ['/opt/vyx', [['/', '/'], ['opt', '/opt'], ['vyx', '/opt/vyx']]],
+    ['-x/y', [['server folder', '.'], ['-x', './-x'], ['y', './-x/y']]]
+  ];
+  cases.forEach((c) => assert.deepEq(VX.pathCrumbs(c[0]).map((k) => [k.label, k.path]), c[1], c[0]));
+  assert.eq(VX.joinPath('.', '-rf'), './-rf');
+  assert.eq(VX.joinPath('logic', '-rf'), 'logic/-rf');
+});
+
+test('entryTypeText names the kind of each entry', () => {
+  const r = VX.parseLongListing(GNU_LISTING);
+  const byName = {};
+  r.entries.forEach((e) => { byName[e.name] = VX.entryTypeText(e); });
+  assert.deepEq([byName['big.bin'], byName.plugins, byName.current, byName.null], ['file', 'folder', 'link to plugins', 'device 1, 3']);
+});
