@@ -49,8 +49,8 @@ inline Outcome relaunchSelf(int timeoutMs = 150000)
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedChannels);
     child.start(QStringLiteral("unshare"),
-                {QStringLiteral("-n"), QStringLiteral("sh"), QStringLiteral("-c"), QString::fromLatin1(setup),
-                 QCoreApplication::applicationFilePath(), QString::fromLatin1(childFlag())}
+                QStringList{QStringLiteral("-n"), QStringLiteral("sh"), QStringLiteral("-c"), QString::fromLatin1(setup),
+                            QCoreApplication::applicationFilePath(), QString::fromLatin1(childFlag())}
                     + childArguments());
     if (!child.waitForStarted(10000))
         return {Outcome::Failed, "the test could not start again under unshare"};

@@ -299,7 +299,7 @@ void shotLogs(Shots &s, StubDesk &)
     s.expect("the log channel message is shown", "document.getElementById('view-logs').textContent.indexOf('pump started') >= 0");
     s.expect("the broadcast reply is shown", "document.getElementById('view-logs').textContent.indexOf('reply from another client') >= 0");
     s.expect("the emitter id is explained next to its field",
-             "document.querySelector('#view-logs .field-hint').textContent.indexOf('The name your messages go out under') === 0");
+             "document.querySelector('#view-logs .field-hint').textContent.indexOf('The sender name put in front of each message you send.') === 0");
     s.shoot("logs");
 }
 

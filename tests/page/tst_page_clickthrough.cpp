@@ -600,6 +600,9 @@ void ClickThroughTest::project()
     STEP(click(QStringLiteral("project"), QStringLiteral("Background picture…")));
     STEP(checkDialogAnswered());
     STEP(expectText(QStringLiteral("project"), QStringLiteral("Background imported (320 × 200 px")));
+    // The picture in the project's assets is shown: only elsewhere is refused.
+    QVERIFY2(waitFor(QStringLiteral("document.querySelector('#view-project img.stage-bg') && document.querySelector('#view-project img.stage-bg').naturalWidth === 320"), 5000),
+             qPrintable(eval(QStringLiteral("document.querySelector('#view-project img.stage-bg') ? document.querySelector('#view-project img.stage-bg').src : 'no picture'")).toString()));
 
     const QString file = m_dir.filePath(QStringLiteral("house.vyxp"));
     answerNextFileDialog(file);

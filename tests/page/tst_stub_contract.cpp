@@ -21,14 +21,14 @@ struct Slot {
 // The public slots a class declares itself (not those inherited from QObject or QWidget).
 QMap<QByteArray, Slot> ownPublicSlots(const QMetaObject &meta)
 {
-    QMap<QByteArray, Slot> slots;
+    QMap<QByteArray, Slot> found;
     for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
         const QMetaMethod m = meta.method(i);
         if (m.methodType() != QMetaMethod::Slot || m.access() != QMetaMethod::Public)
             continue;
-        slots.insert(m.name(), Slot{m.methodSignature(), m.typeName()});
+        found.insert(m.name(), Slot{m.methodSignature(), m.typeName()});
     }
-    return slots;
+    return found;
 }
 
 // Every quoted identifier in the page's scripts: slot names appear as string literals ('VYXConsole').

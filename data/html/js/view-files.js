@@ -118,7 +118,7 @@
     VX.setText(ui.listing, extra);
     ui.listing.hidden = !extra;
     const folders = entries.filter((e) => e.type === 'folder').length;
-    VX.setStatus(ui.fsStatus, 'ok', 'Listing of ' + path + ': ' + folders + (folders === 1 ? ' folder, ' : ' folders, ') +
+    VX.setStatus(ui.fsStatus, 'ok', 'Listing of ' + (path === '.' ? 'the server folder' : path) + ': ' + folders + (folders === 1 ? ' folder, ' : ' folders, ') +
       (entries.length - folders) + (entries.length - folders === 1 ? ' file.' : ' files.'));
   }
 

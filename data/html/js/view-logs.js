@@ -79,9 +79,8 @@
             el('dl', { class: 'props' }, [el('dt', { text: 'Opened' }), el('dd', {}, [ui.openedList])])
           ]),
           VX.panel('Send a broadcast message', [
-            VX.row([VX.field('Emitter id', ui.emitter, 'The name your messages go out under, put in front of each ' +
-              'one ("vyxdesk|text"). Other clients see it as the sender, and messages that come back with the ' +
-              'same emitter id are shown here.')], 'row-fields'),
+            VX.row([VX.field('Emitter id', ui.emitter, 'The sender name put in front of each message you send. ' +
+              'Other clients see it, and their messages to this name appear under Broadcast messages.')], 'row-fields'),
             VX.row([VX.field('Message', ui.message)], 'row-fields'),
             VX.row([VX.button('Send', send, 'primary')]),
             ui.sendStatus
