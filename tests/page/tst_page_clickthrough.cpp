@@ -452,10 +452,16 @@ void ClickThroughTest::files()
     STEP(type(path, QStringLiteral("logic/plugins")));
     STEP(click(QStringLiteral("files"), QStringLiteral("List")));
     STEP(expectText(QStringLiteral("files"), QStringLiteral("Listing of logic/plugins: 1 folder, 0 files.")));
-    STEP(clickElement(QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('#view-files tr[data-name=\"e2e\"] button'), function (b) { return b.textContent === 'Open'; })[0]"),
-                      QStringLiteral("listing: Open")));
+    // Into the folder by its name, back up by the breadcrumb and by Up.
+    STEP(clickElement(QStringLiteral("document.querySelector('#view-files tr[data-name=\"e2e\"] a')"), QStringLiteral("listing: e2e/")));
     STEP(expectText(QStringLiteral("files"), QStringLiteral("Listing of logic/plugins/e2e: 0 folders, 0 files.")));
     STEP(expectText(QStringLiteral("files"), QStringLiteral("The folder is empty.")));
+    QCOMPARE(eval(QStringLiteral("document.querySelector('#view-files .crumbs').textContent")).toString(),
+             QStringLiteral("server folder/logic/plugins/e2e"));
+    STEP(clickElement(QStringLiteral("document.querySelectorAll('#view-files .crumbs a')[1]"), QStringLiteral("breadcrumb: logic")));
+    STEP(expectText(QStringLiteral("files"), QStringLiteral("Listing of logic: ")));
+    QCOMPARE(eval(path + QStringLiteral(".value")).toString(), QStringLiteral("logic"));
+    STEP(type(path, QStringLiteral("logic/plugins/e2e")));
     STEP(click(QStringLiteral("files"), QStringLiteral("Up")));
     STEP(expectText(QStringLiteral("files"), QStringLiteral("Listing of logic/plugins: 1 folder")));
 
@@ -478,7 +484,7 @@ void ClickThroughTest::files()
     STEP(click(QStringLiteral("files"), QStringLiteral("List")));
     STEP(expectText(QStringLiteral("files"), QStringLiteral("Listing of logic/plugins: 1 folder, 1 file.")));
     STEP(expectText(QStringLiteral("files"), QStringLiteral("195.3 KiB")));
-    STEP(clickElement(QStringLiteral("document.querySelector('#view-files tr[data-name=\"payload.bin\"] button')"), QStringLiteral("listing: Use")));
+    STEP(clickElement(QStringLiteral("document.querySelector('#view-files tr[data-name=\"payload.bin\"] a')"), QStringLiteral("listing: payload.bin")));
     QCOMPARE(eval(path + QStringLiteral(".value")).toString(), QStringLiteral("logic/plugins/payload.bin"));
 
     STEP(click(QStringLiteral("files"), QStringLiteral("Delete file…")));

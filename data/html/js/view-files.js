@@ -133,7 +133,6 @@
         : el('a', { href: '#', class: 'crumb mono', text: c.label, title: 'List ' + c.path,
           onclick: (ev) => { ev.preventDefault(); openPath(c.path); } }));
     });
-    box.hidden = false;
   }
 
   function openPath(path) {
@@ -296,7 +295,9 @@
       ui.listing = el('pre', { class: 'listing', hidden: true });
       ui.listTable = VX.table(['Name', 'Size', 'Modified', 'Type'], 'table-listing');
       ui.listTable.table.hidden = true;
-      ui.crumbs = el('nav', { class: 'crumbs', 'aria-label': 'Folder shown', hidden: true });
+      // The breadcrumb is the table's caption: it goes away with the table when a listing fails.
+      ui.crumbs = el('caption', { class: 'crumbs', 'aria-label': 'Folder shown' });
+      ui.listTable.table.insertBefore(ui.crumbs, ui.listTable.table.firstChild);
       ui.localFile = VX.input({ placeholder: 'local file' });
       ui.remoteName = VX.input({ placeholder: 'name on the server' });
       ui.copyButton = VX.button('Copy to server', copy, 'primary');
@@ -325,7 +326,6 @@
               VX.button('Delete file…', () => deleteItem('file'), 'danger')
             ]),
             ui.fsStatus,
-            ui.crumbs,
             el('div', { class: 'scroll-box' }, [ui.listTable.table]),
             ui.listing,
             ui.fsLog
