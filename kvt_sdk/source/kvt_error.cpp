@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include <unistd.h>
+#include "kvt_log.h"
 
 namespace kvt {
 
@@ -56,33 +56,6 @@ std::string formatInt(const char* format, int value)
     char buffer[64];
     snprintf(buffer, sizeof(buffer), format, value);
     return buffer;
-}
-
-bool useColour()
-{
-    if (kvtErrorConsoleColour >= 0)
-        return kvtErrorConsoleColour != 0;
-    return isatty(STDOUT_FILENO) == 1;
-}
-
-const char* colourFor(int number)
-{
-    if (number == kvtInfo)
-        return "\033[37m";  // light grey
-    if (number == kvtWarning)
-        return "\033[33m";  // yellow
-    return "\033[31m";      // red
-}
-
-void writeConsole(const kvtError& error)
-{
-    const bool colour = useColour();
-    if (colour)
-        fputs(colourFor(error.GetNumber()), stdout);
-    fputs(error.GetText().c_str(), stdout);
-    if (colour)
-        fputs("\033[0m", stdout);
-    fflush(stdout);
 }
 
 // Keeps the last half of the limit of an over-long log.
@@ -163,11 +136,12 @@ int kvtErrorReport(const kvtError& error)
     const uint32_t outputs = kvtErrorOutputs;
     {
         std::lock_guard<std::mutex> guard(outputLock());
-        if (outputs & kvtErrorOutputConsole)
-            writeConsole(error);
         if (outputs & kvtErrorOutputLogFile)
             writeLogFile(error);
     }
+    // The console output is the owner's sink (by default standard output, warnings and errors).
+    if (outputs & kvtErrorOutputConsole)
+        kvtLogWrite(kvtLogLevelOfError(error.GetNumber()), error.GetText());
     if (outputs & kvtErrorOutputThrow)
         throw kvtError(error);
     if ((outputs & kvtErrorOutputCallback) && kvtErrorCallback != nullptr)

@@ -26,7 +26,7 @@ enum kvtErrorNumber : int {
 
 // Bits of kvtErrorOutputs.
 enum kvtErrorOutput : uint32_t {
-    kvtErrorOutputConsole = 0x1,
+    kvtErrorOutputConsole = 0x1,  // the log sink of kvt_log.h (by default the console)
     kvtErrorOutputLogFile = 0x2,
     kvtErrorOutputThrow = 0x4,
     kvtErrorOutputCallback = 0x8

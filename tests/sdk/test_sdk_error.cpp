@@ -9,10 +9,12 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include <unistd.h>
 
 #include "kvt_error.h"
+#include "kvt_log.h"
 #include "sdk_test_support.h"
 
 using namespace kvt;
@@ -61,6 +63,7 @@ protected:
         kvtErrorLogFileName = m_fileName;
         kvtErrorConsoleColour = m_colour;
         kvtErrorCallback = m_callback;
+        kvtLogSetSink(nullptr, nullptr);
     }
 
     std::string ReportToStdout(const kvtError& error, int* result = nullptr)
@@ -204,6 +207,7 @@ TEST_F(ErrorSettings, DefaultOutputsPrintTextAndReturnNumber)
 TEST_F(ErrorSettings, ConsoleColourByNumberAndRestored)
 {
     kvtErrorConsoleColour = 1;
+    kvtLogSetSink(nullptr, nullptr, kvtLogLevel::Debug);
     const struct {
         int number;
         const char* colour;
@@ -216,6 +220,69 @@ TEST_F(ErrorSettings, ConsoleColourByNumberAndRestored)
     kvtErrorConsoleColour = 0;
     kvtError error(kvtErrorFailed, "text", "file", "kvt::f", 1);
     EXPECT_EQ(ReportToStdout(error), error.GetText());
+}
+
+namespace {
+struct SinkEntry {
+    void* owner;
+    kvtLogLevel level;
+    std::string text;
+};
+std::vector<SinkEntry> g_sunk;
+void RememberSunk(void* owner, kvtLogLevel level, const std::string& text)
+{
+    g_sunk.push_back({owner, level, text});
+}
+}  // namespace
+
+TEST_F(ErrorSettings, DefaultSinkPrintsWarningsAndErrorsOnly)
+{
+    kvtErrorConsoleColour = 0;
+    const struct {
+        int number;
+        bool printed;
+    } cases[] = {{kvtInfo, false}, {kvtWarning, true}, {kvtErrorFailed, true}, {kvtErrorNotConnected, true}};
+    for (const auto& c : cases) {
+        kvtError error(c.number, "text", "file", "kvt::f", 1);
+        EXPECT_EQ(ReportToStdout(error), c.printed ? error.GetText() : "") << "number " << c.number;
+    }
+    testing::internal::CaptureStdout();
+    kvtLogPrintf(kvtLogLevel::Debug, "beat %i\n", 3);
+    kvtLogPrintf(kvtLogLevel::Warning, "beat %i\n", 4);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "beat 4\n");
+}
+
+TEST_F(ErrorSettings, OwnerSinkGetsLevelsFromItsMinimumAndTheDefaultComesBack)
+{
+    g_sunk.clear();
+    int owner = 0;
+    kvtLogSetSink(&RememberSunk, &owner, kvtLogLevel::Debug);
+    const struct {
+        int number;
+        kvtLogLevel level;
+    } cases[] = {{kvtInfo, kvtLogLevel::Debug}, {kvtWarning, kvtLogLevel::Warning}, {kvtErrorNetwork, kvtLogLevel::Error}, {-3, kvtLogLevel::Error}};
+    for (const auto& c : cases) {
+        kvtError error(c.number, "text", "file", "kvt::f", 1);
+        EXPECT_EQ(ReportToStdout(error), "") << "the owner's sink replaces the console";
+        ASSERT_FALSE(g_sunk.empty());
+        EXPECT_EQ(g_sunk.back().owner, &owner);
+        EXPECT_EQ(g_sunk.back().level, c.level) << "number " << c.number;
+        EXPECT_EQ(g_sunk.back().text, error.GetText());
+    }
+    g_sunk.clear();
+    kvtLogSetSink(&RememberSunk, &owner, kvtLogLevel::Error);
+    EXPECT_FALSE(kvtLogWants(kvtLogLevel::Warning));
+    kvtLogPrintf(kvtLogLevel::Warning, "dropped %s", "here");
+    kvtLogPrintf(kvtLogLevel::Error, "kept %s", "here");
+    ASSERT_EQ(g_sunk.size(), 1u);
+    EXPECT_EQ(g_sunk[0].text, "kept here");
+    EXPECT_STREQ(to_string(g_sunk[0].level), "error");
+
+    kvtLogSetSink(nullptr, nullptr);
+    kvtErrorConsoleColour = 0;
+    kvtError error(kvtErrorFailed, "text", "file", "kvt::f", 1);
+    EXPECT_EQ(ReportToStdout(error), error.GetText());
+    EXPECT_EQ(g_sunk.size(), 1u);
 }
 
 TEST_F(ErrorSettings, ThrowOutputThrowsACopy)
@@ -291,6 +358,7 @@ TEST_F(ErrorSettings, LogFileThatCannotOpenIsSkipped)
 TEST_F(ErrorSettings, ConcurrentReportsStayWhole)
 {
     kvtErrorConsoleColour = 1;
+    kvtLogSetSink(nullptr, nullptr, kvtLogLevel::Debug);
     const int threads = 4;
     const int reports = 50;
     testing::internal::CaptureStdout();

@@ -70,6 +70,15 @@ enum kvtOlmoCommand : uint32_t {
   CmdEnableLogClients = 1010035
 };
 
+// Values of the one-byte answer that ends a configuration download.
+enum kvtOlmoDownloadEnd : uint8_t {
+  kvtOlmoDownloadEndDone = 0,         // every byte sent: verify and take the file
+  kvtOlmoDownloadEndSynced = 1,       // the client's digest is the server's: nothing to do
+  kvtOlmoDownloadEndNoResources = 2,
+  kvtOlmoDownloadEndReadError = 3,
+  kvtOlmoDownloadEndShutdown = 4
+};
+
 // Socket states delivered with every connection event.
 enum kvtOlmoSocketState {
   kvtOlmoSocketConnected = 0,

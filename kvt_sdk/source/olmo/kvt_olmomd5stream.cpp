@@ -46,7 +46,15 @@ void kvtOlmoMd5Stream::Reset() {
 void kvtOlmoMd5Stream::Update(const void* data, size_t length) {
   if (!data || !length) return;
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
-  std::vector<uint8_t> block(bytes, bytes + length);
+  std::vector<uint8_t> block;
+  {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (!m_Spare.empty()) {
+      block = std::move(m_Spare.back());
+      m_Spare.pop_back();
+    }
+  }
+  block.assign(bytes, bytes + length);
   if (!m_pThread) {
     m_pThread = new (std::nothrow) kvtOsThread(&kvtOlmoMd5Stream::thread_hash, this, false);
     if (m_pThread && !m_pThread->Start(0)) {
@@ -101,6 +109,9 @@ void kvtOlmoMd5Stream::run() {
     lock.lock();
     m_bHashing = false;
     m_uPendingBytes -= block.size();
+    // Enough spares for the pending bound in blocks of a download's usual size; a huge
+    // block is not worth keeping.
+    if (m_Spare.size() < 32 && block.capacity() <= kMaxPending) m_Spare.push_back(std::move(block));
     m_Changed.notify_all();
   }
 }

@@ -42,6 +42,9 @@ class kvtOlmoMd5Stream {
   std::mutex m_Lock;  // queue and flags; the digest context belongs to whoever holds an empty, idle queue
   std::condition_variable m_Changed;
   std::deque<std::vector<uint8_t>> m_Pending;
+  // Hashed blocks kept for the next copies: a fresh buffer for every block would cost a
+  // mapping and a page fault for every page of it.
+  std::vector<std::vector<uint8_t>> m_Spare;
   size_t m_uPendingBytes = 0;
   bool m_bHashing = false;
   bool m_bQuit = false;

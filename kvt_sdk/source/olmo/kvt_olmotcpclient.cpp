@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "kvt_log.h"
 #include "kvt_olmoreport.h"
 
 namespace kvt {
@@ -49,22 +50,22 @@ void kvtOlmoTcpClient::SetSocketTimeOut(uint32_t ms) {
 // ---------------------------------------------------------------- events
 
 void kvtOlmoTcpClient::OnConnection(int socketState, int connectionState) {
-  if (!m_pOnConnection) std::printf("Socket State %i Connection State %i\n", socketState, connectionState);
+  if (!m_pOnConnection) kvtLogPrintf(kvtLogLevel::Debug, "Socket State %i Connection State %i\n", socketState, connectionState);
 }
 
 void kvtOlmoTcpClient::OnAuthentication(int state, const char* message) {
-  if (!m_pOnAuthentication) std::printf("Authentication state %i msg:%s\n", state, message);
+  if (!m_pOnAuthentication) kvtLogPrintf(kvtLogLevel::Debug, "Authentication state %i msg:%s\n", state, message);
 }
 
 void kvtOlmoTcpClient::OnReady() {
-  if (!m_pOnReady) std::printf("Client %p ready\n", static_cast<void*>(this));
+  if (!m_pOnReady) kvtLogPrintf(kvtLogLevel::Debug, "Client %p ready\n", static_cast<void*>(this));
 }
 
 void kvtOlmoTcpClient::OnRead(const kvtIOlmoFrame* frame) {
-  if (m_pOnRead || !frame) return;
+  if (m_pOnRead || !frame || !kvtLogWants(kvtLogLevel::Debug)) return;
   std::string text;
   frame->ToString(text, 16, true);
-  std::printf("%s\n", text.c_str());
+  kvtLogWrite(kvtLogLevel::Debug, text + "\n");
 }
 
 void kvtOlmoTcpClient::notify_connection(int socketState, int connectionState) {
@@ -411,7 +412,6 @@ int kvtOlmoTcpClient::ReadFrame(kvtOlmoFrame* frame, int* received) {
   if (frame->GetBufferLength() != kvtOlmoHeaderSize + announced) return kvtOlmoFrameTooLarge;
   const int n = static_cast<int>(announced);
   if (n == 0) return total;
-  KVT_OLMO_REPORT(kvtInfo, "Thread continue to receive " + std::to_string(n), kFile, site);
   *received = 0;
   r = receive(frame->GetMutableBuffer() + kvtOlmoHeaderSize, n, received);
   if (r < 0) return receive_failure(r, n, *received, site);

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "kvt_error.h"
+#include "kvt_log.h"
 
 namespace kvt {
 
@@ -23,7 +24,7 @@ kvtOsTcpSocketConnector::~kvtOsTcpSocketConnector()
 
 void kvtOsTcpSocketConnector::OnTcpSocketConnector(int state)
 {
-    printf("kvtOsTcpSocketConnector::OnTcpSocketConnector(%i)\n", state);
+    kvtLogPrintf(kvtLogLevel::Debug, "kvtOsTcpSocketConnector::OnTcpSocketConnector(%i)\n", state);
     fflush(stdout);
 }
 
