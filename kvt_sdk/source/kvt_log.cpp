@@ -15,46 +15,41 @@ namespace {
 
 // The sink and its owner change together; reports read both under this lock, then call
 // the sink without it.
-std::mutex& sinkLock()
-{
+std::mutex &sinkLock() {
     static std::mutex lock;
     return lock;
 }
 
 // Keeps each report of the default sink whole and its colour from leaking into another.
-std::mutex& consoleLock()
-{
+std::mutex &consoleLock() {
     static std::mutex lock;
     return lock;
 }
 
-kvtLogSinkFunction g_sink = nullptr;  // guarded by sinkLock(); nullptr is the default sink
-void* g_owner = nullptr;              // guarded by sinkLock()
+kvtLogSinkFunction g_sink = nullptr; // guarded by sinkLock(); nullptr is the default sink
+void *g_owner = nullptr;             // guarded by sinkLock()
 std::atomic<int> g_minimum{static_cast<int>(kvtLogLevel::Warning)};
 
-bool useColour()
-{
+bool useColour() {
     if (kvtErrorConsoleColour >= 0)
         return kvtErrorConsoleColour != 0;
     return isatty(STDOUT_FILENO) == 1;
 }
 
-const char* colourFor(kvtLogLevel level)
-{
+const char *colourFor(kvtLogLevel level) {
     switch (level) {
     case kvtLogLevel::Debug:
     case kvtLogLevel::Info:
-        return "\033[37m";  // light grey
+        return "\033[37m"; // light grey
     case kvtLogLevel::Warning:
-        return "\033[33m";  // yellow
+        return "\033[33m"; // yellow
     case kvtLogLevel::Error:
         break;
     }
-    return "\033[31m";  // red
+    return "\033[31m"; // red
 }
 
-void consoleSink(void*, kvtLogLevel level, const std::string& text)
-{
+void consoleSink(void *, kvtLogLevel level, const std::string &text) {
     std::lock_guard<std::mutex> guard(consoleLock());
     const bool colour = useColour();
     if (colour)
@@ -65,10 +60,9 @@ void consoleSink(void*, kvtLogLevel level, const std::string& text)
     fflush(stdout);
 }
 
-}  // namespace
+} // namespace
 
-const char* to_string(kvtLogLevel level)
-{
+const char *to_string(kvtLogLevel level) {
     switch (level) {
     case kvtLogLevel::Debug:
         return "debug";
@@ -82,8 +76,7 @@ const char* to_string(kvtLogLevel level)
     return "error";
 }
 
-kvtLogLevel kvtLogLevelOfError(int number)
-{
+kvtLogLevel kvtLogLevelOfError(int number) {
     if (number == kvtInfo)
         return kvtLogLevel::Debug;
     if (number == kvtWarning)
@@ -91,25 +84,22 @@ kvtLogLevel kvtLogLevelOfError(int number)
     return kvtLogLevel::Error;
 }
 
-void kvtLogSetSink(kvtLogSinkFunction sink, void* owner, kvtLogLevel minimum)
-{
+void kvtLogSetSink(kvtLogSinkFunction sink, void *owner, kvtLogLevel minimum) {
     std::lock_guard<std::mutex> guard(sinkLock());
     g_sink = sink;
     g_owner = owner;
     g_minimum.store(static_cast<int>(minimum));
 }
 
-bool kvtLogWants(kvtLogLevel level)
-{
+bool kvtLogWants(kvtLogLevel level) {
     return static_cast<int>(level) >= g_minimum.load(std::memory_order_relaxed);
 }
 
-void kvtLogWrite(kvtLogLevel level, const std::string& text)
-{
+void kvtLogWrite(kvtLogLevel level, const std::string &text) {
     if (!kvtLogWants(level))
         return;
     kvtLogSinkFunction sink;
-    void* owner;
+    void *owner;
     {
         std::lock_guard<std::mutex> guard(sinkLock());
         sink = g_sink;
@@ -118,8 +108,7 @@ void kvtLogWrite(kvtLogLevel level, const std::string& text)
     (sink ? sink : consoleSink)(owner, level, text);
 }
 
-void kvtLogPrintf(kvtLogLevel level, const char* format, ...)
-{
+void kvtLogPrintf(kvtLogLevel level, const char *format, ...) {
     if (!kvtLogWants(level))
         return;
     va_list args;
@@ -138,4 +127,4 @@ void kvtLogPrintf(kvtLogLevel level, const char* format, ...)
     kvtLogWrite(level, text);
 }
 
-}  // namespace kvt
+} // namespace kvt

@@ -14,141 +14,141 @@ namespace kvt {
 // mismatch, 2 local write or server refusal, 3 and 4 the server's end values, or the
 // server's own "err" of an upload step). Each ends the transfer with an end record.
 enum kvtTransferError : int {
-  kvtTransferTimedOut = 100,    // no answer for the transfer time-out; the channel is rebuilt
-  kvtTransferInterrupted = 101  // Stop, or the connection closed while it ran
+    kvtTransferTimedOut = 100,   // no answer for the transfer time-out; the channel is rebuilt
+    kvtTransferInterrupted = 101 // Stop, or the connection closed while it ran
 };
 
 // Progress of a configuration download.
 struct kvtDownloadProgress {
-  bool active = false;
-  uint32_t serverBytes = 0;
-  uint32_t receivedBytes = 0;
-  float fraction = 0.0f;
-  int error = 0;
-  std::string info;
-  std::string clientFile;
-  std::string clientMd5;
-  std::string serverMd5;
+    bool active = false;
+    uint32_t serverBytes = 0;
+    uint32_t receivedBytes = 0;
+    float fraction = 0.0f;
+    int error = 0;
+    std::string info;
+    std::string clientFile;
+    std::string clientMd5;
+    std::string serverMd5;
 
-  bool IsEnd() const { return !active; }
-  uint32_t GetServerBytes() const { return serverBytes; }
-  uint32_t GetReceivedBytes() const { return receivedBytes; }
-  float GetPercentage() const { return fraction; }
-  int GetError() const { return error; }
-  const std::string& GetInfo() const { return info; }
-  const std::string& GetClientFile() const { return clientFile; }
-  const std::string& GetClientMd5File() const { return clientMd5; }
-  const std::string& GetServerMd5File() const { return serverMd5; }
-  void Reset() { *this = kvtDownloadProgress(); }
+    bool IsEnd() const { return !active; }
+    uint32_t GetServerBytes() const { return serverBytes; }
+    uint32_t GetReceivedBytes() const { return receivedBytes; }
+    float GetPercentage() const { return fraction; }
+    int GetError() const { return error; }
+    const std::string &GetInfo() const { return info; }
+    const std::string &GetClientFile() const { return clientFile; }
+    const std::string &GetClientMd5File() const { return clientMd5; }
+    const std::string &GetServerMd5File() const { return serverMd5; }
+    void Reset() { *this = kvtDownloadProgress(); }
 };
 
 // Progress of a configuration upload.
 struct kvtUploadProgress {
-  static const uint32_t DefaultChunkSize = 524288;
+    static const uint32_t DefaultChunkSize = 524288;
 
-  bool active = false;
-  uint32_t chunkSize = DefaultChunkSize;
-  uint32_t sentBytes = 0;
-  float fraction = 0.0f;
-  int error = 0;
-  std::string info;
-  uint32_t serverMaximum = 0;
-  uint32_t clientBytes = 0;
-  std::string clientFile;
-  std::string serverFile;
-  std::string clientMd5;
-  std::string serverMd5;
+    bool active = false;
+    uint32_t chunkSize = DefaultChunkSize;
+    uint32_t sentBytes = 0;
+    float fraction = 0.0f;
+    int error = 0;
+    std::string info;
+    uint32_t serverMaximum = 0;
+    uint32_t clientBytes = 0;
+    std::string clientFile;
+    std::string serverFile;
+    std::string clientMd5;
+    std::string serverMd5;
 
-  bool IsEnd() const { return !active; }
-  uint32_t GetSentBytes() const { return sentBytes; }
-  float GetPercentage() const { return fraction; }
-  int GetError() const { return error; }
-  const std::string& GetInfo() const { return info; }
-  uint32_t GetClientBytes() const { return clientBytes; }
-  const std::string& GetClientFile() const { return clientFile; }
-  const std::string& GetClientMd5File() const { return clientMd5; }
-  const std::string& GetServerMd5File() const { return serverMd5; }
-  void Reset() { *this = kvtUploadProgress(); }
+    bool IsEnd() const { return !active; }
+    uint32_t GetSentBytes() const { return sentBytes; }
+    float GetPercentage() const { return fraction; }
+    int GetError() const { return error; }
+    const std::string &GetInfo() const { return info; }
+    uint32_t GetClientBytes() const { return clientBytes; }
+    const std::string &GetClientFile() const { return clientFile; }
+    const std::string &GetClientMd5File() const { return clientMd5; }
+    const std::string &GetServerMd5File() const { return serverMd5; }
+    void Reset() { *this = kvtUploadProgress(); }
 };
 
-const char* const kvtOlmoUploadServerFile = ".pokayoka";
+const char *const kvtOlmoUploadServerFile = ".pokayoka";
 
 // The download's step machine. The owner holds its transfer lock around every call; the
 // steps run on the monitor reader thread. Blocks go to "<target>.part", created empty for
 // this download and kept open while it runs; the target is replaced only once every byte
 // is on the disk and their digest matched, so a failed download never destroys it.
 class kvtOlmoDownload {
- public:
-  kvtOlmoDownload() = default;
-  ~kvtOlmoDownload();
-  kvtOlmoDownload(const kvtOlmoDownload&) = delete;
-  kvtOlmoDownload& operator=(const kvtOlmoDownload&) = delete;
+public:
+    kvtOlmoDownload() = default;
+    ~kvtOlmoDownload();
+    kvtOlmoDownload(const kvtOlmoDownload &) = delete;
+    kvtOlmoDownload &operator=(const kvtOlmoDownload &) = delete;
 
-  kvtDownloadProgress& Progress() { return m_Progress; }
-  void Begin(const std::string& clientFile, const std::string& clientMd5);
-  // One monitor frame; true when the download ended. *changed: the record moved.
-  bool Step(const kvtIOlmoFrame* frame, bool* changed);
-  // Ends it from outside (stop, time-out): the partial file goes.
-  void Fail(int error, const std::string& info);
+    kvtDownloadProgress &Progress() { return m_Progress; }
+    void Begin(const std::string &clientFile, const std::string &clientMd5);
+    // One monitor frame; true when the download ended. *changed: the record moved.
+    bool Step(const kvtIOlmoFrame *frame, bool *changed);
+    // Ends it from outside (stop, time-out): the partial file goes.
+    void Fail(int error, const std::string &info);
 
- private:
-  void on_data_frame(const kvtIOlmoFrame* frame, bool* ended);
-  bool on_length(uint32_t length);
-  bool on_block(const kvtIOlmoFrame* frame);
-  void on_end(unsigned char value);
-  void verify_and_commit();
-  bool commit_file();
-  void failed(int error, const std::string& info, bool report);
-  void discard_partial();
-  void close_file();
+private:
+    void on_data_frame(const kvtIOlmoFrame *frame, bool *ended);
+    bool on_length(uint32_t length);
+    bool on_block(const kvtIOlmoFrame *frame);
+    void on_end(unsigned char value);
+    void verify_and_commit();
+    bool commit_file();
+    void failed(int error, const std::string &info, bool report);
+    void discard_partial();
+    void close_file();
 
-  kvtDownloadProgress m_Progress;
-  std::string m_strTemp;  // partial download beside the target
-  int m_iFile = -1;       // open from the length answer to the end
-  kvtOlmoMd5Stream m_Md5; // digest of the bytes written to it so far
+    kvtDownloadProgress m_Progress;
+    std::string m_strTemp;  // partial download beside the target
+    int m_iFile = -1;       // open from the length answer to the end
+    kvtOlmoMd5Stream m_Md5; // digest of the bytes written to it so far
 };
 
 // The upload's step machine: deletes the server's temporary file, compares the digests,
 // appends the file block by block, checks the server's digest of what it got, then asks
 // the server to take it. Requests go out through the command set; same lock rule as above.
 class kvtOlmoUpload {
- public:
-  explicit kvtOlmoUpload(kvtIVyxCommands& commands) : m_Commands(commands) {}
+public:
+    explicit kvtOlmoUpload(kvtIVyxCommands &commands) : m_Commands(commands) {}
 
-  kvtUploadProgress& Progress() { return m_Progress; }
-  // Reads the file (size and digest) without any lock; gives an idle record with the
-  // reason when the file cannot be uploaded, else an active one to Begin with.
-  static kvtUploadProgress Prepare(const std::string& clientFile, unsigned chunkSize);
-  void Begin(const kvtUploadProgress& prepared);
-  // One monitor frame; true when the upload ended. *changed: the record moved.
-  bool Step(const kvtIOlmoFrame* frame, bool* changed);
+    kvtUploadProgress &Progress() { return m_Progress; }
+    // Reads the file (size and digest) without any lock; gives an idle record with the
+    // reason when the file cannot be uploaded, else an active one to Begin with.
+    static kvtUploadProgress Prepare(const std::string &clientFile, unsigned chunkSize);
+    void Begin(const kvtUploadProgress &prepared);
+    // One monitor frame; true when the upload ended. *changed: the record moved.
+    bool Step(const kvtIOlmoFrame *frame, bool *changed);
 
- private:
-  struct Answer {
-    std::string file;
-    int err = 0;
-    std::string info;
-    int wrote = 0;
-    std::string md5;
-  };
-  bool parse(const kvtIOlmoFrame* frame, Answer* answer);
-  void append_next();
-  bool on_file_deleted(const kvtIOlmoFrame* frame);
-  bool on_db_md5(const kvtIOlmoFrame* frame);
-  bool on_db_max_size(const kvtIOlmoFrame* frame);
-  bool on_appended(const kvtIOlmoFrame* frame, bool* changed);
-  bool on_file_md5(const kvtIOlmoFrame* frame);
-  bool on_db_change(const kvtIOlmoFrame* frame);
-  bool refuse(int error, const std::string& info);
+private:
+    struct Answer {
+        std::string file;
+        int err = 0;
+        std::string info;
+        int wrote = 0;
+        std::string md5;
+    };
+    bool parse(const kvtIOlmoFrame *frame, Answer *answer);
+    void append_next();
+    bool on_file_deleted(const kvtIOlmoFrame *frame);
+    bool on_db_md5(const kvtIOlmoFrame *frame);
+    bool on_db_max_size(const kvtIOlmoFrame *frame);
+    bool on_appended(const kvtIOlmoFrame *frame, bool *changed);
+    bool on_file_md5(const kvtIOlmoFrame *frame);
+    bool on_db_change(const kvtIOlmoFrame *frame);
+    bool refuse(int error, const std::string &info);
 
-  kvtIVyxCommands& m_Commands;
-  kvtUploadProgress m_Progress;
-  uint32_t m_uInFlight = 0;  // bytes of the append request still unanswered
+    kvtIVyxCommands &m_Commands;
+    kvtUploadProgress m_Progress;
+    uint32_t m_uInFlight = 0; // bytes of the append request still unanswered
 };
 
 // Lower-case copy of a digest text.
 std::string kvtOlmoLowerMd5(std::string text);
 
-}  // namespace kvt
+} // namespace kvt
 
 #endif
