@@ -5,16 +5,18 @@
 
 #include "pagescript.h"
 
+#include "kvt_discovery.h"
+
 #include <QDebug>
 #include <QNetworkDatagram>
 #include <QUdpSocket>
 
 namespace {
 
-const QByteArray kQuery("vyx-wa-doko-desu-ka");
-const char *const kGroup = "226.0.0.1";
-constexpr quint16 kMulticastPort = 17000;
-constexpr quint16 kBroadcastPort = 17001;
+const QByteArray kQuery(kvt::kvtDiscoveryQuery);
+const char *const kGroup = kvt::kvtDiscoveryGroup;
+constexpr quint16 kMulticastPort = kvt::kvtDiscoveryMulticastPort;
+constexpr quint16 kBroadcastPort = kvt::kvtDiscoveryBroadcastPort;
 constexpr int kSearchMs = 5000;
 constexpr int kResendMs = 1000;
 // A UDP datagram cannot be larger; anything above is not read.

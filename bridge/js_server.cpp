@@ -10,7 +10,8 @@
 
 #include "pagescript.h"
 
-#include <QCryptographicHash>
+#include "kvt_osfile.h"
+
 #include <QDateTime>
 #include <QDebug>
 #include <QFile>
@@ -55,13 +56,7 @@ QString emitterOf(const QString &data)
 // The lower-case hex MD5 of a local file, read in pieces; empty when it cannot be read.
 QString fileMd5(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    if (!hash.addData(&file))
-        return QString();
-    return QString::fromLatin1(hash.result().toHex());
+    return QString::fromStdString(kvt::kvtMd5File(QFile::encodeName(path).toStdString(), false));
 }
 
 qint64 nowMs()

@@ -4,6 +4,7 @@
 
 #include "simzephron.h"
 
+#include <kvt_discovery.h>
 #include <kvt_osfile.h>
 
 #include <cjson/cJSON.h>
@@ -32,8 +33,8 @@ namespace {
 
 const uint32_t kCopyBlock = 131072;
 const unsigned kUploadChunk = 524288;
-const char kQuery[] = "vyx-wa-doko-desu-ka";
-const char kAnswerMarker[] = "vyx-kore-wa-desu";
+const char* const kQuery = kvt::kvtDiscoveryQuery;
+const char* const kAnswerMarker = kvt::kvtDiscoveryAnswerMarker;
 
 std::atomic<bool> g_interrupted{false};
 
@@ -298,8 +299,8 @@ int CtlCommands::discover()
     unsigned char ttl = 5;
     setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
-    const sockaddr_in group = ipv4("226.0.0.1", 17000);
-    const sockaddr_in broadcast = ipv4("255.255.255.255", 17001);
+    const sockaddr_in group = ipv4(kvt::kvtDiscoveryGroup, kvt::kvtDiscoveryMulticastPort);
+    const sockaddr_in broadcast = ipv4("255.255.255.255", kvt::kvtDiscoveryBroadcastPort);
     sendDiscoveryQuery(fd, group);
     sendDiscoveryQuery(fd, broadcast);
     std::set<std::string> found;
@@ -322,7 +323,7 @@ int CtlCommands::discover()
 
 void CtlCommands::sendDiscoveryQuery(int fd, const sockaddr_in& to)
 {
-    if (sendto(fd, kQuery, sizeof kQuery - 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
+    if (sendto(fd, kQuery, std::strlen(kQuery), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
         m_output.note(std::string("discover: cannot send to ") + inet_ntoa(to.sin_addr) + ": " + std::strerror(errno));
 }
 

@@ -17,9 +17,9 @@
 
 namespace {
 
-const char kQuery[] = "vyx-wa-doko-desu-ka";
-const char kAnswerMarker[] = "vyx-kore-wa-desu";
-const char kGroup[] = "226.0.0.1";
+const char* const kQuery = kvt::kvtDiscoveryQuery;
+const char* const kAnswerMarker = kvt::kvtDiscoveryAnswerMarker;
+const char* const kGroup = kvt::kvtDiscoveryGroup;
 
 int openUdp(int port)
 {

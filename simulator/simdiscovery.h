@@ -9,11 +9,13 @@
 #include <netinet/in.h>
 #include <string>
 
+#include "kvt_discovery.h"
+
 class SimDiscovery
 {
 public:
-    static constexpr int kMulticastPort = 17000;
-    static constexpr int kBroadcastPort = 17001;
+    static constexpr int kMulticastPort = kvt::kvtDiscoveryMulticastPort;
+    static constexpr int kBroadcastPort = kvt::kvtDiscoveryBroadcastPort;
 
     SimDiscovery() = default;
     ~SimDiscovery();

@@ -1,6 +1,6 @@
 #include "simsandbox.h"
 
-#include "simmd5.h"
+#include "kvt_osfile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,6 +16,14 @@
 #include <unistd.h>
 
 namespace {
+
+// Lower-case hex MD5 of a file inside the sandbox, never through a symbolic link; empty when
+// it cannot be read.
+std::string md5OfFile(const std::string& path)
+{
+    std::unique_ptr<FILE, int (*)(FILE*)> f(simOpenNoFollow(path, "rb"), &std::fclose);
+    return f ? kvt::kvtMd5OfOpenFile(f.get()) : std::string();
+}
 
 bool makeDirs(const std::string& path)
 {
@@ -290,7 +298,7 @@ std::string SimSandbox::fileMd5(const std::string& clientPath) const
     std::string path, why;
     if (!resolve(clientPath, path, why) || !isFile(path))
         return {};
-    return SimMd5::ofFile(path);
+    return md5OfFile(path);
 }
 
 bool SimSandbox::exists(const std::string& clientPath) const
@@ -343,7 +351,7 @@ SimResult SimSandbox::readText(const std::string& clientPath, size_t limit) cons
 
 std::string SimSandbox::dbMd5() const
 {
-    return SimMd5::ofFile(m_db);
+    return md5OfFile(m_db);
 }
 
 uint64_t SimSandbox::dbSize() const
@@ -373,7 +381,7 @@ SimResult SimSandbox::replaceDb(const std::string& clientPath, const std::string
         return fail(why);
     if (!isFile(path))
         return fail("Uploaded file not found: " + clientPath);
-    std::string actual = SimMd5::ofFile(path);
+    std::string actual = md5OfFile(path);
     if (actual != md5)
         return {2, "MD5 of the uploaded file differs: " + actual};
     std::string staged = m_db + ".new";

@@ -6,6 +6,8 @@
 #include "pagescript.h"
 #include "textfile.h"
 
+#include "kvt_osfile.h"
+
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -69,13 +71,11 @@ bool replaceByCopy(const QString &source, const QString &dest)
     return TextFile::copy(source, dest);
 }
 
-// Streams the file through the hash so that large files need no buffer of their size.
-QByteArray fileMd5(const QString &path, bool *ok)
+// Lower-case hex MD5, streamed so that large files need no buffer of their size; empty when
+// the file cannot be read.
+QString fileMd5(const QString &path)
 {
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    *ok = file.open(QIODevice::ReadOnly) && hash.addData(&file);
-    return hash.result();
+    return QString::fromStdString(kvt::kvtMd5File(QFile::encodeName(path).toStdString(), false));
 }
 
 // Parses "W,H,r,g,b,a,..." into its numbers; false when any field is not a decimal integer.
@@ -355,22 +355,18 @@ QString LocalFiles::imageFileInfo(const QString &fname) const
 
 QString LocalFiles::MD5(const QString &path)
 {
-    bool ok = false;
-    const QByteArray digest = fileMd5(path, &ok);
-    if (!ok)
+    const QString hex = fileMd5(path);
+    if (hex.isEmpty())
         return QString();
-    const QString hex = QString::fromLatin1(digest.toHex());
     qCDebug(lcBridge) << "MD5 " + hex;
     return hex;
 }
 
 QString LocalFiles::MD5file(const QString &filename)
 {
-    bool ok = false;
-    const QByteArray digest = fileMd5(filename, &ok);
-    if (!ok)
+    const QString hex = fileMd5(filename).toUpper();
+    if (hex.isEmpty())
         return QString();
-    const QString hex = QString::fromLatin1(digest.toHex()).toUpper();
     qCDebug(lcBridge) << hex;
     return hex;
 }

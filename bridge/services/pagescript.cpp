@@ -1,5 +1,7 @@
 #include "pagescript.h"
 
+#include "kvt_discovery.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -32,7 +34,7 @@ QString discoveryAnswer(const QByteArray &datagram)
 {
     const int zero = datagram.indexOf('\0');
     const QByteArray answer = zero < 0 ? datagram : datagram.left(zero);
-    return answer.contains("vyx-kore-wa-desu") ? QString::fromLatin1(answer) : QString();
+    return answer.contains(kvt::kvtDiscoveryAnswerMarker) ? QString::fromLatin1(answer) : QString();
 }
 
 QString discoveryCall(const QString &callback, const QString &sender, const QString &answer)

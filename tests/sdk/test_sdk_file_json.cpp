@@ -301,10 +301,16 @@ TEST(kvtMd5Test, Rfc1321VectorsFromFilesAndBuffers)
 TEST(kvtMd5Test, FileLongerThanOnePiece)
 {
     std::string content;
-    for (int i = 0; i < 5000; ++i)
+    for (int i = 0; i < 200000; ++i)
         content += static_cast<char>(i % 251);
     std::string path = WriteTemp("md5_long", content);
     EXPECT_EQ(kvtMd5File(path), kvtMd5Hex(content.data(), content.size()));
+    // From an open file: only what is left after the position.
+    FILE* file = fopen(path.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(fseek(file, 70000, SEEK_SET), 0);
+    EXPECT_EQ(kvtMd5OfOpenFile(file), kvtMd5Hex(content.data() + 70000, content.size() - 70000));
+    fclose(file);
     unlink(path.c_str());
 }
 
@@ -315,6 +321,17 @@ TEST(kvtMd5Test, MissingFileGivesEmptyDigestAndReport)
     EXPECT_EQ(kvtMd5File(path), "");
     ASSERT_EQ(reports.Count(), 1u);
     EXPECT_TRUE(reports.Has("Custom Message - : Cannot read file \"" + path + "\"."));
+    // Callers that answer an empty text themselves ask for no report.
+    EXPECT_EQ(kvtMd5File(path, false), "");
+    EXPECT_EQ(kvtMd5OfOpenFile(nullptr), "");
+    EXPECT_EQ(reports.Count(), 1u);
+}
+
+TEST(kvtMd5Test, HexTextTwoLowerCaseDigitsPerByte)
+{
+    const unsigned char bytes[] = {0x00, 0x09, 0x0a, 0xf0, 0xff};
+    EXPECT_EQ(kvtHexText(bytes, sizeof bytes), "00090af0ff");
+    EXPECT_EQ(kvtHexText(bytes, 0), "");
 }
 
 TEST(kvtBase64Test, Rfc4648Vectors)

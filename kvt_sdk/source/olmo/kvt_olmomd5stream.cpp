@@ -4,6 +4,8 @@
 
 #include <openssl/evp.h>
 
+#include "kvt_osfile.h"
+
 namespace kvt {
 
 namespace {
@@ -83,13 +85,7 @@ std::string kvtOlmoMd5Stream::Final() {
   const bool ok = m_bOk && EVP_DigestFinal_ex(ctx(m_pContext), digest, &size) == 1;
   init();
   if (!ok) return std::string();
-  static const char hex[] = "0123456789abcdef";
-  std::string text;
-  for (unsigned int i = 0; i < size; ++i) {
-    text += hex[digest[i] >> 4];
-    text += hex[digest[i] & 0x0F];
-  }
-  return text;
+  return kvtHexText(digest, size);
 }
 
 void kvtOlmoMd5Stream::thread_hash(kvtIOsThread*, void* userData) {

@@ -24,18 +24,6 @@ std::string stdError()
     return "\nStd Error " + kvtErrorStdToString(-1);
 }
 
-std::string toHex(const unsigned char* bytes, size_t length)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(length * 2);
-    for (size_t i = 0; i < length; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 0x0F];
-    }
-    return text;
-}
-
 struct DigestContextDeleter {
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
@@ -135,37 +123,54 @@ int kvtOsFile::GetFileSize(const std::string& path, int* size)
     return 0;
 }
 
+std::string kvtHexText(const void* bytes, size_t length)
+{
+    static const char digits[] = "0123456789abcdef";
+    const unsigned char* in = static_cast<const unsigned char*>(bytes);
+    std::string text;
+    text.reserve(length * 2);
+    for (size_t i = 0; i < length; ++i) {
+        text += digits[in[i] >> 4];
+        text += digits[in[i] & 0x0F];
+    }
+    return text;
+}
+
 std::string kvtMd5Hex(const void* data, size_t length)
 {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     if (EVP_Digest(data, length, digest, &size, EVP_md5(), nullptr) != 1)
         return std::string();
-    return toHex(digest, size);
+    return kvtHexText(digest, size);
 }
 
-std::string kvtMd5File(const std::string& path)
+std::string kvtMd5OfOpenFile(FILE* file)
 {
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        report(kvtErrorFailed, "Cannot read file \"" + path + "\".", "kvt::kvtMd5File", __LINE__);
+    if (file == nullptr)
         return std::string();
-    }
     DigestContext context(EVP_MD_CTX_new());
     bool ok = context && EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) == 1;
-    unsigned char piece[1024];
+    unsigned char piece[65536];
     size_t got;
     while (ok && (got = fread(piece, 1, sizeof(piece), file)) > 0)
         ok = EVP_DigestUpdate(context.get(), piece, got) == 1;
-    bool readError = ferror(file) != 0;
-    fclose(file);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
-    if (!ok || readError || EVP_DigestFinal_ex(context.get(), digest, &size) != 1) {
-        report(kvtErrorFailed, "Cannot read file \"" + path + "\".", "kvt::kvtMd5File", __LINE__);
+    if (!ok || ferror(file) != 0 || EVP_DigestFinal_ex(context.get(), digest, &size) != 1)
         return std::string();
-    }
-    return toHex(digest, size);
+    return kvtHexText(digest, size);
+}
+
+std::string kvtMd5File(const std::string& path, bool reportFailure)
+{
+    FILE* file = fopen(path.c_str(), "rb");
+    const std::string md5 = kvtMd5OfOpenFile(file);
+    if (file != nullptr)
+        fclose(file);
+    if (md5.empty() && reportFailure)
+        report(kvtErrorFailed, "Cannot read file \"" + path + "\".", "kvt::kvtMd5File", __LINE__);
+    return md5;
 }
 
 std::string kvtBase64Encode(const unsigned char* data, size_t length)

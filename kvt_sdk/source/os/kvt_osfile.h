@@ -30,9 +30,13 @@ private:
     FILE* m_pFile;
 };
 
-// MD5 of a file's content as 32 lower-case hexadecimal digits; an empty text
-// (after a report) when the file cannot be read.
-std::string kvtMd5File(const std::string& path);
+// MD5 of a file's content as 32 lower-case hexadecimal digits; an empty text when the file
+// cannot be read (after a report, unless report is false).
+std::string kvtMd5File(const std::string& path, bool report = true);
+// MD5 of what is left to read in an open file; empty when reading fails. No report.
+std::string kvtMd5OfOpenFile(FILE* file);
+// Bytes as lower-case hexadecimal digits, two per byte.
+std::string kvtHexText(const void* bytes, size_t length);
 // MD5 of a byte buffer as 32 lower-case hexadecimal digits.
 std::string kvtMd5Hex(const void* data, size_t length);
 // Standard Base64 (RFC 4648 alphabet, "=" padding), without line breaks.
