@@ -2,9 +2,9 @@
 
 #include "ctlfleet.h"
 
-#include "simzephron.h"
 
 #include <kvt_discovery.h>
+#include <kvt_zephronframe.h>
 #include <kvt_osfile.h>
 
 #include <cjson/cJSON.h>
@@ -33,6 +33,8 @@ namespace {
 
 const uint32_t kCopyBlock = 131072;
 const unsigned kUploadChunk = 524288;
+// Zephron frames that carry a text message have type 1.
+const uint8_t kZephronTextType = 1;
 const char* const kQuery = kvt::kvtDiscoveryQuery;
 const char* const kAnswerMarker = kvt::kvtDiscoveryAnswerMarker;
 
@@ -613,11 +615,10 @@ int CtlCommands::watch()
         else if (f.GetCode() == kvt::CmdSendBroadcastMessage)
             what = "log";
         else if (f.GetCode() == kvt::CmdSendZephronFrame && f.GetType() == kvt::kvtTypeData) {
-            SimZephron::Parsed z;
-            std::string why;
             what = "zephron";
-            if (SimZephron::parse(f.GetAsData(), f.GetDataLength(), z, why))
-                text = z.payload.substr(0, z.payload.find('\0'));
+            const kvt::kvtZephronFrame z(f.GetAsData(), f.GetDataLength());
+            if (!z.GetProblem())
+                text = z.GetPayloadText();
         }
         const char* kind = f.GetKind() < 4 ? kinds[f.GetKind()] : "other";
         CtlRecord r;
@@ -836,7 +837,8 @@ int CtlCommands::zephron()
     m_session.reset(new CtlSession(m_options, m_output));
     if (int rc = m_session->connect())
         return rc;
-    std::vector<unsigned char> frame = SimZephron::build(0, text);
+    std::vector<unsigned char> frame = kvt::kvtZephronFrame::Build(
+        kZephronTextType, 0, 0, reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
     m_session->client().SendZephronFrame(frame.data(), unsigned(frame.size()), false);
     int answers = 0;
     const auto end = Clock::now() + std::chrono::seconds(m_options.timeoutSeconds);
@@ -853,12 +855,11 @@ int CtlCommands::zephron()
         const kvtIOlmoFrame& f = *e.frame;
         if (f.GetCode() != kvt::CmdSendZephronFrame || f.GetType() != kvt::kvtTypeData)
             continue;
-        SimZephron::Parsed z;
-        std::string why;
         // Only valid frames with code 0 and a payload carry a text message.
-        if (!SimZephron::parse(f.GetAsData(), f.GetDataLength(), z, why) || z.code != 0 || z.payload.empty())
+        const kvt::kvtZephronFrame z(f.GetAsData(), f.GetDataLength());
+        if (z.GetProblem() || z.GetCode() != 0 || !z.HasPayload())
             continue;
-        std::string message = z.payload.substr(0, z.payload.find('\0'));
+        std::string message = z.GetPayloadText();
         CtlRecord r;
         r.add("message", message);
         m_output.print(message, r);

@@ -3,7 +3,8 @@
 #include "simframes.h"
 #include "simlog.h"
 #include "simsession.h"
-#include "simzephron.h"
+
+#include "kvt_zephronframe.h"
 
 #include <cjson/cJSON.h>
 #include <openssl/evp.h>
@@ -19,6 +20,13 @@ namespace {
 const uint8_t kResponse = kvt::kvtOlmoKindResponse;
 const uint8_t kWrite = kvt::kvtOlmoKindWrite;
 const size_t kDownloadBlock = 65536;
+
+// A Zephron frame that carries a text message (type 1); code 0 for messages, others for errors.
+std::vector<unsigned char> zephronText(uint16_t code, const std::string& text)
+{
+    return kvt::kvtZephronFrame::Build(1, 0, code, reinterpret_cast<const uint8_t*>(text.data()),
+                                       uint32_t(text.size()));
+}
 const char kDefaultUserInterface[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
     "<ui version=\"1\">\n <main>\n  <page name=\"Home\" icon=\"1\"/>\n </main>\n</ui>\n";
@@ -423,19 +431,18 @@ void SimHandler::zephron(SimSession& c, const kvtOlmoFrame& f)
     const uint32_t code = f.GetCode();
     const unsigned char* data = f.GetAsData();
     const size_t length = data ? f.GetBufferLength() - kvt::kvtOlmoHeaderSize : 0;
-    SimZephron::Parsed z;
-    std::string why;
+    const kvt::kvtZephronFrame z(data, uint32_t(length));
     std::vector<unsigned char> answer;
-    if (!SimZephron::parse(data, length, z, why)) {
+    if (const char* why = z.GetProblem()) {
         SimLog::line(c.label() + ": Zephron frame refused: " + why);
         // A non-zero code marks an error text; the manager shows only code 0 messages.
-        answer = SimZephron::build(1, "error: " + why);
+        answer = zephronText(1, std::string("error: ") + why);
     } else {
-        std::string text = z.payload.substr(0, z.payload.find('\0'));
+        std::string text = z.GetPayloadText();
         SimLog::line(c.label() + ": Zephron command \"" + text + "\"");
         std::string reply = text == "status" ? "bus ok, " + std::to_string(m_busTelegrams) + " telegrams"
                                              : "ok: " + text;
-        answer = SimZephron::build(0, reply);
+        answer = zephronText(0, reply);
     }
     m_router.reply(c, SimFrames::data(code, kResponse, answer.data(), answer.size()));
 }
@@ -479,7 +486,7 @@ void SimHandler::periodicFor(SimSession& c, unsigned count)
         ++m_busTelegrams;
         std::string telegram = "bus: 1.1." + std::to_string(count % 16) + " -> 0/0/" +
                                std::to_string(count % 8 + 1) + " write " + (count % 2 ? "01" : "00");
-        std::vector<unsigned char> z = SimZephron::build(0, telegram);
+        std::vector<unsigned char> z = zephronText(0, telegram);
         m_router.reply(c, SimFrames::data(kvt::CmdSendZephronFrame, kWrite, z.data(), z.size()));
     }
 }

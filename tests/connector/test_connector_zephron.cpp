@@ -130,6 +130,34 @@ TEST(ZephronValidity, ShortAndCorruptFrames) {
   EXPECT_FALSE(frameOf(payloadFlip).IsPayloadCrcValid());
 }
 
+TEST(ZephronValidity, ProblemNamesWhatIsWrong) {
+  const std::vector<uint8_t> good = build("abc");
+  std::vector<uint8_t> badHeader = good;
+  badHeader[2] ^= 1;
+  std::vector<uint8_t> badPayload = good;
+  badPayload[22] ^= 1;
+  std::vector<uint8_t> huge = good;
+  huge[15] = huge[16] = huge[17] = huge[18] = 0xFF;
+  setHeaderCrc(huge);
+  const struct {
+    std::vector<uint8_t> bytes;
+    const char* problem;
+  } cases[] = {
+      {good, nullptr},
+      {build(""), nullptr},
+      {std::vector<uint8_t>(good.begin(), good.begin() + 20), "frame shorter than its header"},
+      {badHeader, "header CRC mismatch"},
+      {std::vector<uint8_t>(good.begin(), good.begin() + 24), "payload shorter than announced"},
+      {huge, "payload shorter than announced"},
+      {badPayload, "payload CRC mismatch"},
+  };
+  for (const auto& c : cases) {
+    const char* problem = frameOf(c.bytes).GetProblem();
+    EXPECT_STREQ(problem, c.problem) << c.bytes.size() << " bytes";
+    EXPECT_EQ(problem == nullptr, frameOf(c.bytes).IsValid());
+  }
+}
+
 TEST(ZephronValidity, HeaderOnlyFrameWithoutPayloadIsValid) {
   auto frame = build("");
   frame.resize(21);

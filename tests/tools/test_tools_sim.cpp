@@ -5,7 +5,6 @@
 #include "simparameters.h"
 #include "simsandbox.h"
 #include "simsession.h"
-#include "simzephron.h"
 
 #include <gtest/gtest.h>
 
@@ -237,54 +236,6 @@ TEST_F(SandboxTest, LongListingMatchesGnuLs)
     SimResult root = simLongListing(sandbox, ".", true, std::time(nullptr));
     EXPECT_EQ(root.err, 0);
     EXPECT_NE(root.info.find(" ..\n"), std::string::npos) << root.info;
-}
-
-TEST(SimZephron, BuildsTheKnownFrameAndChecksBothCrcs)
-{
-    std::vector<unsigned char> f = SimZephron::build(0, "abc");
-    ASSERT_EQ(f.size(), 26u);
-    EXPECT_EQ(f[12], 0x01);
-    EXPECT_EQ(f[19], 0x10);
-    EXPECT_EQ(f[20], 0x84);
-    EXPECT_EQ(f[24], 0x38);
-    EXPECT_EQ(f[25], 0x97);
-    SimZephron::Parsed p;
-    std::string why;
-    ASSERT_TRUE(SimZephron::parse(f.data(), f.size(), p, why)) << why;
-    EXPECT_EQ(p.payload, "abc");
-    EXPECT_EQ(p.code, 0);
-
-    std::vector<unsigned char> bad = f;
-    bad[2] ^= 1;
-    EXPECT_FALSE(SimZephron::parse(bad.data(), bad.size(), p, why));
-    bad = f;
-    bad[22] ^= 1;
-    EXPECT_FALSE(SimZephron::parse(bad.data(), bad.size(), p, why));
-    EXPECT_FALSE(SimZephron::parse(f.data(), 24, p, why));
-    EXPECT_FALSE(SimZephron::parse(f.data(), 20, p, why));
-
-    std::vector<unsigned char> empty = SimZephron::build(0, "");
-    EXPECT_EQ(empty.size(), 23u);
-    EXPECT_TRUE(SimZephron::parse(empty.data(), empty.size(), p, why));
-}
-
-TEST(SimZephron, HugeAnnouncedPayloadAndRandomInputAreRefusedSafely)
-{
-    std::vector<unsigned char> f = SimZephron::build(0, "x");
-    f[15] = f[16] = f[17] = f[18] = 0xFF;
-    uint16_t crc = SimZephron::crc16(f.data(), 19);
-    f[19] = uint8_t(crc);
-    f[20] = uint8_t(crc >> 8);
-    SimZephron::Parsed p;
-    std::string why;
-    EXPECT_FALSE(SimZephron::parse(f.data(), f.size(), p, why));
-    std::mt19937 random(7);
-    for (int i = 0; i < 2000; ++i) {
-        std::vector<unsigned char> junk(random() % 64);
-        for (auto& b : junk)
-            b = uint8_t(random());
-        SimZephron::parse(junk.data(), junk.size(), p, why);
-    }
 }
 
 namespace {

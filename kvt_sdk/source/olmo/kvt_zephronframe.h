@@ -50,6 +50,11 @@ public:
   static std::vector<uint8_t> Build(uint8_t type, uint8_t subType, uint16_t code,
                                     const uint8_t* payload, uint32_t length);
 
+  // Why a received frame cannot be used: nullptr when it is whole and both CRCs match, else
+  // "frame shorter than its header", "header CRC mismatch", "payload shorter than announced"
+  // or "payload CRC mismatch".
+  const char* GetProblem() const;
+
   // The payload as text up to its first NUL, never reading past the announced payload;
   // empty unless the frame IsValid.
   std::string GetPayloadText() const;

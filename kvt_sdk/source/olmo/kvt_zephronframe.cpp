@@ -120,6 +120,14 @@ uint16_t kvtZephronFrame::GetPayloadCrc() const {
   return static_cast<uint16_t>(readLE(m_buffer.size() - kCrcLength, 2));
 }
 
+const char* kvtZephronFrame::GetProblem() const {
+  if (m_buffer.size() < kHeaderLength) return "frame shorter than its header";
+  if (!IsHeaderCrcValid()) return "header CRC mismatch";
+  if (HasPayload() && !payloadFits()) return "payload shorter than announced";
+  if (!IsPayloadCrcValid()) return "payload CRC mismatch";
+  return nullptr;
+}
+
 bool kvtZephronFrame::HasPayload() const { return GetPayloadLength() != 0; }
 
 std::string kvtZephronFrame::GetPayloadText() const {
