@@ -23,6 +23,8 @@
 
 #include "testzip.h"
 
+#include <algorithm>
+
 namespace {
 
 const QHostAddress kGroup(QStringLiteral("226.0.0.1"));
@@ -113,6 +115,7 @@ private slots:
     void restoringTheSameDatabaseIsNotNecessary();
     void copiesALocalFileWithItsMd5Checked();
     void installsAPluginStepByStep();
+    void listingShowsOddNamesAsTextAndOpensFolders();
     void busCommandAnswerReachesTheMonitor();
     void disconnectEndsTheSession();
     void eachViewShowsOnlyItsOwnAnswer();
@@ -540,6 +543,46 @@ void PageOnBridgeTest::installsAPluginStepByStep()
              qPrintable(viewText(QStringLiteral("files"))));
     QCOMPARE(eval(QStringLiteral("document.querySelectorAll('#view-files .steps-track li.done').length")).toInt(), 6);
     shoot(QStringLiteral("04-files"));
+}
+
+// The simulator's ls output for names a server may well hold: each is one row, shown as text, and
+// a folder opens with a click on its name.
+void PageOnBridgeTest::listingShowsOddNamesAsTextAndOpensFolders()
+{
+    requireSimulator();
+    QVERIFY2(connectedTo(m_simPort), qPrintable(viewText(QStringLiteral("servers"))));
+    const QString top = m_dir.filePath(QStringLiteral("sim/files/odd"));
+    QVERIFY(QDir().mkpath(top + QStringLiteral("/my plugins")));
+    const QStringList names = {QStringLiteral("<img src=x onerror=\"window.__pwned=1\">.txt"), QStringLiteral("-rf"),
+                               QStringLiteral("  two leading blanks"), QString::fromUtf8("\xC3\xBCn\xC3\xAF.txt"),
+                               QStringLiteral("x -> y")};
+    for (const QString &name : names) {
+        QFile file(top + QLatin1Char('/') + name);
+        QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(name));
+        file.write("abc");
+    }
+    QFile inner(top + QStringLiteral("/my plugins/inner.bin"));
+    QVERIFY(inner.open(QIODevice::WriteOnly));
+    inner.close();
+    eval(QStringLiteral("VX.show('files'); document.querySelector('#view-files input').value = 'odd';"));
+    click(QStringLiteral("files"), QStringLiteral("List"));
+    const QString names0 = QStringLiteral("Array.prototype.map.call(document.querySelectorAll('#view-files .table-listing tbody tr'),"
+                                          " function (r) { return r.cells[0].textContent + '|' + r.cells[1].textContent + '|' + r.cells[3].textContent; })");
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-files').textContent.indexOf('Listing of odd: 1 folder, 5 files.') >= 0"), 15000),
+             qPrintable(viewText(QStringLiteral("files"))));
+    QStringList expected{QStringLiteral("my plugins/||folder")};
+    QStringList files = names;
+    std::sort(files.begin(), files.end());
+    for (const QString &name : files)
+        expected << name + QStringLiteral("|3 B|file");
+    QCOMPARE(eval(names0 + QStringLiteral(".join('\\n')")).toString(), expected.join(QLatin1Char('\n')));
+    QVERIFY(!eval(QStringLiteral("window.__pwned")).toBool());
+    QCOMPARE(eval(QStringLiteral("document.querySelectorAll('#view-files img').length")).toInt(), 0);
+    shoot(QStringLiteral("04a-files-listing"));
+    eval(QStringLiteral("document.querySelector('#view-files .table-listing tbody a').click()"));
+    QVERIFY2(waitFor(QStringLiteral("document.querySelector('#view-files .crumbs').textContent === 'server folder/odd/my plugins'"), 15000),
+             qPrintable(viewText(QStringLiteral("files"))));
+    QVERIFY(waitFor(names0 + QStringLiteral(".join() === 'inner.bin|0 B|file'"), 5000));
 }
 
 void PageOnBridgeTest::busCommandAnswerReachesTheMonitor()
