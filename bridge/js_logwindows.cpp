@@ -6,6 +6,8 @@
 #include "boundedxml.h"
 #include "qmllogclass.h"
 
+#include "kvt_olmocodes.h"
+
 #include <QDebug>
 #include <QDomDocument>
 #include <QJsonDocument>
@@ -14,7 +16,8 @@
 
 namespace {
 
-const QString kLogChannel = QStringLiteral("1010022");
+// Log messages arrive as broadcast messages; the page names their channel by the command code.
+const QString kLogChannel = QString::number(kvt::CmdSendBroadcastMessage);
 
 // The broadcast log message: an XML document whose element text is JSON with "sender",
 // "paramId" and "msg". Anything else yields empty texts.

@@ -304,9 +304,8 @@ void SimServer::login(SimSession& s, const kvtOlmoFrame& f)
         s.closed = true;
         return;
     }
-    std::string plain(reinterpret_cast<const char*>(data), f.GetBufferLength() - kvt::kvtOlmoHeaderSize);
-    for (char& c : plain)
-        c = char(uint8_t(c) ^ 0xA5);
+    const std::string plain = kvt::kvtOlmoMaskCredentials(
+        std::string(reinterpret_cast<const char*>(data), f.GetBufferLength() - kvt::kvtOlmoHeaderSize));
     size_t bar = plain.find('|');
     std::string user = plain.substr(0, bar);
     std::string password = bar == std::string::npos ? std::string() : plain.substr(bar + 1);
@@ -317,14 +316,14 @@ void SimServer::login(SimSession& s, const kvtOlmoFrame& f)
             e.second->role == (monitor ? SimSession::Monitor : SimSession::Command))
             ++sameRole;
 
-    uint8_t result = 0;
+    uint8_t result = kvt::kvtOlmoLoginAccepted;
     if (m_options.faults.refuseLogin || bar == std::string::npos || !m_users.check(user, password))
-        result = 2;
+        result = kvt::kvtOlmoLoginRefused;
     else if (m_options.faults.reportFull || sameRole >= m_options.maxClients)
-        result = 1;
+        result = kvt::kvtOlmoLoginMaxClients;
 
     unsigned char answer[5] = {result, 0, 0, 0, 0};
-    if (result == 0) {
+    if (result == kvt::kvtOlmoLoginAccepted) {
         s.loggedIn = true;
         s.role = monitor ? SimSession::Monitor : SimSession::Command;
         s.clientId = m_nextClientId++;
@@ -333,7 +332,7 @@ void SimServer::login(SimSession& s, const kvtOlmoFrame& f)
             answer[1 + i] = uint8_t(s.clientId >> (8 * i));
         SimLog::line(s.label() + ": user " + user + " logged in");
     } else {
-        SimLog::line(s.label() + ": login of " + user + (result == 1 ? " refused: client limit reached"
+        SimLog::line(s.label() + ": login of " + user + (result == kvt::kvtOlmoLoginMaxClients ? " refused: client limit reached"
                                                                      : " refused: wrong user or password"));
         // Nothing more can happen on a refused connection.
         s.closeWhenFlushed = true;

@@ -6,15 +6,6 @@
 
 using kvt::kvtOlmoFrame;
 
-namespace {
-
-uint32_t read32(const unsigned char* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-} // namespace
-
 SimSession::Extract SimSession::extract(kvtOlmoFrame& out)
 {
     const size_t header = kvt::kvtOlmoHeaderSize;
@@ -31,7 +22,7 @@ SimSession::Extract SimSession::extract(kvtOlmoFrame& out)
     }
     if (!out.IsInlineType()) {
         // Bound the announced length before anything is allocated for it.
-        uint32_t length = read32(h + 4);
+        uint32_t length = out.GetAnnouncedLength();
         if (length > kvt::kvtOlmoMaxPayload)
             return TooLarge;
         if (available < header + length)

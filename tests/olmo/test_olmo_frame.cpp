@@ -184,6 +184,20 @@ TEST(OlmoFrameParse, PayloadHeaderSizesTheBuffer) {
   EXPECT_TRUE(f.IsChecksumValid());
 }
 
+TEST(OlmoFrameParse, AnnouncedLengthIsKnownBeforeTheBufferIsSized) {
+  const struct {
+    uint8_t type;
+    uint32_t value;
+    uint32_t announced;
+  } cases[] = {{kvtTypeUInt, 0xDEADBEEF, 0}, {kvtTypeString, 33, 33}, {kvtTypeData, 0xFFFFFFFF, 0xFFFFFFFF}};
+  for (const auto& c : cases) {
+    kvtOlmoFrame f;
+    receive_header(f, header(2, c.type, 7, c.value));
+    EXPECT_EQ(f.GetAnnouncedLength(), c.announced) << int(c.type);
+    EXPECT_EQ(f.GetBufferLength(), 9u) << "nothing allocated yet";
+  }
+}
+
 TEST(OlmoFrameParse, StringHeaderWithZeroLengthIsNineBytes) {
   kvtOlmoFrame f;
   receive_header(f, header(2, kvtTypeString, 7, 0));

@@ -2,6 +2,7 @@
 #define KVT_OLMOCODES_H
 
 #include <cstdint>
+#include <string>
 
 namespace kvt {
 
@@ -69,6 +70,21 @@ enum kvtOlmoCommand : uint32_t {
   CmdQueryProjectJson = 1010034,
   CmdEnableLogClients = 1010035
 };
+
+// Authentication: the request carries "user|password" with every byte XORed with the mask;
+// the first byte of the answer is the result, followed on success by the client id.
+const uint8_t kvtOlmoLoginMask = 0xA5;
+enum kvtOlmoLoginResult : uint8_t {
+  kvtOlmoLoginAccepted = 0,
+  kvtOlmoLoginMaxClients = 1,  // the credentials are right, but the server serves no more clients
+  kvtOlmoLoginRefused = 2
+};
+
+// Masks (or, applied again, unmasks) the credentials text of an authentication request.
+inline std::string kvtOlmoMaskCredentials(std::string text) {
+  for (char& c : text) c = static_cast<char>(static_cast<uint8_t>(c) ^ kvtOlmoLoginMask);
+  return text;
+}
 
 // Values of the one-byte answer that ends a configuration download.
 enum kvtOlmoDownloadEnd : uint8_t {

@@ -222,6 +222,8 @@ bool kvtOlmoFrame::adjust_buffer(uint32_t size) {
   return true;
 }
 
+uint32_t kvtOlmoFrame::GetAnnouncedLength() const { return IsInlineType() ? 0u : read_u32(4); }
+
 bool kvtOlmoFrame::reinterpret_frame() {
   if (IsInlineType()) {
     if (m_uiLength != kvtOlmoHeaderSize && !adjust_buffer(kvtOlmoHeaderSize)) {

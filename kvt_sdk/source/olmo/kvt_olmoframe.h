@@ -101,6 +101,9 @@ class kvtOlmoFrame : public kvtIOlmoFrame {
   // the payload length into bytes 4-7; byte 8 is left zero. Returns false when
   // the buffer could not be allocated (the frame is then unchanged).
   bool adjust_buffer(uint32_t size);
+  // After only the header was read: the payload length it announces (0 for an inline type),
+  // so that a reader bounds it (kvtOlmoMaxPayload) before reinterpret_frame allocates it.
+  uint32_t GetAnnouncedLength() const;
   // After a header was read: true when the frame is complete (inline type),
   // false when GetDataLength() payload bytes must be read from byte 9 on.
   bool reinterpret_frame();

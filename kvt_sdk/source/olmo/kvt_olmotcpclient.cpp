@@ -13,13 +13,10 @@ namespace kvt {
 
 namespace {
 const char* const kFile = "kvt_sdk/source/olmo/kvt_olmotcpclient";
-const uint8_t kAuthMask = 0xA5;
 
 // Payload of an authentication request: "user|password", every byte masked.
 std::string masked_credentials(const std::string& user, const std::string& password) {
-  std::string plain = user + "|" + password;
-  for (char& c : plain) c = static_cast<char>(static_cast<uint8_t>(c) ^ kAuthMask);
-  return plain;
+  return kvtOlmoMaskCredentials(user + "|" + password);
 }
 }  // namespace
 
@@ -273,7 +270,7 @@ bool kvtOlmoTcpClient::authenticate() {
 void kvtOlmoTcpClient::handle_authentication_response(const kvtOlmoFrame& response) {
   const uint8_t* data = response.GetAsData();
   const uint8_t result = data[0];
-  if (result == 0) {
+  if (result == kvtOlmoLoginAccepted) {
     uint32_t id = 0;
     const uint32_t count = response.GetBufferLength() - kvtOlmoHeaderSize - 1;
     for (uint32_t i = 0; i < 4 && i < count; ++i) id |= static_cast<uint32_t>(data[1 + i]) << (8 * i);
@@ -289,7 +286,7 @@ void kvtOlmoTcpClient::handle_authentication_response(const kvtOlmoFrame& respon
     } else {
       start_command();
     }
-  } else if (result == 1) {
+  } else if (result == kvtOlmoLoginMaxClients) {
     notify_authentication(kvtOlmoConnectionMaxClients, "Authentication success but max clients reached");
   } else {
     notify_authentication(kvtOlmoConnectionAuthFailed, "Authentication failed");
@@ -397,11 +394,7 @@ int kvtOlmoTcpClient::ReadFrame(kvtOlmoFrame* frame, int* received) {
     KVT_OLMO_REPORT(kvtErrorNetwork, "Frame header with invalid CHK, stream out of step", kFile, site);
     return kvtOlmoFrameBadChecksum;
   }
-  // The header buffer is 9 bytes long, so GetDataLength() would give 4: read bytes 4-7 directly.
-  const uint8_t* header = frame->GetBuffer();
-  const uint32_t announced = frame->IsInlineType() ? 0u
-      : (static_cast<uint32_t>(header[4]) | static_cast<uint32_t>(header[5]) << 8 |
-         static_cast<uint32_t>(header[6]) << 16 | static_cast<uint32_t>(header[7]) << 24);
+  const uint32_t announced = frame->GetAnnouncedLength();
   // A header may announce up to 4 GiB: refuse anything above the bound before allocating.
   if (announced > kvtOlmoMaxPayload) {
     std::string text = "Frame payload too large " + std::to_string(announced);
