@@ -16,7 +16,8 @@ QString normalPath(QString path)
 
 } // namespace
 
-void AnswerRoutes::add(Kind kind, const QString &callback, const QString &path, qint64 nowMs)
+void AnswerRoutes::add(Kind kind, const QString &callback, const QString &path, qint64 nowMs,
+                       qint64 journalEntry)
 {
     expire(nowMs);
     if (size_t(count(kind)) >= kMaxPerKind) {
@@ -24,7 +25,7 @@ void AnswerRoutes::add(Kind kind, const QString &callback, const QString &path, 
                                          [kind](const Request &r) { return r.kind == kind; });
         m_pending.erase(oldest);
     }
-    m_pending.push_back(Request{kind, callback, path, nowMs});
+    m_pending.push_back(Request{kind, callback, path, nowMs, journalEntry});
 }
 
 bool AnswerRoutes::take(Kind kind, const QString &answeredPath, qint64 nowMs, Request *request)

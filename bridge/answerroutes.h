@@ -24,13 +24,14 @@ public:
         QString callback;
         QString path;
         qint64 sentMs = 0;
+        qint64 journalEntry = 0; // its intent in the journal of changes; 0: none
     };
 
     static constexpr qint64 kExpiryMs = 60000;
     // More waiting requests of one kind than this are not answered in practice; the oldest goes.
     static constexpr size_t kMaxPerKind = 256;
 
-    void add(Kind kind, const QString &callback, const QString &path, qint64 nowMs);
+    void add(Kind kind, const QString &callback, const QString &path, qint64 nowMs, qint64 journalEntry = 0);
     // The request an answer of `kind` belongs to; false when none waits (the answer is dropped).
     bool take(Kind kind, const QString &answeredPath, qint64 nowMs, Request *request);
     // Every waiting request, oldest first, and none waits any more (the connection is gone).

@@ -135,6 +135,7 @@ JS::JS(QWidget *parent, Qt::WindowFlags flags)
 
     ensureProjectFolders();
     connectServerSignals();
+    openJournal();
     setContextMenuPolicy(Qt::CustomContextMenu);
 
     messagesThread = new JSMessagesThread(this);

@@ -16,6 +16,7 @@
 #include "answerroutes.h"
 #include "clientworker.h"
 #include "commandlinerequests.h"
+#include "journal.h"
 #include "localfiles.h"
 #include "vyxconnector.h"
 #include "projectstore.h"
@@ -70,6 +71,8 @@ public:
     VYXConnector &serverConnector() { return connector; }
     QWebFrame *mainFrame() const;
     QMap<QString, QMLLogClass *> openLogWindows() const { return logWindows; }
+    // The journal of changes the server slots write to (js_journal.cpp).
+    Journal &changeJournal() { return journal; }
 
     static QString applicationDir();
     // True for about:blank and for local files inside `htmlDir` (links resolved): the only
@@ -198,6 +201,14 @@ public slots:
     QString ETSProject_import(QString projectPath, QString password, QString progressCallback,
                               QString doneCallback);
     void ETSProject_cancelImport();
+    // The journal of changes (js_journal.cpp). journalWatch names the page function told every
+    // time a record cannot be written; journalSetSite names the server of the running connection
+    // (its address when empty); journalEntries and journalExport take a filter as JSON {site, kind,
+    // from, to} (dates YYYY-MM-DD) and answer JSON.
+    void journalWatch(QString callback);
+    void journalSetSite(QString name);
+    QString journalEntries(QString filterJson);
+    QString journalExport(QString format, QString filterJson, QString path);
 
 private:
     void setupUi();
@@ -210,7 +221,7 @@ private:
     // Server side (js_server.cpp): every command line goes out through sendCommandLine, so that
     // its answer reaches onCommandLineReply with the request it belongs to.
     void sendCommandLine(CommandLineRequests::Kind kind, const QString &callback,
-                         const QString &commandLine);
+                         const QString &commandLine, const char *journalKind = "command-line");
     void onCommandLineReply(QString tag, QString info);
     void queueStatus(const QString &callback, const QString &status);
     void queueConnectionObject(const QString &connection, const QString *state);
@@ -218,7 +229,8 @@ private:
     // Folder, file and database requests: remembered with their callback before they go out, or
     // answered at once with kNotConnected when the client is not ready (false then).
     bool sendRoutedRequest(AnswerRoutes::Kind kind, const QString &callback, const QString &path);
-    void deliverRoutedAnswer(AnswerRoutes::Kind kind, const QString &answeredPath, const QString &text);
+    void deliverRoutedAnswer(AnswerRoutes::Kind kind, const QString &answeredPath, const QString &text,
+                             bool refused = false);
     void onFileAnswer(int code, QString json);
     bool answersCopy(const QJsonObject &answer, RemoteCopy::Stage stage) const;
     void onCopyCreated(const QJsonObject &answer);
@@ -230,6 +242,11 @@ private:
     void abandonRequests(const QString &reason);
     // Ready, and not being stopped: a Stop still waiting on the worker already counts.
     bool clientReady();
+    // Journal of changes (js_journal.cpp): the intent before a request leaves (its id, 0 when it
+    // could not be written), the result when its answer arrives.
+    void openJournal();
+    qint64 journalIntent(const char *kind, const QJsonObject &arguments);
+    void journalResult(qint64 &intent, const char *outcome, const QString &result);
 
     QMap<QString, QMLLogClass *> logWindows;
 
@@ -292,6 +309,16 @@ private:
     std::unique_ptr<ClientWorker> clientWorker{new ClientWorker};
     // False from VYXDisconnect until the next VYXConnect.
     bool connectionWanted = false;
+
+    // The journal of changes, the server the records name, and the intents waiting for their
+    // answer: command lines by their tag, the running transfer, copy and plug-in install.
+    Journal journal;
+    JournalServer journalServer;
+    QString journalCallback;
+    QHash<QString, qint64> journalCommandLines;
+    qint64 journalTransfer = 0;
+    qint64 journalCopy = 0;
+    qint64 journalPlugin = 0;
 
 public:
     // The answer a request gets at once when the client is not ready, and the one that requests

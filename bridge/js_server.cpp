@@ -8,6 +8,7 @@
 #include "js.h"
 #include "bridgelog.h"
 
+#include "journalschema.h"
 #include "pagescript.h"
 
 #include "kvt_osfile.h"
@@ -15,6 +16,7 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QWebFrame>
 
@@ -83,6 +85,8 @@ QString JS::VYXConnect(QString ip, QString port, QString user, QString password,
     connectionCallback = cb;
     abandonRequests(QLatin1String(kConnectionLost));
     connectionWanted = true;
+    // The page names the saved site afterwards (journalSetSite), when it has one.
+    journalServer = JournalServer{QString(), ip + QLatin1Char(':') + port, user};
     kvt::kvtOlmoTcpClientVyx *client = &connector.Client();
     client->SetHeartBeatTimeOut(kConnectHeartBeatTimeOutMs);
     // Start stops the running connection first, joining its threads: not on the GUI thread. The
@@ -181,8 +185,15 @@ void JS::VYXConnectionState(QString connectionType, QString connectionStateText,
 
 void JS::abandonRequests(const QString &reason)
 {
-    for (const AnswerRoutes::Request &request : answerRoutes.takeAll())
+    for (AnswerRoutes::Request request : answerRoutes.takeAll()) {
+        journalResult(request.journalEntry, vyxjournal::kOutcomeUnknown, reason);
         queueStringCall(request.callback, reason);
+    }
+    for (qint64 entry : journalCommandLines)
+        journalResult(entry, vyxjournal::kOutcomeUnknown, reason);
+    journalCommandLines.clear();
+    // The server may have taken the whole configuration before the connection went.
+    journalResult(journalTransfer, vyxjournal::kOutcomeUnknown, reason);
     for (const CommandLineRequests::Request &request : commandLines.takeAll()) {
         if (request.kind == CommandLineRequests::Kind::Console
             || request.kind == CommandLineRequests::Kind::Guardian)
@@ -190,8 +201,11 @@ void JS::abandonRequests(const QString &reason)
         else if (request.kind == CommandLineRequests::Kind::Execute)
             queueStringCall(request.callback, reason);
     }
-    if (remoteCopy.stage() != RemoteCopy::Stage::Idle)
+    if (remoteCopy.stage() != RemoteCopy::Stage::Idle) {
+        journalResult(journalCopy, vyxjournal::kOutcomeUnknown, reason);
+        journalResult(journalPlugin, vyxjournal::kOutcomeUnknown, reason);
         failCopy(reason);
+    }
 }
 
 void JS::VYXAuthenticationResponse(int eState, QString message)
@@ -212,6 +226,9 @@ QString JS::VYXUpload(QString path, QString cb)
         return QStringLiteral("Not Ready");
     }
     transferCallback = cb;
+    journalResult(journalTransfer, vyxjournal::kOutcomeUnknown, QStringLiteral("another transfer was started"));
+    journalTransfer = journalIntent(vyxjournal::kKindConfigurationUpload,
+                                    {{QStringLiteral("file"), path}, {QStringLiteral("bytes"), QFileInfo(path).size()}});
     // The server's logic process must not hold the database while it is replaced.
     sendCommandLine(CommandLineRequests::Kind::Unread, QString(), QLatin1String(kStopLogicCommand));
     qCDebug(lcBridge).noquote() << QStringLiteral("VYX Upload: ") + path;
@@ -224,6 +241,8 @@ QString JS::VYXUpload(QString path, QString cb)
         if (refused == 0)
             return;
         QMetaObject::invokeMethod(this, [this, path, callback, refused] {
+            journalResult(journalTransfer, vyxjournal::kOutcomeFailed,
+                          QStringLiteral("The upload did not start: the file cannot be read, or another transfer runs"));
             // An end record, as the transfer itself would send, so the page's bar ends.
             const QJsonObject end{{QStringLiteral("IsEnd"), QStringLiteral("true")},
                                   {QStringLiteral("GetError"), refused},
@@ -245,12 +264,26 @@ QString JS::VYXDownload(QString path, QString cb)
         return QStringLiteral("Not Ready");
     transferCallback = cb;
     qCDebug(lcBridge).noquote() << QStringLiteral("download path=") + path;
-    connector.Client().QueryDownloadConfiguration(utf8(path), std::string());
+    journalResult(journalTransfer, vyxjournal::kOutcomeUnknown, QStringLiteral("another transfer was started"));
+    journalTransfer = journalIntent(vyxjournal::kKindBackup, {{QStringLiteral("file"), path}});
+    if (connector.Client().QueryDownloadConfiguration(utf8(path), std::string()) != 0)
+        journalResult(journalTransfer, vyxjournal::kOutcomeFailed, QStringLiteral("The download did not start"));
     return QString();
 }
 
 void JS::VYXInProgress(QString ss)
 {
+    if (journalTransfer > 0) {
+        const QJsonObject progress = QJsonDocument::fromJson(ss.toUtf8()).object();
+        if (progress.value(QStringLiteral("IsEnd")).toString() == QLatin1String("true")) {
+            const bool ok = progress.value(QStringLiteral("GetError")).toInt(-1) == 0;
+            QString result = progress.value(QStringLiteral("GetInfo")).toString();
+            const QString md5 = progress.value(QStringLiteral("GetServerMd5File")).toString();
+            if (ok && !md5.isEmpty())
+                result += (result.isEmpty() ? QString() : QStringLiteral("; ")) + QStringLiteral("MD5 ") + md5;
+            journalResult(journalTransfer, ok ? vyxjournal::kOutcomeSucceeded : vyxjournal::kOutcomeFailed, result);
+        }
+    }
     queueExpressionCall(transferCallback, jsonExpression(ss));
 }
 
@@ -287,14 +320,26 @@ void JS::sendParameterValue(QString uid, QString type, QString value)
     kvt::kvtOlmoTcpClientVyx &client = connector.Client();
     const int id = uid.toInt();
     const bool physical = false;
+    static const QStringList kTypes{QStringLiteral("string"), QStringLiteral("float"), QStringLiteral("byte"),
+                                    QStringLiteral("uint")};
+    if (!kTypes.contains(type))
+        return;
+    qint64 entry = journalIntent(vyxjournal::kKindParameterWrite, {{QStringLiteral("uid"), uid},
+                                                                    {QStringLiteral("type"), type},
+                                                                    {QStringLiteral("value"), value}});
+    int sent = -1;
     if (type == QLatin1String("string"))
-        client.SendParameterValueAsString(id, utf8(value), physical);
+        sent = client.SendParameterValueAsString(id, utf8(value), physical);
     else if (type == QLatin1String("float"))
-        client.SendParameterValueAsFloat(id, value.toFloat(), physical);
+        sent = client.SendParameterValueAsFloat(id, value.toFloat(), physical);
     else if (type == QLatin1String("byte"))
-        client.SendParameterValueAsByte(id, static_cast<unsigned char>(value.toShort() & 0xff), physical);
+        sent = client.SendParameterValueAsByte(id, static_cast<unsigned char>(value.toShort() & 0xff), physical);
     else if (type == QLatin1String("uint"))
-        client.SendParameterValueAsUint(id, value.toUInt(), physical);
+        sent = client.SendParameterValueAsUint(id, value.toUInt(), physical);
+    // The server confirms no write: the record says the write left (or was queued for the connection).
+    journalResult(entry, sent == 0 ? vyxjournal::kOutcomeSent : vyxjournal::kOutcomeFailed,
+                  sent == 0 ? QStringLiteral("sent; the server does not confirm writes")
+                            : QStringLiteral("not sent"));
 }
 
 void JS::updateParameter(QJsonDocument json)
@@ -346,28 +391,39 @@ bool JS::sendRoutedRequest(AnswerRoutes::Kind kind, const QString &callback, con
     kvt::kvtOlmoTcpClientVyx &client = connector.Client();
     int sent = -1;
     if (clientReady()) {
-        answerRoutes.add(kind, callback, path, nowMs());
+        qint64 entry = 0;
+        switch (kind) {
+        case AnswerRoutes::Kind::FolderCreate: entry = journalIntent(vyxjournal::kKindFolderCreate, {{QStringLiteral("path"), path}}); break;
+        case AnswerRoutes::Kind::FolderDelete: entry = journalIntent(vyxjournal::kKindFolderDelete, {{QStringLiteral("path"), path}}); break;
+        case AnswerRoutes::Kind::FileDelete: entry = journalIntent(vyxjournal::kKindFileDelete, {{QStringLiteral("path"), path}}); break;
+        case AnswerRoutes::Kind::DatabaseMd5: break; // a question, not a change
+        }
+        answerRoutes.add(kind, callback, path, nowMs(), entry);
         switch (kind) {
         case AnswerRoutes::Kind::FolderCreate: sent = client.QueryFolderCreate(utf8(path)); break;
         case AnswerRoutes::Kind::FolderDelete: sent = client.QueryFolderDelete(utf8(path)); break;
         case AnswerRoutes::Kind::FileDelete: sent = client.QueryFileDelete(utf8(path)); break;
         case AnswerRoutes::Kind::DatabaseMd5: sent = client.QueryDbMd5(); break;
         }
-        if (sent != 0)
-            answerRoutes.take(kind, path, nowMs(), nullptr);
+        if (sent != 0) {
+            AnswerRoutes::Request request;
+            if (answerRoutes.take(kind, path, nowMs(), &request))
+                journalResult(request.journalEntry, vyxjournal::kOutcomeFailed, QLatin1String(kNotConnected));
+        }
     }
     if (sent != 0)
         queueStringCall(callback, QLatin1String(kNotConnected));
     return sent == 0;
 }
 
-void JS::deliverRoutedAnswer(AnswerRoutes::Kind kind, const QString &path, const QString &text)
+void JS::deliverRoutedAnswer(AnswerRoutes::Kind kind, const QString &path, const QString &text, bool refused)
 {
     AnswerRoutes::Request request;
     if (!answerRoutes.take(kind, path, nowMs(), &request)) {
         qCDebug(lcBridge).noquote() << QStringLiteral("Answer without a request: ") + text;
         return;
     }
+    journalResult(request.journalEntry, refused ? vyxjournal::kOutcomeFailed : vyxjournal::kOutcomeSucceeded, text);
     queueStringCall(request.callback, text);
 }
 
@@ -375,15 +431,16 @@ void JS::onFileAnswer(int code, QString json)
 {
     const QJsonObject answer = QJsonDocument::fromJson(json.toUtf8()).object();
     const QString info = answer.value(QStringLiteral("info")).toString();
+    const bool refused = answer.value(QStringLiteral("err")).toInt(0) != 0;
     switch (code) {
     case kvt::CmdQueryFolderCreate:
-        deliverRoutedAnswer(AnswerRoutes::Kind::FolderCreate, answeredPath(answer), info);
+        deliverRoutedAnswer(AnswerRoutes::Kind::FolderCreate, answeredPath(answer), info, refused);
         break;
     case kvt::CmdQueryFolderDelete:
-        deliverRoutedAnswer(AnswerRoutes::Kind::FolderDelete, answeredPath(answer), info);
+        deliverRoutedAnswer(AnswerRoutes::Kind::FolderDelete, answeredPath(answer), info, refused);
         break;
     case kvt::CmdQueryFileDelete:
-        deliverRoutedAnswer(AnswerRoutes::Kind::FileDelete, answeredPath(answer), info);
+        deliverRoutedAnswer(AnswerRoutes::Kind::FileDelete, answeredPath(answer), info, refused);
         break;
     case kvt::CmdQueryFileCreate:
         onCopyCreated(answer);
@@ -454,6 +511,10 @@ QString JS::VYXCopyFile(QString _hostFileName, QString _VYXfileName, QString cal
     }
     remoteCopy.begin(_hostFileName, _VYXfileName);
     copyCallback = callBack;
+    journalResult(journalCopy, vyxjournal::kOutcomeUnknown, QStringLiteral("another copy was started"));
+    journalCopy = journalIntent(vyxjournal::kKindFileCopy, {{QStringLiteral("local"), _hostFileName},
+                                                            {QStringLiteral("server"), _VYXfileName},
+                                                            {QStringLiteral("bytes"), local.size()}});
     if (connector.Client().QueryFileCreate(utf8(_VYXfileName)) != 0) {
         failCopy(QLatin1String(kNotConnected));
         return QString();
@@ -516,6 +577,8 @@ void JS::onCopyMd5(QString md5)
 void JS::failCopy(const QString &info)
 {
     remoteCopy.finish();
+    journalResult(journalCopy, vyxjournal::kOutcomeFailed, info);
+    journalResult(journalPlugin, vyxjournal::kOutcomeFailed, QStringLiteral("the archive was not copied: ") + info);
     qCDebug(lcBridge).noquote() << QStringLiteral("copy failed: ") + info;
     const QJsonObject status{{QStringLiteral("status"), QStringLiteral("error")},
                              {QStringLiteral("info"), info}};
@@ -531,10 +594,12 @@ void JS::VYXCreateFileDone(QString info)
     QFile local(remoteCopy.localPath());
     if (!local.open(QIODevice::ReadOnly)) {
         qCDebug(lcBridge).noquote() << QStringLiteral(" file to copy not found: ") + remoteCopy.localPath();
+        journalResult(journalCopy, vyxjournal::kOutcomeFailed, QStringLiteral("the local file cannot be read"));
         return;
     }
     if (local.size() > RemoteCopy::kMaxFileSize) {
         qCDebug(lcBridge).noquote() << QStringLiteral(" file to copy too large: ") + remoteCopy.localPath();
+        journalResult(journalCopy, vyxjournal::kOutcomeFailed, QStringLiteral("the local file is too large"));
         return;
     }
     remoteCopy.start(local.size());
@@ -573,8 +638,12 @@ void JS::VYXFileVerified(QString info)
     qCDebug(lcBridge).noquote() << QStringLiteral("MD5 ") + md5;
     if (md5 == info) {
         qCDebug(lcBridge) << "complete";
+        journalResult(journalCopy, vyxjournal::kOutcomeSucceeded, QStringLiteral("MD5 ") + md5);
         queueStatus(copyCallback, QStringLiteral("complete"));
     } else {
+        const QString mismatch = QStringLiteral("MD5 differs: server %1, local %2").arg(info.left(64), md5);
+        journalResult(journalCopy, vyxjournal::kOutcomeFailed, mismatch);
+        journalResult(journalPlugin, vyxjournal::kOutcomeFailed, QStringLiteral("the archive arrived damaged: ") + mismatch);
         queueStatus(copyCallback, QStringLiteral("MD5 Error"));
     }
 }
@@ -583,7 +652,7 @@ void JS::VYXFileVerified(QString info)
 // connector's reply queue with the tag of its request, so it reaches that request's callback, once.
 
 void JS::sendCommandLine(CommandLineRequests::Kind kind, const QString &callback,
-                         const QString &commandLine)
+                         const QString &commandLine, const char *journalKind)
 {
     connect(&connector, &VYXConnector::commandLineReply, this, &JS::onCommandLineReply,
             Qt::UniqueConnection);
@@ -591,11 +660,16 @@ void JS::sendCommandLine(CommandLineRequests::Kind kind, const QString &callback
     // later connection, with its answer long given up.
     bool sent = false;
     if (clientReady()) {
+        qint64 entry = journalIntent(journalKind, {{QStringLiteral("command"), commandLine}});
         const QString tag = commandLines.add(kind, callback);
         connector.CommandReplies().Push(tag, commandLine);
         sent = connector.Client().QueryExecuteCommandLine(utf8(commandLine)) == 0;
-        if (!sent)
+        if (!sent) {
             commandLines.take(tag, nullptr);
+            journalResult(entry, vyxjournal::kOutcomeFailed, QLatin1String(kNotConnected));
+        } else if (entry > 0) {
+            journalCommandLines.insert(tag, entry);
+        }
     }
     if (sent)
         return;
@@ -621,6 +695,10 @@ void JS::onCommandLineReply(QString tag, QString info)
         qCDebug(lcBridge).noquote() << QStringLiteral("Command line answer without a request: ") + info;
         return;
     }
+    // What a command printed may be a file's contents: only its size goes into the journal.
+    qint64 entry = journalCommandLines.take(tag);
+    journalResult(entry, vyxjournal::kOutcomeSucceeded,
+                  QStringLiteral("answered with %1 characters of output").arg(info.size()));
     switch (request.kind) {
     case CommandLineRequests::Kind::Console:
     case CommandLineRequests::Kind::Guardian:
@@ -697,7 +775,12 @@ QString JS::VYXInstallPlugin(QString pluginName, QString installPath, QString ca
 {
     Q_UNUSED(installPath);
     installCompleteCallback = callBackComplete;
+    journalResult(journalPlugin, vyxjournal::kOutcomeUnknown, QStringLiteral("another install was started"));
+    if (clientReady())
+        journalPlugin = journalIntent(vyxjournal::kKindPluginInstall, {{QStringLiteral("archive"), pluginName}});
     VYXCopyFile(pluginName, QLatin1String(kPluginArchiveName), callBackStatus);
+    if (remoteCopy.stage() == RemoteCopy::Stage::Idle)
+        journalResult(journalPlugin, vyxjournal::kOutcomeFailed, QStringLiteral("the archive was not sent"));
     return QString();
 }
 
@@ -727,6 +810,7 @@ void JS::VYXPluginExtracted2(QString info)
 void JS::VYXPluginExtracted3(QString info)
 {
     qCDebug(lcBridge).noquote() << info;
+    journalResult(journalPlugin, vyxjournal::kOutcomeSucceeded, QStringLiteral("install complete; logic restarting"));
     queueStatus(installCompleteCallback, QStringLiteral("install complete"));
 }
 
@@ -735,13 +819,13 @@ void JS::VYXPluginExtracted3(QString info)
 void JS::VYXStartKNXGateway()
 {
     sendCommandLine(CommandLineRequests::Kind::Unread, QString(),
-                    QLatin1String(VYXConnector::kKnxGatewayStartCommand));
+                    QLatin1String(VYXConnector::kKnxGatewayStartCommand), vyxjournal::kKindGatewayStart);
 }
 
 void JS::VYXStopKNXGateway()
 {
     sendCommandLine(CommandLineRequests::Kind::Unread, QString(),
-                    QLatin1String(VYXConnector::kKnxGatewayStopCommand));
+                    QLatin1String(VYXConnector::kKnxGatewayStopCommand), vyxjournal::kKindGatewayStop);
 }
 
 void JS::VYXEnableBusDebug(QString enable)
@@ -751,7 +835,11 @@ void JS::VYXEnableBusDebug(QString enable)
 
 void JS::VYXZephronCommand(QString command)
 {
-    connector.SendZephronCommand(command);
+    qint64 entry = journalIntent(vyxjournal::kKindZephronCommand, {{QStringLiteral("command"), command}});
+    const int sent = connector.SendZephronCommand(command);
+    // Answers come as bus messages, not tied to a command: the record says the command left.
+    journalResult(entry, sent == 0 ? vyxjournal::kOutcomeSent : vyxjournal::kOutcomeFailed,
+                  sent == 0 ? QStringLiteral("sent") : QStringLiteral("not sent"));
 }
 
 void JS::VYXZephronMessage(QString message)

@@ -1,6 +1,8 @@
 #include "ctlcommands.h"
 
 #include "ctlfleet.h"
+#include "journalschema.h"
+#include "journalwriter.h"
 
 
 #include <kvt_discovery.h>
@@ -114,6 +116,42 @@ int secondsOption(const std::vector<std::string>& args, int fallback, bool& ok)
     return fallback;
 }
 
+const int kJournalExit = 4;
+
+// The journal's kind for a command that changes the server; null for the others.
+const char* journalKind(const std::string& command)
+{
+    static const std::map<std::string, const char*> kinds = {
+        {"set", vyxjournal::kKindParameterWrite}, {"download", vyxjournal::kKindBackup},
+        {"upload", vyxjournal::kKindConfigurationUpload}, {"mkdir", vyxjournal::kKindFolderCreate},
+        {"rmdir", vyxjournal::kKindFolderDelete}, {"rm", vyxjournal::kKindFileDelete},
+        {"put", vyxjournal::kKindFileCopy}, {"exec", vyxjournal::kKindCommandLine},
+        {"zephron", vyxjournal::kKindZephronCommand},
+    };
+    const auto it = kinds.find(command);
+    return it == kinds.end() ? nullptr : it->second;
+}
+
+// What the command was asked to do, by name; never the password.
+vyxjournal::Arguments journalArguments(const CtlOptions& o)
+{
+    const auto& a = o.args;
+    const std::string& c = o.command;
+    if (c == "set")
+        return {{"uid", a[0]}, {"type", a[1]}, {"value", a[2]}};
+    if (c == "download" || c == "upload")
+        return {{"file", a[0]}};
+    if (c == "put")
+        return {{"local", a[0]}, {"remote", a[1]}};
+    if (c == "exec" || c == "zephron") {
+        std::string line;
+        for (size_t i = 0; i < a.size(); ++i)
+            line += (i ? " " : "") + a[i];
+        return {{"command", line}};
+    }
+    return {{"path", a.empty() ? std::string() : a[0]}};
+}
+
 } // namespace
 
 CtlCommands::CtlCommands(const CtlOptions& options, CtlOutput& output) : m_options(options), m_output(output) {}
@@ -190,12 +228,14 @@ int CtlCommands::usage(const std::string& message)
 
 int CtlCommands::lost(const char* what)
 {
+    m_unanswered = true;
     m_output.fail(std::string(what) + ": connection lost (" + m_session->lostReason() + ")");
     return 1;
 }
 
 int CtlCommands::timedOut(const char* what)
 {
+    m_unanswered = true;
     m_output.fail(std::string(what) + ": no answer within " + std::to_string(m_options.timeoutSeconds) + " s");
     return 1;
 }
@@ -247,9 +287,40 @@ int CtlCommands::run()
             continue;
         if (a.size() < e.minArgs || a.size() > e.maxArgs)
             return usage("wrong number of arguments for " + c);
+        const char* kind = journalKind(c);
+        if (kind && !m_options.journal.empty())
+            return journaled(kind, e.fn);
         return (this->*e.fn)();
     }
     return usage("unknown command: " + c);
+}
+
+// The intent is on disk before anything is sent; a journal that cannot be written stops the
+// command there, since a change the journal misses is what --journal is asked to prevent.
+int CtlCommands::journaled(const char* kind, int (CtlCommands::*fn)())
+{
+    vyxjournal::Writer journal("vyxctl");
+    const vyxjournal::Server server{m_options.site, m_options.host + ":" + std::to_string(m_options.port),
+                                    m_options.user};
+    int64_t intent = 0;
+    if (journal.open(m_options.journal))
+        intent = journal.intent(server, kind, journalArguments(m_options));
+    if (intent == 0) {
+        m_output.fail(journal.error() + "; nothing was sent");
+        return kJournalExit;
+    }
+    const int rc = (this->*fn)();
+    const char* outcome = rc == 0 ? vyxjournal::kOutcomeSucceeded
+                          : m_unanswered ? vyxjournal::kOutcomeUnknown
+                                         : vyxjournal::kOutcomeFailed;
+    std::string text = rc == 0 ? "done" : m_output.lastFailure();
+    if (rc == 3)
+        text = "not sent: " + text;
+    if (!journal.result(intent, outcome, text)) {
+        m_output.fail(journal.error());
+        return rc == 0 ? kJournalExit : rc;
+    }
+    return rc;
 }
 
 // ---- discovery -------------------------------------------------------------------------------

@@ -25,6 +25,8 @@ private:
     using FramePtr = std::shared_ptr<kvt::kvtIOlmoFrame>;
 
     int usage(const std::string& message);
+    // Runs a command that changes the server between its journal intent and result.
+    int journaled(const char* kind, int (CtlCommands::*fn)());
     int lost(const char* what);
     int timedOut(const char* what);
     // Waits for the Response with this code; other frames are passed to `other` when given.
@@ -57,4 +59,6 @@ private:
     const CtlOptions& m_options;
     CtlOutput& m_output;
     std::unique_ptr<CtlSession> m_session;
+    // Set when an answer never came (connection lost, time-out): the change's outcome is unknown.
+    bool m_unanswered = false;
 };

@@ -56,8 +56,12 @@ const char* ctlUsageText()
         "  --json                 one JSON object per line on stdout\n"
         "  --heartbeat MS         heartbeat period and time-out in milliseconds (default 5000)\n"
         "  -v, --verbose          show the protocol library's warnings and errors on stderr\n"
+        "  --journal FILE         record each change (set, download, upload, mkdir, rmdir, rm, put,\n"
+        "                         exec, zephron) in the journal FILE before it is sent, then its result\n"
+        "  --site NAME            the server's name in the journal (default host:port)\n"
         "Exit codes: 0 success, 1 operation failed (fleet: any site failed, or status found a site\n"
-        "unreachable or its backup too old), 2 usage error, 3 could not connect or log in.\n";
+        "unreachable or its backup too old), 2 usage error, 3 could not connect or log in,\n"
+        "4 the journal could not be written (with --journal: nothing is sent then).\n";
 }
 
 int parseCtlOptions(int argc, char** argv, CtlOptions& o, std::string& error)
@@ -106,6 +110,10 @@ int parseCtlOptions(int argc, char** argv, CtlOptions& o, std::string& error)
                 error = "invalid time-out: " + v;
                 return 2;
             }
+        } else if (a == "--journal") {
+            o.journal = v;
+        } else if (a == "--site") {
+            o.site = v;
         } else if (a == "--heartbeat") {
             if (!parseInt(v, 100, 600000, o.heartbeatMs)) {
                 error = "invalid heartbeat: " + v;

@@ -13,6 +13,8 @@ struct CtlOptions
     int heartbeatMs = 0;          // 0: the SDK's default heartbeat
     bool json = false;
     bool verbose = false;         // the SDK's own console reports go to stderr
+    std::string journal;          // journal file that changes are recorded in; empty: none
+    std::string site;             // the server's name in the journal; empty: host:port
     std::string command;
     std::vector<std::string> args;
 };

@@ -50,6 +50,7 @@ void CtlOutput::print(const std::string& text, const CtlRecord& record)
 void CtlOutput::fail(const std::string& reason)
 {
     endProgress();
+    m_lastFailure = reason;
     std::fprintf(stderr, "vyxctl: %s\n", reason.c_str());
 }
 

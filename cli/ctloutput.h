@@ -34,6 +34,8 @@ public:
     // Prints text (plain mode) or the record (JSON mode) as one line.
     void print(const std::string& text, const CtlRecord& record);
     void fail(const std::string& reason);
+    // The reason given to the last fail().
+    const std::string& lastFailure() const { return m_lastFailure; }
     void note(const std::string& text);
     void progress(const char* what, uint64_t done, uint64_t total);
     void endProgress();
@@ -43,4 +45,5 @@ private:
     FILE* m_out;
     bool m_tty;
     bool m_progressShown = false;
+    std::string m_lastFailure;
 };

@@ -7,7 +7,7 @@ PACKAGES=(
   qtbase5-dev libqt5webkit5-dev qtdeclarative5-dev qtquickcontrols2-5-dev libqt5sql5-sqlite
   qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
   qml-module-qtquick-templates2 qml-module-qtquick-layouts
-  libzip-dev libcjson-dev libssl-dev
+  libzip-dev libcjson-dev libssl-dev libsqlite3-dev sqlite3
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   zip unzip xvfb xauth fonts-dejavu-core iproute2 util-linux procps
   desktop-file-utils appstream dpkg-dev file man-db gzip lintian fakeroot

@@ -64,9 +64,12 @@ const char *const kSlots[] = {
     "writeFileAbsoluteFromImageData(QString,QString)", "MD5file(QString)",
     "writeFileAbsoluteFromHEXString(QString,QString)", "VYXGuardian(QString,QString)",
     "VYXGuardianDone(QString)", "VYXConsole(QString,QString)", "VYXConsoleDone(QString)",
-    // Beyond the original set: the server named on the command line, the ETS project import.
+    // Beyond the original set: the server named on the command line, the ETS project import, the
+    // journal of changes.
     "VYXStartupConnection()",
     "ETSProject_import(QString,QString,QString,QString)", "ETSProject_cancelImport()",
+    "journalWatch(QString)", "journalSetSite(QString)", "journalEntries(QString)",
+    "journalExport(QString,QString,QString)",
 };
 
 // Answers every HTTP request on loopback with one fixed body.

@@ -2,6 +2,7 @@
 // JavaScript, against a real vyxsim process on loopback. Callbacks record what they receive in the
 // page; the test reads those records back.
 #include "js.h"
+#include "journalschema.h"
 #include "kvt_olmotcpclientvyx.h"
 #include "mustrun.h"
 #include "pagescript.h"
@@ -266,6 +267,9 @@ private slots:
     void zephronRoundTrip();
     void silentServerIsReconnected();
     void bridgeDestroyedWhileConnected();
+    void journalRecordsEveryChange();
+    void journalLeavesLostAnswersUnknown();
+    void journalWriteFailureReachesThePage();
 
 private:
     std::unique_ptr<SimServer> m_sim;
@@ -896,6 +900,137 @@ void ServerSlotsTest::bridgeDestroyedWhileConnected()
     QTest::qWait(300);
     QVERIFY(m_page.open());
     QVERIFY(m_page.connectTo(m_sim->port()));
+}
+
+// Every slot that changes the server leaves an intent and its result in the journal, with the
+// server, the user and the arguments, and never the password or a file's contents.
+void ServerSlotsTest::journalRecordsEveryChange()
+{
+    SimServer server;
+    QVERIFY(server.start({QStringLiteral("--password"), QStringLiteral("pw-Secret-42")}));
+    QTemporaryDir dir;
+    Journal &journal = m_page.js().changeJournal();
+    QVERIFY(journal.open(dir.filePath(QStringLiteral("journal.sqlite"))));
+    QVERIFY(m_page.connectTo(server.port(), QStringLiteral("pw-Secret-42")));
+    m_page.call(QStringLiteral("vyxDesk.journalSetSite('Office')"));
+
+    const QString local = m_local.filePath(QStringLiteral("journal-copy.txt"));
+    QFile file(local);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("FILE-CONTENT-MARKER\n");
+    file.close();
+    const QString backup = m_local.filePath(QStringLiteral("journal-backup.db"));
+
+    m_page.call(QStringLiteral("vyxDesk.VYXCreateFolder('jdir', %1)").arg(m_page.cb(QStringLiteral("mk"))));
+    m_page.call(QStringLiteral("vyxDesk.sendParameterValue('100001', 'byte', '1')"));
+    m_page.call(QStringLiteral("vyxDesk.VYXCopyFile(%1, 'jdir/copy.txt', %2)").arg(jsString(local), m_page.cb(QStringLiteral("copy"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("mk"), 1));
+    QVERIFY(m_page.waitStatus(QStringLiteral("copy"), QStringLiteral("complete")));
+    m_page.call(QStringLiteral("vyxDesk.VYXConsole('cat jdir/copy.txt', %1)").arg(m_page.cb(QStringLiteral("console"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("console"), 1));
+    QVERIFY(m_page.calls(QStringLiteral("console")).first().contains(QStringLiteral("FILE-CONTENT-MARKER")));
+    m_page.call(QStringLiteral("vyxDesk.VYXDeleteFile('jdir/missing.txt', %1)").arg(m_page.cb(QStringLiteral("rm"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("rm"), 1));
+    m_page.call(QStringLiteral("vyxDesk.VYXStartKNXGateway()"));
+    m_page.call(QStringLiteral("vyxDesk.VYXZephronCommand('status')"));
+    // The gateway's answer has no callback: its record shows when it came. (An answer that arrives
+    // during a configuration transfer is taken by the transfer, so the download waits for it.)
+    QVERIFY(waitFor([&] {
+        return journal.entries(JournalFilter{QString(), QStringLiteral("gateway-start"), QDate(), QDate()})
+                   .at(0).toObject().value(QStringLiteral("outcome")).toString() != QLatin1String("pending");
+    }));
+    m_page.call(QStringLiteral("vyxDesk.VYXDownload(%1, %2)").arg(jsString(backup), m_page.cb(QStringLiteral("down"))));
+    QVERIFY(waitFor([&] {
+        const QList<QJsonObject> reports = m_page.objects(QStringLiteral("down"));
+        return !reports.isEmpty() && reports.last().value(QStringLiteral("IsEnd")).toString() == QLatin1String("true");
+    }, 60000));
+    // Reads are not changes: nothing is recorded for them.
+    m_page.call(QStringLiteral("vyxDesk.VYXDatabaseMD5(%1)").arg(m_page.cb(QStringLiteral("md5"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("md5"), 1));
+
+    // Every answer has come: nothing waits any more (the gateway's answer last among the lines).
+    QStringList got;
+    QVERIFY2(waitFor([&] {
+        got.clear();
+        const QJsonArray entries = journal.entries();
+        for (int i = entries.size() - 1; i >= 0; --i) {
+            const QJsonObject e = entries.at(i).toObject();
+            got << e.value(QStringLiteral("kind")).toString() + QLatin1Char(':') + e.value(QStringLiteral("outcome")).toString();
+        }
+        return !got.join(QLatin1Char(' ')).contains(QStringLiteral("pending"));
+    }), qPrintable(got.join(QLatin1Char(' '))));
+    QCOMPARE(got, (QStringList{QStringLiteral("folder-create:succeeded"), QStringLiteral("parameter-write:sent"),
+                               QStringLiteral("file-copy:succeeded"), QStringLiteral("command-line:succeeded"),
+                               QStringLiteral("file-delete:failed"), QStringLiteral("gateway-start:succeeded"),
+                               QStringLiteral("zephron-command:sent"), QStringLiteral("backup:succeeded")}));
+    const QJsonArray entries = journal.entries();
+    for (const QJsonValue &v : entries) {
+        const QJsonObject e = v.toObject();
+        QCOMPARE(e.value(QStringLiteral("site")).toString(), QStringLiteral("Office"));
+        QCOMPARE(e.value(QStringLiteral("address")).toString(), QStringLiteral("127.0.0.1:%1").arg(server.port()));
+        QCOMPARE(e.value(QStringLiteral("user")).toString(), QStringLiteral("admin"));
+    }
+    const QJsonObject copy = entries.at(entries.size() - 3).toObject().value(QStringLiteral("arguments")).toObject();
+    QCOMPARE(copy.value(QStringLiteral("local")).toString(), local);
+    QCOMPARE(copy.value(QStringLiteral("server")).toString(), QStringLiteral("jdir/copy.txt"));
+    QVERIFY(entries.at(0).toObject().value(QStringLiteral("result")).toString().contains(QStringLiteral("MD5")));
+
+    // The page reads the same records back, filtered.
+    const QJsonObject page = QJsonDocument::fromJson(
+        m_page.call(QStringLiteral("vyxDesk.journalEntries('{\"kind\":\"backup\",\"site\":\"Office\"}')")).toUtf8()).object();
+    QCOMPARE(page.value(QStringLiteral("entries")).toArray().size(), 1);
+    QCOMPARE(page.value(QStringLiteral("sites")).toArray(), QJsonArray{QStringLiteral("Office")});
+
+    for (const QString &name : QDir(dir.path()).entryList(QDir::Files)) {
+        QFile f(dir.filePath(name));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        QVERIFY2(!bytes.contains("pw-Secret-42"), qPrintable(name));
+        QVERIFY2(!bytes.contains("FILE-CONTENT-MARKER"), qPrintable(name));
+    }
+
+}
+
+// A connection lost while an answer is still due leaves that change's outcome unknown.
+void ServerSlotsTest::journalLeavesLostAnswersUnknown()
+{
+    SimServer silent;
+    QVERIFY(silent.start({QStringLiteral("--drop-answer"), QStringLiteral("1010011")}));
+    QTemporaryDir dir;
+    Journal &journal = m_page.js().changeJournal();
+    QVERIFY(journal.open(dir.filePath(QStringLiteral("journal.sqlite"))));
+    QVERIFY(m_page.connectTo(silent.port()));
+    m_page.call(QStringLiteral("vyxDesk.VYXCreateFolder('never', %1)").arg(m_page.cb(QStringLiteral("mk"))));
+    QCOMPARE(journal.entries().at(0).toObject().value(QStringLiteral("outcome")).toString(), QStringLiteral("pending"));
+    silent.kill();
+    QVERIFY(m_page.waitCalls(QStringLiteral("mk"), 1));
+    const QJsonObject lost = journal.entries().at(0).toObject();
+    QCOMPARE(lost.value(QStringLiteral("kind")).toString(), QStringLiteral("folder-create"));
+    QCOMPARE(lost.value(QStringLiteral("outcome")).toString(), QStringLiteral("unknown"));
+    QCOMPARE(lost.value(QStringLiteral("result")).toString(), QLatin1String(JS::kConnectionLost));
+}
+
+// A journal that cannot be written is told to the page, every time; the change still goes out.
+void ServerSlotsTest::journalWriteFailureReachesThePage()
+{
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath(QStringLiteral("blocked")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    Journal &journal = m_page.js().changeJournal();
+    QVERIFY(!journal.open(dir.filePath(QStringLiteral("blocked/vyxdesk/journal.sqlite"))));
+    // The page asks to be told: an error already there is told at once.
+    m_page.call(QStringLiteral("vyxDesk.journalWatch(%1)").arg(m_page.cb(QStringLiteral("jfail"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("jfail"), 1));
+    QVERIFY(m_page.calls(QStringLiteral("jfail")).first().contains(QStringLiteral("blocked/vyxdesk")));
+
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    m_page.call(QStringLiteral("vyxDesk.VYXCreateFolder('unjournaled', %1)").arg(m_page.cb(QStringLiteral("mk"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("jfail"), 2));
+    QVERIFY(m_page.waitCalls(QStringLiteral("mk"), 1));
+    QVERIFY(QFileInfo(m_sim->filesDir() + QStringLiteral("/unjournaled")).isDir());
+    const QJsonObject answer = QJsonDocument::fromJson(m_page.call(QStringLiteral("vyxDesk.journalEntries('{}')")).toUtf8()).object();
+    QVERIFY(answer.value(QStringLiteral("error")).toString().contains(QStringLiteral("blocked/vyxdesk")));
 }
 
 QTEST_MAIN(ServerSlotsTest)

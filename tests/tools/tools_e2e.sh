@@ -515,6 +515,53 @@ case_busy() {
   contains "$(cat "$WORK/bad.err")" "exclude each other"
 }
 
+# j SQL: one value (or rows) from the journal file.
+j() { sqlite3 "$WORK/journal.sqlite" "$1"; }
+
+case_journal() {
+  command -v sqlite3 >/dev/null || { echo "sqlite3 is not installed" >&2; exit 77; }
+  start_sim --password 'pw-Secret-42'
+  local J=(--journal "$WORK/journal.sqlite" --site Office -P 'pw-Secret-42')
+  echo "FILE-CONTENT-MARKER" >"$WORK/put.txt"
+  expect 0 "${J[@]}" mkdir logs
+  expect 0 "${J[@]}" set 100001 byte 1
+  expect 0 "${J[@]}" put "$WORK/put.txt" logs/put.txt
+  expect 0 "${J[@]}" exec cat logs/put.txt
+  expect 0 "${J[@]}" download "$WORK/backup.db"
+  expect 1 "${J[@]}" rm logs/missing
+  expect 0 "${J[@]}" get 100001         # a read: not a change, not recorded
+  [[ "$(j 'PRAGMA journal_mode')" == wal ]] || fail "the journal is not in WAL mode"
+  # Each change: an intent, then a result naming it, in order.
+  [[ "$(j "SELECT group_concat(kind || ':' || outcome, ' ') FROM (SELECT i.kind, r.outcome FROM journal i
+        JOIN journal r ON r.intent = i.id WHERE i.entry = 'intent' ORDER BY i.id)")" == \
+     "folder-create:succeeded parameter-write:succeeded file-copy:succeeded command-line:succeeded backup:succeeded file-delete:failed" ]] \
+    || fail "journal: $(j 'SELECT * FROM journal')"
+  [[ "$(j "SELECT count(*) FROM journal i JOIN journal r ON r.intent = i.id WHERE r.id < i.id")" == 0 ]] \
+    || fail "a result was written before its intent"
+  [[ "$(j "SELECT DISTINCT site || ' ' || address || ' ' || user || ' ' || program FROM journal")" == \
+     "Office 127.0.0.1:$PORT admin vyxctl" ]] || fail "server or user: $(j 'SELECT site, address, user FROM journal')"
+  [[ "$(j "SELECT arguments FROM journal WHERE kind = 'parameter-write' AND entry = 'intent'")" == \
+     '{"uid":"100001","type":"byte","value":"1"}' ]] || fail "arguments: $(j 'SELECT arguments FROM journal')"
+  # Neither the password nor what a file holds (the command printed it) is anywhere in the files.
+  grep -rqa -e 'pw-Secret-42' -e 'FILE-CONTENT-MARKER' "$WORK"/journal.sqlite* && fail "a secret or file content is in the journal"
+  # Nothing answered before the server died: the intent stays without a result.
+  start_sim --password 'pw-Secret-42' --stall-download 1024
+  "$VYXCTL" -p "$PORT" -t 30 "${J[@]}" download "$WORK/stalled.db" >/dev/null 2>&1 &
+  local client=$!
+  wait_log "download stalled"
+  kill -9 "$client"
+  wait "$client" 2>/dev/null
+  [[ "$(j "SELECT count(*) FROM journal i WHERE i.entry = 'intent' AND i.kind = 'backup'
+        AND NOT EXISTS (SELECT 1 FROM journal r WHERE r.intent = i.id)")" == 1 ]] \
+    || fail "the killed download did not leave its intent alone: $(j 'SELECT * FROM journal')"
+  # A journal that cannot be written stops the change before it is sent.
+  : >"$WORK/blocked"
+  expect 4 --journal "$WORK/blocked/journal.sqlite" -P 'pw-Secret-42' mkdir never
+  contains "$ERR" "nothing was sent"
+  [[ -e "$WORK/root/files/never" ]] && fail "the change was sent without its journal record"
+  return 0
+}
+
 case_shutdown() {
   start_sim
   kill -TERM "$SIM_PID"
