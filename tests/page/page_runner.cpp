@@ -400,6 +400,34 @@ void shotEts(Shots &s, StubDesk &desk)
              " && document.querySelector('#view-ets input[type=password]').offsetParent === null");
 }
 
+void shotJournal(Shots &s, StubDesk &desk)
+{
+    s.js("VX.show('journal')");
+    settle(100);
+    s.expect("the journal lists every record", "document.querySelectorAll('#view-journal tbody tr').length === 6");
+    s.expect("a change without an answer says its outcome is unknown",
+             "document.querySelector('#view-journal tr.journal-unknown .outcome').textContent === 'outcome unknown'");
+    s.expect("server text in a record stays text", "!document.querySelector('#view-journal img, #view-journal tbody b')"
+             " && document.getElementById('view-journal').textContent.indexOf('<img src=x onerror=alert(1)>') >= 0");
+    s.expect("the sites of the journal fill the site filter",
+             "document.querySelectorAll('#view-journal select')[0].options.length === 3");
+    s.shoot("journal");
+    s.js("var v=document.getElementById('view-journal'), f=v.querySelectorAll('select');"
+         "f[0].value='Office server'; f[1].value='backup'; f[1].dispatchEvent(new Event('change'));");
+    settle(100);
+    s.expect("site and kind narrow the list", "document.querySelectorAll('#view-journal tbody tr').length === 1");
+    if (!desk.calls().contains(QStringLiteral("journalEntries {\"site\":\"Office server\",\"kind\":\"backup\",\"from\":\"\",\"to\":\"\"}")))
+        s.failures << "the journal filter did not reach the bridge as {site, kind, from, to}";
+    s.js("var v=document.getElementById('view-journal'); v.querySelectorAll('input')[0].value='1.12.2026';"
+         "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Show';})[0].click();");
+    s.expect("a date that is not YYYY-MM-DD is refused", "document.querySelector('#view-journal .status-line').textContent.indexOf('YYYY-MM-DD') >= 0");
+    s.js("var v=document.getElementById('view-journal'); v.querySelectorAll('input')[0].value='2026-12-01';"
+         "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Export CSV';})[0].click();");
+    s.expect("the export says where it went", "document.querySelector('#view-journal .status-line').textContent.indexOf('6 changes exported to /home/user/backup/server.db.csv') === 0");
+    if (!desk.calls().contains(QStringLiteral("journalExport csv /home/user/backup/server.db.csv")))
+        s.failures << "the CSV export did not reach the bridge";
+}
+
 void shotAbout(Shots &s, StubDesk &)
 {
     s.js("VX.show('about')");
@@ -432,7 +460,8 @@ struct ShotStep
 const ShotStep kShotSteps[] = {
     {"servers", shotServers}, {"parameters", shotParameters}, {"backup", shotBackup}, {"files", shotFiles},
     {"console", shotConsole}, {"bus", shotBus},               {"logs", shotLogs},     {"project", shotProject},
-    {"ets", shotEts},         {"about", shotAbout},           {"refused login", shotRefusedLogin},
+    {"ets", shotEts},         {"journal", shotJournal},       {"about", shotAbout},
+    {"refused login", shotRefusedLogin},
 };
 
 int runShots(const QString &html, const QString &folder, const QSize &size)

@@ -433,3 +433,48 @@ QString StubDesk::ETSProject_import(QString projectPath, QString password, QStri
     later(call(doneCallback, literal(answer)), 40);
     return QStringLiteral("started");
 }
+
+// The journal: a few sample records, one of them left without an answer, one holding markup.
+void StubDesk::journalWatch(QString callback)
+{
+    record("journalWatch");
+    checkCallback(callback);
+}
+
+void StubDesk::journalSetSite(QString name) { record("journalSetSite " + name); }
+
+QString StubDesk::journalEntries(QString filterJson)
+{
+    record("journalEntries " + filterJson);
+    const QJsonObject filter = QJsonDocument::fromJson(filterJson.toUtf8()).object();
+    struct Sample { int id; const char *time, *site, *kind, *arguments, *outcome, *result; };
+    static const Sample samples[] = {
+        {6, "2026-12-01T09:58:12.101Z", "Office server", "configuration-upload", R"({"file":"/home/user/backup/office-2026-11-30.db"})", "unknown", ""},
+        {5, "2026-12-01T09:41:03.550Z", "Office server", "backup", R"({"file":"/home/user/backup/office-2026-12-01.db"})", "succeeded", "MD5 3f2a9c01d4e5b6a7c8d9e0f1a2b3c4d5"},
+        {4, "2026-12-01T09:40:27.004Z", "Office server", "command-line", R"({"command":"ls -la logic/"})", "succeeded", "answered with 412 characters of output"},
+        {3, "2026-11-30T16:12:45.882Z", "Plant<room>", "folder-create", R"({"path":"<img src=x onerror=alert(1)>"})", "failed", "mkdir: <b>not</b> allowed"},
+        {2, "2026-11-30T16:10:02.317Z", "Plant<room>", "parameter-write", R"({"uid":"100201","type":"float","value":"22.5"})", "sent", "sent; the server does not confirm writes"},
+        {1, "2026-11-30T16:09:58.020Z", "Plant<room>", "gateway-start", R"({"command":"/home/nalrio/bin/knxd.sh start"})", "succeeded", "answered with 2 characters of output"},
+    };
+    QJsonArray entries;
+    for (const Sample &e : samples) {
+        if (!filter.value("site").toString().isEmpty() && filter.value("site").toString() != e.site)
+            continue;
+        if (!filter.value("kind").toString().isEmpty() && filter.value("kind").toString() != e.kind)
+            continue;
+        entries.append(QJsonObject{{"id", e.id}, {"time", e.time}, {"site", e.site}, {"address", "192.0.2.10:18000"},
+                                   {"user", "installer"}, {"program", "vyxdesk"}, {"kind", e.kind},
+                                   {"arguments", QJsonDocument::fromJson(e.arguments).object()},
+                                   {"outcome", e.outcome}, {"result", e.result}, {"completed", ""}});
+    }
+    return QString::fromUtf8(QJsonDocument(QJsonObject{{"entries", entries},
+                                                       {"sites", QJsonArray{"Office server", "Plant<room>"}},
+                                                       {"path", "/home/user/.local/share/vyxdesk/journal.sqlite"},
+                                                       {"error", ""}}).toJson(QJsonDocument::Compact));
+}
+
+QString StubDesk::journalExport(QString format, QString, QString path)
+{
+    record("journalExport " + format + " " + path);
+    return QStringLiteral("{\"count\":6,\"path\":\"%1\"}").arg(path);
+}

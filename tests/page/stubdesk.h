@@ -64,6 +64,10 @@ public slots:
     QString ETSProject_fileList(QString projectPath);
     QString ETSProject_readFile(QString projectPath, QString filePath);
     QString ETSProject_import(QString projectPath, QString password, QString progressCallback, QString doneCallback);
+    void journalWatch(QString callback);
+    void journalSetSite(QString name);
+    QString journalEntries(QString filterJson);
+    QString journalExport(QString format, QString filterJson, QString path);
 
 private:
     void record(const QString &call);

@@ -87,7 +87,7 @@
         el('td', { text: KIND_TEXT[e.kind] || String(e.kind || ''), title: String(e.program || '') }),
         el('td', { class: 'wrap mono', text: argumentsText(e.arguments) }),
         el('td', {}, [el('span', { class: 'outcome outcome-' + outcome, text: OUTCOME_TEXT[outcome] || outcome })]),
-        el('td', { class: 'wrap', text: String(e.result || '') })
+        el('td', { class: 'journal-result', text: String(e.result || '') })
       ]));
     });
     VX.setText(ui.count, entries.length + (entries.length === 1 ? ' change' : ' changes') + (answer.path ? ' · ' + answer.path : ''));
