@@ -7,6 +7,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
@@ -117,6 +118,7 @@ private slots:
     void installsAPluginStepByStep();
     void listingShowsOddNamesAsTextAndOpensFolders();
     void busCommandAnswerReachesTheMonitor();
+    void journalListsTheChangesAndExportsThem();
     void disconnectEndsTheSession();
     void eachViewShowsOnlyItsOwnAnswer();
     void refusedCopyTurnsTheBarRedWithTheServersReason();
@@ -309,8 +311,8 @@ void PageOnBridgeTest::findsTheBridgeAndBuildsEveryView()
     QVERIFY(eval(QStringLiteral("VX.desk.present()")).toBool());
     QVERIFY(eval(QStringLiteral("document.getElementById('no-bridge').hidden")).toBool());
     QCOMPARE(eval(QStringLiteral("VX.views.map(function (v) { return v.id; }).join(',')")).toString(),
-             QStringLiteral("servers,parameters,backup,files,console,bus,logs,project,ets,about"));
-    QCOMPARE(eval(QStringLiteral("document.querySelectorAll('.nav-item').length")).toInt(), 10);
+             QStringLiteral("servers,parameters,backup,files,console,bus,logs,project,ets,journal,about"));
+    QCOMPARE(eval(QStringLiteral("document.querySelectorAll('.nav-item').length")).toInt(), 11);
 }
 
 void PageOnBridgeTest::discoveryListsTheServerWithItsName()
@@ -594,6 +596,56 @@ void PageOnBridgeTest::busCommandAnswerReachesTheMonitor()
     QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-bus').textContent.indexOf('ok: light \"kitchen\" on') >= 0"), 15000),
              qPrintable(viewText(QStringLiteral("bus")).left(2000)));
     shoot(QStringLiteral("06-bus"));
+}
+
+// The Journal view on the real journal: the backup just made is there with its outcome, the kind
+// filter narrows the list, and both exports write the filtered records. Text a server or a command
+// line holds is shown as text.
+void PageOnBridgeTest::journalListsTheChangesAndExportsThem()
+{
+    requireSimulator();
+    QVERIFY2(connectedTo(m_simPort), qPrintable(viewText(QStringLiteral("servers"))));
+    const QString path = m_dir.filePath(QStringLiteral("journal-backup.db"));
+    QVERIFY2(downloaded(path), qPrintable(viewText(QStringLiteral("backup"))));
+    eval(QStringLiteral("window.__consoleAnswer = null;"
+                        "vyxDesk.VYXConsole('echo <img src=x onerror=window.__pwned=1>', "
+                        "VX.desk.callback('journalTestConsole', function (a) { window.__consoleAnswer = a; }))"));
+    QVERIFY(waitFor(QStringLiteral("window.__consoleAnswer !== null"), 15000));
+
+    eval(QStringLiteral("VX.show('journal')"));
+    const QString rows = QStringLiteral("document.querySelectorAll('#view-journal tbody tr')");
+    QVERIFY2(waitFor(rows + QStringLiteral(".length >= 2"), 10000), qPrintable(viewText(QStringLiteral("journal"))));
+    // Newest first: the console command, then the backup, both answered.
+    QCOMPARE(eval(rows + QStringLiteral("[0].cells[3].textContent")).toString(), QStringLiteral("Command line"));
+    QCOMPARE(eval(rows + QStringLiteral("[0].cells[5].textContent")).toString(), QStringLiteral("succeeded"));
+    QVERIFY(eval(rows + QStringLiteral("[0].cells[4].textContent")).toString().contains(QStringLiteral("<img src=x")));
+    QVERIFY(!eval(QStringLiteral("!!document.querySelector('#view-journal img') || window.__pwned === 1")).toBool());
+    QCOMPARE(eval(rows + QStringLiteral("[1].cells[3].textContent")).toString(), QStringLiteral("Backup"));
+    QCOMPARE(eval(rows + QStringLiteral("[1].cells[5].textContent")).toString(), QStringLiteral("succeeded"));
+    QVERIFY(eval(rows + QStringLiteral("[1].cells[4].textContent")).toString().contains(path));
+    QCOMPARE(eval(rows + QStringLiteral("[1].cells[1].textContent")).toString(), QStringLiteral("127.0.0.1:%1").arg(m_simPort));
+    shoot(QStringLiteral("journal"));
+
+    eval(QStringLiteral("var f = document.querySelectorAll('#view-journal select')[1]; f.value = 'backup';"
+                        "f.dispatchEvent(new Event('change'));"));
+    QVERIFY(waitFor(QStringLiteral("Array.prototype.every.call(%1, function (r) { return r.cells[3].textContent === 'Backup'; })").arg(rows), 5000));
+    const int backups = eval(rows + QStringLiteral(".length")).toInt();
+    const QString csvPath = m_dir.filePath(QStringLiteral("journal.csv"));
+    const QString jsonPath = m_dir.filePath(QStringLiteral("journal.json"));
+    eval(QStringLiteral("VX.journalView.exportTo('csv', %1)").arg(literal(csvPath)));
+    eval(QStringLiteral("VX.journalView.exportTo('json', %1)").arg(literal(jsonPath)));
+    QVERIFY2(viewText(QStringLiteral("journal")).contains(QStringLiteral("exported to ") + jsonPath), qPrintable(viewText(QStringLiteral("journal"))));
+    QFile csv(csvPath);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    QCOMPARE(lines.first(), QByteArray("id,time,site,address,user,program,kind,arguments,outcome,result,completed\r"));
+    QCOMPARE(lines.size() - 2, backups); // header, and the empty piece after the last line break
+    QVERIFY(lines.at(1).contains(path.toUtf8()) && lines.at(1).contains("\"backup\"") && lines.at(1).contains("\"succeeded\""));
+    QFile json(jsonPath);
+    QVERIFY(json.open(QIODevice::ReadOnly));
+    const QJsonArray records = QJsonDocument::fromJson(json.readAll()).array();
+    QCOMPARE(records.size(), backups);
+    QCOMPARE(records.first().toObject().value(QStringLiteral("arguments")).toObject().value(QStringLiteral("file")).toString(), path);
 }
 
 void PageOnBridgeTest::disconnectEndsTheSession()

@@ -109,20 +109,29 @@
   }
 
   function exportAs(format) {
-    const f = filter();
-    const bad = checkDates(f);
+    const bad = checkDates(filter());
     if (bad) { VX.setStatus(ui.status, 'error', bad); return; }
     const r = VX.desk.tryCall('getSaveFileName', 'Export the journal', '', format === 'csv' ? 'CSV files (*.csv)' : 'JSON files (*.json)');
     if (!r.ok) { VX.setStatus(ui.status, 'error', r.error); return; }
     let path = String(r.value || '');
     if (!path) return;
     if (!new RegExp('\\.' + format + '$', 'i').test(path)) path += '.' + format;
+    exportTo(format, path);
+  }
+
+  // The filtered list into `path` (format 'csv' or 'json'), without asking for a file name.
+  function exportTo(format, path) {
+    const f = filter();
+    const bad = checkDates(f);
+    if (bad) { VX.setStatus(ui.status, 'error', bad); return; }
     const w = VX.desk.tryCall('journalExport', format, JSON.stringify(f), path);
     if (!w.ok) { VX.setStatus(ui.status, 'error', w.error); return; }
     const answer = VX.parseAnswer(w.value);
     if (answer && answer.error) VX.setStatus(ui.status, 'error', String(answer.error));
     else VX.setStatus(ui.status, 'ok', (answer && answer.count !== undefined ? answer.count + ' changes' : 'The journal') + ' exported to ' + path + '.');
   }
+
+  VX.journalView = { refresh: () => refresh(), exportTo: (format, path) => exportTo(format, path) };
 
   // Records name the saved site of the connection, when it has one.
   VX.bus.on('session', (s) => {
