@@ -4,7 +4,6 @@
 #include "journalschema.h"
 #include "journalwriter.h"
 
-
 #include <kvt_discovery.h>
 #include <kvt_zephronframe.h>
 #include <kvt_osfile.h>
