@@ -229,8 +229,9 @@ private:
     // Folder, file and database requests: remembered with their callback before they go out, or
     // answered at once with kNotConnected when the client is not ready (false then).
     bool sendRoutedRequest(AnswerRoutes::Kind kind, const QString &callback, const QString &path);
+    // `text` is journalled; the page gets `pageText` (the server's whole result) when given.
     void deliverRoutedAnswer(AnswerRoutes::Kind kind, const QString &answeredPath, const QString &text,
-                             bool refused = false);
+                             bool refused = false, const QString &pageText = QString());
     void onFileAnswer(int code, QString json);
     bool answersCopy(const QJsonObject &answer, RemoteCopy::Stage stage) const;
     void onCopyCreated(const QJsonObject &answer);

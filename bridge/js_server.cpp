@@ -416,7 +416,8 @@ bool JS::sendRoutedRequest(AnswerRoutes::Kind kind, const QString &callback, con
     return sent == 0;
 }
 
-void JS::deliverRoutedAnswer(AnswerRoutes::Kind kind, const QString &path, const QString &text, bool refused)
+void JS::deliverRoutedAnswer(AnswerRoutes::Kind kind, const QString &path, const QString &text, bool refused,
+                             const QString &pageText)
 {
     AnswerRoutes::Request request;
     if (!answerRoutes.take(kind, path, nowMs(), &request)) {
@@ -424,23 +425,26 @@ void JS::deliverRoutedAnswer(AnswerRoutes::Kind kind, const QString &path, const
         return;
     }
     journalResult(request.journalEntry, refused ? vyxjournal::kOutcomeFailed : vyxjournal::kOutcomeSucceeded, text);
-    queueStringCall(request.callback, text);
+    queueStringCall(request.callback, pageText.isEmpty() ? text : pageText);
 }
 
+// Folder and file results reach the page whole (compact JSON in a string), so that it sees the
+// server's err beside its info and can tell a refusal from a success.
 void JS::onFileAnswer(int code, QString json)
 {
     const QJsonObject answer = QJsonDocument::fromJson(json.toUtf8()).object();
     const QString info = answer.value(QStringLiteral("info")).toString();
     const bool refused = answer.value(QStringLiteral("err")).toInt(0) != 0;
+    const QString result = QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact));
     switch (code) {
     case kvt::CmdQueryFolderCreate:
-        deliverRoutedAnswer(AnswerRoutes::Kind::FolderCreate, answeredPath(answer), info, refused);
+        deliverRoutedAnswer(AnswerRoutes::Kind::FolderCreate, answeredPath(answer), info, refused, result);
         break;
     case kvt::CmdQueryFolderDelete:
-        deliverRoutedAnswer(AnswerRoutes::Kind::FolderDelete, answeredPath(answer), info, refused);
+        deliverRoutedAnswer(AnswerRoutes::Kind::FolderDelete, answeredPath(answer), info, refused, result);
         break;
     case kvt::CmdQueryFileDelete:
-        deliverRoutedAnswer(AnswerRoutes::Kind::FileDelete, answeredPath(answer), info, refused);
+        deliverRoutedAnswer(AnswerRoutes::Kind::FileDelete, answeredPath(answer), info, refused, result);
         break;
     case kvt::CmdQueryFileCreate:
         onCopyCreated(answer);

@@ -224,7 +224,9 @@ void SimHandler::fileMd5(SimSession& c, const kvtOlmoFrame& f)
 {
     const std::string path = SimFrames::textOf(f);
     SimLog::line(c.label() + ": MD5 of " + path);
-    m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, m_sandbox.fileMd5(path)));
+    // A damaged copy looks like this to the client: the file it sent is not the file stored.
+    const std::string md5 = m_options.faults.wrongFileMd5 ? "d41d8cd98f00b204e9800998ecf8427e" : m_sandbox.fileMd5(path);
+    m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, md5));
 }
 
 void SimHandler::clientsCount(SimSession& c, const kvtOlmoFrame& f)

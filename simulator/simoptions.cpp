@@ -61,7 +61,8 @@ const char* simUsageText()
         "  --stall-download N   a download stops after N data bytes and never ends (0: right\n"
         "                       after announcing its length)\n"
         "  --file-limit N       appends write no file past N bytes (a short write, err 0)\n"
-        "  --drop-answer CODE   the first answer with command code CODE is never sent\n";
+        "  --drop-answer CODE   the first answer with command code CODE is never sent\n"
+        "  --wrong-file-md5     answer every file MD5 query with the MD5 of an empty file\n";
 }
 
 std::string defaultSimRoot()
@@ -143,6 +144,7 @@ int parseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
         else if (a == "--slow") { if (!number(0, 600000, n)) return 2; o.faults.slowMs = unsigned(n); }
         else if (a == "--stall-download") { if (!number(0, 0xFFFFFFFFull, n)) return 2; o.faults.stallDownload = int64_t(n); }
         else if (a == "--file-limit") { if (!number(1, 0xFFFFFFFFull, n)) return 2; o.faults.fileLimit = uint32_t(n); }
+        else if (a == "--wrong-file-md5") o.faults.wrongFileMd5 = true;
         else if (a == "--drop-answer") { if (!number(1, 0xFFFFF, n)) return 2; o.faults.dropAnswer = uint32_t(n); }
         else if (a == "--download-fail") { if (!number(2, 4, n)) return 2; o.faults.downloadFail = int(n); }
         else {

@@ -16,6 +16,7 @@ struct SimFaults
     int64_t stallDownload = -1;   // a download stops sending after this many data bytes (-1 = off)
     uint32_t fileLimit = 0;       // appends write no file past this many bytes, answering err 0 (0 = off)
     uint32_t dropAnswer = 0;      // the first answer with this command code is never sent (0 = off)
+    bool wrongFileMd5 = false;    // a file's MD5 is answered as that of an empty file
 };
 
 struct SimOptions

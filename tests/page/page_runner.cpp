@@ -187,7 +187,7 @@ void shotParameters(Shots &s, StubDesk &)
     settle(700);
     s.expect("parameters are listed", "document.querySelectorAll('#view-parameters tbody tr').length >= 12");
     s.expect("server text is never parsed as markup", "!window.__pwned && document.querySelectorAll('img[src=x]').length === 0");
-    s.js("VX.parameters.select('1001')");
+    s.js("VX.testing.parameters.select('1001')");
     s.js("var v=document.getElementById('view-parameters'); var sel=v.querySelector('select'); sel.value='byte';"
          "var inp=v.querySelectorAll('input')[1]; inp.value='300';"
          "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Write value';})[0].click();");
@@ -253,6 +253,15 @@ void shotFiles(Shots &s, StubDesk &)
     s.expect("the breadcrumb leads back up", "document.querySelector('#view-files input').value === '.' && " + crumbs + " === 'server folder'");
     s.js("Array.prototype.filter.call(document.querySelectorAll('#view-files .table-listing a'), function(a){return a.textContent==='-rf';})[0].click();");
     s.expect("a file name goes into the path field, never read as an option", "document.querySelector('#view-files input').value === './-rf'");
+    s.js("document.querySelector('#view-files input').value='.';");
+    s.js("document.querySelector('#view-files input').value='logic/plugins/demo';"
+         "Array.prototype.filter.call(document.querySelectorAll('#view-files button'), function(b){return b.textContent==='Delete file…';})[0].click();"
+         "Array.prototype.filter.call(document.querySelectorAll('.dialog button'), function(b){return b.textContent==='Delete';})[0].click();");
+    settle(200);
+    s.expect("a refused delete is shown red with the server's reason",
+             "document.querySelector('#view-files .log-list .log-error').textContent.indexOf('Delete file logic/plugins/demo failed: Can not delete file logic/plugins/demo: Permission denied') >= 0");
+    s.expect("a created folder is shown with the server's answer",
+             "document.querySelector('#view-files .log-list').textContent.indexOf('Create folder logic/plugins/demo: Folder created') >= 0");
     s.js("document.querySelector('#view-files input').value='.';");
     s.expect("copy progress shows bytes and percent", "document.getElementById('view-files').textContent.indexOf('87.4 %') >= 0");
     s.js("vyxCb.copyStatus({status:'MD5 verify'}); vyxCb.copyStatus({status:'complete'});"
@@ -357,7 +366,7 @@ void shotProject(Shots &s, StubDesk &desk)
 
 void shotEts(Shots &s, StubDesk &desk)
 {
-    s.js("VX.show('ets'); VX.etsView.load('/home/user/demo.knxproj')");
+    s.js("VX.show('ets'); VX.testing.ets.load('/home/user/demo.knxproj')");
     settle(300);
     s.expect("ETS ranges and group addresses are listed as a tree",
              "document.querySelectorAll('#view-ets tr.ga-range').length === 3 && document.querySelectorAll('#view-ets tr.ga-row').length === 7");
@@ -382,7 +391,7 @@ void shotEts(Shots &s, StubDesk &desk)
         s.failures << "saving the group addresses into the project did not write into data/project/assets/ets";
     s.js("Array.prototype.filter.call(document.querySelectorAll('#view-ets button'), function(b){return b.textContent==='Export CSV…';})[0].click();");
     s.expect("the CSV export reports where it went", "document.querySelector('#view-ets .status-line').textContent.indexOf('Exported 7 group addresses') >= 0");
-    s.js("VX.etsView.load('/home/user/protected.knxproj')");
+    s.js("VX.testing.ets.load('/home/user/protected.knxproj')");
     settle(200);
     s.expect("a password-protected archive asks for the password",
              "document.getElementById('view-ets').textContent.indexOf('password-protected') >= 0"

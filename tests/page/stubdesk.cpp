@@ -16,6 +16,13 @@ QString literal(const QString &text)
     return QString::fromUtf8(json.mid(1, json.size() - 2));
 }
 
+// A folder or file result as the bridge hands it over: the server's JSON, compact.
+QString result(int err, const QString &info, const char *member, const QString &path)
+{
+    const QJsonObject o{{"err", err}, {"info", info}, {QLatin1String(member), path}};
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
 QString call(const QString &callback, const QString &argument)
 {
     return QStringLiteral("(%1)(%2)").arg(callback, argument);
@@ -283,19 +290,24 @@ void StubDesk::VYXCreateFolder(QString destPath, QString feedback)
     record("VYXCreateFolder " + destPath);
     checkCallback(feedback);
     if (m_connected)
-        later(call(feedback, literal("Folder created")), 10);
+        later(call(feedback, literal(result(0, "Folder created", "folder", destPath))), 10);
 }
 
+// The demo server keeps its files: every delete is refused, with the server's reason.
 void StubDesk::VYXDeleteFolder(QString destPath, QString feedback)
 {
     record("VYXDeleteFolder " + destPath);
     checkCallback(feedback);
+    if (m_connected)
+        later(call(feedback, literal(result(1, "Can not delete folder " + destPath + ": Directory not empty", "folder", destPath))), 10);
 }
 
 void StubDesk::VYXDeleteFile(QString destPath, QString feedback)
 {
     record("VYXDeleteFile " + destPath);
     checkCallback(feedback);
+    if (m_connected)
+        later(call(feedback, literal(result(1, "Can not delete file " + destPath + ": Permission denied", "file", destPath))), 10);
 }
 
 QString StubDesk::VYXCopyFile(QString hostFileName, QString serverFileName, QString callBack)

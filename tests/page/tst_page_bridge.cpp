@@ -5,6 +5,7 @@
 #include "js.h"
 #include "ownnetworknamespace.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -21,6 +22,9 @@
 #include <QWebFrame>
 #include <QWebView>
 #include <QtTest>
+
+#include <memory>
+#include <vector>
 
 #include "testzip.h"
 
@@ -125,6 +129,16 @@ private slots:
     void lostConnectionShowsUntilTheServerIsBack();
     void stalledOrAbandonedTransferEndsRedWithItsReason();
 
+    // Each of these starts a simulator of its own and connects to it.
+    void askingTheServerMd5ShowsOnlyItsAnswer();
+    void requestWithoutAnswerEndsInATimeOut_data();
+    void requestWithoutAnswerEndsInATimeOut();
+    void lateConsoleReplyReachesNoOtherCommand();
+    void waitingConsoleCommandDoesNotHoldUpTheListing();
+    void refusedDeleteIsShownRedWithTheServersReason();
+    void uploadReplacesTheDatabaseOrSaysWhyNot_data();
+    void uploadReplacesTheDatabaseOrSaysWhyNot();
+
 private:
     void requireSimulator()
     {
@@ -155,6 +169,22 @@ private:
     int faultySimulator();
     // The database of the connected server, downloaded through the page into `path`.
     bool downloaded(const QString &path);
+    // Starts a simulator of the case's own (files under a folder `name`) and connects the page to
+    // it, ending any session before; its port, or 0.
+    int connectToOwnSimulator(const QString &name, const QStringList &extra);
+    QString simRoot(const QString &name) const { return m_dir.filePath(QStringLiteral("own-") + name); }
+    void pressEnterInConsole(const QString &command)
+    {
+        eval(QStringLiteral("VX.show('console'); var inp = document.querySelector('#view-console .console-input'); inp.value = %1;"
+                            "var e = document.createEvent('Event'); e.initEvent('keydown', true, true); e.keyCode = 13; inp.dispatchEvent(e);")
+                 .arg(literal(command)));
+    }
+    void confirmDialog(const QString &button)
+    {
+        eval(QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('.dialog button'), function (b) { return b.textContent === %1; })[0].click()")
+                 .arg(literal(button)));
+    }
+    std::vector<std::unique_ptr<QProcess>> m_ownSims;
     QProcess m_faulty;
     QProcess m_restarted;
     QProcess m_stalling;
@@ -258,9 +288,21 @@ int PageOnBridgeTest::faultySimulator()
 bool PageOnBridgeTest::downloaded(const QString &path)
 {
     QFile::remove(path);
-    eval(QStringLiteral("VX.show('backup'); VX.backupView.downloadTo(%1)").arg(literal(path)));
+    eval(QStringLiteral("VX.show('backup'); VX.testing.backup.downloadTo(%1)").arg(literal(path)));
     return waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('Download complete') >= 0"), 30000)
            && QFileInfo(path).size() > 0;
+}
+
+int PageOnBridgeTest::connectToOwnSimulator(const QString &name, const QStringList &extra)
+{
+    m_ownSims.emplace_back(new QProcess);
+    const int port = startSimulator(*m_ownSims.back(), simRoot(name), extra);
+    if (port == 0)
+        return 0;
+    connectTo(port);
+    if (!waitFor(QStringLiteral("VX.session.state === 'connected' && VX.session.port === '%1'").arg(port), 20000))
+        return 0;
+    return port;
 }
 
 void PageOnBridgeTest::initTestCase()
@@ -296,7 +338,10 @@ void PageOnBridgeTest::cleanupTestCase()
 {
     delete m_parent;
     delete m_responder;
-    for (QProcess *sim : {&m_sim, &m_faulty, &m_restarted, &m_stalling}) {
+    std::vector<QProcess *> sims{&m_sim, &m_faulty, &m_restarted, &m_stalling};
+    for (const auto &own : m_ownSims)
+        sims.push_back(own.get());
+    for (QProcess *sim : sims) {
         if (sim->state() != QProcess::NotRunning) {
             sim->terminate();
             if (!sim->waitForFinished(5000))
@@ -361,7 +406,7 @@ void PageOnBridgeTest::etsImportReadsARealArchive()
     QVERIFY(writeZip(path, {{QStringLiteral("knx_master.xml"), QByteArray("<KNX/>")},
                             {QStringLiteral("P-0042/0.xml"), data},
                             {QStringLiteral("P-0042/project.xml"), info}}));
-    eval(QStringLiteral("VX.show('ets'); VX.etsView.load(%1)").arg(literal(path)));
+    eval(QStringLiteral("VX.show('ets'); VX.testing.ets.load(%1)").arg(literal(path)));
     QVERIFY(waitFor(QStringLiteral("document.querySelectorAll('#view-ets tr.ga-row').length === 2"), 10000));
     const QString text = eval(QStringLiteral("document.getElementById('view-ets').textContent")).toString();
     QVERIFY2(text.contains(QStringLiteral("Test house")), qPrintable(text));
@@ -386,7 +431,7 @@ void PageOnBridgeTest::etsImportExplainsUnreadableArchives()
         {locked, QStringLiteral("P-0042.zip is damaged or cut short")},
     };
     for (const auto &c : cases) {
-        eval(QStringLiteral("VX.etsView.load(%1)").arg(literal(c.path)));
+        eval(QStringLiteral("VX.testing.ets.load(%1)").arg(literal(c.path)));
         QVERIFY2(waitFor(QStringLiteral("document.querySelector('#view-ets .status-line').textContent.indexOf(%1) >= 0").arg(literal(c.words)), 10000),
                  qPrintable(c.path + QStringLiteral(": ") + eval(QStringLiteral("document.querySelector('#view-ets .status-line').textContent")).toString()));
         QCOMPARE(eval(QStringLiteral("document.querySelectorAll('#view-ets tr.ga-row').length")).toInt(), 0);
@@ -414,10 +459,10 @@ void PageOnBridgeTest::etsImportOpensAProtectedProjectWithItsPassword()
     const QString path = m_dir.filePath(QStringLiteral("locked6.knxproj"));
     QVERIFY(writeTestZip(path, {{QStringLiteral("knx_master.xml"), QByteArray("<KNX xmlns=\"http://knx.org/xml/project/21\"/>")},
                                 {QStringLiteral("P-0042.zip"), inner}}));
-    eval(QStringLiteral("VX.show('ets'); VX.etsView.load(%1)").arg(literal(path)));
+    eval(QStringLiteral("VX.show('ets'); VX.testing.ets.load(%1)").arg(literal(path)));
     QVERIFY(waitFor(QStringLiteral("document.querySelector('#view-ets input[type=password]').offsetParent !== null"), 10000));
     auto submit = [this](const QString &password) {
-        eval(QStringLiteral("document.querySelector('#view-ets input[type=password]').value = %1; VX.etsView.openWithPassword()").arg(literal(password)));
+        eval(QStringLiteral("document.querySelector('#view-ets input[type=password]').value = %1; VX.testing.ets.openWithPassword()").arg(literal(password)));
     };
     submit(QStringLiteral("geheim!"));
     QVERIFY(waitFor(QStringLiteral("document.querySelector('#view-ets .status-line').textContent.indexOf('Wrong password') === 0"), 20000));
@@ -449,21 +494,21 @@ void PageOnBridgeTest::parametersArriveAndAValueCanBeWritten()
     requireSimulator();
     QVERIFY2(connectedTo(m_simPort), qPrintable(viewText(QStringLiteral("servers"))));
     eval(QStringLiteral("VX.show('parameters')"));
-    QVERIFY2(waitFor(QStringLiteral("VX.parameters.model.has('100101')"), 15000), qPrintable(viewText(QStringLiteral("parameters"))));
+    QVERIFY2(waitFor(QStringLiteral("VX.testing.parameters.model.has('100101')"), 15000), qPrintable(viewText(QStringLiteral("parameters"))));
     const QString dimmer = QStringLiteral("100101");
-    eval(QStringLiteral("VX.parameters.select('%1'); var v = document.getElementById('view-parameters');"
+    eval(QStringLiteral("VX.testing.parameters.select('%1'); var v = document.getElementById('view-parameters');"
                         "v.querySelector('select').value = 'byte'; v.querySelectorAll('input')[1].value = '300';").arg(dimmer));
     click(QStringLiteral("parameters"), QStringLiteral("Write value"));
     QVERIFY(viewText(QStringLiteral("parameters")).contains(QStringLiteral("300 does not fit in a byte")));
     eval(QStringLiteral("document.getElementById('view-parameters').querySelectorAll('input')[1].value = '77';"));
     click(QStringLiteral("parameters"), QStringLiteral("Write value"));
-    if (!waitFor(QStringLiteral("VX.parameters.model.get('%1').value === '77'").arg(dimmer), 5000)) {
+    if (!waitFor(QStringLiteral("VX.testing.parameters.model.get('%1').value === '77'").arg(dimmer), 5000)) {
         click(QStringLiteral("parameters"), QStringLiteral("Read again"));
-        QVERIFY2(waitFor(QStringLiteral("VX.parameters.model.get('%1').value === '77'").arg(dimmer), 10000),
-                 qPrintable(eval(QStringLiteral("VX.parameters.model.get('%1').value").arg(dimmer)).toString()));
+        QVERIFY2(waitFor(QStringLiteral("VX.testing.parameters.model.get('%1').value === '77'").arg(dimmer), 10000),
+                 qPrintable(eval(QStringLiteral("VX.testing.parameters.model.get('%1').value").arg(dimmer)).toString()));
     }
-    QVERIFY2(waitFor(QStringLiteral("document.querySelectorAll('#view-parameters tbody tr[data-id]').length === VX.parameters.model.size"
-                                    " && VX.parameters.model.size > 20"), 10000),
+    QVERIFY2(waitFor(QStringLiteral("document.querySelectorAll('#view-parameters tbody tr[data-id]').length === VX.testing.parameters.model.size"
+                                    " && VX.testing.parameters.model.size > 20"), 10000),
              qPrintable(viewText(QStringLiteral("parameters"))));
     QVERIFY(waitFor(QStringLiteral("document.querySelector('#view-parameters tr[data-id=\"100101\"] td:nth-child(2)').textContent === '77'"), 5000));
     shoot(QStringLiteral("02-parameters"));
@@ -490,7 +535,7 @@ void PageOnBridgeTest::backupDownloadsTheDatabaseAndChecksItsMd5()
     const QString path = m_dir.filePath(QStringLiteral("backup.db"));
     QVERIFY2(downloaded(path), qPrintable(viewText(QStringLiteral("backup"))));
     QVERIFY(viewText(QStringLiteral("backup")).contains(QStringLiteral(" %)")));
-    eval(QStringLiteral("VX.backupView.askServerMd5()"));
+    eval(QStringLiteral("VX.testing.backup.askServerMd5()"));
     QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('is the same as the server') >= 0"), 15000),
              qPrintable(viewText(QStringLiteral("backup"))));
 }
@@ -501,7 +546,7 @@ void PageOnBridgeTest::restoringTheSameDatabaseIsNotNecessary()
     QVERIFY2(connectedTo(m_simPort), qPrintable(viewText(QStringLiteral("servers"))));
     const QString path = m_dir.filePath(QStringLiteral("same.db"));
     QVERIFY2(downloaded(path), qPrintable(viewText(QStringLiteral("backup"))));
-    eval(QStringLiteral("VX.backupView.uploadFrom(%1)").arg(literal(path)));
+    eval(QStringLiteral("VX.testing.backup.uploadFrom(%1)").arg(literal(path)));
     const QString question = eval(QStringLiteral("document.querySelector('.dialog') ? document.querySelector('.dialog').textContent : ''")).toString();
     QVERIFY2(question.contains(QStringLiteral("127.0.0.1:%1").arg(m_simPort)), qPrintable(question));
     eval(QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('.dialog button'), function (b) { return b.textContent === 'Upload and replace'; })[0].click()"));
@@ -524,7 +569,7 @@ void PageOnBridgeTest::copiesALocalFileWithItsMd5Checked()
     file.close();
     eval(QStringLiteral("VX.show('files'); var i = document.querySelectorAll('#view-files input'); i[1].value = %1; i[2].value = 'payload.bin';").arg(literal(local)));
     click(QStringLiteral("files"), QStringLiteral("Copy to server"));
-    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-files').textContent.indexOf('Copy complete, MD5 verified.') >= 0"), 30000),
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-files').textContent.indexOf(\"Copy complete: the server's copy is the same as the file.\") >= 0"), 30000),
              qPrintable(viewText(QStringLiteral("files"))));
     QVERIFY(viewText(QStringLiteral("files")).contains(QStringLiteral("293.0 KiB of 293.0 KiB (100 %)")));
 }
@@ -678,7 +723,7 @@ void PageOnBridgeTest::eachViewShowsOnlyItsOwnAnswer()
     eval(QStringLiteral("window.__notMd5 = []; window.__md5Watch = setInterval(function () {"
                         " var t = document.querySelector('#view-backup .props dd').textContent;"
                         " if (t !== '—' && !/^[0-9a-f]{32}$/.test(t)) __notMd5.push(t); }, 10);"
-                        "VX.desk.OPERATION_TIMEOUT_MS = 3000;"));
+                        "VX.testing.timeouts.fileDelete = 3000;"));
     const QString confirm = QStringLiteral(
         "Array.prototype.filter.call(document.querySelectorAll('.dialog button'), function (b) { return b.textContent === %1; })[0].click()");
     eval(QStringLiteral("VX.show('files')"));
@@ -687,30 +732,30 @@ void PageOnBridgeTest::eachViewShowsOnlyItsOwnAnswer()
         click(QStringLiteral("files"), QStringLiteral("Delete file…"));
         eval(confirm.arg(literal(QStringLiteral("Delete"))));
     }
-    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-files').textContent.indexOf('Delete file b.txt — File deleted') >= 0"), 15000),
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-files').textContent.indexOf('Delete file b.txt: File deleted') >= 0"), 15000),
              qPrintable(viewText(QStringLiteral("files"))));
     // The MD5 while the deletion of a.txt still waits for its answer, then an upload (whose own
     // file delete the lost answer must not be mistaken for).
-    eval(QStringLiteral("VX.show('backup'); VX.backupView.askServerMd5()"));
+    eval(QStringLiteral("VX.show('backup'); VX.testing.backup.askServerMd5()"));
     QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('Server answered.') >= 0"), 15000),
              qPrintable(viewText(QStringLiteral("backup"))));
     QFile changed(upload);
     QVERIFY(changed.open(QIODevice::Append));
     changed.write(QByteArray(1000, 'x'));
     changed.close();
-    eval(QStringLiteral("VX.backupView.uploadFrom(%1)").arg(literal(upload)));
+    eval(QStringLiteral("VX.testing.backup.uploadFrom(%1)").arg(literal(upload)));
     eval(confirm.arg(literal(QStringLiteral("Upload and replace"))));
 
     QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('Upload complete') >= 0"), 30000),
              qPrintable(viewText(QStringLiteral("backup")) + QStringLiteral(" / ") + viewText(QStringLiteral("files"))));
-    eval(QStringLiteral("VX.backupView.askServerMd5()"));
+    eval(QStringLiteral("VX.testing.backup.askServerMd5()"));
     QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('is the same as the server') >= 0"), 15000),
              qPrintable(viewText(QStringLiteral("backup"))));
     QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-files').textContent.indexOf('No answer from the server to the deletion of a.txt within 3 s.') >= 0"), 15000),
              qPrintable(viewText(QStringLiteral("files"))));
     const QString files = viewText(QStringLiteral("files"));
-    QVERIFY2(files.contains(QStringLiteral("Delete file b.txt — File deleted")), qPrintable(files));
-    QVERIFY2(!files.contains(QStringLiteral("Delete file a.txt — File deleted")), qPrintable(files));
+    QVERIFY2(files.contains(QStringLiteral("Delete file b.txt: File deleted")), qPrintable(files));
+    QVERIFY2(!files.contains(QStringLiteral("Delete file a.txt: File deleted")), qPrintable(files));
     eval(QStringLiteral("clearInterval(window.__md5Watch)"));
     QCOMPARE(eval(QStringLiteral("__notMd5.join(' | ')")).toString(), QString());
     shoot(QStringLiteral("07-backup-after-a-lost-answer"));
@@ -751,9 +796,9 @@ void PageOnBridgeTest::lostConnectionShowsUntilTheServerIsBack()
     connectTo(port);
     QVERIFY2(waitFor(QStringLiteral("VX.session.state === 'connected'"), 20000), qPrintable(viewText(QStringLiteral("servers"))));
     eval(QStringLiteral("VX.show('parameters')"));
-    QVERIFY(waitFor(QStringLiteral("VX.parameters.model.size > 20"), 15000));
+    QVERIFY(waitFor(QStringLiteral("VX.testing.parameters.model.size > 20"), 15000));
     QTest::qWait(500);
-    const QString idsBefore = eval(QStringLiteral("Array.from(VX.parameters.model.keys()).sort().join(',')")).toString();
+    const QString idsBefore = eval(QStringLiteral("Array.from(VX.testing.parameters.model.keys()).sort().join(',')")).toString();
     const int timelineBefore = eval(QStringLiteral("document.querySelectorAll('#view-servers .timeline li').length")).toInt();
 
     m_restarted.kill();
@@ -788,10 +833,10 @@ void PageOnBridgeTest::lostConnectionShowsUntilTheServerIsBack()
     const int samePort = startSimulator(m_restarted, root, {QStringLiteral("--port"), QString::number(port)});
     QCOMPARE(samePort, port);
     QVERIFY2(waitFor(QStringLiteral("VX.session.state === 'connected' && window.__reloaded"), 60000), qPrintable(eval(badge).toString()));
-    QVERIFY2(waitFor(QStringLiteral("VX.parameters.model.size > 20 && document.querySelectorAll('#view-parameters tbody tr[data-id]').length === VX.parameters.model.size"), 15000),
+    QVERIFY2(waitFor(QStringLiteral("VX.testing.parameters.model.size > 20 && document.querySelectorAll('#view-parameters tbody tr[data-id]').length === VX.testing.parameters.model.size"), 15000),
              qPrintable(viewText(QStringLiteral("parameters"))));
     QTest::qWait(500);
-    const QString idsAfter = eval(QStringLiteral("Array.from(VX.parameters.model.keys()).sort().join(',')")).toString();
+    const QString idsAfter = eval(QStringLiteral("Array.from(VX.testing.parameters.model.keys()).sort().join(',')")).toString();
     QVERIFY2(idsAfter == idsBefore, qPrintable(idsBefore.right(120) + QStringLiteral(" / ") + idsAfter.right(120)));
     shoot(QStringLiteral("11-parameters-after-the-server-came-back"));
 }
@@ -809,7 +854,7 @@ void PageOnBridgeTest::stalledOrAbandonedTransferEndsRedWithItsReason()
     m_js->serverConnector().Client().SetTransferTimeOut(1500);
     const QString bar = QStringLiteral("document.querySelector('#view-backup .progress')");
 
-    eval(QStringLiteral("VX.show('backup'); VX.backupView.downloadTo(%1)").arg(literal(m_dir.filePath(QStringLiteral("stalled.db")))));
+    eval(QStringLiteral("VX.show('backup'); VX.testing.backup.downloadTo(%1)").arg(literal(m_dir.filePath(QStringLiteral("stalled.db")))));
     QVERIFY2(waitFor(bar + QStringLiteral(".className.indexOf('progress-error') >= 0"), 15000), qPrintable(viewText(QStringLiteral("backup"))));
     QVERIFY2(viewText(QStringLiteral("backup")).contains(QStringLiteral("Download failed: ended: no answer from the server for 1.5 s.")),
              qPrintable(viewText(QStringLiteral("backup"))));
@@ -818,17 +863,228 @@ void PageOnBridgeTest::stalledOrAbandonedTransferEndsRedWithItsReason()
     // The connection is rebuilt after the stall; a second download is then abandoned by the user.
     QVERIFY2(waitFor(QStringLiteral("VX.session.state === 'connected'"), 30000), qPrintable(eval(QStringLiteral("VX.session.detail")).toString()));
     m_js->serverConnector().Client().SetTransferTimeOut(60000);
-    eval(QStringLiteral("VX.backupView.downloadTo(%1)").arg(literal(m_dir.filePath(QStringLiteral("abandoned.db")))));
+    eval(QStringLiteral("VX.testing.backup.downloadTo(%1)").arg(literal(m_dir.filePath(QStringLiteral("abandoned.db")))));
     QVERIFY(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('Downloading') >= 0"), 10000));
     QTest::qWait(300);
     eval(QStringLiteral("document.getElementById('topbar-disconnect').click()"));
-    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('Download failed: stopped before it ended.') >= 0"), 15000),
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('Interrupted: the download did not end, the session was disconnected.') >= 0"), 15000),
              qPrintable(viewText(QStringLiteral("backup"))));
     QVERIFY(eval(bar + QStringLiteral(".className")).toString().contains(QStringLiteral("progress-error")));
     QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("abandoned.db"))));
     // Nothing claims to have read the file that was never written.
     QCOMPARE(eval(QStringLiteral("document.getElementById('notices').textContent.indexOf('could not be read')")).toInt(), -1);
     shoot(QStringLiteral("13-backup-abandoned"));
+}
+
+namespace {
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+const char kServerMd5Field[] = "document.querySelector('#view-backup .props dd').textContent";
+
+} // namespace
+
+// Connecting to another server ends the session first and says so, with Connect disabled while
+// connecting. Asking the server for its MD5 empties the field first (the download had put its own
+// MD5 there); it then holds only the server's answer: the MD5 of the server's database file.
+void PageOnBridgeTest::askingTheServerMd5ShowsOnlyItsAnswer()
+{
+    requireSimulator();
+    const int first = connectToOwnSimulator(QStringLiteral("md5-first"), {});
+    QVERIFY(first != 0);
+    m_ownSims.emplace_back(new QProcess);
+    const int port = startSimulator(*m_ownSims.back(), simRoot(QStringLiteral("md5")), {});
+    QVERIFY(port != 0);
+    connectTo(port);
+    QVERIFY(eval(QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('#view-servers button'),"
+                                " function (b) { return b.textContent === 'Connect'; })[0].disabled")).toBool());
+    QVERIFY2(waitFor(QStringLiteral("VX.session.state === 'connected' && VX.session.port === '%1'").arg(port), 20000),
+             qPrintable(viewText(QStringLiteral("servers"))));
+    const QString timeline = eval(QStringLiteral("document.querySelector('#view-servers .timeline').textContent")).toString();
+    QVERIFY2(timeline.contains(QStringLiteral("Disconnectedfrom 127.0.0.1:%1, to connect to 127.0.0.1:%2").arg(first).arg(port)), qPrintable(timeline));
+
+    eval(QStringLiteral("VX.show('backup'); VX.testing.backup.downloadTo(%1)").arg(literal(m_dir.filePath(QStringLiteral("md5-backup.db")))));
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('Download complete') >= 0"), 30000),
+             qPrintable(viewText(QStringLiteral("backup"))));
+    QVERIFY(QRegExp(QStringLiteral("[0-9a-f]{32}")).exactMatch(eval(QLatin1String(kServerMd5Field)).toString()));
+    click(QStringLiteral("backup"), QStringLiteral("Ask the server"));
+    QCOMPARE(eval(QLatin1String(kServerMd5Field)).toString(), QStringLiteral("—"));
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('Server answered.') >= 0"), 15000),
+             qPrintable(viewText(QStringLiteral("backup"))));
+    const QString shown = eval(QLatin1String(kServerMd5Field)).toString();
+    QVERIFY2(QRegExp(QStringLiteral("[0-9a-f]{32}")).exactMatch(shown), qPrintable(shown));
+    const QByteArray database = fileBytes(simRoot(QStringLiteral("md5")) + QStringLiteral("/config/vyx.db"));
+    QVERIFY(!database.isEmpty());
+    QCOMPARE(shown, QString::fromLatin1(QCryptographicHash::hash(database, QCryptographicHash::Md5).toHex()));
+    shoot(QStringLiteral("14-backup-server-md5"));
+}
+
+// A server that never answers one request: the request ends with a time-out that names it, in red,
+// and nothing waits any more.
+void PageOnBridgeTest::requestWithoutAnswerEndsInATimeOut_data()
+{
+    QTest::addColumn<QString>("droppedCode");
+    QTest::addColumn<QString>("view");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("database MD5") << QStringLiteral("1010007") << QStringLiteral("backup")
+                                  << QStringLiteral("No answer from the server to the database MD5 query within 2 s.");
+    QTest::newRow("file delete") << QStringLiteral("1010012") << QStringLiteral("files")
+                                 << QStringLiteral("Delete file gone.txt failed: No answer from the server to the deletion of gone.txt within 2 s.");
+}
+
+void PageOnBridgeTest::requestWithoutAnswerEndsInATimeOut()
+{
+    requireSimulator();
+    QFETCH(QString, droppedCode);
+    QFETCH(QString, view);
+    QFETCH(QString, expected);
+    const QString name = QStringLiteral("drop-") + droppedCode;
+    QDir().mkpath(simRoot(name) + QStringLiteral("/files"));
+    QVERIFY(writeBytes(simRoot(name) + QStringLiteral("/files/gone.txt"), "x"));
+    QVERIFY(connectToOwnSimulator(name, {QStringLiteral("--drop-answer"), droppedCode}) != 0);
+    eval(QStringLiteral("VX.testing.timeouts.databaseMd5 = 2000; VX.testing.timeouts.fileDelete = 2000;"));
+    if (view == QLatin1String("backup")) {
+        eval(QStringLiteral("VX.show('backup')"));
+        click(QStringLiteral("backup"), QStringLiteral("Ask the server"));
+    } else {
+        eval(QStringLiteral("VX.show('files'); document.querySelector('#view-files input').value = 'gone.txt';"));
+        click(QStringLiteral("files"), QStringLiteral("Delete file…"));
+        confirmDialog(QStringLiteral("Delete"));
+    }
+    QCOMPARE(eval(QStringLiteral("VX.testing.waiting()")).toInt(), 1);
+    const QString errorLine = QStringLiteral("Array.prototype.some.call(document.querySelectorAll('#view-%1 .status-error'),"
+                                             " function (s) { return s.textContent === %2; })").arg(view, literal(expected));
+    QVERIFY2(waitFor(errorLine, 10000), qPrintable(viewText(view)));
+    QCOMPARE(eval(QStringLiteral("VX.testing.waiting()")).toInt(), 0);
+    eval(QStringLiteral("VX.testing.timeouts.databaseMd5 = 30000; VX.testing.timeouts.fileDelete = 30000;"));
+    shoot(QStringLiteral("15-timeout-") + view);
+}
+
+// Every answer comes a second late. The first command gives up before its reply comes; that late
+// reply reaches no other command: the second command shows its own reply.
+void PageOnBridgeTest::lateConsoleReplyReachesNoOtherCommand()
+{
+    requireSimulator();
+    QVERIFY(connectToOwnSimulator(QStringLiteral("slow"), {QStringLiteral("--slow"), QStringLiteral("1000")}) != 0);
+    eval(QStringLiteral("VX.clear(document.querySelector('#view-console .console-output')); VX.testing.timeouts.command = 400;"));
+    pressEnterInConsole(QStringLiteral("echo first"));
+    const QString replies = QStringLiteral("Array.prototype.map.call(document.querySelectorAll('#view-console .reply'), function (r) { return r.textContent; })");
+    QVERIFY2(waitFor(replies + QStringLiteral("[0] === 'No answer from the server to the command \"echo first\" within 400 ms.'"), 5000),
+             qPrintable(eval(replies + QStringLiteral(".join(' | ')")).toString()));
+    eval(QStringLiteral("VX.testing.timeouts.command = 60000;"));
+    pressEnterInConsole(QStringLiteral("echo second"));
+    QVERIFY2(waitFor(replies + QStringLiteral("[1] === 'second'"), 10000), qPrintable(eval(replies + QStringLiteral(".join(' | ')")).toString()));
+    QTest::qWait(500);
+    QCOMPARE(eval(replies + QStringLiteral(".join(' | ')")).toString(),
+             QStringLiteral("No answer from the server to the command \"echo first\" within 400 ms. | second"));
+    QCOMPARE(eval(QStringLiteral("document.querySelectorAll('#view-console .reply-error').length")).toInt(), 1);
+    shoot(QStringLiteral("16-console-late-reply"));
+}
+
+// The server never answers the first command line: that command waits (and can be cancelled),
+// while Files → List, a command line too, gets its answer at once.
+void PageOnBridgeTest::waitingConsoleCommandDoesNotHoldUpTheListing()
+{
+    requireSimulator();
+    const QString name = QStringLiteral("no-reply");
+    QDir().mkpath(simRoot(name) + QStringLiteral("/files"));
+    QVERIFY(writeBytes(simRoot(name) + QStringLiteral("/files/visible-in-the-listing.txt"), "x"));
+    QVERIFY(connectToOwnSimulator(name, {QStringLiteral("--drop-answer"), QStringLiteral("1010024")}) != 0);
+    eval(QStringLiteral("VX.clear(document.querySelector('#view-console .console-output'))"));
+    pressEnterInConsole(QStringLiteral("echo never answered"));
+    QCOMPARE(eval(QStringLiteral("document.querySelectorAll('#view-console .reply-wait').length")).toInt(), 1);
+    eval(QStringLiteral("VX.show('files'); document.querySelector('#view-files input').value = '.';"));
+    click(QStringLiteral("files"), QStringLiteral("List"));
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-files').textContent.indexOf('visible-in-the-listing.txt') >= 0"), 10000),
+             qPrintable(viewText(QStringLiteral("files"))));
+    shoot(QStringLiteral("17-files-listed-while-a-command-waits"));
+    eval(QStringLiteral("VX.show('console')"));
+    QCOMPARE(eval(QStringLiteral("document.querySelectorAll('#view-console .reply-wait').length")).toInt(), 1);
+    click(QStringLiteral("console"), QStringLiteral("Cancel"));
+    QCOMPARE(eval(QStringLiteral("document.querySelector('#view-console .reply').textContent")).toString(),
+             QStringLiteral("Cancelled: the reply to this command will not be shown."));
+    QCOMPARE(eval(QStringLiteral("VX.testing.waiting()")).toInt(), 0);
+    shoot(QStringLiteral("18-console-cancelled"));
+}
+
+// The server refuses a delete: the page says so in red, with the server's reason; a folder the
+// server created is shown as created, and is there.
+void PageOnBridgeTest::refusedDeleteIsShownRedWithTheServersReason()
+{
+    requireSimulator();
+    const QString name = QStringLiteral("refuse");
+    QVERIFY(connectToOwnSimulator(name, {}) != 0);
+    eval(QStringLiteral("VX.show('files'); document.querySelector('#view-files input').value = 'missing.txt';"));
+    click(QStringLiteral("files"), QStringLiteral("Delete file…"));
+    confirmDialog(QStringLiteral("Delete"));
+    const QString status = QStringLiteral("document.querySelector('#view-files .status-line')");
+    QVERIFY2(waitFor(status + QStringLiteral(".className.indexOf('status-error') >= 0"), 10000), qPrintable(viewText(QStringLiteral("files"))));
+    QVERIFY2(eval(status + QStringLiteral(".textContent")).toString().startsWith(
+                 QStringLiteral("Delete file missing.txt failed: Can not delete file missing.txt: No such file")),
+             qPrintable(eval(status + QStringLiteral(".textContent")).toString()));
+    QVERIFY(eval(QStringLiteral("document.querySelector('#view-files .log-list li').className")).toString().contains(QStringLiteral("log-error")));
+    shoot(QStringLiteral("19-files-delete-refused"));
+
+    eval(QStringLiteral("document.querySelector('#view-files input').value = 'made';"));
+    click(QStringLiteral("files"), QStringLiteral("Create folder"));
+    QVERIFY2(waitFor(status + QStringLiteral(".textContent === 'Create folder made: Folder created'"), 10000),
+             qPrintable(eval(status + QStringLiteral(".textContent")).toString()));
+    QVERIFY(eval(status + QStringLiteral(".className")).toString().contains(QStringLiteral("status-ok")));
+    QVERIFY(QFileInfo(simRoot(name) + QStringLiteral("/files/made")).isDir());
+}
+
+// An upload replaces the server's database with exactly the file sent, or ends red saying why it
+// did not, and the server's database is then the one it had.
+void PageOnBridgeTest::uploadReplacesTheDatabaseOrSaysWhyNot_data()
+{
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("replaced") << QStringList() << 70000 << QStringLiteral("Upload complete: the server replaced its database.") << true;
+    QTest::newRow("too big") << QStringList{QStringLiteral("--db-max-size"), QStringLiteral("1000")} << 5000
+                             << QStringLiteral("Upload failed: the file is larger than the server accepts.") << false;
+    QTest::newRow("damaged copy") << QStringList{QStringLiteral("--wrong-file-md5")} << 5000
+                                  << QStringLiteral("Upload failed: the server's copy differs from the file sent.") << false;
+}
+
+void PageOnBridgeTest::uploadReplacesTheDatabaseOrSaysWhyNot()
+{
+    requireSimulator();
+    QFETCH(QStringList, faults);
+    QFETCH(int, size);
+    QFETCH(QString, expected);
+    QFETCH(bool, replaced);
+    const QString name = QStringLiteral("upload-") + QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'));
+    QVERIFY(connectToOwnSimulator(name, faults) != 0);
+    const QString database = simRoot(name) + QStringLiteral("/config/vyx.db");
+    const QByteArray before = fileBytes(database);
+    QVERIFY(!before.isEmpty());
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 13 + 5) & 0xff);
+    const QString local = m_dir.filePath(name + QStringLiteral(".db"));
+    QVERIFY(writeBytes(local, bytes));
+    eval(QStringLiteral("VX.show('backup'); VX.testing.backup.uploadFrom(%1)").arg(literal(local)));
+    confirmDialog(QStringLiteral("Upload and replace"));
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf(%1) >= 0").arg(literal(expected)), 30000),
+             qPrintable(viewText(QStringLiteral("backup"))));
+    const QString bar = eval(QStringLiteral("document.querySelector('#view-backup .progress').className")).toString();
+    QVERIFY2(bar.contains(replaced ? QStringLiteral("progress-ok") : QStringLiteral("progress-error")), qPrintable(bar));
+    QCOMPARE(fileBytes(database) == bytes, replaced);
+    if (!replaced)
+        QVERIFY(fileBytes(database) == before);
+    shoot(QStringLiteral("20-upload-") + name);
 }
 
 int main(int argc, char **argv)

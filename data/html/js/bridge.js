@@ -3,9 +3,11 @@
 // manager" instead of failing.
 //
 // Callbacks: every callback name handed to vyxDesk is "vyxCb.<name>", a function defined in the
-// registry window.vyxCb below. The bridge hands each folder, file and database answer to the
-// request it answers, so each such request gets a callback of its own, used once; transfers
-// (upload, download) report through one "transfer" callback, as one runs at a time.
+// registry window.vyxCb below. Every request that waits for one answer (folders, files, the
+// database MD5, command lines) goes through desk.request, which gives it a callback of its own, a
+// time-out and a check of the answer's shape, and ends it exactly once. Transfers (upload,
+// download) and the remote copy report a stream of progress through one callback per kind, as the
+// bridge runs one of each at a time.
 (function (VX) {
   'use strict';
 
@@ -58,23 +60,37 @@
   const session = { state: 'offline', host: '', port: '', user: '', name: '', since: 0, detail: '' };
   VX.session = session;
 
+  // Whether a session was started (connecting) and has not been reported lost since.
+  let sessionAlive = false;
+
   desk.setSession = function (state, detail, extra) {
-    const changed = session.state !== state || session.detail !== (detail || '');
-    if (session.state !== state) session.since = Date.now();
+    const previous = session.state;
+    const changed = previous !== state || session.detail !== (detail || '');
+    if (previous !== state) session.since = Date.now();
     session.state = state;
     session.detail = detail || '';
     if (extra) Object.keys(extra).forEach((k) => { session[k] = extra[k]; });
+    const ends = state === 'offline' || state === 'failed' || state === 'lost';
+    const lost = sessionAlive && ends;
+    if (state === 'connecting' || state === 'connected') sessionAlive = true;
+    if (lost) {
+      sessionAlive = false;
+      abandonAll(lostText(state, detail));
+    }
     if (changed || extra) VX.bus.emit('session', session);
+    if (lost) VX.bus.emit('session-lost', { reason: lostText(state, detail), state, previous });
   };
+
+  // "the connection was lost (no answer for 10 s)": why a session ended, for "Interrupted: ..."
+  function lostText(state, detail) {
+    if (state === 'offline') return 'the session was disconnected' + (detail ? ' (' + detail + ')' : '');
+    if (state === 'failed') return 'the connection failed' + (detail ? ' (' + detail + ')' : '');
+    return 'the connection was lost' + (detail ? ' (' + detail + ')' : '');
+  }
 
   desk.isConnected = function () {
     const r = desk.tryCall('VYXIsConnected');
     return r.ok && String(r.value) === 'true';
-  };
-
-  // The bridge's own answers to a request that was refused or whose answer cannot come.
-  desk.isRefusal = function (text) {
-    return /^(Not connected|Connection lost): /.test(String(text));
   };
 
   // Keeps the visible state honest: a connection that the heartbeat or the server ended shows as
@@ -104,90 +120,140 @@
 
   desk.TRANSFER_CB = desk.callback('transfer', onTransfer);
 
-  // ---- Requests with one text answer (folders, files, database MD5) -------------------------
-  let nextOperation = 1;
-  desk.OPERATION_TIMEOUT_MS = 30000;
+  // ---- Requests: one way to ask the bridge for a later answer -------------------------------
+  //
+  // desk.request({slot, args, what, timeout, accept, done}) calls vyxDesk[slot](...args, callback)
+  // with a callback of its own and calls done(result) exactly once, with one of:
+  //   {outcome: 'ok', value}           the answer, of the shape `accept` checks
+  //   {outcome: 'error', text}          the server's reason, or an answer of the wrong shape
+  //   {outcome: 'timeout', text}        nothing came within the time-out; the text names `what`
+  //   {outcome: 'offline', text}        not connected, or the session ended while it waited
+  //   {outcome: 'cancelled', text}      the user cancelled it (handle.cancel())
+  // Every result also carries ok (outcome === 'ok') and text (a sentence for the user, or the value
+  // as text). An answer that comes after the result was given is dropped.
+  //
+  // Time-outs of every kind of request, in one place (milliseconds).
+  desk.TIMEOUTS = {
+    folder: 30000,        // create or delete a folder on the server
+    fileDelete: 30000,    // delete a file on the server
+    databaseMd5: 30000,   // the server's database MD5
+    command: 60000,       // a console or guardian command line
+    listing: 60000,       // Files → List (a command line)
+    pluginUnpack: 120000, // unpacking a plug-in archive (a command line)
+    transferStall: 60000, // a transfer that reports no progress
+    pluginStart: 30000    // a plug-in install whose copy does not start
+  };
 
-  // Sends slot(args..., callback) with a callback of its own. done({ok, text}) is called exactly
-  // once: with the server's answer, with the bridge's refusal (not connected, connection lost), or
-  // after timeoutMs with a sentence naming `what` did not answer.
-  desk.startOperation = function (what, slot, args, done, timeoutMs) {
-    const name = 'op' + (nextOperation++);
-    let finished = false;
+  // The bridge's own answers to a request that was refused or whose answer cannot come.
+  desk.isRefusal = function (text) {
+    return /^(Not connected|Connection lost): /.test(String(text));
+  };
+
+  // Answer shapes. Each takes the raw answer and returns {ok, value} or {ok: false, text}.
+  desk.accept = {
+    // Any text.
+    text(answer) {
+      return { ok: true, value: answer === undefined || answer === null ? '' : String(answer) };
+    },
+    // 32 hexadecimal digits, given back in lower case.
+    md5(answer) {
+      const t = typeof answer === 'string' ? answer.trim() : '';
+      if (VX.isMd5(t)) return { ok: true, value: t.toLowerCase() };
+      return { ok: false, text: t ? 'The server answered with something that is not an MD5: ' + t.substring(0, 120) : 'The server sent an empty MD5.' };
+    },
+    // A JSON object with a numeric err and a text info; err other than 0 is the server's refusal.
+    result(answer) {
+      const v = VX.parseAnswer(answer);
+      if (!v || typeof v !== 'object' || typeof v.err !== 'number' || typeof v.info !== 'string') {
+        return { ok: false, text: 'The server\'s answer is not a result (err and info): ' + String(answer).substring(0, 120) };
+      }
+      if (v.err !== 0) return { ok: false, text: v.info || 'the server refused it (error ' + v.err + ')' };
+      return { ok: true, value: v };
+    },
+    // A command line's reply, {"status": text}.
+    status(answer) {
+      const v = VX.parseAnswer(answer);
+      if (!v || typeof v !== 'object' || typeof v.status !== 'string') {
+        return { ok: false, text: 'The server\'s reply is not a command reply: ' + String(answer).substring(0, 120) };
+      }
+      return { ok: true, value: v.status };
+    }
+  };
+
+  let nextRequest = 1;
+  const pending = {}; // id → entry of requests still waiting
+
+  // How many requests wait for an answer (for tests and the views' busy states).
+  desk.waiting = () => Object.keys(pending).length;
+
+  desk.request = function (spec) {
+    const id = nextRequest++;
+    const name = 'rq' + id;
+    const what = spec.what || spec.slot;
+    const accept = spec.accept || desk.accept.text;
     let timer = null;
+    let finished = false;
     function finish(result) {
       if (finished) return;
       finished = true;
       clearTimeout(timer);
-      // The bridge answers a request once: an answered one needs its callback no more. After a
-      // time-out the answer (or the bridge's "connection lost") may still come: it is dropped.
-      if (result.timedOut) window.vyxCb[name] = function () {};
-      else delete window.vyxCb[name];
-      done(result);
+      delete pending[id];
+      result.ok = result.outcome === 'ok';
+      if (result.text === undefined) result.text = String(result.value);
+      // The bridge answers a request once: once answered its callback goes; otherwise the answer
+      // (or the bridge's "connection lost") may still come, and is dropped.
+      if (result.answered) delete window.vyxCb[name];
+      else window.vyxCb[name] = function () { delete window.vyxCb[name]; };
+      delete result.answered;
+      try {
+        spec.done(result);
+      } catch (e) {
+        VX.reportError(e, what);
+      }
+    }
+    const handle = { id, what, cancel: (text) => finish({ outcome: 'cancelled', text: text || 'Cancelled: ' + what + '.' }) };
+    handle.abandon = (reason) => finish({ outcome: 'offline', text: 'Interrupted: ' + what + ' got no answer, ' + reason + '.' });
+    if (spec.needsConnection !== false && desk.present() && session.state !== 'connected') {
+      finish({ outcome: 'offline', text: 'Not connected: ' + what + ' was not sent to the server.' });
+      return handle;
     }
     const cb = desk.callback(name, (answer) => {
-      const text = answer === undefined || answer === null ? '' : String(answer);
-      finish({ ok: !desk.isRefusal(text), text });
+      const raw = answer === undefined || answer === null ? '' : answer;
+      if (typeof raw === 'string' && desk.isRefusal(raw)) {
+        finish({ outcome: 'offline', text: raw, answered: true });
+        return;
+      }
+      if (raw && typeof raw === 'object' && typeof raw.status === 'string' && desk.isRefusal(raw.status)) {
+        finish({ outcome: 'offline', text: raw.status, answered: true });
+        return;
+      }
+      const checked = accept(raw);
+      if (checked.ok) finish({ outcome: 'ok', value: checked.value, answered: true });
+      else finish({ outcome: 'error', text: checked.text, answered: true });
     });
-    const r = desk.tryCall.apply(null, [slot].concat(args, [cb]));
+    pending[id] = handle;
+    const r = desk.tryCall.apply(null, [spec.slot].concat(spec.args || [], [cb]));
     if (!r.ok) {
-      delete window.vyxCb[name];
-      return r;
+      finish({ outcome: r.error === desk.NOT_RUNNING ? 'offline' : 'error', text: r.error, answered: true });
+      return handle;
     }
-    const ms = timeoutMs || desk.OPERATION_TIMEOUT_MS;
-    timer = setTimeout(() => finish({ ok: false, timedOut: true,
-      text: 'No answer from the server to ' + what + ' within ' + Math.round(ms / 1000) + ' s.' }), ms);
-    return r;
+    if (finished) return handle; // answered at once
+    const ms = typeof spec.timeout === 'number' ? spec.timeout : desk.TIMEOUTS[spec.timeout] || desk.TIMEOUTS.command;
+    timer = setTimeout(() => finish({ outcome: 'timeout',
+      text: 'No answer from the server to ' + what + ' within ' + (ms < 1000 ? ms + ' ms' : Math.round(ms / 1000) + ' s') + '.' }), ms);
+    return handle;
   };
 
-  // ---- Command lines (console and guardian answers share one signal: one at a time) ---------
-  const commandQueue = [];
-  let commandRunning = null;
-  const COMMAND_TIMEOUT_MS = 60000;
-
-  function finishCommand(result) {
-    const job = commandRunning;
-    commandRunning = null;
-    if (job) {
-      clearTimeout(job.timer);
-      job.done(result);
-    }
-    setTimeout(runNextCommand, 0);
+  // The session ended: every request still waiting ends as 'offline', naming what it was.
+  function abandonAll(reason) {
+    Object.keys(pending).forEach((id) => pending[id].abandon(reason));
   }
 
-  function onCommandAnswer(answer) {
-    const value = VX.parseAnswer(answer);
-    const text = value && typeof value === 'object' && value.status !== undefined ? String(value.status) : String(answer);
-    if (commandRunning) finishCommand({ ok: !desk.isRefusal(text), text });
-    else VX.bus.emit('command-unclaimed', text);
-  }
-
-  desk.COMMAND_CB = desk.callback('commandLine', onCommandAnswer);
-
-  function runNextCommand() {
-    if (commandRunning || commandQueue.length === 0) return;
-    const job = commandQueue.shift();
-    const r = desk.tryCall(job.slot, job.text, desk.COMMAND_CB);
-    if (!r.ok) {
-      job.done({ ok: false, text: r.error });
-      setTimeout(runNextCommand, 0);
-      return;
-    }
-    commandRunning = job;
-    job.timer = setTimeout(() => {
-      if (commandRunning === job) finishCommand({ ok: false, text: 'No answer from the server within ' + (COMMAND_TIMEOUT_MS / 1000) + ' s.' });
-    }, COMMAND_TIMEOUT_MS);
-  }
-
-  // slot: 'VYXConsole' or 'VYXGuardian'. done({ok, text}) is called once.
-  desk.runCommand = function (slot, text, done) {
-    commandQueue.push({ slot, text, done });
-    runNextCommand();
-    return commandQueue.length + (commandRunning ? 1 : 0);
-  };
-
-  desk.commandsWaiting = () => commandQueue.length + (commandRunning ? 1 : 0);
-
+  // ---- Session lost -----------------------------------------------------------------------
+  // One event for the end of a session, whatever ended it (Disconnect, a refused login, a server
+  // that stopped answering, a connection elsewhere): 'session-lost' with {reason, previous}. Every
+  // request still waiting has ended as 'offline' before the views hear it. 'connected' follows
+  // when a session is (again) ready: the views reload what they show.
   // ---- Functions the manager calls in the page ---------------------------------------------
   window.QT = window.QT || {};
   window.QT.updateParameter = function (update) {

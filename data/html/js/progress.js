@@ -21,18 +21,49 @@
     return p > 100 ? 100 : p;
   }
 
+  // The configuration transfer's own texts (the library's), in words for people. The first that
+  // matches wins; `step` is what runs, `why` is the reason of a failure.
+  const TRANSFER_WORDS = [
+    [/^Save Server MD5/, { step: 'Checking the server\'s copy' }],
+    [/^Get Length of file/, { step: 'Asking the server for the size' }],
+    [/^Donwload Data/, { step: 'Receiving' }],
+    [/^Donwload End/, { step: 'Checking the received copy' }],
+    [/Md5 do not match, you must download/, { why: 'the received copy differs from the server\'s database; download it again' }],
+    [/^Delete Temporary Server File/, { step: 'Preparing the server' }],
+    [/^Can not free temporary server resources/, { why: 'the server could not free its temporary file' }],
+    [/^Check Client - Server MD5 \.\.\. Upload configuration/, { step: 'Checking the server\'s copy' }],
+    [/^Check Client - Server MD5/, { step: 'Checking the server\'s copy' }],
+    [/^Save Server Max Db Size/, { step: 'Checking the size the server accepts' }],
+    [/^Configuration file is too big/, { why: 'the file is larger than the server accepts' }],
+    [/^Upload Data/, { step: 'Sending' }],
+    [/^MD5 do not match!/, { why: 'the server\'s copy differs from the file sent' }],
+    [/^Check Change DB/, { step: 'Replacing the database' }],
+    [/^MD5 of new DB differ from source client file/, { why: 'the server\'s new database differs from the file sent' }],
+    [/^Configuration file is empty/, { why: 'the file is empty' }],
+    [/^Can not read file/, { why: 'the file cannot be read' }]
+  ];
+
+  VX.transferWords = function (info) {
+    const i = String(info || '');
+    for (let n = 0; n < TRANSFER_WORDS.length; n++) {
+      if (TRANSFER_WORDS[n][0].test(i)) return TRANSFER_WORDS[n][1];
+    }
+    return {};
+  };
+
   // Sentences for the texts the configuration transfer reports.
   function transferSentence(kind, ended, error, info) {
     const i = String(info || '');
     if (/Same, upload not necessary/.test(i)) return 'The server already has this database: nothing was uploaded.';
-    if (/Database is synced/.test(i)) return 'Database is synced, no need to update it.';
-    if (!ended) return kind === 'download' ? 'Downloading the configuration…' : 'Uploading the configuration…';
+    if (/Database is synced/.test(i)) return 'This file already is the server\'s database: nothing was downloaded.';
+    const words = VX.transferWords(i);
+    if (!ended) return words.step ? words.step + '…' : kind === 'download' ? 'Downloading the configuration…' : 'Uploading the configuration…';
     if (error === 0) {
       if (kind === 'download') return 'Download complete: the configuration was saved and its MD5 checked.';
       return 'Upload complete: the server replaced its database.';
     }
     // the transfer's own reasons may start with its kind ("Download ended: ...")
-    const why = i.replace(/^(Download|Upload) /, '');
+    const why = words.why || i.replace(/^(Download|Upload) /, '');
     const text = why || ('error ' + error);
     return (kind === 'download' ? 'Download failed: ' : 'Upload failed: ') + text + (/[.!?]$/.test(text) ? '' : '.');
   }
@@ -63,6 +94,7 @@
       ok: ended && error === 0,
       nothingToDo,
       info,
+      step: VX.transferWords(info).step || '',
       message: transferSentence(kind, ended, error, info),
       clientFile: String(r.GetClientFile || ''),
       clientMd5: String(r.GetClientMd5File || ''),
@@ -111,14 +143,14 @@
   };
 
   const COPY_STEPS = {
-    'copy in progress': 'Copying…',
-    'MD5 verify': 'Checking the MD5 of the copy on the server…',
-    'complete': 'Copy complete, MD5 verified.',
-    'MD5 Error': 'The MD5 on the server differs from the local file: the copy is damaged.',
-    'files done': 'Archive unpacked, setting file owners…',
-    'restarting logic': 'Restarting the logic process…',
+    'copy in progress': 'Sending…',
+    'MD5 verify': 'Checking the server\'s copy…',
+    'complete': 'Copy complete: the server\'s copy is the same as the file.',
+    'MD5 Error': 'The server\'s copy differs from the file: the copy is damaged.',
+    'files done': 'Unpacked; handing the files to the server\'s web user…',
+    'restarting logic': 'Restarting the logic engine…',
     'install complete': 'Install complete.',
-    'download in progress': 'Downloading…',
+    'download in progress': 'Receiving…',
     'download complete': 'Download complete.'
   };
 
@@ -148,6 +180,9 @@
     };
   };
 
-  // The steps of a plug-in installation in the order they arrive, for the step list.
+  // The steps of a plug-in installation in the order they arrive, for the step list: the status
+  // that starts each step, and the step in words.
   VX.PLUGIN_STEPS = ['copy in progress', 'MD5 verify', 'complete', 'files done', 'restarting logic', 'install complete'];
+  VX.PLUGIN_STEP_WORDS = ['Sending the archive', 'Checking the server\'s copy', 'Unpacking', 'Handing the files to the web user',
+    'Restarting the logic engine', 'Installed'];
 })(window.VX = window.VX || {});

@@ -16,7 +16,9 @@
   let localPath = '';
 
   function busy(on) {
-    [ui.download, ui.upload, ui.askMd5].forEach((b) => { b.disabled = on; });
+    ui.download.disabled = on;
+    ui.upload.disabled = on;
+    ui.askMd5.disabled = on || !!md5Request;
   }
 
   function showMd5() {
@@ -42,35 +44,33 @@
     return localMd5;
   }
 
+  let md5Request = null;
+
+  // The field is emptied first: only what the server answers to this request can fill it.
   function askServerMd5() {
-    if (transfer) return;
-    if (VX.desk.present() && VX.session.state !== 'connected') {
-      VX.setStatus(ui.md5Status, 'error', 'Not connected: the server cannot be asked.');
-      return;
-    }
-    const r = VX.desk.startOperation('the database MD5 query', 'VYXDatabaseMD5', [], (result) => {
-      const text = result.text.trim();
-      // Only an MD5 goes into the panel; anything else is a failure shown as such.
-      if (result.ok && VX.isMd5(text)) {
-        serverMd5 = text.toLowerCase();
-        VX.setStatus(ui.md5Status, 'ok', 'Server answered.');
-      } else {
-        serverMd5 = '';
-        VX.setStatus(ui.md5Status, 'error', !result.ok ? result.text
-          : text ? 'The server answered with something that is not an MD5: ' + text.substring(0, 120)
-          : 'The server sent an empty MD5.');
+    if (transfer || md5Request) return;
+    serverMd5 = '';
+    showMd5();
+    VX.setStatus(ui.md5Status, 'busy', 'Asking the server for its database MD5…');
+    ui.askMd5.disabled = true;
+    md5Request = VX.desk.request({
+      slot: 'VYXDatabaseMD5', what: 'the database MD5 query', timeout: 'databaseMd5', accept: VX.desk.accept.md5,
+      done(result) {
+        md5Request = null;
+        if (ui) ui.askMd5.disabled = !!transfer;
+        if (result.ok) serverMd5 = result.value;
+        VX.setStatus(ui.md5Status, result.ok ? 'ok' : 'error', result.ok ? 'Server answered.' : result.text);
+        showMd5();
       }
-      showMd5();
     });
-    if (!r.ok) { VX.setStatus(ui.md5Status, 'error', r.error); return; }
-    VX.setStatus(ui.md5Status, 'busy', 'Asking the server…');
   }
 
   function watchStall() {
     if (stallTimer) clearTimeout(stallTimer);
+    const ms = VX.desk.TIMEOUTS.transferStall;
     stallTimer = setTimeout(() => {
-      if (transfer) VX.setStatus(ui.status, 'error', 'No progress from the server for ' + (STALL_MS / 1000) + ' s. The transfer may be stuck: disconnect to abandon it.');
-    }, STALL_MS);
+      if (transfer) VX.setStatus(ui.status, 'error', 'No progress from the server for ' + Math.round(ms / 1000) + ' s. The transfer may be stuck: Cancel ends it.');
+    }, ms);
   }
 
   function begin(kind, slot, path) {
@@ -85,6 +85,7 @@
     ui.bar.set(0, 'Starting…', 'busy');
     VX.setStatus(ui.status, 'busy', kind === 'download' ? 'Downloading to ' + path : 'Uploading ' + path);
     VX.clear(ui.steps);
+    VX.setText(ui.details, '');
     watchStall();
   }
 
@@ -124,17 +125,27 @@
 
   function onTransfer(report) {
     const d = VX.describeTransfer(report);
-    if (!d || !ui) return;
-    if (!transfer) transfer = { kind: d.kind, path: d.clientFile, eta: new VX.Eta(Date.now()) };
+    // Reports of a transfer this view no longer waits for (the session ended) are dropped.
+    if (!d || !ui || !transfer) return;
     watchStall();
     const amount = d.ended ? VX.progressText(d.done, d.total, d.percent) : VX.progressWithEta(transfer.eta, d.done, d.total, d.percent, Date.now());
-    const caption = d.nothingToDo ? d.info : amount + (d.info ? ' — ' + d.info : '');
+    // "Sending 1.2 MiB of 3.0 MiB (40 %)": the step in words; the library's own text goes to the
+    // details line.
+    const caption = d.nothingToDo ? d.message : d.ended ? amount : (d.step ? d.step + ' ' : '') + amount;
     ui.bar.set(d.percent, caption, d.ended ? (d.error ? 'error' : 'ok') : 'busy');
-    if (d.info && (!ui.steps.lastChild || ui.steps.lastChild.textContent !== d.info)) {
-      ui.steps.appendChild(el('li', { text: d.info }));
+    const step = d.ended ? d.message : d.step;
+    if (step && (!ui.steps.lastChild || ui.steps.lastChild.textContent !== step)) {
+      ui.steps.appendChild(el('li', { text: step }));
       while (ui.steps.childNodes.length > 12) ui.steps.removeChild(ui.steps.firstChild);
     }
-    if (VX.isMd5(d.serverMd5)) serverMd5 = d.serverMd5.toLowerCase();
+    VX.setText(ui.details, d.info ? 'Details: ' + d.info : '');
+    // Only an ended transfer says what the server's database is: the one received, or the one sent.
+    if (d.ended && d.ok) {
+      const md5 = d.kind === 'upload' && !d.nothingToDo ? d.clientMd5 : d.serverMd5;
+      serverMd5 = VX.isMd5(md5) ? md5.toLowerCase() : '';
+    } else if (d.ended) {
+      serverMd5 = '';
+    }
     if (!d.ended) {
       VX.setStatus(ui.status, 'busy', d.message);
       showMd5();
@@ -150,15 +161,15 @@
   }
 
   VX.bus.on('transfer', onTransfer);
-  // Entry points after the file dialogs, also used by automated tests (dialogs cannot be driven there).
-  VX.backupView = { downloadTo, uploadFrom, askServerMd5 };
-  VX.bus.on('disconnected', () => {
+  VX.testing.provide('backup', { downloadTo, uploadFrom, askServerMd5 });
+  VX.bus.on('session-lost', (lost) => {
     if (!transfer || !ui) return;
+    const kind = transfer.kind;
     transfer = null;
     clearTimeout(stallTimer);
     busy(false);
-    ui.bar.set(0, 'Abandoned', 'error');
-    VX.setStatus(ui.status, 'error', 'The transfer was abandoned because the connection was closed.');
+    ui.bar.set(0, 'Interrupted', 'error');
+    VX.setStatus(ui.status, 'error', 'Interrupted: the ' + kind + ' did not end, ' + lost.reason + '.');
   });
 
   VX.registerView({
@@ -173,6 +184,7 @@
       ui.bar = VX.progressBar();
       ui.status = VX.statusLine();
       ui.steps = el('ol', { class: 'steps' });
+      ui.details = el('p', { class: 'muted small mono' });
       ui.serverMd5 = el('span', { class: 'mono' });
       ui.localMd5 = el('span', { class: 'mono' });
       ui.localFile = el('span', { class: 'mono small' });
@@ -184,8 +196,9 @@
             VX.row([ui.download, ui.upload]),
             ui.bar,
             ui.status,
-            el('h3', { class: 'sub', text: 'Steps reported by the transfer' }),
-            ui.steps
+            el('h3', { class: 'sub', text: 'Steps' }),
+            ui.steps,
+            ui.details
           ])
         ]),
         el('div', { class: 'col col-narrow' }, [

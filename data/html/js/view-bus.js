@@ -63,7 +63,6 @@
   VX.bus.on('debug', (text) => add('debug', '', text));
   // answers that arrived when no request of the page was waiting for them
   VX.bus.on('operation-unclaimed', (text) => add('answer', '', text));
-  VX.bus.on('command-unclaimed', (text) => add('answer', '', text));
 
   function send() {
     const text = ui.command.value;
@@ -137,5 +136,12 @@
     }
   });
 
-  VX.monitor = { add, records };
+  VX.testing.provide('monitor', { add, records });
+  // A new session of the server starts with raw bus messages off: the switch the page shows is
+  // sent to it again.
+  VX.bus.on('connected', () => {
+    if (!ui || !ui.raw.checked) return;
+    const r = VX.desk.tryCall('VYXEnableBusDebug', 'true');
+    VX.setStatus(ui.sendStatus, r.ok ? 'ok' : 'error', r.ok ? 'Raw bus messages switched on again for the new session.' : r.error);
+  });
 })(window.VX = window.VX || {});

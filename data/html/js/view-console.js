@@ -19,20 +19,20 @@
 
   function addEntry(mode, text) {
     const reply = el('pre', { class: 'reply reply-wait', text: 'waiting for the server…' });
-    const entry = el('div', { class: 'entry' }, [
-      el('div', { class: 'cmd' }, [
-        el('span', { class: 'tl-time', text: VX.timeText().substring(0, 8) }),
-        el('span', { class: 'prompt', text: mode === 'VYXGuardian' ? 'guardian>' : '$' }),
-        el('span', { class: 'cmd-text', text })
-      ]),
-      reply
+    const cmd = el('div', { class: 'cmd' }, [
+      el('span', { class: 'tl-time', text: VX.timeText().substring(0, 8) }),
+      el('span', { class: 'prompt', text: mode === 'VYXGuardian' ? 'guardian>' : '$' }),
+      el('span', { class: 'cmd-text', text })
     ]);
+    const entry = el('div', { class: 'entry' }, [cmd, reply]);
     ui.output.appendChild(entry);
     while (ui.output.childNodes.length > 300) ui.output.removeChild(ui.output.firstChild);
     ui.output.scrollTop = ui.output.scrollHeight;
-    return reply;
+    return { reply, cmd };
   }
 
+  // Every command is a request of its own: it waits for its own reply only, and a reply that
+  // comes after the command timed out or was cancelled is shown nowhere.
   function run() {
     const text = ui.input.value;
     if (text.trim() === '') return;
@@ -40,18 +40,20 @@
     history.push(text);
     saveHistory();
     ui.input.value = '';
-    const reply = addEntry(mode, text);
-    if (VX.session.state !== 'connected') {
-      reply.className = 'reply reply-error';
-      VX.setText(reply, 'Not connected: the command was not sent.');
-      return;
-    }
-    const waiting = VX.desk.runCommand(mode, text, (result) => {
-      reply.className = 'reply' + (result.ok ? '' : ' reply-error');
-      VX.setText(reply, result.text === '' ? '(empty reply)' : result.text);
-      ui.output.scrollTop = ui.output.scrollHeight;
+    const entry = addEntry(mode, text);
+    const reply = entry.reply;
+    const cancel = VX.button('Cancel', () => request.cancel('Cancelled: the reply to this command will not be shown.'), 'small ghost',
+      { title: 'Stop waiting for the reply (the server may still run the command)' });
+    const request = VX.desk.request({
+      slot: mode, args: [text], what: 'the command "' + text + '"', timeout: 'command', accept: VX.desk.accept.status,
+      done(result) {
+        if (cancel.parentNode) cancel.parentNode.removeChild(cancel);
+        reply.className = 'reply' + (result.ok ? '' : ' reply-error');
+        VX.setText(reply, result.ok && result.value === '' ? '(empty reply)' : result.text);
+        ui.output.scrollTop = ui.output.scrollHeight;
+      }
     });
-    if (waiting > 1) VX.setText(reply, 'queued behind ' + (waiting - 1) + ' command' + (waiting > 2 ? 's' : '') + '…');
+    if (reply.className.indexOf('reply-wait') >= 0) entry.cmd.appendChild(cancel);
   }
 
   function gateway(start) {
@@ -64,13 +66,6 @@
       ? (start ? 'Start' : 'Stop') + ' command sent to the KNX gateway at ' + VX.timeText().substring(0, 8) + '.'
       : r.error);
   }
-
-  VX.bus.on('command-unclaimed', (text) => {
-    if (!ui) return;
-    const reply = addEntry('VYXConsole', '(answer without a waiting command)');
-    reply.className = 'reply reply-late';
-    VX.setText(reply, text);
-  });
 
   VX.registerView({
     id: 'console',

@@ -354,5 +354,5 @@
     }
   });
 
-  VX.etsView = { load, openWithPassword };
+  VX.testing.provide('ets', { load, openWithPassword });
 })(window.VX = window.VX || {});

@@ -4,7 +4,6 @@
   'use strict';
 
   const el = VX.el;
-  const ANSWER_TIMEOUT_MS = 30000;
 
   let ui = null;
   let copyJob = null; // {kind: 'copy'|'plugin', local, remote}
@@ -29,12 +28,6 @@
     return path;
   }
 
-  function answerText(answer) {
-    const v = VX.parseAnswer(answer);
-    if (v && typeof v === 'object') return v.info !== undefined ? String(v.info) : v.status !== undefined ? String(v.status) : JSON.stringify(v);
-    return String(answer === undefined || answer === null ? '' : answer);
-  }
-
   function logFs(text, kind) {
     ui.fsLog.insertBefore(el('li', { class: 'log-' + (kind || 'info') }, [
       el('span', { class: 'tl-time', text: VX.timeText().substring(0, 8) }), el('span', { text })
@@ -43,17 +36,25 @@
   }
 
   // ---- Folders and files -------------------------------------------------------------------
+  // The server's result (err and info) decides: err 0 is shown as done, anything else in red with
+  // the server's reason.
+  function fileRequest(slot, path, what, title, timeout) {
+    VX.desk.request({
+      slot, args: [path], what, timeout, accept: VX.desk.accept.result,
+      done(result) {
+        const text = result.ok ? title + ' ' + path + ': ' + (result.value.info || 'done') : title + ' ' + path + ' failed: ' + result.text;
+        VX.setStatus(ui.fsStatus, result.ok ? 'ok' : 'error', text);
+        logFs(text, result.ok ? 'ok' : 'error');
+      }
+    });
+  }
+
   function createFolder() {
     const path = serverPath();
     if (!path || !requireConnection(ui.fsStatus)) return;
-    const r = VX.desk.startOperation('the creation of the folder ' + path, 'VYXCreateFolder', [path], (result) => {
-      const text = answerText(result.text);
-      VX.setStatus(ui.fsStatus, result.ok ? 'ok' : 'error', result.ok ? 'Create folder: ' + (text || 'done') + '.' : result.text);
-      logFs(result.ok ? 'Create folder ' + path + ' — ' + (text || 'done') : 'Create folder ' + path + ' — ' + result.text, result.ok ? 'ok' : 'error');
-    });
-    if (!r.ok) { VX.setStatus(ui.fsStatus, 'error', r.error); return; }
     VX.setStatus(ui.fsStatus, 'busy', 'Creating ' + path + '…');
     logFs('Create folder ' + path);
+    fileRequest('VYXCreateFolder', path, 'the creation of the folder ' + path, 'Create folder', 'folder');
   }
 
   function deleteItem(kind) {
@@ -62,35 +63,41 @@
     const slot = kind === 'folder' ? 'VYXDeleteFolder' : 'VYXDeleteFile';
     VX.confirm('Delete ' + kind + '?', 'Delete the ' + kind + ' "' + path + '" on the server ' + VX.session.host +
       (kind === 'folder' ? ' with everything in it' : '') + '? This cannot be undone.', 'Delete', () => {
-      const r = VX.desk.startOperation('the deletion of ' + path, slot, [path], (result) => {
-        const text = answerText(result.text);
-        VX.setStatus(ui.fsStatus, result.ok ? 'ok' : 'error', result.ok ? 'Delete ' + kind + ': ' + (text || 'done') + '.' : result.text);
-        logFs(result.ok ? 'Delete ' + kind + ' ' + path + ' — ' + (text || 'done') : 'Delete ' + kind + ' ' + path + ' — ' + result.text, result.ok ? 'ok' : 'error');
-      });
-      if (!r.ok) { VX.setStatus(ui.fsStatus, 'error', r.error); return; }
       VX.setStatus(ui.fsStatus, 'busy', 'Deleting ' + path + '…');
       logFs('Delete ' + kind + ' ' + path);
+      fileRequest(slot, path, 'the deletion of ' + path, 'Delete ' + kind, kind === 'folder' ? 'folder' : 'fileDelete');
     }, true);
   }
 
   // There is no listing request in the protocol: the folder is listed with a command line, whose
-  // answer is the long format of the server's ls (GNU or BusyBox).
+  // answer is the long format of the server's ls (GNU or BusyBox). It waits for nothing else: a
+  // console command still running does not hold it up.
+  let listRequest = null;
+
   function listFolder() {
     const path = serverPath();
     if (!path || !requireConnection(ui.fsStatus)) return;
+    if (listRequest) listRequest.cancel();
     VX.setText(ui.listing, 'waiting for the server…');
     ui.listing.hidden = false;
     ui.listTable.table.hidden = true;
     VX.setStatus(ui.fsStatus, 'busy', 'Listing ' + path + '…');
-    VX.desk.runCommand('VYXConsole', 'ls -la ' + VX.shellQuote(path), (result) => {
-      const parsed = result.ok ? VX.parseLongListing(result.text) : null;
-      if (!parsed || !parsed.entries.length) {
-        VX.setText(ui.listing, result.text === '' ? '(empty answer)' : result.text);
-        VX.setStatus(ui.fsStatus, 'error', 'Listing failed: ' + (result.text || 'the server sent no listing') + '');
-        return;
+    const request = VX.desk.request({
+      slot: 'VYXConsole', args: ['ls -la ' + VX.shellQuote(path)], what: 'the listing of ' + path,
+      timeout: 'listing', accept: VX.desk.accept.status,
+      done(result) {
+        if (listRequest === request) listRequest = null;
+        if (result.outcome === 'cancelled') return;
+        const parsed = result.ok ? VX.parseLongListing(result.value) : null;
+        if (!parsed || !parsed.entries.length) {
+          VX.setText(ui.listing, result.text === '' ? '(empty answer)' : result.text);
+          VX.setStatus(ui.fsStatus, 'error', 'Listing failed: ' + (result.text || 'the server sent no listing') + '');
+          return;
+        }
+        showListing(path, parsed);
       }
-      showListing(path, parsed);
     });
+    listRequest = request;
   }
 
   // Names, dates and link targets come from the server: they go into the page as text only.
@@ -157,7 +164,7 @@
 
   function resetSteps() {
     VX.clear(ui.pluginSteps);
-    VX.PLUGIN_STEPS.forEach((s) => ui.pluginSteps.appendChild(el('li', { text: s })));
+    VX.PLUGIN_STEP_WORDS.forEach((s) => ui.pluginSteps.appendChild(el('li', { text: s })));
   }
 
   function onCopyStatus(answer) {
@@ -211,15 +218,20 @@
   function unpackPlugin(job) {
     VX.setStatus(ui.pluginStatus, 'busy', 'Unpacking the archive on the server into ' + job.remote + '…');
     const command = 'tar -xzf plugin.tar.gz -C ' + VX.shellQuote(job.remote);
-    VX.desk.runCommand('VYXConsole', command, (result) => {
-      // tar reports its failures as "tar: ..."
-      if (!result.ok || /^tar: /.test(result.text)) {
-        VX.setStatus(ui.pluginStatus, 'error', 'Unpacking failed: ' + result.text);
-        finishCopy();
-        return;
+    VX.desk.request({
+      slot: 'VYXConsole', args: [command], what: 'the unpacking of the plug-in', timeout: 'pluginUnpack',
+      accept: VX.desk.accept.status,
+      done(result) {
+        if (copyJob !== job) return; // this install already ended
+        // tar reports its failures as "tar: ..."
+        if (!result.ok || /^tar: /.test(result.value)) {
+          VX.setStatus(ui.pluginStatus, 'error', 'Unpacking failed: ' + result.text);
+          finishCopy();
+          return;
+        }
+        const r = VX.desk.tryCall('VYXPluginExtracted', result.value);
+        if (!r.ok) { VX.setStatus(ui.pluginStatus, 'error', r.error); finishCopy(); }
       }
-      const r = VX.desk.tryCall('VYXPluginExtracted', result.text);
-      if (!r.ok) { VX.setStatus(ui.pluginStatus, 'error', r.error); finishCopy(); }
     });
   }
 
@@ -267,18 +279,25 @@
       VX.setText(ui.pluginMd5, '—');
       ui.pluginBar.set(0, 'Starting…', 'busy');
       VX.setStatus(ui.pluginStatus, 'busy', 'Copying the archive to the server…');
+      // The watchdog of this install only: a later install has its own.
+      const job = copyJob;
       setTimeout(() => {
-        if (copyJob && copyJob.kind === 'plugin' && !copyJob.started) {
+        if (copyJob === job && !job.started) {
           VX.setStatus(ui.pluginStatus, 'error', 'The copy did not start: the archive cannot be read, or the connection is not ready.');
           finishCopy();
         }
-      }, ANSWER_TIMEOUT_MS);
+      }, VX.desk.TIMEOUTS.pluginStart);
     });
   }
 
-  VX.bus.on('disconnected', () => {
-    if (copyJob && ui) {
-      VX.setStatus(copyJob.kind === 'plugin' ? ui.pluginStatus : ui.copyStatus, 'error', 'Stopped: the connection was closed.');
+  VX.bus.on('session-lost', (lost) => {
+    if (!ui) return;
+    if (copyJob) {
+      const job = copyJob;
+      const bar = job.kind === 'plugin' ? ui.pluginBar : ui.copyBar;
+      bar.set(job.percent || 0, 'Interrupted', 'error');
+      VX.setStatus(job.kind === 'plugin' ? ui.pluginStatus : ui.copyStatus, 'error',
+        'Interrupted: the ' + (job.kind === 'plugin' ? 'plug-in install' : 'copy') + ' did not end, ' + lost.reason + '.');
       finishCopy();
     }
   });

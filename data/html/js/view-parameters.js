@@ -270,6 +270,18 @@
     selected = null;
     if (ui) { render(); showSelected(); drawTrend(); requestAll(); }
   });
+  // The values still coming belong to the session that ended: the loading stops there, and the
+  // next session loads them again.
+  VX.bus.on('session-lost', (lost) => {
+    loadRequested = false;
+    if (!ui) return;
+    if (loading) {
+      ui.loadBar.set(loading.total ? loading.ids.size * 100 / loading.total : 0,
+        'Interrupted: ' + loading.ids.size + ' of ' + loading.total + ' values received', 'error');
+      loading = null;
+    }
+    if (/status-busy/.test(ui.status.className)) VX.setStatus(ui.status, 'error', 'Interrupted: the parameters did not all arrive, ' + lost.reason + '.');
+  });
   VX.bus.on('session', (s) => {
     if (!ui || s.state === 'connected') return;
     render();
@@ -339,5 +351,5 @@
     }
   });
 
-  VX.parameters = { model: params, select };
+  VX.testing.provide('parameters', { model: params, select });
 })(window.VX = window.VX || {});

@@ -158,8 +158,8 @@
     // is a channel that ended.
     const loggedIn = conn === 'ConnectionState_Ok' && (state === 'Connected' || state === '');
     const kind = loggedIn ? 'ok' : conn === 'Connecting' ? 'info' : 'warn';
-    const text = loggedIn ? 'Logged in' : conn === 'ConnectionState_Ok' ? 'Channel closed' : conn || '(empty state)';
-    addTimeline(kind, text, state === 'Can Not Reach The Host' ? 'the host cannot be reached, retrying' : state);
+    const text = loggedIn ? 'Logged in' : conn === 'ConnectionState_Ok' ? 'Connection closed' : conn || '(empty state)';
+    addTimeline(kind, text, STATE_WORDS.hasOwnProperty(state) ? STATE_WORDS[state] : state);
     if (VX.session.state === 'connected' || VX.session.state === 'lost') {
       // A connection that was up stays shown as lost, with the latest reason, until it is ready again.
       if (!loggedIn) VX.desk.setSession('lost', lostReason(conn, state));
@@ -169,6 +169,17 @@
       : state === 'Can Not Reach The Host' ? 'host not reachable, retrying' : conn;
     VX.desk.setSession('connecting', detail);
   }
+
+  // The socket states of a report, in words; '' where the report's own words say it all.
+  const STATE_WORDS = {
+    'Closed': '',
+    'Connected': '',
+    'Can Not Reach The Host': 'the host cannot be reached, retrying'
+  };
+
+  VX.bus.on('session-lost', (lost) => {
+    if (ui && lost.state === 'lost') addTimeline('error', 'Connection lost', VX.session.detail);
+  });
 
   function lostReason(conn, state) {
     if (conn === 'Connecting') return state === 'Can Not Reach The Host' ? 'reconnecting, the host cannot be reached' : 'reconnecting…';
@@ -232,8 +243,15 @@
       ui.user.focus();
       return;
     }
+    if (VX.session.state === 'connecting') return; // one connection attempt at a time
+    // Connecting elsewhere ends the current session first, and says so (the bridge closes it
+    // before it opens the new one).
     VX.clear(ui.timeline);
     lastEntry = null;
+    if (VX.session.state === 'connected' || VX.session.state === 'lost') {
+      addTimeline('info', 'Disconnected', 'from ' + VX.session.host + ':' + VX.session.port + ', to connect to ' + host + ':' + port);
+      VX.desk.setSession('offline', 'to connect elsewhere');
+    }
     const r = VX.desk.tryCall('VYXConnect', host, port, ui.user.value, ui.password.value, CONNECT_CB);
     if (!r.ok) {
       VX.setStatus(ui.connectStatus, 'error', r.error);
@@ -252,7 +270,6 @@
       ui.connectButton.disabled = false;
     }
     VX.desk.setSession('offline', '');
-    VX.bus.emit('disconnected', VX.session);
   };
 
   VX.bus.on('authentication', (text) => {
@@ -262,6 +279,7 @@
   VX.bus.on('session', (s) => {
     if (!ui) return;
     ui.disconnectButton.disabled = s.state === 'offline' || s.state === 'failed';
+    ui.connectButton.disabled = s.state === 'connecting';
     if (s.state === 'connected') VX.setStatus(ui.connectStatus, 'ok', 'Connected to ' + s.host + ':' + s.port + '.');
     if (s.state === 'lost') VX.setStatus(ui.connectStatus, 'error', 'Connection to ' + s.host + ':' + s.port + ' lost (' + s.detail + '). The manager reconnects by itself; Disconnect stops it.');
   });

@@ -25,74 +25,136 @@ test('callback names are functions of the vyxCb registry', () => {
   assert.eq(name, 'vyxCb.unitProbe');
   assert.eq(typeof eval('(' + name + ')'), 'function');
   assert.eq(eval('(' + name + ')(21)'), 42);
-  ['TRANSFER_CB', 'COMMAND_CB'].forEach((k) => assert.eq(typeof eval('(' + VX.desk[k] + ')'), 'function', k));
+  assert.eq(typeof eval('(' + VX.desk.TRANSFER_CB + ')'), 'function');
   let threw = false;
   try { VX.desk.callback('bad name', () => 0); } catch (e) { threw = true; }
   assert.ok(threw, 'names must be identifiers');
 });
 
-test('each request gets its own callback, answered once; transfers keep the transfer callback', () => {
-  const seen = [];
-  fakeDesk({ VYXDeleteFile(path, cb) { seen.push(cb); }, VYXDatabaseMD5(cb) { seen.push(cb); } });
-  const transfers = [];
-  VX.bus.on('transfer', (t) => transfers.push(t));
-  const answers = [];
-  VX.desk.startOperation('the deletion', 'VYXDeleteFile', ['a.txt'], (r) => answers.push('del:' + r.ok + ':' + r.text));
-  VX.desk.startOperation('the MD5 query', 'VYXDatabaseMD5', [], (r) => answers.push('md5:' + r.ok + ':' + r.text));
-  assert.eq(seen.length, 2);
-  assert.ok(seen[0] !== seen[1], 'two requests, two callbacks');
-  // answers in any order reach their own request; a second answer to the same callback is dropped
-  eval('(' + seen[1] + ')("0123456789abcdef0123456789abcdef")');
-  eval('(' + VX.desk.TRANSFER_CB + ')({"IsEnd": "false", "GetError": 0})');
-  eval('(' + seen[0] + ')("Not connected: the request was not sent to the server.")');
-  assert.eq(typeof window.vyxCb[seen[0].substring(6)], 'undefined', 'the callback is gone once answered');
-  assert.eq(transfers.length, 1);
-  assert.deepEq(answers, ['md5:true:0123456789abcdef0123456789abcdef',
-                          'del:false:Not connected: the request was not sent to the server.']);
+// A fake bridge that keeps every callback it is handed, by slot, and a connected session.
+function connectedDesk(slots) {
+  const cbs = {};
+  const desk = {};
+  slots.forEach((slot) => {
+    desk[slot] = function () {
+      const args = Array.prototype.slice.call(arguments);
+      (cbs[slot] = cbs[slot] || []).push({ args: args.slice(0, -1), cb: args[args.length - 1] });
+    };
+  });
+  fakeDesk(desk);
+  VX.desk.setSession('connected', 'test');
+  return cbs;
+}
+
+function answer(cb, text) {
+  return eval('(' + cb + ')(' + JSON.stringify(text) + ')');
+}
+
+function endSession() {
+  VX.desk.setSession('offline', '');
   delete window.vyxDesk;
+}
+
+test('each request gets its own callback and ends once, with the answer checked for its shape', () => {
+  const cbs = connectedDesk(['VYXDeleteFile', 'VYXDatabaseMD5', 'VYXCreateFolder']);
+  const got = [];
+  const ask = (slot, args, accept, tag) => VX.desk.request({ slot, args, what: tag, timeout: 'fileDelete', accept,
+    done: (r) => got.push(tag + ':' + r.outcome + ':' + (r.ok && typeof r.value === 'object' ? r.value.info : r.text)) });
+  ask('VYXDeleteFile', ['a.txt'], VX.desk.accept.result, 'a');
+  ask('VYXDeleteFile', ['b.txt'], VX.desk.accept.result, 'b');
+  ask('VYXDatabaseMD5', [], VX.desk.accept.md5, 'md5');
+  ask('VYXDatabaseMD5', [], VX.desk.accept.md5, 'notmd5');
+  ask('VYXCreateFolder', ['x'], VX.desk.accept.result, 'noerr');
+  assert.eq(VX.testing.waiting(), 5);
+  assert.ok(cbs.VYXDeleteFile[0].cb !== cbs.VYXDeleteFile[1].cb, 'two requests, two callbacks');
+  // answers in any order reach their own request
+  answer(cbs.VYXDeleteFile[1].cb, '{"err":1,"info":"Can not delete file b.txt: Permission denied","file":"b.txt"}');
+  answer(cbs.VYXDatabaseMD5[0].cb, '0123456789ABCDEF0123456789abcdef');
+  answer(cbs.VYXDatabaseMD5[1].cb, 'File deleted');
+  answer(cbs.VYXDeleteFile[0].cb, '{"err":0,"info":"File deleted","file":"a.txt"}');
+  answer(cbs.VYXCreateFolder[0].cb, 'Folder created');
+  // an answered request's callback is gone: the bridge answers each request once
+  assert.eq(typeof window.vyxCb[cbs.VYXDeleteFile[0].cb.substring(6)], 'undefined');
+  assert.deepEq(got, [
+    'b:error:Can not delete file b.txt: Permission denied',
+    'md5:ok:0123456789abcdef0123456789abcdef',
+    'notmd5:error:The server answered with something that is not an MD5: File deleted',
+    'a:ok:File deleted',
+    'noerr:error:The server\'s answer is not a result (err and info): Folder created']);
+  assert.eq(VX.testing.waiting(), 0);
+  endSession();
 });
 
-test('a request without an answer ends with a sentence naming what did not answer', () => {
-  const desk = fakeDesk({ VYXDatabaseMD5(cb) { desk.lastCb = cb; } });
-  const answers = [];
-  VX.desk.startOperation('the database MD5 query', 'VYXDatabaseMD5', [], (r) => answers.push(r), 20);
+test('a request without an answer times out naming what did not answer; its late answer is dropped', () => {
+  const cbs = connectedDesk(['VYXDatabaseMD5']);
+  const got = [];
+  VX.desk.request({ slot: 'VYXDatabaseMD5', what: 'the database MD5 query', timeout: 20, accept: VX.desk.accept.md5, done: (r) => got.push(r) });
   return after(80).then(() => {
-    assert.eq(answers.length, 1);
-    assert.ok(!answers[0].ok);
-    assert.contains(answers[0].text, 'No answer from the server to the database MD5 query');
-    // the answer that comes after all is dropped, without a script error
-    eval('(' + desk.lastCb + ')("0123456789abcdef0123456789abcdef")');
-    assert.eq(answers.length, 1);
-    delete window.vyxDesk;
+    assert.eq(got.length, 1);
+    assert.eq(got[0].outcome, 'timeout');
+    assert.eq(got[0].text, 'No answer from the server to the database MD5 query within 20 ms.');
+    answer(cbs.VYXDatabaseMD5[0].cb, '0123456789abcdef0123456789abcdef');
+    assert.eq(got.length, 1);
+    endSession();
   });
+});
+
+test('not connected: nothing is sent; the bridge\'s own refusal is "not connected" too', () => {
+  const cbs = connectedDesk(['VYXDeleteFolder', 'VYXConsole']);
+  const got = [];
+  VX.desk.request({ slot: 'VYXConsole', args: ['ls'], what: 'the command "ls"', accept: VX.desk.accept.status, done: (r) => got.push(r.outcome + ':' + r.text) });
+  answer(cbs.VYXConsole[0].cb, { status: 'Not connected: the request was not sent to the server.' });
+  VX.desk.setSession('offline', '');
+  VX.desk.request({ slot: 'VYXDeleteFolder', args: ['x'], what: 'the deletion of x', accept: VX.desk.accept.result, done: (r) => got.push(r.outcome + ':' + r.text) });
+  assert.eq(cbs.VYXDeleteFolder, undefined, 'not sent');
+  assert.deepEq(got, ['offline:Not connected: the request was not sent to the server.',
+                      'offline:Not connected: the deletion of x was not sent to the server.']);
+  endSession();
+});
+
+test('a lost session ends every waiting request, tells the views once, and no answer survives it', () => {
+  const cbs = connectedDesk(['VYXConsole', 'VYXDatabaseMD5']);
+  const got = [];
+  const lost = [];
+  VX.bus.on('session-lost', (l) => lost.push(l.state + ':' + l.reason + ':' + VX.testing.waiting()));
+  VX.desk.request({ slot: 'VYXConsole', args: ['sleep 100'], what: 'the command "sleep 100"', accept: VX.desk.accept.status, done: (r) => got.push(r.outcome + ':' + r.text) });
+  VX.desk.request({ slot: 'VYXDatabaseMD5', what: 'the database MD5 query', accept: VX.desk.accept.md5, done: (r) => got.push(r.outcome + ':' + r.text) });
+  VX.desk.setSession('lost', 'the server does not answer');
+  VX.desk.setSession('offline', '');
+  assert.deepEq(lost, ['lost:the connection was lost (the server does not answer):0']);
+  assert.deepEq(got, [
+    'offline:Interrupted: the command "sleep 100" got no answer, the connection was lost (the server does not answer).',
+    'offline:Interrupted: the database MD5 query got no answer, the connection was lost (the server does not answer).']);
+  // the next session's answers, or the old ones coming late, reach none of them
+  VX.desk.setSession('connected', 'again');
+  answer(cbs.VYXConsole[0].cb, { status: 'late' });
+  answer(cbs.VYXDatabaseMD5[0].cb, '0123456789abcdef0123456789abcdef');
+  assert.eq(got.length, 2);
+  endSession();
+});
+
+test('command lines do not wait for each other: each reply reaches its own command, a cancelled one none', () => {
+  const cbs = connectedDesk(['VYXConsole', 'VYXGuardian']);
+  const got = [];
+  const run = (slot, text) => VX.desk.request({ slot, args: [text], what: text, timeout: 'command', accept: VX.desk.accept.status,
+    done: (r) => got.push(text + '=' + r.outcome + ':' + r.text) });
+  const slow = run('VYXConsole', 'sleep 50');
+  run('VYXConsole', 'ls -la .');
+  run('VYXGuardian', 'status');
+  assert.eq(cbs.VYXConsole.length, 2, 'both sent at once');
+  assert.eq(cbs.VYXGuardian.length, 1);
+  answer(cbs.VYXGuardian[0].cb, '{"status": "fine"}');
+  answer(cbs.VYXConsole[1].cb, { status: 'a\nb' });
+  slow.cancel();
+  answer(cbs.VYXConsole[0].cb, { status: 'slept' });
+  assert.deepEq(got, ['status=ok:fine', 'ls -la .=ok:a\nb', 'sleep 50=cancelled:Cancelled: sleep 50.']);
+  endSession();
 });
 
 test('isMd5 takes 32 hexadecimal digits and nothing else', () => {
   assert.ok(VX.isMd5('0123456789abcdef0123456789ABCDEF'));
   ['', 'Can not delete file .pokayoka: No such file or directory', '0123456789abcdef0123456789abcde',
    '0123456789abcdef0123456789abcdef0', ' 0123456789abcdef0123456789abcdef', undefined].forEach((t) => assert.ok(!VX.isMd5(t), String(t)));
-});
-
-test('console and guardian commands run one at a time, each reply to its own command', () => {
-  const sent = [];
-  let pendingCb = null;
-  fakeDesk({
-    VYXConsole(text, cb) { sent.push('console:' + text); pendingCb = cb; },
-    VYXGuardian(text, cb) { sent.push('guardian:' + text); pendingCb = cb; }
-  });
-  const replies = [];
-  VX.desk.runCommand('VYXConsole', 'ls', (r) => replies.push('ls=' + r.text));
-  VX.desk.runCommand('VYXGuardian', 'status', (r) => replies.push('status=' + r.text));
-  assert.deepEq(sent, ['console:ls'], 'the second waits for the first answer');
-  assert.eq(VX.desk.commandsWaiting(), 2);
-  eval('(' + pendingCb + ')({"status": "a\\nb"})');
-  return after(30).then(() => {
-    assert.deepEq(sent, ['console:ls', 'guardian:status']);
-    eval('(' + pendingCb + ')("{\\"status\\": \\"fine\\"}")');
-    assert.deepEq(replies, ['ls=a\nb', 'status=fine']);
-    assert.eq(VX.desk.commandsWaiting(), 0);
-    delete window.vyxDesk;
-  });
 });
 
 test('the page contract functions exist and publish what the manager sends', () => {

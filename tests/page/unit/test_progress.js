@@ -32,13 +32,13 @@ test('describeTransfer reads download and upload reports, as object or JSON text
 
 test('describeTransfer puts every outcome in words', () => {
   [
-    [downloadReport({ IsEnd: 'true', GetError: 1, GetInfo: 'Md5 do not match, you must download database again' }), false, 'Md5 do not match, you must download database again'],
-    [downloadReport({ IsEnd: 'true', GetError: 0, GetInfo: 'Database is synced, no need to update it', GetPercentage: '0' }), true, 'Database is synced, no need to update it'],
+    [downloadReport({ IsEnd: 'true', GetError: 1, GetInfo: 'Md5 do not match, you must download database again' }), false, 'Download failed: the received copy differs from the server\'s database; download it again.'],
+    [downloadReport({ IsEnd: 'true', GetError: 0, GetInfo: 'Database is synced, no need to update it', GetPercentage: '0' }), true, 'nothing was downloaded'],
     [downloadReport({ IsEnd: 'true', GetError: 0, GetInfo: 'Donwload End', GetPercentage: '100' }), true, 'Download complete'],
     [downloadReport({ IsEnd: 'true', GetError: 4, GetInfo: 'Can not finish download because server is shutdown' }), false, 'server is shutdown'],
-    [uploadReport({ IsEnd: 'true', GetError: 2, GetInfo: 'Configuration file is too big', GetPercentage: '0' }), false, 'Configuration file is too big'],
+    [uploadReport({ IsEnd: 'true', GetError: 2, GetInfo: 'Configuration file is too big', GetPercentage: '0' }), false, 'Upload failed: the file is larger than the server accepts.'],
     [uploadReport({ IsEnd: 'true', GetError: 0, GetInfo: 'Check Client - Server MD5 ... Same, upload not necessary', GetPercentage: '0' }), true, 'nothing was uploaded'],
-    [uploadReport({ IsEnd: 'true', GetError: 2, GetInfo: 'MD5 do not match!' }), false, 'MD5 do not match!'],
+    [uploadReport({ IsEnd: 'true', GetError: 2, GetInfo: 'MD5 do not match!' }), false, 'Upload failed: the server\'s copy differs from the file sent.'],
     [uploadReport({ IsEnd: 'true', GetError: 0, GetInfo: 'done', GetPercentage: '100' }), true, 'Upload complete'],
     [uploadReport({ IsEnd: 'true', GetError: 3, GetInfo: '' }), false, 'error 3']
   ].forEach((c) => {
@@ -54,6 +54,18 @@ test('describeTransfer puts every outcome in words', () => {
   assert.ok(!VX.describeTransfer(uploadReport({ IsEnd: 'false', GetInfo: 'Same, upload not necessary' })).nothingToDo, 'only at the end');
   assert.eq(VX.describeTransfer(downloadReport({ GetPercentage: '250' })).percent, 100, 'clamped');
   assert.eq(VX.describeTransfer(downloadReport({ GetPercentage: 'x', GetReceivedBytes: '1', GetServerBytes: '4' })).percent, 25, 'computed when missing');
+});
+
+test('transfer steps are told in words, the library\'s text kept apart', () => {
+  [['Donwload Data', 'Receiving'], ['Save Server MD5', 'Checking the server\'s copy'], ['Upload Data', 'Sending'],
+   ['Check Client - Server MD5 ... Upload configuration', 'Checking the server\'s copy'], ['Check Change DB', 'Replacing the database'],
+   ['Delete Temporary Server File', 'Preparing the server'], ['something new', '']].forEach((c) => {
+    const d = VX.describeTransfer(uploadReport({ GetInfo: c[0] }));
+    assert.eq(d.step, c[1], c[0]);
+    assert.eq(d.info, c[0], 'the library\'s text stays');
+    assert.ok(!/Donwload|MD5 \.\.\./.test(d.message), d.message);
+  });
+  assert.eq(VX.describeTransfer(uploadReport({ GetInfo: 'Upload Data' })).message, 'Sending…');
 });
 
 test('describeCopy follows the copy and plug-in steps', () => {
@@ -109,6 +121,6 @@ test('a transfer that ends with an error says why, without repeating its kind', 
     GetServerBytes: '65536', GetReceivedBytes: '20000' });
   assert.ok(d.ended && !d.ok);
   assert.eq(d.message, 'Download failed: ended: no answer from the server for 30.0 s.');
-  assert.eq(VX.describeTransfer({ IsEnd: 'true', GetError: 2, GetInfo: 'MD5 do not match!', GetClientBytes: '5', GetSentBytes: '5' }).message,
-    'Upload failed: MD5 do not match!');
+  assert.eq(VX.describeTransfer({ IsEnd: 'true', GetError: 2, GetInfo: 'Upload stopped before it ended!', GetClientBytes: '5', GetSentBytes: '5' }).message,
+    'Upload failed: stopped before it ended!');
 });
