@@ -209,6 +209,9 @@ public slots:
     void journalSetSite(QString name);
     QString journalEntries(QString filterJson);
     QString journalExport(QString format, QString filterJson, QString path);
+    // Ends the running configuration transfer (upload or download) with its end record, and keeps
+    // the connection.
+    void VYXStopTransfer();
 
 private:
     void setupUi();

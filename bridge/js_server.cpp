@@ -271,6 +271,13 @@ QString JS::VYXDownload(QString path, QString cb)
     return QString();
 }
 
+void JS::VYXStopTransfer()
+{
+    // On the worker, behind an upload that may still be starting there.
+    kvt::kvtOlmoTcpClientVyx *client = &connector.Client();
+    clientWorker->post([client] { client->StopTransfers(); });
+}
+
 void JS::VYXInProgress(QString ss)
 {
     if (journalTransfer > 0) {

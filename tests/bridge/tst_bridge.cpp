@@ -70,6 +70,7 @@ const char *const kSlots[] = {
     "ETSProject_import(QString,QString,QString,QString)", "ETSProject_cancelImport()",
     "journalWatch(QString)", "journalSetSite(QString)", "journalEntries(QString)",
     "journalExport(QString,QString,QString)",
+    "VYXStopTransfer()",
 };
 
 // Answers every HTTP request on loopback with one fixed body.

@@ -71,10 +71,11 @@ inline bool onlyLoopback()
 } // namespace OwnNetworkNamespace
 
 // The body of a launcher test case: relaunch, then report the outcome as a skip (a failure under
-// CI=true), pass or failure.
-#define VYX_RUN_IN_OWN_NETWORK_NAMESPACE()                                                                  \
+// CI=true), pass or failure. An optional argument is the time the cases inside may take, in
+// milliseconds.
+#define VYX_RUN_IN_OWN_NETWORK_NAMESPACE(...)                                                               \
     do {                                                                                                    \
-        const OwnNetworkNamespace::Outcome outcome = OwnNetworkNamespace::relaunchSelf();                  \
+        const OwnNetworkNamespace::Outcome outcome = OwnNetworkNamespace::relaunchSelf(__VA_ARGS__);       \
         if (outcome.kind == OwnNetworkNamespace::Outcome::Skipped)                                          \
             VYX_SKIP_OR_FAIL_ON_CI(outcome.reason);                                                         \
         QVERIFY2(outcome.kind == OwnNetworkNamespace::Outcome::Passed, outcome.reason.constData());         \

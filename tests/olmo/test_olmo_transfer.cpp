@@ -352,12 +352,15 @@ TEST_F(OlmoTransfer, StopOrDisconnectDuringATransferEndsItWithAnError) {
     const char* name;
     bool upload;
     std::function<void()> interrupt;
+    bool keepsConnection;
   };
   const std::vector<Case> cases = {
-      {"download, stop", false, [&] { client.Stop(); }},
-      {"download, server closes", false, [&] { server.CloseMonitor(); }},
-      {"upload, stop", true, [&] { client.Stop(); }},
-      {"upload, server closes", true, [&] { server.CloseMonitor(); }},
+      {"download, stop", false, [&] { client.Stop(); }, false},
+      {"download, server closes", false, [&] { server.CloseMonitor(); }, false},
+      {"upload, stop", true, [&] { client.Stop(); }, false},
+      {"upload, server closes", true, [&] { server.CloseMonitor(); }, false},
+      {"download, transfer stopped", false, [&] { client.StopTransfers(); }, true},
+      {"upload, transfer stopped", true, [&] { client.StopTransfers(); }, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -387,6 +390,7 @@ TEST_F(OlmoTransfer, StopOrDisconnectDuringATransferEndsItWithAnError) {
       EXPECT_FALSE(Exists(target + ".part"));
     }
     EXPECT_EQ(ReadFile(target), "precious backup");
+    if (c.keepsConnection) EXPECT_TRUE(client.IsReady());
   }
 }
 

@@ -193,6 +193,7 @@ QString StubDesk::VYXDownload(QString path, QString cb)
     checkCallback(cb);
     if (!m_connected)
         return QStringLiteral("Not Ready");
+    m_transferCallback = cb;
     const QString progress = QStringLiteral(
         "{\"GetClientFile\":%1,\"GetClientMd5File\":\"\",\"GetError\":0,\"GetInfo\":\"Donwload Data\","
         "\"GetPercentage\":\"62.5\",\"GetReceivedBytes\":\"655360\",\"GetServerBytes\":\"1048576\","
@@ -489,4 +490,17 @@ QString StubDesk::journalExport(QString format, QString, QString path)
 {
     record("journalExport " + format + " " + path);
     return QStringLiteral("{\"count\":6,\"path\":\"%1\"}").arg(path);
+}
+
+// The end record the transfer sends when it is stopped.
+void StubDesk::VYXStopTransfer()
+{
+    record("VYXStopTransfer");
+    if (m_transferCallback.isEmpty())
+        return;
+    later(call(m_transferCallback,
+               "{\"GetClientFile\":\"/home/user/backup/server.db\",\"GetError\":101,\"GetInfo\":\"Download stopped by the user\","
+               "\"GetPercentage\":\"62.5\",\"GetReceivedBytes\":\"655360\",\"GetServerBytes\":\"1048576\",\"IsEnd\":\"true\"}"),
+          10);
+    m_transferCallback.clear();
 }

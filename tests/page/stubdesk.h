@@ -68,6 +68,7 @@ public slots:
     void journalSetSite(QString name);
     QString journalEntries(QString filterJson);
     QString journalExport(QString format, QString filterJson, QString path);
+    void VYXStopTransfer();
 
 private:
     void record(const QString &call);
@@ -84,4 +85,5 @@ private:
     QString m_copyCallback;
     QString m_projectFile;
     bool m_projectOpened = false;
+    QString m_transferCallback;
 };

@@ -74,6 +74,20 @@ private:
     QUdpSocket m_broadcast;
 };
 
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+const char kServerMd5Field[] = "document.querySelector('#view-backup .props dd').textContent";
+
 bool writeZip(const QString &path, const QList<QPair<QString, QByteArray>> &entries)
 {
     QList<TestZipEntry> list;
@@ -91,7 +105,8 @@ class Launcher : public QObject
 private slots:
     void runsInsideItsOwnNetworkNamespace()
     {
-        VYX_RUN_IN_OWN_NETWORK_NAMESPACE();
+        // Many cases, several with a server of their own.
+        VYX_RUN_IN_OWN_NETWORK_NAMESPACE(420000);
     }
 };
 
@@ -791,7 +806,9 @@ void PageOnBridgeTest::lostConnectionShowsUntilTheServerIsBack()
 {
     requireSimulator();
     const QString root = m_dir.filePath(QStringLiteral("restarted"));
-    const int port = startSimulator(m_restarted, root, {});
+    // This first run never answers the database MD5 and never ends a download: both stay busy.
+    const int port = startSimulator(m_restarted, root, {QStringLiteral("--stall-download"), QStringLiteral("0"),
+                                                        QStringLiteral("--drop-answer"), QStringLiteral("1010007")});
     QVERIFY(port != 0);
     connectTo(port);
     QVERIFY2(waitFor(QStringLiteral("VX.session.state === 'connected'"), 20000), qPrintable(viewText(QStringLiteral("servers"))));
@@ -800,6 +817,17 @@ void PageOnBridgeTest::lostConnectionShowsUntilTheServerIsBack()
     QTest::qWait(500);
     const QString idsBefore = eval(QStringLiteral("Array.from(VX.testing.parameters.model.keys()).sort().join(',')")).toString();
     const int timelineBefore = eval(QStringLiteral("document.querySelectorAll('#view-servers .timeline li').length")).toInt();
+    eval(QStringLiteral("VX.show('bus'); if (!document.getElementById('raw-bus').checked) document.getElementById('raw-bus').click();"));
+    QVERIFY(viewText(QStringLiteral("bus")).contains(QStringLiteral("Raw bus messages switched on.")));
+    eval(QStringLiteral("VX.show('backup')"));
+    click(QStringLiteral("backup"), QStringLiteral("Ask the server"));
+    eval(QStringLiteral("VX.testing.backup.downloadTo(%1)").arg(literal(m_dir.filePath(QStringLiteral("never.db")))));
+    const QString downloadButton = QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('#view-backup button'),"
+                                                  " function (b) { return b.textContent === 'Download backup…'; })[0].disabled");
+    QVERIFY(waitFor(QStringLiteral("document.querySelector('#view-backup .status-line').className.indexOf('status-busy') >= 0"), 10000));
+    QTest::qWait(300);
+    QCOMPARE(eval(downloadButton).toBool(), true);
+    QCOMPARE(eval(QStringLiteral("VX.testing.waiting()")).toInt(), 1);
 
     m_restarted.kill();
     m_restarted.waitForFinished(5000);
@@ -820,6 +848,15 @@ void PageOnBridgeTest::lostConnectionShowsUntilTheServerIsBack()
         QCOMPARE(eval(QStringLiteral("vyxDesk.VYXIsConnected()")).toString(), QStringLiteral("false"));
         QTest::qWait(100);
     }
+    // Nothing stays busy, and nothing waits any more.
+    QCOMPARE(eval(QStringLiteral("VX.testing.waiting()")).toInt(), 0);
+    QVERIFY2(waitFor(QStringLiteral("!(%1)").arg(downloadButton), 5000), qPrintable(viewText(QStringLiteral("backup"))));
+    QVERIFY(eval(QStringLiteral("document.querySelector('#view-backup .progress').className")).toString().contains(QStringLiteral("progress-error")));
+    const QString md5Status = eval(QStringLiteral("document.querySelectorAll('#view-backup .status-line')[1].textContent")).toString();
+    QVERIFY2(md5Status.startsWith(QStringLiteral("Interrupted: the database MD5 query got no answer"))
+                 || md5Status.startsWith(QStringLiteral("Connection lost: ")), qPrintable(md5Status));
+    QCOMPARE(eval(QLatin1String(kServerMd5Field)).toString(), QStringLiteral("—"));
+    shoot(QStringLiteral("10-backup-server-killed"));
     // A command during the outage gets its error.
     eval(QStringLiteral("VX.show('console'); var inp = document.querySelector('#view-console .console-input'); inp.value = 'echo during the outage';"
                         "var e = document.createEvent('Event'); e.initEvent('keydown', true, true); e.keyCode = 13; inp.dispatchEvent(e);"));
@@ -838,6 +875,15 @@ void PageOnBridgeTest::lostConnectionShowsUntilTheServerIsBack()
     QTest::qWait(500);
     const QString idsAfter = eval(QStringLiteral("Array.from(VX.testing.parameters.model.keys()).sort().join(',')")).toString();
     QVERIFY2(idsAfter == idsBefore, qPrintable(idsBefore.right(120) + QStringLiteral(" / ") + idsAfter.right(120)));
+    // The raw bus switch is set on the new session again; the MD5 asked now gets its own answer.
+    QVERIFY(viewText(QStringLiteral("bus")).contains(QStringLiteral("Raw bus messages switched on again for the new session.")));
+    eval(QStringLiteral("VX.show('backup')"));
+    click(QStringLiteral("backup"), QStringLiteral("Ask the server"));
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('Server answered.') >= 0"), 15000),
+             qPrintable(viewText(QStringLiteral("backup"))));
+    QCOMPARE(eval(QLatin1String(kServerMd5Field)).toString(),
+             QString::fromLatin1(QCryptographicHash::hash(fileBytes(root + QStringLiteral("/config/vyx.db")), QCryptographicHash::Md5).toHex()));
+    eval(QStringLiteral("VX.show('parameters')"));
     shoot(QStringLiteral("11-parameters-after-the-server-came-back"));
 }
 
@@ -863,6 +909,19 @@ void PageOnBridgeTest::stalledOrAbandonedTransferEndsRedWithItsReason()
     // The connection is rebuilt after the stall; a second download is then abandoned by the user.
     QVERIFY2(waitFor(QStringLiteral("VX.session.state === 'connected'"), 30000), qPrintable(eval(QStringLiteral("VX.session.detail")).toString()));
     m_js->serverConnector().Client().SetTransferTimeOut(60000);
+    // Cancel ends a download that makes no progress; the session stays.
+    eval(QStringLiteral("VX.testing.backup.downloadTo(%1)").arg(literal(m_dir.filePath(QStringLiteral("cancelled.db")))));
+    QVERIFY(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('Receiving') >= 0"), 10000));
+    click(QStringLiteral("backup"), QStringLiteral("Cancel"));
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('Download cancelled: no file was written.') >= 0"), 10000),
+             qPrintable(viewText(QStringLiteral("backup"))));
+    QVERIFY(eval(bar + QStringLiteral(".className")).toString().contains(QStringLiteral("progress-error")));
+    QCOMPARE(eval(QStringLiteral("VX.session.state")).toString(), QStringLiteral("connected"));
+    QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("cancelled.db"))));
+    QVERIFY(eval(QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('#view-backup button'),"
+                                " function (b) { return b.textContent === 'Cancel'; })[0].hidden")).toBool());
+    shoot(QStringLiteral("13-backup-cancelled"));
+
     eval(QStringLiteral("VX.testing.backup.downloadTo(%1)").arg(literal(m_dir.filePath(QStringLiteral("abandoned.db")))));
     QVERIFY(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf('Downloading') >= 0"), 10000));
     QTest::qWait(300);
@@ -873,26 +932,8 @@ void PageOnBridgeTest::stalledOrAbandonedTransferEndsRedWithItsReason()
     QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("abandoned.db"))));
     // Nothing claims to have read the file that was never written.
     QCOMPARE(eval(QStringLiteral("document.getElementById('notices').textContent.indexOf('could not be read')")).toInt(), -1);
-    shoot(QStringLiteral("13-backup-abandoned"));
+    shoot(QStringLiteral("13-backup-abandoned-by-disconnect"));
 }
-
-namespace {
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-const char kServerMd5Field[] = "document.querySelector('#view-backup .props dd').textContent";
-
-} // namespace
 
 // Connecting to another server ends the session first and says so, with Connect disabled while
 // connecting. Asking the server for its MD5 empties the field first (the download had put its own

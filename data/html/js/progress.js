@@ -62,6 +62,7 @@
       if (kind === 'download') return 'Download complete: the configuration was saved and its MD5 checked.';
       return 'Upload complete: the server replaced its database.';
     }
+    if (/^(Download|Upload) stopped by the user/.test(i)) return kind === 'download' ? 'Download cancelled: no file was written.' : 'Upload cancelled.';
     // the transfer's own reasons may start with its kind ("Download ended: ...")
     const why = words.why || i.replace(/^(Download|Upload) /, '');
     const text = why || ('error ' + error);

@@ -18,6 +18,8 @@
   function busy(on) {
     ui.download.disabled = on;
     ui.upload.disabled = on;
+    ui.cancel.hidden = !on;
+    ui.cancel.disabled = false;
     ui.askMd5.disabled = on || !!md5Request;
   }
 
@@ -87,6 +89,15 @@
     VX.clear(ui.steps);
     VX.setText(ui.details, '');
     watchStall();
+  }
+
+  // The transfer ends through the library's stop, which sends its end record like any other end.
+  function cancelTransfer() {
+    if (!transfer) return;
+    const r = VX.desk.tryCall('VYXStopTransfer');
+    if (!r.ok) { VX.setStatus(ui.status, 'error', r.error); return; }
+    ui.cancel.disabled = true;
+    VX.setStatus(ui.status, 'busy', 'Cancelling the ' + transfer.kind + '…');
   }
 
   function download() {
@@ -180,6 +191,7 @@
       ui = {};
       ui.download = VX.button('Download backup…', download, 'primary');
       ui.upload = VX.button('Upload and restore…', upload, 'danger');
+      ui.cancel = VX.button('Cancel', cancelTransfer, '', { hidden: true, title: 'Stop the transfer (the server keeps its database)' });
       ui.askMd5 = VX.button('Ask the server', askServerMd5);
       ui.bar = VX.progressBar();
       ui.status = VX.statusLine();
@@ -193,7 +205,7 @@
       root.appendChild(el('div', { class: 'columns' }, [
         el('div', { class: 'col' }, [
           VX.panel('Transfer', [
-            VX.row([ui.download, ui.upload]),
+            VX.row([ui.download, ui.upload, ui.cancel]),
             ui.bar,
             ui.status,
             el('h3', { class: 'sub', text: 'Steps' }),

@@ -149,14 +149,20 @@
       ui.connectButton.disabled = false;
       return;
     }
-    // the previous connection, closed by this manager before the new one starts
-    if (conn === 'Closed by client' && VX.session.state === 'connecting') {
+    // The previous connection, closed by this manager before the new one starts. Only this
+    // manager closes a channel "by client", so the report can come late, after the new one is up:
+    // it says nothing about the new one.
+    if (conn === 'Closed by client' && (VX.session.state === 'connecting' || VX.session.state === 'connected')) {
       addTimeline('info', 'Previous connection closed', '');
       return;
     }
     // Logged in means a logged-in channel that is connected; the same state with a closed socket
     // is a channel that ended.
     const loggedIn = conn === 'ConnectionState_Ok' && (state === 'Connected' || state === '');
+    // Reports come from several threads of the library and may arrive after the connection is
+    // ready: one that says "not logged in" while the bridge still has a ready connection is late,
+    // and says nothing about the connection that is up.
+    if (!loggedIn && VX.session.state === 'connected' && VX.desk.isConnected()) return;
     const kind = loggedIn ? 'ok' : conn === 'Connecting' ? 'info' : 'warn';
     const text = loggedIn ? 'Logged in' : conn === 'ConnectionState_Ok' ? 'Connection closed' : conn || '(empty state)';
     addTimeline(kind, text, STATE_WORDS.hasOwnProperty(state) ? STATE_WORDS[state] : state);

@@ -81,6 +81,8 @@ int kvtOlmoTcpClientVyx::Stop() {
   return r;
 }
 
+void kvtOlmoTcpClientVyx::StopTransfers() { end_transfers(kvtTransferInterrupted, "stopped by the user"); }
+
 int kvtOlmoTcpClientVyx::start() {
   const uint16_t port = static_cast<uint16_t>(m_iPort);
   int r = m_Command.Start(m_strHost, port, false, m_strUser, m_strPassword);

@@ -48,6 +48,9 @@ class kvtOlmoTcpClientVyx : public kvtIVyxCommands {
             const std::string& password);
   // Ends a running transfer with an end record (error kvtTransferInterrupted).
   int Stop();
+  // Ends a running transfer with an end record (error kvtTransferInterrupted, "... stopped by the
+  // user") and keeps the connection: the transfer's later answers are read as any other frame.
+  void StopTransfers();
   // Both channels ready, the relation sent, and no loss seen since.
   bool IsReady();
   std::string GetUser();
