@@ -390,7 +390,9 @@ TEST_F(OlmoTransfer, StopOrDisconnectDuringATransferEndsItWithAnError) {
       EXPECT_FALSE(Exists(target + ".part"));
     }
     EXPECT_EQ(ReadFile(target), "precious backup");
-    if (c.keepsConnection) EXPECT_TRUE(client.IsReady());
+    if (c.keepsConnection) {
+      EXPECT_TRUE(client.IsReady());
+    }
   }
 }
 

@@ -174,7 +174,12 @@
   VX.bus.on('transfer', onTransfer);
   VX.testing.provide('backup', { downloadTo, uploadFrom, askServerMd5 });
   VX.bus.on('session-lost', (lost) => {
-    if (!transfer || !ui) return;
+    if (!ui) return;
+    // What the server's database is, is known again only when the next session asks.
+    serverMd5 = '';
+    if (!/^(Interrupted|Connection lost|Not connected)/.test(ui.md5Status.textContent)) VX.setStatus(ui.md5Status, '', '');
+    showMd5();
+    if (!transfer) return;
     const kind = transfer.kind;
     transfer = null;
     clearTimeout(stallTimer);

@@ -164,7 +164,7 @@
     // and says nothing about the connection that is up.
     if (!loggedIn && VX.session.state === 'connected' && VX.desk.isConnected()) return;
     const kind = loggedIn ? 'ok' : conn === 'Connecting' ? 'info' : 'warn';
-    const text = loggedIn ? 'Logged in' : conn === 'ConnectionState_Ok' ? 'Connection closed' : conn || '(empty state)';
+    const text = loggedIn ? 'Logged in' : conn === 'Connecting' ? 'Connecting' : 'Connection closed: ' + closeWords(conn);
     addTimeline(kind, text, STATE_WORDS.hasOwnProperty(state) ? STATE_WORDS[state] : state);
     if (VX.session.state === 'connected' || VX.session.state === 'lost') {
       // A connection that was up stays shown as lost, with the latest reason, until it is ready again.
@@ -187,10 +187,28 @@
     if (ui && lost.state === 'lost') addTimeline('error', 'Connection lost', VX.session.detail);
   });
 
+  // Why a channel ended, in words (the library's connection states).
+  function closeWords(conn) {
+    switch (conn) {
+      case 'Timeout': {
+        // The heartbeat gives up after twice its time-out without a frame.
+        const r = VX.desk.tryCall('VYXGetHeartBeatTimeOut');
+        const ms = r.ok ? Number(r.value) : NaN;
+        return isFinite(ms) && ms > 0 ? 'no answer for ' + Math.round(2 * ms / 1000) + ' s' : 'no answer from the server';
+      }
+      case 'Socket error': return 'a network error';
+      case 'Too slow': return 'the server answers too slowly';
+      case 'Invalid data': return 'the server sent data that cannot be read';
+      case 'Closed from host': return 'the server closed the connection';
+      case 'Closed by client': return 'this manager closed the connection';
+      case 'ConnectionState_Ok': return 'the connection closed';
+      default: return conn || 'the connection closed';
+    }
+  }
+
   function lostReason(conn, state) {
     if (conn === 'Connecting') return state === 'Can Not Reach The Host' ? 'reconnecting, the host cannot be reached' : 'reconnecting…';
-    const what = conn === 'ConnectionState_Ok' ? 'channel closed' : conn;
-    return what + (state && state !== 'Connected' ? ' (' + state + ')' : '');
+    return closeWords(conn);
   }
   const CONNECT_CB = VX.desk.callback('connection', onConnection);
 
