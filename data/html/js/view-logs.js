@@ -54,6 +54,15 @@
     else addLine(ui.serverLog, [el('span', { class: 'muted', text: 'unreadable log message:' }), el('span', { class: 'mono', text: String(p.value).substring(0, 300) })], 'warn');
   });
 
+  // The log windows take their lines from the values and log messages the server pushes: the
+  // manager keeps routing to them across sessions, and the reloaded parameters fill them again.
+  VX.bus.on('session-lost', (lost) => {
+    if (ui && opened.length) VX.setStatus(ui.windowStatus, 'info', 'The log windows stay open; they receive nothing until the connection is back (' + lost.reason + ').');
+  });
+  VX.bus.on('connected', () => {
+    if (ui && opened.length) VX.setStatus(ui.windowStatus, 'ok', 'Connected again: the log windows of ' + opened.join(', ') + ' receive values again.');
+  });
+
   VX.registerView({
     id: 'logs',
     title: 'Logs',
