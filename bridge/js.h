@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QJsonDocument>
@@ -247,6 +248,9 @@ private:
     void openJournal();
     qint64 journalIntent(const char *kind, const QJsonObject &arguments);
     void journalResult(qint64 &intent, const char *outcome, const QString &result);
+    // What the server pushed on its own reaches the page once per tick at most (js_server.cpp).
+    void onLiveUpdatesPending();
+    void flushLiveUpdates();
 
     QMap<QString, QMLLogClass *> logWindows;
 
@@ -300,6 +304,12 @@ private:
 
     QHash<QString, QString> messageCallbacks;
 
+    // Live updates: the tick timer, the time of the last page call and the count of dropped
+    // texts the page was last told.
+    QTimer *liveTimer = nullptr;
+    QElapsedTimer liveSinceFlush;
+    quint64 liveDroppedTexts = 0;
+
     // Server side: the running remote copy and the command lines waiting for their answer.
     RemoteCopy remoteCopy;
     CommandLineRequests commandLines;
@@ -321,6 +331,13 @@ private:
     qint64 journalPlugin = 0;
 
 public:
+    // Shortest time between two page calls that carry live updates.
+    static const int kLiveTickMs = 20;
+    // The one page call of a tick: the batch goes to QT.updateParameters when the page has it,
+    // else each entry to QT.updateParameter. Entries hold ParameterID, value, frameScope (when
+    // known) and changes (how many changes the latest value stands for); every text escaped.
+    static QString liveBatchScript(const std::vector<LiveUpdates::Parameter> &parameters);
+
     // The answer a request gets at once when the client is not ready, and the one that requests
     // still waiting get when the connection is lost.
     static const char kNotConnected[];

@@ -10,6 +10,7 @@
 
 #include "journalschema.h"
 #include "pagescript.h"
+#include "qmllogclass.h"
 
 #include "kvt_osfile.h"
 
@@ -355,6 +356,76 @@ void JS::updateParameter(QJsonDocument json)
         && (scope == QLatin1String("Write") || scope == QLatin1String("Physical"))) {
         qCDebug(lcBridge).noquote() << QStringLiteral("updateParameter ") + text;
         evaluateNow(QStringLiteral("window.QT.updateParameterFromLogicChannel(%1)").arg(argument));
+    }
+}
+
+// Live updates.
+
+QString JS::liveBatchScript(const std::vector<LiveUpdates::Parameter> &parameters)
+{
+    QString list;
+    list.reserve(int(parameters.size()) * 80);
+    list += QLatin1Char('[');
+    for (const LiveUpdates::Parameter &p : parameters) {
+        if (list.size() > 1)
+            list += QLatin1Char(',');
+        list += QLatin1String("{\"ParameterID\":\"") + QString::number(p.id)
+                + QLatin1String("\",\"value\":\"") + PageScript::escapeString(p.value) + QLatin1Char('"');
+        if (!p.scope.isEmpty())
+            list += QLatin1String(",\"frameScope\":\"") + PageScript::escapeString(p.scope) + QLatin1Char('"');
+        list += QLatin1String(",\"changes\":") + QString::number(p.changes) + QLatin1Char('}');
+    }
+    list += QLatin1Char(']');
+    return QLatin1String("(function(b){var q=window.QT;if(!q)return;"
+                         "if(typeof q.updateParameters==='function')q.updateParameters(b);"
+                         "else if(typeof q.updateParameter==='function')"
+                         "for(var i=0;i<b.length;i++)q.updateParameter(b[i]);})(")
+           + list + QLatin1Char(')');
+}
+
+void JS::onLiveUpdatesPending()
+{
+    if (liveTimer->isActive())
+        return;
+    const qint64 since = liveSinceFlush.isValid() ? liveSinceFlush.elapsed() : kLiveTickMs;
+    liveTimer->start(int(qBound<qint64>(0, kLiveTickMs - since, kLiveTickMs)));
+}
+
+void JS::flushLiveUpdates()
+{
+    LiveUpdates::Batch batch = connector.Live().take();
+    liveSinceFlush.start();
+    for (const LiveUpdates::Text &text : batch.texts) {
+        switch (text.kind) {
+        case LiveUpdates::Text::ParameterEvent: {
+            QJsonObject update;
+            update.insert(QStringLiteral("ParameterID"), QString::number(text.id));
+            update.insert(QStringLiteral("value"), text.text);
+            if (!text.scope.isEmpty())
+                update.insert(QStringLiteral("frameScope"), text.scope);
+            updateParameter(QJsonDocument(update));
+            break;
+        }
+        case LiveUpdates::Text::Broadcast: VYXMessageReceive(text.text); break;
+        case LiveUpdates::Text::Zephron: VYXZephronMessage(text.text); break;
+        }
+    }
+    if (!batch.parameters.empty()) {
+        if (!logWindows.isEmpty()) {
+            // A log window opened on a parameter shows its latest value of each tick.
+            for (const LiveUpdates::Parameter &p : batch.parameters) {
+                const QString id = QString::number(p.id);
+                if (QMLLogClass *log = logWindows.value(id))
+                    log->appendLine(QLatin1Char('[') + id + QLatin1String("] ") + p.value);
+            }
+        }
+        evaluateNow(liveBatchScript(batch.parameters));
+    }
+    if (batch.droppedTexts != liveDroppedTexts) {
+        liveDroppedTexts = batch.droppedTexts;
+        evaluateNow(QStringLiteral("window.QT && typeof window.QT.liveTextsDropped === 'function' && "
+                                   "window.QT.liveTextsDropped(%1)")
+                        .arg(liveDroppedTexts));
     }
 }
 

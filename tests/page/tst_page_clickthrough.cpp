@@ -590,7 +590,7 @@ void ClickThroughTest::bus()
     QVERIFY(exported.readAll().contains("light"));
 
     STEP(click(QStringLiteral("bus"), QStringLiteral("Clear")));
-    QVERIFY2(waitFor(QStringLiteral("VX.monitor.records.length < 5"), 2000), "Clear left the monitor full");
+    QVERIFY2(waitFor(QStringLiteral("VX.monitor.held().length < 5"), 2000), "Clear left the monitor full");
 }
 
 void ClickThroughTest::logs()
