@@ -199,6 +199,10 @@ public slots:
     QString VYXStartupConnection();
     // Reads an ETS project off the GUI thread: progress and the result reach the two callbacks
     // as JSON texts in a string. The password is used for this read only.
+    // The batch of live parameter updates that the page is being called with (JSON array text);
+    // "[]" outside that call. The one page call of a tick hands it to QT.updateParameters when
+    // the page has it, else each entry to QT.updateParameter.
+    QString takeLiveBatch();
     QString ETSProject_import(QString projectPath, QString password, QString progressCallback,
                               QString doneCallback);
     void ETSProject_cancelImport();
@@ -309,6 +313,7 @@ private:
     QTimer *liveTimer = nullptr;
     QElapsedTimer liveSinceFlush;
     quint64 liveDroppedTexts = 0;
+    QString liveBatch;
 
     // Server side: the running remote copy and the command lines waiting for their answer.
     RemoteCopy remoteCopy;
@@ -333,10 +338,9 @@ private:
 public:
     // Shortest time between two page calls that carry live updates.
     static const int kLiveTickMs = 20;
-    // The one page call of a tick: the batch goes to QT.updateParameters when the page has it,
-    // else each entry to QT.updateParameter. Entries hold ParameterID, value, frameScope (when
-    // known) and changes (how many changes the latest value stands for); every text escaped.
-    static QString liveBatchScript(const std::vector<LiveUpdates::Parameter> &parameters);
+    // The batch of one tick as a JSON array: entries hold ParameterID, value, frameScope (when
+    // known) and changes (how many changes the latest value stands for).
+    static QString liveBatchJson(const std::vector<LiveUpdates::Parameter> &parameters);
 
     // The answer a request gets at once when the client is not ready, and the one that requests
     // still waiting get when the connection is lost.

@@ -361,7 +361,29 @@ void JS::updateParameter(QJsonDocument json)
 
 // Live updates.
 
-QString JS::liveBatchScript(const std::vector<LiveUpdates::Parameter> &parameters)
+namespace {
+
+// `text` as a JSON string literal (quotes, backslashes and control characters escaped).
+void appendJsonString(QString &out, const QString &text)
+{
+    out += QLatin1Char('"');
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u == '"' || u == '\\') {
+            out += QLatin1Char('\\');
+            out += c;
+        } else if (u < 0x20) {
+            out += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
+        } else {
+            out += c;
+        }
+    }
+    out += QLatin1Char('"');
+}
+
+} // namespace
+
+QString JS::liveBatchJson(const std::vector<LiveUpdates::Parameter> &parameters)
 {
     QString list;
     list.reserve(int(parameters.size()) * 80);
@@ -369,18 +391,23 @@ QString JS::liveBatchScript(const std::vector<LiveUpdates::Parameter> &parameter
     for (const LiveUpdates::Parameter &p : parameters) {
         if (list.size() > 1)
             list += QLatin1Char(',');
-        list += QLatin1String("{\"ParameterID\":\"") + QString::number(p.id)
-                + QLatin1String("\",\"value\":\"") + PageScript::escapeString(p.value) + QLatin1Char('"');
-        if (!p.scope.isEmpty())
-            list += QLatin1String(",\"frameScope\":\"") + PageScript::escapeString(p.scope) + QLatin1Char('"');
+        list += QLatin1String("{\"ParameterID\":\"") + QString::number(p.id) + QLatin1String("\",\"value\":");
+        appendJsonString(list, p.value);
+        if (!p.scope.isEmpty()) {
+            list += QLatin1String(",\"frameScope\":");
+            appendJsonString(list, p.scope);
+        }
         list += QLatin1String(",\"changes\":") + QString::number(p.changes) + QLatin1Char('}');
     }
     list += QLatin1Char(']');
-    return QLatin1String("(function(b){var q=window.QT;if(!q)return;"
-                         "if(typeof q.updateParameters==='function')q.updateParameters(b);"
-                         "else if(typeof q.updateParameter==='function')"
-                         "for(var i=0;i<b.length;i++)q.updateParameter(b[i]);})(")
-           + list + QLatin1Char(')');
+    return list;
+}
+
+QString JS::takeLiveBatch()
+{
+    QString batch;
+    batch.swap(liveBatch);
+    return batch.isEmpty() ? QStringLiteral("[]") : batch;
 }
 
 void JS::onLiveUpdatesPending()
@@ -419,7 +446,18 @@ void JS::flushLiveUpdates()
                     log->appendLine(QLatin1Char('[') + id + QLatin1String("] ") + p.value);
             }
         }
-        evaluateNow(liveBatchScript(batch.parameters));
+        // The script is always the same text, so the page compiles it once; the values come
+        // through takeLiveBatch() as JSON, which the page parses as data.
+        static const QString call = QStringLiteral(
+            "(function(){var q=window.QT,d=window.vyxDesk;"
+            "if(!q||!d||typeof d.takeLiveBatch!=='function')return;"
+            "var b=JSON.parse(d.takeLiveBatch());"
+            "if(typeof q.updateParameters==='function')q.updateParameters(b);"
+            "else if(typeof q.updateParameter==='function')"
+            "for(var i=0;i<b.length;i++)q.updateParameter(b[i]);})()");
+        liveBatch = liveBatchJson(batch.parameters);
+        evaluateNow(call);
+        liveBatch.clear();
     }
     if (batch.droppedTexts != liveDroppedTexts) {
         liveDroppedTexts = batch.droppedTexts;
