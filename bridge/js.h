@@ -339,7 +339,8 @@ public:
     // Shortest time between two page calls that carry live updates.
     static const int kLiveTickMs = 20;
     // The batch of one tick as a JSON array: entries hold ParameterID, value, frameScope (when
-    // known) and changes (how many changes the latest value stands for).
+    // known), changes (how many changes the latest value stands for) and, when some of those
+    // were answers to a value request, answers (how many).
     static QString liveBatchJson(const std::vector<LiveUpdates::Parameter> &parameters);
 
     // The answer a request gets at once when the client is not ready, and the one that requests

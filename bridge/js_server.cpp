@@ -397,7 +397,10 @@ QString JS::liveBatchJson(const std::vector<LiveUpdates::Parameter> &parameters)
             list += QLatin1String(",\"frameScope\":");
             appendJsonString(list, p.scope);
         }
-        list += QLatin1String(",\"changes\":") + QString::number(p.changes) + QLatin1Char('}');
+        list += QLatin1String(",\"changes\":") + QString::number(p.changes);
+        if (p.answers)
+            list += QLatin1String(",\"answers\":") + QString::number(p.answers);
+        list += QLatin1Char('}');
     }
     list += QLatin1Char(']');
     return list;

@@ -21,15 +21,17 @@ void LiveUpdates::addParameter(uint32_t id, const QString &value, const QString 
         addText(std::move(text));
         return;
     }
+    const quint32 answer = scope == QLatin1String("Response") ? 1 : 0;
     const auto found = m_index.constFind(id);
     if (found != m_index.constEnd()) {
         Parameter &p = m_parameters[size_t(*found)];
         p.value = value;
         p.scope = scope;
         ++p.changes;
+        p.answers += answer;
     } else if (m_parameters.size() < size_t(kMaxParameters)) {
         m_index.insert(id, int(m_parameters.size()));
-        m_parameters.push_back(Parameter{id, value, scope, 1});
+        m_parameters.push_back(Parameter{id, value, scope, 1, answer});
     } else {
         ++m_droppedParameters;
         return;

@@ -35,6 +35,9 @@ public:
         QString value;
         QString scope;
         quint32 changes = 0;
+        // How many of the changes were answers to a value request (the rest were pushed): the
+        // page counts a loaded value even when a pushed change followed it within the tick.
+        quint32 answers = 0;
     };
 
     struct Text {

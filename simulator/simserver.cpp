@@ -13,6 +13,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -473,20 +475,27 @@ int SimServer::pushLive(uint64_t now)
         return 20;
     }
     if (m_options.liveFlood) {
-        // Only as much as the slowest reader has taken: its queue paces the flood, and poll
-        // wakes when a socket drains.
+        // Only as much as the slowest reader has taken: its queue, counted with what the kernel
+        // holds for it unsent or unacknowledged, paces the flood. Kernel buffers grow to
+        // megabytes on loopback: counted out, they would keep the reader seconds behind.
         size_t fullest = 0;
         bool anyMonitor = false;
         for (auto& e : m_sessions) {
             const SimSession& m = *e.second;
             if (m.role == SimSession::Monitor && m.loggedIn && !m.closed && !m.silent) {
                 anyMonitor = true;
-                fullest = std::max(fullest, m.outputBytes);
+                int inKernel = 0;
+                if (ioctl(e.first, SIOCOUTQ, &inKernel) != 0 || inKernel < 0)
+                    inKernel = 0;
+                fullest = std::max(fullest, m.outputBytes + size_t(inKernel));
             }
         }
-        if (anyMonitor && fullest < kFloodQueued)
+        if (anyMonitor && fullest < kFloodQueued) {
             m_liveToClients += m_handler.liveChanges(kFloodBatch);
-        return 20;
+            return 0;
+        }
+        // Full: poll wakes when the queue drains; the kernel's part is looked at again soon.
+        return anyMonitor ? 1 : 20;
     }
     if (m_options.liveRate == 0)
         return 20;

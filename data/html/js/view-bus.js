@@ -80,7 +80,25 @@
   }
 
   function add(source, id, text) {
-    const r = { time: Date.now(), source, id: id === undefined ? '' : String(id), text: String(text === undefined ? '' : text) };
+    put({ time: Date.now(), source, id: id === undefined ? '' : String(id), text: String(text === undefined ? '' : text) });
+  }
+
+  // A parameter record keeps the update itself; its text is made when it is shown or exported.
+  function ParameterRecord(time, p) {
+    this.time = time;
+    this.update = p;
+    this.id = String(p.ParameterID);
+  }
+  ParameterRecord.prototype.source = 'parameter';
+  Object.defineProperty(ParameterRecord.prototype, 'text', {
+    get() {
+      const p = this.update;
+      const n = Number(p.changes);
+      return (p.frameScope ? p.frameScope + ': ' : '') + p.value + (n > 1 ? '  (latest of ' + n + ' changes)' : '');
+    }
+  });
+
+  function put(r) {
     ring[head] = r;
     head = (head + 1) % RING_SIZE;
     if (held < RING_SIZE) held++;
@@ -100,12 +118,8 @@
 
   VX.bus.on('feedback', (text) => add('bus', '', text));
   VX.bus.on('parameters', (batch) => {
-    for (let i = 0; i < batch.length; i++) {
-      const p = batch[i];
-      if (!p) continue;
-      const n = Number(p.changes);
-      add('parameter', p.ParameterID, (p.frameScope ? p.frameScope + ': ' : '') + p.value + (n > 1 ? '  (latest of ' + n + ' changes)' : ''));
-    }
+    const now = Date.now();
+    for (let i = 0; i < batch.length; i++) if (batch[i]) put(new ParameterRecord(now, batch[i]));
   });
   VX.bus.on('logic', (p) => add('logic', p.ParameterID, (p.frameScope ? p.frameScope + ': ' : '') + p.value));
   VX.bus.on('debug', (text) => add('debug', '', text));

@@ -21,8 +21,9 @@
   let loadRequested = false;
   // The values asked for after the server's parameter list: {total, eta, ids, startMs}.
   let loading = null;
-  // What the page accounted for: every change the manager reported, by scope.
-  const stats = { changes: 0, updates: 0, byScope: {} };
+  // What the page accounted for: every change the manager reported (merged ones included), the
+  // answers to value requests and the changes the server pushed.
+  const stats = { changes: 0, updates: 0, answers: 0, pushed: 0 };
 
   const SCOPE_TEXT = { Read: 'read', Write: 'write', Response: 'response', Physical: 'physical' };
   const raf = window.requestAnimationFrame ? window.requestAnimationFrame.bind(window) : (f) => setTimeout(f, 16);
@@ -218,9 +219,14 @@
     const n = Number(update.changes);
     const count = isFinite(n) && n >= 1 ? Math.floor(n) : 1;
     const scope = update.frameScope === undefined ? '' : String(update.frameScope);
+    // Of the changes merged into this entry, `answers` answered a value request; the others the
+    // server pushed on its own.
+    const a = Number(update.answers);
+    const answers = Math.min(count, isFinite(a) && a > 0 ? Math.floor(a) : scope === 'Response' ? 1 : 0);
     stats.changes += count;
     stats.updates++;
-    stats.byScope[scope] = (stats.byScope[scope] || 0) + count;
+    stats.answers += answers;
+    stats.pushed += count - answers;
     let p = params.get(id);
     if (!p) {
       p = { id, num: Number(id), value, type: VX.inferValueType(value), typeChosen: false, scope: '', time: 0,
@@ -417,9 +423,11 @@
     if (ui) ui.loadBar.hidden = false;
     showLoading();
   });
+  // Only the answers to the value requests count: live changes of the same parameters may come
+  // sooner.
   VX.bus.on('parameters', (batch) => {
     if (!loading) return;
-    for (let i = 0; i < batch.length; i++) if (batch[i]) loading.ids.add(String(batch[i].ParameterID));
+    for (let i = 0; i < batch.length; i++) if (batch[i] && (batch[i].frameScope === 'Response' || batch[i].answers > 0)) loading.ids.add(String(batch[i].ParameterID));
     showLoadingSoon();
   });
 
