@@ -36,6 +36,10 @@ public:
   // overrides a handler must call Client().Stop() in its own destructor for the same reason.
   ~VYXConnector() override;
 
+  // The SDK's reports go to the vyx.connector category from then on, at their own level; only
+  // the levels the category shows are formatted. Each connector sets this when it is built.
+  static void RouteSdkReports();
+
   VYXConnector(const VYXConnector&) = delete;
   VYXConnector& operator=(const VYXConnector&) = delete;
 
