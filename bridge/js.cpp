@@ -238,6 +238,15 @@ void JS::connectServerSignals()
     connect(&connector, &VYXConnector::VYXMessageReceived, this, &JS::VYXMessageReceive);
     connect(&connector, &VYXConnector::VYXZephronMessage, this, &JS::VYXZephronMessage);
     connect(&connector, &VYXConnector::updateParameter, this, &JS::updateParameter);
+    // Pushed updates gather in the connector and reach the page once per tick; the log channel
+    // (1010022) and the logic channel (999997) keep every change, in order.
+    liveTimer = new QTimer(this);
+    liveTimer->setSingleShot(true);
+    connect(liveTimer, &QTimer::timeout, this, &JS::flushLiveUpdates);
+    connect(&connector, &VYXConnector::liveUpdatesPending, this, &JS::onLiveUpdatesPending,
+            Qt::QueuedConnection);
+    connector.Live().setEventIds({1010022u, 999997u});
+    connector.EnableLiveBuffer(true);
     // A number this program produced: safe to place in the script as it is.
     connect(&connector, &VYXConnector::parameterListReceived, this, [this](int count) {
         queueScript(QStringLiteral("window.QT && window.QT.parameterList && window.QT.parameterList(%1)").arg(count));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QJsonDocument>
@@ -198,6 +199,10 @@ public slots:
     QString VYXStartupConnection();
     // Reads an ETS project off the GUI thread: progress and the result reach the two callbacks
     // as JSON texts in a string. The password is used for this read only.
+    // The batch of live parameter updates that the page is being called with (JSON array text);
+    // "[]" outside that call. The one page call of a tick hands it to QT.updateParameters when
+    // the page has it, else each entry to QT.updateParameter.
+    QString takeLiveBatch();
     QString ETSProject_import(QString projectPath, QString password, QString progressCallback,
                               QString doneCallback);
     void ETSProject_cancelImport();
@@ -251,6 +256,9 @@ private:
     void openJournal();
     qint64 journalIntent(const char *kind, const QJsonObject &arguments);
     void journalResult(qint64 &intent, const char *outcome, const QString &result);
+    // What the server pushed on its own reaches the page once per tick at most (js_server.cpp).
+    void onLiveUpdatesPending();
+    void flushLiveUpdates();
 
     QMap<QString, QMLLogClass *> logWindows;
 
@@ -304,6 +312,13 @@ private:
 
     QHash<QString, QString> messageCallbacks;
 
+    // Live updates: the tick timer, the time of the last page call and the count of dropped
+    // texts the page was last told.
+    QTimer *liveTimer = nullptr;
+    QElapsedTimer liveSinceFlush;
+    quint64 liveDroppedTexts = 0;
+    QString liveBatch;
+
     // Server side: the running remote copy and the command lines waiting for their answer.
     RemoteCopy remoteCopy;
     CommandLineRequests commandLines;
@@ -325,6 +340,13 @@ private:
     qint64 journalPlugin = 0;
 
 public:
+    // Shortest time between two page calls that carry live updates.
+    static const int kLiveTickMs = 20;
+    // The batch of one tick as a JSON array: entries hold ParameterID, value, frameScope (when
+    // known), changes (how many changes the latest value stands for) and, when some of those
+    // were answers to a value request, answers (how many).
+    static QString liveBatchJson(const std::vector<LiveUpdates::Parameter> &parameters);
+
     // The answer a request gets at once when the client is not ready, and the one that requests
     // still waiting get when the connection is lost.
     static const char kNotConnected[];

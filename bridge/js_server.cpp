@@ -10,6 +10,7 @@
 
 #include "journalschema.h"
 #include "pagescript.h"
+#include "qmllogclass.h"
 
 #include "kvt_osfile.h"
 
@@ -362,6 +363,117 @@ void JS::updateParameter(QJsonDocument json)
         && (scope == QLatin1String("Write") || scope == QLatin1String("Physical"))) {
         qCDebug(lcBridge).noquote() << QStringLiteral("updateParameter ") + text;
         evaluateNow(QStringLiteral("window.QT.updateParameterFromLogicChannel(%1)").arg(argument));
+    }
+}
+
+// Live updates.
+
+namespace {
+
+// `text` as a JSON string literal (quotes, backslashes and control characters escaped).
+void appendJsonString(QString &out, const QString &text)
+{
+    out += QLatin1Char('"');
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u == '"' || u == '\\') {
+            out += QLatin1Char('\\');
+            out += c;
+        } else if (u < 0x20) {
+            out += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
+        } else {
+            out += c;
+        }
+    }
+    out += QLatin1Char('"');
+}
+
+} // namespace
+
+QString JS::liveBatchJson(const std::vector<LiveUpdates::Parameter> &parameters)
+{
+    QString list;
+    list.reserve(int(parameters.size()) * 80);
+    list += QLatin1Char('[');
+    for (const LiveUpdates::Parameter &p : parameters) {
+        if (list.size() > 1)
+            list += QLatin1Char(',');
+        list += QLatin1String("{\"ParameterID\":\"") + QString::number(p.id) + QLatin1String("\",\"value\":");
+        appendJsonString(list, p.value);
+        if (!p.scope.isEmpty()) {
+            list += QLatin1String(",\"frameScope\":");
+            appendJsonString(list, p.scope);
+        }
+        list += QLatin1String(",\"changes\":") + QString::number(p.changes);
+        if (p.answers)
+            list += QLatin1String(",\"answers\":") + QString::number(p.answers);
+        list += QLatin1Char('}');
+    }
+    list += QLatin1Char(']');
+    return list;
+}
+
+QString JS::takeLiveBatch()
+{
+    QString batch;
+    batch.swap(liveBatch);
+    return batch.isEmpty() ? QStringLiteral("[]") : batch;
+}
+
+void JS::onLiveUpdatesPending()
+{
+    if (liveTimer->isActive())
+        return;
+    const qint64 since = liveSinceFlush.isValid() ? liveSinceFlush.elapsed() : kLiveTickMs;
+    liveTimer->start(int(qBound<qint64>(0, kLiveTickMs - since, kLiveTickMs)));
+}
+
+void JS::flushLiveUpdates()
+{
+    LiveUpdates::Batch batch = connector.Live().take();
+    liveSinceFlush.start();
+    for (const LiveUpdates::Text &text : batch.texts) {
+        switch (text.kind) {
+        case LiveUpdates::Text::ParameterEvent: {
+            QJsonObject update;
+            update.insert(QStringLiteral("ParameterID"), QString::number(text.id));
+            update.insert(QStringLiteral("value"), text.text);
+            if (!text.scope.isEmpty())
+                update.insert(QStringLiteral("frameScope"), text.scope);
+            updateParameter(QJsonDocument(update));
+            break;
+        }
+        case LiveUpdates::Text::Broadcast: VYXMessageReceive(text.text); break;
+        case LiveUpdates::Text::Zephron: VYXZephronMessage(text.text); break;
+        }
+    }
+    if (!batch.parameters.empty()) {
+        if (!logWindows.isEmpty()) {
+            // A log window opened on a parameter shows its latest value of each tick.
+            for (const LiveUpdates::Parameter &p : batch.parameters) {
+                const QString id = QString::number(p.id);
+                if (QMLLogClass *log = logWindows.value(id))
+                    log->appendLine(QLatin1Char('[') + id + QLatin1String("] ") + p.value);
+            }
+        }
+        // The script is always the same text, so the page compiles it once; the values come
+        // through takeLiveBatch() as JSON, which the page parses as data.
+        static const QString call = QStringLiteral(
+            "(function(){var q=window.QT,d=window.vyxDesk;"
+            "if(!q||!d||typeof d.takeLiveBatch!=='function')return;"
+            "var b=JSON.parse(d.takeLiveBatch());"
+            "if(typeof q.updateParameters==='function')q.updateParameters(b);"
+            "else if(typeof q.updateParameter==='function')"
+            "for(var i=0;i<b.length;i++)q.updateParameter(b[i]);})()");
+        liveBatch = liveBatchJson(batch.parameters);
+        evaluateNow(call);
+        liveBatch.clear();
+    }
+    if (batch.droppedTexts != liveDroppedTexts) {
+        liveDroppedTexts = batch.droppedTexts;
+        evaluateNow(QStringLiteral("window.QT && typeof window.QT.liveTextsDropped === 'function' && "
+                                   "window.QT.liveTextsDropped(%1)")
+                        .arg(liveDroppedTexts));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "vyxconnector.h"
 
 #include "connectorlog.h"
+#include "kvt_log.h"
 #include "kvt_zephronframe.h"
 
 using kvt::kvtDownloadProgress;
@@ -12,6 +13,30 @@ Q_LOGGING_CATEGORY(lcConnector, "vyx.connector", QtWarningMsg)
 
 const char* const VYXConnector::kKnxGatewayStartCommand = "/home/nalrio/bin/knxd.sh start 15.15.250 15.15.251:2";
 const char* const VYXConnector::kKnxGatewayStopCommand = "/home/nalrio/bin/knxd.sh stop";
+
+namespace {
+
+// The SDK's reports, in the connector's category at their own level.
+void sdkReport(void*, kvt::kvtLogLevel level, const std::string& text) {
+  QString line = QString::fromStdString(text);
+  if (line.endsWith(QLatin1Char('\n'))) line.chop(1);
+  switch (level) {
+    case kvt::kvtLogLevel::Debug: qCDebug(lcConnector).noquote() << line; break;
+    case kvt::kvtLogLevel::Info: qCInfo(lcConnector).noquote() << line; break;
+    case kvt::kvtLogLevel::Warning: qCWarning(lcConnector).noquote() << line; break;
+    case kvt::kvtLogLevel::Error: qCCritical(lcConnector).noquote() << line; break;
+  }
+}
+
+}  // namespace
+
+void VYXConnector::RouteSdkReports() {
+  const QLoggingCategory& category = lcConnector();
+  const kvt::kvtLogLevel minimum = category.isDebugEnabled()  ? kvt::kvtLogLevel::Debug
+                                   : category.isInfoEnabled() ? kvt::kvtLogLevel::Info
+                                                              : kvt::kvtLogLevel::Warning;
+  kvt::kvtLogSetSink(&sdkReport, nullptr, minimum);
+}
 
 // Plain callbacks registered on the client; each gets the connector back as its owner.
 struct VYXConnectorCallbacks {
@@ -34,6 +59,7 @@ struct VYXConnectorCallbacks {
 };
 
 VYXConnector::VYXConnector() {
+  RouteSdkReports();
   m_client.SetCallbacks(this, &VYXConnectorCallbacks::ready, &VYXConnectorCallbacks::connection,
                         &VYXConnectorCallbacks::read, &VYXConnectorCallbacks::download,
                         &VYXConnectorCallbacks::upload);

@@ -5,6 +5,7 @@
 // escaping every text before it goes into page script.
 #include "commandreplyqueue.h"
 #include "kvt_olmotcpclientvyx.h"
+#include "liveupdates.h"
 
 #include <QByteArray>
 #include <QDomDocument>
@@ -13,6 +14,7 @@
 #include <QSet>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -33,6 +35,10 @@ public:
   // Stops the client first, so no callback reaches a half-destroyed connector. A subclass that
   // overrides a handler must call Client().Stop() in its own destructor for the same reason.
   ~VYXConnector() override;
+
+  // The SDK's reports go to the vyx.connector category from then on, at their own level; only
+  // the levels the category shows are formatted. Each connector sets this when it is built.
+  static void RouteSdkReports();
 
   VYXConnector(const VYXConnector&) = delete;
   VYXConnector& operator=(const VYXConnector&) = delete;
@@ -62,6 +68,13 @@ public:
   // The raw-bus switch value of VYXEnableBusDebug: 1 when enable is "true" in any letter case.
   static unsigned char BusDebugFlag(const QString& enable);
 
+  // What the server pushes on its own (parameter changes, broadcasts, Zephron texts) goes, once
+  // this is switched on, into Live() instead of one signal per frame: the GUI is woken by
+  // liveUpdatesPending() and takes it all at once, so a flood neither queues events without
+  // bound nor stalls the GUI. Off, every frame is its own signal as before.
+  void EnableLiveBuffer(bool on) { m_liveBuffer.store(on); }
+  LiveUpdates& Live() { return m_live; }
+
   // Results remembered from the server's answers (safe to read from any thread).
   std::vector<uint32_t> ParameterUids() const;
   QByteArray DatabaseMd5() const;
@@ -85,6 +98,8 @@ public:
   static QString UploadProgressJson(const kvt::kvtUploadProgress& progress);
   // Parameter JSON (payload of updateParameter) for any frame.
   static QJsonDocument ParameterDocument(const kvt::kvtIOlmoFrame& frame);
+  // Its parts: the value as text and the frame's scope ("" when the kind has no name).
+  static void ParameterFields(const kvt::kvtIOlmoFrame& frame, QString* value, QString* scope);
   // The frame's text payload (type 12) up to its first NUL, never past the frame; else empty.
   static QByteArray FrameText(const kvt::kvtIOlmoFrame& frame);
   // The Zephron message text carried by a code-1010033 data frame (up to its first NUL); false
@@ -116,6 +131,8 @@ signals:
   void fileAnswer(int code, QString json);
   // The server's parameter list arrived: count values are asked for now.
   void parameterListReceived(int count);
+  // Live() holds something and was empty before (emitted from the reader thread).
+  void liveUpdatesPending();
 
 protected:
   // Requests the handlers send back to the server (overridable so tests can observe them).
@@ -162,6 +179,8 @@ private:
   qint32 m_databaseMaxSize = 0;
   quint8 m_clientLevel = 0;
   CommandReplyQueue m_commandReplies;
+  std::atomic<bool> m_liveBuffer{false};
+  LiveUpdates m_live{[this] { emit liveUpdatesPending(); }};
   // Declared last so it is destroyed first: its threads end before any member above goes.
   kvt::kvtOlmoTcpClientVyx m_client;
 };

@@ -272,6 +272,12 @@ void VYXConnector::handleJsonAnswer(const kvtIOlmoFrame& frame, const ReadRoute&
 
 void VYXConnector::handleBroadcast(const kvtIOlmoFrame& frame, const ReadRoute&) {
   const QString data = QString::fromUtf8(FrameText(frame));
+  if (m_liveBuffer.load()) {
+    LiveUpdates::Text text;
+    text.text = data;
+    m_live.addText(std::move(text));
+    return;
+  }
   qCDebug(lcConnector).noquote() << data;
   emit VYXMessageReceived(data);
 }
@@ -370,13 +376,18 @@ void VYXConnector::handleUserUIWriteAnswer(const QJsonObject& answer) {
 void VYXConnector::handleZephron(const kvtIOlmoFrame& frame, const ReadRoute&) {
   QByteArray text;
   if (!ZephronText(frame, &text)) return;
+  if (m_liveBuffer.load()) {
+    LiveUpdates::Text message;
+    message.kind = LiveUpdates::Text::Zephron;
+    message.text = QString::fromUtf8(text);
+    m_live.addText(std::move(message));
+    return;
+  }
   qCDebug(lcConnector, "[%s]", text.constData());
   emit VYXZephronMessage(QString::fromUtf8(text));
 }
 
-QJsonDocument VYXConnector::ParameterDocument(const kvtIOlmoFrame& frame) {
-  QJsonObject o;
-  o.insert("ParameterID", QString::number(frame.GetCode()));
+void VYXConnector::ParameterFields(const kvtIOlmoFrame& frame, QString* valueText, QString* scope) {
   QString value;
   switch (frame.GetType()) {
     case kvt::kvtTypeUChar: value = QString::number(unsigned(frame.GetAsUChar())); break;
@@ -394,10 +405,26 @@ QJsonDocument VYXConnector::ParameterDocument(const kvtIOlmoFrame& frame) {
       if (lcConnector().isDebugEnabled()) qCDebug(lcConnector).noquote() << valueDump(frame);
       break;
   }
+  *valueText = value;
+  *scope = scopeText(frame.GetKind());
+}
+
+QJsonDocument VYXConnector::ParameterDocument(const kvtIOlmoFrame& frame) {
+  QString value, scope;
+  ParameterFields(frame, &value, &scope);
+  QJsonObject o;
+  o.insert("ParameterID", QString::number(frame.GetCode()));
   o.insert("value", value);
-  const QString scope = scopeText(frame.GetKind());
   if (!scope.isEmpty()) o.insert("frameScope", scope);
   return QJsonDocument(o);
 }
 
-void VYXConnector::handleParameter(const kvtIOlmoFrame& frame) { emit updateParameter(ParameterDocument(frame)); }
+void VYXConnector::handleParameter(const kvtIOlmoFrame& frame) {
+  if (!m_liveBuffer.load()) {
+    emit updateParameter(ParameterDocument(frame));
+    return;
+  }
+  QString value, scope;
+  ParameterFields(frame, &value, &scope);
+  m_live.addParameter(frame.GetCode(), value, scope);
+}

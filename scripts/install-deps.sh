@@ -11,7 +11,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   zip unzip xvfb xauth fonts-dejavu-core iproute2 util-linux procps
   desktop-file-utils appstream dpkg-dev file man-db gzip lintian fakeroot
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev clang-format-14
 )
 
 missing=()

@@ -467,14 +467,15 @@ void SimHandler::tick(unsigned count)
             m_router.pushAll(SimFrames::parameter(*p, kvt::kvtOlmoKindPhysical));
 }
 
-void SimHandler::liveChanges(size_t count)
+size_t SimHandler::liveChanges(size_t count)
 {
     for (size_t i = 0; i < count; ++i) {
         const SimParameter* p = m_parameters.liveStep();
         if (!p)
-            return;
+            return i;
         m_router.pushAll(SimFrames::parameter(*p, kvt::kvtOlmoKindPhysical));
     }
+    return count;
 }
 
 void SimHandler::periodicFor(SimSession& c, unsigned count)
@@ -491,4 +492,13 @@ void SimHandler::periodicFor(SimSession& c, unsigned count)
         std::vector<unsigned char> z = zephronText(0, telegram);
         m_router.reply(c, SimFrames::data(kvt::CmdSendZephronFrame, kWrite, z.data(), z.size()));
     }
+}
+
+std::string SimHandler::valuesReport() const
+{
+    std::string out;
+    for (uint32_t id : m_parameters.ids())
+        if (const SimParameter* p = m_parameters.find(id))
+            out += "VALUE " + std::to_string(id) + " " + SimParameters::valueText(*p) + "\n";
+    return out;
 }

@@ -24,8 +24,11 @@ public:
     // Once a second: live parameter changes, and the log and bus messages of the clients that
     // switched them on.
     void tick(unsigned count);
-    // Pushes count value changes spread over the table to every monitor channel.
-    void liveChanges(size_t count);
+    // Pushes count value changes spread over the table to every monitor channel; returns how
+    // many it made.
+    size_t liveChanges(size_t count);
+    // "VALUE <id> <value text>" for every parameter, one a line, in id order.
+    std::string valuesReport() const;
     void periodicFor(SimSession& command, unsigned count);
 
 private:

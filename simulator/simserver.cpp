@@ -13,6 +13,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -22,10 +24,16 @@ using kvt::kvtOlmoFrame;
 namespace {
 
 std::atomic<bool> g_stop{false};
+std::atomic<bool> g_liveStop{false};
 
 void onSignal(int)
 {
     g_stop = true;
+}
+
+void onLiveStop(int)
+{
+    g_liveStop = true;
 }
 
 uint64_t nowMs()
@@ -110,6 +118,10 @@ int SimServer::run()
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    struct sigaction live{};
+    live.sa_handler = onLiveStop;
+    sigemptyset(&live.sa_mask);
+    sigaction(SIGUSR1, &live, nullptr);
     signal(SIGPIPE, SIG_IGN);
     if (!listen())
         return 1;
@@ -451,21 +463,39 @@ void SimServer::closeClient(SimSession& command)
 
 int SimServer::pushLive(uint64_t now)
 {
+    if (g_liveStop) {
+        // SIGUSR1: no more changes; what was pushed to clients and where every value ended, for
+        // a benchmark to compare with what its client shows.
+        if (!m_liveStopReported) {
+            m_liveStopReported = true;
+            std::printf("LIVE_STOPPED %llu\n%sEND\n", static_cast<unsigned long long>(m_liveToClients),
+                        m_handler.valuesReport().c_str());
+            std::fflush(stdout);
+        }
+        return 20;
+    }
     if (m_options.liveFlood) {
-        // Only as much as the slowest reader has taken: its queue paces the flood, and poll
-        // wakes when a socket drains.
+        // Only as much as the slowest reader has taken: its queue, counted with what the kernel
+        // holds for it unsent or unacknowledged, paces the flood. Kernel buffers grow to
+        // megabytes on loopback: counted out, they would keep the reader seconds behind.
         size_t fullest = 0;
         bool anyMonitor = false;
         for (auto& e : m_sessions) {
             const SimSession& m = *e.second;
             if (m.role == SimSession::Monitor && m.loggedIn && !m.closed && !m.silent) {
                 anyMonitor = true;
-                fullest = std::max(fullest, m.outputBytes);
+                int inKernel = 0;
+                if (ioctl(e.first, SIOCOUTQ, &inKernel) != 0 || inKernel < 0)
+                    inKernel = 0;
+                fullest = std::max(fullest, m.outputBytes + size_t(inKernel));
             }
         }
-        if (anyMonitor && fullest < kFloodQueued)
-            m_handler.liveChanges(kFloodBatch);
-        return 20;
+        if (anyMonitor && fullest < kFloodQueued) {
+            m_liveToClients += m_handler.liveChanges(kFloodBatch);
+            return 0;
+        }
+        // Full: poll wakes when the queue drains; the kernel's part is looked at again soon.
+        return anyMonitor ? 1 : 20;
     }
     if (m_options.liveRate == 0)
         return 20;
@@ -475,7 +505,9 @@ int SimServer::pushLive(uint64_t now)
     if (due > m_livePushed + rate)
         m_livePushed = due - rate / 10;
     if (due > m_livePushed) {
-        m_handler.liveChanges(size_t(due - m_livePushed));
+        const size_t made = m_handler.liveChanges(size_t(due - m_livePushed));
+        if (clientCount() > 0)
+            m_liveToClients += made;
         m_livePushed = due;
     }
     // Sleep until the next change is due, in steps of at least 2 ms.

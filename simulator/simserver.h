@@ -54,6 +54,8 @@ private:
     unsigned m_ticks = 0;
     uint64_t m_liveStart = 0;
     uint64_t m_livePushed = 0;
+    uint64_t m_liveToClients = 0;     // live changes made while a client listened
+    bool m_liveStopReported = false;
     bool m_silenceUsed = false;
     bool m_answerDropped = false;
 };

@@ -65,8 +65,8 @@ const char *const kSlots[] = {
     "writeFileAbsoluteFromHEXString(QString,QString)", "VYXGuardian(QString,QString)",
     "VYXGuardianDone(QString)", "VYXConsole(QString,QString)", "VYXConsoleDone(QString)",
     // Beyond the original set: the server named on the command line, the ETS project import, the
-    // journal of changes.
-    "VYXStartupConnection()",
+    // journal of changes, the live batch.
+    "VYXStartupConnection()", "takeLiveBatch()",
     "ETSProject_import(QString,QString,QString,QString)", "ETSProject_cancelImport()",
     "journalWatch(QString)", "journalSetSite(QString)", "journalEntries(QString)",
     "journalExport(QString,QString,QString)",

@@ -27,6 +27,10 @@
 #include <functional>
 #include <memory>
 
+#include <csignal>
+#include <sys/types.h>
+#include <unistd.h>
+
 namespace {
 
 const int kWaitMs = 30000;
@@ -92,6 +96,31 @@ public:
     }
 
     quint16 port() const { return m_port; }
+
+    // SIGUSR1: the server stops its live changes and reports how many it sent and the value of
+    // every parameter. Fills `values` (id -> value text); the number sent, or -1.
+    qint64 stopLive(QHash<QString, QString> *values)
+    {
+        ::kill(pid_t(m_process.processId()), SIGUSR1);
+        QByteArray out;
+        QElapsedTimer timer;
+        timer.start();
+        while (!out.contains("\nEND\n") && timer.elapsed() < kWaitMs) {
+            m_process.waitForReadyRead(200);
+            out += m_process.readAllStandardOutput();
+        }
+        qint64 sent = -1;
+        for (const QByteArray &line : out.split('\n')) {
+            if (line.startsWith("LIVE_STOPPED "))
+                sent = line.mid(13).toLongLong();
+            else if (line.startsWith("VALUE ")) {
+                const int space = line.indexOf(' ', 6);
+                values->insert(QString::fromUtf8(line.mid(6, space - 6)), QString::fromUtf8(line.mid(space + 1)));
+            }
+        }
+        return out.contains("\nEND\n") ? sent : -1;
+    }
+
     // Ends the server at once, as a crash or a power cut would.
     void kill()
     {
@@ -215,6 +244,16 @@ private:
     std::unique_ptr<JS> m_js;
 };
 
+// Resident memory of this process (the bridge and its page live here).
+qint64 residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : -1;
+}
+
 // A page string literal holding exactly `text`.
 QString jsString(const QString &text)
 {
@@ -247,6 +286,8 @@ private slots:
     void notConnectedAnswers();
     void heartBeatTimeOutRefusesNonsense();
     void parametersAreListedAndUpdatedLive();
+    void aBurstLeavesTheLastValueOfEveryParameterInThePage();
+    void aFloodLeavesMemoryBounded();
     void sendParameterValueTypes();
     void configurationDownloadAndUpload();
     void remoteCopy_data();
@@ -415,6 +456,64 @@ void ServerSlotsTest::parametersAreListedAndUpdatedLive()
     QVERIFY(m_page.waitParameter(QStringLiteral("100101"), QStringLiteral("Write"), &value));
     QCOMPARE(value, QStringLiteral("17"));
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXQueryParameterValue(100101)")), QStringLiteral("false"));
+}
+
+// The changes a server pushes reach the page merged per tick: the page gets fewer calls than
+// changes, yet every change is counted and every parameter ends with its last value.
+void ServerSlotsTest::aBurstLeavesTheLastValueOfEveryParameterInThePage()
+{
+    m_sim.reset(new SimServer);
+    QVERIFY(m_sim->start({QStringLiteral("--params-count"), QStringLiteral("3000"), QStringLiteral("--live-rate"),
+                          QStringLiteral("max")}));
+    m_page.eval(QStringLiteral(
+        "window.live = { last: {}, changes: 0, calls: 0 };"
+        "QT.updateParameters = function (b) { live.calls++;"
+        "  for (var i = 0; i < b.length; i++) { live.last[b[i].ParameterID] = b[i].value; live.changes += b[i].changes; } };"));
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    QVERIFY(waitFor([&] { return m_page.eval(QStringLiteral("live.changes")).toDouble() >= 50000; }, 120000));
+
+    QHash<QString, QString> values;
+    const qint64 sent = m_sim->stopLive(&values);
+    QVERIFY(sent >= 50000);
+    QCOMPARE(values.size(), 3000);
+    QVERIFY2(waitFor([&] { return m_page.eval(QStringLiteral("live.changes")).toLongLong() >= sent; }),
+             qPrintable(m_page.call(QStringLiteral("live.changes + ' of ' + %1").arg(sent))));
+    QTest::qWait(300);
+    QCOMPARE(m_page.eval(QStringLiteral("live.changes")).toLongLong(), sent);
+    QVERIFY(m_page.eval(QStringLiteral("live.calls * 10 < live.changes")).toBool());
+
+    const QJsonObject shown = QJsonDocument::fromJson(m_page.call(QStringLiteral("JSON.stringify(live.last)")).toUtf8()).object();
+    QCOMPARE(shown.size(), values.size());
+    int wrong = 0;
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
+        if (shown.value(it.key()).toString() != it.value() && ++wrong <= 5)
+            qWarning().noquote() << "parameter" << it.key() << "shows" << shown.value(it.key()).toString() << "not" << it.value();
+    }
+    QCOMPARE(wrong, 0);
+}
+
+// A server that pushes changes as fast as the connection carries them, to a page that takes
+// 25 ms for each call: the manager's memory stays put however many frames come.
+void ServerSlotsTest::aFloodLeavesMemoryBounded()
+{
+    m_sim.reset(new SimServer);
+    QVERIFY(m_sim->start({QStringLiteral("--params-count"), QStringLiteral("5000"), QStringLiteral("--live-rate"),
+                          QStringLiteral("max")}));
+    m_page.eval(QStringLiteral(
+        "window.live = { changes: 0 };"
+        "QT.updateParameters = function (b) { var end = Date.now() + 25; while (Date.now() < end) {}"
+        "  for (var i = 0; i < b.length; i++) live.changes += b[i].changes; };"));
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    const auto framesSeen = [&] { return m_page.eval(QStringLiteral("live.changes")).toDouble(); };
+
+    QVERIFY(waitFor([&] { return framesSeen() >= 200000; }, 240000));
+    const qint64 before = residentBytes();
+    const double from = framesSeen();
+    QVERIFY(waitFor([&] { return framesSeen() >= from + 800000; }, 480000));
+    const qint64 after = residentBytes();
+    qInfo("RSS %.1f MB after %.0f frames, %.1f MB after %.0f", before / 1048576.0, from, after / 1048576.0,
+          framesSeen());
+    QVERIFY2(after - before < 32 * 1048576, qPrintable(QStringLiteral("grew by %1 MB").arg((after - before) / 1048576.0)));
 }
 
 void ServerSlotsTest::sendParameterValueTypes()

@@ -562,6 +562,27 @@ case_journal() {
   return 0
 }
 
+# A quiet run says only what was asked: vyxsim --quiet its port, vyxctl its results. -v adds the
+# protocol library's warnings and errors, never a note per channel event.
+case_quiet() {
+  start_sim --quiet
+  expect 0 get 100501
+  [[ "$OUT" == Kitchen && -z "$ERR" ]] || fail "get printed: stdout $OUT; stderr $ERR"
+  expect 0 set 100001 byte 7
+  [[ "$OUT" == "100001 = 7" && -z "$ERR" ]] || fail "set printed: stdout $OUT; stderr $ERR"
+  expect 0 params
+  [[ -z "$ERR" ]] || fail "params printed on stderr: $ERR"
+  expect 0 -v ping
+  [[ "$ERR" != *"Info :"* && "$ERR" != *"Heart beat"* ]] || fail "-v printed notes: $ERR"
+  expect 1 -v md5 nothing-here
+  contains "$ERR" "vyxctl: md5: no such file on the server: nothing-here"
+  [[ "$ERR" != *"Info :"* ]] || fail "-v md5 printed notes: $ERR"
+  local port=$PORT out="$WORK/sim$SIM_COUNT.out"
+  stop_sim
+  [[ ! -s "$SIM_LOG" ]] || fail "vyxsim --quiet wrote: $(cat "$SIM_LOG")"
+  [[ "$(cat "$out")" == "LISTENING $port" ]] || fail "vyxsim --quiet printed: $(cat "$out")"
+}
+
 case_shutdown() {
   start_sim
   kill -TERM "$SIM_PID"

@@ -258,7 +258,21 @@
   window.QT = window.QT || {};
   window.QT.updateParameter = function (update) {
     const value = VX.parseAnswer(update);
-    if (value && typeof value === 'object') VX.bus.emit('parameter', value);
+    if (value && typeof value === 'object') {
+      VX.bus.emit('parameter', value);
+      VX.bus.emit('parameters', [value]);
+    }
+  };
+  // The manager's batch of one tick: the latest value of each parameter that changed, with the
+  // number of changes it stands for in "changes".
+  window.QT.updateParameters = function (batch) {
+    if (Array.isArray(batch)) VX.bus.emit('parameters', batch);
+  };
+  // How many broadcast and bus texts the manager dropped (oldest first) because the page could
+  // not keep up; the count only grows.
+  window.QT.liveTextsDropped = function (count) {
+    const n = Number(count);
+    if (isFinite(n) && n >= 0) VX.bus.emit('texts-dropped', n);
   };
   // How many parameter values the manager has just asked the server for.
   window.QT.parameterList = function (count) {

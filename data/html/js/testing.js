@@ -7,8 +7,10 @@
 //   VX.testing.ets.load(path)            "Open project…" once its dialog chose path
 //   VX.testing.ets.openWithPassword()    the password form's Open, whatever is typed in it
 //   VX.testing.parameters.model          the parameters received: Map id → {id, value, ...}
+//   VX.testing.parameters.stats          live-update counts: changes pushed, batches taken
 //   VX.testing.parameters.select(id)     selects a row that may be scrolled out of view
-//   VX.testing.monitor.records           what the bus monitor holds
+//   VX.testing.monitor.records           what the bus monitor holds, oldest first (at most
+//                                        VX.testing.monitor.RING_SIZE)
 //   VX.testing.waiting()                 how many bridge requests wait for an answer
 //   VX.testing.timeouts                  the request time-outs (VX.desk.TIMEOUTS); a test may
 //                                        shorten one to see a request time out

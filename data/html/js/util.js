@@ -41,6 +41,11 @@
     return node;
   };
 
+  // 10000 -> "10,000"
+  VX.groupedNumber = function (n) {
+    return String(n).replace(/\B(?=(\d{3})+(?!\d))/g, ',');
+  };
+
   VX.pad2 = (n) => (n < 10 ? '0' : '') + n;
 
   VX.timeText = function (date) {

@@ -4,18 +4,36 @@
   'use strict';
 
   const el = VX.el;
-  const KEEP = 5000;
+  // The monitor keeps the last RING_SIZE records (older ones are dropped and counted) and shows
+  // the newest SHOW of those that match the filter.
+  const RING_SIZE = 10000;
   const SHOW = 500;
-  const records = [];
+  // Drawn at most this often while records stream in.
+  const DRAW_MS = 250;
+  const ring = new Array(RING_SIZE);
+  let head = 0;       // where the next record goes
+  let held = 0;       // records in the ring
+  let received = 0;   // records since the last clear
+  let textsDropped = 0; // broadcast and bus texts the manager dropped before they reached the page
   let ui = null;
+  let visible = false;
   let paused = false;
   let filterText = '';
   let missed = 0;
+  let drawTimer = null;
+  let drawnAt = 0;
 
   function matches(r) {
     if (!filterText) return true;
     const f = filterText.toLowerCase();
     return (r.source + ' ' + r.id + ' ' + r.text).toLowerCase().indexOf(f) >= 0;
+  }
+
+  // The records held, oldest first.
+  function heldRecords() {
+    const out = [];
+    for (let i = 0; i < held; i++) out.push(ring[(head - held + i + RING_SIZE) % RING_SIZE]);
+    return out;
   }
 
   function rowOf(r) {
@@ -28,39 +46,84 @@
   }
 
   function render() {
+    if (drawTimer) { clearTimeout(drawTimer); drawTimer = null; }
     if (!ui) return;
+    drawnAt = Date.now();
     const body = VX.clear(ui.table.body);
-    const list = records.filter(matches).slice(-SHOW);
-    if (!list.length) VX.emptyRow(body, 4, records.length ? 'Nothing matches the filter.' : 'Nothing received yet.');
+    const list = [];
+    // newest first, stopping at SHOW matches
+    for (let i = 0; i < held && list.length < SHOW; i++) {
+      const r = ring[(head - 1 - i + RING_SIZE) % RING_SIZE];
+      if (matches(r)) list.push(r);
+    }
+    if (!list.length) VX.emptyRow(body, 4, held ? 'Nothing matches the filter.' : 'Nothing received yet.');
     const fragment = document.createDocumentFragment();
-    list.reverse().forEach((r) => fragment.appendChild(rowOf(r)));
+    list.forEach((r) => fragment.appendChild(rowOf(r)));
     body.appendChild(fragment);
     missed = 0;
     updateCount();
   }
 
   function updateCount() {
-    VX.setText(ui.count, records.length + ' received' + (paused && missed ? ', ' + missed + ' new while paused' : ''));
+    const dropped = received - held;
+    VX.setText(ui.count, VX.groupedNumber(received) + ' received' +
+      (dropped > 0 ? ', the last ' + VX.groupedNumber(held) + ' kept' : '') +
+      (paused && missed ? ', ' + VX.groupedNumber(missed) + ' new while paused' : '') +
+      (textsDropped ? '; ' + VX.groupedNumber(textsDropped) + ' texts dropped by the manager (it could not keep up)' : ''));
+  }
+
+  function drawSoon() {
+    if (!ui || !visible || drawTimer) return;
+    const wait = DRAW_MS - (Date.now() - drawnAt);
+    if (wait <= 0) render();
+    else drawTimer = setTimeout(render, wait);
   }
 
   function add(source, id, text) {
-    const r = { time: Date.now(), source, id: id === undefined ? '' : String(id), text: String(text === undefined ? '' : text) };
-    records.push(r);
-    if (records.length > KEEP) records.splice(0, records.length - KEEP);
+    put({ time: Date.now(), source, id: id === undefined ? '' : String(id), text: String(text === undefined ? '' : text) });
+  }
+
+  // A parameter record keeps the update itself; its text is made when it is shown or exported.
+  function ParameterRecord(time, p) {
+    this.time = time;
+    this.update = p;
+    this.id = String(p.ParameterID);
+  }
+  ParameterRecord.prototype.source = 'parameter';
+  Object.defineProperty(ParameterRecord.prototype, 'text', {
+    get() {
+      const p = this.update;
+      const n = Number(p.changes);
+      return (p.frameScope ? p.frameScope + ': ' : '') + p.value + (n > 1 ? '  (latest of ' + n + ' changes)' : '');
+    }
+  });
+
+  function put(r) {
+    ring[head] = r;
+    head = (head + 1) % RING_SIZE;
+    if (held < RING_SIZE) held++;
+    received++;
     if (!ui) return;
-    if (paused) { missed++; updateCount(); return; }
-    if (!matches(r)) { updateCount(); return; }
-    const body = ui.table.body;
-    if (body.firstChild && body.firstChild.className === 'empty') VX.clear(body);
-    body.insertBefore(rowOf(r), body.firstChild);
-    while (body.childNodes.length > SHOW) body.removeChild(body.lastChild);
-    updateCount();
+    if (paused) { missed++; return; }
+    drawSoon();
+  }
+
+  function clear() {
+    head = 0;
+    held = 0;
+    received = 0;
+    for (let i = 0; i < RING_SIZE; i++) ring[i] = undefined;
+    render();
   }
 
   VX.bus.on('feedback', (text) => add('bus', '', text));
-  VX.bus.on('parameter', (p) => add('parameter', p.ParameterID, (p.frameScope ? p.frameScope + ': ' : '') + p.value));
+  VX.bus.on('parameters', (batch) => {
+    const now = Date.now();
+    for (let i = 0; i < batch.length; i++) if (batch[i]) put(new ParameterRecord(now, batch[i]));
+  });
   VX.bus.on('logic', (p) => add('logic', p.ParameterID, (p.frameScope ? p.frameScope + ': ' : '') + p.value));
   VX.bus.on('debug', (text) => add('debug', '', text));
+  VX.bus.on('texts-dropped', (n) => { textsDropped = n; if (ui) updateCount(); });
   // answers that arrived when no request of the page was waiting for them
   VX.bus.on('operation-unclaimed', (text) => add('answer', '', text));
 
@@ -89,7 +152,8 @@
   }
 
   function exportCsv() {
-    const list = records.filter(matches);
+    // Everything the monitor holds (that matches the filter), oldest first.
+    const list = heldRecords().filter(matches);
     if (!list.length) { VX.notify('info', 'Nothing to export.'); return; }
     const r = VX.desk.tryCall('getSaveFileName', 'Export the monitor', '', 'CSV files (*.csv)');
     if (!r.ok) { VX.notify('error', r.error); return; }
@@ -113,7 +177,7 @@
       ui.raw = el('input', { type: 'checkbox', id: 'raw-bus', onchange: setRaw });
       ui.sendStatus = VX.statusLine();
       ui.filter = VX.input({ type: 'search', placeholder: 'Filter', 'aria-label': 'Filter the monitor' });
-      ui.filter.addEventListener('input', VX.debounce(() => { filterText = ui.filter.value.trim(); render(); }, 150));
+      ui.filter.addEventListener('input', VX.debounce(() => { filterText = ui.filter.value.trim(); render(); }, 100));
       ui.pause = VX.button('Pause', () => {
         paused = !paused;
         VX.setText(ui.pause, paused ? 'Resume' : 'Pause');
@@ -128,15 +192,17 @@
         ui.sendStatus
       ]));
       root.appendChild(VX.panel('Monitor', [
-        VX.row([ui.filter, ui.pause, VX.button('Clear', () => { records.length = 0; render(); }, 'ghost'),
+        VX.row([ui.filter, ui.pause, VX.button('Clear', clear, 'ghost'),
           VX.button('Export CSV…', exportCsv), ui.count]),
         el('div', { class: 'scroll-box tall monitor' }, [ui.table.table])
       ], 'panel-fill'));
       render();
-    }
+    },
+    onShow() { visible = true; render(); },
+    onHide() { visible = false; }
   });
 
-  VX.testing.provide('monitor', { add, records });
+  VX.testing.provide('monitor', { add, get records() { return heldRecords(); }, RING_SIZE });
   // A new session of the server starts with raw bus messages off: the switch the page shows is
   // sent to it again.
   VX.bus.on('connected', () => {

@@ -4,7 +4,15 @@
   'use strict';
 
   const el = VX.el;
+  // The trend of the selected parameter keeps this many values; every other parameter keeps its
+  // last RECENT_MAX, so memory stays bounded with tens of thousands of parameters.
   const HISTORY_MAX = 2000;
+  const RECENT_MAX = 32;
+  // Rows drawn beyond the visible ones on each side, so that short scrolls need no redraw.
+  const OVERSCAN = 40;
+  // With a value, scope or time order, the order itself changes with the values: sorted again at
+  // most this often.
+  const RESORT_MS = 500;
   const params = new Map();
   let ui = null;
   let selected = null;
@@ -13,12 +21,49 @@
   let loadRequested = false;
   // The values asked for after the server's parameter list: {total, eta, ids, startMs}.
   let loading = null;
+  // What the page accounted for: every change the manager reported (merged ones included), the
+  // answers to value requests and the changes the server pushed.
+  const stats = { changes: 0, updates: 0, answers: 0, pushed: 0 };
 
   const SCOPE_TEXT = { Read: 'read', Write: 'write', Response: 'response', Physical: 'physical' };
+  const raf = window.requestAnimationFrame ? window.requestAnimationFrame.bind(window) : (f) => setTimeout(f, 16);
+
+  // ---- Values over time: a ring of times and values ------------------------------------------
+  function Ring(cap) {
+    this.t = new Float64Array(cap);
+    this.v = new Float64Array(cap);
+    this.cap = cap;
+    this.n = 0;
+    this.head = 0;
+  }
+  Ring.prototype.push = function (t, v) {
+    this.t[this.head] = t;
+    this.v[this.head] = v;
+    this.head = (this.head + 1) % this.cap;
+    if (this.n < this.cap) this.n++;
+  };
+  // i-th oldest value held
+  Ring.prototype.at = function (i) { return (this.head - this.n + i + this.cap) % this.cap; };
+  Ring.prototype.resized = function (cap) {
+    const r = new Ring(cap);
+    const from = Math.max(0, this.n - cap);
+    for (let i = from; i < this.n; i++) { const k = this.at(i); r.push(this.t[k], this.v[k]); }
+    return r;
+  };
+
+  // ---- The table's model: filtered and sorted list, drawn as a window of rows ----------------
+  let list = [];
+  let listDirty = true;
+  let lastSort = 0;
+  let frameWanted = false;
+  let trendWanted = false;
+  let rowHeight = 0;
+  let drawn = { start: 0, end: 0 };
+  const changed = new Set();
 
   function compare(a, b) {
     let r = 0;
-    if (sort.key === 'id') r = Number(a.id) - Number(b.id) || (a.id < b.id ? -1 : a.id > b.id ? 1 : 0);
+    if (sort.key === 'id') r = a.num - b.num || (a.id < b.id ? -1 : a.id > b.id ? 1 : 0);
     else if (sort.key === 'value') {
       const na = Number(a.value), nb = Number(b.value);
       r = VX.isNumericText(a.value) && VX.isNumericText(b.value) ? na - nb : String(a.value).localeCompare(String(b.value));
@@ -28,104 +73,217 @@
     return r * sort.dir;
   }
 
-  function matches(p) {
-    if (!filterText) return true;
-    const f = filterText.toLowerCase();
-    return p.id.toLowerCase().indexOf(f) >= 0 || String(p.value).toLowerCase().indexOf(f) >= 0;
+  function matches(p, f) {
+    return !f || p.id.indexOf(f) >= 0 || p.value.toLowerCase().indexOf(f) >= 0;
   }
 
-  function cellsOf(p) {
-    return [
-      el('td', { class: 'mono num', text: p.id }),
-      el('td', { class: 'value', text: p.value, title: String(p.value).length > 60 ? String(p.value).substring(0, 500) : null }),
-      el('td', { class: p.typeChosen ? '' : 'guessed', text: p.type, title: p.typeChosen ? 'the type last written' : 'guessed from the value; choose the type when writing' }),
-      el('td', { text: SCOPE_TEXT[p.scope] || (p.scope ? p.scope : '—') }),
-      el('td', { class: 'mono', text: VX.timeText(new Date(p.time)) })
-    ];
+  function rebuildList() {
+    const f = filterText.toLowerCase();
+    const out = [];
+    params.forEach((p) => { if (matches(p, f)) out.push(p); });
+    out.sort(compare);
+    list = out;
+    listDirty = false;
+    lastSort = Date.now();
+  }
+
+  function scheduleFrame() {
+    if (frameWanted) return;
+    frameWanted = true;
+    raf(frame);
+  }
+
+  function scheduleTrend() {
+    trendWanted = true;
+    scheduleFrame();
+  }
+
+  function fillRow(tr, p) {
+    const c = tr.childNodes;
+    c[0].textContent = p.id;
+    c[1].textContent = p.value;
+    c[1].title = p.value.length > 60 ? p.value.substring(0, 500) : '';
+    c[2].textContent = p.type;
+    c[2].className = p.typeChosen ? '' : 'guessed';
+    c[2].title = p.typeChosen ? 'the type last written' : 'guessed from the value; choose the type when writing';
+    c[3].textContent = SCOPE_TEXT[p.scope] || (p.scope ? p.scope : '—');
+    c[4].textContent = VX.timeText(new Date(p.time));
   }
 
   function rowOf(p) {
-    const tr = el('tr', { tabindex: '0', 'data-id': p.id, class: selected === p.id ? 'selected' : '' }, cellsOf(p));
-    tr.addEventListener('click', () => select(p.id));
-    tr.addEventListener('keydown', (e) => {
-      if (e.keyCode === 13) { select(p.id); ui.value.focus(); }
-      if (e.keyCode === 40 && tr.nextSibling) { e.preventDefault(); tr.nextSibling.focus(); }
-      if (e.keyCode === 38 && tr.previousSibling) { e.preventDefault(); tr.previousSibling.focus(); }
-    });
+    const tr = el('tr', { tabindex: '0', 'data-id': p.id, class: selected === p.id ? 'selected' : '' }, [
+      el('td', { class: 'mono num' }), el('td', { class: 'value' }), el('td'), el('td'), el('td', { class: 'mono' })
+    ]);
+    fillRow(tr, p);
     p.row = tr;
     return tr;
   }
 
-  function render() {
-    if (!ui) return;
-    const body = VX.clear(ui.table.body);
-    const list = Array.from(params.values()).filter(matches).sort(compare);
-    params.forEach((p) => { p.row = null; });
+  function rowAround(node) {
+    for (let n = node; n && n !== ui.table.body; n = n.parentNode)
+      if (n.nodeName === 'TR' && n.hasAttribute('data-id')) return n;
+    return null;
+  }
+
+  function spacer(height) {
+    return el('tr', { class: 'spacer', 'aria-hidden': 'true' }, [el('td', { colspan: '5', style: 'height:' + height + 'px' })]);
+  }
+
+  // The rows in view (and OVERSCAN either side); everything else is one spacer above and below.
+  function visibleRange() {
+    const box = ui.box;
+    const h = rowHeight || 24;
+    const first = Math.floor(box.scrollTop / h);
+    const count = Math.ceil((box.clientHeight || 400) / h) + 1;
+    return { first, last: Math.min(list.length, first + count) };
+  }
+
+  function drawRows(force) {
+    const body = ui.table.body;
+    const v = visibleRange();
+    if (!force && v.first >= drawn.start && v.last <= drawn.end) return false;
+    const start = Math.max(0, v.first - OVERSCAN);
+    const end = Math.min(list.length, v.last + OVERSCAN);
+    const rows = [];
+    params.forEach((p) => { if (p.row) p.row = null; });
+    VX.clear(body);
     if (!list.length) {
       VX.emptyRow(body, 5, params.size ? 'No parameter matches the filter.' :
         VX.session.state === 'connected' ? 'No parameter received yet.' : 'Connect to a server to see its parameters.');
+      drawn = { start: 0, end: 0 };
+      return true;
     }
+    const h = rowHeight || 24;
     const fragment = document.createDocumentFragment();
-    list.forEach((p) => fragment.appendChild(rowOf(p)));
+    if (start > 0) fragment.appendChild(spacer(start * h));
+    for (let i = start; i < end; i++) rows.push(fragment.appendChild(rowOf(list[i])));
+    if (end < list.length) fragment.appendChild(spacer((list.length - end) * h));
     body.appendChild(fragment);
-    VX.setText(ui.count, params.size ? list.length + ' of ' + params.size + ' parameters' : '');
+    drawn = { start, end };
+    if (!rowHeight && rows.length) {
+      rowHeight = rows[0].offsetHeight || 24;
+      if (start > 0 || end < list.length) return drawRows(true);
+    }
+    return true;
+  }
+
+  function frame() {
+    frameWanted = false;
+    if (!ui) return;
+    const resort = sort.key !== 'id' && sort.key !== 'type' && changed.size && Date.now() - lastSort >= RESORT_MS;
+    const rebuilt = listDirty || resort;
+    if (rebuilt) rebuildList();
+    else if (sort.key !== 'id' && sort.key !== 'type' && changed.size) setTimeout(scheduleFrame, RESORT_MS);
+    const redrawn = drawRows(rebuilt);
+    if (!redrawn) {
+      // Rows already drawn take the new values in place; a changed row flashes.
+      changed.forEach((id) => {
+        const p = params.get(id);
+        if (!p || !p.row) return;
+        fillRow(p.row, p);
+        // Switching between two equal animations restarts the flash without a forced layout.
+        const cls = p.row.classList;
+        if (cls.contains('flash')) { cls.remove('flash'); cls.add('flash2'); } else { cls.remove('flash2'); cls.add('flash'); }
+      });
+    }
+    changed.clear();
+    updateCount();
+    if (trendWanted) {
+      trendWanted = false;
+      drawTrend();
+      if (selected !== null) showSelected();
+    }
+  }
+
+  function updateCount() {
+    VX.setText(ui.count, params.size ? VX.groupedNumber(list.length) + ' of ' + VX.groupedNumber(params.size) + ' parameters' : '');
     if (loadRequested && params.size && /status-busy/.test(ui.status.className))
       VX.setStatus(ui.status, 'ok', 'Values received; changes reported by the server flash their row.');
+  }
+
+  function render() {
+    if (!ui) return;
+    listDirty = true;
     Array.prototype.forEach.call(ui.table.head.childNodes, (th) => {
       const key = th.getAttribute('data-key');
       th.className = 'sortable' + (key === sort.key ? (sort.dir > 0 ? ' sort-asc' : ' sort-desc') : '');
     });
-  }
-  const renderSoon = VX.throttle(render, 150);
-
-  function flash(tr) {
-    tr.classList.remove('flash');
-    void tr.offsetWidth; // restart the animation
-    tr.classList.add('flash');
-    setTimeout(() => tr.classList.remove('flash'), 1300);
+    frame();
   }
 
-  function onParameter(update) {
+  // One change (or several merged by the manager: `changes` says how many) of one parameter.
+  function apply(update, now) {
     const id = String(update.ParameterID === undefined ? '' : update.ParameterID);
     if (id === '' || VX.isCommandCode(id)) return;
     const value = update.value === undefined || update.value === null ? '' : String(update.value);
+    const n = Number(update.changes);
+    const count = isFinite(n) && n >= 1 ? Math.floor(n) : 1;
+    const scope = update.frameScope === undefined ? '' : String(update.frameScope);
+    // Of the changes merged into this entry, `answers` answered a value request; the others the
+    // server pushed on its own.
+    const a = Number(update.answers);
+    const answers = Math.min(count, isFinite(a) && a > 0 ? Math.floor(a) : scope === 'Response' ? 1 : 0);
+    stats.changes += count;
+    stats.updates++;
+    stats.answers += answers;
+    stats.pushed += count - answers;
     let p = params.get(id);
-    const isNew = !p;
-    if (isNew) {
-      p = { id, value, type: VX.inferValueType(value), typeChosen: false, scope: '', time: 0, history: [], row: null };
+    if (!p) {
+      p = { id, num: Number(id), value, type: VX.inferValueType(value), typeChosen: false, scope: '', time: 0,
+        history: null, changes: 0, row: null };
       params.set(id, p);
+      listDirty = true;
+    } else if (!listDirty && filterText && matches(p, filterText.toLowerCase()) !== matches({ id, value }, filterText.toLowerCase())) {
+      listDirty = true;
     }
     p.value = value;
-    p.scope = update.frameScope === undefined ? '' : String(update.frameScope);
-    p.time = Date.now();
+    p.scope = scope;
+    p.time = now;
+    p.changes += count;
     if (!p.typeChosen) {
       const guess = VX.inferValueType(value);
       if (!(p.type === 'float' && guess === 'uint')) p.type = guess;
     }
     if (VX.isNumericText(value)) {
-      p.history.push({ t: p.time, v: Number(value) });
-      if (p.history.length > HISTORY_MAX) p.history.splice(0, p.history.length - HISTORY_MAX);
+      if (!p.history) p.history = new Ring(id === selected ? HISTORY_MAX : RECENT_MAX);
+      p.history.push(now, Number(value));
     }
-    if (!ui) return;
-    if (isNew || !p.row || !matches(p) || sort.key !== 'id') {
-      renderSoon();
-    } else {
-      const cells = cellsOf(p);
-      VX.clear(p.row);
-      cells.forEach((c) => p.row.appendChild(c));
-      flash(p.row);
+    changed.add(id);
+    if (selected === id) trendWanted = true;
+  }
+
+  function onParameters(batch) {
+    const now = Date.now();
+    for (let i = 0; i < batch.length; i++) {
+      const u = batch[i];
+      if (u && typeof u === 'object') apply(u, now);
     }
-    if (selected === id) {
-      showSelected();
-      drawTrend();
-    }
+    if (ui) scheduleFrame();
   }
 
   function select(id) {
+    const before = params.get(selected);
+    if (before && before.history && before.id !== id) before.history = before.history.resized(RECENT_MAX);
     selected = id;
-    params.forEach((p) => { if (p.row) p.row.classList.toggle('selected', p.id === id); });
+    const p = params.get(id);
+    if (p && p.history) p.history = p.history.resized(HISTORY_MAX);
+    params.forEach((q) => { if (q.row) q.row.classList.toggle('selected', q.id === id); });
     showSelected();
     drawTrend();
+  }
+
+  // Moves the selection one row up or down the list and keeps it in view.
+  function step(id, delta) {
+    const i = list.findIndex((p) => p.id === id);
+    const next = list[i + delta];
+    if (i < 0 || !next) return;
+    select(next.id);
+    const h = rowHeight || 24;
+    const top = (i + delta) * h;
+    if (top < ui.box.scrollTop) ui.box.scrollTop = top;
+    else if (top + h > ui.box.scrollTop + ui.box.clientHeight) ui.box.scrollTop = top + h - ui.box.clientHeight;
+    drawRows(false);
+    if (next.row) next.row.focus();
   }
 
   function showSelected() {
@@ -195,19 +353,22 @@
     ctx.fillStyle = '#fbfcfd';
     ctx.fillRect(0, 0, w, h);
     const p = params.get(selected);
-    const pts = p ? p.history : [];
+    const ring = p && p.history ? p.history : null;
+    const n = ring ? ring.n : 0;
     ctx.font = '11px sans-serif';
     ctx.fillStyle = '#6b7785';
-    if (pts.length < 1) {
+    if (n < 1) {
       ctx.fillText(p ? 'Parameter ' + p.id + ' has no numeric value yet.' : 'Select a parameter with a numeric value.', 12, h / 2);
       VX.setText(ui.trendInfo, '');
       return;
     }
+    const T = (i) => ring.t[ring.at(i)];
+    const V = (i) => ring.v[ring.at(i)];
     let min = Infinity, max = -Infinity;
-    pts.forEach((q) => { if (q.v < min) min = q.v; if (q.v > max) max = q.v; });
+    for (let i = 0; i < n; i++) { const v = V(i); if (v < min) min = v; if (v > max) max = v; }
     if (min === max) { min -= 1; max += 1; }
     const left = 56, right = w - 10, top = 10, bottom = h - 22;
-    const t0 = pts[0].t, t1 = Math.max(pts[pts.length - 1].t, t0 + 1000);
+    const t0 = T(0), t1 = Math.max(T(n - 1), t0 + 1000);
     const x = (t) => left + (right - left) * (t - t0) / (t1 - t0);
     const y = (v) => bottom - (bottom - top) * (v - min) / (max - min);
     ctx.strokeStyle = '#dde3ea';
@@ -224,19 +385,20 @@
     ctx.strokeStyle = '#1f6feb';
     ctx.lineWidth = 2;
     ctx.beginPath();
-    pts.forEach((q, i) => {
+    for (let i = 0; i < n; i++) {
       // step line: the value holds until the next change
-      if (i === 0) ctx.moveTo(x(q.t), y(q.v));
-      else { ctx.lineTo(x(q.t), y(pts[i - 1].v)); ctx.lineTo(x(q.t), y(q.v)); }
-    });
-    ctx.lineTo(right, y(pts[pts.length - 1].v));
+      if (i === 0) ctx.moveTo(x(T(i)), y(V(i)));
+      else { ctx.lineTo(x(T(i)), y(V(i - 1))); ctx.lineTo(x(T(i)), y(V(i))); }
+    }
+    ctx.lineTo(right, y(V(n - 1)));
     ctx.stroke();
     ctx.fillStyle = '#1f6feb';
-    pts.forEach((q) => { ctx.beginPath(); ctx.arc(x(q.t), y(q.v), 2.5, 0, Math.PI * 2); ctx.fill(); });
-    VX.setText(ui.trendInfo, 'Parameter ' + p.id + ': ' + pts.length + ' value' + (pts.length === 1 ? '' : 's') + ' since ' + VX.timeText(new Date(t0)).substring(0, 8));
+    if (n <= 300) for (let i = 0; i < n; i++) { ctx.beginPath(); ctx.arc(x(T(i)), y(V(i)), 2.5, 0, Math.PI * 2); ctx.fill(); }
+    VX.setText(ui.trendInfo, 'Parameter ' + p.id + ': ' + VX.groupedNumber(n) + ' value' + (n === 1 ? '' : 's') + ' since ' + VX.timeText(new Date(t0)).substring(0, 8) +
+      (p.changes > n ? ' (' + VX.groupedNumber(p.changes) + ' changes received)' : ''));
   }
 
-  VX.bus.on('parameter', onParameter);
+  VX.bus.on('parameters', onParameters);
   // ---- Loading progress ----------------------------------------------------------------------
   function showLoading() {
     if (!ui || !loading) return;
@@ -245,12 +407,14 @@
     const percent = total ? got * 100 / total : 100;
     if (got >= total) {
       const seconds = ((Date.now() - loading.startMs) / 1000).toFixed(1);
-      ui.loadBar.set(100, 'All ' + total + ' values received in ' + seconds + ' s.', 'ok');
+      ui.loadBar.set(100, 'All ' + VX.groupedNumber(total) + ' values received in ' + seconds + ' s.', 'ok');
       loading = null;
       return;
     }
-    const left = VX.remainingText(loading.eta.secondsLeft(got, total, Date.now()));
-    ui.loadBar.set(percent, got + ' of ' + total + ' values (' + Math.floor(percent) + ' %)' + (left ? ', ' + left : ''), 'busy');
+    const secondsLeft = loading.eta.secondsLeft(got, total, Date.now());
+    // Seconds up to two minutes ("about 69 s left"), then the coarser words of remainingText.
+    const left = secondsLeft !== null && secondsLeft > 0 && secondsLeft < 120 ? 'about ' + secondsLeft + ' s left' : VX.remainingText(secondsLeft);
+    ui.loadBar.set(percent, VX.groupedNumber(got) + ' of ' + VX.groupedNumber(total) + ' values' + (left ? ', ' + left : ''), 'busy');
   }
   const showLoadingSoon = VX.throttle(showLoading, 100);
 
@@ -259,14 +423,17 @@
     if (ui) ui.loadBar.hidden = false;
     showLoading();
   });
-  VX.bus.on('parameter', (update) => {
+  // Only the answers to the value requests count: live changes of the same parameters may come
+  // sooner.
+  VX.bus.on('parameters', (batch) => {
     if (!loading) return;
-    loading.ids.add(String(update.ParameterID));
+    for (let i = 0; i < batch.length; i++) if (batch[i] && (batch[i].frameScope === 'Response' || batch[i].answers > 0)) loading.ids.add(String(batch[i].ParameterID));
     showLoadingSoon();
   });
 
   VX.bus.on('connected', () => {
     params.clear();
+    listDirty = true;
     selected = null;
     if (ui) { render(); showSelected(); drawTrend(); requestAll(); }
   });
@@ -295,7 +462,8 @@
     build(root) {
       ui = {};
       ui.filter = VX.input({ type: 'search', placeholder: 'Filter by id or value', 'aria-label': 'Filter parameters' });
-      ui.filter.addEventListener('input', VX.debounce(() => { filterText = ui.filter.value.trim(); render(); }, 150));
+      // Filtered on every key: one pass over the model, drawn in the next frame.
+      ui.filter.addEventListener('input', () => { filterText = ui.filter.value.trim(); listDirty = true; scheduleFrame(); });
       ui.count = el('span', { class: 'muted' });
       ui.status = VX.statusLine();
       ui.loadBar = VX.progressBar();
@@ -312,6 +480,20 @@
         };
         th.addEventListener('click', toggle);
         th.addEventListener('keydown', (e) => { if (e.keyCode === 13 || e.keyCode === 32) { e.preventDefault(); toggle(); } });
+      });
+      ui.box = el('div', { class: 'scroll-box tall' }, [ui.table.table]);
+      ui.box.addEventListener('scroll', scheduleFrame);
+      // One listener for all rows: rows come and go as the list scrolls.
+      ui.table.body.addEventListener('click', (e) => {
+        const tr = rowAround(e.target);
+        if (tr) select(tr.getAttribute('data-id'));
+      });
+      ui.table.body.addEventListener('keydown', (e) => {
+        const tr = rowAround(e.target);
+        if (!tr) return;
+        const id = tr.getAttribute('data-id');
+        if (e.keyCode === 13) { select(id); ui.value.focus(); }
+        if (e.keyCode === 40 || e.keyCode === 38) { e.preventDefault(); step(id, e.keyCode === 40 ? 1 : -1); }
       });
       ui.type = VX.select(VX.VALUE_TYPES);
       ui.value = VX.input({ placeholder: 'new value' });
@@ -335,7 +517,7 @@
             VX.row([ui.filter, VX.button('Load all parameters', requestAll, 'primary'), ui.count]),
             ui.status,
             ui.loadBar,
-            el('div', { class: 'scroll-box tall' }, [ui.table.table])
+            ui.box
           ], 'panel-fill')
         ]),
         el('div', { class: 'col col-narrow' }, [
@@ -347,9 +529,10 @@
       drawTrend();
     },
     onShow() {
+      render();
       if (!loadRequested && VX.session.state === 'connected' && params.size === 0) requestAll();
     }
   });
 
-  VX.testing.provide('parameters', { model: params, select });
+  VX.testing.provide('parameters', { model: params, select, stats });
 })(window.VX = window.VX || {});

@@ -1,6 +1,7 @@
 #include "kvt_olmotcpclient.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -429,6 +430,13 @@ void kvtOlmoTcpClient::run_command(kvtIOsThread* thread) {
   }
   notify_ready();
   int failure = kvtOlmoConnectionOk;
+  // When the pause after the last frame sent ends. Frames that follow each other keep to this
+  // schedule, so a wake-up that comes late shortens the next pause: N frames in a row take N
+  // pauses and not N pauses plus every late wake-up. A sender that fell behind by more than a
+  // pause starts a new schedule instead of catching up in a burst.
+  using Clock = std::chrono::steady_clock;
+  const Clock::duration pause = std::chrono::milliseconds(kvtOlmoSenderPauseMs);
+  Clock::time_point pauseEnd = Clock::now();
   while (!thread->IsStopRequested()) {
     kvtOlmoFrame* frame = pop_frame();
     if (!frame) {
@@ -439,7 +447,10 @@ void kvtOlmoTcpClient::run_command(kvtIOsThread* thread) {
     const int r = m_Socket.Send(frame->GetBuffer(), length);
     delete frame;
     if (r == length) {
-      if (!thread->SleepUnlessStopped(kvtOlmoSenderPauseMs)) break;
+      const Clock::time_point now = Clock::now();
+      pauseEnd = now - pauseEnd > pause ? now + pause : pauseEnd + pause;
+      const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(pauseEnd - now).count();
+      if (wait >= 500 && !thread->SleepUnlessStopped(static_cast<unsigned>((wait + 500) / 1000))) break;
       continue;
     }
     if (m_bStopping.load()) break;  // our own stop closed the socket

@@ -161,6 +161,11 @@ int kvtOsTcpSocket::Reset()
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0)
         return report(kvtErrorNetwork, withError("Can not create socket", errno), "kvt::kvtOsTcpSocket::Reset", __LINE__);
+    // A bounded receive buffer: bytes waiting in the kernel are frames the reader has yet to see,
+    // and autotuning lets them grow to megabytes, which a flooding server keeps full: the newest
+    // values would reach the reader seconds late. Set before connecting, so the window fits it.
+    const int receiveBuffer = kvtOsTcpReceiveBufferBytes;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(receiveBuffer));
     std::lock_guard<std::mutex> guard(m_Lock);
     m_pSocket = std::make_shared<Descriptor>(fd);
     m_uFlags |= FlagCreated;

@@ -12,6 +12,9 @@ namespace kvt {
 
 typedef unsigned char kvtByte;
 
+// Receive buffer asked for on every client socket (the kernel doubles it for its bookkeeping).
+const int kvtOsTcpReceiveBufferBytes = 256 * 1024;
+
 class kvtIOsTcpSocket {
 public:
     virtual ~kvtIOsTcpSocket() {}

@@ -1,0 +1,82 @@
+#pragma once
+// LiveUpdates: the buffer between the protocol client's reader thread and the GUI thread for
+// what the server pushes on its own (parameter changes, broadcasts, bus texts).
+//
+// Parameter changes are coalesced: one entry per parameter, holding its latest value and how many
+// changes it stands for, so memory follows the number of distinct parameters and never the rate
+// of the stream. Texts that must not be merged (broadcasts, bus texts, the log and logic channels)
+// wait in a queue of bounded length and size; when it is full the oldest are dropped and counted.
+//
+// The reader adds, the GUI takes everything at once. The wake function runs (on the adding thread,
+// outside the lock) only when the buffer was drained before, so at most one wake-up is on its
+// way to the GUI however fast changes come.
+#include <QString>
+
+#include <QHash>
+#include <QSet>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+class LiveUpdates {
+public:
+    // Distinct parameters held between two takes; a change of a parameter beyond that is dropped
+    // (and counted): a server sends far fewer parameters than this.
+    static constexpr int kMaxParameters = 200000;
+    // Texts waiting between two takes, and the longest text kept (longer ones are cut).
+    static constexpr int kMaxTexts = 1000;
+    static constexpr int kMaxTextChars = 64 * 1024;
+
+    struct Parameter {
+        uint32_t id = 0;
+        QString value;
+        QString scope;
+        quint32 changes = 0;
+        // How many of the changes were answers to a value request (the rest were pushed): the
+        // page counts a loaded value even when a pushed change followed it within the tick.
+        quint32 answers = 0;
+    };
+
+    struct Text {
+        enum Kind { ParameterEvent, Broadcast, Zephron };
+        Kind kind = Broadcast;
+        uint32_t id = 0; // ParameterEvent only
+        QString text;    // the value for a ParameterEvent
+        QString scope;   // ParameterEvent only
+    };
+
+    struct Batch {
+        std::vector<Parameter> parameters; // in the order of each parameter's first change
+        std::vector<Text> texts;           // oldest first
+        quint64 droppedTexts = 0;          // since construction
+        quint64 droppedParameters = 0;     // since construction
+    };
+
+    explicit LiveUpdates(std::function<void()> wake = {});
+
+    // Parameters whose every change matters (log and logic channels): they travel as texts.
+    void setEventIds(const QSet<uint32_t> &ids);
+
+    void addParameter(uint32_t id, const QString &value, const QString &scope);
+    void addText(Text text);
+    // Everything held, and the buffer empty again; the next add wakes the GUI anew.
+    Batch take();
+
+    quint64 droppedTexts() const;
+
+private:
+    void wakeIfDrained(std::unique_lock<std::mutex> &lock);
+
+    const std::function<void()> m_wake;
+    mutable std::mutex m_lock; // held only while the containers below are read or written
+    QSet<uint32_t> m_eventIds;
+    QHash<uint32_t, int> m_index; // parameter id -> position in m_parameters
+    std::vector<Parameter> m_parameters;
+    std::deque<Text> m_texts;
+    quint64 m_droppedTexts = 0;
+    quint64 m_droppedParameters = 0;
+    bool m_wakePending = false;
+};
