@@ -21,6 +21,7 @@
 #include "vyxconnector.h"
 #include "projectstore.h"
 #include "remotecopy.h"
+#include "vaultdesk.h"
 #include "widgetfiledialogs.h"
 
 class EtsImport;
@@ -79,8 +80,19 @@ public:
     // documents the web view may show.
     static bool isOwnPage(const QUrl &url, const QString &htmlDir);
 
+    VaultDesk &vault() { return vaultDesk; }
+
 public slots:
     bool writeFileAbsoluteFromBase64(QString filename, QString text);
+    // The backup vault and the fleet (js_vault.cpp).
+    QString vaultList(QString host, QString port);
+    QString vaultOverview(QString sitesJson);
+    QString vaultPartPath(QString host, QString port);
+    bool vaultDiscard(QString part);
+    void vaultAdd(QString requestJson, QString callback);
+    QString vaultPrune(QString host, QString port, int keep);
+    void fleetProbe(QString sitesJson, QString callback);
+    bool fleetBackup(QString requestJson, QString callback);
     void LogWindow(QString id, QString type);
     bool VYXMessageSend(QString data, QString callback);
     void VYXMessageReceive(QString data);
@@ -297,6 +309,9 @@ private:
 
     // The server connection; its signals reach the slots above queued on the GUI thread.
     VYXConnector connector;
+
+    // The backup vault and fleet backups, which run on connections of their own.
+    VaultDesk vaultDesk;
 
     QHash<QString, QString> messageCallbacks;
 
