@@ -84,15 +84,6 @@ public:
 
 public slots:
     bool writeFileAbsoluteFromBase64(QString filename, QString text);
-    // The backup vault and the fleet (js_vault.cpp).
-    QString vaultList(QString host, QString port);
-    QString vaultOverview(QString sitesJson);
-    QString vaultPartPath(QString host, QString port);
-    bool vaultDiscard(QString part);
-    void vaultAdd(QString requestJson, QString callback);
-    QString vaultPrune(QString host, QString port, int keep);
-    void fleetProbe(QString sitesJson, QString callback);
-    bool fleetBackup(QString requestJson, QString callback);
     void LogWindow(QString id, QString type);
     bool VYXMessageSend(QString data, QString callback);
     void VYXMessageReceive(QString data);
@@ -221,6 +212,15 @@ public slots:
     void journalSetSite(QString name);
     QString journalEntries(QString filterJson);
     QString journalExport(QString format, QString filterJson, QString path);
+    // The backup vault and the fleet (js_vault.cpp).
+    QString vaultList(QString host, QString port);
+    QString vaultOverview(QString sitesJson);
+    QString vaultPartPath(QString host, QString port);
+    bool vaultDiscard(QString part);
+    void vaultAdd(QString requestJson, QString callback);
+    QString vaultPrune(QString host, QString port, int keep);
+    void fleetProbe(QString sitesJson, QString callback);
+    bool fleetBackup(QString requestJson, QString callback);
 
 private:
     void setupUi();

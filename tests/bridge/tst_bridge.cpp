@@ -70,6 +70,10 @@ const char *const kSlots[] = {
     "ETSProject_import(QString,QString,QString,QString)", "ETSProject_cancelImport()",
     "journalWatch(QString)", "journalSetSite(QString)", "journalEntries(QString)",
     "journalExport(QString,QString,QString)",
+    // The backup vault and the fleet.
+    "vaultList(QString,QString)", "vaultOverview(QString)", "vaultPartPath(QString,QString)",
+    "vaultDiscard(QString)", "vaultAdd(QString,QString)", "vaultPrune(QString,QString,int)",
+    "fleetProbe(QString,QString)", "fleetBackup(QString,QString)",
 };
 
 // Answers every HTTP request on loopback with one fixed body.

@@ -311,8 +311,8 @@ void PageOnBridgeTest::findsTheBridgeAndBuildsEveryView()
     QVERIFY(eval(QStringLiteral("VX.desk.present()")).toBool());
     QVERIFY(eval(QStringLiteral("document.getElementById('no-bridge').hidden")).toBool());
     QCOMPARE(eval(QStringLiteral("VX.views.map(function (v) { return v.id; }).join(',')")).toString(),
-             QStringLiteral("servers,parameters,backup,files,console,bus,logs,project,ets,journal,about"));
-    QCOMPARE(eval(QStringLiteral("document.querySelectorAll('.nav-item').length")).toInt(), 11);
+             QStringLiteral("servers,parameters,backup,fleet,files,console,bus,logs,project,ets,journal,about"));
+    QCOMPARE(eval(QStringLiteral("document.querySelectorAll('.nav-item').length")).toInt(), 12);
 }
 
 void PageOnBridgeTest::discoveryListsTheServerWithItsName()

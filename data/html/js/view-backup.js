@@ -107,7 +107,7 @@
     if (!r.ok) { VX.setStatus(ui.status, 'error', r.error); return; }
     const path = String(r.value || '');
     if (!path) { VX.setStatus(ui.status, 'info', 'Upload cancelled: no file chosen.'); return; }
-    uploadFrom(path);
+    restoreFrom(path);
   }
 
   // ---- Vault -------------------------------------------------------------------------------
@@ -138,7 +138,7 @@
         el('td', { class: 'mono', text: String(c.md5).substring(0, 12) + '…', title: c.md5 }),
         el('td', { class: 'mono', text: c.version || '—' }),
         el('td', { class: c.verified ? 'status-ok' : 'status-error', text: c.verified ? 'verified' : 'not verified' }),
-        el('td', { class: 'actions' }, [VX.button('Restore', () => uploadFrom(c.path), 'small')])
+        el('td', { class: 'actions' }, [VX.button('Restore', () => restoreFrom(c.path), 'small')])
       ]));
     });
   }
@@ -206,8 +206,22 @@
     return s.name ? s.name + ' (' + s.host + ':' + s.port + ')' : s.host + ':' + s.port;
   }
 
-  // The file, the live database (by MD5) and the newest vault copy decide what is offered.
+  // Asks for a confirmation naming the server, without comparing first (kept for automated
+  // drivers of the upload itself).
   function uploadFrom(path) {
+    const md5 = computeLocalMd5(path);
+    if (!md5) { VX.setStatus(ui.status, 'error', 'The file ' + path + ' cannot be read.'); return; }
+    if (md5 === EMPTY_MD5) { VX.setStatus(ui.status, 'error', 'The file ' + path + ' is empty: an empty database cannot be uploaded.'); return; }
+    if (VX.session.state !== 'connected') { VX.setStatus(ui.status, 'error', 'Not connected: connect to a server first.'); return; }
+    VX.confirm('Replace the server configuration?',
+      'The configuration database of ' + serverName() + ' will be replaced by ' + path +
+      '. The server stops its logic process first. This cannot be undone: back it up first if unsure.',
+      'Upload and replace', () => begin('upload', 'VYXUpload', path), true);
+  }
+
+  // The file, the live database (by MD5) and the newest vault copy decide what is offered: what
+  // the restore buttons and the file dialog lead to.
+  function restoreFrom(path) {
     if (transfer || pendingVault) return;
     const md5 = computeLocalMd5(path);
     if (!md5) { VX.setStatus(ui.status, 'error', 'The file ' + path + ' cannot be read.'); return; }
@@ -284,7 +298,7 @@
 
   VX.bus.on('transfer', onTransfer);
   // Entry points after the file dialogs, also used by automated tests (dialogs cannot be driven there).
-  VX.backupView = { downloadTo, uploadFrom, askServerMd5, backupToVault, refreshVault };
+  VX.backupView = { downloadTo, uploadFrom, restoreFrom, askServerMd5, backupToVault, refreshVault };
   VX.bus.on('connected', () => refreshVault());
   VX.bus.on('disconnected', () => {
     if (!transfer || !ui) return;
