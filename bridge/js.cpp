@@ -235,6 +235,8 @@ void JS::connectServerSignals()
     connect(&connector, &VYXConnector::fileAnswer, this, &JS::onFileAnswer);
     connect(&connector, &VYXConnector::VYXFileMD5, this, &JS::onCopyMd5);
     connect(&connector, &VYXConnector::VYXDatabaseMD5, this, &JS::VYXDatabaseMD5Done);
+    connect(&vaultDesk, &VaultDesk::answer, this,
+            [this](const QString &callback, const QString &json) { queueExpressionCall(callback, PageScript::jsonOrStringLiteral(json)); });
     connect(&connector, &VYXConnector::VYXMessageReceived, this, &JS::VYXMessageReceive);
     connect(&connector, &VYXConnector::VYXZephronMessage, this, &JS::VYXZephronMessage);
     connect(&connector, &VYXConnector::updateParameter, this, &JS::updateParameter);

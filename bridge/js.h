@@ -22,6 +22,7 @@
 #include "vyxconnector.h"
 #include "projectstore.h"
 #include "remotecopy.h"
+#include "vaultdesk.h"
 #include "widgetfiledialogs.h"
 
 class EtsImport;
@@ -79,6 +80,8 @@ public:
     // True for about:blank and for local files inside `htmlDir` (links resolved): the only
     // documents the web view may show.
     static bool isOwnPage(const QUrl &url, const QString &htmlDir);
+
+    VaultDesk &vault() { return vaultDesk; }
 
 public slots:
     bool writeFileAbsoluteFromBase64(QString filename, QString text);
@@ -217,6 +220,15 @@ public slots:
     // Ends the running configuration transfer (upload or download) with its end record, and keeps
     // the connection.
     void VYXStopTransfer();
+    // The backup vault and the fleet (js_vault.cpp).
+    QString vaultList(QString host, QString port);
+    QString vaultOverview(QString sitesJson);
+    QString vaultPartPath(QString host, QString port);
+    bool vaultDiscard(QString part);
+    void vaultAdd(QString requestJson, QString callback);
+    QString vaultPrune(QString host, QString port, int keep);
+    void fleetProbe(QString sitesJson, QString callback);
+    bool fleetBackup(QString requestJson, QString callback);
 
 private:
     void setupUi();
@@ -309,6 +321,9 @@ private:
 
     // The server connection; its signals reach the slots above queued on the GUI thread.
     VYXConnector connector;
+
+    // The backup vault and fleet backups, which run on connections of their own.
+    VaultDesk vaultDesk;
 
     QHash<QString, QString> messageCallbacks;
 

@@ -71,6 +71,10 @@ const char *const kSlots[] = {
     "journalWatch(QString)", "journalSetSite(QString)", "journalEntries(QString)",
     "journalExport(QString,QString,QString)",
     "VYXStopTransfer()",
+    // The backup vault and the fleet.
+    "vaultList(QString,QString)", "vaultOverview(QString)", "vaultPartPath(QString,QString)",
+    "vaultDiscard(QString)", "vaultAdd(QString,QString)", "vaultPrune(QString,QString,int)",
+    "fleetProbe(QString,QString)", "fleetBackup(QString,QString)",
 };
 
 // Answers every HTTP request on loopback with one fixed body.

@@ -1,5 +1,6 @@
 #include "stubdesk.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -503,4 +504,64 @@ void StubDesk::VYXStopTransfer()
                "\"GetPercentage\":\"62.5\",\"GetReceivedBytes\":\"655360\",\"GetServerBytes\":\"1048576\",\"IsEnd\":\"true\"}"),
           10);
     m_transferCallback.clear();
+}
+
+// The vault: one verified copy of every site, a day old; fleet probes find every site reachable.
+QString StubDesk::vaultList(QString host, QString port)
+{
+    record("vaultList " + host + ":" + port);
+    const qint64 day = QDateTime::currentSecsSinceEpoch() - 86400;
+    return QStringLiteral("{\"root\":\"/home/user/.local/share/vyxdesk/vault\",\"folder\":\"/home/user/.local/share/vyxdesk/vault/%1_%2\","
+                          "\"copies\":[{\"time\":%3,\"utc\":\"\",\"size\":65536,\"md5\":\"9e107d9d372bb6826bd81d3542a419d6\","
+                          "\"version\":\"vyxsim 0.1.0\",\"file\":\"copy.db\",\"path\":\"/home/user/copy.db\",\"verified\":true}]}")
+        .arg(host, port).arg(day);
+}
+
+QString StubDesk::vaultOverview(QString sitesJson)
+{
+    Q_UNUSED(sitesJson);
+    record("vaultOverview");
+    return QStringLiteral("[]");
+}
+
+QString StubDesk::vaultPartPath(QString host, QString port)
+{
+    record("vaultPartPath " + host + ":" + port);
+    return QStringLiteral("{\"path\":\"/home/user/.local/share/vyxdesk/vault/.part-1\"}");
+}
+
+bool StubDesk::vaultDiscard(QString part)
+{
+    record("vaultDiscard " + part);
+    return true;
+}
+
+void StubDesk::vaultAdd(QString requestJson, QString callback)
+{
+    record("vaultAdd " + requestJson.left(40));
+    checkCallback(callback);
+    later(call(callback, QStringLiteral("{\"ok\":false,\"error\":\"the stub keeps no copies\"}")), 10);
+}
+
+QString StubDesk::vaultPrune(QString host, QString port, int keep)
+{
+    record(QStringLiteral("vaultPrune %1:%2 %3").arg(host, port).arg(keep));
+    return QStringLiteral("{\"removed\":0}");
+}
+
+void StubDesk::fleetProbe(QString sitesJson, QString callback)
+{
+    record("fleetProbe");
+    checkCallback(callback);
+    const int count = QJsonDocument::fromJson(sitesJson.toUtf8()).array().size();
+    for (int i = 0; i < count; ++i)
+        later(call(callback, QStringLiteral("{\"index\":%1,\"reachable\":true,\"ms\":3,\"reason\":\"\"}").arg(i)), 10);
+}
+
+bool StubDesk::fleetBackup(QString requestJson, QString callback)
+{
+    record("fleetBackup " + requestJson.left(20));
+    checkCallback(callback);
+    later(call(callback, QStringLiteral("{\"done\":true,\"results\":[]}")), 10);
+    return true;
 }

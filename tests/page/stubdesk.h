@@ -69,6 +69,14 @@ public slots:
     QString journalEntries(QString filterJson);
     QString journalExport(QString format, QString filterJson, QString path);
     void VYXStopTransfer();
+    QString vaultList(QString host, QString port);
+    QString vaultOverview(QString sitesJson);
+    QString vaultPartPath(QString host, QString port);
+    bool vaultDiscard(QString part);
+    void vaultAdd(QString requestJson, QString callback);
+    QString vaultPrune(QString host, QString port, int keep);
+    void fleetProbe(QString sitesJson, QString callback);
+    bool fleetBackup(QString requestJson, QString callback);
 
 private:
     void record(const QString &call);

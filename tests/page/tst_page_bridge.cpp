@@ -371,8 +371,8 @@ void PageOnBridgeTest::findsTheBridgeAndBuildsEveryView()
     QVERIFY(eval(QStringLiteral("VX.desk.present()")).toBool());
     QVERIFY(eval(QStringLiteral("document.getElementById('no-bridge').hidden")).toBool());
     QCOMPARE(eval(QStringLiteral("VX.views.map(function (v) { return v.id; }).join(',')")).toString(),
-             QStringLiteral("servers,parameters,backup,files,console,bus,logs,project,ets,journal,about"));
-    QCOMPARE(eval(QStringLiteral("document.querySelectorAll('.nav-item').length")).toInt(), 11);
+             QStringLiteral("servers,parameters,backup,fleet,files,console,bus,logs,project,ets,journal,about"));
+    QCOMPARE(eval(QStringLiteral("document.querySelectorAll('.nav-item').length")).toInt(), 12);
 }
 
 void PageOnBridgeTest::discoveryListsTheServerWithItsName()
@@ -692,8 +692,8 @@ void PageOnBridgeTest::journalListsTheChangesAndExportsThem()
     const int backups = eval(rows + QStringLiteral(".length")).toInt();
     const QString csvPath = m_dir.filePath(QStringLiteral("journal.csv"));
     const QString jsonPath = m_dir.filePath(QStringLiteral("journal.json"));
-    eval(QStringLiteral("VX.journalView.exportTo('csv', %1)").arg(literal(csvPath)));
-    eval(QStringLiteral("VX.journalView.exportTo('json', %1)").arg(literal(jsonPath)));
+    eval(QStringLiteral("VX.testing.journal.exportTo('csv', %1)").arg(literal(csvPath)));
+    eval(QStringLiteral("VX.testing.journal.exportTo('json', %1)").arg(literal(jsonPath)));
     QVERIFY2(viewText(QStringLiteral("journal")).contains(QStringLiteral("exported to ") + jsonPath), qPrintable(viewText(QStringLiteral("journal"))));
     QFile csv(csvPath);
     QVERIFY(csv.open(QIODevice::ReadOnly));

@@ -13,9 +13,11 @@
 #include <QCryptographicHash>
 #include <QDialog>
 #include <QDir>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -23,6 +25,7 @@
 #include <QPointer>
 #include <QMessageBox>
 #include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWebFrame>
@@ -114,6 +117,8 @@ private slots:
     void servers();
     void parameters();
     void backup();
+    void vault();
+    void fleet();
     void files();
     void console();
     void bus();
@@ -160,6 +165,9 @@ private:
     }
     void clickDialogButton(const QString &text)
     {
+        // A dialog may open only after an answer from the server (a restore compares first).
+        waitFor(QStringLiteral("Array.prototype.some.call(document.querySelectorAll('.dialog button'), function (b) {"
+                               " return b.textContent === %1; })").arg(literal(text)), 20000);
         clickElement(QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('.dialog button'), function (b) {"
                                     " return b.textContent === %1; })[0]").arg(literal(text)),
                      QStringLiteral("dialog: ") + text);
@@ -458,6 +466,129 @@ void ClickThroughTest::backup()
     STEP(expectText(QStringLiteral("backup"), QStringLiteral("Upload complete"), 30000));
     STEP(click(QStringLiteral("backup"), QStringLiteral("Ask the server")));
     STEP(expectText(QStringLiteral("backup"), QStringLiteral("is the same as the server")));
+}
+
+// The vault: a backup into it, then a restore after the live database changed under it, which
+// offers to back up first and records both; restoring what the server already has sends nothing.
+void ClickThroughTest::vault()
+{
+#ifdef VYX_CTL
+    STEP(connected());
+    STEP(showView(QStringLiteral("backup")));
+    STEP(click(QStringLiteral("backup"), QStringLiteral("Back up to the vault")));
+    STEP(expectText(QStringLiteral("backup"), QStringLiteral("Backed up to the vault:"), 30000));
+    const QString rows = QStringLiteral("document.querySelectorAll('#view-backup table')[0].tBodies[0].rows");
+    QCOMPARE(eval(rows + QStringLiteral(".length")).toInt(), 1);
+    STEP(expectText(QStringLiteral("backup"), QStringLiteral("verified")));
+    const QDir folder(m_dir.filePath(QStringLiteral("xdg-data/vyxdesk/vault/127.0.0.1_%1").arg(m_sim.port)));
+    QCOMPARE(folder.entryList({QStringLiteral("*.db")}, QDir::Files).size(), 1);
+
+    // Another client changes the live database.
+    QByteArray live(70000, 'L');
+    live.append("changed by another client");
+    const QString livePath = writeFile(QStringLiteral("live.db"), live);
+    QProcess ctl;
+    ctl.start(QStringLiteral(VYX_CTL), {QStringLiteral("-p"), QString::number(m_sim.port), QStringLiteral("upload"), livePath});
+    QVERIFY(ctl.waitForFinished(30000));
+    QVERIFY2(ctl.exitCode() == 0, ctl.readAllStandardError().constData());
+
+    // The restore names the change and offers the backup first.
+    QByteArray restore(50000, 'R');
+    const QString restorePath = writeFile(QStringLiteral("restore.db"), restore);
+    static const char *months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const QDate today = QDateTime::currentDateTime().date();
+    const QString day = QStringLiteral("%1 %2").arg(today.day()).arg(QLatin1String(months[today.month() - 1]));
+    answerNextFileDialog(restorePath);
+    STEP(click(QStringLiteral("backup"), QStringLiteral("Upload and restore…")));
+    STEP(checkDialogAnswered());
+    const QString dialogText = QStringLiteral("(document.querySelector('.dialog-text') || {}).textContent || ''");
+    QVERIFY(waitFor(dialogText + QStringLiteral(".length > 0")));
+    QVERIFY2(eval(dialogText).toString().contains(
+                 QStringLiteral("The server's database has changed since your last backup of %1: back it up first?").arg(day)),
+             qPrintable(eval(dialogText).toString()));
+    STEP(clickDialogButton(QStringLiteral("Back up, then restore")));
+    STEP(expectText(QStringLiteral("backup"), QStringLiteral("Restored."), 60000));
+    QCOMPARE(eval(rows + QStringLiteral(".length")).toInt(), 2);
+    const QString liveMd5 = QString::fromLatin1(QCryptographicHash::hash(live, QCryptographicHash::Md5).toHex());
+    const QStringList copies = folder.entryList({QStringLiteral("*.db")}, QDir::Files);
+    QCOMPARE(copies.size(), 2);
+    QVERIFY2(copies.filter(liveMd5).size() == 1, qPrintable(copies.join(QLatin1Char(' '))));
+    // The newest copy is the changed live database; the server now has the restored file.
+    QVERIFY(eval(rows + QStringLiteral("[0].cells[3].title")).toString() == liveMd5);
+    STEP(click(QStringLiteral("backup"), QStringLiteral("Ask the server")));
+    STEP(expectText(QStringLiteral("backup"), QStringLiteral("is the same as the server")));
+
+    // The same file again: said so, nothing sent, no question asked.
+    answerNextFileDialog(restorePath);
+    STEP(click(QStringLiteral("backup"), QStringLiteral("Upload and restore…")));
+    STEP(checkDialogAnswered());
+    STEP(expectText(QStringLiteral("backup"), QStringLiteral("The server's database already is restore.db")));
+    STEP(expectText(QStringLiteral("backup"), QStringLiteral("nothing will be sent")));
+    QVERIFY(eval(QStringLiteral("document.querySelector('.overlay') === null")).toBool());
+#else
+    QSKIP("vyxctl is not built");
+#endif
+}
+
+// The fleet: saved sites with their reachability and backup age; two backed up side by side,
+// one of them refused, and the summary names that one with its reason.
+void ClickThroughTest::fleet()
+{
+    // A port nobody listens on.
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const int gonePort = closed.serverPort();
+    closed.close();
+    // An old copy of the full server's database, so its backup age is marked.
+    const QString fullFolder = m_dir.filePath(QStringLiteral("xdg-data/vyxdesk/vault/127.0.0.1_%1").arg(m_fullSim.port));
+    QDir().mkpath(fullFolder);
+    const qint64 old = QDateTime::currentSecsSinceEpoch() - 30 * 86400;
+    const QByteArray oldCopy("an old copy");
+    const QString oldMd5 = QString::fromLatin1(QCryptographicHash::hash(oldCopy, QCryptographicHash::Md5).toHex());
+    QFile oldFile(fullFolder + QStringLiteral("/old_") + oldMd5 + QStringLiteral(".db"));
+    QVERIFY(oldFile.open(QIODevice::WriteOnly));
+    oldFile.write(oldCopy);
+    oldFile.close();
+    QFile manifest(fullFolder + QStringLiteral("/manifest.jsonl"));
+    QVERIFY(manifest.open(QIODevice::WriteOnly));
+    manifest.write(QStringLiteral("{\"site\":\"Full\",\"host\":\"127.0.0.1\",\"port\":%1,\"time\":%2,\"size\":%3,"
+                                  "\"md5\":\"%4\",\"version\":\"vyxsim old\",\"file\":\"old_%4.db\",\"verified\":true}\n")
+                       .arg(m_fullSim.port).arg(old).arg(oldCopy.size()).arg(oldMd5).toUtf8());
+    manifest.close();
+
+    eval(QStringLiteral("(function (s) { s.save({name: 'Lab', host: '127.0.0.1', port: '%1', user: 'admin'}, 3);"
+                        " s.save({name: 'Full', host: '127.0.0.1', port: '%2', user: 'admin'}, 2);"
+                        " s.save({name: 'Gone', host: '127.0.0.1', port: '%3', user: 'admin'}, 1); })(new VX.SiteStore(window.localStorage))")
+             .arg(m_sim.port).arg(m_fullSim.port).arg(gonePort));
+    STEP(showView(QStringLiteral("fleet")));
+    STEP(expectText(QStringLiteral("fleet"), QStringLiteral("Checked at")));
+    STEP(expectText(QStringLiteral("fleet"), QStringLiteral("1 of 3 not reachable.")));
+    const auto row = [](const QString &name) {
+        return QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('#view-fleet tbody tr'), function (r) {"
+                              " return r.cells[1] && r.cells[1].textContent === %1; })[0]").arg(literal(name));
+    };
+    QVERIFY(eval(row(QStringLiteral("Lab")) + QStringLiteral(".cells[3].textContent")).toString().startsWith(QStringLiteral("reachable")));
+    QVERIFY(eval(row(QStringLiteral("Gone")) + QStringLiteral(".cells[3].textContent")).toString().startsWith(QStringLiteral("not reachable")));
+    // Lab's copies made on the Backup view count; Full's copy is older than the limit.
+    const QDir labFolder(m_dir.filePath(QStringLiteral("xdg-data/vyxdesk/vault/127.0.0.1_%1").arg(m_sim.port)));
+    const int labCopies = labFolder.entryList({QStringLiteral("*.db")}, QDir::Files).size();
+    const auto copiesText = [](int n) { return n == 1 ? QStringLiteral("(1 copy)") : QStringLiteral("(%1 copies)").arg(n); };
+    QVERIFY(eval(row(QStringLiteral("Lab")) + QStringLiteral(".cells[5].textContent")).toString().endsWith(
+        labCopies ? copiesText(labCopies) : QStringLiteral("no backup")));
+    QCOMPARE(eval(row(QStringLiteral("Full")) + QStringLiteral(".cells[5].textContent")).toString(),
+             QStringLiteral("30 days old — older than 7 days (1 copy)"));
+    QCOMPARE(eval(row(QStringLiteral("Full")) + QStringLiteral(".cells[4].textContent")).toString(), QStringLiteral("vyxsim old"));
+
+    STEP(clickElement(row(QStringLiteral("Gone")) + QStringLiteral(".querySelector('input[type=checkbox]')"), QStringLiteral("fleet: unselect Gone")));
+    STEP(type(row(QStringLiteral("Lab")) + QStringLiteral(".querySelector('input[type=password]')"), QStringLiteral("admin")));
+    STEP(type(row(QStringLiteral("Full")) + QStringLiteral(".querySelector('input[type=password]')"), QStringLiteral("admin")));
+    STEP(click(QStringLiteral("fleet"), QStringLiteral("Back up selected")));
+    STEP(expectText(QStringLiteral("fleet"), QStringLiteral("1 of 2 sites backed up. Failed: Full."), 60000));
+    STEP(expectText(QStringLiteral("fleet"), QStringLiteral("Full: the server has reached its client limit")));
+    QVERIFY(eval(row(QStringLiteral("Lab")) + QStringLiteral(".cells[7].textContent")).toString().startsWith(QStringLiteral("backed up in")));
+    QVERIFY(eval(row(QStringLiteral("Lab")) + QStringLiteral(".cells[5].textContent")).toString().contains(QStringLiteral("just now ") + copiesText(labCopies + 1)));
+    QVERIFY(eval(row(QStringLiteral("Lab")) + QStringLiteral(".cells[4].textContent")).toString().startsWith(QStringLiteral("vyxsim")));
+    QCOMPARE(eval(row(QStringLiteral("Gone")) + QStringLiteral(".cells[7].textContent")).toString(), QString());
 }
 
 void ClickThroughTest::files()

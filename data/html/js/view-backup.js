@@ -1,5 +1,6 @@
-// Backup and restore: download the server's configuration database to a local file, upload a local
-// file in its place, and compare the server's database MD5 with the local file's.
+// Backup and restore: download the server's configuration database to a local file or into the
+// vault, upload a local file in its place after saying what that will do, and compare the server's
+// database MD5 with the local file's.
 (function (VX) {
   'use strict';
 
@@ -14,8 +15,10 @@
   let serverMd5 = '';
   let localMd5 = '';
   let localPath = '';
+  let vaultCopies = [];
 
   function busy(on) {
+    ui.vaultBackup.disabled = on;
     ui.download.disabled = on;
     ui.upload.disabled = on;
     ui.cancel.hidden = !on;
@@ -117,21 +120,169 @@
     if (!r.ok) { VX.setStatus(ui.status, 'error', r.error); return; }
     const path = String(r.value || '');
     if (!path) { VX.setStatus(ui.status, 'info', 'Upload cancelled: no file chosen.'); return; }
-    uploadFrom(path);
+    restoreFrom(path);
   }
 
-  // Asks for a confirmation naming the server before anything is sent.
+  // ---- Vault -------------------------------------------------------------------------------
+  function refreshVault() {
+    if (!ui) return;
+    const s = VX.session;
+    const body = VX.clear(ui.vaultTable.body);
+    if (!s.host) {
+      vaultCopies = [];
+      VX.setText(ui.vaultFolder, 'Connect to a server to see its backups.');
+      VX.emptyRow(body, 7, 'No server chosen.');
+      return;
+    }
+    const r = VX.desk.tryCall('vaultList', s.host, String(s.port));
+    const answer = r.ok ? VX.vaultAnswer(r.value) : null;
+    vaultCopies = answer && Array.isArray(answer.copies) ? answer.copies : [];
+    VX.setText(ui.vaultFolder, answer ? answer.folder : r.error);
+    if (!vaultCopies.length) {
+      VX.emptyRow(body, 7, 'No backup of ' + s.host + ':' + s.port + ' in the vault yet.');
+      return;
+    }
+    const now = Date.now() / 1000;
+    vaultCopies.forEach((c) => {
+      body.appendChild(el('tr', {}, [
+        el('td', { text: VX.dateTimeText(c.time * 1000), title: c.utc }),
+        el('td', { text: VX.vaultAgeText(now - c.time) }),
+        el('td', { text: VX.sizeText(c.size) }),
+        el('td', { class: 'mono', text: String(c.md5).substring(0, 12) + '…', title: c.md5 }),
+        el('td', { class: 'mono', text: c.version || '—' }),
+        el('td', { class: c.verified ? 'status-ok' : 'status-error', text: c.verified ? 'verified' : 'not verified' }),
+        el('td', { class: 'actions' }, [VX.button('Restore', () => restoreFrom(c.path), 'small')])
+      ]));
+    });
+  }
+
+  // Downloads into the vault; `then` runs after the copy is in the vault and verified.
+  function backupToVault(then) {
+    if (transfer) return;
+    const s = VX.session;
+    if (s.state !== 'connected') { VX.setStatus(ui.status, 'error', 'Not connected: connect to a server first.'); return; }
+    const r = VX.desk.tryCall('vaultPartPath', s.host, String(s.port));
+    const a = r.ok ? VX.vaultAnswer(r.value) : null;
+    if (!a || !a.path) { VX.setStatus(ui.status, 'error', 'The vault cannot take a backup: ' + (a ? a.error : r.error)); return; }
+    begin('download', 'VYXDownload', a.path);
+    if (transfer) transfer.vault = { site: s.name || s.host + ':' + s.port, host: s.host, port: String(s.port), then: then || null };
+  }
+
+  // The end of a download into the vault: the copy goes in (hashed again), or the part goes.
+  function finishVaultDownload(vault, d) {
+    if (d.error) {
+      VX.desk.tryCall('vaultDiscard', d.clientFile || '');
+      if (vault.then) VX.setStatus(ui.plan, 'error', 'The backup failed, so the restore was not started.');
+      return;
+    }
+    const request = { site: vault.site, host: vault.host, port: vault.port, part: d.clientFile, md5: d.serverMd5,
+      version: '', keep: VX.vaultKeep() };
+    const r = VX.desk.tryCall('vaultAdd', JSON.stringify(request), VAULT_CB);
+    if (!r.ok) { VX.setStatus(ui.status, 'error', r.error); return; }
+    pendingVault = vault;
+    busy(true);
+  }
+  let pendingVault = null;
+  const VAULT_CB = VX.desk.callback('vaultAdded', (answer) => {
+    const a = VX.vaultAnswer(answer);
+    const vault = pendingVault;
+    pendingVault = null;
+    busy(false);
+    if (!ui) return;
+    if (!a || !a.ok) {
+      VX.setStatus(ui.status, 'error', 'The backup could not be kept in the vault: ' + (a ? a.error : 'no answer'));
+      if (vault && vault.then) VX.setStatus(ui.plan, 'error', 'The backup failed, so the restore was not started.');
+      refreshVault();
+      return;
+    }
+    VX.setStatus(ui.status, 'ok', 'Backed up to the vault: ' + a.copy.file + ' (' + VX.sizeText(a.copy.size) + ', MD5 verified).');
+    refreshVault();
+    VX.bus.emit('vault', a.copy);
+    if (vault && vault.then) vault.then(a.copy);
+  });
+
+  function applyRetention() {
+    const n = Number(ui.keep.value);
+    if (!Number.isInteger(n) || n < 0 || n > 10000) { VX.setStatus(ui.vaultStatus, 'error', 'Keep a number of copies from 0 (all) to 10000.'); return; }
+    VX.setVaultKeep(n);
+    const s = VX.session;
+    if (!n || !s.host) { VX.setStatus(ui.vaultStatus, 'ok', n ? 'Kept: the last ' + n + ' copies per site.' : 'Every copy is kept.'); return; }
+    const a = VX.vaultAnswer(VX.desk.tryCall('vaultPrune', s.host, String(s.port), n).value);
+    if (!a || a.error) { VX.setStatus(ui.vaultStatus, 'error', 'Retention failed: ' + (a ? a.error : 'no answer')); return; }
+    VX.setStatus(ui.vaultStatus, 'ok', 'Kept the last ' + n + ' copies (and the newest verified one); ' + a.removed + ' removed.');
+    refreshVault();
+  }
+
+  // ---- Compare before restore --------------------------------------------------------------
+  function serverName() {
+    const s = VX.session;
+    return s.name ? s.name + ' (' + s.host + ':' + s.port + ')' : s.host + ':' + s.port;
+  }
+
+  // Asks for a confirmation naming the server, without comparing first (kept for automated
+  // drivers of the upload itself).
   function uploadFrom(path) {
     const md5 = computeLocalMd5(path);
     if (!md5) { VX.setStatus(ui.status, 'error', 'The file ' + path + ' cannot be read.'); return; }
     if (md5 === EMPTY_MD5) { VX.setStatus(ui.status, 'error', 'The file ' + path + ' is empty: an empty database cannot be uploaded.'); return; }
     if (VX.session.state !== 'connected') { VX.setStatus(ui.status, 'error', 'Not connected: connect to a server first.'); return; }
-    const s = VX.session;
-    const server = (s.name ? s.name + ' (' + s.host + ':' + s.port + ')' : s.host + ':' + s.port);
     VX.confirm('Replace the server configuration?',
-      'The configuration database of ' + server + ' will be replaced by ' + path +
-      '. The server stops its logic process first. This cannot be undone: download a backup first if unsure.',
+      'The configuration database of ' + serverName() + ' will be replaced by ' + path +
+      '. The server stops its logic process first. This cannot be undone: back it up first if unsure.',
       'Upload and replace', () => begin('upload', 'VYXUpload', path), true);
+  }
+
+  // The file, the live database (by MD5) and the newest vault copy decide what is offered: what
+  // the restore buttons and the file dialog lead to.
+  function restoreFrom(path) {
+    if (transfer || pendingVault) return;
+    const md5 = computeLocalMd5(path);
+    if (!md5) { VX.setStatus(ui.status, 'error', 'The file ' + path + ' cannot be read.'); return; }
+    if (md5 === EMPTY_MD5) { VX.setStatus(ui.status, 'error', 'The file ' + path + ' is empty: an empty database cannot be uploaded.'); return; }
+    if (VX.session.state !== 'connected') { VX.setStatus(ui.status, 'error', 'Not connected: connect to a server first.'); return; }
+    VX.setStatus(ui.plan, 'busy', 'Comparing ' + VX.baseName(path) + ' with the server\'s database and the vault…');
+    VX.desk.request({
+      slot: 'VYXDatabaseMD5', what: 'the database MD5 query', timeout: 'databaseMd5', accept: VX.desk.accept.md5,
+      done(result) {
+        if (!ui) return;
+        if (result.outcome === 'offline' || result.outcome === 'cancelled') {
+          VX.setStatus(ui.plan, 'error', 'The restore was not started: ' + result.text);
+          return;
+        }
+        // An unreadable answer leaves the live database unknown, which the plan treats as not
+        // backed up.
+        if (result.ok) serverMd5 = result.value;
+        showMd5();
+        refreshVault();
+        offerRestore(path, md5, result.ok ? result.value : '');
+      }
+    });
+  }
+
+  function offerRestore(path, md5, live) {
+    const plan = VX.restorePlan(md5, live, vaultCopies[0] || null, VX.baseName(path));
+    if (!plan.send) {
+      VX.setStatus(ui.plan, 'ok', plan.text);
+      VX.setStatus(ui.status, 'info', 'Nothing sent: the server already has this database.');
+      return;
+    }
+    VX.setStatus(ui.plan, plan.backupFirst ? 'error' : 'info', plan.text);
+    const title = 'Restore ' + VX.baseName(path) + ' on ' + serverName() + '?';
+    const text = plan.text + ' The server stops its logic process first.';
+    const restore = () => begin('upload', 'VYXUpload', path);
+    if (!plan.backupFirst) {
+      VX.confirm(title, text, 'Upload and replace', restore, true);
+      return;
+    }
+    const dialog = VX.confirm(title, text, 'Back up, then restore', () => {
+      VX.setStatus(ui.plan, 'busy', 'Backing up the server\'s database first; the restore follows when the copy is verified.');
+      backupToVault(() => {
+        VX.setStatus(ui.plan, 'busy', 'Backed up; now restoring ' + VX.baseName(path) + '.');
+        restore();
+      });
+    }, false);
+    const buttons = dialog.overlay.querySelector('.dialog-buttons');
+    buttons.insertBefore(VX.button('Upload and replace', () => { dialog.close(); restore(); }, 'danger'), buttons.lastChild);
   }
 
   function onTransfer(report) {
@@ -157,6 +308,7 @@
     } else if (d.ended) {
       serverMd5 = '';
     }
+    const vault = transfer.vault || null;
     if (!d.ended) {
       VX.setStatus(ui.status, 'busy', d.message);
       showMd5();
@@ -164,21 +316,30 @@
     }
     clearTimeout(stallTimer);
     VX.setStatus(ui.status, d.error ? 'error' : 'ok', d.message);
-    // A failed download leaves no file behind: there is no local MD5 to show for it.
-    if (transfer.path && !(d.error && d.kind === 'download')) computeLocalMd5(transfer.path);
+    // A failed download leaves no file behind: there is no local MD5 to show for it. A vault copy
+    // is shown in the vault's list instead.
+    if (transfer.path && !vault && !(d.error && d.kind === 'download')) computeLocalMd5(transfer.path);
     else showMd5();
     transfer = null;
     busy(false);
+    if (vault) finishVaultDownload(vault, d);
+    else if (d.kind === 'upload' && ui.plan.textContent) VX.setStatus(ui.plan, d.error ? 'error' : 'ok', d.error ? 'The restore failed: ' + d.message : 'Restored.');
   }
 
   VX.bus.on('transfer', onTransfer);
-  VX.testing.provide('backup', { downloadTo, uploadFrom, askServerMd5 });
+  VX.testing.provide('backup', { downloadTo, uploadFrom, restoreFrom, askServerMd5, backupToVault, refreshVault });
+  VX.bus.on('connected', () => refreshVault());
   VX.bus.on('session-lost', (lost) => {
     if (!ui) return;
     // What the server's database is, is known again only when the next session asks.
     serverMd5 = '';
     if (!/^(Interrupted|Connection lost|Not connected)/.test(ui.md5Status.textContent)) VX.setStatus(ui.md5Status, '', '');
     showMd5();
+    // A copy on its way into the vault still goes in; the restore that was to follow it does not.
+    if (pendingVault && pendingVault.then) {
+      pendingVault.then = null;
+      VX.setStatus(ui.plan, 'error', 'The restore was not started: ' + lost.reason + '.');
+    }
     if (!transfer) return;
     const kind = transfer.kind;
     transfer = null;
@@ -189,12 +350,14 @@
   });
 
   VX.registerView({
+    onShow() { refreshVault(); },
     id: 'backup',
     title: 'Backup and restore',
-    subtitle: 'Download the server\'s configuration database to a file, or replace it with a saved one.',
+    subtitle: 'Back up the server\'s configuration database into the vault or a file, or restore a saved one.',
     build(root) {
       ui = {};
-      ui.download = VX.button('Download backup…', download, 'primary');
+      ui.vaultBackup = VX.button('Back up to the vault', () => backupToVault(null), 'primary');
+      ui.download = VX.button('Download backup…', download);
       ui.upload = VX.button('Upload and restore…', upload, 'danger');
       ui.cancel = VX.button('Cancel', cancelTransfer, '', { hidden: true, title: 'Stop the transfer (the server keeps its database)' });
       ui.askMd5 = VX.button('Ask the server', askServerMd5);
@@ -207,15 +370,27 @@
       ui.localFile = el('span', { class: 'mono small' });
       ui.md5Status = VX.statusLine();
       ui.md5Compare = VX.statusLine();
+      ui.plan = VX.statusLine();
+      ui.vaultTable = VX.table(['Date', 'Age', 'Size', 'MD5', 'Server version', 'Check', '']);
+      ui.vaultFolder = el('span', { class: 'mono small' });
+      ui.vaultStatus = VX.statusLine();
+      ui.keep = VX.input({ value: String(VX.vaultKeep()), class: 'input input-port', inputmode: 'numeric' });
       root.appendChild(el('div', { class: 'columns' }, [
         el('div', { class: 'col' }, [
           VX.panel('Transfer', [
-            VX.row([ui.download, ui.upload, ui.cancel]),
+            VX.row([ui.vaultBackup, ui.download, ui.upload, ui.cancel]),
             ui.bar,
             ui.status,
+            ui.plan,
             el('h3', { class: 'sub', text: 'Steps' }),
             ui.steps,
             ui.details
+          ]),
+          VX.panel('Vault', [
+            el('p', { class: 'small' }, ['Folder: ', ui.vaultFolder]),
+            el('div', { class: 'scroll-box' }, [ui.vaultTable.table]),
+            VX.row([VX.field('Keep the last (0 = all)', ui.keep), VX.button('Apply retention', applyRetention)], 'row-fields'),
+            ui.vaultStatus
           ])
         ]),
         el('div', { class: 'col col-narrow' }, [
@@ -237,6 +412,7 @@
       ]));
       ui.bar.reset();
       showMd5();
+      refreshVault();
     }
   });
 })(window.VX = window.VX || {});

@@ -131,7 +131,7 @@
     else VX.setStatus(ui.status, 'ok', (answer && answer.count !== undefined ? answer.count + ' changes' : 'The journal') + ' exported to ' + path + '.');
   }
 
-  VX.journalView = { refresh: () => refresh(), exportTo: (format, path) => exportTo(format, path) };
+  VX.testing.provide('journal', { refresh: () => refresh(), exportTo: (format, path) => exportTo(format, path) });
 
   // Records name the saved site of the connection, when it has one.
   VX.bus.on('session', (s) => {

@@ -1,0 +1,245 @@
+#include "vaultdesk.h"
+
+#include "fleet.h"
+#include "vault.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QMetaObject>
+#include <QPointer>
+#include <QStandardPaths>
+
+#include <ctime>
+#include <vector>
+
+Q_LOGGING_CATEGORY(lcVault, "vyx.vault", QtWarningMsg)
+
+namespace {
+
+std::string utf8(const QString &s) {
+    return s.toUtf8().toStdString();
+}
+
+QString text(const std::string &s) {
+    return QString::fromUtf8(s.data(), int(s.size()));
+}
+
+QString json(const QJsonObject &o) {
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+int portOf(const QString &port) {
+    bool ok = false;
+    const int p = port.trimmed().toInt(&ok);
+    return ok && p > 0 && p < 65536 ? p : 0;
+}
+
+QJsonObject entryObject(const Vault &vault, const VaultEntry &e, int64_t now) {
+    return QJsonObject{{QStringLiteral("site"), text(e.site)},
+                       {QStringLiteral("host"), text(e.host)},
+                       {QStringLiteral("port"), e.port},
+                       {QStringLiteral("time"), double(e.time)},
+                       {QStringLiteral("utc"), text(Vault::timeText(e.time))},
+                       {QStringLiteral("age"), double(now - e.time)},
+                       {QStringLiteral("size"), double(e.size)},
+                       {QStringLiteral("md5"), text(e.md5)},
+                       {QStringLiteral("version"), text(e.version)},
+                       {QStringLiteral("file"), text(e.file)},
+                       {QStringLiteral("path"), text(vault.filePath(e))},
+                       {QStringLiteral("verified"), e.verified}};
+}
+
+// The page's site lists are bounded here as well: the page is ours, the numbers are still checked.
+const int kMaxSites = 1000;
+
+} // namespace
+
+VaultDesk::VaultDesk(QObject *parent) : QObject(parent) {
+    m_root = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+             QStringLiteral("/vyxdesk/vault");
+    m_pool.setMaxThreadCount(4);
+}
+
+VaultDesk::~VaultDesk() {
+    // A running backup finishes its sites first (each ends within its time-out).
+    m_pool.waitForDone();
+}
+
+void VaultDesk::post(const QString &callback, const QString &json) {
+    QMetaObject::invokeMethod(
+        this, [this, callback, json] { emit answer(callback, json); }, Qt::QueuedConnection);
+}
+
+QString VaultDesk::list(const QString &host, const QString &port) const {
+    const Vault vault(utf8(m_root));
+    const int p = portOf(port);
+    QJsonArray copies;
+    const int64_t now = int64_t(std::time(nullptr));
+    if (p)
+        for (const VaultEntry &e : vault.list(utf8(host.trimmed()), p))
+            copies.append(entryObject(vault, e, now));
+    return json(
+        QJsonObject{{QStringLiteral("root"), m_root},
+                    {QStringLiteral("folder"), p ? text(vault.sitePath(utf8(host.trimmed()), p)) : QString()},
+                    {QStringLiteral("copies"), copies}});
+}
+
+QString VaultDesk::overview(const QString &sitesJson) const {
+    const Vault vault(utf8(m_root));
+    const QJsonArray sites = QJsonDocument::fromJson(sitesJson.toUtf8()).array();
+    const int64_t now = int64_t(std::time(nullptr));
+    QJsonArray out;
+    for (int i = 0; i < sites.size() && i < kMaxSites; ++i) {
+        const QJsonObject s = sites.at(i).toObject();
+        const QString host = s.value(QStringLiteral("host")).toString().trimmed();
+        const int p = portOf(s.value(QStringLiteral("port")).toVariant().toString());
+        QJsonObject row{{QStringLiteral("host"), host}, {QStringLiteral("port"), p}};
+        if (p && !host.isEmpty()) {
+            const std::vector<VaultEntry> copies = vault.list(utf8(host), p);
+            row.insert(QStringLiteral("count"), int(copies.size()));
+            if (!copies.empty())
+                row.insert(QStringLiteral("newest"), entryObject(vault, copies.front(), now));
+        }
+        out.append(row);
+    }
+    return QString::fromUtf8(QJsonDocument(out).toJson(QJsonDocument::Compact));
+}
+
+QString VaultDesk::partPath(const QString &host, const QString &port) const {
+    const int p = portOf(port);
+    if (!p || host.trimmed().isEmpty())
+        return json(QJsonObject{{QStringLiteral("error"), QStringLiteral("no valid site address")}});
+    std::string error;
+    const std::string path = Vault(utf8(m_root)).partPath(utf8(host.trimmed()), p, error);
+    if (path.empty())
+        return json(QJsonObject{{QStringLiteral("error"), text(error)}});
+    return json(QJsonObject{{QStringLiteral("path"), text(path)}});
+}
+
+bool VaultDesk::discard(const QString &part) const {
+    // Only a part file directly inside a site folder of this vault.
+    const QFileInfo info(part);
+    const QString folder = QDir::cleanPath(info.absolutePath());
+    const QString root = QDir::cleanPath(QDir(m_root).absolutePath());
+    if (!info.fileName().startsWith(QStringLiteral(".part-")) ||
+        QDir::cleanPath(folder + QStringLiteral("/..")) != root)
+        return false;
+    return QFile::remove(info.absoluteFilePath());
+}
+
+void VaultDesk::add(const QString &requestJson, const QString &callback) {
+    const QJsonObject r = QJsonDocument::fromJson(requestJson.toUtf8()).object();
+    const QString host = r.value(QStringLiteral("host")).toString().trimmed();
+    const int port = portOf(r.value(QStringLiteral("port")).toVariant().toString());
+    const QString part = r.value(QStringLiteral("part")).toString();
+    const Vault vault(utf8(m_root));
+    // The part file must be the one this vault handed out for the site.
+    const QString expected = QDir::cleanPath(text(vault.sitePath(utf8(host), port)));
+    if (!port || host.isEmpty() || QDir::cleanPath(QFileInfo(part).absolutePath()) != expected ||
+        !QFileInfo(part).fileName().startsWith(QStringLiteral(".part-"))) {
+        emit answer(callback, json(QJsonObject{{QStringLiteral("ok"), false},
+                                               {QStringLiteral("error"),
+                                                QStringLiteral("not a download of this vault")}}));
+        return;
+    }
+    const std::string site = utf8(r.value(QStringLiteral("site")).toString());
+    const std::string md5 = utf8(r.value(QStringLiteral("md5")).toString());
+    const std::string version = utf8(r.value(QStringLiteral("version")).toString());
+    const int keep = r.value(QStringLiteral("keep")).toInt(0);
+    const std::string hostText = utf8(host), partText = utf8(part), root = utf8(m_root);
+    // Hashing the copy again reads the whole file: not on the GUI thread.
+    m_pool.start([this, callback, site, hostText, port, partText, md5, version, keep, root] {
+        const Vault v(root);
+        VaultEntry e;
+        std::string error;
+        const bool ok = v.add(site, hostText, port, partText, md5, version, int64_t(std::time(nullptr)),
+                              keep > 0 ? keep : 0, e, error);
+        if (!ok)
+            qCWarning(lcVault) << "vault copy not added:" << text(error);
+        post(callback,
+             json(ok ? QJsonObject{{QStringLiteral("ok"), true},
+                                   {QStringLiteral("copy"), entryObject(v, e, e.time)}}
+                     : QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), text(error)}}));
+    });
+}
+
+QString VaultDesk::prune(const QString &host, const QString &port, int keep) const {
+    const int p = portOf(port);
+    std::string error;
+    const int removed = p ? Vault(utf8(m_root)).prune(utf8(host.trimmed()), p, keep, error) : -1;
+    if (removed < 0)
+        return json(QJsonObject{
+            {QStringLiteral("error"), p ? text(error) : QStringLiteral("no valid site address")}});
+    return json(QJsonObject{{QStringLiteral("removed"), removed}});
+}
+
+void VaultDesk::probe(const QString &sitesJson, const QString &callback) {
+    const QJsonArray sites = QJsonDocument::fromJson(sitesJson.toUtf8()).array();
+    const int count = std::min(int(sites.size()), kMaxSites);
+    for (int i = 0; i < count; ++i) {
+        const QJsonObject s = sites.at(i).toObject();
+        const std::string host = utf8(s.value(QStringLiteral("host")).toString().trimmed());
+        const int port = portOf(s.value(QStringLiteral("port")).toVariant().toString());
+        m_pool.start([this, callback, i, host, port] {
+            const FleetProbe p = port ? probeSite(host, port, 3000) : FleetProbe{false, 0, "invalid port"};
+            post(callback, json(QJsonObject{{QStringLiteral("index"), i},
+                                            {QStringLiteral("reachable"), p.reachable},
+                                            {QStringLiteral("ms"), p.milliseconds},
+                                            {QStringLiteral("reason"), text(p.reason)}}));
+        });
+    }
+}
+
+bool VaultDesk::backup(const QString &requestJson, const QString &callback) {
+    if (m_backupRunning.exchange(true))
+        return false;
+    const QJsonObject r = QJsonDocument::fromJson(requestJson.toUtf8()).object();
+    const QJsonArray list = r.value(QStringLiteral("sites")).toArray();
+    std::vector<FleetSite> sites;
+    for (int i = 0; i < list.size() && i < kMaxSites; ++i) {
+        const QJsonObject s = list.at(i).toObject();
+        FleetSite f;
+        f.name = utf8(s.value(QStringLiteral("name")).toString().left(100));
+        f.host = utf8(s.value(QStringLiteral("host")).toString().trimmed());
+        f.port = portOf(s.value(QStringLiteral("port")).toVariant().toString());
+        f.user = utf8(s.value(QStringLiteral("user")).toString().left(100));
+        f.password = utf8(s.value(QStringLiteral("password")).toString());
+        if (f.name.empty())
+            f.name = f.host + ":" + std::to_string(f.port);
+        sites.push_back(std::move(f));
+    }
+    FleetOptions options;
+    options.parallel = qBound(1, r.value(QStringLiteral("parallel")).toInt(3), 16);
+    options.keep = qMax(0, r.value(QStringLiteral("keep")).toInt(0));
+    options.timeoutSeconds = qBound(1, r.value(QStringLiteral("timeout")).toInt(15), 600);
+    const std::string root = utf8(m_root);
+    m_pool.start([this, callback, sites, options, root] {
+        const Vault vault(root);
+        const std::vector<FleetResult> results = backupFleet(
+            sites, vault, options, [this, callback](size_t index, const std::string &phase, double f) {
+                post(callback, json(QJsonObject{{QStringLiteral("index"), int(index)},
+                                                {QStringLiteral("phase"), text(phase)},
+                                                {QStringLiteral("fraction"), f}}));
+            });
+        QJsonArray out;
+        for (size_t i = 0; i < results.size(); ++i) {
+            const FleetResult &res = results[i];
+            QJsonObject o{{QStringLiteral("index"), int(i)},
+                          {QStringLiteral("name"), text(res.site.name)},
+                          {QStringLiteral("ok"), res.ok},
+                          {QStringLiteral("seconds"), res.seconds}};
+            if (res.ok)
+                o.insert(QStringLiteral("copy"), entryObject(vault, res.entry, res.entry.time));
+            else
+                o.insert(QStringLiteral("reason"), text(res.reason));
+            out.append(o);
+        }
+        m_backupRunning = false;
+        post(callback, json(QJsonObject{{QStringLiteral("done"), true}, {QStringLiteral("results"), out}}));
+    });
+    return true;
+}

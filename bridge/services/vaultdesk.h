@@ -1,0 +1,55 @@
+#pragma once
+// The backup vault and the fleet of sites for the page: lists of copies, adding a finished download
+// to the vault, retention, reachability probes and backing up several sites on connections of
+// their own. Slow work runs off the GUI thread; answers come back as `answer` signals on the GUI
+// thread, each with the page callback it belongs to and a JSON text.
+#include <QObject>
+#include <QString>
+#include <QThreadPool>
+
+#include <atomic>
+
+class VaultDesk : public QObject {
+    Q_OBJECT
+
+public:
+    explicit VaultDesk(QObject *parent = nullptr);
+    ~VaultDesk() override;
+
+    // $XDG_DATA_HOME/vyxdesk/vault unless set otherwise (tests).
+    QString root() const { return m_root; }
+    void setRoot(const QString &root) { m_root = root; }
+
+    // {"root", "folder", "copies": [...]} for one site, newest copy first.
+    QString list(const QString &host, const QString &port) const;
+    // The newest copy of each site of a JSON list [{"host","port"}]: [{"host","port","count","newest"}].
+    QString overview(const QString &sitesJson) const;
+    // Where a download into the vault is written while it runs; {"path"} or {"error"}.
+    QString partPath(const QString &host, const QString &port) const;
+    // Removes a download that did not finish (only part files inside the vault).
+    bool discard(const QString &part) const;
+    // Adds a finished download: {"site","host","port","part","md5","version","keep"}. The copy is
+    // hashed again off the GUI thread; the callback gets {"ok", "error"|"copy"}.
+    void add(const QString &requestJson, const QString &callback);
+    // Keeps the newest `keep` copies (never removing the newest verified one); {"removed"} or {"error"}.
+    QString prune(const QString &host, const QString &port, int keep) const;
+    // A TCP connect to each site of [{"host","port"}], side by side; the callback gets one answer
+    // per site {"index","reachable","ms","reason"} and then {"done": true}.
+    void probe(const QString &sitesJson, const QString &callback);
+    // Backs up the sites of {"sites": [{"name","host","port","user","password"}], "parallel",
+    // "keep", "timeout"}: per-site {"index","phase","fraction"}, then {"done": true, "results"}.
+    // False when a fleet backup is already running.
+    bool backup(const QString &requestJson, const QString &callback);
+    bool backupRunning() const { return m_backupRunning; }
+
+signals:
+    void answer(const QString &callback, const QString &json);
+
+private:
+    // From a worker: the answer reaches the page through the GUI thread.
+    void post(const QString &callback, const QString &json);
+
+    QString m_root;
+    std::atomic<bool> m_backupRunning{false};
+    QThreadPool m_pool; // waited for on destruction, so no work outlives this object
+};

@@ -1,0 +1,185 @@
+// Fleet: the saved sites side by side, with their reachability (a TCP connect, no login), the
+// server version last seen and the age of their newest backup; several sites are backed up into
+// the vault at once, each on a connection of its own, with per-site progress and a summary.
+(function (VX) {
+  'use strict';
+
+  const el = VX.el;
+  const store = new VX.SiteStore(window.localStorage || null);
+  const PROBE_EVERY_MS = 5 * 60 * 1000;
+
+  let ui = null;
+  let rows = [];        // {site, key, reach, newest, check, password, progress, note}
+  let running = null;   // {indexes: row index per request index}
+  let probeTimer = null;
+  const reachOf = {};   // site key -> the last probe's answer (rows are rebuilt on every render)
+
+  function siteList() {
+    return store.list();
+  }
+
+  function render() {
+    const body = VX.clear(ui.table.body);
+    const sites = siteList();
+    const overview = VX.vaultAnswer(VX.desk.tryCall('vaultOverview', JSON.stringify(sites.map((s) => ({ host: s.host, port: s.port })))).value);
+    const old = {};
+    rows.forEach((r) => { old[r.key] = r; });
+    rows = sites.map((site, i) => {
+      const key = VX.SiteStore.keyOf(site);
+      const was = old[key];
+      const info = Array.isArray(overview) ? overview[i] : null;
+      return {
+        site, key,
+        reach: reachOf[key] || null,
+        newest: info && info.newest ? info.newest : null,
+        count: info ? info.count || 0 : 0,
+        check: el('input', { type: 'checkbox', checked: was ? was.check.checked : true, 'aria-label': 'Select ' + (site.name || site.host) }),
+        password: was ? was.password : VX.input({ type: 'password', class: 'input input-port', placeholder: 'password', 'aria-label': 'Password of ' + (site.name || site.host) }),
+        progress: was ? was.progress : el('span', { class: 'small' }),
+        note: was ? was.note : ''
+      };
+    });
+    if (!rows.length) {
+      VX.emptyRow(body, 8, 'No saved site. Sites are saved on the Servers view when a connection succeeds.');
+      return;
+    }
+    const maxAge = VX.fleetMaxAgeDays() * 86400;
+    const now = Date.now() / 1000;
+    rows.forEach((r) => {
+      const reach = r.reach === null ? el('span', { class: 'muted', text: 'not checked' })
+        : r.reach.reachable ? el('span', { class: 'status-ok', text: 'reachable (' + r.reach.ms + ' ms)' })
+        : el('span', { class: 'status-error', text: 'not reachable: ' + r.reach.reason });
+      let backup;
+      if (!r.newest) {
+        backup = el('span', { class: 'status-error', text: 'no backup' });
+      } else {
+        const age = now - r.newest.time;
+        const tooOld = age > maxAge;
+        backup = el('span', { class: tooOld ? 'status-error' : 'status-ok',
+          title: r.newest.utc + ', MD5 ' + r.newest.md5 + (r.newest.verified ? ', verified' : ''),
+          text: (age < 60 ? 'just now' : VX.vaultAgeText(age) + ' old') + (tooOld ? ' — older than ' + VX.fleetMaxAgeDays() + ' days' : '') + ' (' + r.count + (r.count === 1 ? ' copy' : ' copies') + ')' });
+      }
+      body.appendChild(el('tr', { 'data-key': r.key }, [
+        el('td', {}, [r.check]),
+        el('td', { text: r.site.name || '—' }),
+        el('td', { class: 'mono', text: r.site.host + ':' + r.site.port }),
+        el('td', {}, [reach]),
+        el('td', { class: 'mono', text: r.newest && r.newest.version ? r.newest.version : '—' }),
+        el('td', {}, [backup]),
+        el('td', {}, [r.password]),
+        el('td', {}, [r.progress])
+      ]));
+    });
+  }
+
+  function probe() {
+    if (!ui || !rows.length) return;
+    const r = VX.desk.tryCall('fleetProbe', JSON.stringify(rows.map((x) => ({ host: x.site.host, port: x.site.port }))), PROBE_CB);
+    if (!r.ok) { VX.setStatus(ui.status, 'error', r.error); return; }
+    const asked = rows.map((x) => x.key);
+    pendingProbe = { asked, left: asked.length };
+    VX.setStatus(ui.probeStatus, 'busy', 'Checking ' + asked.length + (asked.length === 1 ? ' site…' : ' sites…'));
+  }
+  let pendingProbe = null;
+  const PROBE_CB = VX.desk.callback('fleetProbed', (answer) => {
+    const a = VX.vaultAnswer(answer);
+    if (!a || !pendingProbe || !ui) return;
+    const key = pendingProbe.asked[a.index];
+    if (key !== undefined) reachOf[key] = { reachable: !!a.reachable, ms: Number(a.ms) || 0, reason: String(a.reason || '') };
+    if (--pendingProbe.left <= 0) {
+      const down = pendingProbe.asked.filter((k) => reachOf[k] && !reachOf[k].reachable).length;
+      VX.setStatus(ui.probeStatus, down ? 'error' : 'ok', 'Checked at ' + VX.timeText().substring(0, 8) + ': ' +
+        (down ? down + ' of ' + pendingProbe.asked.length + ' not reachable.' : 'all reachable.'));
+      pendingProbe = null;
+    }
+    render();
+  });
+
+  function backupSelected() {
+    if (running) return;
+    const chosen = rows.filter((r) => r.check.checked);
+    if (!chosen.length) { VX.setStatus(ui.status, 'error', 'Select the sites to back up first.'); return; }
+    const request = {
+      sites: chosen.map((r) => ({ name: r.site.name || r.site.host + ':' + r.site.port, host: r.site.host, port: r.site.port,
+        user: r.site.user || 'admin', password: r.password.value })),
+      parallel: Number(ui.parallel.value) || 3,
+      keep: VX.vaultKeep(),
+      timeout: 15
+    };
+    const r = VX.desk.tryCall('fleetBackup', JSON.stringify(request), BACKUP_CB);
+    if (!r.ok) { VX.setStatus(ui.status, 'error', r.error); return; }
+    if (r.value === false || String(r.value) === 'false') { VX.setStatus(ui.status, 'error', 'A fleet backup is already running.'); return; }
+    running = { chosen };
+    chosen.forEach((x) => { VX.setText(x.progress, 'waiting'); x.progress.className = 'small'; });
+    ui.backupButton.disabled = true;
+    VX.clear(ui.failures);
+    VX.setStatus(ui.status, 'busy', 'Backing up ' + chosen.length + (chosen.length === 1 ? ' site' : ' sites') + ', ' + request.parallel + ' at a time…');
+  }
+
+  const PHASES = { connecting: 'connecting…', downloading: 'downloading', done: 'backed up', failed: 'failed' };
+  const BACKUP_CB = VX.desk.callback('fleetBackedUp', (answer) => {
+    const a = VX.vaultAnswer(answer);
+    if (!a || !running || !ui) return;
+    if (!a.done) {
+      const row = running.chosen[a.index];
+      if (!row) return;
+      const pct = Math.round((Number(a.fraction) || 0) * 100);
+      VX.setText(row.progress, (PHASES[a.phase] || String(a.phase)) + (a.phase === 'downloading' ? ' ' + pct + ' %' : ''));
+      row.progress.className = 'small' + (a.phase === 'done' ? ' status-ok' : a.phase === 'failed' ? ' status-error' : '');
+      return;
+    }
+    const results = Array.isArray(a.results) ? a.results : [];
+    const failed = results.filter((x) => !x.ok);
+    results.forEach((x) => {
+      const row = running.chosen[x.index];
+      if (!row) return;
+      VX.setText(row.progress, x.ok ? 'backed up in ' + Number(x.seconds).toFixed(1) + ' s' : 'failed: ' + x.reason);
+      row.progress.className = 'small ' + (x.ok ? 'status-ok' : 'status-error');
+    });
+    failed.forEach((x) => ui.failures.appendChild(el('li', { text: String(x.name) + ': ' + String(x.reason) })));
+    VX.setStatus(ui.status, failed.length ? 'error' : 'ok', (results.length - failed.length) + ' of ' + results.length +
+      ' sites backed up.' + (failed.length ? ' Failed: ' + failed.map((x) => x.name).join(', ') + '.' : ''));
+    running = null;
+    ui.backupButton.disabled = false;
+    render();
+    VX.bus.emit('vault', null);
+  });
+
+  VX.testing.provide('fleet', { probe, backupSelected, render });
+
+  VX.registerView({
+    id: 'fleet',
+    title: 'Fleet',
+    subtitle: 'The saved sites at a glance: reachable or not, server version, and how old their newest backup is.',
+    build(root) {
+      ui = {};
+      ui.table = VX.table(['', 'Site', 'Address', 'Reachability', 'Server version', 'Newest backup', 'Password', 'Progress']);
+      ui.probeButton = VX.button('Check reachability', probe);
+      ui.backupButton = VX.button('Back up selected', backupSelected, 'primary');
+      ui.parallel = VX.input({ value: '3', class: 'input input-port', inputmode: 'numeric', 'aria-label': 'Sites at a time' });
+      ui.maxAge = VX.input({ value: String(VX.fleetMaxAgeDays()), class: 'input input-port', inputmode: 'numeric' });
+      ui.maxAge.addEventListener('change', () => {
+        const n = Number(ui.maxAge.value);
+        if (Number.isInteger(n) && n >= 1 && n <= 3650) { VX.setFleetMaxAgeDays(n); render(); }
+        else ui.maxAge.value = String(VX.fleetMaxAgeDays());
+      });
+      ui.status = VX.statusLine();
+      ui.probeStatus = VX.statusLine();
+      ui.failures = el('ul', { class: 'steps' });
+      root.appendChild(VX.panel('Sites', [
+        VX.row([ui.probeButton, ui.backupButton, VX.field('Sites at a time', ui.parallel), VX.field('Mark backups older than (days)', ui.maxAge)], 'row-fields'),
+        ui.probeStatus,
+        el('div', { class: 'scroll-box' }, [ui.table.table]),
+        ui.status,
+        ui.failures,
+        el('p', { class: 'small muted', text: 'Passwords are used for this backup only and never stored. Each site is backed up on a connection of its own into the vault.' })
+      ]));
+      render();
+    },
+    onShow() {
+      render();
+      probe();
+      if (!probeTimer) probeTimer = setInterval(() => { if (VX.currentView && VX.currentView() === 'fleet') probe(); }, PROBE_EVERY_MS);
+    }
+  });
+})(window.VX = window.VX || {});
