@@ -80,8 +80,10 @@ bool intact(const std::string &path, const VaultEntry &e) {
            kvt::kvtMd5File(path) == e.md5;
 }
 
+// Copies of the same second keep the manifest's order, which is the order they were added in: the
+// later one is the newer.
 bool newerFirst(const VaultEntry &a, const VaultEntry &b) {
-    return a.time != b.time ? a.time > b.time : a.file > b.file;
+    return a.time > b.time;
 }
 
 } // namespace
@@ -189,7 +191,8 @@ std::vector<VaultEntry> Vault::readManifest(const std::string &folder) const {
         if (e.time > 0 && isMd5(e.md5) && safeFileName(e.file) && e.port > 0 && e.port < 65536)
             rows.push_back(std::move(e));
     }
-    std::sort(rows.begin(), rows.end(), newerFirst);
+    std::reverse(rows.begin(), rows.end());
+    std::stable_sort(rows.begin(), rows.end(), newerFirst);
     return rows;
 }
 
@@ -277,8 +280,8 @@ bool Vault::add(const std::string &site, const std::string &host, int port, cons
     out.version = version.substr(0, 200);
     out.file = name;
     out.verified = true;
-    rows.push_back(out);
-    std::sort(rows.begin(), rows.end(), newerFirst);
+    rows.insert(rows.begin(), out);
+    std::stable_sort(rows.begin(), rows.end(), newerFirst);
     if (keep > 0)
         pruneLocked(folder, rows, keep);
     return writeManifest(folder, rows, error);

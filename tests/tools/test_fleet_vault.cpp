@@ -71,6 +71,10 @@ TEST_F(VaultTest, CopiesAreNamedByDateAndMd5WithAManifestRow) {
     EXPECT_NE(again.file, e.file);
     const auto rows = v.list("127.0.0.1", 18000);
     ASSERT_EQ(rows.size(), 2u);
+    // Within one second the copy added last is the newest, whatever its name sorts as.
+    EXPECT_EQ(rows[0].file, again.file);
+    const VaultEntry third = addCopy(v, "database two", 1764581400);
+    EXPECT_EQ(v.list("127.0.0.1", 18000)[0].file, third.file);
     EXPECT_EQ(rows[0].site, "Office");
     EXPECT_EQ(rows[0].version, "vyxsim 1");
     EXPECT_EQ(rows[0].size, 12u);
