@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <string>
@@ -51,6 +52,15 @@ protected:
         ASSERT_TRUE(Connect(m_socket, "127.0.0.1", m_server.Port()));
         m_peer = m_server.Accept();
         ASSERT_GE(m_peer, 0);
+    }
+
+    // The highest report number seen (-1 for none): kvtInfo means notes only.
+    int WorstReport() const
+    {
+        int worst = -1;
+        for (const ReportRecorder::Record& r : m_reports.All())
+            worst = std::max(worst, r.number);
+        return worst;
     }
 
     ReportRecorder m_reports;
@@ -267,6 +277,7 @@ TEST_F(SocketTest, CloseFromAnotherThreadUnblocksReceive)
     int result = receive.get();
     EXPECT_TRUE(result == kvtSocketClosed || result == kvtSocketError) << result;
     EXPECT_FALSE(m_socket.IsValid());
+    EXPECT_EQ(WorstReport(), kvtInfo) << "a close asked for here is no failure: " << m_reports.Last();
 }
 
 TEST_F(SocketTest, CloseFromAnotherThreadUnblocksSend)
@@ -284,6 +295,27 @@ TEST_F(SocketTest, CloseFromAnotherThreadUnblocksSend)
     EXPECT_EQ(m_socket.Close(), 0);
     ASSERT_EQ(send.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "Send still blocked";
     EXPECT_LT(send.get(), 0);
+    EXPECT_EQ(WorstReport(), kvtInfo) << "a close asked for here is no failure: " << m_reports.Last();
+}
+
+// Every call after this side closed a connection says "Socket is close." as a note; on a socket
+// that was never connected the same words stay an error (see UnconnectedTransfersReportSocketIsClose).
+TEST_F(SocketTest, CallsAfterOurOwnCloseAreNotes)
+{
+    ConnectPair();
+    EXPECT_EQ(m_socket.Close(), 0);
+    kvtByte buffer[4] = {1, 2, 3, 4};
+    EXPECT_EQ(m_socket.Receive(buffer, 4), kvtSocketError);
+    EXPECT_EQ(m_socket.Send(buffer, 4), kvtSocketError);
+    EXPECT_FALSE(m_socket.IsReadyToReceive(0));
+    EXPECT_FALSE(m_socket.IsReadyToSend(0));
+    EXPECT_EQ(m_reports.CountContaining("Socket is close."), 4u);
+    EXPECT_EQ(WorstReport(), kvtInfo) << m_reports.Last();
+    // A new connection attempt forgets the close: its failures are errors again.
+    ASSERT_EQ(m_socket.Reset(), 0);
+    m_reports.Clear();
+    EXPECT_EQ(m_socket.Send(buffer, 4), kvtSocketError);
+    EXPECT_EQ(WorstReport(), kvtErrorNetwork);
 }
 
 TEST_F(SocketTest, PeerCloseMakesSocketReadyToReceive)
@@ -314,6 +346,7 @@ TEST_F(SocketTest, SendToAClosedPeerFailsWithoutSignal)
         result = m_socket.Send(reinterpret_cast<const kvtByte*>(block.data()), static_cast<int>(block.size()));
     EXPECT_EQ(result, kvtSocketError);
     EXPECT_TRUE(m_reports.Has("Custom Message - : send error\nWindows Error "));
+    EXPECT_EQ(WorstReport(), kvtErrorNetwork) << "a peer that goes away under a send is a failure";
 }
 
 TEST(kvtOsSocketLibraryTest, ObjectsHoldTheLibraryReference)

@@ -183,8 +183,11 @@ void kvtOlmoTcpClient::clear_queue() {
   }
   for (const Queued& entry : dropped) delete entry.frame;
   if (!dropped.empty()) {
-    KVT_OLMO_REPORT(kvtWarning, std::to_string(dropped.size()) + " unsent requests dropped: the channel closed",
-                    kFile, "kvt::kvtOlmoTcpClient::stop");
+    // Dropping them is part of a stop asked for here; after a failure they are lost work.
+    const bool asked = m_iCloseState.load() == kvtOlmoConnectionClosedByClient;
+    KVT_OLMO_REPORT(asked ? kvtInfo : kvtWarning,
+                    std::to_string(dropped.size()) + " unsent requests dropped: the channel closed", kFile,
+                    "kvt::kvtOlmoTcpClient::stop");
   }
 }
 
@@ -245,9 +248,10 @@ bool kvtOlmoTcpClient::authenticate() {
   request.SetCode(monitor ? CmdAuthenticationMonitor : CmdAuthenticationCommand);
 
   const int length = static_cast<int>(request.GetBufferLength());
+  // A stop closes the socket to wake this exchange: that failure is the one asked for.
   if (m_Socket.Send(request.GetBuffer(), length) != length) {
     const char* text = "Can not send Authnetication request";
-    KVT_OLMO_REPORT(kvtErrorFailed, text, kFile, site);
+    KVT_OLMO_REPORT(m_bStopping.load() ? kvtInfo : kvtErrorFailed, text, kFile, site);
     notify_authentication(kvtOlmoConnectionAuthFailed, text);
     return false;
   }
@@ -256,7 +260,7 @@ bool kvtOlmoTcpClient::authenticate() {
   const int got = ReadFrame(&response, &received);
   if (got != static_cast<int>(response.GetBufferLength())) {
     const char* text = "Can not receive Authnetication response";
-    KVT_OLMO_REPORT(kvtErrorFailed, text, kFile, site);
+    KVT_OLMO_REPORT(m_bStopping.load() ? kvtInfo : kvtErrorFailed, text, kFile, site);
     notify_authentication(kvtOlmoConnectionAuthFailed, text);
     return false;
   }

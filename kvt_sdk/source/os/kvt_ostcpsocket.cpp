@@ -169,6 +169,7 @@ int kvtOsTcpSocket::Reset()
     std::lock_guard<std::mutex> guard(m_Lock);
     m_pSocket = std::make_shared<Descriptor>(fd);
     m_uFlags |= FlagCreated;
+    m_bClosedHere = false;
     return 0;
 }
 
@@ -181,6 +182,8 @@ int kvtOsTcpSocket::Close()
         std::lock_guard<std::mutex> guard(m_Lock);
         descriptor.swap(m_pSocket);
         connected = (m_uFlags & (FlagConnected | FlagConnecting)) != 0;
+        if (connected)
+            m_bClosedHere = true;
         m_uFlags = 0;
         m_uConnectionStart = 0;
         if (!descriptor)
@@ -316,6 +319,17 @@ int kvtOsTcpSocket::OpenAsyncEnd()
     return 0;
 }
 
+bool kvtOsTcpSocket::closedHere()
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return m_bClosedHere;
+}
+
+void kvtOsTcpSocket::reportNotConnected(const char* function, int line)
+{
+    report(closedHere() ? kvtInfo : kvtErrorNetwork, "Socket is close.", function, line);
+}
+
 int kvtOsTcpSocket::closeAfterPeerClosed(const char* function)
 {
     if (Close() != 0)
@@ -328,7 +342,7 @@ int kvtOsTcpSocket::Send(const kvtByte* data, int length)
     const char* const function = "kvt::kvtOsTcpSocket::Send";
     Lease fd(this, true);
     if (!fd) {
-        report(kvtErrorNetwork, "Socket is close.", function, __LINE__);
+        reportNotConnected(function, __LINE__);
         return kvtSocketError;
     }
     if (length < 0 || (data == nullptr && length > 0)) {
@@ -351,7 +365,8 @@ int kvtOsTcpSocket::Send(const kvtByte* data, int length)
             continue;
         if (isTimeOut(error))
             return kvtSocketTimeOut;
-        report(kvtErrorNetwork, withError("send error", error), function, __LINE__);
+        // A send that our own Close cut short (it shuts the connection down under it) is no failure.
+        report(closedHere() ? kvtInfo : kvtErrorNetwork, withError("send error", error), function, __LINE__);
         return kvtSocketError;
     }
     return length;
@@ -364,7 +379,7 @@ int kvtOsTcpSocket::Receive(kvtByte* buffer, int length, int* received)
         *received = 0;
     Lease fd(this, true);
     if (!fd) {
-        report(kvtErrorNetwork, "Socket is close.", function, __LINE__);
+        reportNotConnected(function, __LINE__);
         return kvtSocketError;
     }
     if (length < 0 || (buffer == nullptr && length > 0)) {
@@ -389,7 +404,7 @@ int kvtOsTcpSocket::Receive(kvtByte* buffer, int length, int* received)
             continue;
         if (isTimeOut(error))
             return kvtSocketTimeOut;
-        report(kvtErrorNetwork, withError("recv error", error), function, __LINE__);
+        report(closedHere() ? kvtInfo : kvtErrorNetwork, withError("recv error", error), function, __LINE__);
         return kvtSocketError;
     }
     return length;
@@ -399,7 +414,7 @@ bool kvtOsTcpSocket::waitReady(short events, unsigned ms, const char* function)
 {
     Lease fd(this, true);
     if (!fd) {
-        report(kvtErrorNetwork, "Socket is close.", function, __LINE__);
+        reportNotConnected(function, __LINE__);
         return false;
     }
     struct pollfd entry = {fd.Fd(), events, 0};

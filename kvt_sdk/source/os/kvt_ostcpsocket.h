@@ -131,12 +131,17 @@ private:
     uint32_t getTimeOut(int option, const char* function);
     std::string addressText(bool peer, const char* function);
     int closeAfterPeerClosed(const char* function);
+    // "Socket is close." for a call without a connection: a note when this side closed the
+    // socket (an orderly stop races its own reader or sender), an error otherwise.
+    void reportNotConnected(const char* function, int line);
+    bool closedHere();
 
     std::mutex m_Lock;  // guards the fields below, never held across a socket call
     uint32_t m_uFlags;
     DescriptorPtr m_pSocket;
     uint32_t m_uConnectionStart;
     int32_t m_iType;
+    bool m_bClosedHere = false;  // Close ended a connection (or an attempt); cleared by Reset
 };
 
 }  // namespace kvt
