@@ -277,7 +277,7 @@ TEST_F(SocketTest, CloseFromAnotherThreadUnblocksReceive)
     int result = receive.get();
     EXPECT_TRUE(result == kvtSocketClosed || result == kvtSocketError) << result;
     EXPECT_FALSE(m_socket.IsValid());
-    EXPECT_EQ(WorstReport(), kvtInfo) << "a close asked for here is no failure: " << m_reports.Last();
+    EXPECT_LE(WorstReport(), kvtInfo) << "a close asked for here is no failure: " << m_reports.Last();
 }
 
 TEST_F(SocketTest, CloseFromAnotherThreadUnblocksSend)
@@ -295,7 +295,7 @@ TEST_F(SocketTest, CloseFromAnotherThreadUnblocksSend)
     EXPECT_EQ(m_socket.Close(), 0);
     ASSERT_EQ(send.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "Send still blocked";
     EXPECT_LT(send.get(), 0);
-    EXPECT_EQ(WorstReport(), kvtInfo) << "a close asked for here is no failure: " << m_reports.Last();
+    EXPECT_LE(WorstReport(), kvtInfo) << "a close asked for here is no failure: " << m_reports.Last();
 }
 
 // Every call after this side closed a connection says "Socket is close." as a note; on a socket

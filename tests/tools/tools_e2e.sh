@@ -604,7 +604,9 @@ case_quiet_desk_inside() {
     "$VYXDESK" --connect "admin@127.0.0.1:$PORT" --site-name quiet >"$WORK/desk.out" 2>"$WORK/desk.err") \
     || fail "vyxdesk ended with an error: $(tail -20 "$WORK/desk.err")"
   grep -q "user admin logged in" "$SIM_LOG" || fail "vyxdesk did not log in: $(cat "$WORK/desk.err")"
-  if grep -E -q '^(warning|critical|fatal) |kvtError Number|^Warning :' "$WORK/desk.err"; then
+  # The offscreen platform of this test says it cannot size windows: that one is Qt's, not ours.
+  if grep -v 'does not support propagateSizeHints' "$WORK/desk.err" |
+    grep -E -q '^(warning|critical|fatal) |kvtError Number|^Warning :'; then
     fail "vyxdesk printed warnings or errors: $(cat "$WORK/desk.err")"
   fi
   return 0
