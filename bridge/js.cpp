@@ -247,7 +247,7 @@ void JS::connectServerSignals()
     connect(liveTimer, &QTimer::timeout, this, &JS::flushLiveUpdates);
     connect(&connector, &VYXConnector::liveUpdatesPending, this, &JS::onLiveUpdatesPending,
             Qt::QueuedConnection);
-    connector.Live().setEventIds({1010022u, 999997u});
+    connector.Live().setEventIds({kvt::CmdSendBroadcastMessage, 999997u});
     connector.EnableLiveBuffer(true);
     // A number this program produced: safe to place in the script as it is.
     connect(&connector, &VYXConnector::parameterListReceived, this, [this](int count) {

@@ -6,29 +6,45 @@ CtlSession::CtlSession(const CtlOptions& options, CtlOutput& output) : m_options
 {
 }
 
+using kvt::kvtOlmoConnectionState;
+using kvt::kvtSocketState;
+
+namespace {
+
+// A failed login: the server answered, but will not serve us.
+bool refusedLogin(const CtlEvent& e)
+{
+    const auto c = kvtOlmoConnectionState(e.connectionState);
+    return kvtSocketState(e.socketState) == kvtSocketState::Connected &&
+           (c == kvtOlmoConnectionState::MaxClients || c == kvtOlmoConnectionState::AuthFailed);
+}
+
+} // namespace
+
+// The user's words for the states (the page has its own texts, kvt::to_string).
 std::string CtlSession::connectionText(int c)
 {
-    switch (c) {
-    case 0: return "logged in";
-    case 1: return "server has reached its client limit";
-    case 2: return "authentication failed";
-    case 3: return "connecting";
-    case 4: return "socket error";
-    case 5: return "time-out while sending";
-    case 6: return "connection too slow";
-    case 7: return "invalid data";
-    case 8: return "closed by the server";
-    case 9: return "closed by this client";
+    switch (kvtOlmoConnectionState(c)) {
+    case kvtOlmoConnectionState::Ok: return "logged in";
+    case kvtOlmoConnectionState::MaxClients: return "server has reached its client limit";
+    case kvtOlmoConnectionState::AuthFailed: return "authentication failed";
+    case kvtOlmoConnectionState::Connecting: return "connecting";
+    case kvtOlmoConnectionState::SocketError: return "socket error";
+    case kvtOlmoConnectionState::TimeOut: return "time-out while sending";
+    case kvtOlmoConnectionState::TooSlow: return "connection too slow";
+    case kvtOlmoConnectionState::InvalidData: return "invalid data";
+    case kvtOlmoConnectionState::ClosedByHost: return "closed by the server";
+    case kvtOlmoConnectionState::ClosedByClient: return "closed by this client";
     }
     return "connection state " + std::to_string(c);
 }
 
 std::string CtlSession::socketText(int s)
 {
-    switch (s) {
-    case 0: return "connected";
-    case 1: return "host unreachable";
-    case 2: return "closed";
+    switch (kvtSocketState(s)) {
+    case kvtSocketState::Connected: return "connected";
+    case kvtSocketState::Unreachable: return "host unreachable";
+    case kvtSocketState::Closed: return "closed";
     }
     return "socket state " + std::to_string(s);
 }
@@ -62,12 +78,13 @@ int CtlSession::connect()
                               " frames before the connection was ready; later ones are dropped");
             continue;
         }
-        if (e.socketState == 0 && (e.connectionState == 1 || e.connectionState == 2)) {
+        if (refusedLogin(e)) {
             m_output.fail("could not log in to " + where + ": " + connectionText(e.connectionState));
             return 3;
         }
-        last = e.socketState == 1 ? socketText(1)
-                                  : connectionText(e.connectionState) + " (" + socketText(e.socketState) + ")";
+        last = kvtSocketState(e.socketState) == kvtSocketState::Unreachable
+                   ? socketText(e.socketState)
+                   : connectionText(e.connectionState) + " (" + socketText(e.socketState) + ")";
     }
     // Both channels may be up even though the ready event was missed by a hair.
     if (m_client.IsReady())
@@ -110,9 +127,9 @@ CtlSession::Wait CtlSession::wait(CtlEvent& e, Deadline until)
             }
             break;
         case CtlEvent::Connection: {
-            bool failed = (e.socketState == 2) || (e.socketState == 0 && (e.connectionState == 1 ||
-                                                                          e.connectionState == 2)) ||
-                          (e.connectionState >= 4 && e.connectionState <= 8);
+            const auto c = kvtOlmoConnectionState(e.connectionState);
+            bool failed = kvtSocketState(e.socketState) == kvtSocketState::Closed || refusedLogin(e) ||
+                          (c >= kvtOlmoConnectionState::SocketError && c <= kvtOlmoConnectionState::ClosedByHost);
             if (!failed)
                 break;
             m_lost = (e.commandChannel ? "command channel: " : "monitor channel: ") +

@@ -71,26 +71,16 @@ VYXConnector::~VYXConnector() { m_client.Stop(); }
 
 void VYXConnector::handleConnectionCodes(kvtOlmoTcpClient* channel, int socketState, int connectionState) {
   // A closed channel loses every request that is still unanswered: their answers cannot come.
-  if (socketState == 2) m_commandReplies.Clear();
+  if (static_cast<kvt::kvtSocketState>(socketState) == kvt::kvtSocketState::Closed) m_commandReplies.Clear();
   OnConnection(channel, ConnectionStateText(connectionState), SocketStateText(socketState));
 }
 
 QString VYXConnector::SocketStateText(int socketState) {
-  switch (socketState) {
-    case 0: return QStringLiteral("Connected");
-    case 1: return QStringLiteral("Can Not Reach The Host");
-    case 2: return QStringLiteral("Closed");
-    default: return QString();
-  }
+  return QString::fromStdString(kvt::to_string(static_cast<kvt::kvtSocketState>(socketState)));
 }
 
 QString VYXConnector::ConnectionStateText(int connectionState) {
-  static const char* const texts[] = {"ConnectionState_Ok", "Max client reached", "Authentication failed",
-                                      "Connecting",         "Socket error",       "Timeout",
-                                      "Too slow",           "Invalid data",       "Closed from host",
-                                      "Closed by client"};
-  if (connectionState < 0 || connectionState >= int(sizeof texts / sizeof texts[0])) return QString();
-  return QString::fromLatin1(texts[connectionState]);
+  return QString::fromStdString(kvt::to_string(static_cast<kvt::kvtOlmoConnectionState>(connectionState)));
 }
 
 void VYXConnector::PrintUploadVerdict(const kvtUploadProgress& progress) {

@@ -338,14 +338,14 @@ void SimHandler::download(SimSession& c, const kvtOlmoFrame& f)
     }
     if (!clientMd5.empty() && clientMd5 == serverMd5) {
         SimLog::line(c.label() + ": download not needed, client has the database");
-        m_router.reply(c, SimFrames::uchar(code, kResponse, 1));
+        m_router.reply(c, SimFrames::uchar(code, kResponse, kvt::kvtOlmoDownloadEndSynced));
         return;
     }
     std::vector<unsigned char> db;
     uint64_t size = m_sandbox.dbSize();
     if (size > 0xFFFFFFFFull || !m_sandbox.readDb(0, size_t(size), db) || db.size() != size) {
         SimLog::line(c.label() + ": cannot read the database");
-        m_router.reply(c, SimFrames::uchar(code, kResponse, 3));
+        m_router.reply(c, SimFrames::uchar(code, kResponse, kvt::kvtOlmoDownloadEndReadError));
         return;
     }
     SimLog::line(c.label() + ": download of " + std::to_string(db.size()) + " bytes");
@@ -359,7 +359,7 @@ void SimHandler::download(SimSession& c, const kvtOlmoFrame& f)
         SimLog::line(c.label() + ": download stalled after " + std::to_string(limit) + " bytes");
         return;
     }
-    m_router.reply(c, SimFrames::uchar(code, kResponse, 0));
+    m_router.reply(c, SimFrames::uchar(code, kResponse, kvt::kvtOlmoDownloadEndDone));
 }
 
 void SimHandler::fileOperation(SimSession& c, uint32_t code, const std::string& path,

@@ -80,8 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     kvt::kvtOlmoTcpClient& monitor = client.GetMonitorChannel();
     kvt::kvtOsTcpSocket& socket = kvtOlmoFuzzAccess::socket(monitor);
-    const int begun = socket.OpenAsyncBegin("127.0.0.1", g_port);
-    if (begun == kvt::kvtSocketPending) {
+    const kvt::kvtSocketResult begun = socket.OpenAsyncBegin("127.0.0.1", g_port);
+    if (begun == kvt::kvtSocketResult::Pending) {
         for (int i = 0; i < 10 && socket.IsConnectPending(1000); ++i) {
         }
     }
@@ -98,11 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int frames = 0; frames < 100000; ++frames) {
         kvt::kvtOlmoFrame frame;
         int received = 0;
-        const int r = monitor.ReadFrame(&frame, &received);
-        if (r < 0)
+        if (monitor.ReadFrame(&frame, &received) != kvt::kvtOlmoReadResult::Ok)
             break;
-        if (r > 0)
-            kvtOlmoFuzzAccess::monitorStep(client, &frame);
+        kvtOlmoFuzzAccess::monitorStep(client, &frame);
     }
     ::close(server);
     socket.Close();

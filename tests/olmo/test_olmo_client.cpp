@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "kvt_error.h"
@@ -216,8 +217,8 @@ TEST_F(OlmoChannel, BadHeaderChecksumClosesTheChannelAsInvalidData) {
   }));
   bad[8] ^= 0xFF;
   server.SendToMonitor(bad);
-  ASSERT_TRUE(WaitFor([&] { return events.HasConnection(2, kvtOlmoConnectionInvalidData); }));
-  EXPECT_TRUE(events.HasConnection(0, kvtOlmoConnectionInvalidData));
+  ASSERT_TRUE(WaitFor([&] { return events.HasConnection(2, int(kvtOlmoConnectionState::InvalidData)); }));
+  EXPECT_TRUE(events.HasConnection(0, int(kvtOlmoConnectionState::InvalidData)));
   EXPECT_FALSE(client.IsReady());
   EXPECT_EQ(events.FrameCount(), 0u);
 }
@@ -234,13 +235,13 @@ TEST_F(OlmoChannel, ServerCloseEndsMonitorWithClosedByHost) {
 }
 
 TEST_F(OlmoChannel, OwnStopReportsTheCloseWithTheStopReason) {
-  for (int reason : {int(kvtOlmoConnectionClosedByClient), int(kvtOlmoConnectionTimeOut)}) {
+  for (kvtOlmoConnectionState reason : {kvtOlmoConnectionState::ClosedByClient, kvtOlmoConnectionState::TimeOut}) {
     ASSERT_EQ(Start(true), 0);
     ASSERT_TRUE(WaitFor([&] { return events.Ready() >= 1 && client.IsReady(); }));
     client.Stop(reason);
-    EXPECT_TRUE(events.HasConnection(2, reason)) << reason;
+    EXPECT_TRUE(events.HasConnection(2, int(reason))) << to_string(reason);
     EXPECT_FALSE(events.HasConnection(2, 0));
-    EXPECT_FALSE(events.HasConnection(0, kvtOlmoConnectionSocketError));  // our own close is no socket error
+    EXPECT_FALSE(events.HasConnection(0, int(kvtOlmoConnectionState::SocketError)));  // our own close is no socket error
   }
 }
 
@@ -315,3 +316,65 @@ TEST_F(OlmoChannel, ARequestStillWaitingIsNotQueuedTwice) {
   EXPECT_EQ(client.PushFrame(new kvtOlmoFrame(Param(5, 0)), 5), 0);
   ASSERT_TRUE(WaitFor([&] { return server.CommandCount() == 4; }));
 }
+
+// The connection states' numbers and texts reach the page, which compares the texts.
+TEST(OlmoVocabulary, ConnectionStateNumbersAndTexts) {
+  const struct {
+    kvtOlmoConnectionState state;
+    int number;
+    const char* text;
+  } cases[] = {{kvtOlmoConnectionState::Ok, 0, "ConnectionState_Ok"},
+               {kvtOlmoConnectionState::MaxClients, 1, "Max client reached"},
+               {kvtOlmoConnectionState::AuthFailed, 2, "Authentication failed"},
+               {kvtOlmoConnectionState::Connecting, 3, "Connecting"},
+               {kvtOlmoConnectionState::SocketError, 4, "Socket error"},
+               {kvtOlmoConnectionState::TimeOut, 5, "Timeout"},
+               {kvtOlmoConnectionState::TooSlow, 6, "Too slow"},
+               {kvtOlmoConnectionState::InvalidData, 7, "Invalid data"},
+               {kvtOlmoConnectionState::ClosedByHost, 8, "Closed from host"},
+               {kvtOlmoConnectionState::ClosedByClient, 9, "Closed by client"},
+               {kvtOlmoConnectionState(10), 10, ""},
+               {kvtOlmoConnectionState(-1), -1, ""}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(static_cast<int>(c.state), c.number);
+    EXPECT_EQ(to_string(c.state), c.text) << c.number;
+  }
+}
+
+// Read results keep the socket's numbers beside the frame's own; transfer errors keep the values
+// that progress records (and the page) show.
+TEST(OlmoVocabulary, ReadResultsAndTransferErrors) {
+  const struct {
+    kvtOlmoReadResult result;
+    int number;
+    const char* text;
+  } reads[] = {{kvtOlmoReadResult::Ok, 0, "ok"},
+               {kvtOlmoReadResult::SocketError, static_cast<int>(kvtSocketResult::Error), "socket error"},
+               {kvtOlmoReadResult::TimeOut, static_cast<int>(kvtSocketResult::TimeOut), "time-out"},
+               {kvtOlmoReadResult::Closed, static_cast<int>(kvtSocketResult::Closed), "closed by the peer"},
+               {kvtOlmoReadResult::TooLarge, -5, "frame too large"},
+               {kvtOlmoReadResult::BadChecksum, -6, "header checksum wrong"}};
+  for (const auto& r : reads) {
+    EXPECT_EQ(static_cast<int>(r.result), r.number);
+    EXPECT_EQ(to_string(r.result), r.text);
+  }
+  const struct {
+    kvtTransferError error;
+    int number;
+    const char* text;
+  } transfers[] = {{kvtTransferError::None, 0, "none"},
+                   {kvtTransferError::DigestMismatch, 1, "digest mismatch"},
+                   {kvtTransferError::Failed, 2, "failed"},
+                   {kvtTransferError::ServerReadError, 3, "server read error"},
+                   {kvtTransferError::ServerShutdown, 4, "server shut down"},
+                   {kvtTransferError::TimedOut, 100, "timed out"},
+                   {kvtTransferError::Interrupted, 101, "interrupted"},
+                   {kvtTransferError(17), 17, "server error 17"}};
+  for (const auto& t : transfers) {
+    EXPECT_EQ(static_cast<int>(t.error), t.number);
+    EXPECT_EQ(to_string(t.error), t.text);
+  }
+}
+
+static_assert(!std::is_convertible<kvtOlmoReadResult, int>::value, "a read result is not a byte count");
+static_assert(!std::is_convertible<kvtTransferError, uint32_t>::value, "a transfer error is not a byte count");

@@ -337,7 +337,7 @@ TEST_F(OlmoTransfer, StalledDownloadEndsWithTimeOutAndTheConnectionIsRebuilt) {
   ASSERT_EQ(client.QueryDownloadConfiguration(target, ""), 0);
   ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
   const kvtDownloadProgress p = events.LastDownload();
-  EXPECT_EQ(p.GetError(), int(kvtTransferTimedOut));
+  EXPECT_EQ(p.GetError(), int(kvtTransferError::TimedOut));
   EXPECT_NE(p.GetInfo().find("no answer"), std::string::npos) << p.GetInfo();
   EXPECT_EQ(ReadFile(target), "precious backup");
   EXPECT_FALSE(Exists(target + ".part"));
@@ -383,10 +383,10 @@ TEST_F(OlmoTransfer, StopOrDisconnectDuringATransferEndsItWithAnError) {
     c.interrupt();
     if (c.upload) {
       ASSERT_TRUE(WaitFor([&] { return events.UploadCount() > uploads && events.UploadEnded(); }));
-      EXPECT_EQ(events.LastUpload().GetError(), int(kvtTransferInterrupted));
+      EXPECT_EQ(events.LastUpload().GetError(), int(kvtTransferError::Interrupted));
     } else {
       ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
-      EXPECT_EQ(events.LastDownload().GetError(), int(kvtTransferInterrupted));
+      EXPECT_EQ(events.LastDownload().GetError(), int(kvtTransferError::Interrupted));
       EXPECT_FALSE(Exists(target + ".part"));
     }
     EXPECT_EQ(ReadFile(target), "precious backup");

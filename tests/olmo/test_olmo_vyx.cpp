@@ -306,7 +306,7 @@ TEST_F(OlmoVyx, LostServerIsNotReadyUntilARestartOnTheSamePortIsReadyAgain) {
   server.Stop();
   // Not ready at once, and the closes carry a failure state, never 0.
   ASSERT_TRUE(WaitFor([&] { return !client.IsReady(); }));
-  ASSERT_TRUE(WaitFor([&] { return events.HasConnection(&client.GetMonitorChannel(), 2, kvtOlmoConnectionClosedByHost); }));
+  ASSERT_TRUE(WaitFor([&] { return events.HasConnection(&client.GetMonitorChannel(), 2, int(kvtOlmoConnectionState::ClosedByHost)); }));
   EXPECT_FALSE(events.HasConnection(&client.GetMonitorChannel(), 2, 0));
   EXPECT_FALSE(events.HasConnection(&client.GetCommandChannel(), 2, 0));
   EXPECT_EQ(client.QueryParameterValue(5), kvtErrorNotConnected);
@@ -336,8 +336,8 @@ TEST_F(OlmoVyx, SilenceIsReportedAsTimeOutAndNotReadyUntilRebuilt) {
   ASSERT_EQ(StartReady(), 0);
   ASSERT_TRUE(WaitFor([&] { return events.reads >= 1; }));
   server.SetAnswerTimeStamps(false);
-  ASSERT_TRUE(WaitFor([&] { return events.HasConnection(&client.GetMonitorChannel(), 0, kvtOlmoConnectionTimeOut); }));
-  EXPECT_TRUE(WaitFor([&] { return events.HasConnection(&client.GetMonitorChannel(), 2, kvtOlmoConnectionTimeOut); }));
+  ASSERT_TRUE(WaitFor([&] { return events.HasConnection(&client.GetMonitorChannel(), 0, int(kvtOlmoConnectionState::TimeOut)); }));
+  EXPECT_TRUE(WaitFor([&] { return events.HasConnection(&client.GetMonitorChannel(), 2, int(kvtOlmoConnectionState::TimeOut)); }));
   server.SetAnswerTimeStamps(true);
   ASSERT_TRUE(WaitFor([&] { return events.ready >= 2 && client.IsReady(); }));
 }

@@ -25,17 +25,17 @@ const char* const kExitNote = "Info : Exit kvtOsTcpSocketConnector::thread[FILE:
 class RecordingConnector : public kvtOsTcpSocketConnector {
 public:
     struct Outcome {
-        int state;
+        int state;  // the socket state's number
         uint32_t tick;
     };
 
     explicit RecordingConnector(kvtOsTcpSocket* socket) : kvtOsTcpSocketConnector(socket) {}
     ~RecordingConnector() override { Stop(); }
 
-    void OnTcpSocketConnector(int state) override
+    void OnTcpSocketConnector(kvtSocketState state) override
     {
         std::lock_guard<std::mutex> guard(m_outcomesLock);
-        m_outcomes.push_back({state, kvtOsGetTickCount()});
+        m_outcomes.push_back({static_cast<int>(state), kvtOsGetTickCount()});
     }
 
     std::vector<Outcome> Outcomes()
@@ -70,7 +70,7 @@ public:
         if (!m_filler.IsConnected())
             return false;
         kvtOsTcpSocket probe;
-        return probe.OpenAsyncBegin("127.0.0.1", Port()) == kvtSocketPending && probe.IsConnectPending(300);
+        return probe.OpenAsyncBegin("127.0.0.1", Port()) == kvtSocketResult::Pending && probe.IsConnectPending(300);
     }
 
 private:

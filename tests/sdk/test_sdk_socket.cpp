@@ -8,6 +8,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <type_traits>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -27,11 +28,11 @@ namespace {
 // The connect sequence of the reconnect loop, with a bound on the pending polls.
 bool Connect(kvtOsTcpSocket& socket, const std::string& address, uint16_t port)
 {
-    int result = socket.OpenAsyncBegin(address, port);
-    if (result == kvtSocketPending) {
+    const kvtSocketResult result = socket.OpenAsyncBegin(address, port);
+    if (result == kvtSocketResult::Pending) {
         for (int i = 0; i < 10 && socket.IsConnectPending(1000); ++i) {
         }
-    } else if (result != 0) {
+    } else if (result != kvtSocketResult::Ok) {
         return false;
     }
     socket.OpenAsyncEnd();
@@ -105,7 +106,7 @@ TEST_F(SocketTest, UnresolvableHostReportsAndReturns10)
 {
     for (const char* address : {"nohost.invalid", "nohost.invalid:18000", "", "  :18000"}) {
         m_reports.Clear();
-        EXPECT_EQ(m_socket.OpenAsyncBegin(address, 18000), 10) << address;
+        EXPECT_EQ(m_socket.OpenAsyncBegin(address, 18000), kvtSocketResult::Error) << address;
         EXPECT_EQ(m_reports.CountContaining("Custom Message - : gethostbyname failed"), 1u) << address;
         EXPECT_TRUE(m_reports.Has("Function ------- : kvt::kvtOsTcpSocket::OpenAsyncBegin"));
         EXPECT_FALSE(m_socket.IsConnected());
@@ -125,7 +126,7 @@ TEST_F(SocketTest, PeerClosingAfterFourOfNineBytesGivesClosed)
     m_server.CloseAccepted(m_peer);
     kvtByte buffer[9] = {0};
     int received = -1;
-    EXPECT_EQ(m_socket.Receive(buffer, 9, &received), kvtSocketClosed);
+    EXPECT_EQ(m_socket.Receive(buffer, 9, &received), kvtSocketResult::Closed);
     EXPECT_EQ(received, 4);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4), "abcd");
     EXPECT_FALSE(m_socket.IsConnected());
@@ -140,7 +141,7 @@ TEST_F(SocketTest, ReceiveTimeOutGivesTimeOutWithoutReport)
     PeerSend(m_peer, "xy");
     kvtByte buffer[9];
     int received = -1;
-    EXPECT_EQ(m_socket.Receive(buffer, 9, &received), kvtSocketTimeOut);
+    EXPECT_EQ(m_socket.Receive(buffer, 9, &received), kvtSocketResult::TimeOut);
     EXPECT_EQ(received, 2);
     EXPECT_TRUE(m_socket.IsConnected()) << "a time-out keeps the connection";
     EXPECT_EQ(m_reports.Count(), 0u) << m_reports.Last();
@@ -167,24 +168,24 @@ TEST_F(SocketTest, SendAndReceiveWholeBuffers)
         ::send(m_peer, got.data(), got.size(), MSG_NOSIGNAL);
     });
     EXPECT_EQ(m_socket.Send(reinterpret_cast<const kvtByte*>(data.data()), static_cast<int>(data.size())),
-              static_cast<int>(data.size()));
+              kvtSocketResult::Ok);
     std::string back(data.size(), '\0');
     int received = 0;
     EXPECT_EQ(m_socket.Receive(reinterpret_cast<kvtByte*>(&back[0]), static_cast<int>(back.size()), &received),
-              static_cast<int>(back.size()));
+              kvtSocketResult::Ok);
     echo.join();
     EXPECT_EQ(received, static_cast<int>(data.size()));
     EXPECT_TRUE(back == data);
-    EXPECT_EQ(m_socket.Receive(nullptr, 0), 0);
+    EXPECT_EQ(m_socket.Receive(nullptr, 0), kvtSocketResult::Ok);
 }
 
 TEST_F(SocketTest, UnconnectedTransfersReportSocketIsClose)
 {
     kvtByte buffer[4] = {1, 2, 3, 4};
     int received = 99;
-    EXPECT_EQ(m_socket.Receive(buffer, 4, &received), kvtSocketError);
+    EXPECT_EQ(m_socket.Receive(buffer, 4, &received), kvtSocketResult::Error);
     EXPECT_EQ(received, 0);
-    EXPECT_EQ(m_socket.Send(buffer, 4), kvtSocketError);
+    EXPECT_EQ(m_socket.Send(buffer, 4), kvtSocketResult::Error);
     EXPECT_FALSE(m_socket.IsReadyToReceive(0));
     EXPECT_FALSE(m_socket.IsReadyToSend(0));
     EXPECT_EQ(m_reports.CountContaining("Custom Message - : Socket is close."), 4u);
@@ -243,7 +244,7 @@ TEST_F(SocketTest, ReadinessAndBytesWaiting)
     EXPECT_TRUE(m_socket.IsReadyToReceive(10000));
     ASSERT_TRUE(WaitUntil([&] { return m_socket.GetReceiveAvailable() == 5; }));
     kvtByte buffer[5];
-    EXPECT_EQ(m_socket.Receive(buffer, 5), 5);
+    EXPECT_EQ(m_socket.Receive(buffer, 5), kvtSocketResult::Ok);
     EXPECT_EQ(m_socket.GetReceiveAvailable(), 0);
     EXPECT_EQ(m_reports.Count(), 0u) << m_reports.Last();
 }
@@ -274,8 +275,8 @@ TEST_F(SocketTest, CloseFromAnotherThreadUnblocksReceive)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(m_socket.Close(), 0);
     ASSERT_EQ(receive.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "Receive still blocked";
-    int result = receive.get();
-    EXPECT_TRUE(result == kvtSocketClosed || result == kvtSocketError) << result;
+    const kvtSocketResult result = receive.get();
+    EXPECT_TRUE(result == kvtSocketResult::Closed || result == kvtSocketResult::Error) << to_string(result);
     EXPECT_FALSE(m_socket.IsValid());
     EXPECT_LE(WorstReport(), kvtInfo) << "a close asked for here is no failure: " << m_reports.Last();
 }
@@ -286,15 +287,15 @@ TEST_F(SocketTest, CloseFromAnotherThreadUnblocksSend)
     ASSERT_TRUE(m_socket.SetSendTimeOut(0));  // no time-out; the peer never reads
     auto send = std::async(std::launch::async, [&] {
         std::string block(1 << 20, 's');
-        int result = 0;
-        while (result >= 0)
+        kvtSocketResult result = kvtSocketResult::Ok;
+        while (result == kvtSocketResult::Ok)
             result = m_socket.Send(reinterpret_cast<const kvtByte*>(block.data()), static_cast<int>(block.size()));
         return result;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(m_socket.Close(), 0);
     ASSERT_EQ(send.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "Send still blocked";
-    EXPECT_LT(send.get(), 0);
+    EXPECT_NE(send.get(), kvtSocketResult::Ok);
     EXPECT_LE(WorstReport(), kvtInfo) << "a close asked for here is no failure: " << m_reports.Last();
 }
 
@@ -305,8 +306,8 @@ TEST_F(SocketTest, CallsAfterOurOwnCloseAreNotes)
     ConnectPair();
     EXPECT_EQ(m_socket.Close(), 0);
     kvtByte buffer[4] = {1, 2, 3, 4};
-    EXPECT_EQ(m_socket.Receive(buffer, 4), kvtSocketError);
-    EXPECT_EQ(m_socket.Send(buffer, 4), kvtSocketError);
+    EXPECT_EQ(m_socket.Receive(buffer, 4), kvtSocketResult::Error);
+    EXPECT_EQ(m_socket.Send(buffer, 4), kvtSocketResult::Error);
     EXPECT_FALSE(m_socket.IsReadyToReceive(0));
     EXPECT_FALSE(m_socket.IsReadyToSend(0));
     EXPECT_EQ(m_reports.CountContaining("Socket is close."), 4u);
@@ -314,7 +315,7 @@ TEST_F(SocketTest, CallsAfterOurOwnCloseAreNotes)
     // A new connection attempt forgets the close: its failures are errors again.
     ASSERT_EQ(m_socket.Reset(), 0);
     m_reports.Clear();
-    EXPECT_EQ(m_socket.Send(buffer, 4), kvtSocketError);
+    EXPECT_EQ(m_socket.Send(buffer, 4), kvtSocketResult::Error);
     EXPECT_EQ(WorstReport(), kvtErrorNetwork);
 }
 
@@ -324,12 +325,12 @@ TEST_F(SocketTest, PeerCloseMakesSocketReadyToReceive)
     m_server.CloseAccepted(m_peer);
     EXPECT_TRUE(m_socket.IsReadyToReceive(10000)) << "an orderly close is readable";
     kvtByte byte;
-    EXPECT_EQ(m_socket.Receive(&byte, 1), kvtSocketClosed);
+    EXPECT_EQ(m_socket.Receive(&byte, 1), kvtSocketResult::Closed);
 }
 
 TEST_F(SocketTest, PortOutsideRangeIsRefused)
 {
-    EXPECT_EQ(m_socket.OpenAsyncBegin("127.0.0.1:70000", 1), 10);
+    EXPECT_EQ(m_socket.OpenAsyncBegin("127.0.0.1:70000", 1), kvtSocketResult::Error);
     EXPECT_TRUE(m_reports.Has("Custom Message - : Invalid port 70000"));
     EXPECT_FALSE(m_socket.IsConnected());
 }
@@ -340,11 +341,11 @@ TEST_F(SocketTest, SendToAClosedPeerFailsWithoutSignal)
     ASSERT_TRUE(m_socket.SetSendTimeOut(5000));
     m_server.CloseAccepted(m_peer);
     std::string block(65536, 'z');
-    int result = 0;
+    kvtSocketResult result = kvtSocketResult::Ok;
     // The first sends may still be accepted by the kernel; a later one sees the reset.
-    for (int i = 0; i < 200 && result >= 0; ++i)
+    for (int i = 0; i < 200 && result == kvtSocketResult::Ok; ++i)
         result = m_socket.Send(reinterpret_cast<const kvtByte*>(block.data()), static_cast<int>(block.size()));
-    EXPECT_EQ(result, kvtSocketError);
+    EXPECT_EQ(result, kvtSocketResult::Error);
     EXPECT_TRUE(m_reports.Has("Custom Message - : send error\nWindows Error "));
     EXPECT_EQ(WorstReport(), kvtErrorNetwork) << "a peer that goes away under a send is a failure";
 }
@@ -359,3 +360,35 @@ TEST(kvtOsSocketLibraryTest, ObjectsHoldTheLibraryReference)
     }
     EXPECT_EQ(kvtSocketLibraryReferences(), before);
 }
+
+// The numbers are those of the owner callbacks; the state texts are the ones the page compares.
+TEST(kvtSocketVocabularyTest, NumbersAndTexts)
+{
+    const struct {
+        kvtSocketResult result;
+        int number;
+        const char* text;
+    } results[] = {{kvtSocketResult::Ok, 0, "ok"},           {kvtSocketResult::Error, -1, "error"},
+                   {kvtSocketResult::TimeOut, -2, "time-out"}, {kvtSocketResult::Closed, -3, "closed by the peer"},
+                   {kvtSocketResult::Pending, -4, "pending"},  {kvtSocketResult(-9), -9, "socket result -9"}};
+    for (const auto& r : results) {
+        EXPECT_EQ(static_cast<int>(r.result), r.number);
+        EXPECT_EQ(to_string(r.result), r.text);
+    }
+    const struct {
+        kvtSocketState state;
+        int number;
+        const char* text;
+    } states[] = {{kvtSocketState::Connected, 0, "Connected"},
+                  {kvtSocketState::Unreachable, 1, "Can Not Reach The Host"},
+                  {kvtSocketState::Closed, 2, "Closed"},
+                  {kvtSocketState(3), 3, ""}};
+    for (const auto& s : states) {
+        EXPECT_EQ(static_cast<int>(s.state), s.number);
+        EXPECT_EQ(to_string(s.state), s.text);
+    }
+}
+
+// A failed transfer can no longer pass for a length: the result is its own type, the count an
+// out-parameter (ReceiveTimeOutGivesTimeOutWithoutReport checks how far a failed receive got).
+static_assert(!std::is_convertible<kvtSocketResult, int>::value, "a socket result is not a byte count");

@@ -95,28 +95,53 @@ enum kvtOlmoDownloadEnd : uint8_t {
   kvtOlmoDownloadEndShutdown = 4
 };
 
-// Socket states delivered with every connection event.
-enum kvtOlmoSocketState {
-  kvtOlmoSocketConnected = 0,
-  kvtOlmoSocketUnreachable = 1,
-  kvtOlmoSocketClosedState = 2
-};
-
-// Connection states of one channel.
-enum kvtOlmoConnectionState {
-  kvtOlmoConnectionOk = 0,
-  kvtOlmoConnectionMaxClients = 1,
-  kvtOlmoConnectionAuthFailed = 2,
-  kvtOlmoConnectionConnecting = 3,
-  kvtOlmoConnectionSocketError = 4,
-  kvtOlmoConnectionTimeOut = 5,
-  kvtOlmoConnectionTooSlow = 6,
-  kvtOlmoConnectionInvalidData = 7,
-  kvtOlmoConnectionClosedByHost = 8,
+// Connection states of one channel. The numbers and texts reach the page and the tools.
+enum class kvtOlmoConnectionState : int {
+  Ok = 0,
+  MaxClients = 1,
+  AuthFailed = 2,
+  Connecting = 3,
+  SocketError = 4,
+  TimeOut = 5,
+  TooSlow = 6,
+  InvalidData = 7,
+  ClosedByHost = 8,
   // The channel was closed on this side (Stop, or a rebuild after a failure that
-  // was reported before). A closed channel is never reported with state 0.
-  kvtOlmoConnectionClosedByClient = 9
+  // was reported before). A closed channel is never reported with state Ok.
+  ClosedByClient = 9
 };
+// The page's texts: "ConnectionState_Ok", "Max client reached", "Authentication failed",
+// "Connecting", "Socket error", "Timeout", "Too slow", "Invalid data", "Closed from host",
+// "Closed by client"; "" for any other value.
+std::string to_string(kvtOlmoConnectionState state);
+
+// Outcome of reading one frame. Never a byte count: the bytes read come through an out-parameter.
+// The socket outcomes keep the platform's numbers.
+enum class kvtOlmoReadResult : int {
+  Ok = 0,
+  SocketError = -1,
+  TimeOut = -2,
+  Closed = -3,       // the peer closed the connection
+  TooLarge = -5,     // a header announced a payload above kvtOlmoMaxPayload
+  // A header whose checksum is wrong. Frames carry no sync marker, so the stream
+  // position can no longer be trusted: the channel closes.
+  BadChecksum = -6
+};
+std::string to_string(kvtOlmoReadResult result);
+
+// Why a configuration transfer failed: the error of its progress record (GetError). 1 to 4
+// are the values of the transfer's own steps and of the server's end values; an upload also
+// passes on the server's own "err" number unchanged, so the record keeps an int.
+enum class kvtTransferError : int {
+  None = 0,
+  DigestMismatch = 1,   // the received copy's MD5 is not the server's
+  Failed = 2,           // a local write, a refusal by the server, or an answer out of step
+  ServerReadError = 3,  // the server could not read its configuration file
+  ServerShutdown = 4,   // the server shut down during the download
+  TimedOut = 100,       // no answer for the transfer time-out; the channel is rebuilt
+  Interrupted = 101     // Stop, or the connection closed while it ran
+};
+std::string to_string(kvtTransferError error);
 
 // True for the command codes above. Any other code of a frame is a parameter
 // identifier (20 bits, so identifiers from 1000000 up exist too).

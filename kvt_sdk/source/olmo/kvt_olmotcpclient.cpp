@@ -66,14 +66,16 @@ void kvtOlmoTcpClient::OnRead(const kvtIOlmoFrame* frame) {
   kvtLogWrite(kvtLogLevel::Debug, text + "\n");
 }
 
-void kvtOlmoTcpClient::notify_connection(int socketState, int connectionState) {
-  OnConnection(socketState, connectionState);
-  if (m_pOnConnection) m_pOnConnection(m_pOwner, this, socketState, connectionState);
+// The owner callbacks carry the states' numbers: they reach the page and the tools as such.
+void kvtOlmoTcpClient::notify_connection(kvtSocketState socketState, kvtOlmoConnectionState connectionState) {
+  const int s = static_cast<int>(socketState), c = static_cast<int>(connectionState);
+  OnConnection(s, c);
+  if (m_pOnConnection) m_pOnConnection(m_pOwner, this, s, c);
 }
 
-void kvtOlmoTcpClient::notify_authentication(int state, const char* message) {
-  OnAuthentication(state, message);
-  if (m_pOnAuthentication) m_pOnAuthentication(m_pOwner, this, state, message);
+void kvtOlmoTcpClient::notify_authentication(kvtOlmoConnectionState state, const char* message) {
+  OnAuthentication(static_cast<int>(state), message);
+  if (m_pOnAuthentication) m_pOnAuthentication(m_pOwner, this, static_cast<int>(state), message);
 }
 
 void kvtOlmoTcpClient::notify_ready() {
@@ -100,12 +102,12 @@ int kvtOlmoTcpClient::Start(const std::string& host, uint16_t port, bool isMonit
   return 0;
 }
 
-int kvtOlmoTcpClient::Stop(int closeState) {
+int kvtOlmoTcpClient::Stop(kvtOlmoConnectionState closeState) {
   if (stop(closeState) != 0) KVT_OLMO_REPORT(kvtErrorFailed, "Can not stop Olmo Client", kFile, "kvt::kvtOlmoTcpClient::Stop");
   return 0;
 }
 
-int kvtOlmoTcpClient::stop(int closeState) {
+int kvtOlmoTcpClient::stop(kvtOlmoConnectionState closeState) {
   // Closing first wakes an authentication that waits on the socket, so the
   // connector's thread can be joined at once; the flag keeps a connection made
   // meanwhile from authenticating.
@@ -184,7 +186,7 @@ void kvtOlmoTcpClient::clear_queue() {
   for (const Queued& entry : dropped) delete entry.frame;
   if (!dropped.empty()) {
     // Dropping them is part of a stop asked for here; after a failure they are lost work.
-    const bool asked = m_iCloseState.load() == kvtOlmoConnectionClosedByClient;
+    const bool asked = m_iCloseState.load() == kvtOlmoConnectionState::ClosedByClient;
     KVT_OLMO_REPORT(asked ? kvtInfo : kvtWarning,
                     std::to_string(dropped.size()) + " unsent requests dropped: the channel closed", kFile,
                     "kvt::kvtOlmoTcpClient::stop");
@@ -218,10 +220,10 @@ bool kvtOlmoTcpClient::IsCommandChannel() {
 
 // ---------------------------------------------------------------- connection and authentication
 
-void kvtOlmoTcpClient::OnTcpSocketConnector(int socketState) {
+void kvtOlmoTcpClient::OnTcpSocketConnector(kvtSocketState socketState) {
   kvtOsTcpSocketConnector::OnTcpSocketConnector(socketState);
-  notify_connection(socketState, kvtOlmoConnectionConnecting);
-  if (socketState == kvtSocketStateUnreachable || m_bStopping.load()) return;
+  notify_connection(socketState, kvtOlmoConnectionState::Connecting);
+  if (socketState == kvtSocketState::Unreachable || m_bStopping.load()) return;
   uint32_t timeOut;
   {
     std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
@@ -249,19 +251,18 @@ bool kvtOlmoTcpClient::authenticate() {
 
   const int length = static_cast<int>(request.GetBufferLength());
   // A stop closes the socket to wake this exchange: that failure is the one asked for.
-  if (m_Socket.Send(request.GetBuffer(), length) != length) {
+  if (m_Socket.Send(request.GetBuffer(), length) != kvtSocketResult::Ok) {
     const char* text = "Can not send Authnetication request";
     KVT_OLMO_REPORT(m_bStopping.load() ? kvtInfo : kvtErrorFailed, text, kFile, site);
-    notify_authentication(kvtOlmoConnectionAuthFailed, text);
+    notify_authentication(kvtOlmoConnectionState::AuthFailed, text);
     return false;
   }
   kvtOlmoFrame response;
   int received = 0;
-  const int got = ReadFrame(&response, &received);
-  if (got != static_cast<int>(response.GetBufferLength())) {
+  if (ReadFrame(&response, &received) != kvtOlmoReadResult::Ok) {
     const char* text = "Can not receive Authnetication response";
     KVT_OLMO_REPORT(m_bStopping.load() ? kvtInfo : kvtErrorFailed, text, kFile, site);
-    notify_authentication(kvtOlmoConnectionAuthFailed, text);
+    notify_authentication(kvtOlmoConnectionState::AuthFailed, text);
     return false;
   }
   if (response.GetCode() != request.GetCode() || response.GetType() != kvtTypeData ||
@@ -284,7 +285,7 @@ void kvtOlmoTcpClient::handle_authentication_response(const kvtOlmoFrame& respon
       m_uStatus |= StatusAuthenticated;
       m_uClientId = id;
     }
-    notify_authentication(kvtOlmoConnectionOk, "Authentication success");
+    notify_authentication(kvtOlmoConnectionState::Ok, "Authentication success");
     if (m_bStopping.load()) return;
     if (response.GetCode() == CmdAuthenticationMonitor) {
       start_monitor();
@@ -292,9 +293,9 @@ void kvtOlmoTcpClient::handle_authentication_response(const kvtOlmoFrame& respon
       start_command();
     }
   } else if (result == kvtOlmoLoginMaxClients) {
-    notify_authentication(kvtOlmoConnectionMaxClients, "Authentication success but max clients reached");
+    notify_authentication(kvtOlmoConnectionState::MaxClients, "Authentication success but max clients reached");
   } else {
-    notify_authentication(kvtOlmoConnectionAuthFailed, "Authentication failed");
+    notify_authentication(kvtOlmoConnectionState::AuthFailed, "Authentication failed");
   }
 }
 
@@ -327,18 +328,19 @@ void kvtOlmoTcpClient::start_command() {
 // ---------------------------------------------------------------- reading
 
 namespace {
-int receive_failure(int code, int requested, int received, const char* site) {
-  if (code == kvtSocketClosed) {
+kvtOlmoReadResult receive_failure(kvtSocketResult code, int requested, int received, const char* site) {
+  if (code == kvtSocketResult::Closed) {
     KVT_OLMO_REPORT(kvtInfo, "Socket close externally", kFile, site);
-  } else if (code == kvtSocketTimeOut) {
+    return kvtOlmoReadResult::Closed;
+  }
+  if (code == kvtSocketResult::TimeOut) {
     std::string text = "Socket connection too slow requested " + std::to_string(requested) +
                        " recv:" + std::to_string(received);
     KVT_OLMO_REPORT(kvtInfo, text, kFile, site);
-  } else {
-    KVT_OLMO_REPORT(kvtInfo, "Socket error", kFile, site);
-    code = kvtSocketError;
+    return kvtOlmoReadResult::TimeOut;
   }
-  return code;
+  KVT_OLMO_REPORT(kvtInfo, "Socket error", kFile, site);
+  return kvtOlmoReadResult::SocketError;
 }
 }  // namespace
 
@@ -346,7 +348,7 @@ namespace {
 const size_t kReadAhead = 64 * 1024;
 }
 
-int kvtOlmoTcpClient::receive(uint8_t* buffer, int length, int* received) {
+kvtSocketResult kvtOlmoTcpClient::receive(uint8_t* buffer, int length, int* received) {
   *received = 0;
   size_t copied = std::min(static_cast<size_t>(length), m_uRxEnd - m_uRxBegin);
   if (copied) {
@@ -355,13 +357,13 @@ int kvtOlmoTcpClient::receive(uint8_t* buffer, int length, int* received) {
     *received = static_cast<int>(copied);
   }
   const size_t rest = static_cast<size_t>(length) - copied;
-  if (rest == 0) return length;
+  if (rest == 0) return kvtSocketResult::Ok;
   int got = 0;
   if (rest >= kReadAhead) {
     // Large payloads go straight into the frame.
-    const int r = m_Socket.Receive(buffer + copied, static_cast<int>(rest), &got);
+    const kvtSocketResult r = m_Socket.Receive(buffer + copied, static_cast<int>(rest), &got);
     *received += got;
-    return r < 0 ? r : length;
+    return r;
   }
   // Take at least what is asked for, and whatever else is already waiting, in one call.
   const int available = m_Socket.GetReceiveAvailable();
@@ -369,8 +371,8 @@ int kvtOlmoTcpClient::receive(uint8_t* buffer, int length, int* received) {
   if (available > 0 && static_cast<size_t>(available) > want) want = std::min(static_cast<size_t>(available), kReadAhead);
   if (m_RxBuffer.size() < kReadAhead) m_RxBuffer.resize(kReadAhead);
   m_uRxBegin = m_uRxEnd = 0;
-  const int r = m_Socket.Receive(m_RxBuffer.data(), static_cast<int>(want), &got);
-  if (r < 0) {
+  const kvtSocketResult r = m_Socket.Receive(m_RxBuffer.data(), static_cast<int>(want), &got);
+  if (r != kvtSocketResult::Ok) {
     *received += std::min(got, static_cast<int>(rest));
     return r;
   }
@@ -378,42 +380,41 @@ int kvtOlmoTcpClient::receive(uint8_t* buffer, int length, int* received) {
   m_uRxBegin = rest;
   m_uRxEnd = want;
   *received = length;
-  return length;
+  return kvtSocketResult::Ok;
 }
 
-int kvtOlmoTcpClient::ReadFrame(kvtOlmoFrame* frame, int* received) {
+kvtOlmoReadResult kvtOlmoTcpClient::ReadFrame(kvtOlmoFrame* frame, int* received) {
   const char* site = "kvt::kvtOlmoTcpClient::ReadFrame";
   int dummy = 0;
   if (!received) received = &dummy;
   *received = 0;
   if (!frame || !frame->adjust_buffer(kvtOlmoHeaderSize)) {
     KVT_OLMO_REPORT(kvtErrorOutOfMemory, "Can not allocate frame data m_pBuffer", kFile, site);
-    return kvtSocketError;
+    return kvtOlmoReadResult::SocketError;
   }
-  int r = receive(frame->GetMutableBuffer(), kvtOlmoHeaderSize, received);
-  if (r < 0) return receive_failure(r, kvtOlmoHeaderSize, *received, site);
-  int total = r;
+  kvtSocketResult r = receive(frame->GetMutableBuffer(), kvtOlmoHeaderSize, received);
+  if (r != kvtSocketResult::Ok) return receive_failure(r, kvtOlmoHeaderSize, *received, site);
   if (!frame->IsChecksumValid()) {
     // Skipping only the header would take the payload it announced for the next
     // headers: the stream is out of step and the channel must be rebuilt.
     KVT_OLMO_REPORT(kvtErrorNetwork, "Frame header with invalid CHK, stream out of step", kFile, site);
-    return kvtOlmoFrameBadChecksum;
+    return kvtOlmoReadResult::BadChecksum;
   }
   const uint32_t announced = frame->GetAnnouncedLength();
   // A header may announce up to 4 GiB: refuse anything above the bound before allocating.
   if (announced > kvtOlmoMaxPayload) {
     std::string text = "Frame payload too large " + std::to_string(announced);
     KVT_OLMO_REPORT(kvtErrorNetwork, text, kFile, site);
-    return kvtOlmoFrameTooLarge;
+    return kvtOlmoReadResult::TooLarge;
   }
-  if (frame->reinterpret_frame()) return total;
-  if (frame->GetBufferLength() != kvtOlmoHeaderSize + announced) return kvtOlmoFrameTooLarge;
+  if (frame->reinterpret_frame()) return kvtOlmoReadResult::Ok;
+  if (frame->GetBufferLength() != kvtOlmoHeaderSize + announced) return kvtOlmoReadResult::TooLarge;
   const int n = static_cast<int>(announced);
-  if (n == 0) return total;
+  if (n == 0) return kvtOlmoReadResult::Ok;
   *received = 0;
   r = receive(frame->GetMutableBuffer() + kvtOlmoHeaderSize, n, received);
-  if (r < 0) return receive_failure(r, n, *received, site);
-  return total + r;
+  if (r != kvtSocketResult::Ok) return receive_failure(r, n, *received, site);
+  return kvtOlmoReadResult::Ok;
 }
 
 // ---------------------------------------------------------------- workers
@@ -433,7 +434,7 @@ void kvtOlmoTcpClient::run_command(kvtIOsThread* thread) {
     m_uStatus |= StatusReady | StatusCommandThread;
   }
   notify_ready();
-  int failure = kvtOlmoConnectionOk;
+  kvtOlmoConnectionState failure = kvtOlmoConnectionState::Ok;
   // When the pause after the last frame sent ends. Frames that follow each other keep to this
   // schedule, so a wake-up that comes late shortens the next pause: N frames in a row take N
   // pauses and not N pauses plus every late wake-up. A sender that fell behind by more than a
@@ -448,9 +449,9 @@ void kvtOlmoTcpClient::run_command(kvtIOsThread* thread) {
       continue;
     }
     const int length = static_cast<int>(frame->GetBufferLength());
-    const int r = m_Socket.Send(frame->GetBuffer(), length);
+    const kvtSocketResult r = m_Socket.Send(frame->GetBuffer(), length);
     delete frame;
-    if (r == length) {
+    if (r == kvtSocketResult::Ok) {
       const Clock::time_point now = Clock::now();
       pauseEnd = now - pauseEnd > pause ? now + pause : pauseEnd + pause;
       const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(pauseEnd - now).count();
@@ -458,28 +459,25 @@ void kvtOlmoTcpClient::run_command(kvtIOsThread* thread) {
       continue;
     }
     if (m_bStopping.load()) break;  // our own stop closed the socket
-    if (r == kvtSocketClosed) {
+    // Send gives every byte or a failure: a partial send is no outcome of its own.
+    if (r == kvtSocketResult::Closed) {
       KVT_OLMO_REPORT(kvtInfo, "Exit Thread command socket close externally", kFile, site);
-      failure = kvtOlmoConnectionClosedByHost;
-    } else if (r == kvtSocketTimeOut) {
+      failure = kvtOlmoConnectionState::ClosedByHost;
+    } else if (r == kvtSocketResult::TimeOut) {
       KVT_OLMO_REPORT(kvtInfo, "Exit Thread command socket connection too slow requested " + std::to_string(length), kFile, site);
-      failure = kvtOlmoConnectionTimeOut;
-    } else if (r < 0) {
-      KVT_OLMO_REPORT(kvtInfo, "Exit Thread command socket error", kFile, site);
-      failure = kvtOlmoConnectionSocketError;
+      failure = kvtOlmoConnectionState::TimeOut;
     } else {
-      KVT_OLMO_REPORT(kvtInfo, "Exit Thread command socket connection too slow requested " + std::to_string(length) +
-                                   " sent:" + std::to_string(r), kFile, site);
-      failure = kvtOlmoConnectionTooSlow;
+      KVT_OLMO_REPORT(kvtInfo, "Exit Thread command socket error", kFile, site);
+      failure = kvtOlmoConnectionState::SocketError;
     }
-    notify_connection(kvtSocketStateConnected, failure);
+    notify_connection(kvtSocketState::Connected, failure);
     break;
   }
   worker_exit(failure);
   KVT_OLMO_REPORT(kvtInfo, "Exit kvtOlmoTcpClient::thread_command", kFile, site);
 }
 
-void kvtOlmoTcpClient::worker_exit(int failure) {
+void kvtOlmoTcpClient::worker_exit(kvtOlmoConnectionState failure) {
   // The channel is down from here on: never ready, and its close is reported with
   // the failure that ended it (or the reason of the stop), never as an OK state.
   {
@@ -487,10 +485,10 @@ void kvtOlmoTcpClient::worker_exit(int failure) {
     m_uStatus &= static_cast<uint8_t>(~StatusReady);
   }
   m_Socket.Close();
-  int state = failure;
-  if (state == kvtOlmoConnectionOk) state = m_iCloseState.load();
-  if (state == kvtOlmoConnectionOk) state = kvtOlmoConnectionClosedByClient;
-  notify_connection(kvtSocketStateClosed, state);
+  kvtOlmoConnectionState state = failure;
+  if (state == kvtOlmoConnectionState::Ok) state = m_iCloseState.load();
+  if (state == kvtOlmoConnectionState::Ok) state = kvtOlmoConnectionState::ClosedByClient;
+  notify_connection(kvtSocketState::Closed, state);
 }
 
 void kvtOlmoTcpClient::run_monitor(kvtIOsThread* thread) {
@@ -501,34 +499,39 @@ void kvtOlmoTcpClient::run_monitor(kvtIOsThread* thread) {
   }
   notify_ready();
   unsigned burst = 0;
-  int failure = kvtOlmoConnectionOk;
+  kvtOlmoConnectionState failure = kvtOlmoConnectionState::Ok;
   for (;;) {
     if (has_buffered() || m_Socket.IsReadyToReceive(kvtOlmoReaderWaitMs)) {
       kvtOlmoFrame frame;
       int received = 0;
-      const int r = ReadFrame(&frame, &received);
-      if (r < 0 && m_bStopping.load()) break;  // our own stop closed the socket
-      if (r == kvtSocketClosed) {
-        KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor socket close externally", kFile, site);
-        failure = kvtOlmoConnectionClosedByHost;
-      } else if (r == kvtSocketTimeOut) {
-        KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor socket connection too slow requested 9 recv:" + std::to_string(received), kFile, site);
-        failure = kvtOlmoConnectionTooSlow;
-      } else if (r == kvtOlmoFrameTooLarge || r == kvtOlmoFrameBadChecksum) {
-        KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor invalid data", kFile, site);
-        failure = kvtOlmoConnectionInvalidData;
-      } else if (r < 0) {
-        KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor socket error", kFile, site);
-        failure = kvtOlmoConnectionSocketError;
+      const kvtOlmoReadResult r = ReadFrame(&frame, &received);
+      if (r != kvtOlmoReadResult::Ok && m_bStopping.load()) break;  // our own stop closed the socket
+      switch (r) {
+        case kvtOlmoReadResult::Ok: break;
+        case kvtOlmoReadResult::Closed:
+          KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor socket close externally", kFile, site);
+          failure = kvtOlmoConnectionState::ClosedByHost;
+          break;
+        case kvtOlmoReadResult::TimeOut:
+          KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor socket connection too slow requested 9 recv:" + std::to_string(received), kFile, site);
+          failure = kvtOlmoConnectionState::TooSlow;
+          break;
+        case kvtOlmoReadResult::TooLarge:
+        case kvtOlmoReadResult::BadChecksum:
+          KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor invalid data", kFile, site);
+          failure = kvtOlmoConnectionState::InvalidData;
+          break;
+        case kvtOlmoReadResult::SocketError:
+          KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor socket error", kFile, site);
+          failure = kvtOlmoConnectionState::SocketError;
+          break;
       }
-      if (failure != kvtOlmoConnectionOk) {
-        notify_connection(kvtSocketStateConnected, failure);
+      if (failure != kvtOlmoConnectionState::Ok) {
+        notify_connection(kvtSocketState::Connected, failure);
         break;
       }
-      if (r > 0) {
-        OnRead(&frame);
-        if (m_pOnRead) m_pOnRead(m_pOwner, this, &frame);
-      }
+      OnRead(&frame);
+      if (m_pOnRead) m_pOnRead(m_pOwner, this, &frame);
     }
     // The pause only applies when the stream is drained; a waiting frame is read
     // at once (looking for a stop request now and then, which costs a system call).

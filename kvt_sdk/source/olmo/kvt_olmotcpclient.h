@@ -31,12 +31,6 @@ typedef void (*kvtOlmoAuthenticationCallback)(void* owner, kvtOlmoTcpClient* cli
 typedef void (*kvtOlmoReadCallback)(void* owner, kvtOlmoTcpClient* client,
                                     const kvtIOlmoFrame* frame);
 
-// ReadFrame result when a header announces a payload above kvtOlmoMaxPayload.
-const int kvtOlmoFrameTooLarge = -5;
-// ReadFrame result for a header whose checksum is wrong. Frames carry no sync
-// marker, so the stream position can no longer be trusted: the channel closes.
-const int kvtOlmoFrameBadChecksum = -6;
-
 // Channel timing.
 const uint32_t kvtOlmoSocketTimeOutMs = 30000;  // send and receive time-out of a channel
 const unsigned kvtOlmoSenderPauseMs = 10;       // sender pause after each frame / when idle
@@ -56,7 +50,7 @@ class kvtOlmoTcpClient : public kvtOsTcpSocketConnector {
   kvtOlmoTcpClient();
   ~kvtOlmoTcpClient() override;
 
-  void OnTcpSocketConnector(int socketState) override;
+  void OnTcpSocketConnector(kvtSocketState socketState) override;
   virtual void OnConnection(int socketState, int connectionState);
   virtual void OnAuthentication(int state, const char* message);
   virtual void OnReady();
@@ -70,7 +64,7 @@ class kvtOlmoTcpClient : public kvtOsTcpSocketConnector {
   int Start(const std::string& host, uint16_t port, bool isMonitor, const std::string& user,
             const std::string& password);
   // closeState: the connection state that the worker's close event carries.
-  int Stop(int closeState = kvtOlmoConnectionClosedByClient);
+  int Stop(kvtOlmoConnectionState closeState = kvtOlmoConnectionState::ClosedByClient);
 
   // Takes ownership of a heap frame; sent in push order once the sender runs.
   // pendingKey, when not 0, names a request that need not wait twice: while a frame
@@ -84,15 +78,14 @@ class kvtOlmoTcpClient : public kvtOsTcpSocketConnector {
   // Frames waiting in the send queue.
   size_t GetQueuedCount();
 
-  // Reads one frame: total bytes read, or a socket code (-1, -2, -3),
-  // kvtOlmoFrameTooLarge or kvtOlmoFrameBadChecksum.
-  int ReadFrame(kvtOlmoFrame* frame, int* received);
+  // Reads one frame: Ok, or why not. *received: the bytes read by its last receive step.
+  kvtOlmoReadResult ReadFrame(kvtOlmoFrame* frame, int* received);
 
   // Socket send and receive time-out set after connecting (default 30000 ms).
   void SetSocketTimeOut(uint32_t ms);
 
  protected:
-  int stop(int closeState = kvtOlmoConnectionClosedByClient);
+  int stop(kvtOlmoConnectionState closeState = kvtOlmoConnectionState::ClosedByClient);
 
  private:
   friend struct kvtOlmoFuzzAccess;
@@ -110,16 +103,16 @@ class kvtOlmoTcpClient : public kvtOsTcpSocketConnector {
   void handle_authentication_response(const kvtOlmoFrame& response);
   void start_monitor();
   void start_command();
-  void worker_exit(int failure);
+  void worker_exit(kvtOlmoConnectionState failure);
   // Receives exactly length bytes through the read-ahead buffer (same results as
   // kvtOsTcpSocket::Receive); small reads take whatever is already waiting in one call.
-  int receive(uint8_t* buffer, int length, int* received);
+  kvtSocketResult receive(uint8_t* buffer, int length, int* received);
   bool has_buffered() const { return m_uRxBegin < m_uRxEnd; }
   void clear_buffered() { m_uRxBegin = m_uRxEnd = 0; }
   kvtOlmoFrame* pop_frame();
   void clear_queue();
-  void notify_connection(int socketState, int connectionState);
-  void notify_authentication(int state, const char* message);
+  void notify_connection(kvtSocketState socketState, kvtOlmoConnectionState connectionState);
+  void notify_authentication(kvtOlmoConnectionState state, const char* message);
   void notify_ready();
 
   kvtOsTcpSocket m_Socket;
@@ -139,7 +132,7 @@ class kvtOlmoTcpClient : public kvtOsTcpSocketConnector {
   std::unordered_set<uint64_t> m_PendingKeys;  // keys of the queued frames that have one
   size_t m_uQueuedBytes = 0;
   bool m_bQueueFullReported = false;
-  std::atomic<int> m_iCloseState{kvtOlmoConnectionClosedByClient};
+  std::atomic<kvtOlmoConnectionState> m_iCloseState{kvtOlmoConnectionState::ClosedByClient};
   // Read-ahead of the reading thread (the connector's during authentication, then the monitor's).
   std::vector<uint8_t> m_RxBuffer;
   size_t m_uRxBegin = 0;

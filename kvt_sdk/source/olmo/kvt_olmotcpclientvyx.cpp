@@ -18,10 +18,10 @@ namespace {
 const char* const kFile = "kvt_sdk/source/olmo/kvt_olmotcpclientvyx";
 
 // A close, or a failure that ends a channel (states 4 to 8 come right before its close).
-bool is_loss(int socketState, int connectionState) {
-  return socketState == kvtSocketStateClosed ||
-         (socketState == kvtSocketStateConnected && connectionState >= kvtOlmoConnectionSocketError &&
-          connectionState <= kvtOlmoConnectionClosedByHost);
+bool is_loss(kvtSocketState socketState, kvtOlmoConnectionState connectionState) {
+  return socketState == kvtSocketState::Closed ||
+         (socketState == kvtSocketState::Connected && connectionState >= kvtOlmoConnectionState::SocketError &&
+          connectionState <= kvtOlmoConnectionState::ClosedByHost);
 }
 }  // namespace
 
@@ -81,7 +81,7 @@ int kvtOlmoTcpClientVyx::Stop() {
   return r;
 }
 
-void kvtOlmoTcpClientVyx::StopTransfers() { end_transfers(kvtTransferInterrupted, "stopped by the user"); }
+void kvtOlmoTcpClientVyx::StopTransfers() { end_transfers(kvtTransferError::Interrupted, "stopped by the user"); }
 
 int kvtOlmoTcpClientVyx::start() {
   const uint16_t port = static_cast<uint16_t>(m_iPort);
@@ -93,17 +93,17 @@ int kvtOlmoTcpClientVyx::start() {
   return KVT_OLMO_REPORT(kvtErrorFailed, "Can not start m_command socket", kFile, "kvt::kvtOlmoTcpClientVyx::start");
 }
 
-int kvtOlmoTcpClientVyx::stop(int closeState) {
+int kvtOlmoTcpClientVyx::stop(kvtOlmoConnectionState closeState) {
   m_bStopping.store(true);
   m_bReady.store(false);
   if (m_Command.Stop(closeState) != 0) KVT_OLMO_REPORT(kvtErrorFailed, "Can not stop command socket", kFile, "kvt::kvtOlmoTcpClientVyx::stop");
   const int r = m_Monitor.Stop(closeState);
   if (r != 0) KVT_OLMO_REPORT(kvtErrorFailed, "Can not stop monitor socket", kFile, "kvt::kvtOlmoTcpClientVyx::stop");
   // No frame reaches the steps any more: a transfer still running ends here, with a record.
-  if (closeState == kvtOlmoConnectionClosedByClient) {
-    end_transfers(kvtTransferInterrupted, "stopped before it ended");
+  if (closeState == kvtOlmoConnectionState::ClosedByClient) {
+    end_transfers(kvtTransferError::Interrupted, "stopped before it ended");
   } else {
-    end_transfers(kvtTransferInterrupted, "the connection closed before it ended");
+    end_transfers(kvtTransferError::Interrupted, "the connection closed before it ended");
   }
   {
     std::lock_guard<std::mutex> lock(m_ReadyLock);
@@ -114,7 +114,7 @@ int kvtOlmoTcpClientVyx::stop(int closeState) {
   return r;
 }
 
-void kvtOlmoTcpClientVyx::end_transfers(int error, const std::string& why) {
+void kvtOlmoTcpClientVyx::end_transfers(kvtTransferError error, const std::string& why) {
   kvtDownloadProgress download;
   kvtUploadProgress upload;
   bool downloadEnded = false, uploadEnded = false;
@@ -130,9 +130,9 @@ void kvtOlmoTcpClientVyx::end_transfers(int error, const std::string& why) {
     kvtUploadProgress& u = m_Upload.Progress();
     if (u.active) {
       u.active = false;
-      u.error = error;
+      u.error = static_cast<int>(error);
       u.info = "Upload " + why;
-      KVT_OLMO_REPORT(error, u.info, kFile, KVT_SITE_STOP);
+      KVT_OLMO_REPORT(u.error, u.info, kFile, KVT_SITE_STOP);
       upload = u;
       uploadEnded = true;
     }
@@ -237,17 +237,23 @@ void kvtOlmoTcpClientVyx::monitor_OnConnection(void* owner, kvtOlmoTcpClient* cl
 void kvtOlmoTcpClientVyx::on_authentication(void* owner, kvtOlmoTcpClient* client, int state,
                                             const char*) {
   // Authentication results reach the owner as socket state 0 with connection state 0, 1 or 2.
-  static_cast<kvtOlmoTcpClientVyx*>(owner)->channel_connection(client, kvtSocketStateConnected, state);
+  static_cast<kvtOlmoTcpClientVyx*>(owner)->channel_connection(client, kvtSocketState::Connected,
+                                                                static_cast<kvtOlmoConnectionState>(state));
+}
+
+void kvtOlmoTcpClientVyx::channel_connection(kvtOlmoTcpClient* channel, kvtSocketState s, kvtOlmoConnectionState c) {
+  channel_connection(channel, static_cast<int>(s), static_cast<int>(c));
 }
 
 void kvtOlmoTcpClientVyx::channel_connection(kvtOlmoTcpClient* channel, int s, int c) {
   // Not ready from the first sign of a loss on; the heartbeat thread rebuilds.
-  if (!m_bStopping.load() && is_loss(s, c)) mark_lost(c);
+  const auto connection = static_cast<kvtOlmoConnectionState>(c);
+  if (!m_bStopping.load() && is_loss(static_cast<kvtSocketState>(s), connection)) mark_lost(connection);
   OnConnection(channel, s, c);
   if (m_pOnConnection) m_pOnConnection(m_pOwner, channel, s, c);
 }
 
-void kvtOlmoTcpClientVyx::mark_lost(int connectionState) {
+void kvtOlmoTcpClientVyx::mark_lost(kvtOlmoConnectionState connectionState) {
   m_bReady.store(false);
   if (!m_bLost.exchange(true)) m_iLostState.store(connectionState);
 }

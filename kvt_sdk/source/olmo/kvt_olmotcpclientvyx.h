@@ -46,9 +46,9 @@ class kvtOlmoTcpClientVyx : public kvtIVyxCommands {
   // ready again; each readiness raises the ready event once.
   int Start(const std::string& host, int port, const std::string& user,
             const std::string& password);
-  // Ends a running transfer with an end record (error kvtTransferInterrupted).
+  // Ends a running transfer with an end record (error kvtTransferError::Interrupted).
   int Stop();
-  // Ends a running transfer with an end record (error kvtTransferInterrupted, "... stopped by the
+  // Ends a running transfer with an end record (error kvtTransferError::Interrupted, "... stopped by the
   // user") and keeps the connection: the transfer's later answers are read as any other frame.
   void StopTransfers();
   // Both channels ready, the relation sent, and no loss seen since.
@@ -61,7 +61,7 @@ class kvtOlmoTcpClientVyx : public kvtIVyxCommands {
   unsigned GetHeartBeatPeriod();
   void SetHeartBeatPeriod(unsigned ms);
   // A transfer step that waits longer than this for its answer ends the transfer
-  // (error kvtTransferTimedOut) and rebuilds the connection. Default kvtOlmoTransferTimeOutMs.
+  // (error kvtTransferError::TimedOut) and rebuilds the connection. Default kvtOlmoTransferTimeOutMs.
   unsigned GetTransferTimeOut();
   void SetTransferTimeOut(unsigned ms);
 
@@ -123,7 +123,7 @@ class kvtOlmoTcpClientVyx : public kvtIVyxCommands {
  protected:
   int start();
   // closeState: the connection state that the channels' close events carry.
-  int stop(int closeState = kvtOlmoConnectionClosedByClient);
+  int stop(kvtOlmoConnectionState closeState = kvtOlmoConnectionState::ClosedByClient);
   int set_relations();
   // Channel ready events (registered on the channels).
   static void command_OnReady(void* owner, kvtOlmoTcpClient* client);
@@ -140,14 +140,15 @@ class kvtOlmoTcpClientVyx : public kvtIVyxCommands {
 
   void channel_ready(kvtOlmoTcpClient* other);
   void channel_connection(kvtOlmoTcpClient* channel, int s, int c);
+  void channel_connection(kvtOlmoTcpClient* channel, kvtSocketState s, kvtOlmoConnectionState c);
   void read_frame(const kvtIOlmoFrame* frame);
   void heart_beat(kvtIOsThread* thread);
   void beat(int timeOut, uint32_t last);
-  void rebuild(int closeState);
+  void rebuild(kvtOlmoConnectionState closeState);
   void watch_transfers();
-  void end_transfers(int error, const std::string& why);
+  void end_transfers(kvtTransferError error, const std::string& why);
   void deliver(const kvtDownloadProgress* download, const kvtUploadProgress* upload);
-  void mark_lost(int connectionState);
+  void mark_lost(kvtOlmoConnectionState connectionState);
   int refuse_not_ready(const char* site);
   template <typename SetValue>
   int request(const char* site, uint8_t kind, uint32_t code, SetValue set, uint64_t pendingKey = 0);
@@ -171,7 +172,7 @@ class kvtOlmoTcpClientVyx : public kvtIVyxCommands {
   bool m_bReadyAnnounced = false;
   std::atomic<bool> m_bReady{false};     // announced, requests accepted
   std::atomic<bool> m_bLost{false};      // a loss seen; the heartbeat thread rebuilds
-  std::atomic<int> m_iLostState{kvtOlmoConnectionOk};
+  std::atomic<kvtOlmoConnectionState> m_iLostState{kvtOlmoConnectionState::Ok};
   std::atomic<bool> m_bStopping{false};  // our own stop: closes are not losses
   std::atomic<bool> m_bRefusalReported{false};
   uint32_t m_uLastRebuild = 0;           // heartbeat thread only

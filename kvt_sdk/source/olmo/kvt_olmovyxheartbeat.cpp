@@ -60,12 +60,12 @@ void kvtOlmoTcpClientVyx::beat(int timeOut, uint32_t last) {
         KVT_OLMO_REPORT(kvtWarning, "Reset connection with olmo", kFile,
                         "kvt::kvtOlmoTcpClientVyx::thread_heart_beat");
         // The owner hears of the silence as the monitor channel's time-out, then of the closes.
-        channel_connection(&m_Monitor, kvtSocketStateConnected, kvtOlmoConnectionTimeOut);
-        rebuild(kvtOlmoConnectionTimeOut);
+        channel_connection(&m_Monitor, kvtSocketState::Connected, kvtOlmoConnectionState::TimeOut);
+        rebuild(kvtOlmoConnectionState::TimeOut);
     }
 }
 
-void kvtOlmoTcpClientVyx::rebuild(int closeState) {
+void kvtOlmoTcpClientVyx::rebuild(kvtOlmoConnectionState closeState) {
     m_uLastRebuild = kvtOlmoTickNow();
     stop(closeState);
     {
@@ -96,11 +96,11 @@ void kvtOlmoTcpClientVyx::watch_transfers() {
         return;
     // The answers stopped: end the transfer with a record that says so, and rebuild the
     // connection, since the stream may be out of step with the exchange.
-    end_transfers(kvtTransferTimedOut, "ended: no answer from the server for " +
+    end_transfers(kvtTransferError::TimedOut, "ended: no answer from the server for " +
                                            std::to_string(limit / 1000) + "." +
                                            std::to_string(limit % 1000 / 100) + " s");
-    channel_connection(&m_Monitor, kvtSocketStateConnected, kvtOlmoConnectionTimeOut);
-    rebuild(kvtOlmoConnectionTimeOut);
+    channel_connection(&m_Monitor, kvtSocketState::Connected, kvtOlmoConnectionState::TimeOut);
+    rebuild(kvtOlmoConnectionState::TimeOut);
 }
 
 } // namespace kvt

@@ -63,7 +63,7 @@ void kvtOlmoDownload::Begin(const std::string &clientFile, const std::string &cl
     m_Md5.Reset();
 }
 
-void kvtOlmoDownload::Fail(int error, const std::string &info) {
+void kvtOlmoDownload::Fail(kvtTransferError error, const std::string &info) {
     failed(error, info, true);
 }
 
@@ -79,11 +79,11 @@ void kvtOlmoDownload::discard_partial() {
         std::remove(m_strTemp.c_str());
 }
 
-void kvtOlmoDownload::failed(int error, const std::string &info, bool report) {
-    m_Progress.error = error;
+void kvtOlmoDownload::failed(kvtTransferError error, const std::string &info, bool report) {
+    m_Progress.error = static_cast<int>(error);
     m_Progress.info = info;
     if (report)
-        KVT_OLMO_REPORT(error, info, kFile, KVT_DOWNLOAD_SITE);
+        KVT_OLMO_REPORT(m_Progress.error, info, kFile, KVT_DOWNLOAD_SITE);
     discard_partial();
 }
 
@@ -131,7 +131,7 @@ bool kvtOlmoDownload::on_length(uint32_t length) {
     close_file();
     m_iFile = ::open(m_strTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (m_iFile < 0) {
-        failed(2, "Can not write db in " + m_Progress.clientFile + system_error(), true);
+        failed(kvtTransferError::Failed, "Can not write db in " + m_Progress.clientFile + system_error(), true);
         return false;
     }
     m_Progress.serverBytes = length;
@@ -144,13 +144,13 @@ bool kvtOlmoDownload::on_length(uint32_t length) {
 bool kvtOlmoDownload::on_block(const kvtIOlmoFrame *frame) {
     const uint32_t length = frame->GetBufferLength() - kvtOlmoHeaderSize;
     if (m_iFile < 0) {
-        failed(2, "Data came before the length of the file", true);
+        failed(kvtTransferError::Failed, "Data came before the length of the file", true);
         return false;
     }
     // Never more than announced: the counters stay within 32 bits and the file
     // within what the server said it would send.
     if (length > m_Progress.serverBytes - m_Progress.receivedBytes) {
-        failed(2,
+        failed(kvtTransferError::Failed,
                "The server sent more than the " + std::to_string(m_Progress.serverBytes) +
                    " bytes it announced",
                true);
@@ -161,7 +161,7 @@ bool kvtOlmoDownload::on_block(const kvtIOlmoFrame *frame) {
     // The digest thread takes its copy first, so hashing this block overlaps with writing it.
     m_Md5.Update(frame->GetAsData(), length);
     if (!write_all(m_iFile, frame->GetAsData(), length)) {
-        failed(2, "Can not write all data in " + m_strTemp + system_error(), true);
+        failed(kvtTransferError::Failed, "Can not write all data in " + m_strTemp + system_error(), true);
         return false;
     }
     // Start writing this block to the disk now, so the sync at the end finds little left
@@ -188,17 +188,17 @@ bool kvtOlmoDownload::commit_file() {
         why = system_error();
     }
     if (!ok)
-        failed(2, "Can not write all data in " + m_strTemp + why, true);
+        failed(kvtTransferError::Failed, "Can not write all data in " + m_strTemp + why, true);
     return ok;
 }
 
 void kvtOlmoDownload::verify_and_commit() {
     if (m_iFile < 0) { // no length came: nothing was written
-        failed(1, kMd5Mismatch, false);
+        failed(kvtTransferError::DigestMismatch, kMd5Mismatch, false);
         return;
     }
     if (m_Progress.receivedBytes != m_Progress.serverBytes) {
-        failed(2,
+        failed(kvtTransferError::Failed,
                "Download ended after " + std::to_string(m_Progress.receivedBytes) + " of " +
                    std::to_string(m_Progress.serverBytes) + " bytes",
                true);
@@ -210,11 +210,11 @@ void kvtOlmoDownload::verify_and_commit() {
     // pass over the file.
     const std::string md5 = m_Md5.Final();
     if (md5.empty() || md5 != m_Progress.serverMd5) {
-        failed(1, kMd5Mismatch, false);
+        failed(kvtTransferError::DigestMismatch, kMd5Mismatch, false);
         return;
     }
     if (std::rename(m_strTemp.c_str(), m_Progress.clientFile.c_str()) != 0) {
-        failed(2, "Can not write db in " + m_Progress.clientFile + system_error(), true);
+        failed(kvtTransferError::Failed, "Can not write db in " + m_Progress.clientFile + system_error(), true);
         return;
     }
     m_Progress.clientMd5 = m_Progress.serverMd5;
@@ -226,18 +226,18 @@ void kvtOlmoDownload::on_end(unsigned char value) {
         verify_and_commit();
         return;
     case kvtOlmoDownloadEndSynced:
-        m_Progress.error = 0;
+        m_Progress.error = static_cast<int>(kvtTransferError::None);
         m_Progress.info = "Database is synced, no need to update it";
         discard_partial();
         return;
     case kvtOlmoDownloadEndNoResources:
-        failed(2, "No resources available in the server to send configuration file", true);
+        failed(kvtTransferError::Failed, "No resources available in the server to send configuration file", true);
         return;
     case kvtOlmoDownloadEndReadError:
-        failed(3, "Error reading the server configuration file", true);
+        failed(kvtTransferError::ServerReadError, "Error reading the server configuration file", true);
         return;
     case kvtOlmoDownloadEndShutdown:
-        failed(4, "Can not finish download because server is shutdown", true);
+        failed(kvtTransferError::ServerShutdown, "Can not finish download because server is shutdown", true);
         return;
     default:
         discard_partial();
@@ -261,7 +261,7 @@ kvtUploadProgress kvtOlmoUpload::Prepare(const std::string &clientFile, unsigned
     if (prepared.clientBytes == 0 || prepared.clientMd5.empty()) {
         // Nothing to append would ever end the exchange: refuse it here.
         prepared.active = false;
-        prepared.error = kvtErrorFailed;
+        prepared.error = static_cast<int>(kvtTransferError::Failed);
         prepared.info = prepared.clientBytes == 0 ? "Configuration file is empty" : "Can not read file";
     }
     return prepared;
@@ -289,7 +289,7 @@ bool kvtOlmoUpload::parse(const kvtIOlmoFrame *frame, Answer *answer) {
         const std::string message = "Can not load setting data from " + text;
         KVT_OLMO_REPORT(kvtErrorFailed, message, kFile, KVT_UPLOAD_SITE);
         // An answer that cannot be read ends the upload as a failure, never as "same".
-        m_Progress.error = kvtErrorFailed;
+        m_Progress.error = static_cast<int>(kvtTransferError::Failed);
         m_Progress.info = message;
         return false;
     }
@@ -339,7 +339,7 @@ bool kvtOlmoUpload::on_file_deleted(const kvtIOlmoFrame *frame) {
         return true;
     if (answer.file != m_Progress.serverFile) {
         KVT_OLMO_REPORT(m_Progress.error, m_Progress.info, kFile, KVT_UPLOAD_SITE);
-        m_Progress.error = 2;
+        m_Progress.error = static_cast<int>(kvtTransferError::Failed);
         m_Progress.info = "Can not free temporary server resources file";
         return true;
     }
@@ -353,7 +353,7 @@ bool kvtOlmoUpload::on_db_md5(const kvtIOlmoFrame *frame) {
     m_Progress.serverMd5 = kvtOlmoLowerMd5(frame->GetAsString());
     if (m_Progress.serverMd5 == m_Progress.clientMd5) {
         m_Progress.info += "Same, upload not necessary";
-        m_Progress.error = 0;
+        m_Progress.error = static_cast<int>(kvtTransferError::None);
         return true;
     }
     m_Progress.info += "Upload configuration";
@@ -364,7 +364,7 @@ bool kvtOlmoUpload::on_db_max_size(const kvtIOlmoFrame *frame) {
     m_Progress.info = "Save Server Max Db Size";
     m_Progress.serverMaximum = frame->GetAsULong();
     if (m_Progress.serverMaximum < m_Progress.clientBytes)
-        return refuse(2, "Configuration file is too big");
+        return refuse(kvtTransferError::Failed, "Configuration file is too big");
     if (m_Progress.sentBytes < m_Progress.clientBytes)
         append_next();
     return false;
@@ -383,7 +383,7 @@ bool kvtOlmoUpload::on_appended(const kvtIOlmoFrame *frame, bool *changed) {
         return false;
     // The server can only have written what was sent in the one block outstanding.
     if (answer.wrote < 0 || static_cast<uint32_t>(answer.wrote) > m_uInFlight) {
-        return refuse(2, "The server confirmed " + std::to_string(answer.wrote) + " bytes of a block of " +
+        return refuse(kvtTransferError::Failed, "The server confirmed " + std::to_string(answer.wrote) + " bytes of a block of " +
                              std::to_string(m_uInFlight));
     }
     m_uInFlight = 0;
@@ -404,7 +404,7 @@ bool kvtOlmoUpload::on_appended(const kvtIOlmoFrame *frame, bool *changed) {
 bool kvtOlmoUpload::on_file_md5(const kvtIOlmoFrame *frame) {
     m_Progress.serverMd5 = kvtOlmoLowerMd5(frame->GetAsString());
     if (m_Progress.serverMd5 != m_Progress.clientMd5)
-        return refuse(2, "MD5 do not match!");
+        return refuse(kvtTransferError::Failed, "MD5 do not match!");
     m_Commands.QueryDbChange(m_Progress.serverMd5, m_Progress.serverFile);
     return false;
 }
@@ -418,7 +418,7 @@ bool kvtOlmoUpload::on_db_change(const kvtIOlmoFrame *frame) {
         m_Progress.error = answer.err;
         m_Progress.info = answer.info;
         if (answer.md5 != m_Progress.clientMd5) {
-            m_Progress.error = 2;
+            m_Progress.error = static_cast<int>(kvtTransferError::Failed);
             m_Progress.info = "MD5 of new DB differ from source client file";
         }
     }

@@ -10,13 +10,8 @@
 
 namespace kvt {
 
-// Error values of a transfer's progress record besides those of the steps (1 digest
-// mismatch, 2 local write or server refusal, 3 and 4 the server's end values, or the
-// server's own "err" of an upload step). Each ends the transfer with an end record.
-enum kvtTransferError : int {
-    kvtTransferTimedOut = 100,   // no answer for the transfer time-out; the channel is rebuilt
-    kvtTransferInterrupted = 101 // Stop, or the connection closed while it ran
-};
+// The error of a progress record is a kvtTransferError (kvt_olmocodes.h), or the server's own
+// "err" of an upload step passed on unchanged; never a byte count.
 
 // Progress of a configuration download.
 struct kvtDownloadProgress {
@@ -89,7 +84,7 @@ public:
     // One monitor frame; true when the download ended. *changed: the record moved.
     bool Step(const kvtIOlmoFrame *frame, bool *changed);
     // Ends it from outside (stop, time-out): the partial file goes.
-    void Fail(int error, const std::string &info);
+    void Fail(kvtTransferError error, const std::string &info);
 
 private:
     void on_data_frame(const kvtIOlmoFrame *frame, bool *ended);
@@ -98,7 +93,7 @@ private:
     void on_end(unsigned char value);
     void verify_and_commit();
     bool commit_file();
-    void failed(int error, const std::string &info, bool report);
+    void failed(kvtTransferError error, const std::string &info, bool report);
     void discard_partial();
     void close_file();
 
@@ -139,7 +134,9 @@ private:
     bool on_appended(const kvtIOlmoFrame *frame, bool *changed);
     bool on_file_md5(const kvtIOlmoFrame *frame);
     bool on_db_change(const kvtIOlmoFrame *frame);
+    // error: a kvtTransferError, or the server's own err number.
     bool refuse(int error, const std::string &info);
+    bool refuse(kvtTransferError error, const std::string &info) { return refuse(static_cast<int>(error), info); }
 
     kvtIVyxCommands &m_Commands;
     kvtUploadProgress m_Progress;

@@ -68,6 +68,12 @@ bool resolveIPv4(const std::string& host, struct in_addr* address)
     return true;
 }
 
+// A failure already reported under its number.
+kvtSocketResult failed(int)
+{
+    return kvtSocketResult::Error;
+}
+
 bool isTimeOut(int error)
 {
     return error == EAGAIN || error == EWOULDBLOCK || error == ETIMEDOUT;
@@ -216,7 +222,7 @@ int kvtOsTcpSocket::SetNonBlocking(bool on)
     return 0;
 }
 
-int kvtOsTcpSocket::OpenAsyncBegin(const std::string& address, uint16_t port)
+kvtSocketResult kvtOsTcpSocket::OpenAsyncBegin(const std::string& address, uint16_t port)
 {
     const char* const function = "kvt::kvtOsTcpSocket::OpenAsyncBegin";
     uint32_t flags;
@@ -227,10 +233,10 @@ int kvtOsTcpSocket::OpenAsyncBegin(const std::string& address, uint16_t port)
     if ((flags & FlagConnected) || flags == 0 || (flags & FlagConnecting)) {
         int result = Reset();
         if (result != 0)
-            return report(kvtErrorNetwork, "Can not reset socket", function, __LINE__);
+            return failed(report(kvtErrorNetwork, "Can not reset socket", function, __LINE__));
     }
     if (SetNonBlocking(true) != 0)
-        return report(kvtErrorFailed, "Can not set non blocking socket", function, __LINE__);
+        return failed(report(kvtErrorFailed, "Can not set non blocking socket", function, __LINE__));
 
     std::string host = address;
     size_t colon = address.find(':');
@@ -240,7 +246,7 @@ int kvtOsTcpSocket::OpenAsyncBegin(const std::string& address, uint16_t port)
         portText = portText.substr(0, portText.find(':'));
         long value = strtol(portText.c_str(), nullptr, 10);
         if (value < 0 || value > 65535)
-            return report(kvtErrorNetwork, "Invalid port " + portText, function, __LINE__);
+            return failed(report(kvtErrorNetwork, "Invalid port " + portText, function, __LINE__));
         port = static_cast<uint16_t>(value);
     }
 
@@ -249,21 +255,21 @@ int kvtOsTcpSocket::OpenAsyncBegin(const std::string& address, uint16_t port)
     target.sin_family = AF_INET;
     target.sin_port = htons(port);
     if (!resolveIPv4(host, &target.sin_addr))
-        return report(kvtErrorNetwork, "gethostbyname failed", function, __LINE__);
+        return failed(report(kvtErrorNetwork, "gethostbyname failed", function, __LINE__));
 
     Lease fd(this);
     if (!fd)
-        return report(kvtErrorNetwork, "Invalid socket", function, __LINE__);
+        return failed(report(kvtErrorNetwork, "Invalid socket", function, __LINE__));
     if (::connect(fd.Fd(), reinterpret_cast<struct sockaddr*>(&target), sizeof(target)) == 0)
-        return 0;
+        return kvtSocketResult::Ok;
     int error = errno;
     {
         std::lock_guard<std::mutex> guard(m_Lock);
         m_uFlags |= FlagConnecting;
     }
     if (error == EINPROGRESS || error == EWOULDBLOCK || error == EAGAIN)
-        return kvtSocketPending;
-    return report(kvtErrorNetwork, withError("Can not connect socket", error), function, __LINE__);
+        return kvtSocketResult::Pending;
+    return failed(report(kvtErrorNetwork, withError("Can not connect socket", error), function, __LINE__));
 }
 
 bool kvtOsTcpSocket::IsConnectPending(unsigned ms)
@@ -300,7 +306,7 @@ int kvtOsTcpSocket::OpenAsyncEnd()
         int error = errno;
         if (!isTimeOut(error)) {
             report(kvtErrorNetwork, withError("recv error", error), "kvt::kvtOsTcpSocket::OpenAsyncEnd", __LINE__);
-            return kvtSocketError;
+            return static_cast<int>(kvtSocketResult::Error);
         }
         // Nothing to read also while the connect is still under way: only a known peer means connected.
         struct sockaddr_in peer;
@@ -330,24 +336,24 @@ void kvtOsTcpSocket::reportNotConnected(const char* function, int line)
     report(closedHere() ? kvtInfo : kvtErrorNetwork, "Socket is close.", function, line);
 }
 
-int kvtOsTcpSocket::closeAfterPeerClosed(const char* function)
+kvtSocketResult kvtOsTcpSocket::closeAfterPeerClosed(const char* function)
 {
     if (Close() != 0)
         report(kvtErrorNetwork, "Can not close socket", function, __LINE__);
-    return kvtSocketClosed;
+    return kvtSocketResult::Closed;
 }
 
-int kvtOsTcpSocket::Send(const kvtByte* data, int length)
+kvtSocketResult kvtOsTcpSocket::Send(const kvtByte* data, int length)
 {
     const char* const function = "kvt::kvtOsTcpSocket::Send";
     Lease fd(this, true);
     if (!fd) {
         reportNotConnected(function, __LINE__);
-        return kvtSocketError;
+        return kvtSocketResult::Error;
     }
     if (length < 0 || (data == nullptr && length > 0)) {
         report(kvtErrorInvalidArgument, "pData == 0 or length < 0", function, __LINE__);
-        return kvtSocketError;
+        return kvtSocketResult::Error;
     }
     int done = 0;
     while (done < length) {
@@ -364,15 +370,15 @@ int kvtOsTcpSocket::Send(const kvtByte* data, int length)
         if (error == EINTR)
             continue;
         if (isTimeOut(error))
-            return kvtSocketTimeOut;
+            return kvtSocketResult::TimeOut;
         // A send that our own Close cut short (it shuts the connection down under it) is no failure.
         report(closedHere() ? kvtInfo : kvtErrorNetwork, withError("send error", error), function, __LINE__);
-        return kvtSocketError;
+        return kvtSocketResult::Error;
     }
-    return length;
+    return kvtSocketResult::Ok;
 }
 
-int kvtOsTcpSocket::Receive(kvtByte* buffer, int length, int* received)
+kvtSocketResult kvtOsTcpSocket::Receive(kvtByte* buffer, int length, int* received)
 {
     const char* const function = "kvt::kvtOsTcpSocket::Receive";
     if (received != nullptr)
@@ -380,11 +386,11 @@ int kvtOsTcpSocket::Receive(kvtByte* buffer, int length, int* received)
     Lease fd(this, true);
     if (!fd) {
         reportNotConnected(function, __LINE__);
-        return kvtSocketError;
+        return kvtSocketResult::Error;
     }
     if (length < 0 || (buffer == nullptr && length > 0)) {
         report(kvtErrorInvalidArgument, "o_pBuffer == 0 or length < 0", function, __LINE__);
-        return kvtSocketError;
+        return kvtSocketResult::Error;
     }
     int done = 0;
     while (done < length) {
@@ -403,11 +409,11 @@ int kvtOsTcpSocket::Receive(kvtByte* buffer, int length, int* received)
         if (error == EINTR)
             continue;
         if (isTimeOut(error))
-            return kvtSocketTimeOut;
+            return kvtSocketResult::TimeOut;
         report(closedHere() ? kvtInfo : kvtErrorNetwork, withError("recv error", error), function, __LINE__);
-        return kvtSocketError;
+        return kvtSocketResult::Error;
     }
-    return length;
+    return kvtSocketResult::Ok;
 }
 
 bool kvtOsTcpSocket::waitReady(short events, unsigned ms, const char* function)

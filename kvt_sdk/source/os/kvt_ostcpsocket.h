@@ -34,9 +34,11 @@ public:
     virtual uint32_t GetSendTimeOut() = 0;
     virtual bool IsReadyToReceive(unsigned ms) = 0;
     virtual int FlushReceive(unsigned ms, int* count = nullptr) = 0;
-    virtual int Receive(kvtByte* buffer, int length, int* received = nullptr) = 0;
+    // Ok once every byte moved; *received counts the bytes taken also when it fails.
+    virtual kvtSocketResult Receive(kvtByte* buffer, int length, int* received = nullptr) = 0;
     virtual bool IsReadyToSend(unsigned ms) = 0;
-    virtual int Send(const kvtByte* data, int length) = 0;
+    // Ok once every byte went out.
+    virtual kvtSocketResult Send(const kvtByte* data, int length) = 0;
     virtual int Close() = 0;
 };
 
@@ -70,13 +72,14 @@ public:
     uint32_t GetSendTimeOut() override;
     bool IsReadyToReceive(unsigned ms) override;
     int FlushReceive(unsigned ms, int* count = nullptr) override;
-    int Receive(kvtByte* buffer, int length, int* received = nullptr) override;
+    kvtSocketResult Receive(kvtByte* buffer, int length, int* received = nullptr) override;
     bool IsReadyToSend(unsigned ms) override;
-    int Send(const kvtByte* data, int length) override;
+    kvtSocketResult Send(const kvtByte* data, int length) override;
     int Close() override;
 
     // Address: dotted IPv4 address or host name, optionally "host:port" (that port wins).
-    int OpenAsyncBegin(const std::string& address, uint16_t port);
+    // Ok when connected at once, Pending while the connect goes on, Error (reported) otherwise.
+    kvtSocketResult OpenAsyncBegin(const std::string& address, uint16_t port);
     int OpenAsyncEnd();
     bool IsConnectPending(unsigned ms);
     int Reset();
@@ -130,7 +133,7 @@ private:
     bool setTimeOut(int option, uint32_t ms, const char* function);
     uint32_t getTimeOut(int option, const char* function);
     std::string addressText(bool peer, const char* function);
-    int closeAfterPeerClosed(const char* function);
+    kvtSocketResult closeAfterPeerClosed(const char* function);
     // "Socket is close." for a call without a connection: a note when this side closed the
     // socket (an orderly stop races its own reader or sender), an error otherwise.
     void reportNotConnected(const char* function, int line);

@@ -22,9 +22,9 @@ kvtOsTcpSocketConnector::~kvtOsTcpSocketConnector()
     Stop();
 }
 
-void kvtOsTcpSocketConnector::OnTcpSocketConnector(int state)
+void kvtOsTcpSocketConnector::OnTcpSocketConnector(kvtSocketState state)
 {
-    kvtLogPrintf(kvtLogLevel::Debug, "kvtOsTcpSocketConnector::OnTcpSocketConnector(%i)\n", state);
+    kvtLogPrintf(kvtLogLevel::Debug, "kvtOsTcpSocketConnector::OnTcpSocketConnector(%i)\n", static_cast<int>(state));
     fflush(stdout);
 }
 
@@ -127,8 +127,8 @@ bool kvtOsTcpSocketConnector::attempt(kvtIOsThread* thread)
                                 "kvt::kvtOsTcpSocketConnector::thread", __LINE__));
     const unsigned limit = EffectiveTimeOut(timeOut);
 
-    int result = m_pSo->OpenAsyncBegin(address, port);
-    if (result != kvtSocketPending) {
+    const kvtSocketResult result = m_pSo->OpenAsyncBegin(address, port);
+    if (result != kvtSocketResult::Pending) {
         if (thread->IsStopRequested()) {
             m_pSo->OpenAsyncEnd();
             return true;
@@ -148,10 +148,10 @@ bool kvtOsTcpSocketConnector::attempt(kvtIOsThread* thread)
 
     m_pSo->OpenAsyncEnd();
     if (m_pSo->IsConnected()) {
-        OnTcpSocketConnector(kvtSocketStateConnected);
+        OnTcpSocketConnector(kvtSocketState::Connected);
         return true;
     }
-    OnTcpSocketConnector(kvtSocketStateUnreachable);
+    OnTcpSocketConnector(kvtSocketState::Unreachable);
     return !thread->SleepUnlessStopped(kvtConnectorRetryPauseMs) || thread->IsStopRequested();
 }
 

@@ -17,13 +17,6 @@ const unsigned kvtConnectorDefaultTimeOutMs = 10000; // connect time-out when no
 const unsigned kvtConnectorMinTimeOutMs = 1000;      // smaller connect time-outs are raised to this
 const unsigned kvtConnectorStackSize = 0x40000;
 
-// Socket states delivered to OnTcpSocketConnector.
-enum kvtSocketState : int {
-    kvtSocketStateConnected = 0,
-    kvtSocketStateUnreachable = 1,
-    kvtSocketStateClosed = 2
-};
-
 // Connects a socket on a thread of its own and retries until connected or stopped.
 // A derived class must call Stop in its own destructor, before its part of the
 // object is gone, because OnTcpSocketConnector runs on the reconnect thread.
@@ -34,8 +27,8 @@ public:
     kvtOsTcpSocketConnector(const kvtOsTcpSocketConnector&) = delete;
     kvtOsTcpSocketConnector& operator=(const kvtOsTcpSocketConnector&) = delete;
 
-    // Outcome of one attempt: 0 connected, 1 failed (another follows). Runs on the reconnect thread.
-    virtual void OnTcpSocketConnector(int state);
+    // Outcome of one attempt: Connected, or Unreachable (another follows). Runs on the reconnect thread.
+    virtual void OnTcpSocketConnector(kvtSocketState state);
 
     int Start();
     int Stop();

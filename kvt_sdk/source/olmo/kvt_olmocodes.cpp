@@ -1,0 +1,69 @@
+#include "kvt_olmocodes.h"
+
+namespace kvt {
+
+std::string to_string(kvtOlmoConnectionState state) {
+    switch (state) {
+    case kvtOlmoConnectionState::Ok:
+        return "ConnectionState_Ok";
+    case kvtOlmoConnectionState::MaxClients:
+        return "Max client reached";
+    case kvtOlmoConnectionState::AuthFailed:
+        return "Authentication failed";
+    case kvtOlmoConnectionState::Connecting:
+        return "Connecting";
+    case kvtOlmoConnectionState::SocketError:
+        return "Socket error";
+    case kvtOlmoConnectionState::TimeOut:
+        return "Timeout";
+    case kvtOlmoConnectionState::TooSlow:
+        return "Too slow";
+    case kvtOlmoConnectionState::InvalidData:
+        return "Invalid data";
+    case kvtOlmoConnectionState::ClosedByHost:
+        return "Closed from host";
+    case kvtOlmoConnectionState::ClosedByClient:
+        return "Closed by client";
+    }
+    return std::string();
+}
+
+std::string to_string(kvtOlmoReadResult result) {
+    switch (result) {
+    case kvtOlmoReadResult::Ok:
+        return "ok";
+    case kvtOlmoReadResult::SocketError:
+        return "socket error";
+    case kvtOlmoReadResult::TimeOut:
+        return "time-out";
+    case kvtOlmoReadResult::Closed:
+        return "closed by the peer";
+    case kvtOlmoReadResult::TooLarge:
+        return "frame too large";
+    case kvtOlmoReadResult::BadChecksum:
+        return "header checksum wrong";
+    }
+    return "read result " + std::to_string(static_cast<int>(result));
+}
+
+std::string to_string(kvtTransferError error) {
+    switch (error) {
+    case kvtTransferError::None:
+        return "none";
+    case kvtTransferError::DigestMismatch:
+        return "digest mismatch";
+    case kvtTransferError::Failed:
+        return "failed";
+    case kvtTransferError::ServerReadError:
+        return "server read error";
+    case kvtTransferError::ServerShutdown:
+        return "server shut down";
+    case kvtTransferError::TimedOut:
+        return "timed out";
+    case kvtTransferError::Interrupted:
+        return "interrupted";
+    }
+    return "server error " + std::to_string(static_cast<int>(error));
+}
+
+} // namespace kvt
