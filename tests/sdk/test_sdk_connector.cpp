@@ -162,6 +162,26 @@ TEST(kvtOsTcpSocketConnectorTest, RefusedPortGivesOneFailurePerAttemptWithPauses
     EXPECT_FALSE(socket.IsConnected());
 }
 
+// A host that never resolves fails every attempt the same way: the outage is reported once, at
+// its first attempt, and the retries only as notes.
+TEST(kvtOsTcpSocketConnectorTest, AnOutageIsReportedOnceNotPerAttempt)
+{
+    ReportRecorder reports;
+    kvtOsTcpSocket socket;
+    RecordingConnector connector(&socket);
+    connector.SetConnection("nosuch.invalid", 18000, 0);
+    ASSERT_EQ(connector.Start(), 0);
+    ASSERT_TRUE(WaitUntil([&] { return connector.Count() >= 4; }, 30000));
+    connector.Stop();
+    // The first attempt's failures ("gethostbyname failed", then the end of the attempt), none after.
+    size_t failures = 0;
+    for (const ReportRecorder::Record& r : reports.All())
+        failures += r.number >= kvtWarning ? 1 : 0;
+    EXPECT_GE(failures, 1u);
+    EXPECT_LE(failures, 2u) << reports.Last();
+    EXPECT_EQ(reports.CountContaining("gethostbyname failed"), connector.Count());
+}
+
 TEST(kvtOsTcpSocketConnectorTest, StopDuringPendingAttemptReturnsWithinAboutASecond)
 {
     SilentServer silent;

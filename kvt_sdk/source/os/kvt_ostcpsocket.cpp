@@ -255,7 +255,7 @@ kvtSocketResult kvtOsTcpSocket::OpenAsyncBegin(const std::string& address, uint1
     target.sin_family = AF_INET;
     target.sin_port = htons(port);
     if (!resolveIPv4(host, &target.sin_addr))
-        return failed(report(kvtErrorNetwork, "gethostbyname failed", function, __LINE__));
+        return failed(report(m_bQuietConnect.load() ? kvtInfo : kvtErrorNetwork, "gethostbyname failed", function, __LINE__));
 
     Lease fd(this);
     if (!fd)
@@ -269,7 +269,8 @@ kvtSocketResult kvtOsTcpSocket::OpenAsyncBegin(const std::string& address, uint1
     }
     if (error == EINPROGRESS || error == EWOULDBLOCK || error == EAGAIN)
         return kvtSocketResult::Pending;
-    return failed(report(kvtErrorNetwork, withError("Can not connect socket", error), function, __LINE__));
+    return failed(report(m_bQuietConnect.load() ? kvtInfo : kvtErrorNetwork, withError("Can not connect socket", error),
+                         function, __LINE__));
 }
 
 bool kvtOsTcpSocket::IsConnectPending(unsigned ms)
@@ -305,7 +306,8 @@ int kvtOsTcpSocket::OpenAsyncEnd()
     if (peeked < 0) {
         int error = errno;
         if (!isTimeOut(error)) {
-            report(kvtErrorNetwork, withError("recv error", error), "kvt::kvtOsTcpSocket::OpenAsyncEnd", __LINE__);
+            report(m_bQuietConnect.load() ? kvtInfo : kvtErrorNetwork, withError("recv error", error),
+                   "kvt::kvtOsTcpSocket::OpenAsyncEnd", __LINE__);
             return static_cast<int>(kvtSocketResult::Error);
         }
         // Nothing to read also while the connect is still under way: only a known peer means connected.

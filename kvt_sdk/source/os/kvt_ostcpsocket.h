@@ -2,6 +2,7 @@
 #define KVT_OSTCPSOCKET_H
 
 #include <cstdint>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -85,6 +86,10 @@ public:
     int Reset();
     int SetNonBlocking(bool on);
 
+    // While set, a connect that fails (no such host, refused, reset) is reported as a note: the
+    // reconnect loop sets it after its first failure, so an outage is reported once, not per attempt.
+    void SetConnectFailuresQuiet(bool quiet) { m_bQuietConnect.store(quiet); }
+
     // Bytes that a Receive could take at once without blocking; -1 without a
     // connected socket. Never blocks and reports nothing.
     int GetReceiveAvailable();
@@ -145,6 +150,7 @@ private:
     uint32_t m_uConnectionStart;
     int32_t m_iType;
     bool m_bClosedHere = false;  // Close ended a connection (or an attempt); cleared by Reset
+    std::atomic<bool> m_bQuietConnect{false};
 };
 
 }  // namespace kvt

@@ -103,8 +103,11 @@ void kvtOsTcpSocketConnector::thread(kvtIOsThread* thread, void* userData)
 void kvtOsTcpSocketConnector::run(kvtIOsThread* thread)
 {
     if (!thread->IsStopRequested()) {
-        while (!attempt(thread)) {
-        }
+        // The first failure of an outage is reported as such; the retries after it only as notes.
+        m_pSo->SetConnectFailuresQuiet(false);
+        while (!attempt(thread))
+            m_pSo->SetConnectFailuresQuiet(true);
+        m_pSo->SetConnectFailuresQuiet(false);
     }
     kvtErrorReport(kvtError(kvtInfo, "Exit kvtOsTcpSocketConnector::thread", kSourceFile,
                             "kvt::kvtOsTcpSocketConnector::thread", __LINE__));
