@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -347,23 +348,48 @@ TEST_F(OlmoTransfer, StalledDownloadEndsWithTimeOutAndTheConnectionIsRebuilt) {
   ASSERT_TRUE(WaitFor([&] { return events.reads >= 1; }));
 }
 
+namespace {
+// The numbers of the transfer failures' reports, while a test listens.
+std::mutex g_transferReportLock;
+std::vector<int> g_transferReports;
+void recordTransferReport(const kvtError& error) {
+  if (error.GetText().find("(transfer error ") == std::string::npos) return;
+  std::lock_guard<std::mutex> lock(g_transferReportLock);
+  g_transferReports.push_back(error.GetNumber());
+}
+std::vector<int> transferReports() {
+  std::lock_guard<std::mutex> lock(g_transferReportLock);
+  return g_transferReports;
+}
+}  // namespace
+
+// A stop asked for here ends the transfer with a note in the log; a lost connection with an error.
 TEST_F(OlmoTransfer, StopOrDisconnectDuringATransferEndsItWithAnError) {
   struct Case {
     const char* name;
     bool upload;
     std::function<void()> interrupt;
     bool keepsConnection;
+    int reportNumber;
   };
   const std::vector<Case> cases = {
-      {"download, stop", false, [&] { client.Stop(); }, false},
-      {"download, server closes", false, [&] { server.CloseMonitor(); }, false},
-      {"upload, stop", true, [&] { client.Stop(); }, false},
-      {"upload, server closes", true, [&] { server.CloseMonitor(); }, false},
-      {"download, transfer stopped", false, [&] { client.StopTransfers(); }, true},
-      {"upload, transfer stopped", true, [&] { client.StopTransfers(); }, true},
+      {"download, stop", false, [&] { client.Stop(); }, false, kvtInfo},
+      {"download, server closes", false, [&] { server.CloseMonitor(); }, false, kvtErrorFailed},
+      {"upload, stop", true, [&] { client.Stop(); }, false, kvtInfo},
+      {"upload, server closes", true, [&] { server.CloseMonitor(); }, false, kvtErrorFailed},
+      {"download, transfer stopped", false, [&] { client.StopTransfers(); }, true, kvtInfo},
+      {"upload, transfer stopped", true, [&] { client.StopTransfers(); }, true, kvtInfo},
   };
+  const uint32_t savedOutputs = kvtErrorOutputs;
+  const kvtErrorCallbackFunction savedCallback = kvtErrorCallback;
+  kvtErrorCallback = &recordTransferReport;
+  kvtErrorOutputs = kvtErrorOutputCallback;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    {
+      std::lock_guard<std::mutex> lock(g_transferReportLock);
+      g_transferReports.clear();
+    }
     if (!client.IsReady()) {
       ASSERT_EQ(client.Start("127.0.0.1", server.Port(), "admin", "secret"), 0);
       ASSERT_TRUE(WaitFor([&] { return client.IsReady(); }));
@@ -393,7 +419,10 @@ TEST_F(OlmoTransfer, StopOrDisconnectDuringATransferEndsItWithAnError) {
     if (c.keepsConnection) {
       EXPECT_TRUE(client.IsReady());
     }
+    EXPECT_EQ(transferReports(), std::vector<int>{c.reportNumber});
   }
+  kvtErrorOutputs = savedOutputs;
+  kvtErrorCallback = savedCallback;
 }
 
 TEST_F(OlmoTransfer, UploadNeverCountsMoreThanWasSent) {

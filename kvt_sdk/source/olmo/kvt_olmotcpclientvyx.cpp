@@ -81,7 +81,7 @@ int kvtOlmoTcpClientVyx::Stop() {
   return r;
 }
 
-void kvtOlmoTcpClientVyx::StopTransfers() { end_transfers(kvtTransferError::Interrupted, "stopped by the user"); }
+void kvtOlmoTcpClientVyx::StopTransfers() { end_transfers(kvtTransferError::Interrupted, "stopped by the user", true); }
 
 int kvtOlmoTcpClientVyx::start() {
   const uint16_t port = static_cast<uint16_t>(m_iPort);
@@ -101,7 +101,7 @@ int kvtOlmoTcpClientVyx::stop(kvtOlmoConnectionState closeState) {
   if (r != 0) KVT_OLMO_REPORT(kvtErrorFailed, "Can not stop monitor socket", kFile, "kvt::kvtOlmoTcpClientVyx::stop");
   // No frame reaches the steps any more: a transfer still running ends here, with a record.
   if (closeState == kvtOlmoConnectionState::ClosedByClient) {
-    end_transfers(kvtTransferError::Interrupted, "stopped before it ended");
+    end_transfers(kvtTransferError::Interrupted, "stopped before it ended", true);
   } else {
     end_transfers(kvtTransferError::Interrupted, "the connection closed before it ended");
   }
@@ -114,7 +114,7 @@ int kvtOlmoTcpClientVyx::stop(kvtOlmoConnectionState closeState) {
   return r;
 }
 
-void kvtOlmoTcpClientVyx::end_transfers(kvtTransferError error, const std::string& why) {
+void kvtOlmoTcpClientVyx::end_transfers(kvtTransferError error, const std::string& why, bool asked) {
   kvtDownloadProgress download;
   kvtUploadProgress upload;
   bool downloadEnded = false, uploadEnded = false;
@@ -122,7 +122,7 @@ void kvtOlmoTcpClientVyx::end_transfers(kvtTransferError error, const std::strin
     std::lock_guard<std::mutex> lock(m_TransferLock);
     kvtDownloadProgress& d = m_Download.Progress();
     if (d.active) {
-      m_Download.Fail(error, "Download " + why);
+      m_Download.Fail(error, "Download " + why, asked);
       d.active = false;
       download = d;
       downloadEnded = true;
@@ -132,7 +132,7 @@ void kvtOlmoTcpClientVyx::end_transfers(kvtTransferError error, const std::strin
       u.active = false;
       u.error = static_cast<int>(error);
       u.info = "Upload " + why;
-      KVT_OLMO_REPORT(u.error, u.info, kFile, KVT_SITE_STOP);
+      kvtOlmoReportTransfer(u.error, u.info, KVT_SITE_STOP, asked);
       upload = u;
       uploadEnded = true;
     }

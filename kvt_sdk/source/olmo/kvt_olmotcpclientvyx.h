@@ -146,7 +146,8 @@ class kvtOlmoTcpClientVyx : public kvtIVyxCommands {
   void beat(int timeOut, uint32_t last);
   void rebuild(kvtOlmoConnectionState closeState);
   void watch_transfers();
-  void end_transfers(kvtTransferError error, const std::string& why);
+  // asked: this side ended them (a stop), reported as notes only.
+  void end_transfers(kvtTransferError error, const std::string& why, bool asked = false);
   void deliver(const kvtDownloadProgress* download, const kvtUploadProgress* upload);
   void mark_lost(kvtOlmoConnectionState connectionState);
   int refuse_not_ready(const char* site);

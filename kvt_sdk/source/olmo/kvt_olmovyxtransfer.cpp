@@ -41,6 +41,13 @@ bool write_all(int fd, const uint8_t *bytes, size_t length) {
 }
 } // namespace
 
+void kvtOlmoReportTransfer(int error, const std::string &info, const char *site, bool asked) {
+    KVT_OLMO_REPORT(asked ? kvtInfo : kvtErrorFailed,
+                    info + " (transfer error " + std::to_string(error) + ": " +
+                        to_string(static_cast<kvtTransferError>(error)) + ")",
+                    kFile, site);
+}
+
 std::string kvtOlmoLowerMd5(std::string text) {
     for (char &c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -63,8 +70,8 @@ void kvtOlmoDownload::Begin(const std::string &clientFile, const std::string &cl
     m_Md5.Reset();
 }
 
-void kvtOlmoDownload::Fail(kvtTransferError error, const std::string &info) {
-    failed(error, info, true);
+void kvtOlmoDownload::Fail(kvtTransferError error, const std::string &info, bool asked) {
+    failed(error, info, true, asked);
 }
 
 void kvtOlmoDownload::close_file() {
@@ -79,11 +86,11 @@ void kvtOlmoDownload::discard_partial() {
         std::remove(m_strTemp.c_str());
 }
 
-void kvtOlmoDownload::failed(kvtTransferError error, const std::string &info, bool report) {
+void kvtOlmoDownload::failed(kvtTransferError error, const std::string &info, bool report, bool asked) {
     m_Progress.error = static_cast<int>(error);
     m_Progress.info = info;
     if (report)
-        KVT_OLMO_REPORT(m_Progress.error, info, kFile, KVT_DOWNLOAD_SITE);
+        kvtOlmoReportTransfer(m_Progress.error, info, KVT_DOWNLOAD_SITE, asked);
     discard_partial();
 }
 
@@ -305,7 +312,7 @@ bool kvtOlmoUpload::parse(const kvtIOlmoFrame *frame, Answer *answer) {
 bool kvtOlmoUpload::refuse(int error, const std::string &info) {
     m_Progress.error = error;
     m_Progress.info = info;
-    KVT_OLMO_REPORT(error, info, kFile, KVT_UPLOAD_SITE);
+    kvtOlmoReportTransfer(error, info, KVT_UPLOAD_SITE);
     return true;
 }
 

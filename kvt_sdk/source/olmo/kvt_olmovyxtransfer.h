@@ -83,8 +83,9 @@ public:
     void Begin(const std::string &clientFile, const std::string &clientMd5);
     // One monitor frame; true when the download ended. *changed: the record moved.
     bool Step(const kvtIOlmoFrame *frame, bool *changed);
-    // Ends it from outside (stop, time-out): the partial file goes.
-    void Fail(kvtTransferError error, const std::string &info);
+    // Ends it from outside (stop, time-out): the partial file goes. asked: this side stopped it,
+    // which is reported as a note only.
+    void Fail(kvtTransferError error, const std::string &info, bool asked = false);
 
 private:
     void on_data_frame(const kvtIOlmoFrame *frame, bool *ended);
@@ -93,7 +94,8 @@ private:
     void on_end(unsigned char value);
     void verify_and_commit();
     bool commit_file();
-    void failed(kvtTransferError error, const std::string &info, bool report);
+    // report: tell the log; asked: this side stopped it, so only as a note.
+    void failed(kvtTransferError error, const std::string &info, bool report, bool asked = false);
     void discard_partial();
     void close_file();
 
@@ -142,6 +144,10 @@ private:
     kvtUploadProgress m_Progress;
     uint32_t m_uInFlight = 0; // bytes of the append request still unanswered
 };
+
+// Reports a transfer's failure: under kvtErrorFailed (a note when this side asked for it), its
+// transfer error named in the text; transfer errors are no kvtError numbers.
+void kvtOlmoReportTransfer(int error, const std::string &info, const char *site, bool asked = false);
 
 // Lower-case copy of a digest text.
 std::string kvtOlmoLowerMd5(std::string text);
