@@ -11,12 +11,9 @@ using kvt::kvtSocketState;
 
 namespace {
 
-// A failed login: the server answered, but will not serve us.
 bool refusedLogin(const CtlEvent& e)
 {
-    const auto c = kvtOlmoConnectionState(e.connectionState);
-    return kvtSocketState(e.socketState) == kvtSocketState::Connected &&
-           (c == kvtOlmoConnectionState::MaxClients || c == kvtOlmoConnectionState::AuthFailed);
+    return kvt::kvtOlmoIsRefusedLogin(kvtSocketState(e.socketState), kvtOlmoConnectionState(e.connectionState));
 }
 
 } // namespace
@@ -127,9 +124,8 @@ CtlSession::Wait CtlSession::wait(CtlEvent& e, Deadline until)
             }
             break;
         case CtlEvent::Connection: {
-            const auto c = kvtOlmoConnectionState(e.connectionState);
-            bool failed = kvtSocketState(e.socketState) == kvtSocketState::Closed || refusedLogin(e) ||
-                          (c >= kvtOlmoConnectionState::SocketError && c <= kvtOlmoConnectionState::ClosedByHost);
+            const bool failed =
+                refusedLogin(e) || kvt::kvtOlmoIsLoss(kvtSocketState(e.socketState), kvtOlmoConnectionState(e.connectionState));
             if (!failed)
                 break;
             m_lost = (e.commandChannel ? "command channel: " : "monitor channel: ") +

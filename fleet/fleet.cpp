@@ -100,28 +100,35 @@ private:
 };
 
 std::string refusal(int connectionState) {
-    switch (connectionState) {
-    case 1:
+    using State = kvt::kvtOlmoConnectionState;
+    switch (State(connectionState)) {
+    case State::MaxClients:
         return "the server has reached its client limit";
-    case 2:
+    case State::AuthFailed:
         return "login refused: authentication failed";
-    case 4:
+    case State::SocketError:
         return "socket error";
-    case 5:
+    case State::TimeOut:
         return "time-out while sending";
-    case 6:
+    case State::TooSlow:
         return "connection too slow";
-    case 7:
+    case State::InvalidData:
         return "invalid data";
-    case 8:
+    case State::ClosedByHost:
         return "closed by the server";
+    default:
+        break;
     }
     return "connection state " + std::to_string(connectionState);
 }
 
+bool refusedLogin(const FleetClient::Event &e) {
+    return kvt::kvtOlmoIsRefusedLogin(kvt::kvtSocketState(e.socketState), kvt::kvtOlmoConnectionState(e.connectionState));
+}
+
 bool lostEvent(const FleetClient::Event &e) {
-    return e.socketState == 2 || (e.socketState == 0 && (e.connectionState == 1 || e.connectionState == 2)) ||
-           (e.connectionState >= 4 && e.connectionState <= 8);
+    return refusedLogin(e) ||
+           kvt::kvtOlmoIsLoss(kvt::kvtSocketState(e.socketState), kvt::kvtOlmoConnectionState(e.connectionState));
 }
 
 } // namespace
@@ -323,9 +330,10 @@ FleetResult backupSite(const FleetSite &site, const Vault &vault, const FleetOpt
         if (e.type == FleetClient::Event::Ready) {
             ready = true;
         } else if (e.type == FleetClient::Event::Connection) {
-            if (e.socketState == 0 && (e.connectionState == 1 || e.connectionState == 2))
+            if (refusedLogin(e))
                 return finish(false, refusal(e.connectionState));
-            last = e.socketState == 1 ? std::string("host unreachable") : refusal(e.connectionState);
+            last = kvt::kvtSocketState(e.socketState) == kvt::kvtSocketState::Unreachable ? std::string("host unreachable")
+                                                                                           : refusal(e.connectionState);
         }
     }
     if (!ready && !client.IsReady())

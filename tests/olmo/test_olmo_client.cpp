@@ -378,3 +378,27 @@ TEST(OlmoVocabulary, ReadResultsAndTransferErrors) {
 
 static_assert(!std::is_convertible<kvtOlmoReadResult, int>::value, "a read result is not a byte count");
 static_assert(!std::is_convertible<kvtTransferError, uint32_t>::value, "a transfer error is not a byte count");
+
+// Which events end a channel and which are a refused login: the client, vyxctl and the fleet
+// backup all decide by these.
+TEST(OlmoVocabulary, LossesAndRefusedLogins) {
+  using S = kvtSocketState;
+  using C = kvtOlmoConnectionState;
+  const struct {
+    S socket;
+    C connection;
+    bool loss;
+    bool refused;
+  } cases[] = {{S::Connected, C::Ok, false, false},         {S::Connected, C::MaxClients, false, true},
+               {S::Connected, C::AuthFailed, false, true},  {S::Connected, C::Connecting, false, false},
+               {S::Connected, C::SocketError, true, false}, {S::Connected, C::TimeOut, true, false},
+               {S::Connected, C::TooSlow, true, false},     {S::Connected, C::InvalidData, true, false},
+               {S::Connected, C::ClosedByHost, true, false}, {S::Connected, C::ClosedByClient, false, false},
+               {S::Unreachable, C::Connecting, false, false}, {S::Closed, C::ClosedByClient, true, false},
+               {S::Closed, C::AuthFailed, true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(to_string(c.socket) + " / " + to_string(c.connection));
+    EXPECT_EQ(kvtOlmoIsLoss(c.socket, c.connection), c.loss);
+    EXPECT_EQ(kvtOlmoIsRefusedLogin(c.socket, c.connection), c.refused);
+  }
+}

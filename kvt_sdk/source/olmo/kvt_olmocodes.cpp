@@ -28,6 +28,17 @@ std::string to_string(kvtOlmoConnectionState state) {
     return std::string();
 }
 
+bool kvtOlmoIsLoss(kvtSocketState socketState, kvtOlmoConnectionState connectionState) {
+  return socketState == kvtSocketState::Closed ||
+         (socketState == kvtSocketState::Connected && connectionState >= kvtOlmoConnectionState::SocketError &&
+          connectionState <= kvtOlmoConnectionState::ClosedByHost);
+}
+
+bool kvtOlmoIsRefusedLogin(kvtSocketState socketState, kvtOlmoConnectionState connectionState) {
+  return socketState == kvtSocketState::Connected && (connectionState == kvtOlmoConnectionState::MaxClients ||
+                                                      connectionState == kvtOlmoConnectionState::AuthFailed);
+}
+
 std::string to_string(kvtOlmoReadResult result) {
     switch (result) {
     case kvtOlmoReadResult::Ok:

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "kvt_ossocket_decl.h"
+
 namespace kvt {
 
 // Frame kinds (bits 0-3 of the first header word).
@@ -114,6 +116,12 @@ enum class kvtOlmoConnectionState : int {
 // "Connecting", "Socket error", "Timeout", "Too slow", "Invalid data", "Closed from host",
 // "Closed by client"; "" for any other value.
 std::string to_string(kvtOlmoConnectionState state);
+
+// A connection event that ends a channel: its close, or a failure (SocketError to ClosedByHost)
+// that comes right before the close.
+bool kvtOlmoIsLoss(kvtSocketState socketState, kvtOlmoConnectionState connectionState);
+// A login the server answered but refused: its client limit, or wrong credentials.
+bool kvtOlmoIsRefusedLogin(kvtSocketState socketState, kvtOlmoConnectionState connectionState);
 
 // Outcome of reading one frame. Never a byte count: the bytes read come through an out-parameter.
 // The socket outcomes keep the platform's numbers.

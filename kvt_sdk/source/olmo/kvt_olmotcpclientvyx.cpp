@@ -16,13 +16,6 @@ namespace kvt {
 
 namespace {
 const char* const kFile = "kvt_sdk/source/olmo/kvt_olmotcpclientvyx";
-
-// A close, or a failure that ends a channel (states 4 to 8 come right before its close).
-bool is_loss(kvtSocketState socketState, kvtOlmoConnectionState connectionState) {
-  return socketState == kvtSocketState::Closed ||
-         (socketState == kvtSocketState::Connected && connectionState >= kvtOlmoConnectionState::SocketError &&
-          connectionState <= kvtOlmoConnectionState::ClosedByHost);
-}
 }  // namespace
 
 // ================================================================ life cycle
@@ -248,7 +241,7 @@ void kvtOlmoTcpClientVyx::channel_connection(kvtOlmoTcpClient* channel, kvtSocke
 void kvtOlmoTcpClientVyx::channel_connection(kvtOlmoTcpClient* channel, int s, int c) {
   // Not ready from the first sign of a loss on; the heartbeat thread rebuilds.
   const auto connection = static_cast<kvtOlmoConnectionState>(c);
-  if (!m_bStopping.load() && is_loss(static_cast<kvtSocketState>(s), connection)) mark_lost(connection);
+  if (!m_bStopping.load() && kvtOlmoIsLoss(static_cast<kvtSocketState>(s), connection)) mark_lost(connection);
   OnConnection(channel, s, c);
   if (m_pOnConnection) m_pOnConnection(m_pOwner, channel, s, c);
 }
