@@ -509,7 +509,7 @@ int CtlCommands::params()
                 const uint32_t id = uint32_t(d[i]) | uint32_t(d[i + 1]) << 8 | uint32_t(d[i + 2]) << 16 |
                                     uint32_t(d[i + 3]) << 24;
                 // Identifiers are 20-bit codes; the list cannot hold more distinct ones than that.
-                if (id > 0xFFFFF || !known.insert(id).second)
+                if (id > kvt::kvtOlmoMaxParameterId || !known.insert(id).second)
                     continue;
                 ids.push_back(id);
             }
@@ -536,7 +536,7 @@ int CtlCommands::params()
 int CtlCommands::get()
 {
     double v = 0;
-    if (!parseNumber(m_options.args[0], 1, 0xFFFFF, true, v))
+    if (!parseNumber(m_options.args[0], 1, kvt::kvtOlmoMaxParameterId, true, v))
         return usage("not a parameter id: " + m_options.args[0]);
     const uint32_t id = uint32_t(v);
     m_session.reset(new CtlSession(m_options, m_output));
@@ -590,7 +590,7 @@ int CtlCommands::set()
 {
     const auto& a = m_options.args;
     double v = 0;
-    if (!parseNumber(a[0], 1, 0xFFFFF, true, v))
+    if (!parseNumber(a[0], 1, kvt::kvtOlmoMaxParameterId, true, v))
         return usage("not a parameter id: " + a[0]);
     const int id = int(v);
     const std::string& value = a[2];

@@ -1,5 +1,7 @@
 #include "simoptions.h"
 
+#include "kvt_olmocodes.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -147,7 +149,7 @@ int parseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
         else if (a == "--stall-download") { if (!number(0, 0xFFFFFFFFull, n)) return 2; o.faults.stallDownload = int64_t(n); }
         else if (a == "--file-limit") { if (!number(1, 0xFFFFFFFFull, n)) return 2; o.faults.fileLimit = uint32_t(n); }
         else if (a == "--wrong-file-md5") o.faults.wrongFileMd5 = true;
-        else if (a == "--drop-answer") { if (!number(1, 0xFFFFF, n)) return 2; o.faults.dropAnswer = uint32_t(n); }
+        else if (a == "--drop-answer") { if (!number(1, kvt::kvtOlmoMaxParameterId, n)) return 2; o.faults.dropAnswer = uint32_t(n); }
         else if (a == "--download-fail") { if (!number(2, 4, n)) return 2; o.faults.downloadFail = int(n); }
         else {
             error = "unknown option: " + a;

@@ -1,5 +1,7 @@
 #include "simparameters.h"
 
+#include "kvt_olmocodes.h"
+
 #include <cjson/cJSON.h>
 
 #include <cmath>
@@ -162,7 +164,7 @@ bool SimParameters::loadFile(const std::string& path, std::string& error)
         cJSON* value = cJSON_GetObjectItemCaseSensitive(item, "value");
         cJSON* unit = cJSON_GetObjectItemCaseSensitive(item, "unit");
         int t = cJSON_IsString(type) ? typeFromName(type->valuestring) : 0;
-        if (!cJSON_IsNumber(id) || id->valuedouble < 1 || id->valuedouble > 0xFFFFF || t == 0) {
+        if (!cJSON_IsNumber(id) || id->valuedouble < 1 || id->valuedouble > kvt::kvtOlmoMaxParameterId || t == 0) {
             error = path + ": parameter " + std::to_string(index) +
                     " needs an id (1..1048575) and a type (byte, uint, ulong, float, string)";
             tableChanged();

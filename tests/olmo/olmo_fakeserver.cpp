@@ -136,8 +136,8 @@ void OlmoFakeServer::serve(int fd) {
   const bool monitor = auth.GetCode() == CmdAuthenticationMonitor;
   std::string plain;
   if (auth.GetType() == kvtTypeData) {
-    const uint8_t* d = auth.GetAsData();
-    for (uint32_t i = 0; i < auth.GetBufferLength() - 9; ++i) plain += static_cast<char>(d[i] ^ 0xA5);
+    const char* d = reinterpret_cast<const char*>(auth.GetAsData());
+    plain = kvtOlmoMaskCredentials(std::string(d, auth.GetBufferLength() - kvtOlmoHeaderSize));
   }
   {
     std::lock_guard<std::mutex> lock(m_Lock);

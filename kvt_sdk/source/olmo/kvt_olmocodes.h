@@ -151,6 +151,9 @@ enum class kvtTransferError : int {
 };
 std::string to_string(kvtTransferError error);
 
+// Parameter identifiers are 20-bit codes: 1 up to this.
+const uint32_t kvtOlmoMaxParameterId = 0xFFFFF;
+
 // True for the command codes above. Any other code of a frame is a parameter
 // identifier (20 bits, so identifiers from 1000000 up exist too).
 inline bool kvtOlmoIsCommandCode(uint32_t code) {
