@@ -577,6 +577,12 @@ case_quiet() {
   [[ -z "$ERR" ]] || fail "-v ping printed: $ERR"
   expect 1 -v md5 nothing-here
   [[ "$ERR" == "vyxctl: md5: no such file on the server: nothing-here" ]] || fail "-v md5 printed: $ERR"
+  # The transfers' answers carry only some of their members: the missing ones are no errors.
+  expect 0 -v download "$WORK/quiet.db"
+  [[ -z "$ERR" ]] || fail "-v download printed: $ERR"
+  printf 'another database' >"$WORK/other.db"
+  expect 0 -v upload "$WORK/other.db"
+  [[ -z "$ERR" ]] || fail "-v upload printed: $ERR"
   local port=$PORT out="$WORK/sim$SIM_COUNT.out"
   stop_sim
   [[ ! -s "$SIM_LOG" ]] || fail "vyxsim --quiet wrote: $(cat "$SIM_LOG")"

@@ -300,12 +300,22 @@ bool kvtOlmoUpload::parse(const kvtIOlmoFrame *frame, Answer *answer) {
         m_Progress.info = message;
         return false;
     }
+    // Each step's answer carries only some of the members: a missing one keeps its default and
+    // is no error to report.
     const cJSON *root = json.GetRoot();
-    kvtJson::GetNodeValueAsInt(kvtJson::GetMember(root, "err"), &answer->err);
-    kvtJson::GetNodeValueAsString(kvtJson::GetMember(root, "info"), &answer->info);
-    kvtJson::GetNodeValueAsString(kvtJson::GetMember(root, "file"), &answer->file);
-    kvtJson::GetNodeValueAsInt(kvtJson::GetMember(root, "wrotebytes"), &answer->wrote);
-    kvtJson::GetNodeValueAsString(kvtJson::GetMember(root, "md5"), &answer->md5);
+    auto readInt = [root](const char *name, int *value) {
+        if (const cJSON *node = kvtJson::GetMember(root, name))
+            kvtJson::GetNodeValueAsInt(node, value);
+    };
+    auto readText = [root](const char *name, std::string *value) {
+        if (const cJSON *node = kvtJson::GetMember(root, name))
+            kvtJson::GetNodeValueAsString(node, value);
+    };
+    readInt("err", &answer->err);
+    readText("info", &answer->info);
+    readText("file", &answer->file);
+    readInt("wrotebytes", &answer->wrote);
+    readText("md5", &answer->md5);
     return true;
 }
 
