@@ -64,6 +64,7 @@ const char* ctlUsageText()
         "4 the journal could not be written (with --journal: nothing is sent then).\n";
 }
 
+// long: one line per option, in the order of the usage text; a table would only move the lines.
 int parseCtlOptions(int argc, char** argv, CtlOptions& o, std::string& error)
 {
     if (const char* u = std::getenv("VYX_USER"))

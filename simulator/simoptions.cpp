@@ -81,6 +81,7 @@ std::string defaultSimRoot()
     return std::string(tmp && *tmp ? tmp : "/tmp") + "/vyxsim-" + std::to_string(getuid());
 }
 
+// long: one line per option, in the order of the usage text; a table would only move the lines.
 int parseSimOptions(int argc, char** argv, SimOptions& o, std::string& error)
 {
     for (int i = 1; i < argc; ++i) {
