@@ -18,6 +18,58 @@ QString errorText(int code)
     return text;
 }
 
+using Status = ZipArchive::Status;
+
+// Why an entry could not be opened; clears the archive's error.
+Status openFailure(zip *archive, QString &why)
+{
+    const int code = zip_error_code_zip(zip_get_error(archive));
+    why = errorText(code);
+    zip_error_clear(archive);
+    if (code == ZIP_ER_NOPASSWD) {
+        why = QStringLiteral("the entry is encrypted");
+        return Status::NeedsPassword;
+    }
+    if (code == ZIP_ER_WRONGPASSWD) {
+        why = QStringLiteral("wrong password");
+        return Status::WrongPassword;
+    }
+    return Status::Damaged;
+}
+
+// Hands an open entry's data to `sink` piece by piece. The claimed size is only a claim: one byte
+// more shows whether the data holds more.
+Status copyEntry(zip_file_t *file, qint64 claimed, bool isEncrypted,
+                 const std::function<bool(const char *, qint64)> &sink, QString &why)
+{
+    const qint64 limit = claimed + 1;
+    qint64 total = 0;
+    static constexpr qint64 kPiece = 256 * 1024;
+    QByteArray buffer(int(qMin(kPiece, limit)), Qt::Uninitialized);
+    for (;;) {
+        const qint64 want = qMin<qint64>(buffer.size(), limit - total);
+        if (want <= 0)
+            return Status::Ok;
+        const zip_int64_t got = zip_fread(file, buffer.data(), zip_uint64_t(want));
+        if (got < 0) {
+            // Data that fails its checksum or cannot be inflated after decryption is what a
+            // wrong password yields when the password check byte matched by chance.
+            why = isEncrypted ? QStringLiteral("wrong password (or the encrypted entry is damaged)")
+                              : errorText(zip_error_code_zip(zip_file_get_error(file)));
+            return isEncrypted ? Status::WrongPassword : Status::Damaged;
+        }
+        if (got == 0)
+            return Status::Ok;
+        total += got;
+        if (total > claimed) {
+            why = QStringLiteral("the entry holds more data than its header says");
+            return Status::Damaged;
+        }
+        if (!sink(buffer.constData(), got))
+            return Status::Ok;
+    }
+}
+
 } // namespace
 
 ZipArchive::ZipArchive(zip *archive, const QByteArray &bytes) : m_zip(archive), m_bytes(bytes) {}
@@ -128,51 +180,14 @@ ZipArchive::Status ZipArchive::read(qint64 index, const QByteArray &password, qi
     zip_file_t *file = zip_fopen_index_encrypted(m_zip, zip_uint64_t(index), 0,
                                                  isEncrypted && !password.isEmpty() ? password.constData() : nullptr);
     if (!file) {
-        const int code = zip_error_code_zip(zip_get_error(m_zip));
-        const QString why = errorText(code);
-        zip_error_clear(m_zip);
-        if (code == ZIP_ER_NOPASSWD)
-            return fail(Status::NeedsPassword, QStringLiteral("the entry is encrypted"));
-        if (code == ZIP_ER_WRONGPASSWD)
-            return fail(Status::WrongPassword, QStringLiteral("wrong password"));
-        return fail(Status::Damaged, why);
-    }
-    // The claimed size is only a claim: one byte more shows whether the data holds more.
-    const qint64 limit = claimed + 1;
-    qint64 total = 0;
-    static constexpr qint64 kPiece = 256 * 1024;
-    QByteArray buffer(int(qMin(kPiece, limit)), Qt::Uninitialized);
-    Status status = Status::Ok;
-    QString why;
-    for (;;) {
-        const qint64 want = qMin<qint64>(buffer.size(), limit - total);
-        if (want <= 0)
-            break;
-        const zip_int64_t got = zip_fread(file, buffer.data(), zip_uint64_t(want));
-        if (got < 0) {
-            const int code = zip_error_code_zip(zip_file_get_error(file));
-            // Data that fails its checksum or cannot be inflated after decryption is what a
-            // wrong password yields when the password check byte matched by chance.
-            status = isEncrypted ? Status::WrongPassword : Status::Damaged;
-            why = isEncrypted ? QStringLiteral("wrong password (or the encrypted entry is damaged)")
-                              : errorText(code);
-            break;
-        }
-        if (got == 0)
-            break;
-        total += got;
-        if (total > claimed) {
-            status = Status::Damaged;
-            why = QStringLiteral("the entry holds more data than its header says");
-            break;
-        }
-        if (!sink(buffer.constData(), got))
-            break;
-    }
-    zip_fclose(file);
-    if (status != Status::Ok)
+        QString why;
+        const Status status = openFailure(m_zip, why);
         return fail(status, why);
-    return Status::Ok;
+    }
+    QString why;
+    const Status status = copyEntry(file, claimed, isEncrypted, sink, why);
+    zip_fclose(file);
+    return status == Status::Ok ? status : fail(status, why);
 }
 
 ZipArchive::Status ZipArchive::readAll(qint64 index, const QByteArray &password, qint64 maxBytes,
