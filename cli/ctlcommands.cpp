@@ -151,6 +151,19 @@ vyxjournal::Arguments journalArguments(const CtlOptions& o)
     return {{"path", a.empty() ? std::string() : a[0]}};
 }
 
+// Adds the identifiers of a parameter list answer that were not listed before, in their order.
+void addListedIds(const kvtIOlmoFrame& f, std::set<uint32_t>& known, std::vector<uint32_t>& ids)
+{
+    const uint8_t* d = f.GetType() == kvt::kvtTypeData ? f.GetAsData() : nullptr;
+    for (uint32_t i = 0; d && i + 4 <= f.GetDataLength(); i += 4) {
+        const uint32_t id = uint32_t(d[i]) | uint32_t(d[i + 1]) << 8 | uint32_t(d[i + 2]) << 16 |
+                            uint32_t(d[i + 3]) << 24;
+        // Identifiers are 20-bit codes; the list cannot hold more distinct ones than that.
+        if (id <= kvt::kvtOlmoMaxParameterId && known.insert(id).second)
+            ids.push_back(id);
+    }
+}
+
 } // namespace
 
 CtlCommands::CtlCommands(const CtlOptions& options, CtlOutput& output) : m_options(options), m_output(output) {}
@@ -504,15 +517,7 @@ int CtlCommands::params()
         if (code == kvt::CmdQueryParametersUID) {
             // A repeated list adds only identifiers not seen before; values already asked for
             // are not asked for again.
-            const uint8_t* d = f.GetType() == kvt::kvtTypeData ? f.GetAsData() : nullptr;
-            for (uint32_t i = 0; d && i + 4 <= f.GetDataLength(); i += 4) {
-                const uint32_t id = uint32_t(d[i]) | uint32_t(d[i + 1]) << 8 | uint32_t(d[i + 2]) << 16 |
-                                    uint32_t(d[i + 3]) << 24;
-                // Identifiers are 20-bit codes; the list cannot hold more distinct ones than that.
-                if (id > kvt::kvtOlmoMaxParameterId || !known.insert(id).second)
-                    continue;
-                ids.push_back(id);
-            }
+            addListedIds(f, known, ids);
             haveList = true;
             askMissing();
         } else if (!kvt::kvtOlmoIsCommandCode(code) && known.count(code)) {
@@ -523,14 +528,17 @@ int CtlCommands::params()
     }
     for (uint32_t id : ids) {
         auto it = values.find(id);
-        if (it == values.end())
-            continue;
-        const kvtIOlmoFrame& f = *it->second;
-        CtlRecord r;
-        r.add("id", id).add("type", typeName(f.GetType())).add("value", valueText(f));
-        m_output.print(std::to_string(id) + "\t" + typeName(f.GetType()) + "\t" + valueText(f), r);
+        if (it != values.end())
+            printValue(id, *it->second);
     }
     return 0;
+}
+
+void CtlCommands::printValue(uint32_t id, const kvtIOlmoFrame& f)
+{
+    CtlRecord r;
+    r.add("id", id).add("type", typeName(f.GetType())).add("value", valueText(f));
+    m_output.print(std::to_string(id) + "\t" + typeName(f.GetType()) + "\t" + valueText(f), r);
 }
 
 int CtlCommands::get()
@@ -810,27 +818,8 @@ int CtlCommands::put()
         m_output.fail("put: cannot create " + remote + ": " + info);
         return 1;
     }
-    // One block outstanding at a time: the next goes out when the server confirmed the last.
-    uint64_t sent = 0;
-    while (sent < size) {
-        const uint32_t n = uint32_t(std::min<uint64_t>(kCopyBlock, size - sent));
-        if (c.QueryFileAppendData(remote, local, int(sent), n) != 0) {
-            m_output.fail("put: cannot read " + local);
-            return 1;
-        }
-        if (int rc = answer(kvt::CmdQueryFileAppendData, f, "put"))
-            return rc;
-        Json root = parseAnswer(*f);
-        double wrote = jsonNumber(root.get(), "wrotebytes", -1);
-        err = int(jsonNumber(root.get(), "err", 1));
-        if (!root || err != 0 || wrote != double(n)) {
-            m_output.fail("put: the server did not write the block at " + std::to_string(sent) + ": " +
-                          (root ? jsonText(root.get(), "info") : std::string("no JSON answer")));
-            return 1;
-        }
-        sent += n;
-        m_output.progress("put", sent, size);
-    }
+    if (int rc = putBlocks(local, remote, size))
+        return rc;
     m_output.endProgress();
     c.QueryFileMd5(remote);
     if (int rc = answer(kvt::CmdQueryFileMd5, f, "put"))
@@ -843,6 +832,35 @@ int CtlCommands::put()
     CtlRecord r;
     r.add("file", remote).add("bytes", double(size)).add("md5", serverMd5);
     m_output.print("copied " + std::to_string(size) + " bytes to " + remote + ", md5 " + serverMd5, r);
+    return 0;
+}
+
+// Appends the local file to the server file block by block; one block is outstanding at a time:
+// the next goes out when the server confirmed the last.
+int CtlCommands::putBlocks(const std::string& local, const std::string& remote, uint64_t size)
+{
+    CtlClient& c = m_session->client();
+    FramePtr f;
+    uint64_t sent = 0;
+    while (sent < size) {
+        const uint32_t n = uint32_t(std::min<uint64_t>(kCopyBlock, size - sent));
+        if (c.QueryFileAppendData(remote, local, int(sent), n) != 0) {
+            m_output.fail("put: cannot read " + local);
+            return 1;
+        }
+        if (int rc = answer(kvt::CmdQueryFileAppendData, f, "put"))
+            return rc;
+        Json root = parseAnswer(*f);
+        double wrote = jsonNumber(root.get(), "wrotebytes", -1);
+        const int err = int(jsonNumber(root.get(), "err", 1));
+        if (!root || err != 0 || wrote != double(n)) {
+            m_output.fail("put: the server did not write the block at " + std::to_string(sent) + ": " +
+                          (root ? jsonText(root.get(), "info") : std::string("no JSON answer")));
+            return 1;
+        }
+        sent += n;
+        m_output.progress("put", sent, size);
+    }
     return 0;
 }
 

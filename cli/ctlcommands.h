@@ -39,6 +39,9 @@ private:
     void readDiscoveryAnswer(int fd, std::set<std::string>& found);
     int ping();
     int params();
+    int putBlocks(const std::string& local, const std::string& remote, uint64_t size);
+    // One line (and record) of the params listing.
+    void printValue(uint32_t id, const kvt::kvtIOlmoFrame& f);
     int get();
     int set();
     // Waits for the server's notice of the change of parameter id (the confirmation of set).
