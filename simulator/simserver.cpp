@@ -110,9 +110,9 @@ bool SimServer::listen()
     return true;
 }
 
-int SimServer::run()
+// Handlers first: whoever read the port may stop the simulator at once.
+void SimServer::installSignalHandlers()
 {
-    // Handlers first: whoever read the port may stop the simulator at once.
     struct sigaction sa{};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
@@ -123,6 +123,11 @@ int SimServer::run()
     sigemptyset(&live.sa_mask);
     sigaction(SIGUSR1, &live, nullptr);
     signal(SIGPIPE, SIG_IGN);
+}
+
+int SimServer::run()
+{
+    installSignalHandlers();
     if (!listen())
         return 1;
     std::printf("LISTENING %d\n", m_port);
@@ -138,51 +143,16 @@ int SimServer::run()
     while (!g_stop) {
         const uint64_t now = nowMs();
         const int wait = pushLive(now);
-        fds.clear();
-        fds.push_back({m_listen, POLLIN, 0});
-        if (m_discovery.multicastFd() >= 0)
-            fds.push_back({m_discovery.multicastFd(), POLLIN, 0});
-        if (m_discovery.broadcastFd() >= 0)
-            fds.push_back({m_discovery.broadcastFd(), POLLIN, 0});
-        for (auto& e : m_sessions) {
-            short events = e.second->closeWhenFlushed ? 0 : POLLIN;
-            if (e.second->hasDueOutput(now))
-                events |= POLLOUT;
-            fds.push_back({e.first, events, 0});
-        }
+        fillPollSet(fds, now);
         // Short waits keep delayed answers (--slow) and the one-second tick on time.
         int ready = poll(fds.data(), fds.size(), wait);
         if (ready < 0 && errno != EINTR) {
             std::fprintf(stderr, "vyxsim: poll: %s\n", std::strerror(errno));
             return 1;
         }
-        for (const pollfd& p : fds) {
-            if (!p.revents)
-                continue;
-            if (p.fd == m_listen) {
-                acceptAll();
-            } else if (p.fd == m_discovery.multicastFd() || p.fd == m_discovery.broadcastFd()) {
-                m_discovery.handleReadable(p.fd);
-            } else {
-                auto it = m_sessions.find(p.fd);
-                if (it == m_sessions.end() || it->second->closed)
-                    continue;
-                if (p.revents & (POLLIN | POLLHUP | POLLERR))
-                    readFrom(*it->second);
-            }
-        }
+        handleReady(fds);
         const uint64_t after = nowMs();
-        for (auto& e : m_sessions) {
-            SimSession& s = *e.second;
-            if (s.closed)
-                continue;
-            if (!s.flush(after)) {
-                SimLog::line(s.label() + ": connection lost while sending");
-                s.closed = true;
-            } else if (s.closeWhenFlushed && s.outputBytes == 0) {
-                s.closed = true;
-            }
-        }
+        flushSessions(after);
         if (after >= nextTick) {
             nextTick = after + 1000;
             tick();
@@ -191,6 +161,56 @@ int SimServer::run()
     }
     SimLog::line("stopping");
     return 0;
+}
+
+void SimServer::fillPollSet(std::vector<pollfd>& fds, uint64_t now) const
+{
+    fds.clear();
+    fds.push_back({m_listen, POLLIN, 0});
+    if (m_discovery.multicastFd() >= 0)
+        fds.push_back({m_discovery.multicastFd(), POLLIN, 0});
+    if (m_discovery.broadcastFd() >= 0)
+        fds.push_back({m_discovery.broadcastFd(), POLLIN, 0});
+    for (auto& e : m_sessions) {
+        short events = e.second->closeWhenFlushed ? 0 : POLLIN;
+        if (e.second->hasDueOutput(now))
+            events |= POLLOUT;
+        fds.push_back({e.first, events, 0});
+    }
+}
+
+void SimServer::handleReady(const std::vector<pollfd>& fds)
+{
+    for (const pollfd& p : fds) {
+        if (!p.revents)
+            continue;
+        if (p.fd == m_listen) {
+            acceptAll();
+        } else if (p.fd == m_discovery.multicastFd() || p.fd == m_discovery.broadcastFd()) {
+            m_discovery.handleReadable(p.fd);
+        } else {
+            auto it = m_sessions.find(p.fd);
+            if (it == m_sessions.end() || it->second->closed)
+                continue;
+            if (p.revents & (POLLIN | POLLHUP | POLLERR))
+                readFrom(*it->second);
+        }
+    }
+}
+
+void SimServer::flushSessions(uint64_t now)
+{
+    for (auto& e : m_sessions) {
+        SimSession& s = *e.second;
+        if (s.closed)
+            continue;
+        if (!s.flush(now)) {
+            SimLog::line(s.label() + ": connection lost while sending");
+            s.closed = true;
+        } else if (s.closeWhenFlushed && s.outputBytes == 0) {
+            s.closed = true;
+        }
+    }
 }
 
 void SimServer::acceptAll()

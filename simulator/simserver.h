@@ -11,6 +11,9 @@
 
 #include <map>
 #include <memory>
+#include <vector>
+
+#include <poll.h>
 
 class SimServer : public SimRouter
 {
@@ -28,7 +31,13 @@ public:
     unsigned clientCount() const override;
 
 private:
+    static void installSignalHandlers();
     bool listen();
+    // The sockets the loop waits on: listening, discovery, and every client (for output when due).
+    void fillPollSet(std::vector<pollfd>& fds, uint64_t now) const;
+    void handleReady(const std::vector<pollfd>& fds);
+    // Sends what is due; a client whose output failed or was flushed before closing is marked closed.
+    void flushSessions(uint64_t now);
     void acceptAll();
     void readFrom(SimSession& s);
     void onFrame(SimSession& s, kvt::kvtOlmoFrame& f);
