@@ -291,7 +291,7 @@ bool kvtOsTcpSocket::IsConnectPending(unsigned ms)
     return read && ready == 0;
 }
 
-int kvtOsTcpSocket::OpenAsyncEnd()
+kvtSocketResult kvtOsTcpSocket::OpenAsyncEnd()
 {
     {
         std::lock_guard<std::mutex> guard(m_Lock);
@@ -299,7 +299,7 @@ int kvtOsTcpSocket::OpenAsyncEnd()
     }
     Lease fd(this);
     if (!fd)
-        return 0;
+        return kvtSocketResult::Ok;
     char byte;
     ssize_t peeked = ::recv(fd.Fd(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     bool connected = peeked > 0;
@@ -308,7 +308,7 @@ int kvtOsTcpSocket::OpenAsyncEnd()
         if (!isTimeOut(error)) {
             report(m_bQuietConnect.load() ? kvtInfo : kvtErrorNetwork, withError("recv error", error),
                    "kvt::kvtOsTcpSocket::OpenAsyncEnd", __LINE__);
-            return static_cast<int>(kvtSocketResult::Error);
+            return kvtSocketResult::Error;
         }
         // Nothing to read also while the connect is still under way: only a known peer means connected.
         struct sockaddr_in peer;
@@ -323,8 +323,8 @@ int kvtOsTcpSocket::OpenAsyncEnd()
         }
     }
     if (SetNonBlocking(false) != 0)
-        return report(kvtErrorFailed, "Can not set non blocking socket", "kvt::kvtOsTcpSocket::OpenAsyncEnd", __LINE__);
-    return 0;
+        return failed(report(kvtErrorFailed, "Can not set non blocking socket", "kvt::kvtOsTcpSocket::OpenAsyncEnd", __LINE__));
+    return kvtSocketResult::Ok;
 }
 
 bool kvtOsTcpSocket::closedHere()

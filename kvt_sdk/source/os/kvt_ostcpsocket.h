@@ -81,7 +81,9 @@ public:
     // Address: dotted IPv4 address or host name, optionally "host:port" (that port wins).
     // Ok when connected at once, Pending while the connect goes on, Error (reported) otherwise.
     kvtSocketResult OpenAsyncBegin(const std::string& address, uint16_t port);
-    int OpenAsyncEnd();
+    // Ends the connect step; Ok also when it did not connect (IsConnected tells), Error (reported)
+    // when the socket failed.
+    kvtSocketResult OpenAsyncEnd();
     bool IsConnectPending(unsigned ms);
     int Reset();
     int SetNonBlocking(bool on);
