@@ -1,7 +1,10 @@
 #include "ctlfleet.h"
 
 #include "fleet.h"
+#include "journalschema.h"
+#include "journalwriter.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -11,13 +14,14 @@
 namespace {
 
 const char kFleetUsage[] =
-    "usage: vyxctl fleet backup --sites FILE --vault DIR [--parallel N] [--keep N] [--json]\n"
+    "usage: vyxctl fleet backup --sites FILE --vault DIR [--parallel N] [--keep N] [--journal FILE] [--json]\n"
     "       vyxctl fleet status --sites FILE [--vault DIR] [--max-age DAYS] [--json]\n";
 
 struct FleetArgs {
     std::string action;
     std::string sites;
     std::string vault;
+    std::string journal;
     int parallel = 4;
     int keep = 0;
     int maxAgeDays = 0;
@@ -53,6 +57,8 @@ bool parseArgs(const std::vector<std::string> &a, FleetArgs &f, std::string &err
             f.sites = v;
         else if (k == "--vault")
             f.vault = v;
+        else if (k == "--journal")
+            f.journal = v;
         else if (k == "--parallel")
             ok = number(v, 1, 64, f.parallel);
         else if (k == "--keep")
@@ -83,8 +89,40 @@ std::string where(const FleetSite &s) {
     return s.host + ":" + std::to_string(s.port);
 }
 
+const int kJournalExit = 4;
+
 int backup(const FleetArgs &f, const std::vector<FleetSite> &sites, const CtlOptions &options,
            CtlOutput &out) {
+    // Every site's intent is on disk before any site is contacted: a journal that cannot be
+    // written stops the run there, and a site whose backup never ends reads back as unknown.
+    vyxjournal::Writer journal("vyxctl");
+    std::vector<int64_t> intents;
+    const std::string journalPath = f.journal.empty() ? options.journal : f.journal;
+    if (!journalPath.empty()) {
+        bool written = journal.open(journalPath);
+        for (size_t i = 0; written && i < sites.size(); ++i) {
+            const FleetSite &s = sites[i];
+            intents.push_back(journal.intent({s.name, where(s), s.user}, vyxjournal::kKindBackup,
+                                             {{"vault", f.vault}}));
+            written = intents.back() != 0;
+        }
+        if (!written) {
+            out.fail(journal.error() + "; nothing was sent");
+            return kJournalExit;
+        }
+    }
+    std::atomic<bool> journalFailed{false};
+    std::mutex journalErrorLock;
+    std::string journalError;
+    auto record = [&](size_t i, const FleetResult &r) {
+        const std::string text = r.ok ? "MD5 " + r.entry.md5 + ", " + std::to_string(r.entry.size) + " bytes"
+                                      : r.reason;
+        if (journal.result(intents[i], r.ok ? vyxjournal::kOutcomeSucceeded : vyxjournal::kOutcomeFailed, text))
+            return;
+        journalFailed = true;
+        std::lock_guard<std::mutex> guard(journalErrorLock);
+        journalError = journal.error();
+    };
     Vault vault(f.vault);
     FleetOptions fo;
     fo.parallel = f.parallel;
@@ -98,7 +136,8 @@ int backup(const FleetArgs &f, const std::vector<FleetSite> &sites, const CtlOpt
         out.note(sites[i].name + ": " + phase);
     };
     const std::vector<FleetResult> results =
-        backupFleet(sites, vault, fo, options.verbose ? progress : FleetProgress());
+        backupFleet(sites, vault, fo, options.verbose ? progress : FleetProgress(),
+                    intents.empty() ? FleetSiteDone() : FleetSiteDone(record));
     size_t failed = 0;
     std::string failures;
     for (const FleetResult &r : results) {
@@ -129,6 +168,10 @@ int backup(const FleetArgs &f, const std::vector<FleetSite> &sites, const CtlOpt
                   std::to_string(results.size()) + " sites backed up" +
                   (failed ? "; failed: " + failures : std::string()),
               summary);
+    if (journalFailed) {
+        out.fail(journalError);
+        return failed ? 1 : kJournalExit;
+    }
     return failed ? 1 : 0;
 }
 

@@ -396,7 +396,8 @@ FleetResult backupSite(const FleetSite &site, const Vault &vault, const FleetOpt
 }
 
 std::vector<FleetResult> backupFleet(const std::vector<FleetSite> &sites, const Vault &vault,
-                                     const FleetOptions &options, const FleetProgress &progress) {
+                                     const FleetOptions &options, const FleetProgress &progress,
+                                     const FleetSiteDone &siteDone) {
     std::vector<FleetResult> results(sites.size());
     std::atomic<size_t> nextSite{0};
     auto worker = [&] {
@@ -406,6 +407,8 @@ std::vector<FleetResult> backupFleet(const std::vector<FleetSite> &sites, const 
                     if (progress)
                         progress(i, phase, f);
                 });
+            if (siteDone)
+                siteDone(i, results[i]);
         }
     };
     const size_t count = std::min(sites.size(), size_t(std::max(1, options.parallel)));

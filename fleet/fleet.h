@@ -58,6 +58,11 @@ using FleetProgress = std::function<void(size_t index, const std::string &phase,
 FleetResult backupSite(const FleetSite &site, const Vault &vault, const FleetOptions &options,
                        const std::function<void(const std::string &, double)> &progress = {});
 
+// The result of one site as soon as it is known, before the other sites end (a journal records it
+// then, so a run that is killed keeps what it finished). Called on worker threads.
+using FleetSiteDone = std::function<void(size_t index, const FleetResult &result)>;
+
 // Every site, at most options.parallel at a time. Results in the order of sites.
 std::vector<FleetResult> backupFleet(const std::vector<FleetSite> &sites, const Vault &vault,
-                                     const FleetOptions &options, const FleetProgress &progress = {});
+                                     const FleetOptions &options, const FleetProgress &progress = {},
+                                     const FleetSiteDone &siteDone = {});

@@ -679,8 +679,16 @@ case_fleet() {
   # exactly those two; every other site's vault folder holds a verified copy of its database.
   start_fleet 5 "1:--refuse-login" "3:--db-size 4194304 --stall-download 1048576"
   sites_file "$WORK/sites.json" north refusing east dying west
+  # A journal that cannot be written stops the run before any site is contacted.
+  : >"$WORK/blocked"
+  "$VYXCTL" -t 20 fleet backup --sites "$WORK/sites.json" --vault "$WORK/vault" \
+    --journal "$WORK/blocked/journal.sqlite" >"$WORK/fleet.out" 2>"$WORK/fleet.err"
+  RC=$?
+  [[ $RC == 4 ]] || fail "fleet backup with an unwritable journal exited $RC"
+  contains "$(cat "$WORK/fleet.err")" "nothing was sent"
+  grep -q "login of" "$WORK"/site*.log && fail "a site was contacted without its journal record"
   "$VYXCTL" -t 20 fleet backup --sites "$WORK/sites.json" --vault "$WORK/vault" --parallel 3 \
-    >"$WORK/fleet.out" 2>"$WORK/fleet.err" &
+    --journal "$WORK/fleet.sqlite" >"$WORK/fleet.out" 2>"$WORK/fleet.err" &
   local client=$!
   FLEET_PIDS+=("$client")
   local i
@@ -712,6 +720,22 @@ case_fleet() {
     grep -q '"version":"vyxsim' "$folder/manifest.jsonl" || fail "site $i's server version is missing"
     # The server's own database is what the vault holds.
     [[ "$digest" == "$("$VYXCTL" -p "${FLEET_PORTS[i]}" db-md5)" ]] || fail "site $i's copy differs from its server"
+  done
+  # The journal holds each site's backup once: its server and user, and how it ended.
+  fj() { sqlite3 "$WORK/fleet.sqlite" "$1"; }
+  [[ "$(fj "SELECT count(*) FROM journal WHERE entry = 'intent' AND kind = 'backup' AND program = 'vyxctl'")" == 5 ]] ||
+    fail "fleet journal intents: $(fj 'SELECT * FROM journal')"
+  local names=(north refusing east dying west)
+  for i in 0 1 2 3 4; do
+    local row
+    row=$(fj "SELECT i.user || ' ' || r.outcome || ' ' || r.result FROM journal i JOIN journal r ON r.intent = i.id
+              WHERE i.entry = 'intent' AND i.site = '${names[i]}' AND i.address = '127.0.0.1:${FLEET_PORTS[i]}'")
+    case $i in
+      1) [[ "$row" == "admin failed login refused: authentication failed" ]] || fail "refused site's record: $row" ;;
+      3) [[ "$row" == "admin failed connection lost during the download"* ]] || fail "killed site's record: $row" ;;
+      *) [[ "$row" == "admin succeeded MD5 $("$VYXCTL" -p "${FLEET_PORTS[i]}" db-md5), "*" bytes" ]] ||
+        fail "site $i's record: $row" ;;
+    esac
   done
   for i in 1 3; do
     [[ -z "$(ls "$WORK/vault/127.0.0.1_${FLEET_PORTS[i]}" 2>/dev/null)" ]] ||
