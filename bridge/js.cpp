@@ -136,6 +136,7 @@ JS::JS(QWidget *parent, Qt::WindowFlags flags)
     ensureProjectFolders();
     connectServerSignals();
     openJournal();
+    vaultDesk.setJournal(&journal);
     setContextMenuPolicy(Qt::CustomContextMenu);
 
     messagesThread = new JSMessagesThread(this);

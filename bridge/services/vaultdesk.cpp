@@ -1,6 +1,8 @@
 #include "vaultdesk.h"
 
 #include "fleet.h"
+#include "journal.h"
+#include "journalschema.h"
 #include "vault.h"
 
 #include <QDir>
@@ -217,13 +219,42 @@ bool VaultDesk::backup(const QString &requestJson, const QString &callback) {
     options.keep = qMax(0, r.value(QStringLiteral("keep")).toInt(0));
     options.timeoutSeconds = qBound(1, r.value(QStringLiteral("timeout")).toInt(15), 600);
     const std::string root = utf8(m_root);
-    m_pool.start([this, callback, sites, options, root] {
+    // Intents are written here, on the journal's thread, before any site is contacted; the workers
+    // hand each result back to this thread. A site whose backup never ends stays unknown.
+    std::vector<qint64> intents;
+    if (m_journal)
+        for (const FleetSite &s : sites)
+            intents.push_back(m_journal->recordIntent(
+                JournalServer{text(s.name), text(s.host) + QLatin1Char(':') + QString::number(s.port), text(s.user)},
+                QLatin1String(vyxjournal::kKindBackup), QJsonObject{{QStringLiteral("vault"), m_root}}));
+    m_pool.start([this, callback, sites, options, root, intents] {
         const Vault vault(root);
         const std::vector<FleetResult> results = backupFleet(
-            sites, vault, options, [this, callback](size_t index, const std::string &phase, double f) {
+            sites, vault, options,
+            [this, callback](size_t index, const std::string &phase, double f) {
                 post(callback, json(QJsonObject{{QStringLiteral("index"), int(index)},
                                                 {QStringLiteral("phase"), text(phase)},
                                                 {QStringLiteral("fraction"), f}}));
+            },
+            [this, &intents](size_t index, const FleetResult &res) {
+                if (index >= intents.size() || intents[index] <= 0)
+                    return;
+                const qint64 intent = intents[index];
+                const bool ok = res.ok;
+                const QString result = ok ? QStringLiteral("MD5 %1, %2 bytes")
+                                                .arg(text(res.entry.md5))
+                                                .arg(qint64(res.entry.size))
+                                          : text(res.reason);
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, intent, ok, result] {
+                        if (m_journal)
+                            m_journal->recordResult(intent,
+                                                    QLatin1String(ok ? vyxjournal::kOutcomeSucceeded
+                                                                     : vyxjournal::kOutcomeFailed),
+                                                    result);
+                    },
+                    Qt::QueuedConnection);
             });
         QJsonArray out;
         for (size_t i = 0; i < results.size(); ++i) {

@@ -9,6 +9,8 @@
 
 #include <atomic>
 
+class Journal;
+
 class VaultDesk : public QObject {
     Q_OBJECT
 
@@ -41,6 +43,9 @@ public:
     // False when a fleet backup is already running.
     bool backup(const QString &requestJson, const QString &callback);
     bool backupRunning() const { return m_backupRunning; }
+    // The journal each site's backup is recorded in (none when null). It must outlive this object's
+    // event handling and be used on this object's thread: records are written there only.
+    void setJournal(Journal *journal) { m_journal = journal; }
 
 signals:
     void answer(const QString &callback, const QString &json);
@@ -50,6 +55,7 @@ private:
     void post(const QString &callback, const QString &json);
 
     QString m_root;
+    Journal *m_journal = nullptr;
     std::atomic<bool> m_backupRunning{false};
     QThreadPool m_pool; // waited for on destruction, so no work outlives this object
 };

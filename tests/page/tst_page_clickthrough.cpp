@@ -4,6 +4,7 @@
 // "command not found". The Servers view searches the network, so the cases run only inside a
 // network namespace of their own. (Choosing a server the search found is tested with the page on
 // the bridge, where a responder answers.)
+#include "journal.h"
 #include "js.h"
 #include "mainwindow.h"
 #include "ownnetworknamespace.h"
@@ -589,6 +590,33 @@ void ClickThroughTest::fleet()
     QVERIFY(eval(row(QStringLiteral("Lab")) + QStringLiteral(".cells[5].textContent")).toString().contains(QStringLiteral("just now ") + copiesText(labCopies + 1)));
     QVERIFY(eval(row(QStringLiteral("Lab")) + QStringLiteral(".cells[4].textContent")).toString().startsWith(QStringLiteral("vyxsim")));
     QCOMPARE(eval(row(QStringLiteral("Gone")) + QStringLiteral(".cells[7].textContent")).toString(), QString());
+
+    // Each site backed up is in the journal once, with its server and user and how it ended; the
+    // unselected site is not.
+    Journal journal(QStringLiteral("clickthrough"));
+    QVERIFY(journal.open());
+    JournalFilter backups;
+    backups.kind = QStringLiteral("backup");
+    QMap<QString, QJsonObject> fleetEntries;
+    for (const QJsonValue &v : journal.entries(backups)) {
+        const QJsonObject e = v.toObject();
+        if (!e.value(QStringLiteral("arguments")).toObject().contains(QStringLiteral("vault")))
+            continue; // a backup made through the Backup view
+        QVERIFY2(!fleetEntries.contains(e.value(QStringLiteral("site")).toString()), qPrintable(QJsonDocument(e).toJson()));
+        fleetEntries.insert(e.value(QStringLiteral("site")).toString(), e);
+    }
+    QCOMPARE(fleetEntries.keys(), (QStringList{QStringLiteral("Full"), QStringLiteral("Lab")}));
+    const QJsonObject lab = fleetEntries.value(QStringLiteral("Lab"));
+    const QJsonObject full = fleetEntries.value(QStringLiteral("Full"));
+    QCOMPARE(lab.value(QStringLiteral("address")).toString(), QStringLiteral("127.0.0.1:%1").arg(m_sim.port));
+    QCOMPARE(lab.value(QStringLiteral("user")).toString(), QStringLiteral("admin"));
+    QCOMPARE(lab.value(QStringLiteral("program")).toString(), QStringLiteral("vyxdesk"));
+    QCOMPARE(lab.value(QStringLiteral("outcome")).toString(), QStringLiteral("succeeded"));
+    QVERIFY2(lab.value(QStringLiteral("result")).toString().startsWith(QStringLiteral("MD5 ")), qPrintable(QJsonDocument(lab).toJson()));
+    QCOMPARE(full.value(QStringLiteral("address")).toString(), QStringLiteral("127.0.0.1:%1").arg(m_fullSim.port));
+    QCOMPARE(full.value(QStringLiteral("outcome")).toString(), QStringLiteral("failed"));
+    QVERIFY2(full.value(QStringLiteral("result")).toString().contains(QStringLiteral("the server has reached its client limit")),
+             qPrintable(QJsonDocument(full).toJson()));
 }
 
 void ClickThroughTest::files()
