@@ -487,9 +487,9 @@ QString StubDesk::journalEntries(QString filterJson)
                                                        {"error", ""}}).toJson(QJsonDocument::Compact));
 }
 
-QString StubDesk::journalExport(QString format, QString, QString path)
+QString StubDesk::journalExport(QString format, QString filterJson, QString path)
 {
-    record("journalExport " + format + " " + path);
+    record("journalExport " + format + " " + filterJson + " " + path);
     return QStringLiteral("{\"count\":6,\"path\":\"%1\"}").arg(path);
 }
 

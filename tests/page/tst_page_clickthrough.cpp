@@ -144,6 +144,20 @@ private:
             QTest::qWait(25);
         return eval(condition).toBool();
     }
+    // The backups and restores in the journal, newest first, as "kind:outcome".
+    QStringList journalTransfers()
+    {
+        Journal journal(QStringLiteral("clickthrough"));
+        QStringList out;
+        if (!journal.open())
+            return {QStringLiteral("the journal cannot be opened: ") + journal.lastError()};
+        for (const QJsonValue &v : journal.entries()) {
+            const QString kind = v[QStringLiteral("kind")].toString();
+            if (kind == QLatin1String("backup") || kind == QLatin1String("configuration-upload"))
+                out << kind + QLatin1Char(':') + v[QStringLiteral("outcome")].toString();
+        }
+        return out;
+    }
     // Waits until the view shows text; fails with what the view shows otherwise.
     void expectText(const QString &view, const QString &text, int timeoutMs = 20000)
     {
@@ -507,8 +521,12 @@ void ClickThroughTest::vault()
     QVERIFY2(eval(dialogText).toString().contains(
                  QStringLiteral("The server's database has changed since your last backup of %1: back it up first?").arg(day)),
              qPrintable(eval(dialogText).toString()));
+    const int recordsBefore = journalTransfers().size();
     STEP(clickDialogButton(QStringLiteral("Back up, then restore")));
     STEP(expectText(QStringLiteral("backup"), QStringLiteral("Restored."), 60000));
+    // The journal holds both, in order: the backup, then the restore.
+    QTRY_COMPARE_WITH_TIMEOUT(journalTransfers().mid(0, journalTransfers().size() - recordsBefore).join(QLatin1Char(' ')),
+                              QStringLiteral("configuration-upload:succeeded backup:succeeded"), 10000);
     QCOMPARE(eval(rows + QStringLiteral(".length")).toInt(), 2);
     const QString liveMd5 = QString::fromLatin1(QCryptographicHash::hash(live, QCryptographicHash::Md5).toHex());
     const QStringList copies = folder.entryList({QStringLiteral("*.db")}, QDir::Files);
@@ -526,6 +544,10 @@ void ClickThroughTest::vault()
     STEP(expectText(QStringLiteral("backup"), QStringLiteral("The server's database already is restore.db")));
     STEP(expectText(QStringLiteral("backup"), QStringLiteral("nothing will be sent")));
     QVERIFY(eval(QStringLiteral("document.querySelector('.overlay') === null")).toBool());
+    QCOMPARE(journalTransfers().size(), recordsBefore + 2);
+    // Nothing of the earlier upload is left to read as this one's outcome.
+    QCOMPARE(eval(QStringLiteral("document.querySelectorAll('#view-backup .steps li').length")).toInt(), 0);
+    QVERIFY(!viewText(QStringLiteral("backup")).contains(QStringLiteral("Upload complete")));
 #else
     QSKIP("vyxctl is not built");
 #endif

@@ -262,6 +262,10 @@
   function offerRestore(path, md5, live) {
     const plan = VX.restorePlan(md5, live, vaultCopies[0] || null, VX.baseName(path));
     if (!plan.send) {
+      // The bar and steps of an earlier transfer would read as this restore's outcome.
+      ui.bar.reset();
+      VX.clear(ui.steps);
+      VX.setText(ui.details, '');
       VX.setStatus(ui.plan, 'ok', plan.text);
       VX.setStatus(ui.status, 'info', 'Nothing sent: the server already has this database.');
       return;
