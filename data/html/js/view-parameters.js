@@ -238,6 +238,7 @@
     }
     p.value = value;
     p.scope = scope;
+    if (answers > 0) p.answered = true;
     p.time = now;
     p.changes += count;
     if (!p.typeChosen) {
@@ -420,6 +421,9 @@
 
   VX.bus.on('parameter-list', (count) => {
     loading = { total: count, ids: new Set(), startMs: Date.now(), eta: new VX.Eta(Date.now()) };
+    // Answers may reach the page before the list does (they come by the batched path), and a
+    // repeated list must not forget those already counted.
+    params.forEach((p) => { if (p.answered) loading.ids.add(p.id); });
     if (ui) ui.loadBar.hidden = false;
     showLoading();
   });
