@@ -380,6 +380,9 @@ TEST_F(OlmoTransfer, StopOrDisconnectDuringATransferEndsItWithAnError) {
       {"download, transfer stopped", false, [&] { client.StopTransfers(); }, true, kvtInfo},
       {"upload, transfer stopped", true, [&] { client.StopTransfers(); }, true, kvtInfo},
   };
+  // The report settings are plain globals the client's threads read: they change only while the
+  // client is stopped (the cases start it again).
+  client.Stop();
   const uint32_t savedOutputs = kvtErrorOutputs;
   const kvtErrorCallbackFunction savedCallback = kvtErrorCallback;
   kvtErrorCallback = &recordTransferReport;
@@ -421,6 +424,7 @@ TEST_F(OlmoTransfer, StopOrDisconnectDuringATransferEndsItWithAnError) {
     }
     EXPECT_EQ(transferReports(), std::vector<int>{c.reportNumber});
   }
+  client.Stop();
   kvtErrorOutputs = savedOutputs;
   kvtErrorCallback = savedCallback;
 }
