@@ -19,6 +19,8 @@
   let sort = { key: 'id', dir: 1 };
   let filterText = '';
   let loadRequested = false;
+  // When the page last asked for the list and its values (0: the list came unasked).
+  let loadAskedMs = 0;
   // The values asked for after the server's parameter list: {total, eta, ids, startMs}.
   let loading = null;
   // What the page accounted for: every change the manager reported (merged ones included), the
@@ -238,7 +240,7 @@
     }
     p.value = value;
     p.scope = scope;
-    if (answers > 0) p.answered = true;
+    if (answers > 0) p.answeredMs = now;
     p.time = now;
     p.changes += count;
     if (!p.typeChosen) {
@@ -333,6 +335,7 @@
       return;
     }
     loadRequested = true;
+    loadAskedMs = Date.now();
     VX.setStatus(ui.status, 'busy', 'Asked the server for its parameters; values arrive one by one.');
   }
 
@@ -420,10 +423,11 @@
   const showLoadingSoon = VX.throttle(showLoading, 100);
 
   VX.bus.on('parameter-list', (count) => {
-    loading = { total: count, ids: new Set(), startMs: Date.now(), eta: new VX.Eta(Date.now()) };
-    // Answers may reach the page before the list does (they come by the batched path), and a
-    // repeated list must not forget those already counted.
-    params.forEach((p) => { if (p.answered) loading.ids.add(p.id); });
+    const startMs = loadAskedMs || Date.now();
+    loading = { total: count, ids: new Set(), startMs, eta: new VX.Eta(startMs) };
+    // Answers may reach the page before the list does (they come by the batched path): those that
+    // came since the values were asked for count, those of an earlier load do not.
+    params.forEach((p) => { if (p.answeredMs >= startMs) loading.ids.add(p.id); });
     if (ui) ui.loadBar.hidden = false;
     showLoading();
   });
