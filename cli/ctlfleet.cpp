@@ -91,53 +91,24 @@ std::string where(const FleetSite &s) {
 
 const int kJournalExit = 4;
 
-int backup(const FleetArgs &f, const std::vector<FleetSite> &sites, const CtlOptions &options,
-           CtlOutput &out) {
-    // Every site's intent is on disk before any site is contacted: a journal that cannot be
-    // written stops the run there, and a site whose backup never ends reads back as unknown.
-    vyxjournal::Writer journal("vyxctl");
-    std::vector<int64_t> intents;
-    const std::string journalPath = f.journal.empty() ? options.journal : f.journal;
-    if (!journalPath.empty()) {
-        bool written = journal.open(journalPath);
-        for (size_t i = 0; written && i < sites.size(); ++i) {
-            const FleetSite &s = sites[i];
-            intents.push_back(journal.intent({s.name, where(s), s.user}, vyxjournal::kKindBackup,
-                                             {{"vault", f.vault}}));
-            written = intents.back() != 0;
-        }
-        if (!written) {
-            out.fail(journal.error() + "; nothing was sent");
-            return kJournalExit;
-        }
+// Every site's intent is on disk before any site is contacted: a journal that cannot be written
+// stops the run there, and a site whose backup never ends reads back as unknown. False (with the
+// reason in out) when the journal could not take them all.
+bool writeIntents(vyxjournal::Writer &journal, const std::string &path, const std::string &vault,
+                  const std::vector<FleetSite> &sites, std::vector<int64_t> &intents, CtlOutput &out) {
+    bool written = journal.open(path);
+    for (size_t i = 0; written && i < sites.size(); ++i) {
+        const FleetSite &s = sites[i];
+        intents.push_back(journal.intent({s.name, where(s), s.user}, vyxjournal::kKindBackup, {{"vault", vault}}));
+        written = intents.back() != 0;
     }
-    std::atomic<bool> journalFailed{false};
-    std::mutex journalErrorLock;
-    std::string journalError;
-    auto record = [&](size_t i, const FleetResult &r) {
-        const std::string text = r.ok ? "MD5 " + r.entry.md5 + ", " + std::to_string(r.entry.size) + " bytes"
-                                      : r.reason;
-        if (journal.result(intents[i], r.ok ? vyxjournal::kOutcomeSucceeded : vyxjournal::kOutcomeFailed, text))
-            return;
-        journalFailed = true;
-        std::lock_guard<std::mutex> guard(journalErrorLock);
-        journalError = journal.error();
-    };
-    Vault vault(f.vault);
-    FleetOptions fo;
-    fo.parallel = f.parallel;
-    fo.timeoutSeconds = options.timeoutSeconds;
-    fo.keep = f.keep;
-    std::mutex noteLock;
-    auto progress = [&](size_t i, const std::string &phase, double) {
-        if (phase == "downloading" || phase == "connecting")
-            return;
-        std::lock_guard<std::mutex> guard(noteLock);
-        out.note(sites[i].name + ": " + phase);
-    };
-    const std::vector<FleetResult> results =
-        backupFleet(sites, vault, fo, options.verbose ? progress : FleetProgress(),
-                    intents.empty() ? FleetSiteDone() : FleetSiteDone(record));
+    if (!written)
+        out.fail(journal.error() + "; nothing was sent");
+    return written;
+}
+
+// One line per site and the summary; returns how many sites failed.
+size_t printResults(const std::vector<FleetResult> &results, const Vault &vault, CtlOutput &out) {
     size_t failed = 0;
     std::string failures;
     for (const FleetResult &r : results) {
@@ -168,6 +139,43 @@ int backup(const FleetArgs &f, const std::vector<FleetSite> &sites, const CtlOpt
                   std::to_string(results.size()) + " sites backed up" +
                   (failed ? "; failed: " + failures : std::string()),
               summary);
+    return failed;
+}
+
+int backup(const FleetArgs &f, const std::vector<FleetSite> &sites, const CtlOptions &options,
+           CtlOutput &out) {
+    vyxjournal::Writer journal("vyxctl");
+    std::vector<int64_t> intents;
+    const std::string journalPath = f.journal.empty() ? options.journal : f.journal;
+    if (!journalPath.empty() && !writeIntents(journal, journalPath, f.vault, sites, intents, out))
+        return kJournalExit;
+    std::atomic<bool> journalFailed{false};
+    std::mutex journalErrorLock;
+    std::string journalError;
+    auto record = [&](size_t i, const FleetResult &r) {
+        if (journal.result(intents[i], r.ok ? vyxjournal::kOutcomeSucceeded : vyxjournal::kOutcomeFailed,
+                           fleetResultText(r)))
+            return;
+        journalFailed = true;
+        std::lock_guard<std::mutex> guard(journalErrorLock);
+        journalError = journal.error();
+    };
+    Vault vault(f.vault);
+    FleetOptions fo;
+    fo.parallel = f.parallel;
+    fo.timeoutSeconds = options.timeoutSeconds;
+    fo.keep = f.keep;
+    std::mutex noteLock;
+    auto progress = [&](size_t i, const std::string &phase, double) {
+        if (phase == "downloading" || phase == "connecting")
+            return;
+        std::lock_guard<std::mutex> guard(noteLock);
+        out.note(sites[i].name + ": " + phase);
+    };
+    const std::vector<FleetResult> results =
+        backupFleet(sites, vault, fo, options.verbose ? progress : FleetProgress(),
+                    intents.empty() ? FleetSiteDone() : FleetSiteDone(record));
+    const size_t failed = printResults(results, vault, out);
     if (journalFailed) {
         out.fail(journalError);
         return failed ? 1 : kJournalExit;

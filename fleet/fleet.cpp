@@ -259,6 +259,10 @@ bool readFleetSites(const std::string &path, std::vector<FleetSite> &sites, std:
                            error);
 }
 
+std::string fleetResultText(const FleetResult &result) {
+    return result.ok ? "MD5 " + result.entry.md5 + ", " + std::to_string(result.entry.size) + " bytes" : result.reason;
+}
+
 FleetProbe probeSite(const std::string &host, int port, int timeoutMs) {
     FleetProbe probe;
     const auto start = Clock::now();

@@ -44,6 +44,9 @@ struct FleetResult {
     double seconds = 0;
 };
 
+// What the journal keeps of a site's backup: the copy's MD5 and size, or why it failed.
+std::string fleetResultText(const FleetResult &result);
+
 struct FleetOptions {
     int parallel = 4;
     int timeoutSeconds = 15; // for the connection and for each silence during the transfer

@@ -196,11 +196,10 @@ void VaultDesk::probe(const QString &sitesJson, const QString &callback) {
     }
 }
 
-bool VaultDesk::backup(const QString &requestJson, const QString &callback) {
-    if (m_backupRunning.exchange(true))
-        return false;
-    const QJsonObject r = QJsonDocument::fromJson(requestJson.toUtf8()).object();
-    const QJsonArray list = r.value(QStringLiteral("sites")).toArray();
+namespace {
+
+// The sites of the page's request, bounded; a site without a name is called by its address.
+std::vector<FleetSite> fleetSitesFrom(const QJsonArray &list) {
     std::vector<FleetSite> sites;
     for (int i = 0; i < list.size() && i < kMaxSites; ++i) {
         const QJsonObject s = list.at(i).toObject();
@@ -214,6 +213,57 @@ bool VaultDesk::backup(const QString &requestJson, const QString &callback) {
             f.name = f.host + ":" + std::to_string(f.port);
         sites.push_back(std::move(f));
     }
+    return sites;
+}
+
+QJsonArray resultsJson(const Vault &vault, const std::vector<FleetResult> &results) {
+    QJsonArray out;
+    for (size_t i = 0; i < results.size(); ++i) {
+        const FleetResult &res = results[i];
+        QJsonObject o{{QStringLiteral("index"), int(i)},
+                      {QStringLiteral("name"), text(res.site.name)},
+                      {QStringLiteral("ok"), res.ok},
+                      {QStringLiteral("seconds"), res.seconds}};
+        if (res.ok)
+            o.insert(QStringLiteral("copy"), entryObject(vault, res.entry, res.entry.time));
+        else
+            o.insert(QStringLiteral("reason"), text(res.reason));
+        out.append(o);
+    }
+    return out;
+}
+
+} // namespace
+
+std::vector<qint64> VaultDesk::recordIntents(const std::vector<FleetSite> &sites) const {
+    std::vector<qint64> intents;
+    if (!m_journal)
+        return intents;
+    for (const FleetSite &s : sites)
+        intents.push_back(m_journal->recordIntent(
+            JournalServer{text(s.name), text(s.host) + QLatin1Char(':') + QString::number(s.port), text(s.user)},
+            QLatin1String(vyxjournal::kKindBackup), QJsonObject{{QStringLiteral("vault"), m_root}}));
+    return intents;
+}
+
+void VaultDesk::postResult(qint64 intent, const FleetResult &res) {
+    const bool ok = res.ok;
+    const QString result = text(fleetResultText(res));
+    QMetaObject::invokeMethod(
+        this,
+        [this, intent, ok, result] {
+            if (m_journal)
+                m_journal->recordResult(
+                    intent, QLatin1String(ok ? vyxjournal::kOutcomeSucceeded : vyxjournal::kOutcomeFailed), result);
+        },
+        Qt::QueuedConnection);
+}
+
+bool VaultDesk::backup(const QString &requestJson, const QString &callback) {
+    if (m_backupRunning.exchange(true))
+        return false;
+    const QJsonObject r = QJsonDocument::fromJson(requestJson.toUtf8()).object();
+    const std::vector<FleetSite> sites = fleetSitesFrom(r.value(QStringLiteral("sites")).toArray());
     FleetOptions options;
     options.parallel = qBound(1, r.value(QStringLiteral("parallel")).toInt(3), 16);
     options.keep = qMax(0, r.value(QStringLiteral("keep")).toInt(0));
@@ -221,12 +271,7 @@ bool VaultDesk::backup(const QString &requestJson, const QString &callback) {
     const std::string root = utf8(m_root);
     // Intents are written here, on the journal's thread, before any site is contacted; the workers
     // hand each result back to this thread. A site whose backup never ends stays unknown.
-    std::vector<qint64> intents;
-    if (m_journal)
-        for (const FleetSite &s : sites)
-            intents.push_back(m_journal->recordIntent(
-                JournalServer{text(s.name), text(s.host) + QLatin1Char(':') + QString::number(s.port), text(s.user)},
-                QLatin1String(vyxjournal::kKindBackup), QJsonObject{{QStringLiteral("vault"), m_root}}));
+    const std::vector<qint64> intents = recordIntents(sites);
     m_pool.start([this, callback, sites, options, root, intents] {
         const Vault vault(root);
         const std::vector<FleetResult> results = backupFleet(
@@ -237,38 +282,10 @@ bool VaultDesk::backup(const QString &requestJson, const QString &callback) {
                                                 {QStringLiteral("fraction"), f}}));
             },
             [this, &intents](size_t index, const FleetResult &res) {
-                if (index >= intents.size() || intents[index] <= 0)
-                    return;
-                const qint64 intent = intents[index];
-                const bool ok = res.ok;
-                const QString result = ok ? QStringLiteral("MD5 %1, %2 bytes")
-                                                .arg(text(res.entry.md5))
-                                                .arg(qint64(res.entry.size))
-                                          : text(res.reason);
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, intent, ok, result] {
-                        if (m_journal)
-                            m_journal->recordResult(intent,
-                                                    QLatin1String(ok ? vyxjournal::kOutcomeSucceeded
-                                                                     : vyxjournal::kOutcomeFailed),
-                                                    result);
-                    },
-                    Qt::QueuedConnection);
+                if (index < intents.size() && intents[index] > 0)
+                    postResult(intents[index], res);
             });
-        QJsonArray out;
-        for (size_t i = 0; i < results.size(); ++i) {
-            const FleetResult &res = results[i];
-            QJsonObject o{{QStringLiteral("index"), int(i)},
-                          {QStringLiteral("name"), text(res.site.name)},
-                          {QStringLiteral("ok"), res.ok},
-                          {QStringLiteral("seconds"), res.seconds}};
-            if (res.ok)
-                o.insert(QStringLiteral("copy"), entryObject(vault, res.entry, res.entry.time));
-            else
-                o.insert(QStringLiteral("reason"), text(res.reason));
-            out.append(o);
-        }
+        const QJsonArray out = resultsJson(vault, results);
         m_backupRunning = false;
         post(callback, json(QJsonObject{{QStringLiteral("done"), true}, {QStringLiteral("results"), out}}));
     });

@@ -8,8 +8,11 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <vector>
 
 class Journal;
+struct FleetResult;
+struct FleetSite;
 
 class VaultDesk : public QObject {
     Q_OBJECT
@@ -36,7 +39,7 @@ public:
     // Keeps the newest `keep` copies (never removing the newest verified one); {"removed"} or {"error"}.
     QString prune(const QString &host, const QString &port, int keep) const;
     // A TCP connect to each site of [{"host","port"}], side by side; the callback gets one answer
-    // per site {"index","reachable","ms","reason"} and then {"done": true}.
+    // per site {"index","reachable","ms","reason"}, in the order they end.
     void probe(const QString &sitesJson, const QString &callback);
     // Backs up the sites of {"sites": [{"name","host","port","user","password"}], "parallel",
     // "keep", "timeout"}: per-site {"index","phase","fraction"}, then {"done": true, "results"}.
@@ -53,6 +56,10 @@ signals:
 private:
     // From a worker: the answer reaches the page through the GUI thread.
     void post(const QString &callback, const QString &json);
+    // One intent per site, written before any site is contacted (0 where none was written).
+    std::vector<qint64> recordIntents(const std::vector<FleetSite> &sites) const;
+    // From a worker: a site's result goes to the journal on this object's thread.
+    void postResult(qint64 intent, const FleetResult &result);
 
     QString m_root;
     Journal *m_journal = nullptr;

@@ -186,11 +186,11 @@
   // How many requests wait for an answer (for tests and the views' busy states).
   desk.waiting = () => Object.keys(pending).length;
 
-  desk.request = function (spec) {
+  desk.request = function (ask) {
     const id = nextRequest++;
     const name = 'rq' + id;
-    const what = spec.what || spec.slot;
-    const accept = spec.accept || desk.accept.text;
+    const what = ask.what || ask.slot;
+    const accept = ask.accept || desk.accept.text;
     let timer = null;
     let finished = false;
     function finish(result) {
@@ -206,14 +206,14 @@
       else window.vyxCb[name] = function () { delete window.vyxCb[name]; };
       delete result.answered;
       try {
-        spec.done(result);
+        ask.done(result);
       } catch (e) {
         VX.reportError(e, what);
       }
     }
     const handle = { id, what, cancel: (text) => finish({ outcome: 'cancelled', text: text || 'Cancelled: ' + what + '.' }) };
     handle.abandon = (reason) => finish({ outcome: 'offline', text: 'Interrupted: ' + what + ' got no answer, ' + reason + '.' });
-    if (spec.needsConnection !== false && desk.present() && session.state !== 'connected') {
+    if (ask.needsConnection !== false && desk.present() && session.state !== 'connected') {
       finish({ outcome: 'offline', text: 'Not connected: ' + what + ' was not sent to the server.' });
       return handle;
     }
@@ -232,13 +232,13 @@
       else finish({ outcome: 'error', text: checked.text, answered: true });
     });
     pending[id] = handle;
-    const r = desk.tryCall.apply(null, [spec.slot].concat(spec.args || [], [cb]));
+    const r = desk.tryCall.apply(null, [ask.slot].concat(ask.args || [], [cb]));
     if (!r.ok) {
       finish({ outcome: r.error === desk.NOT_RUNNING ? 'offline' : 'error', text: r.error, answered: true });
       return handle;
     }
     if (finished) return handle; // answered at once
-    const ms = typeof spec.timeout === 'number' ? spec.timeout : desk.TIMEOUTS[spec.timeout] || desk.TIMEOUTS.command;
+    const ms = typeof ask.timeout === 'number' ? ask.timeout : desk.TIMEOUTS[ask.timeout] || desk.TIMEOUTS.command;
     timer = setTimeout(() => finish({ outcome: 'timeout',
       text: 'No answer from the server to ' + what + ' within ' + (ms < 1000 ? ms + ' ms' : Math.round(ms / 1000) + ' s') + '.' }), ms);
     return handle;

@@ -31,7 +31,6 @@
     [/Md5 do not match, you must download/, { why: 'the received copy differs from the server\'s database; download it again' }],
     [/^Delete Temporary Server File/, { step: 'Preparing the server' }],
     [/^Can not free temporary server resources/, { why: 'the server could not free its temporary file' }],
-    [/^Check Client - Server MD5 \.\.\. Upload configuration/, { step: 'Checking the server\'s copy' }],
     [/^Check Client - Server MD5/, { step: 'Checking the server\'s copy' }],
     [/^Save Server Max Db Size/, { step: 'Checking the size the server accepts' }],
     [/^Configuration file is too big/, { why: 'the file is larger than the server accepts' }],
