@@ -273,6 +273,36 @@ void shotFiles(Shots &s, StubDesk &)
     s.shoot("files");
 }
 
+// Runs the event loop until the page's clock is `ms` past window.__t0.
+void settleUntil(Shots &s, int ms)
+{
+    waitFor([&] { return s.js(QStringLiteral("Date.now() - window.__t0 >= %1").arg(ms)).toBool(); }, ms + 10000);
+}
+
+// Each plug-in install has its own watchdog: the one of an install that already ended does not
+// fail a later install whose copy has not reported yet.
+void shotPluginWatchdog(Shots &s, StubDesk &desk)
+{
+    const QString install =
+        "VX.show('files'); var v=document.getElementById('view-files');"
+        "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Install plug-in';})[0].click();"
+        "Array.prototype.filter.call(document.querySelectorAll('.dialog button'), function(b){return b.textContent==='Install';})[0].click();";
+    const QString shows = "document.getElementById('view-files').textContent.indexOf(%1) >= 0";
+    s.js("VX.testing.timeouts.pluginStart = 3000; window.__t0 = Date.now();" + install);
+    s.expect("the first install completes", shows.arg("'Install complete: '"));
+    desk.holdPluginCopy(true);
+    settleUntil(s, 1500);
+    s.js(install);
+    s.expect("the second install waits for its copy", shows.arg("'Copying the archive to the server'"));
+    // The first install's watchdog is due at 3 s, the second one's at 4.5 s.
+    settleUntil(s, 3600);
+    if (s.js(shows.arg("'did not start'")).toBool())
+        s.failures << "the watchdog of an install that had ended failed the next install";
+    desk.holdPluginCopy(false);
+    s.expect("the second install completes once its copy reports", shows.arg("'Install complete: '"));
+    s.js("VX.testing.timeouts.pluginStart = 30000;");
+}
+
 void shotConsole(Shots &s, StubDesk &)
 {
     s.js("VX.show('console'); var inp=document.querySelector('#view-console .console-input');"
@@ -454,6 +484,34 @@ void shotAbout(Shots &s, StubDesk &)
     s.shoot("about");
 }
 
+// A double click on Connect while connected: the page ends the current session first (it says
+// so, and the views hear of it) and asks the bridge for one connection only.
+void shotConnectElsewhere(Shots &s, StubDesk &desk)
+{
+    const int before = desk.calls().filter(QStringLiteral("VYXConnect ")).size();
+    s.js("window.__states = []; VX.bus.on('session', function (x) { window.__states.push(x.state); });"
+         "VX.bus.on('session-lost', function (x) { window.__states.push('lost:' + x.state); });"
+         "VX.show('servers'); var v=document.getElementById('view-servers'); var i=v.querySelectorAll('input');"
+         "i[0].value='192.0.2.20'; i[1].value='18001';"
+         "var b=Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Connect';})[0];"
+         "function fire(t, n){var e=document.createEvent('MouseEvents');"
+         " e.initMouseEvent(t,true,true,window,n,0,0,0,0,false,false,false,false,0,null); b.dispatchEvent(e);}"
+         "fire('mousedown',1); fire('mouseup',1); fire('click',1); fire('mousedown',2); fire('mouseup',2); fire('click',2); fire('dblclick',2);");
+    s.expect("the second server ends up connected", "VX.session.state === 'connected' && VX.session.host === '192.0.2.20'");
+    settle(200);
+    const int connects = desk.calls().filter(QStringLiteral("VYXConnect ")).size() - before;
+    if (connects != 1)
+        s.failures << QStringLiteral("a double click on Connect asked for %1 connections").arg(connects);
+    s.expect("the first session ends before the second one connects",
+             "window.__states.join(',').indexOf('offline,lost:offline,connecting') === 0"
+             " && window.__states.indexOf('connected') > window.__states.indexOf('connecting')");
+    s.expect("the timeline says the first session was disconnected, then the new connection",
+             "Array.prototype.map.call(document.querySelectorAll('#view-servers .tl-item .tl-text'), function (t) { return t.textContent; })"
+             ".slice(0, 2).join('|') === 'Disconnected|Connecting to 192.0.2.20:18001'"
+             " && document.querySelector('#view-servers .tl-item .tl-detail').textContent === 'from 192.0.2.10:18000, to connect to 192.0.2.20:18001'");
+    s.shoot("servers-connected-elsewhere");
+}
+
 void shotRefusedLogin(Shots &s, StubDesk &desk)
 {
     // A refused login stops the retries and says why; the password field is not remembered.
@@ -476,9 +534,9 @@ struct ShotStep
 };
 
 const ShotStep kShotSteps[] = {
-    {"servers", shotServers}, {"parameters", shotParameters}, {"backup", shotBackup}, {"files", shotFiles},
+    {"servers", shotServers}, {"parameters", shotParameters}, {"backup", shotBackup}, {"files", shotFiles}, {"plug-in watchdog", shotPluginWatchdog},
     {"console", shotConsole}, {"bus", shotBus},               {"logs", shotLogs},     {"project", shotProject},
-    {"ets", shotEts},         {"journal", shotJournal},       {"about", shotAbout},
+    {"ets", shotEts},         {"journal", shotJournal},       {"about", shotAbout}, {"connect elsewhere", shotConnectElsewhere},
     {"refused login", shotRefusedLogin},
 };
 

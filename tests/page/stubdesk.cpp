@@ -331,10 +331,26 @@ QString StubDesk::VYXInstallPlugin(QString pluginName, QString installPath, QStr
     checkCallback(callBackComplete);
     m_copyCallback = callBackStatus;
     m_operationCallback = callBackComplete;
-    later(call(callBackStatus, "{\"copied\":131072,\"length\":200000,\"percent\":65.5,\"status\":\"copy in progress\"}"), 10);
-    later(call(callBackStatus, "{\"status\":\"MD5 verify\"}"), 20);
-    later(call(callBackStatus, "{\"status\":\"complete\"}"), 30);
+    m_pluginCopyHeld = m_holdPluginCopy;
+    if (!m_pluginCopyHeld)
+        reportPluginCopy();
     return QString();
+}
+
+void StubDesk::reportPluginCopy()
+{
+    later(call(m_copyCallback, "{\"copied\":131072,\"length\":200000,\"percent\":65.5,\"status\":\"copy in progress\"}"), 10);
+    later(call(m_copyCallback, "{\"status\":\"MD5 verify\"}"), 20);
+    later(call(m_copyCallback, "{\"status\":\"complete\"}"), 30);
+}
+
+void StubDesk::holdPluginCopy(bool hold)
+{
+    m_holdPluginCopy = hold;
+    if (!hold && m_pluginCopyHeld) {
+        m_pluginCopyHeld = false;
+        reportPluginCopy();
+    }
 }
 
 void StubDesk::VYXPluginExtracted(QString info)

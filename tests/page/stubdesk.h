@@ -19,6 +19,9 @@ public:
     // The project file the next "Open…" reads (JSON text); until set, Open is cancelled and the
     // working project is the demo house.
     void setProjectFile(const QString &json) { m_projectFile = json; }
+    // While held, a plug-in install's copy reports nothing (a copy that has not started yet);
+    // releasing sends what was held.
+    void holdPluginCopy(bool hold);
 
 public slots:
     QString getQTRelease();
@@ -94,4 +97,7 @@ private:
     QString m_projectFile;
     bool m_projectOpened = false;
     QString m_transferCallback;
+    bool m_holdPluginCopy = false;
+    bool m_pluginCopyHeld = false;
+    void reportPluginCopy();
 };
