@@ -492,7 +492,7 @@ void shotConnectElsewhere(Shots &s, StubDesk &desk)
     s.js("window.__states = []; VX.bus.on('session', function (x) { window.__states.push(x.state); });"
          "VX.bus.on('session-lost', function (x) { window.__states.push('lost:' + x.state); });"
          "VX.show('servers'); var v=document.getElementById('view-servers'); var i=v.querySelectorAll('input');"
-         "i[0].value='192.0.2.20'; i[1].value='18001';"
+         "i[0].value='192.0.2.20'; i[1].value='18001'; i[4].value='Plant room';"
          "var b=Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return b.textContent==='Connect';})[0];"
          "function fire(t, n){var e=document.createEvent('MouseEvents');"
          " e.initMouseEvent(t,true,true,window,n,0,0,0,0,false,false,false,false,0,null); b.dispatchEvent(e);}"
