@@ -23,6 +23,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QMessageBox>
 #include <QProcess>
@@ -167,7 +168,8 @@ private:
 
     // The selector picks the element; it is scrolled into view and clicked with the mouse at its
     // centre, after checking that the centre really shows that element (visible, not covered).
-    void clickElement(const QString &selectorScript, const QString &what);
+    // A mouse click in the middle of the element; `twice`: a double click.
+    void clickElement(const QString &selectorScript, const QString &what, bool twice = false);
     // Each case that needs the server logs in itself when the cases before it did not (or were
     // not run): by the Servers view's form, as a user does.
     void connected();
@@ -177,6 +179,12 @@ private:
                                     " return b.textContent === %2 && b.offsetParent !== null; })[%3]")
                          .arg(view, literal(text)).arg(index),
                      view + QStringLiteral(": ") + text);
+    }
+    // How many log-ins the main simulator has reported so far.
+    int simLogins() const
+    {
+        QFile log(m_dir.filePath(QStringLiteral("sim.log")));
+        return log.open(QIODevice::ReadOnly) ? int(log.readAll().count(" logged in\n")) : -1;
     }
     void clickDialogButton(const QString &text)
     {
@@ -255,7 +263,7 @@ private:
     QTimer m_dialogTimer;
 };
 
-void ClickThroughTest::clickElement(const QString &selectorScript, const QString &what)
+void ClickThroughTest::clickElement(const QString &selectorScript, const QString &what, bool twice)
 {
     const QVariant rect = eval(QStringLiteral(
         "(function (b) { if (!b) return null; b.scrollIntoView(false); var r = b.getBoundingClientRect();"
@@ -268,8 +276,16 @@ void ClickThroughTest::clickElement(const QString &selectorScript, const QString
     const QVariantMap r = rect.toMap();
     QVERIFY2(!r.value(QStringLiteral("disabled")).toBool(), qPrintable(QStringLiteral("disabled: ") + what));
     QVERIFY2(r.value(QStringLiteral("onTarget")).toBool(), qPrintable(QStringLiteral("covered or outside the window: ") + what));
-    QTest::mouseClick(view(), Qt::LeftButton, Qt::NoModifier,
-                      QPoint(r.value(QStringLiteral("x")).toInt(), r.value(QStringLiteral("y")).toInt()));
+    const QPoint at(r.value(QStringLiteral("x")).toInt(), r.value(QStringLiteral("y")).toInt());
+    QTest::mouseClick(view(), Qt::LeftButton, Qt::NoModifier, at);
+    if (twice) {
+        // What the window system gives for a double click: the second press, the double click,
+        // the release (QTest::mouseDClick leaves out the first click here).
+        QTest::mousePress(view(), Qt::LeftButton, Qt::NoModifier, at);
+        QMouseEvent dbl(QEvent::MouseButtonDblClick, at, view()->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view(), &dbl);
+        QTest::mouseRelease(view(), Qt::LeftButton, Qt::NoModifier, at);
+    }
 }
 
 void ClickThroughTest::connected()
@@ -889,11 +905,21 @@ void ClickThroughTest::disconnecting()
     QVERIFY(waitFor(QStringLiteral("document.getElementById('connection-text').textContent === 'Not connected'"), 5000));
     STEP(showView(QStringLiteral("servers")));
     STEP(type(field(QStringLiteral("servers"), QStringLiteral("Password")), QStringLiteral("admin")));
-    STEP(click(QStringLiteral("servers"), QStringLiteral("Connect")));
-    STEP(expectText(QStringLiteral("servers"), QStringLiteral("Connected to 127.0.0.1:%1.").arg(m_sim.port)));
-    STEP(click(QStringLiteral("servers"), QStringLiteral("Disconnect")));
-    STEP(expectText(QStringLiteral("servers"), QStringLiteral("Disconnected.")));
-    QVERIFY(waitFor(QStringLiteral("vyxDesk.VYXIsConnected() === 'false'"), 10000));
+    // A double click on Connect logs in as often as a single click: one connection.
+    const QString connect = QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('#view-servers button'),"
+                                           " function (b) { return b.textContent === 'Connect'; })[0]");
+    int logins[3] = {simLogins(), 0, 0};
+    for (int i = 1; i <= 2; ++i) {
+        STEP(clickElement(connect, QStringLiteral("servers: Connect"), i == 1));
+        STEP(expectText(QStringLiteral("servers"), QStringLiteral("Connected to 127.0.0.1:%1.").arg(m_sim.port)));
+        QTest::qWait(1500); // a second connection would log in meanwhile
+        logins[i] = simLogins();
+        STEP(click(QStringLiteral("servers"), QStringLiteral("Disconnect")));
+        STEP(expectText(QStringLiteral("servers"), QStringLiteral("Disconnected.")));
+        QVERIFY(waitFor(QStringLiteral("vyxDesk.VYXIsConnected() === 'false'"), 10000));
+    }
+    QVERIFY(logins[2] > logins[1]);
+    QCOMPARE(logins[1] - logins[0], logins[2] - logins[1]);
 }
 
 int main(int argc, char **argv)
