@@ -357,6 +357,8 @@ private:
 public:
     // Shortest time between two page calls that carry live updates.
     static const int kLiveTickMs = 20;
+    // Parameters handed to the page in one tick: bounds the JSON and the page's work per tick.
+    static const int kLiveMaxParametersPerTick = 2000;
     // The batch of one tick as a JSON array: entries hold ParameterID, value, frameScope (when
     // known), changes (how many changes the latest value stands for) and, when some of those
     // were answers to a value request, answers (how many).

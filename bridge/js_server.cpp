@@ -430,8 +430,12 @@ void JS::onLiveUpdatesPending()
 
 void JS::flushLiveUpdates()
 {
-    LiveUpdates::Batch batch = connector.Live().take();
+    LiveUpdates::Batch batch = connector.Live().take(size_t(kLiveMaxParametersPerTick));
     liveSinceFlush.start();
+    // Under a flood more parameters changed than one tick hands over: the rest follow a tick
+    // later (the buffer sends no wake-up for them), and the event loop runs in between.
+    if (batch.more)
+        liveTimer->start(kLiveTickMs);
     for (const LiveUpdates::Text &text : batch.texts) {
         switch (text.kind) {
         case LiveUpdates::Text::ParameterEvent: {

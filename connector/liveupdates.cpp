@@ -1,5 +1,6 @@
 #include "liveupdates.h"
 
+#include <algorithm>
 #include <utility>
 
 LiveUpdates::LiveUpdates(std::function<void()> wake) : m_wake(std::move(wake)) {}
@@ -24,13 +25,13 @@ void LiveUpdates::addParameter(uint32_t id, const QString &value, const QString 
     const quint32 answer = scope == QLatin1String("Response") ? 1 : 0;
     const auto found = m_index.constFind(id);
     if (found != m_index.constEnd()) {
-        Parameter &p = m_parameters[size_t(*found)];
+        Parameter &p = m_parameters[size_t(*found - m_taken)];
         p.value = value;
         p.scope = scope;
         ++p.changes;
         p.answers += answer;
     } else if (m_parameters.size() < size_t(kMaxParameters)) {
-        m_index.insert(id, int(m_parameters.size()));
+        m_index.insert(id, m_taken + m_parameters.size());
         m_parameters.push_back(Parameter{id, value, scope, 1, answer});
     } else {
         ++m_droppedParameters;
@@ -60,16 +61,30 @@ void LiveUpdates::wakeIfDrained(std::unique_lock<std::mutex> &lock) {
         m_wake();
 }
 
-LiveUpdates::Batch LiveUpdates::take() {
+LiveUpdates::Batch LiveUpdates::take(size_t maxParameters) {
     Batch batch;
     std::lock_guard<std::mutex> lock(m_lock);
-    batch.parameters.swap(m_parameters);
-    m_index.clear();
+    const size_t n = std::min(maxParameters, m_parameters.size());
+    batch.parameters.reserve(n);
+    if (n == m_parameters.size()) {
+        batch.parameters.assign(std::make_move_iterator(m_parameters.begin()), std::make_move_iterator(m_parameters.end()));
+        m_parameters.clear();
+        m_index.clear();
+        m_taken = 0;
+    } else {
+        for (size_t i = 0; i < n; ++i) {
+            m_index.remove(m_parameters.front().id);
+            batch.parameters.push_back(std::move(m_parameters.front()));
+            m_parameters.pop_front();
+        }
+        m_taken += n;
+    }
     batch.texts.assign(std::make_move_iterator(m_texts.begin()), std::make_move_iterator(m_texts.end()));
     m_texts.clear();
     batch.droppedTexts = m_droppedTexts;
     batch.droppedParameters = m_droppedParameters;
-    m_wakePending = false;
+    batch.more = !m_parameters.empty();
+    m_wakePending = batch.more;
     return batch;
 }
 

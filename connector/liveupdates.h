@@ -7,7 +7,8 @@
 // of the stream. Texts that must not be merged (broadcasts, bus texts, the log and logic channels)
 // wait in a queue of bounded length and size; when it is full the oldest are dropped and counted.
 //
-// The reader adds, the GUI takes everything at once. The wake function runs (on the adding thread,
+// The reader adds, the GUI takes the texts and at most a given number of parameters at once (the
+// rest wait for the next take, so one take's work on the GUI thread stays bounded under a flood). The wake function runs (on the adding thread,
 // outside the lock) only when the buffer was drained before, so at most one wake-up is on its
 // way to the GUI however fast changes come.
 #include <QString>
@@ -53,6 +54,7 @@ public:
         std::vector<Text> texts;           // oldest first
         quint64 droppedTexts = 0;          // since construction
         quint64 droppedParameters = 0;     // since construction
+        bool more = false;                 // parameters were left for the next take
     };
 
     explicit LiveUpdates(std::function<void()> wake = {});
@@ -62,8 +64,10 @@ public:
 
     void addParameter(uint32_t id, const QString &value, const QString &scope);
     void addText(Text text);
-    // Everything held, and the buffer empty again; the next add wakes the GUI anew.
-    Batch take();
+    // The texts and the first maxParameters parameters held. When nothing is left the next add
+    // wakes the GUI anew; when parameters are left (Batch::more) no wake-up comes for them and
+    // the caller takes again.
+    Batch take(size_t maxParameters = size_t(-1));
 
     quint64 droppedTexts() const;
 
@@ -73,8 +77,10 @@ private:
     const std::function<void()> m_wake;
     mutable std::mutex m_lock; // held only while the containers below are read or written
     QSet<uint32_t> m_eventIds;
-    QHash<uint32_t, int> m_index; // parameter id -> position in m_parameters
-    std::vector<Parameter> m_parameters;
+    // parameter id -> its sequence number; its position in m_parameters is that less m_taken
+    QHash<uint32_t, quint64> m_index;
+    std::deque<Parameter> m_parameters;
+    quint64 m_taken = 0; // parameters taken from the front of m_parameters so far
     std::deque<Text> m_texts;
     quint64 m_droppedTexts = 0;
     quint64 m_droppedParameters = 0;

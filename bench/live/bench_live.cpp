@@ -429,11 +429,13 @@ int Bench::run()
                 floodWorst, rssFloodStart, rssFloodEnd, int(floodValues.size()), floodMatch, floodMatchLater);
 
     printResult("live_changes_accounted_ratio", sent > 0 ? accounted / double(sent) : 0, ">=", 0.99);
-    printResult("live_gui_stall_p99_ms", liveP99, "<", 50);
+    // The goal is the stall a user feels: the whole gap, waits for a core included. The gap less
+    // those waits is printed above to tell the manager's own work from a busy machine's.
+    printResult("live_gui_stall_p99_ms", liveGapP99, "<", 50);
     printResult("live_cpu_cores", cores, "<", 1.0);
     printResult("live_rss_growth_mb", rssLiveEnd - rssAfterLoad, "<", 30);
     printResult("load_10000_vs_pacing", loadSeconds > 0 ? loadSeconds * 1000.0 / (n * kSenderPauseMs) : -1, "<=", 1.05);
-    printResult("flood_gui_stall_p99_ms", floodP99, "<", 50);
+    printResult("flood_gui_stall_p99_ms", floodGapP99, "<", 50);
     printResult("flood_rss_growth_mb", rssFloodEnd - rssFloodStart, "<", 30);
     printResult("flood_final_values_ratio", floodMatch, ">=", 1.0);
     // Deleted without closing: closing asks the user to confirm.
