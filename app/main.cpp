@@ -22,11 +22,9 @@ namespace {
 // ready, and a timed quit. Both do nothing unless their variable is set. With a start-up connection
 // "ready" means the parameters have arrived, so that the picture shows a working manager; the
 // screenshot is taken at the latest just before the timed quit.
-class RunAids : public QObject
-{
+class RunAids : public QObject {
 public:
-    RunAids(QApplication &app, MainWindow &window) : QObject(&window), m_window(window)
-    {
+    RunAids(QApplication &app, MainWindow &window) : QObject(&window), m_window(window) {
         m_shot = qEnvironmentVariable("VYXDESK_SCREENSHOT");
         if (!m_shot.isEmpty()) {
             connect(window.bridgeWidget()->mainFrame(), &QWebFrame::loadFinished, this, [this](bool) {
@@ -46,19 +44,17 @@ public:
     }
 
 private:
-    bool pageReady()
-    {
+    bool pageReady() {
         if (!Startup::connection().isSet())
             return true;
         // The parameters view is shown and its rows are filled with values.
-        const QVariant ready = m_window.bridgeWidget()->mainFrame()->evaluateJavaScript(QStringLiteral(
-            "!!(window.VX && VX.currentView && VX.currentView() === 'parameters' &&"
-            " document.querySelectorAll('#view-parameters tbody tr[data-id]').length >= 10)"));
+        const QVariant ready = m_window.bridgeWidget()->mainFrame()->evaluateJavaScript(
+            QStringLiteral("!!(window.VX && VX.currentView && VX.currentView() === 'parameters' &&"
+                           " document.querySelectorAll('#view-parameters tbody tr[data-id]').length >= 10)"));
         return ready.toBool();
     }
 
-    void waitUntilReady()
-    {
+    void waitUntilReady() {
         if (m_saved)
             return;
         if (pageReady()) {
@@ -69,8 +65,7 @@ private:
         QTimer::singleShot(200, this, [this] { waitUntilReady(); });
     }
 
-    void save()
-    {
+    void save() {
         if (m_saved)
             return;
         m_saved = true;
@@ -87,38 +82,39 @@ private:
 
 // A virtual display has no window manager to carry out showMaximized(), so in a headless run
 // the window is given the screen's size itself.
-void fillScreenForScreenshot(MainWindow &window)
-{
+void fillScreenForScreenshot(MainWindow &window) {
     if (qEnvironmentVariableIsEmpty("VYXDESK_SCREENSHOT"))
         return;
     if (QScreen *screen = QGuiApplication::primaryScreen())
         window.setGeometry(screen->availableGeometry());
 }
 
-struct CommandLine
-{
-    QCommandLineOption connect{QStringLiteral("connect"),
-                               QStringLiteral("Log in to the server at HOST (port 18000 unless given; user admin unless "
-                                              "given) as soon as the window opens. The password is taken from "
-                                              "VYXDESK_PASSWORD, or the page asks for it."),
-                               QStringLiteral("[USER@]HOST[:PORT]")};
-    QCommandLineOption siteName{QStringLiteral("site-name"),
-                                QStringLiteral("The name under which the page saves the --connect server among its sites."),
-                                QStringLiteral("NAME")};
+struct CommandLine {
+    QCommandLineOption connect{
+        QStringLiteral("connect"),
+        QStringLiteral("Log in to the server at HOST (port 18000 unless given; user admin unless "
+                       "given) as soon as the window opens. The password is taken from "
+                       "VYXDESK_PASSWORD, or the page asks for it."),
+        QStringLiteral("[USER@]HOST[:PORT]")};
+    QCommandLineOption siteName{
+        QStringLiteral("site-name"),
+        QStringLiteral("The name under which the page saves the --connect server among its sites."),
+        QStringLiteral("NAME")};
     QCommandLineOption page{QStringLiteral("page"),
-                            QStringLiteral("Show the HTML page FILE instead of the built-in one."), QStringLiteral("FILE")};
+                            QStringLiteral("Show the HTML page FILE instead of the built-in one."),
+                            QStringLiteral("FILE")};
     QCommandLineParser parser;
 
-    CommandLine()
-    {
-        parser.setApplicationDescription(QStringLiteral(
-            "Desktop manager for vyx home- and building-automation servers.\n\n"
-            "Environment:\n"
-            "  VYXDESK_PASSWORD=TEXT      password for --connect\n"
-            "  VYXDESK_PAGE=FILE          show FILE of the page folder instead of index.html\n"
-            "  VYXDESK_SCREENSHOT=PATH    save a PNG of the window once the page is ready\n"
-            "  VYXDESK_QUIT_AFTER_MS=N    quit after N ms\n"
-            "  VYXDESK_INSPECTOR=1        open the page's web inspector on TCP port 9999 (trusted networks only)"));
+    CommandLine() {
+        parser.setApplicationDescription(
+            QStringLiteral("Desktop manager for vyx home- and building-automation servers.\n\n"
+                           "Environment:\n"
+                           "  VYXDESK_PASSWORD=TEXT      password for --connect\n"
+                           "  VYXDESK_PAGE=FILE          show FILE of the page folder instead of index.html\n"
+                           "  VYXDESK_SCREENSHOT=PATH    save a PNG of the window once the page is ready\n"
+                           "  VYXDESK_QUIT_AFTER_MS=N    quit after N ms\n"
+                           "  VYXDESK_INSPECTOR=1        open the page's web inspector on TCP port 9999 "
+                           "(trusted networks only)"));
         parser.addHelpOption();
         parser.addVersionOption();
         parser.addOption(connect);
@@ -129,8 +125,7 @@ struct CommandLine
 
 // Applies the command line; false, with the reason on stderr, when it cannot be followed.
 // strict: unknown options are errors (after QApplication has taken its own, as -platform).
-bool applyCommandLine(const QStringList &arguments, bool strict)
-{
+bool applyCommandLine(const QStringList &arguments, bool strict) {
     CommandLine cl;
     if (!cl.parser.parse(arguments) && strict) {
         fprintf(stderr, "vyxdesk: %s\nTry 'vyxdesk --help'.\n", qPrintable(cl.parser.errorText()));
@@ -168,8 +163,7 @@ bool applyCommandLine(const QStringList &arguments, bool strict)
 
 // --help, --version and mistakes in the options are answered before the window system is
 // reached, so that they work without a display. Returns -1 to go on, else the exit code.
-int checkCommandLineFirst(int argc, char *argv[])
-{
+int checkCommandLineFirst(int argc, char *argv[]) {
     QCoreApplication core(argc, argv);
     CommandLine cl;
     cl.parser.parse(core.arguments()); // Qt's own options (-platform, ...) are judged later
@@ -187,8 +181,7 @@ int checkCommandLineFirst(int argc, char *argv[])
 
 } // namespace
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("vyxdesk"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VYX_VERSION));
     const int early = checkCommandLineFirst(argc, argv);
@@ -209,10 +202,11 @@ int main(int argc, char *argv[])
         MainWindow window;
         window.setWindowTitle(QString());
         new RunAids(app, window);
-        QObject::connect(window.bridgeWidget()->mainFrame(), &QWebFrame::loadFinished, &window, [&window](bool ok) {
-            qCDebug(lcApp).noquote() << "page" << window.bridgeWidget()->mainFrame()->url().toLocalFile()
-                                     << (ok ? "loaded" : "failed to load");
-        });
+        QObject::connect(
+            window.bridgeWidget()->mainFrame(), &QWebFrame::loadFinished, &window, [&window](bool ok) {
+                qCDebug(lcApp).noquote() << "page" << window.bridgeWidget()->mainFrame()->url().toLocalFile()
+                                         << (ok ? "loaded" : "failed to load");
+            });
         window.show();
         window.showMaximized();
         fillScreenForScreenshot(window);

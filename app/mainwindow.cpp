@@ -8,16 +8,14 @@
 #include <QKeySequence>
 #include <QMessageBox>
 
-MainWindow::MainWindow() : QMainWindow(nullptr)
-{
+MainWindow::MainWindow() : QMainWindow(nullptr) {
     createActions();
     bridge = new JS(this);
     setCentralWidget(bridge);
     setUnifiedTitleAndToolBarOnMac(true);
 }
 
-void MainWindow::createActions()
-{
+void MainWindow::createActions() {
     // Kept as the window's children but attached to no menu or toolbar, so their shortcuts
     // do not fire: only the close button or the page's exit() ends the program.
     exitAct = new QAction(tr("E&xit"), this);
@@ -36,8 +34,7 @@ void MainWindow::createActions()
 
 void MainWindow::about() {}
 
-void MainWindow::closeEvent(QCloseEvent *event)
-{
+void MainWindow::closeEvent(QCloseEvent *event) {
     QMessageBox box(QMessageBox::Question, tr("Quit"), tr("Are you sure?\n"),
                     QMessageBox::Yes | QMessageBox::Cancel, this);
     box.setObjectName(QStringLiteral("quitConfirmation"));

@@ -7,8 +7,7 @@ class QAction;
 class QCloseEvent;
 
 // The only window: its central widget is the bridge that hosts the page. Closing it asks first.
-class MainWindow : public QMainWindow
-{
+class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:

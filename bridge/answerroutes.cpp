@@ -5,8 +5,7 @@
 namespace {
 
 // The same path as the server may write it back: without "./" in front or "/" at the end.
-QString normalPath(QString path)
-{
+QString normalPath(QString path) {
     while (path.startsWith(QLatin1String("./")))
         path.remove(0, 2);
     while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
@@ -17,8 +16,7 @@ QString normalPath(QString path)
 } // namespace
 
 void AnswerRoutes::add(Kind kind, const QString &callback, const QString &path, qint64 nowMs,
-                       qint64 journalEntry)
-{
+                       qint64 journalEntry) {
     expire(nowMs);
     if (size_t(count(kind)) >= kMaxPerKind) {
         const auto oldest = std::find_if(m_pending.begin(), m_pending.end(),
@@ -28,8 +26,7 @@ void AnswerRoutes::add(Kind kind, const QString &callback, const QString &path, 
     m_pending.push_back(Request{kind, callback, path, nowMs, journalEntry});
 }
 
-bool AnswerRoutes::take(Kind kind, const QString &answeredPath, qint64 nowMs, Request *request)
-{
+bool AnswerRoutes::take(Kind kind, const QString &answeredPath, qint64 nowMs, Request *request) {
     expire(nowMs);
     auto found = m_pending.end();
     if (!answeredPath.isEmpty()) {
@@ -51,21 +48,18 @@ bool AnswerRoutes::take(Kind kind, const QString &answeredPath, qint64 nowMs, Re
     return true;
 }
 
-QList<AnswerRoutes::Request> AnswerRoutes::takeAll()
-{
+QList<AnswerRoutes::Request> AnswerRoutes::takeAll() {
     QList<Request> all(m_pending.begin(), m_pending.end());
     m_pending.clear();
     return all;
 }
 
-int AnswerRoutes::count(Kind kind) const
-{
+int AnswerRoutes::count(Kind kind) const {
     return int(std::count_if(m_pending.begin(), m_pending.end(),
                              [kind](const Request &r) { return r.kind == kind; }));
 }
 
-void AnswerRoutes::expire(qint64 nowMs)
-{
+void AnswerRoutes::expire(qint64 nowMs) {
     m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(),
                                    [nowMs](const Request &r) { return nowMs - r.sentMs > kExpiryMs; }),
                     m_pending.end());

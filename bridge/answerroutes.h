@@ -13,13 +13,11 @@
 //
 // A request whose answer was lost would hold every later answer of its kind one step behind: so
 // a request is forgotten once it is older than kExpiryMs (well past the page's own time-out).
-class AnswerRoutes
-{
+class AnswerRoutes {
 public:
     enum class Kind { FolderCreate, FolderDelete, FileDelete, DatabaseMd5 };
 
-    struct Request
-    {
+    struct Request {
         Kind kind = Kind::FolderCreate;
         QString callback;
         QString path;

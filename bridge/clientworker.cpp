@@ -1,7 +1,6 @@
 #include "clientworker.h"
 
-ClientWorker::~ClientWorker()
-{
+ClientWorker::~ClientWorker() {
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_stopping = true;
@@ -12,8 +11,7 @@ ClientWorker::~ClientWorker()
         m_thread.join();
 }
 
-void ClientWorker::post(std::function<void()> job)
-{
+void ClientWorker::post(std::function<void()> job) {
     {
         std::lock_guard<std::mutex> lock(m_lock);
         if (m_stopping)
@@ -25,14 +23,12 @@ void ClientWorker::post(std::function<void()> job)
     m_wake.notify_one();
 }
 
-bool ClientWorker::busy() const
-{
+bool ClientWorker::busy() const {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_running || !m_jobs.empty();
 }
 
-void ClientWorker::run()
-{
+void ClientWorker::run() {
     for (;;) {
         std::function<void()> job;
         {

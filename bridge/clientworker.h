@@ -9,8 +9,7 @@
 // One thread that runs the protocol client's slow operations (start, stop, an upload's first
 // reading of its file) one after the other, in the order given, so the GUI thread never waits
 // for a connector thread, a name look-up or a whole file.
-class ClientWorker
-{
+class ClientWorker {
 public:
     ClientWorker() = default;
     // Jobs not yet started are dropped; the running one is waited for.

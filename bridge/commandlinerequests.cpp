@@ -1,7 +1,6 @@
 #include "commandlinerequests.h"
 
-QString CommandLineRequests::add(Kind kind, const QString &callback)
-{
+QString CommandLineRequests::add(Kind kind, const QString &callback) {
     while (m_pending.size() >= kMaxPending)
         m_pending.erase(m_pending.begin());
     const quint64 id = m_next++;
@@ -9,8 +8,7 @@ QString CommandLineRequests::add(Kind kind, const QString &callback)
     return QString::number(id);
 }
 
-bool CommandLineRequests::take(const QString &tag, Request *request)
-{
+bool CommandLineRequests::take(const QString &tag, Request *request) {
     bool ok = false;
     const quint64 id = tag.toULongLong(&ok);
     if (!ok)
@@ -24,8 +22,7 @@ bool CommandLineRequests::take(const QString &tag, Request *request)
     return true;
 }
 
-QList<CommandLineRequests::Request> CommandLineRequests::takeAll()
-{
+QList<CommandLineRequests::Request> CommandLineRequests::takeAll() {
     QList<Request> all;
     for (const auto &entry : m_pending)
         all.append(entry.second);

@@ -8,8 +8,7 @@
 // The command lines the bridge has sent and not yet seen answered, each with what its answer is
 // for. Every command line gets an entry, also those whose answer nobody reads, so that the
 // connector's reply queue (which hands back the tag given here) stays in step with the server.
-class CommandLineRequests
-{
+class CommandLineRequests {
 public:
     enum class Kind {
         Unread,          // nobody reads the answer (logic restart, gateway, ...)
@@ -20,8 +19,7 @@ public:
         PluginRemoval,   // plug-in install: answer to the archive removal
     };
 
-    struct Request
-    {
+    struct Request {
         Kind kind = Kind::Unread;
         QString callback;
     };

@@ -12,13 +12,13 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFrame>
-#include <QNetworkRequest>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QNetworkRequest>
 #include <QScreen>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -33,8 +33,7 @@
 #include <QWebSettings>
 #include <QWebView>
 
-static void initBridgeResources()
-{
+static void initBridgeResources() {
     // The log window's QML lives in this static library's resources.
     Q_INIT_RESOURCE(bridge);
 }
@@ -43,16 +42,14 @@ namespace {
 
 // The remote inspector gives full control over the page (and through it over vyxDesk), so it
 // only listens when the developer asks for it.
-bool inspectorRequested()
-{
+bool inspectorRequested() {
     return qgetenv("VYXDESK_INSPECTOR") == "1";
 }
 
 // The page shown at start: the file given with --page, else index.html, or the file named by
 // VYXDESK_PAGE (tests use a page that does not search the network when it opens), in the page
 // folder beside the program or in the installed one.
-QString startPagePath()
-{
+QString startPagePath() {
     QString page = qEnvironmentVariable("VYXDESK_PAGE");
     if (page.isEmpty() || page.contains(QLatin1Char('/')) || page.startsWith(QLatin1Char('.')))
         page = QStringLiteral("index.html");
@@ -62,15 +59,13 @@ QString startPagePath()
 // The page holds vyxDesk and with it the installer's files and servers: only the manager's own
 // pages under data/html/ may be shown, never a document from elsewhere (a link, a script that
 // changes the location, a form, a file dropped onto the window).
-class OwnPagesOnly : public QWebPage
-{
+class OwnPagesOnly : public QWebPage {
 public:
     OwnPagesOnly(const QString &htmlDir, QObject *parent) : QWebPage(parent), m_htmlDir(htmlDir) {}
 
 protected:
     bool acceptNavigationRequest(QWebFrame *frame, const QNetworkRequest &request,
-                                 NavigationType type) override
-    {
+                                 NavigationType type) override {
         if (!JS::isOwnPage(request.url(), m_htmlDir)) {
             qCWarning(lcBridge) << "Refused navigation away from the manager's pages:" << request.url();
             return false;
@@ -79,8 +74,7 @@ protected:
     }
 
     // The page's console and its script errors, for whoever turns vyx.page on.
-    void javaScriptConsoleMessage(const QString &message, int lineNumber, const QString &sourceID) override
-    {
+    void javaScriptConsoleMessage(const QString &message, int lineNumber, const QString &sourceID) override {
         qCDebug(lcPage).noquote() << QStringLiteral("%1:%2: %3").arg(sourceID).arg(lineNumber).arg(message);
     }
 
@@ -90,8 +84,7 @@ private:
 
 } // namespace
 
-bool JS::isOwnPage(const QUrl &url, const QString &htmlDir)
-{
+bool JS::isOwnPage(const QUrl &url, const QString &htmlDir) {
     if (url == QUrl(QStringLiteral("about:blank")))
         return true;
     if (!url.isLocalFile())
@@ -103,11 +96,8 @@ bool JS::isOwnPage(const QUrl &url, const QString &htmlDir)
 }
 
 JS::JS(QWidget *parent, Qt::WindowFlags flags)
-    : QWidget(parent, flags),
-      fileDialogs(this),
-      localFiles(Startup::dataRoot(), &fileDialogs),
-      projectStore(Startup::dataRoot(), &fileDialogs)
-{
+    : QWidget(parent, flags), fileDialogs(this), localFiles(Startup::dataRoot(), &fileDialogs),
+      projectStore(Startup::dataRoot(), &fileDialogs) {
     initBridgeResources();
     webHelpers = new WebHelpers(Startup::dataRoot(), OperationLog(), this);
     connect(webHelpers, &WebHelpers::pageCall, this, &JS::queueScript);
@@ -122,8 +112,7 @@ JS::JS(QWidget *parent, Qt::WindowFlags flags)
     webView->load(QUrl::fromLocalFile(startPagePath()));
 
     QWebFrame *frame = webView->page()->mainFrame();
-    connect(frame, &QWebFrame::javaScriptWindowObjectCleared, this,
-            &JS::populateJavaScriptWindowObject);
+    connect(frame, &QWebFrame::javaScriptWindowObjectCleared, this, &JS::populateJavaScriptWindowObject);
     connect(frame, &QWebFrame::loadFinished, this, &JS::pageLoaded);
 
     // Never larger than the screen: a top-level bridge of the full widget maximum would ask
@@ -140,8 +129,7 @@ JS::JS(QWidget *parent, Qt::WindowFlags flags)
     setContextMenuPolicy(Qt::CustomContextMenu);
 
     messagesThread = new JSMessagesThread(this);
-    connect(messagesThread, &JSMessagesThread::newJSMEssage, this, &JS::newJSMEssage,
-            Qt::QueuedConnection);
+    connect(messagesThread, &JSMessagesThread::newJSMEssage, this, &JS::newJSMEssage, Qt::QueuedConnection);
     messagesThread->start(QThread::InheritPriority);
 
     webView->page()->history()->setMaximumItemCount(0);
@@ -150,8 +138,7 @@ JS::JS(QWidget *parent, Qt::WindowFlags flags)
     resendTimer = new QTimer(this);
 }
 
-JS::~JS()
-{
+JS::~JS() {
     // A start or stop still running on the worker is waited for, the ones queued are dropped.
     clientWorker.reset();
     // The delivery thread goes first so no script arrives while the page is torn down.
@@ -168,8 +155,7 @@ JS::~JS()
     logWindows.clear();
 }
 
-void JS::applyWebSettings()
-{
+void JS::applyWebSettings() {
     QWebSettings *settings = QWebSettings::globalSettings();
     settings->setAttribute(QWebSettings::DeveloperExtrasEnabled, true);
     setContextMenuPolicy(Qt::NoContextMenu);
@@ -184,8 +170,7 @@ void JS::applyWebSettings()
     settings->setAttribute(QWebSettings::AutoLoadImages, true);
 }
 
-void JS::setupUi()
-{
+void JS::setupUi() {
     if (objectName().isEmpty())
         setObjectName(QStringLiteral("canvasContainer"));
     QWidget::resize(802, 602);
@@ -222,8 +207,7 @@ void JS::setupUi()
     QWidget::setWindowTitle(QCoreApplication::translate("canvasContainer", "Loading..."));
 }
 
-void JS::connectServerSignals()
-{
+void JS::connectServerSignals() {
     // Automatic connections: the connector emits on the protocol client's threads, so these
     // arrive queued on the GUI thread. The command-line answer is connected by the slots that
     // send a command line.
@@ -236,8 +220,9 @@ void JS::connectServerSignals()
     connect(&connector, &VYXConnector::fileAnswer, this, &JS::onFileAnswer);
     connect(&connector, &VYXConnector::VYXFileMD5, this, &JS::onCopyMd5);
     connect(&connector, &VYXConnector::VYXDatabaseMD5, this, &JS::VYXDatabaseMD5Done);
-    connect(&vaultDesk, &VaultDesk::answer, this,
-            [this](const QString &callback, const QString &json) { queueExpressionCall(callback, PageScript::jsonOrStringLiteral(json)); });
+    connect(&vaultDesk, &VaultDesk::answer, this, [this](const QString &callback, const QString &json) {
+        queueExpressionCall(callback, PageScript::jsonOrStringLiteral(json));
+    });
     connect(&connector, &VYXConnector::VYXMessageReceived, this, &JS::VYXMessageReceive);
     connect(&connector, &VYXConnector::VYXZephronMessage, this, &JS::VYXZephronMessage);
     connect(&connector, &VYXConnector::updateParameter, this, &JS::updateParameter);
@@ -252,12 +237,12 @@ void JS::connectServerSignals()
     connector.EnableLiveBuffer(true);
     // A number this program produced: safe to place in the script as it is.
     connect(&connector, &VYXConnector::parameterListReceived, this, [this](int count) {
-        queueScript(QStringLiteral("window.QT && window.QT.parameterList && window.QT.parameterList(%1)").arg(count));
+        queueScript(
+            QStringLiteral("window.QT && window.QT.parameterList && window.QT.parameterList(%1)").arg(count));
     });
 }
 
-void JS::ensureProjectFolders()
-{
+void JS::ensureProjectFolders() {
     const QDir app(Startup::dataRoot());
     if (!app.exists(QStringLiteral("data/project/")))
         app.mkpath(QStringLiteral("data/project"));
@@ -265,18 +250,15 @@ void JS::ensureProjectFolders()
         app.mkpath(QStringLiteral("data/project/assets"));
 }
 
-QString JS::applicationDir()
-{
+QString JS::applicationDir() {
     return QCoreApplication::applicationDirPath();
 }
 
-QWebFrame *JS::mainFrame() const
-{
+QWebFrame *JS::mainFrame() const {
     return webView->page()->mainFrame();
 }
 
-void JS::queueScript(const QString &expr)
-{
+void JS::queueScript(const QString &expr) {
     // The call text goes to eval as a string: eval runs the call itself and nothing else. Were
     // the call text the argument of eval, a callback returning one of its (server-supplied)
     // strings would have that string run as a script.
@@ -285,44 +267,38 @@ void JS::queueScript(const QString &expr)
         // Called on the GUI thread (every slot is): posted straight into the GUI thread's event
         // queue, behind the scripts queued before it. A round trip through the delivery thread
         // would only add two thread wake-ups to each answer.
-        QMetaObject::invokeMethod(this, [this, script] { newJSMEssage(script); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, script] { newJSMEssage(script); }, Qt::QueuedConnection);
         return;
     }
     messagesThread->enqueue(script);
 }
 
-void JS::queueStringCall(const QString &callback, const QString &text)
-{
+void JS::queueStringCall(const QString &callback, const QString &text) {
     queueScript(PageScript::stringCall(callback, text));
 }
 
-void JS::queueExpressionCall(const QString &callback, const QString &expression)
-{
+void JS::queueExpressionCall(const QString &callback, const QString &expression) {
     queueScript(PageScript::expressionCall(callback, expression));
 }
 
-void JS::evaluateNow(const QString &script)
-{
+void JS::evaluateNow(const QString &script) {
     mainFrame()->evaluateJavaScript(script);
 }
 
 // General slots.
 
-void JS::replyFinished(QNetworkReply *reply)
-{
+void JS::replyFinished(QNetworkReply *reply) {
     Q_UNUSED(reply);
 }
 
 void JS::submit() {}
 
-void JS::populateJavaScriptWindowObject()
-{
+void JS::populateJavaScriptWindowObject() {
     mainFrame()->addToJavaScriptWindowObject(QStringLiteral("vyxDesk"), this);
 }
 
-void JS::queryExecute(QString query)
-{
+void JS::queryExecute(QString query) {
     qCDebug(lcBridge) << query;
     QString result;
     if (queryDatabase && (queryDatabase->isOpen() || queryDatabase->open())) {
@@ -347,18 +323,15 @@ void JS::queryExecute(QString query)
     evaluateNow(QStringLiteral("window.desktopApp.queryResponse(%1)").arg(argument));
 }
 
-void JS::exit()
-{
+void JS::exit() {
     QCoreApplication::exit(0);
 }
 
-QString JS::applicationPath()
-{
+QString JS::applicationPath() {
     return applicationDir();
 }
 
-QString JS::getQTRelease()
-{
+QString JS::getQTRelease() {
     // Qt writes object members in alphabetical order, which puts "label" before "version".
     QJsonObject release;
     release.insert(QStringLiteral("label"), QStringLiteral("Ver 2.10 07/02/2023"));
@@ -366,19 +339,16 @@ QString JS::getQTRelease()
     return QString::fromUtf8(QJsonDocument(release).toJson(QJsonDocument::Indented));
 }
 
-void JS::setWindowTitle(QString title)
-{
+void JS::setWindowTitle(QString title) {
     QWidget *target = mainWindow ? mainWindow : window();
     target->setWindowTitle(title);
 }
 
-void JS::newJSMEssage(QString js)
-{
+void JS::newJSMEssage(QString js) {
     evaluateNow(js);
 }
 
-void JS::pageLoaded(bool estado)
-{
+void JS::pageLoaded(bool estado) {
     Q_UNUSED(estado);
     if (mainWindow)
         resize(mainWindow->width() - 1, mainWindow->height() - 1);

@@ -19,10 +19,10 @@
 #include "commandlinerequests.h"
 #include "journal.h"
 #include "localfiles.h"
-#include "vyxconnector.h"
 #include "projectstore.h"
 #include "remotecopy.h"
 #include "vaultdesk.h"
+#include "vyxconnector.h"
 #include "widgetfiledialogs.h"
 
 class EtsImport;
@@ -45,8 +45,7 @@ class QMLLogClass;
 // The slot bodies live in several files: js.cpp (core and general slots), js_discovery.cpp
 // (server discovery), js_logwindows.cpp (log windows), js_services.cpp (local files, project,
 // web and archive helpers) and js_server.cpp (everything that talks to the server).
-class JS : public QWidget
-{
+class JS : public QWidget {
     Q_OBJECT
 
 public:
@@ -240,8 +239,8 @@ private:
     void connectServerSignals();
     // Server side (js_server.cpp): every command line goes out through sendCommandLine, so that
     // its answer reaches onCommandLineReply with the request it belongs to.
-    void sendCommandLine(CommandLineRequests::Kind kind, const QString &callback,
-                         const QString &commandLine, const char *journalKind = "command-line");
+    void sendCommandLine(CommandLineRequests::Kind kind, const QString &callback, const QString &commandLine,
+                         const char *journalKind = "command-line");
     void onCommandLineReply(QString tag, QString info);
     void queueStatus(const QString &callback, const QString &status);
     void queueConnectionObject(const QString &connection, const QString *state);

@@ -1,7 +1,7 @@
 // Server discovery: a query by multicast and by repeated broadcast, answers collected for five
 // seconds, each distinct answer reported once to the page.
-#include "js.h"
 #include "bridgelog.h"
+#include "js.h"
 
 #include "pagescript.h"
 
@@ -24,8 +24,7 @@ constexpr qint64 kMaxDatagram = 65536;
 
 // IPv4 senders as plain dotted text (a dual-stack socket reports them IPv4-mapped), ready to
 // be handed back to VYXConnect.
-QString addressText(const QHostAddress &address)
-{
+QString addressText(const QHostAddress &address) {
     bool isIpv4 = false;
     const quint32 ipv4 = address.toIPv4Address(&isIpv4);
     return isIpv4 ? QHostAddress(ipv4).toString() : address.toString();
@@ -33,8 +32,7 @@ QString addressText(const QHostAddress &address)
 
 } // namespace
 
-void JS::discover(QString cb)
-{
+void JS::discover(QString cb) {
     qCDebug(lcDiscovery) << "Stop search";
     if (stopTimer->isActive())
         stopSearch();
@@ -72,32 +70,27 @@ void JS::discover(QString cb)
     resendTimer->start();
 }
 
-void JS::sendDatagram()
-{
+void JS::sendDatagram() {
     qCDebug(lcDiscovery) << "Send datagram";
     if (querySocket)
         querySocket->writeDatagram(kQuery, queryAddress, kMulticastPort);
     foundList.clear();
 }
 
-void JS::resendBroadcastSearch()
-{
+void JS::resendBroadcastSearch() {
     if (broadcastSocket)
         broadcastSocket->writeDatagram(kQuery, QHostAddress::Broadcast, kBroadcastPort);
 }
 
-void JS::processPendingDatagrams()
-{
+void JS::processPendingDatagrams() {
     readDiscoveryAnswers(listenSocket);
 }
 
-void JS::readPendingDatagrams()
-{
+void JS::readPendingDatagrams() {
     readDiscoveryAnswers(broadcastSocket);
 }
 
-void JS::readDiscoveryAnswers(QUdpSocket *socket)
-{
+void JS::readDiscoveryAnswers(QUdpSocket *socket) {
     while (socket && socket->hasPendingDatagrams()) {
         const QNetworkDatagram datagram = socket->receiveDatagram(kMaxDatagram);
         const QString sender = addressText(datagram.senderAddress());
@@ -114,8 +107,7 @@ void JS::readDiscoveryAnswers(QUdpSocket *socket)
     }
 }
 
-void JS::stopSearch()
-{
+void JS::stopSearch() {
     qCDebug(lcDiscovery) << "Stop search";
     if (!stopTimer || !stopTimer->isActive())
         return;
@@ -124,8 +116,7 @@ void JS::stopSearch()
     closeDiscoverySockets();
 }
 
-void JS::closeDiscoverySockets()
-{
+void JS::closeDiscoverySockets() {
     // Closing alone would leave the old sockets alive until the bridge goes; they are not
     // used again, so they are released.
     for (QPointer<QUdpSocket> *socket : {&listenSocket, &querySocket, &broadcastSocket}) {

@@ -10,8 +10,7 @@
 
 namespace {
 
-JournalFilter filterFrom(const QString &json)
-{
+JournalFilter filterFrom(const QString &json) {
     const QJsonObject f = QJsonDocument::fromJson(json.toUtf8()).object();
     JournalFilter filter;
     filter.site = f.value(QStringLiteral("site")).toString();
@@ -21,15 +20,13 @@ JournalFilter filterFrom(const QString &json)
     return filter;
 }
 
-QString compact(const QJsonObject &object)
-{
+QString compact(const QJsonObject &object) {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
 } // namespace
 
-void JS::openJournal()
-{
+void JS::openJournal() {
     connect(&journal, &Journal::writeFailed, this, [this](const QString &reason) {
         if (!journalCallback.isEmpty())
             queueStringCall(journalCallback, reason);
@@ -37,35 +34,30 @@ void JS::openJournal()
     journal.open();
 }
 
-qint64 JS::journalIntent(const char *kind, const QJsonObject &arguments)
-{
+qint64 JS::journalIntent(const char *kind, const QJsonObject &arguments) {
     return journal.recordIntent(journalServer, QLatin1String(kind), arguments);
 }
 
 // Records the result once: the intent is cleared, so a later answer to the same request adds
 // nothing.
-void JS::journalResult(qint64 &intent, const char *outcome, const QString &result)
-{
+void JS::journalResult(qint64 &intent, const char *outcome, const QString &result) {
     if (intent > 0)
         journal.recordResult(intent, QLatin1String(outcome), result);
     intent = 0;
 }
 
-void JS::journalWatch(QString callback)
-{
+void JS::journalWatch(QString callback) {
     journalCallback = callback;
     // A journal that could not be opened at start is told at once.
     if (!journal.isOpen() && !journal.lastError().isEmpty())
         queueStringCall(journalCallback, journal.lastError());
 }
 
-void JS::journalSetSite(QString name)
-{
+void JS::journalSetSite(QString name) {
     journalServer.site = name.trimmed();
 }
 
-QString JS::journalEntries(QString filterJson)
-{
+QString JS::journalEntries(QString filterJson) {
     QJsonObject answer;
     answer.insert(QStringLiteral("entries"), journal.entries(filterFrom(filterJson)));
     answer.insert(QStringLiteral("sites"), QJsonArray::fromStringList(journal.sites()));
@@ -74,8 +66,7 @@ QString JS::journalEntries(QString filterJson)
     return compact(answer);
 }
 
-QString JS::journalExport(QString format, QString filterJson, QString path)
-{
+QString JS::journalExport(QString format, QString filterJson, QString path) {
     const QJsonArray entries = journal.entries(filterFrom(filterJson));
     QByteArray bytes;
     if (format == QLatin1String("csv"))
@@ -86,7 +77,8 @@ QString JS::journalExport(QString format, QString filterJson, QString path)
         return compact({{QStringLiteral("error"), QStringLiteral("Unknown export format: ") + format}});
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        return compact({{QStringLiteral("error"),
-                         QStringLiteral("The file %1 could not be written: %2").arg(path, file.errorString())}});
+        return compact(
+            {{QStringLiteral("error"),
+              QStringLiteral("The file %1 could not be written: %2").arg(path, file.errorString())}});
     return compact({{QStringLiteral("count"), entries.size()}, {QStringLiteral("path"), path}});
 }

@@ -1,7 +1,7 @@
 // Log windows: the page opens them by id; parameter updates and broadcast log messages of other
 // clients are routed to them.
-#include "js.h"
 #include "bridgelog.h"
+#include "js.h"
 
 #include "boundedxml.h"
 #include "qmllogclass.h"
@@ -21,8 +21,7 @@ const QString kLogChannel = QString::number(kvt::CmdSendBroadcastMessage);
 
 // The broadcast log message: an XML document whose element text is JSON with "sender",
 // "paramId" and "msg". Anything else yields empty texts.
-QJsonObject logMessageOf(const QString &xml)
-{
+QJsonObject logMessageOf(const QString &xml) {
     QDomDocument document;
     if (!BoundedXml::withinBounds(xml.toUtf8()) || !document.setContent(xml))
         return QJsonObject();
@@ -30,8 +29,7 @@ QJsonObject logMessageOf(const QString &xml)
     return QJsonDocument::fromJson(json).object();
 }
 
-QString textOf(const QJsonValue &value)
-{
+QString textOf(const QJsonValue &value) {
     if (value.isString())
         return value.toString();
     if (value.isDouble())
@@ -41,8 +39,7 @@ QString textOf(const QJsonValue &value)
 
 } // namespace
 
-void JS::LogWindow(QString id, QString type)
-{
+void JS::LogWindow(QString id, QString type) {
     // One window per id: a second window would take the lines and leave the first one silent.
     if (QMLLogClass *open = logWindows.value(id)) {
         if (QQuickWindow *window = open->window()) {
@@ -59,8 +56,7 @@ void JS::LogWindow(QString id, QString type)
     logWindows.insert(id, log);
 }
 
-bool JS::routeLogParameter(const QString &text)
-{
+bool JS::routeLogParameter(const QString &text) {
     const QJsonObject update = QJsonDocument::fromJson(text.toUtf8()).object();
     const QString parameterId = textOf(update.value(QStringLiteral("ParameterID")));
     const QString value = textOf(update.value(QStringLiteral("value")));
@@ -69,8 +65,8 @@ bool JS::routeLogParameter(const QString &text)
         qCDebug(lcBridge) << text;
         const QJsonObject message = logMessageOf(value);
         const QString paramId = textOf(message.value(QStringLiteral("paramId")));
-        const QString line = QLatin1Char('[') + paramId + QLatin1String("] ")
-                             + textOf(message.value(QStringLiteral("msg")));
+        const QString line =
+            QLatin1Char('[') + paramId + QLatin1String("] ") + textOf(message.value(QStringLiteral("msg")));
         bool handled = false;
         for (const QString &key : {QStringLiteral("*"), paramId}) {
             if (QMLLogClass *log = logWindows.value(key)) {

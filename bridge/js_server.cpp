@@ -5,8 +5,8 @@
 //
 // Every text that came from the server goes into a call text through PageScript, so it reaches
 // the page as data and never runs as script there.
-#include "js.h"
 #include "bridgelog.h"
+#include "js.h"
 
 #include "journalschema.h"
 #include "pagescript.h"
@@ -34,42 +34,35 @@ const char kGuardianCommand[] = "/nalrio/bin/nalrio_guardian ";
 const unsigned kUploadChunkSize = 524288;
 const int kConnectHeartBeatTimeOutMs = 120000;
 
-std::string utf8(const QString &text)
-{
+std::string utf8(const QString &text) {
     return text.toUtf8().toStdString();
 }
 
-QString indented(const QJsonObject &object)
-{
+QString indented(const QJsonObject &object) {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented));
 }
 
 // JSON built here or by the connector, safe as an expression (line separators escaped).
-QString jsonExpression(const QString &json)
-{
+QString jsonExpression(const QString &json) {
     return PageScript::jsonOrStringLiteral(json);
 }
 
 // The emitter identifier of a broadcast message: the text before its first "|".
-QString emitterOf(const QString &data)
-{
+QString emitterOf(const QString &data) {
     return data.section(QLatin1Char('|'), 0, 0);
 }
 
 // The lower-case hex MD5 of a local file, read in pieces; empty when it cannot be read.
-QString fileMd5(const QString &path)
-{
+QString fileMd5(const QString &path) {
     return QString::fromStdString(kvt::kvtMd5File(QFile::encodeName(path).toStdString(), false));
 }
 
-qint64 nowMs()
-{
+qint64 nowMs() {
     return QDateTime::currentMSecsSinceEpoch();
 }
 
 // The path an answer names ("file" or "folder"), to find the request it answers.
-QString answeredPath(const QJsonObject &answer)
-{
+QString answeredPath(const QJsonObject &answer) {
     const QString file = answer.value(QStringLiteral("file")).toString();
     return file.isEmpty() ? answer.value(QStringLiteral("folder")).toString() : file;
 }
@@ -81,8 +74,7 @@ const char JS::kConnectionLost[] = "Connection lost: the server's answer cannot 
 
 // Connection.
 
-QString JS::VYXConnect(QString ip, QString port, QString user, QString password, QString cb)
-{
+QString JS::VYXConnect(QString ip, QString port, QString user, QString password, QString cb) {
     connectionCallback = cb;
     abandonRequests(QLatin1String(kConnectionLost));
     connectionWanted = true;
@@ -94,44 +86,43 @@ QString JS::VYXConnect(QString ip, QString port, QString user, QString password,
     // outcome reaches the page through the connection reports, as before.
     const std::string host = utf8(ip), name = utf8(user), secret = utf8(password);
     const int portNumber = port.toInt();
-    clientWorker->post([client, host, portNumber, name, secret] { client->Start(host, portNumber, name, secret); });
+    clientWorker->post(
+        [client, host, portNumber, name, secret] { client->Start(host, portNumber, name, secret); });
     return QString();
 }
 
-QString JS::VYXDisconnect()
-{
+QString JS::VYXDisconnect() {
     connectionWanted = false;
     abandonRequests(QLatin1String(kConnectionLost));
     kvt::kvtOlmoTcpClientVyx *client = &connector.Client();
     clientWorker->post([this, client] {
         client->Stop();
         // Told when both channels are closed.
-        QMetaObject::invokeMethod(this, [this] {
-            const QString closed = QStringLiteral("Closed");
-            queueConnectionObject(QStringLiteral("Disconnected"), &closed);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                const QString closed = QStringLiteral("Closed");
+                queueConnectionObject(QStringLiteral("Disconnected"), &closed);
+            },
+            Qt::QueuedConnection);
     });
     return QString();
 }
 
-bool JS::clientReady()
-{
+bool JS::clientReady() {
     return connectionWanted && connector.Client().IsReady();
 }
 
-void JS::abortLoading()
-{
+void JS::abortLoading() {
     qCDebug(lcBridge) << "Abort loading";
     VYXDisconnect();
 }
 
-QString JS::VYXIsConnected()
-{
+QString JS::VYXIsConnected() {
     return clientReady() ? QStringLiteral("true") : QStringLiteral("false");
 }
 
-QString JS::VYXSetHeartBeatTimeOut(QString timeout)
-{
+QString JS::VYXSetHeartBeatTimeOut(QString timeout) {
     qCDebug(lcBridge) << "VYX VYXSetServerPingTimeOut";
     // 0, a negative number or a non-number would make the heartbeat rebuild the connection
     // over and over: such a value is refused and the old one stays.
@@ -148,16 +139,14 @@ QString JS::VYXSetHeartBeatTimeOut(QString timeout)
     return QString();
 }
 
-QString JS::VYXGetHeartBeatTimeOut()
-{
+QString JS::VYXGetHeartBeatTimeOut() {
     qCDebug(lcBridge) << "VYX VYXGetServerPingTimeOut";
     return QString::number(uint(connector.Client().GetHeartBeatTimeOut()));
 }
 
 // The connection object goes to the page with single quotes, as {'connection': ..., 'state': ...};
 // the texts are written as escaped literals so no state text can end the literal early.
-void JS::queueConnectionObject(const QString &connection, const QString *state)
-{
+void JS::queueConnectionObject(const QString &connection, const QString *state) {
     QString object = QStringLiteral("{\n    'connection': ") + PageScript::singleQuotedLiteral(connection);
     if (state)
         object += QStringLiteral(",\n    'state': ") + PageScript::singleQuotedLiteral(*state);
@@ -165,27 +154,24 @@ void JS::queueConnectionObject(const QString &connection, const QString *state)
     queueExpressionCall(connectionCallback, object);
 }
 
-void JS::VYXConnectionReady()
-{
+void JS::VYXConnectionReady() {
     queueConnectionObject(QStringLiteral("Connection Ready"), nullptr);
 }
 
-void JS::VYXConnectionState(QString connectionType, QString connectionStateText, QString strMessage)
-{
+void JS::VYXConnectionState(QString connectionType, QString connectionStateText, QString strMessage) {
     // Only the command channel's reports reach the page; the monitor channel's would repeat them.
     if (connectionType != QLatin1String("C"))
         return;
-    qCDebug(lcBridge).noquote() << connectionType + QLatin1Char('-') + connectionStateText + QLatin1Char('-')
-                              + strMessage;
+    qCDebug(lcBridge).noquote() << connectionType + QLatin1Char('-') + connectionStateText +
+                                       QLatin1Char('-') + strMessage;
     queueConnectionObject(connectionStateText, &strMessage);
     // Anything but a logged-in, connected channel means the requests sent on it are lost.
-    if (connectionStateText != QLatin1String("ConnectionState_Ok")
-        || strMessage != QLatin1String("Connected"))
+    if (connectionStateText != QLatin1String("ConnectionState_Ok") ||
+        strMessage != QLatin1String("Connected"))
         abandonRequests(QLatin1String(kConnectionLost));
 }
 
-void JS::abandonRequests(const QString &reason)
-{
+void JS::abandonRequests(const QString &reason) {
     for (AnswerRoutes::Request request : answerRoutes.takeAll()) {
         journalResult(request.journalEntry, vyxjournal::kOutcomeUnknown, reason);
         queueStringCall(request.callback, reason);
@@ -196,8 +182,8 @@ void JS::abandonRequests(const QString &reason)
     // The server may have taken the whole configuration before the connection went.
     journalResult(journalTransfer, vyxjournal::kOutcomeUnknown, reason);
     for (const CommandLineRequests::Request &request : commandLines.takeAll()) {
-        if (request.kind == CommandLineRequests::Kind::Console
-            || request.kind == CommandLineRequests::Kind::Guardian)
+        if (request.kind == CommandLineRequests::Kind::Console ||
+            request.kind == CommandLineRequests::Kind::Guardian)
             queueStatus(request.callback, reason);
         else if (request.kind == CommandLineRequests::Kind::Execute)
             queueStringCall(request.callback, reason);
@@ -209,8 +195,7 @@ void JS::abandonRequests(const QString &reason)
     }
 }
 
-void JS::VYXAuthenticationResponse(int eState, QString message)
-{
+void JS::VYXAuthenticationResponse(int eState, QString message) {
     Q_UNUSED(eState);
     const QString text = QStringLiteral("Authentication Response ") + message;
     const QString call = PageScript::stringCall(transferCallback, text);
@@ -220,16 +205,17 @@ void JS::VYXAuthenticationResponse(int eState, QString message)
 
 // Configuration transfer.
 
-QString JS::VYXUpload(QString path, QString cb)
-{
+QString JS::VYXUpload(QString path, QString cb) {
     if (!clientReady()) {
         qCDebug(lcBridge).noquote() << QStringLiteral("VYX not ready: ") + path;
         return QStringLiteral("Not Ready");
     }
     transferCallback = cb;
-    journalResult(journalTransfer, vyxjournal::kOutcomeUnknown, QStringLiteral("another transfer was started"));
-    journalTransfer = journalIntent(vyxjournal::kKindConfigurationUpload,
-                                    {{QStringLiteral("file"), path}, {QStringLiteral("bytes"), QFileInfo(path).size()}});
+    journalResult(journalTransfer, vyxjournal::kOutcomeUnknown,
+                  QStringLiteral("another transfer was started"));
+    journalTransfer =
+        journalIntent(vyxjournal::kKindConfigurationUpload,
+                      {{QStringLiteral("file"), path}, {QStringLiteral("bytes"), QFileInfo(path).size()}});
     // The server's logic process must not hold the database while it is replaced.
     sendCommandLine(CommandLineRequests::Kind::Unread, QString(), QLatin1String(kStopLogicCommand));
     qCDebug(lcBridge).noquote() << QStringLiteral("VYX Upload: ") + path;
@@ -241,46 +227,51 @@ QString JS::VYXUpload(QString path, QString cb)
         const int refused = client->QueryUploadConfiguration(file, kUploadChunkSize);
         if (refused == 0)
             return;
-        QMetaObject::invokeMethod(this, [this, path, callback, refused] {
-            journalResult(journalTransfer, vyxjournal::kOutcomeFailed,
-                          QStringLiteral("The upload did not start: the file cannot be read, or another transfer runs"));
-            // An end record, as the transfer itself would send, so the page's bar ends.
-            const QJsonObject end{{QStringLiteral("IsEnd"), QStringLiteral("true")},
-                                  {QStringLiteral("GetError"), refused},
-                                  {QStringLiteral("GetInfo"), QStringLiteral("The upload did not start: ") + path
-                                                                  + QStringLiteral(" cannot be read, or another transfer runs")},
-                                  {QStringLiteral("GetClientBytes"), QStringLiteral("0")},
-                                  {QStringLiteral("GetSentBytes"), QStringLiteral("0")},
-                                  {QStringLiteral("GetPercentage"), QStringLiteral("0")},
-                                  {QStringLiteral("GetClientFile"), path}};
-            queueExpressionCall(callback, jsonExpression(indented(end)));
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, path, callback, refused] {
+                journalResult(
+                    journalTransfer, vyxjournal::kOutcomeFailed,
+                    QStringLiteral(
+                        "The upload did not start: the file cannot be read, or another transfer runs"));
+                // An end record, as the transfer itself would send, so the page's bar ends.
+                const QJsonObject end{{QStringLiteral("IsEnd"), QStringLiteral("true")},
+                                      {QStringLiteral("GetError"), refused},
+                                      {QStringLiteral("GetInfo"),
+                                       QStringLiteral("The upload did not start: ") + path +
+                                           QStringLiteral(" cannot be read, or another transfer runs")},
+                                      {QStringLiteral("GetClientBytes"), QStringLiteral("0")},
+                                      {QStringLiteral("GetSentBytes"), QStringLiteral("0")},
+                                      {QStringLiteral("GetPercentage"), QStringLiteral("0")},
+                                      {QStringLiteral("GetClientFile"), path}};
+                queueExpressionCall(callback, jsonExpression(indented(end)));
+            },
+            Qt::QueuedConnection);
     });
     return QString();
 }
 
-QString JS::VYXDownload(QString path, QString cb)
-{
+QString JS::VYXDownload(QString path, QString cb) {
     if (!clientReady())
         return QStringLiteral("Not Ready");
     transferCallback = cb;
     qCDebug(lcBridge).noquote() << QStringLiteral("download path=") + path;
-    journalResult(journalTransfer, vyxjournal::kOutcomeUnknown, QStringLiteral("another transfer was started"));
+    journalResult(journalTransfer, vyxjournal::kOutcomeUnknown,
+                  QStringLiteral("another transfer was started"));
     journalTransfer = journalIntent(vyxjournal::kKindBackup, {{QStringLiteral("file"), path}});
     if (connector.Client().QueryDownloadConfiguration(utf8(path), std::string()) != 0)
-        journalResult(journalTransfer, vyxjournal::kOutcomeFailed, QStringLiteral("The download did not start"));
+        journalResult(journalTransfer, vyxjournal::kOutcomeFailed,
+                      QStringLiteral("The download did not start"));
     return QString();
 }
 
-void JS::VYXStopTransfer()
-{
+void JS::VYXStopTransfer() {
     // On the worker, behind an upload that may still be starting there.
     kvt::kvtOlmoTcpClientVyx *client = &connector.Client();
     clientWorker->post([client] { client->StopTransfers(); });
 }
 
-void JS::VYXInProgress(QString ss)
-{
+void JS::VYXInProgress(QString ss) {
     if (journalTransfer > 0) {
         const QJsonObject progress = QJsonDocument::fromJson(ss.toUtf8()).object();
         if (progress.value(QStringLiteral("IsEnd")).toString() == QLatin1String("true")) {
@@ -288,43 +279,40 @@ void JS::VYXInProgress(QString ss)
             QString result = progress.value(QStringLiteral("GetInfo")).toString();
             const QString md5 = progress.value(QStringLiteral("GetServerMd5File")).toString();
             if (ok && !md5.isEmpty())
-                result += (result.isEmpty() ? QString() : QStringLiteral("; ")) + QStringLiteral("MD5 ") + md5;
-            journalResult(journalTransfer, ok ? vyxjournal::kOutcomeSucceeded : vyxjournal::kOutcomeFailed, result);
+                result +=
+                    (result.isEmpty() ? QString() : QStringLiteral("; ")) + QStringLiteral("MD5 ") + md5;
+            journalResult(journalTransfer, ok ? vyxjournal::kOutcomeSucceeded : vyxjournal::kOutcomeFailed,
+                          result);
         }
     }
     queueExpressionCall(transferCallback, jsonExpression(ss));
 }
 
-void JS::VYXUploadDownloadDone()
-{
+void JS::VYXUploadDownloadDone() {
     qCDebug(lcBridge) << "upload done 1";
 }
 
-void JS::uploadDone()
-{
+void JS::uploadDone() {
     qCDebug(lcBridge) << "upload done";
 }
 
 // Parameters.
 
-QString JS::VYXQueryParametersUID()
-{
+QString JS::VYXQueryParametersUID() {
     if (!clientReady())
         return QStringLiteral("true");
     connector.Client().QueryParametersUID();
     return QStringLiteral("false");
 }
 
-QString JS::VYXQueryParameterValue(int id)
-{
+QString JS::VYXQueryParameterValue(int id) {
     if (!clientReady())
         return QStringLiteral("true");
     connector.Client().QueryParameterValue(id);
     return QStringLiteral("false");
 }
 
-void JS::sendParameterValue(QString uid, QString type, QString value)
-{
+void JS::sendParameterValue(QString uid, QString type, QString value) {
     kvt::kvtOlmoTcpClientVyx &client = connector.Client();
     const int id = uid.toInt();
     const bool physical = false;
@@ -332,16 +320,17 @@ void JS::sendParameterValue(QString uid, QString type, QString value)
                                     QStringLiteral("uint")};
     if (!kTypes.contains(type))
         return;
-    qint64 entry = journalIntent(vyxjournal::kKindParameterWrite, {{QStringLiteral("uid"), uid},
-                                                                    {QStringLiteral("type"), type},
-                                                                    {QStringLiteral("value"), value}});
+    qint64 entry = journalIntent(
+        vyxjournal::kKindParameterWrite,
+        {{QStringLiteral("uid"), uid}, {QStringLiteral("type"), type}, {QStringLiteral("value"), value}});
     int sent = -1;
     if (type == QLatin1String("string"))
         sent = client.SendParameterValueAsString(id, utf8(value), physical);
     else if (type == QLatin1String("float"))
         sent = client.SendParameterValueAsFloat(id, value.toFloat(), physical);
     else if (type == QLatin1String("byte"))
-        sent = client.SendParameterValueAsByte(id, static_cast<unsigned char>(value.toShort() & 0xff), physical);
+        sent =
+            client.SendParameterValueAsByte(id, static_cast<unsigned char>(value.toShort() & 0xff), physical);
     else if (type == QLatin1String("uint"))
         sent = client.SendParameterValueAsUint(id, value.toUInt(), physical);
     // The server confirms no write: the record says the write left (or was queued for the connection).
@@ -350,8 +339,7 @@ void JS::sendParameterValue(QString uid, QString type, QString value)
                             : QStringLiteral("not sent"));
 }
 
-void JS::updateParameter(QJsonDocument json)
-{
+void JS::updateParameter(QJsonDocument json) {
     const QString text = QString::fromUtf8(json.toJson(QJsonDocument::Indented));
     const QString argument = jsonExpression(text);
     if (!routeLogParameter(text + QLatin1Char('\n')))
@@ -359,8 +347,8 @@ void JS::updateParameter(QJsonDocument json)
 
     const QJsonObject update = json.object();
     const QString scope = update.value(QStringLiteral("frameScope")).toString();
-    if (update.value(QStringLiteral("ParameterID")).toString() == QLatin1String("999997")
-        && (scope == QLatin1String("Write") || scope == QLatin1String("Physical"))) {
+    if (update.value(QStringLiteral("ParameterID")).toString() == QLatin1String("999997") &&
+        (scope == QLatin1String("Write") || scope == QLatin1String("Physical"))) {
         qCDebug(lcBridge).noquote() << QStringLiteral("updateParameter ") + text;
         evaluateNow(QStringLiteral("window.QT.updateParameterFromLogicChannel(%1)").arg(argument));
     }
@@ -371,8 +359,7 @@ void JS::updateParameter(QJsonDocument json)
 namespace {
 
 // `text` as a JSON string literal (quotes, backslashes and control characters escaped).
-void appendJsonString(QString &out, const QString &text)
-{
+void appendJsonString(QString &out, const QString &text) {
     out += QLatin1Char('"');
     for (const QChar c : text) {
         const ushort u = c.unicode();
@@ -390,8 +377,7 @@ void appendJsonString(QString &out, const QString &text)
 
 } // namespace
 
-QString JS::liveBatchJson(const std::vector<LiveUpdates::Parameter> &parameters)
-{
+QString JS::liveBatchJson(const std::vector<LiveUpdates::Parameter> &parameters) {
     QString list;
     list.reserve(int(parameters.size()) * 80);
     list += QLatin1Char('[');
@@ -413,23 +399,20 @@ QString JS::liveBatchJson(const std::vector<LiveUpdates::Parameter> &parameters)
     return list;
 }
 
-QString JS::takeLiveBatch()
-{
+QString JS::takeLiveBatch() {
     QString batch;
     batch.swap(liveBatch);
     return batch.isEmpty() ? QStringLiteral("[]") : batch;
 }
 
-void JS::onLiveUpdatesPending()
-{
+void JS::onLiveUpdatesPending() {
     if (liveTimer->isActive())
         return;
     const qint64 since = liveSinceFlush.isValid() ? liveSinceFlush.elapsed() : kLiveTickMs;
     liveTimer->start(int(qBound<qint64>(0, kLiveTickMs - since, kLiveTickMs)));
 }
 
-void JS::flushLiveUpdates()
-{
+void JS::flushLiveUpdates() {
     LiveUpdates::Batch batch = connector.Live().take(size_t(kLiveMaxParametersPerTick));
     liveSinceFlush.start();
     // Under a flood more parameters changed than one tick hands over: the rest follow a tick
@@ -447,8 +430,12 @@ void JS::flushLiveUpdates()
             updateParameter(QJsonDocument(update));
             break;
         }
-        case LiveUpdates::Text::Broadcast: VYXMessageReceive(text.text); break;
-        case LiveUpdates::Text::Zephron: VYXZephronMessage(text.text); break;
+        case LiveUpdates::Text::Broadcast:
+            VYXMessageReceive(text.text);
+            break;
+        case LiveUpdates::Text::Zephron:
+            VYXZephronMessage(text.text);
+            break;
         }
     }
     if (!batch.parameters.empty()) {
@@ -462,13 +449,13 @@ void JS::flushLiveUpdates()
         }
         // The script is always the same text, so the page compiles it once; the values come
         // through takeLiveBatch() as JSON, which the page parses as data.
-        static const QString call = QStringLiteral(
-            "(function(){var q=window.QT,d=window.vyxDesk;"
-            "if(!q||!d||typeof d.takeLiveBatch!=='function')return;"
-            "var b=JSON.parse(d.takeLiveBatch());"
-            "if(typeof q.updateParameters==='function')q.updateParameters(b);"
-            "else if(typeof q.updateParameter==='function')"
-            "for(var i=0;i<b.length;i++)q.updateParameter(b[i]);})()");
+        static const QString call =
+            QStringLiteral("(function(){var q=window.QT,d=window.vyxDesk;"
+                           "if(!q||!d||typeof d.takeLiveBatch!=='function')return;"
+                           "var b=JSON.parse(d.takeLiveBatch());"
+                           "if(typeof q.updateParameters==='function')q.updateParameters(b);"
+                           "else if(typeof q.updateParameter==='function')"
+                           "for(var i=0;i<b.length;i++)q.updateParameter(b[i]);})()");
         liveBatch = liveBatchJson(batch.parameters);
         evaluateNow(call);
         liveBatch.clear();
@@ -483,8 +470,7 @@ void JS::flushLiveUpdates()
 
 // Broadcast messages between clients.
 
-bool JS::VYXMessageSend(QString data, QString callback)
-{
+bool JS::VYXMessageSend(QString data, QString callback) {
     messageCallbacks.insert(emitterOf(data), callback);
     if (!clientReady())
         return false;
@@ -492,41 +478,53 @@ bool JS::VYXMessageSend(QString data, QString callback)
     return true;
 }
 
-void JS::VYXMessageReceive(QString data)
-{
+void JS::VYXMessageReceive(QString data) {
     // Without a registered callback the call text names no function and the page runs nothing.
-    const QString callback = messageCallbacks.value(
-        emitterOf(data), QStringLiteral("No messages with this idEmitter"));
+    const QString callback =
+        messageCallbacks.value(emitterOf(data), QStringLiteral("No messages with this idEmitter"));
     qCDebug(lcBridge).noquote() << QStringLiteral("Message: ") + data;
     queueStringCall(callback, data);
 }
 
-void JS::VYXManagerDebug(QString text)
-{
+void JS::VYXManagerDebug(QString text) {
     queueStringCall(QStringLiteral("QT.debug"), text);
 }
 
 // Folders, files and the database MD5: each answer goes to the request of its own kind that it
 // answers (by the path it names, else the oldest), once; an answer no request waits for is dropped.
 
-bool JS::sendRoutedRequest(AnswerRoutes::Kind kind, const QString &callback, const QString &path)
-{
+bool JS::sendRoutedRequest(AnswerRoutes::Kind kind, const QString &callback, const QString &path) {
     kvt::kvtOlmoTcpClientVyx &client = connector.Client();
     int sent = -1;
     if (clientReady()) {
         qint64 entry = 0;
         switch (kind) {
-        case AnswerRoutes::Kind::FolderCreate: entry = journalIntent(vyxjournal::kKindFolderCreate, {{QStringLiteral("path"), path}}); break;
-        case AnswerRoutes::Kind::FolderDelete: entry = journalIntent(vyxjournal::kKindFolderDelete, {{QStringLiteral("path"), path}}); break;
-        case AnswerRoutes::Kind::FileDelete: entry = journalIntent(vyxjournal::kKindFileDelete, {{QStringLiteral("path"), path}}); break;
-        case AnswerRoutes::Kind::DatabaseMd5: break; // a question, not a change
+        case AnswerRoutes::Kind::FolderCreate:
+            entry = journalIntent(vyxjournal::kKindFolderCreate, {{QStringLiteral("path"), path}});
+            break;
+        case AnswerRoutes::Kind::FolderDelete:
+            entry = journalIntent(vyxjournal::kKindFolderDelete, {{QStringLiteral("path"), path}});
+            break;
+        case AnswerRoutes::Kind::FileDelete:
+            entry = journalIntent(vyxjournal::kKindFileDelete, {{QStringLiteral("path"), path}});
+            break;
+        case AnswerRoutes::Kind::DatabaseMd5:
+            break; // a question, not a change
         }
         answerRoutes.add(kind, callback, path, nowMs(), entry);
         switch (kind) {
-        case AnswerRoutes::Kind::FolderCreate: sent = client.QueryFolderCreate(utf8(path)); break;
-        case AnswerRoutes::Kind::FolderDelete: sent = client.QueryFolderDelete(utf8(path)); break;
-        case AnswerRoutes::Kind::FileDelete: sent = client.QueryFileDelete(utf8(path)); break;
-        case AnswerRoutes::Kind::DatabaseMd5: sent = client.QueryDbMd5(); break;
+        case AnswerRoutes::Kind::FolderCreate:
+            sent = client.QueryFolderCreate(utf8(path));
+            break;
+        case AnswerRoutes::Kind::FolderDelete:
+            sent = client.QueryFolderDelete(utf8(path));
+            break;
+        case AnswerRoutes::Kind::FileDelete:
+            sent = client.QueryFileDelete(utf8(path));
+            break;
+        case AnswerRoutes::Kind::DatabaseMd5:
+            sent = client.QueryDbMd5();
+            break;
         }
         if (sent != 0) {
             AnswerRoutes::Request request;
@@ -540,21 +538,20 @@ bool JS::sendRoutedRequest(AnswerRoutes::Kind kind, const QString &callback, con
 }
 
 void JS::deliverRoutedAnswer(AnswerRoutes::Kind kind, const QString &path, const QString &text, bool refused,
-                             const QString &pageText)
-{
+                             const QString &pageText) {
     AnswerRoutes::Request request;
     if (!answerRoutes.take(kind, path, nowMs(), &request)) {
         qCDebug(lcBridge).noquote() << QStringLiteral("Answer without a request: ") + text;
         return;
     }
-    journalResult(request.journalEntry, refused ? vyxjournal::kOutcomeFailed : vyxjournal::kOutcomeSucceeded, text);
+    journalResult(request.journalEntry, refused ? vyxjournal::kOutcomeFailed : vyxjournal::kOutcomeSucceeded,
+                  text);
     queueStringCall(request.callback, pageText.isEmpty() ? text : pageText);
 }
 
 // Folder and file results reach the page whole (compact JSON in a string), so that it sees the
 // server's err beside its info and can tell a refusal from a success.
-void JS::onFileAnswer(int code, QString json)
-{
+void JS::onFileAnswer(int code, QString json) {
     const QJsonObject answer = QJsonDocument::fromJson(json.toUtf8()).object();
     const QString info = answer.value(QStringLiteral("info")).toString();
     const bool refused = answer.value(QStringLiteral("err")).toInt(0) != 0;
@@ -580,51 +577,42 @@ void JS::onFileAnswer(int code, QString json)
     }
 }
 
-void JS::VYXCreateFolder(QString destPath, QString feedback)
-{
+void JS::VYXCreateFolder(QString destPath, QString feedback) {
     sendRoutedRequest(AnswerRoutes::Kind::FolderCreate, feedback, destPath);
 }
 
-void JS::VYXCreateFolderDone(QString info)
-{
+void JS::VYXCreateFolderDone(QString info) {
     deliverRoutedAnswer(AnswerRoutes::Kind::FolderCreate, QString(), info);
 }
 
-void JS::VYXDeleteFolder(QString destPath, QString feedback)
-{
+void JS::VYXDeleteFolder(QString destPath, QString feedback) {
     sendRoutedRequest(AnswerRoutes::Kind::FolderDelete, feedback, destPath);
 }
 
-void JS::VYXDeleteFolderDone(QString info)
-{
+void JS::VYXDeleteFolderDone(QString info) {
     deliverRoutedAnswer(AnswerRoutes::Kind::FolderDelete, QString(), info);
 }
 
-void JS::VYXDeleteFile(QString destPath, QString feedback)
-{
+void JS::VYXDeleteFile(QString destPath, QString feedback) {
     sendRoutedRequest(AnswerRoutes::Kind::FileDelete, feedback, destPath);
 }
 
-void JS::VYXDeleteFileDone(QString info)
-{
+void JS::VYXDeleteFileDone(QString info) {
     deliverRoutedAnswer(AnswerRoutes::Kind::FileDelete, QString(), info);
 }
 
-void JS::VYXDatabaseMD5(QString callBack)
-{
+void JS::VYXDatabaseMD5(QString callBack) {
     sendRoutedRequest(AnswerRoutes::Kind::DatabaseMd5, callBack, QString());
 }
 
-void JS::VYXDatabaseMD5Done(QString info)
-{
+void JS::VYXDatabaseMD5Done(QString info) {
     deliverRoutedAnswer(AnswerRoutes::Kind::DatabaseMd5, QString(), info);
 }
 
 // Remote copy: create the file on the server, append it block by block (one block per answer),
 // then compare the server's MD5 with the local file's.
 
-QString JS::VYXCopyFile(QString _hostFileName, QString _VYXfileName, QString callBack)
-{
+QString JS::VYXCopyFile(QString _hostFileName, QString _VYXfileName, QString callBack) {
     if (!clientReady()) {
         QJsonObject status{{QStringLiteral("status"), QStringLiteral("error")},
                            {QStringLiteral("info"), QLatin1String(kNotConnected)}};
@@ -652,20 +640,19 @@ QString JS::VYXCopyFile(QString _hostFileName, QString _VYXfileName, QString cal
 }
 
 // Whether an answer is the one the running copy waits for: the right step, and its file.
-bool JS::answersCopy(const QJsonObject &answer, RemoteCopy::Stage stage) const
-{
+bool JS::answersCopy(const QJsonObject &answer, RemoteCopy::Stage stage) const {
     const QString path = answeredPath(answer);
     return remoteCopy.stage() == stage && (path.isEmpty() || path == remoteCopy.serverName());
 }
 
 // The server's answer to the create: a refusal ends the copy with the server's reason.
-void JS::onCopyCreated(const QJsonObject &answer)
-{
+void JS::onCopyCreated(const QJsonObject &answer) {
     if (!answersCopy(answer, RemoteCopy::Stage::Creating))
         return;
     const QString info = answer.value(QStringLiteral("info")).toString();
     if (answer.value(QStringLiteral("err")).toInt(0) != 0) {
-        failCopy(info.isEmpty() ? QStringLiteral("the server refused to create ") + remoteCopy.serverName() : info);
+        failCopy(info.isEmpty() ? QStringLiteral("the server refused to create ") + remoteCopy.serverName()
+                                : info);
         return;
     }
     VYXCreateFileDone(info);
@@ -673,8 +660,7 @@ void JS::onCopyCreated(const QJsonObject &answer)
 
 // An append is taken only when the server says it wrote the whole block; anything else ends the
 // copy there, with the server's reason, instead of sending the blocks after it.
-void JS::onCopyAppended(const QJsonObject &answer)
-{
+void JS::onCopyAppended(const QJsonObject &answer) {
     if (!answersCopy(answer, RemoteCopy::Stage::Appending))
         return;
     const QString info = answer.value(QStringLiteral("info")).toString();
@@ -693,27 +679,25 @@ void JS::onCopyAppended(const QJsonObject &answer)
     VYXFileCopied(info);
 }
 
-void JS::onCopyMd5(QString md5)
-{
+void JS::onCopyMd5(QString md5) {
     if (remoteCopy.stage() != RemoteCopy::Stage::Verifying)
         return;
     remoteCopy.finish();
     VYXFileVerified(md5);
 }
 
-void JS::failCopy(const QString &info)
-{
+void JS::failCopy(const QString &info) {
     remoteCopy.finish();
     journalResult(journalCopy, vyxjournal::kOutcomeFailed, info);
-    journalResult(journalPlugin, vyxjournal::kOutcomeFailed, QStringLiteral("the archive was not copied: ") + info);
+    journalResult(journalPlugin, vyxjournal::kOutcomeFailed,
+                  QStringLiteral("the archive was not copied: ") + info);
     qCDebug(lcBridge).noquote() << QStringLiteral("copy failed: ") + info;
     const QJsonObject status{{QStringLiteral("status"), QStringLiteral("error")},
                              {QStringLiteral("info"), info}};
     queueExpressionCall(copyCallback, jsonExpression(indented(status)));
 }
 
-void JS::VYXCreateFileDone(QString info)
-{
+void JS::VYXCreateFileDone(QString info) {
     Q_UNUSED(info);
     if (!clientReady())
         return;
@@ -721,7 +705,8 @@ void JS::VYXCreateFileDone(QString info)
     QFile local(remoteCopy.localPath());
     if (!local.open(QIODevice::ReadOnly)) {
         qCDebug(lcBridge).noquote() << QStringLiteral(" file to copy not found: ") + remoteCopy.localPath();
-        journalResult(journalCopy, vyxjournal::kOutcomeFailed, QStringLiteral("the local file cannot be read"));
+        journalResult(journalCopy, vyxjournal::kOutcomeFailed,
+                      QStringLiteral("the local file cannot be read"));
         return;
     }
     if (local.size() > RemoteCopy::kMaxFileSize) {
@@ -733,8 +718,7 @@ void JS::VYXCreateFileDone(QString info)
     sendNextAppend();
 }
 
-void JS::sendNextAppend()
-{
+void JS::sendNextAppend() {
     const RemoteCopy::Append append = remoteCopy.nextAppend();
     if (connector.Client().QueryFileAppendData(utf8(remoteCopy.serverName()), utf8(remoteCopy.localPath()),
                                                int(append.offset), unsigned(append.count)) != 0)
@@ -743,8 +727,7 @@ void JS::sendNextAppend()
                      .arg(remoteCopy.localPath()));
 }
 
-void JS::VYXFileCopied(QString info)
-{
+void JS::VYXFileCopied(QString info) {
     Q_UNUSED(info);
     if (remoteCopy.acknowledge()) {
         queueStatus(copyCallback, QStringLiteral("MD5 verify"));
@@ -757,8 +740,7 @@ void JS::VYXFileCopied(QString info)
     queueExpressionCall(copyCallback, progress);
 }
 
-void JS::VYXFileVerified(QString info)
-{
+void JS::VYXFileVerified(QString info) {
     const QString md5 = fileMd5(remoteCopy.localPath());
     if (md5.isEmpty())
         return;
@@ -770,7 +752,8 @@ void JS::VYXFileVerified(QString info)
     } else {
         const QString mismatch = QStringLiteral("MD5 differs: server %1, local %2").arg(info.left(64), md5);
         journalResult(journalCopy, vyxjournal::kOutcomeFailed, mismatch);
-        journalResult(journalPlugin, vyxjournal::kOutcomeFailed, QStringLiteral("the archive arrived damaged: ") + mismatch);
+        journalResult(journalPlugin, vyxjournal::kOutcomeFailed,
+                      QStringLiteral("the archive arrived damaged: ") + mismatch);
         queueStatus(copyCallback, QStringLiteral("MD5 Error"));
     }
 }
@@ -778,11 +761,9 @@ void JS::VYXFileVerified(QString info)
 // Command lines. Each one is recorded before it goes out; its answer comes back through the
 // connector's reply queue with the tag of its request, so it reaches that request's callback, once.
 
-void JS::sendCommandLine(CommandLineRequests::Kind kind, const QString &callback,
-                         const QString &commandLine, const char *journalKind)
-{
-    connect(&connector, &VYXConnector::commandLineReply, this, &JS::onCommandLineReply,
-            Qt::UniqueConnection);
+void JS::sendCommandLine(CommandLineRequests::Kind kind, const QString &callback, const QString &commandLine,
+                         const char *journalKind) {
+    connect(&connector, &VYXConnector::commandLineReply, this, &JS::onCommandLineReply, Qt::UniqueConnection);
     // Not sent while the client is not ready: a command queued then would go out, if ever, on a
     // later connection, with its answer long given up.
     bool sent = false;
@@ -815,8 +796,7 @@ void JS::sendCommandLine(CommandLineRequests::Kind kind, const QString &callback
     }
 }
 
-void JS::onCommandLineReply(QString tag, QString info)
-{
+void JS::onCommandLineReply(QString tag, QString info) {
     CommandLineRequests::Request request;
     if (!commandLines.take(tag, &request)) {
         qCDebug(lcBridge).noquote() << QStringLiteral("Command line answer without a request: ") + info;
@@ -848,48 +828,40 @@ void JS::onCommandLineReply(QString tag, QString info)
     }
 }
 
-void JS::queueStatus(const QString &callback, const QString &status)
-{
+void JS::queueStatus(const QString &callback, const QString &status) {
     QJsonObject object;
     object.insert(QStringLiteral("status"), status);
     queueExpressionCall(callback, jsonExpression(indented(object)));
 }
 
-QString JS::VYXExecute(QString command, QString callBack)
-{
+QString JS::VYXExecute(QString command, QString callBack) {
     executeCallback = callBack;
     sendCommandLine(CommandLineRequests::Kind::Execute, callBack, command);
     return QString();
 }
 
-void JS::VYXExecuteDone(QString info)
-{
+void JS::VYXExecuteDone(QString info) {
     qCDebug(lcBridge).noquote() << info;
     queueStringCall(executeCallback, info);
 }
 
-void JS::VYXConsole(QString command, QString callback)
-{
+void JS::VYXConsole(QString command, QString callback) {
     consoleCallback = callback;
     sendCommandLine(CommandLineRequests::Kind::Console, callback, command);
 }
 
-void JS::VYXConsoleDone(QString info)
-{
+void JS::VYXConsoleDone(QString info) {
     qCDebug(lcBridge).noquote() << info;
     queueStatus(consoleCallback, info);
 }
 
-void JS::VYXGuardian(QString info, QString callback)
-{
+void JS::VYXGuardian(QString info, QString callback) {
     qCDebug(lcBridge).noquote() << QStringLiteral("Guardian command: ") + info;
     guardianCallback = callback;
-    sendCommandLine(CommandLineRequests::Kind::Guardian, callback,
-                    QLatin1String(kGuardianCommand) + info);
+    sendCommandLine(CommandLineRequests::Kind::Guardian, callback, QLatin1String(kGuardianCommand) + info);
 }
 
-void JS::VYXGuardianDone(QString info)
-{
+void JS::VYXGuardianDone(QString info) {
     qCDebug(lcBridge).noquote() << info;
     queueStatus(guardianCallback, info);
 }
@@ -898,70 +870,62 @@ void JS::VYXGuardianDone(QString info)
 // web user, remove the archive and restart the logic process.
 
 QString JS::VYXInstallPlugin(QString pluginName, QString installPath, QString callBackStatus,
-                             QString callBackComplete)
-{
+                             QString callBackComplete) {
     Q_UNUSED(installPath);
     installCompleteCallback = callBackComplete;
     journalResult(journalPlugin, vyxjournal::kOutcomeUnknown, QStringLiteral("another install was started"));
     if (clientReady())
-        journalPlugin = journalIntent(vyxjournal::kKindPluginInstall, {{QStringLiteral("archive"), pluginName}});
+        journalPlugin =
+            journalIntent(vyxjournal::kKindPluginInstall, {{QStringLiteral("archive"), pluginName}});
     VYXCopyFile(pluginName, QLatin1String(kPluginArchiveName), callBackStatus);
     if (remoteCopy.stage() == RemoteCopy::Stage::Idle)
         journalResult(journalPlugin, vyxjournal::kOutcomeFailed, QStringLiteral("the archive was not sent"));
     return QString();
 }
 
-void JS::VYXPluginExtracted(QString info)
-{
+void JS::VYXPluginExtracted(QString info) {
     Q_UNUSED(info);
     queueStatus(copyCallback, QStringLiteral("files done"));
     sendCommandLine(CommandLineRequests::Kind::PluginOwnership, QString(),
                     QLatin1String(kPluginOwnershipCommand));
 }
 
-void JS::VYXPluginExtracted1(QString info)
-{
+void JS::VYXPluginExtracted1(QString info) {
     Q_UNUSED(info);
-    sendCommandLine(CommandLineRequests::Kind::PluginRemoval, QString(),
-                    QLatin1String(kPluginRemoveCommand));
+    sendCommandLine(CommandLineRequests::Kind::PluginRemoval, QString(), QLatin1String(kPluginRemoveCommand));
 }
 
-void JS::VYXPluginExtracted2(QString info)
-{
+void JS::VYXPluginExtracted2(QString info) {
     Q_UNUSED(info);
     queueStatus(copyCallback, QStringLiteral("restarting logic"));
     sendCommandLine(CommandLineRequests::Kind::Unread, QString(), QLatin1String(kStopLogicCommand));
     VYXPluginExtracted3(QString());
 }
 
-void JS::VYXPluginExtracted3(QString info)
-{
+void JS::VYXPluginExtracted3(QString info) {
     qCDebug(lcBridge).noquote() << info;
-    journalResult(journalPlugin, vyxjournal::kOutcomeSucceeded, QStringLiteral("install complete; logic restarting"));
+    journalResult(journalPlugin, vyxjournal::kOutcomeSucceeded,
+                  QStringLiteral("install complete; logic restarting"));
     queueStatus(installCompleteCallback, QStringLiteral("install complete"));
 }
 
 // Gateway, bus debug and Zephron.
 
-void JS::VYXStartKNXGateway()
-{
+void JS::VYXStartKNXGateway() {
     sendCommandLine(CommandLineRequests::Kind::Unread, QString(),
                     QLatin1String(VYXConnector::kKnxGatewayStartCommand), vyxjournal::kKindGatewayStart);
 }
 
-void JS::VYXStopKNXGateway()
-{
+void JS::VYXStopKNXGateway() {
     sendCommandLine(CommandLineRequests::Kind::Unread, QString(),
                     QLatin1String(VYXConnector::kKnxGatewayStopCommand), vyxjournal::kKindGatewayStop);
 }
 
-void JS::VYXEnableBusDebug(QString enable)
-{
+void JS::VYXEnableBusDebug(QString enable) {
     connector.Client().SendEnableRawBusMessage(VYXConnector::BusDebugFlag(enable));
 }
 
-void JS::VYXZephronCommand(QString command)
-{
+void JS::VYXZephronCommand(QString command) {
     qint64 entry = journalIntent(vyxjournal::kKindZephronCommand, {{QStringLiteral("command"), command}});
     const int sent = connector.SendZephronCommand(command);
     // Answers come as bus messages, not tied to a command: the record says the command left.
@@ -969,8 +933,7 @@ void JS::VYXZephronCommand(QString command)
                   sent == 0 ? QStringLiteral("sent") : QStringLiteral("not sent"));
 }
 
-void JS::VYXZephronMessage(QString message)
-{
+void JS::VYXZephronMessage(QString message) {
     qCDebug(lcBridge).noquote() << QStringLiteral("VYX Zephron msg: [") + message + QLatin1Char(']');
     queueStringCall(QStringLiteral("application.feedback"), VYXConnector::ZephronFeedbackText(message));
 }

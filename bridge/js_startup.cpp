@@ -5,8 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-QString JS::VYXStartupConnection()
-{
+QString JS::VYXStartupConnection() {
     const StartupConnection &c = Startup::connection();
     if (!c.isSet())
         return QStringLiteral("{}");

@@ -2,19 +2,15 @@
 
 #include <QMutexLocker>
 
-JSMessagesThread::JSMessagesThread(QObject *bridge)
-    : QThread(nullptr), m_bridge(bridge)
-{
+JSMessagesThread::JSMessagesThread(QObject *bridge) : QThread(nullptr), m_bridge(bridge) {
     setObjectName(QStringLiteral("JSMessagesThread"));
 }
 
-JSMessagesThread::~JSMessagesThread()
-{
+JSMessagesThread::~JSMessagesThread() {
     stop();
 }
 
-void JSMessagesThread::enqueue(const QString &script)
-{
+void JSMessagesThread::enqueue(const QString &script) {
     {
         QMutexLocker lock(&m_mutex);
         if (m_stopping)
@@ -24,8 +20,7 @@ void JSMessagesThread::enqueue(const QString &script)
     m_wake.wakeOne();
 }
 
-void JSMessagesThread::stop()
-{
+void JSMessagesThread::stop() {
     {
         QMutexLocker lock(&m_mutex);
         m_stopping = true;
@@ -36,14 +31,12 @@ void JSMessagesThread::stop()
         wait();
 }
 
-int JSMessagesThread::pendingCount() const
-{
+int JSMessagesThread::pendingCount() const {
     QMutexLocker lock(&m_mutex);
     return scriptQueue.size();
 }
 
-void JSMessagesThread::run()
-{
+void JSMessagesThread::run() {
     for (;;) {
         QString script;
         {

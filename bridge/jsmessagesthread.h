@@ -8,8 +8,7 @@
 
 // Carries queued page scripts to the GUI thread, one at a time and in queue order. The thread
 // sleeps on a wait condition while the queue is empty, so an idle manager costs no CPU here.
-class JSMessagesThread : public QThread
-{
+class JSMessagesThread : public QThread {
     Q_OBJECT
 
 public:

@@ -11,32 +11,27 @@
 #include <QSGRendererInterface>
 #include <QVariant>
 
-QMLLogClass::QMLLogClass(QObject *parent) : QObject(parent)
-{
+QMLLogClass::QMLLogClass(QObject *parent) : QObject(parent) {
     // A window's quit request ends the whole application.
     connect(&m_engine, &QQmlEngine::quit, QCoreApplication::instance(), &QCoreApplication::quit);
 }
 
-QMLLogClass::~QMLLogClass()
-{
+QMLLogClass::~QMLLogClass() {
     // The window and its context use the engine, so they go first.
     delete m_window.data();
     delete m_context;
 }
 
-void QMLLogClass::setMyLogText(const QString &text)
-{
+void QMLLogClass::setMyLogText(const QString &text) {
     m_logText += QLatin1Char('\n') + text;
     emit propChanged();
 }
 
-void QMLLogClass::setWindow(QQuickWindow *window)
-{
+void QMLLogClass::setWindow(QQuickWindow *window) {
     m_window = window;
 }
 
-void QMLLogClass::chooseSceneGraphBackend()
-{
+void QMLLogClass::chooseSceneGraphBackend() {
     static bool chosen = false;
     if (chosen)
         return;
@@ -52,8 +47,7 @@ void QMLLogClass::chooseSceneGraphBackend()
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
 }
 
-bool QMLLogClass::open(const QString &id, const QString &type)
-{
+bool QMLLogClass::open(const QString &id, const QString &type) {
     chooseSceneGraphBackend();
     m_context = new QQmlContext(m_engine.rootContext());
     m_context->setContextObject(this);
@@ -73,13 +67,12 @@ bool QMLLogClass::open(const QString &id, const QString &type)
     setWindow(window);
     window->show();
     QVariant ignored;
-    QMetaObject::invokeMethod(window, "setIdAndType", Q_RETURN_ARG(QVariant, ignored),
-                              Q_ARG(QVariant, id), Q_ARG(QVariant, type));
+    QMetaObject::invokeMethod(window, "setIdAndType", Q_RETURN_ARG(QVariant, ignored), Q_ARG(QVariant, id),
+                              Q_ARG(QVariant, type));
     return true;
 }
 
-void QMLLogClass::appendLine(const QString &msg)
-{
+void QMLLogClass::appendLine(const QString &msg) {
     if (!m_window)
         return;
     QVariant ignored;

@@ -10,8 +10,7 @@ class QQmlContext;
 
 // The model object of one log window: its own QML engine, the window made from ":/logView.qml",
 // and the text property the window may bind to.
-class QMLLogClass : public QObject
-{
+class QMLLogClass : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString myLogText READ myLogText WRITE setMyLogText NOTIFY propChanged)
 

@@ -2,8 +2,7 @@
 
 #include <QtGlobal>
 
-void RemoteCopy::begin(const QString &localPath, const QString &serverName)
-{
+void RemoteCopy::begin(const QString &localPath, const QString &serverName) {
     m_localPath = localPath;
     m_serverName = serverName;
     m_size = 0;
@@ -12,15 +11,13 @@ void RemoteCopy::begin(const QString &localPath, const QString &serverName)
     m_stage = Stage::Creating;
 }
 
-void RemoteCopy::start(qint64 size)
-{
+void RemoteCopy::start(qint64 size) {
     m_size = size;
     m_blocksSent = 0;
     m_stage = Stage::Appending;
 }
 
-bool RemoteCopy::acknowledge()
-{
+bool RemoteCopy::acknowledge() {
     ++m_blocksSent;
     if (m_size >= sent())
         return false;
@@ -28,8 +25,7 @@ bool RemoteCopy::acknowledge()
     return true;
 }
 
-RemoteCopy::Append RemoteCopy::nextAppend()
-{
+RemoteCopy::Append RemoteCopy::nextAppend() {
     Append append;
     append.offset = sent();
     append.count = qBound<qint64>(0, m_size - append.offset, kBlockSize);
@@ -37,8 +33,7 @@ RemoteCopy::Append RemoteCopy::nextAppend()
     return append;
 }
 
-QJsonObject RemoteCopy::progress() const
-{
+QJsonObject RemoteCopy::progress() const {
     QJsonObject object;
     object.insert(QStringLiteral("status"), QStringLiteral("copy in progress"));
     object.insert(QStringLiteral("length"), double(m_size));

@@ -10,15 +10,13 @@
 // The end test is "size < sent", so a file whose size is a whole multiple of the block size gets
 // one more, empty, append before the MD5 step; an empty file goes to the MD5 step after its first
 // (empty) append.
-class RemoteCopy
-{
+class RemoteCopy {
 public:
     static constexpr qint64 kBlockSize = 131072;
     // Offsets travel as a signed 32-bit number: larger files cannot be copied.
     static constexpr qint64 kMaxFileSize = 0x7fffffffLL - kBlockSize;
 
-    struct Append
-    {
+    struct Append {
         qint64 offset = 0;
         qint64 count = 0;
     };

@@ -3,8 +3,7 @@
 // which server to log in to at once. Set by the process entry before the bridge is built.
 #include <QString>
 
-struct StartupConnection
-{
+struct StartupConnection {
     QString host;
     quint16 port = 18000;
     QString user = QStringLiteral("admin");

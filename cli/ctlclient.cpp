@@ -2,14 +2,12 @@
 
 CtlClient::CtlClient() = default;
 
-CtlClient::~CtlClient()
-{
+CtlClient::~CtlClient() {
     // Threads must be gone before the queue they write into.
     Stop();
 }
 
-void CtlClient::push(CtlEvent e)
-{
+void CtlClient::push(CtlEvent e) {
     {
         std::lock_guard<std::mutex> guard(m_lock);
         m_events.push_back(std::move(e));
@@ -17,8 +15,7 @@ void CtlClient::push(CtlEvent e)
     m_wake.notify_one();
 }
 
-bool CtlClient::next(CtlEvent& out, std::chrono::steady_clock::time_point deadline)
-{
+bool CtlClient::next(CtlEvent &out, std::chrono::steady_clock::time_point deadline) {
     std::unique_lock<std::mutex> guard(m_lock);
     if (!m_wake.wait_until(guard, deadline, [this] { return !m_events.empty(); }))
         return false;
@@ -27,15 +24,13 @@ bool CtlClient::next(CtlEvent& out, std::chrono::steady_clock::time_point deadli
     return true;
 }
 
-void CtlClient::OnReady()
-{
+void CtlClient::OnReady() {
     CtlEvent e;
     e.type = CtlEvent::Ready;
     push(std::move(e));
 }
 
-void CtlClient::OnConnection(kvt::kvtOlmoTcpClient* channel, int socketState, int connectionState)
-{
+void CtlClient::OnConnection(kvt::kvtOlmoTcpClient *channel, int socketState, int connectionState) {
     CtlEvent e;
     e.type = CtlEvent::Connection;
     e.commandChannel = channel && channel->IsCommandChannel();
@@ -44,8 +39,7 @@ void CtlClient::OnConnection(kvt::kvtOlmoTcpClient* channel, int socketState, in
     push(std::move(e));
 }
 
-void CtlClient::OnRead(const kvt::kvtIOlmoFrame* frame)
-{
+void CtlClient::OnRead(const kvt::kvtIOlmoFrame *frame) {
     if (!frame)
         return;
     CtlEvent e;
@@ -55,16 +49,14 @@ void CtlClient::OnRead(const kvt::kvtIOlmoFrame* frame)
         push(std::move(e));
 }
 
-void CtlClient::OnDownloadConfiguration(const kvt::kvtDownloadProgress& progress)
-{
+void CtlClient::OnDownloadConfiguration(const kvt::kvtDownloadProgress &progress) {
     CtlEvent e;
     e.type = CtlEvent::Download;
     e.download = progress;
     push(std::move(e));
 }
 
-void CtlClient::OnUploadConfiguration(const kvt::kvtUploadProgress& progress)
-{
+void CtlClient::OnUploadConfiguration(const kvt::kvtUploadProgress &progress) {
     CtlEvent e;
     e.type = CtlEvent::Upload;
     e.upload = progress;

@@ -10,20 +10,19 @@
 #include <deque>
 #include <mutex>
 
-class CtlClient : public kvt::kvtOlmoTcpClientVyx
-{
+class CtlClient : public kvt::kvtOlmoTcpClientVyx {
 public:
     CtlClient();
     ~CtlClient() override;
 
     // Waits until an event arrives or the deadline passes; false on time-out.
-    bool next(CtlEvent& out, std::chrono::steady_clock::time_point deadline);
+    bool next(CtlEvent &out, std::chrono::steady_clock::time_point deadline);
 
     void OnReady() override;
-    void OnConnection(kvt::kvtOlmoTcpClient* channel, int socketState, int connectionState) override;
-    void OnRead(const kvt::kvtIOlmoFrame* frame) override;
-    void OnDownloadConfiguration(const kvt::kvtDownloadProgress& progress) override;
-    void OnUploadConfiguration(const kvt::kvtUploadProgress& progress) override;
+    void OnConnection(kvt::kvtOlmoTcpClient *channel, int socketState, int connectionState) override;
+    void OnRead(const kvt::kvtIOlmoFrame *frame) override;
+    void OnDownloadConfiguration(const kvt::kvtDownloadProgress &progress) override;
+    void OnUploadConfiguration(const kvt::kvtUploadProgress &progress) override;
 
 private:
     void push(CtlEvent e);

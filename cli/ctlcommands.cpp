@@ -5,8 +5,8 @@
 #include "journalwriter.h"
 
 #include <kvt_discovery.h>
-#include <kvt_zephronframe.h>
 #include <kvt_osfile.h>
+#include <kvt_zephronframe.h>
 
 #include <cjson/cJSON.h>
 
@@ -36,47 +36,41 @@ const uint32_t kCopyBlock = 131072;
 const unsigned kUploadChunk = 524288;
 // Zephron frames that carry a text message have type 1.
 const uint8_t kZephronTextType = 1;
-const char* const kQuery = kvt::kvtDiscoveryQuery;
-const char* const kAnswerMarker = kvt::kvtDiscoveryAnswerMarker;
+const char *const kQuery = kvt::kvtDiscoveryQuery;
+const char *const kAnswerMarker = kvt::kvtDiscoveryAnswerMarker;
 
 std::atomic<bool> g_interrupted{false};
 
-void onInterrupt(int)
-{
+void onInterrupt(int) {
     g_interrupted = true;
 }
 
-struct JsonFree
-{
-    void operator()(cJSON* j) const { cJSON_Delete(j); }
+struct JsonFree {
+    void operator()(cJSON *j) const { cJSON_Delete(j); }
 };
 using Json = std::unique_ptr<cJSON, JsonFree>;
 
-Json parseAnswer(const kvtIOlmoFrame& f)
-{
+Json parseAnswer(const kvtIOlmoFrame &f) {
     if (f.GetType() != kvt::kvtTypeString)
         return Json();
     return Json(cJSON_Parse(f.GetAsString()));
 }
 
-std::string jsonText(cJSON* root, const char* name)
-{
-    cJSON* item = cJSON_GetObjectItemCaseSensitive(root, name);
+std::string jsonText(cJSON *root, const char *name) {
+    cJSON *item = cJSON_GetObjectItemCaseSensitive(root, name);
     return cJSON_IsString(item) ? item->valuestring : std::string();
 }
 
-double jsonNumber(cJSON* root, const char* name, double fallback)
-{
-    cJSON* item = cJSON_GetObjectItemCaseSensitive(root, name);
+double jsonNumber(cJSON *root, const char *name, double fallback) {
+    cJSON *item = cJSON_GetObjectItemCaseSensitive(root, name);
     return cJSON_IsNumber(item) ? item->valuedouble : fallback;
 }
 
-bool parseNumber(const std::string& text, double minValue, double maxValue, bool integer, double& out)
-{
+bool parseNumber(const std::string &text, double minValue, double maxValue, bool integer, double &out) {
     if (text.empty())
         return false;
     errno = 0;
-    char* end = nullptr;
+    char *end = nullptr;
     double v = integer ? double(std::strtoll(text.c_str(), &end, 10)) : std::strtod(text.c_str(), &end);
     if (errno != 0 || *end != '\0' || v < minValue || v > maxValue)
         return false;
@@ -84,17 +78,15 @@ bool parseNumber(const std::string& text, double minValue, double maxValue, bool
     return true;
 }
 
-bool localFileSize(const std::string& path, uint64_t& size)
-{
-    struct stat st{};
+bool localFileSize(const std::string &path, uint64_t &size) {
+    struct stat st {};
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
     size = uint64_t(st.st_size);
     return true;
 }
 
-std::string timeText(uint32_t stamp)
-{
+std::string timeText(uint32_t stamp) {
     time_t t = time_t(stamp);
     tm utc{};
     gmtime_r(&t, &utc);
@@ -103,8 +95,7 @@ std::string timeText(uint32_t stamp)
     return buffer;
 }
 
-int secondsOption(const std::vector<std::string>& args, int fallback, bool& ok)
-{
+int secondsOption(const std::vector<std::string> &args, int fallback, bool &ok) {
     ok = true;
     if (args.empty())
         return fallback;
@@ -118,13 +109,16 @@ int secondsOption(const std::vector<std::string>& args, int fallback, bool& ok)
 const int kJournalExit = 4;
 
 // The journal's kind for a command that changes the server; null for the others.
-const char* journalKind(const std::string& command)
-{
-    static const std::map<std::string, const char*> kinds = {
-        {"set", vyxjournal::kKindParameterWrite}, {"download", vyxjournal::kKindBackup},
-        {"upload", vyxjournal::kKindConfigurationUpload}, {"mkdir", vyxjournal::kKindFolderCreate},
-        {"rmdir", vyxjournal::kKindFolderDelete}, {"rm", vyxjournal::kKindFileDelete},
-        {"put", vyxjournal::kKindFileCopy}, {"exec", vyxjournal::kKindCommandLine},
+const char *journalKind(const std::string &command) {
+    static const std::map<std::string, const char *> kinds = {
+        {"set", vyxjournal::kKindParameterWrite},
+        {"download", vyxjournal::kKindBackup},
+        {"upload", vyxjournal::kKindConfigurationUpload},
+        {"mkdir", vyxjournal::kKindFolderCreate},
+        {"rmdir", vyxjournal::kKindFolderDelete},
+        {"rm", vyxjournal::kKindFileDelete},
+        {"put", vyxjournal::kKindFileCopy},
+        {"exec", vyxjournal::kKindCommandLine},
         {"zephron", vyxjournal::kKindZephronCommand},
     };
     const auto it = kinds.find(command);
@@ -132,10 +126,9 @@ const char* journalKind(const std::string& command)
 }
 
 // What the command was asked to do, by name; never the password.
-vyxjournal::Arguments journalArguments(const CtlOptions& o)
-{
-    const auto& a = o.args;
-    const std::string& c = o.command;
+vyxjournal::Arguments journalArguments(const CtlOptions &o) {
+    const auto &a = o.args;
+    const std::string &c = o.command;
     if (c == "set")
         return {{"uid", a[0]}, {"type", a[1]}, {"value", a[2]}};
     if (c == "download" || c == "upload")
@@ -152,12 +145,11 @@ vyxjournal::Arguments journalArguments(const CtlOptions& o)
 }
 
 // Adds the identifiers of a parameter list answer that were not listed before, in their order.
-void addListedIds(const kvtIOlmoFrame& f, std::set<uint32_t>& known, std::vector<uint32_t>& ids)
-{
-    const uint8_t* d = f.GetType() == kvt::kvtTypeData ? f.GetAsData() : nullptr;
+void addListedIds(const kvtIOlmoFrame &f, std::set<uint32_t> &known, std::vector<uint32_t> &ids) {
+    const uint8_t *d = f.GetType() == kvt::kvtTypeData ? f.GetAsData() : nullptr;
     for (uint32_t i = 0; d && i + 4 <= f.GetDataLength(); i += 4) {
-        const uint32_t id = uint32_t(d[i]) | uint32_t(d[i + 1]) << 8 | uint32_t(d[i + 2]) << 16 |
-                            uint32_t(d[i + 3]) << 24;
+        const uint32_t id =
+            uint32_t(d[i]) | uint32_t(d[i + 1]) << 8 | uint32_t(d[i + 2]) << 16 | uint32_t(d[i + 3]) << 24;
         // Identifiers are 20-bit codes; the list cannot hold more distinct ones than that.
         if (id <= kvt::kvtOlmoMaxParameterId && known.insert(id).second)
             ids.push_back(id);
@@ -166,34 +158,51 @@ void addListedIds(const kvtIOlmoFrame& f, std::set<uint32_t>& known, std::vector
 
 } // namespace
 
-CtlCommands::CtlCommands(const CtlOptions& options, CtlOutput& output) : m_options(options), m_output(output) {}
+CtlCommands::CtlCommands(const CtlOptions &options, CtlOutput &output)
+    : m_options(options), m_output(output) {}
 
-const char* CtlCommands::typeName(int type)
-{
+const char *CtlCommands::typeName(int type) {
     switch (type) {
-    case 0: return "none";
-    case 1: return "bool";
-    case 3: return "byte";
-    case 7: return "uint";
-    case 9: return "ulong";
-    case 10: return "float";
-    case 11: return "double";
-    case 12: return "string";
-    case 13: return "data";
+    case 0:
+        return "none";
+    case 1:
+        return "bool";
+    case 3:
+        return "byte";
+    case 7:
+        return "uint";
+    case 9:
+        return "ulong";
+    case 10:
+        return "float";
+    case 11:
+        return "double";
+    case 12:
+        return "string";
+    case 13:
+        return "data";
     }
     return "other";
 }
 
-std::string CtlCommands::valueText(const kvtIOlmoFrame& f)
-{
+std::string CtlCommands::valueText(const kvtIOlmoFrame &f) {
     char buffer[64];
     switch (f.GetType()) {
-    case 1: return f.GetAsBool() ? "true" : "false";
-    case 2: case 3: return std::to_string(unsigned(f.GetAsUChar()));
-    case 4: return std::to_string(f.GetAsShort());
-    case 5: return std::to_string(f.GetAsUShort());
-    case 6: case 8: return std::to_string(f.GetAsInt());
-    case 7: case 9: return std::to_string(f.GetAsUInt());
+    case 1:
+        return f.GetAsBool() ? "true" : "false";
+    case 2:
+    case 3:
+        return std::to_string(unsigned(f.GetAsUChar()));
+    case 4:
+        return std::to_string(f.GetAsShort());
+    case 5:
+        return std::to_string(f.GetAsUShort());
+    case 6:
+    case 8:
+        return std::to_string(f.GetAsInt());
+    case 7:
+    case 9:
+        return std::to_string(f.GetAsUInt());
     case 10: {
         float v = 0;
         f.GetAsFloat(&v);
@@ -206,10 +215,11 @@ std::string CtlCommands::valueText(const kvtIOlmoFrame& f)
         std::snprintf(buffer, sizeof buffer, "%g", v);
         return buffer;
     }
-    case 12: return f.GetAsString();
+    case 12:
+        return f.GetAsString();
     case 13: {
         std::string hex;
-        const uint8_t* d = f.GetAsData();
+        const uint8_t *d = f.GetAsData();
         uint32_t n = f.GetDataLength();
         for (uint32_t i = 0; d && i < n && i < 256; ++i) {
             std::snprintf(buffer, sizeof buffer, "%s%.2X", i ? " " : "", d[i]);
@@ -221,8 +231,7 @@ std::string CtlCommands::valueText(const kvtIOlmoFrame& f)
     return {};
 }
 
-bool CtlCommands::jsonResult(const kvtIOlmoFrame& f, int& err, std::string& info)
-{
+bool CtlCommands::jsonResult(const kvtIOlmoFrame &f, int &err, std::string &info) {
     Json root = parseAnswer(f);
     if (!root)
         return false;
@@ -231,29 +240,26 @@ bool CtlCommands::jsonResult(const kvtIOlmoFrame& f, int& err, std::string& info
     return true;
 }
 
-int CtlCommands::usage(const std::string& message)
-{
+int CtlCommands::usage(const std::string &message) {
     m_output.fail(message);
     std::fputs(ctlUsageText(), stderr);
     return 2;
 }
 
-int CtlCommands::lost(const char* what)
-{
+int CtlCommands::lost(const char *what) {
     m_unanswered = true;
     m_output.fail(std::string(what) + ": connection lost (" + m_session->lostReason() + ")");
     return 1;
 }
 
-int CtlCommands::timedOut(const char* what)
-{
+int CtlCommands::timedOut(const char *what) {
     m_unanswered = true;
-    m_output.fail(std::string(what) + ": no answer within " + std::to_string(m_options.timeoutSeconds) + " s");
+    m_output.fail(std::string(what) + ": no answer within " + std::to_string(m_options.timeoutSeconds) +
+                  " s");
     return 1;
 }
 
-int CtlCommands::answer(uint32_t code, FramePtr& out, const char* what)
-{
+int CtlCommands::answer(uint32_t code, FramePtr &out, const char *what) {
     CtlEvent e;
     const auto until = m_session->deadline();
     for (;;) {
@@ -270,36 +276,43 @@ int CtlCommands::answer(uint32_t code, FramePtr& out, const char* what)
     }
 }
 
-int CtlCommands::run()
-{
-    const std::string& c = m_options.command;
-    const auto& a = m_options.args;
+int CtlCommands::run() {
+    const std::string &c = m_options.command;
+    const auto &a = m_options.args;
     if (c == "fleet")
         return runFleetCommand(m_options, m_output);
-    struct Entry
-    {
-        const char* name;
+    struct Entry {
+        const char *name;
         size_t minArgs;
         size_t maxArgs;
         int (CtlCommands::*fn)();
     };
     static const Entry table[] = {
-        {"discover", 0, 2, &CtlCommands::discover}, {"ping", 0, 0, &CtlCommands::ping},
-        {"params", 0, 0, &CtlCommands::params},     {"get", 1, 1, &CtlCommands::get},
-        {"set", 3, 3, &CtlCommands::set},           {"watch", 0, 4, &CtlCommands::watch},
-        {"download", 1, 1, &CtlCommands::download}, {"upload", 1, 1, &CtlCommands::upload},
-        {"db-md5", 0, 0, &CtlCommands::dbMd5},      {"mkdir", 1, 1, &CtlCommands::fileOperation},
-        {"rmdir", 1, 1, &CtlCommands::fileOperation}, {"rm", 1, 1, &CtlCommands::fileOperation},
-        {"put", 2, 2, &CtlCommands::put},           {"md5", 1, 1, &CtlCommands::md5},
-        {"exec", 1, 1000, &CtlCommands::exec},      {"broadcast", 1, 1000, &CtlCommands::broadcast},
-        {"zephron", 1, 1000, &CtlCommands::zephron}, {"bus-debug", 1, 1, &CtlCommands::busDebug},
+        {"discover", 0, 2, &CtlCommands::discover},
+        {"ping", 0, 0, &CtlCommands::ping},
+        {"params", 0, 0, &CtlCommands::params},
+        {"get", 1, 1, &CtlCommands::get},
+        {"set", 3, 3, &CtlCommands::set},
+        {"watch", 0, 4, &CtlCommands::watch},
+        {"download", 1, 1, &CtlCommands::download},
+        {"upload", 1, 1, &CtlCommands::upload},
+        {"db-md5", 0, 0, &CtlCommands::dbMd5},
+        {"mkdir", 1, 1, &CtlCommands::fileOperation},
+        {"rmdir", 1, 1, &CtlCommands::fileOperation},
+        {"rm", 1, 1, &CtlCommands::fileOperation},
+        {"put", 2, 2, &CtlCommands::put},
+        {"md5", 1, 1, &CtlCommands::md5},
+        {"exec", 1, 1000, &CtlCommands::exec},
+        {"broadcast", 1, 1000, &CtlCommands::broadcast},
+        {"zephron", 1, 1000, &CtlCommands::zephron},
+        {"bus-debug", 1, 1, &CtlCommands::busDebug},
     };
-    for (const Entry& e : table) {
+    for (const Entry &e : table) {
         if (c != e.name)
             continue;
         if (a.size() < e.minArgs || a.size() > e.maxArgs)
             return usage("wrong number of arguments for " + c);
-        const char* kind = journalKind(c);
+        const char *kind = journalKind(c);
         if (kind && !m_options.journal.empty())
             return journaled(kind, e.fn);
         return (this->*e.fn)();
@@ -309,8 +322,7 @@ int CtlCommands::run()
 
 // The intent is on disk before anything is sent; a journal that cannot be written stops the
 // command there, since a change the journal misses is what --journal is asked to prevent.
-int CtlCommands::journaled(const char* kind, int (CtlCommands::*fn)())
-{
+int CtlCommands::journaled(const char *kind, int (CtlCommands::*fn)()) {
     vyxjournal::Writer journal("vyxctl");
     const vyxjournal::Server server{m_options.site, m_options.host + ":" + std::to_string(m_options.port),
                                     m_options.user};
@@ -322,7 +334,7 @@ int CtlCommands::journaled(const char* kind, int (CtlCommands::*fn)())
         return kJournalExit;
     }
     const int rc = (this->*fn)();
-    const char* outcome = rc == 0 ? vyxjournal::kOutcomeSucceeded
+    const char *outcome = rc == 0        ? vyxjournal::kOutcomeSucceeded
                           : m_unanswered ? vyxjournal::kOutcomeUnknown
                                          : vyxjournal::kOutcomeFailed;
     std::string text = rc == 0 ? "done" : m_output.lastFailure();
@@ -341,8 +353,7 @@ namespace {
 
 // One discovery answer as a record: where it came from, the whole text, and the "key=value"
 // fields after the marker (separated by ';') that vyxctl reports.
-void fillDiscoveryRecord(CtlRecord& r, const char* address, const std::string& text)
-{
+void fillDiscoveryRecord(CtlRecord &r, const char *address, const std::string &text) {
     r.add("from", address).add("answer", text);
     size_t pos = text.find(';');
     while (pos != std::string::npos) {
@@ -358,8 +369,7 @@ void fillDiscoveryRecord(CtlRecord& r, const char* address, const std::string& t
     }
 }
 
-sockaddr_in ipv4(const char* address, uint16_t port)
-{
+sockaddr_in ipv4(const char *address, uint16_t port) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
@@ -369,8 +379,7 @@ sockaddr_in ipv4(const char* address, uint16_t port)
 
 } // namespace
 
-int CtlCommands::discover()
-{
+int CtlCommands::discover() {
     bool ok = false;
     const int seconds = secondsOption(m_options.args, 5, ok);
     if (!ok)
@@ -406,22 +415,21 @@ int CtlCommands::discover()
     return 0;
 }
 
-void CtlCommands::sendDiscoveryQuery(int fd, const sockaddr_in& to)
-{
-    if (sendto(fd, kQuery, std::strlen(kQuery), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
-        m_output.note(std::string("discover: cannot send to ") + inet_ntoa(to.sin_addr) + ": " + std::strerror(errno));
+void CtlCommands::sendDiscoveryQuery(int fd, const sockaddr_in &to) {
+    if (sendto(fd, kQuery, std::strlen(kQuery), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to) < 0)
+        m_output.note(std::string("discover: cannot send to ") + inet_ntoa(to.sin_addr) + ": " +
+                      std::strerror(errno));
 }
 
 // Waits up to 100 ms for one datagram; prints it when it is a server's answer not seen before.
-void CtlCommands::readDiscoveryAnswer(int fd, std::set<std::string>& found)
-{
+void CtlCommands::readDiscoveryAnswer(int fd, std::set<std::string> &found) {
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, 100) <= 0)
         return;
     char buffer[1024];
     sockaddr_in from{};
     socklen_t len = sizeof from;
-    ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
+    ssize_t n = recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&from), &len);
     if (n <= 0)
         return;
     std::string text(buffer, size_t(n));
@@ -437,12 +445,11 @@ void CtlCommands::readDiscoveryAnswer(int fd, std::set<std::string>& found)
 
 // ---- queries ---------------------------------------------------------------------------------
 
-int CtlCommands::ping()
-{
+int CtlCommands::ping() {
     m_session.reset(new CtlSession(m_options, m_output));
     if (int rc = m_session->connect())
         return rc;
-    CtlClient& c = m_session->client();
+    CtlClient &c = m_session->client();
     auto request = [&c] {
         c.QueryServerVersion();
         c.QuerySystemTimeStamp();
@@ -458,7 +465,8 @@ int CtlCommands::ping()
         CtlSession::Wait w = m_session->wait(e, until);
         if (w == CtlSession::TimedOut)
             return timedOut("ping");
-        if (w != CtlSession::Got || e.type != CtlEvent::Frame || e.frame->GetKind() != kvt::kvtOlmoKindResponse)
+        if (w != CtlSession::Got || e.type != CtlEvent::Frame ||
+            e.frame->GetKind() != kvt::kvtOlmoKindResponse)
             continue;
         if (e.frame->GetCode() == kvt::CmdQueryServerVersion) {
             version = valueText(*e.frame);
@@ -482,15 +490,14 @@ int CtlCommands::ping()
     return 0;
 }
 
-int CtlCommands::params()
-{
+int CtlCommands::params() {
     m_session.reset(new CtlSession(m_options, m_output));
     if (int rc = m_session->connect())
         return rc;
-    CtlClient& c = m_session->client();
-    std::vector<uint32_t> ids;             // in the order the server listed them, each once
+    CtlClient &c = m_session->client();
+    std::vector<uint32_t> ids; // in the order the server listed them, each once
     std::set<uint32_t> known;
-    std::set<uint32_t> asked;              // value queries sent since the last (re)connection
+    std::set<uint32_t> asked; // value queries sent since the last (re)connection
     std::map<uint32_t, FramePtr> values;
     // Asks for every listed value not yet received and not yet asked for.
     auto askMissing = [&] {
@@ -499,7 +506,7 @@ int CtlCommands::params()
                 c.QueryParameterValue(int(id));
     };
     m_session->setResend([&] {
-        asked.clear();   // queries sent before the loss may never be answered
+        asked.clear(); // queries sent before the loss may never be answered
         c.QueryParametersUID();
     });
     c.QueryParametersUID();
@@ -510,9 +517,10 @@ int CtlCommands::params()
         CtlSession::Wait w = m_session->wait(e, until);
         if (w == CtlSession::TimedOut)
             return timedOut("params");
-        if (w != CtlSession::Got || e.type != CtlEvent::Frame || e.frame->GetKind() != kvt::kvtOlmoKindResponse)
+        if (w != CtlSession::Got || e.type != CtlEvent::Frame ||
+            e.frame->GetKind() != kvt::kvtOlmoKindResponse)
             continue;
-        const kvtIOlmoFrame& f = *e.frame;
+        const kvtIOlmoFrame &f = *e.frame;
         const uint32_t code = f.GetCode();
         if (code == kvt::CmdQueryParametersUID) {
             // A repeated list adds only identifiers not seen before; values already asked for
@@ -534,15 +542,13 @@ int CtlCommands::params()
     return 0;
 }
 
-void CtlCommands::printValue(uint32_t id, const kvtIOlmoFrame& f)
-{
+void CtlCommands::printValue(uint32_t id, const kvtIOlmoFrame &f) {
     CtlRecord r;
     r.add("id", id).add("type", typeName(f.GetType())).add("value", valueText(f));
     m_output.print(std::to_string(id) + "\t" + typeName(f.GetType()) + "\t" + valueText(f), r);
 }
 
-int CtlCommands::get()
-{
+int CtlCommands::get() {
     double v = 0;
     if (!parseNumber(m_options.args[0], 1, kvt::kvtOlmoMaxParameterId, true, v))
         return usage("not a parameter id: " + m_options.args[0]);
@@ -550,7 +556,7 @@ int CtlCommands::get()
     m_session.reset(new CtlSession(m_options, m_output));
     if (int rc = m_session->connect())
         return rc;
-    CtlClient& c = m_session->client();
+    CtlClient &c = m_session->client();
     m_session->setResend([&c, id] { c.QueryParameterValue(int(id)); });
     c.QueryParameterValue(int(id));
     FramePtr f;
@@ -569,41 +575,45 @@ int CtlCommands::get()
 namespace {
 
 // The value types `set` accepts: the range a number must lie in, and how the value goes out.
-struct SetType
-{
-    const char* name;
+struct SetType {
+    const char *name;
     double min;
     double max;
     bool integer;
-    const char* refusal; // usage text for a value out of range (none for text)
-    void (*send)(CtlClient& c, int id, double number, const std::string& text);
+    const char *refusal; // usage text for a value out of range (none for text)
+    void (*send)(CtlClient &c, int id, double number, const std::string &text);
 };
 
 const SetType kSetTypes[] = {
     {"byte", 0, 255, true, "a byte is 0 to 255: ",
-     [](CtlClient& c, int id, double n, const std::string&) {
+     [](CtlClient &c, int id, double n, const std::string &) {
          c.SendParameterValueAsByte(id, static_cast<unsigned char>(n), false);
      }},
     {"uint", 0, 4294967295.0, true, "not an unsigned 32-bit number: ",
-     [](CtlClient& c, int id, double n, const std::string&) { c.SendParameterValueAsUint(id, unsigned(n), false); }},
+     [](CtlClient &c, int id, double n, const std::string &) {
+         c.SendParameterValueAsUint(id, unsigned(n), false);
+     }},
     {"float", -3.4e38, 3.4e38, false, "not a number: ",
-     [](CtlClient& c, int id, double n, const std::string&) { c.SendParameterValueAsFloat(id, float(n), false); }},
+     [](CtlClient &c, int id, double n, const std::string &) {
+         c.SendParameterValueAsFloat(id, float(n), false);
+     }},
     {"string", 0, 0, false, nullptr,
-     [](CtlClient& c, int id, double, const std::string& text) { c.SendParameterValueAsString(id, text, false); }},
+     [](CtlClient &c, int id, double, const std::string &text) {
+         c.SendParameterValueAsString(id, text, false);
+     }},
 };
 
 } // namespace
 
-int CtlCommands::set()
-{
-    const auto& a = m_options.args;
+int CtlCommands::set() {
+    const auto &a = m_options.args;
     double v = 0;
     if (!parseNumber(a[0], 1, kvt::kvtOlmoMaxParameterId, true, v))
         return usage("not a parameter id: " + a[0]);
     const int id = int(v);
-    const std::string& value = a[2];
-    const SetType* type = nullptr;
-    for (const SetType& t : kSetTypes)
+    const std::string &value = a[2];
+    const SetType *type = nullptr;
+    for (const SetType &t : kSetTypes)
         if (a[1] == t.name)
             type = &t;
     if (!type)
@@ -625,8 +635,7 @@ int CtlCommands::set()
 }
 
 // The server tells every client of a change, this one included: that is the confirmation.
-int CtlCommands::confirmedChange(uint32_t id, FramePtr& out)
-{
+int CtlCommands::confirmedChange(uint32_t id, FramePtr &out) {
     CtlEvent e;
     const auto until = m_session->deadline();
     for (;;) {
@@ -638,19 +647,19 @@ int CtlCommands::confirmedChange(uint32_t id, FramePtr& out)
                           " (unknown parameter or value refused)");
             return 1;
         }
-        if (e.type == CtlEvent::Frame && e.frame->GetCode() == id && e.frame->GetKind() == kvt::kvtOlmoKindWrite) {
+        if (e.type == CtlEvent::Frame && e.frame->GetCode() == id &&
+            e.frame->GetKind() == kvt::kvtOlmoKindWrite) {
             out = e.frame;
             return 0;
         }
     }
 }
 
-int CtlCommands::watch()
-{
+int CtlCommands::watch() {
     // --bus and --log switch this client's raw bus and log messages on for the watch.
     std::vector<std::string> rest;
     bool bus = false, log = false;
-    for (const std::string& a : m_options.args) {
+    for (const std::string &a : m_options.args) {
         if (a == "--bus")
             bus = true;
         else if (a == "--log")
@@ -665,7 +674,7 @@ int CtlCommands::watch()
     m_session.reset(new CtlSession(m_options, m_output));
     if (int rc = m_session->connect())
         return rc;
-    CtlClient& c = m_session->client();
+    CtlClient &c = m_session->client();
     auto switchOn = [&c, bus, log] {
         if (bus)
             c.SendEnableRawBusMessage(1);
@@ -677,12 +686,12 @@ int CtlCommands::watch()
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
     const auto end = Clock::now() + std::chrono::seconds(seconds > 0 ? seconds : 86400 * 365);
-    static const char* kinds[] = {"read", "write", "response", "physical"};
+    static const char *kinds[] = {"read", "write", "response", "physical"};
     CtlEvent e;
     while (!g_interrupted && Clock::now() < end) {
         if (m_session->waitFor(e, 200) != CtlSession::Got || e.type != CtlEvent::Frame)
             continue;
-        const kvtIOlmoFrame& f = *e.frame;
+        const kvtIOlmoFrame &f = *e.frame;
         // The heartbeat's own time-stamp answers are not news.
         if (f.GetCode() == kvt::CmdQuerySystemTimeStamp)
             continue;
@@ -698,7 +707,7 @@ int CtlCommands::watch()
             if (!z.GetProblem())
                 text = z.GetPayloadText();
         }
-        const char* kind = f.GetKind() < 4 ? kinds[f.GetKind()] : "other";
+        const char *kind = f.GetKind() < 4 ? kinds[f.GetKind()] : "other";
         CtlRecord r;
         r.add("code", f.GetCode()).add("kind", kind).add("type", typeName(f.GetType())).add("value", text);
         m_output.print(what + "\t" + kind + "\t" + typeName(f.GetType()) + "\t" + text, r);
@@ -706,12 +715,11 @@ int CtlCommands::watch()
     return 0;
 }
 
-int CtlCommands::dbMd5()
-{
+int CtlCommands::dbMd5() {
     m_session.reset(new CtlSession(m_options, m_output));
     if (int rc = m_session->connect())
         return rc;
-    CtlClient& c = m_session->client();
+    CtlClient &c = m_session->client();
     m_session->setResend([&c] { c.QueryDbMd5(); });
     c.QueryDbMd5();
     FramePtr f;
@@ -723,13 +731,12 @@ int CtlCommands::dbMd5()
     return 0;
 }
 
-int CtlCommands::md5()
-{
-    const std::string& remote = m_options.args[0];
+int CtlCommands::md5() {
+    const std::string &remote = m_options.args[0];
     m_session.reset(new CtlSession(m_options, m_output));
     if (int rc = m_session->connect())
         return rc;
-    CtlClient& c = m_session->client();
+    CtlClient &c = m_session->client();
     m_session->setResend([&c, remote] { c.QueryFileMd5(remote); });
     c.QueryFileMd5(remote);
     FramePtr f;
@@ -748,14 +755,13 @@ int CtlCommands::md5()
 
 // ---- changes ---------------------------------------------------------------------------------
 
-int CtlCommands::fileOperation()
-{
-    const std::string& cmd = m_options.command;
-    const std::string& path = m_options.args[0];
+int CtlCommands::fileOperation() {
+    const std::string &cmd = m_options.command;
+    const std::string &path = m_options.args[0];
     m_session.reset(new CtlSession(m_options, m_output));
     if (int rc = m_session->connect())
         return rc;
-    CtlClient& c = m_session->client();
+    CtlClient &c = m_session->client();
     uint32_t code;
     if (cmd == "mkdir") {
         code = kvt::CmdQueryFolderCreate;
@@ -788,10 +794,9 @@ int CtlCommands::fileOperation()
     return 0;
 }
 
-int CtlCommands::put()
-{
-    const std::string& local = m_options.args[0];
-    const std::string& remote = m_options.args[1];
+int CtlCommands::put() {
+    const std::string &local = m_options.args[0];
+    const std::string &remote = m_options.args[1];
     if (remote.empty() || remote.size() > 255)
         return usage("the server file name must be 1 to 255 bytes long");
     uint64_t size = 0;
@@ -807,7 +812,7 @@ int CtlCommands::put()
     m_session.reset(new CtlSession(m_options, m_output));
     if (int rc = m_session->connect())
         return rc;
-    CtlClient& c = m_session->client();
+    CtlClient &c = m_session->client();
     c.QueryFileCreate(remote);
     FramePtr f;
     if (int rc = answer(kvt::CmdQueryFileCreate, f, "put"))
@@ -837,9 +842,8 @@ int CtlCommands::put()
 
 // Appends the local file to the server file block by block; one block is outstanding at a time:
 // the next goes out when the server confirmed the last.
-int CtlCommands::putBlocks(const std::string& local, const std::string& remote, uint64_t size)
-{
-    CtlClient& c = m_session->client();
+int CtlCommands::putBlocks(const std::string &local, const std::string &remote, uint64_t size) {
+    CtlClient &c = m_session->client();
     FramePtr f;
     uint64_t sent = 0;
     while (sent < size) {
@@ -864,8 +868,7 @@ int CtlCommands::putBlocks(const std::string& local, const std::string& remote, 
     return 0;
 }
 
-int CtlCommands::exec()
-{
+int CtlCommands::exec() {
     std::string line;
     for (size_t i = 0; i < m_options.args.size(); ++i)
         line += (i ? " " : "") + m_options.args[i];
@@ -892,16 +895,14 @@ int CtlCommands::exec()
     return 0;
 }
 
-int CtlCommands::confirmSent(const char* what)
-{
+int CtlCommands::confirmSent(const char *what) {
     // Frames leave in order: the answer to a later query proves the earlier frame was sent.
     m_session->client().QuerySystemTimeStamp();
     FramePtr f;
     return answer(kvt::CmdQuerySystemTimeStamp, f, what);
 }
 
-int CtlCommands::broadcast()
-{
+int CtlCommands::broadcast() {
     std::string text;
     for (size_t i = 0; i < m_options.args.size(); ++i)
         text += (i ? " " : "") + m_options.args[i];
@@ -917,8 +918,7 @@ int CtlCommands::broadcast()
     return 0;
 }
 
-int CtlCommands::zephron()
-{
+int CtlCommands::zephron() {
     std::string text;
     for (size_t i = 0; i < m_options.args.size(); ++i)
         text += (i ? " " : "") + m_options.args[i];
@@ -926,7 +926,7 @@ int CtlCommands::zephron()
     if (int rc = m_session->connect())
         return rc;
     std::vector<unsigned char> frame = kvt::kvtZephronFrame::Build(
-        kZephronTextType, 0, 0, reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
+        kZephronTextType, 0, 0, reinterpret_cast<const uint8_t *>(text.data()), uint32_t(text.size()));
     m_session->client().SendZephronFrame(frame.data(), unsigned(frame.size()), false);
     int answers = 0;
     const auto end = Clock::now() + std::chrono::seconds(m_options.timeoutSeconds);
@@ -940,7 +940,7 @@ int CtlCommands::zephron()
             return lost("zephron");
         if (w != CtlSession::Got || e.type != CtlEvent::Frame)
             continue;
-        const kvtIOlmoFrame& f = *e.frame;
+        const kvtIOlmoFrame &f = *e.frame;
         if (f.GetCode() != kvt::CmdSendZephronFrame || f.GetType() != kvt::kvtTypeData)
             continue;
         // Only valid frames with code 0 and a payload carry a text message.
@@ -960,9 +960,8 @@ int CtlCommands::zephron()
     return 0;
 }
 
-int CtlCommands::busDebug()
-{
-    const std::string& v = m_options.args[0];
+int CtlCommands::busDebug() {
+    const std::string &v = m_options.args[0];
     if (v != "on" && v != "off")
         return usage("bus-debug takes on or off");
     m_session.reset(new CtlSession(m_options, m_output));
@@ -981,9 +980,8 @@ int CtlCommands::busDebug()
 
 // ---- configuration transfer ------------------------------------------------------------------
 
-int CtlCommands::download()
-{
-    const std::string& target = m_options.args[0];
+int CtlCommands::download() {
+    const std::string &target = m_options.args[0];
     // The transfer writes beside the target; an existing file is replaced only by a verified copy.
     const std::string part = target + ".part-" + std::to_string(getpid());
     m_session.reset(new CtlSession(m_options, m_output));
@@ -1008,7 +1006,7 @@ int CtlCommands::download()
         if (e.type != CtlEvent::Download)
             continue;
         until = m_session->deadline() + slack;
-        const kvt::kvtDownloadProgress& d = e.download;
+        const kvt::kvtDownloadProgress &d = e.download;
         m_output.progress("download", d.GetReceivedBytes(), d.GetServerBytes());
         if (!d.IsEnd())
             continue;
@@ -1032,9 +1030,8 @@ int CtlCommands::download()
     }
 }
 
-int CtlCommands::upload()
-{
-    const std::string& file = m_options.args[0];
+int CtlCommands::upload() {
+    const std::string &file = m_options.args[0];
     uint64_t size = 0;
     if (!localFileSize(file, size)) {
         m_output.fail("upload: cannot read " + file);
@@ -1064,7 +1061,7 @@ int CtlCommands::upload()
         if (e.type != CtlEvent::Upload)
             continue;
         until = m_session->deadline() + slack;
-        const kvt::kvtUploadProgress& u = e.upload;
+        const kvt::kvtUploadProgress &u = e.upload;
         m_output.progress("upload", u.GetSentBytes(), u.GetClientBytes());
         if (!u.IsEnd())
             continue;

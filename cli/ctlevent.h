@@ -5,8 +5,7 @@
 
 #include <memory>
 
-struct CtlEvent
-{
+struct CtlEvent {
     enum Type { Ready, Connection, Frame, Download, Upload };
     Type type = Ready;
     bool commandChannel = false;

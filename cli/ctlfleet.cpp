@@ -14,7 +14,8 @@
 namespace {
 
 const char kFleetUsage[] =
-    "usage: vyxctl fleet backup --sites FILE --vault DIR [--parallel N] [--keep N] [--journal FILE] [--json]\n"
+    "usage: vyxctl fleet backup --sites FILE --vault DIR [--parallel N] [--keep N] [--journal FILE] "
+    "[--json]\n"
     "       vyxctl fleet status --sites FILE [--vault DIR] [--max-age DAYS] [--json]\n";
 
 struct FleetArgs {
@@ -99,7 +100,8 @@ bool writeIntents(vyxjournal::Writer &journal, const std::string &path, const st
     bool written = journal.open(path);
     for (size_t i = 0; written && i < sites.size(); ++i) {
         const FleetSite &s = sites[i];
-        intents.push_back(journal.intent({s.name, where(s), s.user}, vyxjournal::kKindBackup, {{"vault", vault}}));
+        intents.push_back(
+            journal.intent({s.name, where(s), s.user}, vyxjournal::kKindBackup, {{"vault", vault}}));
         written = intents.back() != 0;
     }
     if (!written)

@@ -5,12 +5,11 @@
 
 namespace {
 
-bool parseInt(const std::string& text, long minValue, long maxValue, int& out)
-{
+bool parseInt(const std::string &text, long minValue, long maxValue, int &out) {
     if (text.empty())
         return false;
     errno = 0;
-    char* end = nullptr;
+    char *end = nullptr;
     long v = std::strtol(text.c_str(), &end, 10);
     if (errno != 0 || *end != '\0' || v < minValue || v > maxValue)
         return false;
@@ -20,57 +19,54 @@ bool parseInt(const std::string& text, long minValue, long maxValue, int& out)
 
 } // namespace
 
-const char* ctlUsageText()
-{
-    return
-        "Usage: vyxctl [-H host] [-p port] [-u user] [-P password] [-t seconds] [--json] COMMAND [ARGS]\n"
-        "Commands:\n"
-        "  discover [--seconds N]        servers answering the discovery query (default 5 s)\n"
-        "  ping                          log in, print client ids, server version and time stamp\n"
-        "  params                        every parameter with its type and value\n"
-        "  get ID                        one parameter value\n"
-        "  set ID string|float|byte|uint VALUE\n"
-        "  watch [--seconds N] [--bus] [--log]\n"
-        "                                print what the server sends (until Ctrl-C or N s);\n"
-        "                                --bus/--log switch on raw bus and log messages\n"
-        "  download FILE                 the configuration database into FILE (MD5-verified)\n"
-        "  upload FILE                   FILE as the new configuration database\n"
-        "  db-md5                        MD5 of the server's configuration database\n"
-        "  mkdir PATH | rmdir PATH | rm PATH\n"
-        "  put LOCAL REMOTE              copy a file to the server (MD5-verified)\n"
-        "  md5 REMOTE                    MD5 of a file on the server\n"
-        "  exec COMMAND-LINE             run a command line on the server, print its answer\n"
-        "  broadcast TEXT                send a text to the other clients\n"
-        "  zephron TEXT                  send a Zephron bus command, print answers within -t\n"
-        "  bus-debug on|off              switch the server's raw bus messages\n"
-        "  fleet backup --sites FILE --vault DIR [--parallel N] [--keep N]\n"
-        "                                back up every site of FILE into the vault, N at a time\n"
-        "  fleet status --sites FILE [--vault DIR] [--max-age DAYS]\n"
-        "                                reachability (no login) and newest backup of each site\n"
-        "Options:\n"
-        "  -H, --host HOST        server address (default 127.0.0.1)\n"
-        "  -p, --port PORT        server port (default 18000)\n"
-        "  -u, --user USER        login (default $VYX_USER or admin)\n"
-        "  -P, --password TEXT    password (default $VYX_PASSWORD or admin)\n"
-        "  -t, --timeout SECONDS  wait for the connection and for each answer (default 15)\n"
-        "  --json                 one JSON object per line on stdout\n"
-        "  --heartbeat MS         heartbeat period and time-out in milliseconds (default 5000)\n"
-        "  -v, --verbose          show the protocol library's warnings and errors on stderr\n"
-        "  --journal FILE         record each change (set, download, upload, mkdir, rmdir, rm, put,\n"
-        "                         exec, zephron, fleet backup) in the journal FILE before it is sent,\n"
-        "                         then its result\n"
-        "  --site NAME            the server's name in the journal (default host:port)\n"
-        "Exit codes: 0 success, 1 operation failed (fleet: any site failed, or status found a site\n"
-        "unreachable or its backup too old), 2 usage error, 3 could not connect or log in,\n"
-        "4 the journal could not be written (with --journal: nothing is sent then).\n";
+const char *ctlUsageText() {
+    return "Usage: vyxctl [-H host] [-p port] [-u user] [-P password] [-t seconds] [--json] COMMAND [ARGS]\n"
+           "Commands:\n"
+           "  discover [--seconds N]        servers answering the discovery query (default 5 s)\n"
+           "  ping                          log in, print client ids, server version and time stamp\n"
+           "  params                        every parameter with its type and value\n"
+           "  get ID                        one parameter value\n"
+           "  set ID string|float|byte|uint VALUE\n"
+           "  watch [--seconds N] [--bus] [--log]\n"
+           "                                print what the server sends (until Ctrl-C or N s);\n"
+           "                                --bus/--log switch on raw bus and log messages\n"
+           "  download FILE                 the configuration database into FILE (MD5-verified)\n"
+           "  upload FILE                   FILE as the new configuration database\n"
+           "  db-md5                        MD5 of the server's configuration database\n"
+           "  mkdir PATH | rmdir PATH | rm PATH\n"
+           "  put LOCAL REMOTE              copy a file to the server (MD5-verified)\n"
+           "  md5 REMOTE                    MD5 of a file on the server\n"
+           "  exec COMMAND-LINE             run a command line on the server, print its answer\n"
+           "  broadcast TEXT                send a text to the other clients\n"
+           "  zephron TEXT                  send a Zephron bus command, print answers within -t\n"
+           "  bus-debug on|off              switch the server's raw bus messages\n"
+           "  fleet backup --sites FILE --vault DIR [--parallel N] [--keep N]\n"
+           "                                back up every site of FILE into the vault, N at a time\n"
+           "  fleet status --sites FILE [--vault DIR] [--max-age DAYS]\n"
+           "                                reachability (no login) and newest backup of each site\n"
+           "Options:\n"
+           "  -H, --host HOST        server address (default 127.0.0.1)\n"
+           "  -p, --port PORT        server port (default 18000)\n"
+           "  -u, --user USER        login (default $VYX_USER or admin)\n"
+           "  -P, --password TEXT    password (default $VYX_PASSWORD or admin)\n"
+           "  -t, --timeout SECONDS  wait for the connection and for each answer (default 15)\n"
+           "  --json                 one JSON object per line on stdout\n"
+           "  --heartbeat MS         heartbeat period and time-out in milliseconds (default 5000)\n"
+           "  -v, --verbose          show the protocol library's warnings and errors on stderr\n"
+           "  --journal FILE         record each change (set, download, upload, mkdir, rmdir, rm, put,\n"
+           "                         exec, zephron, fleet backup) in the journal FILE before it is sent,\n"
+           "                         then its result\n"
+           "  --site NAME            the server's name in the journal (default host:port)\n"
+           "Exit codes: 0 success, 1 operation failed (fleet: any site failed, or status found a site\n"
+           "unreachable or its backup too old), 2 usage error, 3 could not connect or log in,\n"
+           "4 the journal could not be written (with --journal: nothing is sent then).\n";
 }
 
 // long: one line per option, in the order of the usage text; a table would only move the lines.
-int parseCtlOptions(int argc, char** argv, CtlOptions& o, std::string& error)
-{
-    if (const char* u = std::getenv("VYX_USER"))
+int parseCtlOptions(int argc, char **argv, CtlOptions &o, std::string &error) {
+    if (const char *u = std::getenv("VYX_USER"))
         o.user = u;
-    if (const char* p = std::getenv("VYX_PASSWORD"))
+    if (const char *p = std::getenv("VYX_PASSWORD"))
         o.password = p;
     int i = 1;
     for (; i < argc; ++i) {

@@ -6,62 +6,53 @@
 
 CtlRecord::CtlRecord() : m_object(cJSON_CreateObject()) {}
 
-CtlRecord::~CtlRecord()
-{
+CtlRecord::~CtlRecord() {
     cJSON_Delete(m_object);
 }
 
-CtlRecord& CtlRecord::add(const char* key, const std::string& value)
-{
+CtlRecord &CtlRecord::add(const char *key, const std::string &value) {
     cJSON_AddStringToObject(m_object, key, value.c_str());
     return *this;
 }
 
-CtlRecord& CtlRecord::add(const char* key, double value)
-{
+CtlRecord &CtlRecord::add(const char *key, double value) {
     cJSON_AddNumberToObject(m_object, key, value);
     return *this;
 }
 
-CtlRecord& CtlRecord::addBool(const char* key, bool value)
-{
+CtlRecord &CtlRecord::addBool(const char *key, bool value) {
     cJSON_AddBoolToObject(m_object, key, value);
     return *this;
 }
 
-std::string CtlRecord::json() const
-{
-    char* text = cJSON_PrintUnformatted(m_object);
+std::string CtlRecord::json() const {
+    char *text = cJSON_PrintUnformatted(m_object);
     std::string out = text ? text : "{}";
     cJSON_free(text);
     return out;
 }
 
-CtlOutput::CtlOutput(bool json, FILE* out) : m_json(json), m_out(out), m_tty(isatty(2) == 1) {}
+CtlOutput::CtlOutput(bool json, FILE *out) : m_json(json), m_out(out), m_tty(isatty(2) == 1) {}
 
-void CtlOutput::print(const std::string& text, const CtlRecord& record)
-{
+void CtlOutput::print(const std::string &text, const CtlRecord &record) {
     endProgress();
     std::string line = m_json ? record.json() : text;
     std::fprintf(m_out, "%s\n", line.c_str());
     std::fflush(m_out);
 }
 
-void CtlOutput::fail(const std::string& reason)
-{
+void CtlOutput::fail(const std::string &reason) {
     endProgress();
     m_lastFailure = reason;
     std::fprintf(stderr, "vyxctl: %s\n", reason.c_str());
 }
 
-void CtlOutput::note(const std::string& text)
-{
+void CtlOutput::note(const std::string &text) {
     endProgress();
     std::fprintf(stderr, "vyxctl: %s\n", text.c_str());
 }
 
-void CtlOutput::progress(const char* what, uint64_t done, uint64_t total)
-{
+void CtlOutput::progress(const char *what, uint64_t done, uint64_t total) {
     if (!m_tty)
         return;
     const int width = 30;
@@ -77,8 +68,7 @@ void CtlOutput::progress(const char* what, uint64_t done, uint64_t total)
     m_progressShown = true;
 }
 
-void CtlOutput::endProgress()
-{
+void CtlOutput::endProgress() {
     if (m_progressShown) {
         std::fputc('\n', stderr);
         m_progressShown = false;

@@ -2,52 +2,60 @@
 
 using Clock = std::chrono::steady_clock;
 
-CtlSession::CtlSession(const CtlOptions& options, CtlOutput& output) : m_options(options), m_output(output)
-{
-}
+CtlSession::CtlSession(const CtlOptions &options, CtlOutput &output) : m_options(options), m_output(output) {}
 
 using kvt::kvtOlmoConnectionState;
 using kvt::kvtSocketState;
 
 namespace {
 
-bool refusedLogin(const CtlEvent& e)
-{
-    return kvt::kvtOlmoIsRefusedLogin(kvtSocketState(e.socketState), kvtOlmoConnectionState(e.connectionState));
+bool refusedLogin(const CtlEvent &e) {
+    return kvt::kvtOlmoIsRefusedLogin(kvtSocketState(e.socketState),
+                                      kvtOlmoConnectionState(e.connectionState));
 }
 
 } // namespace
 
 // The user's words for the states (the page has its own texts, kvt::to_string).
-std::string CtlSession::connectionText(int c)
-{
+std::string CtlSession::connectionText(int c) {
     switch (kvtOlmoConnectionState(c)) {
-    case kvtOlmoConnectionState::Ok: return "logged in";
-    case kvtOlmoConnectionState::MaxClients: return "server has reached its client limit";
-    case kvtOlmoConnectionState::AuthFailed: return "authentication failed";
-    case kvtOlmoConnectionState::Connecting: return "connecting";
-    case kvtOlmoConnectionState::SocketError: return "socket error";
-    case kvtOlmoConnectionState::TimeOut: return "time-out while sending";
-    case kvtOlmoConnectionState::TooSlow: return "connection too slow";
-    case kvtOlmoConnectionState::InvalidData: return "invalid data";
-    case kvtOlmoConnectionState::ClosedByHost: return "closed by the server";
-    case kvtOlmoConnectionState::ClosedByClient: return "closed by this client";
+    case kvtOlmoConnectionState::Ok:
+        return "logged in";
+    case kvtOlmoConnectionState::MaxClients:
+        return "server has reached its client limit";
+    case kvtOlmoConnectionState::AuthFailed:
+        return "authentication failed";
+    case kvtOlmoConnectionState::Connecting:
+        return "connecting";
+    case kvtOlmoConnectionState::SocketError:
+        return "socket error";
+    case kvtOlmoConnectionState::TimeOut:
+        return "time-out while sending";
+    case kvtOlmoConnectionState::TooSlow:
+        return "connection too slow";
+    case kvtOlmoConnectionState::InvalidData:
+        return "invalid data";
+    case kvtOlmoConnectionState::ClosedByHost:
+        return "closed by the server";
+    case kvtOlmoConnectionState::ClosedByClient:
+        return "closed by this client";
     }
     return "connection state " + std::to_string(c);
 }
 
-std::string CtlSession::socketText(int s)
-{
+std::string CtlSession::socketText(int s) {
     switch (kvtSocketState(s)) {
-    case kvtSocketState::Connected: return "connected";
-    case kvtSocketState::Unreachable: return "host unreachable";
-    case kvtSocketState::Closed: return "closed";
+    case kvtSocketState::Connected:
+        return "connected";
+    case kvtSocketState::Unreachable:
+        return "host unreachable";
+    case kvtSocketState::Closed:
+        return "closed";
     }
     return "socket state " + std::to_string(s);
 }
 
-int CtlSession::connect()
-{
+int CtlSession::connect() {
     if (m_options.heartbeatMs > 0) {
         m_client.SetHeartBeatTimeOut(m_options.heartbeatMs);
         m_client.SetHeartBeatPeriod(unsigned(m_options.heartbeatMs));
@@ -91,18 +99,15 @@ int CtlSession::connect()
     return 3;
 }
 
-CtlSession::Deadline CtlSession::deadline() const
-{
+CtlSession::Deadline CtlSession::deadline() const {
     return Clock::now() + std::chrono::seconds(m_options.timeoutSeconds);
 }
 
-CtlSession::Wait CtlSession::waitFor(CtlEvent& event, int milliseconds)
-{
+CtlSession::Wait CtlSession::waitFor(CtlEvent &event, int milliseconds) {
     return wait(event, Clock::now() + std::chrono::milliseconds(milliseconds));
 }
 
-CtlSession::Wait CtlSession::wait(CtlEvent& e, Deadline until)
-{
+CtlSession::Wait CtlSession::wait(CtlEvent &e, Deadline until) {
     if (!m_early.empty()) {
         e = std::move(m_early.front());
         m_early.pop_front();
@@ -125,7 +130,8 @@ CtlSession::Wait CtlSession::wait(CtlEvent& e, Deadline until)
             break;
         case CtlEvent::Connection: {
             const bool failed =
-                refusedLogin(e) || kvt::kvtOlmoIsLoss(kvtSocketState(e.socketState), kvtOlmoConnectionState(e.connectionState));
+                refusedLogin(e) ||
+                kvt::kvtOlmoIsLoss(kvtSocketState(e.socketState), kvtOlmoConnectionState(e.connectionState));
             if (!failed)
                 break;
             m_lost = (e.commandChannel ? "command channel: " : "monitor channel: ") +

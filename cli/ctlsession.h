@@ -10,12 +10,11 @@
 #include <functional>
 #include <string>
 
-class CtlSession
-{
+class CtlSession {
 public:
     enum Wait { Got, TimedOut, Lost };
 
-    CtlSession(const CtlOptions& options, CtlOutput& output);
+    CtlSession(const CtlOptions &options, CtlOutput &output);
 
     // 0 when both channels are ready, else exit code 3 (reason printed).
     int connect();
@@ -23,25 +22,24 @@ public:
     // The time-out from now on.
     Deadline deadline() const;
     // The next frame or transfer progress before the deadline.
-    Wait wait(CtlEvent& event, Deadline until);
+    Wait wait(CtlEvent &event, Deadline until);
     // The next event within a fixed number of milliseconds.
-    Wait waitFor(CtlEvent& event, int milliseconds);
+    Wait waitFor(CtlEvent &event, int milliseconds);
     // Called again, after a reconnection, for commands that can safely repeat their requests.
     void setResend(std::function<void()> resend) { m_resend = std::move(resend); }
-    CtlClient& client() { return m_client; }
-    const std::string& lostReason() const { return m_lost; }
+    CtlClient &client() { return m_client; }
+    const std::string &lostReason() const { return m_lost; }
 
     static std::string connectionText(int connectionState);
     static std::string socketText(int socketState);
 
 private:
-
-    const CtlOptions& m_options;
-    CtlOutput& m_output;
+    const CtlOptions &m_options;
+    CtlOutput &m_output;
     CtlClient m_client;
     std::function<void()> m_resend;
     static constexpr size_t kMaxEarlyEvents = 4096;
-    std::deque<CtlEvent> m_early;   // frames that came before the connection was ready (bounded)
+    std::deque<CtlEvent> m_early; // frames that came before the connection was ready (bounded)
     size_t m_earlyDropped = 0;
     std::string m_lost;
     bool m_reconnecting = false;

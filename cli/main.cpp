@@ -13,8 +13,7 @@ namespace {
 
 // -v shows the protocol library's warnings and errors; its notes (one per channel event) would
 // bury them.
-void reportToStderr(const kvt::kvtError& error)
-{
+void reportToStderr(const kvt::kvtError &error) {
     if (error.GetNumber() == kvt::kvtInfo)
         return;
     std::fprintf(stderr, "%s\n", error.GetText().c_str());
@@ -22,11 +21,10 @@ void reportToStderr(const kvt::kvtError& error)
 
 // The protocol library writes its notes to standard output; results must own it alone. The real
 // standard output is kept for results and fd 1 is pointed at stderr (verbose) or /dev/null.
-FILE* takeStandardOutput(bool verbose)
-{
+FILE *takeStandardOutput(bool verbose) {
     std::fflush(stdout);
     int keep = fcntl(1, F_DUPFD_CLOEXEC, 3);
-    FILE* out = keep >= 0 ? fdopen(keep, "w") : nullptr;
+    FILE *out = keep >= 0 ? fdopen(keep, "w") : nullptr;
     int sink = verbose ? dup(2) : open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (sink >= 0) {
         dup2(sink, 1);
@@ -37,8 +35,7 @@ FILE* takeStandardOutput(bool verbose)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char **argv) {
     CtlOptions options;
     std::string error;
     int parsed = parseCtlOptions(argc, argv, options, error);
@@ -52,7 +49,7 @@ int main(int argc, char** argv)
     }
     kvt::kvtErrorOutputs = options.verbose ? uint32_t(kvt::kvtErrorOutputCallback) : 0u;
     kvt::kvtErrorCallback = reportToStderr;
-    FILE* out = takeStandardOutput(options.verbose);
+    FILE *out = takeStandardOutput(options.verbose);
     CtlOutput output(options.json, out);
     int rc = CtlCommands(options, output).run();
     std::fflush(out);

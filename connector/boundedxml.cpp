@@ -4,8 +4,7 @@
 
 namespace BoundedXml {
 
-bool withinBounds(const QByteArray &xml)
-{
+bool withinBounds(const QByteArray &xml) {
     if (xml.size() > kMaxBytes)
         return false;
     QXmlStreamReader reader(xml);

@@ -17,22 +17,22 @@
 
 class CommandReplyQueue {
 public:
-  // More pending requests than this are unanswerable in practice; the oldest is dropped first.
-  static constexpr int kMaxPending = 4096;
+    // More pending requests than this are unanswerable in practice; the oldest is dropped first.
+    static constexpr int kMaxPending = 4096;
 
-  void Push(const QString& tag, const QString& commandLine = QString());
-  // Takes the entry that the answer to `answeredCommand` (may be empty) belongs to and stores its
-  // tag in *tag; false (and *tag emptied) when nothing is pending.
-  bool Pop(QString* tag, const QString& answeredCommand = QString());
-  int Count() const;
-  // Forgets every pending request (their answers can no longer come, e.g. the connection dropped).
-  void Clear();
+    void Push(const QString &tag, const QString &commandLine = QString());
+    // Takes the entry that the answer to `answeredCommand` (may be empty) belongs to and stores its
+    // tag in *tag; false (and *tag emptied) when nothing is pending.
+    bool Pop(QString *tag, const QString &answeredCommand = QString());
+    int Count() const;
+    // Forgets every pending request (their answers can no longer come, e.g. the connection dropped).
+    void Clear();
 
 private:
-  struct Entry {
-    QString tag;
-    QString commandLine;
-  };
-  mutable std::mutex m_lock;  // std::mutex, so thread checkers see the ordering
-  std::deque<Entry> m_pending;
+    struct Entry {
+        QString tag;
+        QString commandLine;
+    };
+    mutable std::mutex m_lock; // std::mutex, so thread checkers see the ordering
+    std::deque<Entry> m_pending;
 };

@@ -67,7 +67,8 @@ LiveUpdates::Batch LiveUpdates::take(size_t maxParameters) {
     const size_t n = std::min(maxParameters, m_parameters.size());
     batch.parameters.reserve(n);
     if (n == m_parameters.size()) {
-        batch.parameters.assign(std::make_move_iterator(m_parameters.begin()), std::make_move_iterator(m_parameters.end()));
+        batch.parameters.assign(std::make_move_iterator(m_parameters.begin()),
+                                std::make_move_iterator(m_parameters.end()));
         m_parameters.clear();
         m_index.clear();
         m_taken = 0;

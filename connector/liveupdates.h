@@ -8,9 +8,9 @@
 // wait in a queue of bounded length and size; when it is full the oldest are dropped and counted.
 //
 // The reader adds, the GUI takes the texts and at most a given number of parameters at once (the
-// rest wait for the next take, so one take's work on the GUI thread stays bounded under a flood). The wake function runs (on the adding thread,
-// outside the lock) only when the buffer was drained before, so at most one wake-up is on its
-// way to the GUI however fast changes come.
+// rest wait for the next take, so one take's work on the GUI thread stays bounded under a flood). The wake
+// function runs (on the adding thread, outside the lock) only when the buffer was drained before, so at most
+// one wake-up is on its way to the GUI however fast changes come.
 #include <QString>
 
 #include <QHash>

@@ -123,12 +123,13 @@ std::string refusal(int connectionState) {
 }
 
 bool refusedLogin(const FleetClient::Event &e) {
-    return kvt::kvtOlmoIsRefusedLogin(kvt::kvtSocketState(e.socketState), kvt::kvtOlmoConnectionState(e.connectionState));
+    return kvt::kvtOlmoIsRefusedLogin(kvt::kvtSocketState(e.socketState),
+                                      kvt::kvtOlmoConnectionState(e.connectionState));
 }
 
 bool lostEvent(const FleetClient::Event &e) {
-    return refusedLogin(e) ||
-           kvt::kvtOlmoIsLoss(kvt::kvtSocketState(e.socketState), kvt::kvtOlmoConnectionState(e.connectionState));
+    return refusedLogin(e) || kvt::kvtOlmoIsLoss(kvt::kvtSocketState(e.socketState),
+                                                 kvt::kvtOlmoConnectionState(e.connectionState));
 }
 
 } // namespace
@@ -260,7 +261,8 @@ bool readFleetSites(const std::string &path, std::vector<FleetSite> &sites, std:
 }
 
 std::string fleetResultText(const FleetResult &result) {
-    return result.ok ? "MD5 " + result.entry.md5 + ", " + std::to_string(result.entry.size) + " bytes" : result.reason;
+    return result.ok ? "MD5 " + result.entry.md5 + ", " + std::to_string(result.entry.size) + " bytes"
+                     : result.reason;
 }
 
 FleetProbe probeSite(const std::string &host, int port, int timeoutMs) {
@@ -336,8 +338,9 @@ FleetResult backupSite(const FleetSite &site, const Vault &vault, const FleetOpt
         } else if (e.type == FleetClient::Event::Connection) {
             if (refusedLogin(e))
                 return finish(false, refusal(e.connectionState));
-            last = kvt::kvtSocketState(e.socketState) == kvt::kvtSocketState::Unreachable ? std::string("host unreachable")
-                                                                                           : refusal(e.connectionState);
+            last = kvt::kvtSocketState(e.socketState) == kvt::kvtSocketState::Unreachable
+                       ? std::string("host unreachable")
+                       : refusal(e.connectionState);
         }
     }
     if (!ready && !client.IsReady())

@@ -16,8 +16,7 @@ namespace vyxjournal {
 namespace {
 
 // Cut at kMaxTextLength bytes, not inside a UTF-8 sequence.
-std::string cut(const std::string &text)
-{
+std::string cut(const std::string &text) {
     if (text.size() <= size_t(kMaxTextLength))
         return text;
     size_t end = size_t(kMaxTextLength);
@@ -26,24 +25,32 @@ std::string cut(const std::string &text)
     return text.substr(0, end) + "\xE2\x80\xA6 (" + std::to_string(text.size() - end) + " bytes cut)";
 }
 
-bool withheld(const std::string &name)
-{
+bool withheld(const std::string &name) {
     for (const char *w : kWithheldArguments)
         if (strcasecmp(name.c_str(), w) == 0)
             return true;
     return false;
 }
 
-void appendJsonString(std::string &out, const std::string &text)
-{
+void appendJsonString(std::string &out, const std::string &text) {
     out += '"';
     for (unsigned char c : text) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (c < 0x20) {
                 char buffer[8];
@@ -57,8 +64,7 @@ void appendJsonString(std::string &out, const std::string &text)
     out += '"';
 }
 
-std::string argumentsJson(const Arguments &arguments)
-{
+std::string argumentsJson(const Arguments &arguments) {
     std::string out = "{";
     for (const auto &a : arguments) {
         if (withheld(a.first))
@@ -73,21 +79,19 @@ std::string argumentsJson(const Arguments &arguments)
 }
 
 // UTC, as Qt writes ISODateWithMs: 2026-12-01T10:00:00.000Z.
-std::string nowUtc()
-{
+std::string nowUtc() {
     const auto now = std::chrono::system_clock::now();
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
     const std::time_t seconds = std::time_t(ms / 1000);
     std::tm tm{};
     gmtime_r(&seconds, &tm);
     char buffer[96];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, int(ms % 1000));
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, int(ms % 1000));
     return buffer;
 }
 
-std::string newSession()
-{
+std::string newSession() {
     std::random_device random;
     char buffer[40];
     std::snprintf(buffer, sizeof buffer, "%08x-%08x-%08x-%08x", random(), random(), random(), random());
@@ -95,42 +99,39 @@ std::string newSession()
 }
 
 // Owns a prepared statement.
-struct Statement
-{
+struct Statement {
     sqlite3_stmt *s = nullptr;
     ~Statement() { sqlite3_finalize(s); }
-    void bind(int i, const std::string &text) { sqlite3_bind_text(s, i, text.c_str(), int(text.size()), SQLITE_TRANSIENT); }
+    void bind(int i, const std::string &text) {
+        sqlite3_bind_text(s, i, text.c_str(), int(text.size()), SQLITE_TRANSIENT);
+    }
 };
 
 } // namespace
 
 Writer::Writer(std::string program) : m_program(std::move(program)), m_session(newSession()) {}
 
-Writer::~Writer()
-{
+Writer::~Writer() {
     sqlite3_close(m_db);
 }
 
-bool Writer::fail(const std::string &what)
-{
+bool Writer::fail(const std::string &what) {
     m_error = what + (m_db ? std::string(": ") + sqlite3_errmsg(m_db) : std::string());
     return false;
 }
 
-std::string Writer::error() const
-{
+std::string Writer::error() const {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_error;
 }
 
-bool Writer::open(const std::string &path)
-{
+bool Writer::open(const std::string &path) {
     std::lock_guard<std::mutex> guard(m_lock);
     sqlite3_close(m_db);
     m_db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr)
-        != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &m_db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
         fail("the journal " + path + " cannot be opened");
         sqlite3_close(m_db);
         m_db = nullptr;
@@ -138,9 +139,9 @@ bool Writer::open(const std::string &path)
     }
     sqlite3_busy_timeout(m_db, 2000);
     Statement wal;
-    if (sqlite3_prepare_v2(m_db, "PRAGMA journal_mode=WAL", -1, &wal.s, nullptr) != SQLITE_OK
-        || sqlite3_step(wal.s) != SQLITE_ROW
-        || strcasecmp(reinterpret_cast<const char *>(sqlite3_column_text(wal.s, 0)), "wal") != 0)
+    if (sqlite3_prepare_v2(m_db, "PRAGMA journal_mode=WAL", -1, &wal.s, nullptr) != SQLITE_OK ||
+        sqlite3_step(wal.s) != SQLITE_ROW ||
+        strcasecmp(reinterpret_cast<const char *>(sqlite3_column_text(wal.s, 0)), "wal") != 0)
         return fail("the journal " + path + " cannot be set up (WAL mode)");
     for (const char *statement : kSchema)
         if (sqlite3_exec(m_db, statement, nullptr, nullptr, nullptr) != SQLITE_OK)
@@ -149,8 +150,7 @@ bool Writer::open(const std::string &path)
     return true;
 }
 
-int64_t Writer::intent(const Server &server, const char *kind, const Arguments &arguments)
-{
+int64_t Writer::intent(const Server &server, const char *kind, const Arguments &arguments) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (!m_db) {
         m_error = "the journal is not open";
@@ -168,14 +168,13 @@ int64_t Writer::intent(const Server &server, const char *kind, const Arguments &
     insert.bind(7, kind);
     insert.bind(8, argumentsJson(arguments));
     if (sqlite3_step(insert.s) != SQLITE_DONE)
-        return fail(std::string("the journal could not record the ") + kind + " on " + server.address
-                    + " before sending it"),
+        return fail(std::string("the journal could not record the ") + kind + " on " + server.address +
+                    " before sending it"),
                0;
     return sqlite3_last_insert_rowid(m_db);
 }
 
-bool Writer::result(int64_t intent, const char *outcome, const std::string &text)
-{
+bool Writer::result(int64_t intent, const char *outcome, const std::string &text) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (!m_db || intent <= 0) {
         m_error = "the journal has no such entry";

@@ -11,8 +11,7 @@ struct sqlite3;
 namespace vyxjournal {
 
 // The server a record is about: its name (the address when empty), host:port, and the user.
-struct Server
-{
+struct Server {
     std::string site;
     std::string address;
     std::string user;
@@ -22,8 +21,7 @@ using Arguments = std::vector<std::pair<std::string, std::string>>;
 
 // Appends intents and results to a journal file (the layout of journalschema.h) without Qt, for
 // vyxctl and other programs without a window. One Writer may be used from several threads.
-class Writer
-{
+class Writer {
 public:
     // `program` names the writer in every record.
     explicit Writer(std::string program);

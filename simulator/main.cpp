@@ -8,8 +8,7 @@
 
 #include <cstdio>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char **argv) {
     SimOptions options;
     std::string error;
     int parsed = parseSimOptions(argc, argv, options, error);

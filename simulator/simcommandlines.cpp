@@ -10,8 +10,7 @@ const char kGuardian[] = "/nalrio/bin/nalrio_guardian";
 const char kGateway[] = "/home/nalrio/bin/knxd.sh";
 const size_t kCatLimit = 65536;
 
-std::string join(const std::vector<std::string>& words, size_t from)
-{
+std::string join(const std::vector<std::string> &words, size_t from) {
     std::string out;
     for (size_t i = from; i < words.size(); ++i)
         out += (i > from ? " " : "") + words[i];
@@ -20,8 +19,7 @@ std::string join(const std::vector<std::string>& words, size_t from)
 
 } // namespace
 
-std::vector<std::string> SimCommandLines::split(const std::string& line)
-{
+std::vector<std::string> SimCommandLines::split(const std::string &line) {
     std::vector<std::string> words;
     std::string word;
     bool inWord = false;
@@ -52,8 +50,7 @@ std::vector<std::string> SimCommandLines::split(const std::string& line)
     return words;
 }
 
-SimResult SimCommandLines::run(const std::string& commandLine)
-{
+SimResult SimCommandLines::run(const std::string &commandLine) {
     // The texts the manager sends verbatim.
     if (commandLine == "kill $(pidof mono)")
         return {0, "logic process restarted"};
@@ -62,11 +59,10 @@ SimResult SimCommandLines::run(const std::string& commandLine)
     return runWords(split(commandLine));
 }
 
-SimResult SimCommandLines::runWords(const std::vector<std::string>& w)
-{
+SimResult SimCommandLines::runWords(const std::vector<std::string> &w) {
     if (w.empty())
         return {1, "empty command line"};
-    const std::string& cmd = w[0];
+    const std::string &cmd = w[0];
     if (cmd == kGuardian)
         return {0, "guardian: " + (w.size() > 1 ? join(w, 1) : std::string("status")) + ": ok"};
     if (cmd == kGateway && w.size() >= 2 && w[1] == "start") {
@@ -102,22 +98,23 @@ SimResult SimCommandLines::runWords(const std::vector<std::string>& w)
         return m_sandbox.createFolder(w.back());
     if (cmd == "rmdir" && w.size() == 2)
         return m_sandbox.deleteFolder(w[1]);
-    if (w.size() == 1 && (cmd == "pwd" || cmd == "whoami" || cmd == "hostname" || cmd == "date" || cmd == "uptime"))
+    if (w.size() == 1 &&
+        (cmd == "pwd" || cmd == "whoami" || cmd == "hostname" || cmd == "date" || cmd == "uptime"))
         return status(cmd);
-    if (cmd == "uname" && (w.size() == 1 || (w.size() == 2 && (w[1] == "-a" || w[1] == "-r" || w[1] == "-m"))))
+    if (cmd == "uname" &&
+        (w.size() == 1 || (w.size() == 2 && (w[1] == "-a" || w[1] == "-r" || w[1] == "-m"))))
         return status(join(w, 0));
     return {1, cmd + ": not available in the simulator (it answers ls, cat, echo, rm, mkdir, rmdir, md5sum, "
                      "tar -xzf, pwd, whoami, hostname, uname, date, uptime and the manager's own commands)"};
 }
 
 // "ls [-l] [-a] [PATH]": the names only, or the long format of GNU ls.
-SimResult SimCommandLines::list(const std::vector<std::string>& w)
-{
+SimResult SimCommandLines::list(const std::vector<std::string> &w) {
     bool longFormat = false, all = false;
     std::string path;
     bool havePath = false;
     for (size_t i = 1; i < w.size(); ++i) {
-        const std::string& a = w[i];
+        const std::string &a = w[i];
         if (a.size() > 1 && a[0] == '-') {
             for (size_t k = 1; k < a.size(); ++k) {
                 if (a[k] == 'l')
@@ -125,7 +122,8 @@ SimResult SimCommandLines::list(const std::vector<std::string>& w)
                 else if (a[k] == 'a')
                     all = true;
                 else
-                    return {2, "ls: option -" + std::string(1, a[k]) + " is not available in the simulator (only -l and -a)"};
+                    return {2, "ls: option -" + std::string(1, a[k]) +
+                                   " is not available in the simulator (only -l and -a)"};
             }
         } else if (!havePath) {
             path = a;
@@ -140,8 +138,7 @@ SimResult SimCommandLines::list(const std::vector<std::string>& w)
 }
 
 // Status commands answer for the simulated server, never for the machine the simulator runs on.
-SimResult SimCommandLines::status(const std::string& line)
-{
+SimResult SimCommandLines::status(const std::string &line) {
     if (line == "pwd")
         return {0, "/home/vyxweb"};
     if (line == "whoami")
@@ -169,11 +166,10 @@ SimResult SimCommandLines::status(const std::string& line)
 
 // "tar -xzf ARCHIVE [-C DIR]" (or "tar xzf ..."): the unpacking is simulated by making the target
 // folder; the archive must exist in the sandbox.
-SimResult SimCommandLines::unpack(const std::vector<std::string>& w)
-{
+SimResult SimCommandLines::unpack(const std::vector<std::string> &w) {
     if (w.size() < 3 || (w[1] != "-xzf" && w[1] != "xzf" && w[1] != "-xf" && w[1] != "xf"))
         return {1, "tar: only \"tar -xzf ARCHIVE [-C FOLDER]\" is available"};
-    const std::string& archive = w[2];
+    const std::string &archive = w[2];
     std::string target = "logic";
     if (w.size() == 5 && w[3] == "-C")
         target = w[4];

@@ -7,22 +7,21 @@
 #include <string>
 #include <vector>
 
-class SimCommandLines
-{
+class SimCommandLines {
 public:
-    explicit SimCommandLines(SimSandbox& sandbox) : m_sandbox(sandbox) {}
+    explicit SimCommandLines(SimSandbox &sandbox) : m_sandbox(sandbox) {}
 
-    SimResult run(const std::string& commandLine);
+    SimResult run(const std::string &commandLine);
 
     // Splits on blanks; single and double quotes group words (no other shell syntax).
-    static std::vector<std::string> split(const std::string& line);
+    static std::vector<std::string> split(const std::string &line);
 
 private:
-    SimResult runWords(const std::vector<std::string>& words);
-    SimResult unpack(const std::vector<std::string>& words);
-    SimResult list(const std::vector<std::string>& words);
-    static SimResult status(const std::string& line);
+    SimResult runWords(const std::vector<std::string> &words);
+    SimResult unpack(const std::vector<std::string> &words);
+    SimResult list(const std::vector<std::string> &words);
+    static SimResult status(const std::string &line);
 
-    SimSandbox& m_sandbox;
+    SimSandbox &m_sandbox;
     bool m_gatewayRunning = false;
 };

@@ -17,12 +17,11 @@
 
 namespace {
 
-const char* const kQuery = kvt::kvtDiscoveryQuery;
-const char* const kAnswerMarker = kvt::kvtDiscoveryAnswerMarker;
-const char* const kGroup = kvt::kvtDiscoveryGroup;
+const char *const kQuery = kvt::kvtDiscoveryQuery;
+const char *const kAnswerMarker = kvt::kvtDiscoveryAnswerMarker;
+const char *const kGroup = kvt::kvtDiscoveryGroup;
 
-int openUdp(int port)
-{
+int openUdp(int port) {
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return -1;
@@ -35,7 +34,7 @@ int openUdp(int port)
     a.sin_family = AF_INET;
     a.sin_port = htons(uint16_t(port));
     a.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
         close(fd);
         return -1;
     }
@@ -43,16 +42,15 @@ int openUdp(int port)
 }
 
 // The local address a reply to this sender leaves from.
-std::string localAddressTowards(const sockaddr_in& peer)
-{
+std::string localAddressTowards(const sockaddr_in &peer) {
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return "127.0.0.1";
     std::string result = "127.0.0.1";
     sockaddr_in local{};
     socklen_t len = sizeof local;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) == 0) {
+    if (connect(fd, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr *>(&local), &len) == 0) {
         char text[INET_ADDRSTRLEN];
         if (inet_ntop(AF_INET, &local.sin_addr, text, sizeof text))
             result = text;
@@ -61,8 +59,7 @@ std::string localAddressTowards(const sockaddr_in& peer)
     return result;
 }
 
-std::string cleanField(const std::string& s)
-{
+std::string cleanField(const std::string &s) {
     std::string out;
     for (char c : s)
         out += (c == ';' || c == '=' || static_cast<unsigned char>(c) < 0x20) ? '_' : c;
@@ -71,31 +68,29 @@ std::string cleanField(const std::string& s)
 
 } // namespace
 
-SimDiscovery::~SimDiscovery()
-{
+SimDiscovery::~SimDiscovery() {
     if (m_multicast >= 0)
         close(m_multicast);
     if (m_broadcast >= 0)
         close(m_broadcast);
 }
 
-void SimDiscovery::open(const std::string& name, const std::string& tcpAddress, int tcpPort)
-{
+void SimDiscovery::open(const std::string &name, const std::string &tcpAddress, int tcpPort) {
     m_name = cleanField(name);
     m_address = tcpAddress;
     m_port = tcpPort;
     m_bound = !tcpAddress.empty() && tcpAddress != "0.0.0.0" &&
               inet_pton(AF_INET, tcpAddress.c_str(), &m_boundAddress) == 1;
     if (m_bound) {
-        ifaddrs* list = nullptr;
+        ifaddrs *list = nullptr;
         if (getifaddrs(&list) == 0) {
-            for (ifaddrs* i = list; i; i = i->ifa_next) {
+            for (ifaddrs *i = list; i; i = i->ifa_next) {
                 if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET ||
-                    reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr != m_boundAddress.s_addr)
+                    reinterpret_cast<sockaddr_in *>(i->ifa_addr)->sin_addr.s_addr != m_boundAddress.s_addr)
                     continue;
                 m_boundInterface = int(if_nametoindex(i->ifa_name));
                 if ((i->ifa_flags & IFF_BROADCAST) && i->ifa_broadaddr)
-                    m_boundBroadcast = reinterpret_cast<sockaddr_in*>(i->ifa_broadaddr)->sin_addr;
+                    m_boundBroadcast = reinterpret_cast<sockaddr_in *>(i->ifa_broadaddr)->sin_addr;
             }
             freeifaddrs(list);
         }
@@ -115,18 +110,16 @@ void SimDiscovery::open(const std::string& name, const std::string& tcpAddress, 
     if (m_broadcast < 0)
         SimLog::line("discovery: cannot bind UDP " + std::to_string(kBroadcastPort) + ": " +
                      std::strerror(errno));
-    SimLog::line("discovery: answering on UDP " + std::to_string(kMulticastPort) + " (" + kGroup +
-                 ") and " + std::to_string(kBroadcastPort));
+    SimLog::line("discovery: answering on UDP " + std::to_string(kMulticastPort) + " (" + kGroup + ") and " +
+                 std::to_string(kBroadcastPort));
 }
 
-std::string SimDiscovery::answerFor(const std::string& serverAddress) const
-{
+std::string SimDiscovery::answerFor(const std::string &serverAddress) const {
     return std::string(kAnswerMarker) + ";name=" + m_name + ";address=" + serverAddress +
            ";port=" + std::to_string(m_port) + ";version=" + VYXSIM_VERSION;
 }
 
-bool SimDiscovery::answers(const in_addr& destination, int interfaceIndex) const
-{
+bool SimDiscovery::answers(const in_addr &destination, int interfaceIndex) const {
     if (!m_bound || destination.s_addr == m_boundAddress.s_addr)
         return true;
     const bool toAll = IN_MULTICAST(ntohl(destination.s_addr)) ||
@@ -135,8 +128,7 @@ bool SimDiscovery::answers(const in_addr& destination, int interfaceIndex) const
     return toAll && interfaceIndex == m_boundInterface;
 }
 
-void SimDiscovery::handleReadable(int fd)
-{
+void SimDiscovery::handleReadable(int fd) {
     for (int i = 0; i < 64; ++i) {
         char buffer[512];
         sockaddr_in peer{};
@@ -158,7 +150,7 @@ void SimDiscovery::handleReadable(int fd)
             continue;
         in_addr destination{};
         int interfaceIndex = -1;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+        for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
             if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
                 in_pktinfo info{};
                 std::memcpy(&info, CMSG_DATA(c), sizeof info);
@@ -175,7 +167,7 @@ void SimDiscovery::handleReadable(int fd)
         char from[INET_ADDRSTRLEN] = "?";
         inet_ntop(AF_INET, &peer.sin_addr, from, sizeof from);
         // Unicast to the sender only, never to the group or the broadcast address.
-        sendto(fd, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&peer), sizeof peer);
+        sendto(fd, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr *>(&peer), sizeof peer);
         SimLog::line(std::string("discovery: query from ") + from + ":" +
                      std::to_string(ntohs(peer.sin_port)) + " answered");
     }

@@ -11,33 +11,32 @@
 
 #include "kvt_discovery.h"
 
-class SimDiscovery
-{
+class SimDiscovery {
 public:
     static constexpr int kMulticastPort = kvt::kvtDiscoveryMulticastPort;
     static constexpr int kBroadcastPort = kvt::kvtDiscoveryBroadcastPort;
 
     SimDiscovery() = default;
     ~SimDiscovery();
-    SimDiscovery(const SimDiscovery&) = delete;
-    SimDiscovery& operator=(const SimDiscovery&) = delete;
+    SimDiscovery(const SimDiscovery &) = delete;
+    SimDiscovery &operator=(const SimDiscovery &) = delete;
 
     // Opens both sockets; a socket that cannot be opened is logged and left out. tcpAddress is the
     // bind address of the server, which also limits whom discovery answers.
-    void open(const std::string& name, const std::string& tcpAddress, int tcpPort);
+    void open(const std::string &name, const std::string &tcpAddress, int tcpPort);
     int multicastFd() const { return m_multicast; }
     int broadcastFd() const { return m_broadcast; }
     void handleReadable(int fd);
     // The answer text naming the server at serverAddress.
-    std::string answerFor(const std::string& serverAddress) const;
+    std::string answerFor(const std::string &serverAddress) const;
 
 private:
-    bool answers(const in_addr& destination, int interfaceIndex) const;
+    bool answers(const in_addr &destination, int interfaceIndex) const;
 
     std::string m_name;
-    bool m_bound = false;        // a bind address other than the wildcard was given
+    bool m_bound = false; // a bind address other than the wildcard was given
     in_addr m_boundAddress{};
-    in_addr m_boundBroadcast{};  // the broadcast address of its interface, when it has one
+    in_addr m_boundBroadcast{}; // the broadcast address of its interface, when it has one
     int m_boundInterface = -1;
     std::string m_address;
     int m_port = 0;

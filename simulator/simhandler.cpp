@@ -22,29 +22,25 @@ const uint8_t kWrite = kvt::kvtOlmoKindWrite;
 const size_t kDownloadBlock = 65536;
 
 // A Zephron frame that carries a text message (type 1); code 0 for messages, others for errors.
-std::vector<unsigned char> zephronText(uint16_t code, const std::string& text)
-{
-    return kvt::kvtZephronFrame::Build(1, 0, code, reinterpret_cast<const uint8_t*>(text.data()),
+std::vector<unsigned char> zephronText(uint16_t code, const std::string &text) {
+    return kvt::kvtZephronFrame::Build(1, 0, code, reinterpret_cast<const uint8_t *>(text.data()),
                                        uint32_t(text.size()));
 }
 const char kDefaultUserInterface[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
     "<ui version=\"1\">\n <main>\n  <page name=\"Home\" icon=\"1\"/>\n </main>\n</ui>\n";
 
-struct JsonFree
-{
-    void operator()(cJSON* j) const { cJSON_Delete(j); }
+struct JsonFree {
+    void operator()(cJSON *j) const { cJSON_Delete(j); }
 };
 using Json = std::unique_ptr<cJSON, JsonFree>;
 
-std::string print(cJSON* o)
-{
-    std::unique_ptr<char, void (*)(void*)> text(cJSON_PrintUnformatted(o), cJSON_free);
+std::string print(cJSON *o) {
+    std::unique_ptr<char, void (*)(void *)> text(cJSON_PrintUnformatted(o), cJSON_free);
     return text ? text.get() : "{}";
 }
 
-std::string resultJson(const SimResult& r, const char* member, const std::string& value)
-{
+std::string resultJson(const SimResult &r, const char *member, const std::string &value) {
     Json o(cJSON_CreateObject());
     cJSON_AddNumberToObject(o.get(), "err", r.err);
     cJSON_AddStringToObject(o.get(), "info", r.info.c_str());
@@ -53,25 +49,22 @@ std::string resultJson(const SimResult& r, const char* member, const std::string
     return print(o.get());
 }
 
-std::string jsonString(cJSON* root, const char* name)
-{
-    cJSON* item = cJSON_GetObjectItemCaseSensitive(root, name);
+std::string jsonString(cJSON *root, const char *name) {
+    cJSON *item = cJSON_GetObjectItemCaseSensitive(root, name);
     return cJSON_IsString(item) ? item->valuestring : std::string();
 }
 
-std::string lower(std::string s)
-{
+std::string lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     return s;
 }
 
-bool decodeBase64(const std::string& in, std::string& out)
-{
+bool decodeBase64(const std::string &in, std::string &out) {
     if (in.size() % 4 != 0)
         return false;
     out.assign(in.size() / 4 * 3 + 1, '\0');
-    int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
-                            reinterpret_cast<const unsigned char*>(in.data()), int(in.size()));
+    int n = EVP_DecodeBlock(reinterpret_cast<unsigned char *>(&out[0]),
+                            reinterpret_cast<const unsigned char *>(in.data()), int(in.size()));
     if (n < 0)
         return false;
     size_t pad = 0;
@@ -81,8 +74,7 @@ bool decodeBase64(const std::string& in, std::string& out)
     return true;
 }
 
-std::string logMessage(const std::string& paramId, const std::string& msg)
-{
+std::string logMessage(const std::string &paramId, const std::string &msg) {
     Json o(cJSON_CreateObject());
     cJSON_AddStringToObject(o.get(), "sender", "vyxsim");
     cJSON_AddStringToObject(o.get(), "paramId", paramId.c_str());
@@ -92,18 +84,15 @@ std::string logMessage(const std::string& paramId, const std::string& msg)
 
 } // namespace
 
-SimHandler::SimHandler(const SimOptions& options, SimSandbox& sandbox, SimParameters& parameters,
-                       SimRouter& router)
+SimHandler::SimHandler(const SimOptions &options, SimSandbox &sandbox, SimParameters &parameters,
+                       SimRouter &router)
     : m_options(options), m_sandbox(sandbox), m_parameters(parameters), m_router(router),
-      m_commandLines(sandbox)
-{
-}
+      m_commandLines(sandbox) {}
 
 // The server commands the simulator answers, each with its step.
-struct SimHandler::Command
-{
+struct SimHandler::Command {
     uint32_t code;
-    void (SimHandler::*answer)(SimSession& c, const kvtOlmoFrame& f);
+    void (SimHandler::*answer)(SimSession &c, const kvtOlmoFrame &f);
 };
 
 const SimHandler::Command SimHandler::kCommands[] = {
@@ -137,8 +126,7 @@ const SimHandler::Command SimHandler::kCommands[] = {
     {kvt::CmdQueryProjectJson, &SimHandler::projectJson},
 };
 
-void SimHandler::handle(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::handle(SimSession &c, const kvtOlmoFrame &f) {
     const uint32_t code = f.GetCode();
     // Parameter identifiers are 20-bit codes, some of them from 1000000 up: whatever is not a
     // known command is a parameter.
@@ -146,7 +134,7 @@ void SimHandler::handle(SimSession& c, const kvtOlmoFrame& f)
         parameter(c, f);
         return;
     }
-    for (const Command& command : kCommands) {
+    for (const Command &command : kCommands) {
         if (command.code == code) {
             (this->*command.answer)(c, f);
             return;
@@ -155,8 +143,7 @@ void SimHandler::handle(SimSession& c, const kvtOlmoFrame& f)
     SimLog::line(c.label() + ": unknown command " + std::to_string(code) + " ignored");
 }
 
-void SimHandler::parameterList(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::parameterList(SimSession &c, const kvtOlmoFrame &f) {
     std::vector<unsigned char> bytes;
     for (uint32_t id : m_parameters.ids())
         for (int i = 0; i < 4; ++i)
@@ -165,108 +152,93 @@ void SimHandler::parameterList(SimSession& c, const kvtOlmoFrame& f)
     m_router.reply(c, SimFrames::data(f.GetCode(), kResponse, bytes.data(), bytes.size()));
 }
 
-void SimHandler::parameterDescription(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::parameterDescription(SimSession &c, const kvtOlmoFrame &f) {
     SimLog::line(c.label() + ": parameter description " + std::to_string(f.GetCode()) + " of " +
                  std::to_string(f.GetAsUInt()));
     m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, m_parameters.configurationJson(f.GetAsUInt())));
 }
 
-void SimHandler::parameterReady(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::parameterReady(SimSession &c, const kvtOlmoFrame &f) {
     SimLog::line(c.label() + ": parameter ready " + std::to_string(f.GetAsUInt()));
     m_router.reply(c, SimFrames::uchar(f.GetCode(), kResponse, m_parameters.find(f.GetAsUInt()) ? 1 : 0));
 }
 
-void SimHandler::dbMd5(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::dbMd5(SimSession &c, const kvtOlmoFrame &f) {
     SimLog::line(c.label() + ": database MD5");
     m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, m_sandbox.dbMd5()));
 }
 
-void SimHandler::dbMaxSize(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::dbMaxSize(SimSession &c, const kvtOlmoFrame &f) {
     SimLog::line(c.label() + ": database maximum size");
     m_router.reply(c, SimFrames::ulong(f.GetCode(), kResponse, m_options.dbMaxSize));
 }
 
-void SimHandler::clientLevel(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::clientLevel(SimSession &c, const kvtOlmoFrame &f) {
     SimLog::line(c.label() + ": client level");
     m_router.reply(c, SimFrames::uchar(f.GetCode(), kResponse, 1));
 }
 
-void SimHandler::folderDelete(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::folderDelete(SimSession &c, const kvtOlmoFrame &f) {
     const std::string path = SimFrames::textOf(f);
     fileOperation(c, f.GetCode(), path, m_sandbox.deleteFolder(path), "folder");
 }
 
-void SimHandler::folderCreate(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::folderCreate(SimSession &c, const kvtOlmoFrame &f) {
     const std::string path = SimFrames::textOf(f);
     fileOperation(c, f.GetCode(), path, m_sandbox.createFolder(path), "folder");
 }
 
-void SimHandler::fileDelete(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::fileDelete(SimSession &c, const kvtOlmoFrame &f) {
     const std::string path = SimFrames::textOf(f);
     fileOperation(c, f.GetCode(), path, m_sandbox.deleteFile(path), "file");
 }
 
-void SimHandler::fileCreate(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::fileCreate(SimSession &c, const kvtOlmoFrame &f) {
     const std::string path = SimFrames::textOf(f);
     fileOperation(c, f.GetCode(), path, m_sandbox.createFile(path), "file");
 }
 
-void SimHandler::fileMd5(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::fileMd5(SimSession &c, const kvtOlmoFrame &f) {
     const std::string path = SimFrames::textOf(f);
     SimLog::line(c.label() + ": MD5 of " + path);
     // A damaged copy looks like this to the client: the file it sent is not the file stored.
-    const std::string md5 = m_options.faults.wrongFileMd5 ? "d41d8cd98f00b204e9800998ecf8427e" : m_sandbox.fileMd5(path);
+    const std::string md5 =
+        m_options.faults.wrongFileMd5 ? "d41d8cd98f00b204e9800998ecf8427e" : m_sandbox.fileMd5(path);
     m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, md5));
 }
 
-void SimHandler::clientsCount(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::clientsCount(SimSession &c, const kvtOlmoFrame &f) {
     SimLog::line(c.label() + ": clients count");
     m_router.reply(c, SimFrames::ulong(f.GetCode(), kResponse, m_router.clientCount()));
 }
 
-void SimHandler::timeStamp(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::timeStamp(SimSession &c, const kvtOlmoFrame &f) {
     SimLog::line(c.label() + ": time stamp");
     m_router.reply(c, SimFrames::ulong(f.GetCode(), kResponse, uint32_t(std::time(nullptr))));
 }
 
-void SimHandler::broadcast(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::broadcast(SimSession &c, const kvtOlmoFrame &f) {
     const uint32_t code = f.GetCode();
     const std::string text = SimFrames::textOf(f);
-    SimLog::line(c.label() + (code == kvt::CmdSendBroadcastData ? ": broadcast data " : ": log message ") + text);
+    SimLog::line(c.label() + (code == kvt::CmdSendBroadcastData ? ": broadcast data " : ": log message ") +
+                 text);
     m_router.relayOthers(c, SimFrames::text(code, kWrite, text));
 }
 
-void SimHandler::serverVersion(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::serverVersion(SimSession &c, const kvtOlmoFrame &f) {
     SimLog::line(c.label() + ": server version");
     m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, "vyxsim " VYXSIM_VERSION));
 }
 
-void SimHandler::rawBus(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::rawBus(SimSession &c, const kvtOlmoFrame &f) {
     switchFlag(c, f, c.rawBus, "raw bus messages");
 }
 
-void SimHandler::logClients(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::logClients(SimSession &c, const kvtOlmoFrame &f) {
     switchFlag(c, f, c.logClients, "log messages");
 }
 
-void SimHandler::projectJson(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::projectJson(SimSession &c, const kvtOlmoFrame &f) {
     SimLog::line(c.label() + ": project");
     Json o(cJSON_CreateObject());
     cJSON_AddStringToObject(o.get(), "name", m_options.name.c_str());
@@ -274,12 +246,11 @@ void SimHandler::projectJson(SimSession& c, const kvtOlmoFrame& f)
     m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, print(o.get())));
 }
 
-void SimHandler::parameter(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::parameter(SimSession &c, const kvtOlmoFrame &f) {
     const uint32_t id = f.GetCode();
     const uint8_t kind = f.GetKind();
     if (kind == kvt::kvtOlmoKindRead) {
-        const SimParameter* p = m_parameters.find(id);
+        const SimParameter *p = m_parameters.find(id);
         SimLog::line(c.label() + ": read parameter " + std::to_string(id) +
                      (p ? " = " + SimParameters::valueText(*p) : std::string(" (unknown)")));
         // An unknown parameter is answered without a value so that a waiting client learns of it.
@@ -294,13 +265,12 @@ void SimHandler::parameter(SimSession& c, const kvtOlmoFrame& f)
         SimLog::line(c.label() + ": write to parameter " + std::to_string(id) + " refused");
         return;
     }
-    const SimParameter* p = m_parameters.find(id);
+    const SimParameter *p = m_parameters.find(id);
     SimLog::line(c.label() + ": parameter " + std::to_string(id) + " = " + SimParameters::valueText(*p));
     m_router.pushAll(SimFrames::parameter(*p, kind));
 }
 
-void SimHandler::userInterface(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::userInterface(SimSession &c, const kvtOlmoFrame &f) {
     const std::string text = SimFrames::textOf(f);
     if (f.GetKind() == kvt::kvtOlmoKindRead) {
         auto it = m_userInterfaces.find(text);
@@ -326,8 +296,7 @@ void SimHandler::userInterface(SimSession& c, const kvtOlmoFrame& f)
     m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, print(out.get())));
 }
 
-void SimHandler::download(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::download(SimSession &c, const kvtOlmoFrame &f) {
     const uint32_t code = f.GetCode();
     const std::string clientMd5 = lower(SimFrames::textOf(f));
     const std::string serverMd5 = m_sandbox.dbMd5();
@@ -354,7 +323,8 @@ void SimHandler::download(SimSession& c, const kvtOlmoFrame& f)
     if (m_options.faults.stallDownload >= 0 && uint64_t(m_options.faults.stallDownload) < limit)
         limit = size_t(m_options.faults.stallDownload);
     for (size_t at = 0; at < limit; at += kDownloadBlock)
-        m_router.reply(c, SimFrames::data(code, kResponse, db.data() + at, std::min(kDownloadBlock, limit - at)));
+        m_router.reply(
+            c, SimFrames::data(code, kResponse, db.data() + at, std::min(kDownloadBlock, limit - at)));
     if (limit < db.size()) {
         SimLog::line(c.label() + ": download stalled after " + std::to_string(limit) + " bytes");
         return;
@@ -362,17 +332,15 @@ void SimHandler::download(SimSession& c, const kvtOlmoFrame& f)
     m_router.reply(c, SimFrames::uchar(code, kResponse, kvt::kvtOlmoDownloadEndDone));
 }
 
-void SimHandler::fileOperation(SimSession& c, uint32_t code, const std::string& path,
-                               const SimResult& r, const char* member)
-{
+void SimHandler::fileOperation(SimSession &c, uint32_t code, const std::string &path, const SimResult &r,
+                               const char *member) {
     SimLog::line(c.label() + ": " + std::to_string(code) + " " + path + ": " + r.info);
     m_router.reply(c, SimFrames::text(code, kResponse, resultJson(r, member, path)));
 }
 
-void SimHandler::fileAppend(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::fileAppend(SimSession &c, const kvtOlmoFrame &f) {
     const uint32_t code = f.GetCode();
-    const unsigned char* data = f.GetAsData();
+    const unsigned char *data = f.GetAsData();
     const size_t length = f.GetType() == kvt::kvtTypeData ? f.GetBufferLength() - kvt::kvtOlmoHeaderSize : 0;
     if (!data || length < 1 || length < 1u + data[0]) {
         SimResult r{1, "Append request without a file name"};
@@ -380,7 +348,7 @@ void SimHandler::fileAppend(SimSession& c, const kvtOlmoFrame& f)
         return;
     }
     const size_t nameLength = data[0];
-    std::string name(reinterpret_cast<const char*>(data + 1), nameLength);
+    std::string name(reinterpret_cast<const char *>(data + 1), nameLength);
     size_t written = 0;
     size_t block = length - 1 - nameLength;
     if (m_options.faults.fileLimit) {
@@ -401,14 +369,13 @@ void SimHandler::fileAppend(SimSession& c, const kvtOlmoFrame& f)
     m_router.reply(c, SimFrames::text(code, kResponse, print(o.get())));
 }
 
-void SimHandler::dbChange(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::dbChange(SimSession &c, const kvtOlmoFrame &f) {
     Json in(cJSON_Parse(SimFrames::textOf(f).c_str()));
     std::string file = jsonString(in.get(), "file");
     std::string md5 = lower(jsonString(in.get(), "md5"));
     std::string newMd5;
-    SimResult r = in ? m_sandbox.replaceDb(file, md5, newMd5)
-                     : SimResult{1, "Expected {\"md5\":...,\"file\":...}"};
+    SimResult r =
+        in ? m_sandbox.replaceDb(file, md5, newMd5) : SimResult{1, "Expected {\"md5\":...,\"file\":...}"};
     if (!in)
         newMd5 = m_sandbox.dbMd5();
     SimLog::line(c.label() + ": change database from " + file + ": " + r.info);
@@ -420,37 +387,34 @@ void SimHandler::dbChange(SimSession& c, const kvtOlmoFrame& f)
     m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, print(o.get())));
 }
 
-void SimHandler::commandLine(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::commandLine(SimSession &c, const kvtOlmoFrame &f) {
     const std::string line = SimFrames::textOf(f);
     SimResult r = m_commandLines.run(line);
     SimLog::line(c.label() + ": command line \"" + line + "\" -> " + std::to_string(r.err));
     m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, resultJson(r, "cmd", line)));
 }
 
-void SimHandler::zephron(SimSession& c, const kvtOlmoFrame& f)
-{
+void SimHandler::zephron(SimSession &c, const kvtOlmoFrame &f) {
     const uint32_t code = f.GetCode();
-    const unsigned char* data = f.GetAsData();
+    const unsigned char *data = f.GetAsData();
     const size_t length = data ? f.GetBufferLength() - kvt::kvtOlmoHeaderSize : 0;
     const kvt::kvtZephronFrame z(data, uint32_t(length));
     std::vector<unsigned char> answer;
-    if (const char* why = z.GetProblem()) {
+    if (const char *why = z.GetProblem()) {
         SimLog::line(c.label() + ": Zephron frame refused: " + why);
         // A non-zero code marks an error text; the manager shows only code 0 messages.
         answer = zephronText(1, std::string("error: ") + why);
     } else {
         std::string text = z.GetPayloadText();
         SimLog::line(c.label() + ": Zephron command \"" + text + "\"");
-        std::string reply = text == "status" ? "bus ok, " + std::to_string(m_busTelegrams) + " telegrams"
-                                             : "ok: " + text;
+        std::string reply =
+            text == "status" ? "bus ok, " + std::to_string(m_busTelegrams) + " telegrams" : "ok: " + text;
         answer = zephronText(0, reply);
     }
     m_router.reply(c, SimFrames::data(code, kResponse, answer.data(), answer.size()));
 }
 
-void SimHandler::switchFlag(SimSession& c, const kvtOlmoFrame& f, bool& flag, const char* what)
-{
+void SimHandler::switchFlag(SimSession &c, const kvtOlmoFrame &f, bool &flag, const char *what) {
     if (f.GetKind() != kvt::kvtOlmoKindRead) {
         flag = f.GetAsUChar() != 0;
         SimLog::line(c.label() + ": " + what + (flag ? " on" : " off"));
@@ -458,19 +422,17 @@ void SimHandler::switchFlag(SimSession& c, const kvtOlmoFrame& f, bool& flag, co
     m_router.reply(c, SimFrames::uchar(f.GetCode(), kResponse, flag ? 1 : 0));
 }
 
-void SimHandler::tick(unsigned count)
-{
+void SimHandler::tick(unsigned count) {
     if (!m_options.live)
         return;
     for (uint32_t id : m_parameters.liveTick(count))
-        if (const SimParameter* p = m_parameters.find(id))
+        if (const SimParameter *p = m_parameters.find(id))
             m_router.pushAll(SimFrames::parameter(*p, kvt::kvtOlmoKindPhysical));
 }
 
-size_t SimHandler::liveChanges(size_t count)
-{
+size_t SimHandler::liveChanges(size_t count) {
     for (size_t i = 0; i < count; ++i) {
-        const SimParameter* p = m_parameters.liveStep();
+        const SimParameter *p = m_parameters.liveStep();
         if (!p)
             return i;
         m_router.pushAll(SimFrames::parameter(*p, kvt::kvtOlmoKindPhysical));
@@ -478,10 +440,9 @@ size_t SimHandler::liveChanges(size_t count)
     return count;
 }
 
-void SimHandler::periodicFor(SimSession& c, unsigned count)
-{
+void SimHandler::periodicFor(SimSession &c, unsigned count) {
     if (c.logClients) {
-        const SimParameter* p = m_parameters.find(100201);
+        const SimParameter *p = m_parameters.find(100201);
         std::string msg = p ? "temperature " + SimParameters::valueText(*p) : "tick " + std::to_string(count);
         m_router.reply(c, SimFrames::text(kvt::CmdSendBroadcastMessage, kWrite, logMessage("100201", msg)));
     }
@@ -494,11 +455,10 @@ void SimHandler::periodicFor(SimSession& c, unsigned count)
     }
 }
 
-std::string SimHandler::valuesReport() const
-{
+std::string SimHandler::valuesReport() const {
     std::string out;
     for (uint32_t id : m_parameters.ids())
-        if (const SimParameter* p = m_parameters.find(id))
+        if (const SimParameter *p = m_parameters.find(id))
             out += "VALUE " + std::to_string(id) + " " + SimParameters::valueText(*p) + "\n";
     return out;
 }

@@ -8,13 +8,11 @@ namespace {
 std::atomic<bool> g_quiet{false};
 }
 
-void SimLog::setQuiet(bool quiet)
-{
+void SimLog::setQuiet(bool quiet) {
     g_quiet = quiet;
 }
 
-void SimLog::line(const std::string& text)
-{
+void SimLog::line(const std::string &text) {
     if (g_quiet)
         return;
     timespec ts{};

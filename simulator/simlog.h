@@ -2,9 +2,8 @@
 // One-line log messages on stderr, stamped with the time; silenced by --quiet.
 #include <string>
 
-class SimLog
-{
+class SimLog {
 public:
     static void setQuiet(bool quiet);
-    static void line(const std::string& text);
+    static void line(const std::string &text);
 };

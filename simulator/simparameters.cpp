@@ -13,23 +13,25 @@
 
 namespace {
 
-struct JsonFree
-{
-    void operator()(cJSON* j) const { cJSON_Delete(j); }
+struct JsonFree {
+    void operator()(cJSON *j) const { cJSON_Delete(j); }
 };
 
-int typeFromName(const std::string& n)
-{
-    if (n == "byte") return SimByte;
-    if (n == "uint") return SimUInt;
-    if (n == "ulong") return SimULong;
-    if (n == "float") return SimFloat;
-    if (n == "string") return SimString;
+int typeFromName(const std::string &n) {
+    if (n == "byte")
+        return SimByte;
+    if (n == "uint")
+        return SimUInt;
+    if (n == "ulong")
+        return SimULong;
+    if (n == "float")
+        return SimFloat;
+    if (n == "string")
+        return SimString;
     return 0;
 }
 
-uint32_t clampNumber(double v, int type)
-{
+uint32_t clampNumber(double v, int type) {
     if (!std::isfinite(v) || v < 0)
         return 0;
     double max = type == SimByte ? 255.0 : 4294967295.0;
@@ -38,9 +40,8 @@ uint32_t clampNumber(double v, int type)
 
 } // namespace
 
-void SimParameters::add(uint32_t id, const std::string& name, int type, double value,
-                        const std::string& unit)
-{
+void SimParameters::add(uint32_t id, const std::string &name, int type, double value,
+                        const std::string &unit) {
     SimParameter p;
     p.id = id;
     p.name = name;
@@ -53,8 +54,7 @@ void SimParameters::add(uint32_t id, const std::string& name, int type, double v
     m_params[id] = p;
 }
 
-void SimParameters::addText(uint32_t id, const std::string& name, const std::string& text)
-{
+void SimParameters::addText(uint32_t id, const std::string &name, const std::string &text) {
     SimParameter p;
     p.id = id;
     p.name = name;
@@ -63,11 +63,10 @@ void SimParameters::addText(uint32_t id, const std::string& name, const std::str
     m_params[id] = p;
 }
 
-void SimParameters::loadDefaults()
-{
+void SimParameters::loadDefaults() {
     m_params.clear();
-    static const char* rooms[] = {"Kitchen", "Living room", "Dining room", "Hall", "Bedroom",
-                                  "Bathroom", "Office", "Garage", "Garden", "Terrace"};
+    static const char *rooms[] = {"Kitchen",  "Living room", "Dining room", "Hall",   "Bedroom",
+                                  "Bathroom", "Office",      "Garage",      "Garden", "Terrace"};
     for (uint32_t i = 0; i < 10; ++i)
         add(100001 + i, std::string("Light ") + rooms[i], SimByte, i % 3 == 0 ? 1 : 0);
     for (uint32_t i = 0; i < 8; ++i)
@@ -75,22 +74,21 @@ void SimParameters::loadDefaults()
     for (uint32_t i = 0; i < 8; ++i)
         add(100201 + i, std::string("Temperature ") + rooms[i], SimFloat, 19.5 + i * 0.5, "C");
     for (uint32_t i = 0; i < 6; ++i)
-        add(100301 + i, std::string("Energy meter ") + std::to_string(i + 1), SimUInt,
-            12000 + i * 1500, "Wh");
+        add(100301 + i, std::string("Energy meter ") + std::to_string(i + 1), SimUInt, 12000 + i * 1500,
+            "Wh");
     for (uint32_t i = 0; i < 4; ++i)
-        add(100401 + i, std::string("Operating time ") + std::to_string(i + 1), SimULong,
-            360000 + i * 3600, "s");
+        add(100401 + i, std::string("Operating time ") + std::to_string(i + 1), SimULong, 360000 + i * 3600,
+            "s");
     for (uint32_t i = 0; i < 6; ++i)
         addText(100501 + i, std::string("Room name ") + std::to_string(i + 1), rooms[i]);
     addText(999997, "Logic channel", "{}");
     tableChanged();
 }
 
-void SimParameters::loadSynthetic(uint32_t count)
-{
+void SimParameters::loadSynthetic(uint32_t count) {
     m_params.clear();
     static const int types[] = {SimByte, SimUInt, SimULong, SimFloat, SimString};
-    static const char* units[] = {"%", "Wh", "s", "C", ""};
+    static const char *units[] = {"%", "Wh", "s", "C", ""};
     for (uint32_t i = 0; i < count; ++i) {
         const uint32_t id = i + 1;
         const int t = types[i % 5];
@@ -98,41 +96,45 @@ void SimParameters::loadSynthetic(uint32_t count)
         if (t == SimString)
             addText(id, name, "text " + std::to_string(id));
         else
-            add(id, name, t, t == SimFloat ? 20.0 + double(id % 100) / 4.0 : double(id % 200),
-                units[i % 5]);
+            add(id, name, t, t == SimFloat ? 20.0 + double(id % 100) / 4.0 : double(id % 200), units[i % 5]);
     }
     tableChanged();
 }
 
-void SimParameters::tableChanged()
-{
+void SimParameters::tableChanged() {
     m_turns.clear();
     m_nextTurn = 0;
-    for (auto& e : m_params)
+    for (auto &e : m_params)
         // The logic channel carries the logic editor's JSON: made-up text there would break it.
         if (e.first != 999997)
             m_turns.push_back(&e.second);
 }
 
-const SimParameter* SimParameters::liveStep()
-{
+const SimParameter *SimParameters::liveStep() {
     if (m_turns.empty())
         return nullptr;
     if (m_nextTurn >= m_turns.size())
         m_nextTurn = 0;
-    SimParameter& p = *m_turns[m_nextTurn++];
+    SimParameter &p = *m_turns[m_nextTurn++];
     ++m_steps;
     switch (p.type) {
-    case SimByte: p.number = (p.number + 1) % 256; break;
-    case SimFloat: p.real = p.real >= 1000.0f ? 0.0f : p.real + 0.25f; break;
-    case SimString: p.text = "change " + std::to_string(m_steps); break;
-    default: p.number += 1; break;
+    case SimByte:
+        p.number = (p.number + 1) % 256;
+        break;
+    case SimFloat:
+        p.real = p.real >= 1000.0f ? 0.0f : p.real + 0.25f;
+        break;
+    case SimString:
+        p.text = "change " + std::to_string(m_steps);
+        break;
+    default:
+        p.number += 1;
+        break;
     }
     return &p;
 }
 
-bool SimParameters::loadFile(const std::string& path, std::string& error)
-{
+bool SimParameters::loadFile(const std::string &path, std::string &error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = "cannot read parameter file " + path;
@@ -146,25 +148,25 @@ bool SimParameters::loadFile(const std::string& path, std::string& error)
         error = path + ": not valid JSON";
         return false;
     }
-    cJSON* list = cJSON_IsArray(root.get()) ? root.get()
-                                            : cJSON_GetObjectItemCaseSensitive(root.get(), "parameters");
+    cJSON *list =
+        cJSON_IsArray(root.get()) ? root.get() : cJSON_GetObjectItemCaseSensitive(root.get(), "parameters");
     if (!cJSON_IsArray(list)) {
         error = path + ": expected an array of parameters";
         return false;
     }
     m_params.clear();
     int index = 0;
-    cJSON* item = nullptr;
-    cJSON_ArrayForEach(item, list)
-    {
+    cJSON *item = nullptr;
+    cJSON_ArrayForEach(item, list) {
         ++index;
-        cJSON* id = cJSON_GetObjectItemCaseSensitive(item, "id");
-        cJSON* type = cJSON_GetObjectItemCaseSensitive(item, "type");
-        cJSON* name = cJSON_GetObjectItemCaseSensitive(item, "name");
-        cJSON* value = cJSON_GetObjectItemCaseSensitive(item, "value");
-        cJSON* unit = cJSON_GetObjectItemCaseSensitive(item, "unit");
+        cJSON *id = cJSON_GetObjectItemCaseSensitive(item, "id");
+        cJSON *type = cJSON_GetObjectItemCaseSensitive(item, "type");
+        cJSON *name = cJSON_GetObjectItemCaseSensitive(item, "name");
+        cJSON *value = cJSON_GetObjectItemCaseSensitive(item, "value");
+        cJSON *unit = cJSON_GetObjectItemCaseSensitive(item, "unit");
         int t = cJSON_IsString(type) ? typeFromName(type->valuestring) : 0;
-        if (!cJSON_IsNumber(id) || id->valuedouble < 1 || id->valuedouble > kvt::kvtOlmoMaxParameterId || t == 0) {
+        if (!cJSON_IsNumber(id) || id->valuedouble < 1 || id->valuedouble > kvt::kvtOlmoMaxParameterId ||
+            t == 0) {
             error = path + ": parameter " + std::to_string(index) +
                     " needs an id (1..1048575) and a type (byte, uint, ulong, float, string)";
             tableChanged();
@@ -182,38 +184,43 @@ bool SimParameters::loadFile(const std::string& path, std::string& error)
     return true;
 }
 
-const SimParameter* SimParameters::find(uint32_t id) const
-{
+const SimParameter *SimParameters::find(uint32_t id) const {
     auto it = m_params.find(id);
     return it == m_params.end() ? nullptr : &it->second;
 }
 
-std::vector<uint32_t> SimParameters::ids() const
-{
+std::vector<uint32_t> SimParameters::ids() const {
     std::vector<uint32_t> out;
     out.reserve(m_params.size());
-    for (const auto& p : m_params)
+    for (const auto &p : m_params)
         out.push_back(p.first);
     return out;
 }
 
-bool SimParameters::write(uint32_t id, const SimWrittenValue& v)
-{
+bool SimParameters::write(uint32_t id, const SimWrittenValue &v) {
     auto it = m_params.find(id);
     if (it == m_params.end())
         return false;
-    SimParameter& p = it->second;
+    SimParameter &p = it->second;
     double number = 0.0;
     bool numeric = true;
     switch (v.type) {
-    case 1: case 2: case 3: case 4: case 5: case 6: case 7: case 8: case 9:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 7:
+    case 8:
+    case 9:
         number = v.number;
         break;
     case SimFloat:
         number = v.real;
         break;
     case SimString: {
-        char* end = nullptr;
+        char *end = nullptr;
         number = std::strtod(v.text.c_str(), &end);
         numeric = end != v.text.c_str() && *end == '\0';
         break;
@@ -242,8 +249,7 @@ bool SimParameters::write(uint32_t id, const SimWrittenValue& v)
     return true;
 }
 
-std::vector<uint32_t> SimParameters::liveTick(unsigned tick)
-{
+std::vector<uint32_t> SimParameters::liveTick(unsigned tick) {
     std::vector<uint32_t> changed;
     auto touch = [&](uint32_t id, auto change) {
         auto it = m_params.find(id);
@@ -252,31 +258,32 @@ std::vector<uint32_t> SimParameters::liveTick(unsigned tick)
         change(it->second);
         changed.push_back(id);
     };
-    touch(100002, [](SimParameter& p) { p.number = p.number ? 0 : 1; });
-    touch(100201, [tick](SimParameter& p) {
-        p.real = 21.0f + 1.5f * float(std::sin(double(tick) / 10.0));
-    });
-    touch(100301, [](SimParameter& p) { p.number += 3; });
-    touch(100401, [](SimParameter& p) { p.number += 1; });
+    touch(100002, [](SimParameter &p) { p.number = p.number ? 0 : 1; });
+    touch(100201, [tick](SimParameter &p) { p.real = 21.0f + 1.5f * float(std::sin(double(tick) / 10.0)); });
+    touch(100301, [](SimParameter &p) { p.number += 3; });
+    touch(100401, [](SimParameter &p) { p.number += 1; });
     if (tick % 5 == 0)
-        touch(100102, [](SimParameter& p) { p.number = (p.number + 25) % 256; });
+        touch(100102, [](SimParameter &p) { p.number = (p.number + 25) % 256; });
     return changed;
 }
 
-std::string SimParameters::typeName(int type)
-{
+std::string SimParameters::typeName(int type) {
     switch (type) {
-    case SimByte: return "byte";
-    case SimUInt: return "uint";
-    case SimULong: return "ulong";
-    case SimFloat: return "float";
-    case SimString: return "string";
+    case SimByte:
+        return "byte";
+    case SimUInt:
+        return "uint";
+    case SimULong:
+        return "ulong";
+    case SimFloat:
+        return "float";
+    case SimString:
+        return "string";
     }
     return "unknown";
 }
 
-std::string SimParameters::valueText(const SimParameter& p)
-{
+std::string SimParameters::valueText(const SimParameter &p) {
     if (p.type == SimString)
         return p.text;
     if (p.type == SimFloat) {
@@ -287,10 +294,9 @@ std::string SimParameters::valueText(const SimParameter& p)
     return std::to_string(p.number);
 }
 
-std::string SimParameters::configurationJson(uint32_t id) const
-{
+std::string SimParameters::configurationJson(uint32_t id) const {
     std::unique_ptr<cJSON, JsonFree> o(cJSON_CreateObject());
-    const SimParameter* p = find(id);
+    const SimParameter *p = find(id);
     cJSON_AddNumberToObject(o.get(), "id", id);
     if (!p) {
         cJSON_AddNumberToObject(o.get(), "err", 1);
@@ -305,6 +311,6 @@ std::string SimParameters::configurationJson(uint32_t id) const
             cJSON_AddNumberToObject(o.get(), "max", 255);
         }
     }
-    std::unique_ptr<char, void (*)(void*)> text(cJSON_PrintUnformatted(o.get()), cJSON_free);
+    std::unique_ptr<char, void (*)(void *)> text(cJSON_PrintUnformatted(o.get()), cJSON_free);
     return text ? text.get() : "{}";
 }

@@ -19,14 +19,12 @@ namespace {
 
 // Lower-case hex MD5 of a file inside the sandbox, never through a symbolic link; empty when
 // it cannot be read.
-std::string md5OfFile(const std::string& path)
-{
-    std::unique_ptr<FILE, int (*)(FILE*)> f(simOpenNoFollow(path, "rb"), &std::fclose);
+std::string md5OfFile(const std::string &path) {
+    std::unique_ptr<FILE, int (*)(FILE *)> f(simOpenNoFollow(path, "rb"), &std::fclose);
     return f ? kvt::kvtMd5OfOpenFile(f.get()) : std::string();
 }
 
-bool makeDirs(const std::string& path)
-{
+bool makeDirs(const std::string &path) {
     std::string partial;
     size_t pos = 0;
     while (pos != std::string::npos) {
@@ -40,50 +38,42 @@ bool makeDirs(const std::string& path)
     return true;
 }
 
-std::string realPath(const std::string& path)
-{
+std::string realPath(const std::string &path) {
     char buffer[PATH_MAX];
     if (!realpath(path.c_str(), buffer))
         return {};
     return buffer;
 }
 
-bool isDir(const std::string& path)
-{
-    struct stat st{};
+bool isDir(const std::string &path) {
+    struct stat st {};
     return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool isFile(const std::string& path)
-{
-    struct stat st{};
+bool isFile(const std::string &path) {
+    struct stat st {};
     return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-int removeEntry(const char* path, const struct stat*, int, struct FTW*)
-{
+int removeEntry(const char *path, const struct stat *, int, struct FTW *) {
     return remove(path);
 }
 
-SimResult ok(const std::string& info)
-{
+SimResult ok(const std::string &info) {
     return {0, info};
 }
 
-SimResult fail(const std::string& info)
-{
+SimResult fail(const std::string &info) {
     return {1, info};
 }
 
-std::string errnoText()
-{
+std::string errnoText() {
     return std::strerror(errno);
 }
 
 // A small deterministic byte pattern stands in for the server's configuration database.
-bool writeInitialDb(const std::string& path, uint32_t size)
-{
-    std::unique_ptr<FILE, int (*)(FILE*)> f(simOpenNoFollow(path, "wb"), &std::fclose);
+bool writeInitialDb(const std::string &path, uint32_t size) {
+    std::unique_ptr<FILE, int (*)(FILE *)> f(simOpenNoFollow(path, "wb"), &std::fclose);
     if (!f)
         return false;
     static const char header[] = "vyxsim configuration database\n";
@@ -110,8 +100,7 @@ bool writeInitialDb(const std::string& path, uint32_t size)
 
 } // namespace
 
-FILE* simOpenNoFollow(const std::string& path, const char* mode)
-{
+FILE *simOpenNoFollow(const std::string &path, const char *mode) {
     const std::string m = mode;
     int flags = O_RDONLY;
     if (m == "wb")
@@ -121,14 +110,13 @@ FILE* simOpenNoFollow(const std::string& path, const char* mode)
     const int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return nullptr;
-    FILE* f = fdopen(fd, mode);
+    FILE *f = fdopen(fd, mode);
     if (!f)
         ::close(fd);
     return f;
 }
 
-bool SimSandbox::open(const std::string& root, uint32_t initialDbSize, std::string& error)
-{
+bool SimSandbox::open(const std::string &root, uint32_t initialDbSize, std::string &error) {
     std::string base = root;
     while (base.size() > 1 && base.back() == '/')
         base.pop_back();
@@ -137,7 +125,7 @@ bool SimSandbox::open(const std::string& root, uint32_t initialDbSize, std::stri
         return false;
     }
     m_root = realPath(base);
-    struct stat rootStat{};
+    struct stat rootStat {};
     if (!m_root.empty() && (stat(m_root.c_str(), &rootStat) != 0 || rootStat.st_uid != geteuid())) {
         error = "the sandbox " + base + " belongs to another user";
         return false;
@@ -156,8 +144,7 @@ bool SimSandbox::open(const std::string& root, uint32_t initialDbSize, std::stri
     return true;
 }
 
-bool SimSandbox::insideTree(const std::string& path) const
-{
+bool SimSandbox::insideTree(const std::string &path) const {
     // The deepest existing ancestor decides: a symbolic link there may point anywhere.
     std::string probe = path;
     std::string real;
@@ -175,8 +162,7 @@ bool SimSandbox::insideTree(const std::string& path) const
             real[m_filesReal.size()] == '/');
 }
 
-bool SimSandbox::resolve(const std::string& clientPath, std::string& out, std::string& why) const
-{
+bool SimSandbox::resolve(const std::string &clientPath, std::string &out, std::string &why) const {
     if (clientPath.empty()) {
         why = "empty path";
         return false;
@@ -206,7 +192,7 @@ bool SimSandbox::resolve(const std::string& clientPath, std::string& out, std::s
         parts.push_back(part);
     }
     out = m_files;
-    for (const auto& p : parts)
+    for (const auto &p : parts)
         out += "/" + p;
     if (!insideTree(out)) {
         why = "path leaves the server folder: " + clientPath;
@@ -215,8 +201,7 @@ bool SimSandbox::resolve(const std::string& clientPath, std::string& out, std::s
     return true;
 }
 
-SimResult SimSandbox::createFolder(const std::string& clientPath)
-{
+SimResult SimSandbox::createFolder(const std::string &clientPath) {
     std::string path, why;
     if (!resolve(clientPath, path, why))
         return fail(why);
@@ -227,8 +212,7 @@ SimResult SimSandbox::createFolder(const std::string& clientPath)
     return ok("Folder created");
 }
 
-SimResult SimSandbox::deleteFolder(const std::string& clientPath)
-{
+SimResult SimSandbox::deleteFolder(const std::string &clientPath) {
     std::string path, why;
     if (!resolve(clientPath, path, why))
         return fail(why);
@@ -242,8 +226,7 @@ SimResult SimSandbox::deleteFolder(const std::string& clientPath)
     return ok("Folder deleted");
 }
 
-SimResult SimSandbox::createFile(const std::string& clientPath)
-{
+SimResult SimSandbox::createFile(const std::string &clientPath) {
     std::string path, why;
     if (!resolve(clientPath, path, why))
         return fail(why);
@@ -256,8 +239,7 @@ SimResult SimSandbox::createFile(const std::string& clientPath)
     return ok("File created");
 }
 
-SimResult SimSandbox::deleteFile(const std::string& clientPath)
-{
+SimResult SimSandbox::deleteFile(const std::string &clientPath) {
     std::string path, why;
     if (!resolve(clientPath, path, why))
         return fail(why);
@@ -268,9 +250,8 @@ SimResult SimSandbox::deleteFile(const std::string& clientPath)
     return ok("File deleted");
 }
 
-SimResult SimSandbox::appendFile(const std::string& clientPath, const unsigned char* data,
-                                 size_t length, size_t& written)
-{
+SimResult SimSandbox::appendFile(const std::string &clientPath, const unsigned char *data, size_t length,
+                                 size_t &written) {
     written = 0;
     std::string path, why;
     if (!resolve(clientPath, path, why))
@@ -293,33 +274,30 @@ SimResult SimSandbox::appendFile(const std::string& clientPath, const unsigned c
     return ok("Data appended");
 }
 
-std::string SimSandbox::fileMd5(const std::string& clientPath) const
-{
+std::string SimSandbox::fileMd5(const std::string &clientPath) const {
     std::string path, why;
     if (!resolve(clientPath, path, why) || !isFile(path))
         return {};
     return md5OfFile(path);
 }
 
-bool SimSandbox::exists(const std::string& clientPath) const
-{
+bool SimSandbox::exists(const std::string &clientPath) const {
     std::string path, why;
-    struct stat st{};
+    struct stat st {};
     return resolve(clientPath, path, why) && lstat(path.c_str(), &st) == 0;
 }
 
-SimResult SimSandbox::listFolder(const std::string& clientPath) const
-{
+SimResult SimSandbox::listFolder(const std::string &clientPath) const {
     std::string path, why;
     if (clientPath.empty() || clientPath == ".")
         path = m_files;
     else if (!resolve(clientPath, path, why))
         return fail(why);
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(path.c_str()), &closedir);
+    std::unique_ptr<DIR, int (*)(DIR *)> dir(opendir(path.c_str()), &closedir);
     if (!dir)
         return fail("ls: cannot access '" + clientPath + "': " + errnoText());
     std::vector<std::string> names;
-    while (dirent* e = readdir(dir.get())) {
+    while (dirent *e = readdir(dir.get())) {
         std::string name = e->d_name;
         if (name == "." || name == "..")
             continue;
@@ -329,19 +307,18 @@ SimResult SimSandbox::listFolder(const std::string& clientPath) const
     }
     std::sort(names.begin(), names.end());
     std::string text;
-    for (const auto& n : names)
+    for (const auto &n : names)
         text += (text.empty() ? "" : "\n") + n;
     return ok(text);
 }
 
-SimResult SimSandbox::readText(const std::string& clientPath, size_t limit) const
-{
+SimResult SimSandbox::readText(const std::string &clientPath, size_t limit) const {
     std::string path, why;
     if (!resolve(clientPath, path, why))
         return fail(why);
     if (!isFile(path))
         return fail("cat: " + clientPath + ": No such file");
-    std::unique_ptr<FILE, int (*)(FILE*)> f(simOpenNoFollow(path, "rb"), &std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE *)> f(simOpenNoFollow(path, "rb"), &std::fclose);
     if (!f)
         return fail("cat: " + clientPath + ": " + errnoText());
     std::string text(limit, '\0');
@@ -349,22 +326,19 @@ SimResult SimSandbox::readText(const std::string& clientPath, size_t limit) cons
     return ok(text);
 }
 
-std::string SimSandbox::dbMd5() const
-{
+std::string SimSandbox::dbMd5() const {
     return md5OfFile(m_db);
 }
 
-uint64_t SimSandbox::dbSize() const
-{
-    struct stat st{};
+uint64_t SimSandbox::dbSize() const {
+    struct stat st {};
     if (stat(m_db.c_str(), &st) != 0)
         return 0;
     return uint64_t(st.st_size);
 }
 
-bool SimSandbox::readDb(uint64_t offset, size_t length, std::vector<unsigned char>& out) const
-{
-    std::unique_ptr<FILE, int (*)(FILE*)> f(simOpenNoFollow(m_db, "rb"), &std::fclose);
+bool SimSandbox::readDb(uint64_t offset, size_t length, std::vector<unsigned char> &out) const {
+    std::unique_ptr<FILE, int (*)(FILE *)> f(simOpenNoFollow(m_db, "rb"), &std::fclose);
     if (!f || fseeko(f.get(), off_t(offset), SEEK_SET) != 0)
         return false;
     out.resize(length);
@@ -372,9 +346,7 @@ bool SimSandbox::readDb(uint64_t offset, size_t length, std::vector<unsigned cha
     return !std::ferror(f.get());
 }
 
-SimResult SimSandbox::replaceDb(const std::string& clientPath, const std::string& md5,
-                                std::string& newMd5)
-{
+SimResult SimSandbox::replaceDb(const std::string &clientPath, const std::string &md5, std::string &newMd5) {
     std::string path, why;
     newMd5 = dbMd5();
     if (!resolve(clientPath, path, why))
@@ -385,8 +357,8 @@ SimResult SimSandbox::replaceDb(const std::string& clientPath, const std::string
     if (actual != md5)
         return {2, "MD5 of the uploaded file differs: " + actual};
     std::string staged = m_db + ".new";
-    std::unique_ptr<FILE, int (*)(FILE*)> in(simOpenNoFollow(path, "rb"), &std::fclose);
-    std::unique_ptr<FILE, int (*)(FILE*)> out(simOpenNoFollow(staged, "wb"), &std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE *)> in(simOpenNoFollow(path, "rb"), &std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE *)> out(simOpenNoFollow(staged, "wb"), &std::fclose);
     if (!in || !out)
         return {3, "Can not stage the new database: " + errnoText()};
     std::vector<unsigned char> block(65536);
@@ -406,10 +378,9 @@ SimResult SimSandbox::replaceDb(const std::string& clientPath, const std::string
     return ok("Database changed");
 }
 
-uint64_t SimSandbox::fileSize(const std::string& clientPath) const
-{
+uint64_t SimSandbox::fileSize(const std::string &clientPath) const {
     std::string path, why;
-    struct stat st{};
+    struct stat st {};
     if (!resolve(clientPath, path, why) || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return 0;
     return uint64_t(st.st_size);

@@ -3,17 +3,17 @@
 #include "simframes.h"
 #include "simlog.h"
 
-#include <arpa/inet.h>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -26,26 +26,23 @@ namespace {
 std::atomic<bool> g_stop{false};
 std::atomic<bool> g_liveStop{false};
 
-void onSignal(int)
-{
+void onSignal(int) {
     g_stop = true;
 }
 
-void onLiveStop(int)
-{
+void onLiveStop(int) {
     g_liveStop = true;
 }
 
-uint64_t nowMs()
-{
+uint64_t nowMs() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u;
 }
 
 const size_t kMaxSessions = 256;
-const size_t kMaxOutput = 512u << 20;      // a client that reads nothing is dropped beyond this
-const size_t kMaxWaiting = 100000;         // answers held for a command channel without its pair
+const size_t kMaxOutput = 512u << 20; // a client that reads nothing is dropped beyond this
+const size_t kMaxWaiting = 100000;    // answers held for a command channel without its pair
 const size_t kReadChunk = 256 * 1024;
 const size_t kReadPerRound = 8u << 20;
 // Flood mode tops every monitor's queue up to this much, a batch at a time, so that answers to
@@ -53,14 +50,12 @@ const size_t kReadPerRound = 8u << 20;
 const size_t kFloodQueued = 256 * 1024;
 const size_t kFloodBatch = 2048;
 
-bool isChannelCode(uint32_t code)
-{
+bool isChannelCode(uint32_t code) {
     return code == kvt::CmdAuthenticationMonitor || code == kvt::CmdAuthenticationCommand ||
            code == kvt::CmdRelation;
 }
 
-void patchChecksum(std::string& frame)
-{
+void patchChecksum(std::string &frame) {
     uint8_t x = 0;
     for (int i = 0; i < 8; ++i)
         x ^= uint8_t(frame[size_t(i)]);
@@ -69,22 +64,18 @@ void patchChecksum(std::string& frame)
 
 } // namespace
 
-SimServer::SimServer(const SimOptions& options, const SimUsers& users, SimSandbox& sandbox,
-                     SimParameters& parameters)
-    : m_options(options), m_users(users), m_handler(options, sandbox, parameters, *this)
-{
-}
+SimServer::SimServer(const SimOptions &options, const SimUsers &users, SimSandbox &sandbox,
+                     SimParameters &parameters)
+    : m_options(options), m_users(users), m_handler(options, sandbox, parameters, *this) {}
 
-SimServer::~SimServer()
-{
-    for (auto& s : m_sessions)
+SimServer::~SimServer() {
+    for (auto &s : m_sessions)
         ::close(s.first);
     if (m_listen >= 0)
         ::close(m_listen);
 }
 
-bool SimServer::listen()
-{
+bool SimServer::listen() {
     m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (m_listen < 0) {
         std::fprintf(stderr, "vyxsim: socket: %s\n", std::strerror(errno));
@@ -99,34 +90,32 @@ bool SimServer::listen()
         std::fprintf(stderr, "vyxsim: not an IPv4 address: %s\n", m_options.bind.c_str());
         return false;
     }
-    if (bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(m_listen, 64) != 0) {
-        std::fprintf(stderr, "vyxsim: cannot listen on %s:%d: %s\n", m_options.bind.c_str(),
-                     m_options.port, std::strerror(errno));
+    if (bind(m_listen, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(m_listen, 64) != 0) {
+        std::fprintf(stderr, "vyxsim: cannot listen on %s:%d: %s\n", m_options.bind.c_str(), m_options.port,
+                     std::strerror(errno));
         return false;
     }
     socklen_t len = sizeof a;
-    getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &len);
+    getsockname(m_listen, reinterpret_cast<sockaddr *>(&a), &len);
     m_port = ntohs(a.sin_port);
     return true;
 }
 
 // Handlers first: whoever read the port may stop the simulator at once.
-void SimServer::installSignalHandlers()
-{
-    struct sigaction sa{};
+void SimServer::installSignalHandlers() {
+    struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
-    struct sigaction live{};
+    struct sigaction live {};
     live.sa_handler = onLiveStop;
     sigemptyset(&live.sa_mask);
     sigaction(SIGUSR1, &live, nullptr);
     signal(SIGPIPE, SIG_IGN);
 }
 
-int SimServer::run()
-{
+int SimServer::run() {
     installSignalHandlers();
     if (!listen())
         return 1;
@@ -163,15 +152,14 @@ int SimServer::run()
     return 0;
 }
 
-void SimServer::fillPollSet(std::vector<pollfd>& fds, uint64_t now) const
-{
+void SimServer::fillPollSet(std::vector<pollfd> &fds, uint64_t now) const {
     fds.clear();
     fds.push_back({m_listen, POLLIN, 0});
     if (m_discovery.multicastFd() >= 0)
         fds.push_back({m_discovery.multicastFd(), POLLIN, 0});
     if (m_discovery.broadcastFd() >= 0)
         fds.push_back({m_discovery.broadcastFd(), POLLIN, 0});
-    for (auto& e : m_sessions) {
+    for (auto &e : m_sessions) {
         short events = e.second->closeWhenFlushed ? 0 : POLLIN;
         if (e.second->hasDueOutput(now))
             events |= POLLOUT;
@@ -179,9 +167,8 @@ void SimServer::fillPollSet(std::vector<pollfd>& fds, uint64_t now) const
     }
 }
 
-void SimServer::handleReady(const std::vector<pollfd>& fds)
-{
-    for (const pollfd& p : fds) {
+void SimServer::handleReady(const std::vector<pollfd> &fds) {
+    for (const pollfd &p : fds) {
         if (!p.revents)
             continue;
         if (p.fd == m_listen) {
@@ -198,10 +185,9 @@ void SimServer::handleReady(const std::vector<pollfd>& fds)
     }
 }
 
-void SimServer::flushSessions(uint64_t now)
-{
-    for (auto& e : m_sessions) {
-        SimSession& s = *e.second;
+void SimServer::flushSessions(uint64_t now) {
+    for (auto &e : m_sessions) {
+        SimSession &s = *e.second;
         if (s.closed)
             continue;
         if (!s.flush(now)) {
@@ -213,12 +199,11 @@ void SimServer::flushSessions(uint64_t now)
     }
 }
 
-void SimServer::acceptAll()
-{
+void SimServer::acceptAll() {
     for (;;) {
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
-        int fd = accept4(m_listen, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        int fd = accept4(m_listen, reinterpret_cast<sockaddr *>(&peer), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0)
             return;
         char text[INET_ADDRSTRLEN] = "?";
@@ -236,8 +221,7 @@ void SimServer::acceptAll()
     }
 }
 
-void SimServer::readFrom(SimSession& s)
-{
+void SimServer::readFrom(SimSession &s) {
     size_t total = 0;
     while (total < kReadPerRound && !s.closed) {
         size_t old = s.input.size();
@@ -280,8 +264,7 @@ void SimServer::readFrom(SimSession& s)
     }
 }
 
-void SimServer::onFrame(SimSession& s, kvtOlmoFrame& f)
-{
+void SimServer::onFrame(SimSession &s, kvtOlmoFrame &f) {
     const uint32_t code = f.GetCode();
     if (!s.loggedIn) {
         if (code == kvt::CmdAuthenticationMonitor || code == kvt::CmdAuthenticationCommand) {
@@ -305,7 +288,7 @@ void SimServer::onFrame(SimSession& s, kvtOlmoFrame& f)
         return;
     }
     ++s.commandFrames;
-    const SimFaults& faults = m_options.faults;
+    const SimFaults &faults = m_options.faults;
     // One hung connection: the first client to pass the count goes silent, later ones do not,
     // so a client that rebuilds its connection is answered again.
     if (faults.silentAfter && (s.silent || (!m_silenceUsed && s.commandFrames > faults.silentAfter))) {
@@ -313,7 +296,7 @@ void SimServer::onFrame(SimSession& s, kvtOlmoFrame& f)
             m_silenceUsed = true;
             SimLog::line(s.label() + ": going silent (fault injection)");
             s.silent = true;
-            if (SimSession* m = monitorOf(s.pairedMonitor))
+            if (SimSession *m = monitorOf(s.pairedMonitor))
                 m->silent = true;
         }
         return;
@@ -326,24 +309,23 @@ void SimServer::onFrame(SimSession& s, kvtOlmoFrame& f)
     }
 }
 
-void SimServer::login(SimSession& s, const kvtOlmoFrame& f)
-{
+void SimServer::login(SimSession &s, const kvtOlmoFrame &f) {
     const uint32_t code = f.GetCode();
     const bool monitor = code == kvt::CmdAuthenticationMonitor;
-    const unsigned char* data = f.GetAsData();
+    const unsigned char *data = f.GetAsData();
     if (!data) {
         SimLog::line(s.label() + ": login without credentials, connection closed");
         s.closed = true;
         return;
     }
     const std::string plain = kvt::kvtOlmoMaskCredentials(
-        std::string(reinterpret_cast<const char*>(data), f.GetBufferLength() - kvt::kvtOlmoHeaderSize));
+        std::string(reinterpret_cast<const char *>(data), f.GetBufferLength() - kvt::kvtOlmoHeaderSize));
     size_t bar = plain.find('|');
     std::string user = plain.substr(0, bar);
     std::string password = bar == std::string::npos ? std::string() : plain.substr(bar + 1);
 
     unsigned sameRole = 0;
-    for (auto& e : m_sessions)
+    for (auto &e : m_sessions)
         if (e.second->loggedIn && !e.second->closed &&
             e.second->role == (monitor ? SimSession::Monitor : SimSession::Command))
             ++sameRole;
@@ -364,8 +346,9 @@ void SimServer::login(SimSession& s, const kvtOlmoFrame& f)
             answer[1 + i] = uint8_t(s.clientId >> (8 * i));
         SimLog::line(s.label() + ": user " + user + " logged in");
     } else {
-        SimLog::line(s.label() + ": login of " + user + (result == kvt::kvtOlmoLoginMaxClients ? " refused: client limit reached"
-                                                                     : " refused: wrong user or password"));
+        SimLog::line(s.label() + ": login of " + user +
+                     (result == kvt::kvtOlmoLoginMaxClients ? " refused: client limit reached"
+                                                            : " refused: wrong user or password"));
         // Nothing more can happen on a refused connection.
         s.closeWhenFlushed = true;
     }
@@ -373,10 +356,9 @@ void SimServer::login(SimSession& s, const kvtOlmoFrame& f)
             nowMs() + m_options.faults.slowMs);
 }
 
-void SimServer::relation(SimSession& s, const kvtOlmoFrame& f)
-{
+void SimServer::relation(SimSession &s, const kvtOlmoFrame &f) {
     const uint32_t monitorId = f.GetAsULong();
-    SimSession* m = monitorOf(monitorId);
+    SimSession *m = monitorOf(monitorId);
     if (!m || m->user != s.user) {
         SimLog::line(s.label() + ": relation to unknown monitor #" + std::to_string(monitorId));
         return;
@@ -385,24 +367,22 @@ void SimServer::relation(SimSession& s, const kvtOlmoFrame& f)
     SimLog::line(s.label() + ": paired with monitor #" + std::to_string(monitorId));
     std::vector<std::string> waiting;
     waiting.swap(s.waitingForRelation);
-    for (auto& frame : waiting)
+    for (auto &frame : waiting)
         sendTo(*m, std::move(frame));
 }
 
-SimSession* SimServer::monitorOf(uint32_t clientId)
-{
+SimSession *SimServer::monitorOf(uint32_t clientId) {
     if (clientId == 0)
         return nullptr;
-    for (auto& e : m_sessions) {
-        SimSession& m = *e.second;
+    for (auto &e : m_sessions) {
+        SimSession &m = *e.second;
         if (m.role == SimSession::Monitor && m.clientId == clientId && !m.closed && !m.closeWhenFlushed)
             return &m;
     }
     return nullptr;
 }
 
-void SimServer::sendTo(SimSession& target, std::string frame)
-{
+void SimServer::sendTo(SimSession &target, std::string frame) {
     if (target.silent || target.closed)
         return;
     if (target.outputBytes + frame.size() > kMaxOutput) {
@@ -410,7 +390,7 @@ void SimServer::sendTo(SimSession& target, std::string frame)
         target.closed = true;
         return;
     }
-    const SimFaults& faults = m_options.faults;
+    const SimFaults &faults = m_options.faults;
     ++m_framesSent;
     if (faults.hugeLength && frame.size() > kvt::kvtOlmoHeaderSize) {
         // Announce far more than follows (and more than any receiver should accept).
@@ -424,8 +404,7 @@ void SimServer::sendTo(SimSession& target, std::string frame)
     target.queue(std::move(frame), nowMs() + faults.slowMs);
 }
 
-void SimServer::reply(SimSession& command, std::string frame)
-{
+void SimServer::reply(SimSession &command, std::string frame) {
     if (command.silent)
         return;
     if (m_options.faults.dropAnswer && !m_answerDropped && frame.size() >= 4) {
@@ -439,7 +418,7 @@ void SimServer::reply(SimSession& command, std::string frame)
             return;
         }
     }
-    if (SimSession* m = monitorOf(command.pairedMonitor)) {
+    if (SimSession *m = monitorOf(command.pairedMonitor)) {
         sendTo(*m, std::move(frame));
         return;
     }
@@ -447,42 +426,37 @@ void SimServer::reply(SimSession& command, std::string frame)
         command.waitingForRelation.push_back(std::move(frame));
 }
 
-void SimServer::pushAll(std::string frame)
-{
-    for (auto& e : m_sessions) {
-        SimSession& m = *e.second;
+void SimServer::pushAll(std::string frame) {
+    for (auto &e : m_sessions) {
+        SimSession &m = *e.second;
         if (m.role == SimSession::Monitor && m.loggedIn && !m.closed)
             sendTo(m, frame);
     }
 }
 
-void SimServer::relayOthers(SimSession& command, std::string frame)
-{
-    for (auto& e : m_sessions) {
-        SimSession& m = *e.second;
+void SimServer::relayOthers(SimSession &command, std::string frame) {
+    for (auto &e : m_sessions) {
+        SimSession &m = *e.second;
         if (m.role == SimSession::Monitor && m.loggedIn && !m.closed && m.clientId != command.pairedMonitor)
             sendTo(m, frame);
     }
 }
 
-unsigned SimServer::clientCount() const
-{
+unsigned SimServer::clientCount() const {
     unsigned n = 0;
-    for (auto& e : m_sessions)
+    for (auto &e : m_sessions)
         if (e.second->role == SimSession::Monitor && e.second->loggedIn && !e.second->closed)
             ++n;
     return n;
 }
 
-void SimServer::closeClient(SimSession& command)
-{
+void SimServer::closeClient(SimSession &command) {
     command.closeWhenFlushed = true;
-    if (SimSession* m = monitorOf(command.pairedMonitor))
+    if (SimSession *m = monitorOf(command.pairedMonitor))
         m->closeWhenFlushed = true;
 }
 
-int SimServer::pushLive(uint64_t now)
-{
+int SimServer::pushLive(uint64_t now) {
     if (g_liveStop) {
         // SIGUSR1: no more changes; what was pushed to clients and where every value ended, for
         // a benchmark to compare with what its client shows.
@@ -500,8 +474,8 @@ int SimServer::pushLive(uint64_t now)
         // megabytes on loopback: counted out, they would keep the reader seconds behind.
         size_t fullest = 0;
         bool anyMonitor = false;
-        for (auto& e : m_sessions) {
-            const SimSession& m = *e.second;
+        for (auto &e : m_sessions) {
+            const SimSession &m = *e.second;
             if (m.role == SimSession::Monitor && m.loggedIn && !m.closed && !m.silent) {
                 anyMonitor = true;
                 int inKernel = 0;
@@ -536,26 +510,24 @@ int SimServer::pushLive(uint64_t now)
     return int(std::min<uint64_t>(20, std::max<uint64_t>(2, left)));
 }
 
-void SimServer::tick()
-{
+void SimServer::tick() {
     ++m_ticks;
     m_handler.tick(m_ticks);
-    for (auto& e : m_sessions) {
-        SimSession& c = *e.second;
+    for (auto &e : m_sessions) {
+        SimSession &c = *e.second;
         if (c.role == SimSession::Command && c.loggedIn && !c.closed && (c.rawBus || c.logClients))
             m_handler.periodicFor(c, m_ticks);
     }
 }
 
-void SimServer::dropClosed()
-{
+void SimServer::dropClosed() {
     // A command channel whose monitor is gone can never be answered again: close it too.
-    for (auto& e : m_sessions) {
-        SimSession& m = *e.second;
+    for (auto &e : m_sessions) {
+        SimSession &m = *e.second;
         if (!m.closed || m.role != SimSession::Monitor)
             continue;
-        for (auto& other : m_sessions) {
-            SimSession& c = *other.second;
+        for (auto &other : m_sessions) {
+            SimSession &c = *other.second;
             if (c.role == SimSession::Command && c.pairedMonitor == m.clientId && !c.closed &&
                 !c.closeWhenFlushed) {
                 SimLog::line(c.label() + ": its monitor channel is gone, closing");

@@ -15,44 +15,43 @@
 
 #include <poll.h>
 
-class SimServer : public SimRouter
-{
+class SimServer : public SimRouter {
 public:
-    SimServer(const SimOptions& options, const SimUsers& users, SimSandbox& sandbox,
-              SimParameters& parameters);
+    SimServer(const SimOptions &options, const SimUsers &users, SimSandbox &sandbox,
+              SimParameters &parameters);
     ~SimServer() override;
 
     // Runs until SIGINT or SIGTERM; the result is the process exit code.
     int run();
 
-    void reply(SimSession& command, std::string frame) override;
+    void reply(SimSession &command, std::string frame) override;
     void pushAll(std::string frame) override;
-    void relayOthers(SimSession& command, std::string frame) override;
+    void relayOthers(SimSession &command, std::string frame) override;
     unsigned clientCount() const override;
 
 private:
     static void installSignalHandlers();
     bool listen();
     // The sockets the loop waits on: listening, discovery, and every client (for output when due).
-    void fillPollSet(std::vector<pollfd>& fds, uint64_t now) const;
-    void handleReady(const std::vector<pollfd>& fds);
+    void fillPollSet(std::vector<pollfd> &fds, uint64_t now) const;
+    void handleReady(const std::vector<pollfd> &fds);
     // Sends what is due; a client whose output failed or was flushed before closing is marked closed.
     void flushSessions(uint64_t now);
     void acceptAll();
-    void readFrom(SimSession& s);
-    void onFrame(SimSession& s, kvt::kvtOlmoFrame& f);
-    void login(SimSession& s, const kvt::kvtOlmoFrame& f);
-    void relation(SimSession& s, const kvt::kvtOlmoFrame& f);
-    void sendTo(SimSession& target, std::string frame);
-    void closeClient(SimSession& command);
-    SimSession* monitorOf(uint32_t clientId);
+    void readFrom(SimSession &s);
+    void onFrame(SimSession &s, kvt::kvtOlmoFrame &f);
+    void login(SimSession &s, const kvt::kvtOlmoFrame &f);
+    void relation(SimSession &s, const kvt::kvtOlmoFrame &f);
+    void sendTo(SimSession &target, std::string frame);
+    void closeClient(SimSession &command);
+    SimSession *monitorOf(uint32_t clientId);
     void tick();
     // Pushes the live changes that are due; returns how long poll may wait for the next ones.
     int pushLive(uint64_t now);
     void dropClosed();
 
-    const SimOptions& m_options;
-    const SimUsers& m_users;
+    const SimOptions &m_options;
+    const SimUsers &m_users;
     SimHandler m_handler;
     SimDiscovery m_discovery;
     int m_listen = -1;
@@ -63,7 +62,7 @@ private:
     unsigned m_ticks = 0;
     uint64_t m_liveStart = 0;
     uint64_t m_livePushed = 0;
-    uint64_t m_liveToClients = 0;     // live changes made while a client listened
+    uint64_t m_liveToClients = 0; // live changes made while a client listened
     bool m_liveStopReported = false;
     bool m_silenceUsed = false;
     bool m_answerDropped = false;

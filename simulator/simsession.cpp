@@ -6,13 +6,12 @@
 
 using kvt::kvtOlmoFrame;
 
-SimSession::Extract SimSession::extract(kvtOlmoFrame& out)
-{
+SimSession::Extract SimSession::extract(kvtOlmoFrame &out) {
     const size_t header = kvt::kvtOlmoHeaderSize;
     size_t available = input.size() - inputPos;
     if (available < header)
         return NeedMore;
-    const unsigned char* h = reinterpret_cast<const unsigned char*>(input.data()) + inputPos;
+    const unsigned char *h = reinterpret_cast<const unsigned char *>(input.data()) + inputPos;
     if (!out.adjust_buffer(header))
         return TooLarge;
     std::memcpy(out.GetMutableBuffer(), h, header);
@@ -42,8 +41,7 @@ SimSession::Extract SimSession::extract(kvtOlmoFrame& out)
     return Frame;
 }
 
-void SimSession::queue(std::string bytes, uint64_t dueMs)
-{
+void SimSession::queue(std::string bytes, uint64_t dueMs) {
     outputBytes += bytes.size();
     // Small frames due together leave in one send instead of one system call each.
     if (!m_output.empty() && m_output.back().due == dueMs && m_output.back().bytes.size() < kJoinBelow) {
@@ -53,17 +51,14 @@ void SimSession::queue(std::string bytes, uint64_t dueMs)
     m_output.push_back({dueMs, std::move(bytes)});
 }
 
-bool SimSession::hasDueOutput(uint64_t nowMs) const
-{
+bool SimSession::hasDueOutput(uint64_t nowMs) const {
     return !m_output.empty() && m_output.front().due <= nowMs;
 }
 
-bool SimSession::flush(uint64_t nowMs)
-{
+bool SimSession::flush(uint64_t nowMs) {
     while (!m_output.empty() && m_output.front().due <= nowMs) {
-        const std::string& b = m_output.front().bytes;
-        ssize_t n = ::send(fd, b.data() + m_outputPos, b.size() - m_outputPos,
-                           MSG_NOSIGNAL | MSG_DONTWAIT);
+        const std::string &b = m_output.front().bytes;
+        ssize_t n = ::send(fd, b.data() + m_outputPos, b.size() - m_outputPos, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
                 return true;
@@ -79,8 +74,7 @@ bool SimSession::flush(uint64_t nowMs)
     return true;
 }
 
-std::string SimSession::label() const
-{
+std::string SimSession::label() const {
     std::string r = role == Monitor ? "monitor" : role == Command ? "command" : "connection";
     return r + (clientId ? " #" + std::to_string(clientId) : std::string()) + " (" + peer + ")";
 }

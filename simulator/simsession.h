@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-class SimSession
-{
+class SimSession {
 public:
     enum Role { Pending, Monitor, Command };
     enum Extract { NeedMore, Frame, Skipped, TooLarge };
@@ -17,7 +16,7 @@ public:
 
     // Takes the next whole frame off the input: Frame (in out), Skipped (a header with a wrong
     // checksum: 9 bytes dropped), NeedMore, or TooLarge (a payload beyond the bound was announced).
-    Extract extract(kvt::kvtOlmoFrame& out);
+    Extract extract(kvt::kvtOlmoFrame &out);
     void queue(std::string bytes, uint64_t dueMs);
     bool hasDueOutput(uint64_t nowMs) const;
     // Writes what is due without blocking; false when the peer is gone.
@@ -30,7 +29,7 @@ public:
     bool loggedIn = false;
     uint32_t clientId = 0;
     std::string user;
-    uint32_t pairedMonitor = 0;      // command channel: the client id of its monitor channel
+    uint32_t pairedMonitor = 0; // command channel: the client id of its monitor channel
     bool rawBus = false;
     bool logClients = false;
     unsigned commandFrames = 0;
@@ -43,8 +42,7 @@ public:
     size_t outputBytes = 0;
 
 private:
-    struct Out
-    {
+    struct Out {
         uint64_t due;
         std::string bytes;
     };

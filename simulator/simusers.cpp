@@ -2,13 +2,11 @@
 
 #include <fstream>
 
-void SimUsers::add(const std::string& user, const std::string& password)
-{
+void SimUsers::add(const std::string &user, const std::string &password) {
     m_accounts[user] = password;
 }
 
-bool SimUsers::loadFile(const std::string& path, std::string& error)
-{
+bool SimUsers::loadFile(const std::string &path, std::string &error) {
     std::ifstream in(path);
     if (!in) {
         error = "cannot read user list " + path;
@@ -32,8 +30,7 @@ bool SimUsers::loadFile(const std::string& path, std::string& error)
     return true;
 }
 
-bool SimUsers::check(const std::string& user, const std::string& password) const
-{
+bool SimUsers::check(const std::string &user, const std::string &password) const {
     auto it = m_accounts.find(user);
     return it != m_accounts.end() && it->second == password;
 }

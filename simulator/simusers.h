@@ -3,13 +3,12 @@
 #include <map>
 #include <string>
 
-class SimUsers
-{
+class SimUsers {
 public:
-    void add(const std::string& user, const std::string& password);
+    void add(const std::string &user, const std::string &password);
     // Reads "user:password" lines; blank lines and '#' comments are skipped.
-    bool loadFile(const std::string& path, std::string& error);
-    bool check(const std::string& user, const std::string& password) const;
+    bool loadFile(const std::string &path, std::string &error);
+    bool check(const std::string &user, const std::string &password) const;
     size_t size() const { return m_accounts.size(); }
 
 private:

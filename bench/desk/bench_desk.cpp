@@ -18,17 +18,17 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTextStream>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QWebFrame>
 #include <QWebView>
 
 #include <algorithm>
-#include <functional>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 #include <fcntl.h>
@@ -42,16 +42,14 @@ constexpr int kStarts = 5;
 constexpr int kIdleSeconds = 10;
 constexpr int kCalls = 10000;
 
-QString pagePath()
-{
+QString pagePath() {
     // The workbench searches the network when it opens; measure on the quiet bridge page instead.
     return QCoreApplication::applicationDirPath() + QStringLiteral("/data/html/bridge-check.html");
 }
 
 // ---- child processes: one manager or one bare view, reporting when the page has loaded ----
 
-int runChild(QApplication &app, const QString &kind, int stayMs)
-{
+int runChild(QApplication &app, const QString &kind, int stayMs) {
     QScopedPointer<QWidget> window;
     QWebFrame *frame = nullptr;
     if (kind == QLatin1String("desk")) {
@@ -76,8 +74,7 @@ int runChild(QApplication &app, const QString &kind, int stayMs)
 
 // ---- parent side ----
 
-struct ChildRun
-{
+struct ChildRun {
     double loadMs = -1;
     double idleCpuPercent = -1;
     double rssKiB = -1;
@@ -85,8 +82,7 @@ struct ChildRun
 
 // CPU time of every thread of the process, in seconds, at nanosecond resolution (the first
 // field of each thread's schedstat); clock ticks would be too coarse for a mostly idle process.
-double cpuSecondsOf(qint64 pid)
-{
+double cpuSecondsOf(qint64 pid) {
     const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
     double ns = 0;
     for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
@@ -97,8 +93,7 @@ double cpuSecondsOf(qint64 pid)
     return ns / 1e9;
 }
 
-double rssKiBOf(qint64 pid)
-{
+double rssKiBOf(qint64 pid) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
@@ -108,8 +103,7 @@ double rssKiBOf(qint64 pid)
     return -1;
 }
 
-ChildRun startChild(const QString &kind, bool measureIdle)
-{
+ChildRun startChild(const QString &kind, bool measureIdle) {
     ChildRun run;
     QProcess child;
     child.setProcessChannelMode(QProcess::SeparateChannels);
@@ -140,14 +134,12 @@ ChildRun startChild(const QString &kind, bool measureIdle)
     return run;
 }
 
-double median(std::vector<double> values)
-{
+double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values.empty() ? -1 : values[values.size() / 2];
 }
 
-double percentile(std::vector<double> values, double p)
-{
+double percentile(std::vector<double> values, double p) {
     std::sort(values.begin(), values.end());
     if (values.empty())
         return -1;
@@ -156,24 +148,20 @@ double percentile(std::vector<double> values, double p)
 }
 
 // Published to the page: records when a call has run there.
-class Probe : public QObject
-{
+class Probe : public QObject {
     Q_OBJECT
 public:
     Clock::time_point hitAt;
     int lastHit = -1;
 public slots:
-    void hit(int i)
-    {
+    void hit(int i) {
         hitAt = Clock::now();
         lastHit = i;
     }
 };
 
 // Latency of one call at a time, from the moment it is handed over until it ran in the page.
-template <typename Send>
-double timeOneCall(Probe &probe, int i, Send send)
-{
+template <typename Send> double timeOneCall(Probe &probe, int i, Send send) {
     const Clock::time_point sent = Clock::now();
     send(i);
     while (probe.lastHit != i)
@@ -183,14 +171,12 @@ double timeOneCall(Probe &probe, int i, Send send)
 
 // This thread's time on a core and time spent runnable but waiting for one, in nanoseconds
 // (the first two fields of its schedstat; the kernel adds to them at its tick, a few ms).
-struct ThreadTimes
-{
+struct ThreadTimes {
     qint64 ranNs = 0;
     qint64 queuedNs = 0;
 };
 
-ThreadTimes threadTimes(int fd)
-{
+ThreadTimes threadTimes(int fd) {
     char text[128] = {};
     const ssize_t n = pread(fd, text, sizeof text - 1, 0);
     ThreadTimes times;
@@ -202,8 +188,7 @@ ThreadTimes threadTimes(int fd)
 // The longest gap between two turns of the GUI event loop, how much of it the GUI thread ran,
 // and how much it waited for a core while other processes held them: a gap mostly waited for
 // a core is the machine's load, not work done on the GUI thread.
-struct Stall
-{
+struct Stall {
     double gapMs = -1;
     double ranMs = -1;
     double queuedMs = -1;
@@ -211,8 +196,7 @@ struct Stall
 
 // The longest stall while `action` runs (started from the loop) and until `done` holds or
 // `timeoutMs` passed. A 1 ms timer marks each turn.
-Stall longestStall(const std::function<void()> &action, const std::function<bool()> &done, int timeoutMs)
-{
+Stall longestStall(const std::function<void()> &action, const std::function<bool()> &done, int timeoutMs) {
     const int schedstat = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
     QElapsedTimer clock;
     clock.start();
@@ -244,8 +228,7 @@ Stall longestStall(const std::function<void()> &action, const std::function<bool
     return longest;
 }
 
-void printStall(const char *what, const Stall &stall)
-{
+void printStall(const char *what, const Stall &stall) {
     std::printf("GUI stall: %s %.1f ms (GUI thread ran %.1f ms, waited for a core %.1f ms)\n", what,
                 stall.gapMs, stall.ranMs, stall.queuedMs);
 }
@@ -253,14 +236,12 @@ void printStall(const char *what, const Stall &stall)
 // Connect to a listener that accepts and never answers, disconnect, then upload 64 MiB to the
 // simulator: the worst GUI stall of the three (the upload's -1 when the simulator cannot be
 // started), and the worst stall of the same loop with nothing to do, measured first.
-struct ServerWorkStalls
-{
+struct ServerWorkStalls {
     double idleMs = -1;
     double worstMs = -1;
 };
 
-ServerWorkStalls guiStallDuringServerWork()
-{
+ServerWorkStalls guiStallDuringServerWork() {
     JS bridge;
     QEventLoop wait;
     QObject::connect(bridge.mainFrame(), &QWebFrame::loadFinished, &wait, &QEventLoop::quit);
@@ -278,10 +259,12 @@ ServerWorkStalls guiStallDuringServerWork()
             held.push_back(s);
     });
     const QString silentPort = QString::number(silent.serverPort());
-    const Stall connect = longestStall([&] {
-        bridge.VYXConnect(QStringLiteral("127.0.0.1"), silentPort, QStringLiteral("admin"), QStringLiteral("admin"),
-                          QStringLiteral("Object"));
-    }, [] { return false; }, 1500);
+    const Stall connect = longestStall(
+        [&] {
+            bridge.VYXConnect(QStringLiteral("127.0.0.1"), silentPort, QStringLiteral("admin"),
+                              QStringLiteral("admin"), QStringLiteral("Object"));
+        },
+        [] { return false; }, 1500);
     const Stall disconnect = longestStall([&] { bridge.VYXDisconnect(); }, [] { return false; }, 2500);
     printStall("connect to a silent server", connect);
     printStall("disconnect", disconnect);
@@ -290,9 +273,9 @@ ServerWorkStalls guiStallDuringServerWork()
     QTemporaryDir dir;
     QProcess sim;
     sim.start(QCoreApplication::applicationDirPath() + QStringLiteral("/vyxsim"),
-              {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--root"), dir.filePath(QStringLiteral("sim")),
-               QStringLiteral("--no-discovery"), QStringLiteral("--quiet"), QStringLiteral("--db-max-size"),
-               QStringLiteral("134217728")});
+              {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--root"),
+               dir.filePath(QStringLiteral("sim")), QStringLiteral("--no-discovery"),
+               QStringLiteral("--quiet"), QStringLiteral("--db-max-size"), QStringLiteral("134217728")});
     QByteArray line;
     if (sim.waitForStarted(10000)) {
         QElapsedTimer t;
@@ -302,8 +285,8 @@ ServerWorkStalls guiStallDuringServerWork()
         line = sim.readLine().trimmed();
     }
     if (line.startsWith("LISTENING ")) {
-        bridge.VYXConnect(QStringLiteral("127.0.0.1"), QString::fromLatin1(line.mid(10)), QStringLiteral("admin"),
-                          QStringLiteral("admin"), QStringLiteral("Object"));
+        bridge.VYXConnect(QStringLiteral("127.0.0.1"), QString::fromLatin1(line.mid(10)),
+                          QStringLiteral("admin"), QStringLiteral("admin"), QStringLiteral("Object"));
         QElapsedTimer t;
         t.start();
         while (bridge.VYXIsConnected() != QLatin1String("true") && t.elapsed() < 15000)
@@ -337,13 +320,11 @@ ServerWorkStalls guiStallDuringServerWork()
     return {idle.gapMs, std::max({connect.gapMs, disconnect.gapMs, upload.gapMs})};
 }
 
-void printResult(const char *name, double value, const char *op, double goal)
-{
+void printResult(const char *name, double value, const char *op, double goal) {
     std::printf("RESULT %s %.4f goal %s %g\n", name, value, op, goal);
 }
 
-int runParent()
-{
+int runParent() {
     std::printf("bench_desk: page %s\n", qPrintable(pagePath()));
 
     std::vector<double> deskLoads, bareLoads;
@@ -352,15 +333,14 @@ int runParent()
         bareLoads.push_back(startChild(QStringLiteral("bare"), false).loadMs);
     }
     const double deskLoad = median(deskLoads), bareLoad = median(bareLoads);
-    std::printf("load to loadFinished (median of %d): manager %.1f ms, bare view %.1f ms\n",
-                kStarts, deskLoad, bareLoad);
+    std::printf("load to loadFinished (median of %d): manager %.1f ms, bare view %.1f ms\n", kStarts,
+                deskLoad, bareLoad);
 
     const ChildRun deskIdle = startChild(QStringLiteral("desk"), true);
     const ChildRun bareIdle = startChild(QStringLiteral("bare"), true);
     std::printf("idle CPU over %d s: manager %.3f %%, bare view %.3f %%\n", kIdleSeconds,
                 deskIdle.idleCpuPercent, bareIdle.idleCpuPercent);
-    std::printf("idle RSS: manager %.0f KiB, bare view %.0f KiB\n", deskIdle.rssKiB,
-                bareIdle.rssKiB);
+    std::printf("idle RSS: manager %.0f KiB, bare view %.0f KiB\n", deskIdle.rssKiB, bareIdle.rssKiB);
 
     // Latency, in this process.
     JS bridge;
@@ -382,16 +362,15 @@ int runParent()
             bridge.queueExpressionCall(QStringLiteral("benchHit"), QString::number(n));
         }));
         posted.push_back(timeOneCall(probe, i + 1, [frame](int n) {
-            QMetaObject::invokeMethod(frame, [frame, n] {
-                frame->evaluateJavaScript(QStringLiteral("(benchHit)(%1)").arg(n));
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                frame, [frame, n] { frame->evaluateJavaScript(QStringLiteral("(benchHit)(%1)").arg(n)); },
+                Qt::QueuedConnection);
         }));
     }
     const double p99 = percentile(queued, 99);
     std::printf("page call latency over %d calls: queued p50 %.4f ms p99 %.4f ms; "
                 "posted straight p50 %.4f ms p99 %.4f ms\n",
-                kCalls, percentile(queued, 50), p99, percentile(posted, 50),
-                percentile(posted, 99));
+                kCalls, percentile(queued, 50), p99, percentile(posted, 50), percentile(posted, 99));
 
     const ServerWorkStalls stalls = guiStallDuringServerWork();
 
@@ -409,8 +388,7 @@ int runParent()
 
 } // namespace
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("VYXDESK_PAGE", "bridge-check.html");

@@ -17,29 +17,31 @@ constexpr int kGroupAddresses = 20000;
 constexpr int kDevices = 2000;
 constexpr int kObjectsPerDevice = 10;
 
-QByteArray projectXml()
-{
+QByteArray projectXml() {
     QByteArray xml;
     xml.reserve(16 * 1024 * 1024);
-    xml += "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<KNX xmlns=\"http://knx.org/xml/project/21\" CreatedBy=\"ETS6\" "
-           "ToolVersion=\"6.1.0\">\n<Project Id=\"P-0001\"><Installations><Installation Name=\"\">\n<Topology>\n";
+    xml += "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<KNX xmlns=\"http://knx.org/xml/project/21\" "
+           "CreatedBy=\"ETS6\" "
+           "ToolVersion=\"6.1.0\">\n<Project Id=\"P-0001\"><Installations><Installation "
+           "Name=\"\">\n<Topology>\n";
     int device = 0;
     for (int area = 1; area <= 10 && device < kDevices; ++area) {
-        xml += "<Area Id=\"A-" + QByteArray::number(area) + "\" Name=\"Area " + QByteArray::number(area)
-               + "\" Address=\"" + QByteArray::number(area) + "\">\n";
+        xml += "<Area Id=\"A-" + QByteArray::number(area) + "\" Name=\"Area " + QByteArray::number(area) +
+               "\" Address=\"" + QByteArray::number(area) + "\">\n";
         for (int line = 1; line <= 10 && device < kDevices; ++line) {
-            xml += " <Line Id=\"L-" + QByteArray::number(area * 100 + line) + "\" Name=\"Line\" Address=\""
-                   + QByteArray::number(line) + "\"><Segment Id=\"S-1\" Number=\"0\">\n";
+            xml += " <Line Id=\"L-" + QByteArray::number(area * 100 + line) + "\" Name=\"Line\" Address=\"" +
+                   QByteArray::number(line) + "\"><Segment Id=\"S-1\" Number=\"0\">\n";
             for (int d = 1; d <= kDevices / 100; ++d, ++device) {
-                xml += "  <DeviceInstance Id=\"D-" + QByteArray::number(device) + "\" Name=\"Switch actuator "
-                       + QByteArray::number(device) + "\" Address=\"" + QByteArray::number(d)
-                       + "\" ProductRefId=\"M-0083_H-1_P-" + QByteArray::number(device % 50)
-                       + "\"><ComObjectInstanceRefs>\n";
+                xml += "  <DeviceInstance Id=\"D-" + QByteArray::number(device) +
+                       "\" Name=\"Switch actuator " + QByteArray::number(device) + "\" Address=\"" +
+                       QByteArray::number(d) + "\" ProductRefId=\"M-0083_H-1_P-" +
+                       QByteArray::number(device % 50) + "\"><ComObjectInstanceRefs>\n";
                 for (int o = 0; o < kObjectsPerDevice; ++o) {
                     const int ga = (device * kObjectsPerDevice + o) % kGroupAddresses + 1;
-                    xml += "   <ComObjectInstanceRef RefId=\"O-" + QByteArray::number(o) + "_R-" + QByteArray::number(o)
-                           + "\" Text=\"Channel " + QByteArray::number(o) + "\" FunctionText=\"Switching\" Links=\"GA-"
-                           + QByteArray::number(ga) + " GA-" + QByteArray::number(ga % kGroupAddresses + 1) + "\"/>\n";
+                    xml += "   <ComObjectInstanceRef RefId=\"O-" + QByteArray::number(o) + "_R-" +
+                           QByteArray::number(o) + "\" Text=\"Channel " + QByteArray::number(o) +
+                           "\" FunctionText=\"Switching\" Links=\"GA-" + QByteArray::number(ga) + " GA-" +
+                           QByteArray::number(ga % kGroupAddresses + 1) + "\"/>\n";
                 }
                 xml += "  </ComObjectInstanceRefs></DeviceInstance>\n";
             }
@@ -50,19 +52,19 @@ QByteArray projectXml()
     xml += "</Topology>\n<GroupAddresses><GroupRanges>\n";
     int ga = 0;
     for (int main = 0; main < 32 && ga < kGroupAddresses; ++main) {
-        xml += "<GroupRange Id=\"R-" + QByteArray::number(main) + "\" Name=\"Main " + QByteArray::number(main)
-               + "\" RangeStart=\"" + QByteArray::number(main << 11) + "\" RangeEnd=\""
-               + QByteArray::number((main << 11) + 2047) + "\">\n";
+        xml += "<GroupRange Id=\"R-" + QByteArray::number(main) + "\" Name=\"Main " +
+               QByteArray::number(main) + "\" RangeStart=\"" + QByteArray::number(main << 11) +
+               "\" RangeEnd=\"" + QByteArray::number((main << 11) + 2047) + "\">\n";
         for (int middle = 0; middle < 8 && ga < kGroupAddresses; ++middle) {
-            xml += " <GroupRange Id=\"R-" + QByteArray::number(main * 8 + middle + 100) + "\" Name=\"Middle\" RangeStart=\""
-                   + QByteArray::number((main << 11) | (middle << 8)) + "\" RangeEnd=\""
-                   + QByteArray::number((main << 11) | (middle << 8) | 255) + "\">\n";
+            xml += " <GroupRange Id=\"R-" + QByteArray::number(main * 8 + middle + 100) +
+                   "\" Name=\"Middle\" RangeStart=\"" + QByteArray::number((main << 11) | (middle << 8)) +
+                   "\" RangeEnd=\"" + QByteArray::number((main << 11) | (middle << 8) | 255) + "\">\n";
             for (int sub = 1; sub < 256 && ga < kGroupAddresses; ++sub) {
                 ++ga;
-                xml += "  <GroupAddress Id=\"P-0001-0_GA-" + QByteArray::number(ga) + "\" Address=\""
-                       + QByteArray::number((main << 11) | (middle << 8) | sub) + "\" Name=\"Light " + QByteArray::number(ga)
-                       + " switch\" Description=\"Room " + QByteArray::number(ga % 97)
-                       + "\" DatapointType=\"DPST-1-1\"/>\n";
+                xml += "  <GroupAddress Id=\"P-0001-0_GA-" + QByteArray::number(ga) + "\" Address=\"" +
+                       QByteArray::number((main << 11) | (middle << 8) | sub) + "\" Name=\"Light " +
+                       QByteArray::number(ga) + " switch\" Description=\"Room " +
+                       QByteArray::number(ga % 97) + "\" DatapointType=\"DPST-1-1\"/>\n";
             }
             xml += " </GroupRange>\n";
         }
@@ -72,27 +74,27 @@ QByteArray projectXml()
     return xml;
 }
 
-QByteArray hardwareXml()
-{
-    QByteArray xml = "<KNX xmlns=\"http://knx.org/xml/project/21\"><ManufacturerData><Manufacturer RefId=\"M-0083\">"
-                     "<Hardware><Hardware Id=\"M-0083_H-1\"><Products>";
+QByteArray hardwareXml() {
+    QByteArray xml =
+        "<KNX xmlns=\"http://knx.org/xml/project/21\"><ManufacturerData><Manufacturer RefId=\"M-0083\">"
+        "<Hardware><Hardware Id=\"M-0083_H-1\"><Products>";
     for (int p = 0; p < 50; ++p)
-        xml += "<Product Id=\"M-0083_H-1_P-" + QByteArray::number(p) + "\" Text=\"Product " + QByteArray::number(p) + "\"/>";
+        xml += "<Product Id=\"M-0083_H-1_P-" + QByteArray::number(p) + "\" Text=\"Product " +
+               QByteArray::number(p) + "\"/>";
     return xml + "</Products></Hardware></Hardware></Manufacturer></ManufacturerData></KNX>";
 }
 
 // Best of three reads, in seconds; -1 when a read fails.
-double bestRead(const QString &path, const QString &password)
-{
+double bestRead(const QString &path, const QString &password) {
     double best = 1e9;
     for (int run = 0; run < 3; ++run) {
         QElapsedTimer timer;
         timer.start();
         const QJsonObject r = EtsProjectReader::read(path, password);
         const double seconds = timer.nsecsElapsed() / 1e9;
-        if (r.value("status").toString() != "ok"
-            || r.value("groupAddresses").toArray().size() != kGroupAddresses
-            || r.value("deviceCount").toInt() != kDevices) {
+        if (r.value("status").toString() != "ok" ||
+            r.value("groupAddresses").toArray().size() != kGroupAddresses ||
+            r.value("deviceCount").toInt() != kDevices) {
             std::printf("read failed: %s\n", qPrintable(r.value("message").toString()));
             return -1;
         }
@@ -103,13 +105,13 @@ double bestRead(const QString &path, const QString &password)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     const QByteArray xml = projectXml();
-    const QByteArray info = "<KNX xmlns=\"http://knx.org/xml/project/21\"><Project Id=\"P-0001\">"
-                            "<ProjectInformation Name=\"Bench\" GroupAddressStyle=\"ThreeLevel\"/></Project></KNX>";
+    const QByteArray info =
+        "<KNX xmlns=\"http://knx.org/xml/project/21\"><Project Id=\"P-0001\">"
+        "<ProjectInformation Name=\"Bench\" GroupAddressStyle=\"ThreeLevel\"/></Project></KNX>";
     const QByteArray master = "<KNX xmlns=\"http://knx.org/xml/project/21\"/>";
     std::printf("project XML: %.1f MB, %d group addresses, %d devices, %d links\n", xml.size() / 1e6,
                 kGroupAddresses, kDevices, kDevices * kObjectsPerDevice * 2);
@@ -117,13 +119,16 @@ int main(int argc, char **argv)
     const QString plain = dir.filePath("plain.knxproj");
     const QString locked = dir.filePath("protected.knxproj");
     const QByteArray password = EtsProjectReader::derivedPassword("bench");
-    const QByteArray inner = testZipBytes({{"project.xml", info, ZIP_EM_AES_256, password},
-                                           {"0.xml", xml, ZIP_EM_AES_256, password}});
-    if (!writeTestZip(plain, {{"knx_master.xml", master}, {"M-0083/Hardware.xml", hardwareXml()},
-                              {"P-0001/project.xml", info}, {"P-0001/0.xml", xml}})
-        || inner.isEmpty()
-        || !writeTestZip(locked, {{"knx_master.xml", master}, {"M-0083/Hardware.xml", hardwareXml()},
-                                  {"P-0001.zip", inner}})) {
+    const QByteArray inner = testZipBytes(
+        {{"project.xml", info, ZIP_EM_AES_256, password}, {"0.xml", xml, ZIP_EM_AES_256, password}});
+    if (!writeTestZip(plain, {{"knx_master.xml", master},
+                              {"M-0083/Hardware.xml", hardwareXml()},
+                              {"P-0001/project.xml", info},
+                              {"P-0001/0.xml", xml}}) ||
+        inner.isEmpty() ||
+        !writeTestZip(
+            locked,
+            {{"knx_master.xml", master}, {"M-0083/Hardware.xml", hardwareXml()}, {"P-0001.zip", inner}})) {
         std::printf("could not write the synthetic archives\n");
         return 1;
     }
@@ -131,7 +136,8 @@ int main(int argc, char **argv)
     const double lockedSeconds = bestRead(locked, QStringLiteral("bench"));
     if (plainSeconds < 0 || lockedSeconds < 0)
         return 1;
-    std::printf("plain project: %.3f s\nprotected project (AES, derived password): %.3f s\n", plainSeconds, lockedSeconds);
+    std::printf("plain project: %.3f s\nprotected project (AES, derived password): %.3f s\n", plainSeconds,
+                lockedSeconds);
     std::printf("RESULT ets_parse_20000_ga_2000_devices_s %.3f goal < 1\n", plainSeconds);
     std::printf("RESULT ets_parse_protected_s %.3f goal < 1\n", lockedSeconds);
     return plainSeconds < 1 && lockedSeconds < 1 ? 0 : 2;

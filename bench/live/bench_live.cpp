@@ -42,8 +42,7 @@
 
 namespace {
 
-struct Options
-{
+struct Options {
     int params = 10000;
     int rate = 20000;
     int liveSeconds = 30;
@@ -54,16 +53,14 @@ struct Options
 constexpr int kSenderPauseMs = 10;
 constexpr int kProbeMs = 5;
 
-double nowCpuSeconds()
-{
+double nowCpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-double residentMb()
-{
+double residentMb() {
     QFile statm(QStringLiteral("/proc/self/statm"));
     if (!statm.open(QIODevice::ReadOnly))
         return -1;
@@ -72,16 +69,14 @@ double residentMb()
 }
 
 // Runs the event loop for ms milliseconds.
-void spin(int ms)
-{
+void spin(int ms) {
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < ms)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
 }
 
-bool spinUntil(const std::function<bool()> &done, int timeoutMs, int pollMs = 100)
-{
+bool spinUntil(const std::function<bool()> &done, int timeoutMs, int pollMs = 100) {
     QElapsedTimer t;
     t.start();
     while (!done()) {
@@ -94,14 +89,12 @@ bool spinUntil(const std::function<bool()> &done, int timeoutMs, int pollMs = 10
 
 // This thread's time on a core and time spent runnable but waiting for one, in nanoseconds
 // (the first two fields of its schedstat; the kernel adds to them at its tick, a few ms).
-struct ThreadTimes
-{
+struct ThreadTimes {
     qint64 ranNs = 0;
     qint64 queuedNs = 0;
 };
 
-ThreadTimes threadTimes(int fd)
-{
+ThreadTimes threadTimes(int fd) {
     char text[128] = {};
     const ssize_t n = fd >= 0 ? pread(fd, text, sizeof text - 1, 0) : -1;
     ThreadTimes times;
@@ -113,11 +106,9 @@ ThreadTimes threadTimes(int fd)
 // The gaps between the turns of a 5 ms timer on the GUI thread: a gap well over 5 ms is a stall.
 // Each gap also says how long of it the GUI thread waited for a core while other processes held
 // both: on a loaded machine that part is the machine's, not the manager's.
-class StallProbe
-{
+class StallProbe {
 public:
-    StallProbe() : m_schedstat(::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC))
-    {
+    StallProbe() : m_schedstat(::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC)) {
         m_timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
             const qint64 now = m_clock.nsecsElapsed();
@@ -130,13 +121,11 @@ public:
             m_lastTimes = times;
         });
     }
-    ~StallProbe()
-    {
+    ~StallProbe() {
         if (m_schedstat >= 0)
             ::close(m_schedstat);
     }
-    void start()
-    {
+    void start() {
         m_gapsMs.clear();
         m_ownMs.clear();
         m_clock.start();
@@ -148,11 +137,12 @@ public:
     // p99 of the whole gaps, and of the gaps less the time waited for a core.
     double gapPercentile(double p) const { return percentile(m_gapsMs, p); }
     double ownPercentile(double p) const { return percentile(m_ownMs, p); }
-    double worst() const { return m_gapsMs.empty() ? -1 : *std::max_element(m_gapsMs.begin(), m_gapsMs.end()); }
+    double worst() const {
+        return m_gapsMs.empty() ? -1 : *std::max_element(m_gapsMs.begin(), m_gapsMs.end());
+    }
 
 private:
-    static double percentile(std::vector<double> g, double p)
-    {
+    static double percentile(std::vector<double> g, double p) {
         if (g.empty())
             return -1;
         std::sort(g.begin(), g.end());
@@ -169,11 +159,9 @@ private:
 };
 
 // One vyxsim with a synthetic table, on a free loopback port, in its own sandbox.
-class Simulator
-{
+class Simulator {
 public:
-    ~Simulator()
-    {
+    ~Simulator() {
         if (m_process.state() != QProcess::NotRunning) {
             m_process.terminate();
             if (!m_process.waitForFinished(5000))
@@ -182,12 +170,12 @@ public:
         }
     }
 
-    bool start(int params, const QString &rate)
-    {
+    bool start(int params, const QString &rate) {
         m_process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/vyxsim"),
-                        {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--root"), m_root.path(),
-                         QStringLiteral("--no-discovery"), QStringLiteral("--quiet"), QStringLiteral("--params-count"),
-                         QString::number(params), QStringLiteral("--live-rate"), rate});
+                        {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--root"),
+                         m_root.path(), QStringLiteral("--no-discovery"), QStringLiteral("--quiet"),
+                         QStringLiteral("--params-count"), QString::number(params),
+                         QStringLiteral("--live-rate"), rate});
         if (!m_process.waitForStarted(10000))
             return false;
         QByteArray out;
@@ -205,8 +193,7 @@ public:
     int port() const { return m_port; }
 
     // Stops the live changes; the number the simulator sent to clients and every final value.
-    qint64 stopLive(QHash<QString, QString> *values)
-    {
+    qint64 stopLive(QHash<QString, QString> *values) {
         ::kill(pid_t(m_process.processId()), SIGUSR1);
         QByteArray out;
         QElapsedTimer t;
@@ -222,7 +209,8 @@ public:
                 sent = line.mid(13).toLongLong();
             else if (line.startsWith("VALUE ")) {
                 const int space = line.indexOf(' ', 6);
-                values->insert(QString::fromUtf8(line.mid(6, space - 6)), QString::fromUtf8(line.mid(space + 1)));
+                values->insert(QString::fromUtf8(line.mid(6, space - 6)),
+                               QString::fromUtf8(line.mid(space + 1)));
             }
         }
         return sent;
@@ -234,8 +222,7 @@ private:
     int m_port = 0;
 };
 
-class Bench
-{
+class Bench {
 public:
     Bench(const Options &options) : m_options(options) {}
 
@@ -254,30 +241,30 @@ private:
     QWebFrame *m_frame = nullptr;
 };
 
-bool Bench::connectTo(int port)
-{
-    eval(QStringLiteral("VX.show('servers'); var i = document.querySelectorAll('#view-servers input');"
-                        "i[0].value = '127.0.0.1'; i[1].value = '%1'; i[2].value = 'admin'; i[3].value = 'admin';"
-                        "i[4].value = '';"
-                        "Array.prototype.filter.call(document.querySelectorAll('#view-servers button'),"
-                        " function (b) { return b.textContent === 'Connect'; })[0].click();")
+bool Bench::connectTo(int port) {
+    eval(QStringLiteral(
+             "VX.show('servers'); var i = document.querySelectorAll('#view-servers input');"
+             "i[0].value = '127.0.0.1'; i[1].value = '%1'; i[2].value = 'admin'; i[3].value = 'admin';"
+             "i[4].value = '';"
+             "Array.prototype.filter.call(document.querySelectorAll('#view-servers button'),"
+             " function (b) { return b.textContent === 'Connect'; })[0].click();")
              .arg(port));
-    if (!spinUntil([&] { return eval(QStringLiteral("VX.session.state")).toString() == QLatin1String("connected"); },
-                   30000))
+    if (!spinUntil(
+            [&] { return eval(QStringLiteral("VX.session.state")).toString() == QLatin1String("connected"); },
+            30000))
         return false;
     eval(QStringLiteral("VX.show('parameters')"));
     return true;
 }
 
-bool Bench::disconnect()
-{
+bool Bench::disconnect() {
     eval(QStringLiteral("document.getElementById('topbar-disconnect').click()"));
-    return spinUntil([&] { return eval(QStringLiteral("VX.session.state")).toString() == QLatin1String("offline"); },
-                     15000);
+    return spinUntil(
+        [&] { return eval(QStringLiteral("VX.session.state")).toString() == QLatin1String("offline"); },
+        15000);
 }
 
-void Bench::shot(const QString &name)
-{
+void Bench::shot(const QString &name) {
     if (m_options.shots.isEmpty())
         return;
     QDir().mkpath(m_options.shots);
@@ -286,8 +273,7 @@ void Bench::shot(const QString &name)
 
 // How many parameters the page shows with the simulator's final value (floats compared as
 // numbers: both sides print them with six significant digits).
-double matchingValues(const QHash<QString, QString> &values, const QJsonObject &shown)
-{
+double matchingValues(const QHash<QString, QString> &values, const QJsonObject &shown) {
     int same = 0;
     for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
         const QString page = shown.value(it.key()).toString();
@@ -299,23 +285,21 @@ double matchingValues(const QHash<QString, QString> &values, const QJsonObject &
     return values.isEmpty() ? 0 : double(same) / double(values.size());
 }
 
-double Bench::matchingValues(const QHash<QString, QString> &values)
-{
-    const QString json = eval(QStringLiteral("(function () { var o = {};"
-                                             " VX.testing.parameters.model.forEach(function (p) { o[p.id] = p.value; });"
-                                             " return JSON.stringify(o); })()"))
-                             .toString();
+double Bench::matchingValues(const QHash<QString, QString> &values) {
+    const QString json =
+        eval(QStringLiteral("(function () { var o = {};"
+                            " VX.testing.parameters.model.forEach(function (p) { o[p.id] = p.value; });"
+                            " return JSON.stringify(o); })()"))
+            .toString();
     return ::matchingValues(values, QJsonDocument::fromJson(json.toUtf8()).object());
 }
 
-void printResult(const char *name, double value, const char *op, double goal)
-{
+void printResult(const char *name, double value, const char *op, double goal) {
     std::printf("RESULT %s %.4f goal %s %g\n", name, value, op, goal);
     std::fflush(stdout);
 }
 
-int Bench::run()
-{
+int Bench::run() {
     const int n = m_options.params;
     Simulator paced;
     if (!paced.start(n, QString::number(m_options.rate))) {
@@ -341,7 +325,8 @@ int Bench::run()
         std::fprintf(stderr, "could not connect to the simulator\n");
         return 1;
     }
-    const QString caption = QStringLiteral("document.querySelector('#view-parameters .progress-caption').textContent");
+    const QString caption =
+        QStringLiteral("document.querySelector('#view-parameters .progress-caption').textContent");
     bool shotWhileLoading = false;
     QString done;
     const bool allLoaded = spinUntil(
@@ -357,9 +342,10 @@ int Bench::run()
         },
         n * kSenderPauseMs * 3 + 30000, 250);
     // "All 10,000 values received in 101.3 s."
-    const double loadSeconds = allLoaded ? done.section(QLatin1String(" in "), 1).section(QLatin1Char(' '), 0, 0).toDouble() : -1;
-    std::printf("load: %s (%.1f s after connecting)\n", qPrintable(allLoaded ? done : QStringLiteral("did not finish")),
-                clock.elapsed() / 1000.0);
+    const double loadSeconds =
+        allLoaded ? done.section(QLatin1String(" in "), 1).section(QLatin1Char(' '), 0, 0).toDouble() : -1;
+    std::printf("load: %s (%.1f s after connecting)\n",
+                qPrintable(allLoaded ? done : QStringLiteral("did not finish")), clock.elapsed() / 1000.0);
     shot(QStringLiteral("live-2-loaded"));
     spin(1000);
 
@@ -374,17 +360,19 @@ int Bench::run()
     probe.stop();
     const double cores = (nowCpuSeconds() - cpu0) / (wall.elapsed() / 1000.0);
     const double rssLiveEnd = residentMb();
-    const double liveP99 = probe.ownPercentile(0.99), liveGapP99 = probe.gapPercentile(0.99), liveWorst = probe.worst();
+    const double liveP99 = probe.ownPercentile(0.99), liveGapP99 = probe.gapPercentile(0.99),
+                 liveWorst = probe.worst();
     shot(QStringLiteral("live-3-after-paced-changes"));
     QHash<QString, QString> pacedValues;
     const qint64 sent = paced.stopLive(&pacedValues);
     spinUntil([&] { return pushedChanges() >= double(sent); }, 5000);
     const double accounted = pushedChanges();
     const double pacedMatch = matchingValues(pacedValues);
-    std::printf("paced: %lld changes sent, %.0f accounted; GUI gaps p99 %.1f ms (%.1f ms less the waits for a core),"
-                " worst %.1f ms; CPU %.2f cores; RSS %.1f -> %.1f MB; final values shown %.4f\n",
-                static_cast<long long>(sent), accounted, liveGapP99, liveP99, liveWorst, cores, rssAfterLoad, rssLiveEnd,
-                pacedMatch);
+    std::printf(
+        "paced: %lld changes sent, %.0f accounted; GUI gaps p99 %.1f ms (%.1f ms less the waits for a core),"
+        " worst %.1f ms; CPU %.2f cores; RSS %.1f -> %.1f MB; final values shown %.4f\n",
+        static_cast<long long>(sent), accounted, liveGapP99, liveP99, liveWorst, cores, rssAfterLoad,
+        rssLiveEnd, pacedMatch);
 
     // 3. Flood.
     disconnect();
@@ -403,7 +391,8 @@ int Bench::run()
     spin(m_options.floodSeconds * 1000);
     probe.stop();
     const double rssFloodEnd = residentMb();
-    const double floodP99 = probe.ownPercentile(0.99), floodGapP99 = probe.gapPercentile(0.99), floodWorst = probe.worst();
+    const double floodP99 = probe.ownPercentile(0.99), floodGapP99 = probe.gapPercentile(0.99),
+                 floodWorst = probe.worst();
     QHash<QString, QString> floodValues;
     const qint64 floodSent = flood.stopLive(&floodValues);
     QElapsedTimer drain;
@@ -422,11 +411,13 @@ int Bench::run()
     const double drainSeconds = drain.elapsed() / 1000.0;
     const double floodMatchLater = matchingValues(floodValues);
     shot(QStringLiteral("live-4-after-flood"));
-    std::printf("flood: %lld changes sent, %.0f accounted after %.1f s; GUI gaps p99 %.1f ms (%.1f ms less the waits"
-                " for a core), worst %.1f ms; RSS %.1f -> %.1f MB; %d parameters, final values shown %.4f at 1 s,"
-                " %.4f at the end\n",
-                static_cast<long long>(floodSent), pushedChanges() - floodChanges0, drainSeconds, floodGapP99, floodP99,
-                floodWorst, rssFloodStart, rssFloodEnd, int(floodValues.size()), floodMatch, floodMatchLater);
+    std::printf(
+        "flood: %lld changes sent, %.0f accounted after %.1f s; GUI gaps p99 %.1f ms (%.1f ms less the waits"
+        " for a core), worst %.1f ms; RSS %.1f -> %.1f MB; %d parameters, final values shown %.4f at 1 s,"
+        " %.4f at the end\n",
+        static_cast<long long>(floodSent), pushedChanges() - floodChanges0, drainSeconds, floodGapP99,
+        floodP99, floodWorst, rssFloodStart, rssFloodEnd, int(floodValues.size()), floodMatch,
+        floodMatchLater);
 
     printResult("live_changes_accounted_ratio", sent > 0 ? accounted / double(sent) : 0, ">=", 0.99);
     // The goal is the stall a user feels: the whole gap, waits for a core included. The gap less
@@ -434,7 +425,8 @@ int Bench::run()
     printResult("live_gui_stall_p99_ms", liveGapP99, "<", 50);
     printResult("live_cpu_cores", cores, "<", 1.0);
     printResult("live_rss_growth_mb", rssLiveEnd - rssAfterLoad, "<", 30);
-    printResult("load_10000_vs_pacing", loadSeconds > 0 ? loadSeconds * 1000.0 / (n * kSenderPauseMs) : -1, "<=", 1.05);
+    printResult("load_10000_vs_pacing", loadSeconds > 0 ? loadSeconds * 1000.0 / (n * kSenderPauseMs) : -1,
+                "<=", 1.05);
     printResult("flood_gui_stall_p99_ms", floodGapP99, "<", 50);
     printResult("flood_rss_growth_mb", rssFloodEnd - rssFloodStart, "<", 30);
     printResult("flood_final_values_ratio", floodMatch, ">=", 1.0);
@@ -445,8 +437,7 @@ int Bench::run()
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     bool inside = false;
     Options options;
     for (int i = 1; i < argc; ++i) {
@@ -475,7 +466,8 @@ int main(int argc, char **argv)
     if (!inside) {
         OwnNetworkNamespace::childArguments() = app.arguments().mid(1);
         const OwnNetworkNamespace::Outcome outcome = OwnNetworkNamespace::relaunchSelf(
-            (options.params * kSenderPauseMs * 3 + (options.liveSeconds + options.floodSeconds) * 1000) + 300000);
+            (options.params * kSenderPauseMs * 3 + (options.liveSeconds + options.floodSeconds) * 1000) +
+            300000);
         if (outcome.kind != OwnNetworkNamespace::Outcome::Passed)
             std::fprintf(stderr, "bench_live: %s\n", outcome.reason.constData());
         return outcome.kind == OwnNetworkNamespace::Outcome::Passed ? 0 : 1;

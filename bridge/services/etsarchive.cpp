@@ -9,8 +9,7 @@ Q_LOGGING_CATEGORY(lcEtsArchive, "vyx.ets.archive", QtWarningMsg)
 
 namespace {
 
-QString errorText(int code)
-{
+QString errorText(int code) {
     zip_error_t error;
     zip_error_init_with_code(&error, code);
     const QString text = QString::fromUtf8(zip_error_strerror(&error));
@@ -21,8 +20,7 @@ QString errorText(int code)
 using Status = ZipArchive::Status;
 
 // Why an entry could not be opened; clears the archive's error.
-Status openFailure(zip *archive, QString &why)
-{
+Status openFailure(zip *archive, QString &why) {
     const int code = zip_error_code_zip(zip_get_error(archive));
     why = errorText(code);
     zip_error_clear(archive);
@@ -40,8 +38,7 @@ Status openFailure(zip *archive, QString &why)
 // Hands an open entry's data to `sink` piece by piece. The claimed size is only a claim: one byte
 // more shows whether the data holds more.
 Status copyEntry(zip_file_t *file, qint64 claimed, bool isEncrypted,
-                 const std::function<bool(const char *, qint64)> &sink, QString &why)
-{
+                 const std::function<bool(const char *, qint64)> &sink, QString &why) {
     const qint64 limit = claimed + 1;
     qint64 total = 0;
     static constexpr qint64 kPiece = 256 * 1024;
@@ -74,14 +71,12 @@ Status copyEntry(zip_file_t *file, qint64 claimed, bool isEncrypted,
 
 ZipArchive::ZipArchive(zip *archive, const QByteArray &bytes) : m_zip(archive), m_bytes(bytes) {}
 
-ZipArchive::~ZipArchive()
-{
+ZipArchive::~ZipArchive() {
     if (m_zip)
         zip_discard(m_zip);
 }
 
-std::unique_ptr<ZipArchive> ZipArchive::openFile(const QString &path, QString *error)
-{
+std::unique_ptr<ZipArchive> ZipArchive::openFile(const QString &path, QString *error) {
     int code = 0;
     zip *archive = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
     if (!archive) {
@@ -92,8 +87,7 @@ std::unique_ptr<ZipArchive> ZipArchive::openFile(const QString &path, QString *e
     return std::unique_ptr<ZipArchive>(new ZipArchive(archive, QByteArray()));
 }
 
-std::unique_ptr<ZipArchive> ZipArchive::openBytes(const QByteArray &bytes, QString *error)
-{
+std::unique_ptr<ZipArchive> ZipArchive::openBytes(const QByteArray &bytes, QString *error) {
     if (bytes.isEmpty()) {
         if (error)
             *error = QStringLiteral("the archive is empty");
@@ -120,21 +114,20 @@ std::unique_ptr<ZipArchive> ZipArchive::openBytes(const QByteArray &bytes, QStri
     return result;
 }
 
-qint64 ZipArchive::count() const { return qint64(zip_get_num_entries(m_zip, 0)); }
+qint64 ZipArchive::count() const {
+    return qint64(zip_get_num_entries(m_zip, 0));
+}
 
-QString ZipArchive::name(qint64 index) const
-{
+QString ZipArchive::name(qint64 index) const {
     const char *text = zip_get_name(m_zip, zip_uint64_t(index), ZIP_FL_ENC_GUESS);
     return text ? QString::fromUtf8(text) : QString();
 }
 
-qint64 ZipArchive::locate(const QString &name) const
-{
+qint64 ZipArchive::locate(const QString &name) const {
     return qint64(zip_name_locate(m_zip, name.toUtf8().constData(), ZIP_FL_NOCASE | ZIP_FL_ENC_GUESS));
 }
 
-qint64 ZipArchive::size(qint64 index) const
-{
+qint64 ZipArchive::size(qint64 index) const {
     zip_stat_t st;
     zip_stat_init(&st);
     if (zip_stat_index(m_zip, zip_uint64_t(index), 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE))
@@ -142,28 +135,24 @@ qint64 ZipArchive::size(qint64 index) const
     return st.size > zip_uint64_t(INT64_MAX) ? -1 : qint64(st.size);
 }
 
-bool ZipArchive::encrypted(qint64 index) const
-{
+bool ZipArchive::encrypted(qint64 index) const {
     zip_stat_t st;
     zip_stat_init(&st);
-    return zip_stat_index(m_zip, zip_uint64_t(index), 0, &st) == 0
-           && (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE;
+    return zip_stat_index(m_zip, zip_uint64_t(index), 0, &st) == 0 &&
+           (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE;
 }
 
-bool ZipArchive::aesEncrypted(qint64 index) const
-{
+bool ZipArchive::aesEncrypted(qint64 index) const {
     zip_stat_t st;
     zip_stat_init(&st);
     if (zip_stat_index(m_zip, zip_uint64_t(index), 0, &st) != 0 || !(st.valid & ZIP_STAT_ENCRYPTION_METHOD))
         return false;
-    return st.encryption_method == ZIP_EM_AES_128 || st.encryption_method == ZIP_EM_AES_192
-           || st.encryption_method == ZIP_EM_AES_256;
+    return st.encryption_method == ZIP_EM_AES_128 || st.encryption_method == ZIP_EM_AES_192 ||
+           st.encryption_method == ZIP_EM_AES_256;
 }
 
 ZipArchive::Status ZipArchive::read(qint64 index, const QByteArray &password, qint64 maxBytes,
-                                    const std::function<bool(const char *, qint64)> &sink,
-                                    QString *detail)
-{
+                                    const std::function<bool(const char *, qint64)> &sink, QString *detail) {
     auto fail = [detail](Status status, const QString &why) {
         if (detail)
             *detail = why;
@@ -177,8 +166,8 @@ ZipArchive::Status ZipArchive::read(qint64 index, const QByteArray &password, qi
     if (claimed > maxBytes)
         return fail(Status::TooLarge, QStringLiteral("the entry is larger than %1 bytes").arg(maxBytes));
     const bool isEncrypted = encrypted(index);
-    zip_file_t *file = zip_fopen_index_encrypted(m_zip, zip_uint64_t(index), 0,
-                                                 isEncrypted && !password.isEmpty() ? password.constData() : nullptr);
+    zip_file_t *file = zip_fopen_index_encrypted(
+        m_zip, zip_uint64_t(index), 0, isEncrypted && !password.isEmpty() ? password.constData() : nullptr);
     if (!file) {
         QString why;
         const Status status = openFailure(m_zip, why);
@@ -191,23 +180,24 @@ ZipArchive::Status ZipArchive::read(qint64 index, const QByteArray &password, qi
 }
 
 ZipArchive::Status ZipArchive::readAll(qint64 index, const QByteArray &password, qint64 maxBytes,
-                                       QByteArray *out, QString *detail)
-{
+                                       QByteArray *out, QString *detail) {
     out->clear();
     const qint64 claimed = size(index);
     if (claimed >= 0 && claimed <= maxBytes)
         out->reserve(int(qMin<qint64>(claimed, INT_MAX - 1)));
-    const Status status = read(index, password, maxBytes, [out](const char *data, qint64 n) {
-        out->append(data, int(n));
-        return true;
-    }, detail);
+    const Status status = read(
+        index, password, maxBytes,
+        [out](const char *data, qint64 n) {
+            out->append(data, int(n));
+            return true;
+        },
+        detail);
     if (status != Status::Ok)
         out->clear();
     return status;
 }
 
-QString EtsArchive::fileList(const QString &projectPath)
-{
+QString EtsArchive::fileList(const QString &projectPath) {
     const auto archive = ZipArchive::openFile(projectPath);
     if (!archive)
         return QString();
@@ -218,8 +208,7 @@ QString EtsArchive::fileList(const QString &projectPath)
     return text;
 }
 
-QString EtsArchive::readFile(const QString &projectPath, const QString &filePath, qint64 maxBytes)
-{
+QString EtsArchive::readFile(const QString &projectPath, const QString &filePath, qint64 maxBytes) {
     QString why;
     const auto archive = ZipArchive::openFile(projectPath, &why);
     if (!archive) {
@@ -233,8 +222,8 @@ QString EtsArchive::readFile(const QString &projectPath, const QString &filePath
     }
     // Only plain entries: protected projects are read by the import, which asks for the password.
     QByteArray data;
-    if (archive->readAll(index, QByteArray(), qMin<qint64>(maxBytes, INT_MAX - 1), &data, &why)
-        != ZipArchive::Status::Ok) {
+    if (archive->readAll(index, QByteArray(), qMin<qint64>(maxBytes, INT_MAX - 1), &data, &why) !=
+        ZipArchive::Status::Ok) {
         qCDebug(lcEtsArchive) << "cannot read entry" << filePath << why;
         return QString();
     }

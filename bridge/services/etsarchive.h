@@ -11,8 +11,7 @@ struct zip;
 // One zip archive opened read-only, from a file or from bytes in memory (an archive inside an
 // archive). Entries are found without regard to case and may be encrypted (traditional PKWARE or
 // WinZip AES). Not shared between threads: each reader opens its own.
-class ZipArchive
-{
+class ZipArchive {
 public:
     enum class Status { Ok, NotFound, TooLarge, NeedsPassword, WrongPassword, Damaged };
 
@@ -49,8 +48,7 @@ private:
 };
 
 // Read-only access to ETS project archives for the page: listing and reading plain entries.
-class EtsArchive
-{
+class EtsArchive {
 public:
     // Entries larger than this are not read (a small archive can expand to any size).
     static constexpr qint64 kMaxEntryBytes = 256LL * 1024 * 1024;

@@ -8,10 +8,11 @@
 
 EtsImport::EtsImport(QObject *parent) : QObject(parent) {}
 
-EtsImport::~EtsImport() { stopWorker(); }
+EtsImport::~EtsImport() {
+    stopWorker();
+}
 
-void EtsImport::stopWorker()
-{
+void EtsImport::stopWorker() {
     if (m_cancel)
         m_cancel->store(true);
     // The reader looks at the flag between pieces of at most a few hundred kB.
@@ -20,14 +21,12 @@ void EtsImport::stopWorker()
     m_running = false;
 }
 
-void EtsImport::cancel()
-{
+void EtsImport::cancel() {
     stopWorker();
     ++m_generation;
 }
 
-void EtsImport::start(const QString &path, const QString &password)
-{
+void EtsImport::start(const QString &path, const QString &password) {
     cancel();
     m_cancel = std::make_shared<std::atomic_bool>(false);
     m_running = true;
@@ -45,22 +44,30 @@ void EtsImport::start(const QString &path, const QString &password)
                 return;
             lastStage = stage;
             lastTenth = tenth;
-            const QString json = QString::fromUtf8(QJsonDocument(QJsonObject{
-                {QStringLiteral("stage"), stage}, {QStringLiteral("fraction"), fraction}}).toJson(QJsonDocument::Compact));
-            QMetaObject::invokeMethod(this, [this, generation, json]() {
-                if (m_generation == generation && m_running)
-                    emit progress(json);
-            }, Qt::QueuedConnection);
+            const QString json =
+                QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("stage"), stage},
+                                                            {QStringLiteral("fraction"), fraction}})
+                                      .toJson(QJsonDocument::Compact));
+            QMetaObject::invokeMethod(
+                this,
+                [this, generation, json]() {
+                    if (m_generation == generation && m_running)
+                        emit progress(json);
+                },
+                Qt::QueuedConnection);
         };
         const QJsonObject result = EtsProjectReader::read(path, password, report, cancelFlag.get());
         if (cancelFlag->load())
             return;
         const QString json = QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Compact));
-        QMetaObject::invokeMethod(this, [this, generation, json]() {
-            if (m_generation != generation)
-                return;
-            m_running = false;
-            emit finished(json);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, json]() {
+                if (m_generation != generation)
+                    return;
+                m_running = false;
+                emit finished(json);
+            },
+            Qt::QueuedConnection);
     });
 }

@@ -10,8 +10,7 @@
 // Runs the reading of one ETS project off the GUI thread. Progress and the result arrive as
 // signals on the thread the object lives in. A new start cancels the read still running; the
 // results of a cancelled read are dropped.
-class EtsImport : public QObject
-{
+class EtsImport : public QObject {
     Q_OBJECT
 
 public:

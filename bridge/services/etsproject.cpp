@@ -25,10 +25,11 @@ using Limits = EtsProjectReader::Limits;
 // text can be long but the page shows only its beginning.
 constexpr int kMaxText = 4096;
 
-QString cut(QStringRef text) { return text.left(kMaxText).toString(); }
+QString cut(QStringRef text) {
+    return text.left(kMaxText).toString();
+}
 
-struct Failure
-{
+struct Failure {
     QString status; // "error", "needsPassword", "wrongPassword", "cancelled"
     QString message;
 };
@@ -37,8 +38,7 @@ enum class Step { Continue, Stop, Fail };
 
 using TokenHandler = std::function<Step(QXmlStreamReader &, QString &)>;
 
-struct Device
-{
+struct Device {
     QString address;
     QString name;
     QString description;
@@ -48,24 +48,21 @@ struct Device
     QString application; // the application program's id, from the hardware data
 };
 
-struct Line
-{
+struct Line {
     QString address;
     QString name;
     QString description;
     QVector<int> devices;
 };
 
-struct Area
-{
+struct Area {
     QString address;
     QString name;
     QString description;
     QVector<Line> lines;
 };
 
-struct Link
-{
+struct Link {
     int device;
     int number;
     QString name;
@@ -75,16 +72,14 @@ struct Link
 };
 
 // A communication object as the manufacturer's application program describes it.
-struct ObjectText
-{
+struct ObjectText {
     QString reference; // ComObjectRef: the ComObject it refines
     int number;
     QString text;
     QString function;
 };
 
-struct GroupAddress
-{
+struct GroupAddress {
     quint32 raw;
     QString id;
     QString name;
@@ -96,8 +91,7 @@ struct GroupAddress
     int rangeIndex; // into the ranges, -1 outside any
 };
 
-struct GroupRange
-{
+struct GroupRange {
     QString name;
     QString path;
     int depth;
@@ -106,15 +100,13 @@ struct GroupRange
 };
 
 // "P-0001-0_GA-12" and "GA-12" name the same group address.
-QString groupAddressKey(QStringRef id)
-{
+QString groupAddressKey(QStringRef id) {
     const int at = id.lastIndexOf(QLatin1String("_GA-"));
     return (at >= 0 ? id.mid(at + 1) : id).toString();
 }
 
 // The object number from a reference such as "O-12_R-34" (or "M-0083_A-..._O-12_R-34").
-int objectNumber(QStringRef ref)
-{
+int objectNumber(QStringRef ref) {
     int at = ref.startsWith(QLatin1String("O-")) ? 0 : ref.indexOf(QLatin1String("_O-"));
     if (at < 0)
         return -1;
@@ -129,8 +121,7 @@ int objectNumber(QStringRef ref)
     return digits ? number : -1;
 }
 
-bool parseNumber(QStringRef text, quint32 max, quint32 *out)
-{
+bool parseNumber(QStringRef text, quint32 max, quint32 *out) {
     bool ok = false;
     const uint value = text.trimmed().toUInt(&ok);
     if (!ok || value > max)
@@ -140,21 +131,18 @@ bool parseNumber(QStringRef text, quint32 max, quint32 *out)
 }
 
 // Of several data point types (separated by blanks or commas) the first one.
-QString firstDpt(const QString &text)
-{
+QString firstDpt(const QString &text) {
     static const QRegularExpression separators(QStringLiteral("[\\s,]+"));
     return text.section(separators, 0, 0, QString::SectionSkipEmpty);
 }
 
-int schemaFromNamespace(QStringRef uri)
-{
+int schemaFromNamespace(QStringRef uri) {
     static const QRegularExpression tail(QStringLiteral("/project/(\\d{1,4})/?$"));
     const auto m = tail.match(uri.toString());
     return m.hasMatch() ? m.captured(1).toInt() : 0;
 }
 
-QString etsNameForSchema(int schema)
-{
+QString etsNameForSchema(int schema) {
     if (schema >= 21)
         return QStringLiteral("ETS6");
     if (schema >= 12)
@@ -164,26 +152,21 @@ QString etsNameForSchema(int schema)
     return QString();
 }
 
-class ProjectRead
-{
+class ProjectRead {
 public:
     ProjectRead(const EtsProjectReader::Progress &progress, const std::atomic_bool *cancel,
                 const Limits &limits)
-        : m_progress(progress), m_cancel(cancel), m_limits(limits)
-    {
-    }
+        : m_progress(progress), m_cancel(cancel), m_limits(limits) {}
 
     QJsonObject run(const QString &path, const QString &password);
 
 private:
     bool cancelled() const { return m_cancel && m_cancel->load(std::memory_order_relaxed); }
-    void report(const QString &stage, double fraction)
-    {
+    void report(const QString &stage, double fraction) {
         if (m_progress)
             m_progress(stage, fraction);
     }
-    bool fail(const QString &status, const QString &message)
-    {
+    bool fail(const QString &status, const QString &message) {
         m_failure = {status, message};
         return false;
     }
@@ -234,8 +217,7 @@ private:
     int m_linkCount = 0;
 };
 
-bool ProjectRead::readFailure(Status status, const QString &entry, const QString &detail)
-{
+bool ProjectRead::readFailure(Status status, const QString &entry, const QString &detail) {
     switch (status) {
     case Status::Ok:
         return true;
@@ -255,10 +237,8 @@ bool ProjectRead::readFailure(Status status, const QString &entry, const QString
 }
 
 // Feeds the entry to the XML reader piece by piece as it is inflated.
-bool ProjectRead::stream(ZipArchive &zip, qint64 index, const QString &entry,
-                         const QByteArray &password, const QString &stage,
-                         const TokenHandler &handler)
-{
+bool ProjectRead::stream(ZipArchive &zip, qint64 index, const QString &entry, const QByteArray &password,
+                         const QString &stage, const TokenHandler &handler) {
     QXmlStreamReader xml;
     int depth = 0;
     bool ended = false;
@@ -290,7 +270,8 @@ bool ProjectRead::stream(ZipArchive &zip, qint64 index, const QString &entry,
                 return false;
             }
             if (token == QXmlStreamReader::StartElement && ++depth > m_limits.maxDepth) {
-                xmlError = QStringLiteral("the elements are nested deeper than %1 levels").arg(m_limits.maxDepth);
+                xmlError =
+                    QStringLiteral("the elements are nested deeper than %1 levels").arg(m_limits.maxDepth);
                 line = xml.lineNumber();
                 return false;
             }
@@ -311,23 +292,25 @@ bool ProjectRead::stream(ZipArchive &zip, qint64 index, const QString &entry,
     };
 
     QString detail;
-    const Status status = zip.read(index, password, m_limits.maxEntryBytes,
-                                   [&](const char *data, qint64 n) {
-        if (cancelled()) {
-            wasCancelled = true;
-            return false;
-        }
-        done += n;
-        const int percent = int(100.0 * double(done) / total);
-        if (percent != lastPercent) {
-            lastPercent = percent;
-            report(stage, qMin(1.0, double(done) / total));
-        }
-        if (ended)
-            return true; // the rest is read only for its checksum
-        xml.addData(QByteArray(data, int(n)));
-        return pump();
-    }, &detail);
+    const Status status = zip.read(
+        index, password, m_limits.maxEntryBytes,
+        [&](const char *data, qint64 n) {
+            if (cancelled()) {
+                wasCancelled = true;
+                return false;
+            }
+            done += n;
+            const int percent = int(100.0 * double(done) / total);
+            if (percent != lastPercent) {
+                lastPercent = percent;
+                report(stage, qMin(1.0, double(done) / total));
+            }
+            if (ended)
+                return true; // the rest is read only for its checksum
+            xml.addData(QByteArray(data, int(n)));
+            return pump();
+        },
+        &detail);
     if (wasCancelled)
         return fail(QStringLiteral("cancelled"), QStringLiteral("The import was cancelled."));
     if (status != Status::Ok)
@@ -337,8 +320,8 @@ bool ProjectRead::stream(ZipArchive &zip, qint64 index, const QString &entry,
     if (!xmlError.isEmpty() && zip.encrypted(index)) {
         // Data decrypted with a wrong password is garbage to the XML reader before its checksum
         // is reached: read the rest, and let the checksum decide.
-        const Status check = zip.read(index, password, m_limits.maxEntryBytes,
-                                      [](const char *, qint64) { return true; }, &detail);
+        const Status check = zip.read(
+            index, password, m_limits.maxEntryBytes, [](const char *, qint64) { return true; }, &detail);
         if (check != Status::Ok)
             return readFailure(check, entry, detail);
     }
@@ -346,62 +329,60 @@ bool ProjectRead::stream(ZipArchive &zip, qint64 index, const QString &entry,
         return fail(QStringLiteral("error"),
                     QStringLiteral("%1, line %2: %3.").arg(entry).arg(line).arg(xmlError));
     if (!ended)
-        return fail(QStringLiteral("error"),
-                    QStringLiteral("%1, line %2: the XML ends before the document does (the entry is cut short).")
-                        .arg(entry).arg(xml.lineNumber()));
+        return fail(
+            QStringLiteral("error"),
+            QStringLiteral("%1, line %2: the XML ends before the document does (the entry is cut short).")
+                .arg(entry)
+                .arg(xml.lineNumber()));
     return true;
 }
 
-bool ProjectRead::readMaster(ZipArchive &outer)
-{
+bool ProjectRead::readMaster(ZipArchive &outer) {
     const qint64 index = outer.locate(QStringLiteral("knx_master.xml"));
     if (index < 0)
         return true;
     return stream(outer, index, QStringLiteral("knx_master.xml"), QByteArray(),
                   QStringLiteral("Reading the archive"), [this](QXmlStreamReader &xml, QString &) {
-        if (xml.tokenType() != QXmlStreamReader::StartElement)
-            return Step::Continue;
-        m_schema = schemaFromNamespace(xml.namespaceUri());
-        if (m_createdBy.isEmpty()) {
-            m_createdBy = cut(xml.attributes().value(QLatin1String("CreatedBy")));
-            m_toolVersion = cut(xml.attributes().value(QLatin1String("ToolVersion")));
-        }
-        return Step::Stop;
-    });
+                      if (xml.tokenType() != QXmlStreamReader::StartElement)
+                          return Step::Continue;
+                      m_schema = schemaFromNamespace(xml.namespaceUri());
+                      if (m_createdBy.isEmpty()) {
+                          m_createdBy = cut(xml.attributes().value(QLatin1String("CreatedBy")));
+                          m_toolVersion = cut(xml.attributes().value(QLatin1String("ToolVersion")));
+                      }
+                      return Step::Stop;
+                  });
 }
 
-bool ProjectRead::readInfo(ZipArchive &zip, qint64 index, const QString &entry,
-                           const QByteArray &password)
-{
+bool ProjectRead::readInfo(ZipArchive &zip, qint64 index, const QString &entry, const QByteArray &password) {
     bool root = true;
     return stream(zip, index, entry, password, QStringLiteral("Reading the project information"),
                   [&](QXmlStreamReader &xml, QString &) {
-        if (xml.tokenType() != QXmlStreamReader::StartElement)
-            return Step::Continue;
-        const QXmlStreamAttributes a = xml.attributes();
-        if (root) {
-            root = false;
-            if (m_schema == 0)
-                m_schema = schemaFromNamespace(xml.namespaceUri());
-            if (a.hasAttribute(QLatin1String("CreatedBy"))) {
-                m_createdBy = cut(a.value(QLatin1String("CreatedBy")));
-                m_toolVersion = cut(a.value(QLatin1String("ToolVersion")));
-            }
-        } else if (xml.name() == QLatin1String("ProjectInformation")) {
-            m_projectName = cut(a.value(QLatin1String("Name")));
-            const QStringRef style = a.value(QLatin1String("GroupAddressStyle"));
-            if (!style.isEmpty()) {
-                m_styleText = cut(style);
-                m_style = EtsProjectReader::styleFromName(m_styleText);
-            }
-            return Step::Stop;
-        }
-        return Step::Continue;
-    });
+                      if (xml.tokenType() != QXmlStreamReader::StartElement)
+                          return Step::Continue;
+                      const QXmlStreamAttributes a = xml.attributes();
+                      if (root) {
+                          root = false;
+                          if (m_schema == 0)
+                              m_schema = schemaFromNamespace(xml.namespaceUri());
+                          if (a.hasAttribute(QLatin1String("CreatedBy"))) {
+                              m_createdBy = cut(a.value(QLatin1String("CreatedBy")));
+                              m_toolVersion = cut(a.value(QLatin1String("ToolVersion")));
+                          }
+                      } else if (xml.name() == QLatin1String("ProjectInformation")) {
+                          m_projectName = cut(a.value(QLatin1String("Name")));
+                          const QStringRef style = a.value(QLatin1String("GroupAddressStyle"));
+                          if (!style.isEmpty()) {
+                              m_styleText = cut(style);
+                              m_style = EtsProjectReader::styleFromName(m_styleText);
+                          }
+                          return Step::Stop;
+                      }
+                      return Step::Continue;
+                  });
 }
 
-Step ProjectRead::projectToken(QXmlStreamReader &xml, QString &error)
-{
+Step ProjectRead::projectToken(QXmlStreamReader &xml, QString &error) {
     if (xml.tokenType() == QXmlStreamReader::EndElement) {
         if (m_stack.isEmpty())
             return Step::Continue;
@@ -411,8 +392,7 @@ Step ProjectRead::projectToken(QXmlStreamReader &xml, QString &error)
         else if (kind == Kind::GroupRange && !m_rangePath.isEmpty()) {
             m_rangePath.removeLast();
             m_rangeIndices.removeLast();
-        }
-        else if (kind == Kind::ComObject)
+        } else if (kind == Kind::ComObject)
             m_comObjectDevice = -1;
         return Step::Continue;
     }
@@ -436,14 +416,17 @@ Step ProjectRead::projectToken(QXmlStreamReader &xml, QString &error)
         ++m_topologyDepth;
     } else if (m_topologyDepth > 0 && name == QLatin1String("Area")) {
         kind = Kind::Area;
-        m_areas.append({cut(a.value(QLatin1String("Address"))), cut(a.value(QLatin1String("Name"))),
-                        cut(a.value(QLatin1String("Description"))), {}});
+        m_areas.append({cut(a.value(QLatin1String("Address"))),
+                        cut(a.value(QLatin1String("Name"))),
+                        cut(a.value(QLatin1String("Description"))),
+                        {}});
     } else if (m_topologyDepth > 0 && name == QLatin1String("Line") && parent == Kind::Area) {
         kind = Kind::Line;
         const QString area = m_areas.last().address;
         m_areas.last().lines.append({area + QLatin1Char('.') + a.value(QLatin1String("Address")).left(8),
                                      cut(a.value(QLatin1String("Name"))),
-                                     cut(a.value(QLatin1String("Description"))), {}});
+                                     cut(a.value(QLatin1String("Description"))),
+                                     {}});
     } else if (m_topologyDepth > 0 && name == QLatin1String("DeviceInstance")) {
         kind = Kind::Device;
         if (m_devices.size() >= m_limits.maxDevices) {
@@ -470,8 +453,8 @@ Step ProjectRead::projectToken(QXmlStreamReader &xml, QString &error)
             line->devices.append(m_devices.size() - 1);
         else
             m_unassigned.append(m_devices.size() - 1);
-    } else if (name == QLatin1String("ComObjectInstanceRef") && !m_devices.isEmpty()
-               && m_stack.contains(Kind::Device)) {
+    } else if (name == QLatin1String("ComObjectInstanceRef") && !m_devices.isEmpty() &&
+               m_stack.contains(Kind::Device)) {
         kind = Kind::ComObject;
         m_comObjectDevice = m_devices.size() - 1;
         m_comObjectRef = cut(a.value(QLatin1String("RefId")));
@@ -479,16 +462,19 @@ Step ProjectRead::projectToken(QXmlStreamReader &xml, QString &error)
         m_comObjectName = cut(a.value(QLatin1String("Text")));
         m_comObjectFunction = cut(a.value(QLatin1String("FunctionText")));
         // Newer projects list the linked addresses in one attribute, the sending one first.
-        const QVector<QStringRef> links = a.value(QLatin1String("Links")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        const QVector<QStringRef> links =
+            a.value(QLatin1String("Links")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
         for (int i = 0; i < links.size(); ++i) {
             if (++m_linkCount > m_limits.maxLinks) {
                 error = QStringLiteral("the project has more than %1 links").arg(m_limits.maxLinks);
                 return Step::Fail;
             }
-            m_links[groupAddressKey(links.at(i))].append(
-                {m_comObjectDevice, m_comObjectNumber, m_comObjectName, m_comObjectFunction, i == 0, m_comObjectRef});
+            m_links[groupAddressKey(links.at(i))].append({m_comObjectDevice, m_comObjectNumber,
+                                                          m_comObjectName, m_comObjectFunction, i == 0,
+                                                          m_comObjectRef});
         }
-    } else if ((name == QLatin1String("Send") || name == QLatin1String("Receive")) && m_comObjectDevice >= 0) {
+    } else if ((name == QLatin1String("Send") || name == QLatin1String("Receive")) &&
+               m_comObjectDevice >= 0) {
         const QStringRef ref = a.value(QLatin1String("GroupAddressRefId"));
         if (!ref.isEmpty()) {
             if (++m_linkCount > m_limits.maxLinks) {
@@ -496,7 +482,8 @@ Step ProjectRead::projectToken(QXmlStreamReader &xml, QString &error)
                 return Step::Fail;
             }
             m_links[groupAddressKey(ref)].append({m_comObjectDevice, m_comObjectNumber, m_comObjectName,
-                                                  m_comObjectFunction, name == QLatin1String("Send"), m_comObjectRef});
+                                                  m_comObjectFunction, name == QLatin1String("Send"),
+                                                  m_comObjectRef});
         }
     } else if (m_topologyDepth == 0 && name == QLatin1String("GroupRange")) {
         kind = Kind::GroupRange;
@@ -514,7 +501,8 @@ Step ProjectRead::projectToken(QXmlStreamReader &xml, QString &error)
     } else if (m_topologyDepth == 0 && name == QLatin1String("GroupAddress")) {
         kind = Kind::GroupAddress;
         if (m_groupAddresses.size() >= m_limits.maxGroupAddresses) {
-            error = QStringLiteral("the project has more than %1 group addresses").arg(m_limits.maxGroupAddresses);
+            error = QStringLiteral("the project has more than %1 group addresses")
+                        .arg(m_limits.maxGroupAddresses);
             return Step::Fail;
         }
         GroupAddress ga;
@@ -522,12 +510,15 @@ Step ProjectRead::projectToken(QXmlStreamReader &xml, QString &error)
         ga.name = cut(a.value(QLatin1String("Name")));
         const QStringRef address = a.value(QLatin1String("Address"));
         if (!parseNumber(address, 65535, &ga.raw)) {
-            const QString what = ga.name.isEmpty() ? (ga.id.isEmpty() ? QStringLiteral("(unnamed group address)") : ga.id) : ga.name;
+            const QString what = ga.name.isEmpty()
+                                     ? (ga.id.isEmpty() ? QStringLiteral("(unnamed group address)") : ga.id)
+                                     : ga.name;
             m_skipped.append(QJsonObject{
                 {QStringLiteral("what"), what},
-                {QStringLiteral("why"), address.isNull()
-                     ? QStringLiteral("it has no address")
-                     : QStringLiteral("its address \"%1\" is not a number from 0 to 65535").arg(address.left(40))}});
+                {QStringLiteral("why"),
+                 address.isNull() ? QStringLiteral("it has no address")
+                                  : QStringLiteral("its address \"%1\" is not a number from 0 to 65535")
+                                        .arg(address.left(40))}});
         } else {
             ga.description = cut(a.value(QLatin1String("Description")));
             ga.comment = cut(a.value(QLatin1String("Comment")));
@@ -543,10 +534,8 @@ Step ProjectRead::projectToken(QXmlStreamReader &xml, QString &error)
 }
 
 bool ProjectRead::readProject(ZipArchive &zip, qint64 index, const QString &entry,
-                              const QByteArray &password)
-{
-    return stream(zip, index, entry, password,
-                  QStringLiteral("Reading group addresses and devices"),
+                              const QByteArray &password) {
+    return stream(zip, index, entry, password, QStringLiteral("Reading group addresses and devices"),
                   [this](QXmlStreamReader &xml, QString &error) { return projectToken(xml, error); });
 }
 
@@ -554,8 +543,7 @@ bool ProjectRead::readProject(ZipArchive &zip, qint64 index, const QString &entr
 // name, come from the manufacturer data kept in the archive: M-xxxx/Hardware.xml gives products
 // and the application program of each device, M-xxxx/<program>.xml its communication objects.
 // They are a courtesy: damaged or missing manufacturer data leaves them out.
-void ProjectRead::readManufacturerData(ZipArchive &outer)
-{
+void ProjectRead::readManufacturerData(ZipArchive &outer) {
     QHash<QString, QString> products;
     QHash<QString, QString> programs; // Hardware2Program id -> application program id
     for (const Device &d : qAsConst(m_devices)) {
@@ -585,23 +573,25 @@ void ProjectRead::readManufacturerData(ZipArchive &outer)
         QString program; // the Hardware2Program being read
         const bool ok = stream(outer, i, entry, QByteArray(), QStringLiteral("Reading product names"),
                                [&](QXmlStreamReader &xml, QString &) {
-            if (xml.tokenType() == QXmlStreamReader::EndElement && xml.name() == QLatin1String("Hardware2Program"))
-                program.clear();
-            if (xml.tokenType() != QXmlStreamReader::StartElement)
-                return Step::Continue;
-            const QXmlStreamAttributes a = xml.attributes();
-            if (xml.name() == QLatin1String("Product")) {
-                const auto it = products.find(a.value(QLatin1String("Id")).toString());
-                if (it != products.end() && it->isEmpty())
-                    *it = cut(a.value(QLatin1String("Text")));
-            } else if (xml.name() == QLatin1String("Hardware2Program")) {
-                const QString id = a.value(QLatin1String("Id")).toString();
-                program = programs.contains(id) ? id : QString();
-            } else if (xml.name() == QLatin1String("ApplicationProgramRef") && !program.isEmpty()) {
-                programs[program] = cut(a.value(QLatin1String("RefId")));
-            }
-            return Step::Continue;
-        });
+                                   if (xml.tokenType() == QXmlStreamReader::EndElement &&
+                                       xml.name() == QLatin1String("Hardware2Program"))
+                                       program.clear();
+                                   if (xml.tokenType() != QXmlStreamReader::StartElement)
+                                       return Step::Continue;
+                                   const QXmlStreamAttributes a = xml.attributes();
+                                   if (xml.name() == QLatin1String("Product")) {
+                                       const auto it = products.find(a.value(QLatin1String("Id")).toString());
+                                       if (it != products.end() && it->isEmpty())
+                                           *it = cut(a.value(QLatin1String("Text")));
+                                   } else if (xml.name() == QLatin1String("Hardware2Program")) {
+                                       const QString id = a.value(QLatin1String("Id")).toString();
+                                       program = programs.contains(id) ? id : QString();
+                                   } else if (xml.name() == QLatin1String("ApplicationProgramRef") &&
+                                              !program.isEmpty()) {
+                                       programs[program] = cut(a.value(QLatin1String("RefId")));
+                                   }
+                                   return Step::Continue;
+                               });
         if (!tolerate(ok))
             return;
     }
@@ -625,34 +615,40 @@ void ProjectRead::readManufacturerData(ZipArchive &outer)
     QHash<QString, ObjectText> objects; // ComObject id -> what it says
     for (auto it = wanted.constBegin(); it != wanted.constEnd() && !cancelled(); ++it) {
         const QString &application = it.key();
-        const QString entry = application.section(QLatin1Char('_'), 0, 0) + QLatin1Char('/') + application + QStringLiteral(".xml");
+        const QString entry = application.section(QLatin1Char('_'), 0, 0) + QLatin1Char('/') + application +
+                              QStringLiteral(".xml");
         const qint64 index = outer.locate(entry);
         if (index < 0)
             continue;
         QSet<QString> wantedObjects;
         for (const QString &ref : it.value())
             wantedObjects.insert(ref.left(ref.lastIndexOf(QLatin1String("_R-"))));
-        const bool ok = stream(outer, index, outer.name(index), QByteArray(), QStringLiteral("Reading object names"),
-                               [&](QXmlStreamReader &xml, QString &) {
-            if (xml.tokenType() != QXmlStreamReader::StartElement)
-                return Step::Continue;
-            const QXmlStreamAttributes a = xml.attributes();
-            if (xml.name() == QLatin1String("ComObject")) {
-                const QString id = a.value(QLatin1String("Id")).toString();
-                if (wantedObjects.contains(id)) {
-                    quint32 number = 0;
-                    objects.insert(id, {QString(),
-                                        parseNumber(a.value(QLatin1String("Number")), 65535, &number) ? int(number) : -1,
-                                        cut(a.value(QLatin1String("Text"))), cut(a.value(QLatin1String("FunctionText")))});
+        const bool ok = stream(
+            outer, index, outer.name(index), QByteArray(), QStringLiteral("Reading object names"),
+            [&](QXmlStreamReader &xml, QString &) {
+                if (xml.tokenType() != QXmlStreamReader::StartElement)
+                    return Step::Continue;
+                const QXmlStreamAttributes a = xml.attributes();
+                if (xml.name() == QLatin1String("ComObject")) {
+                    const QString id = a.value(QLatin1String("Id")).toString();
+                    if (wantedObjects.contains(id)) {
+                        quint32 number = 0;
+                        objects.insert(
+                            id,
+                            {QString(),
+                             parseNumber(a.value(QLatin1String("Number")), 65535, &number) ? int(number) : -1,
+                             cut(a.value(QLatin1String("Text"))),
+                             cut(a.value(QLatin1String("FunctionText")))});
+                    }
+                } else if (xml.name() == QLatin1String("ComObjectRef")) {
+                    const QString id = a.value(QLatin1String("Id")).toString();
+                    if (it.value().contains(id))
+                        refs.insert(id, {cut(a.value(QLatin1String("RefId"))), -1,
+                                         cut(a.value(QLatin1String("Text"))),
+                                         cut(a.value(QLatin1String("FunctionText")))});
                 }
-            } else if (xml.name() == QLatin1String("ComObjectRef")) {
-                const QString id = a.value(QLatin1String("Id")).toString();
-                if (it.value().contains(id))
-                    refs.insert(id, {cut(a.value(QLatin1String("RefId"))), -1, cut(a.value(QLatin1String("Text"))),
-                                     cut(a.value(QLatin1String("FunctionText")))});
-            }
-            return Step::Continue;
-        });
+                return Step::Continue;
+            });
         if (!tolerate(ok))
             return;
     }
@@ -664,7 +660,8 @@ void ProjectRead::readManufacturerData(ZipArchive &outer)
                 continue;
             const QString id = fullRef(application, l.ref);
             const ObjectText ref = refs.value(id, {QString(), -1, QString(), QString()});
-            const QString objectId = ref.reference.isEmpty() ? id.left(id.lastIndexOf(QLatin1String("_R-"))) : ref.reference;
+            const QString objectId =
+                ref.reference.isEmpty() ? id.left(id.lastIndexOf(QLatin1String("_R-"))) : ref.reference;
             const ObjectText object = objects.value(objectId, {QString(), -1, QString(), QString()});
             if (object.number >= 0)
                 l.number = object.number;
@@ -675,8 +672,7 @@ void ProjectRead::readManufacturerData(ZipArchive &outer)
         }
 }
 
-QString rangeAddress(const GroupRange &r, EtsProjectReader::Style style)
-{
+QString rangeAddress(const GroupRange &r, EtsProjectReader::Style style) {
     using S = EtsProjectReader::Style;
     if (style == S::ThreeLevel && r.depth == 1)
         return QString::number((r.start >> 11) & 0x1f);
@@ -687,8 +683,7 @@ QString rangeAddress(const GroupRange &r, EtsProjectReader::Style style)
     return QStringLiteral("%1-%2").arg(r.start).arg(r.end);
 }
 
-QJsonObject ProjectRead::result() const
-{
+QJsonObject ProjectRead::result() const {
     const QString etsName = etsNameForSchema(m_schema);
     QString version = m_createdBy.isEmpty() ? etsName : m_createdBy;
     if (!m_toolVersion.isEmpty())
@@ -730,18 +725,19 @@ QJsonObject ProjectRead::result() const
                                          {QStringLiteral("send"), l.send}});
             }
         }
-        addresses.append(QJsonObject{{QStringLiteral("address"), EtsProjectReader::formatGroupAddress(ga->raw, m_style)},
-                                     {QStringLiteral("raw"), int(ga->raw)},
-                                     {QStringLiteral("id"), ga->id},
-                                     {QStringLiteral("name"), ga->name},
-                                     {QStringLiteral("description"), ga->description},
-                                     {QStringLiteral("comment"), ga->comment},
-                                     {QStringLiteral("range"), ga->range},
-                                     {QStringLiteral("rangeIndex"), ga->rangeIndex},
-                                     {QStringLiteral("dpt"), EtsProjectReader::normaliseDpt(ga->dptRaw)},
-                                     {QStringLiteral("dptRaw"), firstDpt(ga->dptRaw)},
-                                     {QStringLiteral("secure"), ga->secure},
-                                     {QStringLiteral("links"), links}});
+        addresses.append(
+            QJsonObject{{QStringLiteral("address"), EtsProjectReader::formatGroupAddress(ga->raw, m_style)},
+                        {QStringLiteral("raw"), int(ga->raw)},
+                        {QStringLiteral("id"), ga->id},
+                        {QStringLiteral("name"), ga->name},
+                        {QStringLiteral("description"), ga->description},
+                        {QStringLiteral("comment"), ga->comment},
+                        {QStringLiteral("range"), ga->range},
+                        {QStringLiteral("rangeIndex"), ga->rangeIndex},
+                        {QStringLiteral("dpt"), EtsProjectReader::normaliseDpt(ga->dptRaw)},
+                        {QStringLiteral("dptRaw"), firstDpt(ga->dptRaw)},
+                        {QStringLiteral("secure"), ga->secure},
+                        {QStringLiteral("links"), links}});
     }
 
     auto deviceJson = [this](int i) {
@@ -783,8 +779,7 @@ QJsonObject ProjectRead::result() const
                        {QStringLiteral("skipped"), m_skipped}};
 }
 
-QJsonObject ProjectRead::run(const QString &path, const QString &password)
-{
+QJsonObject ProjectRead::run(const QString &path, const QString &password) {
     auto failed = [this]() {
         return QJsonObject{{QStringLiteral("status"), m_failure.status},
                            {QStringLiteral("message"), m_failure.message}};
@@ -818,8 +813,9 @@ QJsonObject ProjectRead::run(const QString &path, const QString &password)
     }
     if (plainEntry.isEmpty() && lockedEntry.isEmpty()) {
         fail(QStringLiteral("error"),
-             QStringLiteral("No project was found in this archive (no P-xxxx/0.xml and no protected P-xxxx.zip). "
-                            "Is it an ETS project export (.knxproj)?"));
+             QStringLiteral(
+                 "No project was found in this archive (no P-xxxx/0.xml and no protected P-xxxx.zip). "
+                 "Is it an ETS project export (.knxproj)?"));
         return failed();
     }
     if (!readMaster(*outer))
@@ -845,7 +841,8 @@ QJsonObject ProjectRead::run(const QString &path, const QString &password)
         const auto inner = ZipArchive::openBytes(innerBytes, &why);
         if (!inner) {
             fail(QStringLiteral("error"),
-                 QStringLiteral("The protected project %1 is damaged or cut short: %2.").arg(lockedEntry, why));
+                 QStringLiteral("The protected project %1 is damaged or cut short: %2.")
+                     .arg(lockedEntry, why));
             return failed();
         }
         qint64 data = inner->locate(QStringLiteral("0.xml"));
@@ -856,7 +853,8 @@ QJsonObject ProjectRead::run(const QString &path, const QString &password)
             info = inner->locate(m_projectId + QStringLiteral("/project.xml"));
         if (data < 0) {
             fail(QStringLiteral("error"),
-                 QStringLiteral("The protected project %1 holds no 0.xml with the project data.").arg(lockedEntry));
+                 QStringLiteral("The protected project %1 holds no 0.xml with the project data.")
+                     .arg(lockedEntry));
             return failed();
         }
         if (inner->encrypted(data) && password.isEmpty()) {
@@ -868,8 +866,8 @@ QJsonObject ProjectRead::run(const QString &path, const QString &password)
         const int schema = m_schema > 0 ? m_schema : (inner->aesEncrypted(data) ? 21 : 20);
         QByteArray zipPassword = EtsProjectReader::zipPassword(password, schema);
         const QString prefix = lockedEntry + QLatin1Char('/');
-        bool ok = (info < 0 || readInfo(*inner, info, prefix + inner->name(info), zipPassword))
-                  && readProject(*inner, data, prefix + inner->name(data), zipPassword);
+        bool ok = (info < 0 || readInfo(*inner, info, prefix + inner->name(info), zipPassword)) &&
+                  readProject(*inner, data, prefix + inner->name(data), zipPassword);
         zipPassword.fill('\0');
         if (!ok)
             return failed();
@@ -885,16 +883,13 @@ QJsonObject ProjectRead::run(const QString &path, const QString &password)
 
 } // namespace
 
-QJsonObject EtsProjectReader::read(const QString &path, const QString &password,
-                                   const Progress &progress, const std::atomic_bool *cancel,
-                                   const Limits &limits)
-{
+QJsonObject EtsProjectReader::read(const QString &path, const QString &password, const Progress &progress,
+                                   const std::atomic_bool *cancel, const Limits &limits) {
     ProjectRead read(progress, cancel, limits);
     return read.run(path, password);
 }
 
-QByteArray EtsProjectReader::derivedPassword(const QString &password)
-{
+QByteArray EtsProjectReader::derivedPassword(const QString &password) {
     QByteArray utf16;
     utf16.reserve(password.size() * 2);
     for (const QChar c : password) {
@@ -903,23 +898,20 @@ QByteArray EtsProjectReader::derivedPassword(const QString &password)
     }
     static const QByteArray salt("21.project.ets.knx.org");
     QByteArray key(32, '\0');
-    const int ok = PKCS5_PBKDF2_HMAC(utf16.constData(), utf16.size(),
-                                     reinterpret_cast<const unsigned char *>(salt.constData()), salt.size(),
-                                     65536, EVP_sha256(), key.size(),
-                                     reinterpret_cast<unsigned char *>(key.data()));
+    const int ok = PKCS5_PBKDF2_HMAC(
+        utf16.constData(), utf16.size(), reinterpret_cast<const unsigned char *>(salt.constData()),
+        salt.size(), 65536, EVP_sha256(), key.size(), reinterpret_cast<unsigned char *>(key.data()));
     utf16.fill('\0');
     const QByteArray text = ok == 1 ? key.toBase64() : QByteArray();
     key.fill('\0');
     return text;
 }
 
-QByteArray EtsProjectReader::zipPassword(const QString &password, int schemaVersion)
-{
+QByteArray EtsProjectReader::zipPassword(const QString &password, int schemaVersion) {
     return schemaVersion >= 21 ? derivedPassword(password) : password.toUtf8();
 }
 
-QString EtsProjectReader::formatGroupAddress(quint32 raw, Style style)
-{
+QString EtsProjectReader::formatGroupAddress(quint32 raw, Style style) {
     switch (style) {
     case Style::Free:
         return QString::number(raw);
@@ -931,8 +923,7 @@ QString EtsProjectReader::formatGroupAddress(quint32 raw, Style style)
     return QStringLiteral("%1/%2/%3").arg((raw >> 11) & 0x1f).arg((raw >> 8) & 0x7).arg(raw & 0xff);
 }
 
-EtsProjectReader::Style EtsProjectReader::styleFromName(const QString &name)
-{
+EtsProjectReader::Style EtsProjectReader::styleFromName(const QString &name) {
     if (name.compare(QLatin1String("TwoLevel"), Qt::CaseInsensitive) == 0)
         return Style::TwoLevel;
     if (name.compare(QLatin1String("Free"), Qt::CaseInsensitive) == 0)
@@ -940,8 +931,7 @@ EtsProjectReader::Style EtsProjectReader::styleFromName(const QString &name)
     return Style::ThreeLevel;
 }
 
-QString EtsProjectReader::styleName(Style style)
-{
+QString EtsProjectReader::styleName(Style style) {
     switch (style) {
     case Style::TwoLevel:
         return QStringLiteral("TwoLevel");
@@ -953,8 +943,7 @@ QString EtsProjectReader::styleName(Style style)
     return QStringLiteral("ThreeLevel");
 }
 
-QString EtsProjectReader::normaliseDpt(const QString &text)
-{
+QString EtsProjectReader::normaliseDpt(const QString &text) {
     const QString first = firstDpt(text);
     static const QRegularExpression sub(QStringLiteral("^DPST-(\\d{1,5})-(\\d{1,5})$"),
                                         QRegularExpression::CaseInsensitiveOption);
@@ -962,7 +951,9 @@ QString EtsProjectReader::normaliseDpt(const QString &text)
                                          QRegularExpression::CaseInsensitiveOption);
     QRegularExpressionMatch m = sub.match(first);
     if (m.hasMatch())
-        return QStringLiteral("%1.%2").arg(m.captured(1).toInt()).arg(m.captured(2).toInt(), 3, 10, QLatin1Char('0'));
+        return QStringLiteral("%1.%2")
+            .arg(m.captured(1).toInt())
+            .arg(m.captured(2).toInt(), 3, 10, QLatin1Char('0'));
     m = main.match(first);
     if (m.hasMatch())
         return QString::number(m.captured(1).toInt());

@@ -8,8 +8,7 @@
 #include <functional>
 
 // Bounds of one project read.
-struct EtsReadLimits
-{
+struct EtsReadLimits {
     qint64 maxEntryBytes = 256LL * 1024 * 1024;
     int maxDepth = 64;
     int maxGroupAddresses = 200000;
@@ -25,8 +24,7 @@ struct EtsReadLimits
 //
 // Result members: "status" ("ok", "error", "needsPassword", "wrongPassword" or "cancelled"),
 // "message", and with "ok": "project", "groupRanges", "groupAddresses", "areas", "skipped".
-class EtsProjectReader
-{
+class EtsProjectReader {
 public:
     enum class Style { ThreeLevel, TwoLevel, Free };
 
@@ -37,8 +35,7 @@ public:
 
     // The password is used for the protected inner archive only and is not kept anywhere.
     static QJsonObject read(const QString &path, const QString &password,
-                            const Progress &progress = Progress(),
-                            const std::atomic_bool *cancel = nullptr,
+                            const Progress &progress = Progress(), const std::atomic_bool *cancel = nullptr,
                             const Limits &limits = Limits());
 
     // The zip password of a protected project: the password itself (UTF-8) below schema 21,

@@ -30,23 +30,19 @@
 
 namespace {
 
-QString indented(const QJsonDocument &doc)
-{
+QString indented(const QJsonDocument &doc) {
     return QString::fromUtf8(doc.toJson(QJsonDocument::Indented));
 }
 
-void makeParentFolders(const QString &filename)
-{
+void makeParentFolders(const QString &filename) {
     QDir().mkpath(QFileInfo(filename).absolutePath());
 }
 
-void reportUnwritable(const QString &name)
-{
+void reportUnwritable(const QString &name) {
     qCDebug(lcBridge).noquote() << "Could not open file " + name + " to be written";
 }
 
-bool writeUtf8Text(const QString &filename, const QString &text)
-{
+bool writeUtf8Text(const QString &filename, const QString &text) {
     if (filename.isEmpty())
         return false;
     makeParentFolders(filename);
@@ -56,8 +52,7 @@ bool writeUtf8Text(const QString &filename, const QString &text)
     return false;
 }
 
-bool writeBinary(const QString &filename, const QByteArray &bytes)
-{
+bool writeBinary(const QString &filename, const QByteArray &bytes) {
     makeParentFolders(filename);
     if (TextFile::writeBytes(filename, bytes))
         return true;
@@ -65,22 +60,19 @@ bool writeBinary(const QString &filename, const QByteArray &bytes)
     return false;
 }
 
-bool replaceByCopy(const QString &source, const QString &dest)
-{
+bool replaceByCopy(const QString &source, const QString &dest) {
     makeParentFolders(dest);
     return TextFile::copy(source, dest);
 }
 
 // Lower-case hex MD5, streamed so that large files need no buffer of their size; empty when
 // the file cannot be read.
-QString fileMd5(const QString &path)
-{
+QString fileMd5(const QString &path) {
     return QString::fromStdString(kvt::kvtMd5File(QFile::encodeName(path).toStdString(), false));
 }
 
 // Parses "W,H,r,g,b,a,..." into its numbers; false when any field is not a decimal integer.
-bool parseFields(const QString &text, QVector<int> &fields)
-{
+bool parseFields(const QString &text, QVector<int> &fields) {
     const QStringList parts = text.split(QLatin1Char(','));
     fields.reserve(parts.size());
     for (const QString &part : parts) {
@@ -93,20 +85,16 @@ bool parseFields(const QString &text, QVector<int> &fields)
     return true;
 }
 
-int channel(int value)
-{
+int channel(int value) {
     return std::clamp(value, 0, 255);
 }
 
 } // namespace
 
 LocalFiles::LocalFiles(const QString &appDir, FileDialogs *dialogs, const OperationLog &log)
-    : m_appDir(QDir::cleanPath(QDir(appDir).absolutePath())), m_dialogs(dialogs), m_log(log)
-{
-}
+    : m_appDir(QDir::cleanPath(QDir(appDir).absolutePath())), m_dialogs(dialogs), m_log(log) {}
 
-QString LocalFiles::htmlPath(const QString &relative) const
-{
+QString LocalFiles::htmlPath(const QString &relative) const {
     // The page reaches its project beside the HTML folder ("../project/..."), never further out
     // than the data folder.
     const QString path = PagePaths::underFolder(m_appDir + QStringLiteral("/data/html"), relative,
@@ -116,20 +104,17 @@ QString LocalFiles::htmlPath(const QString &relative) const
     return path;
 }
 
-QString LocalFiles::readFile(const QString &filename) const
-{
+QString LocalFiles::readFile(const QString &filename) const {
     return TextFile::read(htmlPath(filename));
 }
 
-QString LocalFiles::readAbsoluteFile(const QString &filename) const
-{
+QString LocalFiles::readAbsoluteFile(const QString &filename) const {
     return TextFile::read(filename);
 }
 
-QString LocalFiles::readAnyFile(const QString &extensions)
-{
-    const QString name = m_dialogs->openFileName(
-        QCoreApplication::translate("LocalFiles", "Import file"), QString(), extensions);
+QString LocalFiles::readAnyFile(const QString &extensions) {
+    const QString name = m_dialogs->openFileName(QCoreApplication::translate("LocalFiles", "Import file"),
+                                                 QString(), extensions);
     if (name.isEmpty() || !QFile::exists(name))
         return QString();
     QFile file(name);
@@ -141,30 +126,25 @@ QString LocalFiles::readAnyFile(const QString &extensions)
     return in.readAll();
 }
 
-bool LocalFiles::writeFile(const QString &filename, const QString &text) const
-{
+bool LocalFiles::writeFile(const QString &filename, const QString &text) const {
     return writeUtf8Text(htmlPath(filename), text);
 }
 
-bool LocalFiles::writeFileAbsolute(const QString &filename, const QString &text) const
-{
+bool LocalFiles::writeFileAbsolute(const QString &filename, const QString &text) const {
     return writeUtf8Text(filename, text);
 }
 
-bool LocalFiles::writeFileAbsoluteFromBase64(const QString &filename, const QString &text) const
-{
+bool LocalFiles::writeFileAbsoluteFromBase64(const QString &filename, const QString &text) const {
     qCDebug(lcBridge) << filename << text.left(256);
     return writeBinary(filename, QByteArray::fromBase64(text.toLatin1()));
 }
 
-bool LocalFiles::writeFileAbsoluteFromHEXString(const QString &filename, const QString &text) const
-{
+bool LocalFiles::writeFileAbsoluteFromHEXString(const QString &filename, const QString &text) const {
     qCDebug(lcBridge) << filename << text.left(256);
     return writeBinary(filename, QByteArray::fromHex(text.toLatin1()));
 }
 
-bool LocalFiles::writeFileAbsoluteFromImageData(const QString &filename, const QString &text) const
-{
+bool LocalFiles::writeFileAbsoluteFromImageData(const QString &filename, const QString &text) const {
     // The numbers come from the page: check the size against the data before allocating or
     // indexing, so a short or oversized list cannot read past the end or exhaust memory.
     QVector<int> fields;
@@ -183,8 +163,9 @@ bool LocalFiles::writeFileAbsoluteFromImageData(const QString &filename, const Q
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const int at = 2 + 4 * (y * int(width) + x);
-            image.setPixel(x, y, qRgba(channel(fields[at]), channel(fields[at + 1]),
-                                       channel(fields[at + 2]), channel(fields[at + 3])));
+            image.setPixel(x, y,
+                           qRgba(channel(fields[at]), channel(fields[at + 1]), channel(fields[at + 2]),
+                                 channel(fields[at + 3])));
         }
     }
     // Encoded first: a format that cannot be written must not cost the file that was there.
@@ -199,20 +180,17 @@ bool LocalFiles::writeFileAbsoluteFromImageData(const QString &filename, const Q
     return writeBinary(filename, encoded);
 }
 
-void LocalFiles::deleteFile(const QString &filename) const
-{
+void LocalFiles::deleteFile(const QString &filename) const {
     const QString path = htmlPath(filename);
     if (!path.isEmpty())
         QFile::remove(path);
 }
 
-void LocalFiles::deleteAbsoluteFile(const QString &filename) const
-{
+void LocalFiles::deleteAbsoluteFile(const QString &filename) const {
     QFile::remove(filename);
 }
 
-bool LocalFiles::fileCopy(const QString &source, const QString &dest) const
-{
+bool LocalFiles::fileCopy(const QString &source, const QString &dest) const {
     const QString from = htmlPath(source);
     const QString to = htmlPath(dest);
     qCDebug(lcBridge) << "source=" + from;
@@ -220,8 +198,7 @@ bool LocalFiles::fileCopy(const QString &source, const QString &dest) const
     return !from.isEmpty() && !to.isEmpty() && replaceByCopy(from, to);
 }
 
-QString LocalFiles::fileCopyAbsolute(const QString &source, const QString &dest) const
-{
+QString LocalFiles::fileCopyAbsolute(const QString &source, const QString &dest) const {
     qCDebug(lcBridge) << "source=" + source;
     qCDebug(lcBridge) << "destination=" + dest;
     if (!QFile::exists(source))
@@ -230,8 +207,7 @@ QString LocalFiles::fileCopyAbsolute(const QString &source, const QString &dest)
 }
 
 QString LocalFiles::copyAbsoluteFileInVYXManager(const QString &sourceFile,
-                                                 const QString &localDestinationPath) const
-{
+                                                 const QString &localDestinationPath) const {
     const QString destination = localDestinationPath + QFileInfo(sourceFile).fileName();
     qCDebug(lcBridge) << "copyAbsoluteFileInVYXManager destination:" << destination;
     if (!QFile::exists(sourceFile))
@@ -242,20 +218,18 @@ QString LocalFiles::copyAbsoluteFileInVYXManager(const QString &sourceFile,
     return TextFile::copy(sourceFile, destination) ? destination : QStringLiteral("-1");
 }
 
-bool LocalFiles::selectFileToCopyInVYXManager(const QString &destinationPath,
-                                              const QString &title, const QString &ext)
-{
+bool LocalFiles::selectFileToCopyInVYXManager(const QString &destinationPath, const QString &title,
+                                              const QString &ext) {
     const QString picked = m_dialogs->openFileName(title, QString(), ext);
     if (picked.isEmpty() || !QFile::exists(picked))
         return false;
-    const QString destination = PagePaths::underApplication(
-        m_appDir, destinationPath + QLatin1Char('_') + QFileInfo(picked).fileName());
+    const QString destination = PagePaths::underApplication(m_appDir, destinationPath + QLatin1Char('_') +
+                                                                          QFileInfo(picked).fileName());
     qCDebug(lcBridge) << destination;
     return !destination.isEmpty() && replaceByCopy(picked, destination);
 }
 
-QString LocalFiles::listing(const QString &path, int filters) const
-{
+QString LocalFiles::listing(const QString &path, int filters) const {
     QJsonArray entries;
     QDirIterator it(path, QDir::Filters(filters));
     while (it.hasNext()) {
@@ -270,31 +244,24 @@ QString LocalFiles::listing(const QString &path, int filters) const
     return text;
 }
 
-QString LocalFiles::fileList(const QString &path) const
-{
+QString LocalFiles::fileList(const QString &path) const {
     return listing(path, QDir::Files | QDir::NoSymLinks);
 }
 
-QString LocalFiles::folderList(const QString &path) const
-{
+QString LocalFiles::folderList(const QString &path) const {
     return listing(path, QDir::Dirs | QDir::NoSymLinks);
 }
 
-QString LocalFiles::getOpenFileName(const QString &title, const QString &folderPath,
-                                    const QString &ext)
-{
+QString LocalFiles::getOpenFileName(const QString &title, const QString &folderPath, const QString &ext) {
     return m_dialogs->openFileName(title, folderPath, ext);
 }
 
-QString LocalFiles::getSaveFileName(const QString &title, const QString &folderPath,
-                                    const QString &ext)
-{
+QString LocalFiles::getSaveFileName(const QString &title, const QString &folderPath, const QString &ext) {
     return m_dialogs->saveFileName(title, folderPath, ext);
 }
 
 bool LocalFiles::saveFile(const QString &title, const QString &folderPath, const QString &ext,
-                          const QString &text)
-{
+                          const QString &text) {
     qCDebug(lcBridge) << "Folder path:" + folderPath;
     qCDebug(lcBridge) << "Folder ext:" + ext;
     qCDebug(lcBridge) << "Folder text:" + text.left(256);
@@ -309,36 +276,30 @@ bool LocalFiles::saveFile(const QString &title, const QString &folderPath, const
     return false;
 }
 
-QString LocalFiles::selectFolder(const QString &title)
-{
+QString LocalFiles::selectFolder(const QString &title) {
     return m_dialogs->existingDirectory(title, QString());
 }
 
-QString LocalFiles::choosePathScript()
-{
+QString LocalFiles::choosePathScript() {
     const QString folder = m_dialogs->existingDirectory(
         QCoreApplication::translate("LocalFiles", "Open Directory"), QStringLiteral("/home"));
     return QStringLiteral("window.desktopApp.projectFolder(%1);")
         .arg(PageScript::singleQuotedLiteral(folder));
 }
 
-QString LocalFiles::getStoragePath()
-{
+QString LocalFiles::getStoragePath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
 }
 
-QString LocalFiles::getTempPath()
-{
+QString LocalFiles::getTempPath() {
     return QStandardPaths::writableLocation(QStandardPaths::TempLocation);
 }
 
-void LocalFiles::SetWorkingPath(const QString &path)
-{
+void LocalFiles::SetWorkingPath(const QString &path) {
     QDir::setCurrent(path);
 }
 
-QString LocalFiles::imageFileInfo(const QString &fname) const
-{
+QString LocalFiles::imageFileInfo(const QString &fname) const {
     qCDebug(lcBridge) << "imageFileInfo : " + fname;
     // The header gives the size without decoding the whole picture.
     QImageReader reader(fname);
@@ -348,13 +309,11 @@ QString LocalFiles::imageFileInfo(const QString &fname) const
         size = reader.read().size();
     if (!size.isValid())
         size = QSize(0, 0);
-    QJsonObject object{{QStringLiteral("height"), size.height()},
-                       {QStringLiteral("width"), size.width()}};
+    QJsonObject object{{QStringLiteral("height"), size.height()}, {QStringLiteral("width"), size.width()}};
     return indented(QJsonDocument(object));
 }
 
-QString LocalFiles::MD5(const QString &path)
-{
+QString LocalFiles::MD5(const QString &path) {
     const QString hex = fileMd5(path);
     if (hex.isEmpty())
         return QString();
@@ -362,8 +321,7 @@ QString LocalFiles::MD5(const QString &path)
     return hex;
 }
 
-QString LocalFiles::MD5file(const QString &filename)
-{
+QString LocalFiles::MD5file(const QString &filename) {
     const QString hex = fileMd5(filename).toUpper();
     if (hex.isEmpty())
         return QString();
@@ -371,8 +329,7 @@ QString LocalFiles::MD5file(const QString &filename)
     return hex;
 }
 
-QString LocalFiles::encodeAccount(const QString &accountText)
-{
+QString LocalFiles::encodeAccount(const QString &accountText) {
     QByteArray bytes = accountText.toUtf8();
     const QByteArray key = QCryptographicHash::hash(bytes, QCryptographicHash::Md5);
     char mask = 0;

@@ -10,8 +10,7 @@ class FileDialogs;
 // listings, the file and folder dialogs, checksums and the account encoding. Paths are
 // HTML-relative (under appDir/data/html/), absolute, or application-relative (appDir + path),
 // as each method says. Nothing here throws; failures answer "", false or "-1".
-class LocalFiles
-{
+class LocalFiles {
 public:
     // Listings stop after this many entries (one more than the page expects to show).
     static constexpr int kListLimit = 201;
@@ -21,17 +20,17 @@ public:
     // `dialogs` must outlive the object.
     LocalFiles(const QString &appDir, FileDialogs *dialogs, const OperationLog &log = OperationLog());
 
-    QString readFile(const QString &filename) const;           // HTML-relative
+    QString readFile(const QString &filename) const; // HTML-relative
     QString readAbsoluteFile(const QString &filename) const;
-    QString readAnyFile(const QString &extensions);            // dialog
-    bool writeFile(const QString &filename, const QString &text) const;   // HTML-relative
+    QString readAnyFile(const QString &extensions);                     // dialog
+    bool writeFile(const QString &filename, const QString &text) const; // HTML-relative
     bool writeFileAbsolute(const QString &filename, const QString &text) const;
     bool writeFileAbsoluteFromBase64(const QString &filename, const QString &text) const;
     bool writeFileAbsoluteFromHEXString(const QString &filename, const QString &text) const;
     bool writeFileAbsoluteFromImageData(const QString &filename, const QString &text) const;
-    void deleteFile(const QString &filename) const;            // HTML-relative
+    void deleteFile(const QString &filename) const; // HTML-relative
     void deleteAbsoluteFile(const QString &filename) const;
-    bool fileCopy(const QString &source, const QString &dest) const;  // HTML-relative
+    bool fileCopy(const QString &source, const QString &dest) const; // HTML-relative
     QString fileCopyAbsolute(const QString &source, const QString &dest) const;
     QString copyAbsoluteFileInVYXManager(const QString &sourceFile,
                                          const QString &localDestinationPath) const;
@@ -41,8 +40,7 @@ public:
     QString folderList(const QString &path) const;
     QString getOpenFileName(const QString &title, const QString &folderPath, const QString &ext);
     QString getSaveFileName(const QString &title, const QString &folderPath, const QString &ext);
-    bool saveFile(const QString &title, const QString &folderPath, const QString &ext,
-                  const QString &text);
+    bool saveFile(const QString &title, const QString &folderPath, const QString &ext, const QString &text);
     QString selectFolder(const QString &title);
     // Asks for a project folder and returns the script to evaluate synchronously in the page:
     // "window.desktopApp.projectFolder('FOLDER');" with the folder as an escaped literal.
@@ -51,7 +49,7 @@ public:
     static QString getTempPath();
     static void SetWorkingPath(const QString &path);
     QString imageFileInfo(const QString &fname) const;
-    static QString MD5(const QString &path);        // lower-case hex, "" when unreadable
+    static QString MD5(const QString &path);         // lower-case hex, "" when unreadable
     static QString MD5file(const QString &filename); // upper-case hex, "" when unreadable
     static QString encodeAccount(const QString &accountText);
 

@@ -6,14 +6,12 @@
 
 OperationLog::OperationLog(const QString &directory) : m_directory(directory) {}
 
-QString OperationLog::filePath() const
-{
+QString OperationLog::filePath() const {
     const QString name = QStringLiteral("log.txt");
     return m_directory.isEmpty() ? name : QDir(m_directory).filePath(name);
 }
 
-void OperationLog::append(const QString &text) const
-{
+void OperationLog::append(const QString &text) const {
     QFile file(filePath());
     if (!file.open(QIODevice::Append | QIODevice::Text))
         return;
@@ -22,7 +20,6 @@ void OperationLog::append(const QString &text) const
     out << text << '\n';
 }
 
-void appendLog(const QString &text)
-{
+void appendLog(const QString &text) {
     OperationLog().append(text);
 }

@@ -5,8 +5,7 @@
 // The operation log "log.txt": project, listing and download operations add one line each.
 // The file is opened and closed for every line so that it survives a crash and can be read
 // while the program runs.
-class OperationLog
-{
+class OperationLog {
 public:
     // `directory` empty: "log.txt" in the process's current directory at the time of each line
     // (so changing the working path moves the log).

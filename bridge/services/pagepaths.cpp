@@ -4,8 +4,7 @@
 
 namespace {
 
-bool hasControlCharacter(const QString &text)
-{
+bool hasControlCharacter(const QString &text) {
     for (const QChar c : text) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7f)
             return true;
@@ -14,8 +13,7 @@ bool hasControlCharacter(const QString &text)
 }
 
 // `path` once cleaned, when it lies inside `boundary`; "" otherwise.
-QString inside(const QString &path, const QString &boundary)
-{
+QString inside(const QString &path, const QString &boundary) {
     const QString clean = QDir::cleanPath(path);
     return clean.startsWith(QDir::cleanPath(boundary) + QLatin1Char('/')) ? clean : QString();
 }
@@ -24,16 +22,14 @@ QString inside(const QString &path, const QString &boundary)
 
 namespace PagePaths {
 
-QString underFolder(const QString &folder, const QString &relative, const QString &boundary)
-{
-    if (relative.isEmpty() || QDir::isAbsolutePath(relative) ||
-        relative.startsWith(QLatin1Char('\\')) || hasControlCharacter(relative))
+QString underFolder(const QString &folder, const QString &relative, const QString &boundary) {
+    if (relative.isEmpty() || QDir::isAbsolutePath(relative) || relative.startsWith(QLatin1Char('\\')) ||
+        hasControlCharacter(relative))
         return QString();
     return inside(folder + QLatin1Char('/') + relative, boundary);
 }
 
-QString underApplication(const QString &appDir, const QString &relative)
-{
+QString underApplication(const QString &appDir, const QString &relative) {
     if (!relative.startsWith(QLatin1Char('/')) || hasControlCharacter(relative))
         return QString();
     return inside(appDir + relative, appDir);

@@ -22,18 +22,15 @@ namespace {
 const char kOpenErrorLog[] =
     "Error opening DB, please check if you have qsqlite.dll in your sqldrivers folder";
 
-QString tr(const char *text)
-{
+QString tr(const char *text) {
     return QCoreApplication::translate("ProjectStore", text);
 }
 
-QString resultText(const QJsonObject &result)
-{
+QString resultText(const QJsonObject &result) {
     return QString::fromUtf8(QJsonDocument(result).toJson(QJsonDocument::Indented));
 }
 
-QJsonObject result(const QString &status, const QString &message, const QString &path)
-{
+QJsonObject result(const QString &status, const QString &message, const QString &path) {
     QJsonObject object;
     object.insert(QStringLiteral("status"), status);
     object.insert(QStringLiteral("message"), message);
@@ -43,24 +40,20 @@ QJsonObject result(const QString &status, const QString &message, const QString 
 }
 
 // Entries of a folder as the walks see them: hidden and system ones too, folders first.
-QFileInfoList folderEntries(const QString &path)
-{
-    return QDir(path).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                        QDir::NoDotAndDotDot,
+QFileInfoList folderEntries(const QString &path) {
+    return QDir(path).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                                     QDir::DirsFirst);
 }
 
 // True when `path` lies strictly inside `folder` once both are cleaned.
-bool isInside(const QString &path, const QString &folder)
-{
+bool isInside(const QString &path, const QString &folder) {
     const QString cleanFolder = QDir::cleanPath(folder) + QLatin1Char('/');
     return QDir::cleanPath(path).startsWith(cleanFolder);
 }
 
 // Asset names come from someone else's file. A NUL would end the name the operating system sees
 // before the part that the checks saw, and other control characters have no place in a name.
-bool hasControlCharacter(const QString &name)
-{
+bool hasControlCharacter(const QString &name) {
     for (const QChar c : name) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7f)
             return true;
@@ -74,17 +67,20 @@ const QString ProjectStore::kTableStatement =
     QStringLiteral("CREATE TABLE 'vyx_project' ('type' text,'info'  TEXT,'data'  blob )");
 
 ProjectStore::ProjectStore(const QString &appDir, FileDialogs *dialogs, const OperationLog &log)
-    : m_appDir(QDir::cleanPath(QDir(appDir).absolutePath())), m_dialogs(dialogs), m_log(log)
-{
+    : m_appDir(QDir::cleanPath(QDir(appDir).absolutePath())), m_dialogs(dialogs), m_log(log) {}
+
+QString ProjectStore::dataDir() const {
+    return m_appDir + QStringLiteral("/data");
+}
+QString ProjectStore::projectDir() const {
+    return dataDir() + QStringLiteral("/project");
+}
+QString ProjectStore::assetsDir() const {
+    return projectDir() + QStringLiteral("/assets");
 }
 
-QString ProjectStore::dataDir() const { return m_appDir + QStringLiteral("/data"); }
-QString ProjectStore::projectDir() const { return dataDir() + QStringLiteral("/project"); }
-QString ProjectStore::assetsDir() const { return projectDir() + QStringLiteral("/assets"); }
-
-QString ProjectStore::saveProject(const QString &json, const QString &savePath,
-                                  const QString &folderPath, const QString &extension)
-{
+QString ProjectStore::saveProject(const QString &json, const QString &savePath, const QString &folderPath,
+                                  const QString &extension) {
     qCDebug(lcBridge) << "Lunghezza file: " << json.length();
     qCDebug(lcBridge) << "savePath      : " << savePath;
     qCDebug(lcBridge) << "folderPath    : " << folderPath;
@@ -115,14 +111,13 @@ QString ProjectStore::saveProject(const QString &json, const QString &savePath,
 }
 
 QString ProjectStore::chooseSaveName(const QString &savePath, const QString &folderPath,
-                                     const QString &extension, QString &status)
-{
+                                     const QString &extension, QString &status) {
     if (!savePath.isEmpty()) {
         status = QStringLiteral("ok");
         return savePath;
     }
-    const QString name = m_dialogs->saveFileName(
-        tr("Save Project"), folderPath, tr("Files (*.%1)").arg(extension));
+    const QString name =
+        m_dialogs->saveFileName(tr("Save Project"), folderPath, tr("Files (*.%1)").arg(extension));
     status = name.isEmpty() ? QStringLiteral("cancel") : QStringLiteral("ok");
     if (!name.isEmpty())
         m_log.append(QStringLiteral("Saving... ") + name);
@@ -130,8 +125,7 @@ QString ProjectStore::chooseSaveName(const QString &savePath, const QString &fol
 }
 
 // Keeps the previous version of the file as name + "_old".
-bool ProjectStore::moveAside(const QString &name)
-{
+bool ProjectStore::moveAside(const QString &name) {
     if (!QFile::exists(name))
         return true;
     m_log.append(QStringLiteral("Removing: ") + name);
@@ -147,8 +141,7 @@ bool ProjectStore::moveAside(const QString &name)
 
 // Registers the default connection afresh for `name` (replacing the previous registration
 // quietly: no handle to it is left open between operations).
-QSqlDatabase ProjectStore::registerDefaultConnection(const QString &name)
-{
+QSqlDatabase ProjectStore::registerDefaultConnection(const QString &name) {
     if (QSqlDatabase::contains(QLatin1String(QSqlDatabase::defaultConnection)))
         QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
@@ -156,8 +149,7 @@ QSqlDatabase ProjectStore::registerDefaultConnection(const QString &name)
     return db;
 }
 
-bool ProjectStore::writeDatabase(const QString &name, const QString &json, QString &message)
-{
+bool ProjectStore::writeDatabase(const QString &name, const QString &json, QString &message) {
     QSqlDatabase db = registerDefaultConnection(name);
     qCDebug(lcBridge) << "setDatabaseName    : " << name;
     if (!db.open()) {
@@ -195,8 +187,7 @@ bool ProjectStore::writeDatabase(const QString &name, const QString &json, QStri
     return ok;
 }
 
-bool ProjectStore::storeAssets(QSqlDatabase &db, const QString &folder, QString &failedPath)
-{
+bool ProjectStore::storeAssets(QSqlDatabase &db, const QString &folder, QString &failedPath) {
     if (!QDir(folder).exists())
         return true;
     const QString prefix = dataDir();
@@ -217,8 +208,8 @@ bool ProjectStore::storeAssets(QSqlDatabase &db, const QString &folder, QString 
         QString info = entry.absoluteFilePath().mid(prefix.length());
         info.replace(QLatin1Char('\''), QStringLiteral("''"));
         QSqlQuery insert(db);
-        insert.prepare(QStringLiteral("INSERT INTO vyx_project (type,info,data) VALUES ('image','") +
-                       info + QStringLiteral("',?)"));
+        insert.prepare(QStringLiteral("INSERT INTO vyx_project (type,info,data) VALUES ('image','") + info +
+                       QStringLiteral("',?)"));
         insert.addBindValue(file.readAll());
         if (!insert.exec()) {
             failedPath = entry.absoluteFilePath();
@@ -228,8 +219,7 @@ bool ProjectStore::storeAssets(QSqlDatabase &db, const QString &folder, QString 
     return true;
 }
 
-bool ProjectStore::openProjectFile(QSqlDatabase &db, const QString &name)
-{
+bool ProjectStore::openProjectFile(QSqlDatabase &db, const QString &name) {
     db = registerDefaultConnection(name);
     // SQLite opens any file lazily; a file without the project table is not a project and must
     // not get the chance to wipe the working folder.
@@ -240,9 +230,7 @@ bool ProjectStore::openProjectFile(QSqlDatabase &db, const QString &name)
     return false;
 }
 
-QString ProjectStore::loadProject(const QString &path, const QString &folderPath,
-                                  const QString &extension)
-{
+QString ProjectStore::loadProject(const QString &path, const QString &folderPath, const QString &extension) {
     Q_UNUSED(extension);
     QString name = path;
     if (path.isEmpty()) {
@@ -274,8 +262,7 @@ QString ProjectStore::loadProject(const QString &path, const QString &folderPath
 // The new assets are unpacked into a staging folder first; the working folder changes only when
 // every file of the project could be written, so a full disk or a broken project file leaves
 // the previous project as it was.
-bool ProjectStore::restoreProject(QSqlDatabase &db, QString &failedPath)
-{
+bool ProjectStore::restoreProject(QSqlDatabase &db, QString &failedPath) {
     const QString staging = projectDir() + QStringLiteral("/assets.loading");
     removeFolder(staging);
     if (!QDir().mkpath(staging)) {
@@ -292,8 +279,7 @@ bool ProjectStore::restoreProject(QSqlDatabase &db, QString &failedPath)
     return true;
 }
 
-bool ProjectStore::restoreObjects(QSqlDatabase &db, QString &failedPath)
-{
+bool ProjectStore::restoreObjects(QSqlDatabase &db, QString &failedPath) {
     QSqlQuery query(db);
     query.setForwardOnly(true);
     query.exec(QStringLiteral("select * from vyx_project where type='objects' "));
@@ -314,8 +300,7 @@ bool ProjectStore::restoreObjects(QSqlDatabase &db, QString &failedPath)
     return false;
 }
 
-bool ProjectStore::restoreAssets(QSqlDatabase &db, const QString &staging, QString &failedPath)
-{
+bool ProjectStore::restoreAssets(QSqlDatabase &db, const QString &staging, QString &failedPath) {
     const QString stagingRoot = QFileInfo(staging).canonicalFilePath() + QLatin1Char('/');
     QSqlQuery query(db);
     query.setForwardOnly(true);
@@ -348,8 +333,7 @@ bool ProjectStore::restoreAssets(QSqlDatabase &db, const QString &staging, QStri
 
 // Puts the staged assets in place of the working ones; the old ones are removed only once the
 // new ones carry the name.
-bool ProjectStore::swapAssets(const QString &staging)
-{
+bool ProjectStore::swapAssets(const QString &staging) {
     const QString old = projectDir() + QStringLiteral("/assets.old");
     removeFolder(old);
     const bool hadAssets = QFileInfo::exists(assetsDir());
@@ -365,15 +349,12 @@ bool ProjectStore::swapAssets(const QString &staging)
 }
 
 QString ProjectStore::loadProjectConfig(const QString &path, const QString &folderPath,
-                                        const QString &extension)
-{
+                                        const QString &extension) {
     QString name = path;
     if (path.isEmpty()) {
-        name = m_dialogs->openFileName(tr("Load Project"), folderPath,
-                                       tr("Files (*.%1)").arg(extension));
+        name = m_dialogs->openFileName(tr("Load Project"), folderPath, tr("Files (*.%1)").arg(extension));
     } else if (!QFile::exists(path)) {
-        QJsonObject missing =
-            result(QStringLiteral("error"), QStringLiteral("Fil do not exist"), QString());
+        QJsonObject missing = result(QStringLiteral("error"), QStringLiteral("Fil do not exist"), QString());
         missing.insert(QStringLiteral("project"), QString());
         return resultText(missing);
     }
@@ -400,30 +381,26 @@ QString ProjectStore::loadProjectConfig(const QString &path, const QString &fold
     return resultText(answer);
 }
 
-void ProjectStore::clearProject()
-{
+void ProjectStore::clearProject() {
     removeFolder(projectDir());
     QDir().mkpath(projectDir());
     QDir().mkpath(assetsDir());
 }
 
-bool ProjectStore::removeFolder(const QString &path)
-{
+bool ProjectStore::removeFolder(const QString &path) {
     QDir dir(path);
     if (!dir.exists())
         return false;
     for (const QFileInfo &entry : folderEntries(path)) {
-        const bool removed = entry.isDir() && !entry.isSymLink()
-                                 ? removeFolder(entry.absoluteFilePath())
-                                 : QFile::remove(entry.absoluteFilePath());
+        const bool removed = entry.isDir() && !entry.isSymLink() ? removeFolder(entry.absoluteFilePath())
+                                                                 : QFile::remove(entry.absoluteFilePath());
         if (!removed)
             return false;
     }
     return QDir().rmdir(path);
 }
 
-QString ProjectStore::selectImage(const QString &width, const QString &height)
-{
+QString ProjectStore::selectImage(const QString &width, const QString &height) {
     qCDebug(lcBridge) << "Width/Height :" << width << " " << height;
     const QString picked = m_dialogs->openFileName(
         tr("Open image"), QString(),
@@ -433,8 +410,8 @@ QString ProjectStore::selectImage(const QString &width, const QString &height)
     const QImage image(picked);
     const QString backgrounds = assetsDir() + QStringLiteral("/img/backgrounds");
     QDir().mkpath(backgrounds);
-    const QString newName = QStringLiteral("R") + width + QLatin1Char('x') + height +
-                            QLatin1Char('_') + QFileInfo(picked).fileName();
+    const QString newName = QStringLiteral("R") + width + QLatin1Char('x') + height + QLatin1Char('_') +
+                            QFileInfo(picked).fileName();
     const QString target = backgrounds + QLatin1Char('/') + newName;
     TextFile::copy(picked, target);
     const QString relative = QStringLiteral("../project/assets/img/backgrounds/") + newName;

@@ -10,8 +10,7 @@ class QSqlDatabase;
 // The project file: one SQLite database with the table vyx_project holding the objects JSON
 // and every file under the working folder data/project/assets/ of the application directory.
 // Saving packs the working folder into a file, loading unpacks a file into it.
-class ProjectStore
-{
+class ProjectStore {
 public:
     // `appDir`: the application directory (the working folder is appDir/data/project).
     // `dialogs` must outlive the store.
@@ -22,8 +21,7 @@ public:
                         const QString &extension);
     // "" when the file cannot be opened as a project file.
     QString loadProject(const QString &path, const QString &folderPath, const QString &extension);
-    QString loadProjectConfig(const QString &path, const QString &folderPath,
-                              const QString &extension);
+    QString loadProjectConfig(const QString &path, const QString &folderPath, const QString &extension);
     void clearProject();
     // "relative path,width,height" of the imported background, or "" when cancelled.
     QString selectImage(const QString &width, const QString &height);
@@ -37,8 +35,8 @@ private:
     QString dataDir() const;
     QString projectDir() const;
     QString assetsDir() const;
-    QString chooseSaveName(const QString &savePath, const QString &folderPath,
-                           const QString &extension, QString &status);
+    QString chooseSaveName(const QString &savePath, const QString &folderPath, const QString &extension,
+                           QString &status);
     bool moveAside(const QString &name);
     static QSqlDatabase registerDefaultConnection(const QString &name);
     bool writeDatabase(const QString &name, const QString &json, QString &message);

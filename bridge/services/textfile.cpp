@@ -9,8 +9,7 @@ namespace {
 
 // The file is replaced by renaming a new one over it, which only needs the folder to be
 // writable; a file that may not be written is still refused, as a direct write would be.
-bool replaceable(const QString &path)
-{
+bool replaceable(const QString &path) {
     const QFileInfo info(path);
     return !info.exists() || (info.isFile() && info.isWritable());
 }
@@ -18,8 +17,7 @@ bool replaceable(const QString &path)
 // Renames the finished file over the target. The buffer is flushed here first: commit() alone
 // does not notice when writing the last buffered bytes fails, and would put a cut-off file in
 // place of the old one.
-bool finish(QSaveFile &file)
-{
+bool finish(QSaveFile &file) {
     if (!file.flush()) {
         file.cancelWriting();
         return false;
@@ -29,8 +27,7 @@ bool finish(QSaveFile &file)
 
 } // namespace
 
-QString TextFile::read(const QString &path)
-{
+QString TextFile::read(const QString &path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return QString();
@@ -39,8 +36,7 @@ QString TextFile::read(const QString &path)
     return in.readAll();
 }
 
-bool TextFile::write(const QString &path, const QString &text)
-{
+bool TextFile::write(const QString &path, const QString &text) {
     QSaveFile file(path);
     if (!replaceable(path) || !file.open(QIODevice::WriteOnly | QIODevice::Text))
         return false;
@@ -55,8 +51,7 @@ bool TextFile::write(const QString &path, const QString &text)
     return finish(file);
 }
 
-bool TextFile::writeBytes(const QString &path, const QByteArray &bytes)
-{
+bool TextFile::writeBytes(const QString &path, const QByteArray &bytes) {
     QSaveFile file(path);
     if (!replaceable(path) || !file.open(QIODevice::WriteOnly))
         return false;
@@ -67,8 +62,7 @@ bool TextFile::writeBytes(const QString &path, const QByteArray &bytes)
     return finish(file);
 }
 
-bool TextFile::copy(const QString &source, const QString &dest)
-{
+bool TextFile::copy(const QString &source, const QString &dest) {
     const QFileInfo from(source);
     const QFileInfo to(dest);
     // Removing the destination first, as a plain copy does, would delete the only copy.

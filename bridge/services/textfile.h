@@ -6,8 +6,7 @@
 // Files the page reads and replaces. Every replacement is written to a temporary file beside the
 // target and renamed over it only once it is complete, so a full disk, a failing write or a
 // crash leaves the previous file as it was.
-class TextFile
-{
+class TextFile {
 public:
     // The whole file as UTF-8 text (line ends translated by text mode); "" when it cannot be
     // opened.

@@ -241,7 +241,8 @@ std::vector<qint64> VaultDesk::recordIntents(const std::vector<FleetSite> &sites
         return intents;
     for (const FleetSite &s : sites)
         intents.push_back(m_journal->recordIntent(
-            JournalServer{text(s.name), text(s.host) + QLatin1Char(':') + QString::number(s.port), text(s.user)},
+            JournalServer{text(s.name), text(s.host) + QLatin1Char(':') + QString::number(s.port),
+                          text(s.user)},
             QLatin1String(vyxjournal::kKindBackup), QJsonObject{{QStringLiteral("vault"), m_root}}));
     return intents;
 }
@@ -254,7 +255,8 @@ void VaultDesk::postResult(qint64 intent, const FleetResult &res) {
         [this, intent, ok, result] {
             if (m_journal)
                 m_journal->recordResult(
-                    intent, QLatin1String(ok ? vyxjournal::kOutcomeSucceeded : vyxjournal::kOutcomeFailed), result);
+                    intent, QLatin1String(ok ? vyxjournal::kOutcomeSucceeded : vyxjournal::kOutcomeFailed),
+                    result);
         },
         Qt::QueuedConnection);
 }

@@ -21,8 +21,7 @@ namespace {
 const char kDestinationProperty[] = "vyxDownloadDestination";
 const char kTooLargeProperty[] = "vyxTooLarge";
 
-QString progressText(const QString &status, qint64 length, qint64 copied, qint64 percent)
-{
+QString progressText(const QString &status, qint64 length, qint64 copied, qint64 percent) {
     const QJsonObject object{{QStringLiteral("status"), status},
                              {QStringLiteral("length"), length},
                              {QStringLiteral("copied"), copied},
@@ -32,9 +31,8 @@ QString progressText(const QString &status, qint64 length, qint64 copied, qint64
 
 // Sends `request` and returns the first data that comes back within `answerMs`, at most
 // `maxBytes` of it; "" when the connection or the answer does not come.
-QByteArray exchange(const QString &host, quint16 port, const QByteArray &request, int connectMs,
-                    int answerMs, qint64 maxBytes, bool *answered)
-{
+QByteArray exchange(const QString &host, quint16 port, const QByteArray &request, int connectMs, int answerMs,
+                    qint64 maxBytes, bool *answered) {
     *answered = false;
     QTcpSocket socket;
     socket.connectToHost(host, port);
@@ -55,20 +53,14 @@ const QString WebHelpers::kMakerSiteHttpUrl = QStringLiteral("http://www.nalrio.
 const QString WebHelpers::kMakerSiteHttpsUrl = QStringLiteral("https://www.nalrio.example");
 
 WebHelpers::WebHelpers(const QString &appDir, const OperationLog &log, QObject *parent)
-    : QObject(parent),
-      m_appDir(QDir::cleanPath(QDir(appDir).absolutePath())),
-      m_log(log),
-      m_siteHttpUrl(kMakerSiteHttpUrl),
-      m_siteHttpsUrl(kMakerSiteHttpsUrl)
-{
+    : QObject(parent), m_appDir(QDir::cleanPath(QDir(appDir).absolutePath())), m_log(log),
+      m_siteHttpUrl(kMakerSiteHttpUrl), m_siteHttpsUrl(kMakerSiteHttpsUrl) {
     // Connected once here, so every reply reaches its handler exactly once.
     connect(&m_webManager, &QNetworkAccessManager::finished, this, &WebHelpers::WEBReceived);
-    connect(&m_downloadManager, &QNetworkAccessManager::finished, this,
-            &WebHelpers::fileDownloaded);
+    connect(&m_downloadManager, &QNetworkAccessManager::finished, this, &WebHelpers::fileDownloaded);
 }
 
-WebHelpers::~WebHelpers()
-{
+WebHelpers::~WebHelpers() {
     // Replies still in flight die with their managers; none of their last signals may reach
     // this object while its members are being destroyed.
     for (QNetworkAccessManager *manager : {&m_webManager, &m_downloadManager}) {
@@ -78,29 +70,27 @@ WebHelpers::~WebHelpers()
     }
 }
 
-void WebHelpers::setWebPort(quint16 port) { m_webPort = port; }
+void WebHelpers::setWebPort(quint16 port) {
+    m_webPort = port;
+}
 
-void WebHelpers::setMakerSiteUrls(const QString &httpUrl, const QString &httpsUrl)
-{
+void WebHelpers::setMakerSiteUrls(const QString &httpUrl, const QString &httpsUrl) {
     m_siteHttpUrl = httpUrl;
     m_siteHttpsUrl = httpsUrl;
 }
 
-void WebHelpers::setTimeouts(int connectMs, int firstAnswerMs, int probeAnswerMs)
-{
+void WebHelpers::setTimeouts(int connectMs, int firstAnswerMs, int probeAnswerMs) {
     m_connectTimeoutMs = connectMs;
     m_firstAnswerTimeoutMs = firstAnswerMs;
     m_probeAnswerTimeoutMs = probeAnswerMs;
 }
 
-void WebHelpers::setSizeLimits(qint64 replyBytes, qint64 downloadBytes)
-{
+void WebHelpers::setSizeLimits(qint64 replyBytes, qint64 downloadBytes) {
     m_maxReplyBytes = replyBytes;
     m_maxDownloadBytes = downloadBytes;
 }
 
-void WebHelpers::watchSize(QNetworkReply *reply, qint64 limit, bool reportProgress)
-{
+void WebHelpers::watchSize(QNetworkReply *reply, qint64 limit, bool reportProgress) {
     connect(reply, &QNetworkReply::downloadProgress, this,
             [this, reply, limit, reportProgress](qint64 received, qint64 total) {
                 if (received > limit) {
@@ -113,22 +103,18 @@ void WebHelpers::watchSize(QNetworkReply *reply, qint64 limit, bool reportProgre
             });
 }
 
-void WebHelpers::WEBGet(const QString &url, const QString &callback)
-{
+void WebHelpers::WEBGet(const QString &url, const QString &callback) {
     m_webCallback = callback;
     watchSize(m_webManager.get(QNetworkRequest(QUrl(url))), m_maxReplyBytes, false);
 }
 
-void WebHelpers::WEBPost(const QString &url, const QString &parameters, const QString &callBack)
-{
+void WebHelpers::WEBPost(const QString &url, const QString &parameters, const QString &callBack) {
     m_webCallback = callBack;
     qCDebug(lcBridge) << "Post request parameters: " + parameters;
-    watchSize(m_webManager.post(QNetworkRequest(QUrl(url)), parameters.toUtf8()), m_maxReplyBytes,
-              false);
+    watchSize(m_webManager.post(QNetworkRequest(QUrl(url)), parameters.toUtf8()), m_maxReplyBytes, false);
 }
 
-void WebHelpers::WEBReceived(QNetworkReply *reply)
-{
+void WebHelpers::WEBReceived(QNetworkReply *reply) {
     const bool tooLarge = reply->property(kTooLargeProperty).toBool();
     const QString body = tooLarge ? QString() : QString::fromUtf8(reply->readAll());
     reply->deleteLater();
@@ -139,9 +125,8 @@ void WebHelpers::WEBReceived(QNetworkReply *reply)
     emit pageCall(PageScript::expressionCall(m_webCallback, argument));
 }
 
-QString WebHelpers::downloadFile(const QString &url, const QString &length,
-                                 const QString &destPath, const QString &feedback)
-{
+QString WebHelpers::downloadFile(const QString &url, const QString &length, const QString &destPath,
+                                 const QString &feedback) {
     Q_UNUSED(length);
     m_log.append(QStringLiteral("Downloading: ") + url);
     m_downloadFeedback = feedback;
@@ -158,8 +143,7 @@ QString WebHelpers::downloadFile(const QString &url, const QString &length,
     return QString();
 }
 
-void WebHelpers::downloadProgress(qint64 bytesReceived, qint64 bytesTotal)
-{
+void WebHelpers::downloadProgress(qint64 bytesReceived, qint64 bytesTotal) {
     const qint64 percent = bytesTotal > 0 ? bytesReceived * 100 / bytesTotal : -1;
     const QString text =
         progressText(QStringLiteral("download in progress"), bytesTotal, bytesReceived, percent);
@@ -167,15 +151,13 @@ void WebHelpers::downloadProgress(qint64 bytesReceived, qint64 bytesTotal)
     emit pageCall(PageScript::expressionCall(m_downloadFeedback, text));
 }
 
-void WebHelpers::fileDownloaded(QNetworkReply *reply)
-{
+void WebHelpers::fileDownloaded(QNetworkReply *reply) {
     reply->deleteLater();
     const bool saved = saveReply(reply);
     emit downloadEnded(reply->url().toString(), saved);
 }
 
-bool WebHelpers::saveReply(QNetworkReply *reply)
-{
+bool WebHelpers::saveReply(QNetworkReply *reply) {
     // An error page or a cut-off body is not the file that was asked for.
     if (reply->error() != QNetworkReply::NoError || reply->property(kTooLargeProperty).toBool()) {
         qCDebug(lcBridge) << "Download failed:" << reply->url() << reply->errorString();
@@ -191,22 +173,19 @@ bool WebHelpers::saveReply(QNetworkReply *reply)
         qCDebug(lcBridge) << "Could not write the download to" << target;
         return false;
     }
-    const QString text =
-        progressText(QStringLiteral("download complete"), data.size(), data.size(), 100);
+    const QString text = progressText(QStringLiteral("download complete"), data.size(), data.size(), 100);
     qCDebug(lcBridge).noquote() << text;
     emit pageCall(PageScript::expressionCall(m_downloadFeedback, text));
     return true;
 }
 
-bool WebHelpers::saveDownload(const QString &target, const QByteArray &data)
-{
+bool WebHelpers::saveDownload(const QString &target, const QByteArray &data) {
     QDir().mkpath(QFileInfo(target).absolutePath());
     // Written beside the target and renamed over it, so a failed write keeps the old file.
     return TextFile::writeBytes(target, data);
 }
 
-QString WebHelpers::readWEBPage(const QString &urlString)
-{
+QString WebHelpers::readWEBPage(const QString &urlString) {
     const QUrl url(urlString);
     qCDebug(lcBridge) << url.query() << url.host() << url.path();
     // The URL travels as the request target: line breaks in it would add headers of their own.
@@ -226,14 +205,12 @@ QString WebHelpers::readWEBPage(const QString &urlString)
     return QString::fromUtf8(data);
 }
 
-bool WebHelpers::probe(const QString &urlString)
-{
+bool WebHelpers::probe(const QString &urlString) {
     const QUrl url(urlString);
     if (url.host().isEmpty())
         return false;
-    const QByteArray request = (QStringLiteral("HEAD ") + url.path() +
-                                QStringLiteral(" HTTP/1.1\r\nHost: ") + url.host() +
-                                QStringLiteral("\r\n\r\n"))
+    const QByteArray request = (QStringLiteral("HEAD ") + url.path() + QStringLiteral(" HTTP/1.1\r\nHost: ") +
+                                url.host() + QStringLiteral("\r\n\r\n"))
                                    .toUtf8();
     bool answered = false;
     const QByteArray data = exchange(url.host(), m_webPort, request, m_connectTimeoutMs,
@@ -241,13 +218,11 @@ bool WebHelpers::probe(const QString &urlString)
     return answered && !data.isEmpty();
 }
 
-QString WebHelpers::isNalrioOnline()
-{
+QString WebHelpers::isNalrioOnline() {
     const bool online = probe(m_siteHttpUrl) || probe(m_siteHttpsUrl);
     return online ? QStringLiteral("true") : QStringLiteral("false");
 }
 
-void WebHelpers::openBrowser(const QString &url)
-{
+void WebHelpers::openBrowser(const QString &url) {
     QDesktopServices::openUrl(QUrl(url));
 }

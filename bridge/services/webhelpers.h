@@ -14,8 +14,7 @@ class QNetworkReply;
 //
 // Late answers leave as pageCall(script), where script is the finished call text
 // "(callback)(argument)"; the bridge wraps it for evaluation and queues it for the page.
-class WebHelpers : public QObject
-{
+class WebHelpers : public QObject {
     Q_OBJECT
 
 public:

@@ -6,15 +6,12 @@
 #include <QWidget>
 
 // The platform's file dialogs, modal over `parent`.
-class WidgetFileDialogs : public FileDialogs
-{
+class WidgetFileDialogs : public FileDialogs {
 public:
     explicit WidgetFileDialogs(QWidget *parent = nullptr);
 
-    QString openFileName(const QString &title, const QString &directory,
-                         const QString &filter) override;
-    QString saveFileName(const QString &title, const QString &directory,
-                         const QString &filter) override;
+    QString openFileName(const QString &title, const QString &directory, const QString &filter) override;
+    QString saveFileName(const QString &title, const QString &directory, const QString &filter) override;
     QString existingDirectory(const QString &title, const QString &directory) override;
 
 private:

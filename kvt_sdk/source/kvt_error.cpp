@@ -19,21 +19,19 @@ int kvtErrorConsoleColour = -1;
 
 namespace {
 
-const char* const kSourceFile = "kvt_sdk/source/kvt_error";
+const char *const kSourceFile = "kvt_sdk/source/kvt_error";
 
 // Reports may come from any thread; one lock keeps each report's output whole
 // and the colour of one report from leaking into another.
-std::mutex& outputLock()
-{
+std::mutex &outputLock() {
     static std::mutex lock;
     return lock;
 }
 
-long g_lastLogSize = 0;  // guarded by outputLock()
+long g_lastLogSize = 0; // guarded by outputLock()
 
-std::string trimLineBreaks(const std::string& text)
-{
-    const char* const blanks = "\n\t";
+std::string trimLineBreaks(const std::string &text) {
+    const char *const blanks = "\n\t";
     size_t first = text.find_first_not_of(blanks);
     if (first == std::string::npos)
         return std::string();
@@ -41,8 +39,7 @@ std::string trimLineBreaks(const std::string& text)
     return text.substr(first, last - first + 1);
 }
 
-std::string timeStamp()
-{
+std::string timeStamp() {
     time_t now = time(nullptr);
     struct tm local;
     char buffer[64] = {0};
@@ -51,18 +48,16 @@ std::string timeStamp()
     return trimLineBreaks(buffer);
 }
 
-std::string formatInt(const char* format, int value)
-{
+std::string formatInt(const char *format, int value) {
     char buffer[64];
     snprintf(buffer, sizeof(buffer), format, value);
     return buffer;
 }
 
 // Keeps the last half of the limit of an over-long log.
-void trimLog(const std::string& fileName, long size)
-{
+void trimLog(const std::string &fileName, long size) {
     const long half = static_cast<long>(kvtErrorLogMaxSize / 2);
-    FILE* in = fopen(fileName.c_str(), "rb");
+    FILE *in = fopen(fileName.c_str(), "rb");
     if (in == nullptr)
         return;
     long from = size > half ? size - half : 0;
@@ -71,17 +66,16 @@ void trimLog(const std::string& fileName, long size)
     if (fseek(in, from, SEEK_SET) == 0)
         got = fread(tail.data(), 1, tail.size(), in);
     fclose(in);
-    FILE* out = fopen(fileName.c_str(), "wb");
+    FILE *out = fopen(fileName.c_str(), "wb");
     if (out == nullptr)
         return;
     fwrite(tail.data(), 1, got, out);
     fclose(out);
 }
 
-void writeLogFile(const kvtError& error)
-{
+void writeLogFile(const kvtError &error) {
     const std::string fileName = kvtErrorLogFileName;
-    FILE* log = fopen(fileName.c_str(), "a+");
+    FILE *log = fopen(fileName.c_str(), "a+");
     long size = g_lastLogSize;
     if (log != nullptr && fseek(log, 0, SEEK_END) == 0) {
         long position = ftell(log);
@@ -102,24 +96,21 @@ void writeLogFile(const kvtError& error)
     fclose(log);
 }
 
-}  // namespace
+} // namespace
 
-kvtError::kvtError(int number, const std::string& message, const char* sourceFile,
-                   const char* functionName, int line)
-    : m_iNumber(number)
-{
-    const char* file = sourceFile ? sourceFile : "";
-    const char* function = functionName ? functionName : "";
+kvtError::kvtError(int number, const std::string &message, const char *sourceFile, const char *functionName,
+                   int line)
+    : m_iNumber(number) {
+    const char *file = sourceFile ? sourceFile : "";
+    const char *function = functionName ? functionName : "";
     std::string body;
     if (number == kvtInfo || number == kvtWarning) {
         char where[256];
         snprintf(where, sizeof(where), "[FILE:%s][FUNCTION:%s][LINE:%i]", file, function, line);
         body = message + where;
     } else {
-        body = std::string("File ----------- : ") + file + "\n" +
-               "Function ------- : " + function + "\n" +
-               "Line Number ---- : " + formatInt("%i", line) + "\n" +
-               "Custom Message - : " + message;
+        body = std::string("File ----------- : ") + file + "\n" + "Function ------- : " + function + "\n" +
+               "Line Number ---- : " + formatInt("%i", line) + "\n" + "Custom Message - : " + message;
     }
     std::string header;
     if (number == kvtInfo)
@@ -131,8 +122,7 @@ kvtError::kvtError(int number, const std::string& message, const char* sourceFil
     m_strText = "[" + timeStamp() + "]\n" + header + body + "\n";
 }
 
-int kvtErrorReport(const kvtError& error)
-{
+int kvtErrorReport(const kvtError &error) {
     const uint32_t outputs = kvtErrorOutputs;
     {
         std::lock_guard<std::mutex> guard(outputLock());
@@ -149,40 +139,53 @@ int kvtErrorReport(const kvtError& error)
     return error.GetNumber();
 }
 
-std::string kvtErrorToString(int number)
-{
+std::string kvtErrorToString(int number) {
     switch (number) {
-    case kvtInfo: return "The operation completed succefully.";
-    case kvtErrorFailed: return "The operation failed.";
-    case kvtErrorStdLib: return "Standard Library kvtError.";
-    case kvtErrorUnknown: return "Unknown error.";
-    case kvtErrorInvalidPointer: return "Invalid Pointer.";
-    case kvtErrorOutOfMemory: return "Out of memory.";
-    case kvtErrorInvalidArgument: return "Invalid Argument.";
-    case kvtErrorOutOfRange: return "Out of Range.";
-    case kvtErrorDivisionByZero: return "Division By Zero.";
-    case kvtErrorNetwork: return "Network communication error.";
-    case kvtErrorNotConnected: return "Not connected.";
-    default: return "kvtError description not found. Update kvtErrorToString function.!";
+    case kvtInfo:
+        return "The operation completed succefully.";
+    case kvtErrorFailed:
+        return "The operation failed.";
+    case kvtErrorStdLib:
+        return "Standard Library kvtError.";
+    case kvtErrorUnknown:
+        return "Unknown error.";
+    case kvtErrorInvalidPointer:
+        return "Invalid Pointer.";
+    case kvtErrorOutOfMemory:
+        return "Out of memory.";
+    case kvtErrorInvalidArgument:
+        return "Invalid Argument.";
+    case kvtErrorOutOfRange:
+        return "Out of Range.";
+    case kvtErrorDivisionByZero:
+        return "Division By Zero.";
+    case kvtErrorNetwork:
+        return "Network communication error.";
+    case kvtErrorNotConnected:
+        return "Not connected.";
+    default:
+        return "kvtError description not found. Update kvtErrorToString function.!";
     }
 }
 
 namespace {
 
 // strerror_r comes in two flavours; both overloads catch whichever the C library offers.
-[[maybe_unused]] const char* strerrorResult(int result, const char* buffer) { return result == 0 ? buffer : ""; }
-[[maybe_unused]] const char* strerrorResult(const char* result, const char*) { return result ? result : ""; }
+[[maybe_unused]] const char *strerrorResult(int result, const char *buffer) {
+    return result == 0 ? buffer : "";
+}
+[[maybe_unused]] const char *strerrorResult(const char *result, const char *) {
+    return result ? result : "";
+}
 
-std::string systemText(int code)
-{
+std::string systemText(int code) {
     char buffer[256] = {0};
     return strerrorResult(strerror_r(code, buffer, sizeof(buffer)), buffer);
 }
 
-}  // namespace
+} // namespace
 
-std::string kvtErrorWindowsToString(int code)
-{
+std::string kvtErrorWindowsToString(int code) {
     if (code == -1)
         code = errno;
     if (code == 0)
@@ -196,8 +199,7 @@ std::string kvtErrorWindowsToString(int code)
     return formatInt("%i", code) + " " + text;
 }
 
-std::string kvtErrorStdToString(int code)
-{
+std::string kvtErrorStdToString(int code) {
     if (code == -1)
         code = errno;
     if (code == 0)
@@ -205,4 +207,4 @@ std::string kvtErrorStdToString(int code)
     return formatInt("%i", code) + " " + systemText(code);
 }
 
-}  // namespace kvt
+} // namespace kvt

@@ -26,7 +26,7 @@ enum kvtErrorNumber : int {
 
 // Bits of kvtErrorOutputs.
 enum kvtErrorOutput : uint32_t {
-    kvtErrorOutputConsole = 0x1,  // the log sink of kvt_log.h (by default the console)
+    kvtErrorOutputConsole = 0x1, // the log sink of kvt_log.h (by default the console)
     kvtErrorOutputLogFile = 0x2,
     kvtErrorOutputThrow = 0x4,
     kvtErrorOutputCallback = 0x8
@@ -35,30 +35,30 @@ enum kvtErrorOutput : uint32_t {
 // One error record: its number and the complete report text, built once.
 class kvtError {
 public:
-    kvtError(int number, const std::string& message, const char* sourceFile,
-             const char* functionName, int line);
+    kvtError(int number, const std::string &message, const char *sourceFile, const char *functionName,
+             int line);
 
     int GetNumber() const { return m_iNumber; }
-    const std::string& GetText() const { return m_strText; }
+    const std::string &GetText() const { return m_strText; }
 
 private:
     int m_iNumber;
     std::string m_strText;
 };
 
-typedef void (*kvtErrorCallbackFunction)(const kvtError& error);
+typedef void (*kvtErrorCallbackFunction)(const kvtError &error);
 
 // Process-wide report settings; set them once at start-up.
-extern uint32_t kvtErrorOutputs;          // default kvtErrorOutputConsole
-extern uint32_t kvtErrorLogMaxSize;       // default 512000
-extern std::string kvtErrorLogFileName;   // default "kvt_system.log"
-extern kvtErrorCallbackFunction kvtErrorCallback;  // default none
+extern uint32_t kvtErrorOutputs;                  // default kvtErrorOutputConsole
+extern uint32_t kvtErrorLogMaxSize;               // default 512000
+extern std::string kvtErrorLogFileName;           // default "kvt_system.log"
+extern kvtErrorCallbackFunction kvtErrorCallback; // default none
 
 // Console colour: -1 only when standard output is a terminal (default), 0 never, 1 always.
 extern int kvtErrorConsoleColour;
 
 // Writes the record to the selected outputs and returns its number.
-int kvtErrorReport(const kvtError& error);
+int kvtErrorReport(const kvtError &error);
 
 std::string kvtErrorToString(int number);
 // Platform error code as "code text"; -1 means the calling thread's last error (errno).
@@ -66,6 +66,6 @@ std::string kvtErrorWindowsToString(int code);
 // Standard-library error number as "code text"; -1 means the current errno.
 std::string kvtErrorStdToString(int code);
 
-}  // namespace kvt
+} // namespace kvt
 
 #endif

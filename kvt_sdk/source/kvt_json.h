@@ -13,22 +13,22 @@ class kvtJson {
 public:
     kvtJson();
     virtual ~kvtJson();
-    kvtJson(const kvtJson&) = delete;
-    kvtJson& operator=(const kvtJson&) = delete;
+    kvtJson(const kvtJson &) = delete;
+    kvtJson &operator=(const kvtJson &) = delete;
 
-    int LoadFromString(const std::string& jsonText);
-    cJSON* GetRoot() const { return m_pRoot; }
+    int LoadFromString(const std::string &jsonText);
+    cJSON *GetRoot() const { return m_pRoot; }
     // Direct member of an object node by exact name; null when absent.
-    static cJSON* GetMember(const cJSON* object, const char* name);
+    static cJSON *GetMember(const cJSON *object, const char *name);
 
-    static int GetNodeValueAsInt(const cJSON* node, int* value);
-    static int GetNodeValueAsString(const cJSON* node, std::string* value, unsigned precision = 3);
+    static int GetNodeValueAsInt(const cJSON *node, int *value);
+    static int GetNodeValueAsString(const cJSON *node, std::string *value, unsigned precision = 3);
 
 private:
     void clear();
-    cJSON* m_pRoot;
+    cJSON *m_pRoot;
 };
 
-}  // namespace kvt
+} // namespace kvt
 
 #endif

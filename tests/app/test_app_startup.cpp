@@ -4,10 +4,8 @@
 
 #include <gtest/gtest.h>
 
-TEST(StartupConnection, ReadsUserHostAndPort)
-{
-    struct Case
-    {
+TEST(StartupConnection, ReadsUserHostAndPort) {
+    struct Case {
         const char *text;
         bool ok;
         const char *user;
@@ -44,8 +42,7 @@ TEST(StartupConnection, ReadsUserHostAndPort)
     }
 }
 
-TEST(StartupConnection, PasswordIsHandedOutOnce)
-{
+TEST(StartupConnection, PasswordIsHandedOutOnce) {
     StartupConnection c;
     QString error;
     ASSERT_TRUE(Startup::parseConnection(QStringLiteral("admin@127.0.0.1"), c, error));

@@ -11,16 +11,14 @@
 namespace PageTest {
 
 // Waits for the page the bridge started loading in its constructor.
-inline bool waitForPage(JS &js, int timeoutMs = 15000)
-{
+inline bool waitForPage(JS &js, int timeoutMs = 15000) {
     QSignalSpy loaded(js.mainFrame(), &QWebFrame::loadFinished);
     if (!loaded.wait(timeoutMs))
         return false;
     return loaded.constFirst().constFirst().toBool();
 }
 
-inline QVariant eval(JS &js, const QString &script)
-{
+inline QVariant eval(JS &js, const QString &script) {
     return js.mainFrame()->evaluateJavaScript(script);
 }
 

@@ -21,68 +21,143 @@ namespace {
 
 // Every slot the page may call, with its exact signature, in declaration order.
 const char *const kSlots[] = {
-    "writeFileAbsoluteFromBase64(QString,QString)", "LogWindow(QString,QString)",
-    "VYXMessageSend(QString,QString)", "VYXMessageReceive(QString)",
-    "replyFinished(QNetworkReply*)", "abortLoading()", "sendDatagram()",
-    "resendBroadcastSearch()", "readPendingDatagrams()", "stopSearch()",
-    "WEBGet(QString,QString)", "WEBReceived(QNetworkReply*)", "WEBPost(QString,QString,QString)",
-    "processPendingDatagrams()", "VYXIsConnected()", "discover(QString)", "openBrowser(QString)",
-    "VYXUpload(QString,QString)", "VYXDownload(QString,QString)",
-    "VYXConnect(QString,QString,QString,QString,QString)", "VYXQueryParametersUID()",
-    "VYXQueryParameterValue(int)", "VYXDisconnect()", "VYXSetHeartBeatTimeOut(QString)",
-    "VYXGetHeartBeatTimeOut()", "VYXStartKNXGateway()", "VYXStopKNXGateway()",
-    "VYXConnectionReady()", "VYXConnectionState(QString,QString,QString)",
-    "VYXAuthenticationResponse(int,QString)", "submit()", "populateJavaScriptWindowObject()",
-    "queryExecute(QString)", "choosePath()", "exit()", "applicationPath()",
-    "fileCopy(QString,QString)", "fileCopyAbsolute(QString,QString)",
+    "writeFileAbsoluteFromBase64(QString,QString)",
+    "LogWindow(QString,QString)",
+    "VYXMessageSend(QString,QString)",
+    "VYXMessageReceive(QString)",
+    "replyFinished(QNetworkReply*)",
+    "abortLoading()",
+    "sendDatagram()",
+    "resendBroadcastSearch()",
+    "readPendingDatagrams()",
+    "stopSearch()",
+    "WEBGet(QString,QString)",
+    "WEBReceived(QNetworkReply*)",
+    "WEBPost(QString,QString,QString)",
+    "processPendingDatagrams()",
+    "VYXIsConnected()",
+    "discover(QString)",
+    "openBrowser(QString)",
+    "VYXUpload(QString,QString)",
+    "VYXDownload(QString,QString)",
+    "VYXConnect(QString,QString,QString,QString,QString)",
+    "VYXQueryParametersUID()",
+    "VYXQueryParameterValue(int)",
+    "VYXDisconnect()",
+    "VYXSetHeartBeatTimeOut(QString)",
+    "VYXGetHeartBeatTimeOut()",
+    "VYXStartKNXGateway()",
+    "VYXStopKNXGateway()",
+    "VYXConnectionReady()",
+    "VYXConnectionState(QString,QString,QString)",
+    "VYXAuthenticationResponse(int,QString)",
+    "submit()",
+    "populateJavaScriptWindowObject()",
+    "queryExecute(QString)",
+    "choosePath()",
+    "exit()",
+    "applicationPath()",
+    "fileCopy(QString,QString)",
+    "fileCopyAbsolute(QString,QString)",
     "selectFileToCopyInVYXManager(QString,QString,QString)",
-    "copyAbsoluteFileInVYXManager(QString,QString)", "imageFileInfo(QString)",
-    "deleteFile(QString)", "loadProject(QString,QString,QString)", "clearProject()",
-    "loadProjectConfig(QString,QString,QString)", "saveProject(QString,QString,QString,QString)",
-    "readFile(QString)", "readAnyFile(QString)", "writeFile(QString,QString)",
-    "writeFileAbsolute(QString,QString)", "selectImage(QString,QString)", "uploadDone()",
-    "VYXInProgress(QString)", "VYXUploadDownloadDone()", "updateParameter(QJsonDocument)",
-    "sendParameterValue(QString,QString,QString)", "fileList(QString)", "folderList(QString)",
-    "getQTRelease()", "setWindowTitle(QString)", "selectFolder(QString)",
-    "saveFile(QString,QString,QString,QString)", "getSaveFileName(QString,QString,QString)",
-    "getOpenFileName(QString,QString,QString)", "downloadFile(QString,QString,QString,QString)",
-    "fileDownloaded(QNetworkReply*)", "getStoragePath()", "getTempPath()",
-    "VYXCreateFolder(QString,QString)", "VYXCreateFolderDone(QString)",
-    "VYXDeleteFolder(QString,QString)", "VYXDeleteFolderDone(QString)",
-    "VYXDeleteFile(QString,QString)", "VYXDeleteFileDone(QString)", "VYXFileCopied(QString)",
-    "VYXCreateFileDone(QString)", "VYXFileVerified(QString)", "VYXExecuteDone(QString)",
-    "VYXDatabaseMD5(QString)", "VYXDatabaseMD5Done(QString)", "VYXPluginExtracted(QString)",
-    "VYXPluginExtracted1(QString)", "VYXPluginExtracted2(QString)",
-    "VYXPluginExtracted3(QString)", "VYXManagerDebug(QString)",
-    "VYXCopyFile(QString,QString,QString)", "VYXExecute(QString,QString)", "MD5(QString)",
-    "VYXInstallPlugin(QString,QString,QString,QString)", "SetWorkingPath(QString)",
-    "readAbsoluteFile(QString)", "OpenBrowserPage(QString)",
-    "downloadProgress(qlonglong,qlonglong)", "isNalrioOnline()", "VYXEnableBusDebug(QString)",
-    "VYXZephronCommand(QString)", "VYXZephronMessage(QString)", "newJSMEssage(QString)",
-    "ETSProject_readFile(QString,QString)", "readWEBPage(QString)", "pageLoaded(bool)",
-    "ETSProject_fileList(QString)", "deleteAbsoluteFile(QString)", "encodeAccount(QString)",
-    "writeFileAbsoluteFromImageData(QString,QString)", "MD5file(QString)",
-    "writeFileAbsoluteFromHEXString(QString,QString)", "VYXGuardian(QString,QString)",
-    "VYXGuardianDone(QString)", "VYXConsole(QString,QString)", "VYXConsoleDone(QString)",
+    "copyAbsoluteFileInVYXManager(QString,QString)",
+    "imageFileInfo(QString)",
+    "deleteFile(QString)",
+    "loadProject(QString,QString,QString)",
+    "clearProject()",
+    "loadProjectConfig(QString,QString,QString)",
+    "saveProject(QString,QString,QString,QString)",
+    "readFile(QString)",
+    "readAnyFile(QString)",
+    "writeFile(QString,QString)",
+    "writeFileAbsolute(QString,QString)",
+    "selectImage(QString,QString)",
+    "uploadDone()",
+    "VYXInProgress(QString)",
+    "VYXUploadDownloadDone()",
+    "updateParameter(QJsonDocument)",
+    "sendParameterValue(QString,QString,QString)",
+    "fileList(QString)",
+    "folderList(QString)",
+    "getQTRelease()",
+    "setWindowTitle(QString)",
+    "selectFolder(QString)",
+    "saveFile(QString,QString,QString,QString)",
+    "getSaveFileName(QString,QString,QString)",
+    "getOpenFileName(QString,QString,QString)",
+    "downloadFile(QString,QString,QString,QString)",
+    "fileDownloaded(QNetworkReply*)",
+    "getStoragePath()",
+    "getTempPath()",
+    "VYXCreateFolder(QString,QString)",
+    "VYXCreateFolderDone(QString)",
+    "VYXDeleteFolder(QString,QString)",
+    "VYXDeleteFolderDone(QString)",
+    "VYXDeleteFile(QString,QString)",
+    "VYXDeleteFileDone(QString)",
+    "VYXFileCopied(QString)",
+    "VYXCreateFileDone(QString)",
+    "VYXFileVerified(QString)",
+    "VYXExecuteDone(QString)",
+    "VYXDatabaseMD5(QString)",
+    "VYXDatabaseMD5Done(QString)",
+    "VYXPluginExtracted(QString)",
+    "VYXPluginExtracted1(QString)",
+    "VYXPluginExtracted2(QString)",
+    "VYXPluginExtracted3(QString)",
+    "VYXManagerDebug(QString)",
+    "VYXCopyFile(QString,QString,QString)",
+    "VYXExecute(QString,QString)",
+    "MD5(QString)",
+    "VYXInstallPlugin(QString,QString,QString,QString)",
+    "SetWorkingPath(QString)",
+    "readAbsoluteFile(QString)",
+    "OpenBrowserPage(QString)",
+    "downloadProgress(qlonglong,qlonglong)",
+    "isNalrioOnline()",
+    "VYXEnableBusDebug(QString)",
+    "VYXZephronCommand(QString)",
+    "VYXZephronMessage(QString)",
+    "newJSMEssage(QString)",
+    "ETSProject_readFile(QString,QString)",
+    "readWEBPage(QString)",
+    "pageLoaded(bool)",
+    "ETSProject_fileList(QString)",
+    "deleteAbsoluteFile(QString)",
+    "encodeAccount(QString)",
+    "writeFileAbsoluteFromImageData(QString,QString)",
+    "MD5file(QString)",
+    "writeFileAbsoluteFromHEXString(QString,QString)",
+    "VYXGuardian(QString,QString)",
+    "VYXGuardianDone(QString)",
+    "VYXConsole(QString,QString)",
+    "VYXConsoleDone(QString)",
     // Beyond the original set: the server named on the command line, the ETS project import, the
     // journal of changes, the live batch.
-    "VYXStartupConnection()", "takeLiveBatch()",
-    "ETSProject_import(QString,QString,QString,QString)", "ETSProject_cancelImport()",
-    "journalWatch(QString)", "journalSetSite(QString)", "journalEntries(QString)",
+    "VYXStartupConnection()",
+    "takeLiveBatch()",
+    "ETSProject_import(QString,QString,QString,QString)",
+    "ETSProject_cancelImport()",
+    "journalWatch(QString)",
+    "journalSetSite(QString)",
+    "journalEntries(QString)",
     "journalExport(QString,QString,QString)",
     "VYXStopTransfer()",
     // The backup vault and the fleet.
-    "vaultList(QString,QString)", "vaultOverview(QString)", "vaultPartPath(QString,QString)",
-    "vaultDiscard(QString)", "vaultAdd(QString,QString)", "vaultPrune(QString,QString,int)",
-    "fleetProbe(QString,QString)", "fleetBackup(QString,QString)",
+    "vaultList(QString,QString)",
+    "vaultOverview(QString)",
+    "vaultPartPath(QString,QString)",
+    "vaultDiscard(QString)",
+    "vaultAdd(QString,QString)",
+    "vaultPrune(QString,QString,int)",
+    "fleetProbe(QString,QString)",
+    "fleetBackup(QString,QString)",
 };
 
 // Answers every HTTP request on loopback with one fixed body.
-class TinyHttpServer : public QTcpServer
-{
+class TinyHttpServer : public QTcpServer {
 public:
-    explicit TinyHttpServer(const QByteArray &body) : m_body(body)
-    {
+    explicit TinyHttpServer(const QByteArray &body) : m_body(body) {
         connect(this, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *socket = nextPendingConnection()) {
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
@@ -91,8 +166,8 @@ public:
                         return;
                     m_request.clear();
                     socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
-                                  "Connection: close\r\nContent-Length: "
-                                  + QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body);
+                                  "Connection: close\r\nContent-Length: " +
+                                  QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body);
                     socket->disconnectFromHost();
                 });
             }
@@ -107,8 +182,7 @@ private:
 QStringList g_threadWarnings;
 QtMessageHandler g_previousHandler = nullptr;
 
-void recordThreadWarnings(QtMsgType type, const QMessageLogContext &context, const QString &msg)
-{
+void recordThreadWarnings(QtMsgType type, const QMessageLogContext &context, const QString &msg) {
     if (msg.contains(QLatin1String("QThread")))
         g_threadWarnings.append(msg);
     g_previousHandler(type, context, msg);
@@ -116,8 +190,7 @@ void recordThreadWarnings(QtMsgType type, const QMessageLogContext &context, con
 
 QStringList g_refusals;
 
-void recordRefusals(QtMsgType type, const QMessageLogContext &context, const QString &msg)
-{
+void recordRefusals(QtMsgType type, const QMessageLogContext &context, const QString &msg) {
     if (msg.contains(QLatin1String("Refused navigation")))
         g_refusals.append(msg);
     g_previousHandler(type, context, msg);
@@ -125,8 +198,7 @@ void recordRefusals(QtMsgType type, const QMessageLogContext &context, const QSt
 
 } // namespace
 
-class BridgeTest : public QObject
-{
+class BridgeTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -156,23 +228,20 @@ private:
     JS *m_js = nullptr;
 };
 
-void BridgeTest::init()
-{
+void BridgeTest::init() {
     m_parent = new QWidget;
     m_parent->resize(640, 480);
     m_js = new JS(m_parent);
     QVERIFY(PageTest::waitForPage(*m_js));
 }
 
-void BridgeTest::cleanup()
-{
+void BridgeTest::cleanup() {
     delete m_parent;
     m_parent = nullptr;
     m_js = nullptr;
 }
 
-void BridgeTest::slotsAreDeclaredInOrderAndPublished()
-{
+void BridgeTest::slotsAreDeclaredInOrderAndPublished() {
     const QMetaObject &meta = JS::staticMetaObject;
     QStringList declared;
     for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
@@ -187,45 +256,48 @@ void BridgeTest::slotsAreDeclaredInOrderAndPublished()
 
     for (const QString &signature : expected) {
         const QString name = signature.left(signature.indexOf(QLatin1Char('(')));
-        QVERIFY2(eval(*m_js, QStringLiteral("typeof vyxDesk.%1").arg(name)).toString()
-                     == QLatin1String("function"),
+        QVERIFY2(eval(*m_js, QStringLiteral("typeof vyxDesk.%1").arg(name)).toString() ==
+                     QLatin1String("function"),
                  qPrintable(name));
     }
 }
 
-void BridgeTest::pageCallsReachSlotsWithTheirTypes_data()
-{
+void BridgeTest::pageCallsReachSlotsWithTheirTypes_data() {
     QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("applicationPath") << "vyxDesk.applicationPath()"
-                                     << QCoreApplication::applicationDirPath();
-    QTest::newRow("not connected") << "vyxDesk.VYXIsConnected()" << "false";
-    QTest::newRow("upload not ready") << "vyxDesk.VYXUpload('/tmp/x', 'cb')" << "Not Ready";
-    QTest::newRow("int argument") << "vyxDesk.VYXQueryParameterValue(42)" << "true";
-    QTest::newRow("bool result") << "String(vyxDesk.VYXMessageSend('abc|1', 'cb'))" << "false";
-    QTest::newRow("bool result type") << "typeof vyxDesk.VYXMessageSend('abc', 'cb')" << "boolean";
-    QTest::newRow("string result type") << "typeof vyxDesk.getQTRelease()" << "string";
-    QTest::newRow("void result") << "String(vyxDesk.submit())" << "undefined";
-    QTest::newRow("temp path") << "vyxDesk.getTempPath().length > 0" << "true";
+    QTest::newRow("applicationPath") << "vyxDesk.applicationPath()" << QCoreApplication::applicationDirPath();
+    QTest::newRow("not connected") << "vyxDesk.VYXIsConnected()"
+                                   << "false";
+    QTest::newRow("upload not ready") << "vyxDesk.VYXUpload('/tmp/x', 'cb')"
+                                      << "Not Ready";
+    QTest::newRow("int argument") << "vyxDesk.VYXQueryParameterValue(42)"
+                                  << "true";
+    QTest::newRow("bool result") << "String(vyxDesk.VYXMessageSend('abc|1', 'cb'))"
+                                 << "false";
+    QTest::newRow("bool result type") << "typeof vyxDesk.VYXMessageSend('abc', 'cb')"
+                                      << "boolean";
+    QTest::newRow("string result type") << "typeof vyxDesk.getQTRelease()"
+                                        << "string";
+    QTest::newRow("void result") << "String(vyxDesk.submit())"
+                                 << "undefined";
+    QTest::newRow("temp path") << "vyxDesk.getTempPath().length > 0"
+                               << "true";
 }
 
-void BridgeTest::pageCallsReachSlotsWithTheirTypes()
-{
+void BridgeTest::pageCallsReachSlotsWithTheirTypes() {
     QFETCH(QString, script);
     QFETCH(QString, expected);
     QCOMPARE(eval(*m_js, script).toString(), expected);
 }
 
-void BridgeTest::directCallsAnswerAsPageCalls()
-{
-    const char *const slotsWithoutArguments[] = {"getQTRelease", "applicationPath", "VYXIsConnected",
-                                                 "VYXGetHeartBeatTimeOut", "getTempPath",
-                                                 "getStoragePath", "VYXQueryParametersUID"};
+void BridgeTest::directCallsAnswerAsPageCalls() {
+    const char *const slotsWithoutArguments[] = {
+        "getQTRelease", "applicationPath", "VYXIsConnected",       "VYXGetHeartBeatTimeOut",
+        "getTempPath",  "getStoragePath",  "VYXQueryParametersUID"};
     for (const char *slot : slotsWithoutArguments) {
         QString direct;
-        QVERIFY2(QMetaObject::invokeMethod(m_js, slot, Qt::DirectConnection,
-                                           Q_RETURN_ARG(QString, direct)),
+        QVERIFY2(QMetaObject::invokeMethod(m_js, slot, Qt::DirectConnection, Q_RETURN_ARG(QString, direct)),
                  slot);
         const QString fromPage =
             eval(*m_js, QStringLiteral("vyxDesk.%1()").arg(QLatin1String(slot))).toString();
@@ -234,8 +306,7 @@ void BridgeTest::directCallsAnswerAsPageCalls()
     }
 }
 
-void BridgeTest::releaseListsLabelBeforeVersion()
-{
+void BridgeTest::releaseListsLabelBeforeVersion() {
     const QString direct = m_js->getQTRelease();
     QCOMPARE(eval(*m_js, QStringLiteral("vyxDesk.getQTRelease()")).toString(), direct);
     const int label = direct.indexOf(QLatin1String("\"label\""));
@@ -247,20 +318,16 @@ void BridgeTest::releaseListsLabelBeforeVersion()
     QCOMPARE(release.value(QStringLiteral("version")).toString(), QStringLiteral("210"));
 }
 
-void BridgeTest::queuedScriptsArriveInOrder()
-{
+void BridgeTest::queuedScriptsArriveInOrder() {
     eval(*m_js, QStringLiteral("window.seq = []; window.rec = function (n) { seq.push(n); };"));
     const int count = 2000;
     for (int i = 0; i < count; ++i)
         m_js->queueExpressionCall(QStringLiteral("rec"), QString::number(i));
     QTRY_COMPARE_WITH_TIMEOUT(eval(*m_js, QStringLiteral("seq.length")).toInt(), count, 20000);
-    QCOMPARE(eval(*m_js, QStringLiteral(
-                             "seq.every(function (v, i) { return v === i; })")).toBool(),
-             true);
+    QCOMPARE(eval(*m_js, QStringLiteral("seq.every(function (v, i) { return v === i; })")).toBool(), true);
 }
 
-void BridgeTest::scriptsQueuedFromAnotherThreadArriveInOrder()
-{
+void BridgeTest::scriptsQueuedFromAnotherThreadArriveInOrder() {
     eval(*m_js, QStringLiteral("window.seq = []; window.rec = function (n) { seq.push(n); };"));
     const int count = 2000;
     JS *js = m_js;
@@ -272,13 +339,10 @@ void BridgeTest::scriptsQueuedFromAnotherThreadArriveInOrder()
     QTRY_COMPARE_WITH_TIMEOUT(eval(*m_js, QStringLiteral("seq.length")).toInt(), count, 20000);
     QVERIFY(producer->wait(10000));
     delete producer;
-    QCOMPARE(eval(*m_js, QStringLiteral(
-                             "seq.every(function (v, i) { return v === i; })")).toBool(),
-             true);
+    QCOMPARE(eval(*m_js, QStringLiteral("seq.every(function (v, i) { return v === i; })")).toBool(), true);
 }
 
-void BridgeTest::injectedTextArrivesIntactAndRunsNothing_data()
-{
+void BridgeTest::injectedTextArrivesIntactAndRunsNothing_data() {
     QTest::addColumn<QString>("text");
     QTest::newRow("plain") << QStringLiteral("Connected to 10.0.0.5 port 18000");
     QTest::newRow("double quotes") << QStringLiteral("say \"hi\"");
@@ -289,8 +353,7 @@ void BridgeTest::injectedTextArrivesIntactAndRunsNothing_data()
     QTest::newRow("controls") << QString::fromUtf8("nul\x01 tab\t bell\x07 \xc3\xa9\xe2\x82\xac");
 }
 
-void BridgeTest::injectedTextArrivesIntactAndRunsNothing()
-{
+void BridgeTest::injectedTextArrivesIntactAndRunsNothing() {
     QFETCH(QString, text);
     eval(*m_js, QStringLiteral("window.pwned = 0; window.got = null;"
                                "window.take = function (s) { window.got = s; };"));
@@ -300,8 +363,7 @@ void BridgeTest::injectedTextArrivesIntactAndRunsNothing()
     QCOMPARE(eval(*m_js, QStringLiteral("window.pwned")).toInt(), 0);
 }
 
-void BridgeTest::callbackResultIsNotEvaluated()
-{
+void BridgeTest::callbackResultIsNotEvaluated() {
     // A page callback that hands back its argument (or any string) must not have that string
     // run: only the call itself is evaluated.
     eval(*m_js, QStringLiteral("window.pwned = 0; window.done = false;"
@@ -311,46 +373,39 @@ void BridgeTest::callbackResultIsNotEvaluated()
     QCOMPARE(eval(*m_js, QStringLiteral("window.pwned")).toInt(), 0);
 }
 
-void BridgeTest::lateAnswersSharingACallbackGoToTheSecond()
-{
+void BridgeTest::lateAnswersSharingACallbackGoToTheSecond() {
     TinyHttpServer server("[1,2]");
     QVERIFY(server.listen(QHostAddress::LocalHost));
     const QString url = QStringLiteral("http://127.0.0.1:%1/data").arg(server.serverPort());
-    eval(*m_js, QStringLiteral(
-                    "window.calls = [];"
-                    "window.first = function (x) { calls.push('first:' + JSON.stringify(x)); };"
-                    "window.second = function (x) { calls.push('second:' + JSON.stringify(x)); };"));
-    eval(*m_js, QStringLiteral("vyxDesk.WEBGet('%1', 'first'); vyxDesk.WEBGet('%1', 'second');")
-                    .arg(url));
+    eval(*m_js,
+         QStringLiteral("window.calls = [];"
+                        "window.first = function (x) { calls.push('first:' + JSON.stringify(x)); };"
+                        "window.second = function (x) { calls.push('second:' + JSON.stringify(x)); };"));
+    eval(*m_js, QStringLiteral("vyxDesk.WEBGet('%1', 'first'); vyxDesk.WEBGet('%1', 'second');").arg(url));
     QTRY_COMPARE_WITH_TIMEOUT(eval(*m_js, QStringLiteral("calls.length")).toInt(), 2, 10000);
     QCOMPARE(eval(*m_js, QStringLiteral("calls.join(' ')")).toString(),
              QStringLiteral("second:[1,2] second:[1,2]"));
 }
 
-void BridgeTest::queryWithoutDatabaseAnswersEmpty()
-{
+void BridgeTest::queryWithoutDatabaseAnswersEmpty() {
     eval(*m_js, QStringLiteral("window.desktopApp = { answers: [],"
                                "  queryResponse: function () { this.answers.push(arguments.length); } };"));
     eval(*m_js, QStringLiteral("vyxDesk.queryExecute('select 1')"));
     // Answered synchronously, with nothing to report.
-    QCOMPARE(eval(*m_js, QStringLiteral("desktopApp.answers.join(',')")).toString(),
-             QStringLiteral("0"));
+    QCOMPARE(eval(*m_js, QStringLiteral("desktopApp.answers.join(',')")).toString(), QStringLiteral("0"));
 }
 
-void BridgeTest::windowTitleGoesToTheParent()
-{
+void BridgeTest::windowTitleGoesToTheParent() {
     eval(*m_js, QStringLiteral("vyxDesk.setWindowTitle('Project \"A\"')"));
     QCOMPARE(m_parent->windowTitle(), QStringLiteral("Project \"A\""));
 }
 
-void BridgeTest::inspectorStaysClosedUnlessAsked()
-{
+void BridgeTest::inspectorStaysClosedUnlessAsked() {
     QVERIFY(qgetenv("VYXDESK_INSPECTOR") != "1");
     QVERIFY(!m_js->view()->page()->property("_q_webInspectorServerPort").isValid());
 }
 
-void BridgeTest::bridgeIsPublishedAgainAfterReload()
-{
+void BridgeTest::bridgeIsPublishedAgainAfterReload() {
     QSignalSpy loaded(m_js->mainFrame(), &QWebFrame::loadFinished);
     m_js->view()->setHtml(QStringLiteral("<html><body>other page</body></html>"));
     QTRY_VERIFY_WITH_TIMEOUT(loaded.count() > 0, 10000);
@@ -362,8 +417,7 @@ void BridgeTest::bridgeIsPublishedAgainAfterReload()
 
 // A document from elsewhere must never be shown with vyxDesk in reach: links, scripts and drops
 // cannot lead the view away from the manager's own pages.
-void BridgeTest::onlyOwnPagesAreShown()
-{
+void BridgeTest::onlyOwnPagesAreShown() {
     const QString html = JS::applicationDir() + QStringLiteral("/data/html");
     QTemporaryDir outside;
     const QString marker = outside.filePath(QStringLiteral("reached"));
@@ -371,12 +425,17 @@ void BridgeTest::onlyOwnPagesAreShown()
     QFile page(foreign);
     QVERIFY(page.open(QIODevice::WriteOnly));
     page.write(QStringLiteral("<html><body><script>vyxDesk.writeFileAbsolute('%1', 'x');</script>"
-                              "</body></html>").arg(marker).toUtf8());
+                              "</body></html>")
+                   .arg(marker)
+                   .toUtf8());
     page.close();
     QFile::remove(html + QStringLiteral("/linked-out.html"));
     QVERIFY(QFile::link(foreign, html + QStringLiteral("/linked-out.html")));
 
-    struct Case { QUrl url; bool own; };
+    struct Case {
+        QUrl url;
+        bool own;
+    };
     const Case cases[] = {
         {QUrl::fromLocalFile(html + QStringLiteral("/bridge-check.html")), true},
         {QUrl(QUrl::fromLocalFile(html).toString() + QStringLiteral("/bridge-check.html?x#y")), true},
@@ -404,8 +463,7 @@ void BridgeTest::onlyOwnPagesAreShown()
     QVERIFY(!m_js->view()->acceptDrops());
 }
 
-void BridgeTest::deliveryThreadStopsCleanlyWithScriptsPending()
-{
+void BridgeTest::deliveryThreadStopsCleanlyWithScriptsPending() {
     g_threadWarnings.clear();
     g_previousHandler = qInstallMessageHandler(recordThreadWarnings);
     for (int i = 0; i < 10000; ++i)

@@ -19,11 +19,9 @@ const QHostAddress kGroup(QStringLiteral("226.0.0.1"));
 
 // Plays the servers: answers the multicast query on the group and the broadcast query to the
 // sender, with the datagrams given.
-class Responder : public QObject
-{
+class Responder : public QObject {
 public:
-    Responder()
-    {
+    Responder() {
         m_multicast.bind(QHostAddress::AnyIPv4, 17000,
                          QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
         m_multicast.joinMulticastGroup(kGroup);
@@ -33,10 +31,9 @@ public:
         connect(&m_broadcast, &QUdpSocket::readyRead, this, [this] { serve(m_broadcast, false); });
     }
 
-    bool ready() const
-    {
-        return m_multicast.state() == QAbstractSocket::BoundState
-               && m_broadcast.state() == QAbstractSocket::BoundState;
+    bool ready() const {
+        return m_multicast.state() == QAbstractSocket::BoundState &&
+               m_broadcast.state() == QAbstractSocket::BoundState;
     }
 
     QList<QByteArray> multicastAnswers;
@@ -45,8 +42,7 @@ public:
     int broadcastQueries = 0;
 
 private:
-    void serve(QUdpSocket &socket, bool multicast)
-    {
+    void serve(QUdpSocket &socket, bool multicast) {
         while (socket.hasPendingDatagrams()) {
             const QNetworkDatagram query = socket.receiveDatagram();
             if (query.data() != "vyx-wa-doko-desu-ka")
@@ -67,27 +63,21 @@ private:
     QUdpSocket m_broadcast;
 };
 
-const char kCollect[] =
-    "window.found = []; window.pwned = 0;"
-    "window.serverFound = function (a, b) { found.push([a, b, arguments.length]); };";
+const char kCollect[] = "window.found = []; window.pwned = 0;"
+                        "window.serverFound = function (a, b) { found.push([a, b, arguments.length]); };";
 
 } // namespace
 
 // Runs in the machine's own namespace: only starts the real cases in a new one.
-class DiscoveryLauncher : public QObject
-{
+class DiscoveryLauncher : public QObject {
     Q_OBJECT
 
 private slots:
-    void runsInsideItsOwnNetworkNamespace()
-    {
-        VYX_RUN_IN_OWN_NETWORK_NAMESPACE();
-    }
+    void runsInsideItsOwnNetworkNamespace() { VYX_RUN_IN_OWN_NETWORK_NAMESPACE(); }
 };
 
 // The real cases, inside the new namespace.
-class DiscoveryTest : public QObject
-{
+class DiscoveryTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -110,14 +100,12 @@ private:
     Responder *m_responder = nullptr;
 };
 
-void DiscoveryTest::initTestCase()
-{
+void DiscoveryTest::initTestCase() {
     // Refuse to send a single query from anywhere but a namespace with loopback alone.
     QVERIFY2(OwnNetworkNamespace::onlyLoopback(), "loopback must be the only interface");
 }
 
-void DiscoveryTest::init()
-{
+void DiscoveryTest::init() {
     m_responder = new Responder;
     QVERIFY(m_responder->ready());
     m_parent = new QWidget;
@@ -126,8 +114,7 @@ void DiscoveryTest::init()
     eval(*m_js, QString::fromLatin1(kCollect));
 }
 
-void DiscoveryTest::cleanup()
-{
+void DiscoveryTest::cleanup() {
     delete m_parent;
     delete m_responder;
     m_parent = nullptr;
@@ -135,8 +122,7 @@ void DiscoveryTest::cleanup()
     m_responder = nullptr;
 }
 
-void DiscoveryTest::sameAnswerOnBothPathsIsReportedOnce()
-{
+void DiscoveryTest::sameAnswerOnBothPathsIsReportedOnce() {
     m_responder->multicastAnswers = {"vyx-kore-wa-desu server-1"};
     m_responder->broadcastAnswers = {"vyx-kore-wa-desu server-1"};
     eval(*m_js, QStringLiteral("vyxDesk.discover('serverFound')"));
@@ -151,10 +137,8 @@ void DiscoveryTest::sameAnswerOnBothPathsIsReportedOnce()
     QCOMPARE(eval(*m_js, QStringLiteral("found[0][2]")).toInt(), 2);
 }
 
-void DiscoveryTest::distinctServersAreReportedWithTheirAddress()
-{
-    m_responder->broadcastAnswers = {"vyx-kore-wa-desu A", "vyx-kore-wa-desu B",
-                                     "vyx-kore-wa-desu A"};
+void DiscoveryTest::distinctServersAreReportedWithTheirAddress() {
+    m_responder->broadcastAnswers = {"vyx-kore-wa-desu A", "vyx-kore-wa-desu B", "vyx-kore-wa-desu A"};
     eval(*m_js, QStringLiteral("vyxDesk.discover('serverFound')"));
     QTRY_COMPARE_WITH_TIMEOUT(eval(*m_js, QStringLiteral("found.length")).toInt(), 2, 5000);
     QTRY_VERIFY(m_responder->broadcastQueries >= 2);
@@ -163,16 +147,14 @@ void DiscoveryTest::distinctServersAreReportedWithTheirAddress()
              QStringLiteral("vyx-kore-wa-desu A,vyx-kore-wa-desu B"));
 }
 
-void DiscoveryTest::textAfterAZeroByteIsDropped()
-{
+void DiscoveryTest::textAfterAZeroByteIsDropped() {
     m_responder->multicastAnswers = {QByteArray("vyx-kore-wa-desu Z\0garbage\"", 28)};
     eval(*m_js, QStringLiteral("vyxDesk.discover('serverFound')"));
     QTRY_COMPARE_WITH_TIMEOUT(eval(*m_js, QStringLiteral("found.length")).toInt(), 1, 5000);
     QCOMPARE(eval(*m_js, QStringLiteral("found[0][1]")).toString(), QStringLiteral("vyx-kore-wa-desu Z"));
 }
 
-void DiscoveryTest::answersWithoutTheMarkerAreIgnored()
-{
+void DiscoveryTest::answersWithoutTheMarkerAreIgnored() {
     m_responder->broadcastAnswers = {"VYX-KORE-WA-DESU upper case", "hello", "vyx-kore-wa-desu ok"};
     eval(*m_js, QStringLiteral("vyxDesk.discover('serverFound')"));
     QTRY_COMPARE_WITH_TIMEOUT(eval(*m_js, QStringLiteral("found.length")).toInt(), 1, 5000);
@@ -182,8 +164,7 @@ void DiscoveryTest::answersWithoutTheMarkerAreIgnored()
     QCOMPARE(eval(*m_js, QStringLiteral("found[0][1]")).toString(), QStringLiteral("vyx-kore-wa-desu ok"));
 }
 
-void DiscoveryTest::restartReportsServersAgain()
-{
+void DiscoveryTest::restartReportsServersAgain() {
     m_responder->multicastAnswers = {"vyx-kore-wa-desu again"};
     eval(*m_js, QStringLiteral("vyxDesk.discover('serverFound')"));
     QTRY_COMPARE_WITH_TIMEOUT(eval(*m_js, QStringLiteral("found.length")).toInt(), 1, 5000);
@@ -192,8 +173,7 @@ void DiscoveryTest::restartReportsServersAgain()
     QCOMPARE(m_responder->multicastQueries, 2);
 }
 
-void DiscoveryTest::searchStopsAfterFiveSeconds()
-{
+void DiscoveryTest::searchStopsAfterFiveSeconds() {
     m_responder->broadcastAnswers = {"vyx-kore-wa-desu s"};
     QElapsedTimer clock;
     clock.start();
@@ -206,8 +186,7 @@ void DiscoveryTest::searchStopsAfterFiveSeconds()
     QCOMPARE(m_responder->multicastQueries, 1);
 }
 
-void DiscoveryTest::answerTextCannotRunInThePage()
-{
+void DiscoveryTest::answerTextCannotRunInThePage() {
     const QByteArray evil = "vyx-kore-wa-desu \");window.pwned=1;(\"\n\\\"'</script>";
     m_responder->broadcastAnswers = {evil};
     eval(*m_js, QStringLiteral("window.echo = function (a, b) { found.push([a, b]); return b; };"
@@ -222,34 +201,35 @@ void DiscoveryTest::answerTextCannotRunInThePage()
 // The real server simulator answers every query by unicast to the port it came from. With the
 // broadcast route taken away, only the multicast query reaches it, so its answer can only be
 // heard on the socket that sent that query.
-void DiscoveryTest::simulatorAnswersTheMulticastQueryBySenderUnicast()
-{
+void DiscoveryTest::simulatorAnswersTheMulticastQueryBySenderUnicast() {
 #ifdef VYX_SIM
     QTemporaryDir root;
     QVERIFY(root.isValid());
     QProcess sim;
-    sim.start(QStringLiteral(VYX_SIM), {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--root"),
-                                        root.path(), QStringLiteral("--name"), QStringLiteral("Namespace sim")});
+    sim.start(QStringLiteral(VYX_SIM),
+              {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--root"), root.path(),
+               QStringLiteral("--name"), QStringLiteral("Namespace sim")});
     QVERIFY(sim.waitForStarted(10000));
     QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine() || !sim.waitForReadyRead(100), 10000);
     QVERIFY(sim.readLine().startsWith("LISTENING "));
 
     const auto route = [](const QString &verb) {
-        return QProcess::execute(QStringLiteral("ip"), {QStringLiteral("route"), verb, QStringLiteral("255.255.255.255/32"),
-                                                        QStringLiteral("dev"), QStringLiteral("lo")});
+        return QProcess::execute(QStringLiteral("ip"),
+                                 {QStringLiteral("route"), verb, QStringLiteral("255.255.255.255/32"),
+                                  QStringLiteral("dev"), QStringLiteral("lo")});
     };
     QCOMPARE(route(QStringLiteral("del")), 0);
     eval(*m_js, QStringLiteral("vyxDesk.discover('serverFound')"));
-    const bool heard = QTest::qWaitFor([&] {
-        return eval(*m_js, QStringLiteral("found.length")).toInt() >= 1;
-    }, 4500);
+    const bool heard =
+        QTest::qWaitFor([&] { return eval(*m_js, QStringLiteral("found.length")).toInt() >= 1; }, 4500);
     route(QStringLiteral("add"));
     sim.terminate();
     sim.waitForFinished(5000);
     QVERIFY2(heard, "the simulator's answer to the multicast query was not heard");
     QCOMPARE(m_responder->broadcastQueries, 0);
-    QVERIFY2(eval(*m_js, QStringLiteral("found[0][1]")).toString().startsWith(
-                 QStringLiteral("vyx-kore-wa-desu;name=Namespace sim;")),
+    QVERIFY2(eval(*m_js, QStringLiteral("found[0][1]"))
+                 .toString()
+                 .startsWith(QStringLiteral("vyx-kore-wa-desu;name=Namespace sim;")),
              qPrintable(eval(*m_js, QStringLiteral("found[0][1]")).toString()));
     QVERIFY(eval(*m_js, QStringLiteral("found[0][0]")).toString().startsWith(QStringLiteral("127.0.0.1|")));
 #else
@@ -257,8 +237,7 @@ void DiscoveryTest::simulatorAnswersTheMulticastQueryBySenderUnicast()
 #endif
 }
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QStringList args = app.arguments();
     if (args.removeAll(QString::fromLatin1(OwnNetworkNamespace::childFlag())) > 0) {

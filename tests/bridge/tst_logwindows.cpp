@@ -15,8 +15,7 @@ using PageTest::eval;
 namespace {
 
 // A parameter update as the connector hands it over, rendered as indented JSON.
-QString parameterUpdate(const QString &parameterId, const QString &value)
-{
+QString parameterUpdate(const QString &parameterId, const QString &value) {
     QJsonObject update{{QStringLiteral("ParameterID"), parameterId},
                        {QStringLiteral("value"), value},
                        {QStringLiteral("frameScope"), QStringLiteral("Broadcast")}};
@@ -24,8 +23,7 @@ QString parameterUpdate(const QString &parameterId, const QString &value)
 }
 
 // A broadcast log message of another client: JSON inside an XML element.
-QString logBroadcast(const QString &paramId, const QString &msg)
-{
+QString logBroadcast(const QString &paramId, const QString &msg) {
     const QJsonObject inner{{QStringLiteral("sender"), QStringLiteral("client-7")},
                             {QStringLiteral("paramId"), paramId},
                             {QStringLiteral("msg"), msg}};
@@ -34,8 +32,7 @@ QString logBroadcast(const QString &paramId, const QString &msg)
     return parameterUpdate(QStringLiteral("1010022"), QStringLiteral("<log>%1</log>").arg(json));
 }
 
-QString logTextOf(QMLLogClass *log)
-{
+QString logTextOf(QMLLogClass *log) {
     if (!log || !log->window())
         return QStringLiteral("<no window>");
     QObject *text = log->window()->findChild<QObject *>(QStringLiteral("logText"));
@@ -44,8 +41,7 @@ QString logTextOf(QMLLogClass *log)
 
 } // namespace
 
-class LogWindowsTest : public QObject
-{
+class LogWindowsTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -66,22 +62,19 @@ private:
     JS *m_js = nullptr;
 };
 
-void LogWindowsTest::init()
-{
+void LogWindowsTest::init() {
     m_parent = new QWidget;
     m_js = new JS(m_parent);
     QVERIFY(PageTest::waitForPage(*m_js));
 }
 
-void LogWindowsTest::cleanup()
-{
+void LogWindowsTest::cleanup() {
     delete m_parent;
     m_parent = nullptr;
     m_js = nullptr;
 }
 
-void LogWindowsTest::pageOpensAWindowWithItsIdAndType()
-{
+void LogWindowsTest::pageOpensAWindowWithItsIdAndType() {
     eval(*m_js, QStringLiteral("vyxDesk.LogWindow('42', 'parameter')"));
     QMLLogClass *log = m_js->openLogWindows().value(QStringLiteral("42"));
     QVERIFY(log);
@@ -98,8 +91,7 @@ void LogWindowsTest::pageOpensAWindowWithItsIdAndType()
     QCOMPARE(log->myLogText(), QStringLiteral("\none\ntwo"));
 }
 
-void LogWindowsTest::broadcastGoesToStarAndParamIdWindows()
-{
+void LogWindowsTest::broadcastGoesToStarAndParamIdWindows() {
     eval(*m_js, QStringLiteral("vyxDesk.LogWindow('*', 'all'); vyxDesk.LogWindow('77', 'one');"));
     QVERIFY(m_js->routeLogParameter(logBroadcast(QStringLiteral("77"), QStringLiteral("hello"))));
     const QRegularExpression line(
@@ -114,23 +106,20 @@ void LogWindowsTest::broadcastGoesToStarAndParamIdWindows()
     QVERIFY(!logTextOf(m_js->openLogWindows().value(QStringLiteral("77"))).contains("[88]"));
 }
 
-void LogWindowsTest::broadcastWithoutWindowIsNotHandled()
-{
+void LogWindowsTest::broadcastWithoutWindowIsNotHandled() {
     eval(*m_js, QStringLiteral("vyxDesk.LogWindow('5', 'one')"));
     QVERIFY(!m_js->routeLogParameter(logBroadcast(QStringLiteral("77"), QStringLiteral("hello"))));
     QCOMPARE(logTextOf(m_js->openLogWindows().value(QStringLiteral("5"))), QString());
 }
 
-void LogWindowsTest::otherParametersAreShownButNotHandled()
-{
+void LogWindowsTest::otherParametersAreShownButNotHandled() {
     eval(*m_js, QStringLiteral("vyxDesk.LogWindow('1000', 'parameter')"));
     QVERIFY(!m_js->routeLogParameter(parameterUpdate(QStringLiteral("1000"), QStringLiteral("21.5"))));
     QVERIFY(logTextOf(m_js->openLogWindows().value(QStringLiteral("1000"))).endsWith("] [1000] 21.5\n"));
     QVERIFY(!m_js->routeLogParameter(parameterUpdate(QStringLiteral("1001"), QStringLiteral("1"))));
 }
 
-void LogWindowsTest::openingAnOpenIdRaisesItsWindow()
-{
+void LogWindowsTest::openingAnOpenIdRaisesItsWindow() {
     eval(*m_js, QStringLiteral("vyxDesk.LogWindow('*', 'first')"));
     QMLLogClass *first = m_js->openLogWindows().value(QStringLiteral("*"));
     QVERIFY(first && first->window());
@@ -145,8 +134,7 @@ void LogWindowsTest::openingAnOpenIdRaisesItsWindow()
     QVERIFY(logTextOf(first).contains("[9] later"));
 }
 
-void LogWindowsTest::switchedOffWindowDropsLines()
-{
+void LogWindowsTest::switchedOffWindowDropsLines() {
     eval(*m_js, QStringLiteral("vyxDesk.LogWindow('*', 'all')"));
     QMLLogClass *log = m_js->openLogWindows().value(QStringLiteral("*"));
     QVERIFY(log && log->window());
@@ -171,16 +159,14 @@ void LogWindowsTest::switchedOffWindowDropsLines()
     QVERIFY(!logTextOf(log).contains("dropped"));
 }
 
-void LogWindowsTest::malformedBroadcastYieldsEmptyTexts()
-{
+void LogWindowsTest::malformedBroadcastYieldsEmptyTexts() {
     eval(*m_js, QStringLiteral("vyxDesk.LogWindow('*', 'all')"));
     QVERIFY(m_js->routeLogParameter(parameterUpdate(QStringLiteral("1010022"), QStringLiteral("not xml"))));
     QVERIFY(logTextOf(m_js->openLogWindows().value(QStringLiteral("*"))).endsWith("] [] \n"));
 }
 
 // Nested far deeper than any log message: refused before a DOM is built, like malformed XML.
-void LogWindowsTest::deeplyNestedBroadcastYieldsEmptyTexts()
-{
+void LogWindowsTest::deeplyNestedBroadcastYieldsEmptyTexts() {
     eval(*m_js, QStringLiteral("vyxDesk.LogWindow('*', 'all')"));
     const int depth = 30000;
     const QString xml = QStringLiteral("<a>").repeated(depth) +

@@ -16,15 +16,13 @@
 namespace {
 
 // Answers the next modal message box with `button` once it is shown; records its texts.
-struct BoxAnswer
-{
+struct BoxAnswer {
     QString title;
     QString text;
     bool seen = false;
 };
 
-void answerNextBox(QMessageBox::StandardButton button, BoxAnswer *answer)
-{
+void answerNextBox(QMessageBox::StandardButton button, BoxAnswer *answer) {
     auto *poll = new QTimer;
     QObject::connect(poll, &QTimer::timeout, poll, [poll, button, answer] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
@@ -41,8 +39,7 @@ void answerNextBox(QMessageBox::StandardButton button, BoxAnswer *answer)
 
 } // namespace
 
-class MainWindowTest : public QObject
-{
+class MainWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -54,8 +51,7 @@ private slots:
     void programSavesAScreenshotAndQuitsWhenAsked();
 };
 
-void MainWindowTest::bridgeIsTheCentralWidget()
-{
+void MainWindowTest::bridgeIsTheCentralWidget() {
     MainWindow window;
     QVERIFY(window.bridgeWidget());
     QCOMPARE(window.centralWidget(), static_cast<QWidget *>(window.bridgeWidget()));
@@ -64,8 +60,7 @@ void MainWindowTest::bridgeIsTheCentralWidget()
     QVERIFY(window.windowTitle().isEmpty());
 }
 
-void MainWindowTest::closeAsksAndCancelKeepsTheWindow()
-{
+void MainWindowTest::closeAsksAndCancelKeepsTheWindow() {
     MainWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -78,8 +73,7 @@ void MainWindowTest::closeAsksAndCancelKeepsTheWindow()
     QVERIFY(window.isVisible());
 }
 
-void MainWindowTest::closeAsksAndYesClosesTheWindow()
-{
+void MainWindowTest::closeAsksAndYesClosesTheWindow() {
     MainWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -90,8 +84,7 @@ void MainWindowTest::closeAsksAndYesClosesTheWindow()
     QVERIFY(!window.isVisible());
 }
 
-void MainWindowTest::actionsAreAttachedToNothing()
-{
+void MainWindowTest::actionsAreAttachedToNothing() {
     MainWindow window;
     const QList<QAction *> actions = window.findChildren<QAction *>(QString(), Qt::FindDirectChildrenOnly);
     QStringList texts;
@@ -99,20 +92,18 @@ void MainWindowTest::actionsAreAttachedToNothing()
         texts << action->text();
         QVERIFY2(action->associatedWidgets().isEmpty(), qPrintable(action->text()));
     }
-    QCOMPARE(texts, (QStringList{QStringLiteral("E&xit"), QStringLiteral("&About"),
-                                 QStringLiteral("About &Qt")}));
+    QCOMPARE(texts,
+             (QStringList{QStringLiteral("E&xit"), QStringLiteral("&About"), QStringLiteral("About &Qt")}));
     QVERIFY(window.actions().isEmpty());
     QVERIFY(!window.menuWidget());
 }
 
-void MainWindowTest::pageExitEndsTheLoopWithoutAsking()
-{
+void MainWindowTest::pageExitEndsTheLoopWithoutAsking() {
     MainWindow window;
     window.show();
     QVERIFY(PageTest::waitForPage(*window.bridgeWidget()));
-    QTimer::singleShot(0, &window, [&window] {
-        PageTest::eval(*window.bridgeWidget(), QStringLiteral("vyxDesk.exit()"));
-    });
+    QTimer::singleShot(
+        0, &window, [&window] { PageTest::eval(*window.bridgeWidget(), QStringLiteral("vyxDesk.exit()")); });
     // Should exit() not end the loop, this ends it with another code.
     QTimer::singleShot(15000, &window, [] { QCoreApplication::exit(7); });
     QCOMPARE(QCoreApplication::exec(), 0);
@@ -120,8 +111,7 @@ void MainWindowTest::pageExitEndsTheLoopWithoutAsking()
     QVERIFY(window.isVisible());
 }
 
-void MainWindowTest::programSavesAScreenshotAndQuitsWhenAsked()
-{
+void MainWindowTest::programSavesAScreenshotAndQuitsWhenAsked() {
     const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/vyxdesk");
     if (!QFile::exists(program))
         QSKIP("vyxdesk is not built");

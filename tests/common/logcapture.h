@@ -10,40 +10,40 @@
 
 class LogCapture {
 public:
-  // rules as in QT_LOGGING_RULES, e.g. "vyx.connector.debug=true"
-  explicit LogCapture(const QString& rules) {
-    {
-      std::lock_guard<std::mutex> locker(lock());
-      text().clear();
+    // rules as in QT_LOGGING_RULES, e.g. "vyx.connector.debug=true"
+    explicit LogCapture(const QString &rules) {
+        {
+            std::lock_guard<std::mutex> locker(lock());
+            text().clear();
+        }
+        QLoggingCategory::setFilterRules(rules);
+        m_previous = qInstallMessageHandler(&LogCapture::collect);
     }
-    QLoggingCategory::setFilterRules(rules);
-    m_previous = qInstallMessageHandler(&LogCapture::collect);
-  }
-  ~LogCapture() {
-    qInstallMessageHandler(m_previous);
-    QLoggingCategory::setFilterRules(QString());
-  }
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
+    ~LogCapture() {
+        qInstallMessageHandler(m_previous);
+        QLoggingCategory::setFilterRules(QString());
+    }
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
 
-  std::string Text() const {
-    std::lock_guard<std::mutex> locker(lock());
-    return text();
-  }
+    std::string Text() const {
+        std::lock_guard<std::mutex> locker(lock());
+        return text();
+    }
 
 private:
-  static void collect(QtMsgType, const QMessageLogContext&, const QString& message) {
-    std::lock_guard<std::mutex> locker(lock());
-    text() += message.toStdString() + "\n";
-  }
-  static std::mutex& lock() {
-    static std::mutex m;
-    return m;
-  }
-  static std::string& text() {
-    static std::string t;
-    return t;
-  }
+    static void collect(QtMsgType, const QMessageLogContext &, const QString &message) {
+        std::lock_guard<std::mutex> locker(lock());
+        text() += message.toStdString() + "\n";
+    }
+    static std::mutex &lock() {
+        static std::mutex m;
+        return m;
+    }
+    static std::string &text() {
+        static std::string t;
+        return t;
+    }
 
-  QtMessageHandler m_previous = nullptr;
+    QtMessageHandler m_previous = nullptr;
 };

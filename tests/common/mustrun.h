@@ -9,14 +9,16 @@
 
 namespace MustRun {
 
-inline bool skipsAreFailures() { return qgetenv("CI") == "true"; }
+inline bool skipsAreFailures() {
+    return qgetenv("CI") == "true";
+}
 
 } // namespace MustRun
 
 // In a QtTest case: skip with `reason`, or fail with it under CI=true.
-#define VYX_SKIP_OR_FAIL_ON_CI(reason)                                                                   \
-    do {                                                                                                 \
-        if (MustRun::skipsAreFailures())                                                                 \
-            QFAIL(QByteArray(QByteArray("CI=true: must not skip: ") + QByteArray(reason)).constData()); \
-        QSKIP(QByteArray(reason).constData());                                                           \
+#define VYX_SKIP_OR_FAIL_ON_CI(reason)                                                                       \
+    do {                                                                                                     \
+        if (MustRun::skipsAreFailures())                                                                     \
+            QFAIL(QByteArray(QByteArray("CI=true: must not skip: ") + QByteArray(reason)).constData());      \
+        QSKIP(QByteArray(reason).constData());                                                               \
     } while (false)

@@ -1,8 +1,8 @@
 // The bridge's server slots end to end: an in-process bridge with its page, driven by page
 // JavaScript, against a real vyxsim process on loopback. Callbacks record what they receive in the
 // page; the test reads those records back.
-#include "js.h"
 #include "journalschema.h"
+#include "js.h"
 #include "kvt_olmotcpclientvyx.h"
 #include "mustrun.h"
 #include "pagescript.h"
@@ -17,10 +17,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QQuickWindow>
 #include <QRegExp>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QQuickWindow>
 #include <QTest>
 #include <QWebFrame>
 
@@ -35,8 +35,7 @@ namespace {
 
 const int kWaitMs = 30000;
 
-bool waitFor(const std::function<bool()> &condition, int timeoutMs = kWaitMs)
-{
+bool waitFor(const std::function<bool()> &condition, int timeoutMs = kWaitMs) {
     QElapsedTimer timer;
     timer.start();
     while (!condition()) {
@@ -47,8 +46,7 @@ bool waitFor(const std::function<bool()> &condition, int timeoutMs = kWaitMs)
     return true;
 }
 
-QByteArray patternBytes(int size)
-{
+QByteArray patternBytes(int size) {
     QByteArray bytes(size, Qt::Uninitialized);
     for (int i = 0; i < size; ++i)
         bytes[i] = char((i * 7 + i / 251) & 0xff);
@@ -56,11 +54,9 @@ QByteArray patternBytes(int size)
 }
 
 // One vyxsim process with its own sandbox, on a free loopback port, never answering discovery.
-class SimServer
-{
+class SimServer {
 public:
-    ~SimServer()
-    {
+    ~SimServer() {
         if (m_process.state() != QProcess::NotRunning) {
             m_process.terminate();
             if (!m_process.waitForFinished(5000)) {
@@ -70,13 +66,13 @@ public:
         }
     }
 
-    bool start(const QStringList &extra = QStringList())
-    {
+    bool start(const QStringList &extra = QStringList()) {
         const QString program = qEnvironmentVariable("VYXSIM");
         if (program.isEmpty() || !m_root.isValid())
             return false;
-        QStringList args{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--root"),
-                         m_root.path(), QStringLiteral("--no-discovery"), QStringLiteral("--quiet")};
+        QStringList args{QStringLiteral("--port"),         QStringLiteral("0"),
+                         QStringLiteral("--root"),         m_root.path(),
+                         QStringLiteral("--no-discovery"), QStringLiteral("--quiet")};
         m_process.setProcessChannelMode(QProcess::SeparateChannels);
         m_process.start(program, args + extra);
         if (!m_process.waitForStarted(10000))
@@ -99,8 +95,7 @@ public:
 
     // SIGUSR1: the server stops its live changes and reports how many it sent and the value of
     // every parameter. Fills `values` (id -> value text); the number sent, or -1.
-    qint64 stopLive(QHash<QString, QString> *values)
-    {
+    qint64 stopLive(QHash<QString, QString> *values) {
         ::kill(pid_t(m_process.processId()), SIGUSR1);
         QByteArray out;
         QElapsedTimer timer;
@@ -115,15 +110,15 @@ public:
                 sent = line.mid(13).toLongLong();
             else if (line.startsWith("VALUE ")) {
                 const int space = line.indexOf(' ', 6);
-                values->insert(QString::fromUtf8(line.mid(6, space - 6)), QString::fromUtf8(line.mid(space + 1)));
+                values->insert(QString::fromUtf8(line.mid(6, space - 6)),
+                               QString::fromUtf8(line.mid(space + 1)));
             }
         }
         return out.contains("\nEND\n") ? sent : -1;
     }
 
     // Ends the server at once, as a crash or a power cut would.
-    void kill()
-    {
+    void kill() {
         m_process.kill();
         m_process.waitForFinished(5000);
     }
@@ -137,11 +132,9 @@ private:
 
 // A bridge with its page loaded and a recorder in the page: the callback "cb.NAME" keeps every
 // argument it gets (texts as they are, anything else as JSON) in rec.NAME.
-class Page
-{
+class Page {
 public:
-    bool open()
-    {
+    bool open() {
         m_js.reset(new JS(nullptr));
         QSignalSpy loaded(m_js->mainFrame(), &QWebFrame::loadFinished);
         if (!loaded.wait(20000))
@@ -164,14 +157,12 @@ public:
     QString call(const QString &script) { return eval(script).toString(); }
 
     // The page callback that records into `name`, as the quoted name a slot takes.
-    QString cb(const QString &name)
-    {
+    QString cb(const QString &name) {
         eval(QStringLiteral("cb['%1'] = cb['%1'] || R('%1');").arg(name));
         return QStringLiteral("'cb.") + name + QLatin1Char('\'');
     }
 
-    QStringList calls(const QString &name)
-    {
+    QStringList calls(const QString &name) {
         const QString json = call(QStringLiteral("JSON.stringify(rec['%1'] || [])").arg(name));
         QStringList out;
         for (const QJsonValue &v : QJsonDocument::fromJson(json.toUtf8()).array())
@@ -179,57 +170,57 @@ public:
         return out;
     }
 
-    QList<QJsonObject> objects(const QString &name)
-    {
+    QList<QJsonObject> objects(const QString &name) {
         QList<QJsonObject> out;
         for (const QString &text : calls(name))
             out << QJsonDocument::fromJson(text.toUtf8()).object();
         return out;
     }
 
-    bool waitCalls(const QString &name, int count, int timeoutMs = kWaitMs)
-    {
+    bool waitCalls(const QString &name, int count, int timeoutMs = kWaitMs) {
         return waitFor([&] { return calls(name).size() >= count; }, timeoutMs);
     }
 
-    bool waitStatus(const QString &name, const QString &status, int timeoutMs = kWaitMs)
-    {
-        return waitFor([&] {
-            for (const QJsonObject &o : objects(name))
-                if (o.value(QStringLiteral("status")).toString() == status)
-                    return true;
-            return false;
-        }, timeoutMs);
+    bool waitStatus(const QString &name, const QString &status, int timeoutMs = kWaitMs) {
+        return waitFor(
+            [&] {
+                for (const QJsonObject &o : objects(name))
+                    if (o.value(QStringLiteral("status")).toString() == status)
+                        return true;
+                return false;
+            },
+            timeoutMs);
     }
 
-    bool connectTo(quint16 port, const QString &password = QStringLiteral("admin"))
-    {
+    bool connectTo(quint16 port, const QString &password = QStringLiteral("admin")) {
         const QString callback = cb(QStringLiteral("conn"));
         const QString script = QStringLiteral("vyxDesk.VYXConnect('127.0.0.1', '%1', 'admin', '%2', %3)")
                                    .arg(QString::number(port), password, callback);
         const QString ret = call(script);
         if (!ret.isEmpty())
             return false;
-        const bool ready = waitFor([&] {
-            for (const QJsonObject &o : objects(QStringLiteral("conn")))
-                if (o.value(QStringLiteral("connection")).toString() == QLatin1String("Connection Ready"))
-                    return true;
-            return false;
-        }) && waitFor([&] { return call(QStringLiteral("vyxDesk.VYXIsConnected()")) == QLatin1String("true"); });
+        const bool ready =
+            waitFor([&] {
+                for (const QJsonObject &o : objects(QStringLiteral("conn")))
+                    if (o.value(QStringLiteral("connection")).toString() == QLatin1String("Connection Ready"))
+                        return true;
+                return false;
+            }) &&
+            waitFor(
+                [&] { return call(QStringLiteral("vyxDesk.VYXIsConnected()")) == QLatin1String("true"); });
         if (!ready)
             qWarning().noquote() << "connection reports:" << call(QStringLiteral("JSON.stringify(rec.conn)"));
         return ready;
     }
 
     // Waits for the parameter update of `id` with `scope` and returns its value.
-    bool waitParameter(const QString &id, const QString &scope, QString *value)
-    {
+    bool waitParameter(const QString &id, const QString &scope, QString *value) {
         return waitFor([&] {
             const QList<QJsonObject> updates = objects(QStringLiteral("param"));
             for (int i = updates.size() - 1; i >= 0; --i) {
                 const QJsonObject &u = updates[i];
-                if (u.value(QStringLiteral("ParameterID")).toString() == id
-                    && u.value(QStringLiteral("frameScope")).toString() == scope) {
+                if (u.value(QStringLiteral("ParameterID")).toString() == id &&
+                    u.value(QStringLiteral("frameScope")).toString() == scope) {
                     *value = u.value(QStringLiteral("value")).toString();
                     return true;
                 }
@@ -245,8 +236,7 @@ private:
 };
 
 // Resident memory of this process (the bridge and its page live here).
-qint64 residentBytes()
-{
+qint64 residentBytes() {
     QFile statm(QStringLiteral("/proc/self/statm"));
     if (!statm.open(QIODevice::ReadOnly))
         return -1;
@@ -255,14 +245,12 @@ qint64 residentBytes()
 }
 
 // A page string literal holding exactly `text`.
-QString jsString(const QString &text)
-{
+QString jsString(const QString &text) {
     return PageScript::singleQuotedLiteral(text);
 }
 
 // The text shown in a log window.
-QString logTextOf(QMLLogClass *log)
-{
+QString logTextOf(QMLLogClass *log) {
     if (!log || !log->window())
         return QString();
     QObject *text = log->window()->findChild<QObject *>(QStringLiteral("logText"));
@@ -271,8 +259,7 @@ QString logTextOf(QMLLogClass *log)
 
 } // namespace
 
-class ServerSlotsTest : public QObject
-{
+class ServerSlotsTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -318,28 +305,24 @@ private:
     QTemporaryDir m_local;
 };
 
-void ServerSlotsTest::initTestCase()
-{
+void ServerSlotsTest::initTestCase() {
     if (qEnvironmentVariable("VYXSIM").isEmpty())
         VYX_SKIP_OR_FAIL_ON_CI("VYXSIM (path of vyxsim) is not set");
     QVERIFY(m_local.isValid());
 }
 
-void ServerSlotsTest::init()
-{
+void ServerSlotsTest::init() {
     m_sim.reset(new SimServer);
     QVERIFY(m_sim->start());
     QVERIFY(m_page.open());
 }
 
-void ServerSlotsTest::cleanup()
-{
+void ServerSlotsTest::cleanup() {
     m_page.close();
     m_sim.reset();
 }
 
-void ServerSlotsTest::connectWithGoodAndBadPasswords()
-{
+void ServerSlotsTest::connectWithGoodAndBadPasswords() {
     QVERIFY(!m_page.connectTo(m_sim->port(), QStringLiteral("wrong")));
     bool refused = false;
     for (const QJsonObject &o : m_page.objects(QStringLiteral("conn"))) {
@@ -355,13 +338,13 @@ void ServerSlotsTest::connectWithGoodAndBadPasswords()
     m_page.clear(QStringLiteral("conn"));
     QVERIFY(m_page.connectTo(m_sim->port()));
     const QList<QJsonObject> reports = m_page.objects(QStringLiteral("conn"));
-    QCOMPARE(reports.last(), QJsonObject({{QStringLiteral("connection"), QStringLiteral("Connection Ready")}}));
+    QCOMPARE(reports.last(),
+             QJsonObject({{QStringLiteral("connection"), QStringLiteral("Connection Ready")}}));
     // The connect call sets the heartbeat time-out of a fresh connection.
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXGetHeartBeatTimeOut()")), QStringLiteral("120000"));
 }
 
-void ServerSlotsTest::connectionStateTextsAreDataInThePage()
-{
+void ServerSlotsTest::connectionStateTextsAreDataInThePage() {
     QVERIFY(m_page.connectTo(m_sim->port()));
     m_page.clear(QStringLiteral("conn"));
 
@@ -377,8 +360,7 @@ void ServerSlotsTest::connectionStateTextsAreDataInThePage()
     QCOMPARE(reports[0].value(QStringLiteral("state")).toString(), odd);
 }
 
-void ServerSlotsTest::disconnectEndsTheConnection()
-{
+void ServerSlotsTest::disconnectEndsTheConnection() {
     QVERIFY(m_page.connectTo(m_sim->port()));
     m_page.clear(QStringLiteral("conn"));
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXDisconnect()")), QString());
@@ -391,13 +373,15 @@ void ServerSlotsTest::disconnectEndsTheConnection()
     QVERIFY(waitFor([&] { return m_page.objects(QStringLiteral("conn")).contains(closed); }));
     // A connect right after a disconnect is done in order: it ends connected.
     QVERIFY(m_page.connectTo(m_sim->port()));
-    m_page.call(QStringLiteral("vyxDesk.VYXDisconnect(); vyxDesk.VYXConnect('127.0.0.1', '%1', 'admin', 'admin', %2)")
-                    .arg(m_sim->port()).arg(m_page.cb(QStringLiteral("conn"))));
-    QVERIFY(waitFor([&] { return m_page.call(QStringLiteral("vyxDesk.VYXIsConnected()")) == QLatin1String("true"); }));
+    m_page.call(
+        QStringLiteral("vyxDesk.VYXDisconnect(); vyxDesk.VYXConnect('127.0.0.1', '%1', 'admin', 'admin', %2)")
+            .arg(m_sim->port())
+            .arg(m_page.cb(QStringLiteral("conn"))));
+    QVERIFY(waitFor(
+        [&] { return m_page.call(QStringLiteral("vyxDesk.VYXIsConnected()")) == QLatin1String("true"); }));
 }
 
-void ServerSlotsTest::notConnectedAnswers()
-{
+void ServerSlotsTest::notConnectedAnswers() {
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXIsConnected()")), QStringLiteral("false"));
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXUpload('x', 'cb.x')")), QStringLiteral("Not Ready"));
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXDownload('x', 'cb.x')")), QStringLiteral("Not Ready"));
@@ -409,15 +393,17 @@ void ServerSlotsTest::notConnectedAnswers()
     // Every slot that answers later answers at once instead, saying it sent nothing.
     const QString refusal = QLatin1String(JS::kNotConnected);
     const QJsonObject refusalStatus{{QStringLiteral("status"), refusal}};
-    const QJsonObject copyRefusal{{QStringLiteral("status"), QStringLiteral("error")}, {QStringLiteral("info"), refusal}};
-    m_page.call(QStringLiteral("vyxDesk.VYXCreateFolder('a', %1); vyxDesk.VYXDeleteFolder('a', %2);"
-                               "vyxDesk.VYXDeleteFile('a', %3); vyxDesk.VYXDatabaseMD5(%4);"
-                               "vyxDesk.VYXExecute('ls', %5); vyxDesk.VYXConsole('ls', %6);"
-                               "vyxDesk.VYXGuardian('status', %7); vyxDesk.VYXCopyFile('/etc/hostname', 'h', %8);")
-                    .arg(m_page.cb(QStringLiteral("mkdir")), m_page.cb(QStringLiteral("rmdir")),
-                         m_page.cb(QStringLiteral("rm")), m_page.cb(QStringLiteral("md5")),
-                         m_page.cb(QStringLiteral("exec")), m_page.cb(QStringLiteral("console")),
-                         m_page.cb(QStringLiteral("guardian")), m_page.cb(QStringLiteral("copy"))));
+    const QJsonObject copyRefusal{{QStringLiteral("status"), QStringLiteral("error")},
+                                  {QStringLiteral("info"), refusal}};
+    m_page.call(
+        QStringLiteral("vyxDesk.VYXCreateFolder('a', %1); vyxDesk.VYXDeleteFolder('a', %2);"
+                       "vyxDesk.VYXDeleteFile('a', %3); vyxDesk.VYXDatabaseMD5(%4);"
+                       "vyxDesk.VYXExecute('ls', %5); vyxDesk.VYXConsole('ls', %6);"
+                       "vyxDesk.VYXGuardian('status', %7); vyxDesk.VYXCopyFile('/etc/hostname', 'h', %8);")
+            .arg(m_page.cb(QStringLiteral("mkdir")), m_page.cb(QStringLiteral("rmdir")),
+                 m_page.cb(QStringLiteral("rm")), m_page.cb(QStringLiteral("md5")),
+                 m_page.cb(QStringLiteral("exec")), m_page.cb(QStringLiteral("console")),
+                 m_page.cb(QStringLiteral("guardian")), m_page.cb(QStringLiteral("copy"))));
     for (const char *name : {"mkdir", "rmdir", "rm", "md5", "exec"}) {
         QVERIFY2(m_page.waitCalls(QLatin1String(name), 1), name);
         QCOMPARE(m_page.calls(QLatin1String(name)), QStringList{refusal});
@@ -430,21 +416,20 @@ void ServerSlotsTest::notConnectedAnswers()
     QCOMPARE(m_page.objects(QStringLiteral("copy")), QList<QJsonObject>{copyRefusal});
 }
 
-void ServerSlotsTest::heartBeatTimeOutRefusesNonsense()
-{
+void ServerSlotsTest::heartBeatTimeOutRefusesNonsense() {
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXSetHeartBeatTimeOut('7000')")), QString());
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXGetHeartBeatTimeOut()")), QStringLiteral("7000"));
     // Each of these would make the connection flap: refused, with the reason, the old value stays.
     for (const char *bad : {"0", "-5", "soon", "", "12ms", "99999999999"}) {
-        const QString answer = m_page.call(QStringLiteral("vyxDesk.VYXSetHeartBeatTimeOut('%1')").arg(QLatin1String(bad)));
+        const QString answer =
+            m_page.call(QStringLiteral("vyxDesk.VYXSetHeartBeatTimeOut('%1')").arg(QLatin1String(bad)));
         QVERIFY2(answer.startsWith(QStringLiteral("Heartbeat time-out refused")), bad);
         QVERIFY2(answer.contains(QStringLiteral("stays 7000 ms")), qPrintable(answer));
         QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXGetHeartBeatTimeOut()")), QStringLiteral("7000"));
     }
 }
 
-void ServerSlotsTest::parametersAreListedAndUpdatedLive()
-{
+void ServerSlotsTest::parametersAreListedAndUpdatedLive() {
     QVERIFY(m_page.connectTo(m_sim->port()));
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXQueryParametersUID()")), QStringLiteral("false"));
     QString value;
@@ -460,15 +445,14 @@ void ServerSlotsTest::parametersAreListedAndUpdatedLive()
 
 // The changes a server pushes reach the page merged per tick: the page gets fewer calls than
 // changes, yet every change is counted and every parameter ends with its last value.
-void ServerSlotsTest::aBurstLeavesTheLastValueOfEveryParameterInThePage()
-{
+void ServerSlotsTest::aBurstLeavesTheLastValueOfEveryParameterInThePage() {
     m_sim.reset(new SimServer);
-    QVERIFY(m_sim->start({QStringLiteral("--params-count"), QStringLiteral("3000"), QStringLiteral("--live-rate"),
-                          QStringLiteral("max")}));
-    m_page.eval(QStringLiteral(
-        "window.live = { last: {}, changes: 0, calls: 0 };"
-        "QT.updateParameters = function (b) { live.calls++;"
-        "  for (var i = 0; i < b.length; i++) { live.last[b[i].ParameterID] = b[i].value; live.changes += b[i].changes; } };"));
+    QVERIFY(m_sim->start({QStringLiteral("--params-count"), QStringLiteral("3000"),
+                          QStringLiteral("--live-rate"), QStringLiteral("max")}));
+    m_page.eval(QStringLiteral("window.live = { last: {}, changes: 0, calls: 0 };"
+                               "QT.updateParameters = function (b) { live.calls++;"
+                               "  for (var i = 0; i < b.length; i++) { live.last[b[i].ParameterID] = "
+                               "b[i].value; live.changes += b[i].changes; } };"));
     QVERIFY(m_page.connectTo(m_sim->port()));
     QVERIFY(waitFor([&] { return m_page.eval(QStringLiteral("live.changes")).toDouble() >= 50000; }, 120000));
 
@@ -482,23 +466,24 @@ void ServerSlotsTest::aBurstLeavesTheLastValueOfEveryParameterInThePage()
     QCOMPARE(m_page.eval(QStringLiteral("live.changes")).toLongLong(), sent);
     QVERIFY(m_page.eval(QStringLiteral("live.calls * 10 < live.changes")).toBool());
 
-    const QJsonObject shown = QJsonDocument::fromJson(m_page.call(QStringLiteral("JSON.stringify(live.last)")).toUtf8()).object();
+    const QJsonObject shown =
+        QJsonDocument::fromJson(m_page.call(QStringLiteral("JSON.stringify(live.last)")).toUtf8()).object();
     QCOMPARE(shown.size(), values.size());
     int wrong = 0;
     for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
         if (shown.value(it.key()).toString() != it.value() && ++wrong <= 5)
-            qWarning().noquote() << "parameter" << it.key() << "shows" << shown.value(it.key()).toString() << "not" << it.value();
+            qWarning().noquote() << "parameter" << it.key() << "shows" << shown.value(it.key()).toString()
+                                 << "not" << it.value();
     }
     QCOMPARE(wrong, 0);
 }
 
 // A server that pushes changes as fast as the connection carries them, to a page that takes
 // 25 ms for each call: the manager's memory stays put however many frames come.
-void ServerSlotsTest::aFloodLeavesMemoryBounded()
-{
+void ServerSlotsTest::aFloodLeavesMemoryBounded() {
     m_sim.reset(new SimServer);
-    QVERIFY(m_sim->start({QStringLiteral("--params-count"), QStringLiteral("5000"), QStringLiteral("--live-rate"),
-                          QStringLiteral("max")}));
+    QVERIFY(m_sim->start({QStringLiteral("--params-count"), QStringLiteral("5000"),
+                          QStringLiteral("--live-rate"), QStringLiteral("max")}));
     m_page.eval(QStringLiteral(
         "window.live = { changes: 0 };"
         "QT.updateParameters = function (b) { var end = Date.now() + 25; while (Date.now() < end) {}"
@@ -519,13 +504,15 @@ void ServerSlotsTest::aFloodLeavesMemoryBounded()
     // still ran under its checks, and the plain build holds the bound.
     QSKIP("resident memory is not a measure of what is held under AddressSanitizer");
 #endif
-    QVERIFY2(after - before < 32 * 1048576, qPrintable(QStringLiteral("grew by %1 MB").arg((after - before) / 1048576.0)));
+    QVERIFY2(after - before < 32 * 1048576,
+             qPrintable(QStringLiteral("grew by %1 MB").arg((after - before) / 1048576.0)));
 }
 
-void ServerSlotsTest::sendParameterValueTypes()
-{
+void ServerSlotsTest::sendParameterValueTypes() {
     QVERIFY(m_page.connectTo(m_sim->port()));
-    struct Case { const char *id, *type, *value, *expected; } cases[] = {
+    struct Case {
+        const char *id, *type, *value, *expected;
+    } cases[] = {
         {"100101", "byte", "300", "44"},
         {"100201", "float", "21.5", "21.5"},
         {"100301", "uint", "12345", "12345"},
@@ -533,8 +520,9 @@ void ServerSlotsTest::sendParameterValueTypes()
     };
     for (const Case &c : cases) {
         m_page.clear(QStringLiteral("param"));
-        m_page.call(QStringLiteral("vyxDesk.sendParameterValue('%1', '%2', %3)")
-                        .arg(QLatin1String(c.id), QLatin1String(c.type), jsString(QString::fromUtf8(c.value))));
+        m_page.call(
+            QStringLiteral("vyxDesk.sendParameterValue('%1', '%2', %3)")
+                .arg(QLatin1String(c.id), QLatin1String(c.type), jsString(QString::fromUtf8(c.value))));
         QString value;
         QVERIFY2(m_page.waitParameter(QLatin1String(c.id), QStringLiteral("Write"), &value), c.type);
         QCOMPARE(value, QString::fromUtf8(c.expected));
@@ -551,19 +539,20 @@ void ServerSlotsTest::sendParameterValueTypes()
         QVERIFY(u.value(QStringLiteral("ParameterID")).toString() != QLatin1String("100201"));
 }
 
-void ServerSlotsTest::configurationDownloadAndUpload()
-{
+void ServerSlotsTest::configurationDownloadAndUpload() {
     QVERIFY(m_page.connectTo(m_sim->port()));
     const QString path = m_local.filePath(QStringLiteral("config.db"));
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXDownload(%1, %2)")
                              .arg(jsString(path), m_page.cb(QStringLiteral("down")))),
              QString());
     auto ended = [&](const QString &name) {
-        return waitFor([&] {
-            const QList<QJsonObject> reports = m_page.objects(name);
-            return !reports.isEmpty()
-                   && reports.last().value(QStringLiteral("IsEnd")).toString() == QLatin1String("true");
-        }, 60000);
+        return waitFor(
+            [&] {
+                const QList<QJsonObject> reports = m_page.objects(name);
+                return !reports.isEmpty() &&
+                       reports.last().value(QStringLiteral("IsEnd")).toString() == QLatin1String("true");
+            },
+            60000);
     };
     QVERIFY(ended(QStringLiteral("down")));
     const QJsonObject last = m_page.objects(QStringLiteral("down")).last();
@@ -577,9 +566,10 @@ void ServerSlotsTest::configurationDownloadAndUpload()
     QVERIFY(file.open(QIODevice::Append));
     file.write(patternBytes(1000));
     file.close();
-    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXUpload(%1, %2)")
-                             .arg(jsString(path), m_page.cb(QStringLiteral("up")))),
-             QString());
+    QCOMPARE(
+        m_page.call(
+            QStringLiteral("vyxDesk.VYXUpload(%1, %2)").arg(jsString(path), m_page.cb(QStringLiteral("up")))),
+        QString());
     QVERIFY(ended(QStringLiteral("up")));
     const QJsonObject up = m_page.objects(QStringLiteral("up")).last();
     QVERIFY(up.contains(QStringLiteral("GetSentBytes")));
@@ -594,8 +584,7 @@ void ServerSlotsTest::configurationDownloadAndUpload()
              QStringLiteral("after"));
 }
 
-void ServerSlotsTest::remoteCopy_data()
-{
+void ServerSlotsTest::remoteCopy_data() {
     QTest::addColumn<int>("size");
     QTest::addColumn<QList<qint64>>("copied");
     QTest::newRow("empty") << 0 << QList<qint64>{};
@@ -603,8 +592,7 @@ void ServerSlotsTest::remoteCopy_data()
     QTest::newRow("300000 bytes") << 300000 << QList<qint64>{131072, 262144};
 }
 
-void ServerSlotsTest::remoteCopy()
-{
+void ServerSlotsTest::remoteCopy() {
     QFETCH(int, size);
     QFETCH(QList<qint64>, copied);
     QVERIFY(m_page.connectTo(m_sim->port()));
@@ -636,8 +624,7 @@ void ServerSlotsTest::remoteCopy()
     QCOMPARE(copy.readAll(), bytes);
 }
 
-void ServerSlotsTest::remoteCopyOfAMissingFile()
-{
+void ServerSlotsTest::remoteCopyOfAMissingFile() {
     QVERIFY(m_page.connectTo(m_sim->port()));
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXCopyFile('/nonexistent/file', 'x.bin', %1)")
                              .arg(m_page.cb(QStringLiteral("copy")))),
@@ -650,8 +637,7 @@ void ServerSlotsTest::remoteCopyOfAMissingFile()
     QVERIFY(m_page.calls(QStringLiteral("copy")).isEmpty());
 }
 
-void ServerSlotsTest::md5MismatchIsReported()
-{
+void ServerSlotsTest::md5MismatchIsReported() {
     QVERIFY(m_page.connectTo(m_sim->port()));
     const QByteArray bytes = patternBytes(5000);
     const QString local = m_local.filePath(QStringLiteral("md5.bin"));
@@ -659,7 +645,8 @@ void ServerSlotsTest::md5MismatchIsReported()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(bytes);
     file.close();
-    m_page.call(QStringLiteral("vyxDesk.VYXCopyFile(%1, 'md5.bin', %2)").arg(jsString(local), m_page.cb(QStringLiteral("copy"))));
+    m_page.call(QStringLiteral("vyxDesk.VYXCopyFile(%1, 'md5.bin', %2)")
+                    .arg(jsString(local), m_page.cb(QStringLiteral("copy"))));
     QVERIFY(m_page.waitStatus(QStringLiteral("copy"), QStringLiteral("complete")));
 
     // A server answering another checksum, or the right one in upper case, is a mismatch.
@@ -673,14 +660,15 @@ void ServerSlotsTest::md5MismatchIsReported()
     }
 }
 
-void ServerSlotsTest::foldersFilesAndDatabaseMd5()
-{
+void ServerSlotsTest::foldersFilesAndDatabaseMd5() {
     QVERIFY(m_page.connectTo(m_sim->port()));
-    m_page.call(QStringLiteral("vyxDesk.VYXCreateFolder('made', %1)").arg(m_page.cb(QStringLiteral("folder"))));
+    m_page.call(
+        QStringLiteral("vyxDesk.VYXCreateFolder('made', %1)").arg(m_page.cb(QStringLiteral("folder"))));
     QVERIFY(m_page.waitCalls(QStringLiteral("folder"), 1));
     QVERIFY(QFileInfo(m_sim->filesDir() + QStringLiteral("/made")).isDir());
 
-    m_page.call(QStringLiteral("vyxDesk.VYXDeleteFolder('made', %1)").arg(m_page.cb(QStringLiteral("delfolder"))));
+    m_page.call(
+        QStringLiteral("vyxDesk.VYXDeleteFolder('made', %1)").arg(m_page.cb(QStringLiteral("delfolder"))));
     QVERIFY(m_page.waitCalls(QStringLiteral("delfolder"), 1));
     QVERIFY(!QFileInfo::exists(m_sim->filesDir() + QStringLiteral("/made")));
 
@@ -688,7 +676,8 @@ void ServerSlotsTest::foldersFilesAndDatabaseMd5()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("x");
     file.close();
-    m_page.call(QStringLiteral("vyxDesk.VYXDeleteFile('gone.txt', %1)").arg(m_page.cb(QStringLiteral("delfile"))));
+    m_page.call(
+        QStringLiteral("vyxDesk.VYXDeleteFile('gone.txt', %1)").arg(m_page.cb(QStringLiteral("delfile"))));
     QVERIFY(m_page.waitCalls(QStringLiteral("delfile"), 1));
     QVERIFY(!file.exists());
 
@@ -697,8 +686,7 @@ void ServerSlotsTest::foldersFilesAndDatabaseMd5()
     QVERIFY(QRegExp(QStringLiteral("[0-9a-fA-F]{32}")).exactMatch(m_page.calls(QStringLiteral("md5"))[0]));
 }
 
-void ServerSlotsTest::answersReachOnlyTheirOwnRequest()
-{
+void ServerSlotsTest::answersReachOnlyTheirOwnRequest() {
     // The server never sends its first file-delete answer.
     SimServer lossy;
     QVERIFY(lossy.start({QStringLiteral("--drop-answer"), QStringLiteral("1010012")}));
@@ -712,8 +700,9 @@ void ServerSlotsTest::answersReachOnlyTheirOwnRequest()
     m_page.call(QStringLiteral("vyxDesk.VYXDeleteFile('a.txt', %1); vyxDesk.VYXDatabaseMD5(%2);"
                                "vyxDesk.VYXDeleteFile('b.txt', %3); vyxDesk.VYXCreateFolder('made', %4);"
                                "vyxDesk.VYXDeleteFile('missing.txt', %5);")
-                    .arg(m_page.cb(QStringLiteral("a")), m_page.cb(QStringLiteral("md5")), m_page.cb(QStringLiteral("b")),
-                         m_page.cb(QStringLiteral("mkdir")), m_page.cb(QStringLiteral("missing"))));
+                    .arg(m_page.cb(QStringLiteral("a")), m_page.cb(QStringLiteral("md5")),
+                         m_page.cb(QStringLiteral("b")), m_page.cb(QStringLiteral("mkdir")),
+                         m_page.cb(QStringLiteral("missing"))));
     for (const char *name : {"md5", "b", "mkdir", "missing"})
         QVERIFY2(m_page.waitCalls(QLatin1String(name), 1), name);
     // A later delete gets its own answer, not the one the lost answer left over.
@@ -729,18 +718,19 @@ void ServerSlotsTest::answersReachOnlyTheirOwnRequest()
     // Each result comes whole: the server's err beside its info.
     const auto result = [this](const char *name) {
         const QList<QJsonObject> answers = m_page.objects(QLatin1String(name));
-        return answers.size() == 1 ? QStringLiteral("%1 %2").arg(answers[0].value(QStringLiteral("err")).toInt(-1))
-                                                             .arg(answers[0].value(QStringLiteral("info")).toString())
+        return answers.size() == 1 ? QStringLiteral("%1 %2")
+                                         .arg(answers[0].value(QStringLiteral("err")).toInt(-1))
+                                         .arg(answers[0].value(QStringLiteral("info")).toString())
                                    : m_page.calls(QLatin1String(name)).join(QLatin1Char('|'));
     };
     QCOMPARE(result("b"), QStringLiteral("0 File deleted"));
     QCOMPARE(result("mkdir"), QStringLiteral("0 Folder created"));
-    QVERIFY2(result("missing").startsWith(QStringLiteral("1 Can not delete file missing.txt")), qPrintable(result("missing")));
+    QVERIFY2(result("missing").startsWith(QStringLiteral("1 Can not delete file missing.txt")),
+             qPrintable(result("missing")));
     QCOMPARE(result("c"), QStringLiteral("0 File deleted"));
 }
 
-void ServerSlotsTest::remoteCopyStopsAtTheFirstRefusal_data()
-{
+void ServerSlotsTest::remoteCopyStopsAtTheFirstRefusal_data() {
     QTest::addColumn<QStringList>("serverFaults");
     QTest::addColumn<QString>("remoteName");
     QTest::addColumn<int>("progressReports");
@@ -749,11 +739,11 @@ void ServerSlotsTest::remoteCopyStopsAtTheFirstRefusal_data()
                                     << QStringLiteral("outside");
     QTest::newRow("short append") << QStringList{QStringLiteral("--file-limit"), QStringLiteral("200000")}
                                   << QStringLiteral("short.bin") << 1
-                                  << QStringLiteral("the server wrote 68928 of 131072 bytes at offset 131072");
+                                  << QStringLiteral(
+                                         "the server wrote 68928 of 131072 bytes at offset 131072");
 }
 
-void ServerSlotsTest::remoteCopyStopsAtTheFirstRefusal()
-{
+void ServerSlotsTest::remoteCopyStopsAtTheFirstRefusal() {
     QFETCH(QStringList, serverFaults);
     QFETCH(QString, remoteName);
     QFETCH(int, progressReports);
@@ -767,8 +757,8 @@ void ServerSlotsTest::remoteCopyStopsAtTheFirstRefusal()
     file.write(patternBytes(300000));
     file.close();
 
-    m_page.call(QStringLiteral("vyxDesk.VYXCopyFile(%1, %2, %3)").arg(jsString(local), jsString(remoteName),
-                                                                      m_page.cb(QStringLiteral("copy"))));
+    m_page.call(QStringLiteral("vyxDesk.VYXCopyFile(%1, %2, %3)")
+                    .arg(jsString(local), jsString(remoteName), m_page.cb(QStringLiteral("copy"))));
     QVERIFY(m_page.waitStatus(QStringLiteral("copy"), QStringLiteral("error")));
     QTest::qWait(300);
     const QList<QJsonObject> reports = m_page.objects(QStringLiteral("copy"));
@@ -782,8 +772,7 @@ void ServerSlotsTest::remoteCopyStopsAtTheFirstRefusal()
         QCOMPARE(QFileInfo(server.filesDir() + QLatin1Char('/') + remoteName).size(), qint64(200000));
 }
 
-void ServerSlotsTest::lostConnectionAnswersWaitingRequests()
-{
+void ServerSlotsTest::lostConnectionAnswersWaitingRequests() {
     // The database MD5 is never answered, so the request still waits when the server dies.
     SimServer server;
     QVERIFY(server.start({QStringLiteral("--drop-answer"), QStringLiteral("1010007")}));
@@ -796,27 +785,32 @@ void ServerSlotsTest::lostConnectionAnswersWaitingRequests()
     QCOMPARE(m_page.calls(QStringLiteral("md5")), QStringList{QLatin1String(JS::kConnectionLost)});
 }
 
-void ServerSlotsTest::consoleGuardianAndExecuteReplies()
-{
+void ServerSlotsTest::consoleGuardianAndExecuteReplies() {
     QVERIFY(m_page.connectTo(m_sim->port()));
-    m_page.call(QStringLiteral("vyxDesk.VYXConsole('echo hello world', %1)").arg(m_page.cb(QStringLiteral("console"))));
-    m_page.call(QStringLiteral("vyxDesk.VYXGuardian('restart', %1)").arg(m_page.cb(QStringLiteral("guardian"))));
-    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXExecute('echo done', %1)").arg(m_page.cb(QStringLiteral("exec")))),
-             QString());
+    m_page.call(QStringLiteral("vyxDesk.VYXConsole('echo hello world', %1)")
+                    .arg(m_page.cb(QStringLiteral("console"))));
+    m_page.call(
+        QStringLiteral("vyxDesk.VYXGuardian('restart', %1)").arg(m_page.cb(QStringLiteral("guardian"))));
+    QCOMPARE(
+        m_page.call(
+            QStringLiteral("vyxDesk.VYXExecute('echo done', %1)").arg(m_page.cb(QStringLiteral("exec")))),
+        QString());
     QVERIFY(m_page.waitCalls(QStringLiteral("exec"), 1));
     QVERIFY(m_page.waitCalls(QStringLiteral("console"), 1));
     QVERIFY(m_page.waitCalls(QStringLiteral("guardian"), 1));
     QCOMPARE(m_page.objects(QStringLiteral("console")),
              QList<QJsonObject>{QJsonObject({{QStringLiteral("status"), QStringLiteral("hello world")}})});
     QCOMPARE(m_page.objects(QStringLiteral("guardian")),
-             QList<QJsonObject>{QJsonObject({{QStringLiteral("status"), QStringLiteral("guardian: restart: ok")}})});
+             QList<QJsonObject>{
+                 QJsonObject({{QStringLiteral("status"), QStringLiteral("guardian: restart: ok")}})});
     // The execute callback gets the info text itself.
     QCOMPARE(m_page.calls(QStringLiteral("exec")), QStringList{QStringLiteral("done")});
 
     // Answers of command lines nobody reads do not reach any callback.
     m_page.call(QStringLiteral("vyxDesk.VYXStartKNXGateway()"));
     m_page.call(QStringLiteral("vyxDesk.VYXStopKNXGateway()"));
-    m_page.call(QStringLiteral("vyxDesk.VYXConsole('echo last', %1)").arg(m_page.cb(QStringLiteral("console"))));
+    m_page.call(
+        QStringLiteral("vyxDesk.VYXConsole('echo last', %1)").arg(m_page.cb(QStringLiteral("console"))));
     QVERIFY(m_page.waitCalls(QStringLiteral("console"), 2));
     QTest::qWait(300);
     QCOMPARE(m_page.objects(QStringLiteral("console")).last().value(QStringLiteral("status")).toString(),
@@ -826,8 +820,7 @@ void ServerSlotsTest::consoleGuardianAndExecuteReplies()
     QCOMPARE(m_page.calls(QStringLiteral("exec")).size(), 1);
 }
 
-void ServerSlotsTest::twoCommandLinesAreEachAnsweredOnceToTheirOwnCallback()
-{
+void ServerSlotsTest::twoCommandLinesAreEachAnsweredOnceToTheirOwnCallback() {
     QVERIFY(m_page.connectTo(m_sim->port()));
     // Both go out before the first answer can arrive (one script, one GUI turn).
     m_page.call(QStringLiteral("vyxDesk.VYXConsole('echo one', %1); vyxDesk.VYXConsole('echo two', %2);"
@@ -839,17 +832,19 @@ void ServerSlotsTest::twoCommandLinesAreEachAnsweredOnceToTheirOwnCallback()
     m_page.call(QStringLiteral("vyxDesk.VYXConsole('echo marker', %1)").arg(m_page.cb(QStringLiteral("m"))));
     QVERIFY(m_page.waitCalls(QStringLiteral("m"), 1));
     QTest::qWait(200);
-    auto status = [](const QString &s) { return QList<QJsonObject>{QJsonObject({{QStringLiteral("status"), s}})}; };
+    auto status = [](const QString &s) {
+        return QList<QJsonObject>{QJsonObject({{QStringLiteral("status"), s}})};
+    };
     QCOMPARE(m_page.objects(QStringLiteral("a")), status(QStringLiteral("one")));
     QCOMPARE(m_page.objects(QStringLiteral("b")), status(QStringLiteral("two")));
     QCOMPARE(m_page.objects(QStringLiteral("g")), status(QStringLiteral("guardian: status: ok")));
     QCOMPARE(m_page.objects(QStringLiteral("d")), status(QStringLiteral("one")));
 }
 
-void ServerSlotsTest::serverTextsNeverRunAsScript()
-{
+void ServerSlotsTest::serverTextsNeverRunAsScript() {
     QVERIFY(m_page.connectTo(m_sim->port()));
-    const QString evil = QStringLiteral("\"); window.pwned = 1; (\"\n')+(window.pwned=2)+('\u2028</script>\\");
+    const QString evil =
+        QStringLiteral("\"); window.pwned = 1; (\"\n')+(window.pwned=2)+('\u2028</script>\\");
     QFile file(m_sim->filesDir() + QStringLiteral("/evil.txt"));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(evil.toUtf8());
@@ -870,13 +865,13 @@ void ServerSlotsTest::serverTextsNeverRunAsScript()
     QVERIFY(m_page.waitCalls(QStringLiteral("zephron"), 1));
     QVERIFY(m_page.waitCalls(QStringLiteral("debug"), 1));
     QCOMPARE(m_page.calls(QStringLiteral("msg"))[0], QStringLiteral("x1|") + evil);
-    QCOMPARE(m_page.calls(QStringLiteral("zephron"))[0], QString(evil).replace(QLatin1Char('"'), QStringLiteral("|||")));
+    QCOMPARE(m_page.calls(QStringLiteral("zephron"))[0],
+             QString(evil).replace(QLatin1Char('"'), QStringLiteral("|||")));
     QCOMPARE(m_page.calls(QStringLiteral("debug"))[0], evil);
     QVERIFY(m_page.eval(QStringLiteral("typeof window.pwned")).toString() == QLatin1String("undefined"));
 }
 
-void ServerSlotsTest::pluginInstallationStepsInOrder()
-{
+void ServerSlotsTest::pluginInstallationStepsInOrder() {
     QVERIFY(m_page.connectTo(m_sim->port()));
     const QString archive = m_local.filePath(QStringLiteral("plugin-src.tar.gz"));
     QFile file(archive);
@@ -891,7 +886,8 @@ void ServerSlotsTest::pluginInstallationStepsInOrder()
     QVERIFY(QFileInfo::exists(m_sim->filesDir() + QStringLiteral("/plugin.tar.gz")));
 
     // The page unpacks the archive itself, then reports it.
-    m_page.call(QStringLiteral("vyxDesk.VYXExecute('tar -xzf plugin.tar.gz', %1)").arg(m_page.cb(QStringLiteral("tar"))));
+    m_page.call(QStringLiteral("vyxDesk.VYXExecute('tar -xzf plugin.tar.gz', %1)")
+                    .arg(m_page.cb(QStringLiteral("tar"))));
     QVERIFY(m_page.waitCalls(QStringLiteral("tar"), 1));
     m_page.call(QStringLiteral("vyxDesk.VYXPluginExtracted('')"));
     QVERIFY(m_page.waitCalls(QStringLiteral("done"), 1));
@@ -903,32 +899,36 @@ void ServerSlotsTest::pluginInstallationStepsInOrder()
     QCOMPARE(statuses, (QStringList{QStringLiteral("copy in progress"), QStringLiteral("MD5 verify"),
                                     QStringLiteral("complete"), QStringLiteral("files done"),
                                     QStringLiteral("restarting logic")}));
-    QCOMPARE(m_page.objects(QStringLiteral("done")),
-             QList<QJsonObject>{QJsonObject({{QStringLiteral("status"), QStringLiteral("install complete")}})});
+    QCOMPARE(
+        m_page.objects(QStringLiteral("done")),
+        QList<QJsonObject>{QJsonObject({{QStringLiteral("status"), QStringLiteral("install complete")}})});
     // The archive was removed after the ownership change, both answered in turn.
-    QVERIFY(waitFor([&] { return !QFileInfo::exists(m_sim->filesDir() + QStringLiteral("/plugin.tar.gz")); }));
+    QVERIFY(
+        waitFor([&] { return !QFileInfo::exists(m_sim->filesDir() + QStringLiteral("/plugin.tar.gz")); }));
 }
 
-void ServerSlotsTest::broadcastMessagesBetweenTwoBridges()
-{
+void ServerSlotsTest::broadcastMessagesBetweenTwoBridges() {
     Page other;
     QVERIFY(other.open());
     QVERIFY(m_page.connectTo(m_sim->port()));
     QVERIFY(other.connectTo(m_sim->port()));
 
     // Each side registers a callback for the emitter "room" by sending under it.
-    QVERIFY(other.eval(QStringLiteral("vyxDesk.VYXMessageSend('room', %1)").arg(other.cb(QStringLiteral("msg")))).toBool());
+    QVERIFY(
+        other.eval(QStringLiteral("vyxDesk.VYXMessageSend('room', %1)").arg(other.cb(QStringLiteral("msg"))))
+            .toBool());
     const QString text = QStringLiteral("room|hello \"there\"\nsecond line");
-    QVERIFY(m_page.eval(QStringLiteral("vyxDesk.VYXMessageSend(%1, %2)")
-                            .arg(jsString(text), m_page.cb(QStringLiteral("msg")))).toBool());
+    QVERIFY(m_page
+                .eval(QStringLiteral("vyxDesk.VYXMessageSend(%1, %2)")
+                          .arg(jsString(text), m_page.cb(QStringLiteral("msg"))))
+                .toBool());
     QVERIFY(other.waitCalls(QStringLiteral("msg"), 1));
     QCOMPARE(other.calls(QStringLiteral("msg")), QStringList{text});
     QVERIFY(m_page.waitCalls(QStringLiteral("msg"), 1));
     QCOMPARE(m_page.calls(QStringLiteral("msg")), QStringList{QStringLiteral("room")});
 }
 
-void ServerSlotsTest::logMessagesGoToLogWindows()
-{
+void ServerSlotsTest::logMessagesGoToLogWindows() {
     QVERIFY(m_page.connectTo(m_sim->port()));
     kvt::kvtOlmoTcpClientVyx sender;
     QCOMPARE(sender.Start("127.0.0.1", m_sim->port(), "admin", "admin"), 0);
@@ -938,8 +938,7 @@ void ServerSlotsTest::logMessagesGoToLogWindows()
                             {QStringLiteral("paramId"), paramId},
                             {QStringLiteral("msg"), msg}};
         // The client wraps the text in its <message> element itself.
-        return QJsonDocument(o).toJson(QJsonDocument::Compact)
-            .toStdString();
+        return QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString();
     };
 
     // No log window: the message reaches the page as a parameter update.
@@ -955,7 +954,8 @@ void ServerSlotsTest::logMessagesGoToLogWindows()
     m_page.clear(QStringLiteral("param"));
     sender.SendBroadcastMessage(logMessage(QStringLiteral("7"), QStringLiteral("second")), 1);
     QVERIFY2(waitFor([&] { return logTextOf(log).contains(QStringLiteral("] [7] second\n")); }),
-             qPrintable(logTextOf(log) + QStringLiteral(" / page: ") + m_page.calls(QStringLiteral("param")).join(QLatin1Char(' '))));
+             qPrintable(logTextOf(log) + QStringLiteral(" / page: ") +
+                        m_page.calls(QStringLiteral("param")).join(QLatin1Char(' '))));
     // A later parameter write still reaches the page, and the log message did not.
     m_page.call(QStringLiteral("vyxDesk.sendParameterValue('100102', 'byte', '9')"));
     QVERIFY(m_page.waitParameter(QStringLiteral("100102"), QStringLiteral("Write"), &value));
@@ -964,8 +964,7 @@ void ServerSlotsTest::logMessagesGoToLogWindows()
     sender.Stop();
 }
 
-void ServerSlotsTest::zephronRoundTrip()
-{
+void ServerSlotsTest::zephronRoundTrip() {
     QVERIFY(m_page.connectTo(m_sim->port()));
     m_page.call(QStringLiteral("vyxDesk.VYXZephronCommand('say \"hi\"')"));
     QVERIFY(m_page.waitCalls(QStringLiteral("zephron"), 1));
@@ -982,8 +981,7 @@ void ServerSlotsTest::zephronRoundTrip()
     m_page.call(QStringLiteral("vyxDesk.VYXEnableBusDebug('yes')"));
 }
 
-void ServerSlotsTest::silentServerIsReconnected()
-{
+void ServerSlotsTest::silentServerIsReconnected() {
     // A server that stops answering after a few command frames.
     SimServer silent;
     QVERIFY(silent.start({QStringLiteral("--silent-after"), QStringLiteral("3")}));
@@ -1001,8 +999,7 @@ void ServerSlotsTest::silentServerIsReconnected()
     QVERIFY(waitFor([&] { return readyCount() >= 2; }, 90000));
 }
 
-void ServerSlotsTest::bridgeDestroyedWhileConnected()
-{
+void ServerSlotsTest::bridgeDestroyedWhileConnected() {
     QVERIFY(m_page.connectTo(m_sim->port()));
     m_page.call(QStringLiteral("vyxDesk.VYXConsole('echo late', 'cb.late')"));
     m_page.call(QStringLiteral("vyxDesk.VYXQueryParametersUID()"));
@@ -1015,8 +1012,7 @@ void ServerSlotsTest::bridgeDestroyedWhileConnected()
 
 // Every slot that changes the server leaves an intent and its result in the journal, with the
 // server, the user and the arguments, and never the password or a file's contents.
-void ServerSlotsTest::journalRecordsEveryChange()
-{
+void ServerSlotsTest::journalRecordsEveryChange() {
     SimServer server;
     QVERIFY(server.start({QStringLiteral("--password"), QStringLiteral("pw-Secret-42")}));
     QTemporaryDir dir;
@@ -1034,13 +1030,16 @@ void ServerSlotsTest::journalRecordsEveryChange()
 
     m_page.call(QStringLiteral("vyxDesk.VYXCreateFolder('jdir', %1)").arg(m_page.cb(QStringLiteral("mk"))));
     m_page.call(QStringLiteral("vyxDesk.sendParameterValue('100001', 'byte', '1')"));
-    m_page.call(QStringLiteral("vyxDesk.VYXCopyFile(%1, 'jdir/copy.txt', %2)").arg(jsString(local), m_page.cb(QStringLiteral("copy"))));
+    m_page.call(QStringLiteral("vyxDesk.VYXCopyFile(%1, 'jdir/copy.txt', %2)")
+                    .arg(jsString(local), m_page.cb(QStringLiteral("copy"))));
     QVERIFY(m_page.waitCalls(QStringLiteral("mk"), 1));
     QVERIFY(m_page.waitStatus(QStringLiteral("copy"), QStringLiteral("complete")));
-    m_page.call(QStringLiteral("vyxDesk.VYXConsole('cat jdir/copy.txt', %1)").arg(m_page.cb(QStringLiteral("console"))));
+    m_page.call(QStringLiteral("vyxDesk.VYXConsole('cat jdir/copy.txt', %1)")
+                    .arg(m_page.cb(QStringLiteral("console"))));
     QVERIFY(m_page.waitCalls(QStringLiteral("console"), 1));
     QVERIFY(m_page.calls(QStringLiteral("console")).first().contains(QStringLiteral("FILE-CONTENT-MARKER")));
-    m_page.call(QStringLiteral("vyxDesk.VYXDeleteFile('jdir/missing.txt', %1)").arg(m_page.cb(QStringLiteral("rm"))));
+    m_page.call(
+        QStringLiteral("vyxDesk.VYXDeleteFile('jdir/missing.txt', %1)").arg(m_page.cb(QStringLiteral("rm"))));
     QVERIFY(m_page.waitCalls(QStringLiteral("rm"), 1));
     m_page.call(QStringLiteral("vyxDesk.VYXStartKNXGateway()"));
     m_page.call(QStringLiteral("vyxDesk.VYXZephronCommand('status')"));
@@ -1048,13 +1047,20 @@ void ServerSlotsTest::journalRecordsEveryChange()
     // during a configuration transfer is taken by the transfer, so the download waits for it.)
     QVERIFY(waitFor([&] {
         return journal.entries(JournalFilter{QString(), QStringLiteral("gateway-start"), QDate(), QDate()})
-                   .at(0).toObject().value(QStringLiteral("outcome")).toString() != QLatin1String("pending");
+                   .at(0)
+                   .toObject()
+                   .value(QStringLiteral("outcome"))
+                   .toString() != QLatin1String("pending");
     }));
-    m_page.call(QStringLiteral("vyxDesk.VYXDownload(%1, %2)").arg(jsString(backup), m_page.cb(QStringLiteral("down"))));
-    QVERIFY(waitFor([&] {
-        const QList<QJsonObject> reports = m_page.objects(QStringLiteral("down"));
-        return !reports.isEmpty() && reports.last().value(QStringLiteral("IsEnd")).toString() == QLatin1String("true");
-    }, 60000));
+    m_page.call(QStringLiteral("vyxDesk.VYXDownload(%1, %2)")
+                    .arg(jsString(backup), m_page.cb(QStringLiteral("down"))));
+    QVERIFY(waitFor(
+        [&] {
+            const QList<QJsonObject> reports = m_page.objects(QStringLiteral("down"));
+            return !reports.isEmpty() &&
+                   reports.last().value(QStringLiteral("IsEnd")).toString() == QLatin1String("true");
+        },
+        60000));
     // Reads are not changes: nothing is recorded for them.
     m_page.call(QStringLiteral("vyxDesk.VYXDatabaseMD5(%1)").arg(m_page.cb(QStringLiteral("md5"))));
     QVERIFY(m_page.waitCalls(QStringLiteral("md5"), 1));
@@ -1062,33 +1068,42 @@ void ServerSlotsTest::journalRecordsEveryChange()
     // Every answer has come: nothing waits any more (the gateway's answer last among the lines).
     QStringList got;
     QVERIFY2(waitFor([&] {
-        got.clear();
-        const QJsonArray entries = journal.entries();
-        for (int i = entries.size() - 1; i >= 0; --i) {
-            const QJsonObject e = entries.at(i).toObject();
-            got << e.value(QStringLiteral("kind")).toString() + QLatin1Char(':') + e.value(QStringLiteral("outcome")).toString();
-        }
-        return !got.join(QLatin1Char(' ')).contains(QStringLiteral("pending"));
-    }), qPrintable(got.join(QLatin1Char(' '))));
-    QCOMPARE(got, (QStringList{QStringLiteral("folder-create:succeeded"), QStringLiteral("parameter-write:sent"),
-                               QStringLiteral("file-copy:succeeded"), QStringLiteral("command-line:succeeded"),
-                               QStringLiteral("file-delete:failed"), QStringLiteral("gateway-start:succeeded"),
-                               QStringLiteral("zephron-command:sent"), QStringLiteral("backup:succeeded")}));
+                 got.clear();
+                 const QJsonArray entries = journal.entries();
+                 for (int i = entries.size() - 1; i >= 0; --i) {
+                     const QJsonObject e = entries.at(i).toObject();
+                     got << e.value(QStringLiteral("kind")).toString() + QLatin1Char(':') +
+                                e.value(QStringLiteral("outcome")).toString();
+                 }
+                 return !got.join(QLatin1Char(' ')).contains(QStringLiteral("pending"));
+             }),
+             qPrintable(got.join(QLatin1Char(' '))));
+    QCOMPARE(got,
+             (QStringList{QStringLiteral("folder-create:succeeded"), QStringLiteral("parameter-write:sent"),
+                          QStringLiteral("file-copy:succeeded"), QStringLiteral("command-line:succeeded"),
+                          QStringLiteral("file-delete:failed"), QStringLiteral("gateway-start:succeeded"),
+                          QStringLiteral("zephron-command:sent"), QStringLiteral("backup:succeeded")}));
     const QJsonArray entries = journal.entries();
     for (const QJsonValue &v : entries) {
         const QJsonObject e = v.toObject();
         QCOMPARE(e.value(QStringLiteral("site")).toString(), QStringLiteral("Office"));
-        QCOMPARE(e.value(QStringLiteral("address")).toString(), QStringLiteral("127.0.0.1:%1").arg(server.port()));
+        QCOMPARE(e.value(QStringLiteral("address")).toString(),
+                 QStringLiteral("127.0.0.1:%1").arg(server.port()));
         QCOMPARE(e.value(QStringLiteral("user")).toString(), QStringLiteral("admin"));
     }
-    const QJsonObject copy = entries.at(entries.size() - 3).toObject().value(QStringLiteral("arguments")).toObject();
+    const QJsonObject copy =
+        entries.at(entries.size() - 3).toObject().value(QStringLiteral("arguments")).toObject();
     QCOMPARE(copy.value(QStringLiteral("local")).toString(), local);
     QCOMPARE(copy.value(QStringLiteral("server")).toString(), QStringLiteral("jdir/copy.txt"));
-    QVERIFY(entries.at(0).toObject().value(QStringLiteral("result")).toString().contains(QStringLiteral("MD5")));
+    QVERIFY(
+        entries.at(0).toObject().value(QStringLiteral("result")).toString().contains(QStringLiteral("MD5")));
 
     // The page reads the same records back, filtered.
-    const QJsonObject page = QJsonDocument::fromJson(
-        m_page.call(QStringLiteral("vyxDesk.journalEntries('{\"kind\":\"backup\",\"site\":\"Office\"}')")).toUtf8()).object();
+    const QJsonObject page =
+        QJsonDocument::fromJson(
+            m_page.call(QStringLiteral("vyxDesk.journalEntries('{\"kind\":\"backup\",\"site\":\"Office\"}')"))
+                .toUtf8())
+            .object();
     QCOMPARE(page.value(QStringLiteral("entries")).toArray().size(), 1);
     QCOMPARE(page.value(QStringLiteral("sites")).toArray(), QJsonArray{QStringLiteral("Office")});
 
@@ -1099,12 +1114,10 @@ void ServerSlotsTest::journalRecordsEveryChange()
         QVERIFY2(!bytes.contains("pw-Secret-42"), qPrintable(name));
         QVERIFY2(!bytes.contains("FILE-CONTENT-MARKER"), qPrintable(name));
     }
-
 }
 
 // A connection lost while an answer is still due leaves that change's outcome unknown.
-void ServerSlotsTest::journalLeavesLostAnswersUnknown()
-{
+void ServerSlotsTest::journalLeavesLostAnswersUnknown() {
     SimServer silent;
     QVERIFY(silent.start({QStringLiteral("--drop-answer"), QStringLiteral("1010011")}));
     QTemporaryDir dir;
@@ -1112,7 +1125,8 @@ void ServerSlotsTest::journalLeavesLostAnswersUnknown()
     QVERIFY(journal.open(dir.filePath(QStringLiteral("journal.sqlite"))));
     QVERIFY(m_page.connectTo(silent.port()));
     m_page.call(QStringLiteral("vyxDesk.VYXCreateFolder('never', %1)").arg(m_page.cb(QStringLiteral("mk"))));
-    QCOMPARE(journal.entries().at(0).toObject().value(QStringLiteral("outcome")).toString(), QStringLiteral("pending"));
+    QCOMPARE(journal.entries().at(0).toObject().value(QStringLiteral("outcome")).toString(),
+             QStringLiteral("pending"));
     silent.kill();
     QVERIFY(m_page.waitCalls(QStringLiteral("mk"), 1));
     const QJsonObject lost = journal.entries().at(0).toObject();
@@ -1122,8 +1136,7 @@ void ServerSlotsTest::journalLeavesLostAnswersUnknown()
 }
 
 // A journal that cannot be written is told to the page, every time; the change still goes out.
-void ServerSlotsTest::journalWriteFailureReachesThePage()
-{
+void ServerSlotsTest::journalWriteFailureReachesThePage() {
     QTemporaryDir dir;
     QFile blocker(dir.filePath(QStringLiteral("blocked")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
@@ -1136,11 +1149,14 @@ void ServerSlotsTest::journalWriteFailureReachesThePage()
     QVERIFY(m_page.calls(QStringLiteral("jfail")).first().contains(QStringLiteral("blocked/vyxdesk")));
 
     QVERIFY(m_page.connectTo(m_sim->port()));
-    m_page.call(QStringLiteral("vyxDesk.VYXCreateFolder('unjournaled', %1)").arg(m_page.cb(QStringLiteral("mk"))));
+    m_page.call(
+        QStringLiteral("vyxDesk.VYXCreateFolder('unjournaled', %1)").arg(m_page.cb(QStringLiteral("mk"))));
     QVERIFY(m_page.waitCalls(QStringLiteral("jfail"), 2));
     QVERIFY(m_page.waitCalls(QStringLiteral("mk"), 1));
     QVERIFY(QFileInfo(m_sim->filesDir() + QStringLiteral("/unjournaled")).isDir());
-    const QJsonObject answer = QJsonDocument::fromJson(m_page.call(QStringLiteral("vyxDesk.journalEntries('{}')")).toUtf8()).object();
+    const QJsonObject answer =
+        QJsonDocument::fromJson(m_page.call(QStringLiteral("vyxDesk.journalEntries('{}')")).toUtf8())
+            .object();
     QVERIFY(answer.value(QStringLiteral("error")).toString().contains(QStringLiteral("blocked/vyxdesk")));
 }
 

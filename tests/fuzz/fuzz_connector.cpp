@@ -8,8 +8,7 @@
 
 namespace {
 
-class OfflineConnector : public VYXConnector
-{
+class OfflineConnector : public VYXConnector {
 public:
     size_t queries = 0;
     size_t userInterfaces = 0;
@@ -22,17 +21,13 @@ protected:
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
     static QCoreApplication app(*argc, *argv);
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     OfflineConnector connector;
-    fuzzframes::forEachFrame(data, size, [&](const kvt::kvtOlmoFrame &frame) {
-        connector.OnRead(&frame);
-    });
+    fuzzframes::forEachFrame(data, size, [&](const kvt::kvtOlmoFrame &frame) { connector.OnRead(&frame); });
     return 0;
 }

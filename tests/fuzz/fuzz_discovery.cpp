@@ -11,8 +11,7 @@
 namespace {
 
 // Reads one double-quoted literal from `at`; -1 when it is not well formed or not closed.
-int literalEnd(const QString &text, int at)
-{
+int literalEnd(const QString &text, int at) {
     if (at >= text.size() || text[at] != QLatin1Char('"'))
         return -1;
     for (int i = at + 1; i < text.size(); ++i) {
@@ -31,15 +30,15 @@ int literalEnd(const QString &text, int at)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const QByteArray datagram(reinterpret_cast<const char *>(data), int(size));
     const QString answer = PageScript::discoveryAnswer(datagram);
     if (answer.isEmpty())
         return 0;
     if (answer.contains(QChar(0)) || !answer.contains(QLatin1String("vyx-kore-wa-desu")))
         std::abort();
-    const QString call = PageScript::discoveryCall(QStringLiteral("found"), QStringLiteral("10.0.0.1"), answer);
+    const QString call =
+        PageScript::discoveryCall(QStringLiteral("found"), QStringLiteral("10.0.0.1"), answer);
     const QString head = QStringLiteral("(found)(");
     if (!call.startsWith(head))
         std::abort();

@@ -6,8 +6,7 @@
 
 #include <cstdlib>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
     std::unique_ptr<ZipArchive> archive = ZipArchive::openBytes(bytes);
     if (!archive)

@@ -15,11 +15,13 @@
 namespace kvt {
 
 struct kvtOlmoFuzzAccess {
-    static kvtOsTcpSocket& socket(kvtOlmoTcpClient& channel) { return channel.m_Socket; }
-    static void monitorStep(kvtOlmoTcpClientVyx& client, const kvtIOlmoFrame* frame) { client.read_frame(frame); }
+    static kvtOsTcpSocket &socket(kvtOlmoTcpClient &channel) { return channel.m_Socket; }
+    static void monitorStep(kvtOlmoTcpClientVyx &client, const kvtIOlmoFrame *frame) {
+        client.read_frame(frame);
+    }
 };
 
-}  // namespace kvt
+} // namespace kvt
 
 namespace {
 
@@ -29,8 +31,7 @@ int g_listener = -1;
 uint16_t g_port = 0;
 std::string g_dir;
 
-bool sendAll(int fd, const uint8_t* data, size_t size)
-{
+bool sendAll(int fd, const uint8_t *data, size_t size) {
     while (size > 0) {
         const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
         if (n <= 0)
@@ -41,13 +42,12 @@ bool sendAll(int fd, const uint8_t* data, size_t size)
     return true;
 }
 
-}  // namespace
+} // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     char pattern[] = "/tmp/fuzz_olmo.XXXXXX";
     g_dir = mkdtemp(pattern);
-    FILE* upload = std::fopen((g_dir + "/upload.db").c_str(), "wb");
+    FILE *upload = std::fopen((g_dir + "/upload.db").c_str(), "wb");
     for (int i = 0; i < 3000; ++i)
         std::fputc(i & 0xff, upload);
     std::fclose(upload);
@@ -57,9 +57,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (::bind(g_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    if (::bind(g_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
         ::listen(g_listener, 4) != 0 ||
-        ::getsockname(g_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::getsockname(g_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
         std::perror("fuzz_olmo: loopback listener");
         std::abort();
     }
@@ -67,8 +67,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size == 0)
         return 0;
     const uint8_t transfers = data[0];
@@ -78,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (transfers & 2)
         client.QueryUploadConfiguration(g_dir + "/upload.db", 1024);
 
-    kvt::kvtOlmoTcpClient& monitor = client.GetMonitorChannel();
-    kvt::kvtOsTcpSocket& socket = kvtOlmoFuzzAccess::socket(monitor);
+    kvt::kvtOlmoTcpClient &monitor = client.GetMonitorChannel();
+    kvt::kvtOsTcpSocket &socket = kvtOlmoFuzzAccess::socket(monitor);
     const kvt::kvtSocketResult begun = socket.OpenAsyncBegin("127.0.0.1", g_port);
     if (begun == kvt::kvtSocketResult::Pending) {
         for (int i = 0; i < 10 && socket.IsConnectPending(1000); ++i) {

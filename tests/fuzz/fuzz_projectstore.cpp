@@ -15,8 +15,7 @@
 
 namespace {
 
-class NoDialogs : public FileDialogs
-{
+class NoDialogs : public FileDialogs {
 public:
     QString openFileName(const QString &, const QString &, const QString &) override { return {}; }
     QString saveFileName(const QString &, const QString &, const QString &) override { return {}; }
@@ -27,15 +26,13 @@ QTemporaryDir *g_root = nullptr;
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
     static QCoreApplication app(*argc, *argv);
     g_root = new QTemporaryDir;
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const QString root = g_root->path();
     const QString project = root + QStringLiteral("/p.vyx");
     {

@@ -4,8 +4,7 @@
 
 #include <cstdlib>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const kvt::kvtZephronFrame frame(data, uint32_t(size));
     volatile uint64_t sink = 0;
     sink += frame.IsValid() + frame.IsHeaderCrcValid() + frame.IsPayloadCrcValid() + frame.HasPayload();

@@ -9,15 +9,14 @@
 
 namespace fuzzframes {
 
-inline void forEachFrame(const uint8_t* data, size_t size,
-                         const std::function<void(const kvt::kvtOlmoFrame&)>& handle)
-{
+inline void forEachFrame(const uint8_t *data, size_t size,
+                         const std::function<void(const kvt::kvtOlmoFrame &)> &handle) {
     using kvt::kvtOlmoHeaderSize;
     while (size >= kvtOlmoHeaderSize) {
         kvt::kvtOlmoFrame frame;
         if (!frame.adjust_buffer(kvtOlmoHeaderSize))
             return;
-        uint8_t* header = frame.GetMutableBuffer();
+        uint8_t *header = frame.GetMutableBuffer();
         std::memcpy(header, data, kvtOlmoHeaderSize);
         data += kvtOlmoHeaderSize;
         size -= kvtOlmoHeaderSize;

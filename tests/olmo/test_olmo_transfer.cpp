@@ -4,20 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <thread>
 
 #include <fcntl.h>
+#include <fstream>
 #include <signal.h>
+#include <sstream>
+#include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <fstream>
-#include <sstream>
-#include <string>
 #include <vector>
 
 #include "kvt_error.h"
@@ -35,486 +35,522 @@ using olmotest::WaitFor;
 namespace {
 
 std::string Pattern(size_t n, unsigned seed = 1) {
-  std::string s(n, '\0');
-  uint32_t x = seed;
-  for (size_t i = 0; i < n; ++i) {
-    x = x * 1103515245u + 12345u;
-    s[i] = static_cast<char>(x >> 16);
-  }
-  return s;
+    std::string s(n, '\0');
+    uint32_t x = seed;
+    for (size_t i = 0; i < n; ++i) {
+        x = x * 1103515245u + 12345u;
+        s[i] = static_cast<char>(x >> 16);
+    }
+    return s;
 }
 
-std::string Md5(const std::string& s) { return kvtMd5Hex(s.data(), s.size()); }
-
-void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
+std::string Md5(const std::string &s) {
+    return kvtMd5Hex(s.data(), s.size());
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+void WriteFile(const std::string &path, const std::string &content) {
+    std::ofstream(path, std::ios::binary) << content;
 }
 
-bool Exists(const std::string& path) { return std::ifstream(path).good(); }
+std::string ReadFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool Exists(const std::string &path) {
+    return std::ifstream(path).good();
+}
 
 class OlmoTransfer : public ::testing::Test {
- protected:
-  void SetUp() override {
-    target = ::testing::TempDir() + "olmo_transfer_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".db";
-    std::remove(target.c_str());
-    std::remove((target + ".part").c_str());
-    ASSERT_NE(server.Start(), 0);
-    events.Attach(client);
-    client.SetHeartBeatPeriod(60000);
-    ASSERT_EQ(client.Start("127.0.0.1", server.Port(), "admin", "secret"), 0);
-    ASSERT_TRUE(WaitFor([&] { return events.ready == 1; }));
-  }
-  void TearDown() override {
-    client.Stop();
-    server.Stop();
-    std::remove(target.c_str());
-    std::remove((target + ".part").c_str());
-  }
-  std::vector<uint32_t> RequestCodes() {
-    std::vector<uint32_t> codes;
-    for (auto& f : server.Commands())
-      if (f.GetCode() != CmdRelation) codes.push_back(f.GetCode());
-    return codes;
-  }
+protected:
+    void SetUp() override {
+        target = ::testing::TempDir() + "olmo_transfer_" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".db";
+        std::remove(target.c_str());
+        std::remove((target + ".part").c_str());
+        ASSERT_NE(server.Start(), 0);
+        events.Attach(client);
+        client.SetHeartBeatPeriod(60000);
+        ASSERT_EQ(client.Start("127.0.0.1", server.Port(), "admin", "secret"), 0);
+        ASSERT_TRUE(WaitFor([&] { return events.ready == 1; }));
+    }
+    void TearDown() override {
+        client.Stop();
+        server.Stop();
+        std::remove(target.c_str());
+        std::remove((target + ".part").c_str());
+    }
+    std::vector<uint32_t> RequestCodes() {
+        std::vector<uint32_t> codes;
+        for (auto &f : server.Commands())
+            if (f.GetCode() != CmdRelation)
+                codes.push_back(f.GetCode());
+        return codes;
+    }
 
-  std::string target;
-  OlmoFakeServer server;
-  kvtOlmoTcpClientVyx client;
-  VyxEvents events;
+    std::string target;
+    OlmoFakeServer server;
+    kvtOlmoTcpClientVyx client;
+    VyxEvents events;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(OlmoTransfer, DownloadWritesTheServerDatabase) {
-  const std::string db = Pattern(1000000);
-  server.SetDatabase(db);
-  server.SetDownloadBlockSize(300000);
-  WriteFile(target, "old backup");
-  ASSERT_EQ(client.QueryDownloadConfiguration(target, ""), 0);
-  ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
-  const kvtDownloadProgress p = events.LastDownload();
-  EXPECT_EQ(p.GetError(), 0);
-  EXPECT_EQ(p.GetInfo(), "Donwload End");
-  EXPECT_EQ(p.GetServerBytes(), db.size());
-  EXPECT_EQ(p.GetReceivedBytes(), db.size());
-  EXPECT_FLOAT_EQ(p.GetPercentage(), 1.0f);
-  EXPECT_EQ(p.GetServerMd5File(), Md5(db));
-  EXPECT_EQ(p.GetClientMd5File(), Md5(db));
-  EXPECT_EQ(ReadFile(target), db);
-  EXPECT_FALSE(Exists(target + ".part"));
-  // Every step was reported, with the requests in order.
-  auto codes = RequestCodes();
-  ASSERT_EQ(codes.size(), 2u);
-  EXPECT_EQ(codes[0], uint32_t(CmdQueryDbMd5));
-  EXPECT_EQ(codes[1], uint32_t(CmdQueryDownloadConfiguration));
-  std::vector<std::string> infos;
-  for (auto& d : events.Downloads()) infos.push_back(d.GetInfo());
-  EXPECT_EQ(infos.front(), "Save Server MD5");
-  EXPECT_EQ(infos[1], "Get Length of file to donwload");
-  EXPECT_EQ(infos.size(), 2u + 4u + 1u);  // md5, length, four blocks, end
+    const std::string db = Pattern(1000000);
+    server.SetDatabase(db);
+    server.SetDownloadBlockSize(300000);
+    WriteFile(target, "old backup");
+    ASSERT_EQ(client.QueryDownloadConfiguration(target, ""), 0);
+    ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
+    const kvtDownloadProgress p = events.LastDownload();
+    EXPECT_EQ(p.GetError(), 0);
+    EXPECT_EQ(p.GetInfo(), "Donwload End");
+    EXPECT_EQ(p.GetServerBytes(), db.size());
+    EXPECT_EQ(p.GetReceivedBytes(), db.size());
+    EXPECT_FLOAT_EQ(p.GetPercentage(), 1.0f);
+    EXPECT_EQ(p.GetServerMd5File(), Md5(db));
+    EXPECT_EQ(p.GetClientMd5File(), Md5(db));
+    EXPECT_EQ(ReadFile(target), db);
+    EXPECT_FALSE(Exists(target + ".part"));
+    // Every step was reported, with the requests in order.
+    auto codes = RequestCodes();
+    ASSERT_EQ(codes.size(), 2u);
+    EXPECT_EQ(codes[0], uint32_t(CmdQueryDbMd5));
+    EXPECT_EQ(codes[1], uint32_t(CmdQueryDownloadConfiguration));
+    std::vector<std::string> infos;
+    for (auto &d : events.Downloads())
+        infos.push_back(d.GetInfo());
+    EXPECT_EQ(infos.front(), "Save Server MD5");
+    EXPECT_EQ(infos[1], "Get Length of file to donwload");
+    EXPECT_EQ(infos.size(), 2u + 4u + 1u); // md5, length, four blocks, end
 }
 
 TEST_F(OlmoTransfer, DownloadEndings) {
-  struct Case {
-    const char* name;
-    std::function<void()> script;
-    bool sameMd5;
-    int error;
-    const char* info;
-  };
-  const std::string db = Pattern(5000, 7);
-  const std::vector<Case> cases = {
-      {"synced", [] {}, true, 0, "Database is synced, no need to update it"},
-      {"md5 mismatch", [&] { server.SetWrongDbMd5(true); }, false, 1, "Md5 do not match, you must download database again"},
-      {"no resources", [&] { server.SetDownloadRefusal(2); }, false, 2, "No resources available in the server to send configuration file"},
-      {"read error", [&] { server.SetDownloadRefusal(3); }, false, 3, "Error reading the server configuration file"},
-      {"shutdown", [&] { server.SetDownloadRefusal(4); }, false, 4, "Can not finish download because server is shutdown"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    server.SetDatabase(db);
-    server.SetWrongDbMd5(false);
-    server.SetDownloadRefusal(0);
-    c.script();
-    WriteFile(target, "precious backup");
-    events.ClearDownloads();
-    ASSERT_EQ(client.QueryDownloadConfiguration(target, c.sameMd5 ? Md5(db) : ""), 0);
-    ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
-    const kvtDownloadProgress p = events.LastDownload();
-    EXPECT_EQ(p.GetError(), c.error);
-    EXPECT_EQ(p.GetInfo(), c.info);
-    // Whatever went wrong, the existing local file is untouched and nothing partial is left.
-    EXPECT_EQ(ReadFile(target), "precious backup");
-    EXPECT_FALSE(Exists(target + ".part"));
-  }
+    struct Case {
+        const char *name;
+        std::function<void()> script;
+        bool sameMd5;
+        int error;
+        const char *info;
+    };
+    const std::string db = Pattern(5000, 7);
+    const std::vector<Case> cases = {
+        {"synced", [] {}, true, 0, "Database is synced, no need to update it"},
+        {"md5 mismatch", [&] { server.SetWrongDbMd5(true); }, false, 1,
+         "Md5 do not match, you must download database again"},
+        {"no resources", [&] { server.SetDownloadRefusal(2); }, false, 2,
+         "No resources available in the server to send configuration file"},
+        {"read error", [&] { server.SetDownloadRefusal(3); }, false, 3,
+         "Error reading the server configuration file"},
+        {"shutdown", [&] { server.SetDownloadRefusal(4); }, false, 4,
+         "Can not finish download because server is shutdown"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        server.SetDatabase(db);
+        server.SetWrongDbMd5(false);
+        server.SetDownloadRefusal(0);
+        c.script();
+        WriteFile(target, "precious backup");
+        events.ClearDownloads();
+        ASSERT_EQ(client.QueryDownloadConfiguration(target, c.sameMd5 ? Md5(db) : ""), 0);
+        ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
+        const kvtDownloadProgress p = events.LastDownload();
+        EXPECT_EQ(p.GetError(), c.error);
+        EXPECT_EQ(p.GetInfo(), c.info);
+        // Whatever went wrong, the existing local file is untouched and nothing partial is left.
+        EXPECT_EQ(ReadFile(target), "precious backup");
+        EXPECT_FALSE(Exists(target + ".part"));
+    }
 }
 
 TEST_F(OlmoTransfer, DownloadOfEmptyDatabaseLeavesEmptyFile) {
-  server.SetDatabase("");
-  WriteFile(target, "old");
-  ASSERT_EQ(client.QueryDownloadConfiguration(target, "not-the-digest"), 0);
-  ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
-  EXPECT_EQ(events.LastDownload().GetError(), 0);
-  EXPECT_TRUE(Exists(target));
-  EXPECT_EQ(ReadFile(target), "");
+    server.SetDatabase("");
+    WriteFile(target, "old");
+    ASSERT_EQ(client.QueryDownloadConfiguration(target, "not-the-digest"), 0);
+    ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
+    EXPECT_EQ(events.LastDownload().GetError(), 0);
+    EXPECT_TRUE(Exists(target));
+    EXPECT_EQ(ReadFile(target), "");
 }
 
 TEST_F(OlmoTransfer, SecondDownloadWhileActiveIsRefused) {
-  server.SetHandler([](OlmoFakeServer&, const kvtOlmoFrame& f) {
-    return f.GetCode() == CmdQueryDownloadConfiguration;  // never answered
-  });
-  ASSERT_EQ(client.QueryDownloadConfiguration(target, ""), 0);
-  EXPECT_EQ(client.QueryDownloadConfiguration(target + "2", ""), int(kvtErrorFailed));
-  ASSERT_TRUE(WaitFor([&] {
-    auto c = RequestCodes();
-    return c.size() == 2;
-  }));
-  ASSERT_TRUE(WaitFor([&] { return events.DownloadCount() > 0; }));  // the MD5 answer
-  EXPECT_EQ(events.LastDownload().GetClientFile(), target);
+    server.SetHandler([](OlmoFakeServer &, const kvtOlmoFrame &f) {
+        return f.GetCode() == CmdQueryDownloadConfiguration; // never answered
+    });
+    ASSERT_EQ(client.QueryDownloadConfiguration(target, ""), 0);
+    EXPECT_EQ(client.QueryDownloadConfiguration(target + "2", ""), int(kvtErrorFailed));
+    ASSERT_TRUE(WaitFor([&] {
+        auto c = RequestCodes();
+        return c.size() == 2;
+    }));
+    ASSERT_TRUE(WaitFor([&] { return events.DownloadCount() > 0; })); // the MD5 answer
+    EXPECT_EQ(events.LastDownload().GetClientFile(), target);
 }
 
 TEST_F(OlmoTransfer, FramesDuringDownloadDoNotReachOnRead) {
-  server.SetDatabase(Pattern(4000, 3));
-  server.SetDownloadBlockSize(1000);
-  server.SetInjectDuringDownload(olmotest::FrameBytes(
-      MakeFrame(kvtOlmoKindWrite, 4242, [](kvtOlmoFrame& f) { f.SetAsUInt(1); })));
-  ASSERT_EQ(client.QueryDownloadConfiguration(target, ""), 0);
-  ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
-  EXPECT_EQ(events.LastDownload().GetError(), 0);
-  EXPECT_EQ(events.reads, 0);
-  // Once the download has ended, frames reach the owner again.
-  server.SendFrameToMonitor(MakeFrame(kvtOlmoKindWrite, 4243, [](kvtOlmoFrame& f) { f.SetAsUInt(2); }));
-  ASSERT_TRUE(WaitFor([&] { return events.reads == 1; }));
-  EXPECT_EQ(events.Frames()[0].GetCode(), 4243u);
+    server.SetDatabase(Pattern(4000, 3));
+    server.SetDownloadBlockSize(1000);
+    server.SetInjectDuringDownload(
+        olmotest::FrameBytes(MakeFrame(kvtOlmoKindWrite, 4242, [](kvtOlmoFrame &f) { f.SetAsUInt(1); })));
+    ASSERT_EQ(client.QueryDownloadConfiguration(target, ""), 0);
+    ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
+    EXPECT_EQ(events.LastDownload().GetError(), 0);
+    EXPECT_EQ(events.reads, 0);
+    // Once the download has ended, frames reach the owner again.
+    server.SendFrameToMonitor(MakeFrame(kvtOlmoKindWrite, 4243, [](kvtOlmoFrame &f) { f.SetAsUInt(2); }));
+    ASSERT_TRUE(WaitFor([&] { return events.reads == 1; }));
+    EXPECT_EQ(events.Frames()[0].GetCode(), 4243u);
 }
 
 TEST_F(OlmoTransfer, UploadSendsBlocksAndReplacesServerDatabase) {
-  const std::string content = Pattern(1000000, 5);
-  WriteFile(target, content);
-  server.SetDatabase("old server db");
-  ASSERT_EQ(client.QueryUploadConfiguration(target, 524288), 0);
-  ASSERT_TRUE(WaitFor([&] { return events.UploadEnded(); }, 30000));
-  const kvtUploadProgress p = events.LastUpload();
-  EXPECT_EQ(p.GetError(), 0) << p.GetInfo();
-  EXPECT_EQ(p.GetInfo(), "Database changed");
-  EXPECT_EQ(p.GetSentBytes(), 1000000u);
-  EXPECT_EQ(p.GetClientBytes(), 1000000u);
-  EXPECT_FLOAT_EQ(p.GetPercentage(), 1.0f);
-  EXPECT_EQ(p.GetClientMd5File(), Md5(content));
-  EXPECT_EQ(server.AppendSizes(), (std::vector<uint32_t>{524288, 475712}));
-  EXPECT_EQ(server.GetDatabase(), content);
-  const std::vector<uint32_t> expected = {CmdQueryFileDelete, CmdQueryDbMd5, CmdQueryDbMaxSize,
-                                          CmdQueryFileAppendData, CmdQueryFileAppendData,
-                                          CmdQueryFileMd5, CmdQueryDbChange};
-  EXPECT_EQ(RequestCodes(), expected);
-  EXPECT_EQ(std::string(server.Commands()[1].GetAsString()), ".pokayoka");
+    const std::string content = Pattern(1000000, 5);
+    WriteFile(target, content);
+    server.SetDatabase("old server db");
+    ASSERT_EQ(client.QueryUploadConfiguration(target, 524288), 0);
+    ASSERT_TRUE(WaitFor([&] { return events.UploadEnded(); }, 30000));
+    const kvtUploadProgress p = events.LastUpload();
+    EXPECT_EQ(p.GetError(), 0) << p.GetInfo();
+    EXPECT_EQ(p.GetInfo(), "Database changed");
+    EXPECT_EQ(p.GetSentBytes(), 1000000u);
+    EXPECT_EQ(p.GetClientBytes(), 1000000u);
+    EXPECT_FLOAT_EQ(p.GetPercentage(), 1.0f);
+    EXPECT_EQ(p.GetClientMd5File(), Md5(content));
+    EXPECT_EQ(server.AppendSizes(), (std::vector<uint32_t>{524288, 475712}));
+    EXPECT_EQ(server.GetDatabase(), content);
+    const std::vector<uint32_t> expected = {CmdQueryFileDelete,     CmdQueryDbMd5,          CmdQueryDbMaxSize,
+                                            CmdQueryFileAppendData, CmdQueryFileAppendData, CmdQueryFileMd5,
+                                            CmdQueryDbChange};
+    EXPECT_EQ(RequestCodes(), expected);
+    EXPECT_EQ(std::string(server.Commands()[1].GetAsString()), ".pokayoka");
 }
 
 TEST_F(OlmoTransfer, UploadOfIdenticalFileEndsAfterMd5Answer) {
-  const std::string content = Pattern(3000, 9);
-  WriteFile(target, content);
-  server.SetDatabase(content);
-  ASSERT_EQ(client.QueryUploadConfiguration(target, 524288), 0);
-  ASSERT_TRUE(WaitFor([&] { return events.UploadEnded(); }));
-  const kvtUploadProgress p = events.LastUpload();
-  EXPECT_EQ(p.GetError(), 0);
-  EXPECT_EQ(p.GetInfo(), "Check Client - Server MD5 ... Same, upload not necessary");
-  EXPECT_EQ(p.GetPercentage(), 0.0f);
-  EXPECT_TRUE(server.AppendSizes().empty());
+    const std::string content = Pattern(3000, 9);
+    WriteFile(target, content);
+    server.SetDatabase(content);
+    ASSERT_EQ(client.QueryUploadConfiguration(target, 524288), 0);
+    ASSERT_TRUE(WaitFor([&] { return events.UploadEnded(); }));
+    const kvtUploadProgress p = events.LastUpload();
+    EXPECT_EQ(p.GetError(), 0);
+    EXPECT_EQ(p.GetInfo(), "Check Client - Server MD5 ... Same, upload not necessary");
+    EXPECT_EQ(p.GetPercentage(), 0.0f);
+    EXPECT_TRUE(server.AppendSizes().empty());
 }
 
 TEST_F(OlmoTransfer, UploadTooBigEndsBeforeAnyBlock) {
-  WriteFile(target, Pattern(2000, 4));
-  server.SetDbMaxSize(1999);
-  ASSERT_EQ(client.QueryUploadConfiguration(target, 524288), 0);
-  ASSERT_TRUE(WaitFor([&] { return events.UploadEnded(); }));
-  EXPECT_EQ(events.LastUpload().GetError(), 2);
-  EXPECT_EQ(events.LastUpload().GetInfo(), "Configuration file is too big");
-  client.QueryServerVersion();  // marker: anything queued by the upload went out before it
-  ASSERT_TRUE(WaitFor([&] { return RequestCodes().back() == uint32_t(CmdQueryServerVersion); }));
-  EXPECT_TRUE(server.AppendSizes().empty());
+    WriteFile(target, Pattern(2000, 4));
+    server.SetDbMaxSize(1999);
+    ASSERT_EQ(client.QueryUploadConfiguration(target, 524288), 0);
+    ASSERT_TRUE(WaitFor([&] { return events.UploadEnded(); }));
+    EXPECT_EQ(events.LastUpload().GetError(), 2);
+    EXPECT_EQ(events.LastUpload().GetInfo(), "Configuration file is too big");
+    client.QueryServerVersion(); // marker: anything queued by the upload went out before it
+    ASSERT_TRUE(WaitFor([&] { return RequestCodes().back() == uint32_t(CmdQueryServerVersion); }));
+    EXPECT_TRUE(server.AppendSizes().empty());
 }
 
 TEST_F(OlmoTransfer, UploadOfEmptyFileIsRefusedAtOnce) {
-  WriteFile(target, "");
-  EXPECT_NE(client.QueryUploadConfiguration(target, 524288), 0);
-  ASSERT_EQ(events.UploadCount(), 1u);  // delivered before the call returned
-  const kvtUploadProgress p = events.LastUpload();
-  EXPECT_TRUE(p.IsEnd());
-  EXPECT_NE(p.GetError(), 0);
-  EXPECT_EQ(p.GetInfo(), "Configuration file is empty");
-  // Not active: a real upload may start right away.
-  WriteFile(target, "x");
-  EXPECT_EQ(client.QueryUploadConfiguration(target, 524288), 0);
-  ASSERT_TRUE(WaitFor([&] { return events.UploadEnded() && events.UploadCount() > 1; }));
-  EXPECT_EQ(server.GetDatabase(), "x");
+    WriteFile(target, "");
+    EXPECT_NE(client.QueryUploadConfiguration(target, 524288), 0);
+    ASSERT_EQ(events.UploadCount(), 1u); // delivered before the call returned
+    const kvtUploadProgress p = events.LastUpload();
+    EXPECT_TRUE(p.IsEnd());
+    EXPECT_NE(p.GetError(), 0);
+    EXPECT_EQ(p.GetInfo(), "Configuration file is empty");
+    // Not active: a real upload may start right away.
+    WriteFile(target, "x");
+    EXPECT_EQ(client.QueryUploadConfiguration(target, 524288), 0);
+    ASSERT_TRUE(WaitFor([&] { return events.UploadEnded() && events.UploadCount() > 1; }));
+    EXPECT_EQ(server.GetDatabase(), "x");
 }
 
 TEST_F(OlmoTransfer, UploadOfMissingFileIsRefused) {
-  EXPECT_EQ(client.QueryUploadConfiguration(target + ".missing", 524288), int(kvtErrorFailed));
-  EXPECT_EQ(events.UploadCount(), 0u);
-  WriteFile(target, "abc");
-  EXPECT_EQ(client.QueryUploadConfiguration(target, 524288), 0);  // nothing was left active
+    EXPECT_EQ(client.QueryUploadConfiguration(target + ".missing", 524288), int(kvtErrorFailed));
+    EXPECT_EQ(events.UploadCount(), 0u);
+    WriteFile(target, "abc");
+    EXPECT_EQ(client.QueryUploadConfiguration(target, 524288), 0); // nothing was left active
 }
 
 TEST_F(OlmoTransfer, UnreadableUploadAnswerEndsAsFailure) {
-  WriteFile(target, "abc");
-  server.SetHandler([](OlmoFakeServer& s, const kvtOlmoFrame& f) {
-    if (f.GetCode() != CmdQueryFileDelete) return false;
-    s.Reply(kvtTypeString, CmdQueryFileDelete, [](kvtOlmoFrame& r) { r.SetAsString("not json"); });
-    return true;
-  });
-  ASSERT_EQ(client.QueryUploadConfiguration(target, 524288), 0);
-  ASSERT_TRUE(WaitFor([&] { return events.UploadEnded(); }));
-  EXPECT_NE(events.LastUpload().GetError(), 0);
+    WriteFile(target, "abc");
+    server.SetHandler([](OlmoFakeServer &s, const kvtOlmoFrame &f) {
+        if (f.GetCode() != CmdQueryFileDelete)
+            return false;
+        s.Reply(kvtTypeString, CmdQueryFileDelete, [](kvtOlmoFrame &r) { r.SetAsString("not json"); });
+        return true;
+    });
+    ASSERT_EQ(client.QueryUploadConfiguration(target, 524288), 0);
+    ASSERT_TRUE(WaitFor([&] { return events.UploadEnded(); }));
+    EXPECT_NE(events.LastUpload().GetError(), 0);
 }
 
 namespace {
 // Answers the database MD5 with md5, and a download request with the frames of script.
-OlmoFakeServer::Handler DownloadScript(std::string md5, std::function<void(OlmoFakeServer&)> script) {
-  return [md5, script](OlmoFakeServer& s, const kvtOlmoFrame& f) {
-    if (f.GetCode() == CmdQueryDbMd5) {
-      s.Reply(kvtTypeString, CmdQueryDbMd5, [&](kvtOlmoFrame& r) { r.SetAsString(md5); });
-      return true;
-    }
-    if (f.GetCode() != CmdQueryDownloadConfiguration) return false;
-    script(s);
-    return true;
-  };
+OlmoFakeServer::Handler DownloadScript(std::string md5, std::function<void(OlmoFakeServer &)> script) {
+    return [md5, script](OlmoFakeServer &s, const kvtOlmoFrame &f) {
+        if (f.GetCode() == CmdQueryDbMd5) {
+            s.Reply(kvtTypeString, CmdQueryDbMd5, [&](kvtOlmoFrame &r) { r.SetAsString(md5); });
+            return true;
+        }
+        if (f.GetCode() != CmdQueryDownloadConfiguration)
+            return false;
+        script(s);
+        return true;
+    };
 }
-void SendLength(OlmoFakeServer& s, uint32_t n) {
-  s.Reply(kvtTypeULong, CmdQueryDownloadConfiguration, [n](kvtOlmoFrame& r) { r.SetAsULong(n); });
+void SendLength(OlmoFakeServer &s, uint32_t n) {
+    s.Reply(kvtTypeULong, CmdQueryDownloadConfiguration, [n](kvtOlmoFrame &r) { r.SetAsULong(n); });
 }
-void SendData(OlmoFakeServer& s, const std::string& d) {
-  s.Reply(kvtTypeData, CmdQueryDownloadConfiguration, [d](kvtOlmoFrame& r) {
-    r.SetAsData(reinterpret_cast<const uint8_t*>(d.data()), static_cast<uint32_t>(d.size()));
-  });
+void SendData(OlmoFakeServer &s, const std::string &d) {
+    s.Reply(kvtTypeData, CmdQueryDownloadConfiguration, [d](kvtOlmoFrame &r) {
+        r.SetAsData(reinterpret_cast<const uint8_t *>(d.data()), static_cast<uint32_t>(d.size()));
+    });
 }
-void SendEnd(OlmoFakeServer& s) {
-  s.Reply(kvtTypeUChar, CmdQueryDownloadConfiguration, [](kvtOlmoFrame& r) { r.SetAsUChar(0); });
+void SendEnd(OlmoFakeServer &s) {
+    s.Reply(kvtTypeUChar, CmdQueryDownloadConfiguration, [](kvtOlmoFrame &r) { r.SetAsUChar(0); });
 }
-}  // namespace
+} // namespace
 
 TEST_F(OlmoTransfer, DownloadTakesOnlyWhatWasAnnouncedIntoAFreshFile) {
-  struct Case {
-    const char* name;
-    std::string md5;
-    std::function<void(OlmoFakeServer&)> script;
-  };
-  const std::vector<Case> cases = {
-      // Without a length first there is no fresh file: nothing may go onto a leftover.
-      {"data before the length", Md5("abc"), [](OlmoFakeServer& s) { SendData(s, "abc"); SendEnd(s); }},
-      {"more than announced", Md5("abcdef"), [](OlmoFakeServer& s) { SendLength(s, 3); SendData(s, "abcdef"); SendEnd(s); }},
-      {"fewer than announced", Md5("abc"), [](OlmoFakeServer& s) { SendLength(s, 10); SendData(s, "abc"); SendEnd(s); }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    WriteFile(target, "precious backup");
-    WriteFile(target + ".part", "leftover of an earlier run ");
-    server.SetHandler(DownloadScript(c.md5, c.script));
-    events.ClearDownloads();
-    ASSERT_EQ(client.QueryDownloadConfiguration(target, ""), 0);
-    ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
-    EXPECT_NE(events.LastDownload().GetError(), 0) << events.LastDownload().GetInfo();
-    EXPECT_EQ(ReadFile(target), "precious backup");
-    EXPECT_FALSE(Exists(target + ".part"));
-    for (const auto& p : events.Downloads()) EXPECT_LE(p.GetReceivedBytes(), std::max<uint32_t>(p.GetServerBytes(), 0));
-  }
+    struct Case {
+        const char *name;
+        std::string md5;
+        std::function<void(OlmoFakeServer &)> script;
+    };
+    const std::vector<Case> cases = {
+        // Without a length first there is no fresh file: nothing may go onto a leftover.
+        {"data before the length", Md5("abc"),
+         [](OlmoFakeServer &s) {
+             SendData(s, "abc");
+             SendEnd(s);
+         }},
+        {"more than announced", Md5("abcdef"),
+         [](OlmoFakeServer &s) {
+             SendLength(s, 3);
+             SendData(s, "abcdef");
+             SendEnd(s);
+         }},
+        {"fewer than announced", Md5("abc"),
+         [](OlmoFakeServer &s) {
+             SendLength(s, 10);
+             SendData(s, "abc");
+             SendEnd(s);
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(target, "precious backup");
+        WriteFile(target + ".part", "leftover of an earlier run ");
+        server.SetHandler(DownloadScript(c.md5, c.script));
+        events.ClearDownloads();
+        ASSERT_EQ(client.QueryDownloadConfiguration(target, ""), 0);
+        ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
+        EXPECT_NE(events.LastDownload().GetError(), 0) << events.LastDownload().GetInfo();
+        EXPECT_EQ(ReadFile(target), "precious backup");
+        EXPECT_FALSE(Exists(target + ".part"));
+        for (const auto &p : events.Downloads())
+            EXPECT_LE(p.GetReceivedBytes(), std::max<uint32_t>(p.GetServerBytes(), 0));
+    }
 }
 
 TEST_F(OlmoTransfer, StalledDownloadEndsWithTimeOutAndTheConnectionIsRebuilt) {
-  client.SetTransferTimeOut(300);
-  WriteFile(target, "precious backup");
-  // The server starts the download and then goes silent for it (other answers still come).
-  server.SetHandler(DownloadScript(Md5("x"), [](OlmoFakeServer& s) { SendLength(s, 1000); SendData(s, "abc"); }));
-  ASSERT_EQ(client.QueryDownloadConfiguration(target, ""), 0);
-  ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
-  const kvtDownloadProgress p = events.LastDownload();
-  EXPECT_EQ(p.GetError(), int(kvtTransferError::TimedOut));
-  EXPECT_NE(p.GetInfo().find("no answer"), std::string::npos) << p.GetInfo();
-  EXPECT_EQ(ReadFile(target), "precious backup");
-  EXPECT_FALSE(Exists(target + ".part"));
-  ASSERT_TRUE(WaitFor([&] { return server.AuthCount(true) == 2 && events.ready == 2; }));
-  // Frames reach the owner again.
-  server.SendFrameToMonitor(MakeFrame(kvtOlmoKindWrite, 4243, [](kvtOlmoFrame& f) { f.SetAsUInt(2); }));
-  ASSERT_TRUE(WaitFor([&] { return events.reads >= 1; }));
+    client.SetTransferTimeOut(300);
+    WriteFile(target, "precious backup");
+    // The server starts the download and then goes silent for it (other answers still come).
+    server.SetHandler(DownloadScript(Md5("x"), [](OlmoFakeServer &s) {
+        SendLength(s, 1000);
+        SendData(s, "abc");
+    }));
+    ASSERT_EQ(client.QueryDownloadConfiguration(target, ""), 0);
+    ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
+    const kvtDownloadProgress p = events.LastDownload();
+    EXPECT_EQ(p.GetError(), int(kvtTransferError::TimedOut));
+    EXPECT_NE(p.GetInfo().find("no answer"), std::string::npos) << p.GetInfo();
+    EXPECT_EQ(ReadFile(target), "precious backup");
+    EXPECT_FALSE(Exists(target + ".part"));
+    ASSERT_TRUE(WaitFor([&] { return server.AuthCount(true) == 2 && events.ready == 2; }));
+    // Frames reach the owner again.
+    server.SendFrameToMonitor(MakeFrame(kvtOlmoKindWrite, 4243, [](kvtOlmoFrame &f) { f.SetAsUInt(2); }));
+    ASSERT_TRUE(WaitFor([&] { return events.reads >= 1; }));
 }
 
 namespace {
 // The numbers of the transfer failures' reports, while a test listens.
 std::mutex g_transferReportLock;
 std::vector<int> g_transferReports;
-void recordTransferReport(const kvtError& error) {
-  if (error.GetText().find("(transfer error ") == std::string::npos) return;
-  std::lock_guard<std::mutex> lock(g_transferReportLock);
-  g_transferReports.push_back(error.GetNumber());
+void recordTransferReport(const kvtError &error) {
+    if (error.GetText().find("(transfer error ") == std::string::npos)
+        return;
+    std::lock_guard<std::mutex> lock(g_transferReportLock);
+    g_transferReports.push_back(error.GetNumber());
 }
 std::vector<int> transferReports() {
-  std::lock_guard<std::mutex> lock(g_transferReportLock);
-  return g_transferReports;
+    std::lock_guard<std::mutex> lock(g_transferReportLock);
+    return g_transferReports;
 }
-}  // namespace
+} // namespace
 
 // A stop asked for here ends the transfer with a note in the log; a lost connection with an error.
 TEST_F(OlmoTransfer, StopOrDisconnectDuringATransferEndsItWithAnError) {
-  struct Case {
-    const char* name;
-    bool upload;
-    std::function<void()> interrupt;
-    bool keepsConnection;
-    int reportNumber;
-  };
-  const std::vector<Case> cases = {
-      {"download, stop", false, [&] { client.Stop(); }, false, kvtInfo},
-      {"download, server closes", false, [&] { server.CloseMonitor(); }, false, kvtErrorFailed},
-      {"upload, stop", true, [&] { client.Stop(); }, false, kvtInfo},
-      {"upload, server closes", true, [&] { server.CloseMonitor(); }, false, kvtErrorFailed},
-      {"download, transfer stopped", false, [&] { client.StopTransfers(); }, true, kvtInfo},
-      {"upload, transfer stopped", true, [&] { client.StopTransfers(); }, true, kvtInfo},
-  };
-  // The report settings are plain globals the client's threads read: they change only while the
-  // client is stopped (the cases start it again).
-  client.Stop();
-  const uint32_t savedOutputs = kvtErrorOutputs;
-  const kvtErrorCallbackFunction savedCallback = kvtErrorCallback;
-  kvtErrorCallback = &recordTransferReport;
-  kvtErrorOutputs = kvtErrorOutputCallback;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    {
-      std::lock_guard<std::mutex> lock(g_transferReportLock);
-      g_transferReports.clear();
+    struct Case {
+        const char *name;
+        bool upload;
+        std::function<void()> interrupt;
+        bool keepsConnection;
+        int reportNumber;
+    };
+    const std::vector<Case> cases = {
+        {"download, stop", false, [&] { client.Stop(); }, false, kvtInfo},
+        {"download, server closes", false, [&] { server.CloseMonitor(); }, false, kvtErrorFailed},
+        {"upload, stop", true, [&] { client.Stop(); }, false, kvtInfo},
+        {"upload, server closes", true, [&] { server.CloseMonitor(); }, false, kvtErrorFailed},
+        {"download, transfer stopped", false, [&] { client.StopTransfers(); }, true, kvtInfo},
+        {"upload, transfer stopped", true, [&] { client.StopTransfers(); }, true, kvtInfo},
+    };
+    // The report settings are plain globals the client's threads read: they change only while the
+    // client is stopped (the cases start it again).
+    client.Stop();
+    const uint32_t savedOutputs = kvtErrorOutputs;
+    const kvtErrorCallbackFunction savedCallback = kvtErrorCallback;
+    kvtErrorCallback = &recordTransferReport;
+    kvtErrorOutputs = kvtErrorOutputCallback;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            std::lock_guard<std::mutex> lock(g_transferReportLock);
+            g_transferReports.clear();
+        }
+        if (!client.IsReady()) {
+            ASSERT_EQ(client.Start("127.0.0.1", server.Port(), "admin", "secret"), 0);
+            ASSERT_TRUE(WaitFor([&] { return client.IsReady(); }));
+        }
+        events.ClearDownloads();
+        const size_t uploads = events.UploadCount();
+        WriteFile(target, "precious backup");
+        server.SetHandler([](OlmoFakeServer &, const kvtOlmoFrame &f) {
+            return f.GetCode() == CmdQueryDownloadConfiguration ||
+                   f.GetCode() == CmdQueryFileDelete; // never answered
+        });
+        if (c.upload) {
+            ASSERT_EQ(client.QueryUploadConfiguration(target, 524288), 0);
+        } else {
+            ASSERT_EQ(client.QueryDownloadConfiguration(target, ""), 0);
+            ASSERT_TRUE(WaitFor([&] { return events.DownloadCount() == 1; })); // the MD5 answer
+        }
+        c.interrupt();
+        if (c.upload) {
+            ASSERT_TRUE(WaitFor([&] { return events.UploadCount() > uploads && events.UploadEnded(); }));
+            EXPECT_EQ(events.LastUpload().GetError(), int(kvtTransferError::Interrupted));
+        } else {
+            ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
+            EXPECT_EQ(events.LastDownload().GetError(), int(kvtTransferError::Interrupted));
+            EXPECT_FALSE(Exists(target + ".part"));
+        }
+        EXPECT_EQ(ReadFile(target), "precious backup");
+        if (c.keepsConnection) {
+            EXPECT_TRUE(client.IsReady());
+        }
+        EXPECT_EQ(transferReports(), std::vector<int>{c.reportNumber});
     }
-    if (!client.IsReady()) {
-      ASSERT_EQ(client.Start("127.0.0.1", server.Port(), "admin", "secret"), 0);
-      ASSERT_TRUE(WaitFor([&] { return client.IsReady(); }));
-    }
-    events.ClearDownloads();
-    const size_t uploads = events.UploadCount();
-    WriteFile(target, "precious backup");
-    server.SetHandler([](OlmoFakeServer&, const kvtOlmoFrame& f) {
-      return f.GetCode() == CmdQueryDownloadConfiguration || f.GetCode() == CmdQueryFileDelete;  // never answered
-    });
-    if (c.upload) {
-      ASSERT_EQ(client.QueryUploadConfiguration(target, 524288), 0);
-    } else {
-      ASSERT_EQ(client.QueryDownloadConfiguration(target, ""), 0);
-      ASSERT_TRUE(WaitFor([&] { return events.DownloadCount() == 1; }));  // the MD5 answer
-    }
-    c.interrupt();
-    if (c.upload) {
-      ASSERT_TRUE(WaitFor([&] { return events.UploadCount() > uploads && events.UploadEnded(); }));
-      EXPECT_EQ(events.LastUpload().GetError(), int(kvtTransferError::Interrupted));
-    } else {
-      ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
-      EXPECT_EQ(events.LastDownload().GetError(), int(kvtTransferError::Interrupted));
-      EXPECT_FALSE(Exists(target + ".part"));
-    }
-    EXPECT_EQ(ReadFile(target), "precious backup");
-    if (c.keepsConnection) {
-      EXPECT_TRUE(client.IsReady());
-    }
-    EXPECT_EQ(transferReports(), std::vector<int>{c.reportNumber});
-  }
-  client.Stop();
-  kvtErrorOutputs = savedOutputs;
-  kvtErrorCallback = savedCallback;
+    client.Stop();
+    kvtErrorOutputs = savedOutputs;
+    kvtErrorCallback = savedCallback;
 }
 
 TEST_F(OlmoTransfer, UploadNeverCountsMoreThanWasSent) {
-  WriteFile(target, Pattern(3000, 2));
-  server.SetHandler([](OlmoFakeServer& s, const kvtOlmoFrame& f) {
-    if (f.GetCode() != CmdQueryFileAppendData) return false;
-    // Claims ten times the block it got.
-    const uint32_t sent = f.GetDataLength() - 1 - f.GetAsData()[0];
-    const std::string answer = "{\"err\":0,\"info\":\"\",\"file\":\".pokayoka\",\"wrotebytes\":" +
-                               std::to_string(10 * sent) + "}";
-    s.Reply(kvtTypeString, CmdQueryFileAppendData, [&](kvtOlmoFrame& r) { r.SetAsString(answer); });
-    return true;
-  });
-  ASSERT_EQ(client.QueryUploadConfiguration(target, 1000), 0);
-  ASSERT_TRUE(WaitFor([&] { return events.UploadEnded(); }));
-  EXPECT_EQ(events.LastUpload().GetError(), 2);
-  EXPECT_NE(events.LastUpload().GetInfo().find("confirmed"), std::string::npos) << events.LastUpload().GetInfo();
-  for (size_t i = 0; i < events.UploadCount(); ++i) {
-    std::lock_guard<std::mutex> l(events.lock);
-    EXPECT_LE(events.uploads[i].GetSentBytes(), 1000u);
-  }
+    WriteFile(target, Pattern(3000, 2));
+    server.SetHandler([](OlmoFakeServer &s, const kvtOlmoFrame &f) {
+        if (f.GetCode() != CmdQueryFileAppendData)
+            return false;
+        // Claims ten times the block it got.
+        const uint32_t sent = f.GetDataLength() - 1 - f.GetAsData()[0];
+        const std::string answer =
+            "{\"err\":0,\"info\":\"\",\"file\":\".pokayoka\",\"wrotebytes\":" + std::to_string(10 * sent) +
+            "}";
+        s.Reply(kvtTypeString, CmdQueryFileAppendData, [&](kvtOlmoFrame &r) { r.SetAsString(answer); });
+        return true;
+    });
+    ASSERT_EQ(client.QueryUploadConfiguration(target, 1000), 0);
+    ASSERT_TRUE(WaitFor([&] { return events.UploadEnded(); }));
+    EXPECT_EQ(events.LastUpload().GetError(), 2);
+    EXPECT_NE(events.LastUpload().GetInfo().find("confirmed"), std::string::npos)
+        << events.LastUpload().GetInfo();
+    for (size_t i = 0; i < events.UploadCount(); ++i) {
+        std::lock_guard<std::mutex> l(events.lock);
+        EXPECT_LE(events.uploads[i].GetSentBytes(), 1000u);
+    }
 }
 
 // A full disk, for real: a child process whose files may not grow past 10000 bytes (with
 // SIGXFSZ ignored, a write beyond gets EFBIG). The download must fail and leave the old
 // file as it was, whether the failure shows at a write, the flush or the close.
 TEST(OlmoTransferDisk, WriteFailureFailsTheDownloadAndKeepsTheOldFile) {
-  const std::string target = ::testing::TempDir() + "olmo_transfer_full_disk.db";
-  WriteFile(target, "precious backup");
-  std::remove((target + ".part").c_str());
-  for (uint32_t block : {1000u, 300000u}) {  // small blocks fail at the flush, big ones at a write
-    SCOPED_TRACE(block);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::signal(SIGXFSZ, SIG_IGN);
-      rlimit limit{10000, 10000};
-      ::setrlimit(RLIMIT_FSIZE, &limit);
-      int code = 10;
-      {
-        OlmoFakeServer server;
-        VyxEvents events;
-        kvtOlmoTcpClientVyx client;
-        events.Attach(client);
-        server.SetDatabase(Pattern(600000, 11));
-        server.SetDownloadBlockSize(block);
-        if (server.Start() != 0 && client.Start("127.0.0.1", server.Port(), "admin", "secret") == 0 &&
-            WaitFor([&] { return client.IsReady(); }) && client.QueryDownloadConfiguration(target, "") == 0 &&
-            WaitFor([&] { return events.DownloadEnded(); })) {
-          code = events.LastDownload().GetError() != 0 ? 0 : 11;
+    const std::string target = ::testing::TempDir() + "olmo_transfer_full_disk.db";
+    WriteFile(target, "precious backup");
+    std::remove((target + ".part").c_str());
+    for (uint32_t block : {1000u, 300000u}) { // small blocks fail at the flush, big ones at a write
+        SCOPED_TRACE(block);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{10000, 10000};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            int code = 10;
+            {
+                OlmoFakeServer server;
+                VyxEvents events;
+                kvtOlmoTcpClientVyx client;
+                events.Attach(client);
+                server.SetDatabase(Pattern(600000, 11));
+                server.SetDownloadBlockSize(block);
+                if (server.Start() != 0 && client.Start("127.0.0.1", server.Port(), "admin", "secret") == 0 &&
+                    WaitFor([&] { return client.IsReady(); }) &&
+                    client.QueryDownloadConfiguration(target, "") == 0 &&
+                    WaitFor([&] { return events.DownloadEnded(); })) {
+                    code = events.LastDownload().GetError() != 0 ? 0 : 11;
+                }
+                client.Stop();
+                server.Stop();
+            }
+            ::_exit(code);
         }
-        client.Stop();
-        server.Stop();
-      }
-      ::_exit(code);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no end record, 11: the download ended without an error";
+        EXPECT_EQ(ReadFile(target), "precious backup");
+        EXPECT_FALSE(Exists(target + ".part"));
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no end record, 11: the download ended without an error";
-    EXPECT_EQ(ReadFile(target), "precious backup");
-    EXPECT_FALSE(Exists(target + ".part"));
-  }
-  std::remove(target.c_str());
+    std::remove(target.c_str());
 }
 
 // An upload reads and hashes its file before it starts; a file that takes long to read
 // (here a pipe nobody writes yet) must not hold up the monitor reader meanwhile.
 TEST_F(OlmoTransfer, UploadReadsItsFileWithoutHoldingUpTheReader) {
-  const std::string fifo = target + ".fifo";
-  std::remove(fifo.c_str());
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  std::atomic<bool> returned{false};
-  std::thread upload([&] {
-    client.QueryUploadConfiguration(fifo, 524288);
-    returned = true;
-  });
-  server.SendFrameToMonitor(MakeFrame(kvtOlmoKindWrite, 4244, [](kvtOlmoFrame& f) { f.SetAsUInt(3); }));
-  EXPECT_TRUE(WaitFor([&] { return events.reads == 1; }));
-  // Let the upload read to the end: writers come and go until it returns.
-  while (!returned) {
-    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-    if (fd >= 0) {
-      (void)::write(fd, "db", 2);
-      ::close(fd);
+    const std::string fifo = target + ".fifo";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::atomic<bool> returned{false};
+    std::thread upload([&] {
+        client.QueryUploadConfiguration(fifo, 524288);
+        returned = true;
+    });
+    server.SendFrameToMonitor(MakeFrame(kvtOlmoKindWrite, 4244, [](kvtOlmoFrame &f) { f.SetAsUInt(3); }));
+    EXPECT_TRUE(WaitFor([&] { return events.reads == 1; }));
+    // Let the upload read to the end: writers come and go until it returns.
+    while (!returned) {
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) {
+            (void)::write(fd, "db", 2);
+            ::close(fd);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  upload.join();
-  std::remove(fifo.c_str());
+    upload.join();
+    std::remove(fifo.c_str());
 }

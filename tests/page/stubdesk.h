@@ -8,8 +8,7 @@ class QWebFrame;
 // Stands in for the manager's bridge in page tests: the slots the workbench calls, answering with
 // fixed sample data. Late answers are evaluated in the page from the event loop, as the real page
 // call queue does. Every callback name the page hands over is checked to name a function.
-class StubDesk : public QObject
-{
+class StubDesk : public QObject {
     Q_OBJECT
 public:
     explicit StubDesk(QWebFrame *frame, QObject *parent = nullptr);
@@ -54,7 +53,8 @@ public slots:
     void VYXDeleteFolder(QString destPath, QString feedback);
     void VYXDeleteFile(QString destPath, QString feedback);
     QString VYXCopyFile(QString hostFileName, QString serverFileName, QString callBack);
-    QString VYXInstallPlugin(QString pluginName, QString installPath, QString callBackStatus, QString callBackComplete);
+    QString VYXInstallPlugin(QString pluginName, QString installPath, QString callBackStatus,
+                             QString callBackComplete);
     void VYXPluginExtracted(QString info);
     void VYXConsole(QString command, QString callback);
     void VYXGuardian(QString info, QString callback);
@@ -66,7 +66,8 @@ public slots:
     bool VYXMessageSend(QString data, QString callback);
     QString ETSProject_fileList(QString projectPath);
     QString ETSProject_readFile(QString projectPath, QString filePath);
-    QString ETSProject_import(QString projectPath, QString password, QString progressCallback, QString doneCallback);
+    QString ETSProject_import(QString projectPath, QString password, QString progressCallback,
+                              QString doneCallback);
     void journalWatch(QString callback);
     void journalSetSite(QString name);
     QString journalEntries(QString filterJson);

@@ -19,8 +19,7 @@ struct Slot {
 };
 
 // The public slots a class declares itself (not those inherited from QObject or QWidget).
-QMap<QByteArray, Slot> ownPublicSlots(const QMetaObject &meta)
-{
+QMap<QByteArray, Slot> ownPublicSlots(const QMetaObject &meta) {
     QMap<QByteArray, Slot> found;
     for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
         const QMetaMethod m = meta.method(i);
@@ -32,8 +31,7 @@ QMap<QByteArray, Slot> ownPublicSlots(const QMetaObject &meta)
 }
 
 // Every quoted identifier in the page's scripts: slot names appear as string literals ('VYXConsole').
-QSet<QByteArray> quotedNamesInPage(const QString &folder)
-{
+QSet<QByteArray> quotedNamesInPage(const QString &folder) {
     QSet<QByteArray> names;
     const QRegularExpression quoted(QStringLiteral("['\"]([A-Za-z_][A-Za-z0-9_]*)['\"]"));
     const QDir dir(folder);
@@ -51,20 +49,19 @@ QSet<QByteArray> quotedNamesInPage(const QString &folder)
 
 } // namespace
 
-class StubContractTest : public QObject
-{
+class StubContractTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void everyStubSlotIsARealSlotWithTheSameSignature()
-    {
+    void everyStubSlotIsARealSlotWithTheSameSignature() {
         const auto real = ownPublicSlots(JS::staticMetaObject);
         const auto stub = ownPublicSlots(StubDesk::staticMetaObject);
         QVERIFY(real.size() > 50);
         QStringList drift;
         for (auto it = stub.cbegin(); it != stub.cend(); ++it) {
             if (!real.contains(it.key()))
-                drift << QStringLiteral("%1: the manager has no such slot").arg(QString::fromUtf8(it->signature));
+                drift << QStringLiteral("%1: the manager has no such slot")
+                             .arg(QString::fromUtf8(it->signature));
             else if (real[it.key()].signature != it->signature || real[it.key()].returnType != it->returnType)
                 drift << QStringLiteral("%1 %2: the manager has %3 %4")
                              .arg(QString::fromUtf8(it->returnType), QString::fromUtf8(it->signature),
@@ -74,8 +71,7 @@ private slots:
         QVERIFY2(drift.isEmpty(), qPrintable(drift.join(QStringLiteral("\n"))));
     }
 
-    void everySlotThePageNamesIsInTheStub()
-    {
+    void everySlotThePageNamesIsInTheStub() {
         const QSet<QByteArray> named = quotedNamesInPage(QStringLiteral(VYX_PAGE_SCRIPTS));
         QVERIFY(named.contains("VYXConnect"));
         const auto real = ownPublicSlots(JS::staticMetaObject);
@@ -86,8 +82,8 @@ private slots:
                 missing << QString::fromUtf8(real[name].signature);
         }
         missing.sort();
-        QVERIFY2(missing.isEmpty(),
-                 qPrintable(QStringLiteral("the page calls, the stub lacks: ") + missing.join(QStringLiteral(", "))));
+        QVERIFY2(missing.isEmpty(), qPrintable(QStringLiteral("the page calls, the stub lacks: ") +
+                                               missing.join(QStringLiteral(", "))));
     }
 };
 

@@ -18,8 +18,7 @@ namespace sdktest {
 
 class LoopbackServer {
 public:
-    explicit LoopbackServer(int backlog = 8)
-    {
+    explicit LoopbackServer(int backlog = 8) {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int yes = 1;
         setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
@@ -28,27 +27,26 @@ public:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = 0;
-        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 && ::listen(m_fd, backlog) == 0) {
+        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0 &&
+            ::listen(m_fd, backlog) == 0) {
             socklen_t size = sizeof(address);
-            getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &size);
+            getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &size);
             m_port = ntohs(address.sin_port);
         }
     }
-    ~LoopbackServer()
-    {
+    ~LoopbackServer() {
         for (int fd : m_accepted)
             ::close(fd);
         if (m_fd >= 0)
             ::close(m_fd);
     }
-    LoopbackServer(const LoopbackServer&) = delete;
-    LoopbackServer& operator=(const LoopbackServer&) = delete;
+    LoopbackServer(const LoopbackServer &) = delete;
+    LoopbackServer &operator=(const LoopbackServer &) = delete;
 
     uint16_t Port() const { return m_port; }
 
     // Next waiting connection, or -1 when none arrives within the bound.
-    int Accept(int boundMs = 10000)
-    {
+    int Accept(int boundMs = 10000) {
         struct pollfd entry = {m_fd, POLLIN, 0};
         if (::poll(&entry, 1, boundMs) != 1)
             return -1;
@@ -59,8 +57,7 @@ public:
     }
 
     // Closes an accepted connection early (the peer's orderly close).
-    void CloseAccepted(int fd)
-    {
+    void CloseAccepted(int fd) {
         for (size_t i = 0; i < m_accepted.size(); ++i) {
             if (m_accepted[i] == fd) {
                 ::close(fd);
@@ -77,20 +74,19 @@ private:
 };
 
 // A loopback port that nobody listens on (bound, read and released).
-inline uint16_t RefusingPort()
-{
+inline uint16_t RefusingPort() {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     struct sockaddr_in address;
     memset(&address, 0, sizeof(address));
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address));
     socklen_t size = sizeof(address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
     ::close(fd);
     return ntohs(address.sin_port);
 }
 
-}  // namespace sdktest
+} // namespace sdktest
 
 #endif

@@ -19,32 +19,31 @@ using sdktest::WaitUntil;
 
 namespace {
 
-const char* const kExitNote = "Info : Exit kvtOsTcpSocketConnector::thread[FILE:kvt_sdk/source/os/kvt_ostcpsocketconnector]"
-                              "[FUNCTION:kvt::kvtOsTcpSocketConnector::thread]";
+const char *const kExitNote =
+    "Info : Exit kvtOsTcpSocketConnector::thread[FILE:kvt_sdk/source/os/kvt_ostcpsocketconnector]"
+    "[FUNCTION:kvt::kvtOsTcpSocketConnector::thread]";
 
 class RecordingConnector : public kvtOsTcpSocketConnector {
 public:
     struct Outcome {
-        int state;  // the socket state's number
+        int state; // the socket state's number
         uint32_t tick;
     };
 
-    explicit RecordingConnector(kvtOsTcpSocket* socket) : kvtOsTcpSocketConnector(socket) {}
+    explicit RecordingConnector(kvtOsTcpSocket *socket) : kvtOsTcpSocketConnector(socket) {}
     ~RecordingConnector() override { Stop(); }
 
-    void OnTcpSocketConnector(kvtSocketState state) override
-    {
+    void OnTcpSocketConnector(kvtSocketState state) override {
         std::lock_guard<std::mutex> guard(m_outcomesLock);
         m_outcomes.push_back({static_cast<int>(state), kvtOsGetTickCount()});
     }
 
-    std::vector<Outcome> Outcomes()
-    {
+    std::vector<Outcome> Outcomes() {
         std::lock_guard<std::mutex> guard(m_outcomesLock);
         return m_outcomes;
     }
     size_t Count() { return Outcomes().size(); }
-    kvtOsThread* Thread() { return m_pThread; }
+    kvtOsThread *Thread() { return m_pThread; }
 
 private:
     std::mutex m_outcomesLock;
@@ -55,8 +54,7 @@ private:
 // the kernel drops their handshake instead of refusing it.
 class SilentServer {
 public:
-    SilentServer() : m_server(0)
-    {
+    SilentServer() : m_server(0) {
         m_filler.OpenAsyncBegin("127.0.0.1", m_server.Port());
         for (int i = 0; i < 10 && m_filler.IsConnectPending(1000); ++i) {
         }
@@ -65,12 +63,12 @@ public:
     uint16_t Port() const { return m_server.Port(); }
 
     // True when a connect to this server really stays pending on this system.
-    bool HoldsConnectsPending()
-    {
+    bool HoldsConnectsPending() {
         if (!m_filler.IsConnected())
             return false;
         kvtOsTcpSocket probe;
-        return probe.OpenAsyncBegin("127.0.0.1", Port()) == kvtSocketResult::Pending && probe.IsConnectPending(300);
+        return probe.OpenAsyncBegin("127.0.0.1", Port()) == kvtSocketResult::Pending &&
+               probe.IsConnectPending(300);
     }
 
 private:
@@ -78,34 +76,32 @@ private:
     kvtOsTcpSocket m_filler;
 };
 
-}  // namespace
+} // namespace
 
-TEST(kvtOsTcpSocketConnectorTest, StartWithoutSocketReturns7)
-{
+TEST(kvtOsTcpSocketConnectorTest, StartWithoutSocketReturns7) {
     ReportRecorder reports;
     RecordingConnector connector(nullptr);
     EXPECT_EQ(connector.Start(), 7);
     EXPECT_EQ(connector.Thread(), nullptr);
     ASSERT_EQ(reports.Count(), 1u);
-    EXPECT_TRUE(reports.Has("Custom Message - : m_pSo == 0, can not start reconnect thre with invalid argument"));
+    EXPECT_TRUE(
+        reports.Has("Custom Message - : m_pSo == 0, can not start reconnect thre with invalid argument"));
     EXPECT_TRUE(reports.Has("Function ------- : kvt::kvtOsTcpSocketConnector::Start"));
     EXPECT_EQ(connector.Stop(), 0);
 }
 
-TEST(kvtOsTcpSocketConnectorTest, ConnectTimeOutRule)
-{
+TEST(kvtOsTcpSocketConnectorTest, ConnectTimeOutRule) {
     const struct {
         uint32_t configured;
         unsigned used;
     } cases[] = {{0, 10000}, {1, 1000}, {500, 1000}, {999, 1000}, {1000, 1000}, {2500, 2500}, {30000, 30000}};
-    for (const auto& c : cases)
+    for (const auto &c : cases)
         EXPECT_EQ(kvtOsTcpSocketConnector::EffectiveTimeOut(c.configured), c.used) << c.configured;
     EXPECT_EQ(kvtConnectorPollMs, 1000u);
     EXPECT_EQ(kvtConnectorRetryPauseMs, 1000u);
 }
 
-TEST(kvtOsTcpSocketConnectorTest, SettingsAreKept)
-{
+TEST(kvtOsTcpSocketConnectorTest, SettingsAreKept) {
     kvtOsTcpSocket socket;
     RecordingConnector connector(&socket);
     EXPECT_EQ(connector.GetAddress(), "");
@@ -117,8 +113,7 @@ TEST(kvtOsTcpSocketConnectorTest, SettingsAreKept)
     EXPECT_EQ(connector.GetConnectTimeOut(), 500u);
 }
 
-TEST(kvtOsTcpSocketConnectorTest, ConnectsAndEndsItsThread)
-{
+TEST(kvtOsTcpSocketConnectorTest, ConnectsAndEndsItsThread) {
     ReportRecorder reports;
     LoopbackServer server;
     kvtOsTcpSocket socket;
@@ -141,8 +136,7 @@ TEST(kvtOsTcpSocketConnectorTest, ConnectsAndEndsItsThread)
     EXPECT_TRUE(socket.IsConnected());
 }
 
-TEST(kvtOsTcpSocketConnectorTest, RefusedPortGivesOneFailurePerAttemptWithPauses)
-{
+TEST(kvtOsTcpSocketConnectorTest, RefusedPortGivesOneFailurePerAttemptWithPauses) {
     ReportRecorder reports;
     kvtOsTcpSocket socket;
     RecordingConnector connector(&socket);
@@ -154,7 +148,8 @@ TEST(kvtOsTcpSocketConnectorTest, RefusedPortGivesOneFailurePerAttemptWithPauses
     for (size_t i = 0; i < outcomes.size(); ++i) {
         EXPECT_EQ(outcomes[i].state, 1);
         if (i > 0) {
-            EXPECT_GE(outcomes[i].tick - outcomes[i - 1].tick, kvtConnectorRetryPauseMs - 2) << "attempt " << i;
+            EXPECT_GE(outcomes[i].tick - outcomes[i - 1].tick, kvtConnectorRetryPauseMs - 2)
+                << "attempt " << i;
         }
     }
     EXPECT_EQ(connector.Count(), outcomes.size()) << "no outcome after Stop";
@@ -164,8 +159,7 @@ TEST(kvtOsTcpSocketConnectorTest, RefusedPortGivesOneFailurePerAttemptWithPauses
 
 // A host that never resolves fails every attempt the same way: the outage is reported once, at
 // its first attempt, and the retries only as notes.
-TEST(kvtOsTcpSocketConnectorTest, AnOutageIsReportedOnceNotPerAttempt)
-{
+TEST(kvtOsTcpSocketConnectorTest, AnOutageIsReportedOnceNotPerAttempt) {
     ReportRecorder reports;
     kvtOsTcpSocket socket;
     RecordingConnector connector(&socket);
@@ -175,15 +169,14 @@ TEST(kvtOsTcpSocketConnectorTest, AnOutageIsReportedOnceNotPerAttempt)
     connector.Stop();
     // The first attempt's failures ("gethostbyname failed", then the end of the attempt), none after.
     size_t failures = 0;
-    for (const ReportRecorder::Record& r : reports.All())
+    for (const ReportRecorder::Record &r : reports.All())
         failures += r.number >= kvtWarning ? 1 : 0;
     EXPECT_GE(failures, 1u);
     EXPECT_LE(failures, 2u) << reports.Last();
     EXPECT_EQ(reports.CountContaining("gethostbyname failed"), connector.Count());
 }
 
-TEST(kvtOsTcpSocketConnectorTest, StopDuringPendingAttemptReturnsWithinAboutASecond)
-{
+TEST(kvtOsTcpSocketConnectorTest, StopDuringPendingAttemptReturnsWithinAboutASecond) {
     SilentServer silent;
     if (!silent.HoldsConnectsPending())
         GTEST_SKIP() << "this system does not keep a connect to a full listener pending";
@@ -193,10 +186,10 @@ TEST(kvtOsTcpSocketConnectorTest, StopDuringPendingAttemptReturnsWithinAboutASec
     connector.SetConnection("127.0.0.1", silent.Port(), 0);
     ASSERT_EQ(connector.Start(), 0);
     ASSERT_TRUE(WaitUntil([&] { return connector.Thread()->HasRun(); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the attempt begin its wait
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // let the attempt begin its wait
 
     // Start while connecting keeps the running attempt.
-    kvtOsThread* running = connector.Thread();
+    kvtOsThread *running = connector.Thread();
     EXPECT_EQ(connector.Start(), 0);
     EXPECT_EQ(connector.Thread(), running);
 
@@ -209,15 +202,14 @@ TEST(kvtOsTcpSocketConnectorTest, StopDuringPendingAttemptReturnsWithinAboutASec
     EXPECT_FALSE(socket.IsConnected());
 }
 
-TEST(kvtOsTcpSocketConnectorTest, SilentHostFailsAfterTheConnectTimeOut)
-{
+TEST(kvtOsTcpSocketConnectorTest, SilentHostFailsAfterTheConnectTimeOut) {
     SilentServer silent;
     if (!silent.HoldsConnectsPending())
         GTEST_SKIP() << "this system does not keep a connect to a full listener pending";
     ReportRecorder reports;
     kvtOsTcpSocket socket;
     RecordingConnector connector(&socket);
-    connector.SetConnection("127.0.0.1", silent.Port(), 500);  // raised to 1000
+    connector.SetConnection("127.0.0.1", silent.Port(), 500); // raised to 1000
     const uint32_t begin = kvtOsGetTickCount();
     ASSERT_EQ(connector.Start(), 0);
     ASSERT_TRUE(WaitUntil([&] { return connector.Count() >= 2; }, 30000));

@@ -23,8 +23,7 @@ using sdktest::SplitLines;
 namespace {
 
 // "[Www Mmm dd hh:mm:ss yyyy]", the asctime form without its line break.
-bool IsStampLine(const std::string& line)
-{
+bool IsStampLine(const std::string &line) {
     static const std::string days = "SunMonTueWedThuFriSat";
     static const std::string months = "JanFebMarAprMayJunJulAugSepOctNovDec";
     if (line.size() != 26 || line.front() != '[' || line.back() != ']')
@@ -33,7 +32,7 @@ bool IsStampLine(const std::string& line)
     const std::string shape = "aaa aaa _d dd:dd:dd dddd";
     for (size_t i = 0; i < shape.size(); ++i) {
         const char c = stamp[i];
-        const bool ok = shape[i] == 'a' ? isalpha(static_cast<unsigned char>(c)) != 0
+        const bool ok = shape[i] == 'a'   ? isalpha(static_cast<unsigned char>(c)) != 0
                         : shape[i] == 'd' ? isdigit(static_cast<unsigned char>(c)) != 0
                         : shape[i] == '_' ? (c == ' ' || isdigit(static_cast<unsigned char>(c)))
                                           : c == shape[i];
@@ -48,16 +47,14 @@ const std::string kNotFound = "kvtError description not found. Update kvtErrorTo
 // Restores the process-wide settings that a test changes.
 class ErrorSettings : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         m_outputs = kvtErrorOutputs;
         m_maxSize = kvtErrorLogMaxSize;
         m_fileName = kvtErrorLogFileName;
         m_colour = kvtErrorConsoleColour;
         m_callback = kvtErrorCallback;
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         kvtErrorOutputs = m_outputs;
         kvtErrorLogMaxSize = m_maxSize;
         kvtErrorLogFileName = m_fileName;
@@ -66,8 +63,7 @@ protected:
         kvtLogSetSink(nullptr, nullptr);
     }
 
-    std::string ReportToStdout(const kvtError& error, int* result = nullptr)
-    {
+    std::string ReportToStdout(const kvtError &error, int *result = nullptr) {
         testing::internal::CaptureStdout();
         int number = kvtErrorReport(error);
         std::string out = testing::internal::GetCapturedStdout();
@@ -83,32 +79,28 @@ protected:
     kvtErrorCallbackFunction m_callback = nullptr;
 };
 
-std::string TempPath(const std::string& name)
-{
+std::string TempPath(const std::string &name) {
     return ::testing::TempDir() + "kvt_sdk_error_" + std::to_string(getpid()) + "_" + name;
 }
 
-long FileSize(const std::string& path)
-{
+long FileSize(const std::string &path) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     return in ? static_cast<long>(in.tellg()) : -1;
 }
 
-std::string ReadFile(const std::string& path)
-{
+std::string ReadFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream all;
     all << in.rdbuf();
     return all.str();
 }
 
-}  // namespace
+} // namespace
 
-TEST(kvtErrorToStringTest, DescriptionOfEveryNumber)
-{
+TEST(kvtErrorToStringTest, DescriptionOfEveryNumber) {
     const struct {
         int number;
-        const char* text;
+        const char *text;
     } cases[] = {
         {0, "The operation completed succefully."},
         {1, kNotFound.c_str()},
@@ -126,16 +118,15 @@ TEST(kvtErrorToStringTest, DescriptionOfEveryNumber)
         {-1, kNotFound.c_str()},
         {-100000, kNotFound.c_str()},
     };
-    for (const auto& c : cases)
+    for (const auto &c : cases)
         EXPECT_EQ(kvtErrorToString(c.number), c.text) << "number " << c.number;
 }
 
-TEST(kvtErrorTextTest, ErrorTakesSevenLines)
-{
+TEST(kvtErrorTextTest, ErrorTakesSevenLines) {
     kvtError error(kvtErrorNetwork, "Socket is close.", "kvt_sdk/source/os/kvt_ostcpsocket",
                    "kvt::kvtOsTcpSocket::Send", 321);
     EXPECT_EQ(error.GetNumber(), 10);
-    const std::string& text = error.GetText();
+    const std::string &text = error.GetText();
     ASSERT_FALSE(text.empty());
     EXPECT_EQ(text.back(), '\n');
     std::vector<std::string> lines = SplitLines(text);
@@ -149,15 +140,15 @@ TEST(kvtErrorTextTest, ErrorTakesSevenLines)
     EXPECT_EQ(lines[6], "Custom Message - : Socket is close.");
 }
 
-TEST(kvtErrorTextTest, NoteAndWarningTakeTwoLines)
-{
+TEST(kvtErrorTextTest, NoteAndWarningTakeTwoLines) {
     const struct {
         int number;
-        const char* header;
+        const char *header;
     } cases[] = {{kvtInfo, "Info : "}, {kvtWarning, "Warning : "}};
-    for (const auto& c : cases) {
-        kvtError note(c.number, "Exit kvtOsTcpSocketConnector::thread", "kvt_sdk/source/os/kvt_ostcpsocketconnector",
-                      "kvt::kvtOsTcpSocketConnector::thread", 77);
+    for (const auto &c : cases) {
+        kvtError note(c.number, "Exit kvtOsTcpSocketConnector::thread",
+                      "kvt_sdk/source/os/kvt_ostcpsocketconnector", "kvt::kvtOsTcpSocketConnector::thread",
+                      77);
         std::vector<std::string> lines = SplitLines(note.GetText());
         ASSERT_EQ(lines.size(), 2u) << note.GetText();
         EXPECT_TRUE(IsStampLine(lines[0])) << lines[0];
@@ -168,8 +159,7 @@ TEST(kvtErrorTextTest, NoteAndWarningTakeTwoLines)
     }
 }
 
-TEST(kvtErrorTextTest, UnknownNumbersUseNotFoundText)
-{
+TEST(kvtErrorTextTest, UnknownNumbersUseNotFoundText) {
     for (int number : {12, -1, -42}) {
         kvtError error(number, "m", "f", "g", 1);
         std::vector<std::string> lines = SplitLines(error.GetText());
@@ -179,23 +169,22 @@ TEST(kvtErrorTextTest, UnknownNumbersUseNotFoundText)
     }
 }
 
-TEST(kvtErrorTextTest, CopyKeepsNumberAndText)
-{
+TEST(kvtErrorTextTest, CopyKeepsNumberAndText) {
     kvtError error(kvtErrorFailed, "message", "file", "kvt::f", 5);
     kvtError copy = error;
     EXPECT_EQ(copy.GetNumber(), error.GetNumber());
     EXPECT_EQ(copy.GetText(), error.GetText());
 }
 
-TEST_F(ErrorSettings, DefaultOutputsPrintTextAndReturnNumber)
-{
+TEST_F(ErrorSettings, DefaultOutputsPrintTextAndReturnNumber) {
     ASSERT_EQ(kvtErrorOutputs, static_cast<uint32_t>(kvtErrorOutputConsole));
     ASSERT_EQ(kvtErrorLogMaxSize, 512000u);
     ASSERT_EQ(kvtErrorLogFileName, "kvt_system.log");
     ASSERT_EQ(kvtErrorCallback, nullptr);
 
     // Standard output is captured (not a terminal): the text comes out unchanged, without colour codes.
-    kvtError error(kvtErrorInvalidArgument, "pNode == 0", "kvt_sdk/source/kvt_json", "kvt::kvtJson::GetNodeValueAsInt", 9);
+    kvtError error(kvtErrorInvalidArgument, "pNode == 0", "kvt_sdk/source/kvt_json",
+                   "kvt::kvtJson::GetNodeValueAsInt", 9);
     int number = -1;
     std::string out;
     EXPECT_NO_THROW(out = ReportToStdout(error, &number));
@@ -204,15 +193,15 @@ TEST_F(ErrorSettings, DefaultOutputsPrintTextAndReturnNumber)
     EXPECT_EQ(access("kvt_system.log", F_OK), -1) << "the log file is off by default";
 }
 
-TEST_F(ErrorSettings, ConsoleColourByNumberAndRestored)
-{
+TEST_F(ErrorSettings, ConsoleColourByNumberAndRestored) {
     kvtErrorConsoleColour = 1;
     kvtLogSetSink(nullptr, nullptr, kvtLogLevel::Debug);
     const struct {
         int number;
-        const char* colour;
-    } cases[] = {{0, "\033[37m"}, {1, "\033[33m"}, {2, "\033[31m"}, {10, "\033[31m"}, {11, "\033[31m"}, {-3, "\033[31m"}};
-    for (const auto& c : cases) {
+        const char *colour;
+    } cases[] = {{0, "\033[37m"},  {1, "\033[33m"},  {2, "\033[31m"},
+                 {10, "\033[31m"}, {11, "\033[31m"}, {-3, "\033[31m"}};
+    for (const auto &c : cases) {
         kvtError error(c.number, "text", "file", "kvt::f", 1);
         std::string out = ReportToStdout(error);
         EXPECT_EQ(out, c.colour + error.GetText() + "\033[0m") << "number " << c.number;
@@ -224,25 +213,23 @@ TEST_F(ErrorSettings, ConsoleColourByNumberAndRestored)
 
 namespace {
 struct SinkEntry {
-    void* owner;
+    void *owner;
     kvtLogLevel level;
     std::string text;
 };
 std::vector<SinkEntry> g_sunk;
-void RememberSunk(void* owner, kvtLogLevel level, const std::string& text)
-{
+void RememberSunk(void *owner, kvtLogLevel level, const std::string &text) {
     g_sunk.push_back({owner, level, text});
 }
-}  // namespace
+} // namespace
 
-TEST_F(ErrorSettings, DefaultSinkPrintsWarningsAndErrorsOnly)
-{
+TEST_F(ErrorSettings, DefaultSinkPrintsWarningsAndErrorsOnly) {
     kvtErrorConsoleColour = 0;
     const struct {
         int number;
         bool printed;
     } cases[] = {{kvtInfo, false}, {kvtWarning, true}, {kvtErrorFailed, true}, {kvtErrorNotConnected, true}};
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         kvtError error(c.number, "text", "file", "kvt::f", 1);
         EXPECT_EQ(ReportToStdout(error), c.printed ? error.GetText() : "") << "number " << c.number;
     }
@@ -252,16 +239,18 @@ TEST_F(ErrorSettings, DefaultSinkPrintsWarningsAndErrorsOnly)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "beat 4\n");
 }
 
-TEST_F(ErrorSettings, OwnerSinkGetsLevelsFromItsMinimumAndTheDefaultComesBack)
-{
+TEST_F(ErrorSettings, OwnerSinkGetsLevelsFromItsMinimumAndTheDefaultComesBack) {
     g_sunk.clear();
     int owner = 0;
     kvtLogSetSink(&RememberSunk, &owner, kvtLogLevel::Debug);
     const struct {
         int number;
         kvtLogLevel level;
-    } cases[] = {{kvtInfo, kvtLogLevel::Debug}, {kvtWarning, kvtLogLevel::Warning}, {kvtErrorNetwork, kvtLogLevel::Error}, {-3, kvtLogLevel::Error}};
-    for (const auto& c : cases) {
+    } cases[] = {{kvtInfo, kvtLogLevel::Debug},
+                 {kvtWarning, kvtLogLevel::Warning},
+                 {kvtErrorNetwork, kvtLogLevel::Error},
+                 {-3, kvtLogLevel::Error}};
+    for (const auto &c : cases) {
         kvtError error(c.number, "text", "file", "kvt::f", 1);
         EXPECT_EQ(ReportToStdout(error), "") << "the owner's sink replaces the console";
         ASSERT_FALSE(g_sunk.empty());
@@ -285,14 +274,13 @@ TEST_F(ErrorSettings, OwnerSinkGetsLevelsFromItsMinimumAndTheDefaultComesBack)
     EXPECT_EQ(g_sunk.size(), 1u);
 }
 
-TEST_F(ErrorSettings, ThrowOutputThrowsACopy)
-{
+TEST_F(ErrorSettings, ThrowOutputThrowsACopy) {
     kvtErrorOutputs = kvtErrorOutputThrow;
     kvtError error(kvtErrorOutOfRange, "index", "file", "kvt::f", 3);
     try {
         kvtErrorReport(error);
         FAIL() << "no exception";
-    } catch (const kvtError& thrown) {
+    } catch (const kvtError &thrown) {
         EXPECT_EQ(thrown.GetNumber(), 8);
         EXPECT_EQ(thrown.GetText(), error.GetText());
     }
@@ -300,14 +288,12 @@ TEST_F(ErrorSettings, ThrowOutputThrowsACopy)
 
 namespace {
 std::vector<std::string> g_callbackTexts;
-void RememberReport(const kvtError& error)
-{
+void RememberReport(const kvtError &error) {
     g_callbackTexts.push_back(error.GetText());
 }
-}  // namespace
+} // namespace
 
-TEST_F(ErrorSettings, CallbackOutputCallsCallbackOnlyWhenSet)
-{
+TEST_F(ErrorSettings, CallbackOutputCallsCallbackOnlyWhenSet) {
     g_callbackTexts.clear();
     kvtErrorOutputs = kvtErrorOutputCallback;
     kvtError error(kvtWarning, "Reset connection with olmo", "file", "kvt::f", 3);
@@ -319,14 +305,13 @@ TEST_F(ErrorSettings, CallbackOutputCallsCallbackOnlyWhenSet)
     EXPECT_EQ(g_callbackTexts[0], error.GetText());
 }
 
-TEST_F(ErrorSettings, LogFileAppendsAndTrimsAboveTheLimit)
-{
+TEST_F(ErrorSettings, LogFileAppendsAndTrimsAboveTheLimit) {
     kvtErrorOutputs = kvtErrorOutputLogFile;
     const struct {
         long initialSize;
         long keptSize;
     } cases[] = {{0, 0}, {1000, 1000}, {512000, 512000}, {512001, 256000}, {700000, 256000}};
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         const std::string path = TempPath("log_" + std::to_string(c.initialSize));
         std::string content;
         for (long i = 0; i < c.initialSize; ++i)
@@ -347,16 +332,14 @@ TEST_F(ErrorSettings, LogFileAppendsAndTrimsAboveTheLimit)
     }
 }
 
-TEST_F(ErrorSettings, LogFileThatCannotOpenIsSkipped)
-{
+TEST_F(ErrorSettings, LogFileThatCannotOpenIsSkipped) {
     kvtErrorOutputs = kvtErrorOutputLogFile;
     kvtErrorLogFileName = TempPath("missing_dir/sub/kvt_system.log");
     EXPECT_EQ(kvtErrorReport(kvtError(kvtErrorFailed, "x", "f", "kvt::f", 1)), 2);
     EXPECT_EQ(FileSize(kvtErrorLogFileName), -1);
 }
 
-TEST_F(ErrorSettings, ConcurrentReportsStayWhole)
-{
+TEST_F(ErrorSettings, ConcurrentReportsStayWhole) {
     kvtErrorConsoleColour = 1;
     kvtLogSetSink(nullptr, nullptr, kvtLogLevel::Debug);
     const int threads = 4;
@@ -371,7 +354,7 @@ TEST_F(ErrorSettings, ConcurrentReportsStayWhole)
                                         "kvt::f", i));
         });
     }
-    for (std::thread& w : workers)
+    for (std::thread &w : workers)
         w.join();
     std::string out = testing::internal::GetCapturedStdout();
     // Each report is colour, text and reset in one piece.
@@ -380,10 +363,12 @@ TEST_F(ErrorSettings, ConcurrentReportsStayWhole)
         for (int i = 0; i < reports; ++i) {
             const std::string message = "thread " + std::to_string(t) + " report " + std::to_string(i);
             const std::string line = std::to_string(i);
-            expected.insert(t % 2 == 0 ? "\033[31m|kvtError Number : 10\nNetwork communication error.\nFile ----------- : f\n"
-                                         "Function ------- : kvt::f\nLine Number ---- : " + line +
-                                             "\nCustom Message - : " + message + "\n"
-                                       : "\033[37m|Info : " + message + "[FILE:f][FUNCTION:kvt::f][LINE:" + line + "]\n");
+            expected.insert(
+                t % 2 == 0
+                    ? "\033[31m|kvtError Number : 10\nNetwork communication error.\nFile ----------- : f\n"
+                      "Function ------- : kvt::f\nLine Number ---- : " +
+                          line + "\nCustom Message - : " + message + "\n"
+                    : "\033[37m|Info : " + message + "[FILE:f][FUNCTION:kvt::f][LINE:" + line + "]\n");
         }
     }
     const std::string reset = "\033[0m";
@@ -402,8 +387,7 @@ TEST_F(ErrorSettings, ConcurrentReportsStayWhole)
     EXPECT_TRUE(expected.empty());
 }
 
-TEST(kvtErrorPlatformTextTest, CodesToText)
-{
+TEST(kvtErrorPlatformTextTest, CodesToText) {
     EXPECT_EQ(kvtErrorWindowsToString(0), "0 No error");
     EXPECT_EQ(kvtErrorStdToString(0), "0 No error");
     EXPECT_EQ(kvtErrorStdToString(ENOENT), "2 No such file or directory");

@@ -19,25 +19,22 @@ using sdktest::ReportRecorder;
 
 namespace {
 
-std::string TempPath(const std::string& name)
-{
+std::string TempPath(const std::string &name) {
     return ::testing::TempDir() + "kvt_sdk_file_" + std::to_string(getpid()) + "_" + name;
 }
 
-std::string WriteTemp(const std::string& name, const std::string& content)
-{
+std::string WriteTemp(const std::string &name, const std::string &content) {
     std::string path = TempPath(name);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
     return path;
 }
 
-}  // namespace
+} // namespace
 
 // ---- kvtOsFile ----
 
-TEST(kvtOsFileTest, WriteSeekAndReadInPieces)
-{
+TEST(kvtOsFileTest, WriteSeekAndReadInPieces) {
     ReportRecorder reports;
     const std::string path = TempPath("pieces");
     {
@@ -45,7 +42,7 @@ TEST(kvtOsFileTest, WriteSeekAndReadInPieces)
         ASSERT_EQ(file.Open(path, "wb"), 0);
         EXPECT_EQ(file.Write("0123456789", 10), 10);
         EXPECT_EQ(file.Write("abcdef", 6), 6);
-    }  // the destructor closes and flushes
+    } // the destructor closes and flushes
     int size = -1;
     EXPECT_EQ(kvtOsFile::GetFileSize(path, &size), 0);
     EXPECT_EQ(size, 16);
@@ -70,29 +67,33 @@ TEST(kvtOsFileTest, WriteSeekAndReadInPieces)
     unlink(path.c_str());
 }
 
-TEST(kvtOsFileTest, FailuresReportAndReturnTheirCodes)
-{
+TEST(kvtOsFileTest, FailuresReportAndReturnTheirCodes) {
     ReportRecorder reports;
     kvtOsFile file;
     char buffer[4];
     const struct {
-        const char* what;
+        const char *what;
         int result;
         int expected;
         int number;
-        const char* message;
+        const char *message;
     } cases[] = {
-        {"read without file", file.Read(buffer, 4), -1, 2, "Custom Message - : ileFile handle is invalid, == 0\nStd Error "},
-        {"write without file", file.Write(buffer, 4), -1, 2, "Custom Message - : ileFile handle is invalid, == 0\nStd Error "},
-        {"seek without file", file.SetTo(3), 2, 2, "Custom Message - : ileFile handle is invalid, == 0\nStd Error "},
-        {"size without pointer", kvtOsFile::GetFileSize("x", nullptr), 7, 7, "Custom Message - : io_size pointer == 0"},
+        {"read without file", file.Read(buffer, 4), -1, 2,
+         "Custom Message - : ileFile handle is invalid, == 0\nStd Error "},
+        {"write without file", file.Write(buffer, 4), -1, 2,
+         "Custom Message - : ileFile handle is invalid, == 0\nStd Error "},
+        {"seek without file", file.SetTo(3), 2, 2,
+         "Custom Message - : ileFile handle is invalid, == 0\nStd Error "},
+        {"size without pointer", kvtOsFile::GetFileSize("x", nullptr), 7, 7,
+         "Custom Message - : io_size pointer == 0"},
     };
     std::vector<sdktest::ReportRecorder::Record> all = reports.All();
     ASSERT_EQ(all.size(), 4u);
     for (size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(cases[i].result, cases[i].expected) << cases[i].what;
         EXPECT_EQ(all[i].number, cases[i].number) << cases[i].what;
-        EXPECT_NE(all[i].text.find(cases[i].message), std::string::npos) << cases[i].what << "\n" << all[i].text;
+        EXPECT_NE(all[i].text.find(cases[i].message), std::string::npos) << cases[i].what << "\n"
+                                                                         << all[i].text;
     }
     EXPECT_NE(all[0].text.find("Function ------- : kvt::kvtOsFile::Read"), std::string::npos);
     EXPECT_NE(all[1].text.find("Function ------- : kvt::kvtOsFile::Write"), std::string::npos);
@@ -115,8 +116,7 @@ TEST(kvtOsFileTest, FailuresReportAndReturnTheirCodes)
     unlink(path.c_str());
 }
 
-TEST(kvtOsFileTest, MissingFileFailsToOpenAndHasNoSize)
-{
+TEST(kvtOsFileTest, MissingFileFailsToOpenAndHasNoSize) {
     ReportRecorder reports;
     const std::string path = TempPath("does_not_exist");
     kvtOsFile file;
@@ -138,8 +138,7 @@ TEST(kvtOsFileTest, MissingFileFailsToOpenAndHasNoSize)
 
 // ---- kvtJson ----
 
-TEST(kvtJsonTest, LoadFromStringFailures)
-{
+TEST(kvtJsonTest, LoadFromStringFailures) {
     ReportRecorder reports;
     kvtJson json;
     ASSERT_EQ(json.LoadFromString("{\"a\":1}"), 0);
@@ -150,24 +149,25 @@ TEST(kvtJsonTest, LoadFromStringFailures)
     EXPECT_TRUE(reports.Has("Custom Message - : strJsonData == \"\""));
 
     const struct {
-        const char* text;
-        const char* rest;
+        const char *text;
+        const char *rest;
     } cases[] = {{"{", "{"}, {"{\"a\":1,}", "}"}, {"[1,2", "2"}, {"{\"a\" 1}", "1}"}, {"nope", "nope"}};
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         reports.Clear();
         ASSERT_EQ(json.LoadFromString("{}"), 0);
         EXPECT_EQ(json.LoadFromString(c.text), 2) << c.text;
         EXPECT_EQ(json.GetRoot(), nullptr);
         ASSERT_EQ(reports.Count(), 1u);
-        EXPECT_NE(reports.Last().find(std::string("Custom Message - : Can not parse json data ") + c.rest + "\n"),
-                  std::string::npos)
-            << c.text << "\n" << reports.Last();
+        EXPECT_NE(
+            reports.Last().find(std::string("Custom Message - : Can not parse json data ") + c.rest + "\n"),
+            std::string::npos)
+            << c.text << "\n"
+            << reports.Last();
         EXPECT_NE(reports.Last().find("Function ------- : kvt::kvtJson::LoadFromString"), std::string::npos);
     }
 }
 
-TEST(kvtJsonTest, MembersAreFoundByName)
-{
+TEST(kvtJsonTest, MembersAreFoundByName) {
     kvtJson json;
     ASSERT_EQ(json.LoadFromString("{\"err\":0,\"info\":\"done\",\"file\":\"/tmp/x\"}"), 0);
     std::string text;
@@ -176,7 +176,7 @@ TEST(kvtJsonTest, MembersAreFoundByName)
     EXPECT_EQ(kvtJson::GetMember(json.GetRoot(), "missing"), nullptr);
     EXPECT_EQ(kvtJson::GetMember(nullptr, "info"), nullptr);
     int count = 0;
-    for (cJSON* child = json.GetRoot()->child; child != nullptr; child = child->next)
+    for (cJSON *child = json.GetRoot()->child; child != nullptr; child = child->next)
         ++count;
     EXPECT_EQ(count, 3);
 }
@@ -184,28 +184,28 @@ TEST(kvtJsonTest, MembersAreFoundByName)
 namespace {
 // Parses "[value]" and hands its element to the check.
 struct Node {
-    explicit Node(const std::string& value)
-    {
+    explicit Node(const std::string &value) {
         EXPECT_EQ(json.LoadFromString("[" + value + "]"), 0) << value;
         node = json.GetRoot() ? json.GetRoot()->child : nullptr;
     }
     kvtJson json;
-    cJSON* node = nullptr;
+    cJSON *node = nullptr;
 };
-}  // namespace
+} // namespace
 
-TEST(kvtJsonTest, NodeValueAsInt)
-{
+TEST(kvtJsonTest, NodeValueAsInt) {
     ReportRecorder reports;
     const struct {
-        const char* json;
+        const char *json;
         int value;
     } cases[] = {
-        {"false", 0}, {"null", 0}, {"true", 1}, {"21", 21}, {"3.99", 3}, {"-3.99", -3}, {"0", 0},
-        {"\"42abc\"", 42}, {"\" -17x\"", -17}, {"\"+8\"", 8}, {"\"abc\"", 0}, {"\"\"", 0},
+        {"false", 0},      {"null", 0},        {"true", 1},
+        {"21", 21},        {"3.99", 3},        {"-3.99", -3},
+        {"0", 0},          {"\"42abc\"", 42},  {"\" -17x\"", -17},
+        {"\"+8\"", 8},     {"\"abc\"", 0},     {"\"\"", 0},
         {"1e20", INT_MAX}, {"-1e20", INT_MIN}, {"\"99999999999999999999\"", INT_MAX},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         Node n(c.json);
         int value = -12345;
         EXPECT_EQ(kvtJson::GetNodeValueAsInt(n.node, &value), 0) << c.json;
@@ -214,18 +214,18 @@ TEST(kvtJsonTest, NodeValueAsInt)
     EXPECT_EQ(reports.Count(), 0u) << reports.Last();
 }
 
-TEST(kvtJsonTest, NodeValueAsString)
-{
+TEST(kvtJsonTest, NodeValueAsString) {
     ReportRecorder reports;
     const struct {
-        const char* json;
+        const char *json;
         unsigned precision;
-        const char* value;
+        const char *value;
     } cases[] = {
-        {"false", 3, "0"}, {"true", 3, "1"}, {"null", 3, ""}, {"21", 3, "21.000"}, {"0.5", 3, "0.500"},
-        {"0.5", 1, "0.5"}, {"-2.25", 0, "-2"}, {"\"text\"", 3, "text"}, {"\"\"", 3, ""},
+        {"false", 3, "0"},   {"true", 3, "1"},        {"null", 3, ""},
+        {"21", 3, "21.000"}, {"0.5", 3, "0.500"},     {"0.5", 1, "0.5"},
+        {"-2.25", 0, "-2"},  {"\"text\"", 3, "text"}, {"\"\"", 3, ""},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         Node n(c.json);
         std::string value = "old";
         EXPECT_EQ(kvtJson::GetNodeValueAsString(n.node, &value, c.precision), 0) << c.json;
@@ -238,14 +238,13 @@ TEST(kvtJsonTest, NodeValueAsString)
     EXPECT_EQ(reports.Count(), 0u) << reports.Last();
 }
 
-TEST(kvtJsonTest, GettersRejectContainersAndMissingPointers)
-{
+TEST(kvtJsonTest, GettersRejectContainersAndMissingPointers) {
     ReportRecorder reports;
     const struct {
-        const char* json;
+        const char *json;
         int type;
     } cases[] = {{"{\"a\":1}", 64}, {"[1]", 32}};
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         Node n(c.json);
         int number = 5;
         std::string text = "old";
@@ -254,7 +253,9 @@ TEST(kvtJsonTest, GettersRejectContainersAndMissingPointers)
         EXPECT_EQ(number, 0);
         EXPECT_EQ(kvtJson::GetNodeValueAsString(n.node, &text), 2);
         EXPECT_EQ(text, "");
-        EXPECT_EQ(reports.CountContaining("Custom Message - : Invalid Data type " + std::to_string(c.type) + "\n"), 2u)
+        EXPECT_EQ(
+            reports.CountContaining("Custom Message - : Invalid Data type " + std::to_string(c.type) + "\n"),
+            2u)
             << reports.Last();
     }
     Node n("1");
@@ -273,23 +274,23 @@ TEST(kvtJsonTest, GettersRejectContainersAndMissingPointers)
 
 // ---- MD5 and Base64 ----
 
-TEST(kvtMd5Test, Rfc1321VectorsFromFilesAndBuffers)
-{
+TEST(kvtMd5Test, Rfc1321VectorsFromFilesAndBuffers) {
     ReportRecorder reports;
     const struct {
-        const char* input;
-        const char* digest;
+        const char *input;
+        const char *digest;
     } cases[] = {
         {"", "d41d8cd98f00b204e9800998ecf8427e"},
         {"a", "0cc175b9c0f1b6a831c399e269772661"},
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},
         {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
         {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+         "d174ab98d277d9f5a5611c2c9f419d9f"},
         {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
          "57edf4a22be3c955ac49da2e2107b67a"},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         std::string path = WriteTemp("md5", c.input);
         EXPECT_EQ(kvtMd5File(path), c.digest) << '"' << c.input << '"';
         EXPECT_EQ(kvtMd5Hex(c.input, strlen(c.input)), c.digest) << '"' << c.input << '"';
@@ -298,15 +299,14 @@ TEST(kvtMd5Test, Rfc1321VectorsFromFilesAndBuffers)
     EXPECT_EQ(reports.Count(), 0u);
 }
 
-TEST(kvtMd5Test, FileLongerThanOnePiece)
-{
+TEST(kvtMd5Test, FileLongerThanOnePiece) {
     std::string content;
     for (int i = 0; i < 200000; ++i)
         content += static_cast<char>(i % 251);
     std::string path = WriteTemp("md5_long", content);
     EXPECT_EQ(kvtMd5File(path), kvtMd5Hex(content.data(), content.size()));
     // From an open file: only what is left after the position.
-    FILE* file = fopen(path.c_str(), "rb");
+    FILE *file = fopen(path.c_str(), "rb");
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(fseek(file, 70000, SEEK_SET), 0);
     EXPECT_EQ(kvtMd5OfOpenFile(file), kvtMd5Hex(content.data() + 70000, content.size() - 70000));
@@ -314,8 +314,7 @@ TEST(kvtMd5Test, FileLongerThanOnePiece)
     unlink(path.c_str());
 }
 
-TEST(kvtMd5Test, MissingFileGivesEmptyDigestAndReport)
-{
+TEST(kvtMd5Test, MissingFileGivesEmptyDigestAndReport) {
     ReportRecorder reports;
     const std::string path = TempPath("no_such_md5_file");
     EXPECT_EQ(kvtMd5File(path), "");
@@ -327,35 +326,38 @@ TEST(kvtMd5Test, MissingFileGivesEmptyDigestAndReport)
     EXPECT_EQ(reports.Count(), 1u);
 }
 
-TEST(kvtMd5Test, HexTextTwoLowerCaseDigitsPerByte)
-{
+TEST(kvtMd5Test, HexTextTwoLowerCaseDigitsPerByte) {
     const unsigned char bytes[] = {0x00, 0x09, 0x0a, 0xf0, 0xff};
     EXPECT_EQ(kvtHexText(bytes, sizeof bytes), "00090af0ff");
     EXPECT_EQ(kvtHexText(bytes, 0), "");
 }
 
-TEST(kvtBase64Test, Rfc4648Vectors)
-{
+TEST(kvtBase64Test, Rfc4648Vectors) {
     const struct {
-        const char* input;
-        const char* encoded;
+        const char *input;
+        const char *encoded;
     } cases[] = {
-        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(kvtBase64Encode(reinterpret_cast<const unsigned char*>(c.input), strlen(c.input)), c.encoded)
+    for (const auto &c : cases)
+        EXPECT_EQ(kvtBase64Encode(reinterpret_cast<const unsigned char *>(c.input), strlen(c.input)),
+                  c.encoded)
             << c.input;
 }
 
-TEST(kvtBase64Test, AllByteValuesWithoutLineBreaks)
-{
+TEST(kvtBase64Test, AllByteValuesWithoutLineBreaks) {
     const unsigned char high[] = {0xFF, 0xFE, 0xFD, 0x00, 0x80};
     EXPECT_EQ(kvtBase64Encode(high, 5), "//79AIA=");
     std::string bytes(300, '\0');
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<char>(i);
-    std::string text = kvtBase64Encode(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    std::string text = kvtBase64Encode(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
     EXPECT_EQ(text.size(), 400u);
     EXPECT_EQ(text.find('\n'), std::string::npos);
     EXPECT_EQ(text.find('\r'), std::string::npos);

@@ -26,8 +26,7 @@ using sdktest::WaitUntil;
 namespace {
 
 // The connect sequence of the reconnect loop, with a bound on the pending polls.
-bool Connect(kvtOsTcpSocket& socket, const std::string& address, uint16_t port)
-{
+bool Connect(kvtOsTcpSocket &socket, const std::string &address, uint16_t port) {
     const kvtSocketResult result = socket.OpenAsyncBegin(address, port);
     if (result == kvtSocketResult::Pending) {
         for (int i = 0; i < 10 && socket.IsConnectPending(1000); ++i) {
@@ -39,16 +38,14 @@ bool Connect(kvtOsTcpSocket& socket, const std::string& address, uint16_t port)
     return socket.IsConnected();
 }
 
-void PeerSend(int fd, const std::string& bytes)
-{
+void PeerSend(int fd, const std::string &bytes) {
     ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
 }
 
 class SocketTest : public ::testing::Test {
 protected:
     // Connects m_socket to m_server and accepts the peer.
-    void ConnectPair()
-    {
+    void ConnectPair() {
         ASSERT_NE(m_server.Port(), 0);
         ASSERT_TRUE(Connect(m_socket, "127.0.0.1", m_server.Port()));
         m_peer = m_server.Accept();
@@ -56,10 +53,9 @@ protected:
     }
 
     // The highest report number seen (-1 for none): kvtInfo means notes only.
-    int WorstReport() const
-    {
+    int WorstReport() const {
         int worst = -1;
-        for (const ReportRecorder::Record& r : m_reports.All())
+        for (const ReportRecorder::Record &r : m_reports.All())
             worst = std::max(worst, r.number);
         return worst;
     }
@@ -70,10 +66,9 @@ protected:
     int m_peer = -1;
 };
 
-}  // namespace
+} // namespace
 
-TEST_F(SocketTest, ConnectsInTwoStepsAndNamesBothEnds)
-{
+TEST_F(SocketTest, ConnectsInTwoStepsAndNamesBothEnds) {
     EXPECT_TRUE(m_socket.IsValid());
     EXPECT_FALSE(m_socket.IsConnected());
     EXPECT_EQ(m_socket.GetType(), 1);
@@ -88,13 +83,12 @@ TEST_F(SocketTest, ConnectsInTwoStepsAndNamesBothEnds)
     EXPECT_EQ(m_reports.Count(), 0u) << m_reports.Last();
 }
 
-TEST_F(SocketTest, PortInAddressOverridesPortArgument)
-{
+TEST_F(SocketTest, PortInAddressOverridesPortArgument) {
     const std::string port = std::to_string(m_server.Port());
     // Blanks around the host and the port are ignored. No name is resolved here: a machine may lack
     // "localhost" in its hosts file.
     const std::string addresses[] = {"127.0.0.1:" + port, " 127.0.0.1 : " + port, "127.0.0.1 :" + port};
-    for (const std::string& address : addresses) {
+    for (const std::string &address : addresses) {
         kvtOsTcpSocket socket;
         ASSERT_TRUE(Connect(socket, address, sdktest::RefusingPort())) << address;
         EXPECT_EQ(socket.GetPeerName(), "127.0.0.1:" + port) << address;
@@ -102,9 +96,8 @@ TEST_F(SocketTest, PortInAddressOverridesPortArgument)
     }
 }
 
-TEST_F(SocketTest, UnresolvableHostReportsAndReturns10)
-{
-    for (const char* address : {"nohost.invalid", "nohost.invalid:18000", "", "  :18000"}) {
+TEST_F(SocketTest, UnresolvableHostReportsAndReturns10) {
+    for (const char *address : {"nohost.invalid", "nohost.invalid:18000", "", "  :18000"}) {
         m_reports.Clear();
         EXPECT_EQ(m_socket.OpenAsyncBegin(address, 18000), kvtSocketResult::Error) << address;
         EXPECT_EQ(m_reports.CountContaining("Custom Message - : gethostbyname failed"), 1u) << address;
@@ -113,14 +106,12 @@ TEST_F(SocketTest, UnresolvableHostReportsAndReturns10)
     }
 }
 
-TEST_F(SocketTest, RefusedConnectLeavesSocketUnconnected)
-{
+TEST_F(SocketTest, RefusedConnectLeavesSocketUnconnected) {
     EXPECT_FALSE(Connect(m_socket, "127.0.0.1", sdktest::RefusingPort()));
     EXPECT_FALSE(m_socket.IsConnected());
 }
 
-TEST_F(SocketTest, PeerClosingAfterFourOfNineBytesGivesClosed)
-{
+TEST_F(SocketTest, PeerClosingAfterFourOfNineBytesGivesClosed) {
     ConnectPair();
     PeerSend(m_peer, "abcd");
     m_server.CloseAccepted(m_peer);
@@ -128,14 +119,13 @@ TEST_F(SocketTest, PeerClosingAfterFourOfNineBytesGivesClosed)
     int received = -1;
     EXPECT_EQ(m_socket.Receive(buffer, 9, &received), kvtSocketResult::Closed);
     EXPECT_EQ(received, 4);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4), "abcd");
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(buffer), 4), "abcd");
     EXPECT_FALSE(m_socket.IsConnected());
     EXPECT_FALSE(m_socket.IsValid()) << "the socket is closed";
     EXPECT_EQ(m_reports.Count(), 0u) << m_reports.Last();
 }
 
-TEST_F(SocketTest, ReceiveTimeOutGivesTimeOutWithoutReport)
-{
+TEST_F(SocketTest, ReceiveTimeOutGivesTimeOutWithoutReport) {
     ConnectPair();
     ASSERT_TRUE(m_socket.SetReceiveTimeOut(200));
     PeerSend(m_peer, "xy");
@@ -147,8 +137,7 @@ TEST_F(SocketTest, ReceiveTimeOutGivesTimeOutWithoutReport)
     EXPECT_EQ(m_reports.Count(), 0u) << m_reports.Last();
 }
 
-TEST_F(SocketTest, SendAndReceiveWholeBuffers)
-{
+TEST_F(SocketTest, SendAndReceiveWholeBuffers) {
     ConnectPair();
     ASSERT_TRUE(m_socket.SetReceiveTimeOut(10000));
     ASSERT_TRUE(m_socket.SetSendTimeOut(10000));
@@ -167,20 +156,20 @@ TEST_F(SocketTest, SendAndReceiveWholeBuffers)
         }
         ::send(m_peer, got.data(), got.size(), MSG_NOSIGNAL);
     });
-    EXPECT_EQ(m_socket.Send(reinterpret_cast<const kvtByte*>(data.data()), static_cast<int>(data.size())),
+    EXPECT_EQ(m_socket.Send(reinterpret_cast<const kvtByte *>(data.data()), static_cast<int>(data.size())),
               kvtSocketResult::Ok);
     std::string back(data.size(), '\0');
     int received = 0;
-    EXPECT_EQ(m_socket.Receive(reinterpret_cast<kvtByte*>(&back[0]), static_cast<int>(back.size()), &received),
-              kvtSocketResult::Ok);
+    EXPECT_EQ(
+        m_socket.Receive(reinterpret_cast<kvtByte *>(&back[0]), static_cast<int>(back.size()), &received),
+        kvtSocketResult::Ok);
     echo.join();
     EXPECT_EQ(received, static_cast<int>(data.size()));
     EXPECT_TRUE(back == data);
     EXPECT_EQ(m_socket.Receive(nullptr, 0), kvtSocketResult::Ok);
 }
 
-TEST_F(SocketTest, UnconnectedTransfersReportSocketIsClose)
-{
+TEST_F(SocketTest, UnconnectedTransfersReportSocketIsClose) {
     kvtByte buffer[4] = {1, 2, 3, 4};
     int received = 99;
     EXPECT_EQ(m_socket.Receive(buffer, 4, &received), kvtSocketResult::Error);
@@ -194,8 +183,7 @@ TEST_F(SocketTest, UnconnectedTransfersReportSocketIsClose)
     EXPECT_TRUE(m_reports.Has("kvtError Number : 10\nNetwork communication error."));
 }
 
-TEST_F(SocketTest, CloseIsIdempotentAndGettersReportWithoutSocket)
-{
+TEST_F(SocketTest, CloseIsIdempotentAndGettersReportWithoutSocket) {
     EXPECT_EQ(m_socket.Close(), 0);
     EXPECT_EQ(m_socket.Close(), 0);
     EXPECT_EQ(m_reports.Count(), 0u) << "closing an unconnected socket skips the shutdown";
@@ -216,8 +204,7 @@ TEST_F(SocketTest, CloseIsIdempotentAndGettersReportWithoutSocket)
     EXPECT_EQ(m_socket.Close(), 0);
 }
 
-TEST_F(SocketTest, OptionsRoundTrip)
-{
+TEST_F(SocketTest, OptionsRoundTrip) {
     ConnectPair();
     const uint32_t timeOuts[] = {0, 1500, 30000};
     for (uint32_t ms : timeOuts) {
@@ -233,8 +220,7 @@ TEST_F(SocketTest, OptionsRoundTrip)
     EXPECT_EQ(m_reports.Count(), 0u) << m_reports.Last();
 }
 
-TEST_F(SocketTest, ReadinessAndBytesWaiting)
-{
+TEST_F(SocketTest, ReadinessAndBytesWaiting) {
     EXPECT_EQ(m_socket.GetReceiveAvailable(), -1);
     ConnectPair();
     EXPECT_EQ(m_socket.GetReceiveAvailable(), 0);
@@ -249,8 +235,7 @@ TEST_F(SocketTest, ReadinessAndBytesWaiting)
     EXPECT_EQ(m_reports.Count(), 0u) << m_reports.Last();
 }
 
-TEST_F(SocketTest, FlushReceiveDiscardsWaitingBytesAndKeepsTimeOut)
-{
+TEST_F(SocketTest, FlushReceiveDiscardsWaitingBytesAndKeepsTimeOut) {
     ConnectPair();
     ASSERT_TRUE(m_socket.SetReceiveTimeOut(4000));
     PeerSend(m_peer, "0123456789");
@@ -262,10 +247,9 @@ TEST_F(SocketTest, FlushReceiveDiscardsWaitingBytesAndKeepsTimeOut)
     EXPECT_EQ(m_socket.GetReceiveTimeOut(), 4000u);
 }
 
-TEST_F(SocketTest, CloseFromAnotherThreadUnblocksReceive)
-{
+TEST_F(SocketTest, CloseFromAnotherThreadUnblocksReceive) {
     ConnectPair();
-    ASSERT_TRUE(m_socket.SetReceiveTimeOut(0));  // no time-out: only Close can end the wait
+    ASSERT_TRUE(m_socket.SetReceiveTimeOut(0)); // no time-out: only Close can end the wait
     auto receive = std::async(std::launch::async, [&] {
         kvtByte buffer[16];
         int received = 0;
@@ -274,22 +258,23 @@ TEST_F(SocketTest, CloseFromAnotherThreadUnblocksReceive)
     // Whether Close comes before or during the Receive, the Receive must end.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(m_socket.Close(), 0);
-    ASSERT_EQ(receive.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "Receive still blocked";
+    ASSERT_EQ(receive.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+        << "Receive still blocked";
     const kvtSocketResult result = receive.get();
     EXPECT_TRUE(result == kvtSocketResult::Closed || result == kvtSocketResult::Error) << to_string(result);
     EXPECT_FALSE(m_socket.IsValid());
     EXPECT_LE(WorstReport(), kvtInfo) << "a close asked for here is no failure: " << m_reports.Last();
 }
 
-TEST_F(SocketTest, CloseFromAnotherThreadUnblocksSend)
-{
+TEST_F(SocketTest, CloseFromAnotherThreadUnblocksSend) {
     ConnectPair();
-    ASSERT_TRUE(m_socket.SetSendTimeOut(0));  // no time-out; the peer never reads
+    ASSERT_TRUE(m_socket.SetSendTimeOut(0)); // no time-out; the peer never reads
     auto send = std::async(std::launch::async, [&] {
         std::string block(1 << 20, 's');
         kvtSocketResult result = kvtSocketResult::Ok;
         while (result == kvtSocketResult::Ok)
-            result = m_socket.Send(reinterpret_cast<const kvtByte*>(block.data()), static_cast<int>(block.size()));
+            result = m_socket.Send(reinterpret_cast<const kvtByte *>(block.data()),
+                                   static_cast<int>(block.size()));
         return result;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -301,8 +286,7 @@ TEST_F(SocketTest, CloseFromAnotherThreadUnblocksSend)
 
 // Every call after this side closed a connection says "Socket is close." as a note; on a socket
 // that was never connected the same words stay an error (see UnconnectedTransfersReportSocketIsClose).
-TEST_F(SocketTest, CallsAfterOurOwnCloseAreNotes)
-{
+TEST_F(SocketTest, CallsAfterOurOwnCloseAreNotes) {
     ConnectPair();
     EXPECT_EQ(m_socket.Close(), 0);
     kvtByte buffer[4] = {1, 2, 3, 4};
@@ -319,8 +303,7 @@ TEST_F(SocketTest, CallsAfterOurOwnCloseAreNotes)
     EXPECT_EQ(WorstReport(), kvtErrorNetwork);
 }
 
-TEST_F(SocketTest, PeerCloseMakesSocketReadyToReceive)
-{
+TEST_F(SocketTest, PeerCloseMakesSocketReadyToReceive) {
     ConnectPair();
     m_server.CloseAccepted(m_peer);
     EXPECT_TRUE(m_socket.IsReadyToReceive(10000)) << "an orderly close is readable";
@@ -328,15 +311,13 @@ TEST_F(SocketTest, PeerCloseMakesSocketReadyToReceive)
     EXPECT_EQ(m_socket.Receive(&byte, 1), kvtSocketResult::Closed);
 }
 
-TEST_F(SocketTest, PortOutsideRangeIsRefused)
-{
+TEST_F(SocketTest, PortOutsideRangeIsRefused) {
     EXPECT_EQ(m_socket.OpenAsyncBegin("127.0.0.1:70000", 1), kvtSocketResult::Error);
     EXPECT_TRUE(m_reports.Has("Custom Message - : Invalid port 70000"));
     EXPECT_FALSE(m_socket.IsConnected());
 }
 
-TEST_F(SocketTest, SendToAClosedPeerFailsWithoutSignal)
-{
+TEST_F(SocketTest, SendToAClosedPeerFailsWithoutSignal) {
     ConnectPair();
     ASSERT_TRUE(m_socket.SetSendTimeOut(5000));
     m_server.CloseAccepted(m_peer);
@@ -344,14 +325,14 @@ TEST_F(SocketTest, SendToAClosedPeerFailsWithoutSignal)
     kvtSocketResult result = kvtSocketResult::Ok;
     // The first sends may still be accepted by the kernel; a later one sees the reset.
     for (int i = 0; i < 200 && result == kvtSocketResult::Ok; ++i)
-        result = m_socket.Send(reinterpret_cast<const kvtByte*>(block.data()), static_cast<int>(block.size()));
+        result =
+            m_socket.Send(reinterpret_cast<const kvtByte *>(block.data()), static_cast<int>(block.size()));
     EXPECT_EQ(result, kvtSocketResult::Error);
     EXPECT_TRUE(m_reports.Has("Custom Message - : send error\nWindows Error "));
     EXPECT_EQ(WorstReport(), kvtErrorNetwork) << "a peer that goes away under a send is a failure";
 }
 
-TEST(kvtOsSocketLibraryTest, ObjectsHoldTheLibraryReference)
-{
+TEST(kvtOsSocketLibraryTest, ObjectsHoldTheLibraryReference) {
     int before = kvtSocketLibraryReferences();
     {
         kvtOsTcpSocket first;
@@ -362,28 +343,30 @@ TEST(kvtOsSocketLibraryTest, ObjectsHoldTheLibraryReference)
 }
 
 // The numbers are those of the owner callbacks; the state texts are the ones the page compares.
-TEST(kvtSocketVocabularyTest, NumbersAndTexts)
-{
+TEST(kvtSocketVocabularyTest, NumbersAndTexts) {
     const struct {
         kvtSocketResult result;
         int number;
-        const char* text;
-    } results[] = {{kvtSocketResult::Ok, 0, "ok"},           {kvtSocketResult::Error, -1, "error"},
-                   {kvtSocketResult::TimeOut, -2, "time-out"}, {kvtSocketResult::Closed, -3, "closed by the peer"},
-                   {kvtSocketResult::Pending, -4, "pending"},  {kvtSocketResult(-9), -9, "socket result -9"}};
-    for (const auto& r : results) {
+        const char *text;
+    } results[] = {{kvtSocketResult::Ok, 0, "ok"},
+                   {kvtSocketResult::Error, -1, "error"},
+                   {kvtSocketResult::TimeOut, -2, "time-out"},
+                   {kvtSocketResult::Closed, -3, "closed by the peer"},
+                   {kvtSocketResult::Pending, -4, "pending"},
+                   {kvtSocketResult(-9), -9, "socket result -9"}};
+    for (const auto &r : results) {
         EXPECT_EQ(static_cast<int>(r.result), r.number);
         EXPECT_EQ(to_string(r.result), r.text);
     }
     const struct {
         kvtSocketState state;
         int number;
-        const char* text;
+        const char *text;
     } states[] = {{kvtSocketState::Connected, 0, "Connected"},
                   {kvtSocketState::Unreachable, 1, "Can Not Reach The Host"},
                   {kvtSocketState::Closed, 2, "Closed"},
                   {kvtSocketState(3), 3, ""}};
-    for (const auto& s : states) {
+    for (const auto &s : states) {
         EXPECT_EQ(static_cast<int>(s.state), s.number);
         EXPECT_EQ(to_string(s.state), s.text);
     }

@@ -17,8 +17,7 @@ using sdktest::MsSince;
 using sdktest::ReportRecorder;
 using sdktest::WaitUntil;
 
-TEST(kvtOsEventTest, ManualResetStaysSignalledUntilReset)
-{
+TEST(kvtOsEventTest, ManualResetStaysSignalledUntilReset) {
     kvtOsEvent event;
     EXPECT_FALSE(event.IsSignaled());
     EXPECT_FALSE(event.Wait(0));
@@ -32,8 +31,7 @@ TEST(kvtOsEventTest, ManualResetStaysSignalledUntilReset)
     EXPECT_FALSE(event.IsSignaled());
 }
 
-TEST(kvtOsEventTest, WaitWakesWhenAnotherThreadSignals)
-{
+TEST(kvtOsEventTest, WaitWakesWhenAnotherThreadSignals) {
     kvtOsEvent event;
     std::atomic<bool> woke{false};
     std::thread waiter([&] { woke = event.Wait(60000); });
@@ -47,14 +45,13 @@ namespace {
 
 struct Sleeper {
     std::atomic<int> runs{0};
-    std::atomic<int> sleepResults{0};  // number of SleepUnlessStopped calls that returned true
+    std::atomic<int> sleepResults{0}; // number of SleepUnlessStopped calls that returned true
     std::atomic<bool> lastSleep{true};
     unsigned sleepMs = 60000;
 };
 
-void SleepOnce(kvtIOsThread* thread, void* data)
-{
-    Sleeper* s = static_cast<Sleeper*>(data);
+void SleepOnce(kvtIOsThread *thread, void *data) {
+    Sleeper *s = static_cast<Sleeper *>(data);
     ++s->runs;
     bool slept = thread->SleepUnlessStopped(s->sleepMs);
     s->lastSleep = slept;
@@ -62,23 +59,20 @@ void SleepOnce(kvtIOsThread* thread, void* data)
         ++s->sleepResults;
 }
 
-void LoopUntilStopped(kvtIOsThread* thread, void* data)
-{
-    Sleeper* s = static_cast<Sleeper*>(data);
+void LoopUntilStopped(kvtIOsThread *thread, void *data) {
+    Sleeper *s = static_cast<Sleeper *>(data);
     ++s->runs;
     while (!thread->IsStopRequested())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-void ReturnAtOnce(kvtIOsThread*, void* data)
-{
-    ++static_cast<Sleeper*>(data)->runs;
+void ReturnAtOnce(kvtIOsThread *, void *data) {
+    ++static_cast<Sleeper *>(data)->runs;
 }
 
-}  // namespace
+} // namespace
 
-TEST(kvtOsThreadTest, StartWithoutProcedureReportsAndFails)
-{
+TEST(kvtOsThreadTest, StartWithoutProcedureReportsAndFails) {
     ReportRecorder reports;
     kvtOsThread thread(nullptr, nullptr, false);
     EXPECT_FALSE(thread.Start(0x10000));
@@ -92,8 +86,7 @@ TEST(kvtOsThreadTest, StartWithoutProcedureReportsAndFails)
     EXPECT_TRUE(reports.Has("File ----------- : kvt_sdk/source/os/kvt_osthread"));
 }
 
-TEST(kvtOsThreadTest, StopWakesASleepingProcedure)
-{
+TEST(kvtOsThreadTest, StopWakesASleepingProcedure) {
     Sleeper s;
     kvtOsThread thread(&SleepOnce, &s, false);
     EXPECT_FALSE(thread.IsAutoDelete());
@@ -111,12 +104,11 @@ TEST(kvtOsThreadTest, StopWakesASleepingProcedure)
     EXPECT_TRUE(thread.HasRun());
 }
 
-TEST(kvtOsThreadTest, SleepRunsOutWithoutStop)
-{
+TEST(kvtOsThreadTest, SleepRunsOutWithoutStop) {
     Sleeper s;
     s.sleepMs = 20;
     kvtOsThread thread(&SleepOnce, &s, false);
-    ASSERT_TRUE(thread.Start(8));  // below the platform minimum: raised
+    ASSERT_TRUE(thread.Start(8)); // below the platform minimum: raised
     ASSERT_TRUE(WaitUntil([&] { return !thread.IsRunning(); }));
     EXPECT_EQ(s.sleepResults, 1);
     EXPECT_TRUE(thread.IsStarted()) << "the handle is kept until Stop";
@@ -125,8 +117,7 @@ TEST(kvtOsThreadTest, SleepRunsOutWithoutStop)
     EXPECT_FALSE(thread.IsStarted());
 }
 
-TEST(kvtOsThreadTest, StartOnRunningThreadStopsTheOldRun)
-{
+TEST(kvtOsThreadTest, StartOnRunningThreadStopsTheOldRun) {
     Sleeper s;
     kvtOsThread thread(&LoopUntilStopped, &s, false);
     ASSERT_TRUE(thread.Start(0x10000));
@@ -139,8 +130,7 @@ TEST(kvtOsThreadTest, StartOnRunningThreadStopsTheOldRun)
     EXPECT_FALSE(thread.IsRunning());
 }
 
-TEST(kvtOsThreadTest, RestartAfterStopAndAfterSelfReturn)
-{
+TEST(kvtOsThreadTest, RestartAfterStopAndAfterSelfReturn) {
     Sleeper s;
     kvtOsThread thread(&SleepOnce, &s, false);
     ASSERT_TRUE(thread.Start(0x10000));
@@ -159,8 +149,7 @@ TEST(kvtOsThreadTest, RestartAfterStopAndAfterSelfReturn)
     EXPECT_EQ(s.sleepResults, 2);
 }
 
-TEST(kvtOsThreadTest, NeverStartedStopAndDestroyReturnAtOnce)
-{
+TEST(kvtOsThreadTest, NeverStartedStopAndDestroyReturnAtOnce) {
     Sleeper s;
     auto start = std::chrono::steady_clock::now();
     {
@@ -175,8 +164,7 @@ TEST(kvtOsThreadTest, NeverStartedStopAndDestroyReturnAtOnce)
     EXPECT_EQ(s.runs, 0);
 }
 
-TEST(kvtOsThreadTest, DestructorStopsARunningThread)
-{
+TEST(kvtOsThreadTest, DestructorStopsARunningThread) {
     Sleeper s;
     {
         kvtOsThread thread(&LoopUntilStopped, &s, false);
@@ -188,8 +176,7 @@ TEST(kvtOsThreadTest, DestructorStopsARunningThread)
 
 namespace {
 std::atomic<size_t> g_stackSize{0};
-void MeasureStack(kvtIOsThread*, void*)
-{
+void MeasureStack(kvtIOsThread *, void *) {
     pthread_attr_t attributes;
     size_t size = 0;
     if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
@@ -198,15 +185,14 @@ void MeasureStack(kvtIOsThread*, void*)
     }
     g_stackSize = size;
 }
-}  // namespace
+} // namespace
 
-TEST(kvtOsThreadTest, StackSizeIsHonoured)
-{
+TEST(kvtOsThreadTest, StackSizeIsHonoured) {
     const struct {
         unsigned requested;
         size_t atLeast;
     } cases[] = {{0x100000, 0x100000}, {0x40000, 0x40000}, {8, kvtOsThreadMinStackSize}};
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         g_stackSize = 0;
         kvtOsThread thread(&MeasureStack, nullptr, false);
         ASSERT_TRUE(thread.Start(c.requested));
@@ -216,20 +202,18 @@ TEST(kvtOsThreadTest, StackSizeIsHonoured)
     }
 }
 
-TEST(kvtOsThreadTest, SelfDeletingThreadDeletesItselfAfterRelease)
-{
+TEST(kvtOsThreadTest, SelfDeletingThreadDeletesItselfAfterRelease) {
     Sleeper s;
     s.sleepMs = 60000;
-    kvtOsThread* thread = new kvtOsThread(&SleepOnce, &s, true);
+    kvtOsThread *thread = new kvtOsThread(&SleepOnce, &s, true);
     EXPECT_TRUE(thread->IsAutoDelete());
     ASSERT_TRUE(thread->Start(0x10000));
     ASSERT_TRUE(WaitUntil([&] { return s.runs == 1; }));
-    thread->Release();  // stops it; the thread frees the object (a leak shows under ASan)
+    thread->Release(); // stops it; the thread frees the object (a leak shows under ASan)
     ASSERT_TRUE(WaitUntil([&] { return !s.lastSleep; }));
 }
 
-TEST(kvtOsGetTickCountTest, AdvancesInMilliseconds)
-{
+TEST(kvtOsGetTickCountTest, AdvancesInMilliseconds) {
     uint32_t first = kvtOsGetTickCount();
     ASSERT_TRUE(WaitUntil([&] { return kvtOsGetTickCount() - first >= 20; }));
     auto start = std::chrono::steady_clock::now();

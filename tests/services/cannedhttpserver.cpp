@@ -4,48 +4,40 @@
 #include <QTcpSocket>
 #include <QUrl>
 
-CannedHttpServer::CannedHttpServer()
-{
+CannedHttpServer::CannedHttpServer() {
     start();
     m_listening.acquire();
 }
 
-CannedHttpServer::~CannedHttpServer()
-{
+CannedHttpServer::~CannedHttpServer() {
     quit();
     wait();
 }
 
-void CannedHttpServer::setResponse(const QString &path, const QByteArray &raw)
-{
+void CannedHttpServer::setResponse(const QString &path, const QByteArray &raw) {
     QMutexLocker lock(&m_mutex);
     m_responses.insert(path, raw);
 }
 
-void CannedHttpServer::setSplitResponse(const QString &path, const QByteArray &raw, int splitAt)
-{
+void CannedHttpServer::setSplitResponse(const QString &path, const QByteArray &raw, int splitAt) {
     QMutexLocker lock(&m_mutex);
     m_responses.insert(path, raw);
     m_splits.insert(path, splitAt);
 }
 
-QList<QByteArray> CannedHttpServer::requests() const
-{
+QList<QByteArray> CannedHttpServer::requests() const {
     QMutexLocker lock(&m_mutex);
     return m_requests;
 }
 
-QByteArray CannedHttpServer::response(const QByteArray &body, const QByteArray &status,
-                                      bool withLength)
-{
+QByteArray CannedHttpServer::response(const QByteArray &body, const QByteArray &status, bool withLength) {
     QByteArray raw = "HTTP/1.1 " + status + "\r\nConnection: close\r\n";
     if (withLength)
         raw += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
     return raw + "\r\n" + body;
 }
 
-void CannedHttpServer::run()
-{
+void CannedHttpServer::run() {
     QTcpServer server;
     server.listen(QHostAddress::LocalHost, 0);
     m_port = server.serverPort();
@@ -59,8 +51,7 @@ void CannedHttpServer::run()
     exec();
 }
 
-void CannedHttpServer::handle(QTcpSocket *socket)
-{
+void CannedHttpServer::handle(QTcpSocket *socket) {
     QByteArray buffer = socket->property("buffer").toByteArray() + socket->readAll();
     socket->setProperty("buffer", buffer);
     const int headEnd = buffer.indexOf("\r\n\r\n");

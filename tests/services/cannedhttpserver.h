@@ -15,8 +15,7 @@ class QTcpSocket;
 // An HTTP server on 127.0.0.1 with its own thread and event loop (so that blocking clients in
 // the test thread get their answers). Answers each request with the canned response of its path
 // and closes the connection; a path with an empty response gets no answer at all.
-class CannedHttpServer : public QThread
-{
+class CannedHttpServer : public QThread {
     Q_OBJECT
 
 public:

@@ -5,8 +5,7 @@
 #include <QStringList>
 
 // Answers the dialogs from a list prepared by the test and records what was asked.
-class FakeFileDialogs : public FileDialogs
-{
+class FakeFileDialogs : public FileDialogs {
 public:
     struct Request {
         QString kind;
@@ -18,24 +17,18 @@ public:
     QStringList answers; // taken front first; "" (cancel) when empty
     QList<Request> requests;
 
-    QString openFileName(const QString &title, const QString &directory,
-                         const QString &filter) override
-    {
+    QString openFileName(const QString &title, const QString &directory, const QString &filter) override {
         return answer({QStringLiteral("open"), title, directory, filter});
     }
-    QString saveFileName(const QString &title, const QString &directory,
-                         const QString &filter) override
-    {
+    QString saveFileName(const QString &title, const QString &directory, const QString &filter) override {
         return answer({QStringLiteral("save"), title, directory, filter});
     }
-    QString existingDirectory(const QString &title, const QString &directory) override
-    {
+    QString existingDirectory(const QString &title, const QString &directory) override {
         return answer({QStringLiteral("folder"), title, directory, QString()});
     }
 
 private:
-    QString answer(const Request &request)
-    {
+    QString answer(const Request &request) {
         requests.append(request);
         return answers.isEmpty() ? QString() : answers.takeFirst();
     }

@@ -6,15 +6,13 @@
 #include <QtTest>
 
 // The bytes of a file, or "<missing>" when it cannot be read.
-inline QByteArray readBytes(const QString &path)
-{
+inline QByteArray readBytes(const QString &path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 // Writes a file, creating its folders.
-inline void writeBytes(const QString &path, const QByteArray &bytes)
-{
+inline void writeBytes(const QString &path, const QByteArray &bytes) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -29,8 +27,7 @@ inline void writeBytes(const QString &path, const QByteArray &bytes)
 
 // Runs `write` in a child process after `limit` (one of the two below) has narrowed what the
 // child may do. 1 when `write` answered true, 0 when it answered false, -1 when the child died.
-inline int answerInChild(const std::function<void()> &limit, const std::function<bool()> &write)
-{
+inline int answerInChild(const std::function<void()> &limit, const std::function<bool()> &write) {
     const pid_t child = fork();
     if (child == 0) {
         limit();
@@ -44,8 +41,7 @@ inline int answerInChild(const std::function<void()> &limit, const std::function
 
 // Files cannot grow beyond `bytes`, as on a full disk (the signal that the limit raises is
 // ignored, so writes fail with an error instead).
-inline std::function<void()> fullDisk(qint64 bytes)
-{
+inline std::function<void()> fullDisk(qint64 bytes) {
     return [bytes] {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit bound{rlim_t(bytes), rlim_t(bytes)};
@@ -54,8 +50,7 @@ inline std::function<void()> fullDisk(qint64 bytes)
 }
 
 // File permissions count: a child of root runs as nobody (whose files the test does not own).
-inline std::function<void()> withoutPrivileges()
-{
+inline std::function<void()> withoutPrivileges() {
     return [] {
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
             _exit(2);

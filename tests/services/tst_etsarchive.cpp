@@ -8,8 +8,7 @@
 namespace {
 
 // Writes a zip with the given plain entries in order; a name ending in "/" is a folder entry.
-bool makeZip(const QString &path, const QList<QPair<QString, QByteArray>> &entries)
-{
+bool makeZip(const QString &path, const QList<QPair<QString, QByteArray>> &entries) {
     QList<TestZipEntry> list;
     for (const auto &entry : entries)
         list.append({entry.first, entry.second});
@@ -18,8 +17,7 @@ bool makeZip(const QString &path, const QList<QPair<QString, QByteArray>> &entri
 
 } // namespace
 
-class EtsArchiveTest : public QObject
-{
+class EtsArchiveTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -42,31 +40,26 @@ private:
     QScopedPointer<QTemporaryDir> m_dir;
 };
 
-void EtsArchiveTest::init()
-{
+void EtsArchiveTest::init() {
     m_dir.reset(new QTemporaryDir);
-    QVERIFY(makeZip(path("with-folders.knxproj"), {{"P-0001/", ""},
-                                                   {"P-0001/0.xml", "<zero/>"},
-                                                   {"project.xml", "<project name=\"Haus\"/>"}}));
-    QVERIFY(makeZip(path("flat.knxproj"),
-                    {{"P-0001/0.xml", "<zero/>"}, {"project.xml", "<project/>"}}));
+    QVERIFY(
+        makeZip(path("with-folders.knxproj"),
+                {{"P-0001/", ""}, {"P-0001/0.xml", "<zero/>"}, {"project.xml", "<project name=\"Haus\"/>"}}));
+    QVERIFY(makeZip(path("flat.knxproj"), {{"P-0001/0.xml", "<zero/>"}, {"project.xml", "<project/>"}}));
 }
 
-void EtsArchiveTest::listsEveryEntryInDirectoryOrder()
-{
+void EtsArchiveTest::listsEveryEntryInDirectoryOrder() {
     QCOMPARE(EtsArchive::fileList(path("with-folders.knxproj")),
              QString("P-0001/\nP-0001/0.xml\nproject.xml\n"));
 }
 
-void EtsArchiveTest::listsWithoutFolderEntries()
-{
+void EtsArchiveTest::listsWithoutFolderEntries() {
     QCOMPARE(EtsArchive::fileList(path("flat.knxproj")), QString("P-0001/0.xml\nproject.xml\n"));
     QVERIFY(makeZip(path("empty.zip"), {}));
     QCOMPARE(EtsArchive::fileList(path("empty.zip")), QString());
 }
 
-void EtsArchiveTest::readsEntriesWithoutRegardToCase()
-{
+void EtsArchiveTest::readsEntriesWithoutRegardToCase() {
     const QString archive = path("with-folders.knxproj");
     QCOMPARE(EtsArchive::readFile(archive, "PROJECT.XML"), QString("<project name=\"Haus\"/>"));
     QCOMPARE(EtsArchive::readFile(archive, "p-0001/0.XML"), QString("<zero/>"));
@@ -74,23 +67,22 @@ void EtsArchiveTest::readsEntriesWithoutRegardToCase()
     QCOMPARE(EtsArchive::readFile(archive, "P-0001/1.xml"), QString());
 }
 
-void EtsArchiveTest::invalidUtf8GetsReplacementCharacters()
-{
-    QVERIFY(makeZip(path("bytes.zip"), {{"t.txt", QByteArray("a\xff" "b\xc3\xa4", 5)}}));
+void EtsArchiveTest::invalidUtf8GetsReplacementCharacters() {
+    QVERIFY(makeZip(path("bytes.zip"), {{"t.txt", QByteArray("a\xff"
+                                                             "b\xc3\xa4",
+                                                             5)}}));
     QCOMPARE(EtsArchive::readFile(path("bytes.zip"), "t.txt"),
              QString("a") + QChar(QChar::ReplacementCharacter) + QString::fromUtf8("bä"));
 }
 
-void EtsArchiveTest::unreadableInputGivesEmptyText_data()
-{
+void EtsArchiveTest::unreadableInputGivesEmptyText_data() {
     QTest::addColumn<QString>("name");
     QTest::newRow("not a zip") << "notes.txt";
     QTest::newRow("missing") << "missing.zip";
     QTest::newRow("folder") << "";
 }
 
-void EtsArchiveTest::unreadableInputGivesEmptyText()
-{
+void EtsArchiveTest::unreadableInputGivesEmptyText() {
     QFETCH(QString, name);
     QFile notes(path("notes.txt"));
     QVERIFY(notes.open(QIODevice::WriteOnly));
@@ -100,8 +92,7 @@ void EtsArchiveTest::unreadableInputGivesEmptyText()
     QCOMPARE(EtsArchive::readFile(path(name), "project.xml"), QString());
 }
 
-void EtsArchiveTest::damagedEntryIsNotHandedOver()
-{
+void EtsArchiveTest::damagedEntryIsNotHandedOver() {
     // Stored (uncompressed) so that a flipped byte reaches the checksum unchanged.
     const QString archive = path("stored.zip");
     QVERIFY(writeTestZip(archive, {{"data.txt", "ABCDEFGHIJKLMNOPQRSTUVWXYZ", ZIP_EM_NONE, {}, true}}));
@@ -118,15 +109,13 @@ void EtsArchiveTest::damagedEntryIsNotHandedOver()
     QCOMPARE(EtsArchive::readFile(archive, "data.txt"), QString());
 }
 
-void EtsArchiveTest::entriesBeyondTheBoundAreNotRead()
-{
+void EtsArchiveTest::entriesBeyondTheBoundAreNotRead() {
     const QString archive = path("flat.knxproj");
     QCOMPARE(EtsArchive::readFile(archive, "project.xml", 10), QString("<project/>"));
     QCOMPARE(EtsArchive::readFile(archive, "project.xml", 9), QString());
 }
 
-void EtsArchiveTest::encryptedEntries_data()
-{
+void EtsArchiveTest::encryptedEntries_data() {
     QTest::addColumn<int>("method");
     QTest::addColumn<QByteArray>("given");
     QTest::addColumn<int>("status");
@@ -136,16 +125,19 @@ void EtsArchiveTest::encryptedEntries_data()
     for (const bool stored : {false, true}) {
         const char *kind = stored ? " stored" : " deflated";
         QTest::addRow("pkware right%s", kind) << int(ZIP_EM_TRAD_PKWARE) << right << int(S::Ok) << stored;
-        QTest::addRow("pkware wrong%s", kind) << int(ZIP_EM_TRAD_PKWARE) << QByteArray("secret") << int(S::WrongPassword) << stored;
-        QTest::addRow("pkware none%s", kind) << int(ZIP_EM_TRAD_PKWARE) << QByteArray() << int(S::NeedsPassword) << stored;
+        QTest::addRow("pkware wrong%s", kind)
+            << int(ZIP_EM_TRAD_PKWARE) << QByteArray("secret") << int(S::WrongPassword) << stored;
+        QTest::addRow("pkware none%s", kind)
+            << int(ZIP_EM_TRAD_PKWARE) << QByteArray() << int(S::NeedsPassword) << stored;
         QTest::addRow("aes right%s", kind) << int(ZIP_EM_AES_256) << right << int(S::Ok) << stored;
-        QTest::addRow("aes wrong%s", kind) << int(ZIP_EM_AES_256) << QByteArray("secret") << int(S::WrongPassword) << stored;
-        QTest::addRow("aes none%s", kind) << int(ZIP_EM_AES_256) << QByteArray() << int(S::NeedsPassword) << stored;
+        QTest::addRow("aes wrong%s", kind)
+            << int(ZIP_EM_AES_256) << QByteArray("secret") << int(S::WrongPassword) << stored;
+        QTest::addRow("aes none%s", kind)
+            << int(ZIP_EM_AES_256) << QByteArray() << int(S::NeedsPassword) << stored;
     }
 }
 
-void EtsArchiveTest::encryptedEntries()
-{
+void EtsArchiveTest::encryptedEntries() {
     QFETCH(int, method);
     QFETCH(QByteArray, given);
     QFETCH(int, status);
@@ -169,8 +161,7 @@ void EtsArchiveTest::encryptedEntries()
     QCOMPARE(EtsArchive::readFile(archive, "0.xml"), QString());
 }
 
-void EtsArchiveTest::archiveInMemoryAndItsTruncation()
-{
+void EtsArchiveTest::archiveInMemoryAndItsTruncation() {
     const QByteArray bytes = testZipBytes({{"Project.xml", "<KNX/>"}, {"0.xml", "<zero/>"}});
     QVERIFY(bytes.size() > 100);
     const auto zip = ZipArchive::openBytes(bytes);

@@ -10,93 +10,116 @@
 
 namespace {
 
-QByteArray masterXml(int schema)
-{
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?><KNX xmlns=\"http://knx.org/xml/project/%1\" "
-                          "CreatedBy=\"ETS%2\" ToolVersion=\"%2.1.0\"><MasterData/></KNX>")
-        .arg(schema).arg(schema >= 21 ? 6 : 5).toUtf8();
+QByteArray masterXml(int schema) {
+    return QStringLiteral(
+               "<?xml version=\"1.0\" encoding=\"utf-8\"?><KNX xmlns=\"http://knx.org/xml/project/%1\" "
+               "CreatedBy=\"ETS%2\" ToolVersion=\"%2.1.0\"><MasterData/></KNX>")
+        .arg(schema)
+        .arg(schema >= 21 ? 6 : 5)
+        .toUtf8();
 }
 
-QByteArray infoXml(int schema, const QString &style)
-{
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?><KNX xmlns=\"http://knx.org/xml/project/%1\">"
-                          "<Project Id=\"P-0A1B\"><ProjectInformation Name=\"Haus M&#252;ller &amp; Co\" %2/>"
-                          "</Project></KNX>")
-        .arg(schema).arg(style.isEmpty() ? QString() : QStringLiteral("GroupAddressStyle=\"%1\"").arg(style)).toUtf8();
+QByteArray infoXml(int schema, const QString &style) {
+    return QStringLiteral(
+               "<?xml version=\"1.0\" encoding=\"utf-8\"?><KNX xmlns=\"http://knx.org/xml/project/%1\">"
+               "<Project Id=\"P-0A1B\"><ProjectInformation Name=\"Haus M&#252;ller &amp; Co\" %2/>"
+               "</Project></KNX>")
+        .arg(schema)
+        .arg(style.isEmpty() ? QString() : QStringLiteral("GroupAddressStyle=\"%1\"").arg(style))
+        .toUtf8();
 }
 
 // Two areas; the second line's devices sit in a segment as newer projects have it; one device
 // has no place in the topology. The first device links its objects the older way (Connectors),
 // the second with the Links attribute.
-QByteArray dataXml(int schema)
-{
+QByteArray dataXml(int schema) {
     return QStringLiteral(
-        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-        "<KNX xmlns=\"http://knx.org/xml/project/%1\" CreatedBy=\"ETS%2\" ToolVersion=\"%2.7.1\">\n"
-        "<Project Id=\"P-0A1B\"><Installations><Installation Name=\"\">\n"
-        "<Topology>\n"
-        " <Area Id=\"A-1\" Name=\"Ground floor\" Address=\"1\">\n"
-        "  <Line Id=\"L-1\" Name=\"Lights\" Address=\"1\" Description=\"main line\">\n"
-        "   <DeviceInstance Id=\"D-1\" Name=\"Actuator\" Description=\"kitchen box\" Address=\"5\" ProductRefId=\"M-0083_H-1-1_P-SA8\" Hardware2ProgramRefId=\"M-0083_H-1-1_HP-0001\">\n"
-        "    <ComObjectInstanceRefs>\n"
-        "     <ComObjectInstanceRef RefId=\"O-12_R-3\" Text=\"Channel A\" FunctionText=\"Switching\">\n"
-        "      <Connectors><Send GroupAddressRefId=\"P-0A1B-0_GA-1\"/><Receive GroupAddressRefId=\"P-0A1B-0_GA-3\"/></Connectors>\n"
-        "     </ComObjectInstanceRef>\n"
-        "     <ComObjectInstanceRef RefId=\"O-13_R-4\" FunctionText=\"Status\"><Connectors><Send GroupAddressRefId=\"P-0A1B-0_GA-4\"/></Connectors></ComObjectInstanceRef>\n"
-        "    </ComObjectInstanceRefs>\n"
-        "   </DeviceInstance>\n"
-        "  </Line>\n"
-        "  <Line Id=\"L-2\" Name=\"Sensors\" Address=\"2\">\n"
-        "   <Segment Id=\"S-1\" Number=\"0\">\n"
-        "    <DeviceInstance Id=\"D-2\" Name=\"Push button\" Address=\"17\" ProductRefId=\"M-0083_H-2-1_P-TB\">\n"
-        "     <ComObjectInstanceRefs><ComObjectInstanceRef RefId=\"O-0_R-1\" Text=\"Rocker 1\" Links=\"GA-3 GA-1\"/></ComObjectInstanceRefs>\n"
-        "    </DeviceInstance>\n"
-        "   </Segment>\n"
-        "  </Line>\n"
-        " </Area>\n"
-        " <Area Id=\"A-2\" Name=\"Attic\" Address=\"2\"/>\n"
-        " <UnassignedDevices><DeviceInstance Id=\"D-3\" Name=\"Spare\" ProductRefId=\"M-0083_H-9_P-X\"/></UnassignedDevices>\n"
-        "</Topology>\n"
-        "<GroupAddresses><GroupRanges>\n"
-        " <GroupRange Id=\"R-1\" Name=\"Lighting\" RangeStart=\"2048\" RangeEnd=\"4095\">\n"
-        "  <GroupRange Id=\"R-2\" Name=\"Kitchen &amp; dining\" RangeStart=\"2048\" RangeEnd=\"2303\">\n"
-        "   <GroupAddress Id=\"P-0A1B-0_GA-3\" Address=\"2050\" Name=\"Kitchen status\" DatapointType=\"DPST-1-11\"/>\n"
-        "   <GroupAddress Id=\"P-0A1B-0_GA-1\" Address=\"2049\" Name=\"Kitchen &lt;main&gt;\" Description=\"ceiling\" "
-        "Comment=\"installed 2024\" DatapointType=\"DPST-1-1\" Key=\"AAECAwQFBgcICQoLDA0ODw==\"/>\n"
-        "  </GroupRange>\n"
-        " </GroupRange>\n"
-        " <GroupRange Id=\"R-3\" Name=\"Climate\" RangeStart=\"4096\" RangeEnd=\"6143\">\n"
-        "  <GroupAddress Id=\"P-0A1B-0_GA-4\" Address=\"4097\" Name=\"Temperature\" DatapointType=\"DPST-9-1\"/>\n"
-        "  <GroupAddress Id=\"P-0A1B-0_GA-5\" Address=\"300\" Name=\"Two types\" DatapointType=\"DPST-5-1 DPST-5-4\"/>\n"
-        "  <GroupAddress Id=\"P-0A1B-0_GA-6\" Address=\"65536\" Name=\"Too big\"/>\n"
-        "  <GroupAddress Id=\"P-0A1B-0_GA-7\" Name=\"No address\"/>\n"
-        " </GroupRange>\n"
-        "</GroupRanges></GroupAddresses>\n"
-        "</Installation></Installations></Project></KNX>\n")
-        .arg(schema).arg(schema >= 21 ? 6 : 5).toUtf8();
+               "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+               "<KNX xmlns=\"http://knx.org/xml/project/%1\" CreatedBy=\"ETS%2\" ToolVersion=\"%2.7.1\">\n"
+               "<Project Id=\"P-0A1B\"><Installations><Installation Name=\"\">\n"
+               "<Topology>\n"
+               " <Area Id=\"A-1\" Name=\"Ground floor\" Address=\"1\">\n"
+               "  <Line Id=\"L-1\" Name=\"Lights\" Address=\"1\" Description=\"main line\">\n"
+               "   <DeviceInstance Id=\"D-1\" Name=\"Actuator\" Description=\"kitchen box\" Address=\"5\" "
+               "ProductRefId=\"M-0083_H-1-1_P-SA8\" Hardware2ProgramRefId=\"M-0083_H-1-1_HP-0001\">\n"
+               "    <ComObjectInstanceRefs>\n"
+               "     <ComObjectInstanceRef RefId=\"O-12_R-3\" Text=\"Channel A\" "
+               "FunctionText=\"Switching\">\n"
+               "      <Connectors><Send GroupAddressRefId=\"P-0A1B-0_GA-1\"/><Receive "
+               "GroupAddressRefId=\"P-0A1B-0_GA-3\"/></Connectors>\n"
+               "     </ComObjectInstanceRef>\n"
+               "     <ComObjectInstanceRef RefId=\"O-13_R-4\" FunctionText=\"Status\"><Connectors><Send "
+               "GroupAddressRefId=\"P-0A1B-0_GA-4\"/></Connectors></ComObjectInstanceRef>\n"
+               "    </ComObjectInstanceRefs>\n"
+               "   </DeviceInstance>\n"
+               "  </Line>\n"
+               "  <Line Id=\"L-2\" Name=\"Sensors\" Address=\"2\">\n"
+               "   <Segment Id=\"S-1\" Number=\"0\">\n"
+               "    <DeviceInstance Id=\"D-2\" Name=\"Push button\" Address=\"17\" "
+               "ProductRefId=\"M-0083_H-2-1_P-TB\">\n"
+               "     <ComObjectInstanceRefs><ComObjectInstanceRef RefId=\"O-0_R-1\" Text=\"Rocker 1\" "
+               "Links=\"GA-3 GA-1\"/></ComObjectInstanceRefs>\n"
+               "    </DeviceInstance>\n"
+               "   </Segment>\n"
+               "  </Line>\n"
+               " </Area>\n"
+               " <Area Id=\"A-2\" Name=\"Attic\" Address=\"2\"/>\n"
+               " <UnassignedDevices><DeviceInstance Id=\"D-3\" Name=\"Spare\" "
+               "ProductRefId=\"M-0083_H-9_P-X\"/></UnassignedDevices>\n"
+               "</Topology>\n"
+               "<GroupAddresses><GroupRanges>\n"
+               " <GroupRange Id=\"R-1\" Name=\"Lighting\" RangeStart=\"2048\" RangeEnd=\"4095\">\n"
+               "  <GroupRange Id=\"R-2\" Name=\"Kitchen &amp; dining\" RangeStart=\"2048\" "
+               "RangeEnd=\"2303\">\n"
+               "   <GroupAddress Id=\"P-0A1B-0_GA-3\" Address=\"2050\" Name=\"Kitchen status\" "
+               "DatapointType=\"DPST-1-11\"/>\n"
+               "   <GroupAddress Id=\"P-0A1B-0_GA-1\" Address=\"2049\" Name=\"Kitchen &lt;main&gt;\" "
+               "Description=\"ceiling\" "
+               "Comment=\"installed 2024\" DatapointType=\"DPST-1-1\" Key=\"AAECAwQFBgcICQoLDA0ODw==\"/>\n"
+               "  </GroupRange>\n"
+               " </GroupRange>\n"
+               " <GroupRange Id=\"R-3\" Name=\"Climate\" RangeStart=\"4096\" RangeEnd=\"6143\">\n"
+               "  <GroupAddress Id=\"P-0A1B-0_GA-4\" Address=\"4097\" Name=\"Temperature\" "
+               "DatapointType=\"DPST-9-1\"/>\n"
+               "  <GroupAddress Id=\"P-0A1B-0_GA-5\" Address=\"300\" Name=\"Two types\" "
+               "DatapointType=\"DPST-5-1 DPST-5-4\"/>\n"
+               "  <GroupAddress Id=\"P-0A1B-0_GA-6\" Address=\"65536\" Name=\"Too big\"/>\n"
+               "  <GroupAddress Id=\"P-0A1B-0_GA-7\" Name=\"No address\"/>\n"
+               " </GroupRange>\n"
+               "</GroupRanges></GroupAddresses>\n"
+               "</Installation></Installations></Project></KNX>\n")
+        .arg(schema)
+        .arg(schema >= 21 ? 6 : 5)
+        .toUtf8();
 }
 
 const QByteArray kHardware =
     "<KNX xmlns=\"http://knx.org/xml/project/20\"><ManufacturerData><Manufacturer RefId=\"M-0083\"><Hardware>"
-    "<Hardware Id=\"M-0083_H-1-1\"><Products><Product Id=\"M-0083_H-1-1_P-SA8\" Text=\"Switch actuator 8-fold\"/></Products>"
-    "<Hardware2Programs><Hardware2Program Id=\"M-0083_H-1-1_HP-0001\"><ApplicationProgramRef RefId=\"M-0083_A-0001-10-ABCD\"/>"
+    "<Hardware Id=\"M-0083_H-1-1\"><Products><Product Id=\"M-0083_H-1-1_P-SA8\" Text=\"Switch actuator "
+    "8-fold\"/></Products>"
+    "<Hardware2Programs><Hardware2Program Id=\"M-0083_H-1-1_HP-0001\"><ApplicationProgramRef "
+    "RefId=\"M-0083_A-0001-10-ABCD\"/>"
     "</Hardware2Program></Hardware2Programs></Hardware>"
-    "<Hardware Id=\"M-0083_H-2-1\"><Products><Product Id=\"M-0083_H-2-1_P-TB\" Text=\"Push button 4-fold\"/></Products></Hardware>"
+    "<Hardware Id=\"M-0083_H-2-1\"><Products><Product Id=\"M-0083_H-2-1_P-TB\" Text=\"Push button "
+    "4-fold\"/></Products></Hardware>"
     "</Hardware></Manufacturer></ManufacturerData></KNX>";
 
 // The application program of the actuator: names the object that the project leaves unnamed.
 const QByteArray kApplication =
-    "<KNX xmlns=\"http://knx.org/xml/project/20\"><ManufacturerData><Manufacturer RefId=\"M-0083\"><ApplicationPrograms>"
+    "<KNX xmlns=\"http://knx.org/xml/project/20\"><ManufacturerData><Manufacturer "
+    "RefId=\"M-0083\"><ApplicationPrograms>"
     "<ApplicationProgram Id=\"M-0083_A-0001-10-ABCD\"><Static><ComObjectTable>"
     "<ComObject Id=\"M-0083_A-0001-10-ABCD_O-12\" Number=\"12\" Text=\"Output\" FunctionText=\"On/off\"/>"
-    "<ComObject Id=\"M-0083_A-0001-10-ABCD_O-13\" Number=\"113\" Text=\"Status channel A\" FunctionText=\"Feedback\"/>"
+    "<ComObject Id=\"M-0083_A-0001-10-ABCD_O-13\" Number=\"113\" Text=\"Status channel A\" "
+    "FunctionText=\"Feedback\"/>"
     "</ComObjectTable><ComObjectRefs>"
-    "<ComObjectRef Id=\"M-0083_A-0001-10-ABCD_O-12_R-3\" RefId=\"M-0083_A-0001-10-ABCD_O-12\" Text=\"Ref text\"/>"
+    "<ComObjectRef Id=\"M-0083_A-0001-10-ABCD_O-12_R-3\" RefId=\"M-0083_A-0001-10-ABCD_O-12\" Text=\"Ref "
+    "text\"/>"
     "<ComObjectRef Id=\"M-0083_A-0001-10-ABCD_O-13_R-4\" RefId=\"M-0083_A-0001-10-ABCD_O-13\"/>"
-    "</ComObjectRefs></Static></ApplicationProgram></ApplicationPrograms></Manufacturer></ManufacturerData></KNX>";
+    "</ComObjectRefs></Static></ApplicationProgram></ApplicationPrograms></Manufacturer></ManufacturerData></"
+    "KNX>";
 
-QList<TestZipEntry> plainProject(const QString &style, int schema = 20)
-{
+QList<TestZipEntry> plainProject(const QString &style, int schema = 20) {
     return {{"knx_master.xml", masterXml(schema)},
             {"M-0083/Hardware.xml", kHardware},
             {"M-0083/M-0083_A-0001-10-ABCD.xml", kApplication},
@@ -105,26 +128,24 @@ QList<TestZipEntry> plainProject(const QString &style, int schema = 20)
 }
 
 QList<TestZipEntry> protectedProject(int schema, quint16 method, const QByteArray &zipPassword,
-                                     const QByteArray &data)
-{
-    const QByteArray inner = testZipBytes({{"project.xml", infoXml(schema, "ThreeLevel"), method, zipPassword},
-                                           {"0.xml", data, method, zipPassword}});
+                                     const QByteArray &data) {
+    const QByteArray inner =
+        testZipBytes({{"project.xml", infoXml(schema, "ThreeLevel"), method, zipPassword},
+                      {"0.xml", data, method, zipPassword}});
     return {{"knx_master.xml", masterXml(schema)},
             {"M-0083/Hardware.xml", kHardware},
             {"P-0A1B.signature", "sig"},
             {"P-0A1B.zip", inner}};
 }
 
-QJsonObject findByAddress(const QJsonObject &result, const QString &address)
-{
+QJsonObject findByAddress(const QJsonObject &result, const QString &address) {
     for (const QJsonValue &v : result.value("groupAddresses").toArray())
         if (v.toObject().value("address").toString() == address)
             return v.toObject();
     return QJsonObject();
 }
 
-QStringList column(const QJsonArray &array, const QString &key)
-{
+QStringList column(const QJsonArray &array, const QString &key) {
     QStringList out;
     for (const QJsonValue &v : array)
         out << v.toObject().value(key).toVariant().toString();
@@ -135,8 +156,7 @@ QStringList column(const QJsonArray &array, const QString &key)
 
 Q_DECLARE_METATYPE(QList<TestZipEntry>)
 
-class EtsProjectTest : public QObject
-{
+class EtsProjectTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -157,8 +177,7 @@ private slots:
 private:
     QString path(const QString &name) const { return m_dir->path() + "/" + name; }
     QJsonObject read(const QList<TestZipEntry> &entries, const QString &password = QString(),
-                     const EtsProjectReader::Limits &limits = EtsProjectReader::Limits())
-    {
+                     const EtsProjectReader::Limits &limits = EtsProjectReader::Limits()) {
         const QString file = path("project.knxproj");
         if (!writeTestZip(file, entries))
             return QJsonObject{{"status", "fixture not written"}};
@@ -168,25 +187,27 @@ private:
     QScopedPointer<QTemporaryDir> m_dir;
 };
 
-void EtsProjectTest::addressStyles_data()
-{
+void EtsProjectTest::addressStyles_data() {
     QTest::addColumn<QString>("style");
     QTest::addColumn<QString>("shownStyle");
     QTest::addColumn<QStringList>("addresses");
     QTest::addColumn<QStringList>("ranges");
     // Raw addresses 300, 2049, 2050, 4097 in document order of the sorted result.
-    QTest::newRow("three levels") << "ThreeLevel" << "ThreeLevel"
-                                  << QStringList{"0/1/44", "1/0/1", "1/0/2", "2/0/1"} << QStringList{"1", "1/0", "2"};
-    QTest::newRow("two levels") << "TwoLevel" << "TwoLevel"
-                                << QStringList{"0/300", "1/1", "1/2", "2/1"} << QStringList{"1", "2048-2303", "2"};
-    QTest::newRow("free") << "Free" << "Free"
-                          << QStringList{"300", "2049", "2050", "4097"} << QStringList{"2048-4095", "2048-2303", "4096-6143"};
-    QTest::newRow("no style given") << "" << "ThreeLevel"
-                                    << QStringList{"0/1/44", "1/0/1", "1/0/2", "2/0/1"} << QStringList{"1", "1/0", "2"};
+    QTest::newRow("three levels") << "ThreeLevel"
+                                  << "ThreeLevel" << QStringList{"0/1/44", "1/0/1", "1/0/2", "2/0/1"}
+                                  << QStringList{"1", "1/0", "2"};
+    QTest::newRow("two levels") << "TwoLevel"
+                                << "TwoLevel" << QStringList{"0/300", "1/1", "1/2", "2/1"}
+                                << QStringList{"1", "2048-2303", "2"};
+    QTest::newRow("free") << "Free"
+                          << "Free" << QStringList{"300", "2049", "2050", "4097"}
+                          << QStringList{"2048-4095", "2048-2303", "4096-6143"};
+    QTest::newRow("no style given") << ""
+                                    << "ThreeLevel" << QStringList{"0/1/44", "1/0/1", "1/0/2", "2/0/1"}
+                                    << QStringList{"1", "1/0", "2"};
 }
 
-void EtsProjectTest::addressStyles()
-{
+void EtsProjectTest::addressStyles() {
     QFETCH(QString, style);
     QFETCH(QString, shownStyle);
     QFETCH(QStringList, addresses);
@@ -198,8 +219,7 @@ void EtsProjectTest::addressStyles()
     QCOMPARE(column(r.value("groupRanges").toArray(), "address"), ranges);
 }
 
-void EtsProjectTest::readsProjectTopologyAndLinks()
-{
+void EtsProjectTest::readsProjectTopologyAndLinks() {
     const QJsonObject r = read(plainProject("ThreeLevel"));
     QCOMPARE(r.value("status").toString(), QString("ok"));
     const QJsonObject project = r.value("project").toObject();
@@ -228,8 +248,12 @@ void EtsProjectTest::readsProjectTopologyAndLinks()
     // Links from both notations: Connectors (Send/Receive) and the Links list (first one sends).
     const QJsonArray kitchenLinks = kitchen.value("links").toArray();
     QCOMPARE(kitchenLinks.size(), 2);
-    QCOMPARE(kitchenLinks.at(0).toObject(), (QJsonObject{{"device", "1.1.5"}, {"deviceName", "Actuator"}, {"number", 12},
-                                                          {"name", "Channel A"}, {"function", "Switching"}, {"send", true}}));
+    QCOMPARE(kitchenLinks.at(0).toObject(), (QJsonObject{{"device", "1.1.5"},
+                                                         {"deviceName", "Actuator"},
+                                                         {"number", 12},
+                                                         {"name", "Channel A"},
+                                                         {"function", "Switching"},
+                                                         {"send", true}}));
     QCOMPARE(kitchenLinks.at(1).toObject().value("device").toString(), QString("1.2.17"));
     QCOMPARE(kitchenLinks.at(1).toObject().value("number").toInt(), 0);
     QCOMPARE(kitchenLinks.at(1).toObject().value("send").toBool(), false);
@@ -239,8 +263,12 @@ void EtsProjectTest::readsProjectTopologyAndLinks()
     // Unnamed in the project: number and name from the application program, the project's own
     // function text kept.
     QCOMPARE(findByAddress(r, "2/0/1").value("links").toArray(),
-             (QJsonArray{QJsonObject{{"device", "1.1.5"}, {"deviceName", "Actuator"}, {"number", 113},
-                                     {"name", "Status channel A"}, {"function", "Status"}, {"send", true}}}));
+             (QJsonArray{QJsonObject{{"device", "1.1.5"},
+                                     {"deviceName", "Actuator"},
+                                     {"number", 113},
+                                     {"name", "Status channel A"},
+                                     {"function", "Status"},
+                                     {"send", true}}}));
     QCOMPARE(findByAddress(r, "0/1/44").value("links").toArray().size(), 0);
 
     const QJsonArray areas = r.value("areas").toArray();
@@ -249,9 +277,12 @@ void EtsProjectTest::readsProjectTopologyAndLinks()
     QCOMPARE(column(lines, "address"), (QStringList{"1.1", "1.2"}));
     QCOMPARE(lines.at(0).toObject().value("description").toString(), QString("main line"));
     const QJsonObject actuator = lines.at(0).toObject().value("devices").toArray().at(0).toObject();
-    QCOMPARE(actuator, (QJsonObject{{"address", "1.1.5"}, {"name", "Actuator"}, {"description", "kitchen box"},
+    QCOMPARE(actuator, (QJsonObject{{"address", "1.1.5"},
+                                    {"name", "Actuator"},
+                                    {"description", "kitchen box"},
                                     {"product", "Switch actuator 8-fold"}}));
-    QCOMPARE(column(lines.at(1).toObject().value("devices").toArray(), "product"), QStringList{"Push button 4-fold"});
+    QCOMPARE(column(lines.at(1).toObject().value("devices").toArray(), "product"),
+             QStringList{"Push button 4-fold"});
     QCOMPARE(column(r.value("unassignedDevices").toArray(), "name"), QStringList{"Spare"});
     QCOMPARE(column(r.value("unassignedDevices").toArray(), "product"), QStringList{""});
     QCOMPARE(r.value("deviceCount").toInt(), 3);
@@ -261,8 +292,7 @@ void EtsProjectTest::readsProjectTopologyAndLinks()
     QVERIFY(skipped.at(0).toObject().value("why").toString().contains("65536"));
 }
 
-void EtsProjectTest::protectedProjects_data()
-{
+void EtsProjectTest::protectedProjects_data() {
     QTest::addColumn<int>("schema");
     QTest::addColumn<int>("method");
     QTest::addColumn<QByteArray>("zipPassword");
@@ -271,83 +301,106 @@ void EtsProjectTest::protectedProjects_data()
     const QString password = QString::fromUtf8("Pässwörd€1");
     const QByteArray derived = "eisI8M0w70vA9ZzseOFlEbU3YQTw2Zm77MBplrSgFnk=";
     QTest::newRow("ETS5 PKWARE") << 20 << int(ZIP_EM_TRAD_PKWARE) << password.toUtf8() << password << "ok";
-    QTest::newRow("ETS5 wrong") << 20 << int(ZIP_EM_TRAD_PKWARE) << password.toUtf8() << "Passwörd€1" << "wrongPassword";
-    QTest::newRow("ETS5 none") << 20 << int(ZIP_EM_TRAD_PKWARE) << password.toUtf8() << "" << "needsPassword";
+    QTest::newRow("ETS5 wrong") << 20 << int(ZIP_EM_TRAD_PKWARE) << password.toUtf8() << "Passwörd€1"
+                                << "wrongPassword";
+    QTest::newRow("ETS5 none") << 20 << int(ZIP_EM_TRAD_PKWARE) << password.toUtf8() << ""
+                               << "needsPassword";
     QTest::newRow("ETS6 AES") << 21 << int(ZIP_EM_AES_256) << derived << password << "ok";
-    QTest::newRow("ETS6 wrong") << 21 << int(ZIP_EM_AES_256) << derived << "Pässwörd€2" << "wrongPassword";
-    QTest::newRow("ETS6 none") << 21 << int(ZIP_EM_AES_256) << derived << "" << "needsPassword";
-    QTest::newRow("ETS6 derived text typed") << 21 << int(ZIP_EM_AES_256) << derived << QString(derived) << "wrongPassword";
+    QTest::newRow("ETS6 wrong") << 21 << int(ZIP_EM_AES_256) << derived << "Pässwörd€2"
+                                << "wrongPassword";
+    QTest::newRow("ETS6 none") << 21 << int(ZIP_EM_AES_256) << derived << ""
+                               << "needsPassword";
+    QTest::newRow("ETS6 derived text typed")
+        << 21 << int(ZIP_EM_AES_256) << derived << QString(derived) << "wrongPassword";
 }
 
-void EtsProjectTest::protectedProjects()
-{
+void EtsProjectTest::protectedProjects() {
     QFETCH(int, schema);
     QFETCH(int, method);
     QFETCH(QByteArray, zipPassword);
     QFETCH(QString, given);
     QFETCH(QString, status);
-    const QJsonObject r = read(protectedProject(schema, quint16(method), zipPassword, dataXml(schema)), given);
+    const QJsonObject r =
+        read(protectedProject(schema, quint16(method), zipPassword, dataXml(schema)), given);
     QCOMPARE(r.value("status").toString(), status);
     if (status == "wrongPassword")
-        QVERIFY2(r.value("message").toString().contains("Wrong password"), qPrintable(r.value("message").toString()));
+        QVERIFY2(r.value("message").toString().contains("Wrong password"),
+                 qPrintable(r.value("message").toString()));
     if (status != "ok")
         return;
     QCOMPARE(r.value("project").toObject().value("protected").toBool(), true);
-    QCOMPARE(r.value("project").toObject().value("name").toString(), QString::fromUtf8("Haus M\xc3\xbcller & Co"));
+    QCOMPARE(r.value("project").toObject().value("name").toString(),
+             QString::fromUtf8("Haus M\xc3\xbcller & Co"));
     QCOMPARE(findByAddress(r, "1/0/1").value("links").toArray().size(), 2);
-    QCOMPARE(r.value("areas").toArray().at(0).toObject().value("lines").toArray().at(0).toObject()
-                 .value("devices").toArray().at(0).toObject().value("product").toString(),
+    QCOMPARE(r.value("areas")
+                 .toArray()
+                 .at(0)
+                 .toObject()
+                 .value("lines")
+                 .toArray()
+                 .at(0)
+                 .toObject()
+                 .value("devices")
+                 .toArray()
+                 .at(0)
+                 .toObject()
+                 .value("product")
+                 .toString(),
              QString("Switch actuator 8-fold"));
 }
 
-void EtsProjectTest::passwordDerivationMatchesAnIndependentVector()
-{
+void EtsProjectTest::passwordDerivationMatchesAnIndependentVector() {
     // Computed with Python: base64(hashlib.pbkdf2_hmac('sha256', p.encode('utf-16-le'),
     // b'21.project.ets.knx.org', 65536, 32)).
-    QCOMPARE(EtsProjectReader::derivedPassword("Geheim!"), QByteArray("8OSt5LUUVh+O6isDTe9RNRdIhq529jg4x920tdAUflI="));
+    QCOMPARE(EtsProjectReader::derivedPassword("Geheim!"),
+             QByteArray("8OSt5LUUVh+O6isDTe9RNRdIhq529jg4x920tdAUflI="));
     QCOMPARE(EtsProjectReader::derivedPassword(QString::fromUtf8("Pässwörd€1")),
              QByteArray("eisI8M0w70vA9ZzseOFlEbU3YQTw2Zm77MBplrSgFnk="));
-    QCOMPARE(EtsProjectReader::derivedPassword(""), QByteArray("a/wV5L61/gTOfxSn9IoDBw4EDcvJCKjUFlzyMXurLmg="));
-    QCOMPARE(EtsProjectReader::zipPassword(QString::fromUtf8("Pässwörd€1"), 20), QString::fromUtf8("Pässwörd€1").toUtf8());
-    QCOMPARE(EtsProjectReader::zipPassword("Geheim!", 22), QByteArray("8OSt5LUUVh+O6isDTe9RNRdIhq529jg4x920tdAUflI="));
+    QCOMPARE(EtsProjectReader::derivedPassword(""),
+             QByteArray("a/wV5L61/gTOfxSn9IoDBw4EDcvJCKjUFlzyMXurLmg="));
+    QCOMPARE(EtsProjectReader::zipPassword(QString::fromUtf8("Pässwörd€1"), 20),
+             QString::fromUtf8("Pässwörd€1").toUtf8());
+    QCOMPARE(EtsProjectReader::zipPassword("Geheim!", 22),
+             QByteArray("8OSt5LUUVh+O6isDTe9RNRdIhq529jg4x920tdAUflI="));
 }
 
-void EtsProjectTest::damagedAndHostileArchives_data()
-{
+void EtsProjectTest::damagedAndHostileArchives_data() {
     QTest::addColumn<QList<TestZipEntry>>("entries");
     QTest::addColumn<QString>("password");
     QTest::addColumn<QStringList>("words");
 
     QByteArray inner = testZipBytes({{"0.xml", dataXml(20), ZIP_EM_TRAD_PKWARE, "pw"}});
     QTest::newRow("truncated inner archive")
-        << QList<TestZipEntry>{{"knx_master.xml", masterXml(20)}, {"P-0A1B.zip", inner.left(inner.size() / 2)}}
+        << QList<TestZipEntry>{{"knx_master.xml", masterXml(20)},
+                               {"P-0A1B.zip", inner.left(inner.size() / 2)}}
         << "pw" << QStringList{"P-0A1B.zip", "damaged or cut short"};
     QTest::newRow("entry that is no XML")
-        << QList<TestZipEntry>{{"P-0A1B/0.xml", QByteArray("PK\x03\x04\x00\x01binary", 12)}}
-        << "" << QStringList{"P-0A1B/0.xml, line 1:"};
+        << QList<TestZipEntry>{{"P-0A1B/0.xml", QByteArray("PK\x03\x04\x00\x01binary", 12)}} << ""
+        << QStringList{"P-0A1B/0.xml, line 1:"};
     QByteArray deep = "<KNX>\n";
     for (int i = 0; i < 100; ++i)
         deep += "<a>";
-    QTest::newRow("nested too deep")
-        << QList<TestZipEntry>{{"P-0A1B/0.xml", deep}} << "" << QStringList{"P-0A1B/0.xml, line 2:", "deeper than 64"};
-    QByteArray billion = "<?xml version=\"1.0\"?>\n<!DOCTYPE KNX [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]>\n<KNX>&b;</KNX>";
-    QTest::newRow("document type with entities")
-        << QList<TestZipEntry>{{"P-0A1B/0.xml", billion}} << "" << QStringList{"P-0A1B/0.xml, line 2:", "document type"};
-    QTest::newRow("XML cut short")
-        << QList<TestZipEntry>{{"P-0A1B/0.xml", dataXml(20).left(900)}} << "" << QStringList{"P-0A1B/0.xml, line", "cut short"};
+    QTest::newRow("nested too deep") << QList<TestZipEntry>{{"P-0A1B/0.xml", deep}} << ""
+                                     << QStringList{"P-0A1B/0.xml, line 2:", "deeper than 64"};
+    QByteArray billion = "<?xml version=\"1.0\"?>\n<!DOCTYPE KNX [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b "
+                         "\"&a;&a;&a;&a;\">]>\n<KNX>&b;</KNX>";
+    QTest::newRow("document type with entities") << QList<TestZipEntry>{{"P-0A1B/0.xml", billion}} << ""
+                                                 << QStringList{"P-0A1B/0.xml, line 2:", "document type"};
+    QTest::newRow("XML cut short") << QList<TestZipEntry>{{"P-0A1B/0.xml", dataXml(20).left(900)}} << ""
+                                   << QStringList{"P-0A1B/0.xml, line", "cut short"};
     QTest::newRow("mismatched tags in the info")
-        << QList<TestZipEntry>{{"P-0A1B/project.xml", "<KNX>\n<Project>\n</KNX>"}, {"P-0A1B/0.xml", dataXml(20)}}
+        << QList<TestZipEntry>{{"P-0A1B/project.xml", "<KNX>\n<Project>\n</KNX>"},
+                               {"P-0A1B/0.xml", dataXml(20)}}
         << "" << QStringList{"P-0A1B/project.xml, line 3:"};
     QTest::newRow("encrypted entry that is no XML")
-        << protectedProject(20, ZIP_EM_TRAD_PKWARE, "pw", "plain text, not xml")
-        << "pw" << QStringList{"P-0A1B.zip/0.xml, line 1:"};
+        << protectedProject(20, ZIP_EM_TRAD_PKWARE, "pw", "plain text, not xml") << "pw"
+        << QStringList{"P-0A1B.zip/0.xml, line 1:"};
     QTest::newRow("no project inside")
-        << QList<TestZipEntry>{{"knx_master.xml", masterXml(20)}, {"readme.txt", "hello"}}
-        << "" << QStringList{"No project was found"};
+        << QList<TestZipEntry>{{"knx_master.xml", masterXml(20)}, {"readme.txt", "hello"}} << ""
+        << QStringList{"No project was found"};
 }
 
-void EtsProjectTest::damagedAndHostileArchives()
-{
+void EtsProjectTest::damagedAndHostileArchives() {
     QFETCH(QList<TestZipEntry>, entries);
     QFETCH(QString, password);
     QFETCH(QStringList, words);
@@ -366,8 +419,7 @@ void EtsProjectTest::damagedAndHostileArchives()
     QVERIFY(n.value("message").toString().contains("could not be opened as an ETS project archive"));
 }
 
-void EtsProjectTest::boundsAreErrorsNamingTheEntry()
-{
+void EtsProjectTest::boundsAreErrorsNamingTheEntry() {
     EtsProjectReader::Limits addresses, bytes, devices;
     addresses.maxGroupAddresses = 3;
     bytes.maxEntryBytes = 1000;
@@ -383,18 +435,17 @@ void EtsProjectTest::boundsAreErrorsNamingTheEntry()
     }
 }
 
-void EtsProjectTest::aCancelledReadSaysSo()
-{
+void EtsProjectTest::aCancelledReadSaysSo() {
     QVERIFY(writeTestZip(path("p.knxproj"), plainProject("ThreeLevel")));
     std::atomic_bool cancel(true);
     const QJsonObject r = EtsProjectReader::read(path("p.knxproj"), QString(), {}, &cancel);
     QCOMPARE(r.value("status").toString(), QString("cancelled"));
 }
 
-void EtsProjectTest::importRunsOffTheCallingThread()
-{
-    QVERIFY(writeTestZip(path("p.knxproj"), protectedProject(21, ZIP_EM_AES_256,
-                                                            EtsProjectReader::derivedPassword("Geheim!"), dataXml(21))));
+void EtsProjectTest::importRunsOffTheCallingThread() {
+    QVERIFY(writeTestZip(
+        path("p.knxproj"),
+        protectedProject(21, ZIP_EM_AES_256, EtsProjectReader::derivedPassword("Geheim!"), dataXml(21))));
     EtsImport import;
     QSignalSpy progress(&import, &EtsImport::progress);
     QSignalSpy finished(&import, &EtsImport::finished);
@@ -413,11 +464,16 @@ void EtsProjectTest::importRunsOffTheCallingThread()
     QCOMPARE(last.value("fraction").toDouble(), 1.0);
 }
 
-void EtsProjectTest::dataPointTypes()
-{
-    const QList<QPair<QString, QString>> cases = {
-        {"DPST-1-1", "1.001"}, {"DPST-9-1", "9.001"}, {"DPST-20-102", "20.102"}, {"dpst-14-56", "14.056"},
-        {"DPT-9", "9"}, {"", ""}, {"DPST-5-1 DPST-5-4", "5.001"}, {"DPST-5-1,DPST-5-4", "5.001"}, {"weird", "weird"}};
+void EtsProjectTest::dataPointTypes() {
+    const QList<QPair<QString, QString>> cases = {{"DPST-1-1", "1.001"},
+                                                  {"DPST-9-1", "9.001"},
+                                                  {"DPST-20-102", "20.102"},
+                                                  {"dpst-14-56", "14.056"},
+                                                  {"DPT-9", "9"},
+                                                  {"", ""},
+                                                  {"DPST-5-1 DPST-5-4", "5.001"},
+                                                  {"DPST-5-1,DPST-5-4", "5.001"},
+                                                  {"weird", "weird"}};
     for (const auto &c : cases)
         QCOMPARE(EtsProjectReader::normaliseDpt(c.first), c.second);
     using S = EtsProjectReader::Style;

@@ -1,6 +1,6 @@
 #include "fakefiledialogs.h"
-#include "testfiles.h"
 #include "localfiles.h"
+#include "testfiles.h"
 
 #include <QImage>
 #include <QJsonArray>
@@ -16,16 +16,14 @@ namespace {
 // Each writer of the page replaces app/data/html/t/target.png with more than 4 KiB.
 using Writer = std::function<bool(LocalFiles &, FakeFileDialogs &, const QString &app)>;
 
-QByteArray bigBytes()
-{
+QByteArray bigBytes() {
     QByteArray bytes(64 * 1024, '\0');
     for (int i = 0; i < bytes.size(); ++i)
         bytes[i] = char((i * 7919) >> 3);
     return bytes;
 }
 
-QString noisyPictureData()
-{
+QString noisyPictureData() {
     QStringList fields{"64", "64"};
     quint32 state = 1;
     for (int i = 0; i < 64 * 64 * 4; ++i) {
@@ -35,8 +33,7 @@ QString noisyPictureData()
     return fields.join(',');
 }
 
-QStringList names(const QString &listing)
-{
+QStringList names(const QString &listing) {
     QStringList result;
     for (const QJsonValue &entry : QJsonDocument::fromJson(listing.toUtf8()).array())
         result << entry.toObject().value("name").toString();
@@ -48,8 +45,7 @@ QStringList names(const QString &listing)
 
 Q_DECLARE_METATYPE(Writer)
 
-class LocalFilesTest : public QObject
-{
+class LocalFilesTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -85,15 +81,13 @@ private:
     QScopedPointer<LocalFiles> m_files;
 };
 
-void LocalFilesTest::init()
-{
+void LocalFilesTest::init() {
     m_app.reset(new QTemporaryDir);
     m_dialogs.reset(new FakeFileDialogs);
     m_files.reset(new LocalFiles(m_app->path(), m_dialogs.data(), OperationLog(m_app->path())));
 }
 
-void LocalFilesTest::textFilesRoundTripThroughTheHtmlTree()
-{
+void LocalFilesTest::textFilesRoundTripThroughTheHtmlTree() {
     const QString text = QString::fromUtf8("Wärme\nzweite Zeile €\n");
     QVERIFY(m_files->writeFile("cfg/deep/a.json", text));
     QCOMPARE(readBytes(app("/data/html/cfg/deep/a.json")), text.toUtf8());
@@ -112,8 +106,7 @@ void LocalFilesTest::textFilesRoundTripThroughTheHtmlTree()
     QVERIFY(!QFile::exists(app("/x/y/b.txt")));
 }
 
-void LocalFilesTest::binaryWriters()
-{
+void LocalFilesTest::binaryWriters() {
     QVERIFY(m_files->writeFileAbsoluteFromBase64(app("/b/bin"), "AP+A"));
     QCOMPARE(readBytes(app("/b/bin")), QByteArray("\x00\xff\x80", 3));
     // Characters that are not hexadecimal digits are skipped.
@@ -122,8 +115,7 @@ void LocalFilesTest::binaryWriters()
     QVERIFY(!m_files->writeFileAbsoluteFromHEXString(app("/h"), "00"));
 }
 
-void LocalFilesTest::pictureFromNumbers()
-{
+void LocalFilesTest::pictureFromNumbers() {
     const QString target = app("/img/red.png");
     QVERIFY(m_files->writeFileAbsoluteFromImageData(target, "1,1,255,0,0,255"));
     QImage red(target);
@@ -131,16 +123,15 @@ void LocalFilesTest::pictureFromNumbers()
     QCOMPARE(red.pixel(0, 0), qRgba(255, 0, 0, 255));
 
     // Row by row from the top left.
-    QVERIFY(m_files->writeFileAbsoluteFromImageData(
-        app("/img/two.png"), "2,2,255,0,0,255,0,255,0,255,0,0,255,255,0,0,0,0"));
+    QVERIFY(m_files->writeFileAbsoluteFromImageData(app("/img/two.png"),
+                                                    "2,2,255,0,0,255,0,255,0,255,0,0,255,255,0,0,0,0"));
     QImage two(app("/img/two.png"));
     QCOMPARE(two.pixel(1, 0), qRgba(0, 255, 0, 255));
     QCOMPARE(two.pixel(0, 1), qRgba(0, 0, 255, 255));
     QCOMPARE(qAlpha(two.pixel(1, 1)), 0);
 }
 
-void LocalFilesTest::pictureFromBadNumbers_data()
-{
+void LocalFilesTest::pictureFromBadNumbers_data() {
     QTest::addColumn<QString>("text");
     QTest::newRow("too few groups") << "2,2,255,0,0,255";
     QTest::newRow("size only") << "1,1";
@@ -151,14 +142,12 @@ void LocalFilesTest::pictureFromBadNumbers_data()
     QTest::newRow("empty") << "";
 }
 
-void LocalFilesTest::pictureFromBadNumbers()
-{
+void LocalFilesTest::pictureFromBadNumbers() {
     QFETCH(QString, text);
     QVERIFY(!m_files->writeFileAbsoluteFromImageData(app("/img/bad.png"), text));
 }
 
-void LocalFilesTest::copies()
-{
+void LocalFilesTest::copies() {
     writeBytes(app("/data/html/a.txt"), "A");
     writeBytes(app("/data/html/sub/b.txt"), "old");
     QVERIFY(m_files->fileCopy("a.txt", "sub/b.txt"));
@@ -196,8 +185,7 @@ void LocalFilesTest::copies()
     QVERIFY(!QFileInfo::exists(app("/p_s.bin")));
 }
 
-void LocalFilesTest::listingsStopAfter201Entries()
-{
+void LocalFilesTest::listingsStopAfter201Entries() {
     const QString folder = app("/many");
     for (int i = 0; i < 250; ++i)
         writeBytes(folder + QString("/f%1.txt").arg(i), "x");
@@ -210,8 +198,7 @@ void LocalFilesTest::listingsStopAfter201Entries()
     QVERIFY(readBytes(app("/log.txt")).startsWith(text.toUtf8()));
 }
 
-void LocalFilesTest::folderListingIncludesDotEntries()
-{
+void LocalFilesTest::folderListingIncludesDotEntries() {
     const QString folder = app("/tree");
     QDir().mkpath(folder + "/one");
     QDir().mkpath(folder + "/two");
@@ -222,9 +209,10 @@ void LocalFilesTest::folderListingIncludesDotEntries()
     QCOMPARE(m_files->fileList(app("/missing")), QString("[\n]\n"));
 }
 
-void LocalFilesTest::dialogs()
-{
-    m_dialogs->answers << "/picked/open.txt" << "/picked/save.txt" << "/picked/folder";
+void LocalFilesTest::dialogs() {
+    m_dialogs->answers << "/picked/open.txt"
+                       << "/picked/save.txt"
+                       << "/picked/folder";
     QCOMPARE(m_files->getOpenFileName("Open", "/start", "*.txt"), QString("/picked/open.txt"));
     QCOMPARE(m_files->getSaveFileName("Save", "/start", "*.txt"), QString("/picked/save.txt"));
     QCOMPARE(m_files->selectFolder("Folder"), QString("/picked/folder"));
@@ -250,19 +238,20 @@ void LocalFilesTest::dialogs()
     QCOMPARE(m_files->readAnyFile("*.txt"), QString());
 }
 
-void LocalFilesTest::choosePathEscapesTheFolder_data()
-{
+void LocalFilesTest::choosePathEscapesTheFolder_data() {
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("script");
-    QTest::newRow("cancelled") << "" << "window.desktopApp.projectFolder('');";
-    QTest::newRow("plain") << "/home/me/p" << "window.desktopApp.projectFolder('/home/me/p');";
+    QTest::newRow("cancelled") << ""
+                               << "window.desktopApp.projectFolder('');";
+    QTest::newRow("plain") << "/home/me/p"
+                           << "window.desktopApp.projectFolder('/home/me/p');";
     QTest::newRow("quote") << "/home/o'neil');alert(1);('"
                            << "window.desktopApp.projectFolder('/home/o\\'neil\\');alert(1);(\\'');";
-    QTest::newRow("backslash") << "/a\\b" << "window.desktopApp.projectFolder('/a\\\\b');";
+    QTest::newRow("backslash") << "/a\\b"
+                               << "window.desktopApp.projectFolder('/a\\\\b');";
 }
 
-void LocalFilesTest::choosePathEscapesTheFolder()
-{
+void LocalFilesTest::choosePathEscapesTheFolder() {
     QFETCH(QString, folder);
     QFETCH(QString, script);
     if (!folder.isEmpty())
@@ -272,19 +261,18 @@ void LocalFilesTest::choosePathEscapesTheFolder()
     QCOMPARE(m_dialogs->requests.last().directory, QString("/home"));
 }
 
-void LocalFilesTest::imageInfo()
-{
+void LocalFilesTest::imageInfo() {
     QImage image(3, 2, QImage::Format_ARGB32);
     image.fill(Qt::green);
     QVERIFY(image.save(app("/p.png")));
     QCOMPARE(m_files->imageFileInfo(app("/p.png")), QString("{\n    \"height\": 2,\n    \"width\": 3\n}\n"));
     writeBytes(app("/p.txt"), "not a picture");
     QCOMPARE(m_files->imageFileInfo(app("/p.txt")), QString("{\n    \"height\": 0,\n    \"width\": 0\n}\n"));
-    QCOMPARE(m_files->imageFileInfo(app("/none.png")), QString("{\n    \"height\": 0,\n    \"width\": 0\n}\n"));
+    QCOMPARE(m_files->imageFileInfo(app("/none.png")),
+             QString("{\n    \"height\": 0,\n    \"width\": 0\n}\n"));
 }
 
-void LocalFilesTest::checksums()
-{
+void LocalFilesTest::checksums() {
     writeBytes(app("/abc"), "abc");
     QCOMPARE(LocalFiles::MD5(app("/abc")), QString("900150983cd24fb0d6963f7d28e17f72"));
     QCOMPARE(LocalFiles::MD5file(app("/abc")), QString("900150983CD24FB0D6963F7D28E17F72"));
@@ -292,26 +280,25 @@ void LocalFilesTest::checksums()
     QCOMPARE(LocalFiles::MD5file(app("/none")), QString());
 }
 
-void LocalFilesTest::encodeAccount_data()
-{
+void LocalFilesTest::encodeAccount_data() {
     QTest::addColumn<QString>("account");
     QTest::addColumn<QString>("encoded");
     // Digest of the empty input alone.
-    QTest::newRow("empty") << "" << "1B2M2Y8AsgTpgAmY7PhCfg==";
-    QTest::newRow("abc") << "abc" << "kAFQmDzST7DWlj99KOF/cu/s7Q==";
+    QTest::newRow("empty") << ""
+                           << "1B2M2Y8AsgTpgAmY7PhCfg==";
+    QTest::newRow("abc") << "abc"
+                         << "kAFQmDzST7DWlj99KOF/cu/s7Q==";
     QTest::newRow("utf-8") << QString::fromUtf8("user:pässword")
                            << "c57EVuulPSIZR473uOmWEaqsuq3lrxx7rKyosK27";
 }
 
-void LocalFilesTest::encodeAccount()
-{
+void LocalFilesTest::encodeAccount() {
     QFETCH(QString, account);
     QFETCH(QString, encoded);
     QCOMPARE(LocalFiles::encodeAccount(account), encoded);
 }
 
-void LocalFilesTest::workingPathMovesTheLog()
-{
+void LocalFilesTest::workingPathMovesTheLog() {
     const QString before = QDir::currentPath();
     LocalFiles::SetWorkingPath(m_app->path());
     appendLog("first line");
@@ -322,25 +309,28 @@ void LocalFilesTest::workingPathMovesTheLog()
     QVERIFY(!LocalFiles::getStoragePath().isEmpty());
 }
 
-void LocalFilesTest::pagePathsStayInsideTheDataFolder_data()
-{
+void LocalFilesTest::pagePathsStayInsideTheDataFolder_data() {
     QTest::addColumn<QString>("relative");
     QTest::addColumn<QString>("where"); // relative to the application directory
     QTest::addColumn<bool>("allowed");
     // The page keeps its project beside the HTML folder.
-    QTest::newRow("project beside") << "../project/p.data" << "/data/project/p.data" << true;
-    QTest::newRow("plain") << "cfg/a.json" << "/data/html/cfg/a.json" << true;
-    QTest::newRow("out of data") << "../../escaped.txt" << "/escaped.txt" << false;
-    QTest::newRow("hidden climb") << "a/b/../../../../escaped.txt" << "/escaped.txt" << false;
+    QTest::newRow("project beside") << "../project/p.data"
+                                    << "/data/project/p.data" << true;
+    QTest::newRow("plain") << "cfg/a.json"
+                           << "/data/html/cfg/a.json" << true;
+    QTest::newRow("out of data") << "../../escaped.txt"
+                                 << "/escaped.txt" << false;
+    QTest::newRow("hidden climb") << "a/b/../../../../escaped.txt"
+                                  << "/escaped.txt" << false;
     QTest::newRow("absolute") << "/" + QDir::tempPath().mid(1) + "/vyx-absolute.txt"
                               << "/data/html" + QDir::tempPath() + "/vyx-absolute.txt" << false;
-    QTest::newRow("control character") << "a\nb.txt" << "/data/html/a\nb.txt" << false;
+    QTest::newRow("control character") << "a\nb.txt"
+                                       << "/data/html/a\nb.txt" << false;
     QTest::newRow("nul") << QString("../../escaped.txt") + QChar(0) + "/../html/x.txt"
                          << "/escaped.txt" << false;
 }
 
-void LocalFilesTest::pagePathsStayInsideTheDataFolder()
-{
+void LocalFilesTest::pagePathsStayInsideTheDataFolder() {
     QFETCH(QString, relative);
     QFETCH(QString, where);
     QFETCH(bool, allowed);
@@ -358,16 +348,16 @@ void LocalFilesTest::pagePathsStayInsideTheDataFolder()
     QCOMPARE(QFileInfo::exists(app(where)), !allowed);
 }
 
-void LocalFilesTest::failedWritesKeepTheOldFile_data()
-{
+void LocalFilesTest::failedWritesKeepTheOldFile_data() {
     const QString target = "/data/html/t/target.png";
     QTest::addColumn<Writer>("writer");
     QTest::newRow("writeFile") << Writer([](LocalFiles &f, FakeFileDialogs &, const QString &) {
         return f.writeFile("t/target.png", QString::fromLatin1(bigBytes().toHex()));
     });
-    QTest::newRow("writeFileAbsolute") << Writer([target](LocalFiles &f, FakeFileDialogs &, const QString &app) {
-        return f.writeFileAbsolute(app + target, QString::fromLatin1(bigBytes().toHex()));
-    });
+    QTest::newRow("writeFileAbsolute")
+        << Writer([target](LocalFiles &f, FakeFileDialogs &, const QString &app) {
+               return f.writeFileAbsolute(app + target, QString::fromLatin1(bigBytes().toHex()));
+           });
     QTest::newRow("saveFile") << Writer([target](LocalFiles &f, FakeFileDialogs &d, const QString &app) {
         d.answers << app + target;
         return f.saveFile("Save", "", ".png", QString::fromLatin1(bigBytes().toHex()));
@@ -384,19 +374,19 @@ void LocalFilesTest::failedWritesKeepTheOldFile_data()
     QTest::newRow("fileCopy") << Writer([](LocalFiles &f, FakeFileDialogs &, const QString &) {
         return f.fileCopy("big/target.png", "t/target.png");
     });
-    QTest::newRow("fileCopyAbsolute") << Writer([target](LocalFiles &f, FakeFileDialogs &, const QString &app) {
-        return f.fileCopyAbsolute(app + "/data/html/big/target.png", app + target) == "true";
-    });
+    QTest::newRow("fileCopyAbsolute")
+        << Writer([target](LocalFiles &f, FakeFileDialogs &, const QString &app) {
+               return f.fileCopyAbsolute(app + "/data/html/big/target.png", app + target) == "true";
+           });
     QTest::newRow("copyInManager") << Writer([](LocalFiles &f, FakeFileDialogs &, const QString &app) {
-        return f.copyAbsoluteFileInVYXManager(app + "/data/html/big/target.png",
-                                              app + "/data/html/t/") != "-1";
+        return f.copyAbsoluteFileInVYXManager(app + "/data/html/big/target.png", app + "/data/html/t/") !=
+               "-1";
     });
 }
 
 // A full disk and a target that may not be written answer false and leave the file that was
 // there: nothing is truncated before the new content is complete.
-void LocalFilesTest::failedWritesKeepTheOldFile()
-{
+void LocalFilesTest::failedWritesKeepTheOldFile() {
     QFETCH(Writer, writer);
     const QString target = app("/data/html/t/target.png");
     writeBytes(app("/data/html/big/target.png"), bigBytes());
@@ -410,10 +400,11 @@ void LocalFilesTest::failedWritesKeepTheOldFile()
     // Unwritable for the child: the file and, once, also its folder.
     QVERIFY(QFile::setPermissions(m_app->path(), QFile::permissions(m_app->path()) | QFile::ExeOther));
     for (const QString &folder : {app("/data"), app("/data/html"), app("/data/html/big")})
-        QVERIFY(QFile::setPermissions(folder, QFile::permissions(folder) | QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(
+            QFile::setPermissions(folder, QFile::permissions(folder) | QFile::ReadOther | QFile::ExeOther));
     QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
-    QFile::Permissions open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                              QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    QFile::Permissions open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
+                              QFile::WriteOther | QFile::ExeOther;
     for (const QFile::Permissions folder : {open, open & ~QFile::WriteOther}) {
         QVERIFY(QFile::setPermissions(app("/data/html/t"), folder));
         QCOMPARE(answerInChild(withoutPrivileges(), attempt), 0);
@@ -426,8 +417,7 @@ void LocalFilesTest::failedWritesKeepTheOldFile()
     QVERIFY(readBytes(target).size() > 4096);
 }
 
-void LocalFilesTest::pictureThatCannotBeEncodedKeepsTheOldFile()
-{
+void LocalFilesTest::pictureThatCannotBeEncodedKeepsTheOldFile() {
     for (const QString name : {"/p.no-such-format", "/p"}) {
         writeBytes(app(name), "old");
         QVERIFY(!m_files->writeFileAbsoluteFromImageData(app(name), "1,1,255,0,0,255"));
@@ -435,8 +425,7 @@ void LocalFilesTest::pictureThatCannotBeEncodedKeepsTheOldFile()
     }
 }
 
-void LocalFilesTest::copyOntoItselfChangesNothing()
-{
+void LocalFilesTest::copyOntoItselfChangesNothing() {
     writeBytes(app("/data/html/same.txt"), "same");
     QCOMPARE(m_files->fileCopyAbsolute(app("/data/html/same.txt"), app("/data/html/./same.txt")),
              QString("true"));

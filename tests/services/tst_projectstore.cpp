@@ -1,6 +1,6 @@
 #include "fakefiledialogs.h"
-#include "testfiles.h"
 #include "projectstore.h"
+#include "testfiles.h"
 
 #include <QImage>
 #include <QSqlDatabase>
@@ -12,8 +12,7 @@ namespace {
 
 // The result text as the page receives it, written out by hand.
 QString resultText(const QString &message, const QString &path, const QString &status,
-                   const QString *project = nullptr, bool withMessage = true)
-{
+                   const QString *project = nullptr, bool withMessage = true) {
     const QString name = path.isEmpty() ? QString() : QFileInfo(path).fileName();
     QString text = "{\n";
     if (withMessage)
@@ -28,8 +27,7 @@ QString resultText(const QString &message, const QString &path, const QString &s
 
 } // namespace
 
-class ProjectStoreTest : public QObject
-{
+class ProjectStoreTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -53,8 +51,7 @@ private slots:
     void selectImageCopiesUnderTheRequestedSize();
 
 private:
-    QString assets(const QString &relative = QString()) const
-    {
+    QString assets(const QString &relative = QString()) const {
         return m_app->path() + "/data/project/assets" + relative;
     }
     QString projectFile(const QString &name) const { return m_files->path() + "/" + name; }
@@ -68,8 +65,7 @@ private:
     QScopedPointer<ProjectStore> m_store;
 };
 
-void ProjectStoreTest::init()
-{
+void ProjectStoreTest::init() {
     m_app.reset(new QTemporaryDir);
     m_files.reset(new QTemporaryDir);
     m_dialogs.reset(new FakeFileDialogs);
@@ -77,16 +73,14 @@ void ProjectStoreTest::init()
     m_store.reset(new ProjectStore(m_app->path(), m_dialogs.data(), OperationLog(m_app->path())));
 }
 
-void ProjectStoreTest::cleanup()
-{
+void ProjectStoreTest::cleanup() {
     m_store.reset();
     const QString name = QSqlDatabase::database(QSqlDatabase::defaultConnection, false).connectionName();
     if (!name.isEmpty())
         QSqlDatabase::removeDatabase(name);
 }
 
-void ProjectStoreTest::makeAssets()
-{
+void ProjectStoreTest::makeAssets() {
     writeBytes(assets("/img/backgrounds/R10x20_a.png"), QByteArray("\x89PNG\0\1\2", 7));
     writeBytes(assets("/img/icons/deep/nested/b.svg"), "<svg/>");
     writeBytes(assets("/img/it's here.bin"), QByteArray(3000, '\xAB'));
@@ -94,8 +88,7 @@ void ProjectStoreTest::makeAssets()
 }
 
 void ProjectStoreTest::makeDatabase(const QString &path, const QStringList &objects,
-                                    const QList<QPair<QString, QByteArray>> &images)
-{
+                                    const QList<QPair<QString, QByteArray>> &images) {
     {
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "maker");
         db.setDatabaseName(path);
@@ -118,8 +111,7 @@ void ProjectStoreTest::makeDatabase(const QString &path, const QStringList &obje
     QSqlDatabase::removeDatabase("maker");
 }
 
-void ProjectStoreTest::roundTripRestoresObjectsAndAssets()
-{
+void ProjectStoreTest::roundTripRestoresObjectsAndAssets() {
     makeAssets();
     const QString json = QString::fromUtf8("{\"objects\":[{\"name\":\"Küche 'A'\"}]}");
     const QString path = projectFile("house.vyx");
@@ -144,33 +136,28 @@ void ProjectStoreTest::roundTripRestoresObjectsAndAssets()
     QVERIFY(lines.contains("DB Saved\n"));
 }
 
-void ProjectStoreTest::loadRemovesStrayAssets()
-{
+void ProjectStoreTest::loadRemovesStrayAssets() {
     makeDatabase(projectFile("p.vyx"), {"{}"}, {{"/project/assets/img/kept.png", "k"}});
     writeBytes(assets("/img/stray.png"), "s");
     writeBytes(assets("/other/deep/stray.txt"), "s");
-    QCOMPARE(m_store->loadProject(projectFile("p.vyx"), "", ""),
-             resultText("", projectFile("p.vyx"), "ok"));
+    QCOMPARE(m_store->loadProject(projectFile("p.vyx"), "", ""), resultText("", projectFile("p.vyx"), "ok"));
     QCOMPARE(readBytes(assets("/img/kept.png")), QByteArray("k"));
     QVERIFY(!QFile::exists(assets("/img/stray.png")));
     QVERIFY(!QFile::exists(assets("/other")));
 }
 
-void ProjectStoreTest::saveOverExistingKeepsOneOldVersion()
-{
+void ProjectStoreTest::saveOverExistingKeepsOneOldVersion() {
     const QString path = projectFile("p.vyx");
     for (const QString json : {"[1]", "[2]", "[3]"})
         QCOMPARE(m_store->saveProject(json, path, "", "vyx"), resultText("", path, "ok"));
     const QString three = "[3]";
     const QString two = "[2]";
     QCOMPARE(m_store->loadProjectConfig(path, "", "vyx"), resultText("", path, "ok", &three));
-    QCOMPARE(m_store->loadProjectConfig(path + "_old", "", "vyx"),
-             resultText("", path + "_old", "ok", &two));
+    QCOMPARE(m_store->loadProjectConfig(path + "_old", "", "vyx"), resultText("", path + "_old", "ok", &two));
     QCOMPARE(QDir(m_files->path()).entryList(QDir::Files).size(), 2);
 }
 
-void ProjectStoreTest::savedFileHasTheProjectTable()
-{
+void ProjectStoreTest::savedFileHasTheProjectTable() {
     const QString path = projectFile("fresh.vyx");
     m_store->saveProject("{}", path, "", "vyx");
     {
@@ -189,8 +176,7 @@ void ProjectStoreTest::savedFileHasTheProjectTable()
     QSqlDatabase::removeDatabase("check");
 }
 
-void ProjectStoreTest::lastObjectsRowWins()
-{
+void ProjectStoreTest::lastObjectsRowWins() {
     makeDatabase(projectFile("two.vyx"), {"[\"first\"]", "[\"second\"]"}, {});
     m_store->loadProject(projectFile("two.vyx"), "", "");
     QCOMPARE(readBytes(m_app->path() + "/data/project/project.data"), QByteArray("[\"second\"]"));
@@ -199,8 +185,7 @@ void ProjectStoreTest::lastObjectsRowWins()
              resultText("", projectFile("two.vyx"), "ok", &project));
 }
 
-void ProjectStoreTest::failureResults()
-{
+void ProjectStoreTest::failureResults() {
     const QString empty;
     const QString missing = projectFile("missing.vyx");
     // Cancelled dialogs (no answers queued).
@@ -222,16 +207,13 @@ void ProjectStoreTest::failureResults()
     const QString nowhere = m_files->path() + "/no/such/folder/p.vyx";
     const QString saved = m_store->saveProject("{}", nowhere, "", "vyx");
     QVERIFY2(saved.contains("\"status\": \"error\""), qPrintable(saved));
-    QVERIFY(saved.contains(". Maybe the path you are trying to use does not exist: " + nowhere +
-                           "\""));
+    QVERIFY(saved.contains(". Maybe the path you are trying to use does not exist: " + nowhere + "\""));
     // A dialog answer is used like a given path.
     m_dialogs->answers << projectFile("picked.vyx");
-    QCOMPARE(m_store->saveProject("{}", "", "", "vyx"),
-             resultText("", projectFile("picked.vyx"), "ok"));
+    QCOMPARE(m_store->saveProject("{}", "", "", "vyx"), resultText("", projectFile("picked.vyx"), "ok"));
 }
 
-void ProjectStoreTest::lockedFileIsNotOverwritten()
-{
+void ProjectStoreTest::lockedFileIsNotOverwritten() {
     const QString path = projectFile("p.vyx");
     m_store->saveProject("[1]", path, "", "vyx");
     // A non-empty folder in the way of the "_old" name cannot be removed or replaced.
@@ -242,8 +224,7 @@ void ProjectStoreTest::lockedFileIsNotOverwritten()
     QCOMPARE(m_store->loadProjectConfig(path, "", "vyx"), resultText("", path, "ok", &one));
 }
 
-void ProjectStoreTest::unreadableAssetFailsTheSave()
-{
+void ProjectStoreTest::unreadableAssetFailsTheSave() {
     // A link whose target is gone cannot be opened (whatever the user's rights).
     const QString path = projectFile("p.vyx");
     m_store->saveProject("[1]", path, "", "vyx");
@@ -257,8 +238,7 @@ void ProjectStoreTest::unreadableAssetFailsTheSave()
     QCOMPARE(m_store->loadProjectConfig(path, "", "vyx"), resultText("", path, "ok", &one));
 }
 
-void ProjectStoreTest::loadingAFileThatIsNoProjectChangesNothing()
-{
+void ProjectStoreTest::loadingAFileThatIsNoProjectChangesNothing() {
     writeBytes(projectFile("notes.txt"), "just some text, not a database at all");
     writeBytes(assets("/img/work.png"), "w");
     QCOMPARE(m_store->loadProject(projectFile("notes.txt"), "", ""), QString());
@@ -270,8 +250,7 @@ void ProjectStoreTest::loadingAFileThatIsNoProjectChangesNothing()
         "Error opening DB, please check if you have qsqlite.dll in your sqldrivers folder\n"));
 }
 
-void ProjectStoreTest::rowsOutsideTheAssetsFolderAreSkipped()
-{
+void ProjectStoreTest::rowsOutsideTheAssetsFolderAreSkipped() {
     makeDatabase(projectFile("evil.vyx"), {"{}"},
                  {{"/project/assets/../../escaped.txt", "x"},
                   {"/../../outside.txt", "x"},
@@ -282,23 +261,25 @@ void ProjectStoreTest::rowsOutsideTheAssetsFolderAreSkipped()
     QCOMPARE(readBytes(assets("/ok.txt")), QByteArray("ok"));
 }
 
-void ProjectStoreTest::namesWithControlCharactersAreSkipped_data()
-{
+void ProjectStoreTest::namesWithControlCharactersAreSkipped_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("forbidden"); // relative to the application directory
     // The operating system sees the name up to the NUL; the checks on the whole name see a path
     // that comes back into the assets folder.
-    QTest::newRow("nul") << QString("/project/assets/../../../escaped.txt") + QChar(0) + "/../data/project/assets/x"
+    QTest::newRow("nul") << QString("/project/assets/../../../escaped.txt") + QChar(0) +
+                                "/../data/project/assets/x"
                          << "/escaped.txt";
     QTest::newRow("nul at end") << QString("/project/assets/cut.txt") + QChar(0) + ".png"
                                 << "/data/project/assets/cut.txt";
-    QTest::newRow("line feed") << "/project/assets/a\nb.png" << "/data/project/assets/a\nb.png";
-    QTest::newRow("escape") << "/project/assets/\x1b[31m.png" << "/data/project/assets/\x1b[31m.png";
-    QTest::newRow("delete") << "/project/assets/d\x7f.png" << "/data/project/assets/d\x7f.png";
+    QTest::newRow("line feed") << "/project/assets/a\nb.png"
+                               << "/data/project/assets/a\nb.png";
+    QTest::newRow("escape") << "/project/assets/\x1b[31m.png"
+                            << "/data/project/assets/\x1b[31m.png";
+    QTest::newRow("delete") << "/project/assets/d\x7f.png"
+                            << "/data/project/assets/d\x7f.png";
 }
 
-void ProjectStoreTest::namesWithControlCharactersAreSkipped()
-{
+void ProjectStoreTest::namesWithControlCharactersAreSkipped() {
     QFETCH(QString, name);
     QFETCH(QString, forbidden);
     makeDatabase(projectFile("evil.vyx"), {"{}"}, {{name, "x"}, {"/project/assets/ok.txt", "ok"}});
@@ -311,8 +292,7 @@ void ProjectStoreTest::namesWithControlCharactersAreSkipped()
 
 // A full disk during a load: the answer is an error, and the working project (objects and
 // assets) is the one that was there before.
-void ProjectStoreTest::loadThatCannotBeWrittenKeepsTheWorkingProject()
-{
+void ProjectStoreTest::loadThatCannotBeWrittenKeepsTheWorkingProject() {
     const QByteArray big(64 * 1024, 'b');
     for (const bool bigObjects : {false, true}) {
         makeDatabase(projectFile("big.vyx"), {bigObjects ? QString(big) : QString("{}")},
@@ -327,14 +307,14 @@ void ProjectStoreTest::loadThatCannotBeWrittenKeepsTheWorkingProject()
         QCOMPARE(readBytes(m_app->path() + "/data/project/project.data"), QByteArray("working"));
         QCOMPARE(readBytes(assets("/img/mine.png")), QByteArray("mine"));
         QVERIFY(!QFileInfo::exists(assets("/small.png")));
-        QCOMPARE(QDir(m_app->path() + "/data/project").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QCOMPARE(QDir(m_app->path() + "/data/project")
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  (QStringList{"assets", "project.data"}));
         QFile::remove(projectFile("big.vyx"));
     }
 }
 
-void ProjectStoreTest::clearProjectLeavesEmptyFolders()
-{
+void ProjectStoreTest::clearProjectLeavesEmptyFolders() {
     makeAssets();
     writeBytes(m_app->path() + "/data/project/project.data", "{}");
     m_store->clearProject();
@@ -345,8 +325,7 @@ void ProjectStoreTest::clearProjectLeavesEmptyFolders()
     QVERIFY(QDir(assets()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
 }
 
-void ProjectStoreTest::clearingDoesNotFollowLinkedFolders()
-{
+void ProjectStoreTest::clearingDoesNotFollowLinkedFolders() {
     writeBytes(projectFile("elsewhere/precious.txt"), "p");
     QVERIFY(QFile::link(projectFile("elsewhere"), assets("/linked")));
     m_store->clearProject();
@@ -354,8 +333,7 @@ void ProjectStoreTest::clearingDoesNotFollowLinkedFolders()
     QCOMPARE(readBytes(projectFile("elsewhere/precious.txt")), QByteArray("p"));
 }
 
-void ProjectStoreTest::selectImageCopiesUnderTheRequestedSize()
-{
+void ProjectStoreTest::selectImageCopiesUnderTheRequestedSize() {
     const QString picked = m_files->path() + "/pic.png";
     QImage image(3, 2, QImage::Format_ARGB32);
     image.fill(Qt::blue);

@@ -15,8 +15,7 @@ namespace {
 constexpr int kWaitMs = 15000;
 
 // A loopback port that nothing listens on.
-quint16 closedPort()
-{
+quint16 closedPort() {
     QTcpServer server;
     server.listen(QHostAddress::LocalHost, 0);
     const quint16 port = server.serverPort();
@@ -25,8 +24,7 @@ quint16 closedPort()
 }
 
 // The report object of a call text "(feedback)({...})".
-QJsonObject report(const QString &call, const QString &feedback)
-{
+QJsonObject report(const QString &call, const QString &feedback) {
     const QString prefix = "(" + feedback + ")(";
     if (!call.startsWith(prefix) || !call.endsWith(")"))
         return QJsonObject();
@@ -35,8 +33,7 @@ QJsonObject report(const QString &call, const QString &feedback)
 
 } // namespace
 
-class WebHelpersTest : public QObject
-{
+class WebHelpersTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -63,12 +60,10 @@ private slots:
     void makerSiteProbe();
 
 private:
-    QString url(const QString &path) const
-    {
+    QString url(const QString &path) const {
         return QString("http://127.0.0.1:%1%2").arg(m_server->port()).arg(path);
     }
-    QStringList calls() const
-    {
+    QStringList calls() const {
         QStringList result;
         for (const QList<QVariant> &args : *m_calls)
             result << args.at(0).toString();
@@ -82,14 +77,12 @@ private:
     QScopedPointer<QSignalSpy> m_downloads;
 };
 
-void WebHelpersTest::initTestCase()
-{
+void WebHelpersTest::initTestCase() {
     // Straight to the loopback server, whatever the environment says about proxies.
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
 }
 
-void WebHelpersTest::init()
-{
+void WebHelpersTest::init() {
     m_app.reset(new QTemporaryDir);
     m_server.reset(new CannedHttpServer);
     m_web.reset(new WebHelpers(m_app->path(), OperationLog(m_app->path())));
@@ -97,39 +90,32 @@ void WebHelpersTest::init()
     m_downloads.reset(new QSignalSpy(m_web.data(), &WebHelpers::downloadEnded));
 }
 
-void WebHelpersTest::cleanup()
-{
+void WebHelpersTest::cleanup() {
     m_calls.reset();
     m_downloads.reset();
     m_web.reset();
     m_server.reset();
 }
 
-void WebHelpersTest::getHandsJsonOverAsExpression()
-{
+void WebHelpersTest::getHandsJsonOverAsExpression() {
     m_server->setResponse("/data", CannedHttpServer::response("[1,2]"));
     m_web->WEBGet(url("/data"), "onData");
     QTRY_COMPARE_WITH_TIMEOUT(m_calls->count(), 1, kWaitMs);
     QCOMPARE(calls().at(0), QString("(onData)([1,2])"));
-    QCOMPARE(PageScript::evalWrapped(calls().at(0)),
-             QString("window.eval.call(window,(onData)([1,2]))"));
+    QCOMPARE(PageScript::evalWrapped(calls().at(0)), QString("window.eval.call(window,(onData)([1,2]))"));
     QVERIFY(m_server->requests().at(0).startsWith("GET /data HTTP/1.1\r\n"));
 }
 
-void WebHelpersTest::bodiesThatAreNotJsonArriveAsStrings_data()
-{
+void WebHelpersTest::bodiesThatAreNotJsonArriveAsStrings_data() {
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("call");
-    QTest::newRow("code") << QByteArray("alert(document.cookie)")
-                          << "(cb)(\"alert(document.cookie)\")";
-    QTest::newRow("breaking out") << QByteArray("1);vyxDesk.exit();(")
-                                  << "(cb)(\"1);vyxDesk.exit();(\")";
+    QTest::newRow("code") << QByteArray("alert(document.cookie)") << "(cb)(\"alert(document.cookie)\")";
+    QTest::newRow("breaking out") << QByteArray("1);vyxDesk.exit();(") << "(cb)(\"1);vyxDesk.exit();(\")";
     QTest::newRow("html") << QByteArray("<html>\n\"x\"</html>") << "(cb)(\"<html>\\n\\\"x\\\"</html>\")";
     QTest::newRow("json object") << QByteArray("{\"a\": 1}") << "(cb)({\"a\": 1})";
 }
 
-void WebHelpersTest::bodiesThatAreNotJsonArriveAsStrings()
-{
+void WebHelpersTest::bodiesThatAreNotJsonArriveAsStrings() {
     QFETCH(QByteArray, body);
     QFETCH(QString, call);
     m_server->setResponse("/x", CannedHttpServer::response(body));
@@ -138,8 +124,7 @@ void WebHelpersTest::bodiesThatAreNotJsonArriveAsStrings()
     QCOMPARE(calls().at(0), call);
 }
 
-void WebHelpersTest::laterCallbackReceivesBothAnswers()
-{
+void WebHelpersTest::laterCallbackReceivesBothAnswers() {
     m_server->setResponse("/a", CannedHttpServer::response("1"));
     m_server->setResponse("/b", CannedHttpServer::response("2"));
     m_web->WEBGet(url("/a"), "first");
@@ -152,8 +137,7 @@ void WebHelpersTest::laterCallbackReceivesBothAnswers()
     QCOMPARE(m_calls->count(), 2);
 }
 
-void WebHelpersTest::postSendsParametersAsBody()
-{
+void WebHelpersTest::postSendsParametersAsBody() {
     m_server->setResponse("/post", CannedHttpServer::response("{\"ok\":true}"));
     const QString parameters = QString::fromUtf8("a=1&b=ü");
     m_web->WEBPost(url("/post"), parameters, "posted");
@@ -165,15 +149,13 @@ void WebHelpersTest::postSendsParametersAsBody()
     QVERIFY(request.endsWith("\r\n\r\n" + parameters.toUtf8()));
 }
 
-void WebHelpersTest::failedRequestCallsWithoutArgument()
-{
+void WebHelpersTest::failedRequestCallsWithoutArgument() {
     m_web->WEBGet(QString("http://127.0.0.1:%1/").arg(closedPort()), "cb");
     QTRY_COMPARE_WITH_TIMEOUT(m_calls->count(), 1, kWaitMs);
     QCOMPARE(calls().at(0), QString("(cb)()"));
 }
 
-void WebHelpersTest::downloadWritesFileAndReports()
-{
+void WebHelpersTest::downloadWritesFileAndReports() {
     QByteArray body(2048, '\0');
     for (int i = 0; i < body.size(); ++i)
         body[i] = char(i * 7);
@@ -202,18 +184,20 @@ void WebHelpersTest::downloadWritesFileAndReports()
     QCOMPARE(readBytes(m_app->path() + "/data/tmp/a.bin"), QByteArray("short"));
 }
 
-void WebHelpersTest::downloadOutsideTheApplicationIsRefused_data()
-{
+void WebHelpersTest::downloadOutsideTheApplicationIsRefused_data() {
     QTest::addColumn<QString>("destination");
     QTest::addColumn<QString>("outside"); // where it would have landed, relative to the app dir
-    QTest::newRow("climbing") << "/../escaped.bin" << "/../escaped.bin";
-    QTest::newRow("climbing deeper") << "/data/../../escaped.bin" << "/../escaped.bin";
-    QTest::newRow("no leading slash") << "x/../../escaped.bin" << "/../escaped.bin";
-    QTest::newRow("control character") << "/data/a\nb.bin" << "/data/a\nb.bin";
+    QTest::newRow("climbing") << "/../escaped.bin"
+                              << "/../escaped.bin";
+    QTest::newRow("climbing deeper") << "/data/../../escaped.bin"
+                                     << "/../escaped.bin";
+    QTest::newRow("no leading slash") << "x/../../escaped.bin"
+                                      << "/../escaped.bin";
+    QTest::newRow("control character") << "/data/a\nb.bin"
+                                       << "/data/a\nb.bin";
 }
 
-void WebHelpersTest::downloadOutsideTheApplicationIsRefused()
-{
+void WebHelpersTest::downloadOutsideTheApplicationIsRefused() {
     QFETCH(QString, destination);
     QFETCH(QString, outside);
     // The application lies one folder down, so that "outside" is still inside the test's folder.
@@ -228,8 +212,7 @@ void WebHelpersTest::downloadOutsideTheApplicationIsRefused()
     QVERIFY(m_server->requests().isEmpty());
 }
 
-void WebHelpersTest::downloadWithoutTotalReportsUnknownPercent()
-{
+void WebHelpersTest::downloadWithoutTotalReportsUnknownPercent() {
     const QByteArray answer = CannedHttpServer::response(QByteArray(5000, 'z'), "200 OK", false);
     m_server->setSplitResponse("/stream", answer, answer.size() - 3000);
     m_web->downloadFile(url("/stream"), "", "/s.bin", "feed");
@@ -245,8 +228,7 @@ void WebHelpersTest::downloadWithoutTotalReportsUnknownPercent()
             ++unknown;
             QCOMPARE(progress.value("percent").toInt(), -1);
         } else {
-            QCOMPARE(progress.value("percent").toInt(),
-                     progress.value("copied").toInt() * 100 / length);
+            QCOMPARE(progress.value("percent").toInt(), progress.value("copied").toInt() * 100 / length);
         }
     }
     QVERIFY2(unknown > 0, qPrintable(texts.join('\n')));
@@ -254,8 +236,7 @@ void WebHelpersTest::downloadWithoutTotalReportsUnknownPercent()
     QCOMPARE(report(texts.last(), "feed").value("percent").toInt(), 100);
 }
 
-void WebHelpersTest::failedDownloadWritesNothing()
-{
+void WebHelpersTest::failedDownloadWritesNothing() {
     QFile old(m_app->path() + "/keep.bin");
     QVERIFY(old.open(QIODevice::WriteOnly));
     old.write("previous");
@@ -270,8 +251,7 @@ void WebHelpersTest::failedDownloadWritesNothing()
         QVERIFY2(!text.contains("download complete"), qPrintable(text));
 }
 
-void WebHelpersTest::overlappingDownloadsKeepTheirDestinations()
-{
+void WebHelpersTest::overlappingDownloadsKeepTheirDestinations() {
     m_server->setResponse("/one", CannedHttpServer::response("one"));
     m_server->setResponse("/two", CannedHttpServer::response("two"));
     m_web->downloadFile(url("/one"), "", "/d/one.bin", "first");
@@ -283,8 +263,7 @@ void WebHelpersTest::overlappingDownloadsKeepTheirDestinations()
         QVERIFY(text.startsWith("(second)("));
 }
 
-void WebHelpersTest::oversizedAnswersAreDropped()
-{
+void WebHelpersTest::oversizedAnswersAreDropped() {
     m_web->setSizeLimits(100, 100);
     m_server->setResponse("/big", CannedHttpServer::response(QByteArray(1000, '7')));
     m_server->setResponse("/small", CannedHttpServer::response(QByteArray(100, '7')));
@@ -301,8 +280,7 @@ void WebHelpersTest::oversizedAnswersAreDropped()
     QVERIFY(!QFile::exists(m_app->path() + "/big.bin"));
 }
 
-void WebHelpersTest::progressPercent_data()
-{
+void WebHelpersTest::progressPercent_data() {
     QTest::addColumn<qint64>("received");
     QTest::addColumn<qint64>("total");
     QTest::addColumn<int>("percent");
@@ -313,8 +291,7 @@ void WebHelpersTest::progressPercent_data()
     QTest::newRow("total unknown") << qint64(10) << qint64(-1) << -1;
 }
 
-void WebHelpersTest::progressPercent()
-{
+void WebHelpersTest::progressPercent() {
     QFETCH(qint64, received);
     QFETCH(qint64, total);
     QFETCH(int, percent);
@@ -326,8 +303,7 @@ void WebHelpersTest::progressPercent()
     QCOMPARE(progress.value("length").toDouble(), double(total));
 }
 
-void WebHelpersTest::readWebPageSendsRawGetToTheWebPort()
-{
+void WebHelpersTest::readWebPageSendsRawGetToTheWebPort() {
     const QByteArray answer = CannedHttpServer::response("hello");
     m_server->setResponse("/page", answer);
     m_web->setWebPort(m_server->port());
@@ -339,8 +315,7 @@ void WebHelpersTest::readWebPageSendsRawGetToTheWebPort()
                         "Content-Length: 0\r\n\r\n"));
 }
 
-void WebHelpersTest::readWebPageFailures()
-{
+void WebHelpersTest::readWebPageFailures() {
     m_web->setTimeouts(5000, 300, 300);
     m_server->setResponse("/silent", QByteArray());
     m_web->setWebPort(m_server->port());
@@ -352,8 +327,7 @@ void WebHelpersTest::readWebPageFailures()
     QCOMPARE(m_web->readWEBPage("http://127.0.0.1/page"), QString());
 }
 
-void WebHelpersTest::makerSiteProbe()
-{
+void WebHelpersTest::makerSiteProbe() {
     for (const QString &site : {WebHelpers::kMakerSiteHttpUrl, WebHelpers::kMakerSiteHttpsUrl}) {
         QVERIFY(QUrl(site).host().endsWith(".example"));
         QVERIFY(QUrl(site).path().isEmpty());
@@ -365,8 +339,7 @@ void WebHelpersTest::makerSiteProbe()
     m_web->setMakerSiteUrls("http://127.0.0.1", "https://127.0.0.1");
     m_web->setWebPort(m_server->port());
     QCOMPARE(m_web->isNalrioOnline(), QString("true"));
-    QCOMPARE(m_server->requests(),
-             QList<QByteArray>{"HEAD  HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"});
+    QCOMPARE(m_server->requests(), QList<QByteArray>{"HEAD  HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"});
 
     m_web->setWebPort(closedPort());
     QCOMPARE(m_web->isNalrioOnline(), QString("false"));

@@ -16,11 +16,9 @@
 namespace {
 
 // A simulator on a free loopback port, stopped with the test.
-class Simulator
-{
+class Simulator {
 public:
-    Simulator()
-    {
+    Simulator() {
         char dir[] = "/tmp/vyxctltest.XXXXXX";
         if (!mkdtemp(dir))
             return;
@@ -35,18 +33,17 @@ public:
             ::close(out[1]);
             const std::string root = m_root + "/root";
             execl(VYXSIM_PATH, "vyxsim", "--port", "0", "--no-discovery", "--quiet", "--root", root.c_str(),
-                  static_cast<char*>(nullptr));
+                  static_cast<char *>(nullptr));
             _exit(127);
         }
         ::close(out[1]);
-        FILE* f = fdopen(out[0], "r");
+        FILE *f = fdopen(out[0], "r");
         if (f && std::fscanf(f, "LISTENING %d", &m_port) != 1)
             m_port = 0;
         if (f)
             std::fclose(f);
     }
-    ~Simulator()
-    {
+    ~Simulator() {
         if (m_pid > 0) {
             kill(m_pid, SIGTERM);
             waitpid(m_pid, nullptr, 0);
@@ -63,8 +60,7 @@ private:
 };
 
 // A parameter frame as the monitor channel would deliver it.
-kvt::kvtOlmoFrame parameterFrame(uint32_t id, uint32_t value)
-{
+kvt::kvtOlmoFrame parameterFrame(uint32_t id, uint32_t value) {
     SimSession reader(-1, "test");
     reader.input = SimFrames::uint(id, kvt::kvtOlmoKindPhysical, value);
     kvt::kvtOlmoFrame f;
@@ -74,9 +70,8 @@ kvt::kvtOlmoFrame parameterFrame(uint32_t id, uint32_t value)
 
 } // namespace
 
-TEST(CtlSession, FramesBeforeTheConnectionIsReadyAreBounded)
-{
-    kvt::kvtErrorOutputs = 0;   // the SDK's console reports would only bury the result
+TEST(CtlSession, FramesBeforeTheConnectionIsReadyAreBounded) {
+    kvt::kvtErrorOutputs = 0; // the SDK's console reports would only bury the result
     Simulator sim;
     ASSERT_GT(sim.port(), 0) << "vyxsim did not start";
     CtlOptions options;
@@ -95,7 +90,8 @@ TEST(CtlSession, FramesBeforeTheConnectionIsReadyAreBounded)
     testing::internal::CaptureStderr();
     ASSERT_EQ(session.connect(), 0);
     const std::string notes = testing::internal::GetCapturedStderr();
-    EXPECT_NE(notes.find("more than 4096 frames before the connection was ready"), std::string::npos) << notes;
+    EXPECT_NE(notes.find("more than 4096 frames before the connection was ready"), std::string::npos)
+        << notes;
     EXPECT_EQ(notes.find("more than 4096", notes.find("more than 4096") + 1), std::string::npos)
         << "the drop is noted once: " << notes;
 

@@ -14,10 +14,9 @@
 #include <fcntl.h>
 #include <fstream>
 #include <map>
-#include <set>
-#include <sys/stat.h>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,11 +24,9 @@
 
 namespace {
 
-class TempDir
-{
+class TempDir {
 public:
-    TempDir()
-    {
+    TempDir() {
         char pattern[] = "/tmp/vyxsimtest.XXXXXX";
         path = mkdtemp(pattern);
     }
@@ -37,11 +34,9 @@ public:
     std::string path;
 };
 
-class SandboxTest : public ::testing::Test
-{
+class SandboxTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         std::string error;
         ASSERT_TRUE(sandbox.open(dir.path + "/root", 1000, error)) << error;
     }
@@ -51,19 +46,17 @@ protected:
 
 } // namespace
 
-TEST_F(SandboxTest, ResolvesOnlyInsideTheFileTree)
-{
-    struct Case
-    {
-        const char* path;
+TEST_F(SandboxTest, ResolvesOnlyInsideTheFileTree) {
+    struct Case {
+        const char *path;
         bool allowed;
-        const char* inside;   // expected result below the file tree when allowed
+        const char *inside; // expected result below the file tree when allowed
     } cases[] = {
-        {"a/b", true, "/a/b"},        {"./a//b/", true, "/a/b"},   {"a/../b", true, "/b"},
-        {"", false, ""},              {"/etc/passwd", false, ""},  {"..", false, ""},
-        {"../x", false, ""},          {"a/../../x", false, ""},    {"a/b/../../../x", false, ""},
+        {"a/b", true, "/a/b"}, {"./a//b/", true, "/a/b"},  {"a/../b", true, "/b"},
+        {"", false, ""},       {"/etc/passwd", false, ""}, {"..", false, ""},
+        {"../x", false, ""},   {"a/../../x", false, ""},   {"a/b/../../../x", false, ""},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         std::string out, why;
         EXPECT_EQ(sandbox.resolve(c.path, out, why), c.allowed) << c.path;
         if (c.allowed) {
@@ -74,8 +67,7 @@ TEST_F(SandboxTest, ResolvesOnlyInsideTheFileTree)
     }
 }
 
-TEST_F(SandboxTest, LinksLeadingOutAreRefused)
-{
+TEST_F(SandboxTest, LinksLeadingOutAreRefused) {
     ASSERT_EQ(mkdir((dir.path + "/outside").c_str(), 0755), 0);
     ASSERT_EQ(symlink((dir.path + "/outside").c_str(), (sandbox.filesRoot() + "/link").c_str()), 0);
     std::string out, why;
@@ -84,9 +76,8 @@ TEST_F(SandboxTest, LinksLeadingOutAreRefused)
     EXPECT_NE(access((dir.path + "/outside/sub").c_str(), F_OK), 0);
 }
 
-TEST_F(SandboxTest, NewRootIsPrivateAndForeignRootsAreRefused)
-{
-    struct stat st{};
+TEST_F(SandboxTest, NewRootIsPrivateAndForeignRootsAreRefused) {
+    struct stat st {};
     ASSERT_EQ(stat((dir.path + "/root").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     ASSERT_EQ(stat(sandbox.filesRoot().c_str(), &st), 0);
@@ -104,8 +95,7 @@ TEST_F(SandboxTest, NewRootIsPrivateAndForeignRootsAreRefused)
 }
 
 // A link put in place of a file the simulator reads or writes is never followed.
-TEST_F(SandboxTest, LinkedFilesAreNotFollowed)
-{
+TEST_F(SandboxTest, LinkedFilesAreNotFollowed) {
     const std::string secret = dir.path + "/secret";
     std::ofstream(secret) << "secret";
     ASSERT_EQ(unlink(sandbox.dbPath().c_str()), 0);
@@ -122,8 +112,7 @@ TEST_F(SandboxTest, LinkedFilesAreNotFollowed)
     EXPECT_EQ(text, "secret");
 }
 
-TEST_F(SandboxTest, FileOperationsAndDatabaseReplacement)
-{
+TEST_F(SandboxTest, FileOperationsAndDatabaseReplacement) {
     EXPECT_EQ(sandbox.createFolder("d/e").err, 0);
     EXPECT_EQ(sandbox.createFile("d/e/f").err, 0);
     size_t written = 0;
@@ -143,14 +132,12 @@ TEST_F(SandboxTest, FileOperationsAndDatabaseReplacement)
     EXPECT_EQ(sandbox.deleteFolder("d").err, 0);
 }
 
-TEST_F(SandboxTest, CommandLinesNeverReachAShell)
-{
+TEST_F(SandboxTest, CommandLinesNeverReachAShell) {
     SimCommandLines lines(sandbox);
-    struct Case
-    {
+    struct Case {
         std::string line;
         int err;
-        const char* info;
+        const char *info;
     } cases[] = {
         {"kill $(pidof mono)", 0, "restarted"},
         {"chown vyxweb:vyxweb logic/ -R", 0, "vyxweb"},
@@ -172,7 +159,7 @@ TEST_F(SandboxTest, CommandLinesNeverReachAShell)
         {"uname -a", 0, "simulated"},
         {"", 1, "empty"},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SimResult r = lines.run(c.line);
         EXPECT_EQ(r.err, c.err) << c.line;
         EXPECT_NE(r.info.find(c.info), std::string::npos) << c.line << " -> " << r.info;
@@ -181,10 +168,9 @@ TEST_F(SandboxTest, CommandLinesNeverReachAShell)
 
 namespace {
 
-std::string runProgram(const std::string& command)
-{
+std::string runProgram(const std::string &command) {
     std::string out;
-    std::unique_ptr<FILE, int (*)(FILE*)> p(popen(command.c_str(), "r"), &pclose);
+    std::unique_ptr<FILE, int (*)(FILE *)> p(popen(command.c_str(), "r"), &pclose);
     char buffer[4096];
     size_t n;
     while (p && (n = fread(buffer, 1, sizeof buffer, p.get())) > 0)
@@ -194,8 +180,7 @@ std::string runProgram(const std::string& command)
     return out;
 }
 
-void replaceAll(std::string& s, const std::string& from, const std::string& to)
-{
+void replaceAll(std::string &s, const std::string &from, const std::string &to) {
     for (size_t pos = 0; (pos = s.find(from, pos)) != std::string::npos; pos += to.size())
         s.replace(pos, from.size(), to);
 }
@@ -204,13 +189,16 @@ void replaceAll(std::string& s, const std::string& from, const std::string& to)
 
 // The long listing is the one GNU ls prints for the same folder (owners aside: the simulator
 // names the server's user), with recent and old dates, wide sizes and a link.
-TEST_F(SandboxTest, LongListingMatchesGnuLs)
-{
+TEST_F(SandboxTest, LongListingMatchesGnuLs) {
     const std::string top = sandbox.filesRoot();
     ASSERT_EQ(sandbox.createFolder("logic/plugins").err, 0);
     size_t written = 0;
     const std::string big(123456, 'x');
-    ASSERT_EQ(sandbox.appendFile("logic/big.bin", reinterpret_cast<const unsigned char*>(big.data()), big.size(), written).err, 0);
+    ASSERT_EQ(sandbox
+                  .appendFile("logic/big.bin", reinterpret_cast<const unsigned char *>(big.data()),
+                              big.size(), written)
+                  .err,
+              0);
     ASSERT_EQ(sandbox.createFile("logic/old file.txt").err, 0);
     ASSERT_EQ(sandbox.createFile("logic/.hidden").err, 0);
     ASSERT_EQ(symlink("big.bin", (top + "/logic/latest").c_str()), 0);
@@ -221,12 +209,15 @@ TEST_F(SandboxTest, LongListingMatchesGnuLs)
     for (const bool all : {true, false}) {
         SimResult r = simLongListing(sandbox, "logic", all, std::time(nullptr));
         ASSERT_EQ(r.err, 0) << r.info;
-        std::string expected = runProgram("cd '" + top + "' && LC_ALL=C ls -ln" + (all ? "a" : "") + " logic");
+        std::string expected =
+            runProgram("cd '" + top + "' && LC_ALL=C ls -ln" + (all ? "a" : "") + " logic");
         std::string got = r.info;
-        replaceAll(got, " vyxweb vyxweb ", " " + std::to_string(getuid()) + " " + std::to_string(getgid()) + " ");
+        replaceAll(got, " vyxweb vyxweb ",
+                   " " + std::to_string(getuid()) + " " + std::to_string(getgid()) + " ");
         EXPECT_EQ(got, expected);
     }
-    EXPECT_NE(simLongListing(sandbox, "logic", true, std::time(nullptr)).info.find("latest -> big.bin"), std::string::npos);
+    EXPECT_NE(simLongListing(sandbox, "logic", true, std::time(nullptr)).info.find("latest -> big.bin"),
+              std::string::npos);
     // One file: its own line, under the name it was asked by.
     SimResult one = simLongListing(sandbox, "logic/big.bin", true, std::time(nullptr));
     EXPECT_EQ(one.err, 0);
@@ -240,8 +231,7 @@ TEST_F(SandboxTest, LongListingMatchesGnuLs)
 
 namespace {
 
-std::string header(uint32_t code, uint8_t type, uint8_t kind, uint32_t value, bool goodChecksum = true)
-{
+std::string header(uint32_t code, uint8_t type, uint8_t kind, uint32_t value, bool goodChecksum = true) {
     uint32_t word = code * 4096u + type * 16u + kind;
     std::string h(9, '\0');
     for (int i = 0; i < 4; ++i) {
@@ -257,15 +247,14 @@ std::string header(uint32_t code, uint8_t type, uint8_t kind, uint32_t value, bo
 
 } // namespace
 
-TEST(SimSession, ExtractsWholeFramesFromTheStream)
-{
+TEST(SimSession, ExtractsWholeFramesFromTheStream) {
     SimSession s(-1, "test");
     kvt::kvtOlmoFrame f;
     s.input = header(1010021, 3, 0, 0, false) + header(1010021, 3, 0, 0) + header(1010024, 12, 1, 3);
     EXPECT_EQ(s.extract(f), SimSession::Skipped);
     ASSERT_EQ(s.extract(f), SimSession::Frame);
     EXPECT_EQ(f.GetCode(), 1010021u);
-    EXPECT_EQ(s.extract(f), SimSession::NeedMore);  // the text's 3 bytes are still missing
+    EXPECT_EQ(s.extract(f), SimSession::NeedMore); // the text's 3 bytes are still missing
     s.input += std::string("ok\0", 3);
     ASSERT_EQ(s.extract(f), SimSession::Frame);
     EXPECT_STREQ(f.GetAsString(), "ok");
@@ -276,8 +265,7 @@ TEST(SimSession, ExtractsWholeFramesFromTheStream)
     EXPECT_EQ(big.extract(f), SimSession::TooLarge);
 }
 
-TEST(SimParameters, DefaultTableAndWriteConversions)
-{
+TEST(SimParameters, DefaultTableAndWriteConversions) {
     SimParameters p;
     p.loadDefaults();
     EXPECT_GE(p.size(), 40u);
@@ -289,12 +277,11 @@ TEST(SimParameters, DefaultTableAndWriteConversions)
     for (int type : {SimByte, SimUInt, SimULong, SimFloat, SimString})
         EXPECT_GT(seen[type], 0) << type;
 
-    struct Case
-    {
+    struct Case {
         uint32_t id;
         SimWrittenValue value;
         bool accepted;
-        const char* text;
+        const char *text;
     } cases[] = {
         {100001, {3, 1, 0, ""}, true, "1"},
         {100001, {7, 300, 0, ""}, true, "255"},
@@ -305,7 +292,7 @@ TEST(SimParameters, DefaultTableAndWriteConversions)
         {100501, {12, 0, 0, "Cellar"}, true, "Cellar"},
         {4242, {3, 1, 0, ""}, false, nullptr},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         EXPECT_EQ(p.write(c.id, c.value), c.accepted) << c.id;
         if (c.text) {
             EXPECT_EQ(SimParameters::valueText(*p.find(c.id)), c.text) << c.id;
@@ -313,8 +300,7 @@ TEST(SimParameters, DefaultTableAndWriteConversions)
     }
 }
 
-TEST(SimParameters, LoadsAFileAndRejectsBadEntries)
-{
+TEST(SimParameters, LoadsAFileAndRejectsBadEntries) {
     TempDir dir;
     std::string path = dir.path + "/p.json";
     std::ofstream(path) << R"([{"id":5,"name":"Lamp","type":"byte","value":1},
@@ -330,8 +316,7 @@ TEST(SimParameters, LoadsAFileAndRejectsBadEntries)
     EXPECT_FALSE(p.loadFile(path, error));
 }
 
-TEST(SimParameters, LiveChangesGoRoundTheWholeTable)
-{
+TEST(SimParameters, LiveChangesGoRoundTheWholeTable) {
     SimParameters p;
     // A synthetic table: identifiers 1..N, the types taking turns.
     p.loadSynthetic(10);
@@ -364,7 +349,7 @@ TEST(SimParameters, LiveChangesGoRoundTheWholeTable)
     std::string error;
     EXPECT_FALSE(p.loadFile(path, error));
     for (int i = 0; i < 3; ++i) {
-        const SimParameter* changed = p.liveStep();
+        const SimParameter *changed = p.liveStep();
         ASSERT_NE(changed, nullptr);
         EXPECT_EQ(p.find(changed->id), changed);
     }

@@ -29,14 +29,15 @@ std::string to_string(kvtOlmoConnectionState state) {
 }
 
 bool kvtOlmoIsLoss(kvtSocketState socketState, kvtOlmoConnectionState connectionState) {
-  return socketState == kvtSocketState::Closed ||
-         (socketState == kvtSocketState::Connected && connectionState >= kvtOlmoConnectionState::SocketError &&
-          connectionState <= kvtOlmoConnectionState::ClosedByHost);
+    return socketState == kvtSocketState::Closed || (socketState == kvtSocketState::Connected &&
+                                                     connectionState >= kvtOlmoConnectionState::SocketError &&
+                                                     connectionState <= kvtOlmoConnectionState::ClosedByHost);
 }
 
 bool kvtOlmoIsRefusedLogin(kvtSocketState socketState, kvtOlmoConnectionState connectionState) {
-  return socketState == kvtSocketState::Connected && (connectionState == kvtOlmoConnectionState::MaxClients ||
-                                                      connectionState == kvtOlmoConnectionState::AuthFailed);
+    return socketState == kvtSocketState::Connected &&
+           (connectionState == kvtOlmoConnectionState::MaxClients ||
+            connectionState == kvtOlmoConnectionState::AuthFailed);
 }
 
 std::string to_string(kvtOlmoReadResult result) {

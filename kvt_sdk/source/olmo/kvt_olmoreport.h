@@ -4,7 +4,7 @@
 // Internal: builds a kvtError at the calling line and reports it; gives its number.
 #include "kvt_error.h"
 
-#define KVT_OLMO_REPORT(number, message, file, site) \
-  ::kvt::kvtErrorReport(::kvt::kvtError((number), (message), (file), (site), __LINE__))
+#define KVT_OLMO_REPORT(number, message, file, site)                                                         \
+    ::kvt::kvtErrorReport(::kvt::kvtError((number), (message), (file), (site), __LINE__))
 
 #endif

@@ -97,8 +97,8 @@ void kvtOlmoTcpClientVyx::watch_transfers() {
     // The answers stopped: end the transfer with a record that says so, and rebuild the
     // connection, since the stream may be out of step with the exchange.
     end_transfers(kvtTransferError::TimedOut, "ended: no answer from the server for " +
-                                           std::to_string(limit / 1000) + "." +
-                                           std::to_string(limit % 1000 / 100) + " s");
+                                                  std::to_string(limit / 1000) + "." +
+                                                  std::to_string(limit % 1000 / 100) + " s");
     channel_connection(&m_Monitor, kvtSocketState::Connected, kvtOlmoConnectionState::TimeOut);
     rebuild(kvtOlmoConnectionState::TimeOut);
 }

@@ -138,7 +138,8 @@ bool kvtOlmoDownload::on_length(uint32_t length) {
     close_file();
     m_iFile = ::open(m_strTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (m_iFile < 0) {
-        failed(kvtTransferError::Failed, "Can not write db in " + m_Progress.clientFile + system_error(), true);
+        failed(kvtTransferError::Failed, "Can not write db in " + m_Progress.clientFile + system_error(),
+               true);
         return false;
     }
     m_Progress.serverBytes = length;
@@ -221,7 +222,8 @@ void kvtOlmoDownload::verify_and_commit() {
         return;
     }
     if (std::rename(m_strTemp.c_str(), m_Progress.clientFile.c_str()) != 0) {
-        failed(kvtTransferError::Failed, "Can not write db in " + m_Progress.clientFile + system_error(), true);
+        failed(kvtTransferError::Failed, "Can not write db in " + m_Progress.clientFile + system_error(),
+               true);
         return;
     }
     m_Progress.clientMd5 = m_Progress.serverMd5;
@@ -238,7 +240,8 @@ void kvtOlmoDownload::on_end(unsigned char value) {
         discard_partial();
         return;
     case kvtOlmoDownloadEndNoResources:
-        failed(kvtTransferError::Failed, "No resources available in the server to send configuration file", true);
+        failed(kvtTransferError::Failed, "No resources available in the server to send configuration file",
+               true);
         return;
     case kvtOlmoDownloadEndReadError:
         failed(kvtTransferError::ServerReadError, "Error reading the server configuration file", true);
@@ -400,8 +403,8 @@ bool kvtOlmoUpload::on_appended(const kvtIOlmoFrame *frame, bool *changed) {
         return false;
     // The server can only have written what was sent in the one block outstanding.
     if (answer.wrote < 0 || static_cast<uint32_t>(answer.wrote) > m_uInFlight) {
-        return refuse(kvtTransferError::Failed, "The server confirmed " + std::to_string(answer.wrote) + " bytes of a block of " +
-                             std::to_string(m_uInFlight));
+        return refuse(kvtTransferError::Failed, "The server confirmed " + std::to_string(answer.wrote) +
+                                                    " bytes of a block of " + std::to_string(m_uInFlight));
     }
     m_uInFlight = 0;
     m_Progress.sentBytes += static_cast<uint32_t>(answer.wrote);

@@ -138,7 +138,9 @@ private:
     bool on_db_change(const kvtIOlmoFrame *frame);
     // error: a kvtTransferError, or the server's own err number.
     bool refuse(int error, const std::string &info);
-    bool refuse(kvtTransferError error, const std::string &info) { return refuse(static_cast<int>(error), info); }
+    bool refuse(kvtTransferError error, const std::string &info) {
+        return refuse(static_cast<int>(error), info);
+    }
 
     kvtIVyxCommands &m_Commands;
     kvtUploadProgress m_Progress;

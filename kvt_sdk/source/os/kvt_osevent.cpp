@@ -8,8 +8,7 @@ kvtOsEvent::kvtOsEvent() : m_bSignaled(false) {}
 
 kvtOsEvent::~kvtOsEvent() = default;
 
-bool kvtOsEvent::Signal()
-{
+bool kvtOsEvent::Signal() {
     {
         std::lock_guard<std::mutex> guard(m_Mutex);
         m_bSignaled = true;
@@ -18,20 +17,17 @@ bool kvtOsEvent::Signal()
     return true;
 }
 
-bool kvtOsEvent::Reset()
-{
+bool kvtOsEvent::Reset() {
     std::lock_guard<std::mutex> guard(m_Mutex);
     m_bSignaled = false;
     return true;
 }
 
-bool kvtOsEvent::IsSignaled()
-{
+bool kvtOsEvent::IsSignaled() {
     return Wait(0);
 }
 
-bool kvtOsEvent::Wait(unsigned ms)
-{
+bool kvtOsEvent::Wait(unsigned ms) {
     std::unique_lock<std::mutex> lock(m_Mutex);
     if (ms == kvtInfinite) {
         m_Condition.wait(lock, [this] { return m_bSignaled; });
@@ -40,4 +36,4 @@ bool kvtOsEvent::Wait(unsigned ms)
     return m_Condition.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_bSignaled; });
 }
 
-}  // namespace kvt
+} // namespace kvt

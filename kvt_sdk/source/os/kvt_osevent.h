@@ -15,8 +15,8 @@ class kvtOsEvent {
 public:
     kvtOsEvent();
     ~kvtOsEvent();
-    kvtOsEvent(const kvtOsEvent&) = delete;
-    kvtOsEvent& operator=(const kvtOsEvent&) = delete;
+    kvtOsEvent(const kvtOsEvent &) = delete;
+    kvtOsEvent &operator=(const kvtOsEvent &) = delete;
 
     bool Signal();
     bool Reset();
@@ -30,6 +30,6 @@ private:
     bool m_bSignaled;
 };
 
-}  // namespace kvt
+} // namespace kvt
 
 #endif

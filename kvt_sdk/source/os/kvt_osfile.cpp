@@ -12,50 +12,46 @@ namespace kvt {
 
 namespace {
 
-const char* const kSourceFile = "kvt_sdk/source/os/kvt_osfile";
+const char *const kSourceFile = "kvt_sdk/source/os/kvt_osfile";
 
-int report(int number, const std::string& message, const char* function, int line)
-{
+int report(int number, const std::string &message, const char *function, int line) {
     return kvtErrorReport(kvtError(number, message, kSourceFile, function, line));
 }
 
-std::string stdError()
-{
+std::string stdError() {
     return "\nStd Error " + kvtErrorStdToString(-1);
 }
 
 struct DigestContextDeleter {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+    void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
 };
 typedef std::unique_ptr<EVP_MD_CTX, DigestContextDeleter> DigestContext;
 
-}  // namespace
+} // namespace
 
 kvtOsFile::kvtOsFile() : m_pFile(nullptr) {}
 
-kvtOsFile::~kvtOsFile()
-{
+kvtOsFile::~kvtOsFile() {
     if (Close() != 0)
         report(kvtErrorFailed, "can not close the file handle", "kvt::kvtOsFile::~kvtOsFile", __LINE__);
 }
 
-int kvtOsFile::Open(const std::string& path, const std::string& mode)
-{
-    const char* const function = "kvt::kvtOsFile::Open";
+int kvtOsFile::Open(const std::string &path, const std::string &mode) {
+    const char *const function = "kvt::kvtOsFile::Open";
     if (Close() != 0)
         return report(kvtErrorFailed, "can not close the file handle", function, __LINE__);
     m_pFile = fopen(path.c_str(), mode.c_str());
     if (m_pFile == nullptr)
-        return report(kvtErrorFailed, "ileFile handle is invalid, == 0 " + path + " mode:" + mode + stdError(),
-                      function, __LINE__);
+        return report(kvtErrorFailed,
+                      "ileFile handle is invalid, == 0 " + path + " mode:" + mode + stdError(), function,
+                      __LINE__);
     return 0;
 }
 
-int kvtOsFile::Close()
-{
+int kvtOsFile::Close() {
     if (m_pFile == nullptr)
         return 0;
-    FILE* file = m_pFile;
+    FILE *file = m_pFile;
     // fclose releases the stream even when it fails; keeping it would close it twice.
     m_pFile = nullptr;
     if (fclose(file) != 0)
@@ -63,9 +59,8 @@ int kvtOsFile::Close()
     return 0;
 }
 
-int kvtOsFile::Read(void* buffer, unsigned length)
-{
-    const char* const function = "kvt::kvtOsFile::Read";
+int kvtOsFile::Read(void *buffer, unsigned length) {
+    const char *const function = "kvt::kvtOsFile::Read";
     if (m_pFile == nullptr) {
         report(kvtErrorFailed, "ileFile handle is invalid, == 0" + stdError(), function, __LINE__);
         return -1;
@@ -79,9 +74,8 @@ int kvtOsFile::Read(void* buffer, unsigned length)
     return static_cast<int>(fread(buffer, 1, length, m_pFile));
 }
 
-int kvtOsFile::Write(const void* data, unsigned length)
-{
-    const char* const function = "kvt::kvtOsFile::Write";
+int kvtOsFile::Write(const void *data, unsigned length) {
+    const char *const function = "kvt::kvtOsFile::Write";
     if (m_pFile == nullptr) {
         report(kvtErrorFailed, "ileFile handle is invalid, == 0" + stdError(), function, __LINE__);
         return -1;
@@ -95,19 +89,18 @@ int kvtOsFile::Write(const void* data, unsigned length)
     return static_cast<int>(fwrite(data, 1, length, m_pFile));
 }
 
-int kvtOsFile::SetTo(int32_t offset)
-{
-    const char* const function = "kvt::kvtOsFile::SetTo";
+int kvtOsFile::SetTo(int32_t offset) {
+    const char *const function = "kvt::kvtOsFile::SetTo";
     if (m_pFile == nullptr)
         return report(kvtErrorFailed, "ileFile handle is invalid, == 0" + stdError(), function, __LINE__);
     if (fseek(m_pFile, offset, SEEK_SET) != 0)
-        return report(kvtErrorFailed, "Setting pointer to " + std::to_string(offset) + stdError(), function, __LINE__);
+        return report(kvtErrorFailed, "Setting pointer to " + std::to_string(offset) + stdError(), function,
+                      __LINE__);
     return 0;
 }
 
-int kvtOsFile::GetFileSize(const std::string& path, int* size)
-{
-    const char* const function = "kvt::kvtOsFile::GetFileSize";
+int kvtOsFile::GetFileSize(const std::string &path, int *size) {
+    const char *const function = "kvt::kvtOsFile::GetFileSize";
     if (size == nullptr)
         return report(kvtErrorInvalidArgument, "io_size pointer == 0", function, __LINE__);
     *size = 0;
@@ -123,10 +116,9 @@ int kvtOsFile::GetFileSize(const std::string& path, int* size)
     return 0;
 }
 
-std::string kvtHexText(const void* bytes, size_t length)
-{
+std::string kvtHexText(const void *bytes, size_t length) {
     static const char digits[] = "0123456789abcdef";
-    const unsigned char* in = static_cast<const unsigned char*>(bytes);
+    const unsigned char *in = static_cast<const unsigned char *>(bytes);
     std::string text;
     text.reserve(length * 2);
     for (size_t i = 0; i < length; ++i) {
@@ -136,8 +128,7 @@ std::string kvtHexText(const void* bytes, size_t length)
     return text;
 }
 
-std::string kvtMd5Hex(const void* data, size_t length)
-{
+std::string kvtMd5Hex(const void *data, size_t length) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     if (EVP_Digest(data, length, digest, &size, EVP_md5(), nullptr) != 1)
@@ -145,8 +136,7 @@ std::string kvtMd5Hex(const void* data, size_t length)
     return kvtHexText(digest, size);
 }
 
-std::string kvtMd5OfOpenFile(FILE* file)
-{
+std::string kvtMd5OfOpenFile(FILE *file) {
     if (file == nullptr)
         return std::string();
     DigestContext context(EVP_MD_CTX_new());
@@ -162,9 +152,8 @@ std::string kvtMd5OfOpenFile(FILE* file)
     return kvtHexText(digest, size);
 }
 
-std::string kvtMd5File(const std::string& path, bool reportFailure)
-{
-    FILE* file = fopen(path.c_str(), "rb");
+std::string kvtMd5File(const std::string &path, bool reportFailure) {
+    FILE *file = fopen(path.c_str(), "rb");
     const std::string md5 = kvtMd5OfOpenFile(file);
     if (file != nullptr)
         fclose(file);
@@ -173,8 +162,7 @@ std::string kvtMd5File(const std::string& path, bool reportFailure)
     return md5;
 }
 
-std::string kvtBase64Encode(const unsigned char* data, size_t length)
-{
+std::string kvtBase64Encode(const unsigned char *data, size_t length) {
     static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string text;
     if (data == nullptr)
@@ -201,4 +189,4 @@ std::string kvtBase64Encode(const unsigned char* data, size_t length)
     return text;
 }
 
-}  // namespace kvt
+} // namespace kvt

@@ -13,35 +13,35 @@ class kvtOsFile {
 public:
     kvtOsFile();
     virtual ~kvtOsFile();
-    kvtOsFile(const kvtOsFile&) = delete;
-    kvtOsFile& operator=(const kvtOsFile&) = delete;
+    kvtOsFile(const kvtOsFile &) = delete;
+    kvtOsFile &operator=(const kvtOsFile &) = delete;
 
     // mode: a standard-library open mode such as "rb".
-    int Open(const std::string& path, const std::string& mode);
+    int Open(const std::string &path, const std::string &mode);
     int Close();
     // Bytes transferred (fewer at the end of the file), or -1.
-    int Read(void* buffer, unsigned length);
-    int Write(const void* data, unsigned length);
+    int Read(void *buffer, unsigned length);
+    int Write(const void *data, unsigned length);
     // Seeks to offset bytes from the start of the file.
     int SetTo(int32_t offset);
-    static int GetFileSize(const std::string& path, int* size);
+    static int GetFileSize(const std::string &path, int *size);
 
 private:
-    FILE* m_pFile;
+    FILE *m_pFile;
 };
 
 // MD5 of a file's content as 32 lower-case hexadecimal digits; an empty text when the file
 // cannot be read (after a report, unless report is false).
-std::string kvtMd5File(const std::string& path, bool report = true);
+std::string kvtMd5File(const std::string &path, bool report = true);
 // MD5 of what is left to read in an open file; empty when reading fails. No report.
-std::string kvtMd5OfOpenFile(FILE* file);
+std::string kvtMd5OfOpenFile(FILE *file);
 // Bytes as lower-case hexadecimal digits, two per byte.
-std::string kvtHexText(const void* bytes, size_t length);
+std::string kvtHexText(const void *bytes, size_t length);
 // MD5 of a byte buffer as 32 lower-case hexadecimal digits.
-std::string kvtMd5Hex(const void* data, size_t length);
+std::string kvtMd5Hex(const void *data, size_t length);
 // Standard Base64 (RFC 4648 alphabet, "=" padding), without line breaks.
-std::string kvtBase64Encode(const unsigned char* data, size_t length);
+std::string kvtBase64Encode(const unsigned char *data, size_t length);
 
-}  // namespace kvt
+} // namespace kvt
 
 #endif

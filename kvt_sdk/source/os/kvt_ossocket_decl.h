@@ -13,20 +13,16 @@ const kvtSocketHandle kvtInvalidSocket = -1;
 // through an out-parameter, so a failure cannot be taken for a length.
 enum class kvtSocketResult : int {
     Ok = 0,
-    Error = -1,    // not connected, or the platform reported an error
-    TimeOut = -2,  // the send or receive time-out ran out
-    Closed = -3,   // the peer closed the connection; the socket has been closed
-    Pending = -4   // the connect has been started and is still in progress
+    Error = -1,   // not connected, or the platform reported an error
+    TimeOut = -2, // the send or receive time-out ran out
+    Closed = -3,  // the peer closed the connection; the socket has been closed
+    Pending = -4  // the connect has been started and is still in progress
 };
 // "ok", "error", "time-out", "closed by the peer", "pending"; "socket result N" otherwise.
 std::string to_string(kvtSocketResult result);
 
 // Socket state of every connection event. The numbers and texts reach the page.
-enum class kvtSocketState : int {
-    Connected = 0,
-    Unreachable = 1,
-    Closed = 2
-};
+enum class kvtSocketState : int { Connected = 0, Unreachable = 1, Closed = 2 };
 // "Connected", "Can Not Reach The Host", "Closed"; "" for any other value.
 std::string to_string(kvtSocketState state);
 
@@ -36,6 +32,6 @@ void ___kvt___init___wsocket___dll();
 void ___kvt___term___wsocket___dll();
 int kvtSocketLibraryReferences();
 
-}  // namespace kvt
+} // namespace kvt
 
 #endif

@@ -21,37 +21,32 @@ namespace kvt {
 
 namespace {
 
-const char* const kSourceFile = "kvt_sdk/source/os/kvt_ostcpsocket";
+const char *const kSourceFile = "kvt_sdk/source/os/kvt_ostcpsocket";
 
-int report(int number, const std::string& message, const char* function, int line)
-{
+int report(int number, const std::string &message, const char *function, int line) {
     return kvtErrorReport(kvtError(number, message, kSourceFile, function, line));
 }
 
 // Message with the platform's text for the error that just happened.
-std::string withError(const char* message, int error)
-{
+std::string withError(const char *message, int error) {
     return std::string(message) + "\nWindows Error " + kvtErrorWindowsToString(error);
 }
 
-std::string trimBlanks(const std::string& text)
-{
+std::string trimBlanks(const std::string &text) {
     size_t first = text.find_first_not_of(' ');
     if (first == std::string::npos)
         return std::string();
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-bool endsWith(const std::string& text, const std::string& suffix)
-{
+bool endsWith(const std::string &text, const std::string &suffix) {
     return text.size() >= suffix.size() &&
            strcasecmp(text.c_str() + text.size() - suffix.size(), suffix.c_str()) == 0;
 }
 
 // Host name or dotted address to an IPv4 address. Names under ".invalid"
 // never resolve and are not looked up at all.
-bool resolveIPv4(const std::string& host, struct in_addr* address)
-{
+bool resolveIPv4(const std::string &host, struct in_addr *address) {
     if (inet_pton(AF_INET, host.c_str(), address) == 1)
         return true;
     if (host.empty() || endsWith(host, ".invalid") || endsWith(host, ".invalid."))
@@ -60,35 +55,32 @@ bool resolveIPv4(const std::string& host, struct in_addr* address)
     memset(&hints, 0, sizeof(hints));
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
-    struct addrinfo* found = nullptr;
+    struct addrinfo *found = nullptr;
     if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
         return false;
-    *address = reinterpret_cast<struct sockaddr_in*>(found->ai_addr)->sin_addr;
+    *address = reinterpret_cast<struct sockaddr_in *>(found->ai_addr)->sin_addr;
     freeaddrinfo(found);
     return true;
 }
 
 // A failure already reported under its number.
-kvtSocketResult failed(int)
-{
+kvtSocketResult failed(int) {
     return kvtSocketResult::Error;
 }
 
-bool isTimeOut(int error)
-{
+bool isTimeOut(int error) {
     return error == EAGAIN || error == EWOULDBLOCK || error == ETIMEDOUT;
 }
 
-}  // namespace
+} // namespace
 
-kvtOsTcpSocket::Descriptor::~Descriptor()
-{
+kvtOsTcpSocket::Descriptor::~Descriptor() {
     if (m_iFd >= 0)
         ::close(m_iFd);
 }
 
-kvtOsTcpSocket::Lease::Lease(kvtOsTcpSocket* owner, bool connectedOnly) : m_pOwner(owner), m_iFd(kvtInvalidSocket)
-{
+kvtOsTcpSocket::Lease::Lease(kvtOsTcpSocket *owner, bool connectedOnly)
+    : m_pOwner(owner), m_iFd(kvtInvalidSocket) {
     std::lock_guard<std::mutex> guard(owner->m_Lock);
     if (!owner->m_pSocket || (connectedOnly && !(owner->m_uFlags & FlagConnected)))
         return;
@@ -97,8 +89,7 @@ kvtOsTcpSocket::Lease::Lease(kvtOsTcpSocket* owner, bool connectedOnly) : m_pOwn
     m_iFd = m_pDescriptor->m_iFd;
 }
 
-void kvtOsTcpSocket::Lease::Reset()
-{
+void kvtOsTcpSocket::Lease::Reset() {
     if (!m_pDescriptor)
         return;
     m_pOwner->endUse(m_pDescriptor);
@@ -106,8 +97,7 @@ void kvtOsTcpSocket::Lease::Reset()
     m_iFd = kvtInvalidSocket;
 }
 
-int kvtOsTcpSocket::endUse(const DescriptorPtr& descriptor)
-{
+int kvtOsTcpSocket::endUse(const DescriptorPtr &descriptor) {
     int handle = -1;
     {
         std::lock_guard<std::mutex> guard(m_Lock);
@@ -123,50 +113,44 @@ int kvtOsTcpSocket::endUse(const DescriptorPtr& descriptor)
     return 0;
 }
 
-kvtOsTcpSocket::kvtOsTcpSocket() : m_uFlags(0), m_uConnectionStart(0), m_iType(1)
-{
+kvtOsTcpSocket::kvtOsTcpSocket() : m_uFlags(0), m_uConnectionStart(0), m_iType(1) {
     ___kvt___init___wsocket___dll();
     if (Reset() != 0)
         report(kvtErrorNetwork, "Can not reset socket", "kvt::kvtOsTcpSocket::kvtOsTcpSocket", __LINE__);
 }
 
-kvtOsTcpSocket::~kvtOsTcpSocket()
-{
+kvtOsTcpSocket::~kvtOsTcpSocket() {
     if (Close() != 0)
         report(kvtErrorNetwork, "Can not close socket", "kvt::kvtOsTcpSocket::~kvtOsTcpSocket", __LINE__);
     ___kvt___term___wsocket___dll();
 }
 
-kvtSocketHandle kvtOsTcpSocket::GetSocket()
-{
+kvtSocketHandle kvtOsTcpSocket::GetSocket() {
     Lease fd(this);
     return fd ? fd.Fd() : kvtInvalidSocket;
 }
 
-int32_t kvtOsTcpSocket::GetType()
-{
+int32_t kvtOsTcpSocket::GetType() {
     return m_iType;
 }
 
-bool kvtOsTcpSocket::IsConnected()
-{
+bool kvtOsTcpSocket::IsConnected() {
     std::lock_guard<std::mutex> guard(m_Lock);
     return (m_uFlags & FlagConnected) != 0;
 }
 
-bool kvtOsTcpSocket::IsValid()
-{
+bool kvtOsTcpSocket::IsValid() {
     std::lock_guard<std::mutex> guard(m_Lock);
     return m_pSocket != nullptr;
 }
 
-int kvtOsTcpSocket::Reset()
-{
+int kvtOsTcpSocket::Reset() {
     if (Close() != 0)
         return report(kvtErrorNetwork, "Can not close socket", "kvt::kvtOsTcpSocket::Reset", __LINE__);
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0)
-        return report(kvtErrorNetwork, withError("Can not create socket", errno), "kvt::kvtOsTcpSocket::Reset", __LINE__);
+        return report(kvtErrorNetwork, withError("Can not create socket", errno),
+                      "kvt::kvtOsTcpSocket::Reset", __LINE__);
     // A bounded receive buffer: bytes waiting in the kernel are frames the reader has yet to see,
     // and autotuning lets them grow to megabytes, which a flooding server keeps full: the newest
     // values would reach the reader seconds late. Set before connecting, so the window fits it.
@@ -179,8 +163,7 @@ int kvtOsTcpSocket::Reset()
     return 0;
 }
 
-int kvtOsTcpSocket::Close()
-{
+int kvtOsTcpSocket::Close() {
     DescriptorPtr descriptor;
     bool connected;
     int handle;
@@ -195,23 +178,23 @@ int kvtOsTcpSocket::Close()
         if (!descriptor)
             return 0;
         descriptor->m_bRetired = true;
-        ++descriptor->m_iUsers;  // our own use, so that nobody closes it under the shutdown
+        ++descriptor->m_iUsers; // our own use, so that nobody closes it under the shutdown
         handle = descriptor->m_iFd;
     }
     int result = 0;
     // Shutting down wakes any call still blocked on this descriptor in another thread.
     if (connected && ::shutdown(handle, SHUT_RDWR) != 0 && errno != ENOTCONN)
-        result = report(kvtErrorNetwork, withError("shutdown(...) failed", errno), "kvt::kvtOsTcpSocket::Close", __LINE__);
+        result = report(kvtErrorNetwork, withError("shutdown(...) failed", errno),
+                        "kvt::kvtOsTcpSocket::Close", __LINE__);
     // Closed now when no other call uses it, otherwise when the last one ends.
     int closeError = endUse(descriptor);
     if (closeError > 0)
-        result = report(kvtErrorNetwork, withError("closesocket(...) failed", closeError), "kvt::kvtOsTcpSocket::Close",
-                        __LINE__);
+        result = report(kvtErrorNetwork, withError("closesocket(...) failed", closeError),
+                        "kvt::kvtOsTcpSocket::Close", __LINE__);
     return result;
 }
 
-int kvtOsTcpSocket::SetNonBlocking(bool on)
-{
+int kvtOsTcpSocket::SetNonBlocking(bool on) {
     Lease fd(this);
     if (!fd)
         return report(kvtErrorNetwork, "Invalid socket", "kvt::kvtOsTcpSocket::SetNonBlocking", __LINE__);
@@ -222,9 +205,8 @@ int kvtOsTcpSocket::SetNonBlocking(bool on)
     return 0;
 }
 
-kvtSocketResult kvtOsTcpSocket::OpenAsyncBegin(const std::string& address, uint16_t port)
-{
-    const char* const function = "kvt::kvtOsTcpSocket::OpenAsyncBegin";
+kvtSocketResult kvtOsTcpSocket::OpenAsyncBegin(const std::string &address, uint16_t port) {
+    const char *const function = "kvt::kvtOsTcpSocket::OpenAsyncBegin";
     uint32_t flags;
     {
         std::lock_guard<std::mutex> guard(m_Lock);
@@ -255,12 +237,13 @@ kvtSocketResult kvtOsTcpSocket::OpenAsyncBegin(const std::string& address, uint1
     target.sin_family = AF_INET;
     target.sin_port = htons(port);
     if (!resolveIPv4(host, &target.sin_addr))
-        return failed(report(m_bQuietConnect.load() ? kvtInfo : kvtErrorNetwork, "gethostbyname failed", function, __LINE__));
+        return failed(report(m_bQuietConnect.load() ? kvtInfo : kvtErrorNetwork, "gethostbyname failed",
+                             function, __LINE__));
 
     Lease fd(this);
     if (!fd)
         return failed(report(kvtErrorNetwork, "Invalid socket", function, __LINE__));
-    if (::connect(fd.Fd(), reinterpret_cast<struct sockaddr*>(&target), sizeof(target)) == 0)
+    if (::connect(fd.Fd(), reinterpret_cast<struct sockaddr *>(&target), sizeof(target)) == 0)
         return kvtSocketResult::Ok;
     int error = errno;
     {
@@ -269,12 +252,11 @@ kvtSocketResult kvtOsTcpSocket::OpenAsyncBegin(const std::string& address, uint1
     }
     if (error == EINPROGRESS || error == EWOULDBLOCK || error == EAGAIN)
         return kvtSocketResult::Pending;
-    return failed(report(m_bQuietConnect.load() ? kvtInfo : kvtErrorNetwork, withError("Can not connect socket", error),
-                         function, __LINE__));
+    return failed(report(m_bQuietConnect.load() ? kvtInfo : kvtErrorNetwork,
+                         withError("Can not connect socket", error), function, __LINE__));
 }
 
-bool kvtOsTcpSocket::IsConnectPending(unsigned ms)
-{
+bool kvtOsTcpSocket::IsConnectPending(unsigned ms) {
     if (IsConnected())
         return false;
     Lease fd(this);
@@ -291,8 +273,7 @@ bool kvtOsTcpSocket::IsConnectPending(unsigned ms)
     return read && ready == 0;
 }
 
-kvtSocketResult kvtOsTcpSocket::OpenAsyncEnd()
-{
+kvtSocketResult kvtOsTcpSocket::OpenAsyncEnd() {
     {
         std::lock_guard<std::mutex> guard(m_Lock);
         m_uFlags &= ~static_cast<uint32_t>(FlagConnecting);
@@ -313,7 +294,7 @@ kvtSocketResult kvtOsTcpSocket::OpenAsyncEnd()
         // Nothing to read also while the connect is still under way: only a known peer means connected.
         struct sockaddr_in peer;
         socklen_t size = sizeof(peer);
-        connected = ::getpeername(fd.Fd(), reinterpret_cast<struct sockaddr*>(&peer), &size) == 0;
+        connected = ::getpeername(fd.Fd(), reinterpret_cast<struct sockaddr *>(&peer), &size) == 0;
     }
     if (connected) {
         std::lock_guard<std::mutex> guard(m_Lock);
@@ -323,31 +304,28 @@ kvtSocketResult kvtOsTcpSocket::OpenAsyncEnd()
         }
     }
     if (SetNonBlocking(false) != 0)
-        return failed(report(kvtErrorFailed, "Can not set non blocking socket", "kvt::kvtOsTcpSocket::OpenAsyncEnd", __LINE__));
+        return failed(report(kvtErrorFailed, "Can not set non blocking socket",
+                             "kvt::kvtOsTcpSocket::OpenAsyncEnd", __LINE__));
     return kvtSocketResult::Ok;
 }
 
-bool kvtOsTcpSocket::closedHere()
-{
+bool kvtOsTcpSocket::closedHere() {
     std::lock_guard<std::mutex> guard(m_Lock);
     return m_bClosedHere;
 }
 
-void kvtOsTcpSocket::reportNotConnected(const char* function, int line)
-{
+void kvtOsTcpSocket::reportNotConnected(const char *function, int line) {
     report(closedHere() ? kvtInfo : kvtErrorNetwork, "Socket is close.", function, line);
 }
 
-kvtSocketResult kvtOsTcpSocket::closeAfterPeerClosed(const char* function)
-{
+kvtSocketResult kvtOsTcpSocket::closeAfterPeerClosed(const char *function) {
     if (Close() != 0)
         report(kvtErrorNetwork, "Can not close socket", function, __LINE__);
     return kvtSocketResult::Closed;
 }
 
-kvtSocketResult kvtOsTcpSocket::Send(const kvtByte* data, int length)
-{
-    const char* const function = "kvt::kvtOsTcpSocket::Send";
+kvtSocketResult kvtOsTcpSocket::Send(const kvtByte *data, int length) {
+    const char *const function = "kvt::kvtOsTcpSocket::Send";
     Lease fd(this, true);
     if (!fd) {
         reportNotConnected(function, __LINE__);
@@ -380,9 +358,8 @@ kvtSocketResult kvtOsTcpSocket::Send(const kvtByte* data, int length)
     return kvtSocketResult::Ok;
 }
 
-kvtSocketResult kvtOsTcpSocket::Receive(kvtByte* buffer, int length, int* received)
-{
-    const char* const function = "kvt::kvtOsTcpSocket::Receive";
+kvtSocketResult kvtOsTcpSocket::Receive(kvtByte *buffer, int length, int *received) {
+    const char *const function = "kvt::kvtOsTcpSocket::Receive";
     if (received != nullptr)
         *received = 0;
     Lease fd(this, true);
@@ -418,8 +395,7 @@ kvtSocketResult kvtOsTcpSocket::Receive(kvtByte* buffer, int length, int* receiv
     return kvtSocketResult::Ok;
 }
 
-bool kvtOsTcpSocket::waitReady(short events, unsigned ms, const char* function)
-{
+bool kvtOsTcpSocket::waitReady(short events, unsigned ms, const char *function) {
     Lease fd(this, true);
     if (!fd) {
         reportNotConnected(function, __LINE__);
@@ -436,18 +412,15 @@ bool kvtOsTcpSocket::waitReady(short events, unsigned ms, const char* function)
     return ready > 0 && (entry.revents & (events | POLLHUP | POLLERR)) != 0;
 }
 
-bool kvtOsTcpSocket::IsReadyToReceive(unsigned ms)
-{
+bool kvtOsTcpSocket::IsReadyToReceive(unsigned ms) {
     return waitReady(POLLIN, ms, "kvt::kvtOsTcpSocket::IsReadyToReceive");
 }
 
-bool kvtOsTcpSocket::IsReadyToSend(unsigned ms)
-{
+bool kvtOsTcpSocket::IsReadyToSend(unsigned ms) {
     return waitReady(POLLOUT, ms, "kvt::kvtOsTcpSocket::IsReadyToSend");
 }
 
-int kvtOsTcpSocket::GetReceiveAvailable()
-{
+int kvtOsTcpSocket::GetReceiveAvailable() {
     Lease fd(this, true);
     if (!fd)
         return -1;
@@ -457,9 +430,8 @@ int kvtOsTcpSocket::GetReceiveAvailable()
     return available;
 }
 
-int kvtOsTcpSocket::FlushReceive(unsigned ms, int* count)
-{
-    const char* const function = "kvt::kvtOsTcpSocket::FlushReceive";
+int kvtOsTcpSocket::FlushReceive(unsigned ms, int *count) {
+    const char *const function = "kvt::kvtOsTcpSocket::FlushReceive";
     unsigned t = ms == 0 ? 1 : ms;
     if (count != nullptr)
         *count = 0;
@@ -483,9 +455,8 @@ int kvtOsTcpSocket::FlushReceive(unsigned ms, int* count)
     return 0;
 }
 
-bool kvtOsTcpSocket::HasNoError()
-{
-    const char* const function = "kvt::kvtOsTcpSocket::HasNoError";
+bool kvtOsTcpSocket::HasNoError() {
+    const char *const function = "kvt::kvtOsTcpSocket::HasNoError";
     Lease fd(this);
     if (!fd) {
         report(kvtErrorNetwork, "Socket is invalid.", function, __LINE__);
@@ -500,9 +471,8 @@ bool kvtOsTcpSocket::HasNoError()
     return pending == 0;
 }
 
-bool kvtOsTcpSocket::SetKeepAlive(bool on)
-{
-    const char* const function = "kvt::kvtOsTcpSocket::SetKeepAlive";
+bool kvtOsTcpSocket::SetKeepAlive(bool on) {
+    const char *const function = "kvt::kvtOsTcpSocket::SetKeepAlive";
     Lease fd(this);
     if (!fd) {
         report(kvtErrorNetwork, "Socket is invalid.", function, __LINE__);
@@ -516,9 +486,8 @@ bool kvtOsTcpSocket::SetKeepAlive(bool on)
     return true;
 }
 
-bool kvtOsTcpSocket::GetKeepAlive()
-{
-    const char* const function = "kvt::kvtOsTcpSocket::GetKeepAlive";
+bool kvtOsTcpSocket::GetKeepAlive() {
+    const char *const function = "kvt::kvtOsTcpSocket::GetKeepAlive";
     Lease fd(this);
     if (!fd) {
         report(kvtErrorNetwork, "Socket is invalid.", function, __LINE__);
@@ -533,8 +502,7 @@ bool kvtOsTcpSocket::GetKeepAlive()
     return value == 1;
 }
 
-bool kvtOsTcpSocket::setTimeOut(int option, uint32_t ms, const char* function)
-{
+bool kvtOsTcpSocket::setTimeOut(int option, uint32_t ms, const char *function) {
     Lease fd(this);
     if (!fd) {
         report(kvtErrorNetwork, "Socket is invalid.", function, __LINE__);
@@ -550,8 +518,7 @@ bool kvtOsTcpSocket::setTimeOut(int option, uint32_t ms, const char* function)
     return true;
 }
 
-uint32_t kvtOsTcpSocket::getTimeOut(int option, const char* function)
-{
+uint32_t kvtOsTcpSocket::getTimeOut(int option, const char *function) {
     Lease fd(this);
     if (!fd) {
         report(kvtErrorNetwork, "Socket is invalid.", function, __LINE__);
@@ -566,28 +533,23 @@ uint32_t kvtOsTcpSocket::getTimeOut(int option, const char* function)
     return static_cast<uint32_t>(value.tv_sec * 1000 + value.tv_usec / 1000);
 }
 
-bool kvtOsTcpSocket::SetReceiveTimeOut(uint32_t ms)
-{
+bool kvtOsTcpSocket::SetReceiveTimeOut(uint32_t ms) {
     return setTimeOut(SO_RCVTIMEO, ms, "kvt::kvtOsTcpSocket::SetReceiveTimeOut");
 }
 
-uint32_t kvtOsTcpSocket::GetReceiveTimeOut()
-{
+uint32_t kvtOsTcpSocket::GetReceiveTimeOut() {
     return getTimeOut(SO_RCVTIMEO, "kvt::kvtOsTcpSocket::GetReceiveTimeOut");
 }
 
-bool kvtOsTcpSocket::SetSendTimeOut(uint32_t ms)
-{
+bool kvtOsTcpSocket::SetSendTimeOut(uint32_t ms) {
     return setTimeOut(SO_SNDTIMEO, ms, "kvt::kvtOsTcpSocket::SetSendTimeOut");
 }
 
-uint32_t kvtOsTcpSocket::GetSendTimeOut()
-{
+uint32_t kvtOsTcpSocket::GetSendTimeOut() {
     return getTimeOut(SO_SNDTIMEO, "kvt::kvtOsTcpSocket::GetSendTimeOut");
 }
 
-std::string kvtOsTcpSocket::addressText(bool peer, const char* function)
-{
+std::string kvtOsTcpSocket::addressText(bool peer, const char *function) {
     Lease fd(this);
     if (!fd) {
         report(kvtErrorNetwork, "Socket is invalid.", function, __LINE__);
@@ -596,11 +558,12 @@ std::string kvtOsTcpSocket::addressText(bool peer, const char* function)
     struct sockaddr_in address;
     memset(&address, 0, sizeof(address));
     socklen_t size = sizeof(address);
-    int result = peer ? ::getpeername(fd.Fd(), reinterpret_cast<struct sockaddr*>(&address), &size)
-                      : ::getsockname(fd.Fd(), reinterpret_cast<struct sockaddr*>(&address), &size);
+    int result = peer ? ::getpeername(fd.Fd(), reinterpret_cast<struct sockaddr *>(&address), &size)
+                      : ::getsockname(fd.Fd(), reinterpret_cast<struct sockaddr *>(&address), &size);
     if (result != 0) {
-        report(kvtErrorNetwork, withError(peer ? "getpeername(...) failed" : "getsockname(...) failed", errno),
-               function, __LINE__);
+        report(kvtErrorNetwork,
+               withError(peer ? "getpeername(...) failed" : "getsockname(...) failed", errno), function,
+               __LINE__);
         return std::string();
     }
     char text[INET_ADDRSTRLEN] = {0};
@@ -608,18 +571,15 @@ std::string kvtOsTcpSocket::addressText(bool peer, const char* function)
     return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
 }
 
-std::string kvtOsTcpSocket::GetName()
-{
+std::string kvtOsTcpSocket::GetName() {
     return addressText(false, "kvt::kvtOsTcpSocket::GetName");
 }
 
-std::string kvtOsTcpSocket::GetPeerName()
-{
+std::string kvtOsTcpSocket::GetPeerName() {
     return addressText(true, "kvt::kvtOsTcpSocket::GetPeerName");
 }
 
-unsigned kvtOsTcpSocket::GetConnectionTime()
-{
+unsigned kvtOsTcpSocket::GetConnectionTime() {
     uint32_t start;
     {
         std::lock_guard<std::mutex> guard(m_Lock);
@@ -638,4 +598,4 @@ unsigned kvtOsTcpSocket::GetConnectionTime()
     return kvtOsGetTickCount() / 1000 - start;
 }
 
-}  // namespace kvt
+} // namespace kvt

@@ -1,8 +1,8 @@
 #ifndef KVT_OSTCPSOCKET_H
 #define KVT_OSTCPSOCKET_H
 
-#include <cstdint>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -34,12 +34,12 @@ public:
     virtual bool SetSendTimeOut(uint32_t ms) = 0;
     virtual uint32_t GetSendTimeOut() = 0;
     virtual bool IsReadyToReceive(unsigned ms) = 0;
-    virtual int FlushReceive(unsigned ms, int* count = nullptr) = 0;
+    virtual int FlushReceive(unsigned ms, int *count = nullptr) = 0;
     // Ok once every byte moved; *received counts the bytes taken also when it fails.
-    virtual kvtSocketResult Receive(kvtByte* buffer, int length, int* received = nullptr) = 0;
+    virtual kvtSocketResult Receive(kvtByte *buffer, int length, int *received = nullptr) = 0;
     virtual bool IsReadyToSend(unsigned ms) = 0;
     // Ok once every byte went out.
-    virtual kvtSocketResult Send(const kvtByte* data, int length) = 0;
+    virtual kvtSocketResult Send(const kvtByte *data, int length) = 0;
     virtual int Close() = 0;
 };
 
@@ -54,8 +54,8 @@ class kvtOsTcpSocket : public kvtIOsTcpSocket {
 public:
     kvtOsTcpSocket();
     ~kvtOsTcpSocket() override;
-    kvtOsTcpSocket(const kvtOsTcpSocket&) = delete;
-    kvtOsTcpSocket& operator=(const kvtOsTcpSocket&) = delete;
+    kvtOsTcpSocket(const kvtOsTcpSocket &) = delete;
+    kvtOsTcpSocket &operator=(const kvtOsTcpSocket &) = delete;
 
     kvtSocketHandle GetSocket() override;
     int32_t GetType() override;
@@ -72,15 +72,15 @@ public:
     bool SetSendTimeOut(uint32_t ms) override;
     uint32_t GetSendTimeOut() override;
     bool IsReadyToReceive(unsigned ms) override;
-    int FlushReceive(unsigned ms, int* count = nullptr) override;
-    kvtSocketResult Receive(kvtByte* buffer, int length, int* received = nullptr) override;
+    int FlushReceive(unsigned ms, int *count = nullptr) override;
+    kvtSocketResult Receive(kvtByte *buffer, int length, int *received = nullptr) override;
     bool IsReadyToSend(unsigned ms) override;
-    kvtSocketResult Send(const kvtByte* data, int length) override;
+    kvtSocketResult Send(const kvtByte *data, int length) override;
     int Close() override;
 
     // Address: dotted IPv4 address or host name, optionally "host:port" (that port wins).
     // Ok when connected at once, Pending while the connect goes on, Error (reported) otherwise.
-    kvtSocketResult OpenAsyncBegin(const std::string& address, uint16_t port);
+    kvtSocketResult OpenAsyncBegin(const std::string &address, uint16_t port);
     // Ends the connect step; Ok also when it did not connect (IsConnected tells), Error (reported)
     // when the socket failed.
     kvtSocketResult OpenAsyncEnd();
@@ -97,11 +97,7 @@ public:
     int GetReceiveAvailable();
 
 private:
-    enum : uint32_t {
-        FlagCreated = 0x1,
-        FlagConnecting = 0x2,
-        FlagConnected = 0x4
-    };
+    enum : uint32_t { FlagCreated = 0x1, FlagConnecting = 0x2, FlagConnected = 0x4 };
 
     // The native descriptor with the number of calls using it. Close retires it;
     // it is closed when its last use ends. Fields guarded by m_Lock.
@@ -118,43 +114,43 @@ private:
     // (and handed to a new socket) while a call still works on it.
     class Lease {
     public:
-        explicit Lease(kvtOsTcpSocket* owner, bool connectedOnly = false);
+        explicit Lease(kvtOsTcpSocket *owner, bool connectedOnly = false);
         ~Lease() { Reset(); }
-        Lease(const Lease&) = delete;
-        Lease& operator=(const Lease&) = delete;
+        Lease(const Lease &) = delete;
+        Lease &operator=(const Lease &) = delete;
         explicit operator bool() const { return m_pDescriptor != nullptr; }
         int Fd() const { return m_iFd; }
-        const DescriptorPtr& Get() const { return m_pDescriptor; }
+        const DescriptorPtr &Get() const { return m_pDescriptor; }
         void Reset();
 
     private:
-        kvtOsTcpSocket* m_pOwner;
+        kvtOsTcpSocket *m_pOwner;
         DescriptorPtr m_pDescriptor;
         int m_iFd;
     };
 
     // Ends one use; closes a retired descriptor at its last use. Returns -1 when
     // nothing was closed, 0 when closed, or close's error number.
-    int endUse(const DescriptorPtr& descriptor);
-    bool waitReady(short events, unsigned ms, const char* function);
-    bool setTimeOut(int option, uint32_t ms, const char* function);
-    uint32_t getTimeOut(int option, const char* function);
-    std::string addressText(bool peer, const char* function);
-    kvtSocketResult closeAfterPeerClosed(const char* function);
+    int endUse(const DescriptorPtr &descriptor);
+    bool waitReady(short events, unsigned ms, const char *function);
+    bool setTimeOut(int option, uint32_t ms, const char *function);
+    uint32_t getTimeOut(int option, const char *function);
+    std::string addressText(bool peer, const char *function);
+    kvtSocketResult closeAfterPeerClosed(const char *function);
     // "Socket is close." for a call without a connection: a note when this side closed the
     // socket (an orderly stop races its own reader or sender), an error otherwise.
-    void reportNotConnected(const char* function, int line);
+    void reportNotConnected(const char *function, int line);
     bool closedHere();
 
-    std::mutex m_Lock;  // guards the fields below, never held across a socket call
+    std::mutex m_Lock; // guards the fields below, never held across a socket call
     uint32_t m_uFlags;
     DescriptorPtr m_pSocket;
     uint32_t m_uConnectionStart;
     int32_t m_iType;
-    bool m_bClosedHere = false;  // Close ended a connection (or an attempt); cleared by Reset
+    bool m_bClosedHere = false; // Close ended a connection (or an attempt); cleared by Reset
     std::atomic<bool> m_bQuietConnect{false};
 };
 
-}  // namespace kvt
+} // namespace kvt
 
 #endif

@@ -9,60 +9,51 @@
 namespace kvt {
 
 namespace {
-const char* const kSourceFile = "kvt_sdk/source/os/kvt_ostcpsocketconnector";
+const char *const kSourceFile = "kvt_sdk/source/os/kvt_ostcpsocketconnector";
 }
 
-kvtOsTcpSocketConnector::kvtOsTcpSocketConnector(kvtOsTcpSocket* socket)
-    : m_uTimeOut(0), m_uPort(0), m_pThread(nullptr), m_pSo(socket)
-{
-}
+kvtOsTcpSocketConnector::kvtOsTcpSocketConnector(kvtOsTcpSocket *socket)
+    : m_uTimeOut(0), m_uPort(0), m_pThread(nullptr), m_pSo(socket) {}
 
-kvtOsTcpSocketConnector::~kvtOsTcpSocketConnector()
-{
+kvtOsTcpSocketConnector::~kvtOsTcpSocketConnector() {
     Stop();
 }
 
-void kvtOsTcpSocketConnector::OnTcpSocketConnector(kvtSocketState state)
-{
-    kvtLogPrintf(kvtLogLevel::Debug, "kvtOsTcpSocketConnector::OnTcpSocketConnector(%i)\n", static_cast<int>(state));
+void kvtOsTcpSocketConnector::OnTcpSocketConnector(kvtSocketState state) {
+    kvtLogPrintf(kvtLogLevel::Debug, "kvtOsTcpSocketConnector::OnTcpSocketConnector(%i)\n",
+                 static_cast<int>(state));
     fflush(stdout);
 }
 
-void kvtOsTcpSocketConnector::SetConnection(const std::string& address, uint16_t port, uint32_t timeOutMs)
-{
+void kvtOsTcpSocketConnector::SetConnection(const std::string &address, uint16_t port, uint32_t timeOutMs) {
     std::lock_guard<std::recursive_mutex> guard(m_Lock);
     m_strAddress = address;
     m_uPort = port;
     m_uTimeOut = timeOutMs;
 }
 
-std::string kvtOsTcpSocketConnector::GetAddress()
-{
+std::string kvtOsTcpSocketConnector::GetAddress() {
     std::lock_guard<std::recursive_mutex> guard(m_Lock);
     return m_strAddress;
 }
 
-uint16_t kvtOsTcpSocketConnector::GetPort()
-{
+uint16_t kvtOsTcpSocketConnector::GetPort() {
     std::lock_guard<std::recursive_mutex> guard(m_Lock);
     return m_uPort;
 }
 
-uint32_t kvtOsTcpSocketConnector::GetConnectTimeOut()
-{
+uint32_t kvtOsTcpSocketConnector::GetConnectTimeOut() {
     std::lock_guard<std::recursive_mutex> guard(m_Lock);
     return m_uTimeOut;
 }
 
-unsigned kvtOsTcpSocketConnector::EffectiveTimeOut(uint32_t timeOutMs)
-{
+unsigned kvtOsTcpSocketConnector::EffectiveTimeOut(uint32_t timeOutMs) {
     unsigned limit = timeOutMs == 0 ? kvtConnectorDefaultTimeOutMs : timeOutMs;
     return limit < kvtConnectorMinTimeOutMs ? kvtConnectorMinTimeOutMs : limit;
 }
 
-int kvtOsTcpSocketConnector::Start()
-{
-    const char* const function = "kvt::kvtOsTcpSocketConnector::Start";
+int kvtOsTcpSocketConnector::Start() {
+    const char *const function = "kvt::kvtOsTcpSocketConnector::Start";
     {
         std::lock_guard<std::recursive_mutex> guard(m_Lock);
         if (m_pSo == nullptr)
@@ -78,30 +69,29 @@ int kvtOsTcpSocketConnector::Start()
     }
     m_pThread = new (std::nothrow) kvtOsThread(&kvtOsTcpSocketConnector::thread, this, false);
     if (m_pThread == nullptr)
-        return kvtErrorReport(kvtError(kvtErrorOutOfMemory, "m_pThread == 0", kSourceFile, function, __LINE__));
+        return kvtErrorReport(
+            kvtError(kvtErrorOutOfMemory, "m_pThread == 0", kSourceFile, function, __LINE__));
     if (!m_pThread->Start(kvtConnectorStackSize)) {
         delete m_pThread;
         m_pThread = nullptr;
-        return kvtErrorReport(kvtError(kvtErrorFailed, "Can not start the thread", kSourceFile, function, __LINE__));
+        return kvtErrorReport(
+            kvtError(kvtErrorFailed, "Can not start the thread", kSourceFile, function, __LINE__));
     }
     return 0;
 }
 
-int kvtOsTcpSocketConnector::Stop()
-{
+int kvtOsTcpSocketConnector::Stop() {
     // Deleting the thread object signals its stop event and waits for the procedure to return.
     delete m_pThread;
     m_pThread = nullptr;
     return 0;
 }
 
-void kvtOsTcpSocketConnector::thread(kvtIOsThread* thread, void* userData)
-{
-    static_cast<kvtOsTcpSocketConnector*>(userData)->run(thread);
+void kvtOsTcpSocketConnector::thread(kvtIOsThread *thread, void *userData) {
+    static_cast<kvtOsTcpSocketConnector *>(userData)->run(thread);
 }
 
-void kvtOsTcpSocketConnector::run(kvtIOsThread* thread)
-{
+void kvtOsTcpSocketConnector::run(kvtIOsThread *thread) {
     if (!thread->IsStopRequested()) {
         // The first failure of an outage is reported as such; the retries after it only as notes.
         m_pSo->SetConnectFailuresQuiet(false);
@@ -114,8 +104,7 @@ void kvtOsTcpSocketConnector::run(kvtIOsThread* thread)
 }
 
 // One connection attempt; true when the procedure is to end (connected or stop requested).
-bool kvtOsTcpSocketConnector::attempt(kvtIOsThread* thread)
-{
+bool kvtOsTcpSocketConnector::attempt(kvtIOsThread *thread) {
     std::string address;
     uint16_t port;
     uint32_t timeOut;
@@ -140,7 +129,7 @@ bool kvtOsTcpSocketConnector::attempt(kvtIOsThread* thread)
         unsigned elapsed = 0;
         do {
             if (elapsed >= limit)
-                m_pSo->Close();  // abandons the attempt: the next pending test gives false
+                m_pSo->Close(); // abandons the attempt: the next pending test gives false
             if (thread->IsStopRequested()) {
                 m_pSo->OpenAsyncEnd();
                 return true;
@@ -158,4 +147,4 @@ bool kvtOsTcpSocketConnector::attempt(kvtIOsThread* thread)
     return !thread->SleepUnlessStopped(kvtConnectorRetryPauseMs) || thread->IsStopRequested();
 }
 
-}  // namespace kvt
+} // namespace kvt

@@ -5,8 +5,8 @@
 #include <mutex>
 #include <string>
 
-#include "kvt_osthread.h"
 #include "kvt_ostcpsocket.h"
+#include "kvt_osthread.h"
 
 namespace kvt {
 
@@ -22,10 +22,10 @@ const unsigned kvtConnectorStackSize = 0x40000;
 // object is gone, because OnTcpSocketConnector runs on the reconnect thread.
 class kvtOsTcpSocketConnector {
 public:
-    explicit kvtOsTcpSocketConnector(kvtOsTcpSocket* socket);
+    explicit kvtOsTcpSocketConnector(kvtOsTcpSocket *socket);
     virtual ~kvtOsTcpSocketConnector();
-    kvtOsTcpSocketConnector(const kvtOsTcpSocketConnector&) = delete;
-    kvtOsTcpSocketConnector& operator=(const kvtOsTcpSocketConnector&) = delete;
+    kvtOsTcpSocketConnector(const kvtOsTcpSocketConnector &) = delete;
+    kvtOsTcpSocketConnector &operator=(const kvtOsTcpSocketConnector &) = delete;
 
     // Outcome of one attempt: Connected, or Unreachable (another follows). Runs on the reconnect thread.
     virtual void OnTcpSocketConnector(kvtSocketState state);
@@ -34,7 +34,7 @@ public:
     int Stop();
 
     // The connection settings, under the connector's lock; they take effect at the next attempt.
-    void SetConnection(const std::string& address, uint16_t port, uint32_t timeOutMs);
+    void SetConnection(const std::string &address, uint16_t port, uint32_t timeOutMs);
     std::string GetAddress();
     uint16_t GetPort();
     uint32_t GetConnectTimeOut();
@@ -43,19 +43,19 @@ public:
     static unsigned EffectiveTimeOut(uint32_t timeOutMs);
 
 protected:
-    std::recursive_mutex m_Lock;  // guards m_uTimeOut, m_strAddress and m_uPort
+    std::recursive_mutex m_Lock; // guards m_uTimeOut, m_strAddress and m_uPort
     uint32_t m_uTimeOut;
     std::string m_strAddress;
     uint16_t m_uPort;
-    kvtOsThread* m_pThread;       // owned; used only from the owner's thread
-    kvtOsTcpSocket* m_pSo;        // not owned
+    kvtOsThread *m_pThread; // owned; used only from the owner's thread
+    kvtOsTcpSocket *m_pSo;  // not owned
 
 private:
-    static void thread(kvtIOsThread* thread, void* userData);
-    void run(kvtIOsThread* thread);
-    bool attempt(kvtIOsThread* thread);
+    static void thread(kvtIOsThread *thread, void *userData);
+    void run(kvtIOsThread *thread);
+    bool attempt(kvtIOsThread *thread);
 };
 
-}  // namespace kvt
+} // namespace kvt
 
 #endif

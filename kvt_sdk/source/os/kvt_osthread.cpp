@@ -11,12 +11,11 @@
 namespace kvt {
 
 namespace {
-const char* const kSourceFile = "kvt_sdk/source/os/kvt_osthread";
+const char *const kSourceFile = "kvt_sdk/source/os/kvt_osthread";
 
 // Below this, a procedure that prints or reports (and more so one built with
 // sanitizers) could overflow its stack; callers ask for as little as 8 bytes.
-size_t stackSizeFor(unsigned requested)
-{
+size_t stackSizeFor(unsigned requested) {
     size_t size = requested;
     size_t minimum = kvtOsThreadMinStackSize;
     long platformMinimum = sysconf(_SC_THREAD_STACK_MIN);
@@ -29,39 +28,33 @@ size_t stackSizeFor(unsigned requested)
         size = (size + page - 1) / page * page;
     return size;
 }
-}  // namespace
+} // namespace
 
 const unsigned kvtOsThreadMinStackSize = 0x10000;
 
-uint32_t kvtOsGetTickCount()
-{
+uint32_t kvtOsGetTickCount() {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(ms);
 }
 
-kvtOsThread::kvtOsThread(kvtOsThreadProcedure procedure, void* userData, bool autoDelete)
-    : m_uFlags(autoDelete ? static_cast<uint32_t>(FlagAutoDelete) : 0u),
-      m_pProcedure(procedure),
-      m_pUserData(userData),
-      m_Thread(),
-      m_bHasThread(false)
-{
+kvtOsThread::kvtOsThread(kvtOsThreadProcedure procedure, void *userData, bool autoDelete)
+    : m_uFlags(autoDelete ? static_cast<uint32_t>(FlagAutoDelete) : 0u), m_pProcedure(procedure),
+      m_pUserData(userData), m_Thread(), m_bHasThread(false) {
     m_StopEvent.Reset();
 }
 
-kvtOsThread::~kvtOsThread()
-{
+kvtOsThread::~kvtOsThread() {
     Stop();
 }
 
-bool kvtOsThread::Start(unsigned stackSize)
-{
+bool kvtOsThread::Start(unsigned stackSize) {
     if (IsStarted())
         Stop();
     if (m_pProcedure == nullptr) {
-        kvtErrorReport(kvtError(kvtErrorFailed, "m_pProcedure == 0", kSourceFile, "kvt::kvtOsThread::Start", __LINE__));
+        kvtErrorReport(
+            kvtError(kvtErrorFailed, "m_pProcedure == 0", kSourceFile, "kvt::kvtOsThread::Start", __LINE__));
         return false;
     }
     // A stop request left over from an earlier run must not end the new one.
@@ -77,7 +70,8 @@ bool kvtOsThread::Start(unsigned stackSize)
     pthread_attr_destroy(&attributes);
     if (result != 0) {
         m_uFlags &= ~static_cast<uint32_t>(FlagRunning);
-        kvtErrorReport(kvtError(kvtErrorFailed, "Can not create Thread\nWindows Error " + kvtErrorWindowsToString(result),
+        kvtErrorReport(kvtError(kvtErrorFailed,
+                                "Can not create Thread\nWindows Error " + kvtErrorWindowsToString(result),
                                 kSourceFile, "kvt::kvtOsThread::Start", __LINE__));
         return false;
     }
@@ -85,9 +79,8 @@ bool kvtOsThread::Start(unsigned stackSize)
     return true;
 }
 
-void* kvtOsThread::routine(void* argument)
-{
-    kvtOsThread* self = static_cast<kvtOsThread*>(argument);
+void *kvtOsThread::routine(void *argument) {
+    kvtOsThread *self = static_cast<kvtOsThread *>(argument);
     {
         std::lock_guard<std::recursive_mutex> guard(self->m_Lock);
         self->m_uFlags |= FlagRunning | FlagHasRun;
@@ -106,8 +99,7 @@ void* kvtOsThread::routine(void* argument)
     return nullptr;
 }
 
-void kvtOsThread::Stop()
-{
+void kvtOsThread::Stop() {
     pthread_t thread;
     bool autoDelete;
     {
@@ -125,8 +117,7 @@ void kvtOsThread::Stop()
         pthread_join(thread, nullptr);
 }
 
-void kvtOsThread::Release()
-{
+void kvtOsThread::Release() {
     bool autoDelete;
     {
         std::lock_guard<std::recursive_mutex> guard(m_Lock);
@@ -144,26 +135,34 @@ void kvtOsThread::Release()
     m_uFlags |= FlagRelease;
 }
 
-bool kvtOsThread::testFlag(uint32_t flag)
-{
+bool kvtOsThread::testFlag(uint32_t flag) {
     std::lock_guard<std::recursive_mutex> guard(m_Lock);
     return (m_uFlags & flag) != 0;
 }
 
-bool kvtOsThread::IsAutoDelete() { return testFlag(FlagAutoDelete); }
+bool kvtOsThread::IsAutoDelete() {
+    return testFlag(FlagAutoDelete);
+}
 
-bool kvtOsThread::IsStarted()
-{
+bool kvtOsThread::IsStarted() {
     std::lock_guard<std::recursive_mutex> guard(m_Lock);
     return m_bHasThread;
 }
 
-bool kvtOsThread::HasRun() { return testFlag(FlagHasRun); }
+bool kvtOsThread::HasRun() {
+    return testFlag(FlagHasRun);
+}
 
-bool kvtOsThread::IsRunning() { return testFlag(FlagRunning); }
+bool kvtOsThread::IsRunning() {
+    return testFlag(FlagRunning);
+}
 
-bool kvtOsThread::IsStopRequested() { return m_StopEvent.IsSignaled(); }
+bool kvtOsThread::IsStopRequested() {
+    return m_StopEvent.IsSignaled();
+}
 
-bool kvtOsThread::SleepUnlessStopped(unsigned ms) { return !m_StopEvent.Wait(ms); }
+bool kvtOsThread::SleepUnlessStopped(unsigned ms) {
+    return !m_StopEvent.Wait(ms);
+}
 
-}  // namespace kvt
+} // namespace kvt

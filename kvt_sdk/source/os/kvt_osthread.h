@@ -25,17 +25,17 @@ public:
     virtual bool SleepUnlessStopped(unsigned ms) = 0;
 };
 
-typedef void (*kvtOsThreadProcedure)(kvtIOsThread* thread, void* userData);
+typedef void (*kvtOsThreadProcedure)(kvtIOsThread *thread, void *userData);
 
 // Smallest stack a thread gets, whatever its caller asks for.
 extern const unsigned kvtOsThreadMinStackSize;
 
 class kvtOsThread : public kvtIOsThread {
 public:
-    kvtOsThread(kvtOsThreadProcedure procedure, void* userData, bool autoDelete);
+    kvtOsThread(kvtOsThreadProcedure procedure, void *userData, bool autoDelete);
     ~kvtOsThread() override;
-    kvtOsThread(const kvtOsThread&) = delete;
-    kvtOsThread& operator=(const kvtOsThread&) = delete;
+    kvtOsThread(const kvtOsThread &) = delete;
+    kvtOsThread &operator=(const kvtOsThread &) = delete;
 
     bool Start(unsigned stackSize);
     void Stop();
@@ -52,25 +52,20 @@ public:
     bool SleepUnlessStopped(unsigned ms) override;
 
 private:
-    enum : uint32_t {
-        FlagAutoDelete = 0x1,
-        FlagRunning = 0x2,
-        FlagHasRun = 0x4,
-        FlagRelease = 0x8
-    };
+    enum : uint32_t { FlagAutoDelete = 0x1, FlagRunning = 0x2, FlagHasRun = 0x4, FlagRelease = 0x8 };
 
-    static void* routine(void* argument);
+    static void *routine(void *argument);
     bool testFlag(uint32_t flag);
 
     uint32_t m_uFlags;
     kvtOsEvent m_StopEvent;
     std::recursive_mutex m_Lock;
     kvtOsThreadProcedure m_pProcedure;
-    void* m_pUserData;
+    void *m_pUserData;
     pthread_t m_Thread;
     bool m_bHasThread;
 };
 
-}  // namespace kvt
+} // namespace kvt
 
 #endif
