@@ -52,11 +52,6 @@ QString emitterOf(const QString &data) {
     return data.section(QLatin1Char('|'), 0, 0);
 }
 
-// The lower-case hex MD5 of a local file, read in pieces; empty when it cannot be read.
-QString fileMd5(const QString &path) {
-    return QString::fromStdString(kvt::kvtMd5File(QFile::encodeName(path).toStdString(), false));
-}
-
 qint64 nowMs() {
     return QDateTime::currentMSecsSinceEpoch();
 }
@@ -316,22 +311,22 @@ void JS::sendParameterValue(QString uid, QString type, QString value) {
     kvt::kvtOlmoTcpClientVyx &client = connector.Client();
     const int id = uid.toInt();
     const bool physical = false;
-    static const QStringList kTypes{QStringLiteral("string"), QStringLiteral("float"), QStringLiteral("byte"),
-                                    QStringLiteral("uint")};
-    if (!kTypes.contains(type))
+    const kvt::kvtValueType code = kvt::kvtValueTypeFromName(utf8(type));
+    if (code != kvt::kvtTypeString && code != kvt::kvtTypeFloat && code != kvt::kvtTypeUChar &&
+        code != kvt::kvtTypeUInt)
         return;
     qint64 entry = journalIntent(
         vyxjournal::kKindParameterWrite,
         {{QStringLiteral("uid"), uid}, {QStringLiteral("type"), type}, {QStringLiteral("value"), value}});
     int sent = -1;
-    if (type == QLatin1String("string"))
+    if (code == kvt::kvtTypeString)
         sent = client.SendParameterValueAsString(id, utf8(value), physical);
-    else if (type == QLatin1String("float"))
+    else if (code == kvt::kvtTypeFloat)
         sent = client.SendParameterValueAsFloat(id, value.toFloat(), physical);
-    else if (type == QLatin1String("byte"))
+    else if (code == kvt::kvtTypeUChar)
         sent =
             client.SendParameterValueAsByte(id, static_cast<unsigned char>(value.toShort() & 0xff), physical);
-    else if (type == QLatin1String("uint"))
+    else
         sent = client.SendParameterValueAsUint(id, value.toUInt(), physical);
     // The server confirms no write: the record says the write left (or was queued for the connection).
     journalResult(entry, sent == 0 ? vyxjournal::kOutcomeSent : vyxjournal::kOutcomeFailed,
@@ -741,7 +736,7 @@ void JS::VYXFileCopied(QString info) {
 }
 
 void JS::VYXFileVerified(QString info) {
-    const QString md5 = fileMd5(remoteCopy.localPath());
+    const QString md5 = LocalFiles::MD5(remoteCopy.localPath());
     if (md5.isEmpty())
         return;
     qCDebug(lcBridge).noquote() << QStringLiteral("MD5 ") + md5;

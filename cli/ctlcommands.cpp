@@ -162,27 +162,7 @@ CtlCommands::CtlCommands(const CtlOptions &options, CtlOutput &output)
     : m_options(options), m_output(output) {}
 
 const char *CtlCommands::typeName(int type) {
-    switch (type) {
-    case 0:
-        return "none";
-    case 1:
-        return "bool";
-    case 3:
-        return "byte";
-    case 7:
-        return "uint";
-    case 9:
-        return "ulong";
-    case 10:
-        return "float";
-    case 11:
-        return "double";
-    case 12:
-        return "string";
-    case 13:
-        return "data";
-    }
-    return "other";
+    return kvt::kvtValueTypeName(type);
 }
 
 std::string CtlCommands::valueText(const kvtIOlmoFrame &f) {
@@ -576,7 +556,7 @@ namespace {
 
 // The value types `set` accepts: the range a number must lie in, and how the value goes out.
 struct SetType {
-    const char *name;
+    kvt::kvtValueType type;
     double min;
     double max;
     bool integer;
@@ -585,19 +565,19 @@ struct SetType {
 };
 
 const SetType kSetTypes[] = {
-    {"byte", 0, 255, true, "a byte is 0 to 255: ",
+    {kvt::kvtTypeUChar, 0, 255, true, "a byte is 0 to 255: ",
      [](CtlClient &c, int id, double n, const std::string &) {
          c.SendParameterValueAsByte(id, static_cast<unsigned char>(n), false);
      }},
-    {"uint", 0, 4294967295.0, true, "not an unsigned 32-bit number: ",
+    {kvt::kvtTypeUInt, 0, 4294967295.0, true, "not an unsigned 32-bit number: ",
      [](CtlClient &c, int id, double n, const std::string &) {
          c.SendParameterValueAsUint(id, unsigned(n), false);
      }},
-    {"float", -3.4e38, 3.4e38, false, "not a number: ",
+    {kvt::kvtTypeFloat, -3.4e38, 3.4e38, false, "not a number: ",
      [](CtlClient &c, int id, double n, const std::string &) {
          c.SendParameterValueAsFloat(id, float(n), false);
      }},
-    {"string", 0, 0, false, nullptr,
+    {kvt::kvtTypeString, 0, 0, false, nullptr,
      [](CtlClient &c, int id, double, const std::string &text) {
          c.SendParameterValueAsString(id, text, false);
      }},
@@ -614,7 +594,7 @@ int CtlCommands::set() {
     const std::string &value = a[2];
     const SetType *type = nullptr;
     for (const SetType &t : kSetTypes)
-        if (a[1] == t.name)
+        if (kvt::kvtValueTypeFromName(a[1]) == t.type)
             type = &t;
     if (!type)
         return usage("type must be string, float, byte or uint: " + a[1]);

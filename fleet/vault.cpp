@@ -244,8 +244,7 @@ bool Vault::add(const std::string &site, const std::string &host, int port, cons
         error = "the downloaded file " + partFile + " is missing";
         return false;
     }
-    std::string expected = serverMd5;
-    std::transform(expected.begin(), expected.end(), expected.begin(), ::tolower);
+    const std::string expected = kvt::kvtLowerHex(serverMd5);
     const std::string md5 = kvt::kvtMd5File(partFile);
     if (md5.empty() || md5 != expected) {
         error = "the copy does not match the server's MD5 (" +

@@ -4,6 +4,7 @@
 #include "simlog.h"
 #include "simsession.h"
 
+#include "kvt_osfile.h"
 #include "kvt_zephronframe.h"
 
 #include <cjson/cJSON.h>
@@ -52,11 +53,6 @@ std::string resultJson(const SimResult &r, const char *member, const std::string
 std::string jsonString(cJSON *root, const char *name) {
     cJSON *item = cJSON_GetObjectItemCaseSensitive(root, name);
     return cJSON_IsString(item) ? item->valuestring : std::string();
-}
-
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
 }
 
 bool decodeBase64(const std::string &in, std::string &out) {
@@ -298,7 +294,7 @@ void SimHandler::userInterface(SimSession &c, const kvtOlmoFrame &f) {
 
 void SimHandler::download(SimSession &c, const kvtOlmoFrame &f) {
     const uint32_t code = f.GetCode();
-    const std::string clientMd5 = lower(SimFrames::textOf(f));
+    const std::string clientMd5 = kvt::kvtLowerHex(SimFrames::textOf(f));
     const std::string serverMd5 = m_sandbox.dbMd5();
     if (m_options.faults.downloadFail) {
         SimLog::line(c.label() + ": download refused with " + std::to_string(m_options.faults.downloadFail));
@@ -372,7 +368,7 @@ void SimHandler::fileAppend(SimSession &c, const kvtOlmoFrame &f) {
 void SimHandler::dbChange(SimSession &c, const kvtOlmoFrame &f) {
     Json in(cJSON_Parse(SimFrames::textOf(f).c_str()));
     std::string file = jsonString(in.get(), "file");
-    std::string md5 = lower(jsonString(in.get(), "md5"));
+    std::string md5 = kvt::kvtLowerHex(jsonString(in.get(), "md5"));
     std::string newMd5;
     SimResult r =
         in ? m_sandbox.replaceDb(file, md5, newMd5) : SimResult{1, "Expected {\"md5\":...,\"file\":...}"};

@@ -17,17 +17,17 @@ struct JsonFree {
     void operator()(cJSON *j) const { cJSON_Delete(j); }
 };
 
+// The types the simulator keeps values of; 0 for any other name.
 int typeFromName(const std::string &n) {
-    if (n == "byte")
-        return SimByte;
-    if (n == "uint")
-        return SimUInt;
-    if (n == "ulong")
-        return SimULong;
-    if (n == "float")
-        return SimFloat;
-    if (n == "string")
-        return SimString;
+    const int type = kvt::kvtValueTypeFromName(n);
+    switch (type) {
+    case SimByte:
+    case SimUInt:
+    case SimULong:
+    case SimFloat:
+    case SimString:
+        return type;
+    }
     return 0;
 }
 
@@ -268,19 +268,7 @@ std::vector<uint32_t> SimParameters::liveTick(unsigned tick) {
 }
 
 std::string SimParameters::typeName(int type) {
-    switch (type) {
-    case SimByte:
-        return "byte";
-    case SimUInt:
-        return "uint";
-    case SimULong:
-        return "ulong";
-    case SimFloat:
-        return "float";
-    case SimString:
-        return "string";
-    }
-    return "unknown";
+    return kvt::kvtValueTypeName(type);
 }
 
 std::string SimParameters::valueText(const SimParameter &p) {

@@ -319,3 +319,19 @@ TEST(OlmoValue, TypeNamesAndTexts) {
     EXPECT_EQ(kvtValue::FromData(nullptr, 0).ToString(), "");
     EXPECT_EQ(kvtValue::FromBool(false).ToString(), "false");
 }
+
+// The short names are what vyxctl prints and what the page and the simulator's files send: each
+// names one code, and a name read back gives that code.
+TEST(OlmoValue, ShortTypeNamesRoundTrip) {
+    const std::vector<std::pair<int, const char *>> fixed = {
+        {kvtTypeUChar, "byte"},  {kvtTypeUInt, "uint"},     {kvtTypeULong, "ulong"},
+        {kvtTypeFloat, "float"}, {kvtTypeString, "string"}, {kvtTypeData, "data"}};
+    for (const auto &c : fixed)
+        EXPECT_STREQ(kvtValueTypeName(c.first), c.second);
+    for (int type = kvtTypeNone; type <= kvtTypePointer; ++type)
+        EXPECT_EQ(kvtValueTypeFromName(kvtValueTypeName(type)), type) << kvtValueTypeName(type);
+    EXPECT_STREQ(kvtValueTypeName(-1), "other");
+    EXPECT_STREQ(kvtValueTypeName(kvtTypePointer + 1), "other");
+    for (const char *unknown : {"", "BYTE", "unsigned char", "other"})
+        EXPECT_EQ(kvtValueTypeFromName(unknown), kvtTypeNone) << unknown;
+}

@@ -2,6 +2,28 @@
 
 namespace kvt {
 
+namespace {
+
+// Indexed by the type code.
+const char *const kValueTypeNames[] = {"none",   "bool", "char",  "byte",     "short",  "ushort",
+                                       "int",    "uint", "long",  "ulong",    "float",  "double",
+                                       "string", "data", "array", "longlong", "pointer"};
+const int kValueTypeCount = int(sizeof(kValueTypeNames) / sizeof(kValueTypeNames[0]));
+static_assert(kValueTypeCount == kvtTypePointer + 1, "one name per value type");
+
+} // namespace
+
+const char *kvtValueTypeName(int type) {
+    return type >= 0 && type < kValueTypeCount ? kValueTypeNames[type] : "other";
+}
+
+kvtValueType kvtValueTypeFromName(const std::string &name) {
+    for (int type = 0; type < kValueTypeCount; ++type)
+        if (name == kValueTypeNames[type])
+            return kvtValueType(type);
+    return kvtTypeNone;
+}
+
 std::string to_string(kvtOlmoConnectionState state) {
     switch (state) {
     case kvtOlmoConnectionState::Ok:

@@ -37,6 +37,13 @@ enum kvtValueType : uint8_t {
     kvtTypePointer = 16
 };
 
+// The short name of a value type as the tools, the simulator's files and the page write it
+// ("byte" for kvtTypeUChar, "uint", "ulong", "float", "string", ...); "other" for a code outside
+// the table.
+const char *kvtValueTypeName(int type);
+// The type a short name stands for; kvtTypeNone for any other text.
+kvtValueType kvtValueTypeFromName(const std::string &name);
+
 // Command codes. Parameter frames use the parameter identifier as code instead.
 enum kvtOlmoCommand : uint32_t {
     CmdAuthenticationMonitor = 1000001,

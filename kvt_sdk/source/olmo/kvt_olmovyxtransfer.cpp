@@ -48,12 +48,6 @@ void kvtOlmoReportTransfer(int error, const std::string &info, const char *site,
                     kFile, site);
 }
 
-std::string kvtOlmoLowerMd5(std::string text) {
-    for (char &c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // ================================================================ download
 
 kvtOlmoDownload::~kvtOlmoDownload() {
@@ -65,7 +59,7 @@ void kvtOlmoDownload::Begin(const std::string &clientFile, const std::string &cl
     m_Progress.Reset();
     m_Progress.active = true;
     m_Progress.clientFile = clientFile;
-    m_Progress.clientMd5 = kvtOlmoLowerMd5(clientMd5);
+    m_Progress.clientMd5 = kvtLowerHex(clientMd5);
     m_strTemp = clientFile + kPartialSuffix;
     m_Md5.Reset();
 }
@@ -102,7 +96,7 @@ bool kvtOlmoDownload::Step(const kvtIOlmoFrame *frame, bool *changed) {
     switch (frame->GetCode()) {
     case CmdQueryDbMd5:
         m_Progress.info = "Save Server MD5";
-        m_Progress.serverMd5 = kvtOlmoLowerMd5(frame->GetAsString());
+        m_Progress.serverMd5 = kvtLowerHex(frame->GetAsString());
         break;
     case CmdQueryDownloadConfiguration:
         m_Progress.info = "Donwload Data";
@@ -267,7 +261,7 @@ kvtUploadProgress kvtOlmoUpload::Prepare(const std::string &clientFile, unsigned
     prepared.clientFile = clientFile;
     prepared.serverFile = kvtOlmoUploadServerFile;
     prepared.clientBytes = size > 0 ? static_cast<uint32_t>(size) : 0;
-    prepared.clientMd5 = kvtOlmoLowerMd5(kvtMd5File(clientFile));
+    prepared.clientMd5 = kvtLowerHex(kvtMd5File(clientFile));
     if (prepared.clientBytes == 0 || prepared.clientMd5.empty()) {
         // Nothing to append would ever end the exchange: refuse it here.
         prepared.active = false;
@@ -370,7 +364,7 @@ bool kvtOlmoUpload::on_file_deleted(const kvtIOlmoFrame *frame) {
 
 bool kvtOlmoUpload::on_db_md5(const kvtIOlmoFrame *frame) {
     m_Progress.info = "Check Client - Server MD5 ... ";
-    m_Progress.serverMd5 = kvtOlmoLowerMd5(frame->GetAsString());
+    m_Progress.serverMd5 = kvtLowerHex(frame->GetAsString());
     if (m_Progress.serverMd5 == m_Progress.clientMd5) {
         m_Progress.info += "Same, upload not necessary";
         m_Progress.error = static_cast<int>(kvtTransferError::None);
@@ -422,7 +416,7 @@ bool kvtOlmoUpload::on_appended(const kvtIOlmoFrame *frame, bool *changed) {
 }
 
 bool kvtOlmoUpload::on_file_md5(const kvtIOlmoFrame *frame) {
-    m_Progress.serverMd5 = kvtOlmoLowerMd5(frame->GetAsString());
+    m_Progress.serverMd5 = kvtLowerHex(frame->GetAsString());
     if (m_Progress.serverMd5 != m_Progress.clientMd5)
         return refuse(kvtTransferError::Failed, "MD5 do not match!");
     m_Commands.QueryDbChange(m_Progress.serverMd5, m_Progress.serverFile);

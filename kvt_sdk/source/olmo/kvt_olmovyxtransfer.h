@@ -151,9 +151,6 @@ private:
 // transfer error named in the text; transfer errors are no kvtError numbers.
 void kvtOlmoReportTransfer(int error, const std::string &info, const char *site, bool asked = false);
 
-// Lower-case copy of a digest text.
-std::string kvtOlmoLowerMd5(std::string text);
-
 } // namespace kvt
 
 #endif

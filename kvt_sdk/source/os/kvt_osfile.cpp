@@ -1,5 +1,6 @@
 #include "kvt_osfile.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <memory>
@@ -150,6 +151,12 @@ std::string kvtMd5OfOpenFile(FILE *file) {
     if (!ok || ferror(file) != 0 || EVP_DigestFinal_ex(context.get(), digest, &size) != 1)
         return std::string();
     return kvtHexText(digest, size);
+}
+
+std::string kvtLowerHex(std::string text) {
+    for (char &c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
 }
 
 std::string kvtMd5File(const std::string &path, bool reportFailure) {

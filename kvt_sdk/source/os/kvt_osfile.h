@@ -39,6 +39,8 @@ std::string kvtMd5OfOpenFile(FILE *file);
 std::string kvtHexText(const void *bytes, size_t length);
 // MD5 of a byte buffer as 32 lower-case hexadecimal digits.
 std::string kvtMd5Hex(const void *data, size_t length);
+// A digest text as this side writes it (lower case), so that "AB12" from a peer compares equal.
+std::string kvtLowerHex(std::string text);
 // Standard Base64 (RFC 4648 alphabet, "=" padding), without line breaks.
 std::string kvtBase64Encode(const unsigned char *data, size_t length);
 
