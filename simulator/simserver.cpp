@@ -56,10 +56,7 @@ bool isChannelCode(uint32_t code) {
 }
 
 void patchChecksum(std::string &frame) {
-    uint8_t x = 0;
-    for (int i = 0; i < 8; ++i)
-        x ^= uint8_t(frame[size_t(i)]);
-    frame[8] = char(x);
+    frame[8] = char(kvt::kvtOlmoHeaderChecksum(reinterpret_cast<const uint8_t *>(frame.data())));
 }
 
 } // namespace
@@ -407,14 +404,11 @@ void SimServer::sendTo(SimSession &target, std::string frame) {
 void SimServer::reply(SimSession &command, std::string frame) {
     if (command.silent)
         return;
-    if (m_options.faults.dropAnswer && !m_answerDropped && frame.size() >= 4) {
-        // The code is the top 20 bits of the header's first little-endian word.
-        uint32_t word = 0;
-        for (int i = 0; i < 4; ++i)
-            word |= uint32_t(uint8_t(frame[size_t(i)])) << (8 * i);
-        if (word >> 12 == m_options.faults.dropAnswer) {
+    if (m_options.faults.dropAnswer && !m_answerDropped && frame.size() >= kvt::kvtOlmoHeaderSize) {
+        const uint32_t code = kvt::kvtOlmoHeaderCode(reinterpret_cast<const uint8_t *>(frame.data()));
+        if (code == m_options.faults.dropAnswer) {
             m_answerDropped = true;
-            SimLog::line(command.label() + ": answer " + std::to_string(word >> 12) + " dropped");
+            SimLog::line(command.label() + ": answer " + std::to_string(code) + " dropped");
             return;
         }
     }

@@ -95,10 +95,7 @@ uint8_t kvtOlmoFrame::GetChecksum() const {
 }
 
 bool kvtOlmoFrame::IsChecksumValid() const {
-    uint8_t x = 0;
-    for (int i = 0; i < 8; ++i)
-        x ^= m_pBuffer[i];
-    return x == m_pBuffer[8];
+    return kvtOlmoHeaderChecksum(m_pBuffer) == m_pBuffer[8];
 }
 
 bool kvtOlmoFrame::IsInlineType() const {
@@ -114,7 +111,7 @@ uint8_t kvtOlmoFrame::GetType() const {
 }
 
 uint32_t kvtOlmoFrame::GetCode() const {
-    return read_u32(0) >> 12;
+    return kvtOlmoHeaderCode(m_pBuffer);
 }
 
 const uint8_t *kvtOlmoFrame::GetData() const {
@@ -406,10 +403,7 @@ uint32_t kvtOlmoFrame::read_u32(uint32_t offset) const {
 }
 
 void kvtOlmoFrame::update_checksum() {
-    uint8_t x = 0;
-    for (int i = 0; i < 8; ++i)
-        x ^= m_pBuffer[i];
-    m_pBuffer[8] = x;
+    m_pBuffer[8] = kvtOlmoHeaderChecksum(m_pBuffer);
 }
 
 } // namespace kvt

@@ -14,6 +14,21 @@ constexpr uint32_t kvtOlmoHeaderSize = 9;
 // Largest payload a receiver accepts; a header announcing more is invalid data.
 constexpr uint32_t kvtOlmoMaxPayload = 64u * 1024u * 1024u;
 
+// The header's checksum byte (its ninth): the XOR of its first eight bytes.
+inline uint8_t kvtOlmoHeaderChecksum(const uint8_t *header) {
+    uint8_t x = 0;
+    for (int i = 0; i < 8; ++i)
+        x ^= header[i];
+    return x;
+}
+
+// The command or parameter code of a header: the top 20 bits of its first little-endian word.
+inline uint32_t kvtOlmoHeaderCode(const uint8_t *header) {
+    const uint32_t word = uint32_t(header[0]) | uint32_t(header[1]) << 8 | uint32_t(header[2]) << 16 |
+                          uint32_t(header[3]) << 24;
+    return word >> 12;
+}
+
 // One Olmo frame, read-only view.
 class kvtIOlmoFrame {
 public:
