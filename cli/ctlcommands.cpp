@@ -3,6 +3,7 @@
 #include "ctlfleet.h"
 #include "journalschema.h"
 #include "journalwriter.h"
+#include "vault.h"
 
 #include <kvt_discovery.h>
 #include <kvt_osfile.h>
@@ -84,15 +85,6 @@ bool localFileSize(const std::string &path, uint64_t &size) {
         return false;
     size = uint64_t(st.st_size);
     return true;
-}
-
-std::string timeText(uint32_t stamp) {
-    time_t t = time_t(stamp);
-    tm utc{};
-    gmtime_r(&t, &utc);
-    char buffer[32];
-    std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return buffer;
 }
 
 int secondsOption(const std::vector<std::string> &args, int fallback, bool &ok) {
@@ -461,11 +453,11 @@ int CtlCommands::ping() {
     CtlRecord r;
     r.add("host", m_options.host).add("port", m_options.port).add("user", m_options.user);
     r.add("monitorId", monitorId).add("commandId", commandId).add("version", version);
-    r.add("timestamp", stamp).add("time", timeText(stamp));
+    r.add("timestamp", stamp).add("time", Vault::timeText(stamp));
     m_output.print("connected to " + m_options.host + ":" + std::to_string(m_options.port) + " as " +
                        m_options.user + ": monitor client id " + std::to_string(monitorId) +
                        ", command client id " + std::to_string(commandId) + ", server " + version +
-                       ", time stamp " + std::to_string(stamp) + " (" + timeText(stamp) + ")",
+                       ", time stamp " + std::to_string(stamp) + " (" + Vault::timeText(stamp) + ")",
                    r);
     return 0;
 }
