@@ -166,6 +166,76 @@ bool readSecretFile(const std::string &path, std::string &secret, std::string &e
     return true;
 }
 
+namespace {
+
+// A site's port: a number or a numeric text, 1 to 65535; 0 when absent, -1 when invalid.
+int sitePort(cJSON *item) {
+    cJSON *port = cJSON_GetObjectItemCaseSensitive(item, "port");
+    if (!port)
+        return 0;
+    const double p = cJSON_IsNumber(port)   ? port->valuedouble
+                     : cJSON_IsString(port) ? std::atof(port->valuestring)
+                                            : -1;
+    return p < 1 || p > 65535 || p != double(int(p)) ? -1 : int(p);
+}
+
+// The password comes from a file (relative to the sites file's folder) or a variable named in the
+// site, else from VYX_PASSWORD, else the server's default; never from the sites file itself.
+bool sitePassword(cJSON *item, const std::string &where, const std::string &dir, FleetSite &s,
+                  std::string &error) {
+    if (cJSON_GetObjectItemCaseSensitive(item, "password")) {
+        error = where + " (" + s.host + ") has a \"password\": give passwordEnv or passwordFile instead";
+        return false;
+    }
+    const std::string env = member(item, "passwordEnv");
+    const std::string file = member(item, "passwordFile");
+    if (!file.empty())
+        return readSecretFile(file[0] == '/' || dir.empty() ? file : dir + "/" + file, s.password, error);
+    if (!env.empty()) {
+        const char *v = std::getenv(env.c_str());
+        if (!v) {
+            error = where + " (" + s.host + "): the variable " + env + " is not set";
+            return false;
+        }
+        s.password = v;
+    } else if (const char *v = std::getenv("VYX_PASSWORD")) {
+        s.password = v;
+    } else {
+        s.password = "admin";
+    }
+    return true;
+}
+
+bool parseSite(cJSON *item, const std::string &where, const std::string &dir, FleetSite &s,
+               std::string &error) {
+    if (!cJSON_IsObject(item)) {
+        error = where + " is not an object";
+        return false;
+    }
+    s.host = member(item, "host");
+    s.name = member(item, "name").substr(0, 100);
+    if (s.host.empty() || s.host.size() > 253) {
+        error = where + " has no valid \"host\"";
+        return false;
+    }
+    const int port = sitePort(item);
+    if (port < 0) {
+        error = where + " (" + s.host + ") has an invalid port";
+        return false;
+    }
+    if (port > 0)
+        s.port = port;
+    if (cJSON_GetObjectItemCaseSensitive(item, "user"))
+        s.user = member(item, "user").substr(0, 100);
+    if (!sitePassword(item, where, dir, s, error))
+        return false;
+    if (s.name.empty())
+        s.name = s.host + ":" + std::to_string(s.port);
+    return true;
+}
+
+} // namespace
+
 bool parseFleetSites(const std::string &text, const std::string &dir, std::vector<FleetSite> &sites,
                      std::string &error) {
     sites.clear();
@@ -180,63 +250,15 @@ bool parseFleetSites(const std::string &text, const std::string &dir, std::vecto
         error = "the sites file holds no list of sites (\"sites\": [...])";
         return false;
     }
-    int index = 0;
     cJSON *item = nullptr;
     cJSON_ArrayForEach(item, list) {
-        ++index;
-        const std::string where = "site " + std::to_string(index);
         if (sites.size() >= kMaxSites) {
             error = "more than " + std::to_string(kMaxSites) + " sites";
             return false;
         }
-        if (!cJSON_IsObject(item)) {
-            error = where + " is not an object";
-            return false;
-        }
         FleetSite s;
-        s.host = member(item, "host");
-        s.name = member(item, "name").substr(0, 100);
-        if (s.host.empty() || s.host.size() > 253) {
-            error = where + " has no valid \"host\"";
+        if (!parseSite(item, "site " + std::to_string(sites.size() + 1), dir, s, error))
             return false;
-        }
-        cJSON *port = cJSON_GetObjectItemCaseSensitive(item, "port");
-        if (port) {
-            const double p = cJSON_IsNumber(port)   ? port->valuedouble
-                             : cJSON_IsString(port) ? std::atof(port->valuestring)
-                                                    : -1;
-            if (p < 1 || p > 65535 || p != double(int(p))) {
-                error = where + " (" + s.host + ") has an invalid port";
-                return false;
-            }
-            s.port = int(p);
-        }
-        if (cJSON_GetObjectItemCaseSensitive(item, "user"))
-            s.user = member(item, "user").substr(0, 100);
-        if (cJSON_GetObjectItemCaseSensitive(item, "password")) {
-            error = where + " (" + s.host + ") has a \"password\": give passwordEnv or passwordFile instead";
-            return false;
-        }
-        const std::string env = member(item, "passwordEnv");
-        const std::string file = member(item, "passwordFile");
-        if (!file.empty()) {
-            const std::string path = file[0] == '/' || dir.empty() ? file : dir + "/" + file;
-            if (!readSecretFile(path, s.password, error))
-                return false;
-        } else if (!env.empty()) {
-            const char *v = std::getenv(env.c_str());
-            if (!v) {
-                error = where + " (" + s.host + "): the variable " + env + " is not set";
-                return false;
-            }
-            s.password = v;
-        } else if (const char *v = std::getenv("VYX_PASSWORD")) {
-            s.password = v;
-        } else {
-            s.password = "admin";
-        }
-        if (s.name.empty())
-            s.name = s.host + ":" + std::to_string(s.port);
         sites.push_back(std::move(s));
     }
     return true;
@@ -306,100 +328,151 @@ FleetProbe probeSite(const std::string &host, int port, int timeoutMs) {
     return probe;
 }
 
-FleetResult backupSite(const FleetSite &site, const Vault &vault, const FleetOptions &options,
-                       const std::function<void(const std::string &, double)> &progress) {
-    FleetResult result;
-    result.site = site;
-    const auto started = Clock::now();
-    auto say = [&](const char *phase, double fraction) {
-        if (progress)
-            progress(phase, fraction);
-    };
-    auto finish = [&](bool ok, const std::string &reason) {
-        result.ok = ok;
-        result.reason = reason;
-        result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+namespace {
+
+// One site's backup, step by step: log in, ask the server's version, download into the vault.
+// Each step returns false with the reason the site failed.
+class SiteBackup {
+public:
+    using Progress = std::function<void(const std::string &, double)>;
+
+    SiteBackup(const FleetSite &site, const Vault &vault, const FleetOptions &options,
+               const Progress &progress)
+        : m_site(site), m_vault(vault), m_options(options), m_progress(progress),
+          m_timeout(std::chrono::seconds(options.timeoutSeconds)) {}
+
+    FleetResult run() {
+        const auto started = Clock::now();
+        std::string reason;
+        const bool ok = logIn(reason) && askVersion(reason) && download(reason);
+        m_result.site = m_site;
+        m_result.ok = ok;
+        m_result.reason = ok ? std::string() : reason;
+        m_result.seconds = std::chrono::duration<double>(Clock::now() - started).count();
         say(ok ? "done" : "failed", ok ? 1.0 : 0.0);
-        return result;
-    };
-    const auto timeout = std::chrono::seconds(options.timeoutSeconds);
-    say("connecting", 0);
-    FleetClient client;
-    client.SetTransferTimeOut(unsigned(options.timeoutSeconds) * 1000u);
-    if (client.Start(site.host, site.port, site.user, site.password) != 0)
-        return finish(false, "the client did not start");
-    FleetClient::Event e;
-    std::string last = "no answer";
-    bool ready = false;
-    const auto connectBy = Clock::now() + timeout;
-    while (!ready && client.next(e, connectBy)) {
-        if (e.type == FleetClient::Event::Ready) {
-            ready = true;
-        } else if (e.type == FleetClient::Event::Connection) {
-            if (refusedLogin(e))
-                return finish(false, refusal(e.connectionState));
+        return m_result;
+    }
+
+private:
+    void say(const char *phase, double fraction) {
+        if (m_progress)
+            m_progress(phase, fraction);
+    }
+
+    bool logIn(std::string &reason) {
+        say("connecting", 0);
+        m_client.SetTransferTimeOut(unsigned(m_options.timeoutSeconds) * 1000u);
+        if (m_client.Start(m_site.host, m_site.port, m_site.user, m_site.password) != 0) {
+            reason = "the client did not start";
+            return false;
+        }
+        FleetClient::Event e;
+        std::string last = "no answer";
+        const auto connectBy = Clock::now() + m_timeout;
+        while (m_client.next(e, connectBy)) {
+            if (e.type == FleetClient::Event::Ready)
+                return true;
+            if (e.type != FleetClient::Event::Connection)
+                continue;
+            if (refusedLogin(e)) {
+                reason = refusal(e.connectionState);
+                return false;
+            }
             last = kvt::kvtSocketState(e.socketState) == kvt::kvtSocketState::Unreachable
                        ? std::string("host unreachable")
                        : refusal(e.connectionState);
         }
+        if (m_client.IsReady())
+            return true;
+        reason = "could not connect within " + std::to_string(m_options.timeoutSeconds) + " s: " + last;
+        return false;
     }
-    if (!ready && !client.IsReady())
-        return finish(false,
-                      "could not connect within " + std::to_string(options.timeoutSeconds) + " s: " + last);
 
-    // The version goes into the manifest; a server that does not answer it is still backed up. It is
-    // asked before the download, which takes every frame of the monitor channel while it runs.
-    std::string version;
-    client.QueryServerVersion();
-    const auto versionBy = Clock::now() + std::min<Clock::duration>(timeout, std::chrono::seconds(5));
-    while (version.empty() && client.next(e, versionBy)) {
-        if (e.type == FleetClient::Event::Version)
-            version = e.text.empty() ? "?" : e.text;
-        else if (e.type == FleetClient::Event::Connection && lostEvent(e))
-            return finish(false, "connection lost after the login (" + refusal(e.connectionState) + ")");
+    // The version goes into the manifest; a server that does not answer it is still backed up. It
+    // is asked before the download, which takes every frame of the monitor channel while it runs.
+    bool askVersion(std::string &reason) {
+        m_client.QueryServerVersion();
+        FleetClient::Event e;
+        const auto versionBy = Clock::now() + std::min<Clock::duration>(m_timeout, std::chrono::seconds(5));
+        while (m_version.empty() && m_client.next(e, versionBy)) {
+            if (e.type == FleetClient::Event::Version) {
+                m_version = e.text.empty() ? "?" : e.text;
+            } else if (e.type == FleetClient::Event::Connection && lostEvent(e)) {
+                reason = "connection lost after the login (" + refusal(e.connectionState) + ")";
+                return false;
+            }
+        }
+        if (m_version == "?")
+            m_version.clear();
+        return true;
     }
-    if (version == "?")
-        version.clear();
-    std::string error;
-    const std::string part = vault.partPath(site.host, site.port, error);
-    if (part.empty())
-        return finish(false, error);
-    if (client.QueryDownloadConfiguration(part, "") != 0)
-        return finish(false, "the download did not start");
-    say("downloading", 0);
-    // The client ends a silent transfer itself; this bound is only the last resort.
-    auto until = Clock::now() + timeout + std::chrono::seconds(5);
-    for (;;) {
-        if (!client.next(e, until)) {
-            client.Stop();
+
+    bool download(std::string &reason) {
+        const std::string part = m_vault.partPath(m_site.host, m_site.port, reason);
+        if (part.empty())
+            return false;
+        if (m_client.QueryDownloadConfiguration(part, "") != 0) {
+            reason = "the download did not start";
+            return false;
+        }
+        say("downloading", 0);
+        kvt::kvtDownloadProgress end;
+        if (!awaitDownloadEnd(end, reason) || end.GetError() != 0) {
+            m_client.Stop();
             ::unlink(part.c_str());
-            return finish(false, "no answer from the server within " +
-                                     std::to_string(options.timeoutSeconds) + " s");
+            if (reason.empty())
+                reason = "download failed: " + end.GetInfo();
+            return false;
         }
-        if (e.type == FleetClient::Event::Connection && lostEvent(e)) {
-            client.Stop();
-            ::unlink(part.c_str());
-            return finish(false, "connection lost during the download (" + refusal(e.connectionState) + ")");
-        }
-        if (e.type != FleetClient::Event::Download)
-            continue;
-        until = Clock::now() + timeout + std::chrono::seconds(5);
-        const kvt::kvtDownloadProgress &d = e.download;
-        if (!d.IsEnd()) {
-            say("downloading", d.GetServerBytes() ? double(d.GetReceivedBytes()) / d.GetServerBytes() : 0.0);
-            continue;
-        }
-        if (d.GetError() != 0) {
-            ::unlink(part.c_str());
-            return finish(false, "download failed: " + d.GetInfo());
-        }
-        client.Stop();
+        m_client.Stop();
         const int64_t now = int64_t(std::time(nullptr));
-        if (!vault.add(site.name, site.host, site.port, part, d.GetServerMd5File(), version, now,
-                       options.keep, result.entry, error))
-            return finish(false, error);
-        return finish(true, std::string());
+        return m_vault.add(m_site.name, m_site.host, m_site.port, part, end.GetServerMd5File(), m_version,
+                           now, m_options.keep, m_result.entry, reason);
     }
+
+    // Reports the download's progress until its end record; false (with the reason) when the
+    // connection is lost or the server falls silent. The client ends a silent transfer itself;
+    // this bound is only the last resort.
+    bool awaitDownloadEnd(kvt::kvtDownloadProgress &end, std::string &reason) {
+        FleetClient::Event e;
+        auto until = Clock::now() + m_timeout + std::chrono::seconds(5);
+        for (;;) {
+            if (!m_client.next(e, until)) {
+                reason =
+                    "no answer from the server within " + std::to_string(m_options.timeoutSeconds) + " s";
+                return false;
+            }
+            if (e.type == FleetClient::Event::Connection && lostEvent(e)) {
+                reason = "connection lost during the download (" + refusal(e.connectionState) + ")";
+                return false;
+            }
+            if (e.type != FleetClient::Event::Download)
+                continue;
+            until = Clock::now() + m_timeout + std::chrono::seconds(5);
+            const kvt::kvtDownloadProgress &d = e.download;
+            if (d.IsEnd()) {
+                end = d;
+                return true;
+            }
+            say("downloading", d.GetServerBytes() ? double(d.GetReceivedBytes()) / d.GetServerBytes() : 0.0);
+        }
+    }
+
+    const FleetSite &m_site;
+    const Vault &m_vault;
+    const FleetOptions &m_options;
+    const Progress &m_progress;
+    const Clock::duration m_timeout;
+    FleetClient m_client;
+    std::string m_version;
+    FleetResult m_result;
+};
+
+} // namespace
+
+FleetResult backupSite(const FleetSite &site, const Vault &vault, const FleetOptions &options,
+                       const std::function<void(const std::string &, double)> &progress) {
+    return SiteBackup(site, vault, options, progress).run();
 }
 
 std::vector<FleetResult> backupFleet(const std::vector<FleetSite> &sites, const Vault &vault,
