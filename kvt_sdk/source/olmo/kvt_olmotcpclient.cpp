@@ -535,6 +535,36 @@ void kvtOlmoTcpClient::worker_exit(kvtOlmoConnectionState failure) {
     notify_connection(kvtSocketState::Closed, state);
 }
 
+namespace {
+
+// The connection state a failed read of the monitor channel ends it with (Ok for a frame read),
+// reported as the monitor's exit.
+kvtOlmoConnectionState monitor_read_failure(kvtOlmoReadResult r, int received, const char *site) {
+    switch (r) {
+    case kvtOlmoReadResult::Ok:
+        break;
+    case kvtOlmoReadResult::Closed:
+        KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor socket close externally", kFile, site);
+        return kvtOlmoConnectionState::ClosedByHost;
+    case kvtOlmoReadResult::TimeOut:
+        KVT_OLMO_REPORT(kvtInfo,
+                        "Exit Thread monitor socket connection too slow requested 9 recv:" +
+                            std::to_string(received),
+                        kFile, site);
+        return kvtOlmoConnectionState::TooSlow;
+    case kvtOlmoReadResult::TooLarge:
+    case kvtOlmoReadResult::BadChecksum:
+        KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor invalid data", kFile, site);
+        return kvtOlmoConnectionState::InvalidData;
+    case kvtOlmoReadResult::SocketError:
+        KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor socket error", kFile, site);
+        return kvtOlmoConnectionState::SocketError;
+    }
+    return kvtOlmoConnectionState::Ok;
+}
+
+} // namespace
+
 void kvtOlmoTcpClient::run_monitor(kvtIOsThread *thread) {
     const char *site = "kvt::kvtOlmoTcpClient::thread_monitor";
     {
@@ -551,30 +581,7 @@ void kvtOlmoTcpClient::run_monitor(kvtIOsThread *thread) {
             const kvtOlmoReadResult r = ReadFrame(&frame, &received);
             if (r != kvtOlmoReadResult::Ok && m_bStopping.load())
                 break; // our own stop closed the socket
-            switch (r) {
-            case kvtOlmoReadResult::Ok:
-                break;
-            case kvtOlmoReadResult::Closed:
-                KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor socket close externally", kFile, site);
-                failure = kvtOlmoConnectionState::ClosedByHost;
-                break;
-            case kvtOlmoReadResult::TimeOut:
-                KVT_OLMO_REPORT(kvtInfo,
-                                "Exit Thread monitor socket connection too slow requested 9 recv:" +
-                                    std::to_string(received),
-                                kFile, site);
-                failure = kvtOlmoConnectionState::TooSlow;
-                break;
-            case kvtOlmoReadResult::TooLarge:
-            case kvtOlmoReadResult::BadChecksum:
-                KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor invalid data", kFile, site);
-                failure = kvtOlmoConnectionState::InvalidData;
-                break;
-            case kvtOlmoReadResult::SocketError:
-                KVT_OLMO_REPORT(kvtInfo, "Exit Thread monitor socket error", kFile, site);
-                failure = kvtOlmoConnectionState::SocketError;
-                break;
-            }
+            failure = monitor_read_failure(r, received, site);
             if (failure != kvtOlmoConnectionState::Ok) {
                 notify_connection(kvtSocketState::Connected, failure);
                 break;
