@@ -244,6 +244,7 @@ private:
     void onCommandLineReply(QString tag, QString info);
     void queueStatus(const QString &callback, const QString &status);
     void queueConnectionObject(const QString &connection, const QString *state);
+    bool reportsReplacedConnection() const;
     void sendNextAppend();
     // Folder, file and database requests: remembered with their callback before they go out, or
     // answered at once with kNotConnected when the client is not ready (false then).
@@ -342,6 +343,10 @@ private:
     std::unique_ptr<ClientWorker> clientWorker{new ClientWorker};
     // False from VYXDisconnect until the next VYXConnect.
     bool connectionWanted = false;
+    // Connects asked for, and the last one whose connection has begun (the one before it is
+    // stopped): in between, ready and logged-in reports are the replaced connection's.
+    quint64 connectsAsked = 0;
+    quint64 connectsBegun = 0;
 
     // The journal of changes, the server the records name, and the intents waiting for their
     // answer: command lines by their tag, the running transfer, copy and plug-in install.

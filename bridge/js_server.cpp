@@ -81,8 +81,15 @@ QString JS::VYXConnect(QString ip, QString port, QString user, QString password,
     // outcome reaches the page through the connection reports, as before.
     const std::string host = utf8(ip), name = utf8(user), secret = utf8(password);
     const int portNumber = port.toInt();
-    clientWorker->post(
-        [client, host, portNumber, name, secret] { client->Start(host, portNumber, name, secret); });
+    const quint64 connect = ++connectsAsked;
+    clientWorker->post([this, client, host, portNumber, name, secret, connect] {
+        client->Stop();
+        // Reports of the connection just stopped are all queued before this mark; the new
+        // connection's come after it.
+        QMetaObject::invokeMethod(
+            this, [this, connect] { connectsBegun = connect; }, Qt::QueuedConnection);
+        client->Start(host, portNumber, name, secret);
+    });
     return QString();
 }
 
@@ -149,13 +156,24 @@ void JS::queueConnectionObject(const QString &connection, const QString *state) 
     queueExpressionCall(connectionCallback, object);
 }
 
+bool JS::reportsReplacedConnection() const {
+    return connectsBegun != connectsAsked;
+}
+
 void JS::VYXConnectionReady() {
+    // A ready connection that a newer connect is replacing: the page would take it for the new one.
+    if (reportsReplacedConnection())
+        return;
     queueConnectionObject(QStringLiteral("Connection Ready"), nullptr);
 }
 
 void JS::VYXConnectionState(QString connectionType, QString connectionStateText, QString strMessage) {
     // Only the command channel's reports reach the page; the monitor channel's would repeat them.
     if (connectionType != QLatin1String("C"))
+        return;
+    // Likewise a login of the connection being replaced; its failures and close still go through.
+    if (reportsReplacedConnection() && connectionStateText == QLatin1String("ConnectionState_Ok") &&
+        strMessage == QLatin1String("Connected"))
         return;
     qCDebug(lcBridge).noquote() << connectionType + QLatin1Char('-') + connectionStateText +
                                        QLatin1Char('-') + strMessage;

@@ -268,6 +268,7 @@ private slots:
     void cleanup();
 
     void connectWithGoodAndBadPasswords();
+    void reportsOfAReplacedConnectionDoNotReadyTheNewOne();
     void connectionStateTextsAreDataInThePage();
     void disconnectEndsTheConnection();
     void notConnectedAnswers();
@@ -342,6 +343,31 @@ void ServerSlotsTest::connectWithGoodAndBadPasswords() {
              QJsonObject({{QStringLiteral("connection"), QStringLiteral("Connection Ready")}}));
     // The connect call sets the heartbeat time-out of a fresh connection.
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXGetHeartBeatTimeOut()")), QStringLiteral("120000"));
+}
+
+// Connecting elsewhere while connected: a ready or logged-in report of the connection being
+// replaced, reaching the bridge before the new connection begins, must not tell the page that the
+// new one is up (it would send requests that the client then refuses).
+void ServerSlotsTest::reportsOfAReplacedConnectionDoNotReadyTheNewOne() {
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    m_page.clear(QStringLiteral("conn"));
+    const QString callback = m_page.cb(QStringLiteral("conn"));
+    m_page.call(QStringLiteral("vyxDesk.VYXConnect('127.0.0.1', '%1', 'admin', 'admin', %2);"
+                               "vyxDesk.VYXConnectionReady();"
+                               "vyxDesk.VYXConnectionState('C', 'ConnectionState_Ok', 'Connected');")
+                    .arg(m_sim->port())
+                    .arg(callback));
+    const auto readyReports = [&] {
+        int ready = 0;
+        for (const QJsonObject &o : m_page.objects(QStringLiteral("conn")))
+            ready += o.value(QStringLiteral("connection")).toString() == QLatin1String("Connection Ready");
+        return ready;
+    };
+    QVERIFY(waitFor([&] { return readyReports() > 0; }));
+    // The one ready report is the new connection's: the client is ready when the page hears it.
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXIsConnected()")), QStringLiteral("true"));
+    QTest::qWait(200);
+    QCOMPARE(readyReports(), 1);
 }
 
 void ServerSlotsTest::connectionStateTextsAreDataInThePage() {
