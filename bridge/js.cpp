@@ -218,7 +218,10 @@ void JS::connectServerSignals() {
     // Folder and file answers come with their whole JSON, so each reaches its own request and a
     // refusal is seen; the file MD5 moves a running copy on, and nothing else.
     connect(&connector, &VYXConnector::fileAnswer, this, &JS::onFileAnswer);
-    connect(&connector, &VYXConnector::VYXFileMD5, this, &JS::onCopyMd5);
+    connect(&connector, &VYXConnector::VYXFileMD5, this,
+            [this](QString md5) { remoteCopy.md5Answered(md5); });
+    connect(&remoteCopy, &RemoteCopyService::answer, this, &JS::queueExpressionCall);
+    connect(&pluginInstall, &PluginInstall::answer, this, &JS::queueExpressionCall);
     connect(&connector, &VYXConnector::VYXDatabaseMD5, this, &JS::VYXDatabaseMD5Done);
     connect(&vaultDesk, &VaultDesk::answer, this, [this](const QString &callback, const QString &json) {
         queueExpressionCall(callback, PageScript::jsonOrStringLiteral(json));

@@ -19,8 +19,9 @@
 #include "commandlinerequests.h"
 #include "journal.h"
 #include "localfiles.h"
+#include "plugininstall.h"
 #include "projectstore.h"
-#include "remotecopy.h"
+#include "remotecopyservice.h"
 #include "vaultdesk.h"
 #include "vyxconnector.h"
 #include "widgetfiledialogs.h"
@@ -44,7 +45,10 @@ class QMLLogClass;
 //
 // The slot bodies live in several files: js.cpp (core and general slots), js_discovery.cpp
 // (server discovery), js_logwindows.cpp (log windows), js_services.cpp (local files, project,
-// web and archive helpers) and js_server.cpp (everything that talks to the server).
+// web and archive helpers), js_vault.cpp (backup vault and fleet), js_journal.cpp (journal of
+// changes) and js_server.cpp (everything that talks to the server). The remote copy and the
+// plug-in installation are services (RemoteCopyService, PluginInstall in bridge/services/):
+// js_server.cpp hands them the server's answers and their slots only delegate.
 class JS : public QWidget {
     Q_OBJECT
 
@@ -245,7 +249,6 @@ private:
     void queueStatus(const QString &callback, const QString &status);
     void queueConnectionObject(const QString &connection, const QString *state);
     bool reportsReplacedConnection() const;
-    void sendNextAppend();
     // Folder, file and database requests: remembered with their callback before they go out, or
     // answered at once with kNotConnected when the client is not ready (false then).
     bool sendRoutedRequest(AnswerRoutes::Kind kind, const QString &callback, const QString &path);
@@ -253,11 +256,6 @@ private:
     void deliverRoutedAnswer(AnswerRoutes::Kind kind, const QString &answeredPath, const QString &text,
                              bool refused = false, const QString &pageText = QString());
     void onFileAnswer(int code, QString json);
-    bool answersCopy(const QJsonObject &answer, RemoteCopy::Stage stage) const;
-    void onCopyCreated(const QJsonObject &answer);
-    void onCopyAppended(const QJsonObject &answer);
-    void onCopyMd5(QString md5);
-    void failCopy(const QString &info);
     // The connection is gone: every request still waiting gets `reason` as its answer, so no page
     // operation waits for an answer that cannot come.
     void abandonRequests(const QString &reason);
@@ -268,6 +266,11 @@ private:
     void openJournal();
     qint64 journalIntent(const char *kind, const QJsonObject &arguments);
     void journalResult(qint64 &intent, const char *outcome, const QString &result);
+    // The same two, for the services that record their own changes.
+    JournalRecorder journalRecorder();
+    // What the remote copy and the plug-in installation send to the server (js_server.cpp).
+    RemoteCopyService::Server copyServer();
+    PluginInstall::Server pluginServer();
     // What the server pushed on its own reaches the page once per tick at most (js_server.cpp).
     void onLiveUpdatesPending();
     void flushLiveUpdates();
@@ -303,15 +306,13 @@ private:
     JSMessagesThread *messagesThread = nullptr;
 
     // Page callbacks of late answers. Folder, file and database answers go to their own request
-    // through answerRoutes; the transfer, connection and copy callbacks are one per kind (one such
+    // through answerRoutes; the transfer and connection callbacks are one per kind (one such
     // operation runs at a time).
     QString transferCallback;
     QString connectionCallback;
     QString executeCallback;
     QString consoleCallback;
     QString guardianCallback;
-    QString copyCallback;
-    QString installCompleteCallback;
 
     QSqlDatabase *queryDatabase = nullptr;
 
@@ -334,8 +335,7 @@ private:
     quint64 liveDroppedTexts = 0;
     QString liveBatch;
 
-    // Server side: the running remote copy and the command lines waiting for their answer.
-    RemoteCopy remoteCopy;
+    // Server side: the command lines waiting for their answer.
     CommandLineRequests commandLines;
     AnswerRoutes answerRoutes;
     // Start, stop and the start of an upload run here, in order, off the GUI thread. Declared
@@ -349,14 +349,17 @@ private:
     quint64 connectsBegun = 0;
 
     // The journal of changes, the server the records name, and the intents waiting for their
-    // answer: command lines by their tag, the running transfer, copy and plug-in install.
+    // answer: command lines by their tag and the running transfer.
     Journal journal;
     JournalServer journalServer;
     QString journalCallback;
     QHash<QString, qint64> journalCommandLines;
     qint64 journalTransfer = 0;
-    qint64 journalCopy = 0;
-    qint64 journalPlugin = 0;
+
+    // The remote copy and the plug-in installation that rides on it (one of each runs at a time).
+    // After the journal and the connector, which their requests use.
+    RemoteCopyService remoteCopy{copyServer(), journalRecorder()};
+    PluginInstall pluginInstall{remoteCopy, pluginServer(), journalRecorder()};
 
 public:
     // Shortest time between two page calls that carry live updates.

@@ -46,6 +46,17 @@ void JS::journalResult(qint64 &intent, const char *outcome, const QString &resul
     intent = 0;
 }
 
+JournalRecorder JS::journalRecorder() {
+    JournalRecorder recorder;
+    recorder.intent = [this](const char *kind, const QJsonObject &arguments) {
+        return journalIntent(kind, arguments);
+    };
+    recorder.result = [this](qint64 &intent, const char *outcome, const QString &result) {
+        journalResult(intent, outcome, result);
+    };
+    return recorder;
+}
+
 void JS::journalWatch(QString callback) {
     journalCallback = callback;
     // A journal that could not be opened at start is told at once.

@@ -1,7 +1,8 @@
 // The slots that talk to the server: connection, parameters, configuration transfer, broadcast
 // messages, remote files, command lines, plug-in installation and the Zephron bus. Requests go
-// straight to the connector's protocol client; answers come back as connector signals, queued on
-// the GUI thread, and reach the page through the page call queue.
+// straight to the connector's protocol client (the remote copy and the plug-in installation
+// through the services that hold them); answers come back as connector signals, queued on the GUI
+// thread, and reach the page through the page call queue.
 //
 // Every text that came from the server goes into a call text through PageScript, so it reaches
 // the page as data and never runs as script there.
@@ -12,11 +13,8 @@
 #include "pagescript.h"
 #include "qmllogclass.h"
 
-#include "kvt_osfile.h"
-
 #include <QDateTime>
 #include <QDebug>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QWebFrame>
@@ -26,10 +24,6 @@
 
 namespace {
 
-const char kStopLogicCommand[] = "kill $(pidof mono)";
-const char kPluginOwnershipCommand[] = "chown vyxweb:vyxweb logic/ -R";
-const char kPluginRemoveCommand[] = "rm plugin.tar.gz";
-const char kPluginArchiveName[] = "plugin.tar.gz";
 const char kGuardianCommand[] = "/nalrio/bin/nalrio_guardian ";
 const unsigned kUploadChunkSize = 524288;
 const int kConnectHeartBeatTimeOutMs = 120000;
@@ -201,11 +195,7 @@ void JS::abandonRequests(const QString &reason) {
         else if (request.kind == CommandLineRequests::Kind::Execute)
             queueStringCall(request.callback, reason);
     }
-    if (remoteCopy.stage() != RemoteCopy::Stage::Idle) {
-        journalResult(journalCopy, vyxjournal::kOutcomeUnknown, reason);
-        journalResult(journalPlugin, vyxjournal::kOutcomeUnknown, reason);
-        failCopy(reason);
-    }
+    remoteCopy.abandon(reason);
 }
 
 void JS::VYXAuthenticationResponse(int eState, QString message) {
@@ -230,7 +220,8 @@ QString JS::VYXUpload(QString path, QString cb) {
         journalIntent(vyxjournal::kKindConfigurationUpload,
                       {{QStringLiteral("file"), path}, {QStringLiteral("bytes"), QFileInfo(path).size()}});
     // The server's logic process must not hold the database while it is replaced.
-    sendCommandLine(CommandLineRequests::Kind::Unread, QString(), QLatin1String(kStopLogicCommand));
+    sendCommandLine(CommandLineRequests::Kind::Unread, QString(),
+                    QLatin1String(PluginInstall::kStopLogicCommand));
     qCDebug(lcBridge).noquote() << QStringLiteral("VYX Upload: ") + path;
     // The client reads the whole file for its MD5 before the first frame: on the worker.
     kvt::kvtOlmoTcpClientVyx *client = &connector.Client();
@@ -580,10 +571,10 @@ void JS::onFileAnswer(int code, QString json) {
         deliverRoutedAnswer(AnswerRoutes::Kind::FileDelete, answeredPath(answer), info, refused, result);
         break;
     case kvt::CmdQueryFileCreate:
-        onCopyCreated(answer);
+        remoteCopy.fileCreated(answer, answeredPath(answer));
         break;
     case kvt::CmdQueryFileAppendData:
-        onCopyAppended(answer);
+        remoteCopy.dataAppended(answer, answeredPath(answer));
         break;
     default:
         break;
@@ -622,153 +613,43 @@ void JS::VYXDatabaseMD5Done(QString info) {
     deliverRoutedAnswer(AnswerRoutes::Kind::DatabaseMd5, QString(), info);
 }
 
-// Remote copy: create the file on the server, append it block by block (one block per answer),
-// then compare the server's MD5 with the local file's.
+// Remote copy: the work is RemoteCopyService's; the bridge hands it the server's requests and
+// answers.
+
+RemoteCopyService::Server JS::copyServer() {
+    RemoteCopyService::Server server;
+    server.ready = [this] { return clientReady(); };
+    server.createFile = [this](const QString &serverName) {
+        return connector.Client().QueryFileCreate(utf8(serverName)) == 0;
+    };
+    server.appendData = [this](const QString &serverName, const QString &localPath, qint64 offset,
+                               qint64 count) {
+        return connector.Client().QueryFileAppendData(utf8(serverName), utf8(localPath), int(offset),
+                                                      unsigned(count)) == 0;
+    };
+    server.queryMd5 = [this](const QString &serverName) {
+        return connector.Client().QueryFileMd5(utf8(serverName)) == 0;
+    };
+    server.notConnected = QLatin1String(kNotConnected);
+    return server;
+}
 
 QString JS::VYXCopyFile(QString _hostFileName, QString _VYXfileName, QString callBack) {
-    if (!clientReady()) {
-        QJsonObject status{{QStringLiteral("status"), QStringLiteral("error")},
-                           {QStringLiteral("info"), QLatin1String(kNotConnected)}};
-        queueExpressionCall(callBack, jsonExpression(indented(status)));
-        return QString();
-    }
-    QFile local(_hostFileName);
-    if (!local.open(QIODevice::ReadOnly)) {
-        qCDebug(lcBridge).noquote() << QStringLiteral(" file to copy not found: ") + _hostFileName;
-        return QString();
-    }
-    remoteCopy.begin(_hostFileName, _VYXfileName);
-    copyCallback = callBack;
-    journalResult(journalCopy, vyxjournal::kOutcomeUnknown, QStringLiteral("another copy was started"));
-    journalCopy = journalIntent(vyxjournal::kKindFileCopy, {{QStringLiteral("local"), _hostFileName},
-                                                            {QStringLiteral("server"), _VYXfileName},
-                                                            {QStringLiteral("bytes"), local.size()}});
-    if (connector.Client().QueryFileCreate(utf8(_VYXfileName)) != 0) {
-        failCopy(QLatin1String(kNotConnected));
-        return QString();
-    }
-    QJsonObject status;
-    status.insert(QStringLiteral("status"), QStringLiteral("copy in progress"));
-    return indented(status);
-}
-
-// Whether an answer is the one the running copy waits for: the right step, and its file.
-bool JS::answersCopy(const QJsonObject &answer, RemoteCopy::Stage stage) const {
-    const QString path = answeredPath(answer);
-    return remoteCopy.stage() == stage && (path.isEmpty() || path == remoteCopy.serverName());
-}
-
-// The server's answer to the create: a refusal ends the copy with the server's reason.
-void JS::onCopyCreated(const QJsonObject &answer) {
-    if (!answersCopy(answer, RemoteCopy::Stage::Creating))
-        return;
-    const QString info = answer.value(QStringLiteral("info")).toString();
-    if (answer.value(QStringLiteral("err")).toInt(0) != 0) {
-        failCopy(info.isEmpty() ? QStringLiteral("the server refused to create ") + remoteCopy.serverName()
-                                : info);
-        return;
-    }
-    VYXCreateFileDone(info);
-}
-
-// An append is taken only when the server says it wrote the whole block; anything else ends the
-// copy there, with the server's reason, instead of sending the blocks after it.
-void JS::onCopyAppended(const QJsonObject &answer) {
-    if (!answersCopy(answer, RemoteCopy::Stage::Appending))
-        return;
-    const QString info = answer.value(QStringLiteral("info")).toString();
-    const RemoteCopy::Append block = remoteCopy.pendingAppend();
-    const int err = answer.value(QStringLiteral("err")).toInt(0);
-    const double wrote = answer.value(QStringLiteral("wrotebytes")).toDouble(-1);
-    if (err != 0 || wrote != double(block.count)) {
-        const QString reason = QStringLiteral("the server wrote %1 of %2 bytes at offset %3")
-                                   .arg(wrote < 0 ? QStringLiteral("none") : QString::number(qint64(wrote)))
-                                   .arg(block.count)
-                                   .arg(block.offset);
-        // A refusal carries the server's reason; a short write that says "ok" has only ours.
-        failCopy(err != 0 && !info.isEmpty() ? info : reason);
-        return;
-    }
-    VYXFileCopied(info);
-}
-
-void JS::onCopyMd5(QString md5) {
-    if (remoteCopy.stage() != RemoteCopy::Stage::Verifying)
-        return;
-    remoteCopy.finish();
-    VYXFileVerified(md5);
-}
-
-void JS::failCopy(const QString &info) {
-    remoteCopy.finish();
-    journalResult(journalCopy, vyxjournal::kOutcomeFailed, info);
-    journalResult(journalPlugin, vyxjournal::kOutcomeFailed,
-                  QStringLiteral("the archive was not copied: ") + info);
-    qCDebug(lcBridge).noquote() << QStringLiteral("copy failed: ") + info;
-    const QJsonObject status{{QStringLiteral("status"), QStringLiteral("error")},
-                             {QStringLiteral("info"), info}};
-    queueExpressionCall(copyCallback, jsonExpression(indented(status)));
+    return remoteCopy.copy(_hostFileName, _VYXfileName, callBack);
 }
 
 void JS::VYXCreateFileDone(QString info) {
     Q_UNUSED(info);
-    if (!clientReady())
-        return;
-    // Only the size is needed here: the client reads each block from the file as it sends it.
-    QFile local(remoteCopy.localPath());
-    if (!local.open(QIODevice::ReadOnly)) {
-        qCDebug(lcBridge).noquote() << QStringLiteral(" file to copy not found: ") + remoteCopy.localPath();
-        journalResult(journalCopy, vyxjournal::kOutcomeFailed,
-                      QStringLiteral("the local file cannot be read"));
-        return;
-    }
-    if (local.size() > RemoteCopy::kMaxFileSize) {
-        qCDebug(lcBridge).noquote() << QStringLiteral(" file to copy too large: ") + remoteCopy.localPath();
-        journalResult(journalCopy, vyxjournal::kOutcomeFailed, QStringLiteral("the local file is too large"));
-        return;
-    }
-    remoteCopy.start(local.size());
-    sendNextAppend();
-}
-
-void JS::sendNextAppend() {
-    const RemoteCopy::Append append = remoteCopy.nextAppend();
-    if (connector.Client().QueryFileAppendData(utf8(remoteCopy.serverName()), utf8(remoteCopy.localPath()),
-                                               int(append.offset), unsigned(append.count)) != 0)
-        failCopy(QStringLiteral("the block at offset %1 of %2 could not be read or sent")
-                     .arg(append.offset)
-                     .arg(remoteCopy.localPath()));
+    remoteCopy.createDone();
 }
 
 void JS::VYXFileCopied(QString info) {
     Q_UNUSED(info);
-    if (remoteCopy.acknowledge()) {
-        queueStatus(copyCallback, QStringLiteral("MD5 verify"));
-        connector.Client().QueryFileMd5(utf8(remoteCopy.serverName()));
-        return;
-    }
-    sendNextAppend();
-    const QString progress = indented(remoteCopy.progress());
-    qCDebug(lcBridge).noquote() << progress;
-    queueExpressionCall(copyCallback, progress);
+    remoteCopy.appendDone();
 }
 
 void JS::VYXFileVerified(QString info) {
-    const QString md5 = LocalFiles::MD5(remoteCopy.localPath());
-    if (md5.isEmpty())
-        return;
-    qCDebug(lcBridge).noquote() << QStringLiteral("MD5 ") + md5;
-    if (md5 == info) {
-        qCDebug(lcBridge) << "complete";
-        journalResult(journalCopy, vyxjournal::kOutcomeSucceeded, QStringLiteral("MD5 ") + md5);
-        queueStatus(copyCallback, QStringLiteral("complete"));
-    } else {
-        const QString mismatch = QStringLiteral("MD5 differs: server %1, local %2").arg(info.left(64), md5);
-        journalResult(journalCopy, vyxjournal::kOutcomeFailed, mismatch);
-        journalResult(journalPlugin, vyxjournal::kOutcomeFailed,
-                      QStringLiteral("the archive arrived damaged: ") + mismatch);
-        queueStatus(copyCallback, QStringLiteral("MD5 Error"));
-    }
+    remoteCopy.verify(info);
 }
 
 // Command lines. Each one is recorded before it goes out; its answer comes back through the
@@ -879,47 +760,47 @@ void JS::VYXGuardianDone(QString info) {
     queueStatus(guardianCallback, info);
 }
 
-// Plug-in installation: copy the archive; once the page reports it unpacked, hand the files to the
-// web user, remove the archive and restart the logic process.
+// Plug-in installation: the work is PluginInstall's; its command lines go out here, so that their
+// answers come back through onCommandLineReply.
+
+PluginInstall::Server JS::pluginServer() {
+    PluginInstall::Server server;
+    server.ready = [this] { return clientReady(); };
+    server.commandLine = [this](PluginInstall::Step step, const QString &commandLine) {
+        CommandLineRequests::Kind kind = CommandLineRequests::Kind::Unread;
+        if (step == PluginInstall::Step::Ownership)
+            kind = CommandLineRequests::Kind::PluginOwnership;
+        else if (step == PluginInstall::Step::ArchiveRemoval)
+            kind = CommandLineRequests::Kind::PluginRemoval;
+        sendCommandLine(kind, QString(), commandLine);
+    };
+    return server;
+}
 
 QString JS::VYXInstallPlugin(QString pluginName, QString installPath, QString callBackStatus,
                              QString callBackComplete) {
     Q_UNUSED(installPath);
-    installCompleteCallback = callBackComplete;
-    journalResult(journalPlugin, vyxjournal::kOutcomeUnknown, QStringLiteral("another install was started"));
-    if (clientReady())
-        journalPlugin =
-            journalIntent(vyxjournal::kKindPluginInstall, {{QStringLiteral("archive"), pluginName}});
-    VYXCopyFile(pluginName, QLatin1String(kPluginArchiveName), callBackStatus);
-    if (remoteCopy.stage() == RemoteCopy::Stage::Idle)
-        journalResult(journalPlugin, vyxjournal::kOutcomeFailed, QStringLiteral("the archive was not sent"));
+    pluginInstall.install(pluginName, callBackStatus, callBackComplete);
     return QString();
 }
 
 void JS::VYXPluginExtracted(QString info) {
     Q_UNUSED(info);
-    queueStatus(copyCallback, QStringLiteral("files done"));
-    sendCommandLine(CommandLineRequests::Kind::PluginOwnership, QString(),
-                    QLatin1String(kPluginOwnershipCommand));
+    pluginInstall.extracted();
 }
 
 void JS::VYXPluginExtracted1(QString info) {
     Q_UNUSED(info);
-    sendCommandLine(CommandLineRequests::Kind::PluginRemoval, QString(), QLatin1String(kPluginRemoveCommand));
+    pluginInstall.ownershipChanged();
 }
 
 void JS::VYXPluginExtracted2(QString info) {
     Q_UNUSED(info);
-    queueStatus(copyCallback, QStringLiteral("restarting logic"));
-    sendCommandLine(CommandLineRequests::Kind::Unread, QString(), QLatin1String(kStopLogicCommand));
-    VYXPluginExtracted3(QString());
+    pluginInstall.archiveRemoved();
 }
 
 void JS::VYXPluginExtracted3(QString info) {
-    qCDebug(lcBridge).noquote() << info;
-    journalResult(journalPlugin, vyxjournal::kOutcomeSucceeded,
-                  QStringLiteral("install complete; logic restarting"));
-    queueStatus(installCompleteCallback, QStringLiteral("install complete"));
+    pluginInstall.finish(info);
 }
 
 // Gateway, bus debug and Zephron.

@@ -7,12 +7,21 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // The server a journal record is about: its saved name (the address when it has none), its
 // address as host:port, and the user logged in to it.
 struct JournalServer {
     QString site;
     QString address;
     QString user;
+};
+
+// How a service records its changes in the journal its owner keeps (the owner names the server).
+// `result` writes once: it clears the intent, so a later answer to the same request adds nothing.
+struct JournalRecorder {
+    std::function<qint64(const char *kind, const QJsonObject &arguments)> intent;
+    std::function<void(qint64 &intent, const char *outcome, const QString &result)> result;
 };
 
 // Which records to read back: empty members select everything.
