@@ -58,6 +58,7 @@ void PluginInstall::archiveRemoved() {
 
 void PluginInstall::finish(const QString &info) {
     qCDebug(lcBridge).noquote() << info;
-    m_journal.result(m_intent, vyxjournal::kOutcomeSucceeded, QStringLiteral("install complete; logic restarting"));
+    m_journal.result(m_intent, vyxjournal::kOutcomeSucceeded,
+                     QStringLiteral("install complete; logic restarting"));
     emit answer(m_completeCallback, RemoteCopyService::statusExpression(QStringLiteral("install complete")));
 }

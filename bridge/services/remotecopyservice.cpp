@@ -20,7 +20,8 @@ QString jsonExpression(const QJsonObject &object) {
 }
 
 QString errorExpression(const QString &info) {
-    return jsonExpression({{QStringLiteral("status"), QStringLiteral("error")}, {QStringLiteral("info"), info}});
+    return jsonExpression(
+        {{QStringLiteral("status"), QStringLiteral("error")}, {QStringLiteral("info"), info}});
 }
 
 } // namespace
@@ -36,7 +37,8 @@ void RemoteCopyService::tellStatus(const QString &status) {
     emit answer(m_callback, statusExpression(status));
 }
 
-QString RemoteCopyService::copy(const QString &localPath, const QString &serverName, const QString &callback) {
+QString RemoteCopyService::copy(const QString &localPath, const QString &serverName,
+                                const QString &callback) {
     if (!m_server.ready()) {
         emit answer(callback, errorExpression(m_server.notConnected));
         return QString();
@@ -127,7 +129,8 @@ void RemoteCopyService::createDone() {
     QFile local(m_copy.localPath());
     if (!local.open(QIODevice::ReadOnly)) {
         qCDebug(lcBridge).noquote() << QStringLiteral(" file to copy not found: ") + m_copy.localPath();
-        m_journal.result(m_intent, vyxjournal::kOutcomeFailed, QStringLiteral("the local file cannot be read"));
+        m_journal.result(m_intent, vyxjournal::kOutcomeFailed,
+                         QStringLiteral("the local file cannot be read"));
         return;
     }
     if (local.size() > RemoteCopy::kMaxFileSize) {
