@@ -1,17 +1,19 @@
 #pragma once
 // The simulator's parameter table: identifiers with a name, a frame value type and a value.
+#include "kvt_olmocodes.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
-// Frame value type codes that parameters use.
+// The frame value types that parameters use.
 enum SimParamType : int {
-    SimByte = 3,
-    SimUInt = 7,
-    SimULong = 9,
-    SimFloat = 10,
-    SimString = 12,
+    SimByte = kvt::kvtTypeUChar,
+    SimUInt = kvt::kvtTypeUInt,
+    SimULong = kvt::kvtTypeULong,
+    SimFloat = kvt::kvtTypeFloat,
+    SimString = kvt::kvtTypeString,
 };
 
 struct SimParameter {
