@@ -152,6 +152,98 @@ QString etsNameForSchema(int schema) {
     return QString();
 }
 
+// A plain project keeps its data in P-xxxx/0.xml; a protected one in the archive P-xxxx.zip.
+struct ProjectEntries {
+    QString plain;  // the first P-xxxx/0.xml by name
+    QString id;     // its P-xxxx
+    QString locked; // the first P-xxxx.zip in the directory
+};
+
+ProjectEntries findProject(const ZipArchive &outer) {
+    static const QRegularExpression plain(QStringLiteral("^(P-[0-9A-Za-z]+)/0\\.xml$"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression locked(QStringLiteral("^(P-[0-9A-Za-z]+)\\.zip$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    ProjectEntries found;
+    const qint64 n = outer.count();
+    for (qint64 i = 0; i < n; ++i) {
+        const QString name = outer.name(i);
+        QRegularExpressionMatch m = plain.match(name);
+        if (m.hasMatch() && (found.plain.isEmpty() || name < found.plain)) {
+            found.plain = name;
+            found.id = m.captured(1);
+        }
+        m = locked.match(name);
+        if (m.hasMatch() && found.locked.isEmpty())
+            found.locked = name;
+    }
+    return found;
+}
+
+// The names wanted from the manufacturer's hardware data, filled in as it is read.
+struct HardwareNames {
+    QHash<QString, QString> products; // product id -> its name
+    QHash<QString, QString> programs; // Hardware2Program id -> application program id
+};
+
+// program: the Hardware2Program being read.
+Step hardwareToken(const QXmlStreamReader &xml, HardwareNames &names, QString &program) {
+    if (xml.tokenType() == QXmlStreamReader::EndElement && xml.name() == QLatin1String("Hardware2Program"))
+        program.clear();
+    if (xml.tokenType() != QXmlStreamReader::StartElement)
+        return Step::Continue;
+    const QXmlStreamAttributes a = xml.attributes();
+    if (xml.name() == QLatin1String("Product")) {
+        const auto it = names.products.find(a.value(QLatin1String("Id")).toString());
+        if (it != names.products.end() && it->isEmpty())
+            *it = cut(a.value(QLatin1String("Text")));
+    } else if (xml.name() == QLatin1String("Hardware2Program")) {
+        const QString id = a.value(QLatin1String("Id")).toString();
+        program = names.programs.contains(id) ? id : QString();
+    } else if (xml.name() == QLatin1String("ApplicationProgramRef") && !program.isEmpty()) {
+        names.programs[program] = cut(a.value(QLatin1String("RefId")));
+    }
+    return Step::Continue;
+}
+
+using WantedRefs = QHash<QString, QSet<QString>>; // application program -> ComObjectRef ids
+
+// What the application programs say of the objects the project links.
+struct ObjectTexts {
+    QHash<QString, ObjectText> refs;    // ComObjectRef id -> what it says
+    QHash<QString, ObjectText> objects; // ComObject id -> what it says
+};
+
+// refs: the ComObjectRef ids wanted from this program; objects: the ComObjects they refine.
+Step applicationToken(const QXmlStreamReader &xml, const QSet<QString> &refs, const QSet<QString> &objects,
+                      ObjectTexts &texts) {
+    if (xml.tokenType() != QXmlStreamReader::StartElement)
+        return Step::Continue;
+    const QXmlStreamAttributes a = xml.attributes();
+    if (xml.name() == QLatin1String("ComObject")) {
+        const QString id = a.value(QLatin1String("Id")).toString();
+        if (objects.contains(id)) {
+            quint32 number = 0;
+            texts.objects.insert(
+                id,
+                {QString(), parseNumber(a.value(QLatin1String("Number")), 65535, &number) ? int(number) : -1,
+                 cut(a.value(QLatin1String("Text"))), cut(a.value(QLatin1String("FunctionText")))});
+        }
+    } else if (xml.name() == QLatin1String("ComObjectRef")) {
+        const QString id = a.value(QLatin1String("Id")).toString();
+        if (refs.contains(id))
+            texts.refs.insert(id,
+                              {cut(a.value(QLatin1String("RefId"))), -1, cut(a.value(QLatin1String("Text"))),
+                               cut(a.value(QLatin1String("FunctionText")))});
+    }
+    return Step::Continue;
+}
+
+// An object reference as the manufacturer data names it: with the application program in front.
+QString fullObjectRef(const QString &application, const QString &ref) {
+    return ref.startsWith(QLatin1String("M-")) ? ref : application + QLatin1Char('_') + ref;
+}
+
 class ProjectRead {
 public:
     ProjectRead(const EtsProjectReader::Progress &progress, const std::atomic_bool *cancel,
@@ -161,6 +253,21 @@ public:
     QJsonObject run(const QString &path, const QString &password);
 
 private:
+    class EntryStream;
+
+    // Where the project reader stands in the document.
+    enum class Kind { Other, Topology, Area, Line, Device, ComObject, GroupRange, GroupAddress };
+    // Where an element of the project data counts.
+    enum class Where { Anywhere, InTopology, InArea, InDevice, InComObject, OutsideTopology };
+    // Takes in one element; false when that breaks a bound, `error` then says which.
+    using Enter = bool (ProjectRead::*)(const QXmlStreamReader &xml, QString &error);
+    struct ElementRule {
+        QLatin1String name;
+        Where where;
+        Kind kind;
+        Enter enter;
+    };
+
     bool cancelled() const { return m_cancel && m_cancel->load(std::memory_order_relaxed); }
     void report(const QString &stage, double fraction) {
         if (m_progress)
@@ -170,16 +277,59 @@ private:
         m_failure = {status, message};
         return false;
     }
+    bool failCancelled() {
+        return fail(QStringLiteral("cancelled"), QStringLiteral("The import was cancelled."));
+    }
     bool readFailure(Status status, const QString &entry, const QString &detail);
     bool stream(ZipArchive &zip, qint64 index, const QString &entry, const QByteArray &password,
                 const QString &stage, const TokenHandler &handler);
+    bool readToChecksum(ZipArchive &zip, qint64 index, const QString &entry, const QByteArray &password);
 
+    bool readArchive(const QString &path, const QString &password);
     bool readMaster(ZipArchive &outer);
+    bool readPlainProject(ZipArchive &outer, const QString &entry);
+    bool readProtectedProject(ZipArchive &outer, const QString &entry, const QString &password);
+    std::unique_ptr<ZipArchive> openProtected(ZipArchive &outer, const QString &entry);
+    qint64 locateInner(const ZipArchive &inner, const QString &name) const;
     bool readInfo(ZipArchive &zip, qint64 index, const QString &entry, const QByteArray &password);
     bool readProject(ZipArchive &zip, qint64 index, const QString &entry, const QByteArray &password);
-    void readManufacturerData(ZipArchive &outer);
+
     Step projectToken(QXmlStreamReader &xml, QString &error);
+    static const ElementRule *elementRule(QStringRef name);
+    bool applies(Where where) const;
+    Step leaveElement();
+    void readRoot(const QXmlStreamReader &xml);
+    bool enterTopology(const QXmlStreamReader &xml, QString &error);
+    bool addArea(const QXmlStreamReader &xml, QString &error);
+    bool addLine(const QXmlStreamReader &xml, QString &error);
+    bool addDevice(const QXmlStreamReader &xml, QString &error);
+    Line *deviceLine();
+    bool addComObject(const QXmlStreamReader &xml, QString &error);
+    bool addConnector(const QXmlStreamReader &xml, QString &error);
+    bool addLink(QStringRef groupAddress, bool send, QString &error);
+    bool addGroupRange(const QXmlStreamReader &xml, QString &error);
+    bool addGroupAddress(const QXmlStreamReader &xml, QString &error);
+    void skipGroupAddress(const GroupAddress &ga, QStringRef address);
+
+    void readManufacturerData(ZipArchive &outer);
+    bool tolerate(bool ok);
+    HardwareNames wantedHardware() const;
+    bool readHardware(ZipArchive &outer, HardwareNames &names);
+    void nameDevices(const HardwareNames &names);
+    WantedRefs wantedObjectRefs() const;
+    bool readApplications(ZipArchive &outer, const WantedRefs &wanted, ObjectTexts &texts);
+    bool readApplication(ZipArchive &outer, const QString &application, const QSet<QString> &refs,
+                         ObjectTexts &texts);
+    void nameLinks(const ObjectTexts &texts);
+
     QJsonObject result() const;
+    QJsonObject projectJson() const;
+    QJsonArray rangesJson() const;
+    QJsonArray groupAddressesJson() const;
+    QJsonObject groupAddressJson(const GroupAddress &ga) const;
+    QJsonArray linksJson(const GroupAddress &ga) const;
+    QJsonArray areasJson() const;
+    QJsonArray devicesJson(const QVector<int> &devices) const;
 
     EtsProjectReader::Progress m_progress;
     const std::atomic_bool *m_cancel;
@@ -195,8 +345,6 @@ private:
     EtsProjectReader::Style m_style = EtsProjectReader::Style::ThreeLevel;
     QString m_styleText = QStringLiteral("ThreeLevel");
 
-    // Where the project reader stands in the document.
-    enum class Kind { Other, Topology, Area, Line, Device, ComObject, GroupRange, GroupAddress };
     QVector<Kind> m_stack;
     int m_topologyDepth = 0;
     QStringList m_rangePath;
@@ -216,6 +364,109 @@ private:
     QHash<QString, QVector<Link>> m_links; // by group address key
     int m_linkCount = 0;
 };
+
+// One entry fed to the XML reader piece by piece as it is inflated. Refuses what no project file
+// has (a document type, nesting deeper than the bound) and reports the progress in whole percents.
+class ProjectRead::EntryStream {
+public:
+    EntryStream(ProjectRead &read, const QString &stage, qint64 size, const TokenHandler &handler)
+        : m_read(read), m_stage(stage), m_total(double(qMax<qint64>(1, size))), m_handler(handler) {}
+
+    // The sink of the entry's read: false stops it.
+    bool piece(const char *data, qint64 n);
+
+    QXmlStreamReader xml;
+    bool ended = false;   // the document is complete
+    bool stopped = false; // the handler has all it wants
+    bool cancelled = false;
+    QString error; // why the XML was refused, at `line`
+    qint64 line = 0;
+
+private:
+    void advance(qint64 n);
+    bool pump();
+    QString refusal(QXmlStreamReader::TokenType token);
+    bool handle();
+    bool refuse(const QString &why);
+
+    ProjectRead &m_read;
+    const QString m_stage;
+    const double m_total;
+    const TokenHandler &m_handler;
+    int m_depth = 0;
+    qint64 m_done = 0;
+    int m_lastPercent = -1;
+};
+
+bool ProjectRead::EntryStream::piece(const char *data, qint64 n) {
+    if (m_read.cancelled()) {
+        cancelled = true;
+        return false;
+    }
+    advance(n);
+    if (ended)
+        return true; // the rest is read only for its checksum
+    xml.addData(QByteArray(data, int(n)));
+    return pump();
+}
+
+void ProjectRead::EntryStream::advance(qint64 n) {
+    m_done += n;
+    const int percent = int(100.0 * double(m_done) / m_total);
+    if (percent != m_lastPercent) {
+        m_lastPercent = percent;
+        m_read.report(m_stage, qMin(1.0, double(m_done) / m_total));
+    }
+}
+
+// Reads the tokens the pieces so far hold; false stops the read.
+bool ProjectRead::EntryStream::pump() {
+    for (;;) {
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        if (token == QXmlStreamReader::Invalid) {
+            if (xml.error() == QXmlStreamReader::PrematureEndOfDocumentError)
+                return true; // wait for the next piece
+            return refuse(xml.errorString());
+        }
+        if (token == QXmlStreamReader::EndDocument) {
+            ended = true;
+            return true;
+        }
+        const QString refused = refusal(token);
+        if (!refused.isEmpty())
+            return refuse(refused);
+        if (!handle())
+            return false;
+    }
+}
+
+QString ProjectRead::EntryStream::refusal(QXmlStreamReader::TokenType token) {
+    if (token == QXmlStreamReader::DTD)
+        return QStringLiteral("a document type declaration, which project files never have");
+    if (token == QXmlStreamReader::StartElement && ++m_depth > m_read.m_limits.maxDepth)
+        return QStringLiteral("the elements are nested deeper than %1 levels").arg(m_read.m_limits.maxDepth);
+    if (token == QXmlStreamReader::EndElement)
+        --m_depth;
+    return QString();
+}
+
+bool ProjectRead::EntryStream::handle() {
+    QString why;
+    const Step step = m_handler(xml, why);
+    if (step == Step::Fail)
+        return refuse(why);
+    if (step == Step::Stop) {
+        stopped = true;
+        return false;
+    }
+    return true;
+}
+
+bool ProjectRead::EntryStream::refuse(const QString &why) {
+    error = why;
+    line = xml.lineNumber();
+    return false;
+}
 
 bool ProjectRead::readFailure(Status status, const QString &entry, const QString &detail) {
     switch (status) {
@@ -239,101 +490,72 @@ bool ProjectRead::readFailure(Status status, const QString &entry, const QString
 // Feeds the entry to the XML reader piece by piece as it is inflated.
 bool ProjectRead::stream(ZipArchive &zip, qint64 index, const QString &entry, const QByteArray &password,
                          const QString &stage, const TokenHandler &handler) {
-    QXmlStreamReader xml;
-    int depth = 0;
-    bool ended = false;
-    bool stopped = false;
-    bool wasCancelled = false;
-    QString xmlError;
-    qint64 line = 0;
-    const double total = double(qMax<qint64>(1, zip.size(index)));
-    qint64 done = 0;
-    int lastPercent = -1;
-
-    auto pump = [&]() -> bool {
-        for (;;) {
-            const QXmlStreamReader::TokenType token = xml.readNext();
-            if (token == QXmlStreamReader::Invalid) {
-                if (xml.error() == QXmlStreamReader::PrematureEndOfDocumentError)
-                    return true; // wait for the next piece
-                xmlError = xml.errorString();
-                line = xml.lineNumber();
-                return false;
-            }
-            if (token == QXmlStreamReader::EndDocument) {
-                ended = true;
-                return true;
-            }
-            if (token == QXmlStreamReader::DTD) {
-                xmlError = QStringLiteral("a document type declaration, which project files never have");
-                line = xml.lineNumber();
-                return false;
-            }
-            if (token == QXmlStreamReader::StartElement && ++depth > m_limits.maxDepth) {
-                xmlError =
-                    QStringLiteral("the elements are nested deeper than %1 levels").arg(m_limits.maxDepth);
-                line = xml.lineNumber();
-                return false;
-            }
-            if (token == QXmlStreamReader::EndElement)
-                --depth;
-            QString error;
-            const Step step = handler(xml, error);
-            if (step == Step::Fail) {
-                xmlError = error;
-                line = xml.lineNumber();
-                return false;
-            }
-            if (step == Step::Stop) {
-                stopped = true;
-                return false;
-            }
-        }
-    };
-
+    EntryStream s(*this, stage, zip.size(index), handler);
     QString detail;
     const Status status = zip.read(
         index, password, m_limits.maxEntryBytes,
-        [&](const char *data, qint64 n) {
-            if (cancelled()) {
-                wasCancelled = true;
-                return false;
-            }
-            done += n;
-            const int percent = int(100.0 * double(done) / total);
-            if (percent != lastPercent) {
-                lastPercent = percent;
-                report(stage, qMin(1.0, double(done) / total));
-            }
-            if (ended)
-                return true; // the rest is read only for its checksum
-            xml.addData(QByteArray(data, int(n)));
-            return pump();
-        },
-        &detail);
-    if (wasCancelled)
-        return fail(QStringLiteral("cancelled"), QStringLiteral("The import was cancelled."));
+        [&s](const char *data, qint64 n) { return s.piece(data, n); }, &detail);
+    if (s.cancelled)
+        return failCancelled();
     if (status != Status::Ok)
         return readFailure(status, entry, detail);
-    if (stopped)
+    if (s.stopped)
         return true;
-    if (!xmlError.isEmpty() && zip.encrypted(index)) {
-        // Data decrypted with a wrong password is garbage to the XML reader before its checksum
-        // is reached: read the rest, and let the checksum decide.
-        const Status check = zip.read(
-            index, password, m_limits.maxEntryBytes, [](const char *, qint64) { return true; }, &detail);
-        if (check != Status::Ok)
-            return readFailure(check, entry, detail);
-    }
-    if (!xmlError.isEmpty())
+    // Data decrypted with a wrong password is garbage to the XML reader before its checksum is
+    // reached: read the rest, and let the checksum decide.
+    if (!s.error.isEmpty() && zip.encrypted(index) && !readToChecksum(zip, index, entry, password))
+        return false;
+    if (!s.error.isEmpty())
         return fail(QStringLiteral("error"),
-                    QStringLiteral("%1, line %2: %3.").arg(entry).arg(line).arg(xmlError));
-    if (!ended)
+                    QStringLiteral("%1, line %2: %3.").arg(entry).arg(s.line).arg(s.error));
+    if (!s.ended)
         return fail(
             QStringLiteral("error"),
             QStringLiteral("%1, line %2: the XML ends before the document does (the entry is cut short).")
                 .arg(entry)
-                .arg(xml.lineNumber()));
+                .arg(s.xml.lineNumber()));
+    return true;
+}
+
+bool ProjectRead::readToChecksum(ZipArchive &zip, qint64 index, const QString &entry,
+                                 const QByteArray &password) {
+    QString detail;
+    const Status check = zip.read(
+        index, password, m_limits.maxEntryBytes, [](const char *, qint64) { return true; }, &detail);
+    return check == Status::Ok || readFailure(check, entry, detail);
+}
+
+QJsonObject ProjectRead::run(const QString &path, const QString &password) {
+    if (!readArchive(path, password))
+        return QJsonObject{{QStringLiteral("status"), m_failure.status},
+                           {QStringLiteral("message"), m_failure.message}};
+    report(QStringLiteral("Done"), 1);
+    return result();
+}
+
+bool ProjectRead::readArchive(const QString &path, const QString &password) {
+    report(QStringLiteral("Opening the archive"), 0);
+    QString why;
+    const auto outer = ZipArchive::openFile(path, &why);
+    if (!outer)
+        return fail(QStringLiteral("error"),
+                    QStringLiteral("The file could not be opened as an ETS project archive (%1).").arg(why));
+    const ProjectEntries project = findProject(*outer);
+    if (project.plain.isEmpty() && project.locked.isEmpty())
+        return fail(QStringLiteral("error"),
+                    QStringLiteral(
+                        "No project was found in this archive (no P-xxxx/0.xml and no protected P-xxxx.zip). "
+                        "Is it an ETS project export (.knxproj)?"));
+    m_projectId = project.id;
+    if (!readMaster(*outer))
+        return false;
+    const bool read = project.plain.isEmpty() ? readProtectedProject(*outer, project.locked, password)
+                                              : readPlainProject(*outer, project.plain);
+    if (!read)
+        return false;
+    readManufacturerData(*outer);
+    if (cancelled())
+        return failCancelled();
     return true;
 }
 
@@ -352,6 +574,62 @@ bool ProjectRead::readMaster(ZipArchive &outer) {
                       }
                       return Step::Stop;
                   });
+}
+
+bool ProjectRead::readPlainProject(ZipArchive &outer, const QString &entry) {
+    const qint64 info = outer.locate(m_projectId + QStringLiteral("/project.xml"));
+    if (info >= 0 && !readInfo(outer, info, outer.name(info), QByteArray()))
+        return false;
+    return readProject(outer, outer.locate(entry), entry, QByteArray());
+}
+
+bool ProjectRead::readProtectedProject(ZipArchive &outer, const QString &entry, const QString &password) {
+    m_protected = true;
+    m_projectId = entry.left(entry.size() - 4);
+    report(QStringLiteral("Decrypting the project"), 0);
+    const auto inner = openProtected(outer, entry);
+    if (!inner)
+        return false;
+    const qint64 data = locateInner(*inner, QStringLiteral("0.xml"));
+    const qint64 info = locateInner(*inner, QStringLiteral("project.xml"));
+    if (data < 0)
+        return fail(
+            QStringLiteral("error"),
+            QStringLiteral("The protected project %1 holds no 0.xml with the project data.").arg(entry));
+    if (inner->encrypted(data) && password.isEmpty())
+        return readFailure(Status::NeedsPassword, entry, QString());
+    // Projects of schema 21 and later use AES with a derived password; when the schema is
+    // unknown the entry's own method decides.
+    const int schema = m_schema > 0 ? m_schema : (inner->aesEncrypted(data) ? 21 : 20);
+    QByteArray zipPassword = EtsProjectReader::zipPassword(password, schema);
+    const QString prefix = entry + QLatin1Char('/');
+    const bool ok = (info < 0 || readInfo(*inner, info, prefix + inner->name(info), zipPassword)) &&
+                    readProject(*inner, data, prefix + inner->name(data), zipPassword);
+    zipPassword.fill('\0');
+    return ok;
+}
+
+// The archive inside the protected project's entry, read whole within the entry bound.
+std::unique_ptr<ZipArchive> ProjectRead::openProtected(ZipArchive &outer, const QString &entry) {
+    QByteArray bytes;
+    QString why;
+    const Status s = outer.readAll(outer.locate(entry), QByteArray(),
+                                   qMin<qint64>(m_limits.maxEntryBytes, INT_MAX - 1), &bytes, &why);
+    if (s != Status::Ok) {
+        readFailure(s, entry, why);
+        return nullptr;
+    }
+    auto inner = ZipArchive::openBytes(bytes, &why);
+    if (!inner)
+        fail(QStringLiteral("error"),
+             QStringLiteral("The protected project %1 is damaged or cut short: %2.").arg(entry, why));
+    return inner;
+}
+
+// An entry of the inner archive, at its top or in the project's folder.
+qint64 ProjectRead::locateInner(const ZipArchive &inner, const QString &name) const {
+    const qint64 index = inner.locate(name);
+    return index >= 0 ? index : inner.locate(m_projectId + QLatin1Char('/') + name);
 }
 
 bool ProjectRead::readInfo(ZipArchive &zip, qint64 index, const QString &entry, const QByteArray &password) {
@@ -383,154 +661,226 @@ bool ProjectRead::readInfo(ZipArchive &zip, qint64 index, const QString &entry, 
 }
 
 Step ProjectRead::projectToken(QXmlStreamReader &xml, QString &error) {
-    if (xml.tokenType() == QXmlStreamReader::EndElement) {
-        if (m_stack.isEmpty())
-            return Step::Continue;
-        const Kind kind = m_stack.takeLast();
-        if (kind == Kind::Topology)
-            --m_topologyDepth;
-        else if (kind == Kind::GroupRange && !m_rangePath.isEmpty()) {
-            m_rangePath.removeLast();
-            m_rangeIndices.removeLast();
-        } else if (kind == Kind::ComObject)
-            m_comObjectDevice = -1;
-        return Step::Continue;
-    }
+    if (xml.tokenType() == QXmlStreamReader::EndElement)
+        return leaveElement();
     if (xml.tokenType() != QXmlStreamReader::StartElement)
         return Step::Continue;
-
-    const QStringRef name = xml.name();
-    const QXmlStreamAttributes a = xml.attributes();
-    const Kind parent = m_stack.isEmpty() ? Kind::Other : m_stack.last();
     Kind kind = Kind::Other;
-
     if (m_stack.isEmpty()) {
-        if (m_schema == 0)
-            m_schema = schemaFromNamespace(xml.namespaceUri());
-        if (m_createdBy.isEmpty()) {
-            m_createdBy = cut(a.value(QLatin1String("CreatedBy")));
-            m_toolVersion = cut(a.value(QLatin1String("ToolVersion")));
-        }
-    } else if (name == QLatin1String("Topology")) {
-        kind = Kind::Topology;
-        ++m_topologyDepth;
-    } else if (m_topologyDepth > 0 && name == QLatin1String("Area")) {
-        kind = Kind::Area;
-        m_areas.append({cut(a.value(QLatin1String("Address"))),
-                        cut(a.value(QLatin1String("Name"))),
-                        cut(a.value(QLatin1String("Description"))),
-                        {}});
-    } else if (m_topologyDepth > 0 && name == QLatin1String("Line") && parent == Kind::Area) {
-        kind = Kind::Line;
-        const QString area = m_areas.last().address;
-        m_areas.last().lines.append({area + QLatin1Char('.') + a.value(QLatin1String("Address")).left(8),
-                                     cut(a.value(QLatin1String("Name"))),
-                                     cut(a.value(QLatin1String("Description"))),
-                                     {}});
-    } else if (m_topologyDepth > 0 && name == QLatin1String("DeviceInstance")) {
-        kind = Kind::Device;
-        if (m_devices.size() >= m_limits.maxDevices) {
-            error = QStringLiteral("the project has more than %1 devices").arg(m_limits.maxDevices);
-            return Step::Fail;
-        }
-        // A device sits in a line, or in a segment of a line; devices elsewhere have no address.
-        Line *line = nullptr;
-        for (int i = m_stack.size() - 1; i >= 0 && !line; --i) {
-            if (m_stack.at(i) == Kind::Line && !m_areas.isEmpty() && !m_areas.last().lines.isEmpty())
-                line = &m_areas.last().lines.last();
-            if (m_stack.at(i) == Kind::Area || m_stack.at(i) == Kind::Topology)
-                break;
-        }
-        const QStringRef own = a.value(QLatin1String("Address"));
-        Device device;
-        device.address = line && !own.isEmpty() ? line->address + QLatin1Char('.') + own.left(8) : QString();
-        device.name = cut(a.value(QLatin1String("Name")));
-        device.description = cut(a.value(QLatin1String("Description")));
-        device.productRef = cut(a.value(QLatin1String("ProductRefId")));
-        device.programRef = cut(a.value(QLatin1String("Hardware2ProgramRefId")));
-        m_devices.append(device);
-        if (line)
-            line->devices.append(m_devices.size() - 1);
-        else
-            m_unassigned.append(m_devices.size() - 1);
-    } else if (name == QLatin1String("ComObjectInstanceRef") && !m_devices.isEmpty() &&
-               m_stack.contains(Kind::Device)) {
-        kind = Kind::ComObject;
-        m_comObjectDevice = m_devices.size() - 1;
-        m_comObjectRef = cut(a.value(QLatin1String("RefId")));
-        m_comObjectNumber = objectNumber(QStringRef(&m_comObjectRef));
-        m_comObjectName = cut(a.value(QLatin1String("Text")));
-        m_comObjectFunction = cut(a.value(QLatin1String("FunctionText")));
-        // Newer projects list the linked addresses in one attribute, the sending one first.
-        const QVector<QStringRef> links =
-            a.value(QLatin1String("Links")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        for (int i = 0; i < links.size(); ++i) {
-            if (++m_linkCount > m_limits.maxLinks) {
-                error = QStringLiteral("the project has more than %1 links").arg(m_limits.maxLinks);
+        readRoot(xml);
+    } else if (const ElementRule *rule = elementRule(xml.name())) {
+        if (applies(rule->where)) {
+            kind = rule->kind;
+            if (!(this->*rule->enter)(xml, error))
                 return Step::Fail;
-            }
-            m_links[groupAddressKey(links.at(i))].append({m_comObjectDevice, m_comObjectNumber,
-                                                          m_comObjectName, m_comObjectFunction, i == 0,
-                                                          m_comObjectRef});
-        }
-    } else if ((name == QLatin1String("Send") || name == QLatin1String("Receive")) &&
-               m_comObjectDevice >= 0) {
-        const QStringRef ref = a.value(QLatin1String("GroupAddressRefId"));
-        if (!ref.isEmpty()) {
-            if (++m_linkCount > m_limits.maxLinks) {
-                error = QStringLiteral("the project has more than %1 links").arg(m_limits.maxLinks);
-                return Step::Fail;
-            }
-            m_links[groupAddressKey(ref)].append({m_comObjectDevice, m_comObjectNumber, m_comObjectName,
-                                                  m_comObjectFunction, name == QLatin1String("Send"),
-                                                  m_comObjectRef});
-        }
-    } else if (m_topologyDepth == 0 && name == QLatin1String("GroupRange")) {
-        kind = Kind::GroupRange;
-        GroupRange range;
-        range.name = cut(a.value(QLatin1String("Name")));
-        range.depth = m_rangePath.size() + 1;
-        m_rangePath.append(range.name);
-        m_rangeIndices.append(m_ranges.size());
-        range.path = m_rangePath.join(QStringLiteral(" / "));
-        if (!parseNumber(a.value(QLatin1String("RangeStart")), 65535, &range.start))
-            range.start = 0;
-        if (!parseNumber(a.value(QLatin1String("RangeEnd")), 65535, &range.end))
-            range.end = range.start;
-        m_ranges.append(range);
-    } else if (m_topologyDepth == 0 && name == QLatin1String("GroupAddress")) {
-        kind = Kind::GroupAddress;
-        if (m_groupAddresses.size() >= m_limits.maxGroupAddresses) {
-            error = QStringLiteral("the project has more than %1 group addresses")
-                        .arg(m_limits.maxGroupAddresses);
-            return Step::Fail;
-        }
-        GroupAddress ga;
-        ga.id = cut(a.value(QLatin1String("Id")));
-        ga.name = cut(a.value(QLatin1String("Name")));
-        const QStringRef address = a.value(QLatin1String("Address"));
-        if (!parseNumber(address, 65535, &ga.raw)) {
-            const QString what = ga.name.isEmpty()
-                                     ? (ga.id.isEmpty() ? QStringLiteral("(unnamed group address)") : ga.id)
-                                     : ga.name;
-            m_skipped.append(QJsonObject{
-                {QStringLiteral("what"), what},
-                {QStringLiteral("why"),
-                 address.isNull() ? QStringLiteral("it has no address")
-                                  : QStringLiteral("its address \"%1\" is not a number from 0 to 65535")
-                                        .arg(address.left(40))}});
-        } else {
-            ga.description = cut(a.value(QLatin1String("Description")));
-            ga.comment = cut(a.value(QLatin1String("Comment")));
-            ga.range = m_rangePath.join(QStringLiteral(" / "));
-            ga.dptRaw = cut(a.value(QLatin1String("DatapointType")));
-            ga.secure = !a.value(QLatin1String("Key")).trimmed().isEmpty();
-            ga.rangeIndex = m_rangeIndices.isEmpty() ? -1 : m_rangeIndices.last();
-            m_groupAddresses.append(ga);
         }
     }
     m_stack.append(kind);
     return Step::Continue;
+}
+
+// The elements of the project data that are read; all others are passed over.
+const ProjectRead::ElementRule *ProjectRead::elementRule(QStringRef name) {
+    static const ElementRule rules[] = {
+        {QLatin1String("Topology"), Where::Anywhere, Kind::Topology, &ProjectRead::enterTopology},
+        {QLatin1String("Area"), Where::InTopology, Kind::Area, &ProjectRead::addArea},
+        {QLatin1String("Line"), Where::InArea, Kind::Line, &ProjectRead::addLine},
+        {QLatin1String("DeviceInstance"), Where::InTopology, Kind::Device, &ProjectRead::addDevice},
+        {QLatin1String("ComObjectInstanceRef"), Where::InDevice, Kind::ComObject, &ProjectRead::addComObject},
+        {QLatin1String("Send"), Where::InComObject, Kind::Other, &ProjectRead::addConnector},
+        {QLatin1String("Receive"), Where::InComObject, Kind::Other, &ProjectRead::addConnector},
+        {QLatin1String("GroupRange"), Where::OutsideTopology, Kind::GroupRange, &ProjectRead::addGroupRange},
+        {QLatin1String("GroupAddress"), Where::OutsideTopology, Kind::GroupAddress,
+         &ProjectRead::addGroupAddress},
+    };
+    for (const ElementRule &rule : rules)
+        if (name == rule.name)
+            return &rule;
+    return nullptr;
+}
+
+bool ProjectRead::applies(Where where) const {
+    switch (where) {
+    case Where::Anywhere:
+        return true;
+    case Where::InTopology:
+        return m_topologyDepth > 0;
+    case Where::InArea:
+        return m_topologyDepth > 0 && m_stack.last() == Kind::Area;
+    case Where::InDevice:
+        return !m_devices.isEmpty() && m_stack.contains(Kind::Device);
+    case Where::InComObject:
+        return m_comObjectDevice >= 0;
+    case Where::OutsideTopology:
+        return m_topologyDepth == 0;
+    }
+    return false;
+}
+
+Step ProjectRead::leaveElement() {
+    if (m_stack.isEmpty())
+        return Step::Continue;
+    const Kind kind = m_stack.takeLast();
+    if (kind == Kind::Topology)
+        --m_topologyDepth;
+    else if (kind == Kind::GroupRange && !m_rangePath.isEmpty()) {
+        m_rangePath.removeLast();
+        m_rangeIndices.removeLast();
+    } else if (kind == Kind::ComObject)
+        m_comObjectDevice = -1;
+    return Step::Continue;
+}
+
+// The schema and the tool that wrote the project, unless the archive has told them already.
+void ProjectRead::readRoot(const QXmlStreamReader &xml) {
+    if (m_schema == 0)
+        m_schema = schemaFromNamespace(xml.namespaceUri());
+    if (m_createdBy.isEmpty()) {
+        const QXmlStreamAttributes a = xml.attributes();
+        m_createdBy = cut(a.value(QLatin1String("CreatedBy")));
+        m_toolVersion = cut(a.value(QLatin1String("ToolVersion")));
+    }
+}
+
+bool ProjectRead::enterTopology(const QXmlStreamReader &, QString &) {
+    ++m_topologyDepth;
+    return true;
+}
+
+bool ProjectRead::addArea(const QXmlStreamReader &xml, QString &) {
+    const QXmlStreamAttributes a = xml.attributes();
+    m_areas.append({cut(a.value(QLatin1String("Address"))),
+                    cut(a.value(QLatin1String("Name"))),
+                    cut(a.value(QLatin1String("Description"))),
+                    {}});
+    return true;
+}
+
+bool ProjectRead::addLine(const QXmlStreamReader &xml, QString &) {
+    const QXmlStreamAttributes a = xml.attributes();
+    Area &area = m_areas.last();
+    area.lines.append({area.address + QLatin1Char('.') + a.value(QLatin1String("Address")).left(8),
+                       cut(a.value(QLatin1String("Name"))),
+                       cut(a.value(QLatin1String("Description"))),
+                       {}});
+    return true;
+}
+
+bool ProjectRead::addDevice(const QXmlStreamReader &xml, QString &error) {
+    if (m_devices.size() >= m_limits.maxDevices) {
+        error = QStringLiteral("the project has more than %1 devices").arg(m_limits.maxDevices);
+        return false;
+    }
+    Line *line = deviceLine();
+    const QXmlStreamAttributes a = xml.attributes();
+    const QStringRef own = a.value(QLatin1String("Address"));
+    Device device;
+    device.address = line && !own.isEmpty() ? line->address + QLatin1Char('.') + own.left(8) : QString();
+    device.name = cut(a.value(QLatin1String("Name")));
+    device.description = cut(a.value(QLatin1String("Description")));
+    device.productRef = cut(a.value(QLatin1String("ProductRefId")));
+    device.programRef = cut(a.value(QLatin1String("Hardware2ProgramRefId")));
+    m_devices.append(device);
+    (line ? line->devices : m_unassigned).append(m_devices.size() - 1);
+    return true;
+}
+
+// A device sits in a line, or in a segment of a line; devices elsewhere have no address.
+Line *ProjectRead::deviceLine() {
+    for (int i = m_stack.size() - 1; i >= 0; --i) {
+        if (m_stack.at(i) == Kind::Line && !m_areas.isEmpty() && !m_areas.last().lines.isEmpty())
+            return &m_areas.last().lines.last();
+        if (m_stack.at(i) == Kind::Area || m_stack.at(i) == Kind::Topology)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+bool ProjectRead::addComObject(const QXmlStreamReader &xml, QString &error) {
+    const QXmlStreamAttributes a = xml.attributes();
+    m_comObjectDevice = m_devices.size() - 1;
+    m_comObjectRef = cut(a.value(QLatin1String("RefId")));
+    m_comObjectNumber = objectNumber(QStringRef(&m_comObjectRef));
+    m_comObjectName = cut(a.value(QLatin1String("Text")));
+    m_comObjectFunction = cut(a.value(QLatin1String("FunctionText")));
+    // Newer projects list the linked addresses in one attribute, the sending one first.
+    const QVector<QStringRef> links =
+        a.value(QLatin1String("Links")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (int i = 0; i < links.size(); ++i)
+        if (!addLink(links.at(i), i == 0, error))
+            return false;
+    return true;
+}
+
+// Older projects link each address in an element of its own.
+bool ProjectRead::addConnector(const QXmlStreamReader &xml, QString &error) {
+    const QXmlStreamAttributes a = xml.attributes();
+    const QStringRef ref = a.value(QLatin1String("GroupAddressRefId"));
+    return ref.isEmpty() || addLink(ref, xml.name() == QLatin1String("Send"), error);
+}
+
+// Links the communication object being read to the group address.
+bool ProjectRead::addLink(QStringRef groupAddress, bool send, QString &error) {
+    if (++m_linkCount > m_limits.maxLinks) {
+        error = QStringLiteral("the project has more than %1 links").arg(m_limits.maxLinks);
+        return false;
+    }
+    m_links[groupAddressKey(groupAddress)].append(
+        {m_comObjectDevice, m_comObjectNumber, m_comObjectName, m_comObjectFunction, send, m_comObjectRef});
+    return true;
+}
+
+bool ProjectRead::addGroupRange(const QXmlStreamReader &xml, QString &) {
+    const QXmlStreamAttributes a = xml.attributes();
+    GroupRange range;
+    range.name = cut(a.value(QLatin1String("Name")));
+    range.depth = m_rangePath.size() + 1;
+    m_rangePath.append(range.name);
+    m_rangeIndices.append(m_ranges.size());
+    range.path = m_rangePath.join(QStringLiteral(" / "));
+    if (!parseNumber(a.value(QLatin1String("RangeStart")), 65535, &range.start))
+        range.start = 0;
+    if (!parseNumber(a.value(QLatin1String("RangeEnd")), 65535, &range.end))
+        range.end = range.start;
+    m_ranges.append(range);
+    return true;
+}
+
+bool ProjectRead::addGroupAddress(const QXmlStreamReader &xml, QString &error) {
+    if (m_groupAddresses.size() >= m_limits.maxGroupAddresses) {
+        error =
+            QStringLiteral("the project has more than %1 group addresses").arg(m_limits.maxGroupAddresses);
+        return false;
+    }
+    const QXmlStreamAttributes a = xml.attributes();
+    GroupAddress ga;
+    ga.id = cut(a.value(QLatin1String("Id")));
+    ga.name = cut(a.value(QLatin1String("Name")));
+    const QStringRef address = a.value(QLatin1String("Address"));
+    if (!parseNumber(address, 65535, &ga.raw)) {
+        skipGroupAddress(ga, address);
+        return true;
+    }
+    ga.description = cut(a.value(QLatin1String("Description")));
+    ga.comment = cut(a.value(QLatin1String("Comment")));
+    ga.range = m_rangePath.join(QStringLiteral(" / "));
+    ga.dptRaw = cut(a.value(QLatin1String("DatapointType")));
+    ga.secure = !a.value(QLatin1String("Key")).trimmed().isEmpty();
+    ga.rangeIndex = m_rangeIndices.isEmpty() ? -1 : m_rangeIndices.last();
+    m_groupAddresses.append(ga);
+    return true;
+}
+
+// A group address without a usable address is left out; the page says which and why.
+void ProjectRead::skipGroupAddress(const GroupAddress &ga, QStringRef address) {
+    const QString what =
+        ga.name.isEmpty() ? (ga.id.isEmpty() ? QStringLiteral("(unnamed group address)") : ga.id) : ga.name;
+    m_skipped.append(QJsonObject{
+        {QStringLiteral("what"), what},
+        {QStringLiteral("why"),
+         address.isNull()
+             ? QStringLiteral("it has no address")
+             : QStringLiteral("its address \"%1\" is not a number from 0 to 65535").arg(address.left(40))}});
 }
 
 bool ProjectRead::readProject(ZipArchive &zip, qint64 index, const QString &entry,
@@ -544,25 +894,40 @@ bool ProjectRead::readProject(ZipArchive &zip, qint64 index, const QString &entr
 // and the application program of each device, M-xxxx/<program>.xml its communication objects.
 // They are a courtesy: damaged or missing manufacturer data leaves them out.
 void ProjectRead::readManufacturerData(ZipArchive &outer) {
-    QHash<QString, QString> products;
-    QHash<QString, QString> programs; // Hardware2Program id -> application program id
-    for (const Device &d : qAsConst(m_devices)) {
-        if (!d.productRef.isEmpty())
-            products.insert(d.productRef, QString());
-        if (!d.programRef.isEmpty())
-            programs.insert(d.programRef, QString());
-    }
-    if (products.isEmpty() && programs.isEmpty())
+    HardwareNames names = wantedHardware();
+    if (names.products.isEmpty() && names.programs.isEmpty())
         return;
-    auto tolerate = [this](bool ok) {
-        if (!ok) {
-            qCDebug(lcEtsProject) << "manufacturer data not read:" << m_failure.message;
-            if (m_failure.status != QLatin1String("cancelled"))
-                m_failure = Failure();
-        }
-        return m_failure.status != QLatin1String("cancelled");
-    };
+    if (!readHardware(outer, names))
+        return;
+    nameDevices(names);
+    ObjectTexts texts;
+    if (readApplications(outer, wantedObjectRefs(), texts))
+        nameLinks(texts);
+}
 
+// Forgets the failure to read manufacturer data; false when the read was cancelled.
+bool ProjectRead::tolerate(bool ok) {
+    if (!ok) {
+        qCDebug(lcEtsProject) << "manufacturer data not read:" << m_failure.message;
+        if (m_failure.status != QLatin1String("cancelled"))
+            m_failure = Failure();
+    }
+    return m_failure.status != QLatin1String("cancelled");
+}
+
+HardwareNames ProjectRead::wantedHardware() const {
+    HardwareNames names;
+    for (const Device &d : m_devices) {
+        if (!d.productRef.isEmpty())
+            names.products.insert(d.productRef, QString());
+        if (!d.programRef.isEmpty())
+            names.programs.insert(d.programRef, QString());
+    }
+    return names;
+}
+
+// Every M-xxxx/Hardware.xml; false when the read was cancelled.
+bool ProjectRead::readHardware(ZipArchive &outer, HardwareNames &names) {
     static const QRegularExpression hardware(QStringLiteral("^M-[0-9A-Za-z]+/Hardware\\.xml$"),
                                              QRegularExpression::CaseInsensitiveOption);
     const qint64 n = outer.count();
@@ -570,99 +935,72 @@ void ProjectRead::readManufacturerData(ZipArchive &outer) {
         const QString entry = outer.name(i);
         if (!hardware.match(entry).hasMatch())
             continue;
-        QString program; // the Hardware2Program being read
-        const bool ok = stream(outer, i, entry, QByteArray(), QStringLiteral("Reading product names"),
-                               [&](QXmlStreamReader &xml, QString &) {
-                                   if (xml.tokenType() == QXmlStreamReader::EndElement &&
-                                       xml.name() == QLatin1String("Hardware2Program"))
-                                       program.clear();
-                                   if (xml.tokenType() != QXmlStreamReader::StartElement)
-                                       return Step::Continue;
-                                   const QXmlStreamAttributes a = xml.attributes();
-                                   if (xml.name() == QLatin1String("Product")) {
-                                       const auto it = products.find(a.value(QLatin1String("Id")).toString());
-                                       if (it != products.end() && it->isEmpty())
-                                           *it = cut(a.value(QLatin1String("Text")));
-                                   } else if (xml.name() == QLatin1String("Hardware2Program")) {
-                                       const QString id = a.value(QLatin1String("Id")).toString();
-                                       program = programs.contains(id) ? id : QString();
-                                   } else if (xml.name() == QLatin1String("ApplicationProgramRef") &&
-                                              !program.isEmpty()) {
-                                       programs[program] = cut(a.value(QLatin1String("RefId")));
-                                   }
-                                   return Step::Continue;
-                               });
+        QString program;
+        const bool ok =
+            stream(outer, i, entry, QByteArray(), QStringLiteral("Reading product names"),
+                   [&](QXmlStreamReader &xml, QString &) { return hardwareToken(xml, names, program); });
         if (!tolerate(ok))
-            return;
+            return false;
     }
-    for (Device &d : m_devices) {
-        d.product = products.value(d.productRef);
-        d.application = programs.value(d.programRef);
-    }
+    return true;
+}
 
-    // The object references wanted from each application program, with full ids.
-    auto fullRef = [](const QString &application, const QString &ref) {
-        return ref.startsWith(QLatin1String("M-")) ? ref : application + QLatin1Char('_') + ref;
-    };
-    QHash<QString, QSet<QString>> wanted; // application -> ComObjectRef ids
-    for (const QVector<Link> &links : qAsConst(m_links))
+void ProjectRead::nameDevices(const HardwareNames &names) {
+    for (Device &d : m_devices) {
+        d.product = names.products.value(d.productRef);
+        d.application = names.programs.value(d.programRef);
+    }
+}
+
+// The object references wanted from each application program, with full ids.
+WantedRefs ProjectRead::wantedObjectRefs() const {
+    WantedRefs wanted;
+    for (const QVector<Link> &links : m_links)
         for (const Link &l : links) {
             const QString &application = m_devices.at(l.device).application;
             if (!application.isEmpty() && !l.ref.isEmpty())
-                wanted[application].insert(fullRef(application, l.ref));
+                wanted[application].insert(fullObjectRef(application, l.ref));
         }
-    QHash<QString, ObjectText> refs;    // ComObjectRef id -> what it says
-    QHash<QString, ObjectText> objects; // ComObject id -> what it says
-    for (auto it = wanted.constBegin(); it != wanted.constEnd() && !cancelled(); ++it) {
-        const QString &application = it.key();
-        const QString entry = application.section(QLatin1Char('_'), 0, 0) + QLatin1Char('/') + application +
-                              QStringLiteral(".xml");
-        const qint64 index = outer.locate(entry);
-        if (index < 0)
-            continue;
-        QSet<QString> wantedObjects;
-        for (const QString &ref : it.value())
-            wantedObjects.insert(ref.left(ref.lastIndexOf(QLatin1String("_R-"))));
-        const bool ok = stream(
-            outer, index, outer.name(index), QByteArray(), QStringLiteral("Reading object names"),
-            [&](QXmlStreamReader &xml, QString &) {
-                if (xml.tokenType() != QXmlStreamReader::StartElement)
-                    return Step::Continue;
-                const QXmlStreamAttributes a = xml.attributes();
-                if (xml.name() == QLatin1String("ComObject")) {
-                    const QString id = a.value(QLatin1String("Id")).toString();
-                    if (wantedObjects.contains(id)) {
-                        quint32 number = 0;
-                        objects.insert(
-                            id,
-                            {QString(),
-                             parseNumber(a.value(QLatin1String("Number")), 65535, &number) ? int(number) : -1,
-                             cut(a.value(QLatin1String("Text"))),
-                             cut(a.value(QLatin1String("FunctionText")))});
-                    }
-                } else if (xml.name() == QLatin1String("ComObjectRef")) {
-                    const QString id = a.value(QLatin1String("Id")).toString();
-                    if (it.value().contains(id))
-                        refs.insert(id, {cut(a.value(QLatin1String("RefId"))), -1,
-                                         cut(a.value(QLatin1String("Text"))),
-                                         cut(a.value(QLatin1String("FunctionText")))});
-                }
-                return Step::Continue;
-            });
-        if (!tolerate(ok))
-            return;
-    }
-    // What the project says itself comes first, then the reference, then the object.
+    return wanted;
+}
+
+// False when the read was cancelled.
+bool ProjectRead::readApplications(ZipArchive &outer, const WantedRefs &wanted, ObjectTexts &texts) {
+    for (auto it = wanted.constBegin(); it != wanted.constEnd() && !cancelled(); ++it)
+        if (!tolerate(readApplication(outer, it.key(), it.value(), texts)))
+            return false;
+    return true;
+}
+
+// M-xxxx/<application>.xml, when the archive has it.
+bool ProjectRead::readApplication(ZipArchive &outer, const QString &application, const QSet<QString> &refs,
+                                  ObjectTexts &texts) {
+    const QString entry =
+        application.section(QLatin1Char('_'), 0, 0) + QLatin1Char('/') + application + QStringLiteral(".xml");
+    const qint64 index = outer.locate(entry);
+    if (index < 0)
+        return true;
+    QSet<QString> objects;
+    for (const QString &ref : refs)
+        objects.insert(ref.left(ref.lastIndexOf(QLatin1String("_R-"))));
+    return stream(
+        outer, index, outer.name(index), QByteArray(), QStringLiteral("Reading object names"),
+        [&](QXmlStreamReader &xml, QString &) { return applicationToken(xml, refs, objects, texts); });
+}
+
+// What the project says itself comes first, then the reference, then the object.
+void ProjectRead::nameLinks(const ObjectTexts &texts) {
+    const ObjectText none{QString(), -1, QString(), QString()};
     for (QVector<Link> &links : m_links)
         for (Link &l : links) {
             const QString &application = m_devices.at(l.device).application;
             if (application.isEmpty() || l.ref.isEmpty())
                 continue;
-            const QString id = fullRef(application, l.ref);
-            const ObjectText ref = refs.value(id, {QString(), -1, QString(), QString()});
+            const QString id = fullObjectRef(application, l.ref);
+            const ObjectText ref = texts.refs.value(id, none);
             const QString objectId =
                 ref.reference.isEmpty() ? id.left(id.lastIndexOf(QLatin1String("_R-"))) : ref.reference;
-            const ObjectText object = objects.value(objectId, {QString(), -1, QString(), QString()});
+            const ObjectText object = texts.objects.value(objectId, none);
             if (object.number >= 0)
                 l.number = object.number;
             if (l.name.isEmpty())
@@ -684,17 +1022,31 @@ QString rangeAddress(const GroupRange &r, EtsProjectReader::Style style) {
 }
 
 QJsonObject ProjectRead::result() const {
+    return QJsonObject{{QStringLiteral("status"), QStringLiteral("ok")},
+                       {QStringLiteral("message"), QString()},
+                       {QStringLiteral("project"), projectJson()},
+                       {QStringLiteral("groupRanges"), rangesJson()},
+                       {QStringLiteral("groupAddresses"), groupAddressesJson()},
+                       {QStringLiteral("areas"), areasJson()},
+                       {QStringLiteral("unassignedDevices"), devicesJson(m_unassigned)},
+                       {QStringLiteral("deviceCount"), m_devices.size()},
+                       {QStringLiteral("skipped"), m_skipped}};
+}
+
+QJsonObject ProjectRead::projectJson() const {
     const QString etsName = etsNameForSchema(m_schema);
     QString version = m_createdBy.isEmpty() ? etsName : m_createdBy;
     if (!m_toolVersion.isEmpty())
         version += (version.isEmpty() ? QString() : QStringLiteral(" ")) + m_toolVersion;
-    QJsonObject project{{QStringLiteral("id"), m_projectId},
-                        {QStringLiteral("name"), m_projectName},
-                        {QStringLiteral("etsVersion"), version},
-                        {QStringLiteral("schemaVersion"), m_schema},
-                        {QStringLiteral("groupAddressStyle"), EtsProjectReader::styleName(m_style)},
-                        {QStringLiteral("protected"), m_protected}};
+    return QJsonObject{{QStringLiteral("id"), m_projectId},
+                       {QStringLiteral("name"), m_projectName},
+                       {QStringLiteral("etsVersion"), version},
+                       {QStringLiteral("schemaVersion"), m_schema},
+                       {QStringLiteral("groupAddressStyle"), EtsProjectReader::styleName(m_style)},
+                       {QStringLiteral("protected"), m_protected}};
+}
 
+QJsonArray ProjectRead::rangesJson() const {
     QJsonArray ranges;
     for (const GroupRange &r : m_ranges)
         ranges.append(QJsonObject{{QStringLiteral("name"), r.name},
@@ -703,7 +1055,11 @@ QJsonObject ProjectRead::result() const {
                                   {QStringLiteral("start"), int(r.start)},
                                   {QStringLiteral("end"), int(r.end)},
                                   {QStringLiteral("address"), rangeAddress(r, m_style)}});
+    return ranges;
+}
 
+// In address order; addresses given twice keep the project's order.
+QJsonArray ProjectRead::groupAddressesJson() const {
     QVector<const GroupAddress *> sorted;
     sorted.reserve(m_groupAddresses.size());
     for (const GroupAddress &ga : m_groupAddresses)
@@ -711,174 +1067,70 @@ QJsonObject ProjectRead::result() const {
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const GroupAddress *x, const GroupAddress *y) { return x->raw < y->raw; });
     QJsonArray addresses;
-    for (const GroupAddress *ga : sorted) {
-        QJsonArray links;
-        const auto it = m_links.constFind(groupAddressKey(QStringRef(&ga->id)));
-        if (it != m_links.constEnd()) {
-            for (const Link &l : *it) {
-                const Device &d = m_devices.at(l.device);
-                links.append(QJsonObject{{QStringLiteral("device"), d.address},
-                                         {QStringLiteral("deviceName"), d.name},
-                                         {QStringLiteral("number"), l.number},
-                                         {QStringLiteral("name"), l.name},
-                                         {QStringLiteral("function"), l.function},
-                                         {QStringLiteral("send"), l.send}});
-            }
-        }
-        addresses.append(
-            QJsonObject{{QStringLiteral("address"), EtsProjectReader::formatGroupAddress(ga->raw, m_style)},
-                        {QStringLiteral("raw"), int(ga->raw)},
-                        {QStringLiteral("id"), ga->id},
-                        {QStringLiteral("name"), ga->name},
-                        {QStringLiteral("description"), ga->description},
-                        {QStringLiteral("comment"), ga->comment},
-                        {QStringLiteral("range"), ga->range},
-                        {QStringLiteral("rangeIndex"), ga->rangeIndex},
-                        {QStringLiteral("dpt"), EtsProjectReader::normaliseDpt(ga->dptRaw)},
-                        {QStringLiteral("dptRaw"), firstDpt(ga->dptRaw)},
-                        {QStringLiteral("secure"), ga->secure},
-                        {QStringLiteral("links"), links}});
-    }
+    for (const GroupAddress *ga : sorted)
+        addresses.append(groupAddressJson(*ga));
+    return addresses;
+}
 
-    auto deviceJson = [this](int i) {
-        const Device &d = m_devices.at(i);
-        return QJsonObject{{QStringLiteral("address"), d.address},
-                           {QStringLiteral("name"), d.name},
-                           {QStringLiteral("description"), d.description},
-                           {QStringLiteral("product"), d.product}};
-    };
+QJsonObject ProjectRead::groupAddressJson(const GroupAddress &ga) const {
+    return QJsonObject{{QStringLiteral("address"), EtsProjectReader::formatGroupAddress(ga.raw, m_style)},
+                       {QStringLiteral("raw"), int(ga.raw)},
+                       {QStringLiteral("id"), ga.id},
+                       {QStringLiteral("name"), ga.name},
+                       {QStringLiteral("description"), ga.description},
+                       {QStringLiteral("comment"), ga.comment},
+                       {QStringLiteral("range"), ga.range},
+                       {QStringLiteral("rangeIndex"), ga.rangeIndex},
+                       {QStringLiteral("dpt"), EtsProjectReader::normaliseDpt(ga.dptRaw)},
+                       {QStringLiteral("dptRaw"), firstDpt(ga.dptRaw)},
+                       {QStringLiteral("secure"), ga.secure},
+                       {QStringLiteral("links"), linksJson(ga)}};
+}
+
+QJsonArray ProjectRead::linksJson(const GroupAddress &ga) const {
+    QJsonArray links;
+    const auto it = m_links.constFind(groupAddressKey(QStringRef(&ga.id)));
+    if (it == m_links.constEnd())
+        return links;
+    for (const Link &l : *it) {
+        const Device &d = m_devices.at(l.device);
+        links.append(QJsonObject{{QStringLiteral("device"), d.address},
+                                 {QStringLiteral("deviceName"), d.name},
+                                 {QStringLiteral("number"), l.number},
+                                 {QStringLiteral("name"), l.name},
+                                 {QStringLiteral("function"), l.function},
+                                 {QStringLiteral("send"), l.send}});
+    }
+    return links;
+}
+
+QJsonArray ProjectRead::areasJson() const {
     QJsonArray areas;
     for (const Area &area : m_areas) {
         QJsonArray lines;
-        for (const Line &line : area.lines) {
-            QJsonArray devices;
-            for (int i : line.devices)
-                devices.append(deviceJson(i));
+        for (const Line &line : area.lines)
             lines.append(QJsonObject{{QStringLiteral("address"), line.address},
                                      {QStringLiteral("name"), line.name},
                                      {QStringLiteral("description"), line.description},
-                                     {QStringLiteral("devices"), devices}});
-        }
+                                     {QStringLiteral("devices"), devicesJson(line.devices)}});
         areas.append(QJsonObject{{QStringLiteral("address"), area.address},
                                  {QStringLiteral("name"), area.name},
                                  {QStringLiteral("description"), area.description},
                                  {QStringLiteral("lines"), lines}});
     }
-    QJsonArray unassigned;
-    for (int i : m_unassigned)
-        unassigned.append(deviceJson(i));
-
-    return QJsonObject{{QStringLiteral("status"), QStringLiteral("ok")},
-                       {QStringLiteral("message"), QString()},
-                       {QStringLiteral("project"), project},
-                       {QStringLiteral("groupRanges"), ranges},
-                       {QStringLiteral("groupAddresses"), addresses},
-                       {QStringLiteral("areas"), areas},
-                       {QStringLiteral("unassignedDevices"), unassigned},
-                       {QStringLiteral("deviceCount"), m_devices.size()},
-                       {QStringLiteral("skipped"), m_skipped}};
+    return areas;
 }
 
-QJsonObject ProjectRead::run(const QString &path, const QString &password) {
-    auto failed = [this]() {
-        return QJsonObject{{QStringLiteral("status"), m_failure.status},
-                           {QStringLiteral("message"), m_failure.message}};
-    };
-    report(QStringLiteral("Opening the archive"), 0);
-    QString why;
-    const auto outer = ZipArchive::openFile(path, &why);
-    if (!outer) {
-        fail(QStringLiteral("error"),
-             QStringLiteral("The file could not be opened as an ETS project archive (%1).").arg(why));
-        return failed();
+QJsonArray ProjectRead::devicesJson(const QVector<int> &devices) const {
+    QJsonArray json;
+    for (int i : devices) {
+        const Device &d = m_devices.at(i);
+        json.append(QJsonObject{{QStringLiteral("address"), d.address},
+                                {QStringLiteral("name"), d.name},
+                                {QStringLiteral("description"), d.description},
+                                {QStringLiteral("product"), d.product}});
     }
-
-    // A plain project keeps its data in P-xxxx/0.xml; a protected one in the archive P-xxxx.zip.
-    static const QRegularExpression plain(QStringLiteral("^(P-[0-9A-Za-z]+)/0\\.xml$"),
-                                          QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression locked(QStringLiteral("^(P-[0-9A-Za-z]+)\\.zip$"),
-                                           QRegularExpression::CaseInsensitiveOption);
-    QString plainEntry, lockedEntry;
-    const qint64 n = outer->count();
-    for (qint64 i = 0; i < n; ++i) {
-        const QString name = outer->name(i);
-        QRegularExpressionMatch m = plain.match(name);
-        if (m.hasMatch() && (plainEntry.isEmpty() || name < plainEntry)) {
-            plainEntry = name;
-            m_projectId = m.captured(1);
-        }
-        m = locked.match(name);
-        if (m.hasMatch() && lockedEntry.isEmpty())
-            lockedEntry = name;
-    }
-    if (plainEntry.isEmpty() && lockedEntry.isEmpty()) {
-        fail(QStringLiteral("error"),
-             QStringLiteral(
-                 "No project was found in this archive (no P-xxxx/0.xml and no protected P-xxxx.zip). "
-                 "Is it an ETS project export (.knxproj)?"));
-        return failed();
-    }
-    if (!readMaster(*outer))
-        return failed();
-
-    if (!plainEntry.isEmpty()) {
-        const qint64 info = outer->locate(m_projectId + QStringLiteral("/project.xml"));
-        if (info >= 0 && !readInfo(*outer, info, outer->name(info), QByteArray()))
-            return failed();
-        if (!readProject(*outer, outer->locate(plainEntry), plainEntry, QByteArray()))
-            return failed();
-    } else {
-        m_protected = true;
-        m_projectId = lockedEntry.left(lockedEntry.size() - 4);
-        report(QStringLiteral("Decrypting the project"), 0);
-        QByteArray innerBytes;
-        const Status s = outer->readAll(outer->locate(lockedEntry), QByteArray(),
-                                        qMin<qint64>(m_limits.maxEntryBytes, INT_MAX - 1), &innerBytes, &why);
-        if (s != Status::Ok) {
-            readFailure(s, lockedEntry, why);
-            return failed();
-        }
-        const auto inner = ZipArchive::openBytes(innerBytes, &why);
-        if (!inner) {
-            fail(QStringLiteral("error"),
-                 QStringLiteral("The protected project %1 is damaged or cut short: %2.")
-                     .arg(lockedEntry, why));
-            return failed();
-        }
-        qint64 data = inner->locate(QStringLiteral("0.xml"));
-        if (data < 0)
-            data = inner->locate(m_projectId + QStringLiteral("/0.xml"));
-        qint64 info = inner->locate(QStringLiteral("project.xml"));
-        if (info < 0)
-            info = inner->locate(m_projectId + QStringLiteral("/project.xml"));
-        if (data < 0) {
-            fail(QStringLiteral("error"),
-                 QStringLiteral("The protected project %1 holds no 0.xml with the project data.")
-                     .arg(lockedEntry));
-            return failed();
-        }
-        if (inner->encrypted(data) && password.isEmpty()) {
-            readFailure(Status::NeedsPassword, lockedEntry, QString());
-            return failed();
-        }
-        // Projects of schema 21 and later use AES with a derived password; when the schema is
-        // unknown the entry's own method decides.
-        const int schema = m_schema > 0 ? m_schema : (inner->aesEncrypted(data) ? 21 : 20);
-        QByteArray zipPassword = EtsProjectReader::zipPassword(password, schema);
-        const QString prefix = lockedEntry + QLatin1Char('/');
-        bool ok = (info < 0 || readInfo(*inner, info, prefix + inner->name(info), zipPassword)) &&
-                  readProject(*inner, data, prefix + inner->name(data), zipPassword);
-        zipPassword.fill('\0');
-        if (!ok)
-            return failed();
-    }
-    readManufacturerData(*outer);
-    if (cancelled()) {
-        fail(QStringLiteral("cancelled"), QStringLiteral("The import was cancelled."));
-        return failed();
-    }
-    report(QStringLiteral("Done"), 1);
-    return result();
+    return json;
 }
 
 } // namespace
