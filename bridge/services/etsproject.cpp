@@ -308,6 +308,7 @@ private:
     bool addConnector(const QXmlStreamReader &xml, QString &error);
     bool addLink(QStringRef groupAddress, bool send, QString &error);
     bool addGroupRange(const QXmlStreamReader &xml, QString &error);
+    QString rangePath() const;
     bool addGroupAddress(const QXmlStreamReader &xml, QString &error);
     void skipGroupAddress(const GroupAddress &ga, QStringRef address);
 
@@ -347,8 +348,7 @@ private:
 
     QVector<Kind> m_stack;
     int m_topologyDepth = 0;
-    QStringList m_rangePath;
-    QVector<int> m_rangeIndices;
+    QVector<int> m_rangeIndices; // the ranges the reader stands in, innermost last
     int m_comObjectDevice = -1;
     int m_comObjectNumber = -1;
     QString m_comObjectName;
@@ -723,10 +723,9 @@ Step ProjectRead::leaveElement() {
     const Kind kind = m_stack.takeLast();
     if (kind == Kind::Topology)
         --m_topologyDepth;
-    else if (kind == Kind::GroupRange && !m_rangePath.isEmpty()) {
-        m_rangePath.removeLast();
+    else if (kind == Kind::GroupRange && !m_rangeIndices.isEmpty())
         m_rangeIndices.removeLast();
-    } else if (kind == Kind::ComObject)
+    else if (kind == Kind::ComObject)
         m_comObjectDevice = -1;
     return Step::Continue;
 }
@@ -830,20 +829,30 @@ bool ProjectRead::addLink(QStringRef groupAddress, bool send, QString &error) {
     return true;
 }
 
-bool ProjectRead::addGroupRange(const QXmlStreamReader &xml, QString &) {
+bool ProjectRead::addGroupRange(const QXmlStreamReader &xml, QString &error) {
+    if (m_ranges.size() >= m_limits.maxGroupRanges) {
+        error = QStringLiteral("the project has more than %1 group ranges").arg(m_limits.maxGroupRanges);
+        return false;
+    }
     const QXmlStreamAttributes a = xml.attributes();
     GroupRange range;
     range.name = cut(a.value(QLatin1String("Name")));
-    range.depth = m_rangePath.size() + 1;
-    m_rangePath.append(range.name);
+    range.depth = m_rangeIndices.size() + 1;
+    // Cut like the names it is made of: every range and address below repeats it.
+    range.path = m_rangeIndices.isEmpty() ? range.name
+                                          : (rangePath() + QStringLiteral(" / ") + range.name).left(kMaxText);
     m_rangeIndices.append(m_ranges.size());
-    range.path = m_rangePath.join(QStringLiteral(" / "));
     if (!parseNumber(a.value(QLatin1String("RangeStart")), 65535, &range.start))
         range.start = 0;
     if (!parseNumber(a.value(QLatin1String("RangeEnd")), 65535, &range.end))
         range.end = range.start;
     m_ranges.append(range);
     return true;
+}
+
+// The path of the innermost range the reader stands in; shared by the addresses in it.
+QString ProjectRead::rangePath() const {
+    return m_rangeIndices.isEmpty() ? QString() : m_ranges.at(m_rangeIndices.last()).path;
 }
 
 bool ProjectRead::addGroupAddress(const QXmlStreamReader &xml, QString &error) {
@@ -863,7 +872,7 @@ bool ProjectRead::addGroupAddress(const QXmlStreamReader &xml, QString &error) {
     }
     ga.description = cut(a.value(QLatin1String("Description")));
     ga.comment = cut(a.value(QLatin1String("Comment")));
-    ga.range = m_rangePath.join(QStringLiteral(" / "));
+    ga.range = rangePath();
     ga.dptRaw = cut(a.value(QLatin1String("DatapointType")));
     ga.secure = !a.value(QLatin1String("Key")).trimmed().isEmpty();
     ga.rangeIndex = m_rangeIndices.isEmpty() ? -1 : m_rangeIndices.last();

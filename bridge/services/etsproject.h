@@ -12,6 +12,7 @@ struct EtsReadLimits {
     qint64 maxEntryBytes = 256LL * 1024 * 1024;
     int maxDepth = 64;
     int maxGroupAddresses = 200000;
+    int maxGroupRanges = 65536;
     int maxDevices = 65536;
     int maxLinks = 2000000;
 };

@@ -170,6 +170,7 @@ private slots:
     void damagedAndHostileArchives_data();
     void damagedAndHostileArchives();
     void boundsAreErrorsNamingTheEntry();
+    void deepRangePathsAreCut();
     void aCancelledReadSaysSo();
     void importRunsOffTheCallingThread();
     void dataPointTypes();
@@ -420,19 +421,42 @@ void EtsProjectTest::damagedAndHostileArchives() {
 }
 
 void EtsProjectTest::boundsAreErrorsNamingTheEntry() {
-    EtsProjectReader::Limits addresses, bytes, devices;
+    EtsProjectReader::Limits addresses, bytes, devices, ranges;
     addresses.maxGroupAddresses = 3;
     bytes.maxEntryBytes = 1000;
     devices.maxDevices = 2;
+    ranges.maxGroupRanges = 2;
     const QList<QPair<EtsProjectReader::Limits, QString>> cases = {
         {addresses, "P-0A1B/0.xml, line 36: the project has more than 3 group addresses"},
         {bytes, "P-0A1B/0.xml: the entry is larger than 1000 bytes"},
-        {devices, "P-0A1B/0.xml, line 25: the project has more than 2 devices"}};
+        {devices, "P-0A1B/0.xml, line 25: the project has more than 2 devices"},
+        {ranges, "P-0A1B/0.xml, line 34: the project has more than 2 group ranges"}};
     for (const auto &c : cases) {
         const QJsonObject r = read(plainProject("ThreeLevel"), QString(), c.first);
         QCOMPARE(r.value("status").toString(), QString("error"));
         QVERIFY2(r.value("message").toString().contains(c.second), qPrintable(r.value("message").toString()));
     }
+}
+
+void EtsProjectTest::deepRangePathsAreCut() {
+    // Each range below a range, and each address in it, repeats its path: deep ranges with long
+    // names must not multiply into texts beyond the bound of one.
+    const QString name(200, QChar('n'));
+    QByteArray ranges, ends;
+    for (int i = 0; i < 30; ++i) {
+        ranges +=
+            QStringLiteral("<GroupRange Name=\"%1\" RangeStart=\"0\" RangeEnd=\"65535\">").arg(name).toUtf8();
+        ends += "</GroupRange>";
+    }
+    const QByteArray data = "<KNX><Project><GroupAddresses><GroupRanges>" + ranges +
+                            "<GroupAddress Id=\"GA-1\" Address=\"1\"/>" + ends +
+                            "</GroupRanges></GroupAddresses></Project></KNX>";
+    const QJsonObject r = read({{"P-0A1B/0.xml", data}});
+    QCOMPARE(r.value("status").toString(), QString("ok"));
+    const QString deepest = r.value("groupRanges").toArray().last().toObject().value("path").toString();
+    QCOMPARE(deepest.size(), 4096);
+    QVERIFY(deepest.startsWith(name + " / " + name));
+    QCOMPARE(findByAddress(r, "0/0/1").value("range").toString(), deepest);
 }
 
 void EtsProjectTest::aCancelledReadSaysSo() {
