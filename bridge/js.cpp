@@ -223,6 +223,10 @@ void JS::connectServerSignals() {
     connect(&remoteCopy, &RemoteCopyService::answer, this, &JS::queueExpressionCall);
     connect(&pluginInstall, &PluginInstall::answer, this, &JS::queueExpressionCall);
     connect(&connector, &VYXConnector::VYXDatabaseMD5, this, &JS::VYXDatabaseMD5Done);
+    connect(&connector, &VYXConnector::serverVersion, this, [this](QString version) {
+        if (!reportsReplacedConnection())
+            connectedServerVersion = version;
+    });
     connect(&vaultDesk, &VaultDesk::answer, this, [this](const QString &callback, const QString &json) {
         queueExpressionCall(callback, PageScript::jsonOrStringLiteral(json));
     });

@@ -203,6 +203,9 @@ public slots:
     // The server given on the command line (--connect), as JSON {host, port, user, name,
     // hasPassword, password}; "{}" when there is none. The password is handed out once.
     QString VYXStartupConnection();
+    // The version text of the connected server, asked for when its connection is ready; "" until
+    // it has answered.
+    QString VYXServerVersion();
     // Reads an ETS project off the GUI thread: progress and the result reach the two callbacks
     // as JSON texts in a string. The password is used for this read only.
     // The batch of live parameter updates that the page is being called with (JSON array text);
@@ -347,6 +350,7 @@ private:
     // stopped): in between, ready and logged-in reports are the replaced connection's.
     quint64 connectsAsked = 0;
     quint64 connectsBegun = 0;
+    QString connectedServerVersion;
 
     // The journal of changes, the server the records name, and the intents waiting for their
     // answer: command lines by their tag and the running transfer.

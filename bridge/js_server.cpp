@@ -67,6 +67,7 @@ QString JS::VYXConnect(QString ip, QString port, QString user, QString password,
     connectionCallback = cb;
     abandonRequests(QLatin1String(kConnectionLost));
     connectionWanted = true;
+    connectedServerVersion.clear();
     // The page names the saved site afterwards (journalSetSite), when it has one.
     journalServer = JournalServer{QString(), ip + QLatin1Char(':') + port, user};
     kvt::kvtOlmoTcpClientVyx *client = &connector.Client();
@@ -158,7 +159,13 @@ void JS::VYXConnectionReady() {
     // A ready connection that a newer connect is replacing: the page would take it for the new one.
     if (reportsReplacedConnection())
         return;
+    // The vault records it beside each copy; asked again after every rebuild of the connection.
+    connector.Client().QueryServerVersion();
     queueConnectionObject(QStringLiteral("Connection Ready"), nullptr);
+}
+
+QString JS::VYXServerVersion() {
+    return connectedServerVersion;
 }
 
 void JS::VYXConnectionState(QString connectionType, QString connectionStateText, QString strMessage) {

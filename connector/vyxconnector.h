@@ -120,6 +120,8 @@ signals:
     void VYXFileMD5(QString json);
     void VYXCommandLineExecuted(QString json);
     void VYXDatabaseMD5(QString QStringMD5);
+    // The server's answer to a version query (at most 200 characters).
+    void serverVersion(QString version);
     void VYXMessageReceived(QString data);
     void VYXZephronMessage(QString message);
     // Every command-line answer, with the tag of the request it answers (the oldest pending tag
@@ -156,6 +158,7 @@ private:
     void handleSystemReload(const kvt::kvtIOlmoFrame &frame, const ReadRoute &route);
     void handleUserUI(const kvt::kvtIOlmoFrame &frame, const ReadRoute &route);
     void handleDatabaseMd5(const kvt::kvtIOlmoFrame &frame, const ReadRoute &route);
+    void handleServerVersion(const kvt::kvtIOlmoFrame &frame, const ReadRoute &route);
     void handleDatabaseMaxSize(const kvt::kvtIOlmoFrame &frame, const ReadRoute &route);
     void handleClientLevel(const kvt::kvtIOlmoFrame &frame, const ReadRoute &route);
     void handleJsonInfo(const kvt::kvtIOlmoFrame &frame, const ReadRoute &route);

@@ -213,6 +213,7 @@ const VYXConnector::ReadRoute VYXConnector::kReadRoutes[] = {
     {kvt::CmdQueryDbChange, "CmdQueryDbChange", true, &VYXConnector::handleJsonAnswer, nullptr},
     {kvt::CmdQueryExecuteCommandLine, "CmdQueryExecuteCommandLine", true, &VYXConnector::handleCommandLine,
      nullptr},
+    {kvt::CmdQueryServerVersion, "CmdQueryServerVersion", true, &VYXConnector::handleServerVersion, nullptr},
     {kvt::CmdSendBroadcastData, "CmdSendBroadcastData", false, &VYXConnector::handleBroadcast, nullptr},
     {kvt::CmdSendZephronFrame, "CmdSendZephronFrame", false, &VYXConnector::handleZephron, nullptr},
 };
@@ -259,6 +260,12 @@ void VYXConnector::handleDatabaseMd5(const kvtIOlmoFrame &frame, const ReadRoute
     }
     qCDebug(lcConnector, "[CmdQueryDbMd5][%s]", md5.constData());
     emit VYXDatabaseMD5(QString::fromUtf8(md5));
+}
+
+void VYXConnector::handleServerVersion(const kvtIOlmoFrame &frame, const ReadRoute &) {
+    const QString version = QString::fromUtf8(FrameText(frame)).left(200);
+    qCDebug(lcConnector).noquote() << "[CmdQueryServerVersion][" + version + "]";
+    emit serverVersion(version);
 }
 
 void VYXConnector::handleDatabaseMaxSize(const kvtIOlmoFrame &frame, const ReadRoute &) {

@@ -269,6 +269,7 @@ private slots:
 
     void connectWithGoodAndBadPasswords();
     void reportsOfAReplacedConnectionDoNotReadyTheNewOne();
+    void serverVersionIsAskedOnEveryConnection();
     void connectionStateTextsAreDataInThePage();
     void disconnectEndsTheConnection();
     void notConnectedAnswers();
@@ -368,6 +369,18 @@ void ServerSlotsTest::reportsOfAReplacedConnectionDoNotReadyTheNewOne() {
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXIsConnected()")), QStringLiteral("true"));
     QTest::qWait(200);
     QCOMPARE(readyReports(), 1);
+}
+
+// The version goes into the vault beside each copy: it belongs to the connection it came from.
+void ServerSlotsTest::serverVersionIsAskedOnEveryConnection() {
+    const auto version = [&] { return m_page.call(QStringLiteral("vyxDesk.VYXServerVersion()")); };
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    QVERIFY2(waitFor([&] { return version().startsWith(QLatin1String("vyxsim")); }), qPrintable(version()));
+    m_page.call(QStringLiteral("vyxDesk.VYXConnect('127.0.0.1', '%1', 'admin', 'admin', %2)")
+                    .arg(m_sim->port())
+                    .arg(m_page.cb(QStringLiteral("conn"))));
+    QCOMPARE(version(), QString());
+    QVERIFY2(waitFor([&] { return version().startsWith(QLatin1String("vyxsim")); }), qPrintable(version()));
 }
 
 void ServerSlotsTest::connectionStateTextsAreDataInThePage() {

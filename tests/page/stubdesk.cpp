@@ -139,6 +139,9 @@ QString StubDesk::VYXStartupConnection() {
     record("VYXStartupConnection");
     return QStringLiteral("{}");
 }
+QString StubDesk::VYXServerVersion() {
+    return m_connected ? QStringLiteral("vyxsim stub 1.0") : QString();
+}
 QString StubDesk::VYXIsConnected() {
     return m_connected ? QStringLiteral("true") : QStringLiteral("false");
 }

@@ -30,6 +30,7 @@ public slots:
     QString VYXGetHeartBeatTimeOut();
     QString VYXIsConnected();
     QString VYXStartupConnection();
+    QString VYXServerVersion();
     void discover(QString cb);
     QString VYXConnect(QString ip, QString port, QString user, QString password, QString cb);
     QString VYXDisconnect();

@@ -533,6 +533,9 @@ void ClickThroughTest::vault() {
     const QString rows = QStringLiteral("document.querySelectorAll('#view-backup table')[0].tBodies[0].rows");
     QCOMPARE(eval(rows + QStringLiteral(".length")).toInt(), 1);
     STEP(expectText(QStringLiteral("backup"), QStringLiteral("verified")));
+    // The copy names the server version it came from.
+    const QString version = eval(rows + QStringLiteral("[0].cells[4].textContent")).toString();
+    QVERIFY2(version.startsWith(QLatin1String("vyxsim")), qPrintable(version));
     const QDir folder(m_dir.filePath(QStringLiteral("xdg-data/vyxdesk/vault/127.0.0.1_%1").arg(m_sim.port)));
     QCOMPARE(folder.entryList({QStringLiteral("*.db")}, QDir::Files).size(), 1);
 

@@ -176,13 +176,19 @@
       return;
     }
     const request = { site: vault.site, host: vault.host, port: vault.port, part: d.clientFile, md5: d.serverMd5,
-      version: '', keep: VX.vaultKeep() };
+      version: serverVersion(), keep: VX.vaultKeep() };
     const r = VX.desk.tryCall('vaultAdd', JSON.stringify(request), VAULT_CB);
     if (!r.ok) { VX.setStatus(ui.status, 'error', r.error); return; }
     pendingVault = vault;
     busy(true);
   }
   let pendingVault = null;
+  // The connected server's version, for the copy's row ('' when it has not said or this manager
+  // cannot ask).
+  function serverVersion() {
+    const r = VX.desk.tryCall('VYXServerVersion');
+    return r.ok && typeof r.value === 'string' ? r.value : '';
+  }
   const VAULT_CB = VX.desk.callback('vaultAdded', (answer) => {
     const a = VX.vaultAnswer(answer);
     const vault = pendingVault;
