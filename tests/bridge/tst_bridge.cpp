@@ -132,9 +132,10 @@ const char *const kSlots[] = {
     "VYXGuardianDone(QString)",
     "VYXConsole(QString,QString)",
     "VYXConsoleDone(QString)",
-    // Beyond the original set: the server named on the command line, the ETS project import, the
+    // Beyond the original set: the server named on the command line and its version, the ETS import, the
     // journal of changes, the live batch.
     "VYXStartupConnection()",
+    "VYXServerVersion()",
     "takeLiveBatch()",
     "ETSProject_import(QString,QString,QString,QString)",
     "ETSProject_cancelImport()",
