@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QHash>
 #include <QJsonDocument>
@@ -69,11 +70,12 @@ double residentMb() {
 }
 
 // Runs the event loop for ms milliseconds.
+// Runs the event loop for `ms`, sleeping while nothing happens. (processEvents with a time limit
+// ignores WaitForMoreEvents and polls without pause: its CPU would be counted as the manager's.)
 void spin(int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 bool spinUntil(const std::function<bool()> &done, int timeoutMs, int pollMs = 100) {
