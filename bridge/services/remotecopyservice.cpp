@@ -48,6 +48,11 @@ QString RemoteCopyService::copy(const QString &localPath, const QString &serverN
         qCDebug(lcBridge).noquote() << QStringLiteral(" file to copy not found: ") + localPath;
         return QString();
     }
+    // Refused before anything is created on the server.
+    if (local.size() > RemoteCopy::kMaxFileSize) {
+        qCDebug(lcBridge).noquote() << QStringLiteral(" file to copy too large: ") + localPath;
+        return QString();
+    }
     m_copy.begin(localPath, serverName);
     m_callback = callback;
     m_journal.result(m_intent, vyxjournal::kOutcomeUnknown, QStringLiteral("another copy was started"));
@@ -126,16 +131,14 @@ void RemoteCopyService::createDone() {
     if (!m_server.ready())
         return;
     // Only the size is needed here: the client reads each block from the file as it sends it.
+    // The file may have gone or grown since the copy started: the copy ends, and the page is told.
     QFile local(m_copy.localPath());
     if (!local.open(QIODevice::ReadOnly)) {
-        qCDebug(lcBridge).noquote() << QStringLiteral(" file to copy not found: ") + m_copy.localPath();
-        m_journal.result(m_intent, vyxjournal::kOutcomeFailed,
-                         QStringLiteral("the local file cannot be read"));
+        fail(QStringLiteral("the local file cannot be read"));
         return;
     }
     if (local.size() > RemoteCopy::kMaxFileSize) {
-        qCDebug(lcBridge).noquote() << QStringLiteral(" file to copy too large: ") + m_copy.localPath();
-        m_journal.result(m_intent, vyxjournal::kOutcomeFailed, QStringLiteral("the local file is too large"));
+        fail(QStringLiteral("the local file is too large"));
         return;
     }
     m_copy.start(local.size());
@@ -153,7 +156,8 @@ void RemoteCopyService::sendNextAppend() {
 void RemoteCopyService::appendDone() {
     if (m_copy.acknowledge()) {
         tellStatus(QStringLiteral("MD5 verify"));
-        m_server.queryMd5(m_copy.serverName());
+        if (!m_server.queryMd5(m_copy.serverName()))
+            fail(QStringLiteral("the request for the server's MD5 could not be sent"));
         return;
     }
     sendNextAppend();
@@ -164,8 +168,10 @@ void RemoteCopyService::appendDone() {
 
 void RemoteCopyService::verify(const QString &serverMd5) {
     const QString md5 = LocalFiles::MD5(m_copy.localPath());
-    if (md5.isEmpty())
+    if (md5.isEmpty()) {
+        fail(QStringLiteral("the local file cannot be read to compare its MD5"));
         return;
+    }
     qCDebug(lcBridge).noquote() << QStringLiteral("MD5 ") + md5;
     if (md5 == serverMd5) {
         qCDebug(lcBridge) << "complete";

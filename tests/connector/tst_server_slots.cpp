@@ -283,6 +283,7 @@ private slots:
     void remoteCopy();
     void remoteCopyOfAMissingFile();
     void md5MismatchIsReported();
+    void aCopyWhoseFileGoesEndsWithTheReason();
     void foldersFilesAndDatabaseMd5();
     void answersReachOnlyTheirOwnRequest();
     void remoteCopyStopsAtTheFirstRefusal_data();
@@ -697,6 +698,29 @@ void ServerSlotsTest::md5MismatchIsReported() {
         QCOMPARE(m_page.objects(QStringLiteral("copy")),
                  QList<QJsonObject>{QJsonObject({{QStringLiteral("status"), QStringLiteral("MD5 Error")}})});
     }
+}
+
+// The local file goes while the server creates its copy: the page hears why the copy ended, instead
+// of waiting for a progress that cannot come.
+void ServerSlotsTest::aCopyWhoseFileGoesEndsWithTheReason() {
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    const QString local = m_local.filePath(QStringLiteral("going.bin"));
+    QFile file(local);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(patternBytes(3000));
+    file.close();
+    m_page.clear(QStringLiteral("copy"));
+    QVERIFY(!m_page
+                 .call(QStringLiteral("vyxDesk.VYXCopyFile(%1, 'going.bin', %2)")
+                           .arg(jsString(local), m_page.cb(QStringLiteral("copy"))))
+                 .isEmpty());
+    // The server's answer to the create is still on its way: it is handled once this returns.
+    QVERIFY(QFile::remove(local));
+    QVERIFY(m_page.waitCalls(QStringLiteral("copy"), 1));
+    QCOMPARE(m_page.objects(QStringLiteral("copy")),
+             QList<QJsonObject>{
+                 QJsonObject({{QStringLiteral("status"), QStringLiteral("error")},
+                              {QStringLiteral("info"), QStringLiteral("the local file cannot be read")}})});
 }
 
 void ServerSlotsTest::foldersFilesAndDatabaseMd5() {

@@ -252,7 +252,7 @@
     if (copyJob) { VX.setStatus(ui.copyStatus, 'error', 'Another copy is running.'); return; }
     const r = VX.desk.tryCall('VYXCopyFile', local, remote, COPY_CB);
     if (!r.ok) { VX.setStatus(ui.copyStatus, 'error', r.error); return; }
-    if (!r.value) { VX.setStatus(ui.copyStatus, 'error', 'The copy did not start: the local file cannot be read, or the connection is not ready.'); return; }
+    if (!r.value) { VX.setStatus(ui.copyStatus, 'error', 'The copy did not start: the local file cannot be read or is larger than 2 GiB, or the connection is not ready.'); return; }
     copyJob = { kind: 'copy', local, remote };
     ui.copyButton.disabled = true;
     ui.installButton.disabled = true;
