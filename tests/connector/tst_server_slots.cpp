@@ -53,6 +53,12 @@ QByteArray patternBytes(int size) {
     return bytes;
 }
 
+// Writes `bytes` to the file `path`; false when it cannot.
+bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 // One vyxsim process with its own sandbox, on a free loopback port, never answering discovery.
 class SimServer {
 public:
@@ -638,10 +644,7 @@ void ServerSlotsTest::remoteCopy() {
     QVERIFY(m_page.connectTo(m_sim->port()));
     const QByteArray bytes = patternBytes(size);
     const QString local = m_local.filePath(QStringLiteral("copy-%1.bin").arg(size));
-    QFile file(local);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    file.close();
+    QVERIFY(writeFile(local, bytes));
 
     const QString ret = m_page.call(QStringLiteral("vyxDesk.VYXCopyFile(%1, 'copied.bin', %2)")
                                         .arg(jsString(local), m_page.cb(QStringLiteral("copy"))));
@@ -681,10 +684,7 @@ void ServerSlotsTest::md5MismatchIsReported() {
     QVERIFY(m_page.connectTo(m_sim->port()));
     const QByteArray bytes = patternBytes(5000);
     const QString local = m_local.filePath(QStringLiteral("md5.bin"));
-    QFile file(local);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    file.close();
+    QVERIFY(writeFile(local, bytes));
     m_page.call(QStringLiteral("vyxDesk.VYXCopyFile(%1, 'md5.bin', %2)")
                     .arg(jsString(local), m_page.cb(QStringLiteral("copy"))));
     QVERIFY(m_page.waitStatus(QStringLiteral("copy"), QStringLiteral("complete")));
@@ -705,10 +705,7 @@ void ServerSlotsTest::md5MismatchIsReported() {
 void ServerSlotsTest::aCopyWhoseFileGoesEndsWithTheReason() {
     QVERIFY(m_page.connectTo(m_sim->port()));
     const QString local = m_local.filePath(QStringLiteral("going.bin"));
-    QFile file(local);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(patternBytes(3000));
-    file.close();
+    QVERIFY(writeFile(local, patternBytes(3000)));
     m_page.clear(QStringLiteral("copy"));
     QVERIFY(!m_page
                  .call(QStringLiteral("vyxDesk.VYXCopyFile(%1, 'going.bin', %2)")
@@ -815,10 +812,7 @@ void ServerSlotsTest::remoteCopyStopsAtTheFirstRefusal() {
     QVERIFY(server.start(serverFaults));
     QVERIFY(m_page.connectTo(server.port()));
     const QString local = m_local.filePath(QStringLiteral("refused.bin"));
-    QFile file(local);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(patternBytes(300000));
-    file.close();
+    QVERIFY(writeFile(local, patternBytes(300000)));
 
     m_page.call(QStringLiteral("vyxDesk.VYXCopyFile(%1, %2, %3)")
                     .arg(jsString(local), jsString(remoteName), m_page.cb(QStringLiteral("copy"))));
@@ -937,10 +931,7 @@ void ServerSlotsTest::serverTextsNeverRunAsScript() {
 void ServerSlotsTest::pluginInstallationStepsInOrder() {
     QVERIFY(m_page.connectTo(m_sim->port()));
     const QString archive = m_local.filePath(QStringLiteral("plugin-src.tar.gz"));
-    QFile file(archive);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(patternBytes(140000));
-    file.close();
+    QVERIFY(writeFile(archive, patternBytes(140000)));
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXInstallPlugin(%1, 'ignored', %2, %3)")
                              .arg(jsString(archive), m_page.cb(QStringLiteral("status")),
                                   m_page.cb(QStringLiteral("done")))),
@@ -1085,10 +1076,7 @@ void ServerSlotsTest::journalRecordsEveryChange() {
     m_page.call(QStringLiteral("vyxDesk.journalSetSite('Office')"));
 
     const QString local = m_local.filePath(QStringLiteral("journal-copy.txt"));
-    QFile file(local);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("FILE-CONTENT-MARKER\n");
-    file.close();
+    QVERIFY(writeFile(local, "FILE-CONTENT-MARKER\n"));
     const QString backup = m_local.filePath(QStringLiteral("journal-backup.db"));
 
     m_page.call(QStringLiteral("vyxDesk.VYXCreateFolder('jdir', %1)").arg(m_page.cb(QStringLiteral("mk"))));
