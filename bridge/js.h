@@ -226,6 +226,8 @@ public slots:
     // Ends the running configuration transfer (upload or download) with its end record, and keeps
     // the connection.
     void VYXStopTransfer();
+    // Stops the running copy of a local file (also the archive copy of a plug-in install).
+    void VYXCancelCopy();
     // The backup vault and the fleet (js_vault.cpp).
     QString vaultList(QString host, QString port);
     QString vaultOverview(QString sitesJson);

@@ -282,6 +282,10 @@ void JS::VYXStopTransfer() {
     clientWorker->post([client] { client->StopTransfers(); });
 }
 
+void JS::VYXCancelCopy() {
+    remoteCopy.cancel();
+}
+
 void JS::VYXInProgress(QString ss) {
     if (journalTransfer > 0) {
         const QJsonObject progress = QJsonDocument::fromJson(ss.toUtf8()).object();

@@ -26,6 +26,9 @@ QString errorExpression(const QString &info) {
 
 } // namespace
 
+const char RemoteCopyService::kCancelled[] =
+    "cancelled by the user; the server keeps the part it has written";
+
 RemoteCopyService::RemoteCopyService(Server server, JournalRecorder journal, QObject *parent)
     : QObject(parent), m_server(std::move(server)), m_journal(std::move(journal)) {}
 
@@ -108,6 +111,12 @@ void RemoteCopyService::md5Answered(const QString &md5) {
         return;
     m_copy.finish();
     verify(md5);
+}
+
+void RemoteCopyService::cancel() {
+    if (m_copy.stage() == RemoteCopy::Stage::Idle)
+        return;
+    fail(QLatin1String(kCancelled));
 }
 
 void RemoteCopyService::abandon(const QString &reason) {

@@ -51,6 +51,10 @@ public:
 
     // The connection is gone: a running copy ends with `reason` (journalled as unknown).
     void abandon(const QString &reason);
+    // The user stops the running copy: no block is sent after this, and the page and the journal
+    // are told (kCancelled). The server keeps what it had written.
+    void cancel();
+    static const char kCancelled[];
 
     RemoteCopy::Stage stage() const { return m_copy.stage(); }
     // {"status": status} to the callback of the latest copy.

@@ -144,6 +144,7 @@ const char *const kSlots[] = {
     "journalEntries(QString)",
     "journalExport(QString,QString,QString)",
     "VYXStopTransfer()",
+    "VYXCancelCopy()",
     // The backup vault and the fleet.
     "vaultList(QString,QString)",
     "vaultOverview(QString)",

@@ -290,6 +290,7 @@ private slots:
     void remoteCopyOfAMissingFile();
     void md5MismatchIsReported();
     void aCopyWhoseFileGoesEndsWithTheReason();
+    void aCancelledCopySendsNoMoreBlocks();
     void foldersFilesAndDatabaseMd5();
     void answersReachOnlyTheirOwnRequest();
     void remoteCopyStopsAtTheFirstRefusal_data();
@@ -718,6 +719,38 @@ void ServerSlotsTest::aCopyWhoseFileGoesEndsWithTheReason() {
              QList<QJsonObject>{
                  QJsonObject({{QStringLiteral("status"), QStringLiteral("error")},
                               {QStringLiteral("info"), QStringLiteral("the local file cannot be read")}})});
+}
+
+// Cancel stops the copy where it is: one answer says so, no block goes after it, and the journal
+// records it as failed with the same words.
+void ServerSlotsTest::aCancelledCopySendsNoMoreBlocks() {
+    QTemporaryDir dir;
+    Journal &journal = m_page.js().changeJournal();
+    QVERIFY(journal.open(dir.filePath(QStringLiteral("journal.sqlite"))));
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    const QString local = m_local.filePath(QStringLiteral("cancelled.bin"));
+    QVERIFY(writeFile(local, patternBytes(2 * 1024 * 1024)));
+    m_page.clear(QStringLiteral("copy"));
+    // Cancelled before the server's first answer is handled.
+    m_page.call(QStringLiteral("vyxDesk.VYXCopyFile(%1, 'cancelled.bin', %2); vyxDesk.VYXCancelCopy();")
+                    .arg(jsString(local), m_page.cb(QStringLiteral("copy"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("copy"), 1));
+    QTest::qWait(500);
+    const QJsonObject cancelled{{QStringLiteral("status"), QStringLiteral("error")},
+                                {QStringLiteral("info"), QLatin1String(RemoteCopyService::kCancelled)}};
+    QCOMPARE(m_page.objects(QStringLiteral("copy")), QList<QJsonObject>{cancelled});
+    const QJsonObject record =
+        journal.entries(JournalFilter{QString(), QStringLiteral("file-copy"), QDate(), QDate()})
+            .at(0)
+            .toObject();
+    QCOMPARE(record.value(QStringLiteral("outcome")).toString(), QStringLiteral("failed"));
+    QCOMPARE(record.value(QStringLiteral("result")).toString(), QLatin1String(RemoteCopyService::kCancelled));
+    // No block reached the server: its file is empty (or was never made).
+    QCOMPARE(QFileInfo(m_sim->filesDir() + QStringLiteral("/cancelled.bin")).size(), qint64(0));
+    // A second cancel, with nothing running, says nothing.
+    m_page.call(QStringLiteral("vyxDesk.VYXCancelCopy()"));
+    QTest::qWait(200);
+    QCOMPARE(m_page.calls(QStringLiteral("copy")).size(), 1);
 }
 
 void ServerSlotsTest::foldersFilesAndDatabaseMd5() {

@@ -335,6 +335,26 @@ void shotPluginWatchdog(Shots &s, StubDesk &desk) {
     s.js("VX.testing.timeouts.pluginStart = 30000;");
 }
 
+// Cancel stops a running copy: the bar stays where the copy was and turns red, the line says it
+// was cancelled, and Copy can start again.
+void shotCopyCancel(Shots &s, StubDesk &) {
+    const QString button = "Array.prototype.filter.call(document.querySelectorAll('#view-files button'), "
+                           "function(b){return b.textContent===%1;})[0]";
+    s.js("VX.show('files'); var v=document.getElementById('view-files'); var i=v.querySelectorAll('input');"
+         "i[1].value='/home/user/firmware.bin'; i[2].value='firmware.bin';" +
+         button.arg("'Copy to server'") + ".click();");
+    settle(100);
+    s.expect("Cancel is offered while the copy runs", "!" + button.arg("'Cancel'") + ".disabled");
+    s.js(button.arg("'Cancel'") + ".click();");
+    settle(200);
+    s.expect(
+        "the copy says it was cancelled",
+        "document.getElementById('view-files').textContent.indexOf('Copy stopped: cancelled by the user; "
+        "the server keeps the part it has written.') >= 0");
+    s.expect("Copy can start again and Cancel is off",
+             "!" + button.arg("'Copy to server'") + ".disabled && " + button.arg("'Cancel'") + ".disabled");
+}
+
 void shotConsole(Shots &s, StubDesk &) {
     s.js("VX.show('console'); var inp=document.querySelector('#view-console .console-input');"
          "function run(t){inp.value=t; var e=document.createEvent('Event'); "
@@ -643,6 +663,7 @@ const ShotStep kShotSteps[] = {
     {"backup", shotBackup},
     {"files", shotFiles},
     {"plug-in watchdog", shotPluginWatchdog},
+    {"copy cancel", shotCopyCancel},
     {"console", shotConsole},
     {"bus", shotBus},
     {"logs", shotLogs},

@@ -558,6 +558,16 @@ QString StubDesk::journalExport(QString format, QString filterJson, QString path
     return QStringLiteral("{\"count\":6,\"path\":\"%1\"}").arg(path);
 }
 
+// A cancelled copy ends with an error that says so.
+void StubDesk::VYXCancelCopy() {
+    record("VYXCancelCopy");
+    if (m_copyCallback.isEmpty())
+        return;
+    later(call(m_copyCallback, "{\"info\":\"cancelled by the user; the server keeps the part it has "
+                               "written\",\"status\":\"error\"}"),
+          10);
+}
+
 // The end record the transfer sends when it is stopped.
 void StubDesk::VYXStopTransfer() {
     record("VYXStopTransfer");

@@ -74,6 +74,7 @@ public slots:
     QString journalEntries(QString filterJson);
     QString journalExport(QString format, QString filterJson, QString path);
     void VYXStopTransfer();
+    void VYXCancelCopy();
     QString vaultList(QString host, QString port);
     QString vaultOverview(QString sitesJson);
     QString vaultPartPath(QString host, QString port);

@@ -197,7 +197,11 @@
     if (job.kind === 'copy' && d.ended) finishCopy();
     if (job.kind === 'plugin') {
       if (d.failed) finishCopy();
-      else if (d.status === 'complete') unpackPlugin(job);
+      else if (d.status === 'complete') {
+        // The archive is on the server: what follows are command lines, not blocks to stop.
+        ui.pluginCancel.disabled = true;
+        unpackPlugin(job);
+      }
     }
   }
   const COPY_CB = VX.desk.callback('copyStatus', onCopyStatus);
@@ -213,6 +217,19 @@
     copyJob = null;
     ui.copyButton.disabled = false;
     ui.installButton.disabled = false;
+    ui.copyCancel.disabled = true;
+    ui.pluginCancel.disabled = true;
+  }
+
+  // Stops the sending of the file (or of the plug-in's archive); its end comes as the copy's error.
+  function cancelCopy() {
+    if (!copyJob) return;
+    const line = copyJob.kind === 'plugin' ? ui.pluginStatus : ui.copyStatus;
+    const r = VX.desk.tryCall('VYXCancelCopy');
+    if (!r.ok) { VX.setStatus(line, 'error', r.error); return; }
+    ui.copyCancel.disabled = true;
+    ui.pluginCancel.disabled = true;
+    VX.setStatus(line, 'busy', 'Cancelling the copy…');
   }
 
   function unpackPlugin(job) {
@@ -256,6 +273,7 @@
     copyJob = { kind: 'copy', local, remote };
     ui.copyButton.disabled = true;
     ui.installButton.disabled = true;
+    ui.copyCancel.disabled = false;
     VX.setText(ui.copyMd5, '—');
     ui.copyBar.set(0, 'Creating ' + remote + ' on the server…', 'busy');
     VX.setStatus(ui.copyStatus, 'busy', 'Copying ' + local + ' to ' + remote + '…');
@@ -275,6 +293,7 @@
       copyJob = { kind: 'plugin', local: archive, remote: target };
       ui.copyButton.disabled = true;
       ui.installButton.disabled = true;
+      ui.pluginCancel.disabled = false;
       resetSteps();
       VX.setText(ui.pluginMd5, '—');
       ui.pluginBar.set(0, 'Starting…', 'busy');
@@ -320,12 +339,16 @@
       ui.localFile = VX.input({ placeholder: 'local file' });
       ui.remoteName = VX.input({ placeholder: 'name on the server' });
       ui.copyButton = VX.button('Copy to server', copy, 'primary');
+      ui.copyCancel = VX.button('Cancel', cancelCopy, 'ghost', { title: 'Stop sending the file; the server keeps the part it has' });
+      ui.copyCancel.disabled = true;
       ui.copyBar = VX.progressBar();
       ui.copyStatus = VX.statusLine();
       ui.copyMd5 = el('span', { class: 'mono' });
       ui.pluginFile = VX.input({ placeholder: 'plug-in archive (.tar.gz)' });
       ui.pluginPath = VX.input({ value: 'logic/' });
       ui.installButton = VX.button('Install plug-in', install, 'primary');
+      ui.pluginCancel = VX.button('Cancel', cancelCopy, 'ghost', { title: 'Stop sending the archive; nothing is installed' });
+      ui.pluginCancel.disabled = true;
       ui.pluginBar = VX.progressBar();
       ui.pluginStatus = VX.statusLine();
       ui.pluginMd5 = el('span', { class: 'mono' });
@@ -352,7 +375,7 @@
           VX.panel('Copy a local file to the server', [
             VX.row([VX.field('Local file', ui.localFile), VX.button('Browse…', () => chooseLocal(ui.localFile, 'Choose a file to copy', 'All files (*)'))], 'row-fields row-end'),
             VX.row([VX.field('Name on the server', ui.remoteName)], 'row-fields'),
-            VX.row([ui.copyButton]),
+            VX.row([ui.copyButton, ui.copyCancel]),
             ui.copyBar,
             ui.copyStatus,
             el('dl', { class: 'props' }, [el('dt', { text: 'Local MD5' }), el('dd', {}, [ui.copyMd5])])
@@ -362,7 +385,7 @@
           VX.panel('Install a plug-in', [
             VX.row([VX.field('Archive', ui.pluginFile), VX.button('Browse…', () => chooseLocal(ui.pluginFile, 'Choose a plug-in archive', 'Plug-in archives (*.tar.gz *.tgz);;All files (*)'))], 'row-fields row-end'),
             VX.row([VX.field('Unpack into (server folder)', ui.pluginPath)], 'row-fields'),
-            VX.row([ui.installButton]),
+            VX.row([ui.installButton, ui.pluginCancel]),
             ui.pluginBar,
             ui.pluginStatus,
             ui.pluginSteps,
