@@ -124,6 +124,7 @@ int kvtOlmoTcpClient::stop(kvtOlmoConnectionState closeState) {
     // meanwhile from authenticating.
     m_iCloseState.store(closeState);
     m_bStopping.store(true);
+    m_FrameQueued.Signal();
     m_Socket.Close();
     kvtOsTcpSocketConnector::Stop();
     clear_queue();
@@ -154,6 +155,7 @@ int kvtOlmoTcpClient::PushFrame(kvtOlmoFrame *frame, uint64_t pendingKey) {
     if (!frame)
         return 0;
     bool report = false;
+    bool queued = false;
     {
         std::lock_guard<std::recursive_mutex> lock(m_ClientLock);
         if (pendingKey != 0 && m_PendingKeys.count(pendingKey) != 0) {
@@ -167,11 +169,16 @@ int kvtOlmoTcpClient::PushFrame(kvtOlmoFrame *frame, uint64_t pendingKey) {
                 m_PendingKeys.insert(pendingKey);
             m_uQueuedBytes += length;
             m_bQueueFullReported = false;
-            return 0;
+            queued = true;
+        } else {
+            // Once per filling: a peer that keeps the queue full must not flood the log too.
+            report = !m_bQueueFullReported;
+            m_bQueueFullReported = true;
         }
-        // Once per filling: a peer that keeps the queue full must not flood the log too.
-        report = !m_bQueueFullReported;
-        m_bQueueFullReported = true;
+    }
+    if (queued) {
+        m_FrameQueued.Signal();
+        return 0;
     }
     delete frame;
     if (!report)
@@ -190,6 +197,15 @@ kvtOlmoFrame *kvtOlmoTcpClient::pop_frame() {
         m_PendingKeys.erase(entry.key);
     m_uQueuedBytes -= entry.frame->GetBufferLength();
     return entry.frame;
+}
+
+bool kvtOlmoTcpClient::wait_for_frame(kvtIOsThread *thread) {
+    // A stop under way is waited for on the thread's own stop event; stop() sets the flag
+    // before it signals, so a sender that missed the flag is woken by the signal.
+    if (m_bStopping.load())
+        return thread->SleepUnlessStopped(kvtOlmoSenderPauseMs);
+    m_FrameQueued.Wait(kvtOlmoSenderPauseMs);
+    return !thread->IsStopRequested();
 }
 
 void kvtOlmoTcpClient::clear_queue() {
@@ -475,15 +491,20 @@ void kvtOlmoTcpClient::run_command(kvtIOsThread *thread) {
     // When the pause after the last frame sent ends. Frames that follow each other keep to this
     // schedule, so a wake-up that comes late shortens the next pause: N frames in a row take N
     // pauses and not N pauses plus every late wake-up. A sender that fell behind by more than a
-    // pause starts a new schedule instead of catching up in a burst.
+    // pause, or waited idle for the frame, starts a new schedule.
+    // An idle sender is woken by the next frame queued: a request goes out at once instead of
+    // at the next look at the queue.
     using Clock = std::chrono::steady_clock;
     const Clock::duration pause = std::chrono::milliseconds(kvtOlmoSenderPauseMs);
     Clock::time_point pauseEnd = Clock::now();
+    bool idle = true;
     while (!thread->IsStopRequested()) {
+        m_FrameQueued.Reset();
         kvtOlmoFrame *frame = pop_frame();
         if (!frame) {
-            if (!thread->SleepUnlessStopped(kvtOlmoSenderPauseMs))
+            if (!wait_for_frame(thread))
                 break;
+            idle = true;
             continue;
         }
         const int length = static_cast<int>(frame->GetBufferLength());
@@ -491,7 +512,8 @@ void kvtOlmoTcpClient::run_command(kvtIOsThread *thread) {
         delete frame;
         if (r == kvtSocketResult::Ok) {
             const Clock::time_point now = Clock::now();
-            pauseEnd = now - pauseEnd > pause ? now + pause : pauseEnd + pause;
+            pauseEnd = idle || now - pauseEnd > pause ? now + pause : pauseEnd + pause;
+            idle = false;
             const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(pauseEnd - now).count();
             if (wait >= 500 && !thread->SleepUnlessStopped(static_cast<unsigned>((wait + 500) / 1000)))
                 break;

@@ -11,6 +11,7 @@
 
 #include "kvt_olmocodes.h"
 #include "kvt_olmoframe.h"
+#include "kvt_osevent.h"
 #include "kvt_ostcpsocket.h"
 #include "kvt_ostcpsocketconnector.h"
 #include "kvt_osthread.h"
@@ -32,7 +33,7 @@ typedef void (*kvtOlmoReadCallback)(void *owner, kvtOlmoTcpClient *client, const
 
 // Channel timing.
 const uint32_t kvtOlmoSocketTimeOutMs = 30000; // send and receive time-out of a channel
-const unsigned kvtOlmoSenderPauseMs = 10;      // sender pause after each frame / when idle
+const unsigned kvtOlmoSenderPauseMs = 10;      // sender pause after each frame
 const unsigned kvtOlmoReaderPauseMs = 1;       // reader pause when nothing is waiting
 const unsigned kvtOlmoReaderWaitMs = 2500;     // reader wait for data before looking at stop
 const unsigned kvtOlmoWorkerStackSize = 0x100000;
@@ -104,6 +105,7 @@ private:
     bool has_buffered() const { return m_uRxBegin < m_uRxEnd; }
     void clear_buffered() { m_uRxBegin = m_uRxEnd = 0; }
     kvtOlmoFrame *pop_frame();
+    bool wait_for_frame(kvtIOsThread *thread);
     void clear_queue();
     void notify_connection(kvtSocketState socketState, kvtOlmoConnectionState connectionState);
     void notify_authentication(kvtOlmoConnectionState state, const char *message);
@@ -126,6 +128,7 @@ private:
     std::unordered_set<uint64_t> m_PendingKeys; // keys of the queued frames that have one
     size_t m_uQueuedBytes = 0;
     bool m_bQueueFullReported = false;
+    kvtOsEvent m_FrameQueued; // wakes an idle sender; reset by the sender before it looks
     std::atomic<kvtOlmoConnectionState> m_iCloseState{kvtOlmoConnectionState::ClosedByClient};
     // Read-ahead of the reading thread (the connector's during authentication, then the monitor's).
     std::vector<uint8_t> m_RxBuffer;
