@@ -4,6 +4,7 @@
 // nothing but loopback, where a small responder plays the server.
 #include "js.h"
 #include "ownnetworknamespace.h"
+#include "pageerrors.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -326,12 +327,7 @@ void PageOnBridgeTest::initTestCase() {
     m_parent = new QWidget;
     m_js = new JS(m_parent);
     QWebFrame *frame = m_js->mainFrame();
-    // Record script errors from the first line of the page on.
-    connect(frame, &QWebFrame::javaScriptWindowObjectCleared, this, [frame] {
-        frame->evaluateJavaScript(
-            QStringLiteral("window.__errors = []; window.addEventListener('error', function (e) { "
-                           "window.__errors.push(e.message + ' at ' + e.filename + ':' + e.lineno); });"));
-    });
+    recordPageErrors(this, frame);
     QSignalSpy loaded(frame, &QWebFrame::loadFinished);
     m_js->view()->load(QUrl::fromLocalFile(QStringLiteral(VYX_WORKBENCH)));
     QVERIFY(loaded.wait(20000) || !loaded.isEmpty());
@@ -339,12 +335,7 @@ void PageOnBridgeTest::initTestCase() {
 }
 
 void PageOnBridgeTest::cleanup() {
-    QCOMPARE(
-        eval(
-            QStringLiteral(
-                "Array.isArray(window.__errors) ? window.__errors.join(' | ') : 'the error hook is missing'"))
-            .toString(),
-        QString());
+    QCOMPARE(eval(pageErrorsExpression()).toString(), QString());
 }
 
 void PageOnBridgeTest::cleanupTestCase() {

@@ -8,6 +8,7 @@
 #include "js.h"
 #include "mainwindow.h"
 #include "ownnetworknamespace.h"
+#include "pageerrors.h"
 #include "testzip.h"
 
 #include <QApplication>
@@ -351,11 +352,7 @@ void ClickThroughTest::initTestCase() {
 
     m_window = new MainWindow;
     QWebFrame *frame = m_window->bridgeWidget()->mainFrame();
-    connect(frame, &QWebFrame::javaScriptWindowObjectCleared, this, [frame] {
-        frame->evaluateJavaScript(
-            QStringLiteral("window.__errors = []; window.addEventListener('error', function (e) { "
-                           "window.__errors.push(e.message + ' at ' + e.filename + ':' + e.lineno); });"));
-    });
+    recordPageErrors(this, frame);
     m_window->resize(1600, 1000);
     m_window->bridgeWidget()->resize(1600, 1000);
     m_window->show();
@@ -389,12 +386,7 @@ void ClickThroughTest::cleanup() {
             .filePath(QString::fromLatin1(QTest::currentTestFunction()) + QStringLiteral(".png")));
 #endif
     checkNoFailureWords();
-    QCOMPARE(
-        eval(
-            QStringLiteral(
-                "Array.isArray(window.__errors) ? window.__errors.join(' | ') : 'the error hook is missing'"))
-            .toString(),
-        QString());
+    QCOMPARE(eval(pageErrorsExpression()).toString(), QString());
     QVERIFY2(!qobject_cast<QDialog *>(QApplication::activeModalWidget()), "a dialog was left open");
 }
 
