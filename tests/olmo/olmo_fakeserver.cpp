@@ -101,7 +101,8 @@ void OlmoFakeServer::accept_loop() {
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         std::lock_guard<std::mutex> lock(m_Lock);
         m_Fds.push_back(fd);
-        m_Threads.emplace_back([this, fd] { serve(fd); });
+        const uint64_t order = ++m_uAccepted;
+        m_Threads.emplace_back([this, fd, order] { serve(fd, order); });
     }
 }
 
@@ -145,7 +146,7 @@ bool OlmoFakeServer::read_frame(int fd, kvtOlmoFrame *frame) {
     return n == 0 || recv_all(fd, frame->GetMutableBuffer() + 9, n);
 }
 
-void OlmoFakeServer::serve(int fd) {
+void OlmoFakeServer::serve(int fd, uint64_t order) {
     kvtOlmoFrame auth;
     if (!read_frame(fd, &auth))
         return;
@@ -179,11 +180,15 @@ void OlmoFakeServer::serve(int fd) {
     kvtOlmoFrame response =
         MakeFrame(kvtOlmoKindResponse, code, [&](kvtOlmoFrame &f) { f.SetAsData(answer, 5); });
     if (monitor) {
-        // Register the monitor before the answer, so nothing sent afterwards is lost.
+        // Register the monitor before the answer, so nothing sent afterwards is lost; never in
+        // place of a monitor that connected later.
         std::lock_guard<std::mutex> lock(m_MonitorWrite);
         if (mode == AuthOk) {
             std::lock_guard<std::mutex> lock2(m_Lock);
-            m_iMonitor = fd;
+            if (order > m_uMonitorOrder) {
+                m_iMonitor = fd;
+                m_uMonitorOrder = order;
+            }
         }
         write_all(fd, FrameBytes(response));
     } else {

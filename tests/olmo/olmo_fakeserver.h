@@ -80,7 +80,7 @@ public:
 
 private:
     void accept_loop();
-    void serve(int fd);
+    void serve(int fd, uint64_t order);
     bool read_frame(int fd, kvt::kvtOlmoFrame *frame);
     bool write_all(int fd, const std::vector<uint8_t> &bytes);
     bool builtin(const kvt::kvtOlmoFrame &request);
@@ -99,6 +99,10 @@ private:
     std::vector<std::thread> m_Threads;
     std::vector<int> m_Fds;
     int m_iMonitor = -1;
+    // Accept order of the connections, and of the monitor answers go to: a client that gave up a
+    // connection may have its authentication read after that of the connection that replaced it.
+    uint64_t m_uAccepted = 0;
+    uint64_t m_uMonitorOrder = 0;
     int m_iCommand = -1;
     std::mutex m_MonitorWrite; // one writer at a time on the monitor channel
     std::vector<kvt::kvtOlmoFrame> m_Commands;
