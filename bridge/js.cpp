@@ -212,8 +212,8 @@ void JS::connectServerSignals() {
     // arrive queued on the GUI thread. The command-line answer is connected by the slots that
     // send a command line.
     connect(&connector, &VYXConnector::InProgress, this, &JS::VYXInProgress);
-    connect(&connector, &VYXConnector::connectionReady, this, &JS::VYXConnectionReady);
-    connect(&connector, &VYXConnector::connectionState, this, &JS::VYXConnectionState);
+    connect(&connector, &VYXConnector::connectionReady, this, &JS::onConnectionReady);
+    connect(&connector, &VYXConnector::connectionState, this, &JS::onConnectionState);
     connect(&connector, &VYXConnector::authenticationResponse, this, &JS::VYXAuthenticationResponse);
     // Folder and file answers come with their whole JSON, so each reaches its own request and a
     // refusal is seen; the file MD5 moves a running copy on, and nothing else.
@@ -224,7 +224,9 @@ void JS::connectServerSignals() {
     connect(&pluginInstall, &PluginInstall::answer, this, &JS::queueExpressionCall);
     connect(&connector, &VYXConnector::VYXDatabaseMD5, this, &JS::VYXDatabaseMD5Done);
     connect(&connector, &VYXConnector::serverVersion, this, [this](QString version) {
-        if (!reportsReplacedConnection())
+        // Asked when a connection is ready; an answer read after a connect or disconnect since
+        // belongs to the connection that ended.
+        if (readyGeneration != 0 && connectsBegun == connectsAsked)
             connectedServerVersion = version;
     });
     connect(&vaultDesk, &VaultDesk::answer, this, [this](const QString &callback, const QString &json) {

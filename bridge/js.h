@@ -206,6 +206,9 @@ public slots:
     // The version text of the connected server, asked for when its connection is ready; "" until
     // it has answered.
     QString VYXServerVersion();
+    // The generation of the connection that is ready ("0" when none): the page's connected state
+    // belongs to it, and a report of an earlier generation says nothing about it.
+    QString VYXReadyGeneration();
     // Reads an ETS project off the GUI thread: progress and the result reach the two callbacks
     // as JSON texts in a string. The password is used for this read only.
     // The batch of live parameter updates that the page is being called with (JSON array text);
@@ -252,20 +255,31 @@ private:
                          const char *journalKind = "command-line");
     void onCommandLineReply(QString tag, QString info);
     void queueStatus(const QString &callback, const QString &status);
-    void queueConnectionObject(const QString &connection, const QString *state);
-    bool reportsReplacedConnection() const;
+    void queueConnectionObject(const QString &connection, const QString *state, quint64 generation);
+    // Connection reports with the client's generation of the connection that raised them.
+    void onConnectionReady(quint64 generation);
+    void onConnectionState(const QString &connectionType, const QString &connectionStateText,
+                           const QString &strMessage, quint64 generation);
+    // True for a report raised before the latest connect or disconnect stopped its connection.
+    bool reportsReplacedConnection(quint64 generation) const;
+    void markConnectionStopped(kvt::kvtOlmoTcpClientVyx *client, quint64 connect);
+    void forgetReadyConnection();
     // Folder, file and database requests: remembered with their callback before they go out, or
     // answered at once with kNotConnected when the client is not ready (false then).
     bool sendRoutedRequest(AnswerRoutes::Kind kind, const QString &callback, const QString &path);
-    // `text` is journalled; the page gets `pageText` (the server's whole result) when given.
+    // `text` is journalled and is the page callback's first argument; `wholeAnswer` (the server's
+    // whole result as JSON), when given, follows it as the second.
     void deliverRoutedAnswer(AnswerRoutes::Kind kind, const QString &answeredPath, const QString &text,
-                             bool refused = false, const QString &pageText = QString());
+                             bool refused = false, const QString &wholeAnswer = QString());
     void onFileAnswer(int code, QString json);
     // The connection is gone: every request still waiting gets `reason` as its answer, so no page
     // operation waits for an answer that cannot come.
     void abandonRequests(const QString &reason);
     // Ready, and not being stopped: a Stop still waiting on the worker already counts.
     bool clientReady();
+    // clientReady() for `request` (named in the log): a refusal while the page believes it is
+    // connected is logged as a warning with both generations.
+    bool readyFor(const char *request);
     // Journal of changes (js_journal.cpp): the intent before a request leaves (its id, 0 when it
     // could not be written), the result when its answer arrives.
     void openJournal();
@@ -348,10 +362,16 @@ private:
     std::unique_ptr<ClientWorker> clientWorker{new ClientWorker};
     // False from VYXDisconnect until the next VYXConnect.
     bool connectionWanted = false;
-    // Connects asked for, and the last one whose connection has begun (the one before it is
-    // stopped): in between, ready and logged-in reports are the replaced connection's.
+    // Connects and disconnects asked for, and the last one whose old connection the worker has
+    // stopped: in between, every report is the replaced connection's. After it, reports of
+    // generations up to stoppedGeneration are too.
     quint64 connectsAsked = 0;
     quint64 connectsBegun = 0;
+    quint64 stoppedGeneration = 0;
+    // The generation whose ready report this bridge took (0: none since the last connect or
+    // disconnect), and the one the page was told is ready and not told since that it ended.
+    quint64 readyGeneration = 0;
+    quint64 pageGeneration = 0;
     QString connectedServerVersion;
 
     // The journal of changes, the server the records name, and the intents waiting for their

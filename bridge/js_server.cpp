@@ -67,6 +67,7 @@ QString JS::VYXConnect(QString ip, QString port, QString user, QString password,
     connectionCallback = cb;
     abandonRequests(QLatin1String(kConnectionLost));
     connectionWanted = true;
+    forgetReadyConnection();
     connectedServerVersion.clear();
     // The page names the saved site afterwards (journalSetSite), when it has one.
     journalServer = JournalServer{QString(), ip + QLatin1Char(':') + port, user};
@@ -79,35 +80,74 @@ QString JS::VYXConnect(QString ip, QString port, QString user, QString password,
     const quint64 connect = ++connectsAsked;
     clientWorker->post([this, client, host, portNumber, name, secret, connect] {
         client->Stop();
-        // Reports of the connection just stopped are all queued before this mark; the new
-        // connection's come after it.
-        QMetaObject::invokeMethod(
-            this, [this, connect] { connectsBegun = connect; }, Qt::QueuedConnection);
+        markConnectionStopped(client, connect);
         client->Start(host, portNumber, name, secret);
     });
     return QString();
 }
 
+// Reports of the connection just stopped are all queued before this mark (its threads have
+// ended); a new connection's come after it, with a later generation.
+void JS::markConnectionStopped(kvt::kvtOlmoTcpClientVyx *client, quint64 connect) {
+    const quint64 stopped = client->GetGeneration();
+    QMetaObject::invokeMethod(
+        this,
+        [this, connect, stopped] {
+            connectsBegun = connect;
+            stoppedGeneration = stopped;
+        },
+        Qt::QueuedConnection);
+}
+
 QString JS::VYXDisconnect() {
     connectionWanted = false;
+    forgetReadyConnection();
     abandonRequests(QLatin1String(kConnectionLost));
     kvt::kvtOlmoTcpClientVyx *client = &connector.Client();
-    clientWorker->post([this, client] {
+    const quint64 connect = ++connectsAsked;
+    clientWorker->post([this, client, connect] {
         client->Stop();
+        markConnectionStopped(client, connect);
         // Told when both channels are closed.
         QMetaObject::invokeMethod(
             this,
             [this] {
                 const QString closed = QStringLiteral("Closed");
-                queueConnectionObject(QStringLiteral("Disconnected"), &closed);
+                queueConnectionObject(QStringLiteral("Disconnected"), &closed, stoppedGeneration);
             },
             Qt::QueuedConnection);
     });
     return QString();
 }
 
+void JS::forgetReadyConnection() {
+    readyGeneration = 0;
+    pageGeneration = 0;
+}
+
+// Ready means the client is still on the connection whose ready report this bridge took: not
+// the one a connect or disconnect still waiting on the worker will stop, and not one that the
+// heartbeat has since rebuilt (its own ready report comes first).
 bool JS::clientReady() {
-    return connectionWanted && connector.Client().IsReady();
+    return connectionWanted && connector.Client().IsReadyAt(readyGeneration);
+}
+
+bool JS::readyFor(const char *request) {
+    if (clientReady())
+        return true;
+    // The page sends requests while it believes a connection is up; a refusal then means the page
+    // and the client disagree, which the page must never be led into.
+    if (pageGeneration != 0) {
+        kvt::kvtOlmoTcpClientVyx &client = connector.Client();
+        qCWarning(lcBridge).noquote()
+            << QStringLiteral("%1 refused as not connected while the page believes connection %2 is "
+                              "ready; the client is at connection %3 (%4)")
+                   .arg(QLatin1String(request))
+                   .arg(pageGeneration)
+                   .arg(client.GetGeneration())
+                   .arg(client.IsReady() ? QStringLiteral("ready") : QStringLiteral("not ready"));
+    }
+    return false;
 }
 
 void JS::abortLoading() {
@@ -117,6 +157,10 @@ void JS::abortLoading() {
 
 QString JS::VYXIsConnected() {
     return clientReady() ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+QString JS::VYXReadyGeneration() {
+    return QString::number(clientReady() ? readyGeneration : 0);
 }
 
 QString JS::VYXSetHeartBeatTimeOut(QString timeout) {
@@ -142,26 +186,38 @@ QString JS::VYXGetHeartBeatTimeOut() {
 }
 
 // The connection object goes to the page with single quotes, as {'connection': ..., 'state': ...};
-// the texts are written as escaped literals so no state text can end the literal early.
-void JS::queueConnectionObject(const QString &connection, const QString *state) {
+// the texts are written as escaped literals so no state text can end the literal early. The
+// connection generation follows as a second argument, so the page can tell a later connection's
+// reports from an earlier one's.
+void JS::queueConnectionObject(const QString &connection, const QString *state, quint64 generation) {
     QString object = QStringLiteral("{\n    'connection': ") + PageScript::singleQuotedLiteral(connection);
     if (state)
         object += QStringLiteral(",\n    'state': ") + PageScript::singleQuotedLiteral(*state);
-    object += QStringLiteral("\n}\n");
+    object += QStringLiteral("\n}\n, ") + QString::number(generation);
     queueExpressionCall(connectionCallback, object);
 }
 
-bool JS::reportsReplacedConnection() const {
-    return connectsBegun != connectsAsked;
+bool JS::reportsReplacedConnection(quint64 generation) const {
+    return connectsBegun != connectsAsked || generation <= stoppedGeneration;
 }
 
 void JS::VYXConnectionReady() {
-    // A ready connection that a newer connect is replacing: the page would take it for the new one.
-    if (reportsReplacedConnection())
+    onConnectionReady(connector.Client().GetGeneration());
+}
+
+void JS::onConnectionReady(quint64 generation) {
+    // A ready report of a connection that a connect, a disconnect or a rebuild has replaced since:
+    // the page would take it for the one the next request goes out on.
+    if (!connectionWanted || reportsReplacedConnection(generation) || generation <= readyGeneration ||
+        !connector.Client().IsReadyAt(generation)) {
+        qCDebug(lcBridge) << "ready report of connection" << generation << "dropped: replaced";
         return;
+    }
+    readyGeneration = generation;
+    pageGeneration = generation;
     // The vault records it beside each copy; asked again after every rebuild of the connection.
     connector.Client().QueryServerVersion();
-    queueConnectionObject(QStringLiteral("Connection Ready"), nullptr);
+    queueConnectionObject(QStringLiteral("Connection Ready"), nullptr, generation);
 }
 
 QString JS::VYXServerVersion() {
@@ -169,20 +225,26 @@ QString JS::VYXServerVersion() {
 }
 
 void JS::VYXConnectionState(QString connectionType, QString connectionStateText, QString strMessage) {
+    onConnectionState(connectionType, connectionStateText, strMessage, connector.Client().GetGeneration());
+}
+
+void JS::onConnectionState(const QString &connectionType, const QString &connectionStateText,
+                           const QString &strMessage, quint64 generation) {
     // Only the command channel's reports reach the page; the monitor channel's would repeat them.
     if (connectionType != QLatin1String("C"))
         return;
-    // Likewise a login of the connection being replaced; its failures and close still go through.
-    if (reportsReplacedConnection() && connectionStateText == QLatin1String("ConnectionState_Ok") &&
-        strMessage == QLatin1String("Connected"))
+    // A replaced connection's reports say nothing about the one the page now waits for.
+    if (reportsReplacedConnection(generation))
         return;
     qCDebug(lcBridge).noquote() << connectionType + QLatin1Char('-') + connectionStateText +
                                        QLatin1Char('-') + strMessage;
-    queueConnectionObject(connectionStateText, &strMessage);
+    queueConnectionObject(connectionStateText, &strMessage, generation);
     // Anything but a logged-in, connected channel means the requests sent on it are lost.
     if (connectionStateText != QLatin1String("ConnectionState_Ok") ||
-        strMessage != QLatin1String("Connected"))
+        strMessage != QLatin1String("Connected")) {
+        pageGeneration = 0;
         abandonRequests(QLatin1String(kConnectionLost));
+    }
 }
 
 void JS::abandonRequests(const QString &reason) {
@@ -216,7 +278,7 @@ void JS::VYXAuthenticationResponse(int eState, QString message) {
 // Configuration transfer.
 
 QString JS::VYXUpload(QString path, QString cb) {
-    if (!clientReady()) {
+    if (!readyFor("VYXUpload")) {
         qCDebug(lcBridge).noquote() << QStringLiteral("VYX not ready: ") + path;
         return QStringLiteral("Not Ready");
     }
@@ -263,7 +325,7 @@ QString JS::VYXUpload(QString path, QString cb) {
 }
 
 QString JS::VYXDownload(QString path, QString cb) {
-    if (!clientReady())
+    if (!readyFor("VYXDownload"))
         return QStringLiteral("Not Ready");
     transferCallback = cb;
     qCDebug(lcBridge).noquote() << QStringLiteral("download path=") + path;
@@ -314,14 +376,14 @@ void JS::uploadDone() {
 // Parameters.
 
 QString JS::VYXQueryParametersUID() {
-    if (!clientReady())
+    if (!readyFor("VYXQueryParametersUID"))
         return QStringLiteral("true");
     connector.Client().QueryParametersUID();
     return QStringLiteral("false");
 }
 
 QString JS::VYXQueryParameterValue(int id) {
-    if (!clientReady())
+    if (!readyFor("VYXQueryParameterValue"))
         return QStringLiteral("true");
     connector.Client().QueryParameterValue(id);
     return QStringLiteral("false");
@@ -487,7 +549,7 @@ void JS::flushLiveUpdates() {
 
 bool JS::VYXMessageSend(QString data, QString callback) {
     messageCallbacks.insert(emitterOf(data), callback);
-    if (!clientReady())
+    if (!readyFor("VYXMessageSend"))
         return false;
     connector.Client().SendBroadcastData(utf8(data));
     return true;
@@ -511,7 +573,7 @@ void JS::VYXManagerDebug(QString text) {
 bool JS::sendRoutedRequest(AnswerRoutes::Kind kind, const QString &callback, const QString &path) {
     kvt::kvtOlmoTcpClientVyx &client = connector.Client();
     int sent = -1;
-    if (clientReady()) {
+    if (readyFor("a folder, file or database request")) {
         qint64 entry = 0;
         switch (kind) {
         case AnswerRoutes::Kind::FolderCreate:
@@ -553,7 +615,7 @@ bool JS::sendRoutedRequest(AnswerRoutes::Kind kind, const QString &callback, con
 }
 
 void JS::deliverRoutedAnswer(AnswerRoutes::Kind kind, const QString &path, const QString &text, bool refused,
-                             const QString &pageText) {
+                             const QString &wholeAnswer) {
     AnswerRoutes::Request request;
     if (!answerRoutes.take(kind, path, nowMs(), &request)) {
         qCDebug(lcBridge).noquote() << QStringLiteral("Answer without a request: ") + text;
@@ -561,11 +623,16 @@ void JS::deliverRoutedAnswer(AnswerRoutes::Kind kind, const QString &path, const
     }
     journalResult(request.journalEntry, refused ? vyxjournal::kOutcomeFailed : vyxjournal::kOutcomeSucceeded,
                   text);
-    queueStringCall(request.callback, pageText.isEmpty() ? text : pageText);
+    if (wholeAnswer.isEmpty())
+        queueStringCall(request.callback, text);
+    else
+        queueScript(PageScript::expressionCall(request.callback, PageScript::stringLiteral(text) +
+                                                                     QLatin1Char(',') +
+                                                                     jsonExpression(wholeAnswer)));
 }
 
-// Folder and file results reach the page whole (compact JSON in a string), so that it sees the
-// server's err beside its info and can tell a refusal from a success.
+// Folder and file results: the callback gets the server's info text, as a page expects it, and
+// then the whole result (its err beside its info), so that a refusal can be told from a success.
 void JS::onFileAnswer(int code, QString json) {
     const QJsonObject answer = QJsonDocument::fromJson(json.toUtf8()).object();
     const QString info = answer.value(QStringLiteral("info")).toString();
@@ -629,7 +696,7 @@ void JS::VYXDatabaseMD5Done(QString info) {
 
 RemoteCopyService::Server JS::copyServer() {
     RemoteCopyService::Server server;
-    server.ready = [this] { return clientReady(); };
+    server.ready = [this] { return readyFor("the remote copy"); };
     server.createFile = [this](const QString &serverName) {
         return connector.Client().QueryFileCreate(utf8(serverName)) == 0;
     };
@@ -672,7 +739,7 @@ void JS::sendCommandLine(CommandLineRequests::Kind kind, const QString &callback
     // Not sent while the client is not ready: a command queued then would go out, if ever, on a
     // later connection, with its answer long given up.
     bool sent = false;
-    if (clientReady()) {
+    if (readyFor("a command line")) {
         qint64 entry = journalIntent(journalKind, {{QStringLiteral("command"), commandLine}});
         const QString tag = commandLines.add(kind, callback);
         connector.CommandReplies().Push(tag, commandLine);
@@ -776,7 +843,7 @@ void JS::VYXGuardianDone(QString info) {
 
 PluginInstall::Server JS::pluginServer() {
     PluginInstall::Server server;
-    server.ready = [this] { return clientReady(); };
+    server.ready = [this] { return readyFor("the plug-in installation"); };
     server.commandLine = [this](PluginInstall::Step step, const QString &commandLine) {
         CommandLineRequests::Kind kind = CommandLineRequests::Kind::Unread;
         if (step == PluginInstall::Step::Ownership)
@@ -827,12 +894,13 @@ void JS::VYXStopKNXGateway() {
 }
 
 void JS::VYXEnableBusDebug(QString enable) {
-    connector.Client().SendEnableRawBusMessage(VYXConnector::BusDebugFlag(enable));
+    if (readyFor("VYXEnableBusDebug"))
+        connector.Client().SendEnableRawBusMessage(VYXConnector::BusDebugFlag(enable));
 }
 
 void JS::VYXZephronCommand(QString command) {
     qint64 entry = journalIntent(vyxjournal::kKindZephronCommand, {{QStringLiteral("command"), command}});
-    const int sent = connector.SendZephronCommand(command);
+    const int sent = readyFor("VYXZephronCommand") ? connector.SendZephronCommand(command) : -1;
     // Answers come as bus messages, not tied to a command: the record says the command left.
     journalResult(entry, sent == 0 ? vyxjournal::kOutcomeSent : vyxjournal::kOutcomeFailed,
                   sent == 0 ? QStringLiteral("sent") : QStringLiteral("not sent"));

@@ -109,8 +109,10 @@ public:
 signals:
     void InProgress(QString json);
     void updateParameter(QJsonDocument json);
-    void connectionReady();
-    void connectionState(QString connectionType, QString eState, QString message);
+    // Both carry the client's connection generation (kvtOlmoTcpClientVyx::GetGeneration) of the
+    // connection that raised them, so a receiver can tell a replaced connection's late reports.
+    void connectionReady(quint64 generation);
+    void connectionState(QString connectionType, QString eState, QString message, quint64 generation);
     void authenticationResponse(int eState, QString message);
     void VYXFolderCreated(QString json);
     void VYXFolderDeleted(QString json);

@@ -75,7 +75,7 @@ QString scopeText(uint32_t kind) {
 
 void VYXConnector::OnReady() {
     qCDebug(lcConnector, "MyVyx::OnReady Is Ready to work");
-    emit connectionReady();
+    emit connectionReady(m_client.GetGeneration());
 }
 
 void VYXConnector::OnConnection(kvtOlmoTcpClient *channel, const QString &connectionStateText,
@@ -83,7 +83,7 @@ void VYXConnector::OnConnection(kvtOlmoTcpClient *channel, const QString &connec
     qCDebug(lcConnector).noquote() << "MyVyx::OnConnection" + connectionStateText + " " + socketStateText;
     const bool command = channel && channel->IsCommandChannel();
     emit connectionState(command ? QStringLiteral("C") : QStringLiteral("R"), connectionStateText,
-                         socketStateText);
+                         socketStateText, m_client.GetGeneration());
 }
 
 void VYXConnector::OnAuthentication(int state, const QByteArray &message) {

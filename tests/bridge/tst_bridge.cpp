@@ -136,6 +136,7 @@ const char *const kSlots[] = {
     // journal of changes, the live batch.
     "VYXStartupConnection()",
     "VYXServerVersion()",
+    "VYXReadyGeneration()",
     "takeLiveBatch()",
     "ETSProject_import(QString,QString,QString,QString)",
     "ETSProject_cancelImport()",

@@ -383,12 +383,14 @@ TEST(ConnectorConnection, StateTextsAndChannelLetter) {
     EXPECT_EQ(VYXConnector::ConnectionStateText(10), "");
 
     RecordingConnector connector;
-    QSignalSpy spy(&connector, SIGNAL(connectionState(QString, QString, QString)));
+    QSignalSpy spy(&connector, SIGNAL(connectionState(QString, QString, QString, quint64)));
     connector.OnConnection(nullptr, VYXConnector::ConnectionStateText(0), VYXConnector::SocketStateText(7));
     ASSERT_EQ(spy.count(), 1);
     EXPECT_EQ(spy.at(0).at(0).toString(), "R");
     EXPECT_EQ(spy.at(0).at(1).toString(), "ConnectionState_Ok");
     EXPECT_EQ(spy.at(0).at(2).toString(), "");
+    // A client never started is at generation 0.
+    EXPECT_EQ(spy.at(0).at(3).toULongLong(), 0u);
 }
 
 TEST(ConnectorProgress, DownloadJsonAndRememberedMd5) {

@@ -19,11 +19,13 @@
 #include <QProcess>
 #include <QQuickWindow>
 #include <QRegExp>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebFrame>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -162,6 +164,14 @@ public:
     QVariant eval(const QString &script) { return m_js->mainFrame()->evaluateJavaScript(script); }
     QString call(const QString &script) { return eval(script).toString(); }
 
+    // A callback that records all its arguments into `name`, as one JSON array per call.
+    QString cbAll(const QString &name) {
+        eval(QStringLiteral("cb['%1'] = function () { (rec['%1'] = rec['%1'] || [])"
+                            ".push(JSON.stringify(Array.prototype.slice.call(arguments))); };")
+                 .arg(name));
+        return QStringLiteral("'cb.") + name + QLatin1Char('\'');
+    }
+
     // The page callback that records into `name`, as the quoted name a slot takes.
     QString cb(const QString &name) {
         eval(QStringLiteral("cb['%1'] = cb['%1'] || R('%1');").arg(name));
@@ -263,6 +273,30 @@ QString logTextOf(QMLLogClass *log) {
     return text ? text->property("text").toString() : QString();
 }
 
+// Counts the client's refusals of requests made while it is not ready ("Not connected: requests
+// are refused ..."), which reach the Qt log as warnings, for as long as it lives.
+class SdkRefusals {
+public:
+    SdkRefusals() {
+        s_count.store(0);
+        s_previous = qInstallMessageHandler(&SdkRefusals::handle);
+    }
+    ~SdkRefusals() { qInstallMessageHandler(s_previous); }
+    int count() const { return s_count.load(); }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text) {
+        if (text.contains(QLatin1String("requests are refused until the connection is ready")))
+            ++s_count;
+        if (s_previous)
+            s_previous(type, context, text);
+    }
+    static std::atomic<int> s_count;
+    static QtMessageHandler s_previous;
+};
+std::atomic<int> SdkRefusals::s_count{0};
+QtMessageHandler SdkRefusals::s_previous = nullptr;
+
 } // namespace
 
 class ServerSlotsTest : public QObject {
@@ -275,6 +309,8 @@ private slots:
 
     void connectWithGoodAndBadPasswords();
     void reportsOfAReplacedConnectionDoNotReadyTheNewOne();
+    void connectingElsewhereManyTimesNeverRefusesTheFirstRequest();
+    void aRefusalWhileThePageBelievesItIsConnectedIsLogged();
     void serverVersionIsAskedOnEveryConnection();
     void connectionStateTextsAreDataInThePage();
     void disconnectEndsTheConnection();
@@ -292,6 +328,7 @@ private slots:
     void aCopyWhoseFileGoesEndsWithTheReason();
     void aCancelledCopySendsNoMoreBlocks();
     void foldersFilesAndDatabaseMd5();
+    void folderAndFileCallbacksGetTheInfoTextFirst();
     void answersReachOnlyTheirOwnRequest();
     void remoteCopyStopsAtTheFirstRefusal_data();
     void remoteCopyStopsAtTheFirstRefusal();
@@ -377,6 +414,88 @@ void ServerSlotsTest::reportsOfAReplacedConnectionDoNotReadyTheNewOne() {
     QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXIsConnected()")), QStringLiteral("true"));
     QTest::qWait(200);
     QCOMPARE(readyReports(), 1);
+}
+
+// Connecting elsewhere again and again, as an installer going from site to site: on every sign
+// that the new connection is up (its ready report, or "connected" from VYXIsConnected, which a
+// page polls), the page sends a request at once. Not one may be refused or lost: "connected"
+// must never stand for the connection being replaced.
+void ServerSlotsTest::connectingElsewhereManyTimesNeverRefusesTheFirstRequest() {
+    SimServer other;
+    QVERIFY(other.start());
+    const int kConnects = 200;
+    SdkRefusals refusals;
+    m_page.eval(QStringLiteral(
+                    "window.stress = { ports: ['%1', '%2'], left: %3, problems: [], answers: 0, byReport: 0,"
+                    "  byPoll: 0, generations: [], waiting: false, done: false };"
+                    "stress.connect = function () {"
+                    "  stress.waiting = true;"
+                    "  vyxDesk.VYXConnect('127.0.0.1', stress.ports[stress.left % 2], 'admin', 'admin', "
+                    "'stress.report');"
+                    "  setTimeout(stress.poll, 0); };"
+                    "stress.report = function (o, generation) {"
+                    "  if (o.connection !== 'Connection Ready') return;"
+                    "  stress.generations.push(generation); stress.ready('byReport'); };"
+                    "stress.poll = function () {"
+                    "  if (!stress.waiting) return;"
+                    "  if (vyxDesk.VYXIsConnected() === 'true') stress.ready('byPoll'); else "
+                    "setTimeout(stress.poll, 1); };"
+                    "stress.ready = function (by) {"
+                    "  if (!stress.waiting) return;"
+                    "  stress.waiting = false; stress[by]++;"
+                    "  if (vyxDesk.VYXQueryParametersUID() !== 'false')"
+                    "    stress.problems.push('connect ' + stress.left + ': the parameter list was refused');"
+                    "  vyxDesk.VYXDatabaseMD5('stress.md5'); };"
+                    "stress.md5 = function (text) {"
+                    "  if (!/^[0-9a-f]{32}$/.test(text)) stress.problems.push('connect ' + stress.left + ': "
+                    "' + text);"
+                    "  else stress.answers++;"
+                    "  if (--stress.left > 0) stress.connect(); else stress.done = true; };"
+                    "stress.connect();")
+                    .arg(m_sim->port())
+                    .arg(other.port())
+                    .arg(kConnects));
+    // Each step is a connect, a ready and an answer: a step that never ends is a request that was
+    // sent on a connection already being stopped, and whose answer cannot come.
+    int left = kConnects;
+    while (m_page.eval(QStringLiteral("stress.done")).toBool() == false) {
+        const bool moved =
+            waitFor([&] { return m_page.eval(QStringLiteral("stress.left")).toInt() != left; });
+        QVERIFY2(moved, qPrintable(QStringLiteral("no answer to the request after connect %1 of %2; %3")
+                                       .arg(kConnects - left + 1)
+                                       .arg(kConnects)
+                                       .arg(m_page.call(QStringLiteral("JSON.stringify(stress)")))));
+        left = m_page.eval(QStringLiteral("stress.left")).toInt();
+    }
+    const QString summary = m_page.call(QStringLiteral("JSON.stringify(stress)"));
+    QCOMPARE(m_page.call(QStringLiteral("JSON.stringify(stress.problems)")), QStringLiteral("[]"));
+    QCOMPARE(m_page.eval(QStringLiteral("stress.answers")).toInt(), kConnects);
+    QVERIFY2(refusals.count() == 0,
+             qPrintable(
+                 QStringLiteral("%1 requests refused by the client; %2").arg(refusals.count()).arg(summary)));
+    // Every ready report names a later connection than the one before.
+    const QJsonArray generations =
+        QJsonDocument::fromJson(m_page.call(QStringLiteral("JSON.stringify(stress.generations)")).toUtf8())
+            .array();
+    for (int i = 1; i < generations.size(); ++i)
+        QVERIFY2(generations[i].toDouble() > generations[i - 1].toDouble(), qPrintable(summary));
+}
+
+// A request refused while the page still believes it is connected means the page was misled:
+// the bridge says so, naming the connection the page believes in and the client's.
+void ServerSlotsTest::aRefusalWhileThePageBelievesItIsConnectedIsLogged() {
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    const QString generation = m_page.call(QStringLiteral("vyxDesk.VYXReadyGeneration()"));
+    QVERIFY2(generation.toULongLong() > 0, qPrintable(generation));
+    // The client stops behind the bridge's back; its reports are still queued when the page asks.
+    m_page.js().serverConnector().Client().Stop();
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QStringLiteral("^VYXQueryParametersUID refused as not connected "
+                                                           "while the page believes connection %1 is ready; "
+                                                           "the client is at connection %1 \\(not ready\\)$")
+                                                .arg(generation)));
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXQueryParametersUID()")), QStringLiteral("true"));
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXReadyGeneration()")), QStringLiteral("0"));
 }
 
 // The version goes into the vault beside each copy: it belongs to the connection it came from.
@@ -779,6 +898,40 @@ void ServerSlotsTest::foldersFilesAndDatabaseMd5() {
     QVERIFY(QRegExp(QStringLiteral("[0-9a-fA-F]{32}")).exactMatch(m_page.calls(QStringLiteral("md5"))[0]));
 }
 
+// A page written for the published contract reads the folder and file callbacks' first argument
+// as the server's info text; the whole result (err beside info) follows as the second argument.
+void ServerSlotsTest::folderAndFileCallbacksGetTheInfoTextFirst() {
+    QVERIFY(m_page.connectTo(m_sim->port()));
+    QFile kept(m_sim->filesDir() + QStringLiteral("/kept.txt"));
+    QVERIFY(kept.open(QIODevice::WriteOnly));
+    kept.close();
+    struct Case {
+        const char *call;
+        int err;
+        const char *info; // the start of the server's info text
+    };
+    const Case cases[] = {
+        {"VYXCreateFolder('made', %1)", 0, "Folder created"},
+        {"VYXDeleteFolder('made', %1)", 0, "Folder deleted"},
+        {"VYXDeleteFile('kept.txt', %1)", 0, "File deleted"},
+        {"VYXDeleteFile('missing.txt', %1)", 1, "Can not delete file missing.txt"},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        const QString name = QStringLiteral("answer%1").arg(++n);
+        m_page.call(QStringLiteral("vyxDesk.") + QLatin1String(c.call).arg(m_page.cbAll(name)));
+        QVERIFY2(m_page.waitCalls(name, 1), c.call);
+        const QJsonArray arguments = QJsonDocument::fromJson(m_page.calls(name).value(0).toUtf8()).array();
+        QCOMPARE(arguments.size(), 2);
+        QVERIFY2(arguments[0].isString(), c.call);
+        QVERIFY2(arguments[0].toString().startsWith(QLatin1String(c.info)),
+                 qPrintable(arguments[0].toString()));
+        const QJsonObject whole = arguments[1].toObject();
+        QCOMPARE(whole.value(QStringLiteral("err")).toInt(-1), c.err);
+        QCOMPARE(whole.value(QStringLiteral("info")).toString(), arguments[0].toString());
+    }
+}
+
 void ServerSlotsTest::answersReachOnlyTheirOwnRequest() {
     // The server never sends its first file-delete answer.
     SimServer lossy;
@@ -793,13 +946,13 @@ void ServerSlotsTest::answersReachOnlyTheirOwnRequest() {
     m_page.call(QStringLiteral("vyxDesk.VYXDeleteFile('a.txt', %1); vyxDesk.VYXDatabaseMD5(%2);"
                                "vyxDesk.VYXDeleteFile('b.txt', %3); vyxDesk.VYXCreateFolder('made', %4);"
                                "vyxDesk.VYXDeleteFile('missing.txt', %5);")
-                    .arg(m_page.cb(QStringLiteral("a")), m_page.cb(QStringLiteral("md5")),
-                         m_page.cb(QStringLiteral("b")), m_page.cb(QStringLiteral("mkdir")),
-                         m_page.cb(QStringLiteral("missing"))));
+                    .arg(m_page.cbAll(QStringLiteral("a")), m_page.cb(QStringLiteral("md5")),
+                         m_page.cbAll(QStringLiteral("b")), m_page.cbAll(QStringLiteral("mkdir")),
+                         m_page.cbAll(QStringLiteral("missing"))));
     for (const char *name : {"md5", "b", "mkdir", "missing"})
         QVERIFY2(m_page.waitCalls(QLatin1String(name), 1), name);
     // A later delete gets its own answer, not the one the lost answer left over.
-    m_page.call(QStringLiteral("vyxDesk.VYXDeleteFile('c.txt', %1)").arg(m_page.cb(QStringLiteral("c"))));
+    m_page.call(QStringLiteral("vyxDesk.VYXDeleteFile('c.txt', %1)").arg(m_page.cbAll(QStringLiteral("c"))));
     QVERIFY(m_page.waitCalls(QStringLiteral("c"), 1));
     // An answer that no request waits for goes nowhere.
     m_page.call(QStringLiteral("vyxDesk.VYXDatabaseMD5Done('stray');"));
@@ -808,13 +961,14 @@ void ServerSlotsTest::answersReachOnlyTheirOwnRequest() {
     QVERIFY(m_page.calls(QStringLiteral("a")).isEmpty());
     QVERIFY(QRegExp(QStringLiteral("[0-9a-f]{32}")).exactMatch(m_page.calls(QStringLiteral("md5")).value(0)));
     QCOMPARE(m_page.calls(QStringLiteral("md5")).size(), 1);
-    // Each result comes whole: the server's err beside its info.
+    // Each result comes whole after the info text: the server's err beside its info.
     const auto result = [this](const char *name) {
-        const QList<QJsonObject> answers = m_page.objects(QLatin1String(name));
-        return answers.size() == 1 ? QStringLiteral("%1 %2")
-                                         .arg(answers[0].value(QStringLiteral("err")).toInt(-1))
-                                         .arg(answers[0].value(QStringLiteral("info")).toString())
-                                   : m_page.calls(QLatin1String(name)).join(QLatin1Char('|'));
+        const QStringList calls = m_page.calls(QLatin1String(name));
+        const QJsonObject whole = QJsonDocument::fromJson(calls.value(0).toUtf8()).array().at(1).toObject();
+        return calls.size() == 1 ? QStringLiteral("%1 %2")
+                                       .arg(whole.value(QStringLiteral("err")).toInt(-1))
+                                       .arg(whole.value(QStringLiteral("info")).toString())
+                                 : calls.join(QLatin1Char('|'));
     };
     QCOMPARE(result("b"), QStringLiteral("0 File deleted"));
     QCOMPARE(result("mkdir"), QStringLiteral("0 Folder created"));

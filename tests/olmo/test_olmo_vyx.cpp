@@ -378,6 +378,37 @@ TEST_F(OlmoVyx, SilenceIsReportedAsTimeOutAndNotReadyUntilRebuilt) {
     ASSERT_TRUE(WaitFor([&] { return events.ready >= 2 && client.IsReady(); }));
 }
 
+// Readiness belongs to one connection: a start, a restart and a rebuild by the heartbeat each
+// begin a new generation, and being ready "at" an earlier one is false from then on.
+TEST_F(OlmoVyx, EachStartAndRebuildIsANewGenerationThatReadinessBelongsTo) {
+    EXPECT_EQ(client.GetGeneration(), 0u);
+    EXPECT_FALSE(client.IsReadyAt(0));
+    ASSERT_EQ(StartReady(), 0);
+    EXPECT_EQ(client.GetGeneration(), 1u);
+    EXPECT_TRUE(client.IsReadyAt(1));
+    EXPECT_FALSE(client.IsReadyAt(2));
+
+    ASSERT_EQ(StartReady(), 0);
+    EXPECT_EQ(client.GetGeneration(), 2u);
+    EXPECT_FALSE(client.IsReadyAt(1));
+    EXPECT_TRUE(client.IsReadyAt(2));
+
+    // A heartbeat rebuilds only a connection that has shown life before it fell silent.
+    client.SetHeartBeatPeriod(20);
+    client.SetHeartBeatTimeOut(50);
+    ASSERT_TRUE(WaitFor([&] { return events.reads >= 1; }));
+    server.SetAnswerTimeStamps(false);
+    ASSERT_TRUE(WaitFor([&] { return client.GetGeneration() > 2; }));
+    EXPECT_FALSE(client.IsReadyAt(2));
+    server.SetAnswerTimeStamps(true);
+    ASSERT_TRUE(WaitFor([&] { return client.IsReady(); }));
+    const uint64_t rebuilt = client.GetGeneration();
+    EXPECT_TRUE(client.IsReadyAt(rebuilt));
+
+    client.Stop();
+    EXPECT_FALSE(client.IsReadyAt(rebuilt));
+}
+
 TEST_F(OlmoVyx, RepeatedValueQueriesWaitOnceEach) {
     ASSERT_EQ(StartReady(), 0);
     ASSERT_TRUE(WaitFor([&] { return CountCode(CmdRelation) == 1; }));

@@ -16,10 +16,12 @@ QString literal(const QString &text) {
     return QString::fromUtf8(json.mid(1, json.size() - 2));
 }
 
-// A folder or file result as the bridge hands it over: the server's JSON, compact.
+// A folder or file result as the bridge hands it over: the server's info text, then its whole
+// JSON (compact).
 QString result(int err, const QString &info, const char *member, const QString &path) {
     const QJsonObject o{{"err", err}, {"info", info}, {QLatin1String(member), path}};
-    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+    return literal(info) + QLatin1Char(',') +
+           QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
 QString call(const QString &callback, const QString &argument) {
@@ -145,6 +147,9 @@ QString StubDesk::VYXServerVersion() {
 QString StubDesk::VYXIsConnected() {
     return m_connected ? QStringLiteral("true") : QStringLiteral("false");
 }
+QString StubDesk::VYXReadyGeneration() {
+    return QString::number(m_connected ? m_generation : 0);
+}
 
 void StubDesk::discover(QString cb) {
     record("discover");
@@ -163,9 +168,11 @@ void StubDesk::discover(QString cb) {
 QString StubDesk::VYXConnect(QString ip, QString port, QString user, QString, QString cb) {
     record(QStringLiteral("VYXConnect %1 %2 %3").arg(ip, port, user));
     checkCallback(cb);
-    later(call(cb, "{'connection': 'Connecting','state': 'Closed'}"), 10);
-    later(call(cb, "{'connection': 'ConnectionState_Ok','state': 'Connected'}"), 30);
-    later(call(cb, "{'connection': 'Connection Ready'}"), 50);
+    // Each connect is a new connection generation, passed after the report as the bridge does.
+    const QString generation = QString::number(++m_generation);
+    later(call(cb, "{'connection': 'Connecting','state': 'Closed'}, " + generation), 10);
+    later(call(cb, "{'connection': 'ConnectionState_Ok','state': 'Connected'}, " + generation), 30);
+    later(call(cb, "{'connection': 'Connection Ready'}, " + generation), 50);
     QTimer::singleShot(45, this, [this]() { m_connected = true; });
     return QString();
 }
@@ -308,7 +315,7 @@ void StubDesk::VYXCreateFolder(QString destPath, QString feedback) {
     record("VYXCreateFolder " + destPath);
     checkCallback(feedback);
     if (m_connected)
-        later(call(feedback, literal(result(0, "Folder created", "folder", destPath))), 10);
+        later(call(feedback, result(0, "Folder created", "folder", destPath)), 10);
 }
 
 // The demo server keeps its files: every delete is refused, with the server's reason.
@@ -316,8 +323,8 @@ void StubDesk::VYXDeleteFolder(QString destPath, QString feedback) {
     record("VYXDeleteFolder " + destPath);
     checkCallback(feedback);
     if (m_connected)
-        later(call(feedback, literal(result(1, "Can not delete folder " + destPath + ": Directory not empty",
-                                            "folder", destPath))),
+        later(call(feedback, result(1, "Can not delete folder " + destPath + ": Directory not empty",
+                                    "folder", destPath)),
               10);
 }
 
@@ -325,8 +332,8 @@ void StubDesk::VYXDeleteFile(QString destPath, QString feedback) {
     record("VYXDeleteFile " + destPath);
     checkCallback(feedback);
     if (m_connected)
-        later(call(feedback, literal(result(1, "Can not delete file " + destPath + ": Permission denied",
-                                            "file", destPath))),
+        later(call(feedback,
+                   result(1, "Can not delete file " + destPath + ": Permission denied", "file", destPath)),
               10);
 }
 

@@ -31,6 +31,7 @@ public slots:
     QString VYXIsConnected();
     QString VYXStartupConnection();
     QString VYXServerVersion();
+    QString VYXReadyGeneration();
     void discover(QString cb);
     QString VYXConnect(QString ip, QString port, QString user, QString password, QString cb);
     QString VYXDisconnect();
@@ -95,6 +96,7 @@ private:
     QStringList m_calls;
     QStringList m_problems;
     bool m_connected = false;
+    quint64 m_generation = 0;
     QString m_operationCallback;
     QString m_copyCallback;
     QString m_projectFile;

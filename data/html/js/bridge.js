@@ -57,7 +57,9 @@
   };
 
   // ---- Connection session ------------------------------------------------------------------
-  const session = { state: 'offline', host: '', port: '', user: '', name: '', since: 0, detail: '' };
+  // generation: the manager's number of the connection the session is on (0 when unknown). Each
+  // connect and each rebuild of a lost connection gets a higher one.
+  const session = { state: 'offline', host: '', port: '', user: '', name: '', since: 0, detail: '', generation: 0 };
   VX.session = session;
 
   // Whether a session was started (connecting) and has not been reported lost since.
@@ -93,15 +95,51 @@
     return r.ok && String(r.value) === 'true';
   };
 
+  // The generation of the connection that is ready, 0 when none. A manager without the slot
+  // answers only whether it is connected: its connection then counts as generation 0.
+  function readyGeneration() {
+    const r = desk.tryCall('VYXReadyGeneration');
+    if (!r.ok) return desk.isConnected() ? 0 : -1;
+    const g = Number(r.value);
+    return isFinite(g) && g > 0 ? g : -1;
+  }
+
+  // Reports of generations below this one belong to connections the session has left.
+  let generationFloor = 0;
+
+  // A connect or disconnect begins: every connection up to the current one is over for the page.
+  desk.leaveConnection = function () {
+    generationFloor = session.generation + 1;
+  };
+
+  // True for a report of a connection older than the one the session is on or waits for: it
+  // says nothing about the session. Reports without a generation are taken as current.
+  desk.isEarlierConnection = function (generation) {
+    const g = Number(generation);
+    return isFinite(g) && g > 0 && g < generationFloor;
+  };
+
+  // The connection `generation` is ready: the session shows connected, and 'connected' (on which
+  // the views send their first requests) is told once per generation.
+  desk.connectionReady = function (generation) {
+    const g = Number(generation) > 0 ? Number(generation) : 0;
+    if (desk.isEarlierConnection(g)) return false;
+    if (session.state === 'connected' && (g === 0 || g === session.generation)) return false;
+    session.generation = g;
+    generationFloor = g;
+    desk.setSession('connected', 'Connection ready');
+    VX.bus.emit('connected', session);
+    return true;
+  };
+
   // Keeps the visible state honest: a connection that the heartbeat or the server ended shows as
   // lost until a rebuilt one is ready again, and a rebuilt one as connected (the views reload).
   desk.pollConnection = function () {
     if (!desk.present()) return;
-    const up = desk.isConnected();
-    if (up && (session.state === 'connecting' || session.state === 'lost')) {
-      desk.setSession('connected', 'Connection ready');
-      VX.bus.emit('connected', session);
-    } else if (!up && session.state === 'connected') {
+    const g = readyGeneration();
+    if (g >= 0 && (session.state === 'connecting' || session.state === 'lost')) {
+      desk.connectionReady(g);
+    } else if (g < 0 && session.state === 'connected') {
       desk.setSession('lost', 'the server does not answer');
     }
   };
@@ -162,8 +200,10 @@
       return { ok: false, text: t ? 'The server answered with something that is not an MD5: ' + t.substring(0, 120) : 'The server sent an empty MD5.' };
     },
     // A JSON object with a numeric err and a text info; err other than 0 is the server's refusal.
-    result(answer) {
-      const v = VX.parseAnswer(answer);
+    // The manager passes the info text first and the whole result second; a result as the first
+    // argument is read too.
+    result(answer, whole) {
+      const v = whole && typeof whole === 'object' ? whole : VX.parseAnswer(answer);
       if (!v || typeof v !== 'object' || typeof v.err !== 'number' || typeof v.info !== 'string') {
         return { ok: false, text: 'The server\'s answer is not a result (err and info): ' + String(answer).substring(0, 120) };
       }
@@ -217,7 +257,7 @@
       finish({ outcome: 'offline', text: 'Not connected: ' + what + ' was not sent to the server.' });
       return handle;
     }
-    const cb = desk.callback(name, (answer) => {
+    const cb = desk.callback(name, (answer, whole) => {
       const raw = answer === undefined || answer === null ? '' : answer;
       if (typeof raw === 'string' && desk.isRefusal(raw)) {
         finish({ outcome: 'offline', text: raw, answered: true });
@@ -227,7 +267,7 @@
         finish({ outcome: 'offline', text: raw.status, answered: true });
         return;
       }
-      const checked = accept(raw);
+      const checked = accept(raw, whole);
       if (checked.ok) finish({ outcome: 'ok', value: checked.value, answered: true });
       else finish({ outcome: 'error', text: checked.text, answered: true });
     });

@@ -120,7 +120,7 @@
     'Max client reached': 'The server is full: it already serves as many clients as it accepts. Close another manager or vyxctl connected to it, or try again later.'
   };
 
-  function onConnection(answer) {
+  function onConnection(answer, generation) {
     const v = VX.parseAnswer(answer);
     const conn = v && typeof v === 'object' ? String(v.connection || '') : String(answer || '');
     const state = v && typeof v === 'object' && v.state !== undefined ? String(v.state) : '';
@@ -132,11 +132,12 @@
     }
     // late reports of a connection that the user ended or that was stopped after a refusal
     if (VX.session.state === 'offline' || VX.session.state === 'failed') return;
+    // A report of a connection that a later one has replaced changes nothing here.
+    if (VX.desk.isEarlierConnection(generation)) return;
     if (conn === 'Connection Ready') {
       addTimeline('ok', 'Connection ready', 'both channels are open');
-      VX.desk.setSession('connected', 'Connection ready');
+      VX.desk.connectionReady(generation);
       rememberSite();
-      VX.bus.emit('connected', VX.session);
       return;
     }
     // While an established connection is being rebuilt, a refusal is one more reason it is lost,
@@ -276,6 +277,7 @@
       addTimeline('info', 'Disconnected', 'from ' + VX.session.host + ':' + VX.session.port + ', to connect to ' + host + ':' + port);
       VX.desk.setSession('offline', 'to connect elsewhere');
     }
+    VX.desk.leaveConnection();
     const r = VX.desk.tryCall('VYXConnect', host, port, ui.user.value, ui.password.value, CONNECT_CB);
     if (!r.ok) {
       VX.setStatus(ui.connectStatus, 'error', r.error);
@@ -287,6 +289,7 @@
   }
 
   VX.disconnect = function () {
+    VX.desk.leaveConnection();
     VX.desk.tryCall('VYXDisconnect');
     if (ui) {
       addTimeline('info', 'Disconnected', 'by the user');

@@ -80,6 +80,9 @@ void kvtOlmoTcpClientVyx::StopTransfers() {
 }
 
 int kvtOlmoTcpClientVyx::start() {
+    // No channel thread runs here (stop joined them), so every event of the new channels reads
+    // the new generation.
+    m_uGeneration.fetch_add(1);
     const uint16_t port = static_cast<uint16_t>(m_iPort);
     int r = m_Command.Start(m_strHost, port, false, m_strUser, m_strPassword);
     if (r != 0)
@@ -163,6 +166,12 @@ void kvtOlmoTcpClientVyx::deliver(const kvtDownloadProgress *download, const kvt
 
 bool kvtOlmoTcpClientVyx::IsReady() {
     return m_bReady.load() && !m_bLost.load() && m_Command.IsReady() && m_Monitor.IsReady();
+}
+
+bool kvtOlmoTcpClientVyx::IsReadyAt(uint64_t generation) {
+    // Read the generation on both sides of the readiness, so a rebuild in between is seen.
+    return generation != 0 && m_uGeneration.load() == generation && IsReady() &&
+           m_uGeneration.load() == generation;
 }
 
 std::string kvtOlmoTcpClientVyx::GetUser() {

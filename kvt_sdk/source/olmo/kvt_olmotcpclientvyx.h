@@ -51,6 +51,13 @@ public:
     void StopTransfers();
     // Both channels ready, the relation sent, and no loss seen since.
     bool IsReady();
+    // Every start of the two channels (Start, and each rebuild by the heartbeat) begins a new
+    // connection generation, counted from 1. Events raised by a connection's channels belong to
+    // the generation read while they run; a generation that has ended never comes back.
+    uint64_t GetGeneration() const { return m_uGeneration.load(); }
+    // Ready, and still the connection of `generation`: a ready event read later than it was
+    // raised may belong to a connection that has since been rebuilt or stopped.
+    bool IsReadyAt(uint64_t generation);
     std::string GetUser();
 
     int GetHeartBeatTimeOut();
@@ -167,7 +174,8 @@ private:
     std::mutex m_ReadyLock; // readiness announced once per readiness
     bool m_bReadyAnnounced = false;
     std::atomic<bool> m_bReady{false}; // announced, requests accepted
-    std::atomic<bool> m_bLost{false};  // a loss seen; the heartbeat thread rebuilds
+    std::atomic<uint64_t> m_uGeneration{0};
+    std::atomic<bool> m_bLost{false}; // a loss seen; the heartbeat thread rebuilds
     std::atomic<kvtOlmoConnectionState> m_iLostState{kvtOlmoConnectionState::Ok};
     std::atomic<bool> m_bStopping{false}; // our own stop: closes are not losses
     std::atomic<bool> m_bRefusalReported{false};

@@ -46,8 +46,8 @@ function connectedDesk(slots) {
   return cbs;
 }
 
-function answer(cb, text) {
-  return eval('(' + cb + ')(' + JSON.stringify(text) + ')');
+function answer(cb, text, whole) {
+  return eval('(' + cb + ')(' + JSON.stringify(text) + (whole === undefined ? '' : ',' + JSON.stringify(whole)) + ')');
 }
 
 function endSession() {
@@ -68,9 +68,12 @@ test('each request gets its own callback and ends once, with the answer checked 
   assert.eq(VX.testing.waiting(), 5);
   assert.ok(cbs.VYXDeleteFile[0].cb !== cbs.VYXDeleteFile[1].cb, 'two requests, two callbacks');
   // answers in any order reach their own request
-  answer(cbs.VYXDeleteFile[1].cb, '{"err":1,"info":"Can not delete file b.txt: Permission denied","file":"b.txt"}');
+  // the manager's form: the info text, then the whole result
+  answer(cbs.VYXDeleteFile[1].cb, 'Can not delete file b.txt: Permission denied',
+    { err: 1, info: 'Can not delete file b.txt: Permission denied', file: 'b.txt' });
   answer(cbs.VYXDatabaseMD5[0].cb, '0123456789ABCDEF0123456789abcdef');
   answer(cbs.VYXDatabaseMD5[1].cb, 'File deleted');
+  // a result as the only argument is read as well
   answer(cbs.VYXDeleteFile[0].cb, '{"err":0,"info":"File deleted","file":"a.txt"}');
   answer(cbs.VYXCreateFolder[0].cb, 'Folder created');
   // an answered request's callback is gone: the bridge answers each request once
@@ -172,4 +175,43 @@ test('the page contract functions exist and publish what the manager sends', () 
   eval("window.desktopApp.projectFolder('/home/x');");
   eval('window.desktopApp.queryResponse([{"a":1},{"a":2}])');
   assert.deepEq(got, ['p7', 'l999997', 'fa "b"', 'ddbg', 'pf/home/x', 'q2']);
+});
+
+test('"connected" is told once per connection generation, and a replaced connection changes nothing', () => {
+  const told = [];
+  VX.bus.on('connected', (s) => told.push(s.generation));
+  let ready = 0;
+  fakeDesk({ VYXReadyGeneration() { return String(ready); }, VYXIsConnected() { return ready ? 'true' : 'false'; } });
+  VX.desk.leaveConnection();
+  VX.desk.setSession('connecting', '');
+  VX.desk.pollConnection();
+  assert.eq(VX.session.state, 'connecting', 'nothing is ready yet');
+  // the poll may see the connection before its ready report arrives: told once all the same
+  ready = 4;
+  VX.desk.pollConnection();
+  assert.eq(VX.desk.connectionReady(4), false);
+  VX.desk.pollConnection();
+  assert.deepEq(told, [4]);
+  // connecting elsewhere: generation 4 is over, whatever of it still arrives
+  ready = 0;
+  VX.desk.leaveConnection();
+  VX.desk.setSession('connecting', '');
+  assert.ok(VX.desk.isEarlierConnection(4));
+  assert.eq(VX.desk.connectionReady(4), false);
+  assert.eq(VX.session.state, 'connecting');
+  assert.eq(VX.desk.connectionReady(6), true);
+  assert.deepEq([VX.session.state, VX.session.generation], ['connected', 6]);
+  // a rebuilt connection after a loss is a later generation of the same session
+  VX.desk.setSession('lost', 'the server does not answer');
+  ready = 7;
+  VX.desk.pollConnection();
+  assert.deepEq(told, [4, 6, 7]);
+  // a manager that numbers nothing: its connected state and reports count as current
+  fakeDesk({ VYXIsConnected() { return 'true'; } });
+  VX.desk.setSession('lost', 'again');
+  VX.desk.pollConnection();
+  assert.eq(VX.session.state, 'connected');
+  assert.ok(!VX.desk.isEarlierConnection(undefined));
+  assert.deepEq(told, [4, 6, 7, 0]);
+  endSession();
 });
