@@ -167,6 +167,10 @@ void OlmoFakeServer::serve(int fd, uint64_t order) {
     int mode = m_AuthMode.load();
     if (plain != m_strUser + "|" + m_strPassword && mode == AuthOk)
         mode = AuthRefused;
+    if (mode == AuthHangUp) {
+        ::shutdown(fd, SHUT_RDWR);
+        return;
+    }
     if (mode == AuthSilent) {
         uint8_t b;
         while (::recv(fd, &b, 1, 0) > 0) {

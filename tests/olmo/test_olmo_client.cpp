@@ -163,12 +163,38 @@ TEST_F(OlmoChannel, AnswerWithAnotherCodeIsIgnored) {
     EXPECT_FALSE(client.IsReady());
 }
 
-TEST_F(OlmoChannel, SilentServerFailsAuthenticationAfterTheTimeOut) {
-    server.SetAuthMode(OlmoFakeServer::AuthSilent);
-    client.SetSocketTimeOut(200);
-    ASSERT_EQ(Start(true), 0);
-    ASSERT_TRUE(WaitFor([&] { return events.AuthCount() == 1; }));
-    EXPECT_EQ(events.Auth(0), std::make_pair(2, std::string("Can not receive Authnetication response")));
+// A log-in whose exchange fails (no answer in time, or the server ends the connection) is reported
+// as a failed log-in, as the server's refusal is; unlike a refusal, the channel then closes with
+// the reason, so that its owner sees a lost connection and tries again.
+TEST_F(OlmoChannel, AFailedLogInExchangeClosesTheChannelARefusalDoesNot) {
+    struct Case {
+        OlmoFakeServer::AuthMode mode;
+        const char *text;
+        int closedWith; // connection state of the close; -1: no close
+    };
+    const Case cases[] = {
+        {OlmoFakeServer::AuthSilent, "Can not receive Authnetication response", int(kvtOlmoConnectionState::TimeOut)},
+        {OlmoFakeServer::AuthHangUp, "Can not receive Authnetication response",
+         int(kvtOlmoConnectionState::ClosedByHost)},
+        {OlmoFakeServer::AuthRefused, "Authentication failed", -1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        Events e;
+        kvtOlmoTcpClient channel;
+        e.Attach(channel);
+        channel.SetSocketTimeOut(200);
+        server.SetAuthMode(c.mode);
+        ASSERT_EQ(channel.Start("127.0.0.1", server.Port(), true, "admin", "secret"), 0);
+        ASSERT_TRUE(WaitFor([&] { return e.AuthCount() == 1; }));
+        EXPECT_EQ(e.Auth(0), std::make_pair(2, std::string(c.text)));
+        if (c.closedWith >= 0)
+            EXPECT_TRUE(WaitFor([&] { return e.HasConnection(2, c.closedWith); }));
+        else
+            EXPECT_FALSE(WaitFor([&] { return e.HasConnection(2, int(kvtOlmoConnectionState::AuthFailed)); }, 300));
+        EXPECT_FALSE(channel.IsReady());
+        channel.Stop();
+    }
 }
 
 TEST_F(OlmoChannel, StopDuringSilentAuthenticationReturnsAndDropsQueue) {

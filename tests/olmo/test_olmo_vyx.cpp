@@ -409,6 +409,17 @@ TEST_F(OlmoVyx, EachStartAndRebuildIsANewGenerationThatReadinessBelongsTo) {
     EXPECT_FALSE(client.IsReadyAt(rebuilt));
 }
 
+// A server that is going down or not up yet may end the connection in the middle of the log-in:
+// that is a lost connection, rebuilt until the server answers, not a refused log-in.
+TEST_F(OlmoVyx, ALogInCutOffByTheServerIsTriedAgainUntilReady) {
+    server.SetAuthMode(OlmoFakeServer::AuthHangUp);
+    ASSERT_EQ(Start(), 0);
+    ASSERT_TRUE(WaitFor([&] { return server.AuthCount(false) + server.AuthCount(true) >= 1; }));
+    server.SetAuthMode(OlmoFakeServer::AuthOk);
+    EXPECT_TRUE(WaitFor([&] { return client.IsReady(); }, 20000));
+    EXPECT_EQ(events.ready, 1);
+}
+
 TEST_F(OlmoVyx, RepeatedValueQueriesWaitOnceEach) {
     ASSERT_EQ(StartReady(), 0);
     ASSERT_TRUE(WaitFor([&] { return CountCode(CmdRelation) == 1; }));

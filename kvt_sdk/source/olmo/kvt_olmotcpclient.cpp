@@ -272,7 +272,6 @@ void kvtOlmoTcpClient::OnTcpSocketConnector(kvtSocketState socketState) {
 }
 
 bool kvtOlmoTcpClient::authenticate() {
-    const char *site = "kvt::kvtOlmoTcpClient::OnTcpSocketConnector";
     std::string payload;
     bool monitor;
     {
@@ -289,17 +288,14 @@ bool kvtOlmoTcpClient::authenticate() {
     const int length = static_cast<int>(request.GetBufferLength());
     // A stop closes the socket to wake this exchange: that failure is the one asked for.
     if (m_Socket.Send(request.GetBuffer(), length) != kvtSocketResult::Ok) {
-        const char *text = "Can not send Authnetication request";
-        KVT_OLMO_REPORT(m_bStopping.load() ? kvtInfo : kvtErrorFailed, text, kFile, site);
-        notify_authentication(kvtOlmoConnectionState::AuthFailed, text);
+        login_exchange_failed("Can not send Authnetication request", kvtOlmoConnectionState::SocketError);
         return false;
     }
     kvtOlmoFrame response;
     int received = 0;
-    if (ReadFrame(&response, &received) != kvtOlmoReadResult::Ok) {
-        const char *text = "Can not receive Authnetication response";
-        KVT_OLMO_REPORT(m_bStopping.load() ? kvtInfo : kvtErrorFailed, text, kFile, site);
-        notify_authentication(kvtOlmoConnectionState::AuthFailed, text);
+    const kvtOlmoReadResult read = ReadFrame(&response, &received);
+    if (read != kvtOlmoReadResult::Ok) {
+        login_exchange_failed("Can not receive Authnetication response", login_read_failure(read));
         return false;
     }
     if (response.GetCode() != request.GetCode() || response.GetType() != kvtTypeData ||
@@ -308,6 +304,37 @@ bool kvtOlmoTcpClient::authenticate() {
     }
     handle_authentication_response(response);
     return true;
+}
+
+// The log-in exchange itself failed: the server went away, or is not up yet, or did not answer in
+// time. Reported as a failed log-in first, as ever; then the channel closes and says why, so that
+// its owner sees a lost connection and tries again. A refusal in the server's answer is not such a
+// failure and closes nothing.
+void kvtOlmoTcpClient::login_exchange_failed(const char *text, kvtOlmoConnectionState why) {
+    const char *site = "kvt::kvtOlmoTcpClient::OnTcpSocketConnector";
+    const bool stopping = m_bStopping.load();
+    KVT_OLMO_REPORT(stopping ? kvtInfo : kvtErrorFailed, text, kFile, site);
+    notify_authentication(kvtOlmoConnectionState::AuthFailed, text);
+    if (stopping)
+        return;
+    m_Socket.Close();
+    notify_connection(kvtSocketState::Closed, why);
+}
+
+kvtOlmoConnectionState kvtOlmoTcpClient::login_read_failure(kvtOlmoReadResult result) {
+    switch (result) {
+    case kvtOlmoReadResult::Closed:
+        return kvtOlmoConnectionState::ClosedByHost;
+    case kvtOlmoReadResult::TimeOut:
+        return kvtOlmoConnectionState::TimeOut;
+    case kvtOlmoReadResult::TooLarge:
+    case kvtOlmoReadResult::BadChecksum:
+        return kvtOlmoConnectionState::InvalidData;
+    case kvtOlmoReadResult::Ok:
+    case kvtOlmoReadResult::SocketError:
+        break;
+    }
+    return kvtOlmoConnectionState::SocketError;
 }
 
 void kvtOlmoTcpClient::handle_authentication_response(const kvtOlmoFrame &response) {

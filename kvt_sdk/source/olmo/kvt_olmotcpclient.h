@@ -95,6 +95,8 @@ private:
     void run_command(kvtIOsThread *thread);
     void run_monitor(kvtIOsThread *thread);
     bool authenticate();
+    void login_exchange_failed(const char *text, kvtOlmoConnectionState why);
+    static kvtOlmoConnectionState login_read_failure(kvtOlmoReadResult result);
     void handle_authentication_response(const kvtOlmoFrame &response);
     void start_monitor();
     void start_command();
