@@ -31,7 +31,14 @@ public:
     // Authentication answer: 0 accepted, 1 client limit, 2 refused; Silent sends nothing,
     // WrongCode answers with another code, HangUp ends the connection instead of answering (a
     // server going down or not up yet).
-    enum AuthMode { AuthOk = 0, AuthLimit = 1, AuthRefused = 2, AuthSilent = 3, AuthWrongCode = 4, AuthHangUp = 5 };
+    enum AuthMode {
+        AuthOk = 0,
+        AuthLimit = 1,
+        AuthRefused = 2,
+        AuthSilent = 3,
+        AuthWrongCode = 4,
+        AuthHangUp = 5
+    };
 
     // Called for every frame the command channel delivers after authentication.
     // Return true when handled; otherwise the built-in behaviour answers.

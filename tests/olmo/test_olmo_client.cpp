@@ -173,7 +173,8 @@ TEST_F(OlmoChannel, AFailedLogInExchangeClosesTheChannelARefusalDoesNot) {
         int closedWith; // connection state of the close; -1: no close
     };
     const Case cases[] = {
-        {OlmoFakeServer::AuthSilent, "Can not receive Authnetication response", int(kvtOlmoConnectionState::TimeOut)},
+        {OlmoFakeServer::AuthSilent, "Can not receive Authnetication response",
+         int(kvtOlmoConnectionState::TimeOut)},
         {OlmoFakeServer::AuthHangUp, "Can not receive Authnetication response",
          int(kvtOlmoConnectionState::ClosedByHost)},
         {OlmoFakeServer::AuthRefused, "Authentication failed", -1},
@@ -191,7 +192,8 @@ TEST_F(OlmoChannel, AFailedLogInExchangeClosesTheChannelARefusalDoesNot) {
         if (c.closedWith >= 0)
             EXPECT_TRUE(WaitFor([&] { return e.HasConnection(2, c.closedWith); }));
         else
-            EXPECT_FALSE(WaitFor([&] { return e.HasConnection(2, int(kvtOlmoConnectionState::AuthFailed)); }, 300));
+            EXPECT_FALSE(
+                WaitFor([&] { return e.HasConnection(2, int(kvtOlmoConnectionState::AuthFailed)); }, 300));
         EXPECT_FALSE(channel.IsReady());
         channel.Stop();
     }
