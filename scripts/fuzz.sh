@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs one fuzz target under libFuzzer (clang-14, with ASan+UBSan) for SECONDS:
 #   scripts/fuzz.sh fuzz_olmo 1800
-# Targets: fuzz_olmo fuzz_connector fuzz_zephron fuzz_discovery fuzz_projectstore fuzz_etsarchive.
+# Targets: fuzz_olmo fuzz_connector fuzz_zephron fuzz_discovery fuzz_projectstore fuzz_etsarchive
+# fuzz_etsproject.
 # It starts from the committed seeds (tests/fuzz/corpus/TARGET) and keeps what it learns in
 # build-fuzz/corpus/TARGET. A crash or hang is written to tests/fuzz/crashes/TARGET/, where
 # ./test.sh replays it from then on (commit it with the fix).

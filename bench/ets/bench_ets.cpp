@@ -1,6 +1,8 @@
 // Reads a synthetic ETS project of 20,000 group addresses and 2,000 devices (ten linked objects
-// each), plain and protected with AES, and reports the best of a few runs. Not a test: it prints
-// numbers and one RESULT line per goal.
+// each), plain and protected with AES, and reports the best of a few runs. Every second group
+// address has no type of its own and takes one from its objects: half of them give it in the
+// project, the others only in their application program. Not a test: it prints numbers and one
+// RESULT line per goal.
 #include "etsproject.h"
 #include "testzip.h"
 
@@ -35,12 +37,16 @@ QByteArray projectXml() {
                 xml += "  <DeviceInstance Id=\"D-" + QByteArray::number(device) +
                        "\" Name=\"Switch actuator " + QByteArray::number(device) + "\" Address=\"" +
                        QByteArray::number(d) + "\" ProductRefId=\"M-0083_H-1_P-" +
-                       QByteArray::number(device % 50) + "\"><ComObjectInstanceRefs>\n";
+                       QByteArray::number(device % 50) +
+                       "\" Hardware2ProgramRefId=\"M-0083_H-1_HP-1\">"
+                       "<ComObjectInstanceRefs>\n";
                 for (int o = 0; o < kObjectsPerDevice; ++o) {
                     const int ga = (device * kObjectsPerDevice + o) % kGroupAddresses + 1;
                     xml += "   <ComObjectInstanceRef RefId=\"O-" + QByteArray::number(o) + "_R-" +
                            QByteArray::number(o) + "\" Text=\"Channel " + QByteArray::number(o) +
-                           "\" FunctionText=\"Switching\" Links=\"GA-" + QByteArray::number(ga) + " GA-" +
+                           "\" FunctionText=\"Switching\"" +
+                           (o % 2 ? QByteArray(" DatapointType=\"DPST-1-8\"") : QByteArray()) +
+                           " Links=\"GA-" + QByteArray::number(ga) + " GA-" +
                            QByteArray::number(ga % kGroupAddresses + 1) + "\"/>\n";
                 }
                 xml += "  </ComObjectInstanceRefs></DeviceInstance>\n";
@@ -64,7 +70,8 @@ QByteArray projectXml() {
                 xml += "  <GroupAddress Id=\"P-0001-0_GA-" + QByteArray::number(ga) + "\" Address=\"" +
                        QByteArray::number((main << 11) | (middle << 8) | sub) + "\" Name=\"Light " +
                        QByteArray::number(ga) + " switch\" Description=\"Room " +
-                       QByteArray::number(ga % 97) + "\" DatapointType=\"DPST-1-1\"/>\n";
+                       QByteArray::number(ga % 97) + "\"" +
+                       (ga % 2 ? QByteArray(" DatapointType=\"DPST-1-1\"") : QByteArray()) + "/>\n";
             }
             xml += " </GroupRange>\n";
         }
@@ -81,7 +88,32 @@ QByteArray hardwareXml() {
     for (int p = 0; p < 50; ++p)
         xml += "<Product Id=\"M-0083_H-1_P-" + QByteArray::number(p) + "\" Text=\"Product " +
                QByteArray::number(p) + "\"/>";
-    return xml + "</Products></Hardware></Hardware></Manufacturer></ManufacturerData></KNX>";
+    return xml + "</Products><Hardware2Programs><Hardware2Program Id=\"M-0083_H-1_HP-1\">"
+                 "<ApplicationProgramRef RefId=\"M-0083_A-0001-10-ABCD\"/></Hardware2Program>"
+                 "</Hardware2Programs></Hardware></Hardware></Manufacturer></ManufacturerData></KNX>";
+}
+
+// The devices' application program: each object's type on the object, none on its reference.
+QByteArray applicationXml() {
+    QByteArray objects, refs;
+    for (int o = 0; o < kObjectsPerDevice; ++o) {
+        const QByteArray id = "M-0083_A-0001-10-ABCD_O-" + QByteArray::number(o);
+        objects += "<ComObject Id=\"" + id + "\" Number=\"" + QByteArray::number(o) + "\" Text=\"Output " +
+                   QByteArray::number(o) + "\" ObjectSize=\"1 Bit\" DatapointType=\"DPST-1-1\"/>";
+        refs += "<ComObjectRef Id=\"" + id + "_R-" + QByteArray::number(o) + "\" RefId=\"" + id + "\"/>";
+    }
+    return "<KNX xmlns=\"http://knx.org/xml/project/21\"><ManufacturerData><Manufacturer RefId=\"M-0083\">"
+           "<ApplicationPrograms><ApplicationProgram Id=\"M-0083_A-0001-10-ABCD\"><Static><ComObjectTable>" +
+           objects + "</ComObjectTable><ComObjectRefs>" + refs +
+           "</ComObjectRefs></Static></ApplicationProgram></ApplicationPrograms></Manufacturer>"
+           "</ManufacturerData></KNX>";
+}
+
+int inferredTypes(const QJsonObject &result) {
+    int n = 0;
+    for (const QJsonValue &ga : result.value("groupAddresses").toArray())
+        n += ga.toObject().value("dptFrom").isObject() && !ga.toObject().value("dpt").toString().isEmpty();
+    return n;
 }
 
 // Best of three reads, in seconds; -1 when a read fails.
@@ -96,6 +128,11 @@ double bestRead(const QString &path, const QString &password) {
             r.value("groupAddresses").toArray().size() != kGroupAddresses ||
             r.value("deviceCount").toInt() != kDevices) {
             std::printf("read failed: %s\n", qPrintable(r.value("message").toString()));
+            return -1;
+        }
+        if (inferredTypes(r) != kGroupAddresses / 2) {
+            std::printf("read failed: %d group addresses took a type from their objects, not %d\n",
+                        inferredTypes(r), kGroupAddresses / 2);
             return -1;
         }
         best = qMin(best, seconds);
@@ -123,12 +160,14 @@ int main(int argc, char **argv) {
         {{"project.xml", info, ZIP_EM_AES_256, password}, {"0.xml", xml, ZIP_EM_AES_256, password}});
     if (!writeTestZip(plain, {{"knx_master.xml", master},
                               {"M-0083/Hardware.xml", hardwareXml()},
+                              {"M-0083/M-0083_A-0001-10-ABCD.xml", applicationXml()},
                               {"P-0001/project.xml", info},
                               {"P-0001/0.xml", xml}}) ||
         inner.isEmpty() ||
-        !writeTestZip(
-            locked,
-            {{"knx_master.xml", master}, {"M-0083/Hardware.xml", hardwareXml()}, {"P-0001.zip", inner}})) {
+        !writeTestZip(locked, {{"knx_master.xml", master},
+                               {"M-0083/Hardware.xml", hardwareXml()},
+                               {"M-0083/M-0083_A-0001-10-ABCD.xml", applicationXml()},
+                               {"P-0001.zip", inner}})) {
         std::printf("could not write the synthetic archives\n");
         return 1;
     }

@@ -1,6 +1,7 @@
 #include "etsproject.h"
 
 #include "etsarchive.h"
+#include "etsdptrule.h"
 
 #include <QHash>
 #include <QJsonArray>
@@ -62,6 +63,10 @@ struct Area {
     QVector<Line> lines;
 };
 
+// Where a linked object's data point type is written: the project's instance of the object, the
+// program's reference to the object, or the program's object itself.
+enum class TypeFrom { None, InstanceRef, ObjectRef, Object };
+
 struct Link {
     int device;
     int number;
@@ -69,6 +74,9 @@ struct Link {
     QString function;
     bool send;
     QString ref; // the object reference inside the device's application program
+    QString dpt; // the object's data point type, the first of several
+    TypeFrom dptFrom;
+    QString size; // ObjectSize, from the application program
 };
 
 // A communication object as the manufacturer's application program describes it.
@@ -77,6 +85,14 @@ struct ObjectText {
     int number;
     QString text;
     QString function;
+    QString dpt;
+    QString size;
+};
+
+// The data point type of a group address, and the object it came from when it is not its own.
+struct GroupType {
+    QString raw;
+    QJsonValue from; // null: the group address's own type, or none
 };
 
 struct GroupAddress {
@@ -130,10 +146,19 @@ bool parseNumber(QStringRef text, quint32 max, quint32 *out) {
     return true;
 }
 
+bool isDptSeparator(QChar c) {
+    return c.isSpace() || c == QLatin1Char(',');
+}
+
 // Of several data point types (separated by blanks or commas) the first one.
-QString firstDpt(const QString &text) {
-    static const QRegularExpression separators(QStringLiteral("[\\s,]+"));
-    return text.section(separators, 0, 0, QString::SectionSkipEmpty);
+QString firstDpt(QStringRef text) {
+    int start = 0;
+    while (start < text.size() && isDptSeparator(text.at(start)))
+        ++start;
+    int end = start;
+    while (end < text.size() && !isDptSeparator(text.at(end)))
+        ++end;
+    return cut(text.mid(start, end - start));
 }
 
 int schemaFromNamespace(QStringRef uri) {
@@ -214,6 +239,16 @@ struct ObjectTexts {
     QHash<QString, ObjectText> objects; // ComObject id -> what it says
 };
 
+// What a ComObject and a ComObjectRef both may say.
+ObjectText objectText(const QXmlStreamAttributes &a) {
+    return {QString(),
+            -1,
+            cut(a.value(QLatin1String("Text"))),
+            cut(a.value(QLatin1String("FunctionText"))),
+            firstDpt(a.value(QLatin1String("DatapointType"))),
+            cut(a.value(QLatin1String("ObjectSize")))};
+}
+
 // refs: the ComObjectRef ids wanted from this program; objects: the ComObjects they refine.
 Step applicationToken(const QXmlStreamReader &xml, const QSet<QString> &refs, const QSet<QString> &objects,
                       ObjectTexts &texts) {
@@ -224,17 +259,17 @@ Step applicationToken(const QXmlStreamReader &xml, const QSet<QString> &refs, co
         const QString id = a.value(QLatin1String("Id")).toString();
         if (objects.contains(id)) {
             quint32 number = 0;
-            texts.objects.insert(
-                id,
-                {QString(), parseNumber(a.value(QLatin1String("Number")), 65535, &number) ? int(number) : -1,
-                 cut(a.value(QLatin1String("Text"))), cut(a.value(QLatin1String("FunctionText")))});
+            ObjectText object = objectText(a);
+            object.number = parseNumber(a.value(QLatin1String("Number")), 65535, &number) ? int(number) : -1;
+            texts.objects.insert(id, object);
         }
     } else if (xml.name() == QLatin1String("ComObjectRef")) {
         const QString id = a.value(QLatin1String("Id")).toString();
-        if (refs.contains(id))
-            texts.refs.insert(id,
-                              {cut(a.value(QLatin1String("RefId"))), -1, cut(a.value(QLatin1String("Text"))),
-                               cut(a.value(QLatin1String("FunctionText")))});
+        if (refs.contains(id)) {
+            ObjectText ref = objectText(a);
+            ref.reference = cut(a.value(QLatin1String("RefId")));
+            texts.refs.insert(id, ref);
+        }
     }
     return Step::Continue;
 }
@@ -328,7 +363,9 @@ private:
     QJsonArray rangesJson() const;
     QJsonArray groupAddressesJson() const;
     QJsonObject groupAddressJson(const GroupAddress &ga) const;
-    QJsonArray linksJson(const GroupAddress &ga) const;
+    const QVector<Link> &linksOf(const GroupAddress &ga) const;
+    GroupType groupType(const GroupAddress &ga, const QVector<Link> &links) const;
+    QJsonArray linksJson(const QVector<Link> &links) const;
     QJsonArray areasJson() const;
     QJsonArray devicesJson(const QVector<int> &devices) const;
 
@@ -354,6 +391,7 @@ private:
     QString m_comObjectName;
     QString m_comObjectFunction;
     QString m_comObjectRef;
+    QString m_comObjectDpt;
 
     QVector<Area> m_areas;
     QVector<Device> m_devices;
@@ -800,6 +838,7 @@ bool ProjectRead::addComObject(const QXmlStreamReader &xml, QString &error) {
     m_comObjectDevice = m_devices.size() - 1;
     m_comObjectRef = cut(a.value(QLatin1String("RefId")));
     m_comObjectNumber = objectNumber(QStringRef(&m_comObjectRef));
+    m_comObjectDpt = firstDpt(a.value(QLatin1String("DatapointType")));
     m_comObjectName = cut(a.value(QLatin1String("Text")));
     m_comObjectFunction = cut(a.value(QLatin1String("FunctionText")));
     // Newer projects list the linked addresses in one attribute, the sending one first.
@@ -825,7 +864,8 @@ bool ProjectRead::addLink(QStringRef groupAddress, bool send, QString &error) {
         return false;
     }
     m_links[groupAddressKey(groupAddress)].append(
-        {m_comObjectDevice, m_comObjectNumber, m_comObjectName, m_comObjectFunction, send, m_comObjectRef});
+        {m_comObjectDevice, m_comObjectNumber, m_comObjectName, m_comObjectFunction, send, m_comObjectRef,
+         m_comObjectDpt, m_comObjectDpt.isEmpty() ? TypeFrom::None : TypeFrom::InstanceRef, QString()});
     return true;
 }
 
@@ -873,7 +913,7 @@ bool ProjectRead::addGroupAddress(const QXmlStreamReader &xml, QString &error) {
     ga.description = cut(a.value(QLatin1String("Description")));
     ga.comment = cut(a.value(QLatin1String("Comment")));
     ga.range = rangePath();
-    ga.dptRaw = cut(a.value(QLatin1String("DatapointType")));
+    ga.dptRaw = firstDpt(a.value(QLatin1String("DatapointType")));
     ga.secure = !a.value(QLatin1String("Key")).trimmed().isEmpty();
     ga.rangeIndex = m_rangeIndices.isEmpty() ? -1 : m_rangeIndices.last();
     m_groupAddresses.append(ga);
@@ -997,9 +1037,20 @@ bool ProjectRead::readApplication(ZipArchive &outer, const QString &application,
         [&](QXmlStreamReader &xml, QString &) { return applicationToken(xml, refs, objects, texts); });
 }
 
+// The object's type as the project writes it, else as the program's reference to the object
+// does, else as the program's object does; its size from the program.
+void inheritType(Link &l, const ObjectText &ref, const ObjectText &object) {
+    if (l.dpt.isEmpty()) {
+        const bool fromRef = !ref.dpt.isEmpty();
+        l.dpt = fromRef ? ref.dpt : object.dpt;
+        l.dptFrom = fromRef ? TypeFrom::ObjectRef : (l.dpt.isEmpty() ? TypeFrom::None : TypeFrom::Object);
+    }
+    l.size = !ref.size.isEmpty() ? ref.size : object.size;
+}
+
 // What the project says itself comes first, then the reference, then the object.
 void ProjectRead::nameLinks(const ObjectTexts &texts) {
-    const ObjectText none{QString(), -1, QString(), QString()};
+    const ObjectText none{QString(), -1, QString(), QString(), QString(), QString()};
     for (QVector<Link> &links : m_links)
         for (Link &l : links) {
             const QString &application = m_devices.at(l.device).application;
@@ -1016,7 +1067,35 @@ void ProjectRead::nameLinks(const ObjectTexts &texts) {
                 l.name = !ref.text.isEmpty() ? ref.text : object.text;
             if (l.function.isEmpty())
                 l.function = !ref.function.isEmpty() ? ref.function : object.function;
+            inheritType(l, ref, object);
         }
+}
+
+// A number of a data point type: 1 to 5 digits; -1 when it is none.
+int dptNumber(QStringRef digits) {
+    if (digits.isEmpty() || digits.size() > 5)
+        return -1;
+    int n = 0;
+    for (const QChar c : digits) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return -1;
+        n = n * 10 + (c.unicode() - '0');
+    }
+    return n;
+}
+
+QString typeFromName(TypeFrom from) {
+    switch (from) {
+    case TypeFrom::InstanceRef:
+        return QStringLiteral("ComObjectInstanceRef");
+    case TypeFrom::ObjectRef:
+        return QStringLiteral("ComObjectRef");
+    case TypeFrom::Object:
+        return QStringLiteral("ComObject");
+    case TypeFrom::None:
+        break;
+    }
+    return QString();
 }
 
 QString rangeAddress(const GroupRange &r, EtsProjectReader::Style style) {
@@ -1082,6 +1161,8 @@ QJsonArray ProjectRead::groupAddressesJson() const {
 }
 
 QJsonObject ProjectRead::groupAddressJson(const GroupAddress &ga) const {
+    const QVector<Link> &links = linksOf(ga);
+    const GroupType type = groupType(ga, links);
     return QJsonObject{{QStringLiteral("address"), EtsProjectReader::formatGroupAddress(ga.raw, m_style)},
                        {QStringLiteral("raw"), int(ga.raw)},
                        {QStringLiteral("id"), ga.id},
@@ -1090,27 +1171,52 @@ QJsonObject ProjectRead::groupAddressJson(const GroupAddress &ga) const {
                        {QStringLiteral("comment"), ga.comment},
                        {QStringLiteral("range"), ga.range},
                        {QStringLiteral("rangeIndex"), ga.rangeIndex},
-                       {QStringLiteral("dpt"), EtsProjectReader::normaliseDpt(ga.dptRaw)},
-                       {QStringLiteral("dptRaw"), firstDpt(ga.dptRaw)},
+                       {QStringLiteral("dpt"), EtsProjectReader::normaliseDpt(type.raw)},
+                       {QStringLiteral("dptRaw"), type.raw},
+                       {QStringLiteral("dptFrom"), type.from},
                        {QStringLiteral("secure"), ga.secure},
-                       {QStringLiteral("links"), linksJson(ga)}};
+                       {QStringLiteral("links"), linksJson(links)}};
 }
 
-QJsonArray ProjectRead::linksJson(const GroupAddress &ga) const {
-    QJsonArray links;
+const QVector<Link> &ProjectRead::linksOf(const GroupAddress &ga) const {
+    static const QVector<Link> none;
     const auto it = m_links.constFind(groupAddressKey(QStringRef(&ga.id)));
-    if (it == m_links.constEnd())
-        return links;
-    for (const Link &l : *it) {
+    return it == m_links.constEnd() ? none : *it;
+}
+
+// The group address's own type; without one, the type its linked objects give it.
+GroupType ProjectRead::groupType(const GroupAddress &ga, const QVector<Link> &links) const {
+    if (!ga.dptRaw.isEmpty() || links.isEmpty())
+        return {ga.dptRaw, QJsonValue()};
+    QVector<EtsLinkedType> objects;
+    objects.reserve(links.size());
+    for (const Link &l : links)
+        objects.append({l.dpt, l.size, l.send});
+    const EtsDptRule::Choice choice = EtsDptRule::choose(objects);
+    if (choice.object < 0)
+        return {QString(), QJsonValue()};
+    const Link &l = links.at(choice.object);
+    const Device &d = m_devices.at(l.device);
+    return {choice.dpt, QJsonObject{{QStringLiteral("device"), d.address},
+                                    {QStringLiteral("deviceName"), d.name},
+                                    {QStringLiteral("number"), l.number},
+                                    {QStringLiteral("source"), choice.bySize ? QStringLiteral("ObjectSize")
+                                                                             : typeFromName(l.dptFrom)}}};
+}
+
+QJsonArray ProjectRead::linksJson(const QVector<Link> &links) const {
+    QJsonArray json;
+    for (const Link &l : links) {
         const Device &d = m_devices.at(l.device);
-        links.append(QJsonObject{{QStringLiteral("device"), d.address},
-                                 {QStringLiteral("deviceName"), d.name},
-                                 {QStringLiteral("number"), l.number},
-                                 {QStringLiteral("name"), l.name},
-                                 {QStringLiteral("function"), l.function},
-                                 {QStringLiteral("send"), l.send}});
+        json.append(QJsonObject{{QStringLiteral("device"), d.address},
+                                {QStringLiteral("deviceName"), d.name},
+                                {QStringLiteral("number"), l.number},
+                                {QStringLiteral("name"), l.name},
+                                {QStringLiteral("function"), l.function},
+                                {QStringLiteral("send"), l.send},
+                                {QStringLiteral("dpt"), EtsProjectReader::normaliseDpt(l.dpt)}});
     }
-    return links;
+    return json;
 }
 
 QJsonArray ProjectRead::areasJson() const {
@@ -1204,19 +1310,17 @@ QString EtsProjectReader::styleName(Style style) {
     return QStringLiteral("ThreeLevel");
 }
 
+// "DPST-<main>-<sub>" or "DPT-<main>", letter case aside, each number of 1 to 5 digits. Read by
+// hand: every group address and every linked object passes here.
 QString EtsProjectReader::normaliseDpt(const QString &text) {
-    const QString first = firstDpt(text);
-    static const QRegularExpression sub(QStringLiteral("^DPST-(\\d{1,5})-(\\d{1,5})$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression main(QStringLiteral("^DPT-(\\d{1,5})$"),
-                                         QRegularExpression::CaseInsensitiveOption);
-    QRegularExpressionMatch m = sub.match(first);
-    if (m.hasMatch())
-        return QStringLiteral("%1.%2")
-            .arg(m.captured(1).toInt())
-            .arg(m.captured(2).toInt(), 3, 10, QLatin1Char('0'));
-    m = main.match(first);
-    if (m.hasMatch())
-        return QString::number(m.captured(1).toInt());
+    const QString first = firstDpt(QStringRef(&text));
+    const QVector<QStringRef> parts = first.splitRef(QLatin1Char('-'));
+    const int main = parts.size() >= 2 ? dptNumber(parts.at(1)) : -1;
+    if (parts.size() == 3 && parts.at(0).compare(QLatin1String("DPST"), Qt::CaseInsensitive) == 0 &&
+        main >= 0 && dptNumber(parts.at(2)) >= 0)
+        return QString::number(main) + QLatin1Char('.') +
+               QString::number(dptNumber(parts.at(2))).rightJustified(3, QLatin1Char('0'));
+    if (parts.size() == 2 && parts.at(0).compare(QLatin1String("DPT"), Qt::CaseInsensitive) == 0 && main >= 0)
+        return QString::number(main);
     return first;
 }

@@ -145,6 +145,43 @@ def main():
                         ("project.xml", b"<KNX/>")])
     archive("stored", [("a.txt", b"plain"), ("B.TXT", b"upper")], zipfile.ZIP_STORED)
 
+    # Project data, hardware and application program, each after a line "--": group addresses
+    # with and without a type of their own, objects linked both ways, types at every level.
+    ns = b'xmlns="http://knx.org/xml/project/20"'
+    project = (b'<KNX ' + ns + b'><Project Id="P-0001"><Installations><Installation><Topology>'
+               b'<Area Address="1"><Line Address="1"><DeviceInstance Address="1" '
+               b'Hardware2ProgramRefId="M-0083_H-1_HP-1"><ComObjectInstanceRefs>'
+               b'<ComObjectInstanceRef RefId="O-1_R-1" DatapointType="DPST-1-8 DPST-1-1">'
+               b'<Connectors><Send GroupAddressRefId="P-0001-0_GA-1"/>'
+               b'<Receive GroupAddressRefId="P-0001-0_GA-2"/></Connectors></ComObjectInstanceRef>'
+               b'<ComObjectInstanceRef RefId="O-2_R-2" Links="GA-2 GA-1"/>'
+               b'<ComObjectInstanceRef RefId="O-3_R-3" Links="GA-3"/>'
+               b'</ComObjectInstanceRefs></DeviceInstance></Line></Area></Topology>'
+               b'<GroupAddresses><GroupRanges><GroupRange Name="All" RangeStart="0" RangeEnd="2047">'
+               b'<GroupAddress Id="P-0001-0_GA-1" Address="1" Name="Test"/>'
+               b'<GroupAddress Id="P-0001-0_GA-2" Address="2" DatapointType="DPT-9"/>'
+               b'<GroupAddress Id="P-0001-0_GA-3" Address="3"/>'
+               b'</GroupRange></GroupRanges></GroupAddresses></Installation></Installations></Project></KNX>')
+    hardware = (b'<KNX ' + ns + b'><ManufacturerData><Manufacturer RefId="M-0083"><Hardware>'
+                b'<Hardware Id="M-0083_H-1"><Hardware2Programs><Hardware2Program Id="M-0083_H-1_HP-1">'
+                b'<ApplicationProgramRef RefId="M-0083_A-0001-10-ABCD"/></Hardware2Program>'
+                b'</Hardware2Programs></Hardware></Hardware></Manufacturer></ManufacturerData></KNX>')
+    app = b'M-0083_A-0001-10-ABCD'
+    program = (b'<KNX ' + ns + b'><ManufacturerData><Manufacturer RefId="M-0083"><ApplicationPrograms>'
+               b'<ApplicationProgram Id="' + app + b'"><Static><ComObjectTable>'
+               b'<ComObject Id="' + app + b'_O-1" Number="1" DatapointType="DPST-1-1" ObjectSize="1 Bit"/>'
+               b'<ComObject Id="' + app + b'_O-2" Number="2" DatapointType="DPST-5-1"/>'
+               b'<ComObject Id="' + app + b'_O-3" Number="3" ObjectSize="4 Bit"/>'
+               b'</ComObjectTable><ComObjectRefs>'
+               b'<ComObjectRef Id="' + app + b'_O-1_R-1" RefId="' + app + b'_O-1" DatapointType="DPST-1-9"/>'
+               b'<ComObjectRef Id="' + app + b'_O-2_R-2" RefId="' + app + b'_O-2"/>'
+               b'<ComObjectRef Id="' + app + b'_O-3_R-3"/>'
+               b'</ComObjectRefs></Static></ApplicationProgram></ApplicationPrograms></Manufacturer>'
+               b'</ManufacturerData></KNX>')
+    write("fuzz_etsproject", "typed", b"\n--\n".join([project, hardware, program]))
+    write("fuzz_etsproject", "no-program", b"\n--\n".join([project, hardware]))
+    write("fuzz_etsproject", "project-only", project)
+
 
 if __name__ == "__main__":
     main()

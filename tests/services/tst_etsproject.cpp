@@ -119,6 +119,73 @@ const QByteArray kApplication =
     "</ComObjectRefs></Static></ApplicationProgram></ApplicationPrograms></Manufacturer></ManufacturerData></"
     "KNX>";
 
+// An application program whose objects give their types at different levels: O-1 in its
+// reference (over the object's own), O-2 in the object (its reference has none), O-3 only by its
+// size of 1 bit, O-4 in the object, O-5 not at all (1 byte could be one of several types).
+const QByteArray kTypedApplication =
+    "<KNX xmlns=\"http://knx.org/xml/project/20\"><ManufacturerData><Manufacturer RefId=\"M-0083\">"
+    "<ApplicationPrograms><ApplicationProgram Id=\"M-0083_A-0001-10-ABCD\"><Static><ComObjectTable>"
+    "<ComObject Id=\"M-0083_A-0001-10-ABCD_O-1\" Number=\"11\" DatapointType=\"DPST-1-1\" "
+    "ObjectSize=\"1 Bit\"/>"
+    "<ComObject Id=\"M-0083_A-0001-10-ABCD_O-2\" Number=\"12\" DatapointType=\"DPST-5-1 DPST-5-4\" "
+    "ObjectSize=\"1 Byte\"/>"
+    "<ComObject Id=\"M-0083_A-0001-10-ABCD_O-3\" Number=\"13\" ObjectSize=\"1 Bit\"/>"
+    "<ComObject Id=\"M-0083_A-0001-10-ABCD_O-4\" Number=\"14\" DatapointType=\"DPST-9-1\" "
+    "ObjectSize=\"2 Bytes\"/>"
+    "<ComObject Id=\"M-0083_A-0001-10-ABCD_O-5\" Number=\"15\" ObjectSize=\"1 Byte\"/>"
+    "</ComObjectTable><ComObjectRefs>"
+    "<ComObjectRef Id=\"M-0083_A-0001-10-ABCD_O-1_R-1\" RefId=\"M-0083_A-0001-10-ABCD_O-1\" "
+    "DatapointType=\"DPST-1-8\"/>"
+    "<ComObjectRef Id=\"M-0083_A-0001-10-ABCD_O-2_R-2\" RefId=\"M-0083_A-0001-10-ABCD_O-2\"/>"
+    "<ComObjectRef Id=\"M-0083_A-0001-10-ABCD_O-3_R-3\" RefId=\"M-0083_A-0001-10-ABCD_O-3\"/>"
+    "<ComObjectRef Id=\"M-0083_A-0001-10-ABCD_O-4_R-4\" RefId=\"M-0083_A-0001-10-ABCD_O-4\"/>"
+    "<ComObjectRef Id=\"M-0083_A-0001-10-ABCD_O-5_R-5\" RefId=\"M-0083_A-0001-10-ABCD_O-5\"/>"
+    "</ComObjectRefs></Static></ApplicationProgram></ApplicationPrograms></Manufacturer></ManufacturerData>"
+    "</KNX>";
+
+// Group address 0/0/1, with `ownType` when not empty, linked to one object of the program above in
+// each of the devices 1.1.1, 1.1.2, ... in turn. An object is "send <n> [type]" or "listen <n> [type]":
+// object O-<n>, sending on 0/0/1 or only listening to it (it sends on 0/0/2), with the type that
+// the project gives its instance.
+QByteArray typedProjectXml(const QString &ownType, const QStringList &objects) {
+    QString devices;
+    for (int i = 0; i < objects.size(); ++i) {
+        const QStringList words = objects.at(i).split(' ');
+        const QString type = words.value(2).isEmpty() ? QString() : " DatapointType=\"" + words.at(2) + "\"";
+        const QString connectors = words.at(0) == "send" ? "<Send GroupAddressRefId=\"P-0001-0_GA-1\"/>"
+                                                         : "<Send GroupAddressRefId=\"P-0001-0_GA-2\"/>"
+                                                           "<Receive GroupAddressRefId=\"P-0001-0_GA-1\"/>";
+        devices += QStringLiteral("<DeviceInstance Address=\"%1\" Name=\"Device %1\" "
+                                  "Hardware2ProgramRefId=\"M-0083_H-1-1_HP-0001\"><ComObjectInstanceRefs>"
+                                  "<ComObjectInstanceRef RefId=\"O-%2_R-%2\"%3><Connectors>%4</Connectors>"
+                                  "</ComObjectInstanceRef></ComObjectInstanceRefs></DeviceInstance>")
+                       .arg(i + 1)
+                       .arg(words.at(1), type, connectors);
+    }
+    const QString own = ownType.isEmpty() ? QString() : " DatapointType=\"" + ownType + "\"";
+    return QStringLiteral(
+               "<KNX xmlns=\"http://knx.org/xml/project/20\"><Project Id=\"P-0001\"><Installations>"
+               "<Installation><Topology><Area Address=\"1\"><Line Address=\"1\">%1</Line></Area>"
+               "</Topology><GroupAddresses><GroupRanges><GroupRange Name=\"All\" RangeStart=\"0\" "
+               "RangeEnd=\"255\"><GroupAddress Id=\"P-0001-0_GA-1\" Address=\"1\" Name=\"Test\"%2/>"
+               "<GroupAddress Id=\"P-0001-0_GA-2\" Address=\"2\" Name=\"Other\" "
+               "DatapointType=\"DPST-14-56\"/></GroupRange></GroupRanges></GroupAddresses>"
+               "</Installation></Installations></Project></KNX>")
+        .arg(devices, own)
+        .toUtf8();
+}
+
+// "1.1.2 #11 ComObjectRef": where a group address's type came from; empty when it is its own.
+QString typeSource(const QJsonObject &ga) {
+    const QJsonObject from = ga.value("dptFrom").toObject();
+    if (from.isEmpty())
+        return QString();
+    return QStringLiteral("%1 #%2 %3")
+        .arg(from.value("device").toString())
+        .arg(from.value("number").toInt())
+        .arg(from.value("source").toString());
+}
+
 QList<TestZipEntry> plainProject(const QString &style, int schema = 20) {
     return {{"knx_master.xml", masterXml(schema)},
             {"M-0083/Hardware.xml", kHardware},
@@ -174,6 +241,8 @@ private slots:
     void aCancelledReadSaysSo();
     void importRunsOffTheCallingThread();
     void dataPointTypes();
+    void linkedObjectsGiveTheirType_data();
+    void linkedObjectsGiveTheirType();
 
 private:
     QString path(const QString &name) const { return m_dir->path() + "/" + name; }
@@ -240,6 +309,7 @@ void EtsProjectTest::readsProjectTopologyAndLinks() {
     QCOMPARE(column(r.value("groupRanges").toArray(), "depth"), (QStringList{"1", "2", "1"}));
     QCOMPARE(kitchen.value("dpt").toString(), QString("1.001"));
     QCOMPARE(kitchen.value("dptRaw").toString(), QString("DPST-1-1"));
+    QVERIFY(kitchen.value("dptFrom").isNull());
     QCOMPARE(kitchen.value("secure").toBool(), true);
     QVERIFY2(!QJsonDocument(r).toJson().contains("AAECAwQF"), "the key itself never leaves the reader");
     QCOMPARE(findByAddress(r, "2/0/1").value("dpt").toString(), QString("9.001"));
@@ -254,7 +324,8 @@ void EtsProjectTest::readsProjectTopologyAndLinks() {
                                                          {"number", 12},
                                                          {"name", "Channel A"},
                                                          {"function", "Switching"},
-                                                         {"send", true}}));
+                                                         {"send", true},
+                                                         {"dpt", ""}}));
     QCOMPARE(kitchenLinks.at(1).toObject().value("device").toString(), QString("1.2.17"));
     QCOMPARE(kitchenLinks.at(1).toObject().value("number").toInt(), 0);
     QCOMPARE(kitchenLinks.at(1).toObject().value("send").toBool(), false);
@@ -269,7 +340,8 @@ void EtsProjectTest::readsProjectTopologyAndLinks() {
                                      {"number", 113},
                                      {"name", "Status channel A"},
                                      {"function", "Status"},
-                                     {"send", true}}}));
+                                     {"send", true},
+                                     {"dpt", ""}}}));
     QCOMPARE(findByAddress(r, "0/1/44").value("links").toArray().size(), 0);
 
     const QJsonArray areas = r.value("areas").toArray();
@@ -497,7 +569,11 @@ void EtsProjectTest::dataPointTypes() {
                                                   {"", ""},
                                                   {"DPST-5-1 DPST-5-4", "5.001"},
                                                   {"DPST-5-1,DPST-5-4", "5.001"},
-                                                  {"weird", "weird"}};
+                                                  {"weird", "weird"},
+                                                  {"DPST-1-123456", "DPST-1-123456"},
+                                                  {"DPT-", "DPT-"},
+                                                  {"DPST-1-1-1", "DPST-1-1-1"},
+                                                  {"  DPT-14 ", "14"}};
     for (const auto &c : cases)
         QCOMPARE(EtsProjectReader::normaliseDpt(c.first), c.second);
     using S = EtsProjectReader::Style;
@@ -505,6 +581,86 @@ void EtsProjectTest::dataPointTypes() {
     QCOMPARE(EtsProjectReader::formatGroupAddress(65535, S::TwoLevel), QString("31/2047"));
     QCOMPARE(EtsProjectReader::formatGroupAddress(65535, S::Free), QString("65535"));
     QCOMPARE(EtsProjectReader::formatGroupAddress(0, S::TwoLevel), QString("0/0"));
+}
+
+void EtsProjectTest::linkedObjectsGiveTheirType_data() {
+    QTest::addColumn<QString>("ownType");
+    QTest::addColumn<QStringList>("objects");
+    QTest::addColumn<bool>("withProgram");
+    QTest::addColumn<QString>("dpt");
+    QTest::addColumn<QString>("dptRaw");
+    QTest::addColumn<QString>("from");
+    QTest::newRow("the address's own type wins")
+        << "DPST-9-1" << QStringList{"send 1 DPST-1-9"} << true << "9.001"
+        << "DPST-9-1"
+        << "";
+    QTest::newRow("the instance reference wins over the object reference")
+        << "" << QStringList{"send 1 DPST-1-9"} << true << "1.009"
+        << "DPST-1-9"
+        << "1.1.1 #11 ComObjectInstanceRef";
+    QTest::newRow("of several types on the instance, the first")
+        << "" << QStringList{"send 1 DPST-1-10,DPST-1-9"} << true << "1.010"
+        << "DPST-1-10"
+        << "1.1.1 #11 ComObjectInstanceRef";
+    QTest::newRow("the object reference wins over the program's object")
+        << "" << QStringList{"send 1"} << true << "1.008"
+        << "DPST-1-8"
+        << "1.1.1 #11 ComObjectRef";
+    QTest::newRow("an object reference without a type falls back to the program's object")
+        << "" << QStringList{"send 2"} << true << "5.001"
+        << "DPST-5-1"
+        << "1.1.1 #12 ComObject";
+    QTest::newRow("disagreeing: a sending object wins over a listening one before it")
+        << "" << QStringList{"listen 4", "send 1"} << true << "1.008"
+        << "DPST-1-8"
+        << "1.1.2 #11 ComObjectRef";
+    QTest::newRow("disagreeing senders: the first in the project wins")
+        << "" << QStringList{"send 2", "send 1", "send 4"} << true << "5.001"
+        << "DPST-5-1"
+        << "1.1.1 #12 ComObject";
+    QTest::newRow("a sender without a type leaves it to a listening object")
+        << "" << QStringList{"send 5", "listen 5", "listen 4"} << true << "9.001"
+        << "DPST-9-1"
+        << "1.1.3 #14 ComObject";
+    QTest::newRow("no type anywhere: 1 bit is DPT 1")
+        << "" << QStringList{"listen 5", "send 3"} << true << "1"
+        << "DPT-1"
+        << "1.1.2 #13 ObjectSize";
+    QTest::newRow("no type, and a size that several types share: none")
+        << "" << QStringList{"send 5"} << true << ""
+        << ""
+        << "";
+    QTest::newRow("without the program, only the project's instances count")
+        << "" << QStringList{"send 1", "listen 2 DPST-5-4"} << false << "5.004"
+        << "DPST-5-4"
+        << "1.1.2 #2 ComObjectInstanceRef";
+    QTest::newRow("no linked object") << "" << QStringList{} << true << ""
+                                      << ""
+                                      << "";
+}
+
+void EtsProjectTest::linkedObjectsGiveTheirType() {
+    QFETCH(QString, ownType);
+    QFETCH(QStringList, objects);
+    QFETCH(bool, withProgram);
+    QFETCH(QString, dpt);
+    QFETCH(QString, dptRaw);
+    QFETCH(QString, from);
+    QList<TestZipEntry> entries{{"M-0083/Hardware.xml", kHardware},
+                                {"P-0001/0.xml", typedProjectXml(ownType, objects)}};
+    if (withProgram)
+        entries.append({"M-0083/M-0083_A-0001-10-ABCD.xml", kTypedApplication});
+    const QJsonObject r = read(entries);
+    QCOMPARE(r.value("status").toString(), QString("ok"));
+    const QJsonObject ga = findByAddress(r, "0/0/1");
+    QCOMPARE(ga.value("dpt").toString(), dpt);
+    QCOMPARE(ga.value("dptRaw").toString(), dptRaw);
+    QCOMPARE(typeSource(ga), from);
+    QVERIFY(ga.contains("dptFrom"));
+    // Each linked object shows its own type, the address's own type left alone.
+    QCOMPARE(ga.value("links").toArray().size(), objects.size());
+    QCOMPARE(findByAddress(r, "0/0/2").value("dpt").toString(), QString("14.056"));
+    QVERIFY(findByAddress(r, "0/0/2").value("dptFrom").isNull());
 }
 
 QTEST_GUILESS_MAIN(EtsProjectTest)
