@@ -26,8 +26,8 @@ struct EtsLinkedType {
 class EtsDptRule {
 public:
     struct Choice {
-        QString dpt;      // "DPST-1-8" as the object writes it, or "DPT-1" from a size; empty: none
-        int object = -1;  // index of the object it came from
+        QString dpt;     // "DPST-1-8" as the object writes it, or "DPT-1" from a size; empty: none
+        int object = -1; // index of the object it came from
         bool bySize = false;
     };
 

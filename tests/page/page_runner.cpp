@@ -503,6 +503,16 @@ void shotEts(Shots &s, StubDesk &desk) {
         "the chosen group address shows its linked objects",
         "document.querySelectorAll('#view-ets .link-table tbody tr').length === 2"
         " && document.querySelector('#view-ets .link-table tbody').textContent.indexOf('Rocker left') >= 0");
+    s.expect(
+        "a type taken from a linked object names the object, in the row and beside the links",
+        "document.querySelectorAll('#view-ets tr.ga-row')[0].textContent.indexOf('from object 1.1.7 #2') >= 0"
+        " && document.querySelectorAll('#view-ets .dpt-source').length === 1"
+        " && document.getElementById('view-ets').textContent.indexOf('Type sourcefrom object 1.1.7 #2') >= 0"
+        " && document.querySelector('#view-ets .link-table tbody').textContent.indexOf('1.001 Switch') >= 0");
+    s.expect("each type shows its name and unit",
+             "document.querySelectorAll('#view-ets tr.ga-row')[4].textContent.indexOf('Temperature°C') >= 0"
+             " && document.querySelectorAll('#view-ets tr.ga-row')[2].textContent.indexOf('Percentage "
+             "(0..100)%') >= 0");
     s.shoot("ets");
     s.js("document.querySelectorAll('#view-ets tr.ga-range')[0].click()");
     settle(100);

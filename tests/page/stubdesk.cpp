@@ -54,7 +54,8 @@ const char *const kDataXml =
     "</GroupRange></GroupRanges></GroupAddresses></Installation></Installations></Project></KNX>";
 
 // What the manager's import answers for the demo project: three ranges, seven group addresses in
-// three-level style (one with markup in its name, one secure), three devices and their links.
+// three-level style (one with markup in its name, one secure, one whose type comes from the push
+// button that sends on it), three devices and their links.
 const char *const kImportResult = R"({"status":"ok","message":"","deviceCount":3,
 "project":{"id":"P-0A1B","name":"Demo house & garage","etsVersion":"ETS5 5.7.1093","schemaVersion":20,
  "groupAddressStyle":"ThreeLevel","protected":%1},
@@ -63,23 +64,28 @@ const char *const kImportResult = R"({"status":"ok","message":"","deviceCount":3
  {"name":"Heating","path":"Heating","depth":1,"start":4096,"end":6143,"address":"2"}],
 "groupAddresses":[
  {"address":"1/0/1","raw":2049,"id":"P-0A1B-0_GA-1","name":"Kitchen light","description":"ceiling","comment":"",
-  "range":"Lighting / Ground floor","rangeIndex":1,"dpt":"1.001","dptRaw":"DPST-1-1","secure":true,"links":[
-  {"device":"1.1.7","deviceName":"Push button kitchen","number":2,"name":"Rocker left","function":"Switching","send":true},
-  {"device":"1.1.5","deviceName":"Switch actuator","number":0,"name":"Channel A","function":"Switching","send":false}]},
+  "range":"Lighting / Ground floor","rangeIndex":1,"dpt":"1.001","dptRaw":"DPST-1-1","secure":true,
+  "dptFrom":{"device":"1.1.7","deviceName":"Push button kitchen","number":2,"source":"ComObjectRef"},"links":[
+  {"device":"1.1.7","deviceName":"Push button kitchen","number":2,"name":"Rocker left","function":"Switching","send":true,
+   "dpt":"1.001"},
+  {"device":"1.1.5","deviceName":"Switch actuator","number":0,"name":"Channel A","function":"Switching","send":false,
+   "dpt":"1.001"}]},
  {"address":"1/0/2","raw":2050,"id":"P-0A1B-0_GA-2","name":"Kitchen light status","description":"","comment":"",
-  "range":"Lighting / Ground floor","rangeIndex":1,"dpt":"1.011","dptRaw":"DPST-1-11","secure":false,"links":[
-  {"device":"1.1.5","deviceName":"Switch actuator","number":1,"name":"Channel A","function":"Status","send":true}]},
+  "range":"Lighting / Ground floor","rangeIndex":1,"dpt":"1.011","dptRaw":"DPST-1-11","secure":false,"dptFrom":null,"links":[
+  {"device":"1.1.5","deviceName":"Switch actuator","number":1,"name":"Channel A","function":"Status","send":true,
+   "dpt":"1.001"}]},
  {"address":"1/0/3","raw":2051,"id":"P-0A1B-0_GA-3","name":"Living dimmer","description":"","comment":"",
-  "range":"Lighting / Ground floor","rangeIndex":1,"dpt":"5.001","dptRaw":"DPST-5-1","secure":false,"links":[]},
+  "range":"Lighting / Ground floor","rangeIndex":1,"dpt":"5.001","dptRaw":"DPST-5-1","secure":false,"dptFrom":null,"links":[]},
  {"address":"1/0/4","raw":2052,"id":"P-0A1B-0_GA-4","name":"<b>Hall</b> light","description":"","comment":"",
-  "range":"Lighting / Ground floor","rangeIndex":1,"dpt":"","dptRaw":"","secure":false,"links":[]},
+  "range":"Lighting / Ground floor","rangeIndex":1,"dpt":"","dptRaw":"","secure":false,"dptFrom":null,"links":[]},
  {"address":"2/0/1","raw":4097,"id":"P-0A1B-0_GA-5","name":"Living temperature","description":"","comment":"",
-  "range":"Heating","rangeIndex":2,"dpt":"9.001","dptRaw":"DPST-9-1","secure":false,"links":[
-  {"device":"1.1.9","deviceName":"Thermostat living","number":4,"name":"Actual temperature","function":"","send":true}]},
+  "range":"Heating","rangeIndex":2,"dpt":"9.001","dptRaw":"DPST-9-1","secure":false,"dptFrom":null,"links":[
+  {"device":"1.1.9","deviceName":"Thermostat living","number":4,"name":"Actual temperature","function":"","send":true,
+   "dpt":"9.001"}]},
  {"address":"2/0/2","raw":4098,"id":"P-0A1B-0_GA-6","name":"Set point","description":"","comment":"",
-  "range":"Heating","rangeIndex":2,"dpt":"9","dptRaw":"DPT-9","secure":false,"links":[]},
+  "range":"Heating","rangeIndex":2,"dpt":"9","dptRaw":"DPT-9","secure":false,"dptFrom":null,"links":[]},
  {"address":"2/0/3","raw":4099,"id":"P-0A1B-0_GA-7","name":"HVAC mode","description":"","comment":"",
-  "range":"Heating","rangeIndex":2,"dpt":"20.102","dptRaw":"DPST-20-102","secure":false,"links":[]}],
+  "range":"Heating","rangeIndex":2,"dpt":"20.102","dptRaw":"DPST-20-102","secure":false,"dptFrom":null,"links":[]}],
 "areas":[{"address":"1","name":"Building","description":"","lines":[{"address":"1.1","name":"Ground floor line",
  "description":"","devices":[
  {"address":"1.1.5","name":"Switch actuator","description":"","product":"Switch actuator 8-fold"},

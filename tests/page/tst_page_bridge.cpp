@@ -402,10 +402,15 @@ void PageOnBridgeTest::etsImportReadsARealArchive() {
     const QByteArray data =
         "<?xml version=\"1.0\" encoding=\"utf-8\"?><KNX xmlns=\"http://knx.org/xml/project/20\"><Project "
         "Id=\"P-0042\">"
-        "<Installations><Installation><GroupAddresses><GroupRanges><GroupRange Name=\"Light\">"
+        "<Installations><Installation><Topology><Area Address=\"1\"><Line Address=\"1\">"
+        "<DeviceInstance Address=\"7\" Name=\"Blind actuator\"><ComObjectInstanceRefs>"
+        "<ComObjectInstanceRef RefId=\"O-2_R-1\" DatapointType=\"DPST-1-8\" Links=\"d\"/>"
+        "</ComObjectInstanceRefs></DeviceInstance></Line></Area></Topology>"
+        "<GroupAddresses><GroupRanges><GroupRange Name=\"Light\">"
         "<GroupAddress Id=\"a\" Address=\"2049\" Name=\"K\xC3\xBC"
         "che\" DatapointType=\"DPST-1-1\" />"
         "<GroupAddress Id=\"b\" Address=\"4097\" Name=\"Temp\" DatapointType=\"DPST-9-1\" />"
+        "<GroupAddress Id=\"d\" Address=\"2050\" Name=\"Blind\" />"
         "<GroupAddress Id=\"c\" Name=\"No address\" />"
         "</GroupRange></GroupRanges></GroupAddresses></Installation></Installations></Project></KNX>";
     const QByteArray info = "<KNX xmlns=\"http://knx.org/xml/project/20\"><Project Id=\"P-0042\">"
@@ -414,14 +419,20 @@ void PageOnBridgeTest::etsImportReadsARealArchive() {
                             {QStringLiteral("P-0042/0.xml"), data},
                             {QStringLiteral("P-0042/project.xml"), info}}));
     eval(QStringLiteral("VX.show('ets'); VX.testing.ets.load(%1)").arg(literal(path)));
-    QVERIFY(waitFor(QStringLiteral("document.querySelectorAll('#view-ets tr.ga-row').length === 2"), 10000));
+    QVERIFY(waitFor(QStringLiteral("document.querySelectorAll('#view-ets tr.ga-row').length === 3"), 10000));
     const QString text = eval(QStringLiteral("document.getElementById('view-ets').textContent")).toString();
     QVERIFY2(text.contains(QStringLiteral("Test house")), qPrintable(text));
+    // The blind's address has no type of its own: it takes the type of the object sending on it,
+    // says so, and the export carries it.
+    QVERIFY2(text.contains(QStringLiteral("1.008Up/Downfrom object 1.1.7 #2")), qPrintable(text));
+    const QString csv = eval(QStringLiteral("VX.testing.ets.csv()")).toString();
+    QVERIFY2(csv.contains(QStringLiteral("\"Blind\";\"1/0/2\";\"\";\"\";\"\";\"DPST-1-8\";\"Auto\"")),
+             qPrintable(csv));
     QVERIFY2(text.contains(QString::fromUtf8("K\xC3\xBC"
                                              "che")),
              qPrintable(text));
     QVERIFY2(
-        text.contains(QStringLiteral("2 group addresses and 0 devices read from house.knxproj, 1 skipped")),
+        text.contains(QStringLiteral("3 group addresses and 1 device read from house.knxproj, 1 skipped")),
         qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("No address")), qPrintable(text));
 }

@@ -3,23 +3,28 @@
 (function (VX) {
   'use strict';
 
-  const DPT_NAMES = {
-    '1.001': 'Switch', '1.002': 'Boolean', '1.003': 'Enable', '1.005': 'Alarm', '1.007': 'Step',
-    '1.008': 'Up/Down', '1.009': 'Open/Close', '1.010': 'Start', '1.011': 'State', '1.017': 'Trigger',
-    '1.018': 'Occupancy', '1.019': 'Window/Door', '1.024': 'Day/Night', '2.001': 'Switch control',
-    '3.007': 'Dimming control', '3.008': 'Blind control', '4.001': 'Character (ASCII)',
-    '5.001': 'Percentage (0..100 %)', '5.003': 'Angle (°)', '5.004': 'Percentage (0..255 %)',
-    '5.010': 'Counter pulses', '6.001': 'Percentage (−128..127 %)', '7.001': 'Pulses',
-    '7.012': 'Current (mA)', '7.013': 'Brightness (lux)', '8.001': 'Pulses difference',
-    '9.001': 'Temperature (°C)', '9.002': 'Temperature difference (K)', '9.004': 'Lux (lx)',
-    '9.005': 'Wind speed (m/s)', '9.006': 'Pressure (Pa)', '9.007': 'Humidity (%)',
-    '9.008': 'Air quality (ppm)', '9.020': 'Voltage (mV)', '9.021': 'Current (mA)',
-    '10.001': 'Time of day', '11.001': 'Date', '12.001': 'Counter pulses (unsigned)',
-    '13.001': 'Counter pulses (signed)', '13.010': 'Active energy (Wh)', '13.013': 'Active energy (kWh)',
-    '14.019': 'Electric current (A)', '14.027': 'Electric potential (V)', '14.056': 'Power (W)',
-    '16.000': 'Characters (ASCII)', '16.001': 'Characters (ISO 8859-1)', '17.001': 'Scene number',
-    '18.001': 'Scene control', '19.001': 'Date and time', '20.102': 'HVAC mode',
-    '232.600': 'RGB colour'
+  // The common data point types: name and unit.
+  const DPT_TYPES = {
+    '1.001': ['Switch', ''], '1.002': ['Boolean', ''], '1.003': ['Enable', ''], '1.005': ['Alarm', ''],
+    '1.007': ['Step', ''], '1.008': ['Up/Down', ''], '1.009': ['Open/Close', ''], '1.010': ['Start', ''],
+    '1.011': ['State', ''], '1.017': ['Trigger', ''], '1.018': ['Occupancy', ''], '1.019': ['Window/Door', ''],
+    '1.024': ['Day/Night', ''], '2.001': ['Switch control', ''], '3.007': ['Dimming control', ''],
+    '3.008': ['Blind control', ''], '4.001': ['Character (ASCII)', ''],
+    '5.001': ['Percentage (0..100)', '%'], '5.003': ['Angle', '°'], '5.004': ['Percentage (0..255)', '%'],
+    '5.010': ['Counter pulses', 'pulses'], '6.001': ['Percentage (−128..127)', '%'],
+    '7.001': ['Pulses', 'pulses'], '7.005': ['Time', 's'], '7.007': ['Time', 'h'],
+    '7.012': ['Current', 'mA'], '7.013': ['Brightness', 'lx'], '7.600': ['Colour temperature', 'K'],
+    '8.001': ['Pulses difference', 'pulses'], '9.001': ['Temperature', '°C'],
+    '9.002': ['Temperature difference', 'K'], '9.003': ['Kelvin per hour', 'K/h'], '9.004': ['Lux', 'lx'],
+    '9.005': ['Wind speed', 'm/s'], '9.006': ['Pressure', 'Pa'], '9.007': ['Humidity', '%'],
+    '9.008': ['Air quality', 'ppm'], '9.010': ['Time', 's'], '9.020': ['Voltage', 'mV'],
+    '9.021': ['Current', 'mA'], '9.024': ['Power', 'kW'], '9.025': ['Volume flow', 'l/h'],
+    '10.001': ['Time of day', ''], '11.001': ['Date', ''], '12.001': ['Counter pulses (unsigned)', 'pulses'],
+    '13.001': ['Counter pulses (signed)', 'pulses'], '13.010': ['Active energy', 'Wh'],
+    '13.013': ['Active energy', 'kWh'], '14.019': ['Electric current', 'A'],
+    '14.027': ['Electric potential', 'V'], '14.056': ['Power', 'W'], '16.000': ['Characters (ASCII)', ''],
+    '16.001': ['Characters (ISO 8859-1)', ''], '17.001': ['Scene number', ''], '18.001': ['Scene control', ''],
+    '19.001': ['Date and time', ''], '20.102': ['HVAC mode', ''], '232.600': ['RGB colour', '']
   };
 
   const MAIN_TYPE_NAMES = {
@@ -45,9 +50,23 @@
 
   VX.etsDptName = function (dpt) {
     if (!dpt) return '';
-    if (DPT_NAMES[dpt]) return DPT_NAMES[dpt];
+    if (DPT_TYPES.hasOwnProperty(dpt)) return DPT_TYPES[dpt][0];
     const main = Number(String(dpt).split('.')[0]);
     return MAIN_TYPE_NAMES[main] || '';
+  };
+
+  // The unit of a known sub-type ("9.001" -> "°C"); "" for others.
+  VX.etsDptUnit = function (dpt) {
+    return dpt && DPT_TYPES.hasOwnProperty(dpt) ? DPT_TYPES[dpt][1] : '';
+  };
+
+  // "from object 1.1.7 #2" for a type the group address took from a linked object; "" for its own.
+  VX.etsDptSource = function (ga) {
+    const from = ga && ga.dptFrom;
+    if (!from || !ga.dpt) return '';
+    const object = 'object ' + (from.device || from.deviceName || '(device without address)') +
+      (Number(from.number) >= 0 ? ' #' + from.number : '');
+    return (from.source === 'ObjectSize' ? 'from the size of ' : 'from ') + object;
   };
 
   // Group address number (0..65535) as main/middle/sub.

@@ -6,6 +6,7 @@
 //                                        (the confirmation is still asked in the page)
 //   VX.testing.ets.load(path)            "Open project…" once its dialog chose path
 //   VX.testing.ets.openWithPassword()    the password form's Open, whatever is typed in it
+//   VX.testing.ets.csv()                 the text "Export CSV…" would write
 //   VX.testing.parameters.model          the parameters received: Map id → {id, value, ...}
 //   VX.testing.parameters.stats          live-update counts: changes pushed, batches taken
 //   VX.testing.parameters.select(id)     selects a row that may be scrolled out of view

@@ -1,7 +1,8 @@
 // ETS import: choose a project archive; the manager reads it (asking for the password of a
 // protected project) and the view shows the group addresses in the project's address style, the
-// devices by area and line, and the device objects linked to the chosen group address. The group
-// addresses export as CSV in ETS's own layout, to a file or into the working project.
+// devices by area and line, and the device objects linked to the chosen group address. A data point
+// type that a group address takes from a linked object names that object. The group addresses
+// export as CSV in ETS's own layout, to a file or into the working project.
 (function (VX) {
   'use strict';
 
@@ -9,6 +10,8 @@
   const MAX_ROWS = 1500;
   const MAX_DEVICES = 3000;
   const OPEN_ALL_BELOW = 400;
+  const COLUMNS = 6;
+  const LINK_COLUMNS = 4;
 
   let ui = null;
   let path = '';
@@ -81,21 +84,26 @@
 
   // ---- Group addresses ----------------------------------------------------------------------
   function matches(ga, f) {
-    return (ga.address + ' ' + ga.name + ' ' + ga.description + ' ' + ga.dpt + ' ' + VX.etsDptName(ga.dpt) + ' ' + ga.range)
+    return (ga.address + ' ' + ga.name + ' ' + ga.description + ' ' + ga.dpt + ' ' + VX.etsDptName(ga.dpt) + ' ' + VX.etsDptSource(ga) + ' ' + ga.range)
       .toLowerCase().indexOf(f) >= 0;
   }
 
   function gaRow(ga, depth) {
     const name = [el('span', { text: ga.name || '(no name)' })];
     if (ga.secure) name.push(el('span', { class: 'badge badge-secure', text: 'secure', title: 'The project holds a security key for this group address.' }));
+    const source = VX.etsDptSource(ga);
     return el('tr', {
       class: 'ga-row' + (ga === selected ? ' selected' : ''),
       onclick: () => { selected = ga; renderTable(); renderLinks(); }
     }, [
       el('td', { class: 'mono', style: 'padding-left:' + (6 + 14 * depth) + 'px', text: ga.address }),
       el('td', {}, name),
-      el('td', { class: 'mono', text: ga.dpt || '—' }),
-      el('td', { text: VX.etsDptName(ga.dpt) || (ga.dpt ? '' : 'no data point type set') }),
+      el('td', { class: 'mono' + (source ? ' dpt-inferred' : ''), text: ga.dpt || '—', title: source }),
+      el('td', {}, [
+        el('span', { text: VX.etsDptName(ga.dpt) || (ga.dpt ? '' : 'no data point type set') }),
+        source ? el('div', { class: 'muted small dpt-source', text: source }) : null
+      ]),
+      el('td', { text: VX.etsDptUnit(ga.dpt) }),
       el('td', { class: 'num', text: ga.links.length ? String(ga.links.length) : '' })
     ]);
   }
@@ -107,13 +115,13 @@
       onclick: () => { expanded[index] = !open; renderTable(); }
     }, [
       el('td', { class: 'mono', style: 'padding-left:' + (6 + 14 * depth) + 'px' }, [el('span', { class: 'twisty', text: open ? '▾ ' : '▸ ' }), node.range.address]),
-      el('td', { colspan: '4', class: 'strong', text: node.range.name || '(no name)' })
+      el('td', { colspan: String(COLUMNS - 1), class: 'strong', text: node.range.name || '(no name)' })
     ]);
   }
 
   function renderTable() {
     const body = VX.clear(ui.table.body);
-    if (!result) { VX.emptyRow(body, 5, 'No project loaded.'); VX.setText(ui.count, ''); return; }
+    if (!result) { VX.emptyRow(body, COLUMNS, 'No project loaded.'); VX.setText(ui.count, ''); return; }
     const fragment = document.createDocumentFragment();
     let rows = 0;
     const total = result.groupAddresses.length;
@@ -121,8 +129,8 @@
     if (f) {
       const list = result.groupAddresses.filter((ga) => matches(ga, f));
       list.slice(0, MAX_ROWS).forEach((ga) => fragment.appendChild(gaRow(ga, 0)));
-      if (list.length > MAX_ROWS) fragment.appendChild(el('tr', { class: 'more' }, [el('td', { colspan: '5', class: 'muted', text: '… and ' + (list.length - MAX_ROWS) + ' more; narrow the filter.' })]));
-      if (!list.length) VX.emptyRow(body, 5, 'No group address matches the filter.');
+      if (list.length > MAX_ROWS) fragment.appendChild(el('tr', { class: 'more' }, [el('td', { colspan: String(COLUMNS), class: 'muted', text: '… and ' + (list.length - MAX_ROWS) + ' more; narrow the filter.' })]));
+      if (!list.length) VX.emptyRow(body, COLUMNS, 'No group address matches the filter.');
       VX.setText(ui.count, list.length + ' of ' + total + ' group addresses');
     } else {
       const walk = (node, depth) => {
@@ -136,8 +144,8 @@
       };
       tree.roots.forEach((n) => walk(n, 0));
       tree.loose.forEach((ga) => { if (rows < MAX_ROWS) { fragment.appendChild(gaRow(ga, 0)); rows++; } });
-      if (rows >= MAX_ROWS) fragment.appendChild(el('tr', { class: 'more' }, [el('td', { colspan: '5', class: 'muted', text: 'More rows than shown at once; close some ranges or use the filter.' })]));
-      if (!total && !result.groupRanges.length) VX.emptyRow(body, 5, 'The project defines no group address.');
+      if (rows >= MAX_ROWS) fragment.appendChild(el('tr', { class: 'more' }, [el('td', { colspan: String(COLUMNS), class: 'muted', text: 'More rows than shown at once; close some ranges or use the filter.' })]));
+      if (!total && !result.groupRanges.length) VX.emptyRow(body, COLUMNS, 'The project defines no group address.');
       VX.setText(ui.count, count(total, 'group address', 'group addresses'));
     }
     body.appendChild(fragment);
@@ -147,19 +155,23 @@
     const box = VX.clear(ui.linkInfo);
     const body = VX.clear(ui.links.body);
     if (!selected) {
-            VX.emptyRow(body, 4, 'No group address chosen.');
+      VX.emptyRow(body, LINK_COLUMNS, 'No group address chosen.');
       return;
     }
     const g = selected;
     const props = [['Address', g.address], ['Name', g.name], ['Description', g.description], ['Comment', g.comment],
-      ['Range', g.range], ['Data point type', g.dpt ? g.dpt + (VX.etsDptName(g.dpt) ? ' (' + VX.etsDptName(g.dpt) + ')' : '') : ''],
+      ['Range', g.range], ['Data point type', g.dpt ? [g.dpt, VX.etsDptName(g.dpt)].filter((t) => t).join(' ') : ''],
+      ['Unit', VX.etsDptUnit(g.dpt)], ['Type source', g.dpt ? VX.etsDptSource(g) || 'the address\'s own' : ''],
       ['Security', g.secure ? 'secure (key in the project)' : 'plain']];
     box.appendChild(el('dl', { class: 'props' }, [].concat.apply([], props.filter((p) => p[1]).map((p) => [el('dt', { text: p[0] }), el('dd', { text: p[1] })]))));
-    if (!g.links.length) { VX.emptyRow(body, 4, 'No device object is linked to this group address.'); return; }
+    if (!g.links.length) { VX.emptyRow(body, LINK_COLUMNS, 'No device object is linked to this group address.'); return; }
     g.links.forEach((l) => body.appendChild(el('tr', {}, [
       el('td', { class: 'mono', text: l.device || '—', title: l.deviceName }),
       el('td', { class: 'num', text: l.number >= 0 ? String(l.number) : '—' }),
-      el('td', { text: [l.name, l.function].filter((t) => t).join(' — '), title: l.deviceName }),
+      el('td', { title: l.deviceName }, [
+        el('span', { text: [l.name, l.function].filter((t) => t).join(' — ') }),
+        l.dpt ? el('div', { class: 'muted', text: [l.dpt, VX.etsDptName(l.dpt), VX.etsDptUnit(l.dpt)].filter((t) => t).join(' ') }) : null
+      ]),
       el('td', { class: 'muted', text: l.send ? 'sends' : 'listens' })
     ])));
   }
@@ -319,7 +331,7 @@
       ui.filter = VX.input({ type: 'search', placeholder: 'Filter', 'aria-label': 'Filter group addresses' });
       ui.filter.addEventListener('input', VX.debounce(() => { filterText = ui.filter.value.trim(); renderTable(); }, 150));
       ui.count = el('span', { class: 'muted' });
-      ui.table = VX.table(['Address', 'Name', 'DPT', 'Data point type', 'Links'], 'ga-table');
+      ui.table = VX.table(['Address', 'Name', 'DPT', 'Data point type', 'Unit', 'Links'], 'ga-table');
       ui.linkInfo = el('div');
       ui.links = VX.table(['Device', 'No.', 'Name', ''], 'link-table');
       ui.devices = el('ul', { class: 'topo topo-root' });
@@ -354,5 +366,5 @@
     }
   });
 
-  VX.testing.provide('ets', { load, openWithPassword });
+  VX.testing.provide('ets', { load, openWithPassword, csv: () => (result ? VX.etsGroupAddressCsv(result) : '') });
 })(window.VX = window.VX || {});

@@ -29,6 +29,20 @@ test('etsNormaliseDpt and etsDptName', () => {
   assert.eq(VX.etsDptName('9.999'), '2-byte float', 'unknown sub-type falls back to the main type');
   assert.eq(VX.etsDptName('999.1'), '');
   assert.eq(VX.etsDptName(''), '');
+  assert.eq(VX.etsDptName('constructor'), '', 'a name from the project is no key into the table');
+  [['9.001', '°C'], ['14.056', 'W'], ['5.001', '%'], ['1.001', ''], ['9', ''], ['9.999', ''], ['', ''], ['constructor', '']]
+    .forEach((c) => assert.eq(VX.etsDptUnit(c[0]), c[1], c[0]));
+});
+
+test('etsDptSource names the linked object a type came from', () => {
+  const from = (f) => ({ dpt: '1.008', dptFrom: f });
+  assert.eq(VX.etsDptSource(from({ device: '1.1.7', deviceName: 'Button', number: 2, source: 'ComObjectInstanceRef' })), 'from object 1.1.7 #2');
+  assert.eq(VX.etsDptSource(from({ device: '1.1.7', number: 0, source: 'ComObject' })), 'from object 1.1.7 #0');
+  assert.eq(VX.etsDptSource(from({ device: '1.1.7', number: 3, source: 'ObjectSize' })), 'from the size of object 1.1.7 #3');
+  assert.eq(VX.etsDptSource(from({ device: '', deviceName: 'Spare', number: -1, source: 'ComObjectRef' })), 'from object Spare');
+  assert.eq(VX.etsDptSource(from(null)), '', 'the address\'s own type');
+  assert.eq(VX.etsDptSource({ dpt: '1.001' }), '', 'a result without the member');
+  assert.eq(VX.etsDptSource({ dpt: '', dptFrom: { device: '1.1.7', number: 1 } }), '', 'no type, no source');
 });
 
 test('etsParseProjectXml lists group addresses sorted, with names, types and ranges', () => {
