@@ -5,15 +5,12 @@
 #include "etsproject.h"
 #include "testzip.h"
 
-#include <QCoreApplication>
 #include <QJsonArray>
 #include <QTemporaryDir>
 
 #include <cstdlib>
 
 namespace {
-
-QTemporaryDir *g_root = nullptr;
 
 // Where the reader looks for each part; the hardware maps "M-0083_H-1_HP-1" to the program.
 const char *const kEntries[] = {"P-0001/0.xml", "M-0083/Hardware.xml", "M-0083/M-0083_A-0001-10-ABCD.xml"};
@@ -30,13 +27,13 @@ void checkBounds(const QJsonObject &result) {
     }
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
-    static QCoreApplication app(*argc, *argv);
-    g_root = new QTemporaryDir;
-    return 0;
+// The archive each input is packed into, in a folder of its own for the whole run.
+QString archivePath() {
+    static QTemporaryDir root;
+    return root.filePath(QStringLiteral("fuzz.knxproj"));
 }
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const QByteArray input(reinterpret_cast<const char *>(data), int(size));
@@ -51,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     QList<TestZipEntry> entries;
     for (int i = 0; i < texts.size(); ++i)
         entries.append({QString::fromLatin1(kEntries[i]), texts.at(i)});
-    const QString path = g_root->filePath(QStringLiteral("fuzz.knxproj"));
+    const QString path = archivePath();
     if (!writeTestZip(path, entries))
         return 0;
     EtsProjectReader::Limits limits;
