@@ -365,6 +365,7 @@ private:
     QJsonObject groupAddressJson(const GroupAddress &ga) const;
     const QVector<Link> &linksOf(const GroupAddress &ga) const;
     GroupType groupType(const GroupAddress &ga, const QVector<Link> &links) const;
+    QString normalisedDpt(const QString &raw) const;
     QJsonArray linksJson(const QVector<Link> &links) const;
     QJsonArray areasJson() const;
     QJsonArray devicesJson(const QVector<int> &devices) const;
@@ -401,6 +402,8 @@ private:
     QJsonArray m_skipped;
     QHash<QString, QVector<Link>> m_links; // by group address key
     int m_linkCount = 0;
+    // A project uses a few dozen types over thousands of addresses and objects.
+    mutable QHash<QString, QString> m_normalisedDpts;
 };
 
 // One entry fed to the XML reader piece by piece as it is inflated. Refuses what no project file
@@ -1171,7 +1174,7 @@ QJsonObject ProjectRead::groupAddressJson(const GroupAddress &ga) const {
                        {QStringLiteral("comment"), ga.comment},
                        {QStringLiteral("range"), ga.range},
                        {QStringLiteral("rangeIndex"), ga.rangeIndex},
-                       {QStringLiteral("dpt"), EtsProjectReader::normaliseDpt(type.raw)},
+                       {QStringLiteral("dpt"), normalisedDpt(type.raw)},
                        {QStringLiteral("dptRaw"), type.raw},
                        {QStringLiteral("dptFrom"), type.from},
                        {QStringLiteral("secure"), ga.secure},
@@ -1204,6 +1207,13 @@ GroupType ProjectRead::groupType(const GroupAddress &ga, const QVector<Link> &li
                                                                              : typeFromName(l.dptFrom)}}};
 }
 
+QString ProjectRead::normalisedDpt(const QString &raw) const {
+    auto it = m_normalisedDpts.find(raw);
+    if (it == m_normalisedDpts.end())
+        it = m_normalisedDpts.insert(raw, EtsProjectReader::normaliseDpt(raw));
+    return *it;
+}
+
 QJsonArray ProjectRead::linksJson(const QVector<Link> &links) const {
     QJsonArray json;
     for (const Link &l : links) {
@@ -1214,7 +1224,7 @@ QJsonArray ProjectRead::linksJson(const QVector<Link> &links) const {
                                 {QStringLiteral("name"), l.name},
                                 {QStringLiteral("function"), l.function},
                                 {QStringLiteral("send"), l.send},
-                                {QStringLiteral("dpt"), EtsProjectReader::normaliseDpt(l.dpt)}});
+                                {QStringLiteral("dpt"), normalisedDpt(l.dpt)}});
     }
     return json;
 }
