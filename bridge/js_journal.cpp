@@ -4,9 +4,7 @@
 
 #include "journalschema.h"
 
-#include <QFile>
 #include <QJsonDocument>
-#include <QSaveFile>
 
 namespace {
 
@@ -78,18 +76,10 @@ QString JS::journalEntries(QString filterJson) {
 }
 
 QString JS::journalExport(QString format, QString filterJson, QString path) {
-    const QJsonArray entries = journal.entries(filterFrom(filterJson));
-    QByteArray bytes;
-    if (format == QLatin1String("csv"))
-        bytes = Journal::toCsv(entries);
-    else if (format == QLatin1String("json"))
-        bytes = Journal::toJson(entries);
-    else
-        return compact({{QStringLiteral("error"), QStringLiteral("Unknown export format: ") + format}});
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        return compact(
-            {{QStringLiteral("error"),
-              QStringLiteral("The file %1 could not be written: %2").arg(path, file.errorString())}});
-    return compact({{QStringLiteral("count"), entries.size()}, {QStringLiteral("path"), path}});
+    // Streamed from the file: every matching record, however many.
+    QString error;
+    const qint64 count = journal.exportTo(format, filterFrom(filterJson), path, &error);
+    if (count < 0)
+        return compact({{QStringLiteral("error"), error}});
+    return compact({{QStringLiteral("count"), double(count)}, {QStringLiteral("path"), path}});
 }

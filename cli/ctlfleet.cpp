@@ -92,21 +92,24 @@ std::string where(const FleetSite &s) {
 
 const int kJournalExit = 4;
 
-// Every site's intent is on disk before any site is contacted: a journal that cannot be written
-// stops the run there, and a site whose backup never ends reads back as unknown. False (with the
-// reason in out) when the journal could not take them all.
+// Every site's intent is on disk before any site is contacted, all in one transaction: a journal
+// that cannot take them all stops the run there, with none of them written, and a site whose
+// backup never ends reads back as unknown. False (with the reason in out) when they were not
+// written.
 bool writeIntents(vyxjournal::Writer &journal, const std::string &path, const std::string &vault,
                   const std::vector<FleetSite> &sites, std::vector<int64_t> &intents, CtlOutput &out) {
-    bool written = journal.open(path);
-    for (size_t i = 0; written && i < sites.size(); ++i) {
-        const FleetSite &s = sites[i];
-        intents.push_back(
-            journal.intent({s.name, where(s), s.user}, vyxjournal::kKindBackup, {{"vault", vault}}));
-        written = intents.back() != 0;
-    }
-    if (!written)
+    std::vector<vyxjournal::Intent> batch;
+    for (const FleetSite &s : sites)
+        batch.push_back({{s.name, where(s), s.user},
+                         vyxjournal::kKindBackup,
+                         vyxjournal::argumentsJson({{"vault", vault}})});
+    if (journal.open(path))
+        intents = journal.intents(batch);
+    if (intents.size() != sites.size()) {
         out.fail(journal.error() + "; nothing was sent");
-    return written;
+        return false;
+    }
+    return true;
 }
 
 // One line per site and the summary; returns how many sites failed.

@@ -1,8 +1,7 @@
 #pragma once
 
 // The journal of changes made to servers: one SQLite file that the manager and vyxctl both append
-// to. Plain C++ (no Qt, no SQLite headers), so that both writers build the same tables from the
-// same text.
+// to, through the one writer of this folder (journalwriter.h). Plain C++, no Qt.
 //
 // Every change is two rows. The intent row is written before the request leaves; the result row,
 // which names its intent, is written when the answer arrives. An intent that never got a result

@@ -3,11 +3,17 @@
 #include <QDate>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+
+namespace vyxjournal {
+class Writer;
+}
 
 // The server a journal record is about: its saved name (the address when it has none), its
 // address as host:port, and the user logged in to it.
@@ -30,18 +36,23 @@ struct JournalFilter {
     QString kind;
     QDate from; // local dates, both included
     QDate to;
-    int limit = 5000;
+    int limit = 5000; // what the Journal view lists; 0 for every record
 };
 
-// The journal of changes made to servers (the layout is in journalschema.h): an append-only
-// SQLite file in WAL mode, by default $XDG_DATA_HOME/vyxdesk/journal.sqlite.
+// One intent of a batch written at once.
+struct JournalIntent {
+    JournalServer server;
+    QString kind;
+    QJsonObject arguments;
+};
+
+// The manager's side of the journal of changes made to servers (the layout is in journalschema.h;
+// the writing, reading and exporting are the Qt-free vyxjournal classes that vyxctl uses too): an
+// append-only SQLite file in WAL mode, by default $XDG_DATA_HOME/vyxdesk/journal.sqlite.
 //
 // A change is recorded in two steps: recordIntent() before the request leaves, recordResult()
-// when its answer arrives. Withheld arguments (passwords, file contents) are dropped and long texts
-// cut before anything is written. A record that cannot be written is reported through
-// writeFailed() with the reason, every time; the caller decides what the user sees.
-//
-// Use one Journal from one thread (Qt SQL connections are bound to the thread that opened them).
+// when its answer arrives. A record that cannot be written is reported through writeFailed() with
+// the reason, every time; the caller decides what the user sees.
 class Journal : public QObject {
     Q_OBJECT
 
@@ -54,16 +65,20 @@ public:
     static QString defaultPath();
 
     // Opens (creating folder, file and tables when missing). False, with writeFailed() emitted and
-    // lastError() set, when the file cannot be opened or set up; the next record tries again.
+    // lastError() set, when the file cannot be opened or set up, or has a newer layout; the next
+    // record tries again.
     bool open(const QString &path = defaultPath());
     bool isOpen() const { return m_open; }
     QString path() const { return m_path; }
     QString lastError() const { return m_lastError; }
     // This run's session: intents of this session without a result are pending, not unknown.
-    QString session() const { return m_session; }
+    QString session() const;
 
     // Writes the intent; its id for recordResult(), or 0 when it could not be written.
     qint64 recordIntent(const JournalServer &server, const QString &kind, const QJsonObject &arguments);
+    // Writes every intent in one transaction: their ids in order, or an empty list when none
+    // could be written.
+    QList<qint64> recordIntents(const QList<JournalIntent> &intents);
     // Writes the result of intent `intent` (outcome: one of the vyxjournal::kOutcome... texts). An
     // intent id of 0 (its intent was not written) writes nothing and returns false.
     bool recordResult(qint64 intent, const QString &outcome, const QString &result);
@@ -73,14 +88,10 @@ public:
     QJsonArray entries(const JournalFilter &filter = JournalFilter()) const;
     // The sites named in the journal, sorted.
     QStringList sites() const;
-
-    // Export forms of entries(). CSV: one header line, every cell quoted; a cell that a spreadsheet
-    // would read as a formula (starting with = + - @, tab or carriage return) gets a leading '.
-    static QByteArray toCsv(const QJsonArray &entries);
-    static QByteArray toJson(const QJsonArray &entries);
-
-    // The arguments as they would be written: withheld names dropped, long texts cut.
-    static QJsonObject cleanArguments(const QJsonObject &arguments);
+    // Every record the filter selects (its limit does not apply) into `path` as "csv" or "json";
+    // the number written, or -1 with the reason in `error`.
+    qint64 exportTo(const QString &format, const JournalFilter &filter, const QString &path,
+                    QString *error) const;
 
 signals:
     void writeFailed(const QString &reason);
@@ -90,8 +101,7 @@ private:
     void fail(const QString &reason);
 
     QString m_program;
-    QString m_connection;
-    QString m_session;
+    std::unique_ptr<vyxjournal::Writer> m_writer;
     QString m_path;
     QString m_lastError;
     bool m_open = false;

@@ -236,15 +236,17 @@ QJsonArray resultsJson(const Vault &vault, const std::vector<FleetResult> &resul
 } // namespace
 
 std::vector<qint64> VaultDesk::recordIntents(const std::vector<FleetSite> &sites) const {
-    std::vector<qint64> intents;
     if (!m_journal)
-        return intents;
+        return {};
+    // All of them in one transaction: a fleet is recorded whole or not at all.
+    QList<JournalIntent> batch;
     for (const FleetSite &s : sites)
-        intents.push_back(m_journal->recordIntent(
+        batch << JournalIntent{
             JournalServer{text(s.name), text(s.host) + QLatin1Char(':') + QString::number(s.port),
                           text(s.user)},
-            QLatin1String(vyxjournal::kKindBackup), QJsonObject{{QStringLiteral("vault"), m_root}}));
-    return intents;
+            QLatin1String(vyxjournal::kKindBackup), QJsonObject{{QStringLiteral("vault"), m_root}}};
+    const QList<qint64> ids = m_journal->recordIntents(batch);
+    return std::vector<qint64>(ids.begin(), ids.end());
 }
 
 void VaultDesk::postResult(qint64 intent, const FleetResult &res) {

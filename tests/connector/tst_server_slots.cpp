@@ -21,6 +21,8 @@
 #include <QRegExp>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebFrame>
@@ -345,6 +347,7 @@ private slots:
     void journalRecordsEveryChange();
     void journalLeavesLostAnswersUnknown();
     void journalWriteFailureReachesThePage();
+    void journalExportWritesEveryRecord();
 
 private:
     std::unique_ptr<SimServer> m_sim;
@@ -1408,6 +1411,41 @@ void ServerSlotsTest::journalWriteFailureReachesThePage() {
         QJsonDocument::fromJson(m_page.call(QStringLiteral("vyxDesk.journalEntries('{}')")).toUtf8())
             .object();
     QVERIFY(answer.value(QStringLiteral("error")).toString().contains(QStringLiteral("blocked/vyxdesk")));
+}
+
+// The view lists the newest records; the export writes every one that matches, and says how many.
+void ServerSlotsTest::journalExportWritesEveryRecord() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("journal.sqlite"));
+    Journal &journal = m_page.js().changeJournal();
+    QVERIFY(journal.open(path));
+    const int total = 5004;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec(QStringLiteral("BEGIN")));
+        for (int n = 1; n <= total; ++n) {
+            q.prepare(QLatin1String(vyxjournal::kInsertIntent));
+            for (const QVariant &v : QVariantList{"earlier", "2026-12-01T10:00:00.000Z", "vyxctl", "Office",
+                                                  "127.0.0.1:18000", "admin", "backup", "{}"})
+                q.addBindValue(v);
+            QVERIFY(q.exec());
+        }
+        QVERIFY(q.exec(QStringLiteral("COMMIT")));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("raw"));
+    const QString csv = dir.filePath(QStringLiteral("all.csv"));
+    const QJsonObject answer =
+        QJsonDocument::fromJson(
+            m_page.call(QStringLiteral("vyxDesk.journalExport('csv', '{}', %1)").arg(jsString(csv))).toUtf8())
+            .object();
+    QCOMPARE(answer.value(QStringLiteral("count")).toInt(), total);
+    QFile file(csv);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll().count('\n'), total + 1);
 }
 
 QTEST_MAIN(ServerSlotsTest)

@@ -1,5 +1,7 @@
 #include "journal.h"
+#include "journalexport.h"
 #include "journalschema.h"
+#include "journalwriter.h"
 
 #include <QtTest>
 
@@ -61,9 +63,15 @@ private slots:
     void lockedFileIsReported();
     void filters_data();
     void filters();
-    void csvExport_data();
+    void csvCells_data();
+    void csvCells();
     void csvExport();
     void jsonExport();
+    void exportStreamsEveryRecord();
+    void newerLayoutIsRefusedAndLeftAlone();
+    void aBatchOfIntentsIsWrittenWholeOrNotAtAll();
+    void filesAreTheOwnersAlone();
+    void vyxctlArgumentsFollowTheSameRules();
 
 private:
     QString m_path;
@@ -278,7 +286,7 @@ void JournalTest::filters() {
     QCOMPARE(journal.sites(), QStringList({"Office", "Plant"}));
 }
 
-void JournalTest::csvExport_data() {
+void JournalTest::csvCells_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("cell");
     QTest::newRow("plain") << "ls -la"
@@ -299,18 +307,31 @@ void JournalTest::csvExport_data() {
                                 << "\"a\r\nb\"";
 }
 
-void JournalTest::csvExport() {
+void JournalTest::csvCells() {
     QFETCH(QString, text);
     QFETCH(QString, cell);
-    const QJsonArray entries{
-        QJsonObject{{"id", 7}, {"site", "S"}, {"result", text}, {"arguments", QJsonObject()}}};
-    const QString csv = QString::fromUtf8(Journal::toCsv(entries));
-    const QStringList lines = csv.split("\r\n");
-    QCOMPARE(lines.at(0),
-             QString("id,time,site,address,user,program,kind,arguments,outcome,result,completed"));
+    QCOMPARE(QString::fromStdString(vyxjournal::csvCell(text.toStdString())), cell);
+}
+
+void JournalTest::csvExport() {
+    Journal journal;
+    QVERIFY(journal.open(m_path));
+    const qint64 id = journal.recordIntent(kOffice, vyxjournal::kKindCommandLine, {{"command", "=cmd"}});
+    QVERIFY(journal.recordResult(id, vyxjournal::kOutcomeSucceeded, "ok"));
+    const QString path = m_dir->filePath("export.csv");
+    QString error;
+    QCOMPARE(journal.exportTo("csv", JournalFilter(), path, &error), qint64(1));
+    const QJsonObject e = journal.entries().at(0).toObject();
     const QString expected =
-        QStringLiteral("\"7\",\"\",\"S\",\"\",\"\",\"\",\"\",\"{}\",\"\",%1,\"\"").arg(cell);
-    QCOMPARE(csv, QStringLiteral("%1\r\n%2\r\n").arg(lines.at(0), expected));
+        QStringLiteral(
+            "id,time,site,address,user,program,kind,arguments,outcome,result,completed\r\n"
+            "\"%1\",\"%2\",\"Office\",\"127.0.0.1:18000\",\"installer\",\"vyxdesk\",\"command-line\","
+            "\"{\"\"command\"\":\"\"=cmd\"\"}\",\"succeeded\",\"ok\",\"%3\"\r\n")
+            .arg(id)
+            .arg(e.value("time").toString(), e.value("completed").toString());
+    QCOMPARE(QString::fromUtf8(fileBytes(path)), expected);
+    QCOMPARE(journal.exportTo("xml", JournalFilter(), path, &error), qint64(-1));
+    QVERIFY(error.contains("xml"));
 }
 
 void JournalTest::jsonExport() {
@@ -318,8 +339,152 @@ void JournalTest::jsonExport() {
     QVERIFY(journal.open(m_path));
     const qint64 id = journal.recordIntent(kOffice, vyxjournal::kKindZephronCommand, {{"command", "=cmd"}});
     journal.recordResult(id, vyxjournal::kOutcomeSent, "");
-    const QJsonArray entries = journal.entries();
-    QCOMPARE(QJsonDocument::fromJson(Journal::toJson(entries)).array(), entries);
+    journal.recordIntent(kPlant, vyxjournal::kKindBackup,
+                         {{"file", "/tmp/b.db"}, {"nested", QJsonObject{{"n", 1}}}});
+    const QString path = m_dir->filePath("export.json");
+    QString error;
+    QCOMPARE(journal.exportTo("json", JournalFilter(), path, &error), qint64(2));
+    QJsonParseError parse;
+    const QJsonDocument written = QJsonDocument::fromJson(fileBytes(path), &parse);
+    QCOMPARE(parse.error, QJsonParseError::NoError);
+    QCOMPARE(written.array(), journal.entries());
+    // Nothing matches: an empty array, still a JSON document.
+    QCOMPARE(journal.exportTo("json", JournalFilter{"Nowhere", "", QDate(), QDate()}, path, &error),
+             qint64(0));
+    QCOMPARE(QJsonDocument::fromJson(fileBytes(path)).array(), QJsonArray());
+}
+
+// The view lists the newest 5000; an export writes every matching record and counts them truly.
+void JournalTest::exportStreamsEveryRecord() {
+    Journal journal;
+    QVERIFY(journal.open(m_path));
+    const int total = 5003;
+    {
+        RawConnection raw(m_path);
+        QVERIFY(raw.query().exec("BEGIN"));
+        for (int n = 1; n <= total; ++n) {
+            QSqlQuery q = raw.query();
+            q.prepare(QLatin1String(vyxjournal::kInsertIntent));
+            for (const QVariant &v :
+                 QVariantList{"old-session", "2026-12-01T10:00:00.000Z", "vyxctl", "Office",
+                              "127.0.0.1:18000", "admin", "backup", QStringLiteral("{\"n\":\"%1\"}").arg(n)})
+                q.addBindValue(v);
+            QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
+        }
+        QVERIFY(raw.query().exec("COMMIT"));
+    }
+    QCOMPARE(journal.entries().size(), 5000);
+    const QString csv = m_dir->filePath("all.csv");
+    QString error;
+    QCOMPARE(journal.exportTo("csv", JournalFilter(), csv, &error), qint64(total));
+    const QList<QByteArray> lines = fileBytes(csv).split('\n');
+    QCOMPARE(lines.size(), total + 2); // the header, and the empty piece after the last line break
+    QVERIFY(lines.at(total).contains("\"{\"\"n\"\":\"\"1\"\"}\""));
+    const QString json = m_dir->filePath("all.json");
+    QCOMPARE(journal.exportTo("json", JournalFilter(), json, &error), qint64(total));
+    QCOMPARE(QJsonDocument::fromJson(fileBytes(json)).array().size(), total);
+    // A target that cannot be written is reported, and nothing is left beside it.
+    QVERIFY(QDir(m_dir->path()).mkdir("target-is-a-folder"));
+    QCOMPARE(journal.exportTo("csv", JournalFilter(), m_dir->filePath("target-is-a-folder"), &error),
+             qint64(-1));
+    QVERIFY(error.contains("target-is-a-folder"));
+    QCOMPARE(QDir(m_dir->path()).entryList({"*.part-*"}, QDir::Files), QStringList());
+}
+
+// A file a newer program laid out is neither stamped nor written to; the reason names it.
+void JournalTest::newerLayoutIsRefusedAndLeftAlone() {
+    {
+        Journal journal;
+        QVERIFY(journal.open(m_path));
+    }
+    {
+        RawConnection raw(m_path);
+        QVERIFY(raw.query().exec("PRAGMA user_version = 7"));
+    }
+    Journal journal;
+    QSignalSpy failed(&journal, &Journal::writeFailed);
+    QVERIFY(!journal.open(m_path));
+    QCOMPARE(failed.size(), 1);
+    QVERIFY2(journal.lastError().contains("layout version 7") && journal.lastError().contains("newer"),
+             qPrintable(journal.lastError()));
+    QCOMPARE(journal.recordIntent(kOffice, vyxjournal::kKindBackup, {}), qint64(0));
+    QCOMPARE(RawConnection(m_path).scalar("PRAGMA user_version"), QString("7"));
+    QCOMPARE(RawConnection(m_path).scalar("SELECT count(*) FROM journal"), QString("0"));
+    // vyxctl's writer refuses it the same way.
+    vyxjournal::Writer writer("vyxctl");
+    QVERIFY(!writer.open(m_path.toStdString()));
+    QVERIFY(QString::fromStdString(writer.error()).contains("layout version 7"));
+}
+
+// A fleet's intents: all of them or none, so a journal that fails half-way holds no partial fleet.
+void JournalTest::aBatchOfIntentsIsWrittenWholeOrNotAtAll() {
+    Journal journal;
+    QVERIFY(journal.open(m_path));
+    const QList<JournalIntent> fleet{
+        {kOffice, vyxjournal::kKindBackup, {{"vault", "/v"}}},
+        {JournalServer{"Refused", "10.0.0.3:18000", "admin"}, vyxjournal::kKindBackup, {{"vault", "/v"}}},
+        {kPlant, vyxjournal::kKindBackup, {{"vault", "/v"}}}};
+    {
+        RawConnection raw(m_path);
+        QVERIFY(raw.query().exec("CREATE TRIGGER refuse BEFORE INSERT ON journal WHEN NEW.site = 'Refused'"
+                                 " BEGIN SELECT RAISE(ABORT, 'refused by the test'); END"));
+    }
+    QSignalSpy failed(&journal, &Journal::writeFailed);
+    QVERIFY(journal.recordIntents(fleet).isEmpty());
+    QCOMPARE(failed.size(), 1);
+    QVERIFY2(failed.at(0).at(0).toString().contains("none of the 3"),
+             qPrintable(failed.at(0).at(0).toString()));
+    QCOMPARE(RawConnection(m_path).scalar("SELECT count(*) FROM journal"), QString("0"));
+    {
+        RawConnection raw(m_path);
+        QVERIFY(raw.query().exec("DROP TRIGGER refuse"));
+    }
+    const QList<qint64> ids = journal.recordIntents(fleet);
+    QCOMPARE(ids.size(), 3);
+    QVERIFY(ids[0] < ids[1] && ids[1] < ids[2]);
+    QCOMPARE(journal.entries().at(1).toObject().value("site").toString(), QString("Refused"));
+}
+
+void JournalTest::filesAreTheOwnersAlone() {
+    Journal journal;
+    QVERIFY(journal.open(m_path));
+    QVERIFY(journal.recordIntent(kOffice, vyxjournal::kKindBackup, {}) > 0);
+    const QFile::Permissions owner =
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
+    QDir folder(QFileInfo(m_path).absolutePath());
+    QCOMPARE(QFileInfo(folder.path()).permissions() & ~(QFile::ExeOwner | QFile::ExeUser | owner),
+             QFile::Permissions());
+    const QStringList files = folder.entryList(QDir::Files);
+    QVERIFY2(files.contains("journal.sqlite-wal"), qPrintable(files.join(' ')));
+    for (const QString &name : files)
+        QCOMPARE(QFileInfo(folder.filePath(name)).permissions(), owner);
+    QString error;
+    QVERIFY(journal.exportTo("csv", JournalFilter(), m_dir->filePath("e.csv"), &error) == 1);
+    QCOMPARE(QFileInfo(m_dir->filePath("e.csv")).permissions(), owner);
+}
+
+// vyxctl's name and value pairs go through the same writer: the same names withheld, the same cut.
+void JournalTest::vyxctlArgumentsFollowTheSameRules() {
+    vyxjournal::Writer writer("vyxctl");
+    QVERIFY(writer.open(m_path.toStdString()));
+    QVERIFY(writer.intent({"Office", "127.0.0.1:18000", "admin"}, vyxjournal::kKindCommandLine,
+                          {{"PASSWORD", "hunter2"}, {"command", "ls"}, {"long", std::string(3000, 'x')}}) >
+            0);
+    Journal journal;
+    QVERIFY(journal.open(m_path));
+    const QJsonObject e = journal.entries().at(0).toObject();
+    const QJsonObject arguments = e.value("arguments").toObject();
+    QCOMPARE(arguments.keys(), QStringList({"command", "long"}));
+    QVERIFY(arguments.value("long").toString().startsWith(QString(2000, QLatin1Char('x')) + QChar(0x2026)));
+    QVERIFY(arguments.value("long").toString().endsWith("(1000 bytes cut)"));
+    QCOMPARE(e.value("program").toString(), QString("vyxctl"));
+    // Both programs name their sessions the same way (a UUID).
+    QVERIFY(QRegularExpression("^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$")
+                .match(QString::fromStdString(writer.session()))
+                .hasMatch());
+    QVERIFY(QRegularExpression("^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$")
+                .match(journal.session())
+                .hasMatch());
 }
 
 int main(int argc, char **argv) {

@@ -687,6 +687,18 @@ case_fleet() {
   [[ $RC == 4 ]] || fail "fleet backup with an unwritable journal exited $RC"
   contains "$(cat "$WORK/fleet.err")" "nothing was sent"
   grep -q "login of" "$WORK"/site*.log && fail "a site was contacted without its journal record"
+  # The fleet's intents go in one transaction: a journal that refuses one of them holds none.
+  "$VYXCTL" -p 1 -t 2 --journal "$WORK/refusing.sqlite" mkdir x >/dev/null 2>&1
+  sqlite3 "$WORK/refusing.sqlite" "CREATE TRIGGER refuse BEFORE INSERT ON journal WHEN NEW.site = 'east'
+    BEGIN SELECT RAISE(ABORT, 'refused'); END" || fail "cannot prepare the refusing journal"
+  "$VYXCTL" -t 20 fleet backup --sites "$WORK/sites.json" --vault "$WORK/vault" \
+    --journal "$WORK/refusing.sqlite" >"$WORK/fleet.out" 2>"$WORK/fleet.err"
+  RC=$?
+  [[ $RC == 4 ]] || fail "fleet backup with a refusing journal exited $RC"
+  contains "$(cat "$WORK/fleet.err")" "none of the 5 intents was written; nothing was sent"
+  [[ "$(sqlite3 "$WORK/refusing.sqlite" "SELECT count(*) FROM journal WHERE kind = 'backup'")" == 0 ]] ||
+    fail "a refused fleet left intents: $(sqlite3 "$WORK/refusing.sqlite" 'SELECT site FROM journal')"
+  grep -q "login of" "$WORK"/site*.log && fail "a site was contacted without its journal record"
   "$VYXCTL" -t 20 fleet backup --sites "$WORK/sites.json" --vault "$WORK/vault" --parallel 3 \
     --journal "$WORK/fleet.sqlite" >"$WORK/fleet.out" 2>"$WORK/fleet.err" &
   local client=$!
