@@ -381,6 +381,9 @@ private:
     QString journalCallback;
     QHash<QString, qint64> journalCommandLines;
     qint64 journalTransfer = 0;
+    // A download into the vault whose record waits for the vault's verdict on the copy (vaultAdd).
+    qint64 journalVaultCopy = 0;
+    QString journalVaultPart;
 
     // The remote copy and the plug-in installation that rides on it (one of each runs at a time).
     // After the journal and the connector, which their requests use.

@@ -358,8 +358,18 @@ void JS::VYXInProgress(QString ss) {
             if (ok && !md5.isEmpty())
                 result +=
                     (result.isEmpty() ? QString() : QStringLiteral("; ")) + QStringLiteral("MD5 ") + md5;
-            journalResult(journalTransfer, ok ? vyxjournal::kOutcomeSucceeded : vyxjournal::kOutcomeFailed,
-                          result);
+            const QString file = progress.value(QStringLiteral("GetClientFile")).toString();
+            if (ok && vaultDesk.isPart(file)) {
+                // A backup into the vault is what the vault makes of the copy: told by vaultAdd.
+                journalResult(journalVaultCopy, vyxjournal::kOutcomeUnknown,
+                              QStringLiteral("the vault never took the copy"));
+                journalVaultCopy = journalTransfer;
+                journalVaultPart = file;
+                journalTransfer = 0;
+            } else {
+                journalResult(journalTransfer,
+                              ok ? vyxjournal::kOutcomeSucceeded : vyxjournal::kOutcomeFailed, result);
+            }
         }
     }
     queueExpressionCall(transferCallback, jsonExpression(ss));

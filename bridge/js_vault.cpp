@@ -1,6 +1,9 @@
 // Bridge slots of the backup vault and the fleet: thin, the work is VaultDesk's.
 #include "js.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 QString JS::vaultList(QString host, QString port) {
     return vaultDesk.list(host, port);
 }
@@ -18,7 +21,17 @@ bool JS::vaultDiscard(QString part) {
 }
 
 void JS::vaultAdd(QString requestJson, QString callback) {
-    vaultDesk.add(requestJson, callback);
+    // The download into the vault that this copy came from is recorded with what the vault made
+    // of it: a backup, or a suspect copy that is none.
+    qint64 intent = 0;
+    const QString part =
+        QJsonDocument::fromJson(requestJson.toUtf8()).object().value(QStringLiteral("part")).toString();
+    if (!part.isEmpty() && part == journalVaultPart) {
+        intent = journalVaultCopy;
+        journalVaultCopy = 0;
+        journalVaultPart.clear();
+    }
+    vaultDesk.add(requestJson, callback, intent);
 }
 
 QString JS::vaultPrune(QString host, QString port, int keep) {

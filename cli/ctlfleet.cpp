@@ -4,6 +4,7 @@
 #include "journalschema.h"
 #include "journalwriter.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -188,6 +189,37 @@ int backup(const FleetArgs &f, const std::vector<FleetSite> &sites, const CtlOpt
     return failed ? 1 : 0;
 }
 
+// The site's backups on the status line: the newest verified copy and its age, and why the site
+// needs a look. True when it does.
+bool describeCopies(const std::vector<VaultEntry> &copies, int maxAgeDays, int64_t now, std::string &line,
+                    CtlRecord &rec) {
+    const auto verified =
+        std::find_if(copies.begin(), copies.end(), [](const VaultEntry &e) { return e.verified; });
+    bool attention = false;
+    if (verified == copies.end()) {
+        line += copies.empty() ? ", no backup" : ", no verified backup";
+        attention = maxAgeDays > 0;
+    } else {
+        const VaultEntry &newest = *verified;
+        const int64_t age = now - newest.time;
+        const bool old = maxAgeDays > 0 && age > int64_t(maxAgeDays) * 86400;
+        attention = old;
+        line += ", newest backup " + Vault::timeText(newest.time) + " (" + Vault::ageText(age) + " old" +
+                (old ? ", OLDER THAN " + std::to_string(maxAgeDays) + " DAYS" : "") + ")";
+        if (!newest.version.empty())
+            line += ", server " + newest.version;
+        rec.add("newest", Vault::timeText(newest.time)).add("ageSeconds", double(age)).addBool("old", old);
+        rec.add("version", newest.version);
+    }
+    rec.add("copies", double(copies.size()));
+    const std::string why = Vault::attention(copies);
+    if (!why.empty()) {
+        line += ", ATTENTION: " + why;
+        rec.add("attention", why);
+    }
+    return attention || !why.empty();
+}
+
 int status(const FleetArgs &f, const std::vector<FleetSite> &sites, const CtlOptions &options,
            CtlOutput &out) {
     // Probes run side by side: a site that does not answer costs its time-out once, not per site.
@@ -213,26 +245,8 @@ int status(const FleetArgs &f, const std::vector<FleetSite> &sites, const CtlOpt
             rec.add("reason", p.reason);
             attention = true;
         }
-        if (!f.vault.empty()) {
-            const std::vector<VaultEntry> copies = vault.list(s.host, s.port);
-            if (copies.empty()) {
-                line += ", no backup";
-                attention = attention || f.maxAgeDays > 0;
-            } else {
-                const VaultEntry &newest = copies.front();
-                const int64_t age = now - newest.time;
-                const bool old = f.maxAgeDays > 0 && age > int64_t(f.maxAgeDays) * 86400;
-                attention = attention || old;
-                line += ", newest backup " + Vault::timeText(newest.time) + " (" + Vault::ageText(age) +
-                        " old" + (old ? ", OLDER THAN " + std::to_string(f.maxAgeDays) + " DAYS" : "") + ")";
-                if (!newest.version.empty())
-                    line += ", server " + newest.version;
-                rec.add("newest", Vault::timeText(newest.time))
-                    .add("ageSeconds", double(age))
-                    .addBool("old", old);
-                rec.add("version", newest.version).add("copies", double(copies.size()));
-            }
-        }
+        if (!f.vault.empty())
+            attention = describeCopies(vault.list(s.host, s.port), f.maxAgeDays, now, line, rec) || attention;
         out.print(line, rec);
     }
     return attention ? 1 : 0;

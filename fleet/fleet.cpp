@@ -426,8 +426,16 @@ private:
         }
         m_client.Stop();
         const int64_t now = int64_t(std::time(nullptr));
-        return m_vault.add(m_site.name, m_site.host, m_site.port, part, end.GetServerMd5File(), m_version,
-                           now, m_options.keep, m_result.entry, reason);
+        if (!m_vault.add(m_site.name, m_site.host, m_site.port, part, end.GetServerMd5File(), m_version, now,
+                         m_options.keep, m_result.entry, reason))
+            return false;
+        // The server sent what it has, and that is no backup: kept to be looked at, not counted.
+        if (!m_result.entry.suspect.empty()) {
+            reason = "suspect copy kept: " + m_result.entry.suspect + " (MD5 " + m_result.entry.md5 +
+                     "); it does not count as a backup, the last verified copy stays";
+            return false;
+        }
+        return true;
     }
 
     // Reports the download's progress until its end record; false (with the reason) when the

@@ -40,7 +40,7 @@ struct FleetResult {
     FleetSite site;
     bool ok = false;
     std::string reason; // why it failed
-    VaultEntry entry;   // the copy, when ok
+    VaultEntry entry;   // the copy, when ok; also a suspect copy that was kept (then not ok)
     double seconds = 0;
 };
 

@@ -1,8 +1,11 @@
 #include "vault.h"
 
-#include <kvt_osfile.h>
+#include "vaultcheck.h"
+#include "vaultindex.h"
+#include "vaultmanifest.h"
 
-#include <cjson/cJSON.h>
+#include <kvt_osfile.h>
+#include <kvt_osfolder.h>
 
 #include <algorithm>
 #include <atomic>
@@ -10,80 +13,35 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <fstream>
-#include <sys/file.h>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-const char kManifest[] = "manifest.jsonl";
-const size_t kMaxRows = 100000;
-
 std::atomic<unsigned> g_partCounter{0};
 
-// Another process (the workbench and a timed vyxctl) may write the same site at once: the
-// manifest's read-modify-write is serialised by a lock file, held only for that moment.
-class FolderLock {
-public:
-    explicit FolderLock(const std::string &folder) {
-        m_fd = ::open((folder + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (m_fd >= 0)
-            ::flock(m_fd, LOCK_EX);
-    }
-    ~FolderLock() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    bool ok() const { return m_fd >= 0; }
-
-private:
-    int m_fd = -1;
-};
-
-bool makeFolder(const std::string &path) {
-    if (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) {
-        struct stat st {};
-        return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    }
-    return false;
-}
-
-bool makeFolders(const std::string &path) {
-    for (size_t pos = 1; pos < path.size(); ++pos) {
-        if (path[pos] == '/' && !makeFolder(path.substr(0, pos)))
-            return false;
-    }
-    return makeFolder(path);
-}
-
-std::string text(cJSON *row, const char *name) {
-    cJSON *item = cJSON_GetObjectItemCaseSensitive(row, name);
-    return cJSON_IsString(item) && item->valuestring ? item->valuestring : std::string();
-}
-
-double number(cJSON *row, const char *name) {
-    cJSON *item = cJSON_GetObjectItemCaseSensitive(row, name);
-    return cJSON_IsNumber(item) ? item->valuedouble : -1;
-}
-
-// A file name from the manifest must name a plain file inside the site folder.
-bool safeFileName(const std::string &name) {
-    return !name.empty() && name.size() < 200 && name[0] != '.' && name.find('/') == std::string::npos;
-}
-
-// The copy on disk still is what the manifest says (stat first: a missing file is no error report).
-bool intact(const std::string &path, const VaultEntry &e) {
+bool isFile(const std::string &path, uint64_t *size = nullptr) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_size) == e.size &&
-           kvt::kvtMd5File(path) == e.md5;
+    const bool file = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (file && size)
+        *size = uint64_t(st.st_size);
+    return file;
 }
 
-// Copies of the same second keep the manifest's order, which is the order they were added in: the
-// later one is the newer.
-bool newerFirst(const VaultEntry &a, const VaultEntry &b) {
-    return a.time > b.time;
+// The copy on disk still is what the index says (stat first: a missing file is no error report).
+bool intact(const std::string &path, const VaultEntry &e) {
+    uint64_t size = 0;
+    return isFile(path, &size) && size == e.size && kvt::kvtMd5File(path, false) == e.md5;
+}
+
+std::string copyName(const std::string &folder, int64_t time, const std::string &md5) {
+    std::string stamp = Vault::timeText(time);
+    std::replace(stamp.begin(), stamp.end(), ':', '-');
+    std::string name = stamp + "_" + md5 + ".db";
+    for (int n = 1; ::access((folder + "/" + name).c_str(), F_OK) == 0; ++n)
+        name = stamp + "_" + md5 + "-" + std::to_string(n) + ".db";
+    return name;
 }
 
 } // namespace
@@ -140,107 +98,77 @@ std::string Vault::ageText(int64_t s) {
     return std::to_string(s / 86400) + " days";
 }
 
+std::string Vault::attention(const std::vector<VaultEntry> &copies) {
+    return vaultAttention(copies);
+}
+
 std::string Vault::partPath(const std::string &host, int port, std::string &error) const {
     const std::string folder = sitePath(host, port);
-    if (!makeFolders(folder)) {
+    if (!kvt::kvtMakePrivateFolders(folder)) {
         error = "cannot create the vault folder " + folder + ": " + std::strerror(errno);
         return std::string();
     }
     return folder + "/.part-" + std::to_string(::getpid()) + "-" + std::to_string(++g_partCounter);
 }
 
-std::vector<VaultEntry> Vault::readManifest(const std::string &folder) const {
+void Vault::importManifest(const std::string &host, int port) const {
+    const std::string folder = sitePath(host, port);
     std::vector<VaultEntry> rows;
-    std::ifstream in(folder + "/" + kManifest, std::ios::binary);
-    if (!in)
-        return rows;
-    uint64_t total = 0;
-    std::string line;
-    // Lines are read in bounded pieces: an over-long line is skipped, not held.
-    while (rows.size() < kMaxRows && total < kMaxManifestBytes) {
-        line.clear();
-        bool tooLong = false;
-        char c;
-        while (in.get(c) && c != '\n') {
-            ++total;
-            if (line.size() < kMaxLineBytes)
-                line += c;
-            else
-                tooLong = true;
-        }
-        if (!in && line.empty())
-            break;
-        ++total;
-        if (tooLong || line.empty())
-            continue;
-        cJSON *row = cJSON_ParseWithLength(line.data(), line.size());
-        if (!row)
-            continue;
-        VaultEntry e;
-        e.site = text(row, "site");
-        e.host = text(row, "host");
-        e.port = int(number(row, "port"));
-        e.time = int64_t(number(row, "time"));
-        const double size = number(row, "size");
-        e.size = size > 0 ? uint64_t(size) : 0;
-        e.md5 = text(row, "md5");
-        e.version = text(row, "version");
-        e.file = text(row, "file");
-        e.verified = cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(row, "verified"));
-        cJSON_Delete(row);
-        if (e.time > 0 && isMd5(e.md5) && safeFileName(e.file) && e.port > 0 && e.port < 65536)
-            rows.push_back(std::move(e));
-    }
-    std::reverse(rows.begin(), rows.end());
-    std::stable_sort(rows.begin(), rows.end(), newerFirst);
+    bool sqlite = false;
+    const bool found = readVaultManifest(folder, [&](const VaultEntry &row) {
+        VaultEntry e = row;
+        uint64_t size = 0;
+        // A row without its file would offer a copy that is gone.
+        if (!isFile(folder + "/" + e.file, &size))
+            return;
+        e.suspect = e.verified ? vaultSuspicion(folder + "/" + e.file, size, sqlite)
+                               : std::string("not verified when it was made");
+        e.verified = e.suspect.empty();
+        if (e.verified)
+            sqlite = vaultLooksLikeSqlite(folder + "/" + e.file);
+        rows.push_back(std::move(e));
+    });
+    if (!found)
+        return;
+    VaultIndex index;
+    std::string error;
+    if (!index.open(m_root, true, error) || !index.import(siteFolder(host, port), rows, error))
+        return; // tried again at the next look; the rows are imported only once all the same
+    const std::string manifest = folder + "/" + kVaultManifest;
+    if (std::rename(manifest.c_str(), (folder + "/" + kVaultManifestImported).c_str()) == 0)
+        kvt::kvtSyncFolderOf(manifest);
+}
+
+std::vector<VaultEntry> Vault::indexed(const std::string &host, int port) const {
+    importManifest(host, port);
+    std::vector<VaultEntry> rows;
+    VaultIndex index;
+    std::string error;
+    if (index.open(m_root, false, error))
+        index.copies(siteFolder(host, port), rows, error);
     return rows;
 }
 
-bool Vault::writeManifest(const std::string &folder, const std::vector<VaultEntry> &rows,
-                          std::string &error) const {
-    // Oldest first, as rows are appended; written aside and renamed so a crash leaves the old one.
-    std::vector<VaultEntry> ordered(rows.rbegin(), rows.rend());
-    std::string body;
-    for (const VaultEntry &e : ordered) {
-        cJSON *row = cJSON_CreateObject();
-        cJSON_AddStringToObject(row, "site", e.site.c_str());
-        cJSON_AddStringToObject(row, "host", e.host.c_str());
-        cJSON_AddNumberToObject(row, "port", e.port);
-        cJSON_AddNumberToObject(row, "time", double(e.time));
-        cJSON_AddStringToObject(row, "utc", timeText(e.time).c_str());
-        cJSON_AddNumberToObject(row, "size", double(e.size));
-        cJSON_AddStringToObject(row, "md5", e.md5.c_str());
-        cJSON_AddStringToObject(row, "version", e.version.c_str());
-        cJSON_AddStringToObject(row, "file", e.file.c_str());
-        cJSON_AddBoolToObject(row, "verified", e.verified);
-        char *printed = cJSON_PrintUnformatted(row);
-        if (printed)
-            body += printed;
-        body += '\n';
-        cJSON_free(printed);
-        cJSON_Delete(row);
-    }
-    const std::string target = folder + "/" + kManifest;
-    const std::string aside = target + ".new";
-    FILE *f = std::fopen(aside.c_str(), "wb");
-    bool ok = f && std::fwrite(body.data(), 1, body.size(), f) == body.size();
-    ok = f && std::fflush(f) == 0 && ::fsync(fileno(f)) == 0 && ok;
-    if (f)
-        std::fclose(f);
-    if (!ok || std::rename(aside.c_str(), target.c_str()) != 0) {
-        error = "cannot write " + target + ": " + std::strerror(errno);
-        ::unlink(aside.c_str());
-        return false;
-    }
-    return true;
+bool Vault::keepsSqlite(const std::vector<VaultEntry> &copies) const {
+    for (const VaultEntry &e : copies)
+        if (e.verified && isFile(filePath(e)))
+            return vaultLooksLikeSqlite(filePath(e));
+    return false;
+}
+
+void Vault::removeFiles(const std::string &folder, const std::vector<std::string> &files) const {
+    for (const std::string &f : files)
+        ::unlink((folder + "/" + f).c_str());
+    if (!files.empty())
+        kvt::kvtSyncFolderOf(folder + "/.");
 }
 
 bool Vault::add(const std::string &site, const std::string &host, int port, const std::string &partFile,
                 const std::string &serverMd5, const std::string &version, int64_t time, int keep,
                 VaultEntry &out, std::string &error) const {
     const std::string folder = sitePath(host, port);
-    struct stat st {};
-    if (::stat(partFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    uint64_t size = 0;
+    if (!isFile(partFile, &size)) {
         error = "the downloaded file " + partFile + " is missing";
         return false;
     }
@@ -252,20 +180,8 @@ bool Vault::add(const std::string &site, const std::string &host, int port, cons
         ::unlink(partFile.c_str());
         return false;
     }
-    if (!makeFolders(folder)) {
+    if (!kvt::kvtMakePrivateFolders(folder)) {
         error = "cannot create the vault folder " + folder + ": " + std::strerror(errno);
-        ::unlink(partFile.c_str());
-        return false;
-    }
-    FolderLock lock(folder);
-    std::vector<VaultEntry> rows = readManifest(folder);
-    std::string stamp = timeText(time);
-    std::replace(stamp.begin(), stamp.end(), ':', '-');
-    std::string name = stamp + "_" + md5 + ".db";
-    for (int n = 1; ::access((folder + "/" + name).c_str(), F_OK) == 0; ++n)
-        name = stamp + "_" + md5 + "-" + std::to_string(n) + ".db";
-    if (std::rename(partFile.c_str(), (folder + "/" + name).c_str()) != 0) {
-        error = "cannot move the copy into " + folder + ": " + std::strerror(errno);
         ::unlink(partFile.c_str());
         return false;
     }
@@ -274,35 +190,30 @@ bool Vault::add(const std::string &site, const std::string &host, int port, cons
     out.host = host;
     out.port = port;
     out.time = time;
-    out.size = uint64_t(st.st_size);
+    out.size = size;
     out.md5 = md5;
     out.version = version.substr(0, 200);
-    out.file = name;
-    out.verified = true;
-    rows.insert(rows.begin(), out);
-    std::stable_sort(rows.begin(), rows.end(), newerFirst);
-    if (keep > 0)
-        pruneLocked(folder, rows, keep);
-    return writeManifest(folder, rows, error);
-}
-
-int Vault::pruneLocked(const std::string &folder, std::vector<VaultEntry> &rows, int keep) const {
-    // rows are newest first; the newest verified copy survives whatever keep says.
-    const auto newestVerified =
-        std::find_if(rows.begin(), rows.end(), [](const VaultEntry &e) { return e.verified; });
-    const std::string spare = newestVerified != rows.end() ? newestVerified->file : std::string();
-    std::vector<VaultEntry> kept;
-    int removed = 0;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        if (int(i) < keep || rows[i].file == spare) {
-            kept.push_back(rows[i]);
-            continue;
-        }
-        ::unlink((folder + "/" + rows[i].file).c_str());
-        ++removed;
+    out.suspect = vaultSuspicion(partFile, size, keepsSqlite(indexed(host, port)));
+    out.verified = out.suspect.empty();
+    out.file = copyName(folder, time, md5);
+    const std::string target = folder + "/" + out.file;
+    ::chmod(partFile.c_str(), 0600);
+    if (std::rename(partFile.c_str(), target.c_str()) != 0) {
+        error = "cannot move the copy into " + folder + ": " + std::strerror(errno);
+        ::unlink(partFile.c_str());
+        return false;
     }
-    rows.swap(kept);
-    return removed;
+    kvt::kvtSyncFolderOf(target);
+    VaultIndex index;
+    std::vector<std::string> removed;
+    if (!index.open(m_root, true, error) ||
+        !index.change(siteFolder(host, port), &out, keep, {}, removed, error)) {
+        // Not in the index: the file would be an orphan nobody offers.
+        ::unlink(target.c_str());
+        return false;
+    }
+    removeFiles(folder, removed);
+    return true;
 }
 
 int Vault::prune(const std::string &host, int port, int keep, std::string &error) const {
@@ -311,26 +222,31 @@ int Vault::prune(const std::string &host, int port, int keep, std::string &error
         return -1;
     }
     const std::string folder = sitePath(host, port);
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0)
-        return 0;
-    FolderLock lock(folder);
-    std::vector<VaultEntry> rows = readManifest(folder);
     // What is on disk decides which copy is verified: a damaged newest copy must not count.
-    for (VaultEntry &e : rows)
-        e.verified = e.verified && intact(folder + "/" + e.file, e);
-    const int removed = pruneLocked(folder, rows, keep);
-    if (removed > 0 && !writeManifest(folder, rows, error))
+    std::set<std::string> damaged;
+    for (const VaultEntry &e : indexed(host, port))
+        if (e.verified && !intact(folder + "/" + e.file, e))
+            damaged.insert(e.file);
+    VaultIndex index;
+    std::vector<std::string> removed;
+    if (!index.open(m_root, false, error))
+        return error.empty() ? 0 : -1;
+    if (!index.change(siteFolder(host, port), nullptr, keep, damaged, removed, error))
         return -1;
-    return removed;
+    removeFiles(folder, removed);
+    return int(removed.size());
 }
 
 std::vector<VaultEntry> Vault::list(const std::string &host, int port, bool recheck) const {
     const std::string folder = sitePath(host, port);
-    std::vector<VaultEntry> rows = readManifest(folder);
-    if (recheck) {
-        for (VaultEntry &e : rows)
-            e.verified = e.verified && intact(folder + "/" + e.file, e);
+    std::vector<VaultEntry> rows;
+    for (VaultEntry &e : indexed(host, port)) {
+        const std::string path = folder + "/" + e.file;
+        if (!isFile(path))
+            continue; // gone: never offered
+        if (recheck)
+            e.verified = e.verified && intact(path, e);
+        rows.push_back(std::move(e));
     }
     return rows;
 }

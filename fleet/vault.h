@@ -1,22 +1,18 @@
 #pragma once
 // The backup vault: one folder per site under a root, each holding its configuration copies named
-// by date and MD5, and a manifest with one JSON row per copy. Shared by vyxctl and the workbench,
-// so both read and write the same layout. Qt-free.
+// by date and MD5, and an SQLite index at the root with a row per copy. Shared by vyxctl and the
+// workbench, so both read and write the same layout. Qt-free; one Vault may be used from several
+// threads (each call opens the index for itself).
+//
+// What a copy must be to count as a backup ("verified"): its MD5 matches the server's digest, it
+// is not empty, and it is a sound SQLite file where the site's database is SQLite. A copy that
+// matches the server but fails the rest is kept as "suspect": it shows what the server had, but
+// retention does not count it.
+#include "vaultentry.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-struct VaultEntry {
-    std::string site; // the site's display name when the copy was made
-    std::string host;
-    int port = 0;
-    int64_t time = 0; // seconds since the epoch (UTC)
-    uint64_t size = 0;
-    std::string md5;       // lower-case hexadecimal
-    std::string version;   // the server's version text, empty when unknown
-    std::string file;      // name inside the site folder
-    bool verified = false; // the copy's MD5 matched the server's digest (and, after a check, the disk)
-};
 
 class Vault {
 public:
@@ -29,24 +25,31 @@ public:
     static std::string siteFolder(const std::string &host, int port);
     std::string sitePath(const std::string &host, int port) const;
 
-    // A fresh name for a download in progress inside the site folder (created on demand); empty
-    // with error set when the folder cannot be made.
+    // A fresh name for a download in progress inside the site folder (created on demand, for its
+    // owner only); empty with error set when the folder cannot be made.
     std::string partPath(const std::string &host, int port, std::string &error) const;
 
-    // Moves a finished download into the vault under its date-and-MD5 name and adds its manifest
-    // row. serverMd5 is the digest the server announced: the file is hashed again and must match.
-    // keep > 0 applies the retention afterwards. False with error set (the part file is removed).
+    // Moves a finished download into the vault under its date-and-MD5 name and adds its row, as a
+    // verified or a suspect copy (out.suspect says why). serverMd5 is the digest the server
+    // announced: the file is hashed again and must match. keep > 0 applies the retention in the
+    // same transaction; the files it removes go after the commit. False with error set (the part
+    // file is removed).
     bool add(const std::string &site, const std::string &host, int port, const std::string &partFile,
              const std::string &serverMd5, const std::string &version, int64_t time, int keep,
              VaultEntry &out, std::string &error) const;
 
-    // The site's copies, newest first. recheck hashes every file again and marks missing or
-    // changed ones unverified (the manifest is not rewritten for that).
+    // The site's copies whose file is there, newest first. recheck hashes every file again and
+    // marks changed ones unverified (the index is not changed for that).
     std::vector<VaultEntry> list(const std::string &host, int port, bool recheck = false) const;
 
-    // Keeps the newest `keep` copies and removes the rest, but never the newest verified copy.
-    // Returns the number removed, -1 on error.
+    // Retention on its own (see vaultRetentionRemoves): the newest `keep` verified copies stay, and
+    // never fewer than one; what is on disk decides which copy is verified. Returns the number
+    // removed, -1 on error.
     int prune(const std::string &host, int port, int keep, std::string &error) const;
+
+    // Why the site needs a look (its newest copy is suspect or shrank below half of the verified
+    // copy before it), from list(); empty when it does not.
+    static std::string attention(const std::vector<VaultEntry> &copies);
 
     // Full path of an entry's file.
     std::string filePath(const VaultEntry &e) const;
@@ -55,15 +58,13 @@ public:
     static std::string ageText(int64_t seconds); // "3 h", "12 days"
     static bool isMd5(const std::string &text);
 
-    // Bounds on what is read back from a manifest that may have been damaged or tampered with.
-    static constexpr uint64_t kMaxManifestBytes = 8u * 1024u * 1024u;
-    static constexpr size_t kMaxLineBytes = 4096;
-
 private:
-    std::vector<VaultEntry> readManifest(const std::string &folder) const;
-    bool writeManifest(const std::string &folder, const std::vector<VaultEntry> &rows,
-                       std::string &error) const;
-    int pruneLocked(const std::string &folder, std::vector<VaultEntry> &rows, int keep) const;
+    // Imports the site folder's earlier manifest once, if it has one.
+    void importManifest(const std::string &host, int port) const;
+    // Whether the site's database is SQLite: its newest verified copy is.
+    bool keepsSqlite(const std::vector<VaultEntry> &copies) const;
+    std::vector<VaultEntry> indexed(const std::string &host, int port) const;
+    void removeFiles(const std::string &folder, const std::vector<std::string> &files) const;
 
     std::string m_root;
 };

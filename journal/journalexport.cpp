@@ -17,9 +17,9 @@ namespace {
 const char kCsvHeader[] = "id,time,site,address,user,program,kind,arguments,outcome,result,completed\r\n";
 
 std::string csvLine(const Entry &e) {
-    const std::string cells[] = {std::to_string(e.id), e.time,     e.site,      e.address,
-                                 e.user,               e.program,  e.kind,      e.arguments,
-                                 e.outcome,            e.result,   e.completed};
+    const std::string cells[] = {
+        std::to_string(e.id), e.time,    e.site,   e.address,  e.user, e.program, e.kind,
+        e.arguments,          e.outcome, e.result, e.completed};
     std::string line;
     for (const std::string &c : cells)
         line += (line.empty() ? "" : ",") + csvCell(c);

@@ -71,7 +71,8 @@ bool Reader::forEach(const Filter &filter, const std::function<bool(const Entry 
         e.arguments = column(query.s, 7);
         e.completed = column(query.s, 9);
         if (sqlite3_column_type(query.s, 10) == SQLITE_NULL)
-            e.outcome = column(query.s, 8) == m_session && !m_session.empty() ? kOutcomePending : kOutcomeUnknown;
+            e.outcome =
+                column(query.s, 8) == m_session && !m_session.empty() ? kOutcomePending : kOutcomeUnknown;
         else
             e.outcome = column(query.s, 10);
         e.result = column(query.s, 11);
@@ -89,8 +90,9 @@ std::vector<std::string> Reader::sites() {
     std::vector<std::string> out;
     Statement query;
     if (!m_file.handle() ||
-        sqlite3_prepare_v2(m_file.handle(), "SELECT DISTINCT site FROM journal WHERE entry = 'intent' ORDER BY site",
-                           -1, &query.s, nullptr) != SQLITE_OK)
+        sqlite3_prepare_v2(m_file.handle(),
+                           "SELECT DISTINCT site FROM journal WHERE entry = 'intent' ORDER BY site", -1,
+                           &query.s, nullptr) != SQLITE_OK)
         return out;
     while (sqlite3_step(query.s) == SQLITE_ROW)
         out.push_back(column(query.s, 0));

@@ -1,6 +1,7 @@
 #include "simsandbox.h"
 
 #include "kvt_osfile.h"
+#include "simdatabase.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -71,33 +72,6 @@ std::string errnoText() {
     return std::strerror(errno);
 }
 
-// A small deterministic byte pattern stands in for the server's configuration database.
-bool writeInitialDb(const std::string &path, uint32_t size) {
-    std::unique_ptr<FILE, int (*)(FILE *)> f(simOpenNoFollow(path, "wb"), &std::fclose);
-    if (!f)
-        return false;
-    static const char header[] = "vyxsim configuration database\n";
-    uint32_t state = 0x12345678;
-    std::vector<unsigned char> block(65536);
-    uint32_t left = size;
-    bool first = true;
-    while (left > 0) {
-        size_t n = left < block.size() ? left : block.size();
-        for (size_t i = 0; i < n; ++i) {
-            state = state * 1103515245u + 12345u;
-            block[i] = static_cast<unsigned char>(state >> 16);
-        }
-        if (first) {
-            std::memcpy(block.data(), header, std::min(n, sizeof header - 1));
-            first = false;
-        }
-        if (std::fwrite(block.data(), 1, n, f.get()) != n)
-            return false;
-        left -= uint32_t(n);
-    }
-    return true;
-}
-
 } // namespace
 
 FILE *simOpenNoFollow(const std::string &path, const char *mode) {
@@ -137,8 +111,9 @@ bool SimSandbox::open(const std::string &root, uint32_t initialDbSize, std::stri
         error = "cannot resolve the sandbox " + base;
         return false;
     }
-    if (!isFile(m_db) && !writeInitialDb(m_db, initialDbSize)) {
-        error = "cannot create the database " + m_db + ": " + errnoText();
+    std::string why;
+    if (!isFile(m_db) && !simWriteInitialDatabase(m_db, initialDbSize, why)) {
+        error = "cannot create the database " + m_db + ": " + why;
         return false;
     }
     return true;

@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <ctime>
 #include <vector>
 
@@ -52,7 +53,8 @@ QJsonObject entryObject(const Vault &vault, const VaultEntry &e, int64_t now) {
                        {QStringLiteral("version"), text(e.version)},
                        {QStringLiteral("file"), text(e.file)},
                        {QStringLiteral("path"), text(vault.filePath(e))},
-                       {QStringLiteral("verified"), e.verified}};
+                       {QStringLiteral("verified"), e.verified},
+                       {QStringLiteral("suspect"), text(e.suspect)}};
 }
 
 // The page's site lists are bounded here as well: the page is ours, the numbers are still checked.
@@ -81,13 +83,15 @@ QString VaultDesk::list(const QString &host, const QString &port) const {
     const int p = portOf(port);
     QJsonArray copies;
     const int64_t now = int64_t(std::time(nullptr));
-    if (p)
-        for (const VaultEntry &e : vault.list(utf8(host.trimmed()), p))
-            copies.append(entryObject(vault, e, now));
+    const std::vector<VaultEntry> entries =
+        p ? vault.list(utf8(host.trimmed()), p) : std::vector<VaultEntry>();
+    for (const VaultEntry &e : entries)
+        copies.append(entryObject(vault, e, now));
     return json(
         QJsonObject{{QStringLiteral("root"), m_root},
                     {QStringLiteral("folder"), p ? text(vault.sitePath(utf8(host.trimmed()), p)) : QString()},
-                    {QStringLiteral("copies"), copies}});
+                    {QStringLiteral("copies"), copies},
+                    {QStringLiteral("attention"), text(Vault::attention(entries))}});
 }
 
 QString VaultDesk::overview(const QString &sitesJson) const {
@@ -105,6 +109,11 @@ QString VaultDesk::overview(const QString &sitesJson) const {
             row.insert(QStringLiteral("count"), int(copies.size()));
             if (!copies.empty())
                 row.insert(QStringLiteral("newest"), entryObject(vault, copies.front(), now));
+            const auto verified =
+                std::find_if(copies.begin(), copies.end(), [](const VaultEntry &e) { return e.verified; });
+            if (verified != copies.end())
+                row.insert(QStringLiteral("newestVerified"), entryObject(vault, *verified, now));
+            row.insert(QStringLiteral("attention"), text(Vault::attention(copies)));
         }
         out.append(row);
     }
@@ -122,18 +131,39 @@ QString VaultDesk::partPath(const QString &host, const QString &port) const {
     return json(QJsonObject{{QStringLiteral("path"), text(path)}});
 }
 
-bool VaultDesk::discard(const QString &part) const {
-    // Only a part file directly inside a site folder of this vault.
-    const QFileInfo info(part);
+bool VaultDesk::isPart(const QString &path) const {
+    const QFileInfo info(path);
     const QString folder = QDir::cleanPath(info.absolutePath());
     const QString root = QDir::cleanPath(QDir(m_root).absolutePath());
-    if (!info.fileName().startsWith(QStringLiteral(".part-")) ||
-        QDir::cleanPath(folder + QStringLiteral("/..")) != root)
-        return false;
-    return QFile::remove(info.absoluteFilePath());
+    return !path.isEmpty() && info.fileName().startsWith(QStringLiteral(".part-")) &&
+           QDir::cleanPath(folder + QStringLiteral("/..")) == root;
 }
 
-void VaultDesk::add(const QString &requestJson, const QString &callback) {
+bool VaultDesk::discard(const QString &part) const {
+    // Only a part file directly inside a site folder of this vault.
+    return isPart(part) && QFile::remove(QFileInfo(part).absoluteFilePath());
+}
+
+namespace {
+
+// What the journal keeps of a download the vault took in: the copy, or why it is no backup.
+QString vaultResultText(bool ok, const VaultEntry &e, const std::string &error) {
+    if (!ok)
+        return QStringLiteral("downloaded, but not kept in the vault: ") + text(error);
+    if (!e.suspect.empty())
+        return QStringLiteral(
+                   "suspect copy kept: %1 (MD5 %2); it does not count as a backup, the last verified "
+                   "copy stays")
+            .arg(text(e.suspect), text(e.md5));
+    return QStringLiteral("MD5 %1, %2 bytes, in the vault as %3")
+        .arg(text(e.md5))
+        .arg(e.size)
+        .arg(text(e.file));
+}
+
+} // namespace
+
+void VaultDesk::add(const QString &requestJson, const QString &callback, qint64 journalIntent) {
     const QJsonObject r = QJsonDocument::fromJson(requestJson.toUtf8()).object();
     const QString host = r.value(QStringLiteral("host")).toString().trimmed();
     const int port = portOf(r.value(QStringLiteral("port")).toVariant().toString());
@@ -143,6 +173,10 @@ void VaultDesk::add(const QString &requestJson, const QString &callback) {
     const QString expected = QDir::cleanPath(text(vault.sitePath(utf8(host), port)));
     if (!port || host.isEmpty() || QDir::cleanPath(QFileInfo(part).absolutePath()) != expected ||
         !QFileInfo(part).fileName().startsWith(QStringLiteral(".part-"))) {
+        if (m_journal && journalIntent > 0)
+            m_journal->recordResult(journalIntent, QLatin1String(vyxjournal::kOutcomeFailed),
+                                    QStringLiteral("downloaded, but not kept in the vault: not a download of "
+                                                   "this vault"));
         emit answer(callback, json(QJsonObject{{QStringLiteral("ok"), false},
                                                {QStringLiteral("error"),
                                                 QStringLiteral("not a download of this vault")}}));
@@ -154,7 +188,7 @@ void VaultDesk::add(const QString &requestJson, const QString &callback) {
     const int keep = r.value(QStringLiteral("keep")).toInt(0);
     const std::string hostText = utf8(host), partText = utf8(part), root = utf8(m_root);
     // Hashing the copy again reads the whole file: not on the GUI thread.
-    m_pool.start([this, callback, site, hostText, port, partText, md5, version, keep, root] {
+    m_pool.start([this, callback, site, hostText, port, partText, md5, version, keep, root, journalIntent] {
         const Vault v(root);
         VaultEntry e;
         std::string error;
@@ -162,6 +196,8 @@ void VaultDesk::add(const QString &requestJson, const QString &callback) {
                               keep > 0 ? keep : 0, e, error);
         if (!ok)
             qCWarning(lcVault) << "vault copy not added:" << text(error);
+        if (journalIntent > 0)
+            postResult(journalIntent, ok && e.suspect.empty(), vaultResultText(ok, e, error));
         post(callback,
              json(ok ? QJsonObject{{QStringLiteral("ok"), true},
                                    {QStringLiteral("copy"), entryObject(v, e, e.time)}}
@@ -224,9 +260,10 @@ QJsonArray resultsJson(const Vault &vault, const std::vector<FleetResult> &resul
                       {QStringLiteral("name"), text(res.site.name)},
                       {QStringLiteral("ok"), res.ok},
                       {QStringLiteral("seconds"), res.seconds}};
-        if (res.ok)
+        // A suspect copy is kept although the site failed: both are told.
+        if (!res.entry.file.empty())
             o.insert(QStringLiteral("copy"), entryObject(vault, res.entry, res.entry.time));
-        else
+        if (!res.ok)
             o.insert(QStringLiteral("reason"), text(res.reason));
         out.append(o);
     }
@@ -250,8 +287,10 @@ std::vector<qint64> VaultDesk::recordIntents(const std::vector<FleetSite> &sites
 }
 
 void VaultDesk::postResult(qint64 intent, const FleetResult &res) {
-    const bool ok = res.ok;
-    const QString result = text(fleetResultText(res));
+    postResult(intent, res.ok, text(fleetResultText(res)));
+}
+
+void VaultDesk::postResult(qint64 intent, bool ok, const QString &result) {
     QMetaObject::invokeMethod(
         this,
         [this, intent, ok, result] {

@@ -25,17 +25,22 @@ public:
     QString root() const { return m_root; }
     void setRoot(const QString &root) { m_root = root; }
 
-    // {"root", "folder", "copies": [...]} for one site, newest copy first.
+    // {"root", "folder", "copies": [...], "attention"} for one site, newest copy first; attention
+    // says why the site needs a look (empty when it does not), each copy why it is suspect.
     QString list(const QString &host, const QString &port) const;
-    // The newest copy of each site of a JSON list [{"host","port"}]: [{"host","port","count","newest"}].
+    // The newest copy of each site of a JSON list [{"host","port"}]:
+    // [{"host","port","count","newest","newestVerified","attention"}].
     QString overview(const QString &sitesJson) const;
     // Where a download into the vault is written while it runs; {"path"} or {"error"}.
     QString partPath(const QString &host, const QString &port) const;
+    // True for a download in progress into this vault (a part file directly in a site folder).
+    bool isPart(const QString &path) const;
     // Removes a download that did not finish (only part files inside the vault).
     bool discard(const QString &part) const;
     // Adds a finished download: {"site","host","port","part","md5","version","keep"}. The copy is
-    // hashed again off the GUI thread; the callback gets {"ok", "error"|"copy"}.
-    void add(const QString &requestJson, const QString &callback);
+    // hashed again off the GUI thread; the callback gets {"ok", "error"|"copy"}. journalIntent:
+    // the download's record, completed here with what the vault made of the copy (0 for none).
+    void add(const QString &requestJson, const QString &callback, qint64 journalIntent = 0);
     // Keeps the newest `keep` copies (never removing the newest verified one); {"removed"} or {"error"}.
     QString prune(const QString &host, const QString &port, int keep) const;
     // A TCP connect to each site of [{"host","port"}], side by side; the callback gets one answer
@@ -60,6 +65,7 @@ private:
     std::vector<qint64> recordIntents(const std::vector<FleetSite> &sites) const;
     // From a worker: a site's result goes to the journal on this object's thread.
     void postResult(qint64 intent, const FleetResult &result);
+    void postResult(qint64 intent, bool ok, const QString &result);
 
     QString m_root;
     Journal *m_journal = nullptr;

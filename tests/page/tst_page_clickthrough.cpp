@@ -9,6 +9,7 @@
 #include "mainwindow.h"
 #include "ownnetworknamespace.h"
 #include "pageerrors.h"
+#include "sqlitebytes.h"
 #include "testzip.h"
 
 #include <QApplication>
@@ -120,6 +121,9 @@ private slots:
     void backup();
     void vault();
     void fleet();
+    void suspectCopyInTheVault();
+    void suspectSiteInTheFleet();
+    void suspectBackupInTheJournal();
     void files();
     void console();
     void bus();
@@ -492,11 +496,8 @@ void ClickThroughTest::backup() {
     STEP(expectText(QStringLiteral("backup"), QStringLiteral("is the same as the server")));
 
     // A different database: the local MD5 differs, then the upload replaces the server's.
-    QFile original(backup);
-    QVERIFY(original.open(QIODevice::ReadOnly));
-    QByteArray changed = original.readAll();
-    original.close();
-    changed.append("one more table");
+    const std::string changedBytes = sqliteBytes(17, 1);
+    const QByteArray changed(changedBytes.data(), int(changedBytes.size()));
     const QString other = writeFile(QStringLiteral("changed.db"), changed);
     answerNextFileDialog(other);
     STEP(click(QStringLiteral("backup"), QStringLiteral("MD5 of a local file…")));
@@ -532,8 +533,8 @@ void ClickThroughTest::vault() {
     QCOMPARE(folder.entryList({QStringLiteral("*.db")}, QDir::Files).size(), 1);
 
     // Another client changes the live database.
-    QByteArray live(70000, 'L');
-    live.append("changed by another client");
+    const std::string liveBytes = sqliteBytes(18, 70);
+    const QByteArray live(liveBytes.data(), int(liveBytes.size()));
     const QString livePath = writeFile(QStringLiteral("live.db"), live);
     QProcess ctl;
     ctl.start(QStringLiteral(VYX_CTL),
@@ -542,7 +543,8 @@ void ClickThroughTest::vault() {
     QVERIFY2(ctl.exitCode() == 0, ctl.readAllStandardError().constData());
 
     // The restore names the change and offers the backup first.
-    QByteArray restore(50000, 'R');
+    const std::string restoreBytes = sqliteBytes(12, 50);
+    const QByteArray restore(restoreBytes.data(), int(restoreBytes.size()));
     const QString restorePath = writeFile(QStringLiteral("restore.db"), restore);
     static const char *months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -721,6 +723,70 @@ void ClickThroughTest::fleet() {
                  .toString()
                  .contains(QStringLiteral("the server has reached its client limit")),
              qPrintable(QJsonDocument(full).toJson()));
+}
+
+// The server's database went empty: the backup into the vault keeps the copy as suspect, says so,
+// and the site needs a look on the Backup view, the Fleet view and in the journal.
+void ClickThroughTest::suspectCopyInTheVault() {
+    STEP(connected());
+    STEP(showView(QStringLiteral("backup")));
+    const QString database = m_dir.filePath(QStringLiteral("sim/config/vyx.db"));
+    QFile db(database);
+    QVERIFY(db.open(QIODevice::ReadOnly));
+    const QByteArray before = db.readAll();
+    db.close();
+    QVERIFY(db.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    db.close();
+    STEP(click(QStringLiteral("backup"), QStringLiteral("Back up to the vault")));
+    STEP(expectText(QStringLiteral("backup"), QStringLiteral("Kept in the vault as a suspect copy"), 30000));
+    STEP(expectText(
+        QStringLiteral("backup"),
+        QStringLiteral("matches the server, but the copy is empty (0 bytes). It does not count as a "
+                       "backup; the last verified copy stays.")));
+    const QString rows = QStringLiteral("document.querySelectorAll('#view-backup table')[0].tBodies[0].rows");
+    QCOMPARE(eval(rows + QStringLiteral("[0].cells[5].textContent")).toString(),
+             QStringLiteral("suspect: the copy is empty (0 bytes)"));
+    QCOMPARE(eval(rows + QStringLiteral("[0].cells[2].textContent")).toString(), QStringLiteral("0 B"));
+    QCOMPARE(eval(rows + QStringLiteral("[1].cells[5].textContent")).toString(), QStringLiteral("verified"));
+    STEP(expectText(
+        QStringLiteral("backup"),
+        QStringLiteral("This site needs a look: the newest copy is suspect: the copy is empty (0 bytes).")));
+    // The server gets its database back; the vault keeps what it saw.
+    QVERIFY(db.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(db.write(before), qint64(before.size()));
+    db.close();
+}
+
+void ClickThroughTest::suspectSiteInTheFleet() {
+    STEP(showView(QStringLiteral("fleet")));
+    const QString cell =
+        QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('#view-fleet tbody tr'),"
+                       " function (r) { return r.cells[1] && r.cells[1].textContent === 'Lab'; })"
+                       "[0].cells[5]");
+    QVERIFY(waitFor(cell + QStringLiteral(".textContent.indexOf('needs a look') === 0")));
+    const QString text = eval(cell + QStringLiteral(".textContent")).toString();
+    QVERIFY2(text.startsWith(
+                 QStringLiteral("needs a look: the newest copy is suspect: the copy is empty (0 bytes) "
+                                "— last verified backup ")),
+             qPrintable(text));
+    QVERIFY(eval(cell + QStringLiteral(".firstChild.className"))
+                .toString()
+                .contains(QStringLiteral("status-error")));
+}
+
+void ClickThroughTest::suspectBackupInTheJournal() {
+    STEP(showView(QStringLiteral("journal")));
+    const QString rows = QStringLiteral("document.querySelectorAll('#view-journal tbody tr')");
+    QVERIFY(waitFor(rows + QStringLiteral(".length > 0 && ") + rows +
+                    QStringLiteral("[0].cells[6].textContent.indexOf('suspect copy kept') === 0")));
+    QCOMPARE(eval(rows + QStringLiteral("[0].cells[3].textContent")).toString(), QStringLiteral("Backup"));
+    QCOMPARE(eval(rows + QStringLiteral("[0].cells[5].textContent")).toString(), QStringLiteral("failed"));
+    QVERIFY2(
+        eval(rows + QStringLiteral("[0].cells[6].textContent"))
+            .toString()
+            .startsWith(QStringLiteral("suspect copy kept: the copy is empty (0 bytes) (MD5 "
+                                       "d41d8cd98f00b204e9800998ecf8427e); it does not count as a backup")),
+        qPrintable(eval(rows + QStringLiteral("[0].cells[6].textContent")).toString()));
 }
 
 void ClickThroughTest::files() {

@@ -1,10 +1,16 @@
-// The backup vault's layout, retention and manifest reading, on real files in a temporary folder.
+// The backup vault's layout, checks, retention, index and the import of earlier manifests, on real
+// files in a temporary folder.
 #include "fleet.h"
+#include "sqlitebytes.h"
 #include "vault.h"
+#include "vaultcheck.h"
+#include "vaultmanifest.h"
 
 #include <kvt_osfile.h>
 
 #include <gtest/gtest.h>
+
+#include <sqlite3.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +32,28 @@ protected:
 
     static void write(const std::string &path, const std::string &body) {
         std::ofstream(path, std::ios::binary) << body;
+    }
+
+    // Runs one statement on the vault's index, as another program (or sqlite3) would.
+    void onIndex(const std::string &sql) {
+        sqlite3 *db = nullptr;
+        ASSERT_EQ(sqlite3_open((m_dir + "/index.sqlite").c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+
+    static mode_t modeOf(const std::string &path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+    }
+
+    // A row as the vault's JSONL manifest held it, written exactly as the earlier code wrote them.
+    static std::string manifestRow(const std::string &file, const std::string &body, int64_t time,
+                                   bool verified = true, const std::string &version = "vyxsim 0.1.0") {
+        return R"({"site":"Office","host":"127.0.0.1","port":18000,"time":)" + std::to_string(time) +
+               R"(,"utc":")" + Vault::timeText(time) + R"(","size":)" + std::to_string(body.size()) +
+               R"(,"md5":")" + kvt::kvtMd5Hex(body.data(), body.size()) + R"(","version":")" + version +
+               R"(","file":")" + file + R"(","verified":)" + (verified ? "true" : "false") + "}\n";
     }
 
     // A download as the fleet leaves it: a part file in the site folder, then added.
@@ -61,7 +89,7 @@ TEST(VaultNames, SiteFoldersAreOneHarmlessPathElement) {
         EXPECT_EQ(Vault::siteFolder(c.host, c.port), c.folder) << c.host;
 }
 
-TEST_F(VaultTest, CopiesAreNamedByDateAndMd5WithAManifestRow) {
+TEST_F(VaultTest, CopiesAreNamedByDateAndMd5WithAnIndexRow) {
     Vault v(m_dir);
     const VaultEntry e = addCopy(v, "database one", 1764581400); // 2025-12-01T09:30:00Z
     EXPECT_EQ(e.file, "2025-12-01T09-30-00Z_" + kvt::kvtMd5Hex("database one", 12) + ".db");
@@ -119,28 +147,193 @@ TEST_F(VaultTest, RetentionKeepsTheNewestAndNeverTheNewestVerifiedCopy) {
     EXPECT_TRUE(rows[1].verified);
 }
 
-TEST_F(VaultTest, ADamagedManifestYieldsOnlyItsSoundRows) {
+// A manifest the earlier vault wrote, damaged rows and all, is imported into the index once: its
+// sound rows whose file is there, in their order, and a copy it called verified only if it passes
+// today's checks.
+TEST_F(VaultTest, AnEarlierManifestIsImportedOnce) {
     Vault v(m_dir);
-    const VaultEntry good = addCopy(v, "kept", 2000);
-    const std::string manifest = v.sitePath("127.0.0.1", 18000) + "/manifest.jsonl";
-    std::ofstream out(manifest, std::ios::app);
+    const std::string folder = v.sitePath("127.0.0.1", 18000);
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    const std::string first = sqliteBytes(2, 1), second = sqliteBytes(3, 2);
+    write(folder + "/2026-12-01T09-00-00Z_a.db", first);
+    write(folder + "/2026-12-01T09-00-00Z_b.db", second);
+    write(folder + "/2026-12-02T09-00-00Z_e.db", "");
     const std::string md5(32, 'a');
-    out << "not json\n"
-        << std::string(Vault::kMaxLineBytes * 3, '{') << "\n"
-        << R"({"host":"127.0.0.1","port":18000,"time":3000,"md5":")" << md5
-        << R"(","file":"../../escape.db"})"
-        << "\n"
-        << R"({"host":"127.0.0.1","port":18000,"time":3000,"md5":"XYZ","file":"a.db"})"
-        << "\n"
-        << R"({"host":"127.0.0.1","port":99999,"time":3000,"md5":")" << md5 << R"(","file":"b.db"})"
-        << "\n";
-    out.close();
+    write(folder + "/manifest.jsonl",
+          manifestRow("2026-12-01T09-00-00Z_a.db", first, 2000) + "not json\n" +
+              std::string(kVaultManifestMaxLine * 3, '{') + "\n" +
+              R"({"host":"127.0.0.1","port":18000,"time":3000,"md5":")" + md5 +
+              R"(","file":"../../escape.db"})" + "\n" +
+              R"({"host":"127.0.0.1","port":18000,"time":3000,"md5":"XYZ","file":"a.db"})" + "\n" +
+              R"({"host":"127.0.0.1","port":99999,"time":3000,"md5":")" + md5 + R"(","file":"b.db"})" + "\n" +
+              manifestRow("2026-12-01T09-00-00Z_b.db", second, 2000) +
+              manifestRow("2026-12-01T10-00-00Z_gone.db", second, 2500) +
+              manifestRow("2026-12-02T09-00-00Z_e.db", "", 3000));
+    auto rows = v.list("127.0.0.1", 18000);
+    ASSERT_EQ(rows.size(), 3u);
+    // Within one second the row written later is the newer one, as before.
+    EXPECT_EQ(rows[1].file, "2026-12-01T09-00-00Z_b.db");
+    EXPECT_EQ(rows[2].file, "2026-12-01T09-00-00Z_a.db");
+    EXPECT_TRUE(rows[1].verified && rows[2].verified);
+    EXPECT_EQ(rows[1].version, "vyxsim 0.1.0");
+    EXPECT_EQ(rows[1].site, "Office");
+    // The empty copy the earlier vault took for verified is what it is.
+    EXPECT_FALSE(rows[0].verified);
+    EXPECT_EQ(rows[0].suspect, "the copy is empty (0 bytes)");
+    EXPECT_NE(access((folder + "/manifest.jsonl").c_str(), F_OK), 0);
+    EXPECT_EQ(access((folder + "/manifest.jsonl.imported").c_str(), F_OK), 0);
+    // Once: a manifest that appears again (an older program still writing) adds nothing known.
+    write(folder + "/manifest.jsonl", manifestRow("2026-12-01T09-00-00Z_a.db", first, 2000));
+    EXPECT_EQ(v.list("127.0.0.1", 18000).size(), 3u);
+}
+
+// The earlier reader stopped at 8 MiB or 100,000 rows and so lost the newest copies; the import
+// takes every row.
+TEST_F(VaultTest, ALargeManifestIsImportedWithItsNewestRows) {
+    Vault v(m_dir);
+    const std::string folder = v.sitePath("127.0.0.1", 18000);
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    const std::string body = sqliteBytes(2, 3);
+    const std::string version(2900, 'v');
+    const int rows = 3000; // about 9 MB of manifest
+    {
+        std::ofstream manifest(folder + "/manifest.jsonl", std::ios::binary);
+        for (int i = 1; i <= rows; ++i) {
+            const std::string name = "copy-" + std::to_string(i) + ".db";
+            write(folder + "/" + name, body);
+            manifest << manifestRow(name, body, 1000 + i, true, version);
+        }
+    }
+    const auto listed = v.list("127.0.0.1", 18000);
+    ASSERT_EQ(listed.size(), size_t(rows));
+    EXPECT_EQ(listed.front().file, "copy-3000.db");
+    EXPECT_EQ(listed.front().time, 1000 + rows);
+}
+
+// What a copy must be beyond matching the server's digest.
+TEST_F(VaultTest, CopiesThatAreNoBackupAreKeptAsSuspect) {
+    const std::string good = sqliteBytes(2, 4);
+    std::string badPageSize = good;
+    badPageSize[16] = 0x03, badPageSize[17] = 0x00;
+    const struct {
+        const char *name;
+        std::string before; // the site's copy before, empty for none
+        std::string body;
+        const char *suspect; // empty: verified
+    } cases[] = {
+        {"empty", good, "", "the copy is empty (0 bytes)"},
+        {"empty first copy", "", "", "the copy is empty (0 bytes)"},
+        {"not SQLite where the site keeps SQLite", good, "a text file",
+         "the copy is not an SQLite database, as this site's earlier copies are"},
+        {"damaged header", good, badPageSize, "the copy's SQLite header is damaged (page size 768)"},
+        {"cut short", good, good.substr(0, 6000),
+         "the copy is cut short: its SQLite header announces 8192 bytes, the file has 6000"},
+        {"not whole pages", "", good + "x",
+         "the copy is cut short: 8193 bytes are not whole SQLite pages of 4096"},
+        {"sound SQLite", good, sqliteBytes(3, 5), ""},
+        {"a site that never kept SQLite", "opaque bytes", "other opaque bytes", ""},
+    };
+    int port = 1000;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Vault v(m_dir);
+        ++port;
+        std::string error;
+        VaultEntry e;
+        if (!c.before.empty()) {
+            const std::string part = v.partPath("10.0.0.1", port, error);
+            write(part, c.before);
+            ASSERT_TRUE(v.add("S", "10.0.0.1", port, part, kvt::kvtMd5Hex(c.before.data(), c.before.size()),
+                              "", 100, 0, e, error))
+                << error;
+        }
+        const std::string part = v.partPath("10.0.0.1", port, error);
+        write(part, c.body);
+        ASSERT_TRUE(v.add("S", "10.0.0.1", port, part, kvt::kvtMd5Hex(c.body.data(), c.body.size()), "", 200,
+                          0, e, error))
+            << error;
+        EXPECT_EQ(e.suspect, c.suspect);
+        EXPECT_EQ(e.verified, std::string(c.suspect).empty());
+        const auto rows = v.list("10.0.0.1", port);
+        ASSERT_FALSE(rows.empty());
+        EXPECT_EQ(rows[0].suspect, c.suspect);
+        EXPECT_EQ(rows[0].file, e.file);
+    }
+}
+
+// The server's database went empty between two backups, with one copy to keep: the good copy
+// stays verified, the empty one is kept as suspect, and the site asks for a look.
+TEST_F(VaultTest, AnEmptyBackupNeverPushesOutTheLastVerifiedCopy) {
+    Vault v(m_dir);
+    const VaultEntry good = addCopy(v, sqliteBytes(16, 6), 1000, 1);
+    addCopy(v, "", 2000, 1);
+    addCopy(v, "", 3000, 1);
     const auto rows = v.list("127.0.0.1", 18000);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].time, 3000);
+    EXPECT_FALSE(rows[0].verified);
+    EXPECT_EQ(rows[1].file, good.file);
+    EXPECT_TRUE(rows[1].verified);
+    EXPECT_EQ(kvt::kvtMd5File(v.filePath(rows[1])), good.md5);
+    EXPECT_EQ(Vault::attention(rows), "the newest copy is suspect: the copy is empty (0 bytes)");
+    std::string error;
+    EXPECT_EQ(v.prune("127.0.0.1", 18000, 1, error), 0) << error;
+    EXPECT_EQ(v.list("127.0.0.1", 18000).size(), 2u);
+}
+
+// A verified copy that shrank below half of the one before asks for a look, and retention keeps
+// the full one it is compared with.
+TEST_F(VaultTest, ACopyThatShrankBelowHalfAsksForALook) {
+    Vault v(m_dir);
+    addCopy(v, sqliteBytes(8, 7), 1000);
+    EXPECT_EQ(Vault::attention(v.list("127.0.0.1", 18000)), "");
+    addCopy(v, sqliteBytes(5, 8), 2000); // 5 of 8 pages: not below half
+    EXPECT_EQ(Vault::attention(v.list("127.0.0.1", 18000)), "");
+    const VaultEntry full = addCopy(v, sqliteBytes(6, 9), 3000, 1);
+    addCopy(v, sqliteBytes(2, 10), 4000, 1);
+    const auto rows = v.list("127.0.0.1", 18000);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_TRUE(rows[0].verified);
+    EXPECT_EQ(rows[1].file, full.file);
+    EXPECT_EQ(Vault::attention(rows), "the newest copy (8192 bytes) is less than half the size of the "
+                                      "verified copy before it (24576 bytes)");
+}
+
+// A copy whose file went is never offered; a pruned copy's row goes in the same transaction that
+// decides it, and its file only after that: when the index cannot record it, no file goes.
+TEST_F(VaultTest, RowsNeverOutliveTheirFiles) {
+    Vault v(m_dir);
+    const VaultEntry one = addCopy(v, sqliteBytes(2, 11), 1000);
+    const VaultEntry two = addCopy(v, sqliteBytes(2, 12), 2000);
+    const VaultEntry three = addCopy(v, sqliteBytes(2, 13), 3000);
+    ASSERT_EQ(unlink(v.filePath(two).c_str()), 0);
+    auto rows = v.list("127.0.0.1", 18000);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].file, three.file);
+    EXPECT_EQ(rows[1].file, one.file);
+
+    onIndex("CREATE TRIGGER refuse BEFORE DELETE ON copies BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    std::string error;
+    EXPECT_EQ(v.prune("127.0.0.1", 18000, 1, error), -1);
+    EXPECT_NE(error.find("refused"), std::string::npos) << error;
+    EXPECT_EQ(access(v.filePath(one).c_str(), F_OK), 0);
+    EXPECT_EQ(v.list("127.0.0.1", 18000).size(), 2u);
+    onIndex("DROP TRIGGER refuse");
+    EXPECT_EQ(v.prune("127.0.0.1", 18000, 1, error), 2) << error; // the gone copy's row, and one
+    EXPECT_NE(access(v.filePath(one).c_str(), F_OK), 0);
+    rows = v.list("127.0.0.1", 18000);
     ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].file, good.file);
-    // A file that went away is no longer a verified copy.
-    unlink(v.filePath(good).c_str());
-    EXPECT_FALSE(v.list("127.0.0.1", 18000, true)[0].verified);
+    EXPECT_EQ(rows[0].file, three.file);
+}
+
+TEST_F(VaultTest, CopiesAndTheIndexAreTheOwnersAlone) {
+    ::umask(022);
+    Vault v(m_dir + "/vault");
+    const VaultEntry e = addCopy(v, sqliteBytes(2, 14), 1000);
+    EXPECT_EQ(modeOf(m_dir + "/vault"), 0700u);
+    EXPECT_EQ(modeOf(v.sitePath("127.0.0.1", 18000)), 0700u);
+    EXPECT_EQ(modeOf(v.filePath(e)), 0600u);
+    EXPECT_EQ(modeOf(m_dir + "/vault/index.sqlite"), 0600u);
 }
 
 TEST_F(VaultTest, SitesFileTakesPasswordsOnlyFromTheEnvironmentOrAnOwnerOnlyFile) {

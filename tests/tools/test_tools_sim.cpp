@@ -38,7 +38,7 @@ class SandboxTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string error;
-        ASSERT_TRUE(sandbox.open(dir.path + "/root", 1000, error)) << error;
+        ASSERT_TRUE(sandbox.open(dir.path + "/root", 8192, error)) << error;
     }
     TempDir dir;
     SimSandbox sandbox;
@@ -125,7 +125,11 @@ TEST_F(SandboxTest, FileOperationsAndDatabaseReplacement) {
 
     std::string md5;
     EXPECT_EQ(sandbox.replaceDb("d/e/f", "00000000000000000000000000000000", md5).err, 2);
-    EXPECT_EQ(sandbox.dbSize(), 1000u);
+    EXPECT_EQ(sandbox.dbSize(), 8192u);
+    // The database the sandbox started with is an SQLite file, as a server keeps.
+    std::vector<unsigned char> head;
+    ASSERT_TRUE(sandbox.readDb(0, 16, head));
+    EXPECT_EQ(std::string(head.begin(), head.end()), std::string("SQLite format 3\0", 16));
     EXPECT_EQ(sandbox.replaceDb("d/e/f", "900150983cd24fb0d6963f7d28e17f72", md5).err, 0);
     EXPECT_EQ(md5, "900150983cd24fb0d6963f7d28e17f72");
     EXPECT_EQ(sandbox.dbMd5(), md5);

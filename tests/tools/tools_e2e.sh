@@ -727,9 +727,10 @@ case_fleet() {
     digest=$(md5 "${copies[0]}")
     name=$(basename "${copies[0]}")
     [[ "$name" == *"_${digest}.db" ]] || fail "copy $name is not named by its MD5 $digest"
-    grep -q "\"md5\":\"$digest\"" "$folder/manifest.jsonl" || fail "manifest of site $i: $(cat "$folder/manifest.jsonl")"
-    grep -q '"verified":true' "$folder/manifest.jsonl" || fail "site $i's copy is not marked verified"
-    grep -q '"version":"vyxsim' "$folder/manifest.jsonl" || fail "site $i's server version is missing"
+    local row
+    row=$(sqlite3 "$WORK/vault/index.sqlite" "SELECT md5 || ' ' || verified || ' ' || version FROM copies
+          WHERE site = '127.0.0.1_${FLEET_PORTS[i]}'")
+    [[ "$row" == "$digest 1 vyxsim"* ]] || fail "index row of site $i: $row"
     # The server's own database is what the vault holds.
     [[ "$digest" == "$("$VYXCTL" -p "${FLEET_PORTS[i]}" db-md5)" ]] || fail "site $i's copy differs from its server"
   done
@@ -776,7 +777,73 @@ case_fleet() {
     "$VYXCTL" -t 10 fleet backup --sites "$WORK/one.json" --vault "$WORK/vault" --keep 2 >/dev/null 2>&1 ||
       fail "backup $i of north failed"
   done
-  [[ $(grep -c . "$WORK/vault/127.0.0.1_${FLEET_PORTS[0]}/manifest.jsonl") == 2 ]] || fail "retention kept: $(cat "$WORK/vault/127.0.0.1_${FLEET_PORTS[0]}/manifest.jsonl")"
+  [[ $(sqlite3 "$WORK/vault/index.sqlite" "SELECT count(*) FROM copies WHERE site = '127.0.0.1_${FLEET_PORTS[0]}'") == 2 ]] ||
+    fail "retention kept: $(sqlite3 "$WORK/vault/index.sqlite" 'SELECT * FROM copies')"
+  [[ $(ls "$WORK/vault/127.0.0.1_${FLEET_PORTS[0]}"/*.db | wc -l) == 2 ]] || fail "retention left files: $(ls "$WORK/vault/127.0.0.1_${FLEET_PORTS[0]}")"
+}
+
+case_vault_suspect() {
+  # The server's database goes empty between two backups that keep one copy: the empty copy is
+  # kept as suspect, the good one stays verified, and the status fails and says why.
+  command -v sqlite3 >/dev/null || { echo "sqlite3 is not installed" >&2; exit 77; }
+  start_sim --db-size 65536
+  FLEET_PORTS=("$PORT")
+  sites_file "$WORK/sites.json" office
+  local V=(--sites "$WORK/sites.json" --vault "$WORK/vault")
+  local folder="$WORK/vault/127.0.0.1_$PORT"
+  "$VYXCTL" -t 10 fleet backup "${V[@]}" --keep 1 --journal "$WORK/j.sqlite" >"$WORK/o" 2>"$WORK/e" ||
+    fail "first backup: $(cat "$WORK/o" "$WORK/e")"
+  local good
+  good=$(ls "$folder"/*.db)
+  [[ $(stat -c %s "$good") == 65536 ]] || fail "the first copy is not the server's 65536 bytes"
+  [[ "$(head -c 15 "$good")" == "SQLite format 3" ]] || fail "the simulator's database is not SQLite"
+  : >"$WORK/root/config/vyx.db"
+  sleep 1 # copies are named by the second
+  "$VYXCTL" -t 10 fleet backup "${V[@]}" --keep 1 --journal "$WORK/j.sqlite" >"$WORK/o" 2>"$WORK/e"
+  RC=$?
+  [[ $RC == 1 ]] || fail "a backup that took an empty copy exited $RC: $(cat "$WORK/o")"
+  contains "$(cat "$WORK/o")" "FAILED  office (127.0.0.1:$PORT): suspect copy kept: the copy is empty (0 bytes)"
+  [[ -f "$good" && $(stat -c %s "$good") == 65536 ]] || fail "the good copy was deleted: $(ls -la "$folder")"
+  [[ "$(sqlite3 "$WORK/vault/index.sqlite" "SELECT size || ' ' || verified || ' ' || suspect FROM copies
+        ORDER BY time, id")" == $'65536 1 
+0 0 the copy is empty (0 bytes)' ]] ||
+    fail "index: $(sqlite3 "$WORK/vault/index.sqlite" 'SELECT * FROM copies')"
+  [[ "$(sqlite3 "$WORK/j.sqlite" "SELECT r.outcome || ': ' || r.result FROM journal r WHERE r.entry = 'result'
+        ORDER BY r.id DESC LIMIT 1")" == "failed: suspect copy kept: the copy is empty (0 bytes)"* ]] ||
+    fail "journal: $(sqlite3 "$WORK/j.sqlite" 'SELECT * FROM journal')"
+  "$VYXCTL" -t 5 fleet status "${V[@]}" --max-age 1 >"$WORK/o" 2>"$WORK/e"
+  RC=$?
+  [[ $RC == 1 ]] || fail "status with a suspect newest copy exited $RC: $(cat "$WORK/o")"
+  contains "$(cat "$WORK/o")" "ATTENTION: the newest copy is suspect: the copy is empty (0 bytes)"
+  # The newest backup named is the good copy (its time is in its name: 2026-12-01T09-30-00Z_...).
+  local stamp
+  stamp=$(basename "$good")
+  stamp=${stamp%%_*}
+  local clock=${stamp#*T}
+  contains "$(cat "$WORK/o")" "newest backup ${stamp%%T*}T${clock//-/:}"
+  "$VYXCTL" -t 5 --json fleet status "${V[@]}" >"$WORK/o" 2>/dev/null
+  contains "$(cat "$WORK/o")" '"attention":"the newest copy is suspect: the copy is empty (0 bytes)"'
+  # Not the kind of file the server keeps: bytes that are no SQLite database.
+  head -c 65536 /dev/urandom >"$WORK/root/config/vyx.db"
+  sleep 1
+  "$VYXCTL" -t 10 fleet backup "${V[@]}" --keep 1 >"$WORK/o" 2>&1
+  contains "$(cat "$WORK/o")" "suspect copy kept: the copy is not an SQLite database, as this site's earlier copies are"
+  [[ -f "$good" ]] || fail "the good copy was deleted by the third backup"
+  # A sound database less than half the size of the last verified copy: kept, and flagged.
+  rm -f "$WORK/root/config/vyx.db"
+  sqlite3 "$WORK/root/config/vyx.db" "PRAGMA page_size = 4096; CREATE TABLE t (x)"
+  sleep 1
+  "$VYXCTL" -t 10 fleet backup "${V[@]}" --keep 1 >"$WORK/o" 2>&1 || fail "a small sound copy failed: $(cat "$WORK/o")"
+  "$VYXCTL" -t 5 fleet status "${V[@]}" >"$WORK/o" 2>/dev/null
+  RC=$?
+  [[ $RC == 1 ]] || fail "status after a size drop exited $RC"
+  contains "$(cat "$WORK/o")" "ATTENTION: the newest copy (8192 bytes) is less than half the size of the verified copy before it (65536 bytes)"
+  [[ -f "$good" ]] || fail "retention removed the full copy a size drop is measured against"
+  # Copies and the index are their owner's alone.
+  [[ $(stat -c %a "$WORK/vault") == 700 && $(stat -c %a "$folder") == 700 ]] || fail "vault folders: $(stat -c %a "$WORK/vault" "$folder")"
+  for f in "$folder"/*.db "$WORK/vault/index.sqlite"; do
+    [[ $(stat -c %a "$f") == 600 ]] || fail "$f is $(stat -c %a "$f")"
+  done
 }
 
 case_fleet_sites() {

@@ -78,6 +78,18 @@
   VX.fleetMaxAgeDays = () => setting(MAX_AGE_KEY, 7, 1, 3650);
   VX.setFleetMaxAgeDays = (n) => store(MAX_AGE_KEY, n);
 
+  // The check column of a copy: "verified", or why it is suspect, in words.
+  VX.vaultCheckText = function (copy) {
+    if (copy.verified) return 'verified';
+    return copy.suspect ? 'suspect: ' + copy.suspect : 'not verified';
+  };
+
+  // Why a site needs a look (the vault's text), as a sentence.
+  VX.vaultAttentionText = function (why) {
+    const t = String(why || '');
+    return t ? 'This site needs a look: ' + t + '.' : '';
+  };
+
   // A JSON answer of a vault slot as an object (null when it is not one).
   VX.vaultAnswer = function (value) {
     if (value && typeof value === 'object') return value;

@@ -112,6 +112,8 @@
   }
 
   function downloadTo(path) {
+    // An earlier restore's plan says nothing about this download.
+    VX.setStatus(ui.plan, '', '');
     begin('download', 'VYXDownload', path);
   }
 
@@ -138,6 +140,8 @@
     const answer = r.ok ? VX.vaultAnswer(r.value) : null;
     vaultCopies = answer && Array.isArray(answer.copies) ? answer.copies : [];
     VX.setText(ui.vaultFolder, answer ? answer.folder : r.error);
+    VX.setStatus(ui.vaultAttention, answer && answer.attention ? 'error' : '',
+      answer && answer.attention ? VX.vaultAttentionText(answer.attention) : '');
     if (!vaultCopies.length) {
       VX.emptyRow(body, 7, 'No backup of ' + s.host + ':' + s.port + ' in the vault yet.');
       return;
@@ -150,7 +154,7 @@
         el('td', { text: VX.sizeText(c.size) }),
         el('td', { class: 'mono', text: String(c.md5).substring(0, 12) + '…', title: c.md5 }),
         el('td', { class: 'mono', text: c.version || '—' }),
-        el('td', { class: c.verified ? 'status-ok' : 'status-error', text: c.verified ? 'verified' : 'not verified' }),
+        el('td', { class: c.verified ? 'status-ok' : 'status-error', text: VX.vaultCheckText(c) }),
         el('td', { class: 'actions' }, [VX.button('Restore', () => restoreFrom(c.path), 'small')])
       ]));
     });
@@ -161,6 +165,7 @@
     if (transfer) return;
     const s = VX.session;
     if (s.state !== 'connected') { VX.setStatus(ui.status, 'error', 'Not connected: connect to a server first.'); return; }
+    if (!then) VX.setStatus(ui.plan, '', '');
     const r = VX.desk.tryCall('vaultPartPath', s.host, String(s.port));
     const a = r.ok ? VX.vaultAnswer(r.value) : null;
     if (!a || !a.path) { VX.setStatus(ui.status, 'error', 'The vault cannot take a backup: ' + (a ? a.error : r.error)); return; }
@@ -201,9 +206,16 @@
       refreshVault();
       return;
     }
-    VX.setStatus(ui.status, 'ok', 'Backed up to the vault: ' + a.copy.file + ' (' + VX.sizeText(a.copy.size) + ', MD5 verified).');
+    if (a.copy.suspect) {
+      // The server's database as it is, and no backup: kept to be looked at, not counted.
+      VX.setStatus(ui.status, 'error', 'Kept in the vault as a suspect copy: ' + a.copy.file + ' (' + VX.sizeText(a.copy.size) +
+        ') matches the server, but ' + a.copy.suspect + '. It does not count as a backup; the last verified copy stays.');
+    } else {
+      VX.setStatus(ui.status, 'ok', 'Backed up to the vault: ' + a.copy.file + ' (' + VX.sizeText(a.copy.size) + ', MD5 verified).');
+    }
     refreshVault();
     VX.bus.emit('vault', a.copy);
+    // A restore waits for the copy of what the server has, whatever that is.
     if (vault && vault.then) vault.then(a.copy);
   });
 
@@ -384,6 +396,7 @@
       ui.vaultTable = VX.table(['Date', 'Age', 'Size', 'MD5', 'Server version', 'Check', '']);
       ui.vaultFolder = el('span', { class: 'mono small' });
       ui.vaultStatus = VX.statusLine();
+      ui.vaultAttention = VX.statusLine();
       ui.keep = VX.input({ value: String(VX.vaultKeep()), class: 'input input-port', inputmode: 'numeric' });
       root.appendChild(el('div', { class: 'columns' }, [
         el('div', { class: 'col' }, [
@@ -398,6 +411,7 @@
           ]),
           VX.panel('Vault', [
             el('p', { class: 'small' }, ['Folder: ', ui.vaultFolder]),
+            ui.vaultAttention,
             el('div', { class: 'scroll-box' }, [ui.vaultTable.table]),
             VX.row([VX.field('Keep the last (0 = all)', ui.keep), VX.button('Apply retention', applyRetention)], 'row-fields'),
             ui.vaultStatus

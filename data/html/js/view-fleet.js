@@ -32,6 +32,8 @@
         site, key,
         reach: reachOf[key] || null,
         newest: info && info.newest ? info.newest : null,
+        newestVerified: info && info.newestVerified ? info.newestVerified : null,
+        attention: info && info.attention ? String(info.attention) : '',
         count: info ? info.count || 0 : 0,
         check: el('input', { type: 'checkbox', checked: was ? was.check.checked : true, 'aria-label': 'Select ' + (site.name || site.host) }),
         password: was ? was.password : VX.input({ type: 'password', class: 'input input-port', placeholder: 'password', 'aria-label': 'Password of ' + (site.name || site.host) }),
@@ -50,14 +52,20 @@
         : r.reach.reachable ? el('span', { class: 'status-ok', text: 'reachable (' + r.reach.ms + ' ms)' })
         : el('span', { class: 'status-error', text: 'not reachable: ' + r.reach.reason });
       let backup;
+      const copies = ' (' + r.count + (r.count === 1 ? ' copy' : ' copies') + ')';
       if (!r.newest) {
         backup = el('span', { class: 'status-error', text: 'no backup' });
+      } else if (r.attention) {
+        // Flagged: what is wrong first, then how old the last copy is that counts.
+        const last = r.newestVerified;
+        backup = el('span', { class: 'status-error', title: r.newest.utc + ', MD5 ' + r.newest.md5,
+          text: 'needs a look: ' + r.attention + ' — ' + (last ? 'last verified backup ' + VX.vaultAgeText(now - last.time) + (now - last.time < 60 ? '' : ' old') : 'no verified backup') + copies });
       } else {
         const age = now - r.newest.time;
         const tooOld = age > maxAge;
         backup = el('span', { class: tooOld ? 'status-error' : 'status-ok',
           title: r.newest.utc + ', MD5 ' + r.newest.md5 + (r.newest.verified ? ', verified' : ''),
-          text: (age < 60 ? 'just now' : VX.vaultAgeText(age) + ' old') + (tooOld ? ' — older than ' + VX.fleetMaxAgeDays() + ' days' : '') + ' (' + r.count + (r.count === 1 ? ' copy' : ' copies') + ')' });
+          text: (age < 60 ? 'just now' : VX.vaultAgeText(age) + ' old') + (tooOld ? ' — older than ' + VX.fleetMaxAgeDays() + ' days' : '') + copies });
       }
       body.appendChild(el('tr', { 'data-key': r.key }, [
         el('td', {}, [r.check]),
