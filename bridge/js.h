@@ -20,6 +20,7 @@
 #include "journal.h"
 #include "localfiles.h"
 #include "plugininstall.h"
+#include "progressthrottle.h"
 #include "projectstore.h"
 #include "remotecopyservice.h"
 #include "vaultdesk.h"
@@ -229,6 +230,9 @@ public slots:
     // Ends the running configuration transfer (upload or download) with its end record, and keeps
     // the connection.
     void VYXStopTransfer();
+    // Starts the server's logic process again (after a restore stopped it and then failed): the
+    // callback gets {"status": the server's answer}, as for VYXConsole.
+    void VYXStartLogic(QString callback);
     // Stops the running copy of a local file (also the archive copy of a plug-in install).
     void VYXCancelCopy();
     // The backup vault and the fleet (js_vault.cpp).
@@ -290,6 +294,14 @@ private:
     // What the remote copy and the plug-in installation send to the server (js_server.cpp).
     RemoteCopyService::Server copyServer();
     PluginInstall::Server pluginServer();
+    // Configuration transfer (js_server.cpp): a transfer that did not start still ends, once,
+    // with an end record to the page and a result in the journal.
+    void transferNotStarted(qint64 &intent, const char *kind, const QString &path, const QString &callback,
+                            int error, const QString &reason);
+    // Every check of an upload passed and it holds before its first block: the server's logic is
+    // stopped now, and the blocks go.
+    void stopLogicBeforeBlocks(const QString &file);
+    void deliverTransferReport(const QString &report);
     // What the server pushed on its own reaches the page once per tick at most (js_server.cpp).
     void onLiveUpdatesPending();
     void flushLiveUpdates();
@@ -381,6 +393,10 @@ private:
     QString journalCallback;
     QHash<QString, qint64> journalCommandLines;
     qint64 journalTransfer = 0;
+    // The running upload stopped the server's logic before its first block.
+    bool logicStopped = false;
+    // Progress of the running transfer, to the page about 20 times a second at most.
+    ProgressThrottle transferReports{[this](const QString &report) { deliverTransferReport(report); }};
     // A download into the vault whose record waits for the vault's verdict on the copy (vaultAdd).
     qint64 journalVaultCopy = 0;
     QString journalVaultPart;

@@ -11,11 +11,13 @@
 
 #include "journalschema.h"
 #include "pagescript.h"
+#include "plugininstall.h"
 #include "qmllogclass.h"
 
 #include <QDateTime>
 #include <QDebug>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QWebFrame>
 
@@ -54,6 +56,18 @@ qint64 nowMs() {
 QString answeredPath(const QJsonObject &answer) {
     const QString file = answer.value(QStringLiteral("file")).toString();
     return file.isEmpty() ? answer.value(QStringLiteral("folder")).toString() : file;
+}
+
+// The journal's words for the end of a transfer.
+QString transferResultText(const QJsonObject &progress, bool ok, bool logicStopped) {
+    QString result = progress.value(QStringLiteral("GetInfo")).toString();
+    const QString md5 = progress.value(QStringLiteral("GetServerMd5File")).toString();
+    if (ok && !md5.isEmpty())
+        result += (result.isEmpty() ? QString() : QStringLiteral("; ")) + QStringLiteral("MD5 ") + md5;
+    if (!ok && logicStopped)
+        result += QStringLiteral("; the server's logic was stopped before the first block and is not "
+                                 "running");
+    return result;
 }
 
 } // namespace
@@ -283,58 +297,73 @@ QString JS::VYXUpload(QString path, QString cb) {
         return QStringLiteral("Not Ready");
     }
     transferCallback = cb;
+    transferReports.clear();
     journalResult(journalTransfer, vyxjournal::kOutcomeUnknown,
                   QStringLiteral("another transfer was started"));
     journalTransfer =
         journalIntent(vyxjournal::kKindConfigurationUpload,
-                      {{QStringLiteral("file"), path}, {QStringLiteral("bytes"), QFileInfo(path).size()}});
-    // The server's logic process must not hold the database while it is replaced.
-    sendCommandLine(CommandLineRequests::Kind::Unread, QString(),
-                    QLatin1String(PluginInstall::kStopLogicCommand));
+                      {{QStringLiteral("file"), path},
+                       {QStringLiteral("bytes"), QFileInfo(path).size()},
+                       {QStringLiteral("stopsLogic"), QStringLiteral("just before the first block")}});
+    logicStopped = false;
     qCDebug(lcBridge).noquote() << QStringLiteral("VYX Upload: ") + path;
-    // The client reads the whole file for its MD5 before the first frame: on the worker.
+    // The server's logic process must not hold the database while it is replaced; it is stopped
+    // only once the upload is sure to send its blocks (the upload holds before the first one), so
+    // a restore that is refused or not needed never stops the building's logic. The client reads
+    // the whole file for its MD5 before the first frame: on the worker.
     kvt::kvtOlmoTcpClientVyx *client = &connector.Client();
     const std::string file = utf8(path);
     const QString callback = cb;
     clientWorker->post([this, client, file, path, callback] {
-        const int refused = client->QueryUploadConfiguration(file, kUploadChunkSize);
+        std::string refusal;
+        const int refused = client->QueryUploadConfiguration(file, kUploadChunkSize, true, &refusal);
         if (refused == 0)
             return;
+        const QString reason = QString::fromStdString(refusal);
         QMetaObject::invokeMethod(
             this,
-            [this, path, callback, refused] {
-                journalResult(
-                    journalTransfer, vyxjournal::kOutcomeFailed,
-                    QStringLiteral(
-                        "The upload did not start: the file cannot be read, or another transfer runs"));
-                // An end record, as the transfer itself would send, so the page's bar ends.
-                const QJsonObject end{{QStringLiteral("IsEnd"), QStringLiteral("true")},
-                                      {QStringLiteral("GetError"), refused},
-                                      {QStringLiteral("GetInfo"),
-                                       QStringLiteral("The upload did not start: ") + path +
-                                           QStringLiteral(" cannot be read, or another transfer runs")},
-                                      {QStringLiteral("GetClientBytes"), QStringLiteral("0")},
-                                      {QStringLiteral("GetSentBytes"), QStringLiteral("0")},
-                                      {QStringLiteral("GetPercentage"), QStringLiteral("0")},
-                                      {QStringLiteral("GetClientFile"), path}};
-                queueExpressionCall(callback, jsonExpression(indented(end)));
+            [this, path, callback, refused, reason] {
+                transferNotStarted(journalTransfer, "upload", path, callback, refused, reason);
             },
             Qt::QueuedConnection);
     });
     return QString();
 }
 
+void JS::transferNotStarted(qint64 &intent, const char *kind, const QString &path, const QString &callback,
+                            int error, const QString &reason) {
+    const bool upload = qstrcmp(kind, "upload") == 0;
+    const QString text = QStringLiteral("The %1 did not start: %2")
+                             .arg(QLatin1String(kind), reason.isEmpty() ? QStringLiteral("refused") : reason);
+    journalResult(intent, vyxjournal::kOutcomeFailed, text);
+    // An end record, as the transfer itself would send, so the page's bar ends.
+    QJsonObject end{{QStringLiteral("IsEnd"), QStringLiteral("true")},
+                    {QStringLiteral("GetError"), error},
+                    {QStringLiteral("GetInfo"), text},
+                    {QStringLiteral("GetPercentage"), QStringLiteral("0")},
+                    {QStringLiteral("GetClientFile"), path}};
+    end.insert(QLatin1String(upload ? "GetClientBytes" : "GetServerBytes"), QStringLiteral("0"));
+    end.insert(QLatin1String(upload ? "GetSentBytes" : "GetReceivedBytes"), QStringLiteral("0"));
+    queueExpressionCall(callback, jsonExpression(indented(end)));
+}
+
 QString JS::VYXDownload(QString path, QString cb) {
     if (!readyFor("VYXDownload"))
         return QStringLiteral("Not Ready");
-    transferCallback = cb;
     qCDebug(lcBridge).noquote() << QStringLiteral("download path=") + path;
+    qint64 intent = journalIntent(vyxjournal::kKindBackup, {{QStringLiteral("file"), path}});
+    const int refused = connector.Client().QueryDownloadConfiguration(utf8(path), std::string());
+    if (refused != 0) {
+        // A running download keeps its callback and its record; this one ends here.
+        transferNotStarted(intent, "download", path, cb, refused,
+                           QStringLiteral("another download is running, or the connection is not ready"));
+        return QString();
+    }
+    transferCallback = cb;
+    transferReports.clear();
     journalResult(journalTransfer, vyxjournal::kOutcomeUnknown,
                   QStringLiteral("another transfer was started"));
-    journalTransfer = journalIntent(vyxjournal::kKindBackup, {{QStringLiteral("file"), path}});
-    if (connector.Client().QueryDownloadConfiguration(utf8(path), std::string()) != 0)
-        journalResult(journalTransfer, vyxjournal::kOutcomeFailed,
-                      QStringLiteral("The download did not start"));
+    journalTransfer = intent;
     return QString();
 }
 
@@ -348,31 +377,67 @@ void JS::VYXCancelCopy() {
     remoteCopy.cancel();
 }
 
+void JS::stopLogicBeforeBlocks(const QString &file) {
+    const QString command = QLatin1String(PluginInstall::kStopLogicCommand);
+    qint64 entry = journalIntent(vyxjournal::kKindCommandLine,
+                                 {{QStringLiteral("command"), command},
+                                  {QStringLiteral("for"), QStringLiteral("the restore of ") + file}});
+    // Sent with the first block or not at all (the upload may have been stopped meanwhile). Its
+    // answer comes while the upload runs, which takes every answer: it goes past the command-line
+    // requests, and is recorded as sent.
+    bool sent = false;
+    const bool resumed = connector.Client().ResumeUpload(utf8(command), &sent);
+    logicStopped = resumed && sent;
+    journalResult(entry, logicStopped ? vyxjournal::kOutcomeSent : vyxjournal::kOutcomeFailed,
+                  logicStopped ? QStringLiteral("sent just before the first block of the restore")
+                  : resumed    ? QLatin1String(kNotConnected)
+                               : QStringLiteral("not sent: the restore ended before its first block"));
+}
+
+void JS::VYXStartLogic(QString callback) {
+    sendCommandLine(CommandLineRequests::Kind::Console, callback,
+                    QLatin1String(PluginInstall::kStartLogicCommand));
+}
+
+void JS::deliverTransferReport(const QString &report) {
+    queueExpressionCall(transferCallback, jsonExpression(report));
+}
+
 void JS::VYXInProgress(QString ss) {
-    if (journalTransfer > 0) {
-        const QJsonObject progress = QJsonDocument::fromJson(ss.toUtf8()).object();
-        if (progress.value(QStringLiteral("IsEnd")).toString() == QLatin1String("true")) {
-            const bool ok = progress.value(QStringLiteral("GetError")).toInt(-1) == 0;
-            QString result = progress.value(QStringLiteral("GetInfo")).toString();
-            const QString md5 = progress.value(QStringLiteral("GetServerMd5File")).toString();
-            if (ok && !md5.isEmpty())
-                result +=
-                    (result.isEmpty() ? QString() : QStringLiteral("; ")) + QStringLiteral("MD5 ") + md5;
-            const QString file = progress.value(QStringLiteral("GetClientFile")).toString();
-            if (ok && vaultDesk.isPart(file)) {
-                // A backup into the vault is what the vault makes of the copy: told by vaultAdd.
-                journalResult(journalVaultCopy, vyxjournal::kOutcomeUnknown,
-                              QStringLiteral("the vault never took the copy"));
-                journalVaultCopy = journalTransfer;
-                journalVaultPart = file;
-                journalTransfer = 0;
-            } else {
-                journalResult(journalTransfer,
-                              ok ? vyxjournal::kOutcomeSucceeded : vyxjournal::kOutcomeFailed, result);
-            }
-        }
+    QJsonObject progress = QJsonDocument::fromJson(ss.toUtf8()).object();
+    const bool upload = progress.contains(QStringLiteral("GetSentBytes"));
+    const bool ended = progress.value(QStringLiteral("IsEnd")).toString() == QLatin1String("true");
+    if (upload && !ended &&
+        progress.value(QStringLiteral("GetInfo")).toString() == QLatin1String(kvt::kvtOlmoUploadReadyInfo))
+        stopLogicBeforeBlocks(progress.value(QStringLiteral("GetClientFile")).toString());
+    if (!ended) {
+        transferReports.report(ss);
+        return;
     }
-    queueExpressionCall(transferCallback, jsonExpression(ss));
+    const bool ok = progress.value(QStringLiteral("GetError")).toInt(-1) == 0;
+    const bool stopped = upload && logicStopped;
+    if (upload)
+        logicStopped = false;
+    QString page = ss;
+    if (stopped && !ok) {
+        // The page offers to start it again.
+        progress.insert(QStringLiteral("LogicStopped"), QStringLiteral("true"));
+        page = indented(progress);
+    }
+    const QString result = transferResultText(progress, ok, stopped);
+    const QString file = progress.value(QStringLiteral("GetClientFile")).toString();
+    if (ok && !upload && vaultDesk.isPart(file)) {
+        // A backup into the vault is what the vault makes of the copy: told by vaultAdd.
+        journalResult(journalVaultCopy, vyxjournal::kOutcomeUnknown,
+                      QStringLiteral("the vault never took the copy"));
+        journalVaultCopy = journalTransfer;
+        journalVaultPart = file;
+        journalTransfer = 0;
+    } else {
+        journalResult(journalTransfer, ok ? vyxjournal::kOutcomeSucceeded : vyxjournal::kOutcomeFailed,
+                      result);
+    }
+    transferReports.end(page);
 }
 
 void JS::VYXUploadDownloadDone() {

@@ -39,7 +39,9 @@ const char *const kSchema[] = {
 struct Statement {
     sqlite3_stmt *s = nullptr;
     ~Statement() { sqlite3_finalize(s); }
-    void text(int i, const std::string &t) { sqlite3_bind_text(s, i, t.c_str(), int(t.size()), SQLITE_TRANSIENT); }
+    void text(int i, const std::string &t) {
+        sqlite3_bind_text(s, i, t.c_str(), int(t.size()), SQLITE_TRANSIENT);
+    }
     std::string column(int i) const {
         const unsigned char *t = sqlite3_column_text(s, i);
         return t ? reinterpret_cast<const char *>(t) : "";
@@ -132,10 +134,11 @@ bool VaultIndex::copies(const std::string &site, std::vector<VaultEntry> &out, s
 
 bool VaultIndex::insert(const std::string &site, const VaultEntry &e) {
     Statement q;
-    if (sqlite3_prepare_v2(m_db,
-                           "INSERT OR IGNORE INTO copies (site, name, host, port, time, size, md5, version, file,"
-                           " verified, suspect) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                           -1, &q.s, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v2(
+            m_db,
+            "INSERT OR IGNORE INTO copies (site, name, host, port, time, size, md5, version, file,"
+            " verified, suspect) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            -1, &q.s, nullptr) != SQLITE_OK)
         return false;
     q.text(1, site);
     q.text(2, e.site);
@@ -166,8 +169,8 @@ bool VaultIndex::change(const std::string &site, const VaultEntry *added, int ke
         for (VaultEntry &e : rows)
             e.verified = e.verified && !damaged.count(e.file);
         Statement remove;
-        if (sqlite3_prepare_v2(m_db, "DELETE FROM copies WHERE site = ? AND file = ?", -1, &remove.s, nullptr) !=
-            SQLITE_OK)
+        if (sqlite3_prepare_v2(m_db, "DELETE FROM copies WHERE site = ? AND file = ?", -1, &remove.s,
+                               nullptr) != SQLITE_OK)
             return fail("cannot prune the vault index", error);
         for (size_t i : vaultRetentionRemoves(rows, keep)) {
             sqlite3_reset(remove.s);

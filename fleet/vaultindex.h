@@ -31,8 +31,9 @@ public:
     // In one transaction: adds `added` (when not null), then, when keep > 0, removes the rows that
     // retention removes, counting the files in `damaged` as unverified. The files of the removed
     // rows are given back for deleting after the commit: a row never outlives its file.
-    bool change(const std::string &site, const VaultEntry *added, int keep, const std::set<std::string> &damaged,
-                std::vector<std::string> &removedFiles, std::string &error);
+    bool change(const std::string &site, const VaultEntry *added, int keep,
+                const std::set<std::string> &damaged, std::vector<std::string> &removedFiles,
+                std::string &error);
 
     // Rows of an earlier manifest, in one transaction; a row already there (same file) is kept.
     bool import(const std::string &site, const std::vector<VaultEntry> &rows, std::string &error);

@@ -25,7 +25,8 @@ std::vector<unsigned char> pattern(size_t n, uint32_t seed) {
 int pageCount(sqlite3 *db) {
     sqlite3_stmt *s = nullptr;
     int pages = -1;
-    if (sqlite3_prepare_v2(db, "PRAGMA page_count", -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW)
+    if (sqlite3_prepare_v2(db, "PRAGMA page_count", -1, &s, nullptr) == SQLITE_OK &&
+        sqlite3_step(s) == SQLITE_ROW)
         pages = sqlite3_column_int(s, 0);
     sqlite3_finalize(s);
     return pages;
@@ -72,13 +73,16 @@ bool simWriteInitialDatabase(const std::string &path, uint32_t size, std::string
     const std::string aside = path + ".new";
     std::remove(aside.c_str());
     sqlite3 *raw = nullptr;
-    const int opened = sqlite3_open_v2(aside.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int opened =
+        sqlite3_open_v2(aside.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     std::unique_ptr<sqlite3, int (*)(sqlite3 *)> db(raw, sqlite3_close);
     const int target = std::max(2, int(size / kPageSize));
-    const std::string setup = "PRAGMA page_size = " + std::to_string(kPageSize) +
-                              "; PRAGMA synchronous = OFF; PRAGMA max_page_count = " + std::to_string(target) +
-                              "; CREATE TABLE settings (id INTEGER PRIMARY KEY, name TEXT NOT NULL, value BLOB)";
-    bool ok = opened == SQLITE_OK && sqlite3_exec(db.get(), setup.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK &&
+    const std::string setup =
+        "PRAGMA page_size = " + std::to_string(kPageSize) +
+        "; PRAGMA synchronous = OFF; PRAGMA max_page_count = " + std::to_string(target) +
+        "; CREATE TABLE settings (id INTEGER PRIMARY KEY, name TEXT NOT NULL, value BLOB)";
+    bool ok = opened == SQLITE_OK &&
+              sqlite3_exec(db.get(), setup.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK &&
               fill(db.get(), target);
     if (!ok)
         error = std::string("cannot write the database: ") + sqlite3_errmsg(db.get());

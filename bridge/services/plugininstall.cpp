@@ -5,6 +5,7 @@
 #include "remotecopyservice.h"
 
 const char PluginInstall::kStopLogicCommand[] = "kill $(pidof mono)";
+const char PluginInstall::kStartLogicCommand[] = "/nalrio/bin/nalrio_guardian start logic";
 
 namespace {
 

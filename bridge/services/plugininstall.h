@@ -33,6 +33,9 @@ public:
     // Stops the server's logic process, which a supervisor starts again; also sent before an
     // upload, so that the process does not hold the database while it is replaced.
     static const char kStopLogicCommand[];
+    // Starts it again through the server's guardian tool: offered after a restore that stopped
+    // the logic and then failed.
+    static const char kStartLogicCommand[];
 
     PluginInstall(RemoteCopyService &copy, Server server, JournalRecorder journal, QObject *parent = nullptr);
 

@@ -145,6 +145,7 @@ const char *const kSlots[] = {
     "journalEntries(QString)",
     "journalExport(QString,QString,QString)",
     "VYXStopTransfer()",
+    "VYXStartLogic(QString)",
     "VYXCancelCopy()",
     // The backup vault and the fleet.
     "vaultList(QString,QString)",

@@ -76,13 +76,17 @@ public:
         }
     }
 
-    bool start(const QStringList &extra = QStringList()) {
+    // log: a file that takes the simulator's log (one line per request); quiet without.
+    bool start(const QStringList &extra = QStringList(), const QString &log = QString()) {
         const QString program = qEnvironmentVariable("VYXSIM");
         if (program.isEmpty() || !m_root.isValid())
             return false;
-        QStringList args{QStringLiteral("--port"),         QStringLiteral("0"),
-                         QStringLiteral("--root"),         m_root.path(),
-                         QStringLiteral("--no-discovery"), QStringLiteral("--quiet")};
+        QStringList args{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--root"),
+                         m_root.path(), QStringLiteral("--no-discovery")};
+        if (log.isEmpty())
+            args << QStringLiteral("--quiet");
+        else
+            m_process.setStandardErrorFile(log);
         m_process.setProcessChannelMode(QProcess::SeparateChannels);
         m_process.start(program, args + extra);
         if (!m_process.waitForStarted(10000))
@@ -133,6 +137,7 @@ public:
         m_process.waitForFinished(5000);
     }
     QString filesDir() const { return m_root.path() + QStringLiteral("/files"); }
+    QString databasePath() const { return m_root.path() + QStringLiteral("/config/vyx.db"); }
 
 private:
     QTemporaryDir m_root;
@@ -348,6 +353,10 @@ private slots:
     void journalLeavesLostAnswersUnknown();
     void journalWriteFailureReachesThePage();
     void journalExportWritesEveryRecord();
+    void aRestoreStopsTheLogicOnlyJustBeforeItsFirstBlock_data();
+    void aRestoreStopsTheLogicOnlyJustBeforeItsFirstBlock();
+    void aRestoreThatFailsAfterTheStopOffersToStartTheLogic();
+    void everyTransferEndsOnceAndAtMostAboutTwentyReportsASecond();
 
 private:
     std::unique_ptr<SimServer> m_sim;
@@ -1446,6 +1455,205 @@ void ServerSlotsTest::journalExportWritesEveryRecord() {
     QFile file(csv);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll().count('\n'), total + 1);
+}
+
+namespace {
+
+QString fileText(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+// The lines of the simulator's log that matter for a restore, in order: the checks, the logic
+// stop, the blocks.
+QStringList restoreSteps(const QString &log) {
+    QStringList steps;
+    for (const QString &line : fileText(log).split(QLatin1Char('\n'))) {
+        if (line.contains(QStringLiteral(": database MD5")))
+            steps << QStringLiteral("md5");
+        else if (line.contains(QStringLiteral(": database maximum size")))
+            steps << QStringLiteral("max size");
+        else if (line.contains(QStringLiteral("command line \"kill $(pidof mono)\"")))
+            steps << QStringLiteral("stop logic");
+        else if (line.contains(QStringLiteral(": append ")) && !steps.endsWith(QStringLiteral("append")))
+            steps << QStringLiteral("append");
+        else if (line.contains(QStringLiteral(": change database from")))
+            steps << QStringLiteral("change");
+    }
+    return steps;
+}
+
+} // namespace
+
+void ServerSlotsTest::aRestoreStopsTheLogicOnlyJustBeforeItsFirstBlock_data() {
+    QTest::addColumn<QString>("file");    // "same", "other", "missing" or "empty"
+    QTest::addColumn<QStringList>("sim"); // extra simulator options
+    QTest::addColumn<QString>("info");    // what the end record says
+    QTest::addColumn<QStringList>("steps");
+    QTest::newRow("the server has it")
+        << "same" << QStringList() << "Same, upload not necessary" << QStringList{"md5", "max size"};
+    QTest::newRow("too big") << "other" << QStringList{"--db-max-size", "4096"}
+                             << "Configuration file is too big" << QStringList{"md5", "max size"};
+    QTest::newRow("unreadable") << "missing" << QStringList() << "The upload did not start: Can not read file"
+                                << QStringList();
+    QTest::newRow("empty") << "empty" << QStringList()
+                           << "The upload did not start: Configuration file is empty" << QStringList();
+    // The one deliberate change of order: the stop comes just before the first block, not first.
+    QTest::newRow("restored") << "other" << QStringList() << "Database changed"
+                              << QStringList{"md5", "max size", "stop logic", "append", "change"};
+}
+
+// The logic is stopped only once the upload is sure to send its blocks.
+void ServerSlotsTest::aRestoreStopsTheLogicOnlyJustBeforeItsFirstBlock() {
+    QFETCH(QString, file);
+    QFETCH(QStringList, sim);
+    QFETCH(QString, info);
+    QFETCH(QStringList, steps);
+    SimServer server;
+    const QString log = m_local.filePath(QStringLiteral("restore-%1.log").arg(QTest::currentDataTag()));
+    QVERIFY(server.start(sim, log));
+    QTemporaryDir dir;
+    Journal &journal = m_page.js().changeJournal();
+    QVERIFY(journal.open(dir.filePath(QStringLiteral("journal.sqlite"))));
+    QVERIFY(m_page.connectTo(server.port()));
+    const QString path = m_local.filePath(QStringLiteral("restore-%1.db").arg(QTest::currentDataTag()));
+    QFile::remove(path);
+    if (file == QLatin1String("same"))
+        QVERIFY(QFile::copy(server.databasePath(), path));
+    else if (file == QLatin1String("other"))
+        QVERIFY(writeFile(path, patternBytes(65536)));
+    else if (file == QLatin1String("empty"))
+        QVERIFY(writeFile(path, QByteArray()));
+    const QString cb = m_page.cb(QStringLiteral("restore"));
+    QCOMPARE(m_page.call(QStringLiteral("vyxDesk.VYXUpload(%1, %2)").arg(jsString(path), cb)), QString());
+    QVERIFY(waitFor([&] {
+        const QList<QJsonObject> reports = m_page.objects(QStringLiteral("restore"));
+        return !reports.isEmpty() &&
+               reports.last().value(QStringLiteral("IsEnd")).toString() == QLatin1String("true");
+    }));
+    const QJsonObject end = m_page.objects(QStringLiteral("restore")).last();
+    QVERIFY2(end.value(QStringLiteral("GetInfo")).toString().contains(info),
+             qPrintable(end.value(QStringLiteral("GetInfo")).toString()));
+    QVERIFY(!end.contains(QStringLiteral("LogicStopped")));
+    // Any answer still on its way has come: a command line goes in turn.
+    m_page.call(QStringLiteral("vyxDesk.VYXConsole('echo done', %1)").arg(m_page.cb(QStringLiteral("done"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("done"), 1));
+    QCOMPARE(restoreSteps(log), steps);
+    // The journal holds the stop when it was sent, and never otherwise.
+    QStringList kinds;
+    for (const QJsonValue &v : journal.entries())
+        kinds.prepend(v.toObject().value(QStringLiteral("kind")).toString() + QLatin1Char(':') +
+                      v.toObject().value(QStringLiteral("outcome")).toString());
+    const bool stopped = steps.contains(QStringLiteral("stop logic"));
+    QCOMPARE(kinds,
+             (QStringList{QStringLiteral("configuration-upload:") +
+                          (info == QLatin1String("Database changed") || info.startsWith(QLatin1String("Same"))
+                               ? QStringLiteral("succeeded")
+                               : QStringLiteral("failed"))} +
+              (stopped ? QStringList{QStringLiteral("command-line:sent")} : QStringList()) +
+              QStringList{QStringLiteral("command-line:succeeded")}));
+}
+
+// The server takes the blocks and writes nothing past its first kilobyte: the upload ends after
+// the logic was stopped. The page is told so, and one call starts the logic again; the journal
+// records the stop and the start.
+void ServerSlotsTest::aRestoreThatFailsAfterTheStopOffersToStartTheLogic() {
+    SimServer server;
+    const QString log = m_local.filePath(QStringLiteral("restore-fails.log"));
+    QVERIFY(server.start({QStringLiteral("--file-limit"), QStringLiteral("1000")}, log));
+    QTemporaryDir dir;
+    Journal &journal = m_page.js().changeJournal();
+    QVERIFY(journal.open(dir.filePath(QStringLiteral("journal.sqlite"))));
+    QVERIFY(m_page.connectTo(server.port()));
+    const QString path = m_local.filePath(QStringLiteral("restore-fails.db"));
+    QVERIFY(writeFile(path, patternBytes(65536)));
+    m_page.call(
+        QStringLiteral("vyxDesk.VYXUpload(%1, %2)").arg(jsString(path), m_page.cb(QStringLiteral("up"))));
+    QVERIFY(waitFor([&] {
+        const QList<QJsonObject> reports = m_page.objects(QStringLiteral("up"));
+        return !reports.isEmpty() &&
+               reports.last().value(QStringLiteral("IsEnd")).toString() == QLatin1String("true");
+    }));
+    const QJsonObject end = m_page.objects(QStringLiteral("up")).last();
+    QCOMPARE(end.value(QStringLiteral("GetInfo")).toString(),
+             QStringLiteral(
+                 "The server wrote nothing of 5 blocks in a row: the upload stopped at 1000 of 65536 bytes"));
+    QCOMPARE(end.value(QStringLiteral("LogicStopped")).toString(), QStringLiteral("true"));
+
+    m_page.call(QStringLiteral("vyxDesk.VYXStartLogic(%1)").arg(m_page.cb(QStringLiteral("start"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("start"), 1));
+    QCOMPARE(m_page.objects(QStringLiteral("start")).first().value(QStringLiteral("status")).toString(),
+             QStringLiteral("guardian: start logic: ok"));
+    QVERIFY(fileText(log).contains(
+        QStringLiteral("command line \"/nalrio/bin/nalrio_guardian start logic\" -> 0")));
+
+    const QJsonArray entries = journal.entries();
+    QCOMPARE(entries.size(), 3);
+    const QJsonObject start = entries.at(0).toObject();
+    const QJsonObject stop = entries.at(1).toObject();
+    const QJsonObject restore = entries.at(2).toObject();
+    QCOMPARE(restore.value(QStringLiteral("kind")).toString(), QStringLiteral("configuration-upload"));
+    QCOMPARE(restore.value(QStringLiteral("outcome")).toString(), QStringLiteral("failed"));
+    QVERIFY2(restore.value(QStringLiteral("result"))
+                 .toString()
+                 .endsWith(QStringLiteral(
+                     "the server's logic was stopped before the first block and is not running")),
+             qPrintable(restore.value(QStringLiteral("result")).toString()));
+    QCOMPARE(stop.value(QStringLiteral("arguments")).toObject().value(QStringLiteral("command")).toString(),
+             QStringLiteral("kill $(pidof mono)"));
+    QCOMPARE(stop.value(QStringLiteral("outcome")).toString(), QStringLiteral("sent"));
+    QCOMPARE(start.value(QStringLiteral("arguments")).toObject().value(QStringLiteral("command")).toString(),
+             QStringLiteral("/nalrio/bin/nalrio_guardian start logic"));
+    QCOMPARE(start.value(QStringLiteral("outcome")).toString(), QStringLiteral("succeeded"));
+}
+
+// A download that cannot start ends with one end record; a running one reports at most about 20
+// times a second, and every transfer ends once.
+void ServerSlotsTest::everyTransferEndsOnceAndAtMostAboutTwentyReportsASecond() {
+    SimServer server;
+    QVERIFY(server.start({QStringLiteral("--db-size"), QString::number(8 << 20), QStringLiteral("--slow"),
+                          QStringLiteral("1")}));
+    QTemporaryDir dir;
+    Journal &journal = m_page.js().changeJournal();
+    QVERIFY(journal.open(dir.filePath(QStringLiteral("journal.sqlite"))));
+    QVERIFY(m_page.connectTo(server.port()));
+    const QString path = m_local.filePath(QStringLiteral("large.db"));
+    QElapsedTimer timer;
+    timer.start();
+    m_page.call(QStringLiteral("vyxDesk.VYXDownload(%1, %2)")
+                    .arg(jsString(path), m_page.cb(QStringLiteral("first"))));
+    // A second download while the first runs does not start: it ends at once, with its reason.
+    m_page.call(QStringLiteral("vyxDesk.VYXDownload(%1, %2)")
+                    .arg(jsString(path + QStringLiteral(".2")), m_page.cb(QStringLiteral("second"))));
+    QVERIFY(m_page.waitCalls(QStringLiteral("second"), 1));
+    const QJsonObject refused = m_page.objects(QStringLiteral("second")).first();
+    QCOMPARE(refused.value(QStringLiteral("IsEnd")).toString(), QStringLiteral("true"));
+    QVERIFY(refused.value(QStringLiteral("GetInfo"))
+                .toString()
+                .startsWith(QStringLiteral("The download did not start")));
+    QVERIFY(waitFor(
+        [&] {
+            const QList<QJsonObject> reports = m_page.objects(QStringLiteral("first"));
+            return !reports.isEmpty() &&
+                   reports.last().value(QStringLiteral("IsEnd")).toString() == QLatin1String("true");
+        },
+        60000));
+    const qint64 ms = timer.elapsed();
+    QTest::qWait(200); // nothing comes after the end
+    const QList<QJsonObject> reports = m_page.objects(QStringLiteral("first"));
+    int ends = 0;
+    for (const QJsonObject &r : reports)
+        ends += r.value(QStringLiteral("IsEnd")).toString() == QLatin1String("true") ? 1 : 0;
+    QCOMPARE(ends, 1);
+    QCOMPARE(reports.last().value(QStringLiteral("GetError")).toInt(-1), 0);
+    // The rate bound, generously: one report per 50 ms of the whole run, and the end.
+    QVERIFY2(reports.size() <= ms / 50 + 2,
+             qPrintable(QStringLiteral("%1 reports in %2 ms").arg(reports.size()).arg(ms)));
+    // The refused download and the real one: two records, each with its one result.
+    QStringList outcomes;
+    for (const QJsonValue &v : journal.entries())
+        outcomes << v.toObject().value(QStringLiteral("outcome")).toString();
+    QCOMPARE(outcomes, (QStringList{QStringLiteral("failed"), QStringLiteral("succeeded")}));
 }
 
 QTEST_MAIN(ServerSlotsTest)

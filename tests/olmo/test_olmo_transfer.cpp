@@ -3,6 +3,7 @@
 // that must leave the local file alone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -200,6 +201,8 @@ TEST_F(OlmoTransfer, FramesDuringDownloadDoNotReachOnRead) {
     ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
     EXPECT_EQ(events.LastDownload().GetError(), 0);
     EXPECT_EQ(events.reads, 0);
+    // Nor are they progress: the MD5, the length, four blocks and the end, nothing for the frames.
+    EXPECT_EQ(events.DownloadCount(), 1u + 1u + 4u + 1u);
     // Once the download has ended, frames reach the owner again.
     server.SendFrameToMonitor(MakeFrame(kvtOlmoKindWrite, 4243, [](kvtOlmoFrame &f) { f.SetAsUInt(2); }));
     ASSERT_TRUE(WaitFor([&] { return events.reads == 1; }));
@@ -255,16 +258,17 @@ TEST_F(OlmoTransfer, UploadTooBigEndsBeforeAnyBlock) {
 
 TEST_F(OlmoTransfer, UploadOfEmptyFileIsRefusedAtOnce) {
     WriteFile(target, "");
+    std::string refusal;
+    EXPECT_NE(client.QueryUploadConfiguration(target, 524288, false, &refusal), 0);
+    EXPECT_EQ(refusal, "Configuration file is empty " + target);
+    // The refusal is its one end: no record follows it.
+    EXPECT_EQ(events.UploadCount(), 0u);
     EXPECT_NE(client.QueryUploadConfiguration(target, 524288), 0);
-    ASSERT_EQ(events.UploadCount(), 1u); // delivered before the call returned
-    const kvtUploadProgress p = events.LastUpload();
-    EXPECT_TRUE(p.IsEnd());
-    EXPECT_NE(p.GetError(), 0);
-    EXPECT_EQ(p.GetInfo(), "Configuration file is empty");
+    EXPECT_EQ(events.UploadCount(), 0u);
     // Not active: a real upload may start right away.
     WriteFile(target, "x");
     EXPECT_EQ(client.QueryUploadConfiguration(target, 524288), 0);
-    ASSERT_TRUE(WaitFor([&] { return events.UploadEnded() && events.UploadCount() > 1; }));
+    ASSERT_TRUE(WaitFor([&] { return events.UploadEnded(); }));
     EXPECT_EQ(server.GetDatabase(), "x");
 }
 
@@ -553,4 +557,165 @@ TEST_F(OlmoTransfer, UploadReadsItsFileWithoutHoldingUpTheReader) {
     }
     upload.join();
     std::remove(fifo.c_str());
+}
+
+// Every download ends once, and never as a success without its file.
+TEST_F(OlmoTransfer, DownloadNeverSucceedsWithoutItsFile) {
+    struct Case {
+        const char *name;
+        uint8_t endValue;
+        const char *info;
+    };
+    const Case cases[] = {
+        {"unknown end code", 9, "The server ended the download with the unknown code 9: no file was written"},
+        {"in sync with no copy named", 1,
+         "The server answered that the copy is in sync, but none was named: no file was written"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove(target.c_str());
+        server.SetDownloadRefusal(c.endValue);
+        events.ClearDownloads();
+        ASSERT_EQ(client.QueryDownloadConfiguration(target, ""), 0);
+        ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
+        EXPECT_EQ(events.LastDownload().GetError(), int(kvtTransferError::Failed));
+        EXPECT_EQ(events.LastDownload().GetInfo(), c.info);
+        EXPECT_FALSE(Exists(target));
+        EXPECT_FALSE(Exists(target + ".part"));
+        size_t ends = 0;
+        for (const auto &d : events.Downloads())
+            ends += d.IsEnd() ? 1 : 0;
+        EXPECT_EQ(ends, 1u);
+    }
+}
+
+// An upload ends with an error that says why: a replacement answered for another file, or a
+// server that takes the blocks and writes nothing of them.
+TEST_F(OlmoTransfer, UploadEndsWithTheReasonWhenTheServerDoesNotTakeIt) {
+    struct Case {
+        const char *name;
+        OlmoFakeServer::Handler handler;
+        const char *info;
+        size_t sendingReports; // five blocks and the file's MD5; or the first answer only
+    };
+    const std::string content = Pattern(5000, 21);
+    const std::string md5 = Md5(content);
+    const Case cases[] = {
+        {"another file replaced",
+         [md5](OlmoFakeServer &s, const kvtOlmoFrame &f) {
+             if (f.GetCode() != CmdQueryDbChange)
+                 return false;
+             const std::string answer =
+                 "{\"err\":0,\"info\":\"Database changed\",\"file\":\"other.db\",\"md5\":\"" + md5 + "\"}";
+             s.Reply(kvtTypeString, CmdQueryDbChange, [&](kvtOlmoFrame &r) { r.SetAsString(answer); });
+             return true;
+         },
+         "The server answered the replacement for another file (other.db) than the one sent (.pokayoka)", 6},
+        {"nothing written",
+         [](OlmoFakeServer &s, const kvtOlmoFrame &f) {
+             if (f.GetCode() != CmdQueryFileAppendData)
+                 return false;
+             s.Reply(kvtTypeString, CmdQueryFileAppendData, [](kvtOlmoFrame &r) {
+                 r.SetAsString("{\"err\":0,\"info\":\"\",\"file\":\".pokayoka\",\"wrotebytes\":0}");
+             });
+             return true;
+         },
+         "The server wrote nothing of 5 blocks in a row: the upload stopped at 0 of 5000 bytes", 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(target, content);
+        server.SetDatabase("old");
+        server.SetHandler(c.handler);
+        const size_t before = events.UploadCount();
+        ASSERT_EQ(client.QueryUploadConfiguration(target, 1000), 0);
+        ASSERT_TRUE(WaitFor([&] { return events.UploadCount() > before && events.UploadEnded(); }));
+        EXPECT_EQ(events.LastUpload().GetError(), int(kvtTransferError::Failed));
+        EXPECT_EQ(events.LastUpload().GetInfo(), c.info);
+        // A block answered without progress is no progress report.
+        size_t sending = 0;
+        {
+            std::lock_guard<std::mutex> l(events.lock);
+            for (size_t i = before; i < events.uploads.size(); ++i)
+                sending += events.uploads[i].GetInfo() == "Upload Data" ? 1 : 0;
+        }
+        EXPECT_EQ(sending, c.sendingReports);
+        EXPECT_EQ(server.GetDatabase(), "old");
+    }
+}
+
+// Asked to hold, an upload stops before its first block, after every check: nothing goes when the
+// server already has the file or it is too big; when the maximum size comes before the digest, the
+// digest is still waited for. ResumeUpload sends the blocks; whatever the owner sent in between goes
+// before them.
+TEST_F(OlmoTransfer, AnUploadAskedToHoldWaitsBeforeItsFirstBlock) {
+    const std::string content = Pattern(3000, 31);
+    WriteFile(target, content);
+    const auto holds = [&] {
+        std::lock_guard<std::mutex> l(events.lock);
+        for (const auto &u : events.uploads)
+            if (u.IsHolding())
+                return true;
+        return false;
+    };
+    const auto versions = [&] {
+        const std::vector<uint32_t> codes = RequestCodes();
+        return std::count(codes.begin(), codes.end(), uint32_t(CmdQueryServerVersion));
+    };
+    const auto marker = [&] {
+        const auto seen = versions();
+        client.QueryServerVersion(); // anything the upload queued went out before it
+        return WaitFor([&] { return versions() == seen + 1; });
+    };
+
+    // The server has it already, then it is too big: never held, no block.
+    server.SetDatabase(content);
+    ASSERT_EQ(client.QueryUploadConfiguration(target, 1000, true, nullptr), 0);
+    ASSERT_TRUE(WaitFor([&] { return events.UploadEnded(); }));
+    EXPECT_EQ(events.LastUpload().GetInfo(), "Check Client - Server MD5 ... Same, upload not necessary");
+    server.SetDatabase("old");
+    server.SetDbMaxSize(2999);
+    const size_t before = events.UploadCount();
+    ASSERT_EQ(client.QueryUploadConfiguration(target, 1000, true, nullptr), 0);
+    ASSERT_TRUE(WaitFor([&] { return events.UploadCount() > before && events.UploadEnded(); }));
+    EXPECT_EQ(events.LastUpload().GetInfo(), "Configuration file is too big");
+    ASSERT_TRUE(marker());
+    EXPECT_FALSE(holds());
+    EXPECT_TRUE(server.AppendSizes().empty());
+    EXPECT_FALSE(client.ResumeUpload());
+
+    // The maximum size answers first; the digest waits: no block, no hold.
+    server.SetDbMaxSize(64u * 1024u * 1024u);
+    std::atomic<bool> md5Asked{false};
+    server.SetHandler([&](OlmoFakeServer &, const kvtOlmoFrame &f) {
+        if (f.GetCode() != CmdQueryDbMd5)
+            return false;
+        md5Asked = true;
+        return true; // answered by the test below
+    });
+    ASSERT_EQ(client.QueryUploadConfiguration(target, 1000, true, nullptr), 0);
+    ASSERT_TRUE(WaitFor([&] { return md5Asked.load(); }));
+    ASSERT_TRUE(marker());
+    EXPECT_FALSE(holds());
+    server.Reply(kvtTypeString, CmdQueryDbMd5, [](kvtOlmoFrame &r) { r.SetAsString(std::string(32, 'f')); });
+    ASSERT_TRUE(WaitFor(holds));
+    EXPECT_EQ(events.LastUpload().GetInfo(), "Ready to send the file");
+    EXPECT_FALSE(events.LastUpload().IsEnd());
+    ASSERT_TRUE(marker());
+    EXPECT_TRUE(server.AppendSizes().empty());
+
+    // The owner's request goes first, then the blocks, then the rest in the usual order.
+    const size_t sent = RequestCodes().size();
+    client.QueryExecuteCommandLine("stop the logic");
+    EXPECT_TRUE(client.ResumeUpload());
+    EXPECT_FALSE(client.ResumeUpload());
+    ASSERT_TRUE(WaitFor([&] { return events.UploadEnded(); }));
+    EXPECT_EQ(events.LastUpload().GetError(), 0) << events.LastUpload().GetInfo();
+    EXPECT_EQ(server.GetDatabase(), content);
+    const std::vector<uint32_t> codes = RequestCodes();
+    const std::vector<uint32_t> tail(codes.begin() + long(sent), codes.end());
+    const std::vector<uint32_t> expected = {
+        CmdQueryExecuteCommandLine, CmdQueryFileAppendData, CmdQueryFileAppendData,
+        CmdQueryFileAppendData,     CmdQueryFileMd5,        CmdQueryDbChange};
+    EXPECT_EQ(tail, expected);
 }

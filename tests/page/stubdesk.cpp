@@ -595,6 +595,12 @@ void StubDesk::VYXStopTransfer() {
     m_transferCallback.clear();
 }
 
+// The guardian starts the logic again.
+void StubDesk::VYXStartLogic(QString callback) {
+    record("VYXStartLogic");
+    later(call(callback, "{\"status\":\"guardian: start logic: ok\"}"), 10);
+}
+
 // The vault: one verified copy of every site, a day old; fleet probes find every site reachable.
 QString StubDesk::vaultList(QString host, QString port) {
     record("vaultList " + host + ":" + port);

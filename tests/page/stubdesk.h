@@ -75,6 +75,7 @@ public slots:
     QString journalEntries(QString filterJson);
     QString journalExport(QString format, QString filterJson, QString path);
     void VYXStopTransfer();
+    void VYXStartLogic(QString callback);
     void VYXCancelCopy();
     QString vaultList(QString host, QString port);
     QString vaultOverview(QString sitesJson);

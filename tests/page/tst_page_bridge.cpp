@@ -1292,15 +1292,22 @@ void PageOnBridgeTest::uploadReplacesTheDatabaseOrSaysWhyNot_data() {
     QTest::addColumn<int>("size");
     QTest::addColumn<QString>("expected");
     QTest::addColumn<bool>("replaced");
+    QTest::addColumn<bool>("logicStopped"); // and not running: the view offers to start it
     QTest::newRow("replaced") << QStringList() << 70000
-                              << QStringLiteral("Upload complete: the server replaced its database.") << true;
+                              << QStringLiteral("Upload complete: the server replaced its database.") << true
+                              << false;
     QTest::newRow("too big") << QStringList{QStringLiteral("--db-max-size"), QStringLiteral("1000")} << 5000
                              << QStringLiteral("Upload failed: the file is larger than the server accepts.")
-                             << false;
+                             << false << false;
     QTest::newRow("damaged copy") << QStringList{QStringLiteral("--wrong-file-md5")} << 5000
                                   << QStringLiteral(
                                          "Upload failed: the server's copy differs from the file sent.")
-                                  << false;
+                                  << false << true;
+    QTest::newRow("nothing written") << QStringList{QStringLiteral("--file-limit"), QStringLiteral("1000")}
+                                     << 70000
+                                     << QStringLiteral("Upload failed: the server took the blocks but wrote "
+                                                       "nothing of them.")
+                                     << false << true;
 }
 
 void PageOnBridgeTest::uploadReplacesTheDatabaseOrSaysWhyNot() {
@@ -1309,6 +1316,7 @@ void PageOnBridgeTest::uploadReplacesTheDatabaseOrSaysWhyNot() {
     QFETCH(int, size);
     QFETCH(QString, expected);
     QFETCH(bool, replaced);
+    QFETCH(bool, logicStopped);
     const QString name =
         QStringLiteral("upload-") +
         QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'));
@@ -1334,7 +1342,24 @@ void PageOnBridgeTest::uploadReplacesTheDatabaseOrSaysWhyNot() {
     QCOMPARE(fileBytes(database) == bytes, replaced);
     if (!replaced)
         QVERIFY(fileBytes(database) == before);
+    const QString offer =
+        QStringLiteral("The server's logic process was stopped for this restore and is not running now.");
+    const QString button = QStringLiteral(
+        "Array.prototype.filter.call(document.querySelectorAll('#view-backup button'), function (b) {"
+        " return b.textContent === 'Start the logic again'; })[0]");
+    QCOMPARE(viewText(QStringLiteral("backup")).contains(offer), logicStopped);
+    QCOMPARE(eval(button + QStringLiteral(".hidden")).toBool(), !logicStopped);
     shoot(QStringLiteral("20-upload-") + name);
+    if (!logicStopped)
+        return;
+    eval(button + QStringLiteral(".click()"));
+    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-backup').textContent.indexOf(%1) >= 0")
+                         .arg(literal(QStringLiteral("Start of the server's logic process sent; the server "
+                                                     "answered: guardian: start logic: ok"))),
+                     15000),
+             qPrintable(viewText(QStringLiteral("backup"))));
+    QVERIFY(eval(button + QStringLiteral(".hidden")).toBool());
+    shoot(QStringLiteral("21-logic-started-") + name);
 }
 
 int main(int argc, char **argv) {

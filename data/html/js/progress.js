@@ -33,12 +33,17 @@
     [/^Can not free temporary server resources/, { why: 'the server could not free its temporary file' }],
     [/^Check Client - Server MD5/, { step: 'Checking the server\'s copy' }],
     [/^Save Server Max Db Size/, { step: 'Checking the size the server accepts' }],
+    [/^Ready to send the file/, { step: 'Stopping the server\'s logic, then sending' }],
     [/^Configuration file is too big/, { why: 'the file is larger than the server accepts' }],
     [/^Upload Data/, { step: 'Sending' }],
     [/^MD5 do not match!/, { why: 'the server\'s copy differs from the file sent' }],
     [/^Check Change DB/, { step: 'Replacing the database' }],
     [/^MD5 of new DB differ from source client file/, { why: 'the server\'s new database differs from the file sent' }],
     [/^Configuration file is empty/, { why: 'the file is empty' }],
+    [/^The server wrote nothing of/, { why: 'the server took the blocks but wrote nothing of them' }],
+    [/^The server answered the replacement for another file/, { why: 'the server answered for another file than the one sent' }],
+    [/^The server ended the download with the unknown code/, { why: 'the server ended the download in a way this program does not know; no file was written' }],
+    [/^The server answered that the copy is in sync, but none was named/, { why: 'the server said the copy was in sync without one to compare; no file was written' }],
     [/^Can not read file/, { why: 'the file cannot be read' }]
   ];
 
@@ -63,7 +68,9 @@
     }
     if (/^(Download|Upload) stopped by the user/.test(i)) return kind === 'download' ? 'Download cancelled: no file was written.' : 'Upload cancelled.';
     // the transfer's own reasons may start with its kind ("Download ended: ...")
-    const why = words.why || i.replace(/^(Download|Upload) /, '');
+    let why = words.why || i.replace(/^(Download|Upload) /, '');
+    // "The upload did not start: ..." reads on after "Upload failed: " in lower case
+    if (/^[A-Z][a-z]/.test(why)) why = why.charAt(0).toLowerCase() + why.slice(1);
     const text = why || ('error ' + error);
     return (kind === 'download' ? 'Download failed: ' : 'Upload failed: ') + text + (/[.!?]$/.test(text) ? '' : '.');
   }
@@ -98,7 +105,9 @@
       message: transferSentence(kind, ended, error, info),
       clientFile: String(r.GetClientFile || ''),
       clientMd5: String(r.GetClientMd5File || ''),
-      serverMd5: String(r.GetServerMd5File || '')
+      serverMd5: String(r.GetServerMd5File || ''),
+      // an upload that failed after it stopped the server's logic, which is not running now
+      logicStopped: isUpload && ended && error !== 0 && String(r.LogicStopped) === 'true'
     };
   };
 

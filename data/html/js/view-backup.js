@@ -86,6 +86,7 @@
       return;
     }
     transfer = { kind, path, eta: new VX.Eta(Date.now()) };
+    hideLogicStart();
     busy(true);
     ui.bar.set(0, 'Starting…', 'busy');
     VX.setStatus(ui.status, 'busy', kind === 'download' ? 'Downloading to ' + path : 'Uploading ' + path);
@@ -246,7 +247,7 @@
     if (VX.session.state !== 'connected') { VX.setStatus(ui.status, 'error', 'Not connected: connect to a server first.'); return; }
     VX.confirm('Replace the server configuration?',
       'The configuration database of ' + serverName() + ' will be replaced by ' + path +
-      '. The server stops its logic process first. This cannot be undone: back it up first if unsure.',
+      '. The server\'s logic process is stopped just before the file is sent. This cannot be undone: back it up first if unsure.',
       'Upload and replace', () => begin('upload', 'VYXUpload', path), true);
   }
 
@@ -290,7 +291,7 @@
     }
     VX.setStatus(ui.plan, plan.backupFirst ? 'error' : 'info', plan.text);
     const title = 'Restore ' + VX.baseName(path) + ' on ' + serverName() + '?';
-    const text = plan.text + ' The server stops its logic process first.';
+    const text = plan.text + ' The server\'s logic process is stopped just before the file is sent.';
     const restore = () => begin('upload', 'VYXUpload', path);
     if (!plan.backupFirst) {
       VX.confirm(title, text, 'Upload and replace', restore, true);
@@ -346,10 +347,45 @@
     busy(false);
     if (vault) finishVaultDownload(vault, d);
     else if (d.kind === 'upload' && ui.plan.textContent) VX.setStatus(ui.plan, d.error ? 'error' : 'ok', d.error ? 'The restore failed: ' + d.message : 'Restored.');
+    if (d.logicStopped) offerLogicStart();
   }
 
+  // ---- The server's logic after a failed restore --------------------------------------------
+  // The restore stopped the logic just before its first block and then failed: the building runs
+  // without its logic until it is started again.
+  function offerLogicStart() {
+    VX.setStatus(ui.logic, 'error', 'The server\'s logic process was stopped for this restore and is not running now.');
+    ui.startLogic.hidden = false;
+    ui.startLogic.disabled = false;
+  }
+
+  function hideLogicStart() {
+    VX.setStatus(ui.logic, '', '');
+    ui.startLogic.hidden = true;
+  }
+
+  function startLogic() {
+    const r = VX.desk.tryCall('VYXStartLogic', LOGIC_CB);
+    if (!r.ok) { VX.setStatus(ui.logic, 'error', r.error); return; }
+    ui.startLogic.disabled = true;
+    VX.setStatus(ui.logic, 'busy', 'Starting the server\'s logic process…');
+  }
+
+  const LOGIC_CB = VX.desk.callback('logicStarted', (answer) => {
+    if (!ui) return;
+    const a = VX.vaultAnswer(answer);
+    const status = a && a.status !== undefined ? String(a.status) : String(answer || '');
+    if (/^(Not connected|Connection lost)/.test(status)) {
+      VX.setStatus(ui.logic, 'error', 'The logic was not started: ' + status);
+      ui.startLogic.disabled = false;
+      return;
+    }
+    ui.startLogic.hidden = true;
+    VX.setStatus(ui.logic, 'ok', 'Start of the server\'s logic process sent; the server answered: ' + status);
+  });
+
   VX.bus.on('transfer', onTransfer);
-  VX.testing.provide('backup', { downloadTo, uploadFrom, restoreFrom, askServerMd5, backupToVault, refreshVault });
+  VX.testing.provide('backup', { downloadTo, uploadFrom, restoreFrom, askServerMd5, backupToVault, refreshVault, startLogic });
   VX.bus.on('connected', () => refreshVault());
   VX.bus.on('session-lost', (lost) => {
     if (!ui) return;
@@ -393,6 +429,8 @@
       ui.md5Status = VX.statusLine();
       ui.md5Compare = VX.statusLine();
       ui.plan = VX.statusLine();
+      ui.logic = VX.statusLine();
+      ui.startLogic = VX.button('Start the logic again', startLogic, 'primary', { hidden: true, title: 'Start the server\'s logic process, which the failed restore stopped' });
       ui.vaultTable = VX.table(['Date', 'Age', 'Size', 'MD5', 'Server version', 'Check', '']);
       ui.vaultFolder = el('span', { class: 'mono small' });
       ui.vaultStatus = VX.statusLine();
@@ -405,6 +443,7 @@
             ui.bar,
             ui.status,
             ui.plan,
+            VX.row([ui.logic, ui.startLogic]),
             el('h3', { class: 'sub', text: 'Steps' }),
             ui.steps,
             ui.details

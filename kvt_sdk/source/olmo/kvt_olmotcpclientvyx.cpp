@@ -315,10 +315,14 @@ bool kvtOlmoTcpClientVyx::step_transfers(const kvtIOlmoFrame *frame, kvtDownload
     // Only an answer moves a transfer on, and only that keeps its stall timer off.
     const bool answer = frame->GetKind() == kvtOlmoKindResponse;
     bool inTransfer = false;
+    // A record is reported only when it moved: an answer that changes nothing (an append that
+    // wrote nothing, say) is no progress, and does not hold the stall timer off either.
     if (m_Download.Progress().active) {
         inTransfer = true;
+        const kvtDownloadProgress before = m_Download.Progress();
         if (m_Download.Step(frame, downloadChanged))
             m_Download.Progress().active = false;
+        *downloadChanged = *downloadChanged && m_Download.Progress() != before;
         if (*downloadChanged)
             *download = m_Download.Progress();
         if (*downloadChanged && answer)
@@ -326,8 +330,10 @@ bool kvtOlmoTcpClientVyx::step_transfers(const kvtIOlmoFrame *frame, kvtDownload
     }
     if (m_Upload.Progress().active) {
         inTransfer = true;
+        const kvtUploadProgress before = m_Upload.Progress();
         if (m_Upload.Step(frame, uploadChanged))
             m_Upload.Progress().active = false;
+        *uploadChanged = *uploadChanged && m_Upload.Progress() != before;
         if (*uploadChanged)
             *upload = m_Upload.Progress();
         if (*uploadChanged && answer)

@@ -100,6 +100,17 @@ public:
                             unsigned count) override;
     int QueryDownloadConfiguration(const std::string &clientFile, const std::string &clientMd5) override;
     int QueryUploadConfiguration(const std::string &clientFile, unsigned chunkSize) override;
+    // The same, with two additions. holdBeforeBlocks: once every check has passed (the file is read,
+    // the server's maximum size fits it and the server's digest differs) the upload reports a
+    // record with IsHolding() and sends no block before ResumeUpload(), so that the owner can act
+    // just before the first block. refusal (may be null): why the upload did not start, when it
+    // returns non-zero. A refused upload delivers no record: its one end is the refusal.
+    int QueryUploadConfiguration(const std::string &clientFile, unsigned chunkSize, bool holdBeforeBlocks,
+                                 std::string *refusal);
+    // Sends the first block of an upload that holds; false when no upload holds (it ended, or was
+    // never asked to hold). commandLineFirst (may be empty) goes out just before the block, in the
+    // same step, so it is sent only when the block is; *commandSent tells whether it was.
+    bool ResumeUpload(const std::string &commandLineFirst = std::string(), bool *commandSent = nullptr);
     int QueryExecuteCommandLine(const std::string &commandLine) override;
     int QueryEnableRawBusMessage() override;
     int QueryEnableLogClients() override;
@@ -153,6 +164,9 @@ private:
     void deliver(const kvtDownloadProgress *download, const kvtUploadProgress *upload);
     void mark_lost(kvtOlmoConnectionState connectionState);
     int refuse_not_ready(const char *site);
+    // Checks and reads the file and makes the upload active; the reason in *why when it does not.
+    int prepare_upload(const std::string &clientFile, unsigned chunkSize, bool holdBeforeBlocks,
+                       std::string *why);
     template <typename SetValue>
     int request(const char *site, uint8_t kind, uint32_t code, SetValue set, uint64_t pendingKey = 0);
     bool step_transfers(const kvtIOlmoFrame *frame, kvtDownloadProgress *download, kvtUploadProgress *upload,

@@ -282,12 +282,32 @@ int kvtOlmoTcpClientVyx::QueryDownloadConfiguration(const std::string &clientFil
 }
 
 int kvtOlmoTcpClientVyx::QueryUploadConfiguration(const std::string &clientFile, unsigned chunkSize) {
+    return QueryUploadConfiguration(clientFile, chunkSize, false, nullptr);
+}
+
+int kvtOlmoTcpClientVyx::QueryUploadConfiguration(const std::string &clientFile, unsigned chunkSize,
+                                                  bool holdBeforeBlocks, std::string *refusal) {
+    std::string why;
+    const int r = prepare_upload(clientFile, chunkSize, holdBeforeBlocks, &why);
+    if (r != 0) {
+        if (refusal)
+            *refusal = why;
+        return r;
+    }
+    return QueryFileDelete(kvtOlmoUploadServerFile);
+}
+
+int kvtOlmoTcpClientVyx::prepare_upload(const std::string &clientFile, unsigned chunkSize,
+                                        bool holdBeforeBlocks, std::string *why) {
     const char *site = KVT_SITE("QueryUploadConfiguration");
-    if (!IsReady())
+    if (!IsReady()) {
+        *why = "not connected";
         return refuse_not_ready(site);
+    }
     {
         std::lock_guard<std::mutex> lock(m_TransferLock);
         if (m_Upload.Progress().active || m_bUploadPreparing) {
+            *why = "another upload is running";
             return KVT_OLMO_REPORT(kvtErrorFailed, "Upload in precess...", kFile, site);
         }
         m_bUploadPreparing = true; // claimed; the record stays idle until the file is read
@@ -299,30 +319,50 @@ int kvtOlmoTcpClientVyx::QueryUploadConfiguration(const std::string &clientFile,
     {
         kvtOsFile file;
         if (file.Open(clientFile, "rb") != 0) {
-            r = KVT_OLMO_REPORT(kvtErrorFailed, "Can not read file " + clientFile, kFile, site);
+            *why = "Can not read file " + clientFile;
+            r = KVT_OLMO_REPORT(kvtErrorFailed, *why, kFile, site);
         }
     }
-    if (r == 0)
+    if (r == 0) {
         prepared = kvtOlmoUpload::Prepare(clientFile, chunkSize);
-    // The connection may have gone while the file was read: then nothing starts.
-    if (r == 0 && prepared.active && !IsReady())
-        r = refuse_not_ready(site);
-    {
-        std::lock_guard<std::mutex> lock(m_TransferLock);
-        m_bUploadPreparing = false;
-        if (r == 0 && prepared.active) {
-            m_Upload.Begin(prepared);
-            m_uUploadLastStep = kvtOlmoTickNow();
+        prepared.holdBeforeBlocks = holdBeforeBlocks;
+        if (!prepared.active) {
+            *why = prepared.info + " " + clientFile;
+            r = KVT_OLMO_REPORT(kvtErrorFailed, *why, kFile, site);
         }
     }
-    if (r != 0)
-        return r;
-    if (!prepared.active) {
-        r = KVT_OLMO_REPORT(kvtErrorFailed, prepared.info + " " + clientFile, kFile, site);
-        deliver(nullptr, &prepared);
-        return r;
+    // The connection may have gone while the file was read: then nothing starts.
+    if (r == 0 && !IsReady()) {
+        *why = "not connected";
+        r = refuse_not_ready(site);
     }
-    return QueryFileDelete(kvtOlmoUploadServerFile);
+    std::lock_guard<std::mutex> lock(m_TransferLock);
+    m_bUploadPreparing = false;
+    if (r == 0) {
+        m_Upload.Begin(prepared);
+        m_uUploadLastStep = kvtOlmoTickNow();
+    }
+    return r;
+}
+
+bool kvtOlmoTcpClientVyx::ResumeUpload(const std::string &commandLineFirst, bool *commandSent) {
+    std::lock_guard<std::mutex> lock(m_TransferLock);
+    if (commandSent)
+        *commandSent = false;
+    if (!m_Upload.Progress().IsHolding())
+        return false;
+    // Under the transfer lock, as the steps send their requests: a stop cannot end the upload
+    // between the command and the block.
+    if (!commandLineFirst.empty()) {
+        const bool sent = QueryExecuteCommandLine(commandLineFirst) == 0;
+        if (commandSent)
+            *commandSent = sent;
+    }
+    if (!m_Upload.Resume())
+        return false;
+    // The wait was the owner's, not the server's.
+    m_uUploadLastStep = kvtOlmoTickNow();
+    return true;
 }
 
 } // namespace kvt

@@ -11,6 +11,7 @@
 #include "kvt_json.h"
 #include "kvt_olmoreport.h"
 #include "kvt_osfile.h"
+#include "kvt_osfolder.h"
 
 #define KVT_DOWNLOAD_SITE "kvt::kvtOlmoTcpClientVyx::update_download_configuration"
 #define KVT_UPLOAD_SITE "kvt::kvtOlmoTcpClientVyx::update_upload_configuration"
@@ -89,8 +90,9 @@ void kvtOlmoDownload::failed(kvtTransferError error, const std::string &info, bo
 }
 
 bool kvtOlmoDownload::Step(const kvtIOlmoFrame *frame, bool *changed) {
-    *changed = true;
-    if (frame->GetKind() != kvtOlmoKindResponse)
+    // Only an answer can move the download; whatever else the server pushes meanwhile is no news.
+    *changed = frame->GetKind() == kvtOlmoKindResponse;
+    if (!*changed)
         return false;
     bool ended = false;
     switch (frame->GetCode()) {
@@ -130,7 +132,8 @@ void kvtOlmoDownload::on_data_frame(const kvtIOlmoFrame *frame, bool *ended) {
 
 bool kvtOlmoDownload::on_length(uint32_t length) {
     close_file();
-    m_iFile = ::open(m_strTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // The server's configuration may hold its secrets: the copy is its owner's alone.
+    m_iFile = ::open(m_strTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (m_iFile < 0) {
         failed(kvtTransferError::Failed, "Can not write db in " + m_Progress.clientFile + system_error(),
                true);
@@ -220,6 +223,8 @@ void kvtOlmoDownload::verify_and_commit() {
                true);
         return;
     }
+    // The new name is on the disk only once its folder is.
+    kvtSyncFolderOf(m_Progress.clientFile);
     m_Progress.clientMd5 = m_Progress.serverMd5;
 }
 
@@ -229,6 +234,13 @@ void kvtOlmoDownload::on_end(unsigned char value) {
         verify_and_commit();
         return;
     case kvtOlmoDownloadEndSynced:
+        // In sync with nothing: no digest was given, so no local copy is the server's.
+        if (m_Progress.clientMd5.empty()) {
+            failed(kvtTransferError::Failed,
+                   "The server answered that the copy is in sync, but none was named: no file was written",
+                   true);
+            return;
+        }
         m_Progress.error = static_cast<int>(kvtTransferError::None);
         m_Progress.info = "Database is synced, no need to update it";
         discard_partial();
@@ -244,7 +256,10 @@ void kvtOlmoDownload::on_end(unsigned char value) {
         failed(kvtTransferError::ServerShutdown, "Can not finish download because server is shutdown", true);
         return;
     default:
-        discard_partial();
+        failed(kvtTransferError::Failed,
+               "The server ended the download with the unknown code " + std::to_string(value) +
+                   ": no file was written",
+               true);
         return;
     }
 }
@@ -274,6 +289,31 @@ kvtUploadProgress kvtOlmoUpload::Prepare(const std::string &clientFile, unsigned
 void kvtOlmoUpload::Begin(const kvtUploadProgress &prepared) {
     m_Progress = prepared;
     m_uInFlight = 0;
+    m_bDigestsDiffer = false;
+    m_bSizeFits = false;
+    m_bBlocksStarted = false;
+    m_iIdleAppends = 0;
+}
+
+void kvtOlmoUpload::start_blocks() {
+    if (!m_bDigestsDiffer || !m_bSizeFits || m_bBlocksStarted)
+        return;
+    m_bBlocksStarted = true;
+    if (m_Progress.holdBeforeBlocks) {
+        m_Progress.holding = true;
+        m_Progress.info = kvtOlmoUploadReadyInfo;
+        return;
+    }
+    append_next();
+}
+
+bool kvtOlmoUpload::Resume() {
+    if (!m_Progress.active || !m_Progress.holding)
+        return false;
+    m_Progress.holding = false;
+    m_Progress.info = "Upload Data";
+    append_next();
+    return true;
 }
 
 void kvtOlmoUpload::append_next() {
@@ -324,8 +364,8 @@ bool kvtOlmoUpload::refuse(int error, const std::string &info) {
 }
 
 bool kvtOlmoUpload::Step(const kvtIOlmoFrame *frame, bool *changed) {
-    *changed = true;
-    if (frame->GetKind() != kvtOlmoKindResponse)
+    *changed = frame->GetKind() == kvtOlmoKindResponse;
+    if (!*changed)
         return false;
     switch (frame->GetCode()) {
     case CmdQueryFileDelete:
@@ -371,6 +411,8 @@ bool kvtOlmoUpload::on_db_md5(const kvtIOlmoFrame *frame) {
         return true;
     }
     m_Progress.info += "Upload configuration";
+    m_bDigestsDiffer = true;
+    start_blocks();
     return false;
 }
 
@@ -379,8 +421,9 @@ bool kvtOlmoUpload::on_db_max_size(const kvtIOlmoFrame *frame) {
     m_Progress.serverMaximum = frame->GetAsULong();
     if (m_Progress.serverMaximum < m_Progress.clientBytes)
         return refuse(kvtTransferError::Failed, "Configuration file is too big");
-    if (m_Progress.sentBytes < m_Progress.clientBytes)
-        append_next();
+    // Both answers decide whether anything is sent; they may come in either order.
+    m_bSizeFits = true;
+    start_blocks();
     return false;
 }
 
@@ -407,6 +450,12 @@ bool kvtOlmoUpload::on_appended(const kvtIOlmoFrame *frame, bool *changed) {
                                                  : 0.0f;
     if (answer.err != 0)
         return refuse(answer.err, answer.info);
+    m_iIdleAppends = answer.wrote == 0 ? m_iIdleAppends + 1 : 0;
+    if (m_iIdleAppends >= kvtOlmoMaxIdleAppends)
+        return refuse(kvtTransferError::Failed,
+                      "The server wrote nothing of " + std::to_string(m_iIdleAppends) +
+                          " blocks in a row: the upload stopped at " + std::to_string(m_Progress.sentBytes) +
+                          " of " + std::to_string(m_Progress.clientBytes) + " bytes");
     if (m_Progress.sentBytes >= m_Progress.clientBytes) {
         m_Commands.QueryFileMd5(m_Progress.serverFile);
     } else {
@@ -428,13 +477,16 @@ bool kvtOlmoUpload::on_db_change(const kvtIOlmoFrame *frame) {
     Answer answer;
     if (!parse(frame, &answer))
         return true;
-    if (answer.file == m_Progress.serverFile) {
-        m_Progress.error = answer.err;
-        m_Progress.info = answer.info;
-        if (answer.md5 != m_Progress.clientMd5) {
-            m_Progress.error = static_cast<int>(kvtTransferError::Failed);
-            m_Progress.info = "MD5 of new DB differ from source client file";
-        }
+    // An answer about another file says nothing about this one: never a success.
+    if (answer.file != m_Progress.serverFile)
+        return refuse(kvtTransferError::Failed, "The server answered the replacement for another file (" +
+                                                    answer.file + ") than the one sent (" +
+                                                    m_Progress.serverFile + ")");
+    m_Progress.error = answer.err;
+    m_Progress.info = answer.info;
+    if (answer.md5 != m_Progress.clientMd5) {
+        m_Progress.error = static_cast<int>(kvtTransferError::Failed);
+        m_Progress.info = "MD5 of new DB differ from source client file";
     }
     return true;
 }

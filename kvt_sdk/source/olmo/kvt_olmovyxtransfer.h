@@ -26,6 +26,12 @@ struct kvtDownloadProgress {
     std::string serverMd5;
 
     bool IsEnd() const { return !active; }
+    bool operator==(const kvtDownloadProgress &o) const {
+        return active == o.active && serverBytes == o.serverBytes && receivedBytes == o.receivedBytes &&
+               fraction == o.fraction && error == o.error && info == o.info && clientFile == o.clientFile &&
+               clientMd5 == o.clientMd5 && serverMd5 == o.serverMd5;
+    }
+    bool operator!=(const kvtDownloadProgress &o) const { return !(*this == o); }
     uint32_t GetServerBytes() const { return serverBytes; }
     uint32_t GetReceivedBytes() const { return receivedBytes; }
     float GetPercentage() const { return fraction; }
@@ -53,8 +59,20 @@ struct kvtUploadProgress {
     std::string serverFile;
     std::string clientMd5;
     std::string serverMd5;
+    bool holdBeforeBlocks = false; // the owner asked to act before the first block
+    bool holding = false;          // every check passed; no block goes before ResumeUpload
 
     bool IsEnd() const { return !active; }
+    // The upload waits for the owner before its first block (see QueryUploadConfiguration).
+    bool IsHolding() const { return holding; }
+    bool operator==(const kvtUploadProgress &o) const {
+        return active == o.active && chunkSize == o.chunkSize && sentBytes == o.sentBytes &&
+               fraction == o.fraction && error == o.error && info == o.info &&
+               serverMaximum == o.serverMaximum && clientBytes == o.clientBytes &&
+               clientFile == o.clientFile && serverFile == o.serverFile && clientMd5 == o.clientMd5 &&
+               serverMd5 == o.serverMd5 && holdBeforeBlocks == o.holdBeforeBlocks && holding == o.holding;
+    }
+    bool operator!=(const kvtUploadProgress &o) const { return !(*this == o); }
     uint32_t GetSentBytes() const { return sentBytes; }
     float GetPercentage() const { return fraction; }
     int GetError() const { return error; }
@@ -67,6 +85,11 @@ struct kvtUploadProgress {
 };
 
 const char *const kvtOlmoUploadServerFile = ".pokayoka";
+// The info of the record an upload that holds before its first block reports.
+const char *const kvtOlmoUploadReadyInfo = "Ready to send the file";
+// An upload whose appends the server answers this many times in a row without writing a byte ends:
+// sending the same block again would never end.
+const int kvtOlmoMaxIdleAppends = 5;
 
 // The download's step machine. The owner holds its transfer lock around every call; the
 // steps run on the monitor reader thread. Blocks go to "<target>.part", created empty for
@@ -119,6 +142,8 @@ public:
     void Begin(const kvtUploadProgress &prepared);
     // One monitor frame; true when the upload ended. *changed: the record moved.
     bool Step(const kvtIOlmoFrame *frame, bool *changed);
+    // Sends the first block of an upload that holds before it; false when it does not hold.
+    bool Resume();
 
 private:
     struct Answer {
@@ -130,6 +155,8 @@ private:
     };
     bool parse(const kvtIOlmoFrame *frame, Answer *answer);
     void append_next();
+    // The first block goes (or the upload holds) once the digests differ and the size fits.
+    void start_blocks();
     bool on_file_deleted(const kvtIOlmoFrame *frame);
     bool on_db_md5(const kvtIOlmoFrame *frame);
     bool on_db_max_size(const kvtIOlmoFrame *frame);
@@ -145,6 +172,10 @@ private:
     kvtIVyxCommands &m_Commands;
     kvtUploadProgress m_Progress;
     uint32_t m_uInFlight = 0; // bytes of the append request still unanswered
+    bool m_bDigestsDiffer = false;
+    bool m_bSizeFits = false;
+    bool m_bBlocksStarted = false;
+    int m_iIdleAppends = 0; // answers in a row that wrote nothing
 };
 
 // Reports a transfer's failure: under kvtErrorFailed (a note when this side asked for it), its
