@@ -116,6 +116,10 @@ TEST_F(OlmoTransfer, DownloadWritesTheServerDatabase) {
     EXPECT_EQ(p.GetClientMd5File(), Md5(db));
     EXPECT_EQ(ReadFile(target), db);
     EXPECT_FALSE(Exists(target + ".part"));
+    // The server's configuration may hold its secrets: the copy is its owner's alone.
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
     // Every step was reported, with the requests in order.
     auto codes = RequestCodes();
     ASSERT_EQ(codes.size(), 2u);
