@@ -1,8 +1,9 @@
 #include "vaultmanifest.h"
 
+#include "vault.h"
+
 #include <cjson/cJSON.h>
 
-#include <algorithm>
 #include <fstream>
 
 const char kVaultManifest[] = "manifest.jsonl";
@@ -18,12 +19,6 @@ std::string text(cJSON *row, const char *name) {
 double number(cJSON *row, const char *name) {
     cJSON *item = cJSON_GetObjectItemCaseSensitive(row, name);
     return cJSON_IsNumber(item) ? item->valuedouble : -1;
-}
-
-bool isMd5(const std::string &t) {
-    return t.size() == 32 && std::all_of(t.begin(), t.end(), [](char c) {
-               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-           });
 }
 
 // One line; false at the end of the file. An over-long line comes back empty.
@@ -61,7 +56,7 @@ bool parseRow(const std::string &line, VaultEntry &e) {
     e.file = text(row, "file");
     e.verified = cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(row, "verified"));
     cJSON_Delete(row);
-    return e.time > 0 && isMd5(e.md5) && vaultSafeFileName(e.file) && e.port > 0 && e.port < 65536;
+    return e.time > 0 && Vault::isMd5(e.md5) && vaultSafeFileName(e.file) && e.port > 0 && e.port < 65536;
 }
 
 } // namespace
