@@ -67,7 +67,7 @@ bool Exists(const std::string &path) {
 class OlmoTransfer : public ::testing::Test {
 protected:
     void SetUp() override {
-        target = ::testing::TempDir() + "olmo_transfer_" +
+        target = ::testing::TempDir() + "olmo_transfer_" + std::to_string(getpid()) + "_" +
                  ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".db";
         std::remove(target.c_str());
         std::remove((target + ".part").c_str());
@@ -497,7 +497,8 @@ TEST_F(OlmoTransfer, UploadNeverCountsMoreThanWasSent) {
 // SIGXFSZ ignored, a write beyond gets EFBIG). The download must fail and leave the old
 // file as it was, whether the failure shows at a write, the flush or the close.
 TEST(OlmoTransferDisk, WriteFailureFailsTheDownloadAndKeepsTheOldFile) {
-    const std::string target = ::testing::TempDir() + "olmo_transfer_full_disk.db";
+    const std::string target =
+        ::testing::TempDir() + "olmo_transfer_full_disk_" + std::to_string(getpid()) + ".db";
     WriteFile(target, "precious backup");
     std::remove((target + ".part").c_str());
     for (uint32_t block : {1000u, 300000u}) { // small blocks fail at the flush, big ones at a write

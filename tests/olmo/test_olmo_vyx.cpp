@@ -5,6 +5,8 @@
 #include <cstring>
 #include <functional>
 #include <string>
+
+#include <unistd.h>
 #include <vector>
 
 #include "kvt_error.h"
@@ -123,7 +125,9 @@ TEST_F(OlmoVyx, RequestsBeforeReadinessAreRefusedNotQueued) {
     ASSERT_EQ(Start(), 0);
     EXPECT_EQ(client.QueryParameterValue(1), kvtErrorNotConnected);
     EXPECT_EQ(client.QueryDbMd5(), kvtErrorNotConnected);
-    EXPECT_EQ(client.QueryDownloadConfiguration(::testing::TempDir() + "never.db", ""), kvtErrorNotConnected);
+    EXPECT_EQ(client.QueryDownloadConfiguration(
+                  ::testing::TempDir() + "never_" + std::to_string(getpid()) + ".db", ""),
+              kvtErrorNotConnected);
     EXPECT_EQ(client.QueryFrame(new kvtOlmoFrame()), kvtErrorNotConnected);
     EXPECT_EQ(client.GetCommandChannel().GetQueuedCount(), 0u);
     ASSERT_TRUE(WaitFor([&] { return events.ready == 1; }));
@@ -254,7 +258,7 @@ TEST_F(OlmoVyx, EveryRequestHasItsKindCodeAndValue) {
 }
 
 TEST_F(OlmoVyx, QueryFileAppendDataBlockLayoutAndLimits) {
-    const std::string path = ::testing::TempDir() + "olmo_append_source.bin";
+    const std::string path = ::testing::TempDir() + "olmo_append_source_" + std::to_string(getpid()) + ".bin";
     FILE *f = std::fopen(path.c_str(), "wb");
     std::fputs("0123456789", f);
     std::fclose(f);
