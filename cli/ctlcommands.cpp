@@ -954,12 +954,12 @@ int CtlCommands::busDebug() {
 
 int CtlCommands::download() {
     const std::string &target = m_options.args[0];
-    // The transfer writes beside the target; an existing file is replaced only by a verified copy.
-    const std::string part = target + ".part-" + std::to_string(getpid());
+    // The client writes a new file of a random name beside the target and replaces the target
+    // only with a verified copy; a failed or stopped download removes it.
     m_session.reset(new CtlSession(m_options, m_output));
     if (int rc = m_session->connect())
         return rc;
-    if (m_session->client().QueryDownloadConfiguration(part, "") != 0) {
+    if (m_session->client().QueryDownloadConfiguration(target, "") != 0) {
         m_output.fail("download: could not start");
         return 1;
     }
@@ -972,7 +972,6 @@ int CtlCommands::download() {
         CtlSession::Wait w = m_session->wait(e, until);
         if (w != CtlSession::Got) {
             m_session->client().Stop();
-            unlink(part.c_str());
             return w == CtlSession::Lost ? lost("download") : timedOut("download");
         }
         if (e.type != CtlEvent::Download)
@@ -984,13 +983,7 @@ int CtlCommands::download() {
             continue;
         m_output.endProgress();
         if (d.GetError() != 0) {
-            unlink(part.c_str());
             m_output.fail("download: " + d.GetInfo());
-            return 1;
-        }
-        if (std::rename(part.c_str(), target.c_str()) != 0) {
-            m_output.fail("download: cannot write " + target + ": " + std::strerror(errno));
-            unlink(part.c_str());
             return 1;
         }
         CtlRecord r;

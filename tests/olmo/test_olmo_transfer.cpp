@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <signal.h>
@@ -64,13 +65,34 @@ bool Exists(const std::string &path) {
     return std::ifstream(path).good();
 }
 
+// Names beside target that start with its name and ".part": what a download writes into.
+std::vector<std::string> PartialFiles(const std::string &target) {
+    const size_t slash = target.rfind('/');
+    const std::string folder = target.substr(0, slash);
+    const std::string prefix = target.substr(slash + 1) + ".part";
+    std::vector<std::string> names;
+    if (DIR *d = ::opendir(folder.c_str())) {
+        while (dirent *e = ::readdir(d))
+            if (std::string(e->d_name).compare(0, prefix.size(), prefix) == 0)
+                names.push_back(e->d_name);
+        ::closedir(d);
+    }
+    return names;
+}
+
+void RemovePartialFiles(const std::string &target) {
+    const std::string folder = target.substr(0, target.rfind('/') + 1);
+    for (const std::string &name : PartialFiles(target))
+        std::remove((folder + name).c_str());
+}
+
 class OlmoTransfer : public ::testing::Test {
 protected:
     void SetUp() override {
         target = ::testing::TempDir() + "olmo_transfer_" + std::to_string(getpid()) + "_" +
                  ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".db";
         std::remove(target.c_str());
-        std::remove((target + ".part").c_str());
+        RemovePartialFiles(target);
         ASSERT_NE(server.Start(), 0);
         events.Attach(client);
         client.SetHeartBeatPeriod(60000);
@@ -81,8 +103,9 @@ protected:
         client.Stop();
         server.Stop();
         std::remove(target.c_str());
-        std::remove((target + ".part").c_str());
+        RemovePartialFiles(target);
     }
+    std::string TargetName() const { return target.substr(target.rfind('/') + 1); }
     std::vector<uint32_t> RequestCodes() {
         std::vector<uint32_t> codes;
         for (auto &f : server.Commands())
@@ -115,7 +138,7 @@ TEST_F(OlmoTransfer, DownloadWritesTheServerDatabase) {
     EXPECT_EQ(p.GetServerMd5File(), Md5(db));
     EXPECT_EQ(p.GetClientMd5File(), Md5(db));
     EXPECT_EQ(ReadFile(target), db);
-    EXPECT_FALSE(Exists(target + ".part"));
+    EXPECT_TRUE(PartialFiles(target).empty());
     // The server's configuration may hold its secrets: the copy is its owner's alone.
     struct stat st {};
     ASSERT_EQ(::stat(target.c_str(), &st), 0);
@@ -131,6 +154,27 @@ TEST_F(OlmoTransfer, DownloadWritesTheServerDatabase) {
     EXPECT_EQ(infos.front(), "Save Server MD5");
     EXPECT_EQ(infos[1], "Get Length of file to donwload");
     EXPECT_EQ(infos.size(), 2u + 4u + 1u); // md5, length, four blocks, end
+}
+
+// A name that another user planted beside the target cannot redirect the download: its file is
+// made new under a random name, never opened through a link, and readable by its owner alone.
+TEST_F(OlmoTransfer, DownloadWritesNothingThroughAPlantedLink) {
+    const std::string victim = target + ".victim";
+    WriteFile(victim, "someone else's file");
+    ASSERT_EQ(::symlink(victim.c_str(), (target + ".part").c_str()), 0);
+    const std::string db = Pattern(100000, 5);
+    server.SetDatabase(db);
+    ASSERT_EQ(client.QueryDownloadConfiguration(target, ""), 0);
+    ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
+    EXPECT_EQ(events.LastDownload().GetError(), 0) << events.LastDownload().GetInfo();
+    EXPECT_EQ(ReadFile(victim), "someone else's file");
+    struct stat st {};
+    ASSERT_EQ(::lstat(target.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 077, 0u);
+    EXPECT_EQ(ReadFile(target), db);
+    EXPECT_EQ(PartialFiles(target), std::vector<std::string>{TargetName() + ".part"});
+    std::remove(victim.c_str());
 }
 
 TEST_F(OlmoTransfer, DownloadEndings) {
@@ -168,7 +212,7 @@ TEST_F(OlmoTransfer, DownloadEndings) {
         EXPECT_EQ(p.GetInfo(), c.info);
         // Whatever went wrong, the existing local file is untouched and nothing partial is left.
         EXPECT_EQ(ReadFile(target), "precious backup");
-        EXPECT_FALSE(Exists(target + ".part"));
+        EXPECT_TRUE(PartialFiles(target).empty());
     }
 }
 
@@ -359,7 +403,8 @@ TEST_F(OlmoTransfer, DownloadTakesOnlyWhatWasAnnouncedIntoAFreshFile) {
         ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
         EXPECT_NE(events.LastDownload().GetError(), 0) << events.LastDownload().GetInfo();
         EXPECT_EQ(ReadFile(target), "precious backup");
-        EXPECT_FALSE(Exists(target + ".part"));
+        EXPECT_EQ(ReadFile(target + ".part"), "leftover of an earlier run ");
+        EXPECT_EQ(PartialFiles(target), std::vector<std::string>{TargetName() + ".part"});
         for (const auto &p : events.Downloads())
             EXPECT_LE(p.GetReceivedBytes(), std::max<uint32_t>(p.GetServerBytes(), 0));
     }
@@ -379,7 +424,7 @@ TEST_F(OlmoTransfer, StalledDownloadEndsWithTimeOutAndTheConnectionIsRebuilt) {
     EXPECT_EQ(p.GetError(), int(kvtTransferError::TimedOut));
     EXPECT_NE(p.GetInfo().find("no answer"), std::string::npos) << p.GetInfo();
     EXPECT_EQ(ReadFile(target), "precious backup");
-    EXPECT_FALSE(Exists(target + ".part"));
+    EXPECT_TRUE(PartialFiles(target).empty());
     ASSERT_TRUE(WaitFor([&] { return server.AuthCount(true) == 2 && events.ready == 2; }));
     // Frames reach the owner again.
     server.SendFrameToMonitor(MakeFrame(kvtOlmoKindWrite, 4243, [](kvtOlmoFrame &f) { f.SetAsUInt(2); }));
@@ -456,7 +501,7 @@ TEST_F(OlmoTransfer, StopOrDisconnectDuringATransferEndsItWithAnError) {
         } else {
             ASSERT_TRUE(WaitFor([&] { return events.DownloadEnded(); }));
             EXPECT_EQ(events.LastDownload().GetError(), int(kvtTransferError::Interrupted));
-            EXPECT_FALSE(Exists(target + ".part"));
+            EXPECT_TRUE(PartialFiles(target).empty());
         }
         EXPECT_EQ(ReadFile(target), "precious backup");
         if (c.keepsConnection) {
@@ -500,7 +545,7 @@ TEST(OlmoTransferDisk, WriteFailureFailsTheDownloadAndKeepsTheOldFile) {
     const std::string target =
         ::testing::TempDir() + "olmo_transfer_full_disk_" + std::to_string(getpid()) + ".db";
     WriteFile(target, "precious backup");
-    std::remove((target + ".part").c_str());
+    RemovePartialFiles(target);
     for (uint32_t block : {1000u, 300000u}) { // small blocks fail at the flush, big ones at a write
         SCOPED_TRACE(block);
         const pid_t child = ::fork();
@@ -533,7 +578,7 @@ TEST(OlmoTransferDisk, WriteFailureFailsTheDownloadAndKeepsTheOldFile) {
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no end record, 11: the download ended without an error";
         EXPECT_EQ(ReadFile(target), "precious backup");
-        EXPECT_FALSE(Exists(target + ".part"));
+        EXPECT_TRUE(PartialFiles(target).empty());
     }
     std::remove(target.c_str());
 }

@@ -20,7 +20,6 @@ namespace kvt {
 
 namespace {
 const char *const kFile = "kvt_sdk/source/olmo/kvt_olmotcpclientvyx";
-const char *const kPartialSuffix = ".part";
 const char *const kMd5Mismatch = "Md5 do not match, you must download database again";
 
 std::string system_error() {
@@ -61,7 +60,6 @@ void kvtOlmoDownload::Begin(const std::string &clientFile, const std::string &cl
     m_Progress.active = true;
     m_Progress.clientFile = clientFile;
     m_Progress.clientMd5 = kvtLowerHex(clientMd5);
-    m_strTemp = clientFile + kPartialSuffix;
     m_Md5.Reset();
 }
 
@@ -79,6 +77,7 @@ void kvtOlmoDownload::discard_partial() {
     close_file();
     if (!m_strTemp.empty())
         std::remove(m_strTemp.c_str());
+    m_strTemp.clear();
 }
 
 void kvtOlmoDownload::failed(kvtTransferError error, const std::string &info, bool report, bool asked) {
@@ -131,9 +130,8 @@ void kvtOlmoDownload::on_data_frame(const kvtIOlmoFrame *frame, bool *ended) {
 }
 
 bool kvtOlmoDownload::on_length(uint32_t length) {
-    close_file();
-    // The server's configuration may hold its secrets: the copy is its owner's alone.
-    m_iFile = ::open(m_strTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    discard_partial();
+    m_iFile = kvtOsCreateFileBeside(m_Progress.clientFile, &m_strTemp);
     if (m_iFile < 0) {
         failed(kvtTransferError::Failed, "Can not write db in " + m_Progress.clientFile + system_error(),
                true);
@@ -225,6 +223,7 @@ void kvtOlmoDownload::verify_and_commit() {
     }
     // The new name is on the disk only once its folder is.
     kvtSyncFolderOf(m_Progress.clientFile);
+    m_strTemp.clear();
     m_Progress.clientMd5 = m_Progress.serverMd5;
 }
 

@@ -92,9 +92,9 @@ const char *const kvtOlmoUploadReadyInfo = "Ready to send the file";
 const int kvtOlmoMaxIdleAppends = 5;
 
 // The download's step machine. The owner holds its transfer lock around every call; the
-// steps run on the monitor reader thread. Blocks go to "<target>.part", created empty for
-// this download and kept open while it runs; the target is replaced only once every byte
-// is on the disk and their digest matched, so a failed download never destroys it.
+// steps run on the monitor reader thread. Blocks go to a new file of a random name beside the
+// target (kvtOsCreateFileBeside), kept open while it runs; the target is replaced only once
+// every byte is on the disk and their digest matched, so a failed download never destroys it.
 class kvtOlmoDownload {
 public:
     kvtOlmoDownload() = default;

@@ -5,7 +5,9 @@
 #include <climits>
 #include <memory>
 
+#include <fcntl.h>
 #include <openssl/evp.h>
+#include <stdlib.h>
 
 #include "kvt_error.h"
 
@@ -167,6 +169,14 @@ std::string kvtMd5File(const std::string &path, bool reportFailure) {
     if (md5.empty() && reportFailure)
         report(kvtErrorFailed, "Cannot read file \"" + path + "\".", "kvt::kvtMd5File", __LINE__);
     return md5;
+}
+
+int kvtOsCreateFileBeside(const std::string &target, std::string *path) {
+    std::string name = target + ".part-XXXXXX";
+    const int fd = ::mkostemp(&name[0], O_CLOEXEC | O_NOFOLLOW);
+    if (fd >= 0 && path != nullptr)
+        *path = name;
+    return fd;
 }
 
 std::string kvtBase64Encode(const unsigned char *data, size_t length) {

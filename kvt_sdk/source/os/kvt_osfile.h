@@ -41,6 +41,11 @@ std::string kvtHexText(const void *bytes, size_t length);
 std::string kvtMd5Hex(const void *data, size_t length);
 // A digest text as this side writes it (lower case), so that "AB12" from a peer compares equal.
 std::string kvtLowerHex(std::string text);
+// Creates a new file beside target, named target + ".part-" and six random characters, readable
+// and writable by its owner alone, without following a symbolic link and never opening a file
+// that exists (O_EXCL): a name that another user planted cannot redirect the write. Returns the
+// open descriptor (close-on-exec) and its name in *path, or -1 with errno set.
+int kvtOsCreateFileBeside(const std::string &target, std::string *path);
 // Standard Base64 (RFC 4648 alphabet, "=" padding), without line breaks.
 std::string kvtBase64Encode(const unsigned char *data, size_t length);
 
