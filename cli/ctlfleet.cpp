@@ -171,6 +171,7 @@ int backup(const FleetArgs &f, const std::vector<FleetSite> &sites, const CtlOpt
     fo.parallel = f.parallel;
     fo.timeoutSeconds = options.timeoutSeconds;
     fo.keep = f.keep;
+    fo.sshConfig = options.sshConfig;
     std::mutex noteLock;
     auto progress = [&](size_t i, const std::string &phase, double) {
         if (phase == "downloading" || phase == "connecting")
@@ -257,7 +258,11 @@ int status(const FleetArgs &f, const std::vector<FleetSite> &sites, const CtlOpt
 int runFleetCommand(const CtlOptions &options, CtlOutput &output) {
     FleetArgs f;
     std::string error;
-    if (!parseArgs(options.args, f, error)) {
+    // No password or tunnel is shared by the sites: each names its own in the sites file.
+    if (options.passwordOption || !options.passwordFile.empty() || !options.passwordCommand.empty() ||
+        !options.tunnel.empty())
+        error = "fleet takes no password or tunnel option: the sites file names each site's own";
+    if (!error.empty() || !parseArgs(options.args, f, error)) {
         output.fail(error);
         std::fputs(kFleetUsage, stderr);
         return 2;

@@ -1,5 +1,7 @@
 #include "ctloptions.h"
 
+#include "sshtunnel.h"
+
 #include <cerrno>
 #include <cstdlib>
 
@@ -20,7 +22,8 @@ bool parseInt(const std::string &text, long minValue, long maxValue, int &out) {
 } // namespace
 
 const char *ctlUsageText() {
-    return "Usage: vyxctl [-H host] [-p port] [-u user] [-P password] [-t seconds] [--json] COMMAND [ARGS]\n"
+    return "Usage: vyxctl [-H host] [-p port] [-u user] [--password-file FILE] [-t seconds] [--json] COMMAND "
+           "[ARGS]\n"
            "Commands:\n"
            "  discover [--seconds N]        servers answering the discovery query (default 5 s)\n"
            "  ping                          log in, print client ids, server version and time stamp\n"
@@ -48,7 +51,16 @@ const char *ctlUsageText() {
            "  -H, --host HOST        server address (default 127.0.0.1)\n"
            "  -p, --port PORT        server port (default 18000)\n"
            "  -u, --user USER        login (default $VYX_USER or admin)\n"
-           "  -P, --password TEXT    password (default $VYX_PASSWORD or admin)\n"
+           "  --password-file FILE   the password: the first line of FILE, which only you may read\n"
+           "  --password-command CMD the password: the first line CMD prints (secret-tool lookup ...)\n"
+           "  -P, --password TEXT    the password; every local user sees it in ps\n"
+           "                         Without these: the systemd credential vyx-password, then\n"
+           "                         $VYX_PASSWORD (with a warning), then admin. fleet takes none of\n"
+           "                         them: each site names its own in the sites file.\n"
+           "  --tunnel ssh://USER@HOST[:PORT]\n"
+           "                         reach the server through SSH (key login): -H is then the\n"
+           "                         server's address as HOST sees it\n"
+           "  --ssh-config FILE      the ssh_config for tunnels (default: your own)\n"
            "  -t, --timeout SECONDS  wait for the connection and for each answer (default 15)\n"
            "  --json                 one JSON object per line on stdout\n"
            "  --heartbeat MS         heartbeat period and time-out in milliseconds (default 5000)\n"
@@ -66,8 +78,11 @@ const char *ctlUsageText() {
 int parseCtlOptions(int argc, char **argv, CtlOptions &o, std::string &error) {
     if (const char *u = std::getenv("VYX_USER"))
         o.user = u;
-    if (const char *p = std::getenv("VYX_PASSWORD"))
-        o.password = p;
+    if (const char *p = std::getenv("VYX_PASSWORD")) {
+        o.envPassword = p;
+        o.envPasswordSet = true;
+        ::unsetenv("VYX_PASSWORD");
+    }
     int i = 1;
     for (; i < argc; ++i) {
         std::string a = argv[i];
@@ -103,6 +118,18 @@ int parseCtlOptions(int argc, char **argv, CtlOptions &o, std::string &error) {
             o.user = v;
         } else if (a == "-P" || a == "--password") {
             o.password = v;
+            o.passwordOption = true;
+        } else if (a == "--password-file") {
+            o.passwordFile = v;
+        } else if (a == "--password-command") {
+            o.passwordCommand = v;
+        } else if (a == "--tunnel") {
+            SshDestination through;
+            if (!parseSshUrl(v, through, error))
+                return 2;
+            o.tunnel = v;
+        } else if (a == "--ssh-config") {
+            o.sshConfig = v;
         } else if (a == "-t" || a == "--timeout") {
             if (!parseInt(v, 1, 86400, o.timeoutSeconds)) {
                 error = "invalid time-out: " + v;
@@ -121,6 +148,10 @@ int parseCtlOptions(int argc, char **argv, CtlOptions &o, std::string &error) {
             error = "unknown option: " + a;
             return 2;
         }
+    }
+    if (int(o.passwordOption) + int(!o.passwordFile.empty()) + int(!o.passwordCommand.empty()) > 1) {
+        error = "give one of -P, --password-file and --password-command";
+        return 2;
     }
     if (i >= argc) {
         error = "no command given";

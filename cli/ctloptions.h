@@ -7,7 +7,16 @@ struct CtlOptions {
     std::string host = "127.0.0.1";
     int port = 18000;
     std::string user = "admin";
-    std::string password = "admin";
+    // Where the password comes from (ctlpassword.h): at most one of the three options, else the
+    // credential "vyx-password", else $VYX_PASSWORD, else the server's default "admin".
+    std::string passwordFile;    // --password-file
+    std::string passwordCommand; // --password-command
+    std::string password;        // -P, which every local user sees in ps
+    bool passwordOption = false; // -P was given
+    std::string envPassword;     // $VYX_PASSWORD, taken out of the environment at the start
+    bool envPasswordSet = false;
+    std::string tunnel;    // ssh://user@host[:port]: reach the server through SSH
+    std::string sshConfig; // an ssh_config for the tunnels (ssh -F)
     int timeoutSeconds = 15;
     int heartbeatMs = 0; // 0: the SDK's default heartbeat
     bool json = false;
@@ -19,6 +28,7 @@ struct CtlOptions {
 };
 
 // Returns 0 when options holds a command, 1 for --help (usage printed, exit 0), 2 on a usage error
-// (message in error). User and password default to $VYX_USER / $VYX_PASSWORD.
+// (message in error). The user defaults to $VYX_USER; $VYX_PASSWORD is read into envPassword and
+// removed from the environment, so that no program vyxctl starts inherits it.
 int parseCtlOptions(int argc, char **argv, CtlOptions &options, std::string &error);
 const char *ctlUsageText();

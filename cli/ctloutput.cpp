@@ -1,5 +1,7 @@
 #include "ctloutput.h"
 
+#include "terminaltext.h"
+
 #include <cjson/cJSON.h>
 
 #include <unistd.h>
@@ -36,7 +38,8 @@ CtlOutput::CtlOutput(bool json, FILE *out) : m_json(json), m_out(out), m_tty(isa
 
 void CtlOutput::print(const std::string &text, const CtlRecord &record) {
     endProgress();
-    std::string line = m_json ? record.json() : text;
+    // What a server sent may hold a terminal's escape sequences; JSON keeps its meaning.
+    const std::string line = terminalSafe(m_json ? record.json() : text, true);
     std::fprintf(m_out, "%s\n", line.c_str());
     std::fflush(m_out);
 }
@@ -44,12 +47,12 @@ void CtlOutput::print(const std::string &text, const CtlRecord &record) {
 void CtlOutput::fail(const std::string &reason) {
     endProgress();
     m_lastFailure = reason;
-    std::fprintf(stderr, "vyxctl: %s\n", reason.c_str());
+    std::fprintf(stderr, "vyxctl: %s\n", terminalSafe(reason, true).c_str());
 }
 
 void CtlOutput::note(const std::string &text) {
     endProgress();
-    std::fprintf(stderr, "vyxctl: %s\n", text.c_str());
+    std::fprintf(stderr, "vyxctl: %s\n", terminalSafe(text, true).c_str());
 }
 
 void CtlOutput::progress(const char *what, uint64_t done, uint64_t total) {

@@ -1,8 +1,11 @@
 #include "ctlsession.h"
 
+#include "ctlpassword.h"
+
 using Clock = std::chrono::steady_clock;
 
-CtlSession::CtlSession(const CtlOptions &options, CtlOutput &output) : m_options(options), m_output(output) {}
+CtlSession::CtlSession(const CtlOptions &options, CtlOutput &output)
+    : m_options(options), m_output(output), m_tunnel(options.sshConfig) {}
 
 using kvt::kvtOlmoConnectionState;
 using kvt::kvtSocketState;
@@ -63,7 +66,21 @@ int CtlSession::connect() {
     // A transfer without an answer ends in the client (with its reason) within the time-out.
     m_client.SetTransferTimeOut(unsigned(m_options.timeoutSeconds) * 1000u);
     const std::string where = m_options.host + ":" + std::to_string(m_options.port);
-    if (m_client.Start(m_options.host, m_options.port, m_options.user, m_options.password) != 0) {
+    std::string password;
+    if (!ctlPassword(m_options, m_output, password))
+        return 3;
+    std::string host = m_options.host;
+    int port = m_options.port;
+    if (!m_options.tunnel.empty()) {
+        std::string error;
+        if (!m_tunnel.start(m_options.tunnel, host, port, m_options.timeoutSeconds * 1000, error)) {
+            m_output.fail("could not connect to " + where + " through the tunnel: " + error);
+            return 3;
+        }
+        host = "127.0.0.1";
+        port = m_tunnel.localPort();
+    }
+    if (m_client.Start(host, port, m_options.user, password) != 0) {
         m_output.fail("could not connect to " + where + ": the client did not start");
         return 3;
     }

@@ -6,6 +6,8 @@
 #include "ctloptions.h"
 #include "ctloutput.h"
 
+#include "sshtunnel.h"
+
 #include <deque>
 #include <functional>
 #include <string>
@@ -16,7 +18,8 @@ public:
 
     CtlSession(const CtlOptions &options, CtlOutput &output);
 
-    // 0 when both channels are ready, else exit code 3 (reason printed).
+    // 0 when both channels are ready, else exit code 3 (reason printed). With a tunnel, the
+    // channels go through it.
     int connect();
     using Deadline = std::chrono::steady_clock::time_point;
     // The time-out from now on.
@@ -36,6 +39,7 @@ public:
 private:
     const CtlOptions &m_options;
     CtlOutput &m_output;
+    SshTunnel m_tunnel; // outlives the client, which is stopped first
     CtlClient m_client;
     std::function<void()> m_resend;
     static constexpr size_t kMaxEarlyEvents = 4096;

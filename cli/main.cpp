@@ -5,6 +5,8 @@
 
 #include <kvt_error.h>
 
+#include "terminaltext.h"
+
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,7 +18,7 @@ namespace {
 void reportToStderr(const kvt::kvtError &error) {
     if (error.GetNumber() == kvt::kvtInfo)
         return;
-    std::fprintf(stderr, "%s\n", error.GetText().c_str());
+    std::fprintf(stderr, "%s\n", terminalSafe(error.GetText(), true).c_str());
 }
 
 // The protocol library writes its notes to standard output; results must own it alone. The real

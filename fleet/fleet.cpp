@@ -1,5 +1,8 @@
 #include "fleet.h"
 
+#include "secretsource.h"
+#include "sshtunnel.h"
+
 #include <kvt_olmocodes.h>
 #include <kvt_olmotcpclientvyx.h>
 
@@ -9,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -30,7 +34,6 @@ namespace {
 
 const size_t kMaxSitesFile = 1024 * 1024;
 const size_t kMaxSites = 1000;
-const size_t kMaxSecret = 1024;
 
 std::string member(cJSON *o, const char *name) {
     cJSON *item = cJSON_GetObjectItemCaseSensitive(o, name);
@@ -134,38 +137,6 @@ bool lostEvent(const FleetClient::Event &e) {
 
 } // namespace
 
-bool readSecretFile(const std::string &path, std::string &secret, std::string &error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
-        error = "cannot open the password file " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        error = "the password file " + path + " is not a regular file";
-        return false;
-    }
-    if ((st.st_mode & 077) != 0 || st.st_uid != ::geteuid()) {
-        ::close(fd);
-        error = "the password file " + path + " must belong to you and be readable by you alone (chmod 600)";
-        return false;
-    }
-    char buffer[kMaxSecret + 1];
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    ::close(fd);
-    if (n < 0 || size_t(n) > kMaxSecret) {
-        error =
-            n < 0 ? "cannot read the password file " + path : "the password file " + path + " is too long";
-        return false;
-    }
-    secret.assign(buffer, size_t(n));
-    secret = secret.substr(0, secret.find('\n'));
-    if (!secret.empty() && secret.back() == '\r')
-        secret.pop_back();
-    return true;
-}
-
 namespace {
 
 // A site's port: a number or a numeric text, 1 to 65535; 0 when absent, -1 when invalid.
@@ -179,18 +150,66 @@ int sitePort(cJSON *item) {
     return p < 1 || p > 65535 || p != double(int(p)) ? -1 : int(p);
 }
 
-// The password comes from a file (relative to the sites file's folder) or a variable named in the
-// site, else from VYX_PASSWORD, else the server's default; never from the sites file itself.
+// The folder a path names, with every link resolved; empty when it does not exist.
+std::string realFolder(const std::string &path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
+}
+
+bool inside(const std::string &path, const std::string &folder) {
+    return !folder.empty() &&
+           (path == folder || (path.compare(0, folder.size() + 1, folder + "/") == 0) || folder == "/");
+}
+
+// A password file named in a sites file lies inside the sites file's folder (or below it) or under
+// $CREDENTIALS_DIRECTORY, wherever links in its folder lead; the file itself is opened without
+// following a link. Anything else is refused.
+bool sitePasswordFile(const std::string &where, const std::string &file, const std::string &dir,
+                      std::string &secret, std::string &error) {
+    const std::string path = file[0] == '/' ? file : (dir.empty() ? std::string(".") : dir) + "/" + file;
+    const size_t slash = path.rfind('/');
+    const std::string name = path.substr(slash + 1);
+    const std::string folder = realFolder(slash == 0 ? std::string("/") : path.substr(0, slash));
+    const std::string credentials = realFolder(credentialsDirectory());
+    const bool credential = inside(folder, credentials);
+    if (name.empty() || name == "." || name == ".." ||
+        (!credential && !inside(folder, realFolder(dir.empty() ? std::string(".") : dir)))) {
+        error = where + ": the password file " + file +
+                " is refused: a sites file may name password files only inside its own folder or under "
+                "$CREDENTIALS_DIRECTORY";
+        return false;
+    }
+    return credential ? readCredentialFile(folder + "/" + name, secret, error)
+                      : readSecretFile(folder + "/" + name, secret, error);
+}
+
+// A site's password comes from its own source, never from the sites file itself and never from a
+// source shared with other sites: a changed sites file cannot send one site's password to another
+// host.
 bool sitePassword(cJSON *item, const std::string &where, const std::string &dir, FleetSite &s,
                   std::string &error) {
     if (cJSON_GetObjectItemCaseSensitive(item, "password")) {
-        error = where + " (" + s.host + ") has a \"password\": give passwordEnv or passwordFile instead";
+        error = where + " (" + s.host +
+                ") has a \"password\": give passwordEnv or passwordFile (or a credential) instead";
         return false;
     }
-    const std::string env = member(item, "passwordEnv");
     const std::string file = member(item, "passwordFile");
+    const std::string credential = member(item, "credential");
+    const std::string env = member(item, "passwordEnv");
+    if (int(!file.empty()) + int(!credential.empty()) + int(!env.empty()) > 1) {
+        error = where + " (" + s.host + ") names more than one of passwordFile, credential and passwordEnv";
+        return false;
+    }
     if (!file.empty())
-        return readSecretFile(file[0] == '/' || dir.empty() ? file : dir + "/" + file, s.password, error);
+        return sitePasswordFile(where + " (" + s.host + ")", file, dir, s.password, error);
+    if (!credential.empty()) {
+        if (credentialsDirectory().empty()) {
+            s.passwordMissing =
+                "no password (the credential " + credential + " is loaded only by the service)";
+            return true;
+        }
+        return readCredential(credential, s.password, error);
+    }
     if (!env.empty()) {
         const char *v = std::getenv(env.c_str());
         if (!v) {
@@ -198,11 +217,9 @@ bool sitePassword(cJSON *item, const std::string &where, const std::string &dir,
             return false;
         }
         s.password = v;
-    } else if (const char *v = std::getenv("VYX_PASSWORD")) {
-        s.password = v;
-    } else {
-        s.password = "admin";
+        return true;
     }
+    s.passwordMissing = "no password";
     return true;
 }
 
@@ -227,6 +244,12 @@ bool parseSite(cJSON *item, const std::string &where, const std::string &dir, Fl
         s.port = port;
     if (cJSON_GetObjectItemCaseSensitive(item, "user"))
         s.user = member(item, "user").substr(0, 100);
+    s.tunnel = member(item, "tunnel");
+    SshDestination through;
+    if (!s.tunnel.empty() && !parseSshUrl(s.tunnel, through, error)) {
+        error = where + " (" + s.host + "): " + error;
+        return false;
+    }
     if (!sitePassword(item, where, dir, s, error))
         return false;
     if (s.name.empty())
@@ -339,7 +362,7 @@ public:
     SiteBackup(const FleetSite &site, const Vault &vault, const FleetOptions &options,
                const Progress &progress)
         : m_site(site), m_vault(vault), m_options(options), m_progress(progress),
-          m_timeout(std::chrono::seconds(options.timeoutSeconds)) {}
+          m_timeout(std::chrono::seconds(options.timeoutSeconds)), m_tunnel(options.sshConfig) {}
 
     FleetResult run() {
         const auto started = Clock::now();
@@ -360,9 +383,23 @@ private:
     }
 
     bool logIn(std::string &reason) {
+        if (!m_site.passwordMissing.empty()) {
+            reason = m_site.passwordMissing;
+            return false;
+        }
         say("connecting", 0);
+        std::string host = m_site.host;
+        int port = m_site.port;
+        if (!m_site.tunnel.empty()) {
+            if (!m_tunnel.start(m_site.tunnel, host, port, m_options.timeoutSeconds * 1000, reason)) {
+                reason = "tunnel: " + reason;
+                return false;
+            }
+            host = "127.0.0.1";
+            port = m_tunnel.localPort();
+        }
         m_client.SetTransferTimeOut(unsigned(m_options.timeoutSeconds) * 1000u);
-        if (m_client.Start(m_site.host, m_site.port, m_site.user, m_site.password) != 0) {
+        if (m_client.Start(host, port, m_site.user, m_site.password) != 0) {
             reason = "the client did not start";
             return false;
         }
@@ -471,6 +508,7 @@ private:
     const FleetOptions &m_options;
     const Progress &m_progress;
     const Clock::duration m_timeout;
+    SshTunnel m_tunnel; // outlives the client, which is stopped first
     FleetClient m_client;
     std::string m_version;
     FleetResult m_result;

@@ -14,18 +14,28 @@ struct FleetSite {
     int port = 18000;
     std::string user = "admin";
     std::string password;
+    // Why the site has no password of its own ("no password..."): it is then skipped, never sent
+    // another site's password or a default. Empty when it has one.
+    std::string passwordMissing;
+    std::string tunnel; // ssh://user@host[:port]: the site is reached through SSH
 };
 
 // Reads a sites file: {"sites": [...]} or a bare array of {"name", "host", "port", "user",
-// "passwordEnv", "passwordFile"}. A password comes from the variable passwordEnv names, from
-// passwordFile (which must be a regular file that only its owner can read), or else from
-// $VYX_PASSWORD. A "password" member is refused: the sites file is not a secret store.
+// "tunnel", and one password source}. A site's password comes only from its own source:
+//   "passwordFile": a file inside the sites file's own folder (or below it) or under
+//     $CREDENTIALS_DIRECTORY, not a symbolic link; outside the credentials it must belong to the
+//     user and be readable by the user alone (chmod 600). A file anywhere else is refused, so a
+//     sites file from elsewhere cannot send ~/.ssh/... to a host it names.
+//   "credential": the name of a systemd credential ($CREDENTIALS_DIRECTORY/<name>, LoadCredential=).
+//     Outside a service (no $CREDENTIALS_DIRECTORY) the site has no password.
+//   "passwordEnv": the name of an environment variable, which must be set.
+// A site that names none has no password and is skipped by a backup; $VYX_PASSWORD and the
+// server's default are never used for a site. A "password" member is refused: the sites file is
+// not a secret store.
 bool readFleetSites(const std::string &path, std::vector<FleetSite> &sites, std::string &error);
-// The same from a JSON text; sitesFileDir resolves relative password files.
+// The same from a JSON text; sitesFileDir is the sites file's folder.
 bool parseFleetSites(const std::string &text, const std::string &sitesFileDir, std::vector<FleetSite> &sites,
                      std::string &error);
-// The first line of a password file, after checking that only its owner can read it.
-bool readSecretFile(const std::string &path, std::string &secret, std::string &error);
 
 struct FleetProbe {
     bool reachable = false;
@@ -51,13 +61,15 @@ struct FleetOptions {
     int parallel = 4;
     int timeoutSeconds = 15; // for the connection and for each silence during the transfer
     int keep = 0;            // retention per site, 0 = keep all
+    std::string sshConfig;   // the ssh_config for sites reached through a tunnel; empty: the user's
 };
 
 // Progress of one site: phase is "connecting", "downloading", "done" or "failed"; fraction 0..1.
 // Called on worker threads; the callee must be thread-safe and quick.
 using FleetProgress = std::function<void(size_t index, const std::string &phase, double fraction)>;
 
-// One site: log in, ask its version, download its database into the vault. Never throws.
+// One site: open its tunnel if it has one, log in, ask its version, download its database into
+// the vault. A site without a password fails at once with passwordMissing. Never throws.
 FleetResult backupSite(const FleetSite &site, const Vault &vault, const FleetOptions &options,
                        const std::function<void(const std::string &, double)> &progress = {});
 

@@ -10,6 +10,7 @@ PACKAGES=(
   libzip-dev libcjson-dev libssl-dev libsqlite3-dev sqlite3
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   zip unzip xvfb xauth fonts-dejavu-core iproute2 util-linux procps
+  systemd openssh-client openssh-server  # systemd-analyze; the tunnel tests run their own sshd
   desktop-file-utils appstream dpkg-dev file man-db gzip lintian fakeroot
   clang-14 libclang-rt-14-dev clang-format-14
 )

@@ -21,6 +21,9 @@ int main(int argc, char **argv) {
         return 2;
     }
     SimLog::setQuiet(options.quiet);
+    if (options.passwordOnCommandLine)
+        std::fputs("vyxsim: --password shows the password to every local user (ps); use --password-file\n",
+                   stderr);
 
     SimUsers users;
     if (!options.usersFile.empty()) {

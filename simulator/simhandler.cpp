@@ -223,7 +223,9 @@ void SimHandler::broadcast(SimSession &c, const kvtOlmoFrame &f) {
 
 void SimHandler::serverVersion(SimSession &c, const kvtOlmoFrame &f) {
     SimLog::line(c.label() + ": server version");
-    m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, "vyxsim " VYXSIM_VERSION));
+    const std::string version =
+        m_options.serverVersion.empty() ? std::string("vyxsim " VYXSIM_VERSION) : m_options.serverVersion;
+    m_router.reply(c, SimFrames::text(f.GetCode(), kResponse, version));
 }
 
 void SimHandler::rawBus(SimSession &c, const kvtOlmoFrame &f) {

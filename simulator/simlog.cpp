@@ -1,5 +1,7 @@
 #include "simlog.h"
 
+#include "terminaltext.h"
+
 #include <atomic>
 #include <cstdio>
 #include <ctime>
@@ -22,15 +24,9 @@ void SimLog::line(const std::string &text) {
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
     // Control characters from clients must not reach the terminal raw.
-    std::string clean;
-    clean.reserve(text.size() < 300 ? text.size() : 300);
-    for (char c : text) {
-        if (clean.size() >= 300) {
-            clean += "...";
-            break;
-        }
-        unsigned char u = static_cast<unsigned char>(c);
-        clean += (u < 0x20 || u == 0x7F) ? '.' : c;
-    }
+    const size_t kMaxText = 300;
+    std::string clean = terminalSafe(text.substr(0, kMaxText), false);
+    if (text.size() > kMaxText)
+        clean += "...";
     std::fprintf(stderr, "vyxsim %s.%03ld %s\n", stamp, ts.tv_nsec / 1000000, clean.c_str());
 }

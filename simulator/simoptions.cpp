@@ -1,6 +1,7 @@
 #include "simoptions.h"
 
 #include "kvt_olmocodes.h"
+#include "secretsource.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -33,7 +34,9 @@ const char *simUsageText() {
            "                       \"LISTENING <port>\" as the first line on stdout)\n"
            "  --root DIR           sandbox folder (database, file tree)\n"
            "  --user NAME          login name (default admin)\n"
-           "  --password TEXT      login password (default admin)\n"
+           "  --password-file FILE login password: the first line of FILE, which only you may\n"
+           "                       read (chmod 600)\n"
+           "  --password TEXT      login password (default admin); every local user sees it in ps\n"
            "  --users FILE         user list, one \"user:password\" a line ('#' comments)\n"
            "  --max-clients N      clients allowed at once (default 8)\n"
            "  --params FILE        parameter table as JSON instead of the built-in one\n"
@@ -41,6 +44,7 @@ const char *simUsageText() {
            "  --db-size BYTES      size of the SQLite database generated when none exists, in whole\n"
            "                       pages of 4096 bytes (default 65536)\n"
            "  --name NAME          server name in discovery answers (default vyxsim)\n"
+           "  --server-version TEXT  the answer to the version query (default \"vyxsim <version>\")\n"
            "  --live               a few parameters change by themselves every second\n"
            "  --params-count N     a synthetic table of N parameters of mixed types (1..100000)\n"
            "                       instead of the built-in one\n"
@@ -125,6 +129,15 @@ int parseSimOptions(int argc, char **argv, SimOptions &o, std::string &error) {
             if (!value(s))
                 return 2;
             o.password = s;
+            o.passwordOnCommandLine = true;
+        } else if (a == "--password-file") {
+            if (!value(s) || !readSecretFile(s, o.password, error))
+                return 2;
+            o.passwordOnCommandLine = false;
+        } else if (a == "--server-version") {
+            if (!value(s))
+                return 2;
+            o.serverVersion = s;
         } else if (a == "--users") {
             if (!value(s))
                 return 2;

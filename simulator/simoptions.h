@@ -24,6 +24,8 @@ struct SimOptions {
     std::string root; // sandbox folder; empty = default location
     std::string user = "admin";
     std::string password = "admin";
+    bool passwordOnCommandLine = false; // --password: every local user sees it in ps
+    std::string serverVersion;          // the answer to the version query; empty: vyxsim's own
     std::string usersFile;
     std::string paramsFile;
     std::string name = "vyxsim";

@@ -24,7 +24,8 @@ for f in bin/vyxdesk bin/vyxctl bin/vyxsim \
          share/icons/hicolor/scalable/apps/vyxdesk.svg share/icons/hicolor/48x48/apps/vyxdesk.png \
          share/icons/hicolor/256x256/apps/vyxdesk.png \
          share/man/man1/vyxdesk.1.gz share/man/man1/vyxctl.1.gz share/man/man1/vyxsim.1.gz \
-         share/bash-completion/completions/vyxctl share/doc/vyxdesk/copyright; do
+         share/bash-completion/completions/vyxctl share/doc/vyxdesk/copyright \
+         lib/systemd/system/vyxctl-fleet-backup.service lib/systemd/system/vyxctl-fleet-backup.timer; do
   [[ -e "$U/$f" ]] || fail "not installed: /usr/$f"
 done
 [[ -x "$U/bin/vyxdesk" && -x "$U/bin/vyxctl" && -x "$U/bin/vyxsim" ]] || fail "programs are not executable"

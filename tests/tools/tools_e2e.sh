@@ -659,14 +659,16 @@ start_fleet() {
   done
 }
 
-# sites_file FILE NAME... : one site per name, in the order of FLEET_PORTS.
+# sites_file FILE NAME... : one site per name, in the order of FLEET_PORTS, each with the
+# simulators' default password in an owner-only file beside FILE.
 sites_file() {
   local file=$1 i=0 sep=""
   shift
+  (umask 077 && echo admin >"$(dirname "$file")/admin.pw")
   {
     printf '{"sites": ['
     for name in "$@"; do
-      printf '%s{"name": "%s", "host": "127.0.0.1", "port": %s}' "$sep" "$name" "${FLEET_PORTS[i]}"
+      printf '%s{"name": "%s", "host": "127.0.0.1", "port": %s, "passwordFile": "admin.pw"}' "$sep" "$name" "${FLEET_PORTS[i]}"
       sep=", "
       i=$((i + 1))
     done
@@ -882,6 +884,181 @@ case_fleet_sites() {
   "$VYXCTL" fleet status --sites "$WORK/bad.json" >/dev/null 2>"$WORK/e"
   [[ $? == 2 ]] || fail "an invalid port was accepted"
   contains "$(cat "$WORK/e")" "invalid port"
+}
+
+# Where vyxctl and vyxsim take a password from: never the command line unless asked (with a
+# warning), and $VYX_PASSWORD only with a warning and never for a program started by vyxctl.
+case_passwords() {
+  (umask 077 && echo 's3cret|x' >"$WORK/pw")
+  start_sim --user alice --password-file "$WORK/pw"
+  ! grep -q "ps" "$SIM_LOG" || fail "vyxsim warned about a password file: $(cat "$SIM_LOG")"
+  expect 0 -u alice --password-file "$WORK/pw" ping
+  [[ -z "$ERR" ]] || fail "a password file brought a warning: $ERR"
+  chmod 640 "$WORK/pw"
+  expect 3 -u alice --password-file "$WORK/pw" ping
+  contains "$ERR" "readable by you alone"
+  chmod 600 "$WORK/pw"
+  ln -s "$WORK/pw" "$WORK/pw-link"
+  expect 3 -u alice --password-file "$WORK/pw-link" ping
+  contains "$ERR" "cannot open the password file"
+  # A command: its first line; run without a shell when it has no shell syntax.
+  expect 0 -u alice --password-command "head -n 1 $WORK/pw" ping
+  expect 0 -u alice --password-command "cat '$WORK/pw' | head -n 1" ping
+  expect 3 -u alice --password-command "false" ping
+  contains "$ERR" "exited with 1"
+  # A systemd credential.
+  mkdir -m 700 "$WORK/creds"
+  cp "$WORK/pw" "$WORK/creds/vyx-password"
+  CREDENTIALS_DIRECTORY="$WORK/creds" expect 0 -u alice ping
+  [[ -z "$ERR" ]] || fail "a credential brought a warning: $ERR"
+  # The environment: used with a warning, and gone before vyxctl starts another program.
+  VYX_PASSWORD='s3cret|x' expect 0 -u alice ping
+  contains "$ERR" "VYX_PASSWORD"
+  VYX_PASSWORD='s3cret|x' expect 3 -u alice --password-command "printenv VYX_PASSWORD" ping
+  contains "$ERR" "exited with 1"
+  expect 0 -u alice -P 's3cret|x' ping
+  contains "$ERR" "ps"
+  expect 2 -u alice -P x --password-file "$WORK/pw" ping
+  expect 2 --password-file "$WORK/pw" fleet status --sites "$WORK/none.json"
+  # vyxsim: --password works and warns.
+  start_sim --user bob --password pw
+  grep -q "password-file" "$SIM_LOG" || fail "vyxsim --password did not warn: $(cat "$SIM_LOG")"
+  expect 0 -u bob -P pw ping
+  chmod 644 "$WORK/pw"
+  "$VYXSIM" --port 0 --root "$WORK/root" --no-discovery --password-file "$WORK/pw" >/dev/null 2>"$WORK/bad.err"
+  [[ $? == 2 ]] || fail "vyxsim took a password file that others can read"
+  contains "$(cat "$WORK/bad.err")" "readable by you alone"
+}
+
+# Text from a server reaches the terminal with its control characters escaped: the version,
+# values, command output and errors (plain and JSON).
+case_escapes() {
+  local esc=$'\e]0;owned\a\e[2J\r\x9b'
+  printf '[{"id": 42, "type": "string", "value": "red \\u001b[31m\\u009b2J"}]' >"$WORK/params.json"
+  start_sim --server-version "vyxsim$esc" --params "$WORK/params.json"
+  expect 0 ping
+  contains "$OUT" 'server vyxsim\u001b]0;owned\u0007\u001b[2J\u000d\u009b, time stamp'
+  expect 0 --json ping
+  contains "$OUT" '"version":"vyxsim\u001b]0;owned\u0007\u001b[2J\r\u009b"'
+  expect 0 get 42
+  [[ "$OUT" == 'red \u001b[31m\u009b2J' ]] || fail "get printed: $OUT"
+  expect 0 exec echo "a${esc}b"
+  contains "$OUT" 'a\u001b]0;owned'
+  expect 1 mkdir "/abs${esc}"
+  contains "$ERR" '/abs\u001b]0;owned'
+  local all="$OUT$ERR"
+  for part in $'\e' $'\a' $'\r' $'\x9b'; do
+    [[ "$all" != *"$part"* ]] || fail "a control character reached the terminal: $(printf %q "$all")"
+  done
+  grep -q $'\e' "$SIM_LOG" && fail "vyxsim's log holds a raw escape"
+  return 0
+}
+
+# The fleet: no shared password, password files only beside the sites file or among the
+# credentials, and systemd credentials by name.
+case_fleet_passwords() {
+  mkdir -p "$WORK/conf" "$WORK/home/.ssh" "$WORK/creds"
+  (umask 077 && echo admin >"$WORK/conf/admin.pw" && echo 's3cret' >"$WORK/alice.pw" &&
+    echo 's3cret' >"$WORK/home/.ssh/id_test" && echo 's3cret' >"$WORK/creds/alice")
+  start_fleet 2 "1:--user alice --password-file $WORK/alice.pw"
+  local p0=${FLEET_PORTS[0]} p1=${FLEET_PORTS[1]}
+  # A site without a password source of its own is skipped, whatever $VYX_PASSWORD says.
+  printf '{"sites": [{"name": "own", "host": "127.0.0.1", "port": %s, "passwordFile": "admin.pw"},
+    {"name": "none", "host": "127.0.0.1", "port": %s, "user": "alice"}]}' "$p0" "$p1" >"$WORK/conf/sites.json"
+  VYX_PASSWORD=s3cret "$VYXCTL" -t 10 fleet backup --sites "$WORK/conf/sites.json" --vault "$WORK/v" >"$WORK/o" 2>"$WORK/e"
+  [[ $? == 1 ]] || fail "a site without a password did not fail the run: $(cat "$WORK/o" "$WORK/e")"
+  contains "$(cat "$WORK/o")" "ok      own"
+  contains "$(cat "$WORK/o")" "FAILED  none (127.0.0.1:$p1): no password"
+  grep -q "login of" "$WORK/site1.log" && fail "the site without a password was sent one"
+  # A sites file that names a file outside its folder is refused before anything is sent.
+  local outside
+  for outside in "$WORK/home/.ssh/id_test" "../home/.ssh/id_test"; do
+    printf '{"sites": [{"name": "a", "host": "127.0.0.1", "port": %s, "user": "alice", "passwordFile": "%s"}]}' \
+      "$p1" "$outside" >"$WORK/conf/evil.json"
+    "$VYXCTL" -t 10 fleet backup --sites "$WORK/conf/evil.json" --vault "$WORK/v" >"$WORK/o" 2>"$WORK/e"
+    [[ $? == 2 ]] || fail "a password file outside the sites file's folder was used: $outside"
+    contains "$(cat "$WORK/e")" "a sites file may name password files only inside its own folder or under \$CREDENTIALS_DIRECTORY"
+  done
+  grep -q "login of" "$WORK/site1.log" && fail "a refused sites file sent a password"
+  # Under a service: the site's credential by name, and password files among the credentials.
+  printf '{"sites": [{"name": "cred", "host": "127.0.0.1", "port": %s, "user": "alice", "credential": "alice"},
+    {"name": "credfile", "host": "127.0.0.1", "port": %s, "user": "alice", "passwordFile": "%s"}]}' \
+    "$p1" "$p1" "$WORK/creds/alice" >"$WORK/conf/service.json"
+  CREDENTIALS_DIRECTORY="$WORK/creds" "$VYXCTL" -t 10 fleet backup --sites "$WORK/conf/service.json" \
+    --vault "$WORK/v" >"$WORK/o" 2>"$WORK/e" || fail "backup with credentials: $(cat "$WORK/o" "$WORK/e")"
+  contains "$(cat "$WORK/o")" "2 of 2 sites backed up"
+  # Outside a service the credential is not there: that site has no password.
+  printf '{"sites": [{"name": "cred", "host": "127.0.0.1", "port": %s, "user": "alice", "credential": "alice"}]}' \
+    "$p1" >"$WORK/conf/cred.json"
+  "$VYXCTL" -t 10 fleet backup --sites "$WORK/conf/cred.json" --vault "$WORK/v" >"$WORK/o" 2>"$WORK/e"
+  [[ $? == 1 ]] || fail "a credential outside a service: $(cat "$WORK/o" "$WORK/e")"
+  contains "$(cat "$WORK/o")" "FAILED  cred (127.0.0.1:$p1): no password"
+}
+
+# A site across the internet, through SSH: vyxsim behind the system's sshd, both inside a network
+# namespace made here, with a key pair made here and an sshd_config of its own on loopback.
+case_tunnel() {
+  local sshd=/usr/sbin/sshd
+  [[ -x "$sshd" ]] && command -v ssh >/dev/null && command -v ssh-keygen >/dev/null ||
+    skip "OpenSSH (openssh-server, openssh-client) is not installed"
+  # sshd runs as root for its privilege separation (user sshd, /run/sshd): a namespace made by a
+  # plain user (unshare -rn) cannot give it that.
+  unshare -n -m true 2>/dev/null || skip "cannot make a network and mount namespace (unshare -n -m needs root)"
+  unshare -n -m bash "$0" tunnel_inside || fail "the tunnel cases failed"
+}
+
+case_tunnel_inside() {
+  ip link set lo up || fail "cannot bring up loopback in the namespace"
+  # The privilege separation folder, private to this namespace when the machine has none.
+  if [[ ! -d /run/sshd ]]; then
+    mount -t tmpfs -o mode=755 tmpfs /run && mkdir -m 755 /run/sshd || fail "cannot make /run/sshd"
+  fi
+  local k="$WORK/ssh" sshd_port=2222 sshd=/usr/sbin/sshd
+  mkdir -m 700 "$k"
+  ssh-keygen -q -t ed25519 -N '' -f "$k/host" && ssh-keygen -q -t ed25519 -N '' -f "$k/id" || fail "ssh-keygen"
+  cp "$k/id.pub" "$k/authorized_keys"
+  printf '%s\n' "ListenAddress 127.0.0.1:$sshd_port" "HostKey $k/host" "AuthorizedKeysFile $k/authorized_keys" \
+    "PidFile $k/sshd.pid" "PubkeyAuthentication yes" "PasswordAuthentication no" \
+    "KbdInteractiveAuthentication no" "UsePAM no" "StrictModes no" "PermitRootLogin prohibit-password" \
+    "AllowTcpForwarding local" "LogLevel DEBUG1" >"$k/sshd_config"
+  echo "[127.0.0.1]:$sshd_port $(cut -d' ' -f1,2 "$k/host.pub")" >"$k/known_hosts"
+  printf '%s\n' "Host *" "  IdentityFile $k/id" "  IdentitiesOnly yes" "  UserKnownHostsFile $k/known_hosts" \
+    "  GlobalKnownHostsFile /dev/null" "  StrictHostKeyChecking yes" >"$k/ssh_config"
+  "$sshd" -D -e -f "$k/sshd_config" 2>"$WORK/sshd.log" &
+  FLEET_PIDS+=($!)
+  local i
+  for i in $(seq 1 200); do (exec 3<>"/dev/tcp/127.0.0.1/$sshd_port") 2>/dev/null && break; sleep 0.05; done
+  (umask 077 && echo tunnel-pw >"$WORK/site.pw")
+  start_sim --password-file "$WORK/site.pw"
+  local tunnel="ssh://$(id -un)@127.0.0.1:$sshd_port"
+  local T=(--ssh-config "$k/ssh_config" --tunnel "$tunnel" --password-file "$WORK/site.pw")
+  # One command through the tunnel: the channels reach vyxsim through sshd.
+  expect 0 "${T[@]}" ping
+  contains "$OUT" "connected to 127.0.0.1:$PORT"
+  grep -q "Accepted publickey" "$WORK/sshd.log" || fail "sshd did not log a key login: $(tail "$WORK/sshd.log")"
+  grep -q "port $PORT" "$WORK/sshd.log" || fail "sshd did not forward to vyxsim: $(tail "$WORK/sshd.log")"
+  CTL_TIMEOUT=30 expect 0 "${T[@]}" download "$WORK/through.db"
+  [[ "$(md5 "$WORK/through.db")" == "$(md5 "$WORK/root/config/vyx.db")" ]] || fail "the download through the tunnel differs"
+  pgrep -f "127.0.0.1:[0-9]*:127.0.0.1:$PORT" >/dev/null && fail "vyxctl left its ssh running"
+  # A host key that is not known, and a key that is not authorised, stop it with ssh's reason.
+  : >"$k/known_hosts.empty"
+  sed "s|$k/known_hosts|$k/known_hosts.empty|" "$k/ssh_config" >"$k/ssh_config.unknown"
+  expect 3 --ssh-config "$k/ssh_config.unknown" --tunnel "$tunnel" ping
+  contains "$ERR" "Host key verification failed"
+  ssh-keygen -q -t ed25519 -N '' -f "$k/other"
+  sed "s|IdentityFile $k/id|IdentityFile $k/other|" "$k/ssh_config" >"$k/ssh_config.other"
+  expect 3 --ssh-config "$k/ssh_config.other" --tunnel "$tunnel" ping
+  contains "$ERR" "Permission denied"
+  expect 2 --tunnel "ssh://-oProxyCommand=x@127.0.0.1" ping
+  contains "$ERR" "ssh://user@host[:port]"
+  # The fleet: a site with a tunnel of its own.
+  printf '{"sites": [{"name": "far", "host": "127.0.0.1", "port": %s, "passwordFile": "site.pw", "tunnel": "%s"}]}' \
+    "$PORT" "$tunnel" >"$WORK/sites.json"
+  "$VYXCTL" -t 30 --ssh-config "$k/ssh_config" fleet backup --sites "$WORK/sites.json" --vault "$WORK/v" \
+    >"$WORK/o" 2>"$WORK/e" || fail "fleet backup through the tunnel: $(cat "$WORK/o" "$WORK/e")"
+  contains "$(cat "$WORK/o")" "1 of 1 sites backed up"
+  [[ $(grep -c "Accepted publickey" "$WORK/sshd.log") -ge 3 ]] || fail "the fleet did not log in through sshd"
+  return 0
 }
 
 declare -F "case_$CASE" >/dev/null || { echo "unknown case $CASE" >&2; exit 2; }
