@@ -891,7 +891,7 @@ case_fleet_sites() {
 case_passwords() {
   (umask 077 && echo 's3cret|x' >"$WORK/pw")
   start_sim --user alice --password-file "$WORK/pw"
-  ! grep -q "ps" "$SIM_LOG" || fail "vyxsim warned about a password file: $(cat "$SIM_LOG")"
+  ! grep -q "password-file" "$SIM_LOG" || fail "vyxsim warned about a password file: $(cat "$SIM_LOG")"
   expect 0 -u alice --password-file "$WORK/pw" ping
   [[ -z "$ERR" ]] || fail "a password file brought a warning: $ERR"
   chmod 640 "$WORK/pw"
@@ -917,7 +917,7 @@ case_passwords() {
   VYX_PASSWORD='s3cret|x' expect 3 -u alice --password-command "printenv VYX_PASSWORD" ping
   contains "$ERR" "exited with 1"
   expect 0 -u alice -P 's3cret|x' ping
-  contains "$ERR" "ps"
+  contains "$ERR" "every local user (ps)"
   expect 2 -u alice -P x --password-file "$WORK/pw" ping
   expect 2 --password-file "$WORK/pw" fleet status --sites "$WORK/none.json"
   # vyxsim: --password works and warns.
