@@ -71,15 +71,8 @@ int CtlSession::connect() {
         return 3;
     std::string host = m_options.host;
     int port = m_options.port;
-    if (!m_options.tunnel.empty()) {
-        std::string error;
-        if (!m_tunnel.start(m_options.tunnel, host, port, m_options.timeoutSeconds * 1000, error)) {
-            m_output.fail("could not connect to " + where + " through the tunnel: " + error);
-            return 3;
-        }
-        host = "127.0.0.1";
-        port = m_tunnel.localPort();
-    }
+    if (!openTunnel(host, port))
+        return 3;
     if (m_client.Start(host, port, m_options.user, password) != 0) {
         m_output.fail("could not connect to " + where + ": the client did not start");
         return 3;
@@ -114,6 +107,20 @@ int CtlSession::connect() {
     m_output.fail("could not connect to " + where + " within " + std::to_string(m_options.timeoutSeconds) +
                   " s: " + last);
     return 3;
+}
+
+bool CtlSession::openTunnel(std::string &host, int &port) {
+    if (m_options.tunnel.empty())
+        return true;
+    std::string error;
+    if (!m_tunnel.start(m_options.tunnel, host, port, m_options.timeoutSeconds * 1000, error)) {
+        m_output.fail("could not connect to " + host + ":" + std::to_string(port) +
+                      " through the tunnel: " + error);
+        return false;
+    }
+    host = "127.0.0.1";
+    port = m_tunnel.localPort();
+    return true;
 }
 
 CtlSession::Deadline CtlSession::deadline() const {

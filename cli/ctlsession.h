@@ -37,6 +37,9 @@ public:
     static std::string socketText(int socketState);
 
 private:
+    // With a tunnel, host and port become its local end; false (reason printed) when it does not open.
+    bool openTunnel(std::string &host, int &port);
+
     const CtlOptions &m_options;
     CtlOutput &m_output;
     SshTunnel m_tunnel; // outlives the client, which is stopped first

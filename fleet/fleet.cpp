@@ -170,8 +170,11 @@ bool sitePasswordFile(const std::string &where, const std::string &file, const s
     const size_t slash = path.rfind('/');
     const std::string name = path.substr(slash + 1);
     const std::string folder = realFolder(slash == 0 ? std::string("/") : path.substr(0, slash));
-    const std::string credentials = realFolder(credentialsDirectory());
-    const bool credential = inside(folder, credentials);
+    if (folder.empty()) {
+        error = where + ": cannot find the folder of the password file " + file + ": " + std::strerror(errno);
+        return false;
+    }
+    const bool credential = inside(folder, realFolder(credentialsDirectory()));
     if (name.empty() || name == "." || name == ".." ||
         (!credential && !inside(folder, realFolder(dir.empty() ? std::string(".") : dir)))) {
         error = where + ": the password file " + file +

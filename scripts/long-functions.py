@@ -11,7 +11,7 @@ import sys
 from pathlib import Path
 
 LIMIT = 60
-PRODUCT = ('app/', 'bridge/', 'cli/', 'connector/', 'fleet/', 'journal/', 'kvt_sdk/', 'simulator/')
+PRODUCT = ('app/', 'bridge/', 'cli/', 'connector/', 'fleet/', 'journal/', 'kvt_sdk/', 'secure/', 'simulator/')
 MACRO_LINE = re.compile(r'^\s*[A-Z][A-Z0-9_]*\s*\(.*\)\s*$')
 NOT_FUNCTIONS = re.compile(r'^\s*(if|for|while|switch|catch|do|else|try|return|namespace|class|struct|union|enum)\b')
 
