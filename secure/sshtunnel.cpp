@@ -87,6 +87,12 @@ std::string forwardSpec(int localPort, const std::string &host, int port) {
     return "127.0.0.1:" + std::to_string(localPort) + ":" + h + ":" + std::to_string(port);
 }
 
+// ssh leads a process group of its own; should it not, it alone is signalled.
+void signalGroup(pid_t pid, int signal) {
+    if (::kill(-pid, signal) != 0)
+        ::kill(pid, signal);
+}
+
 } // namespace
 
 bool parseSshUrl(const std::string &url, SshDestination &out, std::string &error) {
@@ -253,12 +259,12 @@ int SshTunnel::poll() {
 
 void SshTunnel::stop() {
     if (m_pid > 0) {
-        ::kill(-m_pid, SIGTERM);
+        signalGroup(m_pid, SIGTERM);
         int status = 0;
         const auto until = Clock::now() + std::chrono::seconds(3);
         while (::waitpid(m_pid, &status, WNOHANG) == 0) {
             if (Clock::now() >= until) {
-                ::kill(-m_pid, SIGKILL);
+                signalGroup(m_pid, SIGKILL);
                 ::waitpid(m_pid, &status, 0);
                 break;
             }
