@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -80,19 +81,24 @@ std::vector<std::string> PartialFiles(const std::string &target) {
     return names;
 }
 
-void RemovePartialFiles(const std::string &target) {
-    const std::string folder = target.substr(0, target.rfind('/') + 1);
-    for (const std::string &name : PartialFiles(target))
-        std::remove((folder + name).c_str());
+// A folder of this process's own: the files of a test never meet those of another run of the
+// same test (another build, another developer) in the shared temporary folder.
+std::string PrivateFolder() {
+    std::string pattern = ::testing::TempDir() + "olmo_transfer.XXXXXX";
+    return ::mkdtemp(&pattern[0]) ? pattern : std::string();
+}
+
+void RemoveFolder(const std::string &folder) {
+    if (!folder.empty())
+        std::system(("rm -rf '" + folder + "'").c_str());
 }
 
 class OlmoTransfer : public ::testing::Test {
 protected:
     void SetUp() override {
-        target = ::testing::TempDir() + "olmo_transfer_" + std::to_string(getpid()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".db";
-        std::remove(target.c_str());
-        RemovePartialFiles(target);
+        folder = PrivateFolder();
+        ASSERT_FALSE(folder.empty());
+        target = folder + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".db";
         ASSERT_NE(server.Start(), 0);
         events.Attach(client);
         client.SetHeartBeatPeriod(60000);
@@ -102,8 +108,7 @@ protected:
     void TearDown() override {
         client.Stop();
         server.Stop();
-        std::remove(target.c_str());
-        RemovePartialFiles(target);
+        RemoveFolder(folder);
     }
     std::string TargetName() const { return target.substr(target.rfind('/') + 1); }
     std::vector<uint32_t> RequestCodes() {
@@ -114,6 +119,7 @@ protected:
         return codes;
     }
 
+    std::string folder;
     std::string target;
     OlmoFakeServer server;
     kvtOlmoTcpClientVyx client;
@@ -542,10 +548,10 @@ TEST_F(OlmoTransfer, UploadNeverCountsMoreThanWasSent) {
 // SIGXFSZ ignored, a write beyond gets EFBIG). The download must fail and leave the old
 // file as it was, whether the failure shows at a write, the flush or the close.
 TEST(OlmoTransferDisk, WriteFailureFailsTheDownloadAndKeepsTheOldFile) {
-    const std::string target =
-        ::testing::TempDir() + "olmo_transfer_full_disk_" + std::to_string(getpid()) + ".db";
+    const std::string folder = PrivateFolder();
+    ASSERT_FALSE(folder.empty());
+    const std::string target = folder + "/full_disk.db";
     WriteFile(target, "precious backup");
-    RemovePartialFiles(target);
     for (uint32_t block : {1000u, 300000u}) { // small blocks fail at the flush, big ones at a write
         SCOPED_TRACE(block);
         const pid_t child = ::fork();
@@ -580,7 +586,7 @@ TEST(OlmoTransferDisk, WriteFailureFailsTheDownloadAndKeepsTheOldFile) {
         EXPECT_EQ(ReadFile(target), "precious backup");
         EXPECT_TRUE(PartialFiles(target).empty());
     }
-    std::remove(target.c_str());
+    RemoveFolder(folder);
 }
 
 // An upload reads and hashes its file before it starts; a file that takes long to read
