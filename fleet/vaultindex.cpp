@@ -86,7 +86,8 @@ bool VaultIndex::open(const std::string &root, bool create, std::string &error) 
         error = "cannot create the vault index " + m_path + ": " + std::strerror(errno);
         return false;
     }
-    if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+    if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW, nullptr) !=
+        SQLITE_OK)
         return fail("cannot open the vault index", error);
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     const int version = userVersion(m_db);

@@ -72,7 +72,8 @@ bool JournalFile::open(const std::string &path, Mode mode, std::string &error) {
         }
     }
     const int flags = mode == Mode::Write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
-    if (sqlite3_open_v2(path.c_str(), &m_db, flags | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK)
+    if (sqlite3_open_v2(path.c_str(), &m_db, flags | SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr) !=
+        SQLITE_OK)
         return fail("the journal " + path + " cannot be opened", error);
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     if (!checkLayout(path, error))
