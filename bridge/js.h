@@ -284,6 +284,8 @@ private:
     // clientReady() for `request` (named in the log): a refusal while the page believes it is
     // connected is logged as a warning with both generations.
     bool readyFor(const char *request);
+    // clientReady(), and the page has been told of the connection's ready report.
+    bool announcedReady();
     // Journal of changes (js_journal.cpp): the intent before a request leaves (its id, 0 when it
     // could not be written), the result when its answer arrives.
     void openJournal();
@@ -384,6 +386,8 @@ private:
     // disconnect), and the one the page was told is ready and not told since that it ended.
     quint64 readyGeneration = 0;
     quint64 pageGeneration = 0;
+    // readyGeneration once its report has been handed to the page (0 until then).
+    quint64 announcedGeneration = 0;
     QString connectedServerVersion;
 
     // The journal of changes, the server the records name, and the intents waiting for their

@@ -136,6 +136,7 @@ QString JS::VYXDisconnect() {
 
 void JS::forgetReadyConnection() {
     readyGeneration = 0;
+    announcedGeneration = 0;
     pageGeneration = 0;
 }
 
@@ -144,6 +145,10 @@ void JS::forgetReadyConnection() {
 // heartbeat has since rebuilt (its own ready report comes first).
 bool JS::clientReady() {
     return connectionWanted && connector.Client().IsReadyAt(readyGeneration);
+}
+
+bool JS::announcedReady() {
+    return announcedGeneration == readyGeneration && clientReady();
 }
 
 bool JS::readyFor(const char *request) {
@@ -174,7 +179,7 @@ QString JS::VYXIsConnected() {
 }
 
 QString JS::VYXReadyGeneration() {
-    return QString::number(clientReady() ? readyGeneration : 0);
+    return QString::number(announcedReady() ? readyGeneration : 0);
 }
 
 QString JS::VYXSetHeartBeatTimeOut(QString timeout) {
@@ -232,6 +237,15 @@ void JS::onConnectionReady(quint64 generation) {
     // The vault records it beside each copy; asked again after every rebuild of the connection.
     connector.Client().QueryServerVersion();
     queueConnectionObject(QStringLiteral("Connection Ready"), nullptr, generation);
+    // Published once the page has had the report: a page that looks (VYXReadyGeneration) never
+    // sees a connection ready before its report has reached it.
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            if (readyGeneration == generation)
+                announcedGeneration = generation;
+        },
+        Qt::QueuedConnection);
 }
 
 QString JS::VYXServerVersion() {

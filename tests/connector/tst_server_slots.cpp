@@ -437,36 +437,40 @@ void ServerSlotsTest::connectingElsewhereManyTimesNeverRefusesTheFirstRequest() 
     QVERIFY(other.start());
     const int kConnects = 200;
     SdkRefusals refusals;
-    m_page.eval(QStringLiteral(
-                    "window.stress = { ports: ['%1', '%2'], left: %3, problems: [], answers: 0, byReport: 0,"
-                    "  byPoll: 0, generations: [], waiting: false, done: false };"
-                    "stress.connect = function () {"
-                    "  stress.waiting = true;"
-                    "  vyxDesk.VYXConnect('127.0.0.1', stress.ports[stress.left % 2], 'admin', 'admin', "
-                    "'stress.report');"
-                    "  setTimeout(stress.poll, 0); };"
-                    "stress.report = function (o, generation) {"
-                    "  if (o.connection !== 'Connection Ready') return;"
-                    "  stress.generations.push(generation); stress.ready('byReport'); };"
-                    "stress.poll = function () {"
-                    "  if (!stress.waiting) return;"
-                    "  if (vyxDesk.VYXIsConnected() === 'true') stress.ready('byPoll'); else "
-                    "setTimeout(stress.poll, 1); };"
-                    "stress.ready = function (by) {"
-                    "  if (!stress.waiting) return;"
-                    "  stress.waiting = false; stress[by]++;"
-                    "  if (vyxDesk.VYXQueryParametersUID() !== 'false')"
-                    "    stress.problems.push('connect ' + stress.left + ': the parameter list was refused');"
-                    "  vyxDesk.VYXDatabaseMD5('stress.md5'); };"
-                    "stress.md5 = function (text) {"
-                    "  if (!/^[0-9a-f]{32}$/.test(text)) stress.problems.push('connect ' + stress.left + ': "
-                    "' + text);"
-                    "  else stress.answers++;"
-                    "  if (--stress.left > 0) stress.connect(); else stress.done = true; };"
-                    "stress.connect();")
-                    .arg(m_sim->port())
-                    .arg(other.port())
-                    .arg(kConnects));
+    m_page.eval(
+        QStringLiteral(
+            "window.stress = { ports: ['%1', '%2'], left: %3, problems: [], answers: 0, byReport: 0,"
+            "  byPoll: 0, generations: [], waiting: false, done: false };"
+            "stress.connect = function () {"
+            "  stress.waiting = true;"
+            "  vyxDesk.VYXConnect('127.0.0.1', stress.ports[stress.left % 2], 'admin', 'admin', "
+            "'stress.report');"
+            "  setTimeout(stress.poll, 0); };"
+            "stress.report = function (o, generation) {"
+            "  if (o.connection !== 'Connection Ready') return;"
+            "  stress.generations.push(generation); stress.ready('byReport'); };"
+            "stress.poll = function () {"
+            "  if (!stress.waiting) return;"
+            "  var g = Number(vyxDesk.VYXReadyGeneration());"
+            "  if (g > 0 && stress.generations.indexOf(g) < 0)"
+            "    stress.problems.push('connection ' + g + ' shown ready before its report reached the page');"
+            "  if (vyxDesk.VYXIsConnected() === 'true') stress.ready('byPoll'); else "
+            "setTimeout(stress.poll, 1); };"
+            "stress.ready = function (by) {"
+            "  if (!stress.waiting) return;"
+            "  stress.waiting = false; stress[by]++;"
+            "  if (vyxDesk.VYXQueryParametersUID() !== 'false')"
+            "    stress.problems.push('connect ' + stress.left + ': the parameter list was refused');"
+            "  vyxDesk.VYXDatabaseMD5('stress.md5'); };"
+            "stress.md5 = function (text) {"
+            "  if (!/^[0-9a-f]{32}$/.test(text)) stress.problems.push('connect ' + stress.left + ': "
+            "' + text);"
+            "  else stress.answers++;"
+            "  if (--stress.left > 0) stress.connect(); else stress.done = true; };"
+            "stress.connect();")
+            .arg(m_sim->port())
+            .arg(other.port())
+            .arg(kConnects));
     // Each step is a connect, a ready and an answer: a step that never ends is a request that was
     // sent on a connection already being stopped, and whose answer cannot come.
     int left = kConnects;

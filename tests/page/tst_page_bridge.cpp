@@ -913,6 +913,7 @@ void PageOnBridgeTest::refusedCopyTurnsTheBarRedWithTheServersReason() {
 void PageOnBridgeTest::lostConnectionShowsUntilTheServerIsBack() {
     requireSimulator();
     const QString root = m_dir.filePath(QStringLiteral("restarted"));
+    const int loadsBefore = eval(QStringLiteral("VX.testing.parameters.completedLoads")).toInt();
     // This first run never answers the database MD5 and never ends a download: both stay busy.
     const int port = startSimulator(m_restarted, root,
                                     {QStringLiteral("--stall-download"), QStringLiteral("0"),
@@ -922,8 +923,11 @@ void PageOnBridgeTest::lostConnectionShowsUntilTheServerIsBack() {
     QVERIFY2(waitFor(QStringLiteral("VX.session.state === 'connected'"), 20000),
              qPrintable(viewText(QStringLiteral("servers"))));
     eval(QStringLiteral("VX.show('parameters')"));
-    QVERIFY(waitFor(QStringLiteral("VX.testing.parameters.model.size > 20"), 15000));
-    QTest::qWait(500);
+    // Every value asked for has come (a load completed after this connect), not only the first.
+    const auto loadedAfter = [](int loads) {
+        return QStringLiteral("VX.testing.parameters.completedLoads > %1").arg(loads);
+    };
+    QVERIFY2(waitFor(loadedAfter(loadsBefore), 30000), qPrintable(viewText(QStringLiteral("parameters"))));
     const QString idsBefore =
         eval(QStringLiteral("Array.from(VX.testing.parameters.model.keys()).sort().join(',')")).toString();
     const int timelineBefore =
@@ -1002,17 +1006,17 @@ void PageOnBridgeTest::lostConnectionShowsUntilTheServerIsBack() {
     // Back on the same port: connected again, and the parameters come again without a click.
     eval(QStringLiteral("window.__reloaded = false; VX.bus.on('connected', function () { window.__reloaded = "
                         "true; }); VX.show('parameters');"));
+    const int loadsBeforeRestart = eval(QStringLiteral("VX.testing.parameters.completedLoads")).toInt();
     const int samePort = startSimulator(m_restarted, root, {QStringLiteral("--port"), QString::number(port)});
     QCOMPARE(samePort, port);
     QVERIFY2(waitFor(QStringLiteral("VX.session.state === 'connected' && window.__reloaded"), 60000),
              qPrintable(eval(badge).toString()));
-    QVERIFY2(
-        waitFor(QStringLiteral(
-                    "VX.testing.parameters.model.size > 20 && document.querySelectorAll('#view-parameters "
-                    "tbody tr[data-id]').length === VX.testing.parameters.model.size"),
-                15000),
-        qPrintable(viewText(QStringLiteral("parameters"))));
-    QTest::qWait(500);
+    QVERIFY2(waitFor(loadedAfter(loadsBeforeRestart) +
+                         QStringLiteral(
+                             " && document.querySelectorAll('#view-parameters tbody tr[data-id]').length "
+                             "=== VX.testing.parameters.model.size"),
+                     30000),
+             qPrintable(viewText(QStringLiteral("parameters"))));
     const QString idsAfter =
         eval(QStringLiteral("Array.from(VX.testing.parameters.model.keys()).sort().join(',')")).toString();
     QVERIFY2(idsAfter == idsBefore,

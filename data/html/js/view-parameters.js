@@ -26,6 +26,8 @@
   // What the page accounted for: every change the manager reported (merged ones included), the
   // answers to value requests and the changes the server pushed.
   const stats = { changes: 0, updates: 0, answers: 0, pushed: 0 };
+  // Loads of the whole list that ended with every value received.
+  let completedLoads = 0;
 
   const SCOPE_TEXT = { Read: 'read', Write: 'write', Response: 'response', Physical: 'physical' };
   const raf = window.requestAnimationFrame ? window.requestAnimationFrame.bind(window) : (f) => setTimeout(f, 16);
@@ -410,6 +412,7 @@
     const total = loading.total;
     const percent = total ? got * 100 / total : 100;
     if (got >= total) {
+      completedLoads++;
       const seconds = ((Date.now() - loading.startMs) / 1000).toFixed(1);
       ui.loadBar.set(100, 'All ' + VX.groupedNumber(total) + ' values received in ' + seconds + ' s.', 'ok');
       loading = null;
@@ -542,5 +545,5 @@
     }
   });
 
-  VX.testing.provide('parameters', { model: params, select, stats });
+  VX.testing.provide('parameters', { model: params, select, stats, get completedLoads() { return completedLoads; } });
 })(window.VX = window.VX || {});
