@@ -86,10 +86,14 @@ expect() {
 
 contains() { [[ "$1" == *"$2"* ]] || fail "expected \"$2\" in: $1"; }
 
+# wait_log PATTERN [LINE]: waits for PATTERN in the simulator's log, in lines after LINE (from
+# log_lines) when given, so that a line an earlier client left never stands in for a new one.
+log_lines() { wc -l <"$SIM_LOG"; }
+
 wait_log() {
-  local pattern=$1 i
+  local pattern=$1 after=${2:-0} i
   for i in $(seq 1 300); do
-    grep -q -- "$pattern" "$SIM_LOG" 2>/dev/null && return 0
+    tail -n +$((after + 1)) "$SIM_LOG" 2>/dev/null | grep -q -- "$pattern" && return 0
     sleep 0.05
   done
   fail "simulator never logged \"$pattern\""
@@ -160,10 +164,13 @@ case_writes() {
     expect 0 get "$id"
     [[ "$OUT" == "$shown" ]] || fail "get $id after set gave $OUT, expected $shown"
   done
-  # A write reaches every other client with its kind.
+  # A write reaches every other client with its kind. The commands above paired monitors too: only
+  # the watcher's own pairing says it listens.
+  local before
+  before=$(log_lines)
   "$VYXCTL" -p "$PORT" watch --seconds 4 >"$WORK/watch.out" 2>/dev/null &
   local watcher=$!
-  wait_log "paired with monitor"
+  wait_log "paired with monitor" "$before"
   expect 0 set 100003 byte 1
   expect 0 broadcast "hello|from vyxctl"
   wait "$watcher"
