@@ -74,7 +74,7 @@ public:
     bool running(const QString &lane) const;
     // The lane's current request, if any (0 when none ran).
     quint64 generation(const QString &lane) const;
-    // Jobs still on a thread, cancelled ones included.
+    // Jobs queued or running, cancelled ones included.
     int jobsRunning() const { return m_jobs.load(); }
     // Waits for every job to leave its thread (msecs < 0: however long that takes).
     bool waitForDone(int msecs = -1);
