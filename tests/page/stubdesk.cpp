@@ -659,13 +659,16 @@ void StubDesk::fleetProbe(QString sitesJson, QString callback) {
         0);
     for (int i = 0; i < sites.size(); ++i) {
         const QJsonObject site = sites.at(i).toObject();
-        QJsonObject answer{{QStringLiteral("generation"), generation},
-                           {QStringLiteral("index"), i},
-                           {QStringLiteral("host"), site.value(QStringLiteral("host"))},
-                           {QStringLiteral("port"), site.value(QStringLiteral("port")).toVariant().toInt()},
-                           {QStringLiteral("reachable"), plan.reachable},
-                           {QStringLiteral("ms"), 3},
-                           {QStringLiteral("reason"), plan.reason}};
+        QJsonObject answer{
+            {QStringLiteral("generation"), generation},
+            {QStringLiteral("index"), i},
+            {QStringLiteral("host"), site.value(QStringLiteral("host"))},
+            {QStringLiteral("port"), site.value(QStringLiteral("port")).toVariant().toInt()},
+            {QStringLiteral("reachable"), plan.reachable},
+            {QStringLiteral("ms"), 3},
+            {QStringLiteral("reason"),
+             QString(plan.reason)
+                 .replace(QLatin1String("{host}"), site.value(QStringLiteral("host")).toString())}};
         later(call(callback, QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact))),
               plan.delayMs);
     }

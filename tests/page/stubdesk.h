@@ -19,7 +19,7 @@ public:
     // working project is the demo house.
     void setProjectFile(const QString &json) { m_projectFile = json; }
     // How the next fleet probes answer, one entry per probe (after that: every site reachable at
-    // once): after `delayMs`, each site reachable or not for `reason`.
+    // once): after `delayMs`, each site reachable or not for `reason` ("{host}" in it: the site's).
     struct ProbePlan {
         int delayMs;
         bool reachable;
