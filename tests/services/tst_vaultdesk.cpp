@@ -30,8 +30,8 @@ public:
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof a;
-        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr *>(&a), len) == 0 && ::listen(m_fd, backlog) == 0 &&
-            ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
+        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr *>(&a), len) == 0 &&
+            ::listen(m_fd, backlog) == 0 && ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
             m_port = ntohs(a.sin_port);
     }
     ~Listener() {
