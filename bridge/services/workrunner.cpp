@@ -2,6 +2,26 @@
 
 #include <QMetaObject>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+// Jobs yield a core to the GUI thread: on a machine whose cores are all busy (a hash, many
+// probes, other programs) the window still gets its turn at once. Threads a job starts inherit it.
+const int kJobNice = 10;
+
+void yieldToTheWindow() {
+    static thread_local bool done = false;
+    if (done)
+        return;
+    done = true;
+    ::setpriority(PRIO_PROCESS, id_t(::syscall(SYS_gettid)), kJobNice);
+}
+
+} // namespace
+
 void WorkRunner::Job::progress(const QString &json) const {
     if (cancelled())
         return;
@@ -59,6 +79,7 @@ quint64 WorkRunner::start(const QString &lane, Work work, Handlers handlers) {
     const std::shared_ptr<std::atomic<bool>> token = l.cancel;
     ++m_jobs;
     m_pool.start([this, lane, generation, token, work] {
+        yieldToTheWindow();
         Job job(this, lane, generation, token);
         // A request cancelled while it waited for a thread does not start at all.
         if (!token->load()) {

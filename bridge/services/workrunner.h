@@ -4,7 +4,8 @@
 // GUI thread. Each request belongs to a lane (one kind of work, often for one page callback): a
 // newer request of a lane cancels the older one, and each request has a generation, so that
 // whatever an older request still sends is dropped rather than taken for the newer one's. The
-// answer, interim answers and progress (throttled) reach the owner on the runner's thread.
+// answer, interim answers and progress (throttled) reach the owner on the runner's thread. Jobs
+// run at a lower priority than the window, so that a busy machine still gives it its turn.
 //
 // Destroying the runner cancels every request and waits for its jobs: a job looks at its cancel
 // token often (between pieces of a file, between sites, in slices of a wait), so that this takes
