@@ -11,6 +11,7 @@
 //     200 sites of which half never answer, cancelling the import of a 100 MiB protected project),
 //   - the time the window takes to close while a fleet backup and probes are under way.
 // Runs under the offscreen platform. Not a test: it prints numbers and one RESULT line per goal.
+#include "idlelistener.h"
 #include "js.h"
 #include "mainwindow.h"
 #include "testzip.h"
@@ -41,10 +42,7 @@
 #include <memory>
 #include <vector>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -333,40 +331,6 @@ ServerWorkStalls guiStallDuringServerWork() {
     return {idle.gapMs, std::max({connect.gapMs, disconnect.gapMs, upload.gapMs})};
 }
 
-// A listening socket on 127.0.0.1 that is never served. With a backlog of 0 and one connection of
-// its own it is full: every further connect waits for its time-out (a site that never answers).
-// With a larger backlog the kernel completes the connects, and nothing is ever said on them.
-class IdleListener {
-public:
-    explicit IdleListener(int backlog) {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr *>(&a), len) == 0 &&
-            ::listen(m_fd, backlog) == 0 && ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-            m_port = ntohs(a.sin_port);
-        if (backlog == 0 && m_port) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0)
-                m_filler = fd;
-        }
-    }
-    ~IdleListener() {
-        if (m_filler >= 0)
-            ::close(m_filler);
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int port() const { return m_port; }
-
-private:
-    int m_fd = -1;
-    int m_filler = -1;
-    int m_port = 0;
-};
-
 QString sitesJson(int count, const std::function<int(int)> &portOf) {
     QStringList sites;
     for (int i = 0; i < count; ++i)
@@ -484,6 +448,7 @@ HeavyStalls guiStallDuringHeavyWork() {
     QDir(root).removeRecursively();
 
     IdleListener answering(256), silent(0);
+    silent.fill();
     const QString probeSites =
         sitesJson(200, [&](int i) { return i % 2 ? silent.port() : answering.port(); });
     measure(

@@ -23,24 +23,21 @@ void yieldToTheWindow() {
 } // namespace
 
 void WorkRunner::Job::progress(const QString &json) const {
-    if (cancelled())
-        return;
-    WorkRunner *runner = m_runner;
-    const QString lane = m_lane;
-    const quint64 generation = m_generation;
-    QMetaObject::invokeMethod(
-        runner, [runner, lane, generation, json] { runner->deliverProgress(lane, generation, json); },
-        Qt::QueuedConnection);
+    send(&WorkRunner::deliverProgress, json);
 }
 
 void WorkRunner::Job::post(const QString &json) const {
+    send(&WorkRunner::deliverPosted, json);
+}
+
+void WorkRunner::Job::send(Delivery deliver, const QString &json) const {
     if (cancelled())
         return;
     WorkRunner *runner = m_runner;
     const QString lane = m_lane;
     const quint64 generation = m_generation;
     QMetaObject::invokeMethod(
-        runner, [runner, lane, generation, json] { runner->deliverPosted(lane, generation, json); },
+        runner, [runner, deliver, lane, generation, json] { (runner->*deliver)(lane, generation, json); },
         Qt::QueuedConnection);
 }
 

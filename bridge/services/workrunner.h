@@ -40,6 +40,9 @@ public:
 
     private:
         friend class WorkRunner;
+        using Delivery = void (WorkRunner::*)(const QString &lane, quint64 generation, const QString &json);
+        // Hands `json` to the runner's thread, unless the request is cancelled.
+        void send(Delivery deliver, const QString &json) const;
         Job(WorkRunner *runner, const QString &lane, quint64 generation,
             std::shared_ptr<std::atomic<bool>> cancel)
             : m_runner(runner), m_lane(lane), m_generation(generation), m_cancel(std::move(cancel)) {}

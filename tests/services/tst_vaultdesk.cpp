@@ -1,6 +1,7 @@
 // The fleet's work on the window's side: closing with a fleet backup and probes under way ends
 // them instead of waiting for every site's time-out, and a probe replaced by a newer one sends
 // nothing more. Every site is a port on 127.0.0.1 made by the test.
+#include "idlelistener.h"
 #include "vaultdesk.h"
 
 #include <QJsonArray>
@@ -10,70 +11,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <thread>
 
 namespace {
 
-// A listening socket on 127.0.0.1 that the test never hands to a server.
-class Listener {
-public:
-    explicit Listener(int backlog) {
-        // Not blocking: acceptWaiting() takes what is there and returns.
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr *>(&a), len) == 0 &&
-            ::listen(m_fd, backlog) == 0 && ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-            m_port = ntohs(a.sin_port);
-    }
-    ~Listener() {
-        for (int fd : m_held)
-            ::close(fd);
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int port() const { return m_port; }
-    // Connections the kernel completed; they are held open and never answered.
-    int acceptWaiting() {
-        for (;;) {
-            const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0)
-                return m_held.size();
-            m_held << fd;
-        }
-    }
-    // A connection of the test's own that is never accepted: with a backlog of 0 the queue is then
-    // full, and the kernel drops every further connect's first packet, so that those connects wait
-    // for their time-out.
-    bool fill() {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(quint16(m_port));
-        if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
-            return false;
-        m_held << fd;
-        return true;
-    }
-
-private:
-    int m_fd = -1;
-    int m_port = 0;
-    QList<int> m_held;
-};
-
 // A port on 127.0.0.1 where nothing listens: a connect is refused at once.
 int closedPort() {
-    Listener gone(1);
+    IdleListener gone(1);
     return gone.port();
 }
 
@@ -110,8 +55,8 @@ private:
 // probed (each would wait 3 s); the desk is closed on a thread of its own, so that a close that
 // waited for the sites fails this test instead of hanging it.
 void VaultDeskTest::closingEndsAFleetBackupAndPendingProbes() {
-    Listener silent(128);
-    Listener full(0);
+    IdleListener silent(128);
+    IdleListener full(0);
     QVERIFY(silent.port() > 0 && full.port() > 0);
     QVERIFY(full.fill());
     const QString backup =
@@ -151,7 +96,7 @@ void VaultDeskTest::closingEndsAFleetBackupAndPendingProbes() {
 // A probe of many sites that wait is replaced by a probe of three other sites: after the newer
 // probe's first answer, every answer is the newer probe's and names one of its sites.
 void VaultDeskTest::aReplacedProbeSendsNothingMore() {
-    Listener full(0);
+    IdleListener full(0);
     QVERIFY(full.port() > 0 && full.fill());
     const int refused = closedPort();
     VaultDesk desk;

@@ -1,6 +1,7 @@
 // The backup vault's layout, checks, retention, index and the import of earlier manifests, on real
 // files in a temporary folder.
 #include "fleet.h"
+#include "idlelistener.h"
 #include "sqlitebytes.h"
 #include "vault.h"
 #include "vaultcheck.h"
@@ -12,16 +13,13 @@
 
 #include <sqlite3.h>
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <netdb.h>
-#include <netinet/in.h>
 #include <string>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -488,19 +486,6 @@ namespace {
 const char kDualHost[] = "dual-stack.vyx.test";
 const char kOwnHostsFlag[] = "VYX_TEST_OWN_HOSTS";
 
-int loopbackListener(int &port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&a), len) != 0 || ::listen(fd, 8) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
-        return -1;
-    port = ntohs(a.sin_port);
-    return fd;
-}
-
 int firstFamily(const char *host) {
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
@@ -538,11 +523,9 @@ TEST(FleetProbe, ANameWhoseFirstAddressIsIPv6IsProbedAsTheClientConnects) {
         return;
     }
     ASSERT_EQ(firstFamily(kDualHost), AF_INET6) << "the hosts file of the test was not used as meant";
-    int port = 0;
-    const int listener = loopbackListener(port);
-    ASSERT_GE(listener, 0);
-    const FleetProbe probe = probeSite(kDualHost, port, 3000);
-    ::close(listener);
+    IdleListener server(8);
+    ASSERT_GT(server.port(), 0);
+    const FleetProbe probe = probeSite(kDualHost, server.port(), 3000);
     EXPECT_TRUE(probe.reachable) << probe.reason;
 }
 
