@@ -17,8 +17,8 @@ public:
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         sockaddr_in a = loopback(0);
         socklen_t len = sizeof a;
-        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr *>(&a), len) == 0 && ::listen(m_fd, backlog) == 0 &&
-            ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
+        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr *>(&a), len) == 0 &&
+            ::listen(m_fd, backlog) == 0 && ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
             m_port = ntohs(a.sin_port);
     }
     ~IdleListener() {
