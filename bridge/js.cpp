@@ -1,5 +1,6 @@
 #include "js.h"
 #include "bridgelog.h"
+#include "etsimport.h"
 
 #include "jsmessagesthread.h"
 #include "pagescript.h"
@@ -139,6 +140,12 @@ JS::JS(QWidget *parent, Qt::WindowFlags flags)
 }
 
 JS::~JS() {
+    // Work off the GUI thread (fleet backup, probes, hashes, an ETS read) is told to end first, so
+    // that it winds down while the rest is torn down; each runner then waits for its jobs.
+    vaultDesk.cancelAll();
+    localWork.cancelAll();
+    if (etsImport)
+        etsImport->cancel();
     // A start or stop still running on the worker is waited for, the ones queued are dropped.
     clientWorker.reset();
     // The delivery thread goes first so no script arrives while the page is torn down.

@@ -26,6 +26,7 @@
 #include "vaultdesk.h"
 #include "vyxconnector.h"
 #include "widgetfiledialogs.h"
+#include "workrunner.h"
 
 class EtsImport;
 class QFrame;
@@ -176,6 +177,8 @@ public slots:
     void VYXManagerDebug(QString text);
     QString VYXCopyFile(QString _hostFileName, QString _VYXfileName, QString callBack);
     QString VYXExecute(QString command, QString callBack);
+    // Reads the whole file on the GUI thread (a 2 GiB file stalls the window for seconds): kept for
+    // the page contract; the page itself asks MD5Async.
     QString MD5(QString Path);
     QString VYXInstallPlugin(QString pluginName, QString installPath, QString callBackStatus,
                              QString callBackComplete);
@@ -188,6 +191,8 @@ public slots:
     void VYXZephronCommand(QString command);
     void VYXZephronMessage(QString message);
     void newJSMEssage(QString js);
+    // Inflates up to 256 MiB on the GUI thread: kept for the page contract; ETSProject_readFileAsync
+    // is its twin off the GUI thread.
     QString ETSProject_readFile(QString projectPath, QString filePath);
     QString readWEBPage(QString url_string);
     void pageLoaded(bool estado);
@@ -195,6 +200,7 @@ public slots:
     void deleteAbsoluteFile(QString filename);
     QString encodeAccount(QString accountText);
     bool writeFileAbsoluteFromImageData(QString filename, QString text);
+    // Reads the whole file on the GUI thread, as MD5 does; MD5Async is the twin of both.
     QString MD5file(QString filename);
     bool writeFileAbsoluteFromHEXString(QString filename, QString text);
     void VYXGuardian(QString info, QString callback);
@@ -237,13 +243,21 @@ public slots:
     void VYXCancelCopy();
     // The backup vault and the fleet (js_vault.cpp).
     QString vaultList(QString host, QString port);
-    QString vaultOverview(QString sitesJson);
+    // The newest copy of each site, read off the GUI thread; the answer goes to the callback.
+    void vaultOverview(QString sitesJson, QString callback);
     QString vaultPartPath(QString host, QString port);
     bool vaultDiscard(QString part);
     void vaultAdd(QString requestJson, QString callback);
-    QString vaultPrune(QString host, QString port, int keep);
+    // Retention hashes every verified copy again: off the GUI thread, answered to the callback.
+    void vaultPrune(QString host, QString port, int keep, QString callback);
     void fleetProbe(QString sitesJson, QString callback);
     bool fleetBackup(QString requestJson, QString callback);
+    // The MD5 of a local file off the GUI thread, the twin of MD5 and MD5file: {"bytes","size"} to
+    // progressCallback (when given) at most about 20 times a second, then {"md5"} (lower-case hex)
+    // or {"error"} to callback. A newer request to the same callback replaces the older one.
+    void MD5Async(QString path, QString progressCallback, QString callback);
+    // ETSProject_readFile off the GUI thread: the entry's text (or "") to the callback as a string.
+    void ETSProject_readFileAsync(QString projectPath, QString filePath, QString callback);
 
 private:
     void setupUi();
@@ -358,6 +372,8 @@ private:
 
     // The backup vault and fleet backups, which run on connections of their own.
     VaultDesk vaultDesk;
+    // Local work that grows with a file (hashes, archive entries) for the slots above.
+    WorkRunner localWork;
 
     QHash<QString, QString> messageCallbacks;
 
@@ -404,6 +420,8 @@ private:
     // A download into the vault whose record waits for the vault's verdict on the copy (vaultAdd).
     qint64 journalVaultCopy = 0;
     QString journalVaultPart;
+    // The digest of what that download wrote, from its end record.
+    QString vaultPartMd5;
 
     // The remote copy and the plug-in installation that rides on it (one of each runs at a time).
     // After the journal and the connector, which their requests use.

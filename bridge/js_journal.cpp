@@ -32,15 +32,16 @@ void JS::openJournal() {
     journal.open();
 }
 
+// Queued: the record is written on the journal's own thread, never while the window waits.
 qint64 JS::journalIntent(const char *kind, const QJsonObject &arguments) {
-    return journal.recordIntent(journalServer, QLatin1String(kind), arguments);
+    return journal.queueIntent(journalServer, QLatin1String(kind), arguments);
 }
 
 // Records the result once: the intent is cleared, so a later answer to the same request adds
 // nothing.
 void JS::journalResult(qint64 &intent, const char *outcome, const QString &result) {
     if (intent > 0)
-        journal.recordResult(intent, QLatin1String(outcome), result);
+        journal.queueResult(intent, QLatin1String(outcome), result);
     intent = 0;
 }
 

@@ -446,6 +446,7 @@ void JS::VYXInProgress(QString ss) {
                       QStringLiteral("the vault never took the copy"));
         journalVaultCopy = journalTransfer;
         journalVaultPart = file;
+        vaultPartMd5 = progress.value(QStringLiteral("GetClientMd5File")).toString();
         journalTransfer = 0;
     } else {
         journalResult(journalTransfer, ok ? vyxjournal::kOutcomeSucceeded : vyxjournal::kOutcomeFailed,

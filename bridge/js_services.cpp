@@ -6,8 +6,19 @@
 #include "etsimport.h"
 #include "webhelpers.h"
 
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkReply>
 #include <QWebFrame>
+
+namespace {
+
+QString compactJson(const QJsonObject &object) {
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+} // namespace
 
 bool JS::writeFileAbsoluteFromBase64(QString filename, QString text) {
     return localFiles.writeFileAbsoluteFromBase64(filename, text);
@@ -141,6 +152,31 @@ QString JS::MD5(QString Path) {
     return LocalFiles::MD5(Path);
 }
 
+void JS::MD5Async(QString path, QString progressCallback, QString callback) {
+    WorkRunner::Handlers handlers;
+    handlers.done = [this, callback](const QString &json) { queueExpressionCall(callback, json); };
+    if (!progressCallback.isEmpty())
+        handlers.progress = [this, progressCallback](const QString &json) {
+            queueExpressionCall(progressCallback, json);
+        };
+    localWork.start(
+        QStringLiteral("md5:") + callback,
+        [path](WorkRunner::Job &job) {
+            const double size = double(QFileInfo(path).size());
+            const QString md5 = LocalFiles::MD5Watched(path, [&job, size](uint64_t bytes) {
+                job.progress(
+                    compactJson({{QStringLiteral("bytes"), double(bytes)}, {QStringLiteral("size"), size}}));
+                return !job.cancelled();
+            });
+            if (md5.isEmpty())
+                return compactJson(
+                    {{QStringLiteral("error"),
+                      QStringLiteral("The file %1 could not be read to compute its MD5.").arg(path)}});
+            return compactJson({{QStringLiteral("md5"), md5}, {QStringLiteral("size"), size}});
+        },
+        handlers);
+}
+
 void JS::SetWorkingPath(QString path) {
     LocalFiles::SetWorkingPath(path);
 }
@@ -163,6 +199,17 @@ QString JS::ETSProject_readFile(QString projectPath, QString filePath) {
 
 QString JS::readWEBPage(QString url_string) {
     return webHelpers->readWEBPage(url_string);
+}
+
+void JS::ETSProject_readFileAsync(QString projectPath, QString filePath, QString callback) {
+    WorkRunner::Handlers handlers;
+    handlers.done = [this, callback](const QString &text) { queueStringCall(callback, text); };
+    localWork.start(
+        QStringLiteral("ets-read:") + callback,
+        [projectPath, filePath](WorkRunner::Job &job) {
+            return EtsArchive::readFile(projectPath, filePath, EtsArchive::kMaxEntryBytes, job.cancelFlag());
+        },
+        handlers);
 }
 
 QString JS::ETSProject_fileList(QString projectPath) {

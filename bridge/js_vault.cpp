@@ -8,8 +8,8 @@ QString JS::vaultList(QString host, QString port) {
     return vaultDesk.list(host, port);
 }
 
-QString JS::vaultOverview(QString sitesJson) {
-    return vaultDesk.overview(sitesJson);
+void JS::vaultOverview(QString sitesJson, QString callback) {
+    vaultDesk.overview(sitesJson, callback);
 }
 
 QString JS::vaultPartPath(QString host, QString port) {
@@ -23,19 +23,24 @@ bool JS::vaultDiscard(QString part) {
 void JS::vaultAdd(QString requestJson, QString callback) {
     // The download into the vault that this copy came from is recorded with what the vault made
     // of it: a backup, or a suspect copy that is none.
+    // The digest the download computed over what it wrote comes with its end record: the copy is
+    // not read a second time.
     qint64 intent = 0;
+    QString writtenMd5;
     const QString part =
         QJsonDocument::fromJson(requestJson.toUtf8()).object().value(QStringLiteral("part")).toString();
     if (!part.isEmpty() && part == journalVaultPart) {
         intent = journalVaultCopy;
+        writtenMd5 = vaultPartMd5;
         journalVaultCopy = 0;
         journalVaultPart.clear();
+        vaultPartMd5.clear();
     }
-    vaultDesk.add(requestJson, callback, intent);
+    vaultDesk.add(requestJson, callback, intent, writtenMd5);
 }
 
-QString JS::vaultPrune(QString host, QString port, int keep) {
-    return vaultDesk.prune(host, port, keep);
+void JS::vaultPrune(QString host, QString port, int keep, QString callback) {
+    vaultDesk.prune(host, port, keep, callback);
 }
 
 void JS::fleetProbe(QString sitesJson, QString callback) {

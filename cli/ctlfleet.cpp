@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
-#include <thread>
 
 namespace {
 
@@ -223,14 +222,8 @@ bool describeCopies(const std::vector<VaultEntry> &copies, int maxAgeDays, int64
 
 int status(const FleetArgs &f, const std::vector<FleetSite> &sites, const CtlOptions &options,
            CtlOutput &out) {
-    // Probes run side by side: a site that does not answer costs its time-out once, not per site.
-    std::vector<FleetProbe> probes(sites.size());
-    std::vector<std::thread> threads;
-    const int timeoutMs = std::min(options.timeoutSeconds, 5) * 1000;
-    for (size_t i = 0; i < sites.size(); ++i)
-        threads.emplace_back([&, i] { probes[i] = probeSite(sites[i].host, sites[i].port, timeoutMs); });
-    for (std::thread &t : threads)
-        t.join();
+    // Probes run side by side in a bounded pool, as the backup's sites do.
+    const std::vector<FleetProbe> probes = probeSites(sites, std::min(options.timeoutSeconds, 5) * 1000);
     const int64_t now = int64_t(std::time(nullptr));
     Vault vault(f.vault);
     bool attention = false;

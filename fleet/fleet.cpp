@@ -5,6 +5,7 @@
 
 #include <kvt_olmocodes.h>
 #include <kvt_olmotcpclientvyx.h>
+#include <kvt_ostcpsocket.h>
 
 #include <cjson/cJSON.h>
 
@@ -20,7 +21,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <mutex>
-#include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -34,6 +35,12 @@ namespace {
 
 const size_t kMaxSitesFile = 1024 * 1024;
 const size_t kMaxSites = 1000;
+// Waits go in slices this long, so that a cancel is seen soon.
+const int kCancelSliceMs = 100;
+
+bool isCancelled(const std::atomic<bool> *cancel) {
+    return cancel && cancel->load();
+}
 
 std::string member(cJSON *o, const char *name) {
     cJSON *item = cJSON_GetObjectItemCaseSensitive(o, name);
@@ -53,10 +60,15 @@ public:
 
     ~FleetClient() override { Stop(); }
 
-    bool next(Event &out, Clock::time_point until) {
+    // The next event; false when `until` passed, or *cancel held, before one came.
+    bool next(Event &out, Clock::time_point until, const std::atomic<bool> *cancel) {
         std::unique_lock<std::mutex> guard(m_lock);
-        if (!m_wake.wait_until(guard, until, [this] { return !m_events.empty(); }))
-            return false;
+        while (m_events.empty()) {
+            const Clock::time_point now = Clock::now();
+            if (isCancelled(cancel) || now >= until)
+                return false;
+            m_wake.wait_until(guard, std::min(until, now + std::chrono::milliseconds(kCancelSliceMs)));
+        }
         out = std::move(m_events.front());
         m_events.pop_front();
         return true;
@@ -313,35 +325,51 @@ std::string fleetResultText(const FleetResult &result) {
                      : result.reason;
 }
 
-FleetProbe probeSite(const std::string &host, int port, int timeoutMs) {
+namespace {
+
+// Waits for a connect under way: 0 when it is made, else the errno (ECANCELED when cancelled).
+int awaitConnect(int fd, int timeoutMs, const std::atomic<bool> *cancel) {
+    const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (isCancelled(cancel))
+            return ECANCELED;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        if (left <= 0)
+            return ETIMEDOUT;
+        pollfd p{fd, POLLOUT, 0};
+        const int ready = ::poll(&p, 1, int(std::min<long long>(left, kCancelSliceMs)));
+        if (ready < 0 && errno != EINTR)
+            return errno;
+        if (ready <= 0)
+            continue;
+        int err = 0;
+        socklen_t len = sizeof err;
+        return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 ? err : errno;
+    }
+}
+
+} // namespace
+
+FleetProbe probeSite(const std::string &host, int port, int timeoutMs, const std::atomic<bool> *cancel) {
     FleetProbe probe;
     const auto start = Clock::now();
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *found = nullptr;
-    const int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-    if (rc != 0 || !found) {
-        probe.reason = std::string("unknown host: ") + ::gai_strerror(rc);
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(uint16_t(port));
+    if (!kvt::kvtOsResolveIPv4(host, &target.sin_addr)) {
+        probe.reason = "unknown host: it has no IPv4 address (the server is reached over IPv4 only)";
         return probe;
     }
-    std::unique_ptr<addrinfo, void (*)(addrinfo *)> hold(found, ::freeaddrinfo);
-    const int fd = ::socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         probe.reason = std::string("socket: ") + std::strerror(errno);
         return probe;
     }
     int err = 0;
-    if (::connect(fd, found->ai_addr, found->ai_addrlen) != 0) {
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&target), sizeof target) != 0) {
         err = errno;
-        if (err == EINPROGRESS) {
-            pollfd p{fd, POLLOUT, 0};
-            const int ready = ::poll(&p, 1, timeoutMs);
-            socklen_t len = sizeof err;
-            if (ready == 0)
-                err = ETIMEDOUT;
-            else if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
-                err = errno;
-        }
+        if (err == EINPROGRESS)
+            err = awaitConnect(fd, timeoutMs, cancel);
     }
     ::close(fd);
     probe.milliseconds =
@@ -349,9 +377,39 @@ FleetProbe probeSite(const std::string &host, int port, int timeoutMs) {
     probe.reachable = err == 0;
     if (err == ETIMEDOUT)
         probe.reason = "no answer within " + std::to_string(timeoutMs) + " ms";
+    else if (err == ECANCELED)
+        probe.reason = "cancelled";
     else if (err != 0)
         probe.reason = std::strerror(err);
     return probe;
+}
+
+void runBounded(size_t count, int parallel, const std::function<void(size_t index)> &job) {
+    std::atomic<size_t> next{0};
+    auto worker = [&] {
+        for (size_t i = next++; i < count; i = next++)
+            job(i);
+    };
+    const size_t threads = std::min(count, size_t(std::max(1, parallel)));
+    std::vector<std::thread> started;
+    for (size_t t = 1; t < threads; ++t)
+        started.emplace_back(worker);
+    worker();
+    for (std::thread &t : started)
+        t.join();
+}
+
+std::vector<FleetProbe> probeSites(const std::vector<FleetSite> &sites, int timeoutMs,
+                                   const std::atomic<bool> *cancel,
+                                   const std::function<void(size_t, const FleetProbe &)> &each) {
+    std::vector<FleetProbe> probes(sites.size());
+    runBounded(sites.size(), kFleetProbeParallel, [&](size_t i) {
+        probes[i] = sites[i].port > 0 ? probeSite(sites[i].host, sites[i].port, timeoutMs, cancel)
+                                      : FleetProbe{false, 0, "invalid port"};
+        if (each)
+            each(i, probes[i]);
+    });
+    return probes;
 }
 
 namespace {
@@ -385,11 +443,25 @@ private:
             m_progress(phase, fraction);
     }
 
+    bool next(FleetClient::Event &e, Clock::time_point until) {
+        return m_client.next(e, until, m_options.cancel);
+    }
+
+    // A cancel ends the site where it stands; true (with the reason) when it came.
+    bool cancelled(std::string &reason) const {
+        if (!isCancelled(m_options.cancel))
+            return false;
+        reason = "cancelled";
+        return true;
+    }
+
     bool logIn(std::string &reason) {
         if (!m_site.passwordMissing.empty()) {
             reason = m_site.passwordMissing;
             return false;
         }
+        if (cancelled(reason))
+            return false;
         say("connecting", 0);
         std::string host = m_site.host;
         int port = m_site.port;
@@ -409,7 +481,7 @@ private:
         FleetClient::Event e;
         std::string last = "no answer";
         const auto connectBy = Clock::now() + m_timeout;
-        while (m_client.next(e, connectBy)) {
+        while (next(e, connectBy)) {
             if (e.type == FleetClient::Event::Ready)
                 return true;
             if (e.type != FleetClient::Event::Connection)
@@ -422,6 +494,8 @@ private:
                        ? std::string("host unreachable")
                        : refusal(e.connectionState);
         }
+        if (cancelled(reason))
+            return false;
         if (m_client.IsReady())
             return true;
         reason = "could not connect within " + std::to_string(m_options.timeoutSeconds) + " s: " + last;
@@ -434,7 +508,7 @@ private:
         m_client.QueryServerVersion();
         FleetClient::Event e;
         const auto versionBy = Clock::now() + std::min<Clock::duration>(m_timeout, std::chrono::seconds(5));
-        while (m_version.empty() && m_client.next(e, versionBy)) {
+        while (m_version.empty() && next(e, versionBy)) {
             if (e.type == FleetClient::Event::Version) {
                 m_version = e.text.empty() ? "?" : e.text;
             } else if (e.type == FleetClient::Event::Connection && lostEvent(e)) {
@@ -444,7 +518,7 @@ private:
         }
         if (m_version == "?")
             m_version.clear();
-        return true;
+        return !cancelled(reason);
     }
 
     bool download(std::string &reason) {
@@ -466,8 +540,9 @@ private:
         }
         m_client.Stop();
         const int64_t now = int64_t(std::time(nullptr));
+        // The end record carries the digest of what the download wrote: the copy is not read again.
         if (!m_vault.add(m_site.name, m_site.host, m_site.port, part, end.GetServerMd5File(), m_version, now,
-                         m_options.keep, m_result.entry, reason))
+                         m_options.keep, m_result.entry, reason, end.GetClientMd5File()))
             return false;
         // The server sent what it has, and that is no backup: kept to be looked at, not counted.
         if (!m_result.entry.suspect.empty()) {
@@ -485,7 +560,9 @@ private:
         FleetClient::Event e;
         auto until = Clock::now() + m_timeout + std::chrono::seconds(5);
         for (;;) {
-            if (!m_client.next(e, until)) {
+            if (!next(e, until)) {
+                if (cancelled(reason))
+                    return false;
                 reason =
                     "no answer from the server within " + std::to_string(m_options.timeoutSeconds) + " s";
                 return false;
@@ -528,24 +605,13 @@ std::vector<FleetResult> backupFleet(const std::vector<FleetSite> &sites, const 
                                      const FleetOptions &options, const FleetProgress &progress,
                                      const FleetSiteDone &siteDone) {
     std::vector<FleetResult> results(sites.size());
-    std::atomic<size_t> nextSite{0};
-    auto worker = [&] {
-        for (size_t i = nextSite++; i < sites.size(); i = nextSite++) {
-            results[i] =
-                backupSite(sites[i], vault, options, [&progress, i](const std::string &phase, double f) {
-                    if (progress)
-                        progress(i, phase, f);
-                });
-            if (siteDone)
-                siteDone(i, results[i]);
-        }
-    };
-    const size_t count = std::min(sites.size(), size_t(std::max(1, options.parallel)));
-    std::vector<std::thread> threads;
-    for (size_t t = 1; t < count; ++t)
-        threads.emplace_back(worker);
-    worker();
-    for (std::thread &t : threads)
-        t.join();
+    runBounded(sites.size(), options.parallel, [&](size_t i) {
+        results[i] = backupSite(sites[i], vault, options, [&progress, i](const std::string &phase, double f) {
+            if (progress)
+                progress(i, phase, f);
+        });
+        if (siteDone)
+            siteDone(i, results[i]);
+    });
     return results;
 }

@@ -4,6 +4,7 @@
 // connection. Qt-free; used by vyxctl and the workbench.
 #include "vault.h"
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -43,8 +44,25 @@ struct FleetProbe {
     std::string reason; // why not, when not
 };
 
-// A TCP connect to the site's port, closed at once: no login.
-FleetProbe probeSite(const std::string &host, int port, int timeoutMs);
+// A TCP connect to the site's port, closed at once: no login. It goes where the protocol client
+// would connect: the host's first IPv4 address (the client speaks IPv4 only), so a name whose first
+// answer is an IPv6 address is probed as the client reaches it. Ends early, unreachable with the
+// reason "cancelled", once *cancel holds.
+FleetProbe probeSite(const std::string &host, int port, int timeoutMs,
+                     const std::atomic<bool> *cancel = nullptr);
+
+// Probes side by side: a site that does not answer costs its time-out once, not once per site.
+const int kFleetProbeParallel = 32;
+
+// Runs job(0) .. job(count - 1), at most `parallel` at a time, on threads of its own and this one;
+// returns when every job has ended. The bounded pool of a fleet backup and of its probes.
+void runBounded(size_t count, int parallel, const std::function<void(size_t index)> &job);
+
+// Probes every site at most kFleetProbeParallel at a time; each result goes to `each` (on a
+// worker thread; it must be thread-safe) as soon as it is known. Results in the order of sites.
+std::vector<FleetProbe> probeSites(const std::vector<FleetSite> &sites, int timeoutMs,
+                                   const std::atomic<bool> *cancel = nullptr,
+                                   const std::function<void(size_t, const FleetProbe &)> &each = {});
 
 struct FleetResult {
     FleetSite site;
@@ -62,6 +80,9 @@ struct FleetOptions {
     int timeoutSeconds = 15; // for the connection and for each silence during the transfer
     int keep = 0;            // retention per site, 0 = keep all
     std::string sshConfig;   // the ssh_config for sites reached through a tunnel; empty: the user's
+    // Once it holds, the sites that run end at their next look (within a tenth of a second while
+    // they wait for the server) and the sites not begun fail at once, with the reason "cancelled".
+    const std::atomic<bool> *cancel = nullptr;
 };
 
 // Progress of one site: phase is "connecting", "downloading", "done" or "failed"; fraction 0..1.

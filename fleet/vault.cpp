@@ -30,9 +30,11 @@ bool isFile(const std::string &path, uint64_t *size = nullptr) {
 }
 
 // The copy on disk still is what the index says (stat first: a missing file is no error report).
-bool intact(const std::string &path, const VaultEntry &e) {
+// Stops early, and answers false, once *cancel holds.
+bool intact(const std::string &path, const VaultEntry &e, const std::atomic<bool> *cancel = nullptr) {
     uint64_t size = 0;
-    return isFile(path, &size) && size == e.size && kvt::kvtMd5File(path, false) == e.md5;
+    const kvt::kvtMd5Watch watch = [cancel](uint64_t) { return !(cancel && cancel->load()); };
+    return isFile(path, &size) && size == e.size && kvt::kvtMd5File(path, false, watch) == e.md5;
 }
 
 std::string copyName(const std::string &folder, int64_t time, const std::string &md5) {
@@ -165,7 +167,7 @@ void Vault::removeFiles(const std::string &folder, const std::vector<std::string
 
 bool Vault::add(const std::string &site, const std::string &host, int port, const std::string &partFile,
                 const std::string &serverMd5, const std::string &version, int64_t time, int keep,
-                VaultEntry &out, std::string &error) const {
+                VaultEntry &out, std::string &error, const std::string &writtenMd5) const {
     const std::string folder = sitePath(host, port);
     uint64_t size = 0;
     if (!isFile(partFile, &size)) {
@@ -173,7 +175,8 @@ bool Vault::add(const std::string &site, const std::string &host, int port, cons
         return false;
     }
     const std::string expected = kvt::kvtLowerHex(serverMd5);
-    const std::string md5 = kvt::kvtMd5File(partFile);
+    // The download hashed what it wrote: the file is not read a second time for it.
+    const std::string md5 = writtenMd5.empty() ? kvt::kvtMd5File(partFile) : kvt::kvtLowerHex(writtenMd5);
     if (md5.empty() || md5 != expected) {
         error = "the copy does not match the server's MD5 (" +
                 (md5.empty() ? std::string("unreadable") : md5) + " against " + expected + ")";
@@ -216,7 +219,8 @@ bool Vault::add(const std::string &site, const std::string &host, int port, cons
     return true;
 }
 
-int Vault::prune(const std::string &host, int port, int keep, std::string &error) const {
+int Vault::prune(const std::string &host, int port, int keep, std::string &error,
+                 const std::atomic<bool> *cancel) const {
     if (keep < 1) {
         error = "the number of copies to keep must be at least 1";
         return -1;
@@ -224,9 +228,14 @@ int Vault::prune(const std::string &host, int port, int keep, std::string &error
     const std::string folder = sitePath(host, port);
     // What is on disk decides which copy is verified: a damaged newest copy must not count.
     std::set<std::string> damaged;
-    for (const VaultEntry &e : indexed(host, port))
-        if (e.verified && !intact(folder + "/" + e.file, e))
+    for (const VaultEntry &e : indexed(host, port)) {
+        if (e.verified && !intact(folder + "/" + e.file, e, cancel))
             damaged.insert(e.file);
+        if (cancel && cancel->load()) {
+            error = "cancelled";
+            return -1;
+        }
+    }
     VaultIndex index;
     std::vector<std::string> removed;
     if (!index.open(m_root, false, error))

@@ -10,6 +10,7 @@
 // retention does not count it.
 #include "vaultentry.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,21 +32,24 @@ public:
 
     // Moves a finished download into the vault under its date-and-MD5 name and adds its row, as a
     // verified or a suspect copy (out.suspect says why). serverMd5 is the digest the server
-    // announced: the file is hashed again and must match. keep > 0 applies the retention in the
-    // same transaction; the files it removes go after the commit. False with error set (the part
-    // file is removed).
+    // announced; the file's own digest must match it. writtenMd5 is that digest as the download
+    // computed it over the bytes it wrote (its end record's); when empty, the file is hashed here.
+    // keep > 0 applies the retention in the same transaction; the files it removes go after the
+    // commit. False with error set (the part file is removed).
     bool add(const std::string &site, const std::string &host, int port, const std::string &partFile,
              const std::string &serverMd5, const std::string &version, int64_t time, int keep,
-             VaultEntry &out, std::string &error) const;
+             VaultEntry &out, std::string &error, const std::string &writtenMd5 = std::string()) const;
 
     // The site's copies whose file is there, newest first. recheck hashes every file again and
     // marks changed ones unverified (the index is not changed for that).
     std::vector<VaultEntry> list(const std::string &host, int port, bool recheck = false) const;
 
     // Retention on its own (see vaultRetentionRemoves): the newest `keep` verified copies stay, and
-    // never fewer than one; what is on disk decides which copy is verified. Returns the number
-    // removed, -1 on error.
-    int prune(const std::string &host, int port, int keep, std::string &error) const;
+    // never fewer than one; what is on disk decides which copy is verified, so every verified copy
+    // is hashed again. Returns the number removed, -1 on error. Once *cancel holds it stops between
+    // two pieces of a file and removes nothing (-1, error "cancelled").
+    int prune(const std::string &host, int port, int keep, std::string &error,
+              const std::atomic<bool> *cancel = nullptr) const;
 
     // Why the site needs a look (its newest copy is suspect or shrank below half of the verified
     // copy before it), from list(); empty when it does not.

@@ -180,19 +180,21 @@ ZipArchive::Status ZipArchive::read(qint64 index, const QByteArray &password, qi
 }
 
 ZipArchive::Status ZipArchive::readAll(qint64 index, const QByteArray &password, qint64 maxBytes,
-                                       QByteArray *out, QString *detail) {
+                                       QByteArray *out, QString *detail, const std::atomic<bool> *cancel) {
     out->clear();
     const qint64 claimed = size(index);
     if (claimed >= 0 && claimed <= maxBytes)
         out->reserve(int(qMin<qint64>(claimed, INT_MAX - 1)));
     const Status status = read(
         index, password, maxBytes,
-        [out](const char *data, qint64 n) {
+        [out, cancel](const char *data, qint64 n) {
+            if (cancel && cancel->load())
+                return false;
             out->append(data, int(n));
             return true;
         },
         detail);
-    if (status != Status::Ok)
+    if (status != Status::Ok || (cancel && cancel->load()))
         out->clear();
     return status;
 }
@@ -208,7 +210,8 @@ QString EtsArchive::fileList(const QString &projectPath) {
     return text;
 }
 
-QString EtsArchive::readFile(const QString &projectPath, const QString &filePath, qint64 maxBytes) {
+QString EtsArchive::readFile(const QString &projectPath, const QString &filePath, qint64 maxBytes,
+                             const std::atomic<bool> *cancel) {
     QString why;
     const auto archive = ZipArchive::openFile(projectPath, &why);
     if (!archive) {
@@ -222,7 +225,7 @@ QString EtsArchive::readFile(const QString &projectPath, const QString &filePath
     }
     // Only plain entries: protected projects are read by the import, which asks for the password.
     QByteArray data;
-    if (archive->readAll(index, QByteArray(), qMin<qint64>(maxBytes, INT_MAX - 1), &data, &why) !=
+    if (archive->readAll(index, QByteArray(), qMin<qint64>(maxBytes, INT_MAX - 1), &data, &why, cancel) !=
         ZipArchive::Status::Ok) {
         qCDebug(lcEtsArchive) << "cannot read entry" << filePath << why;
         return QString();

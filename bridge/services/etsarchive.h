@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -37,8 +38,10 @@ public:
     // encrypted entries. `detail` receives a short English reason on failure.
     Status read(qint64 index, const QByteArray &password, qint64 maxBytes,
                 const std::function<bool(const char *, qint64)> &sink, QString *detail = nullptr);
+    // The whole entry into `out`. Once *cancel holds it stops between two pieces (out is then
+    // empty, the answer Ok): the caller looks at the flag.
     Status readAll(qint64 index, const QByteArray &password, qint64 maxBytes, QByteArray *out,
-                   QString *detail = nullptr);
+                   QString *detail = nullptr, const std::atomic<bool> *cancel = nullptr);
 
 private:
     ZipArchive(zip *archive, const QByteArray &bytes);
@@ -57,7 +60,7 @@ public:
     // "" when the archive cannot be opened or is empty.
     static QString fileList(const QString &projectPath);
     // The entry `filePath` (matched without regard to case) decoded as UTF-8; "" when the
-    // archive, the entry or its data cannot be read.
+    // archive, the entry or its data cannot be read, or *cancel came to hold.
     static QString readFile(const QString &projectPath, const QString &filePath,
-                            qint64 maxBytes = kMaxEntryBytes);
+                            qint64 maxBytes = kMaxEntryBytes, const std::atomic<bool> *cancel = nullptr);
 };

@@ -1,26 +1,26 @@
 #pragma once
 
+#include "workrunner.h"
+
 #include <QObject>
 #include <QString>
 
-#include <atomic>
-#include <memory>
-#include <thread>
-
-// Runs the reading of one ETS project off the GUI thread. Progress and the result arrive as
-// signals on the thread the object lives in. A new start cancels the read still running; the
-// results of a cancelled read are dropped.
+// Runs the reading of one ETS project off the GUI thread, on the work runner. Progress and the
+// result arrive as signals on the thread the object lives in. A new start cancels the read still
+// running; cancelling never waits for the reader, which stops at its next piece, and nothing of a
+// cancelled read is signalled.
 class EtsImport : public QObject {
     Q_OBJECT
 
 public:
     explicit EtsImport(QObject *parent = nullptr);
-    ~EtsImport() override;
 
     // The password is handed to the reader and not kept.
     void start(const QString &path, const QString &password);
     void cancel();
-    bool running() const { return m_running; }
+    bool running() const { return m_work.running(kLane); }
+    // Reads whose reader has not stopped yet, cancelled ones included (tests look at it).
+    int readersRunning() const { return m_work.jobsRunning(); }
 
 signals:
     // JSON text {"stage": "...", "fraction": 0..1}.
@@ -29,10 +29,6 @@ signals:
     void finished(const QString &json);
 
 private:
-    void stopWorker();
-
-    std::thread m_worker;
-    std::shared_ptr<std::atomic_bool> m_cancel;
-    unsigned m_generation = 0;
-    bool m_running = false;
+    static const QString kLane;
+    WorkRunner m_work{2};
 };

@@ -562,7 +562,10 @@ bool ProjectRead::readToChecksum(ZipArchive &zip, qint64 index, const QString &e
                                  const QByteArray &password) {
     QString detail;
     const Status check = zip.read(
-        index, password, m_limits.maxEntryBytes, [](const char *, qint64) { return true; }, &detail);
+        index, password, m_limits.maxEntryBytes, [this](const char *, qint64) { return !cancelled(); },
+        &detail);
+    if (cancelled())
+        return failCancelled();
     return check == Status::Ok || readFailure(check, entry, detail);
 }
 
@@ -654,8 +657,13 @@ bool ProjectRead::readProtectedProject(ZipArchive &outer, const QString &entry, 
 std::unique_ptr<ZipArchive> ProjectRead::openProtected(ZipArchive &outer, const QString &entry) {
     QByteArray bytes;
     QString why;
+    // Up to the entry bound inflated here: the cancel is looked at between pieces.
     const Status s = outer.readAll(outer.locate(entry), QByteArray(),
-                                   qMin<qint64>(m_limits.maxEntryBytes, INT_MAX - 1), &bytes, &why);
+                                   qMin<qint64>(m_limits.maxEntryBytes, INT_MAX - 1), &bytes, &why, m_cancel);
+    if (cancelled()) {
+        failCancelled();
+        return nullptr;
+    }
     if (s != Status::Ok) {
         readFailure(s, entry, why);
         return nullptr;

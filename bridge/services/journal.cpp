@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QLoggingCategory>
+#include <QMetaObject>
 #include <QStandardPaths>
 
 Q_LOGGING_CATEGORY(lcJournal, "vyx.journal", QtWarningMsg)
@@ -65,9 +66,14 @@ QJsonObject entryObject(const vyxjournal::Entry &e) {
 } // namespace
 
 Journal::Journal(const QString &program, QObject *parent)
-    : QObject(parent), m_program(program), m_writer(new vyxjournal::Writer(utf8(program))) {}
+    : QObject(parent), m_program(program), m_writer(new vyxjournal::Writer(utf8(program))) {
+    m_queue.setMaxThreadCount(1);
+}
 
-Journal::~Journal() = default;
+Journal::~Journal() {
+    // What was queued is written before the file closes.
+    m_queue.waitForDone();
+}
 
 QString Journal::defaultPath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
@@ -134,7 +140,87 @@ bool Journal::recordResult(qint64 intent, const QString &outcome, const QString 
     return false;
 }
 
+void Journal::reportFromQueue(const std::string &reason) {
+    const QString text = QString::fromStdString(reason);
+    QMetaObject::invokeMethod(
+        this, [this, text] { fail(text); }, Qt::QueuedConnection);
+}
+
+bool Journal::openForQueue(const std::string &path) {
+    if (m_writer->isOpen())
+        return true;
+    if (!m_writer->open(path)) {
+        reportFromQueue(m_writer->error());
+        return false;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_open = true;
+            m_lastError.clear();
+        },
+        Qt::QueuedConnection);
+    return true;
+}
+
+qint64 Journal::queueIntent(const JournalServer &s, const QString &kind, const QJsonObject &arguments) {
+    const qint64 ticket = ++m_lastTicket;
+    const std::string path = utf8(m_path.isEmpty() ? defaultPath() : m_path);
+    const vyxjournal::Server server = ::server(s);
+    const std::string kindText = utf8(kind), argumentsText = compact(arguments);
+    m_queue.start([this, ticket, path, server, kindText, argumentsText] {
+        const int64_t row =
+            openForQueue(path) ? m_writer->intentJson(server, kindText.c_str(), argumentsText) : 0;
+        if (row == 0 && m_writer->isOpen())
+            reportFromQueue(m_writer->error());
+        m_rows[ticket] = row;
+    });
+    return ticket;
+}
+
+QList<qint64> Journal::queueIntents(const QList<JournalIntent> &intents) {
+    QList<qint64> tickets;
+    std::vector<vyxjournal::Intent> batch;
+    for (const JournalIntent &i : intents) {
+        tickets << ++m_lastTicket;
+        batch.push_back(vyxjournal::Intent{server(i.server), utf8(i.kind), compact(i.arguments)});
+    }
+    if (batch.empty())
+        return tickets;
+    const std::string path = utf8(m_path.isEmpty() ? defaultPath() : m_path);
+    m_queue.start([this, tickets, batch, path] {
+        const std::vector<int64_t> rows =
+            openForQueue(path) ? m_writer->intents(batch) : std::vector<int64_t>();
+        if (rows.empty() && m_writer->isOpen())
+            reportFromQueue(m_writer->error());
+        for (int i = 0; i < tickets.size(); ++i)
+            m_rows[tickets[i]] = size_t(i) < rows.size() ? rows[size_t(i)] : 0;
+    });
+    return tickets;
+}
+
+void Journal::queueResult(qint64 ticket, const QString &outcome, const QString &result) {
+    if (ticket <= 0)
+        return;
+    const std::string outcomeText = utf8(outcome), resultText = utf8(result);
+    m_queue.start([this, ticket, outcomeText, resultText] {
+        const auto it = m_rows.find(ticket);
+        if (it == m_rows.end())
+            return;
+        const int64_t row = it->second;
+        m_rows.erase(it);
+        // An intent that was not written was reported then; its result has no row to go to.
+        if (row > 0 && !m_writer->result(row, outcomeText.c_str(), resultText))
+            reportFromQueue(m_writer->error());
+    });
+}
+
+void Journal::flush() const {
+    m_queue.waitForDone();
+}
+
 QJsonArray Journal::entries(const JournalFilter &filter) const {
+    flush();
     QJsonArray out;
     if (!m_open)
         return out;
@@ -149,6 +235,7 @@ QJsonArray Journal::entries(const JournalFilter &filter) const {
 }
 
 QStringList Journal::sites() const {
+    flush();
     QStringList out;
     vyxjournal::Reader reader;
     if (m_open && reader.open(utf8(m_path)))
@@ -163,6 +250,7 @@ qint64 Journal::exportTo(const QString &format, const JournalFilter &filter, con
         *error = QStringLiteral("Unknown export format: ") + format;
         return -1;
     }
+    flush();
     vyxjournal::Reader reader(m_writer->session());
     if (!reader.open(utf8(m_path.isEmpty() ? defaultPath() : m_path))) {
         *error = QStringLiteral("The journal could not be read: ") + text(reader.error());

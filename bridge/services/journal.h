@@ -7,9 +7,11 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QThreadPool>
 
 #include <functional>
 #include <memory>
+#include <unordered_map>
 
 namespace vyxjournal {
 class Writer;
@@ -53,6 +55,10 @@ struct JournalIntent {
 // A change is recorded in two steps: recordIntent() before the request leaves, recordResult()
 // when its answer arrives. A record that cannot be written is reported through writeFailed() with
 // the reason, every time; the caller decides what the user sees.
+//
+// The GUI thread queues its records instead (queueIntent, queueResult): they are written in order
+// on the journal's own thread, so that the window never waits for the file, whose busy time-out
+// (another program writing) is seconds.
 class Journal : public QObject {
     Q_OBJECT
 
@@ -83,6 +89,17 @@ public:
     // intent id of 0 (its intent was not written) writes nothing and returns false.
     bool recordResult(qint64 intent, const QString &outcome, const QString &result);
 
+    // Queued records, written in the order queued on the journal's own thread. queueIntent answers
+    // at once with a ticket (never 0) that queueResult takes in place of the intent's id; the result
+    // of an intent that could not be written is not written either. Failures reach writeFailed()
+    // on this object's thread, as the others do.
+    qint64 queueIntent(const JournalServer &server, const QString &kind, const QJsonObject &arguments);
+    // The batch in one transaction, as recordIntents does: one ticket per intent, in order.
+    QList<qint64> queueIntents(const QList<JournalIntent> &intents);
+    void queueResult(qint64 ticket, const QString &outcome, const QString &result);
+    // Waits until every queued record is written or has failed. Readers call it first.
+    void flush() const;
+
     // Intents with their outcome, newest first: objects with id, time, completed (UTC ISO 8601),
     // program, site, address, user, kind, arguments (object), outcome and result.
     QJsonArray entries(const JournalFilter &filter = JournalFilter()) const;
@@ -99,10 +116,19 @@ signals:
 private:
     bool ensureOpen();
     void fail(const QString &reason);
+    // On the journal's thread: the file open for writing (opened there when it is not); a failure
+    // is reported.
+    bool openForQueue(const std::string &path);
+    void reportFromQueue(const std::string &reason);
 
     QString m_program;
     std::unique_ptr<vyxjournal::Writer> m_writer;
     QString m_path;
     QString m_lastError;
     bool m_open = false;
+    qint64 m_lastTicket = 0;
+    // Ticket -> the intent's row (0 when it was not written); the journal's thread alone uses it.
+    std::unordered_map<qint64, int64_t> m_rows;
+    // One thread, so records are written in the order queued. Last: it ends first.
+    mutable QThreadPool m_queue;
 };

@@ -67,8 +67,8 @@ bool replaceByCopy(const QString &source, const QString &dest) {
 
 // Lower-case hex MD5, streamed so that large files need no buffer of their size; empty when
 // the file cannot be read.
-QString fileMd5(const QString &path) {
-    return QString::fromStdString(kvt::kvtMd5File(QFile::encodeName(path).toStdString(), false));
+QString fileMd5(const QString &path, const kvt::kvtMd5Watch &watch = kvt::kvtMd5Watch()) {
+    return QString::fromStdString(kvt::kvtMd5File(QFile::encodeName(path).toStdString(), false, watch));
 }
 
 // Parses "W,H,r,g,b,a,..." into its numbers; false when any field is not a decimal integer.
@@ -319,6 +319,10 @@ QString LocalFiles::MD5(const QString &path) {
         return QString();
     qCDebug(lcBridge) << "MD5 " + hex;
     return hex;
+}
+
+QString LocalFiles::MD5Watched(const QString &path, const Md5Watch &watch) {
+    return fileMd5(path, [&watch](uint64_t bytes) { return watch(quint64(bytes)); });
 }
 
 QString LocalFiles::MD5file(const QString &filename) {

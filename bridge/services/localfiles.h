@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class FileDialogs;
 
 // The page's access to local files: reading and writing text and binary files, copies,
@@ -51,6 +53,10 @@ public:
     QString imageFileInfo(const QString &fname) const;
     static QString MD5(const QString &path);         // lower-case hex, "" when unreadable
     static QString MD5file(const QString &filename); // upper-case hex, "" when unreadable
+    // Lower-case hex, told the bytes hashed after each piece; "" when unreadable or stopped by
+    // `watch`. For hashing off the GUI thread.
+    using Md5Watch = std::function<bool(quint64 bytesDone)>;
+    static QString MD5Watched(const QString &path, const Md5Watch &watch);
     static QString encodeAccount(const QString &accountText);
 
 private:

@@ -26,18 +26,22 @@ QString errorExpression(const QString &info) {
 
 } // namespace
 
+const QString RemoteCopyService::kCompareLane = QStringLiteral("compare");
+
 const char RemoteCopyService::kCancelled[] =
     "cancelled by the user; the server keeps the part it has written";
 
 RemoteCopyService::RemoteCopyService(Server server, JournalRecorder journal, QObject *parent)
     : QObject(parent), m_server(std::move(server)), m_journal(std::move(journal)) {}
 
-QString RemoteCopyService::statusExpression(const QString &status) {
-    return jsonExpression({{QStringLiteral("status"), status}});
+QString RemoteCopyService::statusExpression(const QString &status, const QJsonObject &more) {
+    QJsonObject object = more;
+    object.insert(QStringLiteral("status"), status);
+    return jsonExpression(object);
 }
 
-void RemoteCopyService::tellStatus(const QString &status) {
-    emit answer(m_callback, statusExpression(status));
+void RemoteCopyService::tellStatus(const QString &status, const QJsonObject &more) {
+    emit answer(m_callback, statusExpression(status, more));
 }
 
 QString RemoteCopyService::copy(const QString &localPath, const QString &serverName,
@@ -56,6 +60,8 @@ QString RemoteCopyService::copy(const QString &localPath, const QString &serverN
         qCDebug(lcBridge).noquote() << QStringLiteral(" file to copy too large: ") + localPath;
         return QString();
     }
+    // A comparison still hashing belongs to the copy before: it ends unanswered.
+    m_work.cancel(kCompareLane);
     m_copy.begin(localPath, serverName);
     m_callback = callback;
     m_journal.result(m_intent, vyxjournal::kOutcomeUnknown, QStringLiteral("another copy was started"));
@@ -114,8 +120,9 @@ void RemoteCopyService::md5Answered(const QString &md5) {
 }
 
 void RemoteCopyService::cancel() {
-    if (m_copy.stage() == RemoteCopy::Stage::Idle)
+    if (m_copy.stage() == RemoteCopy::Stage::Idle && !comparing())
         return;
+    m_work.cancel(kCompareLane);
     fail(QLatin1String(kCancelled));
 }
 
@@ -176,21 +183,34 @@ void RemoteCopyService::appendDone() {
 }
 
 void RemoteCopyService::verify(const QString &serverMd5) {
-    const QString md5 = LocalFiles::MD5(m_copy.localPath());
+    const QString local = m_copy.localPath();
+    WorkRunner::Handlers handlers;
+    handlers.done = [this, serverMd5](const QString &md5) { compare(serverMd5, md5); };
+    m_work.start(
+        kCompareLane,
+        [local](WorkRunner::Job &job) {
+            return LocalFiles::MD5Watched(local, [&job](quint64) { return !job.cancelled(); });
+        },
+        handlers);
+}
+
+void RemoteCopyService::compare(const QString &serverMd5, const QString &md5) {
     if (md5.isEmpty()) {
         fail(QStringLiteral("the local file cannot be read to compare its MD5"));
         return;
     }
     qCDebug(lcBridge).noquote() << QStringLiteral("MD5 ") + md5;
+    const QJsonObject digests{{QStringLiteral("md5"), md5},
+                              {QStringLiteral("serverMd5"), serverMd5.left(64)}};
     if (md5 == serverMd5) {
         qCDebug(lcBridge) << "complete";
         m_journal.result(m_intent, vyxjournal::kOutcomeSucceeded, QStringLiteral("MD5 ") + md5);
-        tellStatus(QStringLiteral("complete"));
+        tellStatus(QStringLiteral("complete"), digests);
     } else {
         const QString mismatch =
             QStringLiteral("MD5 differs: server %1, local %2").arg(serverMd5.left(64), md5);
         m_journal.result(m_intent, vyxjournal::kOutcomeFailed, mismatch);
         emit damaged(mismatch);
-        tellStatus(QStringLiteral("MD5 Error"));
+        tellStatus(QStringLiteral("MD5 Error"), digests);
     }
 }

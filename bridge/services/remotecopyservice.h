@@ -1,13 +1,16 @@
 #pragma once
 // The copy of a local file to the server for the page: create the file, append it block by block
-// (one block per answer), then compare the server's MD5 with the local file's. Answers reach the
-// page as `answer` signals, each with the page callback and a call expression built here.
+// (one block per answer), then compare the server's MD5 with the local file's, hashed off the GUI
+// thread (the file may be 2 GiB); the end status carries that digest, so the page need not hash
+// the file again. Answers reach the page as `answer` signals, each with the page callback and a
+// call expression built here.
 //
 // It reaches the server through the request functions the bridge hands it (Server), not through
 // the connector: the services stay free of the connector and its protocol client, so that the
 // layers keep their order and a test can stand in for the server.
 #include "journal.h"
 #include "remotecopy.h"
+#include "workrunner.h"
 
 #include <QJsonObject>
 #include <QObject>
@@ -44,10 +47,14 @@ public:
     void md5Answered(const QString &md5);
 
     // The steps after each answer (also reachable from the page): the file exists, send its first
-    // block; a block is written, send the next or ask for the MD5; compare the server's MD5.
+    // block; a block is written, send the next or ask for the MD5; compare the server's MD5 with the
+    // local file's once that is hashed: {"status": "complete" or "MD5 Error", "md5": the local
+    // file's, "serverMd5"}.
     void createDone();
     void appendDone();
     void verify(const QString &serverMd5);
+    // The local file is being hashed for the comparison.
+    bool comparing() const { return m_work.running(kCompareLane); }
 
     // The connection is gone: a running copy ends with `reason` (journalled as unknown).
     void abandon(const QString &reason);
@@ -57,10 +64,10 @@ public:
     static const char kCancelled[];
 
     RemoteCopy::Stage stage() const { return m_copy.stage(); }
-    // {"status": status} to the callback of the latest copy.
-    void tellStatus(const QString &status);
-    // The page expression of {"status": status}.
-    static QString statusExpression(const QString &status);
+    // {"status": status} and the members of `more` to the callback of the latest copy.
+    void tellStatus(const QString &status, const QJsonObject &more = QJsonObject());
+    // The page expression of {"status": status} and the members of `more`.
+    static QString statusExpression(const QString &status, const QJsonObject &more = QJsonObject());
 
 signals:
     void answer(const QString &callback, const QString &expression);
@@ -74,10 +81,14 @@ private:
     bool answers(const QString &path, RemoteCopy::Stage stage) const;
     void sendNextAppend();
     void fail(const QString &info);
+    void compare(const QString &serverMd5, const QString &localMd5);
+
+    static const QString kCompareLane;
 
     Server m_server;
     JournalRecorder m_journal;
     RemoteCopy m_copy;
     QString m_callback;
     qint64 m_intent = 0;
+    WorkRunner m_work{1};
 };

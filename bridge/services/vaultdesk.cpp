@@ -59,23 +59,25 @@ QJsonObject entryObject(const Vault &vault, const VaultEntry &e, int64_t now) {
 
 // The page's site lists are bounded here as well: the page is ours, the numbers are still checked.
 const int kMaxSites = 1000;
+// A site that does not answer a probe within this is shown as not reachable.
+const int kProbeTimeoutMs = 3000;
 
 } // namespace
 
 VaultDesk::VaultDesk(QObject *parent) : QObject(parent) {
     m_root = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
              QStringLiteral("/vyxdesk/vault");
-    m_pool.setMaxThreadCount(4);
 }
 
 VaultDesk::~VaultDesk() {
-    // A running backup finishes its sites first (each ends within its time-out).
-    m_pool.waitForDone();
+    // Every job looks at its token in slices of a wait or between pieces of a file.
+    m_work.cancelAll();
+    m_work.waitForDone();
 }
 
-void VaultDesk::post(const QString &callback, const QString &json) {
-    QMetaObject::invokeMethod(
-        this, [this, callback, json] { emit answer(callback, json); }, Qt::QueuedConnection);
+quint64 VaultDesk::run(const QString &lane, const QString &callback, WorkRunner::Work work) {
+    const auto toPage = [this, callback](const QString &json) { emit answer(callback, json); };
+    return m_work.start(lane, std::move(work), WorkRunner::Handlers{toPage, toPage, toPage});
 }
 
 QString VaultDesk::list(const QString &host, const QString &port) const {
@@ -94,7 +96,12 @@ QString VaultDesk::list(const QString &host, const QString &port) const {
                     {QStringLiteral("attention"), text(Vault::attention(entries))}});
 }
 
-QString VaultDesk::overview(const QString &sitesJson) const {
+void VaultDesk::overview(const QString &sitesJson, const QString &callback) {
+    run(QStringLiteral("overview:") + callback, callback,
+        [this, sitesJson](WorkRunner::Job &) { return overviewNow(sitesJson); });
+}
+
+QString VaultDesk::overviewNow(const QString &sitesJson) const {
     const Vault vault(utf8(m_root));
     const QJsonArray sites = QJsonDocument::fromJson(sitesJson.toUtf8()).array();
     const int64_t now = int64_t(std::time(nullptr));
@@ -163,7 +170,8 @@ QString vaultResultText(bool ok, const VaultEntry &e, const std::string &error) 
 
 } // namespace
 
-void VaultDesk::add(const QString &requestJson, const QString &callback, qint64 journalIntent) {
+void VaultDesk::add(const QString &requestJson, const QString &callback, qint64 journalIntent,
+                    const QString &writtenMd5) {
     const QJsonObject r = QJsonDocument::fromJson(requestJson.toUtf8()).object();
     const QString host = r.value(QStringLiteral("host")).toString().trimmed();
     const int port = portOf(r.value(QStringLiteral("port")).toVariant().toString());
@@ -174,9 +182,9 @@ void VaultDesk::add(const QString &requestJson, const QString &callback, qint64 
     if (!port || host.isEmpty() || QDir::cleanPath(QFileInfo(part).absolutePath()) != expected ||
         !QFileInfo(part).fileName().startsWith(QStringLiteral(".part-"))) {
         if (m_journal && journalIntent > 0)
-            m_journal->recordResult(journalIntent, QLatin1String(vyxjournal::kOutcomeFailed),
-                                    QStringLiteral("downloaded, but not kept in the vault: not a download of "
-                                                   "this vault"));
+            m_journal->queueResult(journalIntent, QLatin1String(vyxjournal::kOutcomeFailed),
+                                   QStringLiteral("downloaded, but not kept in the vault: not a download of "
+                                                  "this vault"));
         emit answer(callback, json(QJsonObject{{QStringLiteral("ok"), false},
                                                {QStringLiteral("error"),
                                                 QStringLiteral("not a download of this vault")}}));
@@ -187,49 +195,38 @@ void VaultDesk::add(const QString &requestJson, const QString &callback, qint64 
     const std::string version = utf8(r.value(QStringLiteral("version")).toString());
     const int keep = r.value(QStringLiteral("keep")).toInt(0);
     const std::string hostText = utf8(host), partText = utf8(part), root = utf8(m_root);
-    // Hashing the copy again reads the whole file: not on the GUI thread.
-    m_pool.start([this, callback, site, hostText, port, partText, md5, version, keep, root, journalIntent] {
-        const Vault v(root);
-        VaultEntry e;
-        std::string error;
-        const bool ok = v.add(site, hostText, port, partText, md5, version, int64_t(std::time(nullptr)),
-                              keep > 0 ? keep : 0, e, error);
-        if (!ok)
-            qCWarning(lcVault) << "vault copy not added:" << text(error);
-        if (journalIntent > 0)
-            postResult(journalIntent, ok && e.suspect.empty(), vaultResultText(ok, e, error));
-        post(callback,
-             json(ok ? QJsonObject{{QStringLiteral("ok"), true},
-                                   {QStringLiteral("copy"), entryObject(v, e, e.time)}}
-                     : QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), text(error)}}));
-    });
-}
-
-QString VaultDesk::prune(const QString &host, const QString &port, int keep) const {
-    const int p = portOf(port);
-    std::string error;
-    const int removed = p ? Vault(utf8(m_root)).prune(utf8(host.trimmed()), p, keep, error) : -1;
-    if (removed < 0)
-        return json(QJsonObject{
-            {QStringLiteral("error"), p ? text(error) : QStringLiteral("no valid site address")}});
-    return json(QJsonObject{{QStringLiteral("removed"), removed}});
-}
-
-void VaultDesk::probe(const QString &sitesJson, const QString &callback) {
-    const QJsonArray sites = QJsonDocument::fromJson(sitesJson.toUtf8()).array();
-    const int count = std::min(int(sites.size()), kMaxSites);
-    for (int i = 0; i < count; ++i) {
-        const QJsonObject s = sites.at(i).toObject();
-        const std::string host = utf8(s.value(QStringLiteral("host")).toString().trimmed());
-        const int port = portOf(s.value(QStringLiteral("port")).toVariant().toString());
-        m_pool.start([this, callback, i, host, port] {
-            const FleetProbe p = port ? probeSite(host, port, 3000) : FleetProbe{false, 0, "invalid port"};
-            post(callback, json(QJsonObject{{QStringLiteral("index"), i},
-                                            {QStringLiteral("reachable"), p.reachable},
-                                            {QStringLiteral("ms"), p.milliseconds},
-                                            {QStringLiteral("reason"), text(p.reason)}}));
+    const std::string written = utf8(writtenMd5);
+    // Each copy is a request of its own: a second download does not replace the first one's.
+    run(QStringLiteral("add:") + part, callback,
+        [this, site, hostText, port, partText, md5, version, keep, root, journalIntent,
+         written](WorkRunner::Job &) {
+            const Vault v(root);
+            VaultEntry e;
+            std::string error;
+            const bool ok = v.add(site, hostText, port, partText, md5, version, int64_t(std::time(nullptr)),
+                                  keep > 0 ? keep : 0, e, error, written);
+            if (!ok)
+                qCWarning(lcVault) << "vault copy not added:" << text(error);
+            if (journalIntent > 0)
+                postResult(journalIntent, ok && e.suspect.empty(), vaultResultText(ok, e, error));
+            return json(
+                ok ? QJsonObject{{QStringLiteral("ok"), true},
+                                 {QStringLiteral("copy"), entryObject(v, e, e.time)}}
+                   : QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), text(error)}});
         });
-    }
+}
+
+void VaultDesk::prune(const QString &host, const QString &port, int keep, const QString &callback) {
+    const int p = portOf(port);
+    const std::string hostText = utf8(host.trimmed()), root = utf8(m_root);
+    run(QStringLiteral("prune:") + callback, callback, [p, hostText, root, keep](WorkRunner::Job &job) {
+        std::string error;
+        const int removed = p ? Vault(root).prune(hostText, p, keep, error, job.cancelFlag()) : -1;
+        if (removed < 0)
+            return json(QJsonObject{
+                {QStringLiteral("error"), p ? text(error) : QStringLiteral("no valid site address")}});
+        return json(QJsonObject{{QStringLiteral("removed"), removed}});
+    });
 }
 
 namespace {
@@ -272,17 +269,38 @@ QJsonArray resultsJson(const Vault &vault, const std::vector<FleetResult> &resul
 
 } // namespace
 
+void VaultDesk::probe(const QString &sitesJson, const QString &callback) {
+    const std::vector<FleetSite> sites = fleetSitesFrom(QJsonDocument::fromJson(sitesJson.toUtf8()).array());
+    const quint64 generation = run(QStringLiteral("probe"), callback, [sites](WorkRunner::Job &job) {
+        const QJsonValue g = double(job.generation());
+        probeSites(sites, kProbeTimeoutMs, job.cancelFlag(), [&](size_t i, const FleetProbe &p) {
+            job.post(json(QJsonObject{{QStringLiteral("generation"), g},
+                                      {QStringLiteral("index"), int(i)},
+                                      {QStringLiteral("host"), text(sites[i].host)},
+                                      {QStringLiteral("port"), sites[i].port},
+                                      {QStringLiteral("reachable"), p.reachable},
+                                      {QStringLiteral("ms"), p.milliseconds},
+                                      {QStringLiteral("reason"), text(p.reason)}}));
+        });
+        return json(QJsonObject{{QStringLiteral("generation"), g}, {QStringLiteral("done"), true}});
+    });
+    // Told before any answer of this probe can come: the page takes only answers of this generation.
+    emit answer(callback, json(QJsonObject{{QStringLiteral("generation"), double(generation)},
+                                           {QStringLiteral("sites"), int(sites.size())}}));
+}
+
 std::vector<qint64> VaultDesk::recordIntents(const std::vector<FleetSite> &sites) const {
     if (!m_journal)
         return {};
-    // All of them in one transaction: a fleet is recorded whole or not at all.
+    // All of them in one transaction: a fleet is recorded whole or not at all. Queued, as every
+    // record of the window: the sites are contacted while it is written.
     QList<JournalIntent> batch;
     for (const FleetSite &s : sites)
         batch << JournalIntent{
             JournalServer{text(s.name), text(s.host) + QLatin1Char(':') + QString::number(s.port),
                           text(s.user)},
             QLatin1String(vyxjournal::kKindBackup), QJsonObject{{QStringLiteral("vault"), m_root}}};
-    const QList<qint64> ids = m_journal->recordIntents(batch);
+    const QList<qint64> ids = m_journal->queueIntents(batch);
     return std::vector<qint64>(ids.begin(), ids.end());
 }
 
@@ -295,7 +313,7 @@ void VaultDesk::postResult(qint64 intent, bool ok, const QString &result) {
         this,
         [this, intent, ok, result] {
             if (m_journal)
-                m_journal->recordResult(
+                m_journal->queueResult(
                     intent, QLatin1String(ok ? vyxjournal::kOutcomeSucceeded : vyxjournal::kOutcomeFailed),
                     result);
         },
@@ -303,7 +321,7 @@ void VaultDesk::postResult(qint64 intent, bool ok, const QString &result) {
 }
 
 bool VaultDesk::backup(const QString &requestJson, const QString &callback) {
-    if (m_backupRunning.exchange(true))
+    if (backupRunning())
         return false;
     const QJsonObject r = QJsonDocument::fromJson(requestJson.toUtf8()).object();
     const std::vector<FleetSite> sites = fleetSitesFrom(r.value(QStringLiteral("sites")).toArray());
@@ -312,25 +330,32 @@ bool VaultDesk::backup(const QString &requestJson, const QString &callback) {
     options.keep = qMax(0, r.value(QStringLiteral("keep")).toInt(0));
     options.timeoutSeconds = qBound(1, r.value(QStringLiteral("timeout")).toInt(15), 600);
     const std::string root = utf8(m_root);
-    // Intents are written here, on the journal's thread, before any site is contacted; the workers
-    // hand each result back to this thread. A site whose backup never ends stays unknown.
+    // Intents are queued here, before the sites' job starts; the workers hand each result back to
+    // this thread, which queues it after them. A site whose backup never ends stays unknown.
     const std::vector<qint64> intents = recordIntents(sites);
-    m_pool.start([this, callback, sites, options, root, intents] {
+    run(QStringLiteral("backup"), callback, [this, sites, options, root, intents](WorkRunner::Job &job) {
+        FleetOptions cancellable = options;
+        cancellable.cancel = job.cancelFlag();
+        // A site's phases each reach the page; its download only at each whole percent.
+        std::vector<int> shown(sites.size(), -1);
         const Vault vault(root);
         const std::vector<FleetResult> results = backupFleet(
-            sites, vault, options,
-            [this, callback](size_t index, const std::string &phase, double f) {
-                post(callback, json(QJsonObject{{QStringLiteral("index"), int(index)},
-                                                {QStringLiteral("phase"), text(phase)},
-                                                {QStringLiteral("fraction"), f}}));
+            sites, vault, cancellable,
+            [&job, &shown](size_t index, const std::string &phase, double f) {
+                const int percent = phase == "downloading" ? int(f * 100) : -1;
+                if (percent >= 0 && percent == shown[index])
+                    return;
+                shown[index] = percent;
+                job.post(json(QJsonObject{{QStringLiteral("index"), int(index)},
+                                          {QStringLiteral("phase"), text(phase)},
+                                          {QStringLiteral("fraction"), f}}));
             },
             [this, &intents](size_t index, const FleetResult &res) {
                 if (index < intents.size() && intents[index] > 0)
                     postResult(intents[index], res);
             });
-        const QJsonArray out = resultsJson(vault, results);
-        m_backupRunning = false;
-        post(callback, json(QJsonObject{{QStringLiteral("done"), true}, {QStringLiteral("results"), out}}));
+        return json(QJsonObject{{QStringLiteral("done"), true},
+                                {QStringLiteral("results"), resultsJson(vault, results)}});
     });
     return true;
 }

@@ -149,13 +149,16 @@ const char *const kSlots[] = {
     "VYXCancelCopy()",
     // The backup vault and the fleet.
     "vaultList(QString,QString)",
-    "vaultOverview(QString)",
+    "vaultOverview(QString,QString)",
     "vaultPartPath(QString,QString)",
     "vaultDiscard(QString)",
     "vaultAdd(QString,QString)",
-    "vaultPrune(QString,QString,int)",
+    "vaultPrune(QString,QString,int,QString)",
     "fleetProbe(QString,QString)",
     "fleetBackup(QString,QString)",
+    // Twins, off the GUI thread, of slots that read a whole file.
+    "MD5Async(QString,QString,QString)",
+    "ETSProject_readFileAsync(QString,QString,QString)",
 };
 
 // Answers every HTTP request on loopback with one fixed body.

@@ -806,8 +806,13 @@ void ServerSlotsTest::remoteCopy() {
                                  {QStringLiteral("length"), size},
                                  {QStringLiteral("copied"), double(c)},
                                  {QStringLiteral("percent"), double(c) * 100.0 / size}});
+    // The end status carries the local file's digest (the one compared), so the page need not hash
+    // the file again.
+    const QString md5 = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
     expected << QJsonObject({{QStringLiteral("status"), QStringLiteral("MD5 verify")}})
-             << QJsonObject({{QStringLiteral("status"), QStringLiteral("complete")}});
+             << QJsonObject({{QStringLiteral("status"), QStringLiteral("complete")},
+                             {QStringLiteral("md5"), md5},
+                             {QStringLiteral("serverMd5"), md5}});
     QCOMPARE(m_page.objects(QStringLiteral("copy")), expected);
 
     QFile copy(m_sim->filesDir() + QStringLiteral("/copied.bin"));
@@ -844,7 +849,9 @@ void ServerSlotsTest::md5MismatchIsReported() {
         m_page.call(QStringLiteral("vyxDesk.VYXFileVerified(%1)").arg(jsString(answer)));
         QVERIFY(m_page.waitCalls(QStringLiteral("copy"), 1));
         QCOMPARE(m_page.objects(QStringLiteral("copy")),
-                 QList<QJsonObject>{QJsonObject({{QStringLiteral("status"), QStringLiteral("MD5 Error")}})});
+                 QList<QJsonObject>{QJsonObject({{QStringLiteral("status"), QStringLiteral("MD5 Error")},
+                                                 {QStringLiteral("md5"), md5},
+                                                 {QStringLiteral("serverMd5"), answer}})});
     }
 }
 

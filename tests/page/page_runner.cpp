@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QWebFrame>
@@ -212,7 +213,7 @@ void shotParameters(Shots &s, StubDesk &) {
     s.js("var th=document.querySelectorAll('#view-parameters th')[0]; th.click();");
 }
 
-void shotBackup(Shots &s, StubDesk &) {
+void shotBackup(Shots &s, StubDesk &desk) {
     s.js("VX.show('backup');"
          "Array.prototype.filter.call(document.querySelectorAll('#view-backup button'), function(b){return "
          "b.textContent==='Ask the server';})[0].click();"
@@ -224,9 +225,31 @@ void shotBackup(Shots &s, StubDesk &) {
     s.expect("the download progress shows bytes and percent",
              "document.getElementById('view-backup').textContent.indexOf('62.5 %') >= 0");
     s.shoot("backup");
+    // The end record carries the digest of the file the download wrote: it is shown, nothing is
+    // hashed again.
+    s.js("vyxCb.transfer({GetClientFile:'/home/user/backup/server.db',"
+         "GetClientMd5File:'0123456789abcdef0123456789abcdef',GetError:0,GetInfo:'Download complete',"
+         "GetPercentage:'100',GetReceivedBytes:'1048576',GetServerBytes:'1048576',"
+         "GetServerMd5File:'0123456789abcdef0123456789abcdef',IsEnd:'true'})");
+    settle(100);
+    s.expect("the downloaded file's MD5 is the end record's",
+             "document.getElementById('view-backup').textContent.indexOf('Local file"
+             "0123456789abcdef0123456789abcdef') >= 0");
+    // A file to restore is hashed by the manager off its window's thread (the asynchronous twin).
+    s.js("VX.testing.backup.restoreFrom('/home/user/old.db')");
+    settle(200);
+    s.expect("the MD5 of the file to restore comes from the asynchronous twin",
+             "document.getElementById('view-backup').textContent.indexOf('Local file"
+             "e4d909c290d0fb1ca068ffaddf22cbd0') >= 0");
+    s.js("Array.prototype.filter.call(document.querySelectorAll('.dialog button'), function(b){return "
+         "b.textContent==='Cancel';}).forEach(function(b){b.click();})");
+    if (!desk.calls().contains(QStringLiteral("MD5Async /home/user/old.db")))
+        s.failures << "the file to restore was not hashed through MD5Async";
+    if (!desk.calls().filter(QRegularExpression(QStringLiteral("^MD5 "))).isEmpty())
+        s.failures << "the Backup view hashed a whole file through the synchronous MD5 slot";
 }
 
-void shotFiles(Shots &s, StubDesk &) {
+void shotFiles(Shots &s, StubDesk &desk) {
     s.js("VX.show('files'); var v=document.getElementById('view-files'); var i=v.querySelectorAll('input');"
          "i[0].value='logic/plugins/demo'; i[1].value='/home/user/firmware.bin'; i[2].value='firmware.bin';"
          "i[3].value='/home/user/plugin-demo.tar.gz';"
@@ -293,7 +316,8 @@ void shotFiles(Shots &s, StubDesk &) {
     s.js("document.querySelector('#view-files input').value='.';");
     s.expect("copy progress shows bytes and percent",
              "document.getElementById('view-files').textContent.indexOf('87.4 %') >= 0");
-    s.js("vyxCb.copyStatus({status:'MD5 verify'}); vyxCb.copyStatus({status:'complete'});"
+    s.js("vyxCb.copyStatus({status:'MD5 verify'});"
+         "vyxCb.copyStatus({status:'complete',md5:'00112233445566778899aabbccddeeff'});"
          "var v=document.getElementById('view-files');"
          "Array.prototype.filter.call(v.querySelectorAll('button'), function(b){return "
          "b.textContent==='Install plug-in';})[0].click();"
@@ -302,6 +326,15 @@ void shotFiles(Shots &s, StubDesk &) {
     settle(600);
     s.expect("the plug-in install reaches its last step",
              "document.getElementById('view-files').textContent.indexOf('Install complete: ') >= 0");
+    // Both digests come with the copies' end status; nothing is hashed again.
+    s.expect("the copy's and the archive's MD5 are their end status's",
+             "document.getElementById('view-files').textContent.indexOf('00112233445566778899aabbccddeeff "
+             "(verified on the server)') >= 0 && document.getElementById('view-files').textContent.indexOf("
+             "'e4d909c290d0fb1ca068ffaddf22cbd0 (verified on the server)') >= 0");
+    if (!desk.calls()
+             .filter(QRegularExpression(QStringLiteral("^MD5.* /home/user/(firmware|plugin)")))
+             .isEmpty())
+        s.failures << "the Files view hashed a copied file again";
     s.shoot("files");
 }
 
@@ -662,6 +695,39 @@ void shotRefusedLogin(Shots &s, StubDesk &desk) {
     s.shoot("servers-refused");
 }
 
+// The fleet's probes: the answers of an earlier probe that come after a later probe started land
+// on no site, and a probe redraws only the sites' reachability.
+void shotFleet(Shots &s, StubDesk &desk) {
+    s.js("(function (st) { st.save({name: 'North', host: '10.0.0.1', port: '18000', user: 'admin'});"
+         " st.save({name: 'South', host: '10.0.0.2', port: '18000', user: 'admin'}); })"
+         "(new VX.SiteStore(window.localStorage)); VX.show('fleet');");
+    const QString view = QStringLiteral("document.getElementById('view-fleet').textContent");
+    s.expect("the saved sites are checked", view + ".indexOf('all reachable.') >= 0");
+    // The first probe answers only after the second one started; the second answers later still.
+    desk.planProbes({{200, false, QStringLiteral("late answer")}, {400, true, QString()}});
+    s.js("window.__fleetRows = document.querySelectorAll('#view-fleet tbody tr')[0];"
+         "VX.testing.fleet.probe(); VX.testing.fleet.probe();");
+    settle(800);
+    s.expect("a late answer of the earlier probe lands on no site",
+             view + ".indexOf('late answer') < 0 && " + view + ".indexOf('not reachable') < 0 && " + view +
+                 ".indexOf('all reachable.') >= 0");
+    s.expect("the probe redrew no row",
+             "window.__fleetRows === document.querySelectorAll('#view-fleet tbody tr')[0]");
+    s.shoot("fleet");
+    // The site list changes while a probe is out: North goes, South moves to North's place, and
+    // the view probes the new list. The first probe's answers, which come first, land on no site:
+    // North's is not taken for South's.
+    desk.planProbes({{200, false, QStringLiteral("no answer from {host}")}, {1500, true, QString()}});
+    s.js(
+        "VX.testing.fleet.probe();"
+        "(function (st) { st.remove(VX.SiteStore.keyOf({host: '10.0.0.1', port: '18000', user: 'admin'})); })"
+        "(new VX.SiteStore(window.localStorage)); VX.testing.fleet.render(); VX.testing.fleet.probe();");
+    settle(600);
+    if (!s.js(view + ".indexOf('no answer from') < 0").toBool())
+        s.failures << "an answer of the probe before the site list changed landed on a site";
+    s.expect("the new list's probe answers", view + ".indexOf('all reachable.') >= 0");
+}
+
 struct ShotStep {
     const char *view;
     void (*run)(Shots &s, StubDesk &desk);
@@ -683,6 +749,7 @@ const ShotStep kShotSteps[] = {
     {"about", shotAbout},
     {"connect elsewhere", shotConnectElsewhere},
     {"refused login", shotRefusedLogin},
+    {"fleet", shotFleet},
 };
 
 int runShots(const QString &html, const QString &folder, const QSize &size) {

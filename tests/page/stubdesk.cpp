@@ -376,7 +376,10 @@ void StubDesk::reportPluginCopy() {
                "{\"copied\":131072,\"length\":200000,\"percent\":65.5,\"status\":\"copy in progress\"}"),
           10);
     later(call(m_copyCallback, "{\"status\":\"MD5 verify\"}"), 20);
-    later(call(m_copyCallback, "{\"status\":\"complete\"}"), 30);
+    // The end status carries the local file's digest, as the manager's does.
+    later(call(m_copyCallback, "{\"md5\":\"e4d909c290d0fb1ca068ffaddf22cbd0\",\"serverMd5\":"
+                               "\"e4d909c290d0fb1ca068ffaddf22cbd0\",\"status\":\"complete\"}"),
+          30);
 }
 
 void StubDesk::holdPluginCopy(bool hold) {
@@ -615,10 +618,11 @@ QString StubDesk::vaultList(QString host, QString port) {
         .arg(day);
 }
 
-QString StubDesk::vaultOverview(QString sitesJson) {
+void StubDesk::vaultOverview(QString sitesJson, QString callback) {
     Q_UNUSED(sitesJson);
     record("vaultOverview");
-    return QStringLiteral("[]");
+    checkCallback(callback);
+    later(call(callback, QStringLiteral("[]")), 10);
 }
 
 QString StubDesk::vaultPartPath(QString host, QString port) {
@@ -637,19 +641,47 @@ void StubDesk::vaultAdd(QString requestJson, QString callback) {
     later(call(callback, QStringLiteral("{\"ok\":false,\"error\":\"the stub keeps no copies\"}")), 10);
 }
 
-QString StubDesk::vaultPrune(QString host, QString port, int keep) {
+void StubDesk::vaultPrune(QString host, QString port, int keep, QString callback) {
     record(QStringLiteral("vaultPrune %1:%2 %3").arg(host, port).arg(keep));
-    return QStringLiteral("{\"removed\":0}");
+    checkCallback(callback);
+    later(call(callback, QStringLiteral("{\"removed\":0}")), 10);
 }
 
+// Each probe is a generation of its own: its first answer says which, the others carry it.
 void StubDesk::fleetProbe(QString sitesJson, QString callback) {
     record("fleetProbe");
     checkCallback(callback);
-    const int count = QJsonDocument::fromJson(sitesJson.toUtf8()).array().size();
-    for (int i = 0; i < count; ++i)
-        later(call(callback,
-                   QStringLiteral("{\"index\":%1,\"reachable\":true,\"ms\":3,\"reason\":\"\"}").arg(i)),
-              10);
+    const ProbePlan plan = m_probePlans.isEmpty() ? ProbePlan{10, true, QString()} : m_probePlans.takeFirst();
+    const QJsonArray sites = QJsonDocument::fromJson(sitesJson.toUtf8()).array();
+    const int generation = ++m_probeGeneration;
+    later(
+        call(callback, QStringLiteral("{\"generation\":%1,\"sites\":%2}").arg(generation).arg(sites.size())),
+        0);
+    for (int i = 0; i < sites.size(); ++i) {
+        const QJsonObject site = sites.at(i).toObject();
+        QJsonObject answer{
+            {QStringLiteral("generation"), generation},
+            {QStringLiteral("index"), i},
+            {QStringLiteral("host"), site.value(QStringLiteral("host"))},
+            {QStringLiteral("port"), site.value(QStringLiteral("port")).toVariant().toInt()},
+            {QStringLiteral("reachable"), plan.reachable},
+            {QStringLiteral("ms"), 3},
+            {QStringLiteral("reason"),
+             QString(plan.reason)
+                 .replace(QLatin1String("{host}"), site.value(QStringLiteral("host")).toString())}};
+        later(call(callback, QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact))),
+              plan.delayMs);
+    }
+    later(call(callback, QStringLiteral("{\"generation\":%1,\"done\":true}").arg(generation)), plan.delayMs);
+}
+
+void StubDesk::MD5Async(QString path, QString progressCallback, QString callback) {
+    record("MD5Async " + path);
+    checkCallback(callback);
+    if (!progressCallback.isEmpty())
+        checkCallback(progressCallback);
+    later(call(callback, QStringLiteral("{\"md5\":\"e4d909c290d0fb1ca068ffaddf22cbd0\",\"size\":65536}")),
+          10);
 }
 
 bool StubDesk::fleetBackup(QString requestJson, QString callback) {

@@ -18,6 +18,14 @@ public:
     // The project file the next "Open…" reads (JSON text); until set, Open is cancelled and the
     // working project is the demo house.
     void setProjectFile(const QString &json) { m_projectFile = json; }
+    // How the next fleet probes answer, one entry per probe (after that: every site reachable at
+    // once): after `delayMs`, each site reachable or not for `reason` ("{host}" in it: the site's).
+    struct ProbePlan {
+        int delayMs;
+        bool reachable;
+        QString reason;
+    };
+    void planProbes(const QList<ProbePlan> &plans) { m_probePlans = plans; }
     // While held, a plug-in install's copy reports nothing (a copy that has not started yet);
     // releasing sends what was held.
     void holdPluginCopy(bool hold);
@@ -78,13 +86,14 @@ public slots:
     void VYXStartLogic(QString callback);
     void VYXCancelCopy();
     QString vaultList(QString host, QString port);
-    QString vaultOverview(QString sitesJson);
+    void vaultOverview(QString sitesJson, QString callback);
     QString vaultPartPath(QString host, QString port);
     bool vaultDiscard(QString part);
     void vaultAdd(QString requestJson, QString callback);
-    QString vaultPrune(QString host, QString port, int keep);
+    void vaultPrune(QString host, QString port, int keep, QString callback);
     void fleetProbe(QString sitesJson, QString callback);
     bool fleetBackup(QString requestJson, QString callback);
+    void MD5Async(QString path, QString progressCallback, QString callback);
 
 private:
     void record(const QString &call);
@@ -98,6 +107,8 @@ private:
     QStringList m_problems;
     bool m_connected = false;
     quint64 m_generation = 0;
+    int m_probeGeneration = 0;
+    QList<ProbePlan> m_probePlans;
     QString m_operationCallback;
     QString m_copyCallback;
     QString m_projectFile;

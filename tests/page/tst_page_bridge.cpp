@@ -188,10 +188,13 @@ private:
                             "e.keyCode = 13; inp.dispatchEvent(e);")
                  .arg(literal(command)));
     }
+    // Clicks the button once the dialog shows it (some dialogs wait for a file's MD5 first).
     void confirmDialog(const QString &button) {
-        eval(QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('.dialog button'), "
-                            "function (b) { return b.textContent === %1; })[0].click()")
-                 .arg(literal(button)));
+        const QString find = QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('.dialog "
+                                            "button'), function (b) { return b.textContent === %1; })")
+                                 .arg(literal(button));
+        waitFor(find + QStringLiteral(".length > 0"), 30000);
+        eval(find + QStringLiteral("[0].click()"));
     }
     std::vector<std::unique_ptr<QProcess>> m_ownSims;
     QProcess m_faulty;
@@ -605,6 +608,8 @@ void PageOnBridgeTest::restoringTheSameDatabaseIsNotNecessary() {
     const QString path = m_dir.filePath(QStringLiteral("same.db"));
     QVERIFY2(downloaded(path), qPrintable(viewText(QStringLiteral("backup"))));
     eval(QStringLiteral("VX.testing.backup.uploadFrom(%1)").arg(literal(path)));
+    // The question comes once the file's MD5 is known.
+    waitFor(QStringLiteral("!!document.querySelector('.dialog')"), 30000);
     const QString question =
         eval(QStringLiteral(
                  "document.querySelector('.dialog') ? document.querySelector('.dialog').textContent : ''"))
@@ -853,7 +858,7 @@ void PageOnBridgeTest::eachViewShowsOnlyItsOwnAnswer() {
     changed.write(QByteArray(1000, 'x'));
     changed.close();
     eval(QStringLiteral("VX.testing.backup.uploadFrom(%1)").arg(literal(upload)));
-    eval(confirm.arg(literal(QStringLiteral("Upload and replace"))));
+    confirmDialog(QStringLiteral("Upload and replace"));
 
     QVERIFY2(
         waitFor(QStringLiteral(

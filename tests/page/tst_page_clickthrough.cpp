@@ -683,9 +683,10 @@ void ClickThroughTest::fleet() {
     QVERIFY(eval(row(QStringLiteral("Lab")) + QStringLiteral(".cells[7].textContent"))
                 .toString()
                 .startsWith(QStringLiteral("backed up in")));
-    QVERIFY(eval(row(QStringLiteral("Lab")) + QStringLiteral(".cells[5].textContent"))
-                .toString()
-                .contains(QStringLiteral("just now ") + copiesText(labCopies + 1)));
+    // The vault is read again off the manager's GUI thread once the backup ended.
+    QVERIFY(waitFor(row(QStringLiteral("Lab")) +
+                    QStringLiteral(".cells[5].textContent.indexOf(%1) >= 0")
+                        .arg(literal(QStringLiteral("just now ") + copiesText(labCopies + 1)))));
     QVERIFY(eval(row(QStringLiteral("Lab")) + QStringLiteral(".cells[4].textContent"))
                 .toString()
                 .startsWith(QStringLiteral("vyxsim")));

@@ -239,6 +239,7 @@ private slots:
     void boundsAreErrorsNamingTheEntry();
     void deepRangePathsAreCut();
     void aCancelledReadSaysSo();
+    void aCancelWhileTheProtectedProjectInflatesStopsIt();
     void importRunsOffTheCallingThread();
     void dataPointTypes();
     void linkedObjectsGiveTheirType_data();
@@ -536,6 +537,41 @@ void EtsProjectTest::aCancelledReadSaysSo() {
     std::atomic_bool cancel(true);
     const QJsonObject r = EtsProjectReader::read(path("p.knxproj"), QString(), {}, &cancel);
     QCOMPARE(r.value("status").toString(), QString("cancelled"));
+}
+
+// The cancel comes while the protected inner archive is being inflated. Its last byte is damaged:
+// a reader that looked at its cancel only after inflating the whole entry would find the damage
+// and answer with that error instead.
+void EtsProjectTest::aCancelWhileTheProtectedProjectInflatesStopsIt() {
+    QList<TestZipEntry> entries =
+        protectedProject(21, ZIP_EM_AES_256, EtsProjectReader::derivedPassword("Geheim!"), dataXml(21));
+    const QByteArray inner = testZipBytes(
+        {{"project.xml", infoXml(21, "ThreeLevel")}, {"padding.bin", QByteArray(4 * 1024 * 1024, 'x')}});
+    entries.last() = TestZipEntry("P-0A1B.zip", inner, ZIP_EM_NONE, QByteArray(), true);
+    QVERIFY(writeTestZip(path("p.knxproj"), entries));
+    QFile file(path("p.knxproj"));
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const qint64 at = file.readAll().indexOf(inner);
+    QVERIFY(at > 0);
+    QVERIFY(file.seek(at + inner.size() - 1));
+    QVERIFY(file.putChar(char(inner.at(inner.size() - 1) ^ 0x5a)));
+    file.close();
+
+    std::atomic_bool cancel(false);
+    QStringList stages;
+    const QJsonObject r = EtsProjectReader::read(
+        path("p.knxproj"), "Geheim!",
+        [&](const QString &stage, double) {
+            stages << stage;
+            if (stage == QLatin1String("Decrypting the project"))
+                cancel = true;
+        },
+        &cancel);
+    QVERIFY2(stages.contains("Decrypting the project"), qPrintable(stages.join(", ")));
+    QCOMPARE(r.value("status").toString(), QString("cancelled"));
+    // Uncancelled, the same archive is damaged: the cancel came before its end was read.
+    const QJsonObject whole = EtsProjectReader::read(path("p.knxproj"), "Geheim!");
+    QCOMPARE(whole.value("status").toString(), QString("error"));
 }
 
 void EtsProjectTest::importRunsOffTheCallingThread() {

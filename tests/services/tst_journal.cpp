@@ -61,6 +61,8 @@ private slots:
     void appendOnlyAndWal();
     void unwritableLocationIsReported();
     void lockedFileIsReported();
+    void queuedRecordsWaitForALockOffTheCallingThread_data();
+    void queuedRecordsWaitForALockOffTheCallingThread();
     void filters_data();
     void filters();
     void csvCells_data();
@@ -221,6 +223,47 @@ void JournalTest::lockedFileIsReported() {
              qPrintable(failed.at(0).at(0).toString()));
     QVERIFY(lock.exec("ROLLBACK"));
     QVERIFY(journal.recordIntent(kOffice, vyxjournal::kKindGatewayStart, {}) > 0);
+}
+
+// The window queues its records, and goes on at once with a ticket while another program holds the
+// file. A lock that goes within the busy time-out delays the records, which are then written in
+// order; a lock held past it fails the intent, which is reported once, on the owner's thread, and
+// its result then writes nothing. (A record written on the caller's thread fails in both cases.)
+void JournalTest::queuedRecordsWaitForALockOffTheCallingThread_data() {
+    QTest::addColumn<bool>("lockHeldPastTheWait");
+    QTest::newRow("lock released at once") << false;
+    QTest::newRow("lock held past the wait") << true;
+}
+
+void JournalTest::queuedRecordsWaitForALockOffTheCallingThread() {
+    QFETCH(bool, lockHeldPastTheWait);
+    Journal journal;
+    QVERIFY(journal.open(m_path));
+    QSignalSpy failed(&journal, &Journal::writeFailed);
+    RawConnection raw(m_path);
+    QSqlQuery lock = raw.query();
+    QVERIFY(lock.exec("BEGIN EXCLUSIVE"));
+    const qint64 ticket = journal.queueIntent(kOffice, vyxjournal::kKindGatewayStart, {{"uid", "7"}});
+    QVERIFY(ticket > 0);
+    journal.queueResult(ticket, QLatin1String(vyxjournal::kOutcomeSucceeded), "started");
+    if (lockHeldPastTheWait)
+        journal.flush();
+    QVERIFY(lock.exec("ROLLBACK"));
+    const QJsonArray entries = journal.entries();
+    QCoreApplication::processEvents();
+    if (lockHeldPastTheWait) {
+        QCOMPARE(entries.size(), 0);
+        QCOMPARE(failed.size(), 1);
+        QVERIFY2(failed.at(0).at(0).toString().contains("gateway-start"),
+                 qPrintable(failed.at(0).at(0).toString()));
+        return;
+    }
+    QCOMPARE(failed.size(), 0);
+    QCOMPARE(entries.size(), 1);
+    const QJsonObject e = entries.at(0).toObject();
+    QCOMPARE(e.value("kind").toString(), QString(vyxjournal::kKindGatewayStart));
+    QCOMPARE(e.value("outcome").toString(), QString(vyxjournal::kOutcomeSucceeded));
+    QCOMPARE(e.value("result").toString(), QString("started"));
 }
 
 void JournalTest::filters_data() {

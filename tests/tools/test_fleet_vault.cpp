@@ -1,6 +1,7 @@
 // The backup vault's layout, checks, retention, index and the import of earlier manifests, on real
 // files in a temporary folder.
 #include "fleet.h"
+#include "idlelistener.h"
 #include "sqlitebytes.h"
 #include "vault.h"
 #include "vaultcheck.h"
@@ -12,10 +13,12 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <netdb.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -476,3 +479,65 @@ TEST_F(VaultTest, ASiteWithoutAPasswordOfItsOwnIsSkipped) {
 }
 
 } // namespace
+
+namespace {
+
+// The test's own name for the two loopback addresses, IPv6 first, as many resolvers answer.
+const char kDualHost[] = "dual-stack.vyx.test";
+const char kOwnHostsFlag[] = "VYX_TEST_OWN_HOSTS";
+
+int firstFamily(const char *host) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    if (::getaddrinfo(host, "80", &hints, &found) != 0 || !found)
+        return AF_UNSPEC;
+    const int family = found->ai_family;
+    ::freeaddrinfo(found);
+    return family;
+}
+
+} // namespace
+
+// The server listens on IPv4 only, as the client connects; the site's name resolves to ::1 first.
+// The probe must find it reachable. The name lives in a hosts file of the test's own, mounted in a
+// mount namespace of its own (unshare -rm), where this test runs again.
+TEST(FleetProbe, ANameWhoseFirstAddressIsIPv6IsProbedAsTheClientConnects) {
+    if (!std::getenv(kOwnHostsFlag)) {
+        if (std::system("unshare -rm true >/dev/null 2>&1") != 0)
+            GTEST_SKIP() << "cannot make a mount namespace (unshare -rm)";
+        char hosts[] = "/tmp/vyxhosts.XXXXXX";
+        const int fd = mkstemp(hosts);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+        std::ofstream(hosts) << "::1 " << kDualHost << "\n127.0.0.1 " << kDualHost << "\n";
+        char self[4096] = {};
+        ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
+        const std::string run = std::string(kOwnHostsFlag) +
+                                "=1 unshare -rm sh -c 'mount --bind \"$0\" /etc/hosts && exec \"$1\" "
+                                "--gtest_filter=FleetProbe.*' '" +
+                                hosts + "' '" + self + "'";
+        const int rc = std::system(run.c_str());
+        std::remove(hosts);
+        EXPECT_EQ(rc, 0) << "the run with its own hosts file failed";
+        return;
+    }
+    ASSERT_EQ(firstFamily(kDualHost), AF_INET6) << "the hosts file of the test was not used as meant";
+    IdleListener server(8);
+    ASSERT_GT(server.port(), 0);
+    const FleetProbe probe = probeSite(kDualHost, server.port(), 3000);
+    EXPECT_TRUE(probe.reachable) << probe.reason;
+}
+
+// Retention hashes every verified copy; once cancelled it stops and removes nothing.
+TEST_F(VaultTest, CancelledRetentionRemovesNothing) {
+    const Vault v(m_dir);
+    for (int i = 0; i < 3; ++i)
+        addCopy(v, "copy " + std::to_string(i), 1700000000 + i);
+    const std::atomic<bool> cancel{true};
+    std::string error;
+    EXPECT_EQ(v.prune("127.0.0.1", 18000, 1, error, &cancel), -1);
+    EXPECT_EQ(error, "cancelled");
+    EXPECT_EQ(v.list("127.0.0.1", 18000).size(), 3u);
+    EXPECT_EQ(v.prune("127.0.0.1", 18000, 1, error), 2) << error;
+}

@@ -893,6 +893,34 @@ case_fleet_sites() {
   contains "$(cat "$WORK/e")" "invalid port"
 }
 
+# 200 sites whose connect never completes: vyxctl fleet status probes them a bounded number at a
+# time. They are addresses routed to nowhere inside a network namespace made here.
+case_fleet_status_pool() {
+  if [[ -z "${VYX_OWN_NETNS:-}" ]]; then
+    unshare -rn ip link set lo up 2>/dev/null || skip "cannot make a network namespace (unshare -rn, ip)"
+    rm -rf "$WORK"
+    trap - EXIT
+    VYX_OWN_NETNS=1 exec unshare -rn sh -c 'ip link set lo up && ip route add 10.255.255.0/24 dev lo && exec bash "$0" "$1"' \
+      "${BASH_SOURCE[0]}" "$CASE"
+  fi
+  local sites="" i
+  for ((i = 1; i <= 200; i++)); do
+    sites+="${sites:+,}{\"name\": \"s$i\", \"host\": \"10.255.255.$i\", \"port\": 18000}"
+  done
+  printf '[%s]' "$sites" >"$WORK/sites.json"
+  "$VYXCTL" -t 1 fleet status --sites "$WORK/sites.json" --vault "$WORK/v" >"$WORK/o" 2>"$WORK/e" &
+  local pid=$! most=0 n
+  while n=$(awk '/^State:/ { zombie = ($2 == "Z") } /^Threads:/ { t = $2 } END { if (!zombie) print t }' \
+    "/proc/$pid/status" 2>/dev/null) && [[ -n "$n" ]]; do
+    ((n > most)) && most=$n
+    sleep 0.02
+  done
+  wait "$pid"
+  ((most > 1)) || fail "vyxctl was never seen probing: $(cat "$WORK/o" "$WORK/e")"
+  ((most <= 40)) || fail "vyxctl fleet status ran $most threads for 200 sites"
+  [[ $(grep -c "NOT reachable" "$WORK/o") -eq 200 ]] || fail "not every site was reported unreachable: $(cat "$WORK/o" "$WORK/e")"
+}
+
 # Where vyxctl and vyxsim take a password from: never the command line unless asked (with a
 # warning), and $VYX_PASSWORD only with a warning and never for a program started by vyxctl.
 case_passwords() {

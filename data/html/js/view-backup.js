@@ -40,13 +40,56 @@
     }
   }
 
-  function computeLocalMd5(path) {
-    const r = VX.desk.tryCall('MD5', path);
+  // The MD5 of a local file, hashed by the manager off its window's thread (a big file takes
+  // seconds); then(md5) runs with '' when the file cannot be read, and not at all when a newer
+  // hash replaced this one.
+  const LOCAL_MD5_TIMEOUT_MS = 30 * 60 * 1000;
+  let hashRequest = null;
+  let hashing = null; // the hash whose answer is awaited
+  function acceptFileMd5(answer) {
+    const v = VX.vaultAnswer(answer);
+    if (v && VX.isMd5(v.md5)) return { ok: true, value: String(v.md5).toLowerCase() };
+    return { ok: false, text: v && v.error ? String(v.error) : 'The manager gave no MD5 for the file.' };
+  }
+  const MD5_PROGRESS_CB = VX.desk.callback('localMd5Progress', (answer) => {
+    const p = VX.vaultAnswer(answer);
+    if (!ui || !hashing || !p) return;
+    const size = Number(p.size) || 0;
+    const bytes = Number(p.bytes) || 0;
+    VX.setStatus(ui.md5Status, 'busy', 'Computing the MD5 of ' + VX.baseName(localPath) + ': ' +
+      VX.progressText(bytes, size, size > 0 ? bytes * 100 / size : 0));
+  });
+  function computeLocalMd5(path, then) {
+    // A finished request ignores the cancel.
+    if (hashRequest) hashRequest.cancel();
+    const mine = {};
+    hashing = mine;
     localPath = path;
-    localMd5 = r.ok ? String(r.value || '') : '';
+    localMd5 = '';
     showMd5();
-    if (r.ok && !localMd5) VX.notify('error', 'The file ' + path + ' could not be read to compute its MD5.');
-    return localMd5;
+    VX.setStatus(ui.md5Status, 'busy', 'Computing the MD5 of ' + VX.baseName(path) + '…');
+    hashRequest = VX.desk.request({
+      slot: 'MD5Async', args: [path, MD5_PROGRESS_CB], what: 'the MD5 of ' + path, timeout: LOCAL_MD5_TIMEOUT_MS,
+      needsConnection: false, accept: acceptFileMd5,
+      done(result) {
+        if (result.outcome === 'cancelled' || hashing !== mine) return;
+        hashing = null;
+        if (!ui) return;
+        localMd5 = result.ok ? result.value : '';
+        showMd5();
+        VX.setStatus(ui.md5Status, result.ok ? 'ok' : 'error', result.ok ? 'MD5 of ' + VX.baseName(path) + ' computed.' : result.text);
+        if (then) then(localMd5);
+      }
+    });
+  }
+
+  // A transfer's end record carries the digest of the file it wrote or sent: it is not read again.
+  function takeEndRecordMd5(path, d) {
+    if (hashRequest) hashRequest.cancel();
+    hashing = null;
+    localPath = path;
+    localMd5 = VX.isMd5(d.clientMd5) ? d.clientMd5.toLowerCase() : '';
+    showMd5();
   }
 
   let md5Request = null;
@@ -220,16 +263,28 @@
     if (vault && vault.then) vault.then(a.copy);
   });
 
+  // Retention hashes every verified copy of the site again: the manager does it off its window's
+  // thread and answers when done.
   function applyRetention() {
     const n = Number(ui.keep.value);
     if (!Number.isInteger(n) || n < 0 || n > 10000) { VX.setStatus(ui.vaultStatus, 'error', 'Keep a number of copies from 0 (all) to 10000.'); return; }
     VX.setVaultKeep(n);
     const s = VX.session;
     if (!n || !s.host) { VX.setStatus(ui.vaultStatus, 'ok', n ? 'Kept: the last ' + n + ' copies per site.' : 'Every copy is kept.'); return; }
-    const a = VX.vaultAnswer(VX.desk.tryCall('vaultPrune', s.host, String(s.port), n).value);
-    if (!a || a.error) { VX.setStatus(ui.vaultStatus, 'error', 'Retention failed: ' + (a ? a.error : 'no answer')); return; }
-    VX.setStatus(ui.vaultStatus, 'ok', 'Kept the last ' + n + ' copies (and the newest verified one); ' + a.removed + ' removed.');
-    refreshVault();
+    VX.setStatus(ui.vaultStatus, 'busy', 'Checking the copies of ' + s.host + ':' + s.port + ' before removing any…');
+    VX.desk.request({
+      slot: 'vaultPrune', args: [s.host, String(s.port), n], what: 'the retention', timeout: LOCAL_MD5_TIMEOUT_MS,
+      needsConnection: false, accept: (answer) => {
+        const a = VX.vaultAnswer(answer);
+        return a && !a.error && a.removed !== undefined ? { ok: true, value: a } : { ok: false, text: a && a.error ? String(a.error) : 'no answer' };
+      },
+      done(result) {
+        if (!ui) return;
+        if (!result.ok) { VX.setStatus(ui.vaultStatus, 'error', 'Retention failed: ' + result.text); return; }
+        VX.setStatus(ui.vaultStatus, 'ok', 'Kept the last ' + n + ' copies (and the newest verified one); ' + result.value.removed + ' removed.');
+        refreshVault();
+      }
+    });
   }
 
   // ---- Compare before restore --------------------------------------------------------------
@@ -241,7 +296,10 @@
   // Asks for a confirmation naming the server, without comparing first (kept for automated
   // drivers of the upload itself).
   function uploadFrom(path) {
-    const md5 = computeLocalMd5(path);
+    computeLocalMd5(path, (md5) => confirmUpload(path, md5));
+  }
+
+  function confirmUpload(path, md5) {
     if (!md5) { VX.setStatus(ui.status, 'error', 'The file ' + path + ' cannot be read.'); return; }
     if (md5 === EMPTY_MD5) { VX.setStatus(ui.status, 'error', 'The file ' + path + ' is empty: an empty database cannot be uploaded.'); return; }
     if (VX.session.state !== 'connected') { VX.setStatus(ui.status, 'error', 'Not connected: connect to a server first.'); return; }
@@ -255,10 +313,15 @@
   // the restore buttons and the file dialog lead to.
   function restoreFrom(path) {
     if (transfer || pendingVault) return;
-    const md5 = computeLocalMd5(path);
-    if (!md5) { VX.setStatus(ui.status, 'error', 'The file ' + path + ' cannot be read.'); return; }
-    if (md5 === EMPTY_MD5) { VX.setStatus(ui.status, 'error', 'The file ' + path + ' is empty: an empty database cannot be uploaded.'); return; }
-    if (VX.session.state !== 'connected') { VX.setStatus(ui.status, 'error', 'Not connected: connect to a server first.'); return; }
+    VX.setStatus(ui.plan, 'busy', 'Computing the MD5 of ' + VX.baseName(path) + '…');
+    computeLocalMd5(path, (md5) => planRestore(path, md5));
+  }
+
+  function planRestore(path, md5) {
+    if (transfer || pendingVault) return;
+    if (!md5) { VX.setStatus(ui.plan, '', ''); VX.setStatus(ui.status, 'error', 'The file ' + path + ' cannot be read.'); return; }
+    if (md5 === EMPTY_MD5) { VX.setStatus(ui.plan, '', ''); VX.setStatus(ui.status, 'error', 'The file ' + path + ' is empty: an empty database cannot be uploaded.'); return; }
+    if (VX.session.state !== 'connected') { VX.setStatus(ui.plan, '', ''); VX.setStatus(ui.status, 'error', 'Not connected: connect to a server first.'); return; }
     VX.setStatus(ui.plan, 'busy', 'Comparing ' + VX.baseName(path) + ' with the server\'s database and the vault…');
     VX.desk.request({
       slot: 'VYXDatabaseMD5', what: 'the database MD5 query', timeout: 'databaseMd5', accept: VX.desk.accept.md5,
@@ -341,7 +404,7 @@
     VX.setStatus(ui.status, d.error ? 'error' : 'ok', d.message);
     // A failed download leaves no file behind: there is no local MD5 to show for it. A vault copy
     // is shown in the vault's list instead.
-    if (transfer.path && !vault && !(d.error && d.kind === 'download')) computeLocalMd5(transfer.path);
+    if (transfer.path && !vault && !(d.error && d.kind === 'download')) takeEndRecordMd5(transfer.path, d);
     else showMd5();
     transfer = null;
     busy(false);

@@ -190,8 +190,10 @@
     }
     VX.setStatus(line, d.failed ? 'error' : d.ended ? 'ok' : 'busy', d.message);
     if (d.status === 'complete' || d.status === 'MD5 Error') {
-      const md5 = VX.desk.tryCall('MD5', job.local);
-      VX.setText(job.kind === 'plugin' ? ui.pluginMd5 : ui.copyMd5, (md5.ok && md5.value ? md5.value : '—') +
+      // The end status carries the local file's digest, hashed for the comparison: not hashed again.
+      const r = VX.parseAnswer(answer);
+      const md5 = r && VX.isMd5(r.md5) ? String(r.md5) : '';
+      VX.setText(job.kind === 'plugin' ? ui.pluginMd5 : ui.copyMd5, (md5 || '—') +
         (d.failed ? ' (differs from the server\'s copy)' : ' (verified on the server)'));
     }
     if (job.kind === 'copy' && d.ended) finishCopy();

@@ -9,25 +9,58 @@
   const PROBE_EVERY_MS = 5 * 60 * 1000;
 
   let ui = null;
-  let rows = [];        // {site, key, reach, newest, check, password, progress, note}
+  let rows = [];        // {site, key, reach, newest, check, password, progress, note, reachCell}
   let running = null;   // {indexes: row index per request index}
   let probeTimer = null;
   const reachOf = {};   // site key -> the last probe's answer (rows are rebuilt on every render)
+  const overviewOf = {}; // host:port -> the vault's newest copies of the site, as last read
 
   function siteList() {
     return store.list();
   }
 
+  function addressOf(host, port) {
+    return String(host).trim().toLowerCase() + ':' + String(port).trim();
+  }
+
+  function reachElement(reach) {
+    return reach === null ? el('span', { class: 'muted', text: 'not checked' })
+      : reach.reachable ? el('span', { class: 'status-ok', text: 'reachable (' + reach.ms + ' ms)' })
+      : el('span', { class: 'status-error', text: 'not reachable: ' + reach.reason });
+  }
+
+  // The vault is read by the manager off its window's thread (one index read per site); the view
+  // is drawn again when it answers, and then(…) runs.
+  let overviewThen = [];
+  function refreshOverview(then) {
+    if (then) overviewThen.push(then);
+    const sites = siteList().map((s) => ({ host: s.host, port: s.port }));
+    const r = VX.desk.tryCall('vaultOverview', JSON.stringify(sites), OVERVIEW_CB);
+    if (!r.ok) {
+      // Without the manager nothing answers: what waits for the vault goes on without it.
+      const waiting = overviewThen;
+      overviewThen = [];
+      waiting.forEach((fn) => fn());
+    }
+  }
+  const OVERVIEW_CB = VX.desk.callback('fleetOverview', (answer) => {
+    const overview = VX.vaultAnswer(answer);
+    if (Array.isArray(overview)) overview.forEach((info) => { if (info) overviewOf[addressOf(info.host, info.port)] = info; });
+    const waiting = overviewThen;
+    overviewThen = [];
+    if (ui) render();
+    waiting.forEach((fn) => fn());
+  });
+
   function render() {
     const body = VX.clear(ui.table.body);
     const sites = siteList();
-    const overview = VX.vaultAnswer(VX.desk.tryCall('vaultOverview', JSON.stringify(sites.map((s) => ({ host: s.host, port: s.port })))).value);
     const old = {};
     rows.forEach((r) => { old[r.key] = r; });
-    rows = sites.map((site, i) => {
+    rows = sites.map((site) => {
       const key = VX.SiteStore.keyOf(site);
       const was = old[key];
-      const info = Array.isArray(overview) ? overview[i] : null;
+      const info = overviewOf[addressOf(site.host, site.port)] || null;
       return {
         site, key,
         reach: reachOf[key] || null,
@@ -48,9 +81,6 @@
     const maxAge = VX.fleetMaxAgeDays() * 86400;
     const now = Date.now() / 1000;
     rows.forEach((r) => {
-      const reach = r.reach === null ? el('span', { class: 'muted', text: 'not checked' })
-        : r.reach.reachable ? el('span', { class: 'status-ok', text: 'reachable (' + r.reach.ms + ' ms)' })
-        : el('span', { class: 'status-error', text: 'not reachable: ' + r.reach.reason });
       let backup;
       const copies = ' (' + r.count + (r.count === 1 ? ' copy' : ' copies') + ')';
       if (!r.newest) {
@@ -67,11 +97,12 @@
           title: r.newest.utc + ', MD5 ' + r.newest.md5 + (r.newest.verified ? ', verified' : ''),
           text: (age < 60 ? 'just now' : VX.vaultAgeText(age) + ' old') + (tooOld ? ' — older than ' + VX.fleetMaxAgeDays() + ' days' : '') + copies });
       }
+      r.reachCell = el('td', {}, [reachElement(r.reach)]);
       body.appendChild(el('tr', { 'data-key': r.key }, [
         el('td', {}, [r.check]),
         el('td', { text: r.site.name || '—' }),
         el('td', { class: 'mono', text: r.site.host + ':' + r.site.port }),
-        el('td', {}, [reach]),
+        r.reachCell,
         el('td', { class: 'mono', text: r.newest && r.newest.version ? r.newest.version : '—' }),
         el('td', {}, [backup]),
         el('td', {}, [r.password]),
@@ -80,28 +111,64 @@
     });
   }
 
+  // Each probe answers to a callback of its own, so that nothing of an earlier probe can be taken
+  // for this one's; its answers carry the generation the manager gave it in the first one, and each
+  // lands only on the site it names.
+  let pendingProbe = null;
+  let probeCount = 0;
   function probe() {
     if (!ui || !rows.length) return;
-    const r = VX.desk.tryCall('fleetProbe', JSON.stringify(rows.map((x) => ({ host: x.site.host, port: x.site.port }))), PROBE_CB);
-    if (!r.ok) { VX.setStatus(ui.status, 'error', r.error); return; }
-    const asked = rows.map((x) => x.key);
-    pendingProbe = { asked, left: asked.length };
+    const asked = rows.map((x) => ({ key: x.key, address: addressOf(x.site.host, x.site.port) }));
+    const name = 'fleetProbed' + (++probeCount);
+    // A probe still running is replaced: its late answers (those already on their way) land on
+    // nothing; its callback goes with its last one.
+    if (pendingProbe) {
+      const old = pendingProbe.name;
+      window.vyxCb[old] = (answer) => {
+        const a = VX.vaultAnswer(answer);
+        if (a && a.done) delete window.vyxCb[old];
+      };
+    }
+    const mine = { asked, left: asked.length, generation: null, name };
+    pendingProbe = mine;
+    const cb = VX.desk.callback(name, (answer) => onProbeAnswer(mine, answer));
+    const r = VX.desk.tryCall('fleetProbe', JSON.stringify(rows.map((x) => ({ host: x.site.host, port: x.site.port }))), cb);
+    if (!r.ok) { pendingProbe = null; VX.setStatus(ui.status, 'error', r.error); return; }
     VX.setStatus(ui.probeStatus, 'busy', 'Checking ' + asked.length + (asked.length === 1 ? ' site…' : ' sites…'));
   }
-  let pendingProbe = null;
-  const PROBE_CB = VX.desk.callback('fleetProbed', (answer) => {
+
+  function onProbeAnswer(p, answer) {
     const a = VX.vaultAnswer(answer);
-    if (!a || !pendingProbe || !ui) return;
-    const key = pendingProbe.asked[a.index];
-    if (key !== undefined) reachOf[key] = { reachable: !!a.reachable, ms: Number(a.ms) || 0, reason: String(a.reason || '') };
-    if (--pendingProbe.left <= 0) {
-      const down = pendingProbe.asked.filter((k) => reachOf[k] && !reachOf[k].reachable).length;
+    if (!a || !ui) return;
+    if (p.generation === null) {
+      // The first answer says which generation this probe is.
+      p.generation = a.generation;
+      return;
+    }
+    if (a.generation !== p.generation) return;
+    if (a.done) {
+      // Nothing more comes to this probe's callback.
+      delete window.vyxCb[p.name];
+      return;
+    }
+    if (p !== pendingProbe) return;
+    const asked = p.asked[a.index];
+    if (!asked || asked.address !== addressOf(a.host, a.port)) return;
+    const reach = { reachable: !!a.reachable, ms: Number(a.ms) || 0, reason: String(a.reason || '') };
+    reachOf[asked.key] = reach;
+    // Only the site's own cell changes: a probe of many sites redraws nothing else.
+    const row = rows.filter((x) => x.key === asked.key)[0];
+    if (row && row.reachCell) {
+      VX.clear(row.reachCell);
+      row.reachCell.appendChild(reachElement(reach));
+    }
+    if (--p.left <= 0) {
+      const down = p.asked.filter((x) => reachOf[x.key] && !reachOf[x.key].reachable).length;
       VX.setStatus(ui.probeStatus, down ? 'error' : 'ok', 'Checked at ' + VX.timeText().substring(0, 8) + ': ' +
-        (down ? down + ' of ' + pendingProbe.asked.length + ' not reachable.' : 'all reachable.'));
+        (down ? down + ' of ' + p.asked.length + ' not reachable.' : 'all reachable.'));
       pendingProbe = null;
     }
-    render();
-  });
+  }
 
   function backupSelected() {
     if (running) return;
@@ -149,11 +216,11 @@
       ' sites backed up.' + (failed.length ? ' Failed: ' + failed.map((x) => x.name).join(', ') + '.' : ''));
     running = null;
     ui.backupButton.disabled = false;
-    render();
+    refreshOverview();
     VX.bus.emit('vault', null);
   });
 
-  VX.testing.provide('fleet', { probe, backupSelected, render });
+  VX.testing.provide('fleet', { probe, backupSelected, render, refreshOverview });
 
   VX.registerView({
     id: 'fleet',
@@ -186,7 +253,8 @@
     },
     onShow() {
       render();
-      probe();
+      // The sites are checked once the vault's view of them is drawn.
+      refreshOverview(probe);
       if (!probeTimer) probeTimer = setInterval(() => { if (VX.currentView && VX.currentView() === 'fleet') probe(); }, PROBE_EVERY_MS);
     }
   });

@@ -139,15 +139,20 @@ std::string kvtMd5Hex(const void *data, size_t length) {
     return kvtHexText(digest, size);
 }
 
-std::string kvtMd5OfOpenFile(FILE *file) {
+std::string kvtMd5OfOpenFile(FILE *file, const kvtMd5Watch &watch) {
     if (file == nullptr)
         return std::string();
     DigestContext context(EVP_MD_CTX_new());
     bool ok = context && EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) == 1;
     unsigned char piece[65536];
     size_t got;
-    while (ok && (got = fread(piece, 1, sizeof(piece), file)) > 0)
+    uint64_t done = 0;
+    while (ok && (got = fread(piece, 1, sizeof(piece), file)) > 0) {
         ok = EVP_DigestUpdate(context.get(), piece, got) == 1;
+        done += got;
+        if (ok && watch && !watch(done))
+            return std::string();
+    }
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     if (!ok || ferror(file) != 0 || EVP_DigestFinal_ex(context.get(), digest, &size) != 1)
@@ -161,12 +166,16 @@ std::string kvtLowerHex(std::string text) {
     return text;
 }
 
-std::string kvtMd5File(const std::string &path, bool reportFailure) {
+std::string kvtMd5File(const std::string &path, bool reportFailure, const kvtMd5Watch &watch) {
     FILE *file = fopen(path.c_str(), "rb");
-    const std::string md5 = kvtMd5OfOpenFile(file);
+    bool stopped = false;
+    const std::string md5 = kvtMd5OfOpenFile(file, [&](uint64_t done) {
+        stopped = watch && !watch(done);
+        return !stopped;
+    });
     if (file != nullptr)
         fclose(file);
-    if (md5.empty() && reportFailure)
+    if (md5.empty() && reportFailure && !stopped)
         report(kvtErrorFailed, "Cannot read file \"" + path + "\".", "kvt::kvtMd5File", __LINE__);
     return md5;
 }

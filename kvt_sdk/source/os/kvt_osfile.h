@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace kvt {
@@ -30,11 +31,15 @@ private:
     FILE *m_pFile;
 };
 
+// Told the bytes hashed so far after each piece of a file; answering false stops the hashing
+// (the digest is then empty). Lets a long hash show its progress and be cancelled.
+using kvtMd5Watch = std::function<bool(uint64_t bytesDone)>;
 // MD5 of a file's content as 32 lower-case hexadecimal digits; an empty text when the file
-// cannot be read (after a report, unless report is false).
-std::string kvtMd5File(const std::string &path, bool report = true);
-// MD5 of what is left to read in an open file; empty when reading fails. No report.
-std::string kvtMd5OfOpenFile(FILE *file);
+// cannot be read (after a report, unless report is false) or the watch stopped it.
+std::string kvtMd5File(const std::string &path, bool report = true, const kvtMd5Watch &watch = kvtMd5Watch());
+// MD5 of what is left to read in an open file; empty when reading fails or the watch stopped it.
+// No report.
+std::string kvtMd5OfOpenFile(FILE *file, const kvtMd5Watch &watch = kvtMd5Watch());
 // Bytes as lower-case hexadecimal digits, two per byte.
 std::string kvtHexText(const void *bytes, size_t length);
 // MD5 of a byte buffer as 32 lower-case hexadecimal digits.

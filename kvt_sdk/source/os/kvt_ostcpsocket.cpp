@@ -44,9 +44,18 @@ bool endsWith(const std::string &text, const std::string &suffix) {
            strcasecmp(text.c_str() + text.size() - suffix.size(), suffix.c_str()) == 0;
 }
 
-// Host name or dotted address to an IPv4 address. Names under ".invalid"
-// never resolve and are not looked up at all.
-bool resolveIPv4(const std::string &host, struct in_addr *address) {
+// A failure already reported under its number.
+kvtSocketResult failed(int) {
+    return kvtSocketResult::Error;
+}
+
+bool isTimeOut(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK || error == ETIMEDOUT;
+}
+
+} // namespace
+
+bool kvtOsResolveIPv4(const std::string &host, struct in_addr *address) {
     if (inet_pton(AF_INET, host.c_str(), address) == 1)
         return true;
     if (host.empty() || endsWith(host, ".invalid") || endsWith(host, ".invalid."))
@@ -62,17 +71,6 @@ bool resolveIPv4(const std::string &host, struct in_addr *address) {
     freeaddrinfo(found);
     return true;
 }
-
-// A failure already reported under its number.
-kvtSocketResult failed(int) {
-    return kvtSocketResult::Error;
-}
-
-bool isTimeOut(int error) {
-    return error == EAGAIN || error == EWOULDBLOCK || error == ETIMEDOUT;
-}
-
-} // namespace
 
 kvtOsTcpSocket::Descriptor::~Descriptor() {
     if (m_iFd >= 0)
@@ -236,7 +234,7 @@ kvtSocketResult kvtOsTcpSocket::OpenAsyncBegin(const std::string &address, uint1
     memset(&target, 0, sizeof(target));
     target.sin_family = AF_INET;
     target.sin_port = htons(port);
-    if (!resolveIPv4(host, &target.sin_addr))
+    if (!kvtOsResolveIPv4(host, &target.sin_addr))
         return failed(report(m_bQuietConnect.load() ? kvtInfo : kvtErrorNetwork, "gethostbyname failed",
                              function, __LINE__));
 

@@ -9,7 +9,14 @@
 
 #include "kvt_ossocket_decl.h"
 
+struct in_addr;
+
 namespace kvt {
+
+// Host name or dotted address to the IPv4 address a client socket connects to: the address itself,
+// or the resolver's first IPv4 answer. Names under ".invalid" never resolve and are not looked up.
+// False when there is none.
+bool kvtOsResolveIPv4(const std::string &host, struct in_addr *address);
 
 typedef unsigned char kvtByte;
 

@@ -6,10 +6,10 @@
 
 #include <functional>
 
-// Hands a transfer's progress reports on at most once per interval: a page redrawn for every block
-// of a fast transfer would do nothing else. A report that comes too soon waits, and a newer one
-// replaces it; the end report goes at once and takes the place of any that waits, so the page sees
-// every transfer end, and nothing of it after its end.
+// Hands progress reports (of a transfer, of a long job) on at most once per interval: a page redrawn
+// for every block of a fast transfer would do nothing else. A report that comes too soon waits,
+// and a newer one replaces it; the end report goes at once and takes the place of any that waits,
+// so the page sees every end, and nothing of it after its end.
 class ProgressThrottle : public QObject {
     Q_OBJECT
 
