@@ -1,5 +1,6 @@
 #include "js.h"
 #include "mainwindow.h"
+#include "secretsource.h"
 #include "startup.h"
 
 #include <QApplication>
@@ -12,6 +13,10 @@
 #include <QTimer>
 #include <QWebFrame>
 #include <QWebView>
+
+#include <algorithm>
+#include <functional>
+#include <string>
 
 // "vyx.app" reports which page was loaded (QT_LOGGING_RULES="vyx.app.debug=true").
 Q_LOGGING_CATEGORY(lcApp, "vyx.app", QtWarningMsg)
@@ -123,6 +128,25 @@ struct CommandLine {
     }
 };
 
+// VYXDESK_PASSWORD, taken out of the environment as the program starts (see main), so that no
+// program it starts and no reader of /proc/<pid>/environ finds it.
+struct EnvironmentPassword {
+    bool set = false;
+    QString text;
+};
+
+EnvironmentPassword &environmentPassword() {
+    static EnvironmentPassword password;
+    return password;
+}
+
+void takeEnvironmentPassword() {
+    std::string secret;
+    environmentPassword().set = takeSecretFromEnvironment("VYXDESK_PASSWORD", secret);
+    environmentPassword().text = QString::fromStdString(secret);
+    std::fill(secret.begin(), secret.end(), '\0');
+}
+
 // Applies the command line; false, with the reason on stderr, when it cannot be followed.
 // strict: unknown options are errors (after QApplication has taken its own, as -platform).
 bool applyCommandLine(const QStringList &arguments, bool strict) {
@@ -151,8 +175,8 @@ bool applyCommandLine(const QStringList &arguments, bool strict) {
             fprintf(stderr, "vyxdesk: %s\n", qPrintable(error));
             return false;
         }
-        if (qEnvironmentVariableIsSet("VYXDESK_PASSWORD")) {
-            connection.password = qEnvironmentVariable("VYXDESK_PASSWORD");
+        if (environmentPassword().set) {
+            connection.password = environmentPassword().text;
             connection.hasPassword = true;
         }
         connection.siteName = cl.parser.value(cl.siteName);
@@ -184,6 +208,7 @@ int checkCommandLineFirst(int argc, char *argv[]) {
 int main(int argc, char *argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("vyxdesk"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VYX_VERSION));
+    takeEnvironmentPassword();
     const int early = checkCommandLineFirst(argc, argv);
     if (early >= 0)
         return early;

@@ -607,9 +607,19 @@ case_quiet_desk_inside() {
   # Each message with its level in front, so that the levels can be checked.
   (cd "$WORK" && QT_QPA_PLATFORM=offscreen XDG_DATA_HOME="$WORK/xdg" XDG_RUNTIME_DIR="$WORK/run" \
     QT_MESSAGE_PATTERN='%{type} %{category}: %{message}' VYXDESK_PASSWORD=admin VYXDESK_QUIT_AFTER_MS=8000 \
-    "$VYXDESK" --connect "admin@127.0.0.1:$PORT" --site-name quiet >"$WORK/desk.out" 2>"$WORK/desk.err") \
-    || fail "vyxdesk ended with an error: $(tail -20 "$WORK/desk.err")"
+    exec "$VYXDESK" --connect "admin@127.0.0.1:$PORT" --site-name quiet >"$WORK/desk.out" 2>"$WORK/desk.err") &
+  local desk=$!
+  for _ in $(seq 1 300); do
+    grep -q "user admin logged in" "$SIM_LOG" && break
+    kill -0 "$desk" 2>/dev/null || break
+    sleep 0.05
+  done
   grep -q "user admin logged in" "$SIM_LOG" || fail "vyxdesk did not log in: $(cat "$WORK/desk.err")"
+  # The password was read once: no other process of this user can read it in its environment.
+  if tr '\0' '\n' <"/proc/$desk/environ" | grep -q '^VYXDESK_PASSWORD='; then
+    fail "vyxdesk keeps VYXDESK_PASSWORD in its environment"
+  fi
+  wait "$desk" || fail "vyxdesk ended with an error: $(tail -20 "$WORK/desk.err")"
   # The offscreen platform of this test says it cannot size windows: that one is Qt's, not ours.
   if grep -v 'does not support propagateSizeHints' "$WORK/desk.err" |
     grep -E -q '^(warning|critical|fatal) |kvtError Number|^Warning :'; then
