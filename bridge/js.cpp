@@ -6,6 +6,7 @@
 #include "qmllogclass.h"
 #include "startup.h"
 #include "webhelpers.h"
+#include "webstorage.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -160,9 +161,11 @@ void JS::applyWebSettings() {
     settings->setAttribute(QWebSettings::DeveloperExtrasEnabled, true);
     setContextMenuPolicy(Qt::NoContextMenu);
     settings->setAttribute(QWebSettings::LocalStorageEnabled, true);
-    const QString storage = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    QWebSettings::setOfflineStoragePath(storage);
+    const QString storage = WebStorage::prepare();
+    QWebSettings::setOfflineStoragePath(storage + QStringLiteral("/Databases"));
     QWebSettings::enablePersistentStorage(storage);
+    // No icon database: the page has no favicon, and it would be one more file.
+    QWebSettings::setIconDatabasePath(QString());
     settings->setAttribute(QWebSettings::JavascriptCanOpenWindows, true);
     settings->setAttribute(QWebSettings::Accelerated2dCanvasEnabled, true);
     settings->setAttribute(QWebSettings::LocalContentCanAccessFileUrls, true);
