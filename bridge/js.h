@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QMap>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -334,6 +335,7 @@ private:
     QTimer *stopTimer = nullptr;
     QTimer *resendTimer = nullptr;
     QStringList foundList;
+    QSet<QString> foundSet; // the same answers, to find one at once
     QString discoveryCallback;
 
     JSMessagesThread *messagesThread = nullptr;

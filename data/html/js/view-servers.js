@@ -14,11 +14,20 @@
   let lastEntry = null;
 
   // ---- Discovery ---------------------------------------------------------------------------
+  // Anything on the network may answer, and as often as it likes: a search keeps at most
+  // MAX_FOUND servers, finds a known one at once, and redraws the table once per tick.
+  const MAX_FOUND = 256;
+  const RENDER_TICK_MS = 100;
+  let foundKeys = {};
+  let renderTimer = null;
+
   function onFound(withAddress, text) {
     const server = VX.parseDiscoveryAnswer(withAddress, text);
-    if (found.some((s) => s.address === server.address && s.text === server.text)) return;
+    const key = server.address + '\n' + server.text;
+    if (foundKeys[key] || found.length >= MAX_FOUND) return;
+    foundKeys[key] = true;
     found.push(server);
-    renderFound();
+    if (!renderTimer) renderTimer = setTimeout(() => { renderTimer = null; renderFound(); }, RENDER_TICK_MS);
   }
   const DISCOVER_CB = VX.desk.callback('discovered', onFound);
 
@@ -29,6 +38,7 @@
       return;
     }
     found = [];
+    foundKeys = {};
     searching = true;
     lastSearch = Date.now();
     renderFound();
