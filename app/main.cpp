@@ -111,15 +111,15 @@ struct CommandLine {
     QCommandLineParser parser;
 
     CommandLine() {
-        parser.setApplicationDescription(
-            QStringLiteral("Desktop manager for vyx home- and building-automation servers.\n\n"
-                           "Environment:\n"
-                           "  VYXDESK_PASSWORD=TEXT      password for --connect\n"
-                           "  VYXDESK_PAGE=FILE          show FILE of the page folder instead of index.html\n"
-                           "  VYXDESK_SCREENSHOT=PATH    save a PNG of the window once the page is ready\n"
-                           "  VYXDESK_QUIT_AFTER_MS=N    quit after N ms\n"
-                           "  VYXDESK_INSPECTOR=1        open the page's web inspector on TCP port 9999 "
-                           "(trusted networks only)"));
+        parser.setApplicationDescription(QStringLiteral(
+            "Desktop manager for vyx home- and building-automation servers.\n\n"
+            "Environment:\n"
+            "  VYXDESK_PASSWORD=TEXT      password for --connect\n"
+            "  VYXDESK_PAGE=FILE          show FILE of the page folder instead of index.html\n"
+            "  VYXDESK_SCREENSHOT=PATH    save a PNG of the window once the page is ready\n"
+            "  VYXDESK_QUIT_AFTER_MS=N    quit after N ms\n"
+            "  VYXDESK_INSPECTOR=1        open the page's web inspector in a window of its own "
+            "(F12 shows it again)"));
         parser.addHelpOption();
         parser.addVersionOption();
         parser.addOption(connect);

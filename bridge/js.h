@@ -20,6 +20,7 @@
 #include "commandlinerequests.h"
 #include "journal.h"
 #include "localfiles.h"
+#include "passwordkeyring.h"
 #include "plugininstall.h"
 #include "progressthrottle.h"
 #include "projectstore.h"
@@ -245,10 +246,19 @@ public slots:
     QString vaultPrune(QString host, QString port, int keep);
     void fleetProbe(QString sitesJson, QString callback);
     bool fleetBackup(QString requestJson, QString callback);
+    // Remembered passwords, in the desktop's keyring only (js_keyring.cpp); `site` is the saved
+    // site's key. Each answers its callback later with JSON: keyringStatus {available, reason};
+    // rememberPassword and forgetPassword {status: "ok" | "error", error}; rememberedPassword the
+    // same with {found, password}.
+    void keyringStatus(QString callback);
+    void rememberPassword(QString site, QString password, QString callback);
+    void rememberedPassword(QString site, QString callback);
+    void forgetPassword(QString site, QString callback);
 
 private:
     void setupUi();
     void applyWebSettings();
+    void openInspector();
     void ensureProjectFolders();
     void closeDiscoverySockets();
     void readDiscoveryAnswers(QUdpSocket *socket);
@@ -360,6 +370,7 @@ private:
 
     // The backup vault and fleet backups, which run on connections of their own.
     VaultDesk vaultDesk;
+    PasswordKeyring keyring;
 
     QHash<QString, QString> messageCallbacks;
 

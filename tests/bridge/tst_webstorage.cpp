@@ -6,9 +6,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QtTest>
@@ -64,7 +64,8 @@ void WebStorageTest::theEarlierStorageIsMovedOnceIntoAPrivateFolder() {
     const QString moved = root + QStringLiteral("/LocalStorage/file__0.localstorage");
     QVERIFY(!QFile::exists(earlier));
     QVERIFY(QFile::exists(moved));
-    for (const QString &folder : {home.filePath(QStringLiteral("vyxdesk")), root, root + QStringLiteral("/LocalStorage")})
+    for (const QString &folder :
+         {home.filePath(QStringLiteral("vyxdesk")), root, root + QStringLiteral("/LocalStorage")})
         QCOMPARE(modeOf(folder), 0700);
     QCOMPARE(modeOf(moved), 0600);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QObject>
 #include <QStringList>
 
@@ -85,8 +86,14 @@ public slots:
     QString vaultPrune(QString host, QString port, int keep);
     void fleetProbe(QString sitesJson, QString callback);
     bool fleetBackup(QString requestJson, QString callback);
+    // A keyring in memory.
+    void keyringStatus(QString callback);
+    void rememberPassword(QString site, QString password, QString callback);
+    void rememberedPassword(QString site, QString callback);
+    void forgetPassword(QString site, QString callback);
 
 private:
+    QMap<QString, QString> m_keyring;
     void record(const QString &call);
     QString listing(const QString &quotedPath) const;
     void checkCallback(const QString &name);
