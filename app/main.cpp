@@ -1,3 +1,4 @@
+#include "desktunnel.h"
 #include "js.h"
 #include "mainwindow.h"
 #include "secretsource.h"
@@ -105,6 +106,15 @@ struct CommandLine {
         QStringLiteral("site-name"),
         QStringLiteral("The name under which the page saves the --connect server among its sites."),
         QStringLiteral("NAME")};
+    QCommandLineOption tunnel{
+        QStringLiteral("tunnel"),
+        QStringLiteral("Reach the --connect server through SSH: HOST and PORT are then as the SSH "
+                       "host sees them. Key authentication only."),
+        QStringLiteral("ssh://USER@HOST[:PORT]")};
+    QCommandLineOption sshConfig{
+        QStringLiteral("ssh-config"),
+        QStringLiteral("The ssh_config file for every SSH tunnel (default: ~/.ssh/config)."),
+        QStringLiteral("FILE")};
     QCommandLineOption page{QStringLiteral("page"),
                             QStringLiteral("Show the HTML page FILE instead of the built-in one."),
                             QStringLiteral("FILE")};
@@ -124,6 +134,8 @@ struct CommandLine {
         parser.addVersionOption();
         parser.addOption(connect);
         parser.addOption(siteName);
+        parser.addOption(tunnel);
+        parser.addOption(sshConfig);
         parser.addOption(page);
     }
 };
@@ -168,6 +180,8 @@ bool applyCommandLine(const QStringList &arguments, bool strict) {
         }
         Startup::setPageFile(file.absoluteFilePath());
     }
+    if (cl.parser.isSet(cl.sshConfig))
+        DeskTunnel::setConfigFile(QFileInfo(cl.parser.value(cl.sshConfig)).absoluteFilePath());
     if (cl.parser.isSet(cl.connect)) {
         StartupConnection connection;
         QString error;
@@ -180,6 +194,7 @@ bool applyCommandLine(const QStringList &arguments, bool strict) {
             connection.hasPassword = true;
         }
         connection.siteName = cl.parser.value(cl.siteName);
+        connection.tunnel = cl.parser.value(cl.tunnel);
         Startup::setConnection(connection);
     }
     return true;

@@ -234,6 +234,8 @@ void JS::connectServerSignals() {
     // arrive queued on the GUI thread. The command-line answer is connected by the slots that
     // send a command line.
     connect(&connector, &VYXConnector::InProgress, this, &JS::VYXInProgress);
+    connect(&tunnel, &DeskTunnel::opened, this, &JS::onTunnelOpened);
+    connect(&tunnel, &DeskTunnel::failed, this, &JS::onTunnelFailed);
     connect(&connector, &VYXConnector::connectionReady, this, &JS::onConnectionReady);
     connect(&connector, &VYXConnector::connectionState, this, &JS::onConnectionState);
     connect(&connector, &VYXConnector::authenticationResponse, this, &JS::VYXAuthenticationResponse);

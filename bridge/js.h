@@ -18,6 +18,7 @@
 #include "answerroutes.h"
 #include "clientworker.h"
 #include "commandlinerequests.h"
+#include "desktunnel.h"
 #include "journal.h"
 #include "localfiles.h"
 #include "passwordkeyring.h"
@@ -48,7 +49,8 @@ class QMLLogClass;
 //
 // The slot bodies live in several files: js.cpp (core and general slots), js_discovery.cpp
 // (server discovery), js_logwindows.cpp (log windows), js_services.cpp (local files, project,
-// web and archive helpers), js_vault.cpp (backup vault and fleet), js_journal.cpp (journal of
+// web and archive helpers), js_vault.cpp (backup vault and fleet), js_keyring.cpp (remembered
+// passwords), js_journal.cpp (journal of
 // changes) and js_server.cpp (everything that talks to the server). The remote copy and the
 // plug-in installation are services (RemoteCopyService, PluginInstall in bridge/services/):
 // js_server.cpp hands them the server's answers and their slots only delegate.
@@ -254,6 +256,12 @@ public slots:
     void rememberPassword(QString site, QString password, QString callback);
     void rememberedPassword(QString site, QString callback);
     void forgetPassword(QString site, QString callback);
+    // VYXConnect through an SSH tunnel (ssh://user@host[:port], key authentication), ip and port
+    // as the SSH host sees the server. Returns "" once the tunnel starts opening, else why not;
+    // a tunnel that cannot be opened answers the callback {"connection": "Tunnel failed",
+    // "state": ssh's reason}. VYXConnect and VYXDisconnect end the tunnel.
+    QString VYXConnectThroughTunnel(QString ip, QString port, QString user, QString password, QString tunnel,
+                                    QString cb);
 
 private:
     void setupUi();
@@ -371,6 +379,14 @@ private:
     // The backup vault and fleet backups, which run on connections of their own.
     VaultDesk vaultDesk;
     PasswordKeyring keyring;
+    DeskTunnel tunnel;
+    // The login waiting for its tunnel to open.
+    struct TunnelLogin {
+        QString ip, port, user, password, callback;
+    } tunnelLogin;
+    void onTunnelOpened(int localPort);
+    void onTunnelFailed(const QString &reason);
+    void startConnection(QString ip, QString port, QString user, QString password, QString cb);
 
     QHash<QString, QString> messageCallbacks;
 

@@ -21,8 +21,7 @@ QString noServiceReason() {
                        "passwords cannot be remembered on this computer.");
 }
 
-template <typename JobType>
-JobType *newJob(QObject *parent, const QString &site) {
+template <typename JobType> JobType *newJob(QObject *parent, const QString &site) {
     auto *job = new JobType(QLatin1String(kService), parent);
     job->setAutoDelete(true);
     // Never the plain-text file QtKeychain can fall back to.
@@ -42,10 +41,9 @@ void PasswordKeyring::whenAvailable(std::function<void()> go, std::function<void
         return;
     }
     // Asked without starting the service: a running one only.
-    QDBusMessage ask = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
-                                                      QStringLiteral("/org/freedesktop/DBus"),
-                                                      QStringLiteral("org.freedesktop.DBus"),
-                                                      QStringLiteral("NameHasOwner"));
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
     ask << QString::fromLatin1(kSecretService);
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(ask, kBusTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
@@ -104,7 +102,8 @@ void PasswordKeyring::remove(const QString &site, DoneAnswer answer) {
         [this, site, answer] {
             auto *job = newJob<QKeychain::DeletePasswordJob>(this, site);
             connect(job, &QKeychain::Job::finished, this, [answer](QKeychain::Job *done) {
-                const bool gone = done->error() == QKeychain::NoError || done->error() == QKeychain::EntryNotFound;
+                const bool gone =
+                    done->error() == QKeychain::NoError || done->error() == QKeychain::EntryNotFound;
                 answer(gone ? QString() : done->errorString());
             });
             job->start();

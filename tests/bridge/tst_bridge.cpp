@@ -161,6 +161,7 @@ const char *const kSlots[] = {
     "rememberPassword(QString,QString,QString)",
     "rememberedPassword(QString,QString)",
     "forgetPassword(QString,QString)",
+    "VYXConnectThroughTunnel(QString,QString,QString,QString,QString,QString)",
 };
 
 // Answers every HTTP request on loopback with one fixed body.

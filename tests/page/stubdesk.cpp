@@ -688,3 +688,9 @@ void StubDesk::forgetPassword(QString site, QString callback) {
     m_keyring.remove(site);
     later(call(callback, QStringLiteral("{\"status\":\"ok\"}")));
 }
+
+QString StubDesk::VYXConnectThroughTunnel(QString ip, QString port, QString user, QString password,
+                                          QString tunnel, QString cb) {
+    record(QStringLiteral("tunnel %1").arg(tunnel));
+    return VYXConnect(ip, port, user, password, cb);
+}

@@ -91,6 +91,8 @@ public slots:
     void rememberPassword(QString site, QString password, QString callback);
     void rememberedPassword(QString site, QString callback);
     void forgetPassword(QString site, QString callback);
+    QString VYXConnectThroughTunnel(QString ip, QString port, QString user, QString password, QString tunnel,
+                                    QString cb);
 
 private:
     QMap<QString, QString> m_keyring;

@@ -28,15 +28,18 @@ namespace {
 const char kPassword[] = "Kc7-remembered-pw";
 
 QString literal(const QString &text) {
-    return QString::fromUtf8(QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
+    return QString::fromUtf8(QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact))
+        .mid(1)
+        .chopped(1);
 }
 
 // What the Secret Service holds for the site `key` of vyxdesk.
 QByteArray lookUp(const QString &key) {
     QProcess lookup;
-    lookup.start(QStringLiteral("secret-tool"),
-                 {QStringLiteral("lookup"), QStringLiteral("server"), QStringLiteral("vyxdesk"), QStringLiteral("user"), key});
-    return lookup.waitForFinished(15000) ? lookup.readAllStandardOutput().trimmed() : QByteArray("(no answer)");
+    lookup.start(QStringLiteral("secret-tool"), {QStringLiteral("lookup"), QStringLiteral("server"),
+                                                 QStringLiteral("vyxdesk"), QStringLiteral("user"), key});
+    return lookup.waitForFinished(15000) ? lookup.readAllStandardOutput().trimmed()
+                                         : QByteArray("(no answer)");
 }
 
 // Every file under `folder` that holds `secret`, as UTF-8 or as UTF-16 (the page's local storage).
@@ -83,7 +86,9 @@ private:
     bool waitFor(const QString &condition, int timeoutMs = 15000) {
         return QTest::qWaitFor([&] { return eval(condition).toBool(); }, timeoutMs);
     }
-    QString viewText() { return eval(QStringLiteral("document.getElementById('view-servers').textContent")).toString(); }
+    QString viewText() {
+        return eval(QStringLiteral("document.getElementById('view-servers').textContent")).toString();
+    }
     void clickButton(const QString &scope, const QString &text) {
         eval(QStringLiteral("Array.prototype.filter.call(document.querySelectorAll(%1 + ' button'),"
                             " function (b) { return b.textContent === %2; })[0].click()")
@@ -118,11 +123,11 @@ int ServersViewTest::startSimulator(const QString &name, const QStringList &extr
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     m_sims.emplace_back(new QProcess);
     QProcess &sim = *m_sims.back();
-    sim.start(QStringLiteral(VYX_SIM), QStringList{QStringLiteral("--port"), QStringLiteral("0"),
-                                                   QStringLiteral("--root"), root, QStringLiteral("--name"), name,
-                                                   QStringLiteral("--password-file"), passwordFile,
-                                                   QStringLiteral("--quiet")} +
-                                           extra);
+    sim.start(QStringLiteral(VYX_SIM),
+              QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--root"), root,
+                          QStringLiteral("--name"), name, QStringLiteral("--password-file"), passwordFile,
+                          QStringLiteral("--quiet")} +
+                  extra);
     if (!sim.waitForStarted(10000))
         return 0;
     if (!QTest::qWaitFor([&] { return sim.canReadLine() || sim.state() != QProcess::Running; }, 10000))
@@ -158,19 +163,23 @@ bool ServersViewTest::searched() {
     if (!waitFor(QStringLiteral("!document.querySelector('#view-servers .btn-primary').disabled")))
         return false;
     clickButton(QStringLiteral("#view-servers"), QStringLiteral("Search again"));
-    return waitFor(QStringLiteral("document.getElementById('view-servers').textContent.indexOf('Search finished') >= 0"));
+    return waitFor(QStringLiteral(
+        "document.getElementById('view-servers').textContent.indexOf('Search finished') >= 0"));
 }
 
 bool ServersViewTest::startKeyring() {
-    m_keyring.start(QStringLiteral("gnome-keyring-daemon"),
-                    {QStringLiteral("--foreground"), QStringLiteral("--unlock"), QStringLiteral("--components=secrets")});
+    m_keyring.start(
+        QStringLiteral("gnome-keyring-daemon"),
+        {QStringLiteral("--foreground"), QStringLiteral("--unlock"), QStringLiteral("--components=secrets")});
     if (!m_keyring.waitForStarted(10000))
         return false;
     m_keyring.write("keyring-of-the-test");
     m_keyring.closeWriteChannel();
     return QTest::qWaitFor(
         [] {
-            return QDBusConnection::sessionBus().interface()->isServiceRegistered(QStringLiteral("org.freedesktop.secrets"))
+            return QDBusConnection::sessionBus()
+                .interface()
+                ->isServiceRegistered(QStringLiteral("org.freedesktop.secrets"))
                 .value();
         },
         15000);
@@ -199,17 +208,18 @@ void ServersViewTest::initTestCase() {
     QDir().mkpath(busDir);
     QFile config(m_dir.filePath(QStringLiteral("bus.conf")));
     QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write(QStringLiteral(
-                     "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
-                     "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">"
-                     "<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
-                     "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                     "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>")
-                     .arg(busDir)
-                     .toUtf8());
+    config.write(
+        QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
+                       "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">"
+                       "<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
+                       "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                       "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>")
+            .arg(busDir)
+            .toUtf8());
     config.close();
-    m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + config.fileName(),
-                                                QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+    m_bus.start(QStringLiteral("dbus-daemon"),
+                {QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
+                 QStringLiteral("--print-address")});
     QVERIFY(m_bus.waitForStarted(10000));
     QVERIFY(QTest::qWaitFor([&] { return m_bus.canReadLine(); }, 10000));
     qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed());
@@ -229,7 +239,8 @@ void ServersViewTest::initTestCase() {
     m_parent = new QWidget;
     m_js = new JS(m_parent);
     recordPageErrors(this, m_js->mainFrame());
-    QVERIFY(waitFor(QStringLiteral("window.VX && typeof VX.currentView === 'function' && VX.currentView() === 'servers'")));
+    QVERIFY(waitFor(QStringLiteral(
+        "window.VX && typeof VX.currentView === 'function' && VX.currentView() === 'servers'")));
 }
 
 void ServersViewTest::cleanup() {
@@ -260,8 +271,10 @@ void ServersViewTest::aSearchKeepsAtMost256ServersAndDrawsOncePerTick() {
     QVERIFY(waitFor(QStringLiteral("VX.testing.servers.renders > %1").arg(before)));
     QCOMPARE(eval(QStringLiteral("VX.testing.servers.renders")).toInt(), before + 1);
     QCOMPARE(eval(QStringLiteral("VX.testing.servers.found")).toInt(), 256);
-    QCOMPARE(eval(QStringLiteral("document.querySelectorAll('#view-servers table')[0].tBodies[0].rows.length")).toInt(),
-             256);
+    QCOMPARE(
+        eval(QStringLiteral("document.querySelectorAll('#view-servers table')[0].tBodies[0].rows.length"))
+            .toInt(),
+        256);
 }
 
 void ServersViewTest::withoutAKeyringTheBoxIsOffAndNothingIsWritten() {
@@ -269,8 +282,10 @@ void ServersViewTest::withoutAKeyringTheBoxIsOffAndNothingIsWritten() {
     if (port == 0)
         VYX_SKIP_OR_FAIL_ON_CI("the server simulator vyxsim is not available");
     eval(QStringLiteral("VX.show('servers')"));
-    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-servers').textContent.indexOf('No keyring is running') >= 0")),
-             qPrintable(viewText()));
+    QVERIFY2(
+        waitFor(QStringLiteral(
+            "document.getElementById('view-servers').textContent.indexOf('No keyring is running') >= 0")),
+        qPrintable(viewText()));
     QVERIFY(eval(QStringLiteral("document.getElementById('remember-password').disabled")).toBool());
     QVERIFY(!eval(QStringLiteral("document.getElementById('remember-password').checked")).toBool());
     shoot(QStringLiteral("servers-without-keyring"));
@@ -285,8 +300,10 @@ void ServersViewTest::withoutAKeyringTheBoxIsOffAndNothingIsWritten() {
     eval(QStringLiteral("VX.disconnect()"));
     QCOMPARE(filesHolding(m_xdg, QString::fromLatin1(kPassword)), QStringList());
     QVERIFY(!QFileInfo::exists(m_xdg + QStringLiteral("/data/keyrings")));
-    QCOMPARE(QDir(m_xdg + QStringLiteral("/config")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
-    QVERIFY(!eval(QStringLiteral("JSON.parse(localStorage.getItem(VX.SITES_KEY))[0].rememberPassword")).toBool());
+    QCOMPARE(QDir(m_xdg + QStringLiteral("/config")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList());
+    QVERIFY(
+        !eval(QStringLiteral("JSON.parse(localStorage.getItem(VX.SITES_KEY))[0].rememberPassword")).toBool());
     stopSimulators();
 }
 
@@ -298,7 +315,8 @@ void ServersViewTest::aRememberedPasswordIsKeptInTheKeyringAndUsed() {
         VYX_SKIP_OR_FAIL_ON_CI("gnome-keyring-daemon is not installed");
     QVERIFY(startKeyring());
     eval(QStringLiteral("VX.show('about'); VX.show('servers')"));
-    QVERIFY2(waitFor(QStringLiteral("!document.getElementById('remember-password').disabled")), qPrintable(viewText()));
+    QVERIFY2(waitFor(QStringLiteral("!document.getElementById('remember-password').disabled")),
+             qPrintable(viewText()));
     QVERIFY(viewText().contains(QStringLiteral("Kept in the desktop's keyring only.")));
 
     fillConnect(port, QString::fromLatin1(kPassword));
@@ -307,7 +325,8 @@ void ServersViewTest::aRememberedPasswordIsKeptInTheKeyringAndUsed() {
     clickButton(QStringLiteral("#view-servers"), QStringLiteral("Connect"));
     QVERIFY(waitFor(QStringLiteral("VX.session.state === 'connected'"), 20000));
     const QString key = QStringLiteral("127.0.0.1:%1:admin").arg(port);
-    QVERIFY(waitFor(QStringLiteral("document.getElementById('view-servers').textContent.indexOf('password remembered') >= 0")));
+    QVERIFY(waitFor(QStringLiteral(
+        "document.getElementById('view-servers').textContent.indexOf('password remembered') >= 0")));
 
     // In the Secret Service, under the site's key, and nowhere in a readable file.
     QVERIFY2(QTest::qWaitFor([&] { return lookUp(key) == kPassword; }, 15000),
@@ -317,10 +336,12 @@ void ServersViewTest::aRememberedPasswordIsKeptInTheKeyringAndUsed() {
     // Connect again with the saved site: the password comes from the keyring.
     eval(QStringLiteral("VX.disconnect()"));
     eval(QStringLiteral("document.querySelectorAll('#view-servers input')[3].value = ''"));
-    eval(QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('#view-servers table')[1].tBodies[0].rows,"
-                        " function (r) { return r.cells[1].textContent === '127.0.0.1:%1'; })[0]"
-                        ".querySelector('.btn').click()")
-             .arg(port));
+    eval(
+        QStringLiteral(
+            "Array.prototype.filter.call(document.querySelectorAll('#view-servers table')[1].tBodies[0].rows,"
+            " function (r) { return r.cells[1].textContent === '127.0.0.1:%1'; })[0]"
+            ".querySelector('.btn').click()")
+            .arg(port));
     QVERIFY(waitFor(QStringLiteral("document.querySelectorAll('#view-servers input')[3].value === %1")
                         .arg(literal(QString::fromLatin1(kPassword)))));
     clickButton(QStringLiteral("#view-servers"), QStringLiteral("Connect"));
@@ -329,14 +350,18 @@ void ServersViewTest::aRememberedPasswordIsKeptInTheKeyringAndUsed() {
     // The fleet backs the site up with the remembered password, none typed.
     eval(QStringLiteral("VX.disconnect(); VX.show('fleet');"
                         "VX.testing.fleet.render();"));
-    QVERIFY(waitFor(QStringLiteral("document.querySelectorAll('#view-fleet tbody input[type=checkbox]').length > 0")));
-    eval(QStringLiteral("Array.prototype.forEach.call(document.querySelectorAll('#view-fleet tbody tr'), function (r) {"
-                        "  var box = r.querySelector('input[type=checkbox]');"
-                        "  if (box) box.checked = r.textContent.indexOf('127.0.0.1:%1') >= 0; });"
-                        "VX.testing.fleet.backupSelected();")
+    QVERIFY(waitFor(
+        QStringLiteral("document.querySelectorAll('#view-fleet tbody input[type=checkbox]').length > 0")));
+    eval(QStringLiteral(
+             "Array.prototype.forEach.call(document.querySelectorAll('#view-fleet tbody tr'), function (r) {"
+             "  var box = r.querySelector('input[type=checkbox]');"
+             "  if (box) box.checked = r.textContent.indexOf('127.0.0.1:%1') >= 0; });"
+             "VX.testing.fleet.backupSelected();")
              .arg(port));
-    QVERIFY2(waitFor(QStringLiteral("document.getElementById('view-fleet').textContent.indexOf('backed up') >= 0"), 30000),
-             qPrintable(eval(QStringLiteral("document.getElementById('view-fleet').textContent")).toString()));
+    QVERIFY2(
+        waitFor(QStringLiteral("document.getElementById('view-fleet').textContent.indexOf('backed up') >= 0"),
+                30000),
+        qPrintable(eval(QStringLiteral("document.getElementById('view-fleet').textContent")).toString()));
 
     // Turned off, the password leaves the keyring at the next login.
     eval(QStringLiteral("VX.show('servers')"));
@@ -344,7 +369,8 @@ void ServersViewTest::aRememberedPasswordIsKeptInTheKeyringAndUsed() {
     eval(QStringLiteral("document.getElementById('remember-password').checked = false"));
     clickButton(QStringLiteral("#view-servers"), QStringLiteral("Connect"));
     QVERIFY(waitFor(QStringLiteral("VX.session.state === 'connected'"), 20000));
-    QVERIFY(waitFor(QStringLiteral("document.getElementById('view-servers').textContent.indexOf('password remembered') < 0")));
+    QVERIFY(waitFor(QStringLiteral(
+        "document.getElementById('view-servers').textContent.indexOf('password remembered') < 0")));
     QVERIFY(QTest::qWaitFor([&] { return lookUp(key).isEmpty(); }, 15000));
     eval(QStringLiteral("VX.disconnect()"));
     stopSimulators();
@@ -357,17 +383,21 @@ void ServersViewTest::aDifferentServerAnsweringAsASavedSiteIsShownAndConnectAsks
     if (first == 0)
         VYX_SKIP_OR_FAIL_ON_CI("the server simulator vyxsim is not available");
     QVERIFY(searched());
-    const QString foundRows = QStringLiteral("document.querySelectorAll('#view-servers table')[0].tBodies[0].rows");
+    const QString foundRows =
+        QStringLiteral("document.querySelectorAll('#view-servers table')[0].tBodies[0].rows");
     QVERIFY2(viewText().contains(QStringLiteral("Office")), qPrintable(viewText()));
     eval(foundRows + QStringLiteral("[0].querySelector('.btn').click()"));
-    eval(QStringLiteral("document.querySelectorAll('#view-servers input')[3].value = %1").arg(literal(QString::fromLatin1(kPassword))));
+    eval(QStringLiteral("document.querySelectorAll('#view-servers input')[3].value = %1")
+             .arg(literal(QString::fromLatin1(kPassword))));
     clickButton(QStringLiteral("#view-servers"), QStringLiteral("Connect"));
     QVERIFY(waitFor(QStringLiteral("VX.session.state === 'connected'"), 20000));
-    const QString identity = QStringLiteral(
-        "(function () { var s = JSON.parse(localStorage.getItem(VX.SITES_KEY)).filter(function (x) {"
-        " return x.port === '%1'; })[0]; return s && s.identity ? s.identity : null; })()")
-                                 .arg(first);
-    QVERIFY(waitFor(identity + QStringLiteral(" !== null && ") + identity + QStringLiteral(".serverVersion !== ''")));
+    const QString identity =
+        QStringLiteral(
+            "(function () { var s = JSON.parse(localStorage.getItem(VX.SITES_KEY)).filter(function (x) {"
+            " return x.port === '%1'; })[0]; return s && s.identity ? s.identity : null; })()")
+            .arg(first);
+    QVERIFY(waitFor(identity + QStringLiteral(" !== null && ") + identity +
+                    QStringLiteral(".serverVersion !== ''")));
     QCOMPARE(eval(identity + QStringLiteral(".name")).toString(), QStringLiteral("Office"));
     QVERIFY(!viewText().contains(QStringLiteral("A different server answers as Office")));
     eval(QStringLiteral("VX.disconnect()"));
@@ -376,12 +406,14 @@ void ServersViewTest::aDifferentServerAnsweringAsASavedSiteIsShownAndConnectAsks
     const int second = startSimulator(QStringLiteral("Office"), {});
     QVERIFY(second != 0);
     QVERIFY(searched());
-    QVERIFY2(viewText().contains(QStringLiteral("A different server answers as Office")), qPrintable(viewText()));
+    QVERIFY2(viewText().contains(QStringLiteral("A different server answers as Office")),
+             qPrintable(viewText()));
     shoot(QStringLiteral("servers-different-server"));
 
     // Connect asks first; Cancel sends nothing.
     eval(foundRows + QStringLiteral("[0].querySelector('.btn').click()"));
-    eval(QStringLiteral("document.querySelectorAll('#view-servers input')[3].value = %1").arg(literal(QString::fromLatin1(kPassword))));
+    eval(QStringLiteral("document.querySelectorAll('#view-servers input')[3].value = %1")
+             .arg(literal(QString::fromLatin1(kPassword))));
     clickButton(QStringLiteral("#view-servers"), QStringLiteral("Connect"));
     QVERIFY(eval(QStringLiteral("document.querySelector('.dialog-title').textContent")).toString() ==
             QStringLiteral("A different server answers as Office"));
@@ -391,20 +423,24 @@ void ServersViewTest::aDifferentServerAnsweringAsASavedSiteIsShownAndConnectAsks
     QCOMPARE(eval(QStringLiteral("VX.session.state")).toString(), QStringLiteral("offline"));
 
     // The known site, while another answers as its server, asks as well.
-    eval(QStringLiteral("Array.prototype.filter.call(document.querySelectorAll('#view-servers table')[1].tBodies[0].rows,"
-                        " function (r) { return r.cells[1].textContent === '127.0.0.1:%1'; })[0]"
-                        ".querySelector('.btn').click()")
-             .arg(first));
+    eval(
+        QStringLiteral(
+            "Array.prototype.filter.call(document.querySelectorAll('#view-servers table')[1].tBodies[0].rows,"
+            " function (r) { return r.cells[1].textContent === '127.0.0.1:%1'; })[0]"
+            ".querySelector('.btn').click()")
+            .arg(first));
     clickButton(QStringLiteral("#view-servers"), QStringLiteral("Connect"));
     QVERIFY(eval(QStringLiteral("!!document.querySelector('.dialog')")).toBool());
     clickButton(QStringLiteral(".dialog"), QStringLiteral("Cancel"));
 
     // Chosen knowingly, it connects.
     eval(foundRows + QStringLiteral("[0].querySelector('.btn').click()"));
-    eval(QStringLiteral("document.querySelectorAll('#view-servers input')[3].value = %1").arg(literal(QString::fromLatin1(kPassword))));
+    eval(QStringLiteral("document.querySelectorAll('#view-servers input')[3].value = %1")
+             .arg(literal(QString::fromLatin1(kPassword))));
     clickButton(QStringLiteral("#view-servers"), QStringLiteral("Connect"));
     clickButton(QStringLiteral(".dialog"), QStringLiteral("Connect anyway"));
-    QVERIFY(waitFor(QStringLiteral("VX.session.state === 'connected' && VX.session.port === '%1'").arg(second), 20000));
+    QVERIFY(waitFor(
+        QStringLiteral("VX.session.state === 'connected' && VX.session.port === '%1'").arg(second), 20000));
     eval(QStringLiteral("VX.disconnect()"));
     stopSimulators();
 }

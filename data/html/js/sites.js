@@ -32,6 +32,15 @@
     return null;
   };
 
+  // An SSH tunnel: empty, or "ssh://user@host[:port]" (the manager checks it again).
+  VX.validateTunnel = function (tunnel) {
+    const t = String(tunnel === undefined || tunnel === null ? '' : tunnel).trim();
+    if (t === '') return null;
+    if (t.length > 300 || !/^ssh:\/\/[A-Za-z0-9._][A-Za-z0-9._-]*@[^\s@/-][^\s@/]*$/.test(t))
+      return 'The SSH tunnel must read ssh://user@host or ssh://user@host:port.';
+    return null;
+  };
+
   class SiteStore {
     constructor(storage) {
       this.storage = storage || null;
@@ -56,7 +65,8 @@
         user: typeof s.user === 'string' ? s.user : '',
         lastConnected: typeof s.lastConnected === 'number' ? s.lastConnected : 0,
         rememberPassword: s.rememberPassword === true,
-        identity: SiteStore.cleanIdentity(s.identity)
+        identity: SiteStore.cleanIdentity(s.identity),
+        tunnel: VX.validateTunnel(s.tunnel) === null ? String(s.tunnel || '').trim() : ''
       })).sort((a, b) => b.lastConnected - a.lastConnected);
     }
 
@@ -83,7 +93,8 @@
         user: String(site.user || '').substring(0, 100),
         lastConnected: typeof when === 'number' ? when : 0,
         rememberPassword: site.rememberPassword === true,
-        identity: SiteStore.cleanIdentity(site.identity)
+        identity: SiteStore.cleanIdentity(site.identity),
+        tunnel: VX.validateTunnel(site.tunnel) === null ? String(site.tunnel || '').trim() : ''
       };
       const key = SiteStore.keyOf(entry);
       const sites = this.list();

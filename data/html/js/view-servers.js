@@ -136,6 +136,7 @@
     ui.port.value = site.port || '18000';
     if (site.user !== undefined) ui.user.value = site.user;
     ui.name.value = site.name || '';
+    ui.tunnel.value = site.tunnel || '';
     ui.password.value = '';
     if (keyring.available) ui.rememberPassword.checked = site.rememberPassword === true;
     if (site.rememberPassword) fillRememberedPassword(VX.SiteStore.keyOf(site));
@@ -262,6 +263,14 @@
     }
     // late reports of a connection that the user ended or that was stopped after a refusal
     if (VX.session.state === 'offline' || VX.session.state === 'failed') return;
+    if (conn === 'Tunnel failed') {
+      addTimeline('error', 'SSH tunnel failed', state);
+      login = null;
+      VX.desk.setSession('failed', conn);
+      VX.setStatus(ui.connectStatus, 'error', 'The SSH tunnel could not be opened: ' + state);
+      ui.connectButton.disabled = false;
+      return;
+    }
     // A report of a connection that a later one has replaced changes nothing here.
     if (VX.desk.isEarlierConnection(generation)) return;
     if (conn === 'Connection Ready') {
@@ -354,7 +363,7 @@
     try { c = JSON.parse(String(r.value)); } catch (e) { c = null; }
     if (!c || typeof c.host !== 'string' || !c.host) return;
     startup = { pending: true };
-    fill({ host: c.host, port: String(c.port || '18000'), user: String(c.user || ''), name: String(c.name || '') });
+    fill({ host: c.host, port: String(c.port || '18000'), user: String(c.user || ''), name: String(c.name || ''), tunnel: String(c.tunnel || '') });
     if (c.hasPassword) {
       // After the workbench has finished opening (it shows its first view last).
       const password = String(c.password || '');
@@ -387,7 +396,7 @@
     if (!ui.remember.checked || !made) return;
     const key = VX.SiteStore.keyOf({ host: VX.session.host, port: VX.session.port, user: VX.session.user });
     const old = store.list().filter((x) => VX.SiteStore.keyOf(x) === key)[0];
-    const site = { name: ui.name.value, host: VX.session.host, port: VX.session.port, user: VX.session.user, rememberPassword: made.rememberPassword };
+    const site = { name: ui.name.value, host: VX.session.host, port: VX.session.port, user: VX.session.user, rememberPassword: made.rememberPassword, tunnel: made.tunnel };
     // Learnt at the first login, and again when the user chose to connect to another server.
     if (!old || !old.identity || made.acceptedOther) site.identity = identityNow(VX.session.host, VX.session.port);
     const err = store.save(site, Date.now());
@@ -429,6 +438,12 @@
       (hostError ? ui.host : ui.port).focus();
       return;
     }
+    const tunnelError = VX.validateTunnel(ui.tunnel.value);
+    if (tunnelError) {
+      VX.setStatus(ui.connectStatus, 'error', tunnelError);
+      ui.tunnel.focus();
+      return;
+    }
     if (!ui.user.value) {
       VX.setStatus(ui.connectStatus, 'error', 'Enter the user name.');
       ui.user.focus();
@@ -456,13 +471,15 @@
       VX.desk.setSession('offline', 'to connect elsewhere');
     }
     VX.desk.leaveConnection();
-    const r = VX.desk.tryCall('VYXConnect', host, port, ui.user.value, ui.password.value, CONNECT_CB);
-    if (!r.ok) {
-      VX.setStatus(ui.connectStatus, 'error', r.error);
+    const tunnel = ui.tunnel.value.trim();
+    const r = tunnel ? VX.desk.tryCall('VYXConnectThroughTunnel', host, port, ui.user.value, ui.password.value, tunnel, CONNECT_CB)
+      : VX.desk.tryCall('VYXConnect', host, port, ui.user.value, ui.password.value, CONNECT_CB);
+    if (!r.ok || (tunnel && r.value)) {
+      VX.setStatus(ui.connectStatus, 'error', r.ok ? String(r.value) : r.error);
       return;
     }
-    login = { password: ui.password.value, rememberPassword: ui.rememberPassword.checked && keyring.available, acceptedOther };
-    addTimeline('info', 'Connecting to ' + host + ':' + port, 'as ' + ui.user.value);
+    login = { password: ui.password.value, rememberPassword: ui.rememberPassword.checked && keyring.available, acceptedOther, tunnel };
+    addTimeline('info', 'Connecting to ' + host + ':' + port, 'as ' + ui.user.value + (tunnel ? ', through ' + tunnel : ''));
     VX.setStatus(ui.connectStatus, 'busy', 'Connecting… the states appear below as the server answers.');
     VX.desk.setSession('connecting', '', { host, port, user: ui.user.value, name: ui.name.value.trim() });
   }
@@ -516,6 +533,7 @@
       ui.user = VX.input({ placeholder: 'admin' });
       ui.password = VX.input({ type: 'password' });
       ui.name = VX.input({ placeholder: 'optional, e.g. Office' });
+      ui.tunnel = VX.input({ placeholder: 'optional, ssh://user@host[:port]' });
       ui.remember = el('input', { type: 'checkbox', checked: true, id: 'remember-site' });
       ui.rememberPassword = el('input', { type: 'checkbox', id: 'remember-password', disabled: true });
       ui.keyringNote = el('div', { class: 'small muted keyring-note', text: 'Asking the desktop\'s keyring…' });
@@ -523,7 +541,7 @@
       ui.disconnectButton = VX.button('Disconnect', () => VX.disconnect(), '', { disabled: true });
       ui.connectStatus = VX.statusLine();
       ui.timeline = el('ol', { class: 'timeline', 'aria-label': 'Connection states' });
-      VX.onEnter([ui.host, ui.port, ui.user, ui.password, ui.name], connect);
+      VX.onEnter([ui.host, ui.port, ui.user, ui.password, ui.name, ui.tunnel], connect);
 
       root.appendChild(el('div', { class: 'columns' }, [
         el('div', { class: 'col' }, [
@@ -539,6 +557,7 @@
             VX.row([VX.field('Address', ui.host), VX.field('Port', ui.port)], 'row-fields'),
             VX.row([VX.field('User', ui.user), VX.field('Password', ui.password)], 'row-fields'),
             VX.row([VX.field('Site name', ui.name)], 'row-fields'),
+            VX.row([VX.field('SSH tunnel', ui.tunnel)], 'row-fields'),
             el('div', {}, [el('label', { class: 'check', for: 'remember-site' }, [ui.remember, ' Remember this site'])]),
             el('div', {}, [el('label', { class: 'check check-tight', for: 'remember-password' }, [ui.rememberPassword, ' Remember password'])]),
             ui.keyringNote,
