@@ -275,6 +275,9 @@ void ServersViewTest::aSearchKeepsAtMost256ServersAndDrawsOncePerTick() {
         eval(QStringLiteral("document.querySelectorAll('#view-servers table')[0].tBodies[0].rows.length"))
             .toInt(),
         256);
+    // A new search starts from none.
+    QVERIFY(searched());
+    QCOMPARE(eval(QStringLiteral("VX.testing.servers.found")).toInt(), 0);
 }
 
 void ServersViewTest::withoutAKeyringTheBoxIsOffAndNothingIsWritten() {
