@@ -5,15 +5,14 @@
 #include "js.h"
 #include "ownnetworknamespace.h"
 #include "pageerrors.h"
+#include "pageshot.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDir>
 #include <QDirIterator>
-#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QWebFrame>
@@ -187,14 +186,7 @@ bool ServersViewTest::startKeyring() {
 
 void ServersViewTest::shoot(const QString &name) {
 #ifdef VYX_SHOTS
-    QDir().mkpath(QStringLiteral(VYX_SHOTS));
-    m_js->view()->page()->setViewportSize(QSize(1366, 768));
-    QImage image(QSize(1366, 768), QImage::Format_ARGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    m_js->mainFrame()->render(&painter);
-    painter.end();
-    image.save(QDir(QStringLiteral(VYX_SHOTS)).filePath(name + QStringLiteral(".png")));
+    savePageShot(*m_js, QStringLiteral(VYX_SHOTS), name);
 #else
     Q_UNUSED(name);
 #endif
