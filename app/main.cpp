@@ -1,5 +1,7 @@
+#include "desktunnel.h"
 #include "js.h"
 #include "mainwindow.h"
+#include "secretsource.h"
 #include "startup.h"
 
 #include <QApplication>
@@ -12,6 +14,10 @@
 #include <QTimer>
 #include <QWebFrame>
 #include <QWebView>
+
+#include <algorithm>
+#include <functional>
+#include <string>
 
 // "vyx.app" reports which page was loaded (QT_LOGGING_RULES="vyx.app.debug=true").
 Q_LOGGING_CATEGORY(lcApp, "vyx.app", QtWarningMsg)
@@ -100,28 +106,58 @@ struct CommandLine {
         QStringLiteral("site-name"),
         QStringLiteral("The name under which the page saves the --connect server among its sites."),
         QStringLiteral("NAME")};
+    QCommandLineOption tunnel{
+        QStringLiteral("tunnel"),
+        QStringLiteral("Reach the --connect server through SSH: HOST and PORT are then as the SSH "
+                       "host sees them. Key authentication only."),
+        QStringLiteral("ssh://USER@HOST[:PORT]")};
+    QCommandLineOption sshConfig{
+        QStringLiteral("ssh-config"),
+        QStringLiteral("The ssh_config file for every SSH tunnel (default: ~/.ssh/config)."),
+        QStringLiteral("FILE")};
     QCommandLineOption page{QStringLiteral("page"),
                             QStringLiteral("Show the HTML page FILE instead of the built-in one."),
                             QStringLiteral("FILE")};
     QCommandLineParser parser;
 
     CommandLine() {
-        parser.setApplicationDescription(
-            QStringLiteral("Desktop manager for vyx home- and building-automation servers.\n\n"
-                           "Environment:\n"
-                           "  VYXDESK_PASSWORD=TEXT      password for --connect\n"
-                           "  VYXDESK_PAGE=FILE          show FILE of the page folder instead of index.html\n"
-                           "  VYXDESK_SCREENSHOT=PATH    save a PNG of the window once the page is ready\n"
-                           "  VYXDESK_QUIT_AFTER_MS=N    quit after N ms\n"
-                           "  VYXDESK_INSPECTOR=1        open the page's web inspector on TCP port 9999 "
-                           "(trusted networks only)"));
+        parser.setApplicationDescription(QStringLiteral(
+            "Desktop manager for vyx home- and building-automation servers.\n\n"
+            "Environment:\n"
+            "  VYXDESK_PASSWORD=TEXT      password for --connect\n"
+            "  VYXDESK_PAGE=FILE          show FILE of the page folder instead of index.html\n"
+            "  VYXDESK_SCREENSHOT=PATH    save a PNG of the window once the page is ready\n"
+            "  VYXDESK_QUIT_AFTER_MS=N    quit after N ms\n"
+            "  VYXDESK_INSPECTOR=1        open the page's web inspector in a window of its own "
+            "(F12 shows it again)"));
         parser.addHelpOption();
         parser.addVersionOption();
         parser.addOption(connect);
         parser.addOption(siteName);
+        parser.addOption(tunnel);
+        parser.addOption(sshConfig);
         parser.addOption(page);
     }
 };
+
+// VYXDESK_PASSWORD, taken out of the environment as the program starts (see main), so that no
+// program it starts and no reader of /proc/<pid>/environ finds it.
+struct EnvironmentPassword {
+    bool set = false;
+    QString text;
+};
+
+EnvironmentPassword &environmentPassword() {
+    static EnvironmentPassword password;
+    return password;
+}
+
+void takeEnvironmentPassword() {
+    std::string secret;
+    environmentPassword().set = takeSecretFromEnvironment("VYXDESK_PASSWORD", secret);
+    environmentPassword().text = QString::fromStdString(secret);
+    std::fill(secret.begin(), secret.end(), '\0');
+}
 
 // Applies the command line; false, with the reason on stderr, when it cannot be followed.
 // strict: unknown options are errors (after QApplication has taken its own, as -platform).
@@ -144,6 +180,8 @@ bool applyCommandLine(const QStringList &arguments, bool strict) {
         }
         Startup::setPageFile(file.absoluteFilePath());
     }
+    if (cl.parser.isSet(cl.sshConfig))
+        DeskTunnel::setConfigFile(QFileInfo(cl.parser.value(cl.sshConfig)).absoluteFilePath());
     if (cl.parser.isSet(cl.connect)) {
         StartupConnection connection;
         QString error;
@@ -151,11 +189,12 @@ bool applyCommandLine(const QStringList &arguments, bool strict) {
             fprintf(stderr, "vyxdesk: %s\n", qPrintable(error));
             return false;
         }
-        if (qEnvironmentVariableIsSet("VYXDESK_PASSWORD")) {
-            connection.password = qEnvironmentVariable("VYXDESK_PASSWORD");
+        if (environmentPassword().set) {
+            connection.password = environmentPassword().text;
             connection.hasPassword = true;
         }
         connection.siteName = cl.parser.value(cl.siteName);
+        connection.tunnel = cl.parser.value(cl.tunnel);
         Startup::setConnection(connection);
     }
     return true;
@@ -184,6 +223,7 @@ int checkCommandLineFirst(int argc, char *argv[]) {
 int main(int argc, char *argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("vyxdesk"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VYX_VERSION));
+    takeEnvironmentPassword();
     const int early = checkCommandLineFirst(argc, argv);
     if (early >= 0)
         return early;

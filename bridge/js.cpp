@@ -7,6 +7,7 @@
 #include "qmllogclass.h"
 #include "startup.h"
 #include "webhelpers.h"
+#include "webstorage.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -21,6 +22,7 @@
 #include <QJsonValue>
 #include <QNetworkRequest>
 #include <QScreen>
+#include <QShortcut>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -30,6 +32,7 @@
 #include <QUrl>
 #include <QWebFrame>
 #include <QWebHistory>
+#include <QWebInspector>
 #include <QWebPage>
 #include <QWebSettings>
 #include <QWebView>
@@ -41,8 +44,8 @@ static void initBridgeResources() {
 
 namespace {
 
-// The remote inspector gives full control over the page (and through it over vyxDesk), so it
-// only listens when the developer asks for it.
+// The inspector gives full control over the page (and through it over vyxDesk): it exists only
+// when the developer asks for it, and only inside this process, never as a network listener.
 bool inspectorRequested() {
     return qgetenv("VYXDESK_INSPECTOR") == "1";
 }
@@ -107,7 +110,7 @@ JS::JS(QWidget *parent, Qt::WindowFlags flags)
     applyWebSettings();
     setupUi();
     if (inspectorRequested())
-        webView->page()->setProperty("_q_webInspectorServerPort", 9999);
+        openInspector();
 
     qCDebug(lcBridge) << applicationDir();
     webView->load(QUrl::fromLocalFile(startPagePath()));
@@ -167,14 +170,33 @@ void JS::applyWebSettings() {
     settings->setAttribute(QWebSettings::DeveloperExtrasEnabled, true);
     setContextMenuPolicy(Qt::NoContextMenu);
     settings->setAttribute(QWebSettings::LocalStorageEnabled, true);
-    const QString storage = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    QWebSettings::setOfflineStoragePath(storage);
-    QWebSettings::enablePersistentStorage(storage);
+    // Each store set by itself: the page has no favicon, so there is no icon database.
+    const QString storage = WebStorage::prepare();
+    settings->setLocalStoragePath(storage + QStringLiteral("/LocalStorage"));
+    QWebSettings::setOfflineStoragePath(storage + QStringLiteral("/Databases"));
+    QWebSettings::setOfflineWebApplicationCachePath(storage + QStringLiteral("/ApplicationCache"));
+    settings->setAttribute(QWebSettings::OfflineStorageDatabaseEnabled, true);
+    settings->setAttribute(QWebSettings::OfflineWebApplicationCacheEnabled, true);
     settings->setAttribute(QWebSettings::JavascriptCanOpenWindows, true);
     settings->setAttribute(QWebSettings::Accelerated2dCanvasEnabled, true);
     settings->setAttribute(QWebSettings::LocalContentCanAccessFileUrls, true);
     settings->setAttribute(QWebSettings::JavascriptCanAccessClipboard, true);
     settings->setAttribute(QWebSettings::AutoLoadImages, true);
+}
+
+void JS::openInspector() {
+    auto *inspector = new QWebInspector(this);
+    inspector->setObjectName(QStringLiteral("inspector"));
+    inspector->setWindowFlags(Qt::Window);
+    inspector->setWindowTitle(tr("Inspector"));
+    inspector->setPage(webView->page());
+    inspector->resize(900, 600);
+    inspector->show();
+    // F12 brings it back once closed.
+    auto *toggle = new QShortcut(QKeySequence(Qt::Key_F12), this);
+    toggle->setContext(Qt::WindowShortcut);
+    connect(toggle, &QShortcut::activated, inspector,
+            [inspector] { inspector->setVisible(!inspector->isVisible()); });
 }
 
 void JS::setupUi() {
@@ -219,6 +241,8 @@ void JS::connectServerSignals() {
     // arrive queued on the GUI thread. The command-line answer is connected by the slots that
     // send a command line.
     connect(&connector, &VYXConnector::InProgress, this, &JS::VYXInProgress);
+    connect(&tunnel, &DeskTunnel::opened, this, &JS::onTunnelOpened);
+    connect(&tunnel, &DeskTunnel::failed, this, &JS::onTunnelFailed);
     connect(&connector, &VYXConnector::connectionReady, this, &JS::onConnectionReady);
     connect(&connector, &VYXConnector::connectionState, this, &JS::onConnectionState);
     connect(&connector, &VYXConnector::authenticationResponse, this, &JS::VYXAuthenticationResponse);

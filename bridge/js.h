@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QMap>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -17,8 +18,10 @@
 #include "answerroutes.h"
 #include "clientworker.h"
 #include "commandlinerequests.h"
+#include "desktunnel.h"
 #include "journal.h"
 #include "localfiles.h"
+#include "passwordkeyring.h"
 #include "plugininstall.h"
 #include "progressthrottle.h"
 #include "projectstore.h"
@@ -47,7 +50,8 @@ class QMLLogClass;
 //
 // The slot bodies live in several files: js.cpp (core and general slots), js_discovery.cpp
 // (server discovery), js_logwindows.cpp (log windows), js_services.cpp (local files, project,
-// web and archive helpers), js_vault.cpp (backup vault and fleet), js_journal.cpp (journal of
+// web and archive helpers), js_vault.cpp (backup vault and fleet), js_keyring.cpp (remembered
+// passwords), js_journal.cpp (journal of
 // changes) and js_server.cpp (everything that talks to the server). The remote copy and the
 // plug-in installation are services (RemoteCopyService, PluginInstall in bridge/services/):
 // js_server.cpp hands them the server's answers and their slots only delegate.
@@ -258,10 +262,25 @@ public slots:
     void MD5Async(QString path, QString progressCallback, QString callback);
     // ETSProject_readFile off the GUI thread: the entry's text (or "") to the callback as a string.
     void ETSProject_readFileAsync(QString projectPath, QString filePath, QString callback);
+    // Remembered passwords, in the desktop's keyring only (js_keyring.cpp); `site` is the saved
+    // site's key. Each answers its callback later with JSON: keyringStatus {available, reason};
+    // rememberPassword and forgetPassword {status: "ok" | "error", error}; rememberedPassword the
+    // same with {found, password}.
+    void keyringStatus(QString callback);
+    void rememberPassword(QString site, QString password, QString callback);
+    void rememberedPassword(QString site, QString callback);
+    void forgetPassword(QString site, QString callback);
+    // VYXConnect through an SSH tunnel (ssh://user@host[:port], key authentication), ip and port
+    // as the SSH host sees the server. Returns "" once the tunnel starts opening, else why not;
+    // a tunnel that cannot be opened answers the callback {"connection": "Tunnel failed",
+    // "state": ssh's reason}. VYXConnect and VYXDisconnect end the tunnel.
+    QString VYXConnectThroughTunnel(QString ip, QString port, QString user, QString password, QString tunnel,
+                                    QString cb);
 
 private:
     void setupUi();
     void applyWebSettings();
+    void openInspector();
     void ensureProjectFolders();
     void closeDiscoverySockets();
     void readDiscoveryAnswers(QUdpSocket *socket);
@@ -348,6 +367,7 @@ private:
     QTimer *stopTimer = nullptr;
     QTimer *resendTimer = nullptr;
     QStringList foundList;
+    QSet<QString> foundSet; // the same answers, to find one at once
     QString discoveryCallback;
 
     JSMessagesThread *messagesThread = nullptr;
@@ -374,6 +394,15 @@ private:
     VaultDesk vaultDesk;
     // Local work that grows with a file (hashes, archive entries) for the slots above.
     WorkRunner localWork;
+    PasswordKeyring keyring;
+    DeskTunnel tunnel;
+    // The login waiting for its tunnel to open.
+    struct TunnelLogin {
+        QString ip, port, user, password, callback;
+    } tunnelLogin;
+    void onTunnelOpened(int localPort);
+    void onTunnelFailed(const QString &reason);
+    void startConnection(QString ip, QString port, QString user, QString password, QString cb);
 
     QHash<QString, QString> messageCallbacks;
 

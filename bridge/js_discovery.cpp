@@ -21,6 +21,9 @@ constexpr int kSearchMs = 5000;
 constexpr int kResendMs = 1000;
 // A UDP datagram cannot be larger; anything above is not read.
 constexpr qint64 kMaxDatagram = 65536;
+// What one search keeps: anything on the network can answer, as often and as long as it likes.
+constexpr int kMaxAnswers = 256;
+constexpr int kMaxAnswerBytes = 1024;
 
 // IPv4 senders as plain dotted text (a dual-stack socket reports them IPv4-mapped), ready to
 // be handed back to VYXConnect.
@@ -75,6 +78,7 @@ void JS::sendDatagram() {
     if (querySocket)
         querySocket->writeDatagram(kQuery, queryAddress, kMulticastPort);
     foundList.clear();
+    foundSet.clear();
 }
 
 void JS::resendBroadcastSearch() {
@@ -98,10 +102,15 @@ void JS::readDiscoveryAnswers(QUdpSocket *socket) {
         qCDebug(lcDiscovery) << sender;
         qCDebug(lcDiscovery) << tr("Received datagram: \"%1\"").arg(QString::fromLatin1(data));
 
-        const QString text = PageScript::discoveryAnswer(data);
-        if (text.isEmpty() || foundList.contains(text))
+        const QString text = PageScript::discoveryAnswer(data.left(kMaxAnswerBytes));
+        if (text.isEmpty() || foundSet.contains(text))
             continue;
+        if (foundList.size() >= kMaxAnswers) {
+            qCDebug(lcDiscovery) << "answer dropped: this search already has" << kMaxAnswers;
+            continue;
+        }
         foundList.append(text);
+        foundSet.insert(text);
         queueScript(PageScript::discoveryCall(discoveryCallback, sender, text));
         qCDebug(lcDiscovery) << "trovato " + sender + " " + text;
     }

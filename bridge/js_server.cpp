@@ -78,6 +78,38 @@ const char JS::kConnectionLost[] = "Connection lost: the server's answer cannot 
 // Connection.
 
 QString JS::VYXConnect(QString ip, QString port, QString user, QString password, QString cb) {
+    tunnel.stop();
+    startConnection(ip, port, user, password, cb);
+    return QString();
+}
+
+QString JS::VYXConnectThroughTunnel(QString ip, QString port, QString user, QString password,
+                                    QString tunnelUrl, QString cb) {
+    QString error;
+    if (!tunnel.open(tunnelUrl, ip, port.toInt(), error))
+        return error;
+    tunnelLogin = TunnelLogin{ip, port, user, password, cb};
+    return QString();
+}
+
+void JS::onTunnelOpened(int localPort) {
+    const TunnelLogin login = tunnelLogin;
+    tunnelLogin = TunnelLogin();
+    startConnection(QStringLiteral("127.0.0.1"), QString::number(localPort), login.user, login.password,
+                    login.callback);
+    // The journal names the server, not the tunnel's local end.
+    journalServer = JournalServer{QString(), login.ip + QLatin1Char(':') + login.port, login.user};
+}
+
+void JS::onTunnelFailed(const QString &reason) {
+    const QString callback = tunnelLogin.callback;
+    tunnelLogin = TunnelLogin();
+    QJsonObject answer{{QStringLiteral("connection"), QStringLiteral("Tunnel failed")},
+                       {QStringLiteral("state"), reason}};
+    queueExpressionCall(callback, QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact)));
+}
+
+void JS::startConnection(QString ip, QString port, QString user, QString password, QString cb) {
     connectionCallback = cb;
     abandonRequests(QLatin1String(kConnectionLost));
     connectionWanted = true;
@@ -97,7 +129,6 @@ QString JS::VYXConnect(QString ip, QString port, QString user, QString password,
         markConnectionStopped(client, connect);
         client->Start(host, portNumber, name, secret);
     });
-    return QString();
 }
 
 // Reports of the connection just stopped are all queued before this mark (its threads have
@@ -114,6 +145,8 @@ void JS::markConnectionStopped(kvt::kvtOlmoTcpClientVyx *client, quint64 connect
 }
 
 QString JS::VYXDisconnect() {
+    tunnel.stop();
+    tunnelLogin = TunnelLogin();
     connectionWanted = false;
     forgetReadyConnection();
     abandonRequests(QLatin1String(kConnectionLost));

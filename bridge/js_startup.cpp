@@ -14,6 +14,8 @@ QString JS::VYXStartupConnection() {
     o.insert(QStringLiteral("port"), QString::number(c.port));
     o.insert(QStringLiteral("user"), c.user);
     o.insert(QStringLiteral("name"), c.siteName);
+    if (!c.tunnel.isEmpty())
+        o.insert(QStringLiteral("tunnel"), c.tunnel);
     // The password goes to the page once, for the first login; a reloaded page asks for it.
     const bool hadPassword = c.hasPassword;
     const QString password = Startup::takePassword();

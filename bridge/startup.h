@@ -10,6 +10,7 @@ struct StartupConnection {
     QString password;
     bool hasPassword = false;
     QString siteName; // the name under which the page saves the site
+    QString tunnel;   // ssh://user@host[:port] when the server is reached through SSH
     bool isSet() const { return !host.isEmpty(); }
 };
 

@@ -1,5 +1,6 @@
 #include "ctloptions.h"
 
+#include "secretsource.h"
 #include "sshtunnel.h"
 
 #include <cerrno>
@@ -78,11 +79,7 @@ const char *ctlUsageText() {
 int parseCtlOptions(int argc, char **argv, CtlOptions &o, std::string &error) {
     if (const char *u = std::getenv("VYX_USER"))
         o.user = u;
-    if (const char *p = std::getenv("VYX_PASSWORD")) {
-        o.envPassword = p;
-        o.envPasswordSet = true;
-        ::unsetenv("VYX_PASSWORD");
-    }
+    o.envPasswordSet = takeSecretFromEnvironment("VYX_PASSWORD", o.envPassword);
     int i = 1;
     for (; i < argc; ++i) {
         std::string a = argv[i];

@@ -30,8 +30,8 @@ bool ctlPassword(const CtlOptions &o, CtlOutput &output, std::string &password) 
     } else if (credentialLoaded()) {
         ok = readCredential(kCtlPasswordCredential, password, error);
     } else if (o.envPasswordSet) {
-        output.note("the password comes from $VYX_PASSWORD, which stays readable in the process's "
-                    "environment; use --password-file, --password-command or a systemd credential");
+        output.note("the password comes from $VYX_PASSWORD, which stays readable in the environment of "
+                    "what started vyxctl; use --password-file, --password-command or a systemd credential");
         password = o.envPassword;
     } else {
         password = "admin";

@@ -8,9 +8,11 @@ PACKAGES=(
   qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
   qml-module-qtquick-templates2 qml-module-qtquick-layouts
   libzip-dev libcjson-dev libssl-dev libsqlite3-dev sqlite3
+  qtkeychain-qt5-dev  # remembered passwords, in the desktop's Secret Service
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   zip unzip xvfb xauth fonts-dejavu-core iproute2 util-linux procps
   systemd openssh-client openssh-server  # systemd-analyze; the tunnel tests run their own sshd
+  dbus-daemon gnome-keyring libsecret-tools  # the keyring tests run their own bus and Secret Service
   desktop-file-utils appstream dpkg-dev file man-db gzip lintian fakeroot
   clang-14 libclang-rt-14-dev clang-format-14
 )

@@ -213,3 +213,15 @@ bool runPasswordCommand(const std::string &command, std::string &secret, std::st
     secret = line;
     return true;
 }
+
+bool takeSecretFromEnvironment(const char *name, std::string &secret) {
+    char *value = std::getenv(name);
+    if (!value)
+        return false;
+    secret = value;
+    // The value lies right after "NAME=" in the one string the environment holds for it.
+    char *entry = value - std::strlen(name) - 1;
+    ::unsetenv(name);
+    std::memset(entry, 0, std::strlen(entry));
+    return true;
+}

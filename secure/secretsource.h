@@ -26,3 +26,8 @@ bool readCredentialFile(const std::string &path, std::string &secret, std::strin
 // runs longer than timeoutSeconds.
 bool runPasswordCommand(const std::string &command, std::string &secret, std::string &error,
                         int timeoutSeconds = 120);
+
+// Takes the secret in the environment variable `name`: false when it is not set. The variable is
+// removed and its text wiped, so that neither a child process nor a reader of
+// /proc/<pid>/environ (which shows the environment as the program was started) finds it.
+bool takeSecretFromEnvironment(const char *name, std::string &secret);

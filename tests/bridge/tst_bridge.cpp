@@ -11,6 +11,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <QWebInspector>
 #include <QWebPage>
 #include <QWebView>
 #include <QtTest>
@@ -159,6 +160,11 @@ const char *const kSlots[] = {
     // Twins, off the GUI thread, of slots that read a whole file.
     "MD5Async(QString,QString,QString)",
     "ETSProject_readFileAsync(QString,QString,QString)",
+    "keyringStatus(QString)",
+    "rememberPassword(QString,QString,QString)",
+    "rememberedPassword(QString,QString)",
+    "forgetPassword(QString,QString)",
+    "VYXConnectThroughTunnel(QString,QString,QString,QString,QString,QString)",
 };
 
 // Answers every HTTP request on loopback with one fixed body.
@@ -203,6 +209,31 @@ void recordRefusals(QtMsgType type, const QMessageLogContext &context, const QSt
     g_previousHandler(type, context, msg);
 }
 
+// The inodes of the TCP sockets this process holds that listen, from its descriptors and the
+// namespace's socket tables (state 0A is LISTEN).
+QStringList listeningSocketsOfThisProcess() {
+    QSet<QString> own;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        const QString link = QFile::symLinkTarget(fds.filePath(fd));
+        if (link.contains(QLatin1String("socket:[")))
+            own.insert(link.section(QLatin1Char('['), 1).section(QLatin1Char(']'), 0, 0));
+    }
+    QStringList listening;
+    for (const char *table : {"/proc/self/net/tcp", "/proc/self/net/tcp6"}) {
+        QFile f(QString::fromLatin1(table));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        f.readLine(); // the heading
+        while (!f.atEnd()) {
+            const QStringList cols = QString::fromLatin1(f.readLine()).simplified().split(QLatin1Char(' '));
+            if (cols.size() > 9 && cols.at(3) == QLatin1String("0A") && own.contains(cols.at(9)))
+                listening << cols.at(1);
+        }
+    }
+    return listening;
+}
+
 } // namespace
 
 class BridgeTest : public QObject {
@@ -226,6 +257,7 @@ private slots:
     void queryWithoutDatabaseAnswersEmpty();
     void windowTitleGoesToTheParent();
     void inspectorStaysClosedUnlessAsked();
+    void askedInspectorLivesInTheProcessAndListensNowhere();
     void bridgeIsPublishedAgainAfterReload();
     void onlyOwnPagesAreShown();
     void deliveryThreadStopsCleanlyWithScriptsPending();
@@ -410,6 +442,22 @@ void BridgeTest::windowTitleGoesToTheParent() {
 void BridgeTest::inspectorStaysClosedUnlessAsked() {
     QVERIFY(qgetenv("VYXDESK_INSPECTOR") != "1");
     QVERIFY(!m_js->view()->page()->property("_q_webInspectorServerPort").isValid());
+}
+
+void BridgeTest::askedInspectorLivesInTheProcessAndListensNowhere() {
+    QVERIFY(!m_js->findChild<QWebInspector *>());
+    qputenv("VYXDESK_INSPECTOR", "1");
+    QWidget parent;
+    JS *js = new JS(&parent);
+    qunsetenv("VYXDESK_INSPECTOR");
+    QVERIFY(PageTest::waitForPage(*js));
+    const QWebInspector *inspector = js->findChild<QWebInspector *>();
+    QVERIFY(inspector);
+    QCOMPARE(inspector->page(), js->view()->page());
+    QVERIFY(inspector->isVisible());
+    QVERIFY(!js->view()->page()->property("_q_webInspectorServerPort").isValid());
+    const QStringList listening = listeningSocketsOfThisProcess();
+    QVERIFY2(listening.isEmpty(), qPrintable(listening.join(QLatin1Char(' '))));
 }
 
 void BridgeTest::bridgeIsPublishedAgainAfterReload() {

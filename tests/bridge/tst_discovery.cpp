@@ -8,8 +8,11 @@
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUdpSocket>
 #include <QtTest>
+
+#include <algorithm>
 
 using PageTest::eval;
 
@@ -55,10 +58,28 @@ private:
                 ++broadcastQueries;
                 for (const QByteArray &answer : broadcastAnswers)
                     socket.writeDatagram(answer, query.senderAddress(), query.senderPort());
+                floodFrom(0, query.senderAddress(), query.senderPort());
             }
         }
     }
 
+    // Many answers, a few at a time with the event loop in between: all at once would overflow the
+    // receiving socket's buffer, and the same first ones would get through every time.
+    void floodFrom(int first, const QHostAddress &to, quint16 port) {
+        const int end = std::min(first + 16, int(floodAnswers.size()));
+        for (int i = first; i < end; ++i)
+            m_broadcast.writeDatagram(floodAnswers.at(i), to, port);
+        if (end < floodAnswers.size())
+            QTimer::singleShot(5, this, [this, end, to, port] { floodFrom(end, to, port); });
+        else
+            ++floodsSent;
+    }
+
+public:
+    QList<QByteArray> floodAnswers;
+    int floodsSent = 0;
+
+private:
     QUdpSocket m_multicast;
     QUdpSocket m_broadcast;
 };
@@ -92,6 +113,7 @@ private slots:
     void restartReportsServersAgain();
     void searchStopsAfterFiveSeconds();
     void answerTextCannotRunInThePage();
+    void aSearchKeepsAtMost256AnswersOfAtMost1KiB();
     void simulatorAnswersTheMulticastQueryBySenderUnicast();
 
 private:
@@ -196,6 +218,27 @@ void DiscoveryTest::answerTextCannotRunInThePage() {
     QCOMPARE(eval(*m_js, QStringLiteral("found[0][0]")).toString(),
              QStringLiteral("127.0.0.1|") + QString::fromLatin1(evil));
     QCOMPARE(eval(*m_js, QStringLiteral("window.pwned")).toInt(), 0);
+}
+
+// Anything on the network may answer, as often and as long as it likes: a search reports at most
+// 256 servers, and of each answer at most 1 KiB.
+void DiscoveryTest::aSearchKeepsAtMost256AnswersOfAtMost1KiB() {
+    m_responder->multicastAnswers = {"vyx-kore-wa-desu long " + QByteArray(3000, 'x')};
+    for (int i = 0; i < 400; ++i)
+        m_responder->floodAnswers.append("vyx-kore-wa-desu;name=flood " + QByteArray::number(i));
+    eval(*m_js, QStringLiteral("vyxDesk.discover('serverFound')"));
+    QTRY_COMPARE_WITH_TIMEOUT(eval(*m_js, QStringLiteral("found.length")).toInt(), 256, 5000);
+    // Two more rounds of the whole flood change nothing.
+    const int floods = m_responder->floodsSent;
+    QTRY_VERIFY_WITH_TIMEOUT(m_responder->floodsSent >= floods + 2, 5000);
+    QTest::qWait(200);
+    QCOMPARE(eval(*m_js, QStringLiteral("found.length")).toInt(), 256);
+    QCOMPARE(
+        eval(*m_js, QStringLiteral("Math.max.apply(null, found.map(function (f) { return f[1].length; }))"))
+            .toInt(),
+        1024);
+    QVERIFY(
+        eval(*m_js, QStringLiteral("found.every(function (f) { return f[1].length <= 1024; })")).toBool());
 }
 
 // The real server simulator answers every query by unicast to the port it came from. With the

@@ -690,3 +690,39 @@ bool StubDesk::fleetBackup(QString requestJson, QString callback) {
     later(call(callback, QStringLiteral("{\"done\":true,\"results\":[]}")), 10);
     return true;
 }
+
+void StubDesk::keyringStatus(QString callback) {
+    record("keyringStatus");
+    checkCallback(callback);
+    later(call(callback, QStringLiteral("{\"available\":true,\"reason\":\"\"}")));
+}
+
+void StubDesk::rememberPassword(QString site, QString password, QString callback) {
+    record("rememberPassword " + site);
+    checkCallback(callback);
+    m_keyring.insert(site, password);
+    later(call(callback, QStringLiteral("{\"status\":\"ok\"}")));
+}
+
+void StubDesk::rememberedPassword(QString site, QString callback) {
+    record("rememberedPassword " + site);
+    checkCallback(callback);
+    QJsonObject answer{{QStringLiteral("status"), QStringLiteral("ok")},
+                       {QStringLiteral("found"), m_keyring.contains(site)}};
+    if (m_keyring.contains(site))
+        answer.insert(QStringLiteral("password"), m_keyring.value(site));
+    later(call(callback, QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact))));
+}
+
+void StubDesk::forgetPassword(QString site, QString callback) {
+    record("forgetPassword " + site);
+    checkCallback(callback);
+    m_keyring.remove(site);
+    later(call(callback, QStringLiteral("{\"status\":\"ok\"}")));
+}
+
+QString StubDesk::VYXConnectThroughTunnel(QString ip, QString port, QString user, QString password,
+                                          QString tunnel, QString cb) {
+    record(QStringLiteral("tunnel %1").arg(tunnel));
+    return VYXConnect(ip, port, user, password, cb);
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QObject>
 #include <QStringList>
 
@@ -94,8 +95,16 @@ public slots:
     void fleetProbe(QString sitesJson, QString callback);
     bool fleetBackup(QString requestJson, QString callback);
     void MD5Async(QString path, QString progressCallback, QString callback);
+    // A keyring in memory.
+    void keyringStatus(QString callback);
+    void rememberPassword(QString site, QString password, QString callback);
+    void rememberedPassword(QString site, QString callback);
+    void forgetPassword(QString site, QString callback);
+    QString VYXConnectThroughTunnel(QString ip, QString port, QString user, QString password, QString tunnel,
+                                    QString cb);
 
 private:
+    QMap<QString, QString> m_keyring;
     void record(const QString &call);
     QString listing(const QString &quotedPath) const;
     void checkCallback(const QString &name);

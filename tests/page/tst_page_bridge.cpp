@@ -5,6 +5,7 @@
 #include "js.h"
 #include "ownnetworknamespace.h"
 #include "pageerrors.h"
+#include "pageshot.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -207,14 +208,7 @@ private:
         if (qEnvironmentVariableIsSet("VYX_NO_SHOTS"))
             return;
         QTest::qWait(400); // let the progress bars finish their transition
-        QDir().mkpath(QStringLiteral(VYX_SHOTS));
-        m_js->view()->page()->setViewportSize(QSize(1366, 768));
-        QImage image(QSize(1366, 768), QImage::Format_ARGB32);
-        image.fill(Qt::white);
-        QPainter painter(&image);
-        m_js->mainFrame()->render(&painter);
-        painter.end();
-        image.save(QDir(QStringLiteral(VYX_SHOTS)).filePath(name + QStringLiteral(".png")));
+        savePageShot(*m_js, QStringLiteral(VYX_SHOTS), name);
 #else
         Q_UNUSED(name);
 #endif

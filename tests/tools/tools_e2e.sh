@@ -614,9 +614,19 @@ case_quiet_desk_inside() {
   # Each message with its level in front, so that the levels can be checked.
   (cd "$WORK" && QT_QPA_PLATFORM=offscreen XDG_DATA_HOME="$WORK/xdg" XDG_RUNTIME_DIR="$WORK/run" \
     QT_MESSAGE_PATTERN='%{type} %{category}: %{message}' VYXDESK_PASSWORD=admin VYXDESK_QUIT_AFTER_MS=8000 \
-    "$VYXDESK" --connect "admin@127.0.0.1:$PORT" --site-name quiet >"$WORK/desk.out" 2>"$WORK/desk.err") \
-    || fail "vyxdesk ended with an error: $(tail -20 "$WORK/desk.err")"
+    exec "$VYXDESK" --connect "admin@127.0.0.1:$PORT" --site-name quiet >"$WORK/desk.out" 2>"$WORK/desk.err") &
+  local desk=$!
+  for _ in $(seq 1 300); do
+    grep -q "user admin logged in" "$SIM_LOG" && break
+    kill -0 "$desk" 2>/dev/null || break
+    sleep 0.05
+  done
   grep -q "user admin logged in" "$SIM_LOG" || fail "vyxdesk did not log in: $(cat "$WORK/desk.err")"
+  # The password was read once: no other process of this user can read it in its environment.
+  if tr '\0' '\n' <"/proc/$desk/environ" | grep -q '^VYXDESK_PASSWORD='; then
+    fail "vyxdesk keeps VYXDESK_PASSWORD in its environment"
+  fi
+  wait "$desk" || fail "vyxdesk ended with an error: $(tail -20 "$WORK/desk.err")"
   # The offscreen platform of this test says it cannot size windows: that one is Qt's, not ours.
   if grep -v 'does not support propagateSizeHints' "$WORK/desk.err" |
     grep -E -q '^(warning|critical|fatal) |kvtError Number|^Warning :'; then
@@ -1093,6 +1103,36 @@ case_tunnel_inside() {
     >"$WORK/o" 2>"$WORK/e" || fail "fleet backup through the tunnel: $(cat "$WORK/o" "$WORK/e")"
   contains "$(cat "$WORK/o")" "1 of 1 sites backed up"
   [[ $(grep -c "Accepted publickey" "$WORK/sshd.log") -ge 3 ]] || fail "the fleet did not log in through sshd"
+  desk_through_tunnel "$k/ssh_config" "$tunnel"
+  return 0
+}
+
+# The desktop manager, logging in at start through the tunnel: both channels reach vyxsim
+# through sshd, and the manager's ssh ends with it.
+desk_through_tunnel() {
+  if [[ -z "${VYXDESK:-}" ]]; then
+    echo "vyxdesk not built: its tunnel is not checked"
+    return 0
+  fi
+  local config=$1 tunnel=$2 keys logins desk
+  keys=$(grep -c "Accepted publickey" "$WORK/sshd.log")
+  logins=$(grep -c "logged in" "$SIM_LOG")
+  mkdir -p "$WORK/run" && chmod 700 "$WORK/run"
+  (cd "$WORK" && QT_QPA_PLATFORM=offscreen XDG_DATA_HOME="$WORK/xdg" XDG_RUNTIME_DIR="$WORK/run" \
+    VYXDESK_PASSWORD=tunnel-pw VYXDESK_QUIT_AFTER_MS=10000 \
+    exec "$VYXDESK" --connect "admin@127.0.0.1:$PORT" --tunnel "$tunnel" --ssh-config "$config" \
+    >"$WORK/desk.out" 2>"$WORK/desk.err") &
+  desk=$!
+  for _ in $(seq 1 400); do
+    [[ $(grep -c "logged in" "$SIM_LOG") -ge $((logins + 2)) ]] && break
+    kill -0 "$desk" 2>/dev/null || break
+    sleep 0.05
+  done
+  [[ $(grep -c "logged in" "$SIM_LOG") -ge $((logins + 2)) ]] ||
+    fail "vyxdesk did not log in both channels through the tunnel: $(tail -20 "$WORK/desk.err")"
+  [[ $(grep -c "Accepted publickey" "$WORK/sshd.log") -gt $keys ]] || fail "vyxdesk did not go through sshd"
+  wait "$desk" || fail "vyxdesk ended with an error: $(tail -20 "$WORK/desk.err")"
+  pgrep -f "127.0.0.1:[0-9]*:127.0.0.1:$PORT" >/dev/null && fail "vyxdesk left its ssh running"
   return 0
 }
 

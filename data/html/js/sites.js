@@ -1,5 +1,9 @@
 // Saved sites: servers the user connected to, kept in the page's local storage. Passwords are
-// never stored. The storage object is passed in so that the store can be tested on its own.
+// never stored here: a site only says whether its password is remembered (in the desktop's
+// keyring, through the manager). A site also keeps what identified its server at the first login
+// (the fields of its discovery answer and its version), so that another host answering under the
+// same name can be told apart. The storage object is passed in so that the store can be tested on
+// its own.
 (function (VX) {
   'use strict';
 
@@ -28,6 +32,15 @@
     return null;
   };
 
+  // An SSH tunnel: empty, or "ssh://user@host[:port]" (the manager checks it again).
+  VX.validateTunnel = function (tunnel) {
+    const t = String(tunnel === undefined || tunnel === null ? '' : tunnel).trim();
+    if (t === '') return null;
+    if (t.length > 300 || !/^ssh:\/\/[A-Za-z0-9._][A-Za-z0-9._-]*@[^\s@/-][^\s@/]*$/.test(t))
+      return 'The SSH tunnel must read ssh://user@host or ssh://user@host:port.';
+    return null;
+  };
+
   class SiteStore {
     constructor(storage) {
       this.storage = storage || null;
@@ -50,7 +63,10 @@
         host: s.host,
         port: String(s.port),
         user: typeof s.user === 'string' ? s.user : '',
-        lastConnected: typeof s.lastConnected === 'number' ? s.lastConnected : 0
+        lastConnected: typeof s.lastConnected === 'number' ? s.lastConnected : 0,
+        rememberPassword: s.rememberPassword === true,
+        identity: SiteStore.cleanIdentity(s.identity),
+        tunnel: VX.validateTunnel(s.tunnel) === null ? String(s.tunnel || '').trim() : ''
       })).sort((a, b) => b.lastConnected - a.lastConnected);
     }
 
@@ -75,7 +91,10 @@
         host: String(site.host).trim(),
         port: String(site.port).trim(),
         user: String(site.user || '').substring(0, 100),
-        lastConnected: typeof when === 'number' ? when : 0
+        lastConnected: typeof when === 'number' ? when : 0,
+        rememberPassword: site.rememberPassword === true,
+        identity: SiteStore.cleanIdentity(site.identity),
+        tunnel: VX.validateTunnel(site.tunnel) === null ? String(site.tunnel || '').trim() : ''
       };
       const key = SiteStore.keyOf(entry);
       const sites = this.list();
@@ -83,11 +102,36 @@
       if (old) {
         if (!entry.name) entry.name = old.name;
         if (!entry.lastConnected) entry.lastConnected = old.lastConnected;
+        if (site.rememberPassword === undefined) entry.rememberPassword = old.rememberPassword;
+        if (site.identity === undefined) entry.identity = old.identity;
       }
       const rest = sites.filter((s) => SiteStore.keyOf(s) !== key);
       rest.unshift(entry);
       rest.sort((a, b) => b.lastConnected - a.lastConnected);
       return this.write(rest) ? null : 'The site could not be saved (local storage is not available).';
+    }
+
+    // What identifies a server, bounded: every field a short text.
+    static cleanIdentity(identity) {
+      if (!identity || typeof identity !== 'object') return null;
+      const text = (v, max) => (typeof v === 'string' ? v.substring(0, max) : '');
+      return {
+        name: text(identity.name, 200),
+        address: text(identity.address, 253),
+        port: text(identity.port, 5),
+        version: text(identity.version, 200),
+        text: text(identity.text, 1024),
+        serverVersion: text(identity.serverVersion, 200)
+      };
+    }
+
+    // Sets one field of a saved site; false when there is no such site.
+    update(key, fields) {
+      const sites = this.list();
+      const site = sites.filter((s) => SiteStore.keyOf(s) === key)[0];
+      if (!site) return false;
+      Object.keys(fields).forEach((k) => { site[k] = k === 'identity' ? SiteStore.cleanIdentity(fields[k]) : fields[k]; });
+      return this.write(sites);
     }
 
     touch(key, when) {
@@ -149,6 +193,18 @@
     });
     if (!result.name) result.name = loose.join(' ');
     return result;
+  };
+
+  // The identity a site's server had at its first login, from a discovery answer.
+  VX.identityOf = function (server) {
+    return { name: server.name, address: server.address, port: server.port, version: server.version, text: server.text, serverVersion: '' };
+  };
+
+  // True when a discovery answer gives the name of the server a site knows, but comes from another
+  // address or with other fields: another host may be answering in its place.
+  VX.answersAsAnother = function (identity, server) {
+    if (!identity || !identity.name || server.name !== identity.name) return false;
+    return server.address !== identity.address || server.text !== identity.text;
   };
 
   VX.SiteStore = SiteStore;

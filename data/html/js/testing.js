@@ -12,6 +12,8 @@
 //   VX.testing.parameters.select(id)     selects a row that may be scrolled out of view
 //   VX.testing.monitor.records           what the bus monitor holds, oldest first (at most
 //                                        VX.testing.monitor.RING_SIZE)
+//   VX.testing.servers.renders           how often the found servers' table was drawn
+//   VX.testing.servers.found             how many servers the search keeps
 //   VX.testing.waiting()                 how many bridge requests wait for an answer
 //   VX.testing.timeouts                  the request time-outs (VX.desk.TIMEOUTS); a test may
 //                                        shorten one to see a request time out

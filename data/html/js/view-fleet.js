@@ -61,6 +61,8 @@
       const key = VX.SiteStore.keyOf(site);
       const was = old[key];
       const info = overviewOf[addressOf(site.host, site.port)] || null;
+      const password = was ? was.password : VX.input({ type: 'password', class: 'input input-port', placeholder: 'password', 'aria-label': 'Password of ' + (site.name || site.host) });
+      password.placeholder = site.rememberPassword ? 'remembered' : 'password';
       return {
         site, key,
         reach: reachOf[key] || null,
@@ -69,7 +71,7 @@
         attention: info && info.attention ? String(info.attention) : '',
         count: info ? info.count || 0 : 0,
         check: el('input', { type: 'checkbox', checked: was ? was.check.checked : true, 'aria-label': 'Select ' + (site.name || site.host) }),
-        password: was ? was.password : VX.input({ type: 'password', class: 'input input-port', placeholder: 'password', 'aria-label': 'Password of ' + (site.name || site.host) }),
+        password,
         progress: was ? was.progress : el('span', { class: 'small' }),
         note: was ? was.note : ''
       };
@@ -170,13 +172,41 @@
     }
   }
 
+  // The passwords of the chosen sites: typed, or else remembered in the keyring; then go(passwords),
+  // or the reason one could not be read.
+  function passwordsOf(chosen, go) {
+    const passwords = chosen.map((r) => r.password.value);
+    const asked = chosen.map((r, i) => i).filter((i) => !passwords[i] && chosen[i].site.rememberPassword);
+    let left = asked.length;
+    let failed = '';
+    if (!left) { go(passwords); return; }
+    asked.forEach((i) => {
+      VX.keyringCall('rememberedPassword', [chosen[i].key], (a) => {
+        if (a.status === 'ok' && a.found) passwords[i] = String(a.password || '');
+        else if (!failed) failed = (chosen[i].site.name || chosen[i].site.host) + ': ' + (a.status === 'ok' ? 'no password in the keyring' : a.error);
+        if (--left === 0) go(passwords, failed);
+      });
+    });
+  }
+
   function backupSelected() {
     if (running) return;
     const chosen = rows.filter((r) => r.check.checked);
     if (!chosen.length) { VX.setStatus(ui.status, 'error', 'Select the sites to back up first.'); return; }
+    running = { chosen };
+    ui.backupButton.disabled = true;
+    passwordsOf(chosen, (passwords, failed) => {
+      running = null;
+      ui.backupButton.disabled = false;
+      if (failed) { VX.setStatus(ui.status, 'error', 'The remembered password could not be read: ' + failed); return; }
+      startBackup(chosen, passwords);
+    });
+  }
+
+  function startBackup(chosen, passwords) {
     const request = {
-      sites: chosen.map((r) => ({ name: r.site.name || r.site.host + ':' + r.site.port, host: r.site.host, port: r.site.port,
-        user: r.site.user || 'admin', password: r.password.value })),
+      sites: chosen.map((r, i) => ({ name: r.site.name || r.site.host + ':' + r.site.port, host: r.site.host, port: r.site.port,
+        user: r.site.user || 'admin', password: passwords[i] })),
       parallel: Number(ui.parallel.value) || 3,
       keep: VX.vaultKeep(),
       timeout: 15
@@ -247,7 +277,7 @@
         el('div', { class: 'scroll-box' }, [ui.table.table]),
         ui.status,
         ui.failures,
-        el('p', { class: 'small muted', text: 'Passwords are used for this backup only and never stored. Each site is backed up on a connection of its own into the vault.' })
+        el('p', { class: 'small muted', text: 'A password typed here is used for this backup only; a site whose password is remembered (Servers, Connect) takes it from the desktop\'s keyring. Each site is backed up on a connection of its own into the vault.' })
       ]));
       render();
     },

@@ -14,11 +14,21 @@
   let lastEntry = null;
 
   // ---- Discovery ---------------------------------------------------------------------------
+  // Anything on the network may answer, and as often as it likes: a search keeps at most
+  // MAX_FOUND servers, finds a known one at once, and redraws the table once per tick.
+  const MAX_FOUND = 256;
+  const RENDER_TICK_MS = 100;
+  let foundKeys = {};
+  let renderTimer = null;
+  let renders = 0;
+
   function onFound(withAddress, text) {
     const server = VX.parseDiscoveryAnswer(withAddress, text);
-    if (found.some((s) => s.address === server.address && s.text === server.text)) return;
+    const key = server.address + '\n' + server.text;
+    if (foundKeys[key] || found.length >= MAX_FOUND) return;
+    foundKeys[key] = true;
     found.push(server);
-    renderFound();
+    if (!renderTimer) renderTimer = setTimeout(() => { renderTimer = null; renderFound(); }, RENDER_TICK_MS);
   }
   const DISCOVER_CB = VX.desk.callback('discovered', onFound);
 
@@ -29,6 +39,7 @@
       return;
     }
     found = [];
+    foundKeys = {};
     searching = true;
     lastSearch = Date.now();
     renderFound();
@@ -46,20 +57,50 @@
   }
 
   function renderFound() {
+    renders++;
     const body = VX.clear(ui.foundTable.body);
     ui.searchHelp.hidden = searching || found.length > 0 || lastSearch === 0;
+    if (ui.sitesTable) renderSites();
     if (!found.length) {
       VX.emptyRow(body, 4, searching ? 'Waiting for answers…' : 'No server found yet.');
       return;
     }
     found.forEach((s) => {
-      body.appendChild(el('tr', {}, [
-        el('td', { text: s.name || '(no name)', title: s.text }),
+      const other = impostorOf(s);
+      body.appendChild(el('tr', other ? { class: 'warn-row' } : {}, [
+        el('td', { title: s.text }, [
+          s.name || '(no name)',
+          other ? el('div', { class: 'small status-error', text: differentServerText(other) }) : null
+        ]),
         el('td', { class: 'mono', text: s.address }),
         el('td', { class: 'mono', text: s.port || '18000' }),
         el('td', { class: 'actions' }, [VX.button('Use', () => fill({ host: s.address, port: s.port || '18000', name: s.name }), 'small')])
       ]));
     });
+  }
+
+  // ---- Knowing a server again ---------------------------------------------------------------
+  // A saved site remembers what identified its server at the first login. A discovery answer with
+  // the same name from another address, or with other fields, may be another host collecting the
+  // password: the site is marked, and Connect asks first.
+  function differentServerText(name) {
+    return 'A different server answers as ' + name;
+  }
+
+  // The name of the saved server a found one answers in place of, or ''.
+  function impostorOf(server) {
+    const site = store.list().filter((x) => VX.answersAsAnother(x.identity, server))[0];
+    return site ? site.identity.name : '';
+  }
+
+  // The name a connection to host:port (as user) would reach in place of a known server, or ''.
+  function impostorFor(host, port, user) {
+    const key = VX.SiteStore.keyOf({ host, port, user });
+    const site = store.list().filter((x) => VX.SiteStore.keyOf(x) === key)[0];
+    const against = found.filter((f) => site ? VX.answersAsAnother(site.identity, f)
+      : f.address === host && (f.port || '18000') === port && impostorOf(f));
+    if (!against.length) return '';
+    return site ? site.identity.name : impostorOf(against[0]);
   }
 
   // ---- Saved sites -------------------------------------------------------------------------
@@ -72,14 +113,19 @@
     }
     sites.forEach((s) => {
       const key = VX.SiteStore.keyOf(s);
-      body.appendChild(el('tr', {}, [
-        el('td', { text: s.name || '—' }),
+      const other = found.some((f) => VX.answersAsAnother(s.identity, f));
+      body.appendChild(el('tr', other ? { class: 'warn-row' } : {}, [
+        el('td', {}, [
+          s.name || '—',
+          s.rememberPassword ? el('span', { class: 'small muted', text: ' · password remembered' }) : null,
+          other ? el('div', { class: 'small status-error', text: differentServerText(s.identity.name) }) : null
+        ]),
         el('td', { class: 'mono', text: s.host + ':' + s.port }),
         el('td', { text: s.user || '—' }),
         el('td', { text: s.lastConnected ? VX.dateTimeText(s.lastConnected) : 'never' }),
         el('td', { class: 'actions' }, [
           VX.button('Use', () => fill(s), 'small'),
-          VX.button('Remove', () => { store.remove(key); renderSites(); }, 'small ghost', { title: 'Forget this site' })
+          VX.button('Remove', () => { forgetRemembered(s); store.remove(key); renderSites(); }, 'small ghost', { title: 'Forget this site' })
         ])
       ]));
     });
@@ -90,8 +136,93 @@
     ui.port.value = site.port || '18000';
     if (site.user !== undefined) ui.user.value = site.user;
     ui.name.value = site.name || '';
+    ui.tunnel.value = site.tunnel || '';
     ui.password.value = '';
+    if (keyring.available) ui.rememberPassword.checked = site.rememberPassword === true;
+    if (site.rememberPassword) fillRememberedPassword(VX.SiteStore.keyOf(site));
     (ui.user.value ? ui.password : ui.user).focus();
+  }
+
+  // ---- Remembered passwords ----------------------------------------------------------------
+  // Kept in the desktop's keyring alone, through the manager; every keyring call answers later.
+  const keyring = { available: false, reason: '' };
+
+  const KEYRING_CB = VX.desk.callback('keyringStatus', (answer) => {
+    const a = VX.parseAnswer(answer) || {};
+    keyring.available = a.available === true;
+    keyring.reason = String(a.reason || '');
+    showKeyring();
+  });
+
+  function askKeyring() {
+    const r = VX.desk.tryCall('keyringStatus', KEYRING_CB);
+    if (!r.ok) {
+      keyring.available = false;
+      keyring.reason = r.error;
+      showKeyring();
+    }
+  }
+
+  function showKeyring() {
+    if (!ui) return;
+    ui.rememberPassword.disabled = !keyring.available;
+    if (!keyring.available) ui.rememberPassword.checked = false;
+    VX.setText(ui.keyringNote, keyring.available ? 'Kept in the desktop\'s keyring only.' : keyring.reason);
+    ui.keyringNote.className = 'small keyring-note ' + (keyring.available ? 'muted' : 'status-error');
+  }
+
+  let keyringCalls = 0;
+  // Calls a keyring slot with a callback of its own; done(answer) gets the parsed answer.
+  function keyringCall(slot, args, done) {
+    const name = 'keyring' + (++keyringCalls);
+    const cb = VX.desk.callback(name, (answer) => {
+      delete window.vyxCb[name];
+      done(VX.parseAnswer(answer) || { status: 'error', error: 'no answer' });
+    });
+    const r = VX.desk.tryCall.apply(null, [slot].concat(args, [cb]));
+    if (!r.ok) {
+      delete window.vyxCb[name];
+      done({ status: 'error', error: r.error });
+    }
+  }
+  VX.keyringCall = keyringCall;
+
+  function fillRememberedPassword(key) {
+    keyringCall('rememberedPassword', [key], (a) => {
+      if (!ui || VX.SiteStore.keyOf({ host: ui.host.value.trim(), port: ui.port.value.trim(), user: ui.user.value }) !== key) return;
+      if (a.status === 'ok' && a.found && !ui.password.value) {
+        ui.password.value = String(a.password || '');
+        VX.setStatus(ui.connectStatus, 'info', 'The password comes from the keyring.');
+      } else if (a.status !== 'ok') {
+        VX.setStatus(ui.connectStatus, 'error', 'The remembered password could not be read: ' + a.error);
+      }
+    });
+  }
+
+  function forgetRemembered(site) {
+    if (site && site.rememberPassword) forgetKey(VX.SiteStore.keyOf(site));
+  }
+
+  function forgetKey(key) {
+    keyringCall('forgetPassword', [key], (a) => {
+      if (a.status !== 'ok') VX.notify('error', 'The remembered password could not be removed from the keyring: ' + a.error);
+    });
+  }
+
+  // After a login: the password goes into the keyring when the box is on, and leaves it when the
+  // box was turned off.
+  function keepPassword(key, wanted, password, had) {
+    if (wanted) {
+      keyringCall('rememberPassword', [key, password], (a) => {
+        if (a.status !== 'ok') {
+          store.update(key, { rememberPassword: false });
+          VX.notify('error', 'The password could not be remembered: ' + a.error);
+        }
+        renderSites();
+      });
+    } else if (had) {
+      forgetKey(key);
+    }
   }
 
   // ---- Connection --------------------------------------------------------------------------
@@ -132,6 +263,14 @@
     }
     // late reports of a connection that the user ended or that was stopped after a refusal
     if (VX.session.state === 'offline' || VX.session.state === 'failed') return;
+    if (conn === 'Tunnel failed') {
+      addTimeline('error', 'SSH tunnel failed', state);
+      login = null;
+      VX.desk.setSession('failed', conn);
+      VX.setStatus(ui.connectStatus, 'error', 'The SSH tunnel could not be opened: ' + state);
+      ui.connectButton.disabled = false;
+      return;
+    }
     // A report of a connection that a later one has replaced changes nothing here.
     if (VX.desk.isEarlierConnection(generation)) return;
     if (conn === 'Connection Ready') {
@@ -144,6 +283,7 @@
     // not the end: a server that is going down or coming up refuses for a moment.
     if (FAILURES[conn] && VX.session.state !== 'connected' && VX.session.state !== 'lost') {
       addTimeline('error', conn, FAILURES[conn]);
+      login = null;
       VX.desk.tryCall('VYXDisconnect');
       VX.desk.setSession('failed', conn);
       VX.setStatus(ui.connectStatus, 'error', conn + ': ' + FAILURES[conn]);
@@ -223,7 +363,7 @@
     try { c = JSON.parse(String(r.value)); } catch (e) { c = null; }
     if (!c || typeof c.host !== 'string' || !c.host) return;
     startup = { pending: true };
-    fill({ host: c.host, port: String(c.port || '18000'), user: String(c.user || ''), name: String(c.name || '') });
+    fill({ host: c.host, port: String(c.port || '18000'), user: String(c.user || ''), name: String(c.name || ''), tunnel: String(c.tunnel || '') });
     if (c.hasPassword) {
       // After the workbench has finished opening (it shows its first view last).
       const password = String(c.password || '');
@@ -246,11 +386,46 @@
     }
   });
 
+  // The login just made: its password until the connection is ready (then kept in the keyring
+  // or dropped), and whether the user agreed to a server that answers in another's place.
+  let login = null;
+
   function rememberSite() {
-    if (!ui.remember.checked) return;
-    const err = store.save({ name: ui.name.value, host: VX.session.host, port: VX.session.port, user: VX.session.user }, Date.now());
+    const made = login;
+    login = null;
+    if (!ui.remember.checked || !made) return;
+    const key = VX.SiteStore.keyOf({ host: VX.session.host, port: VX.session.port, user: VX.session.user });
+    const old = store.list().filter((x) => VX.SiteStore.keyOf(x) === key)[0];
+    const site = { name: ui.name.value, host: VX.session.host, port: VX.session.port, user: VX.session.user, rememberPassword: made.rememberPassword, tunnel: made.tunnel };
+    // Learnt at the first login, and again when the user chose to connect to another server.
+    if (!old || !old.identity || made.acceptedOther) site.identity = identityNow(VX.session.host, VX.session.port);
+    const err = store.save(site, Date.now());
     if (err) VX.notify('error', err);
+    if (!err) {
+      keepPassword(key, made.rememberPassword, made.password, old && old.rememberPassword);
+      if (site.identity) learnServerVersion(key, 0);
+    }
     renderSites();
+  }
+
+  // What identifies the server at host:port now: its discovery answer, if it answered.
+  function identityNow(host, port) {
+    const answer = found.filter((f) => f.address === host && (f.port || '18000') === String(port))[0];
+    return answer ? VX.identityOf(answer) : null;
+  }
+
+  // The server's version is asked once the connection is ready, and arrives a little later.
+  function learnServerVersion(key, tries) {
+    const r = VX.desk.tryCall('VYXServerVersion');
+    const version = r.ok && typeof r.value === 'string' ? r.value : '';
+    const site = store.list().filter((x) => VX.SiteStore.keyOf(x) === key)[0];
+    if (!site || !site.identity) return;
+    if (version) {
+      site.identity.serverVersion = version;
+      store.update(key, { identity: site.identity });
+    } else if (tries < 20 && VX.session.state === 'connected') {
+      setTimeout(() => learnServerVersion(key, tries + 1), 250);
+    }
   }
 
   function connect() {
@@ -263,12 +438,30 @@
       (hostError ? ui.host : ui.port).focus();
       return;
     }
+    const tunnelError = VX.validateTunnel(ui.tunnel.value);
+    if (tunnelError) {
+      VX.setStatus(ui.connectStatus, 'error', tunnelError);
+      ui.tunnel.focus();
+      return;
+    }
     if (!ui.user.value) {
       VX.setStatus(ui.connectStatus, 'error', 'Enter the user name.');
       ui.user.focus();
       return;
     }
     if (VX.session.state === 'connecting') return; // one connection attempt at a time
+    const other = impostorFor(host, port, ui.user.value);
+    if (other) {
+      VX.confirm(differentServerText(other),
+        'Another host answers under the name of the server this site knew, from another address or with other details. ' +
+        'It may be collecting passwords. Send the password to ' + host + ':' + port + ' anyway?',
+        'Connect anyway', () => send(host, port, true), true);
+      return;
+    }
+    send(host, port, false);
+  }
+
+  function send(host, port, acceptedOther) {
     // Connecting elsewhere ends the current session first, and says so (the bridge closes it
     // before it opens the new one).
     VX.clear(ui.timeline);
@@ -278,17 +471,21 @@
       VX.desk.setSession('offline', 'to connect elsewhere');
     }
     VX.desk.leaveConnection();
-    const r = VX.desk.tryCall('VYXConnect', host, port, ui.user.value, ui.password.value, CONNECT_CB);
-    if (!r.ok) {
-      VX.setStatus(ui.connectStatus, 'error', r.error);
+    const tunnel = ui.tunnel.value.trim();
+    const r = tunnel ? VX.desk.tryCall('VYXConnectThroughTunnel', host, port, ui.user.value, ui.password.value, tunnel, CONNECT_CB)
+      : VX.desk.tryCall('VYXConnect', host, port, ui.user.value, ui.password.value, CONNECT_CB);
+    if (!r.ok || (tunnel && r.value)) {
+      VX.setStatus(ui.connectStatus, 'error', r.ok ? String(r.value) : r.error);
       return;
     }
-    addTimeline('info', 'Connecting to ' + host + ':' + port, 'as ' + ui.user.value);
+    login = { password: ui.password.value, rememberPassword: ui.rememberPassword.checked && keyring.available, acceptedOther, tunnel };
+    addTimeline('info', 'Connecting to ' + host + ':' + port, 'as ' + ui.user.value + (tunnel ? ', through ' + tunnel : ''));
     VX.setStatus(ui.connectStatus, 'busy', 'Connecting… the states appear below as the server answers.');
     VX.desk.setSession('connecting', '', { host, port, user: ui.user.value, name: ui.name.value.trim() });
   }
 
   VX.disconnect = function () {
+    login = null;
     VX.desk.leaveConnection();
     VX.desk.tryCall('VYXDisconnect');
     if (ui) {
@@ -310,6 +507,8 @@
     if (s.state === 'connected') VX.setStatus(ui.connectStatus, 'ok', 'Connected to ' + s.host + ':' + s.port + '.');
     if (s.state === 'lost') VX.setStatus(ui.connectStatus, 'error', 'Connection to ' + s.host + ':' + s.port + ' lost (' + s.detail + '). The manager reconnects by itself; Disconnect stops it.');
   });
+
+  VX.testing.provide('servers', { get renders() { return renders; }, get found() { return found.length; } });
 
   VX.registerView({
     id: 'servers',
@@ -334,12 +533,15 @@
       ui.user = VX.input({ placeholder: 'admin' });
       ui.password = VX.input({ type: 'password' });
       ui.name = VX.input({ placeholder: 'optional, e.g. Office' });
+      ui.tunnel = VX.input({ placeholder: 'optional, ssh://user@host[:port]' });
       ui.remember = el('input', { type: 'checkbox', checked: true, id: 'remember-site' });
+      ui.rememberPassword = el('input', { type: 'checkbox', id: 'remember-password', disabled: true });
+      ui.keyringNote = el('div', { class: 'small muted keyring-note', text: 'Asking the desktop\'s keyring…' });
       ui.connectButton = VX.button('Connect', connect, 'primary');
       ui.disconnectButton = VX.button('Disconnect', () => VX.disconnect(), '', { disabled: true });
       ui.connectStatus = VX.statusLine();
       ui.timeline = el('ol', { class: 'timeline', 'aria-label': 'Connection states' });
-      VX.onEnter([ui.host, ui.port, ui.user, ui.password, ui.name], connect);
+      VX.onEnter([ui.host, ui.port, ui.user, ui.password, ui.name, ui.tunnel], connect);
 
       root.appendChild(el('div', { class: 'columns' }, [
         el('div', { class: 'col' }, [
@@ -355,7 +557,10 @@
             VX.row([VX.field('Address', ui.host), VX.field('Port', ui.port)], 'row-fields'),
             VX.row([VX.field('User', ui.user), VX.field('Password', ui.password)], 'row-fields'),
             VX.row([VX.field('Site name', ui.name)], 'row-fields'),
-            el('label', { class: 'check', for: 'remember-site' }, [ui.remember, ' Remember this site (the password is never stored)']),
+            VX.row([VX.field('SSH tunnel', ui.tunnel)], 'row-fields'),
+            el('div', {}, [el('label', { class: 'check', for: 'remember-site' }, [ui.remember, ' Remember this site'])]),
+            el('div', {}, [el('label', { class: 'check check-tight', for: 'remember-password' }, [ui.rememberPassword, ' Remember password'])]),
+            ui.keyringNote,
             VX.row([ui.connectButton, ui.disconnectButton]),
             ui.connectStatus
           ]),
@@ -364,9 +569,11 @@
       ]));
       renderFound();
       renderSites();
+      askKeyring();
       startupConnection();
     },
     onShow() {
+      askKeyring();
       // A start-up connection needs no search: its address is known.
       if (startup && !startup.searchedOnce) { startup.searchedOnce = true; return; }
       if (!searching && Date.now() - lastSearch > SEARCH_MS) search();

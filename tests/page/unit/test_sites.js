@@ -56,6 +56,47 @@ test('SiteStore refuses invalid sites and survives damaged storage', () => {
   assert.contains(new VX.SiteStore(full).save({ host: '10.0.0.1', port: '1' }, 1), 'could not be saved');
 });
 
+test('SiteStore keeps a site\'s choices, its server\'s identity (bounded) and its tunnel over later saves', () => {
+  const storage = memoryStorage();
+  const store = new VX.SiteStore(storage);
+  const server = VX.parseDiscoveryAnswer('10.0.0.5|vyx-kore-wa-desu;name=Office;port=18000;version=2', 'vyx-kore-wa-desu;name=Office;port=18000;version=2');
+  const identity = VX.identityOf(server);
+  identity.text = 'x'.repeat(5000);
+  assert.eq(store.save({ host: '10.0.0.5', port: '18000', user: 'admin', rememberPassword: true, identity, tunnel: 'ssh://me@gw.example:2222' }, 1), null);
+  assert.eq(store.save({ host: '10.0.0.5', port: '18000', user: 'admin' }, 2), null);
+  const site = store.list()[0];
+  assert.eq(site.rememberPassword, true, 'a save that does not say keeps the choice');
+  assert.eq(site.identity.name, 'Office');
+  assert.eq(site.identity.text.length, 1024);
+  assert.eq(site.tunnel, '', 'a login without a tunnel saves none');
+  assert.ok(store.update(VX.SiteStore.keyOf(site), { rememberPassword: false }));
+  assert.eq(store.list()[0].rememberPassword, false);
+  storage.setItem(VX.SITES_KEY, '[{"host":"10.0.0.1","port":"1","rememberPassword":"yes","identity":"x","tunnel":"ssh://-oProxyCommand=x@h"}]');
+  const odd = store.list()[0];
+  assert.eq(odd.rememberPassword, false);
+  assert.eq(odd.identity, null);
+  assert.eq(odd.tunnel, '');
+});
+
+test('answersAsAnother: the same name from another address or with other fields', () => {
+  const text = 'vyx-kore-wa-desu;name=Office;port=18000';
+  const known = VX.identityOf(VX.parseDiscoveryAnswer('10.0.0.5|' + text, text));
+  const cases = [
+    ['10.0.0.5', text, false],
+    ['10.0.0.6', text, true],
+    ['10.0.0.5', 'vyx-kore-wa-desu;name=Office;port=18001', true],
+    ['10.0.0.6', 'vyx-kore-wa-desu;name=Plant;port=18000', false]
+  ];
+  cases.forEach((c) => assert.eq(VX.answersAsAnother(known, VX.parseDiscoveryAnswer(c[0] + '|' + c[1], c[1])), c[2], c.join(' ')));
+  assert.eq(VX.answersAsAnother(null, VX.parseDiscoveryAnswer('10.0.0.6|' + text, text)), false, 'a site that never logged in');
+});
+
+test('validateTunnel takes ssh://user@host[:port] only', () => {
+  ['', 'ssh://me@gw', 'ssh://me@gw.example:2222', 'ssh://a.b@10.0.0.1', 'ssh://me@[::1]:22'].forEach((t) => assert.eq(VX.validateTunnel(t), null, t));
+  ['gw', 'ssh://gw', 'ssh://-oProxyCommand=x@h', 'ssh://me@-h', 'ssh://me@h/x', 'http://me@h', 'ssh://me@' + 'h'.repeat(400)].forEach((t) =>
+    assert.ok(VX.validateTunnel(t), t + ' should be refused'));
+});
+
 test('parseDiscoveryAnswer reads address, name and port from the answer forms', () => {
   [
     ['192.168.1.5|vyx-kore-wa-desu|Office|18001', null, '192.168.1.5', 'Office', '18001'],
