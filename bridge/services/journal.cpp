@@ -222,7 +222,8 @@ void Journal::flush() const {
 QJsonArray Journal::entries(const JournalFilter &filter) const {
     flush();
     QJsonArray out;
-    if (!m_open)
+    // The writer, not m_open: the journal's thread may have opened it a moment ago.
+    if (!m_writer->isOpen())
         return out;
     vyxjournal::Reader reader(m_writer->session());
     if (!reader.open(utf8(m_path)) ||
@@ -238,7 +239,7 @@ QStringList Journal::sites() const {
     flush();
     QStringList out;
     vyxjournal::Reader reader;
-    if (m_open && reader.open(utf8(m_path)))
+    if (m_writer->isOpen() && reader.open(utf8(m_path)))
         for (const std::string &s : reader.sites())
             out << text(s);
     return out;
