@@ -92,8 +92,7 @@ void Journal::fail(const QString &reason) {
 
 bool Journal::open(const QString &path) {
     m_path = path;
-    m_open = m_writer->open(utf8(path));
-    if (!m_open) {
+    if (!m_writer->open(utf8(path))) {
         fail(text(m_writer->error()));
         return false;
     }
@@ -101,8 +100,13 @@ bool Journal::open(const QString &path) {
     return true;
 }
 
+// The writer says, not a flag of the window's: the journal's own thread may have opened it.
+bool Journal::isOpen() const {
+    return m_writer->isOpen();
+}
+
 bool Journal::ensureOpen() {
-    if (m_open)
+    if (isOpen())
         return true;
     return open(m_path.isEmpty() ? defaultPath() : m_path);
 }
@@ -154,12 +158,7 @@ bool Journal::openForQueue(const std::string &path) {
         return false;
     }
     QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_open = true;
-            m_lastError.clear();
-        },
-        Qt::QueuedConnection);
+        this, [this] { m_lastError.clear(); }, Qt::QueuedConnection);
     return true;
 }
 
@@ -222,8 +221,7 @@ void Journal::flush() const {
 QJsonArray Journal::entries(const JournalFilter &filter) const {
     flush();
     QJsonArray out;
-    // The writer, not m_open: the journal's thread may have opened it a moment ago.
-    if (!m_writer->isOpen())
+    if (!isOpen())
         return out;
     vyxjournal::Reader reader(m_writer->session());
     if (!reader.open(utf8(m_path)) ||
@@ -239,7 +237,7 @@ QStringList Journal::sites() const {
     flush();
     QStringList out;
     vyxjournal::Reader reader;
-    if (m_writer->isOpen() && reader.open(utf8(m_path)))
+    if (isOpen() && reader.open(utf8(m_path)))
         for (const std::string &s : reader.sites())
             out << text(s);
     return out;

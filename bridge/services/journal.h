@@ -74,7 +74,7 @@ public:
     // lastError() set, when the file cannot be opened or set up, or has a newer layout; the next
     // record tries again.
     bool open(const QString &path = defaultPath());
-    bool isOpen() const { return m_open; }
+    bool isOpen() const;
     QString path() const { return m_path; }
     QString lastError() const { return m_lastError; }
     // This run's session: intents of this session without a result are pending, not unknown.
@@ -125,7 +125,6 @@ private:
     std::unique_ptr<vyxjournal::Writer> m_writer;
     QString m_path;
     QString m_lastError;
-    bool m_open = false;
     qint64 m_lastTicket = 0;
     // Ticket -> the intent's row (0 when it was not written); the journal's thread alone uses it.
     std::unordered_map<qint64, int64_t> m_rows;
